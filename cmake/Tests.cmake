@@ -1,0 +1,33 @@
+# GoogleTest, built from Debian's sources with the same cross compiler.
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+enable_testing()
+
+file(GLOB QM_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
+add_library(qmtestsupport STATIC ${QM_TEST_SUPPORT})
+target_link_libraries(qmtestsupport PUBLIC qmcore gtest)
+target_include_directories(qmtestsupport PUBLIC ${CMAKE_SOURCE_DIR})
+
+# One test program per folder of tests/, one CTest entry per program: each
+# entry costs a Wine process start, so per-case entries would be slow.
+# Tests are declared here, in the top directory, so that the superbuild can
+# include this directory's CTest file with absolute paths.
+file(GLOB QM_TEST_AREAS CONFIGURE_DEPENDS LIST_DIRECTORIES true RELATIVE ${CMAKE_SOURCE_DIR}/tests
+  ${CMAKE_SOURCE_DIR}/tests/*)
+foreach(area IN LISTS QM_TEST_AREAS)
+  if(area STREQUAL "support" OR NOT IS_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/${area})
+    continue()
+  endif()
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${area}/*.cpp)
+  if(NOT sources)
+    continue()
+  endif()
+  add_executable(${area}_tests ${sources} ${QM_RESOURCES})
+  target_link_libraries(${area}_tests PRIVATE qmtestsupport)
+  add_dependencies(${area}_tests QMCaptureDevice)
+  add_test(NAME ${QM_ARCH}.${area} COMMAND ${area}_tests
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+  set_tests_properties(${QM_ARCH}.${area} PROPERTIES TIMEOUT 1200)
+endforeach()

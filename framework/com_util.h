@@ -1,0 +1,197 @@
+// Error idiom and small owners for Win32 and COM resources.
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <utility>
+
+#define RETURN_IF_FAILED(expr)                \
+    do {                                      \
+        const HRESULT hrChecked_ = (expr);    \
+        if (FAILED(hrChecked_)) {             \
+            return hrChecked_;                \
+        }                                     \
+    } while (0)
+
+#define RETURN_HR_IF(hr, condition) \
+    do {                            \
+        if (condition) {            \
+            return (hr);            \
+        }                           \
+    } while (0)
+
+#define RETURN_HR_IF_NULL(hr, pointer) RETURN_HR_IF(hr, (pointer) == nullptr)
+
+// A Win32 error code as an HRESULT, the way COM reports it (0x8007xxxx).
+inline HRESULT HResultFromWin32(DWORD error) {
+    return error == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(error);
+}
+
+// One owner for one handle-like value. Traits give the null value and the
+// function that frees it.
+template <typename Traits>
+class UniqueResource {
+public:
+    using Type = typename Traits::Type;
+
+    UniqueResource() noexcept = default;
+    explicit UniqueResource(Type value) noexcept : m_value(value) {}
+    ~UniqueResource() { reset(); }
+
+    UniqueResource(const UniqueResource&) = delete;
+    UniqueResource& operator=(const UniqueResource&) = delete;
+    UniqueResource(UniqueResource&& other) noexcept : m_value(other.release()) {}
+    UniqueResource& operator=(UniqueResource&& other) noexcept {
+        if (this != &other) {
+            reset(other.release());
+        }
+        return *this;
+    }
+
+    Type get() const noexcept { return m_value; }
+    explicit operator bool() const noexcept { return m_value != Traits::Null(); }
+
+    Type release() noexcept {
+        Type value = m_value;
+        m_value = Traits::Null();
+        return value;
+    }
+    void reset(Type value = Traits::Null()) noexcept {
+        if (m_value != Traits::Null()) {
+            Traits::Close(m_value);
+        }
+        m_value = value;
+    }
+    // For out parameters: frees what is held and hands out the slot.
+    Type* put() noexcept {
+        reset();
+        return &m_value;
+    }
+
+private:
+    Type m_value = Traits::Null();
+};
+
+struct HandleTraits {
+    using Type = HANDLE;
+    static Type Null() { return nullptr; }
+    static void Close(Type h) { ::CloseHandle(h); }
+};
+using UniqueHandle = UniqueResource<HandleTraits>;
+
+struct RegKeyTraits {
+    using Type = HKEY;
+    static Type Null() { return nullptr; }
+    static void Close(Type h) { ::RegCloseKey(h); }
+};
+using UniqueRegKey = UniqueResource<RegKeyTraits>;
+
+struct GdiObjectTraits {
+    using Type = HGDIOBJ;
+    static Type Null() { return nullptr; }
+    static void Close(Type h) { ::DeleteObject(h); }
+};
+using UniqueGdiObject = UniqueResource<GdiObjectTraits>;
+
+struct MemoryDcTraits {
+    using Type = HDC;
+    static Type Null() { return nullptr; }
+    static void Close(Type h) { ::DeleteDC(h); }
+};
+using UniqueMemoryDc = UniqueResource<MemoryDcTraits>;
+
+struct WindowTraits {
+    using Type = HWND;
+    static Type Null() { return nullptr; }
+    static void Close(Type h) { ::DestroyWindow(h); }
+};
+using UniqueWindow = UniqueResource<WindowTraits>;
+
+// A window DC from GetDC, released with ReleaseDC on the same window.
+class WindowDc {
+public:
+    explicit WindowDc(HWND window) : m_window(window), m_dc(::GetDC(window)) {}
+    ~WindowDc() {
+        if (m_dc != nullptr) {
+            ::ReleaseDC(m_window, m_dc);
+        }
+    }
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+    HDC get() const { return m_dc; }
+
+private:
+    HWND m_window;
+    HDC m_dc;
+};
+
+// Selects a GDI object into a DC for one scope and puts the old one back.
+class ScopedSelectObject {
+public:
+    ScopedSelectObject(HDC dc, HGDIOBJ object) : m_dc(dc), m_previous(::SelectObject(dc, object)) {}
+    ~ScopedSelectObject() {
+        if (m_previous != nullptr && m_previous != HGDI_ERROR) {
+            ::SelectObject(m_dc, m_previous);
+        }
+    }
+    ScopedSelectObject(const ScopedSelectObject&) = delete;
+    ScopedSelectObject& operator=(const ScopedSelectObject&) = delete;
+
+private:
+    HDC m_dc;
+    HGDIOBJ m_previous;
+};
+
+// COM task memory, freed with CoTaskMemFree.
+template <typename T>
+class CoTaskMemPtr {
+public:
+    CoTaskMemPtr() noexcept = default;
+    explicit CoTaskMemPtr(T* p) noexcept : m_p(p) {}
+    ~CoTaskMemPtr() { ::CoTaskMemFree(m_p); }
+    CoTaskMemPtr(const CoTaskMemPtr&) = delete;
+    CoTaskMemPtr& operator=(const CoTaskMemPtr&) = delete;
+
+    T* get() const noexcept { return m_p; }
+    T* release() noexcept { return std::exchange(m_p, nullptr); }
+    T** put() noexcept {
+        ::CoTaskMemFree(m_p);
+        m_p = nullptr;
+        return &m_p;
+    }
+
+private:
+    T* m_p = nullptr;
+};
+
+// A critical section that is also the lock type every class here uses.
+class CCritSec {
+public:
+    CCritSec() { ::InitializeCriticalSection(&m_cs); }
+    ~CCritSec() { ::DeleteCriticalSection(&m_cs); }
+    CCritSec(const CCritSec&) = delete;
+    CCritSec& operator=(const CCritSec&) = delete;
+
+    void Lock() { ::EnterCriticalSection(&m_cs); }
+    void Unlock() { ::LeaveCriticalSection(&m_cs); }
+    // True when the calling thread holds the lock (for assertions).
+    bool IsHeldByCurrentThread() const {
+        return reinterpret_cast<DWORD_PTR>(m_cs.OwningThread) ==
+               static_cast<DWORD_PTR>(::GetCurrentThreadId());
+    }
+
+private:
+    CRITICAL_SECTION m_cs;
+};
+
+class CAutoLock {
+public:
+    explicit CAutoLock(CCritSec* lock) : m_lock(lock) { m_lock->Lock(); }
+    ~CAutoLock() { m_lock->Unlock(); }
+    CAutoLock(const CAutoLock&) = delete;
+    CAutoLock& operator=(const CAutoLock&) = delete;
+
+private:
+    CCritSec* m_lock;
+};

@@ -1,0 +1,50 @@
+// The media type record: CMediaType owns what an AM_MEDIA_TYPE points at
+// (a task-memory format block, one counted pUnk), and the free functions
+// handle bare records passed across COM interfaces.
+#pragma once
+
+#include <windows.h>
+#include <strmif.h>
+
+void WINAPI FreeMediaType(AM_MEDIA_TYPE& mt);
+HRESULT WINAPI CopyMediaType(AM_MEDIA_TYPE* target, const AM_MEDIA_TYPE* source);
+AM_MEDIA_TYPE* WINAPI CreateMediaType(const AM_MEDIA_TYPE* source);
+void WINAPI DeleteMediaType(AM_MEDIA_TYPE* mt);
+
+// Same layout as AM_MEDIA_TYPE (no data, no virtual functions), so a bare
+// record from a caller may be used where a CMediaType is expected.
+class CMediaType : public AM_MEDIA_TYPE {
+public:
+    CMediaType();
+    CMediaType(const AM_MEDIA_TYPE& source, HRESULT* phr = nullptr);
+    CMediaType(const CMediaType& source);
+    ~CMediaType();
+
+    CMediaType& operator=(const AM_MEDIA_TYPE& source);
+    CMediaType& operator=(const CMediaType& source);
+    HRESULT Set(const CMediaType& source);
+
+    bool operator==(const CMediaType& other) const;
+    bool operator!=(const CMediaType& other) const { return !(*this == other); }
+
+    bool IsPartiallySpecified() const;
+    bool MatchesPartial(const CMediaType* partial) const;
+
+    // Resets to the empty state without freeing (for records owning nothing).
+    void InitMediaType();
+
+    void SetType(const GUID* type) { majortype = *type; }
+    void SetSubtype(const GUID* type) { subtype = *type; }
+    void SetFormatType(const GUID* type) { formattype = *type; }
+    void SetTemporalCompression(BOOL compressed) { bTemporalCompression = compressed; }
+    void SetSampleSize(ULONG size);
+
+    BYTE* AllocFormatBuffer(ULONG length);
+
+    // Treats a caller's bare record as a CMediaType, which the layout allows.
+    static const CMediaType* From(const AM_MEDIA_TYPE* mt) {
+        return static_cast<const CMediaType*>(mt);
+    }
+};
+
+static_assert(sizeof(CMediaType) == sizeof(AM_MEDIA_TYPE), "CMediaType must add no data");

@@ -1,0 +1,31 @@
+#!/bin/bash
+# Installs everything the build, the tests and the demo need from Debian's
+# packages: the mingw-w64 cross compilers, 32-bit and 64-bit Wine, Xvfb,
+# CMake and the GoogleTest sources. Idempotent and quiet when all is there.
+set -euo pipefail
+
+packages=(
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
+  wine wine32:i386 wine64 xvfb xauth cmake googletest zip
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  sudo=sudo
+else
+  sudo=
+fi
+echo "setup: installing ${missing[*]}" >&2
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq >/dev/null
+$sudo apt-get install -y -qq "${missing[@]}" >/dev/null

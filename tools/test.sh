@@ -1,0 +1,10 @@
+#!/bin/bash
+# The test command: installs what is missing, builds both architectures
+# and runs every test program of both under Wine. CTest's summary line is
+# the last output. Extra arguments go to ctest (for example -R x64).
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${QM_BUILD_DIR:-$root/build}
+"$root/tools/setup.sh"
+"$root/tools/build.sh"
+exec "$root/tools/with-wine.sh" ctest --test-dir "$build" -j"$(nproc)" --output-on-failure "$@"
