@@ -11,6 +11,9 @@ std::atomic<int> g_sandboxCounter{0};
 RegistrySandbox::RegistrySandbox(std::initializer_list<HKEY> roots) {
     m_path = L"Software\\QMCaptureTests\\" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
              std::to_wstring(++g_sandboxCounter);
+    // A run that was killed may have left its scratch keys behind, and
+    // process ids repeat.
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, m_path.c_str());
     int index = 0;
     for (HKEY root : roots) {
         const std::wstring path = m_path + L"\\" + std::to_wstring(index++);

@@ -1,0 +1,45 @@
+// Self-registration: the COM class keys of every served class and the
+// filter's entries in the system filter mapper.
+#pragma once
+
+#include <windows.h>
+#include <strmif.h>
+
+// Registration records in the layouts the filter mappers take.
+using AMOVIESETUP_MEDIATYPE = REGPINTYPES;
+using AMOVIESETUP_PIN = REGFILTERPINS;
+struct AMOVIESETUP_FILTER {
+    const CLSID* clsID;
+    const WCHAR* strName;
+    DWORD dwMerit;
+    UINT nPins;
+    const AMOVIESETUP_PIN* lpPin;
+};
+
+// The capture filter's record: one video output pin "RGB Out".
+extern const AMOVIESETUP_FILTER sudCaptureDevice;
+
+// Registers (TRUE) or withdraws (FALSE) the class keys of every row of the
+// factory table and the mapper data of every row that has a record.
+HRESULT AMovieDllRegisterServer2(BOOL doRegister);
+
+// Writes or removes the class keys of all rows, stopping at the first
+// failure.
+HRESULT RegisterAllServers(LPCWSTR modulePath, BOOL doRegister);
+
+// Writes HKCR\CLSID\{clsid} with its description and server subkey.
+HRESULT AMovieSetupRegisterServer(const CLSID& clsid, LPCWSTR description, LPCWSTR modulePath,
+                                  LPCWSTR threadingModel, LPCWSTR serverType);
+
+// Removes HKCR\CLSID\{clsid} with everything below it; a missing key is
+// success.
+HRESULT AMovieSetupUnregisterServer(const CLSID& clsid);
+
+// Removes a key with all its descendants. A missing key is success. Stops,
+// leaving the rest in place, when a subkey survives its own removal.
+HRESULT EliminateSubKey(HKEY parent, LPCWSTR name);
+
+// Announces (or only withdraws) one filter through the current or the
+// older mapper interface. S_FALSE for a null record.
+HRESULT AMovieSetupRegisterFilter2(const AMOVIESETUP_FILTER* setup, IFilterMapper2* mapper, BOOL doRegister);
+HRESULT AMovieSetupRegisterFilter(const AMOVIESETUP_FILTER* setup, IFilterMapper* mapper, BOOL doRegister);
