@@ -30,4 +30,9 @@ foreach(area IN LISTS QM_TEST_AREAS)
   add_test(NAME ${QM_ARCH}.${area} COMMAND ${area}_tests
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
   set_tests_properties(${QM_ARCH}.${area} PROPERTIES TIMEOUT 1200)
+  # Both architectures share one Wine desktop. Programs that create or look
+  # for captured windows must not see each other's windows.
+  if(NOT area MATCHES "^(module|framework|page)$")
+    set_tests_properties(${QM_ARCH}.${area} PROPERTIES RESOURCE_LOCK wine_desktop)
+  endif()
 endforeach()

@@ -1,0 +1,252 @@
+#include "tests/support/capture_graph.h"
+
+#include <cstring>
+
+#include "framework/com_util.h"
+#include "framework/media_type.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// Published identifiers that mingw-w64's qedit.h does not define.
+// {C1F400A0-3F08-11D3-9F0B-006008039E37}
+constexpr GUID kClsidSampleGrabber = {0xc1f400a0, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
+// {C1F400A4-3F08-11D3-9F0B-006008039E37}
+constexpr GUID kClsidNullRenderer = {0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
+
+void PumpMessages() {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+}
+
+std::wstring ProgramDirectory() {
+    wchar_t path[MAX_PATH];
+    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir(path, length);
+    return dir.substr(0, dir.find_last_of(L"\\/"));
+}
+
+}  // namespace
+
+std::wstring RegisteredModule::ModulePath() {
+    return ProgramDirectory() + L"\\QMCaptureDevice.ax";
+}
+
+DWORD RegisteredModule::RunRegsvr32(bool unregister) {
+    // A 32-bit program's system folder is the 32-bit one, so this starts
+    // the regsvr32 of the program's own architecture.
+    wchar_t system[MAX_PATH];
+    ::GetSystemDirectoryW(system, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(system) + L"\\regsvr32.exe\" /s " + (unregister ? L"/u " : L"") +
+                           L"\"" + ModulePath() + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        return static_cast<DWORD>(-1);
+    }
+    UniqueHandle process(pi.hProcess);
+    UniqueHandle thread(pi.hThread);
+    ::WaitForSingleObject(process.get(), 60000);
+    DWORD code = static_cast<DWORD>(-1);
+    ::GetExitCodeProcess(process.get(), &code);
+    return code;
+}
+
+RegisteredModule::RegisteredModule() : m_exitCode(RunRegsvr32(false)) {}
+
+RegisteredModule::~RegisteredModule() {
+    RunRegsvr32(true);
+}
+
+HRESULT FindVideoInputDevice(const wchar_t* friendlyName, IMoniker** moniker) {
+    RETURN_HR_IF_NULL(E_POINTER, moniker);
+    *moniker = nullptr;
+    ComPtr<ICreateDevEnum> devices;
+    RETURN_IF_FAILED(::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&devices)));
+    ComPtr<IEnumMoniker> monikers;
+    HRESULT hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
+    RETURN_IF_FAILED(hr);
+    // S_FALSE: the category is empty.
+    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), hr != S_OK);
+    ComPtr<IMoniker> candidate;
+    while (monikers->Next(1, candidate.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        ComPtr<IPropertyBag> bag;
+        if (FAILED(candidate->BindToStorage(nullptr, nullptr, IID_PPV_ARGS(&bag)))) {
+            continue;
+        }
+        VARIANT name;
+        ::VariantInit(&name);
+        if (SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR &&
+            std::wcscmp(name.bstrVal, friendlyName) == 0) {
+            ::VariantClear(&name);
+            *moniker = candidate.Detach();
+            return S_OK;
+        }
+        ::VariantClear(&name);
+    }
+    return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+}
+
+std::vector<std::wstring> ListVideoInputDevices() {
+    std::vector<std::wstring> names;
+    ComPtr<ICreateDevEnum> devices;
+    ComPtr<IEnumMoniker> monikers;
+    if (FAILED(::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&devices))) ||
+        devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) != S_OK) {
+        return names;
+    }
+    ComPtr<IMoniker> moniker;
+    while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        ComPtr<IPropertyBag> bag;
+        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_PPV_ARGS(&bag)))) {
+            continue;
+        }
+        VARIANT name;
+        ::VariantInit(&name);
+        if (SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR) {
+            names.emplace_back(name.bstrVal);
+        }
+        ::VariantClear(&name);
+    }
+    return names;
+}
+
+HRESULT STDMETHODCALLTYPE SampleRecorder::QueryInterface(REFIID riid, void** ppv) {
+    RETURN_HR_IF_NULL(E_POINTER, ppv);
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISampleGrabberCB)) {
+        *ppv = static_cast<ISampleGrabberCB*>(this);
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+HRESULT STDMETHODCALLTYPE SampleRecorder::SampleCB(double, IMediaSample* sample) {
+    RecordedSample record;
+    record.timeResult = sample->GetTime(&record.start, &record.end);
+    record.syncPoint = sample->IsSyncPoint() == S_OK;
+    record.size = sample->GetSize();
+    record.actualLength = sample->GetActualDataLength();
+    BYTE* data = nullptr;
+    sample->GetPointer(&data);
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_samples.push_back(record);
+    if (data != nullptr && record.size > 0) {
+        m_latest.assign(data, data + record.size);
+    }
+    return S_OK;
+}
+
+std::vector<RecordedSample> SampleRecorder::samples() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_samples;
+}
+
+size_t SampleRecorder::count() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_samples.size();
+}
+
+std::vector<BYTE> SampleRecorder::latestFrame() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_latest;
+}
+
+bool SampleRecorder::WaitForSamples(size_t n, DWORD timeoutMs) const {
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    while (count() < n) {
+        if (::GetTickCount64() >= deadline) {
+            return false;
+        }
+        PumpMessages();
+        ::Sleep(5);
+    }
+    return true;
+}
+
+void SampleRecorder::Clear() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_samples.clear();
+    m_latest.clear();
+}
+
+HRESULT GetPin(IBaseFilter* filter, PIN_DIRECTION direction, IPin** pin) {
+    RETURN_HR_IF_NULL(E_POINTER, pin);
+    *pin = nullptr;
+    ComPtr<IEnumPins> pins;
+    RETURN_IF_FAILED(filter->EnumPins(&pins));
+    ComPtr<IPin> candidate;
+    while (pins->Next(1, candidate.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        PIN_DIRECTION dir;
+        if (SUCCEEDED(candidate->QueryDirection(&dir)) && dir == direction) {
+            *pin = candidate.Detach();
+            return S_OK;
+        }
+    }
+    return VFW_E_NOT_FOUND;
+}
+
+HRESULT CaptureGraph::Build(IBaseFilter* sourceFilter, bool throughCaptureGraphBuilder) {
+    source = sourceFilter;
+    RETURN_IF_FAILED(::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&graph)));
+    RETURN_IF_FAILED(graph.As(&control));
+    RETURN_IF_FAILED(graph->AddFilter(source.Get(), L"Source"));
+    RETURN_IF_FAILED(::CoCreateInstance(kClsidSampleGrabber, nullptr, CLSCTX_INPROC_SERVER,
+                                        IID_PPV_ARGS(&grabberFilter)));
+    RETURN_IF_FAILED(grabberFilter.As(&grabber));
+    AM_MEDIA_TYPE want{};
+    want.majortype = MEDIATYPE_Video;
+    want.subtype = MEDIASUBTYPE_RGB24;
+    RETURN_IF_FAILED(grabber->SetMediaType(&want));
+    RETURN_IF_FAILED(grabber->SetCallback(&recorder, 0));
+    RETURN_IF_FAILED(graph->AddFilter(grabberFilter.Get(), L"Grabber"));
+    RETURN_IF_FAILED(::CoCreateInstance(kClsidNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&renderer)));
+    RETURN_IF_FAILED(graph->AddFilter(renderer.Get(), L"Renderer"));
+
+    if (throughCaptureGraphBuilder) {
+        ComPtr<ICaptureGraphBuilder2> builder;
+        RETURN_IF_FAILED(::CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                                            IID_PPV_ARGS(&builder)));
+        RETURN_IF_FAILED(builder->SetFiltergraph(graph.Get()));
+        return builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source.Get(), grabberFilter.Get(),
+                                     renderer.Get());
+    }
+    ComPtr<IPin> out;
+    ComPtr<IPin> grabIn;
+    ComPtr<IPin> grabOut;
+    ComPtr<IPin> renderIn;
+    RETURN_IF_FAILED(GetPin(source.Get(), PINDIR_OUTPUT, &out));
+    RETURN_IF_FAILED(GetPin(grabberFilter.Get(), PINDIR_INPUT, &grabIn));
+    RETURN_IF_FAILED(GetPin(grabberFilter.Get(), PINDIR_OUTPUT, &grabOut));
+    RETURN_IF_FAILED(GetPin(renderer.Get(), PINDIR_INPUT, &renderIn));
+    RETURN_IF_FAILED(graph->ConnectDirect(out.Get(), grabIn.Get(), nullptr));
+    return graph->ConnectDirect(grabOut.Get(), renderIn.Get(), nullptr);
+}
+
+HRESULT CaptureGraph::ConnectedType(AM_MEDIA_TYPE* mt) const {
+    ComPtr<IPin> out;
+    RETURN_IF_FAILED(GetPin(source.Get(), PINDIR_OUTPUT, &out));
+    return out->ConnectionMediaType(mt);
+}
+
+HRESULT CaptureGraph::Run() {
+    return control->Run();
+}
+
+HRESULT CaptureGraph::Stop() {
+    return control ? control->Stop() : S_OK;
+}
+
+CaptureGraph::~CaptureGraph() {
+    if (control) {
+        control->Stop();
+    }
+    if (grabber) {
+        grabber->SetCallback(nullptr, 0);
+    }
+}

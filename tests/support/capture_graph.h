@@ -1,0 +1,94 @@
+// Graph plumbing for end-to-end tests: the registered module, the system
+// device enumerator, and a capture graph (source -> sample grabber -> null
+// renderer) whose samples are recorded as they arrive.
+#pragma once
+
+#include <windows.h>
+#include <dshow.h>
+#include <qedit.h>
+#include <wrl/client.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Registers the module beside the test program with regsvr32 for the
+// lifetime of this object, and unregisters it afterwards.
+class RegisteredModule {
+public:
+    RegisteredModule();
+    ~RegisteredModule();
+    RegisteredModule(const RegisteredModule&) = delete;
+    RegisteredModule& operator=(const RegisteredModule&) = delete;
+
+    // regsvr32's exit code for the registration (0 on success).
+    DWORD exitCode() const { return m_exitCode; }
+    static std::wstring ModulePath();
+    // Runs regsvr32 /s [/u] on the module; returns its exit code.
+    static DWORD RunRegsvr32(bool unregister);
+
+private:
+    DWORD m_exitCode;
+};
+
+// Finds a video input device by friendly name through the system device
+// enumerator.
+HRESULT FindVideoInputDevice(const wchar_t* friendlyName, IMoniker** moniker);
+// All friendly names in the video input device category.
+std::vector<std::wstring> ListVideoInputDevices();
+
+struct RecordedSample {
+    REFERENCE_TIME start = 0;
+    REFERENCE_TIME end = 0;
+    HRESULT timeResult = E_FAIL;
+    bool syncPoint = false;
+    long size = 0;
+    long actualLength = 0;
+};
+
+// Records every sample the grabber sees; keeps the pixels of the latest.
+class SampleRecorder final : public ISampleGrabberCB {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE SampleCB(double time, IMediaSample* sample) override;
+    HRESULT STDMETHODCALLTYPE BufferCB(double, BYTE*, long) override { return E_NOTIMPL; }
+
+    std::vector<RecordedSample> samples() const;
+    size_t count() const;
+    // Pixels of the latest sample (copied under the lock).
+    std::vector<BYTE> latestFrame() const;
+    // Waits (pumping messages) until at least n samples arrived or the
+    // time-out passed; returns whether they arrived.
+    bool WaitForSamples(size_t n, DWORD timeoutMs) const;
+    void Clear();
+
+private:
+    mutable std::mutex m_lock;
+    std::vector<RecordedSample> m_samples;
+    std::vector<BYTE> m_latest;
+};
+
+// source -> sample grabber (RGB24 video) -> null renderer.
+struct CaptureGraph {
+    Microsoft::WRL::ComPtr<IGraphBuilder> graph;
+    Microsoft::WRL::ComPtr<IMediaControl> control;
+    Microsoft::WRL::ComPtr<IBaseFilter> source;
+    Microsoft::WRL::ComPtr<IBaseFilter> grabberFilter;
+    Microsoft::WRL::ComPtr<ISampleGrabber> grabber;
+    Microsoft::WRL::ComPtr<IBaseFilter> renderer;
+    SampleRecorder recorder;
+
+    // Adds the filters; connects them through ICaptureGraphBuilder2::
+    // RenderStream with PIN_CATEGORY_CAPTURE, or pin to pin.
+    HRESULT Build(IBaseFilter* sourceFilter, bool throughCaptureGraphBuilder);
+    // The media type of the source pin's connection.
+    HRESULT ConnectedType(AM_MEDIA_TYPE* mt) const;
+    HRESULT Run();
+    HRESULT Stop();
+    ~CaptureGraph();
+};
+
+// The first pin of a filter in a direction.
+HRESULT GetPin(IBaseFilter* filter, PIN_DIRECTION direction, IPin** pin);
