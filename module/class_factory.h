@@ -11,9 +11,9 @@
 struct AMOVIESETUP_FILTER;
 
 // Builds one new object; may report a failure through the HRESULT.
-using LPFNNewCOMObject = CUnknown* (*)(IUnknown* outer, HRESULT* phr);
+using LPFNNewCOMObject = CUnknown*(WINAPI*)(IUnknown* outer, HRESULT* phr);
 // Per-class hook called with TRUE on module load and FALSE on unload.
-using LPFNInitRoutine = void (*)(BOOL loading, const CLSID* clsid);
+using LPFNInitRoutine = void(WINAPI*)(BOOL loading, const CLSID* clsid);
 
 struct CFactoryTemplate {
     const WCHAR* m_Name;

@@ -44,7 +44,7 @@ public:
         return S_OK;
     }
 
-    static CUnknown* Create(IUnknown* outer, HRESULT* phr) {
+    static CUnknown* WINAPI Create(IUnknown* outer, HRESULT* phr) {
         if (g_returnNull) {
             *phr = g_creationResult;
             return nullptr;
