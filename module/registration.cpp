@@ -97,6 +97,10 @@ const AMOVIESETUP_FILTER sudCaptureDevice = {
 };
 
 HRESULT EliminateSubKey(HKEY parent, LPCWSTR name) {
+    return EliminateSubKeyUsing(parent, name, &::RegDeleteKeyW);
+}
+
+HRESULT EliminateSubKeyUsing(HKEY parent, LPCWSTR name, RegDeleteKeyFn deleteKey) {
     // An empty name would name the parent itself.
     if (name == nullptr || name[0] == L'\0') {
         return E_FAIL;
@@ -118,11 +122,11 @@ HRESULT EliminateSubKey(HKEY parent, LPCWSTR name) {
         if (previous[0] != L'\0' && std::wcscmp(previous, child) == 0) {
             return E_ACCESSDENIED;
         }
-        RETURN_IF_FAILED(EliminateSubKey(key.get(), child));
+        RETURN_IF_FAILED(EliminateSubKeyUsing(key.get(), child, deleteKey));
         std::wcscpy(previous, child);
     }
     key.reset();
-    const LONG deleted = ::RegDeleteKeyW(parent, name);
+    const LONG deleted = deleteKey(parent, name);
     if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) {
         return HResultFromWin32(static_cast<DWORD>(deleted));
     }

@@ -38,6 +38,10 @@ HRESULT AMovieSetupUnregisterServer(const CLSID& clsid);
 // Removes a key with all its descendants. A missing key is success. Stops,
 // leaving the rest in place, when a subkey survives its own removal.
 HRESULT EliminateSubKey(HKEY parent, LPCWSTR name);
+// The same with the deletion step supplied, so that a key that survives
+// its deletion can be simulated.
+using RegDeleteKeyFn = LONG(WINAPI*)(HKEY parent, LPCWSTR name);
+HRESULT EliminateSubKeyUsing(HKEY parent, LPCWSTR name, RegDeleteKeyFn deleteKey);
 
 // Announces (or only withdraws) one filter through the current or the
 // older mapper interface. S_FALSE for a null record.

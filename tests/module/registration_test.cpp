@@ -3,11 +3,10 @@
 // scratch keys for each test.
 #include <gtest/gtest.h>
 
-#include <aclapi.h>
 #include <dshow.h>
-#include <sddl.h>
 #include <wrl/client.h>
 
+#include <cwchar>
 #include <string>
 
 #include "framework/com_util.h"
@@ -51,25 +50,16 @@ void CreateKey(HKEY root, const std::wstring& path) {
                                                key.put(), nullptr));
 }
 
-// The native path of a key (\REGISTRY\...), which link keys point at.
-bool NativeKeyPath(HKEY root, const wchar_t* path, std::wstring& native) {
-    using NtQueryKeyFn = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
-    auto query = reinterpret_cast<NtQueryKeyFn>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryKey")));
-    UniqueRegKey key;
-    if (query == nullptr || ::RegOpenKeyExW(root, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
-        return false;
+// Deletes like RegDeleteKeyW, except that a key named "Stuck" is left in
+// place while success is reported, and one named "Denied" is refused.
+LONG WINAPI DeleteUnlessStuck(HKEY parent, LPCWSTR name) {
+    if (std::wcscmp(name, L"Stuck") == 0) {
+        return ERROR_SUCCESS;
     }
-    // KEY_NAME_INFORMATION: a byte length followed by the name.
-    alignas(ULONG) BYTE buffer[2048];
-    ULONG length = 0;
-    constexpr int kKeyNameInformation = 3;
-    if (query(key.get(), kKeyNameInformation, buffer, sizeof(buffer), &length) != 0) {
-        return false;
+    if (std::wcscmp(name, L"Denied") == 0) {
+        return ERROR_ACCESS_DENIED;
     }
-    const ULONG bytes = *reinterpret_cast<ULONG*>(buffer);
-    native.assign(reinterpret_cast<const wchar_t*>(buffer + sizeof(ULONG)), bytes / sizeof(wchar_t));
-    return true;
+    return ::RegDeleteKeyW(parent, name);
 }
 
 class RegistrationTest : public testing::Test {
@@ -121,25 +111,19 @@ TEST_F(RegistrationTest, EliminateSubKeyRefusesEmptyNameAndStopsAtSurvivingSubke
     EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, L"Tree\\B"));
     EXPECT_EQ(S_OK, EliminateSubKey(HKEY_CLASSES_ROOT, L"Missing"));
 
-    // A symbolic link key survives RegDeleteKey, which removes the key it
-    // points at instead; enumeration would find it again for ever.
-    CreateKey(HKEY_CLASSES_ROOT, L"Target");
-    std::wstring targetPath;
-    ASSERT_TRUE(NativeKeyPath(HKEY_CLASSES_ROOT, L"Target", targetPath));
-    {
-        UniqueRegKey link;
-        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CLASSES_ROOT, L"Tree\\A\\A1", 0, nullptr,
-                                                   REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | KEY_CREATE_LINK,
-                                                   nullptr, link.put(), nullptr));
-        ASSERT_EQ(ERROR_SUCCESS,
-                  ::RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
-                                   reinterpret_cast<const BYTE*>(targetPath.data()),
-                                   static_cast<DWORD>(targetPath.size() * sizeof(wchar_t))));
-    }
-    EXPECT_TRUE(FAILED(EliminateSubKey(HKEY_CLASSES_ROOT, L"Tree")));
-    // The removal stopped there: the rest is still in place.
-    EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, L"Tree\\A"));
+    // A key that survives its deletion would be enumerated again for ever:
+    // the removal stops there and leaves the rest in place.
+    CreateKey(HKEY_CLASSES_ROOT, L"Tree\\A\\Stuck");
+    EXPECT_EQ(E_ACCESSDENIED, EliminateSubKeyUsing(HKEY_CLASSES_ROOT, L"Tree", &DeleteUnlessStuck));
+    EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, L"Tree\\A\\Stuck"));
     EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, L"Tree\\B"));
+    // A refused deletion is reported as it is.
+    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(HKEY_CLASSES_ROOT, L"Tree\\A\\Stuck"));
+    CreateKey(HKEY_CLASSES_ROOT, L"Tree\\A\\Denied");
+    EXPECT_EQ(E_ACCESSDENIED, EliminateSubKeyUsing(HKEY_CLASSES_ROOT, L"Tree", &DeleteUnlessStuck));
+    EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, L"Tree\\A\\Denied"));
+    EXPECT_EQ(S_OK, EliminateSubKey(HKEY_CLASSES_ROOT, L"Tree"));
+    EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, L"Tree"));
 }
 
 TEST_F(RegistrationTest, MapperRecordIsAnnouncedReplacedAndWithdrawn) {
