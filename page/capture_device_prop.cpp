@@ -59,14 +59,10 @@ CCaptureDeviceProp::CCaptureDeviceProp(IUnknown* outer)
 
 HRESULT CCaptureDeviceProp::OnConnect(IUnknown* object) {
     RETURN_HR_IF_NULL(E_POINTER, object);
-    m_pSettings.Reset();
     m_hasPendingEdits = false;
-    ICaptureDeviceSettings* settings = nullptr;
-    const HRESULT hr = object->QueryInterface(IID_ICaptureDeviceSettings, reinterpret_cast<void**>(&settings));
-    if (SUCCEEDED(hr)) {
-        m_pSettings.Attach(settings);
-    }
-    return hr;
+    // A failed query leaves m_pSettings null.
+    return object->QueryInterface(IID_ICaptureDeviceSettings,
+                                  reinterpret_cast<void**>(m_pSettings.ReleaseAndGetAddressOf()));
 }
 
 HRESULT CCaptureDeviceProp::OnDisconnect() {

@@ -187,9 +187,9 @@ HRESULT MeasureDialogResource(HINSTANCE instance, int dialogId, int widthDlu, in
     if (size == nullptr) {
         return E_POINTER;
     }
-    PageHostWindow host;
+    // Parented like a page, without disturbing a page that may be on the host.
     HWND dialog =
-        ::CreateDialogParamW(instance, MAKEINTRESOURCEW(dialogId), host.get(), PlainDialogProc, 0);
+        ::CreateDialogParamW(instance, MAKEINTRESOURCEW(dialogId), SharedHostWindow(), PlainDialogProc, 0);
     if (dialog == nullptr) {
         return LastError();
     }

@@ -38,7 +38,7 @@ private:
 // hosts of a program share one window, created on first use and kept: under
 // Wine without a window manager, hiding or destroying a visible top-level
 // window waits about 2 s for the X server. Each host destroys the child
-// windows left on it when it goes.
+// windows left on it when it goes, so a test uses one host at a time.
 class PageHostWindow {
 public:
     PageHostWindow();
