@@ -111,8 +111,9 @@ HRESULT CCaptureDeviceProp::OnActivate() {
 HRESULT CCaptureDeviceProp::OnDeactivate() {
     // A frame may apply a page after deactivating it (the user moved to
     // another tab, then pressed OK). The dialog is gone by then, so its
-    // values are kept now.
-    if (m_pSettings != nullptr && m_hwnd != nullptr) {
+    // values are kept now. A window already destroyed with its parent has
+    // nothing to give: then nothing is kept, and such an Apply writes nothing.
+    if (m_pSettings != nullptr && m_hwnd != nullptr && ::IsWindow(m_hwnd)) {
         ReadControls(&m_pendingEdits);
         m_hasPendingEdits = true;
     }

@@ -401,6 +401,20 @@ TEST_P(CaptureDevicePropTest, ApplyAfterDeactivateStoresTheEdits) {
     EXPECT_EQ(L"Later", ControlText(session.dialog(), IDC_TITLE_TEXT));
 }
 
+TEST_P(CaptureDevicePropTest, PageDestroyedWithItsParentAppliesNothing) {
+    ASSERT_EQ(S_OK, PrepareDevice(object.Get(), 1, 20.0, "Before"));
+    PageSession session;
+    ASSERT_EQ(S_OK, session.Open(object.Get()));
+    ASSERT_EQ(S_OK, TypeText(session.dialog(), IDC_TITLE_TEXT, L"Lost"));
+    // The frame's window goes first, taking the page's window with it.
+    ::DestroyWindow(session.dialog());
+    EXPECT_EQ(S_OK, session.page()->Deactivate());
+    EXPECT_EQ(S_OK, session.page()->Apply());
+    EXPECT_EQ("Before", Stored("TitleText"));
+    EXPECT_EQ("1", Stored("SelectPixel"));
+    EXPECT_EQ("500000", Stored("FrameTime"));
+}
+
 TEST_P(CaptureDevicePropTest, FinalReleaseWhileShownReleasesTheDevice) {
     const ULONG references = RefCountOf(object.Get());
     PageSession session;
