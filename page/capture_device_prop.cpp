@@ -1,0 +1,196 @@
+#include "page/capture_device_prop.h"
+
+#include <cmath>
+#include <cwchar>
+#include <iterator>
+#include <new>
+
+#include "capture/capture_device_ids.h"
+#include "framework/com_util.h"
+#include "resources/resource.h"
+
+namespace {
+
+// Output sizes by size index ("SelectPixel"), as the capture stream offers
+// them: 0..2 portrait, 3..5 landscape.
+constexpr SIZE kFrameSizes[] = {{204, 360}, {272, 480}, {432, 768}, {568, 320}, {852, 480}, {1136, 640}};
+constexpr int kQualityCount = 3;
+constexpr int kLandscapeOffset = 3;
+
+// The quality labels, items 0..2 of the combo box: "標準", " 高 ", "最高".
+// They go to the control as wide text, so that they read the same whatever
+// the system's 8-bit code page.
+constexpr const wchar_t* kQualityLabels[kQualityCount] = {
+    L"\u6A19\u6E96",
+    L" \u9AD8 ",
+    L"\u6700\u9AD8",
+};
+
+constexpr double kMinFrameRate = 1.0;
+constexpr double kMaxFrameRate = 30.0;
+// Enough for any "%g" rendering of a double ("-1.79769e+308").
+constexpr int kRateTextCapacity = 32;
+
+int SizeIndexOf(int width, int height) {
+    for (int i = 0; i < static_cast<int>(std::size(kFrameSizes)); ++i) {
+        if (kFrameSizes[i].cx == width && kFrameSizes[i].cy == height) {
+            return i;
+        }
+    }
+    return 0;
+}
+
+bool IsChecked(HWND dialog, int id) {
+    return ::SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+}  // namespace
+
+CUnknown* WINAPI CCaptureDeviceProp::CreateInstance(IUnknown* outer, HRESULT* phr) {
+    auto* page = new (std::nothrow) CCaptureDeviceProp(outer);
+    if (phr != nullptr) {
+        *phr = S_OK;
+    }
+    return page;
+}
+
+CCaptureDeviceProp::CCaptureDeviceProp(IUnknown* outer)
+    : CBasePropertyPage(kCaptureDevicePropName, outer, IDD_CAPTURE_DEVICE_PROP, IDS_CAPTURE_DEVICE_PROP_TITLE) {}
+
+HRESULT CCaptureDeviceProp::OnConnect(IUnknown* object) {
+    RETURN_HR_IF_NULL(E_POINTER, object);
+    m_hasPendingEdits = false;
+    // A failed query leaves m_pSettings null.
+    return object->QueryInterface(IID_ICaptureDeviceSettings,
+                                  reinterpret_cast<void**>(m_pSettings.ReleaseAndGetAddressOf()));
+}
+
+HRESULT CCaptureDeviceProp::OnDisconnect() {
+    m_pSettings.Reset();
+    m_hasPendingEdits = false;
+    return S_OK;
+}
+
+HRESULT CCaptureDeviceProp::OnActivate() {
+    if (m_pSettings == nullptr || m_hwnd == nullptr) {
+        return S_OK;
+    }
+    // Fresh values from the device replace edits kept from an earlier
+    // activation.
+    m_hasPendingEdits = false;
+
+    int size[2] = {0, 0};
+    m_pSettings->GetFrameSize(size);
+    double rate = 0.0;
+    m_pSettings->GetFrameRate(&rate);
+
+    ::SendDlgItemMessageW(m_hwnd, IDC_QUALITY, CB_RESETCONTENT, 0, 0);
+    for (const wchar_t* label : kQualityLabels) {
+        ::SendDlgItemMessageW(m_hwnd, IDC_QUALITY, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label));
+    }
+    const int index = SizeIndexOf(size[0], size[1]);
+    ::SendDlgItemMessageW(m_hwnd, IDC_QUALITY, CB_SETCURSEL, static_cast<WPARAM>(index % kQualityCount), 0);
+    const bool portrait = index < kLandscapeOffset;
+    ::SendDlgItemMessageW(m_hwnd, IDC_PORTRAIT, BM_SETCHECK, portrait ? BST_CHECKED : BST_UNCHECKED, 0);
+    ::SendDlgItemMessageW(m_hwnd, IDC_LANDSCAPE, BM_SETCHECK, portrait ? BST_UNCHECKED : BST_CHECKED, 0);
+
+    // The standby text is stored 8-bit, so it goes to the control 8-bit.
+    char title[kEditTextCapacity] = {};
+    m_pSettings->GetTitleText(title);
+    title[kEditTextCapacity - 1] = '\0';
+    ::SetDlgItemTextA(m_hwnd, IDC_TITLE_TEXT, title);
+
+    // Setting a non-empty text makes the edit box report a change, so the
+    // page turns dirty here and tells its site at once.
+    wchar_t rateText[kRateTextCapacity] = {};
+    std::swprintf(rateText, kRateTextCapacity, L"%g", rate);
+    ::SetDlgItemTextW(m_hwnd, IDC_FRAME_RATE, rateText);
+    return S_OK;
+}
+
+HRESULT CCaptureDeviceProp::OnDeactivate() {
+    // A frame may apply a page after deactivating it (the user moved to
+    // another tab, then pressed OK). The dialog is gone by then, so its
+    // values are kept now. A window already destroyed with its parent has
+    // nothing to give: then nothing is kept, and such an Apply writes nothing.
+    if (m_pSettings != nullptr && m_hwnd != nullptr && ::IsWindow(m_hwnd)) {
+        ReadControls(&m_pendingEdits);
+        m_hasPendingEdits = true;
+    }
+    return S_OK;
+}
+
+HRESULT CCaptureDeviceProp::OnApplyChanges() {
+    if (m_pSettings == nullptr) {
+        return S_OK;
+    }
+    if (m_hwnd != nullptr) {
+        Edits edits;
+        ReadControls(&edits);
+        WriteSettings(edits);
+    } else if (m_hasPendingEdits) {
+        WriteSettings(m_pendingEdits);
+    } else {
+        return S_OK;
+    }
+    m_hasPendingEdits = false;
+    m_bDirty = FALSE;
+    return S_OK;
+}
+
+INT_PTR CCaptureDeviceProp::OnReceiveMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND) {
+        // Any notification of the five controls counts as an edit, focus
+        // changes included.
+        const int id = LOWORD(wParam);
+        if (id >= IDC_QUALITY && id <= IDC_TITLE_TEXT) {
+            m_bDirty = TRUE;
+            if (m_pPageSite != nullptr) {
+                m_pPageSite->OnStatusChange(PROPPAGESTATUS_DIRTY);
+            }
+        }
+    }
+    return CBasePropertyPage::OnReceiveMessage(window, message, wParam, lParam);
+}
+
+void CCaptureDeviceProp::ReadControls(Edits* edits) const {
+    *edits = Edits{};
+    if (IsChecked(m_hwnd, IDC_PORTRAIT)) {
+        edits->orientationOffset = 0;
+    } else if (IsChecked(m_hwnd, IDC_LANDSCAPE)) {
+        edits->orientationOffset = kLandscapeOffset;
+    }
+    const LRESULT item = ::SendDlgItemMessageW(m_hwnd, IDC_QUALITY, CB_GETCURSEL, 0, 0);
+    edits->quality = (item >= 0 && item < kQualityCount) ? static_cast<int>(item) : -1;
+    // Both reads stop at the buffer's end and always terminate, however long
+    // the text in the control.
+    ::GetDlgItemTextW(m_hwnd, IDC_FRAME_RATE, edits->rateText, kEditTextCapacity);
+    ::GetDlgItemTextA(m_hwnd, IDC_TITLE_TEXT, edits->titleText, kEditTextCapacity);
+    edits->rateText[kEditTextCapacity - 1] = L'\0';
+    edits->titleText[kEditTextCapacity - 1] = '\0';
+}
+
+void CCaptureDeviceProp::WriteSettings(const Edits& edits) {
+    // The current rate stands when the text holds no number.
+    double rate = 0.0;
+    m_pSettings->GetFrameRate(&rate);
+
+    if (edits.quality >= 0) {
+        m_pSettings->SetSelectPixel(edits.quality + edits.orientationOffset);
+    }
+
+    double typed = 0.0;
+    if (std::swscanf(edits.rateText, L"%lf", &typed) == 1 && !std::isnan(typed)) {
+        rate = typed;
+    }
+
+    m_pSettings->SetTitleText(edits.titleText);
+
+    // Written so that a rate that is not a number ends up at the minimum.
+    if (!(rate >= kMinFrameRate)) {
+        rate = kMinFrameRate;
+    } else if (rate > kMaxFrameRate) {
+        rate = kMaxFrameRate;
+    }
+    m_pSettings->SetFrameRate(rate);
+}

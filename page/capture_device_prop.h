@@ -1,0 +1,57 @@
+// CCaptureDeviceProp: the capture device's settings page. It shows quality,
+// orientation, frame rate and standby text in a Japanese dialog and edits
+// them through ICaptureDeviceSettings of the object the frame attaches (the
+// capture pin, or the filter, which routes the interface to its pin).
+#pragma once
+
+#include <windows.h>
+
+#include <wrl/client.h>
+
+#include "capture/capture_device_settings.h"
+#include "framework/base_property_page.h"
+
+class CCaptureDeviceProp : public CBasePropertyPage {
+public:
+    // The creation function of the page's factory row. *phr is always S_OK;
+    // a null result means the allocation failed.
+    static CUnknown* WINAPI CreateInstance(IUnknown* outer, HRESULT* phr);
+
+    explicit CCaptureDeviceProp(IUnknown* outer);
+
+    HRESULT OnConnect(IUnknown* object) override;
+    HRESULT OnDisconnect() override;
+    HRESULT OnActivate() override;
+    HRESULT OnDeactivate() override;
+    HRESULT OnApplyChanges() override;
+    INT_PTR OnReceiveMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    // Capacity of the texts read back from the edit boxes, terminator
+    // included.
+    static constexpr int kEditTextCapacity = 256;
+
+    // What the controls hold, as Apply needs it.
+    struct Edits {
+        // Selected quality item 0..2, or -1 when none is selected.
+        int quality = -1;
+        // 0 for portrait, 3 for landscape: added to the quality item to give
+        // the size index.
+        int orientationOffset = 0;
+        WCHAR rateText[kEditTextCapacity] = {};
+        // The standby text is 8-bit, in the system code page, as stored.
+        char titleText[kEditTextCapacity] = {};
+    };
+
+    void ReadControls(Edits* edits) const;
+    // Sets size, standby text and frame rate, in this order.
+    void WriteSettings(const Edits& edits);
+
+    // Settings of the attached object; null when none is attached or the
+    // object has no such interface. Used on the frame's thread only.
+    Microsoft::WRL::ComPtr<ICaptureDeviceSettings> m_pSettings;
+    // The controls' values at Deactivate, for an Apply that comes after the
+    // dialog is gone. Valid while m_hasPendingEdits.
+    Edits m_pendingEdits;
+    bool m_hasPendingEdits = false;
+};

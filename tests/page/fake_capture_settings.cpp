@@ -1,0 +1,149 @@
+#include "tests/page/fake_capture_settings.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+
+namespace {
+
+constexpr SIZE kFrameSizes[] = {{204, 360}, {272, 480}, {432, 768}, {568, 320}, {852, 480}, {1136, 640}};
+constexpr LONGLONG kUnitsPerSecond = 10000000;
+constexpr LONGLONG kMinFrameTime = 333333;
+constexpr LONGLONG kMaxFrameTime = 10000000;
+
+void WriteStoredValue(const char* name, const char* text) {
+    HKEY key = nullptr;
+    if (::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\QMCapture", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                          KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                     static_cast<DWORD>(std::strlen(text) + 1));
+    ::RegCloseKey(key);
+}
+
+void WriteStoredNumber(const char* name, int number) {
+    char text[16];
+    std::snprintf(text, sizeof(text), "%d", number);
+    WriteStoredValue(name, text);
+}
+
+}  // namespace
+
+FakeCaptureSettings::FakeCaptureSettings()
+    : CUnknown(L"FakeCaptureSettings", nullptr),
+      m_width(kFrameSizes[0].cx),
+      m_height(kFrameSizes[0].cy),
+      m_frameTime(kMinFrameTime),
+      m_titleText("- QM Capture -") {}
+
+HRESULT STDMETHODCALLTYPE FakeCaptureSettings::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
+    if (IsEqualIID(riid, IID_ICaptureDeviceSettings)) {
+        return GetInterface(static_cast<ICaptureDeviceSettings*>(this), ppv);
+    }
+    return CUnknown::NonDelegatingQueryInterface(riid, ppv);
+}
+
+std::vector<std::string> FakeCaptureSettings::CallNames() const {
+    std::vector<std::string> names;
+    for (const Call& call : m_calls) {
+        names.push_back(call.method);
+    }
+    return names;
+}
+
+void FakeCaptureSettings::Record(const char* method, double number, const char* text) {
+    m_calls.push_back({method, number, text != nullptr ? text : ""});
+}
+
+HRESULT STDMETHODCALLTYPE FakeCaptureSettings::GetFrameSize(int* size) {
+    Record("GetFrameSize");
+    if (size == nullptr) {
+        return E_POINTER;
+    }
+    if (m_fail) {
+        return E_FAIL;
+    }
+    size[0] = m_width;
+    size[1] = m_height;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE FakeCaptureSettings::SetFrameSize(const int* size) {
+    Record("SetFrameSize", size != nullptr ? size[0] : 0);
+    if (size == nullptr) {
+        return E_POINTER;
+    }
+    if (m_fail) {
+        return E_FAIL;
+    }
+    m_width = size[0];
+    m_height = size[1];
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE FakeCaptureSettings::SetSelectPixel(int index) {
+    Record("SetSelectPixel", index);
+    if (m_fail) {
+        return E_FAIL;
+    }
+    WriteStoredNumber("SelectPixel", index);
+    if (index >= 0 && index < static_cast<int>(std::size(kFrameSizes))) {
+        m_width = kFrameSizes[index].cx;
+        m_height = kFrameSizes[index].cy;
+    }
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE FakeCaptureSettings::GetFrameRate(double* rate) {
+    Record("GetFrameRate");
+    if (rate == nullptr) {
+        return E_POINTER;
+    }
+    if (m_fail) {
+        return E_FAIL;
+    }
+    *rate = m_frameTime > 0 ? static_cast<double>(kUnitsPerSecond / m_frameTime) : 0.0;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE FakeCaptureSettings::SetFrameRate(double rate) {
+    Record("SetFrameRate", rate);
+    if (m_fail) {
+        return E_FAIL;
+    }
+    if (!(rate > 0.0)) {
+        return S_OK;
+    }
+    LONGLONG frameTime = static_cast<LONGLONG>(static_cast<double>(kUnitsPerSecond) / rate);
+    if (frameTime < kMinFrameTime) {
+        frameTime = kMinFrameTime;
+    } else if (frameTime > kMaxFrameTime) {
+        frameTime = kMaxFrameTime;
+    }
+    m_frameTime = frameTime;
+    WriteStoredNumber("FrameTime", static_cast<int>(frameTime));
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE FakeCaptureSettings::GetTitleText(char* text) {
+    Record("GetTitleText");
+    if (m_fail) {
+        return E_FAIL;
+    }
+    std::memcpy(text, m_titleText, sizeof(m_titleText));
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE FakeCaptureSettings::SetTitleText(const char* text) {
+    Record("SetTitleText", 0.0, text);
+    if (m_fail) {
+        return E_FAIL;
+    }
+    std::snprintf(m_titleText, sizeof(m_titleText), "%s", text);
+    WriteStoredValue("TitleText", m_titleText);
+    return S_OK;
+}

@@ -1,0 +1,55 @@
+// A stand-in for the capture pin's settings: ICaptureDeviceSettings on top
+// of CUnknown, keeping and persisting the values the way the pin does, and
+// recording every call in order with its values. The property page tests
+// drive the page with it; the checks read the settings back through the
+// interface and the registry, so that they hold for the real pin too.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "capture/capture_device_settings.h"
+#include "framework/unknown.h"
+
+class FakeCaptureSettings : public CUnknown, public ICaptureDeviceSettings {
+public:
+    struct Call {
+        std::string method;
+        double number = 0.0;  // index, rate or width, when the call has one
+        std::string text;     // the standby text passed to SetTitleText
+    };
+
+    FakeCaptureSettings();
+
+    DECLARE_IUNKNOWN
+    HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+    HRESULT STDMETHODCALLTYPE GetFrameSize(int* size) override;
+    HRESULT STDMETHODCALLTYPE SetFrameSize(const int* size) override;
+    HRESULT STDMETHODCALLTYPE SetSelectPixel(int index) override;
+    HRESULT STDMETHODCALLTYPE GetFrameRate(double* rate) override;
+    HRESULT STDMETHODCALLTYPE SetFrameRate(double rate) override;
+    HRESULT STDMETHODCALLTYPE GetTitleText(char* text) override;
+    HRESULT STDMETHODCALLTYPE SetTitleText(const char* text) override;
+
+    const std::vector<Call>& calls() const { return m_calls; }
+    void ClearCalls() { m_calls.clear(); }
+    // The methods' names in call order.
+    std::vector<std::string> CallNames() const;
+    // From now on every method records its call, changes nothing and
+    // returns E_FAIL.
+    void FailEverything() { m_fail = true; }
+    LONG RefCount() const { return m_cRef.load(); }
+
+private:
+    void Record(const char* method, double number = 0.0, const char* text = nullptr);
+
+    std::vector<Call> m_calls;
+    bool m_fail = false;
+    int m_width;
+    int m_height;
+    LONGLONG m_frameTime;
+    char m_titleText[kSettingsTextCapacity];
+};

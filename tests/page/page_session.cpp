@@ -1,0 +1,97 @@
+#include "tests/page/page_session.h"
+
+#include "framework/com_util.h"
+#include "page/capture_device_prop.h"
+#include "tests/page/fake_capture_settings.h"
+
+using Microsoft::WRL::ComPtr;
+
+HRESULT CreateFakeSettingsTarget(ComPtr<IUnknown>* object) {
+    RETURN_HR_IF_NULL(E_POINTER, object);
+    auto* fake = new FakeCaptureSettings();
+    return fake->NonDelegatingQueryInterface(IID_IUnknown, reinterpret_cast<void**>(object->ReleaseAndGetAddressOf()));
+}
+
+HRESULT ReadDeviceSettings(IUnknown* object, DeviceSettings* settings) {
+    RETURN_HR_IF_NULL(E_POINTER, object);
+    RETURN_HR_IF_NULL(E_POINTER, settings);
+    ComPtr<ICaptureDeviceSettings> itf;
+    RETURN_IF_FAILED(object->QueryInterface(IID_ICaptureDeviceSettings, reinterpret_cast<void**>(itf.GetAddressOf())));
+    int size[2] = {};
+    RETURN_IF_FAILED(itf->GetFrameSize(size));
+    double rate = 0.0;
+    RETURN_IF_FAILED(itf->GetFrameRate(&rate));
+    char title[kSettingsTextCapacity] = {};
+    RETURN_IF_FAILED(itf->GetTitleText(title));
+    settings->width = size[0];
+    settings->height = size[1];
+    settings->rate = rate;
+    settings->title.assign(title, strnlen(title, sizeof(title)));
+    return S_OK;
+}
+
+HRESULT PrepareDevice(IUnknown* object, int sizeIndex, double rate, const char* title) {
+    RETURN_HR_IF_NULL(E_POINTER, object);
+    ComPtr<ICaptureDeviceSettings> itf;
+    RETURN_IF_FAILED(object->QueryInterface(IID_ICaptureDeviceSettings, reinterpret_cast<void**>(itf.GetAddressOf())));
+    RETURN_IF_FAILED(itf->SetSelectPixel(sizeIndex));
+    RETURN_IF_FAILED(itf->SetFrameRate(rate));
+    RETURN_IF_FAILED(itf->SetTitleText(title));
+    return S_OK;
+}
+
+HRESULT ReadStoredValue(const char* name, std::string* value) {
+    RETURN_HR_IF_NULL(E_POINTER, value);
+    char data[256] = {};
+    DWORD size = sizeof(data) - 1;
+    const LSTATUS status =
+        ::RegGetValueA(HKEY_CURRENT_USER, "Software\\QMCapture", name, RRF_RT_REG_SZ, nullptr, data, &size);
+    RETURN_IF_FAILED(HResultFromWin32(static_cast<DWORD>(status)));
+    *value = data;
+    return S_OK;
+}
+
+PageSession::PageSession() {
+    HRESULT hr = E_FAIL;
+    CUnknown* page = CCaptureDeviceProp::CreateInstance(nullptr, &hr);
+    if (page != nullptr) {
+        page->NonDelegatingQueryInterface(IID_IPropertyPage, reinterpret_cast<void**>(m_page.GetAddressOf()));
+    }
+    m_site = new RecordingPageSite();
+    m_site->NonDelegatingQueryInterface(IID_IUnknown, reinterpret_cast<void**>(m_siteRef.GetAddressOf()));
+}
+
+PageSession::~PageSession() {
+    m_page.Reset();
+    ::CoTaskMemFree(m_info.pszTitle);
+}
+
+HRESULT PageSession::Attach(IUnknown* object) {
+    RETURN_HR_IF_NULL(E_UNEXPECTED, m_page);
+    RETURN_IF_FAILED(m_page->SetPageSite(m_site));
+    IUnknown* objects[] = {object};
+    return m_page->SetObjects(1, objects);
+}
+
+HRESULT PageSession::Activate() {
+    RETURN_HR_IF_NULL(E_UNEXPECTED, m_page);
+    RETURN_IF_FAILED(m_page->Activate(m_host.get(), &rect, FALSE));
+    RETURN_IF_FAILED(m_page->Show(SW_SHOW));
+    PumpMessages();
+    return S_OK;
+}
+
+HRESULT PageSession::Open(IUnknown* object) {
+    RETURN_IF_FAILED(Attach(object));
+    ::CoTaskMemFree(m_info.pszTitle);
+    m_info = {};
+    RETURN_IF_FAILED(m_page->GetPageInfo(&m_info));
+    return Activate();
+}
+
+HRESULT PageSession::Close() {
+    RETURN_HR_IF_NULL(E_UNEXPECTED, m_page);
+    RETURN_IF_FAILED(m_page->Deactivate());
+    RETURN_IF_FAILED(m_page->SetObjects(0, nullptr));
+    return m_page->SetPageSite(nullptr);
+}

@@ -1,0 +1,76 @@
+// Drives the capture settings page as a property frame does, against any
+// object that offers ICaptureDeviceSettings (the tests' stand-in now; the
+// real filter and its pin the same way), and reads back what reached the
+// device and the registry.
+#pragma once
+
+#include <windows.h>
+#include <ocidl.h>
+
+#include <wrl/client.h>
+
+#include <ostream>
+#include <string>
+
+#include "tests/support/property_page_harness.h"
+
+// An object the frame can hand to the page.
+struct SettingsTarget {
+    const char* name;
+    HRESULT (*create)(Microsoft::WRL::ComPtr<IUnknown>* object);
+};
+
+inline void PrintTo(const SettingsTarget& target, std::ostream* os) {
+    *os << target.name;
+}
+
+HRESULT CreateFakeSettingsTarget(Microsoft::WRL::ComPtr<IUnknown>* object);
+
+// What the device reports through ICaptureDeviceSettings.
+struct DeviceSettings {
+    int width = 0;
+    int height = 0;
+    double rate = 0.0;
+    std::string title;
+};
+HRESULT ReadDeviceSettings(IUnknown* object, DeviceSettings* settings);
+// Brings the device to a known state through its own setters.
+HRESULT PrepareDevice(IUnknown* object, int sizeIndex, double rate, const char* title);
+// A value the device stored under "Software\QMCapture" of the current user.
+HRESULT ReadStoredValue(const char* name, std::string* value);
+
+// One page, its site and its host window, opened the way a frame opens it.
+class PageSession {
+public:
+    PageSession();
+    ~PageSession();
+    PageSession(const PageSession&) = delete;
+    PageSession& operator=(const PageSession&) = delete;
+
+    // SetPageSite, then SetObjects with the object.
+    HRESULT Attach(IUnknown* object);
+    // Activate on the host window, then Show.
+    HRESULT Activate();
+    // Attach, GetPageInfo (kept in info()), Activate.
+    HRESULT Open(IUnknown* object);
+    // Deactivate, SetObjects with none, SetPageSite with null.
+    HRESULT Close();
+
+    IPropertyPage* page() const { return m_page.Get(); }
+    RecordingPageSite* site() const { return m_site; }
+    HWND host() const { return m_host.get(); }
+    // The page's dialog while active.
+    HWND dialog() const { return m_host.PageWindow(); }
+    const PROPPAGEINFO& info() const { return m_info; }
+    // Drops the session's page reference; the page goes with its last one.
+    void ReleasePage() { m_page.Reset(); }
+
+    RECT rect = {8, 8, 8 + 360, 8 + 200};
+
+private:
+    PageHostWindow m_host;
+    Microsoft::WRL::ComPtr<IPropertyPage> m_page;
+    RecordingPageSite* m_site = nullptr;  // kept alive by m_siteRef
+    Microsoft::WRL::ComPtr<IUnknown> m_siteRef;
+    PROPPAGEINFO m_info = {};
+};
