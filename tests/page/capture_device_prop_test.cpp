@@ -603,9 +603,7 @@ TEST(CaptureDevicePropCreationTest, CreationFunctionMakesAPage) {
 
 TEST(CaptureDevicePropCreationTest, ClassFactoryServesThePage) {
     const CFactoryTemplate templates[] = {
-        {kCaptureDevicePropName, &CLSID_CaptureDeviceProp,
-         [](IUnknown* outer, HRESULT* phr) { return CCaptureDeviceProp::CreateInstance(outer, phr); }, nullptr,
-         nullptr},
+        {kCaptureDevicePropName, &CLSID_CaptureDeviceProp, &CCaptureDeviceProp::CreateInstance, nullptr, nullptr},
     };
     ComPtr<IClassFactory> factory;
     ASSERT_EQ(S_OK, GetClassObjectFromTable(templates, 1, CLSID_CaptureDeviceProp, IID_IClassFactory,
