@@ -117,3 +117,11 @@ TEST(DeviceListTest, DevicesAreNumberedWithTheirPaths) {
               L"     path: \\\\?\\usb#1\n",
               text);
 }
+
+TEST(ClientProcessTest, UnwritableSummaryIsReported) {
+    const std::wstring summaryPath = ScratchPath(L"no-such-folder\\summary.txt");
+    const ClientRun run = RunClient({L"--device", kAbsentDevice, L"--frames", L"1", L"--summary", summaryPath});
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_TRUE(Contains(run.err, "not found")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "qmcapture: cannot write the summary")) << run.err;
+}

@@ -75,9 +75,24 @@ HRESULT OpenDevice(const std::wstring& name, IBaseFilter** filter, std::wstring*
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
+// Where the folders that may need creating begin: after "\\server\share\"
+// of a UNC path (neither part can be created), else at the start.
+size_t FirstCreatableComponent(const std::wstring& path) {
+    if (path.size() < 2 || !IsSeparator(path[0]) || !IsSeparator(path[1])) {
+        return 1;
+    }
+    size_t separators = 0;
+    for (size_t i = 2; i < path.size(); ++i) {
+        if (IsSeparator(path[i]) && ++separators == 2) {
+            return i + 1;
+        }
+    }
+    return path.size();
+}
+
 // Creates the folder and any missing parents.
 HRESULT EnsureDirectory(const std::wstring& path) {
-    for (size_t i = 1; i <= path.size(); ++i) {
+    for (size_t i = FirstCreatableComponent(path); i <= path.size(); ++i) {
         if (i < path.size() && !IsSeparator(path[i])) {
             continue;
         }
