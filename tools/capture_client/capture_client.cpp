@@ -308,11 +308,13 @@ int Capture(const CaptureOptions& options, CaptureSummary* summary, std::wstring
 
     const double seconds = options.EffectiveSeconds();
     const double expectedRate = avgTimePerFrame > 0 ? 1e7 / static_cast<double>(avgTimePerFrame) : kFallbackFrameRate;
-    size_t expectedFrames = options.frames;
-    if (expectedFrames == 0 || seconds > 0.0) {
+    // Room for the frames the capture should see, within reason: a large
+    // --frames must not reserve gigabytes up front.
+    size_t expectedFrames = std::min<size_t>(options.frames == 0 ? kMaxReservedFrames : options.frames,
+                                             kMaxReservedFrames);
+    if (seconds > 0.0) {
         const double estimate = std::min(seconds * expectedRate * 2.0 + 64.0, static_cast<double>(kMaxReservedFrames));
-        expectedFrames = std::min<size_t>(expectedFrames == 0 ? kMaxReservedFrames : expectedFrames,
-                                          static_cast<size_t>(estimate));
+        expectedFrames = std::min(expectedFrames, static_cast<size_t>(estimate));
     }
     ComPtr<FrameGrabber> grabber;
     grabber.Attach(new FrameGrabber(layout, options.save, options.frames, expectedFrames, kKeepBytesLimit));
@@ -347,6 +349,9 @@ int Capture(const CaptureOptions& options, CaptureSummary* summary, std::wstring
     if (grabber->ShortFrames() > 0) {
         report += FormatText(L"frames shorter than the picture (not saved): %u\n", grabber->ShortFrames());
     }
+    if (grabber->LostFrames() > 0) {
+        report += FormatText(L"frames not recorded (out of memory): %u\n", grabber->LostFrames());
+    }
     WriteStdout(report);
 
     summary->Add(L"frames", static_cast<long long>(stats.frames));
@@ -362,6 +367,7 @@ int Capture(const CaptureOptions& options, CaptureSummary* summary, std::wstring
     summary->Add(L"timestamp_overlaps", static_cast<long long>(stats.overlaps));
     summary->Add(L"timestamps_contiguous", stats.Contiguous() ? L"yes" : L"no");
     summary->Add(L"short_frames", static_cast<long long>(grabber->ShortFrames()));
+    summary->Add(L"lost_frames", static_cast<long long>(grabber->LostFrames()));
 
     // Frames go to disk only now, so that encoding never slows the stream.
     std::vector<KeptFrame>& kept = grabber->KeptFrames();
@@ -416,6 +422,10 @@ int Capture(const CaptureOptions& options, CaptureSummary* summary, std::wstring
     }
     if (stats.frames == 0) {
         *error = L"no frames were delivered";
+        return kExitFailure;
+    }
+    if (grabber->LostFrames() > 0) {
+        *error = FormatText(L"%u frames were not recorded: out of memory", grabber->LostFrames());
         return kExitFailure;
     }
     if (saveFailed || grabber->FramesNotKept() > 0) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 FrameGrabber::FrameGrabber(const FrameLayout& layout, const FrameSelection& selection, uint32_t frameLimit,
                            size_t expectedFrames, size_t keepBytesLimit)
@@ -66,27 +67,14 @@ STDMETHODIMP FrameGrabber::SampleCB(double /*sampleTime*/, IMediaSample* sample)
         timing.start = start;
         timing.hasStart = true;
     }
-    m_timings.push_back(timing);
 
-    BYTE* data = nullptr;
-    const long length = sample->GetActualDataLength();
-    const size_t imageSize = m_layout.ImageSize();
-    if (SUCCEEDED(sample->GetPointer(&data)) && data != nullptr && length >= 0 &&
-        static_cast<size_t>(length) >= imageSize) {
-        if (m_selection.last) {
-            std::memcpy(m_latest.data(), data, imageSize);
-            m_latestIndex = index;
-        }
-        if (m_selection.SelectsWhileCapturing(index)) {
-            if (m_keptBytes + imageSize <= m_keepBytesLimit) {
-                m_kept.push_back(KeptFrame{index, std::vector<BYTE>(data, data + imageSize)});
-                m_keptBytes += imageSize;
-            } else {
-                ++m_notKept;
-            }
-        }
-    } else {
-        ++m_shortFrames;
+    // Growing the records may fail in a very long capture; no exception
+    // may leave this COM method, so such a frame is counted as lost.
+    try {
+        m_timings.push_back(timing);
+        KeepFrame(sample, index);
+    } catch (const std::bad_alloc&) {
+        ++m_lostFrames;
     }
 
     m_lastArrivalTicks.store(now.QuadPart, std::memory_order_release);
@@ -95,6 +83,29 @@ STDMETHODIMP FrameGrabber::SampleCB(double /*sampleTime*/, IMediaSample* sample)
         ::SetEvent(m_limitReached.get());
     }
     return S_OK;
+}
+
+void FrameGrabber::KeepFrame(IMediaSample* sample, uint32_t index) {
+    BYTE* data = nullptr;
+    const long length = sample->GetActualDataLength();
+    const size_t imageSize = m_layout.ImageSize();
+    if (FAILED(sample->GetPointer(&data)) || data == nullptr || length < 0 ||
+        static_cast<size_t>(length) < imageSize) {
+        ++m_shortFrames;
+        return;
+    }
+    if (m_selection.last) {
+        std::memcpy(m_latest.data(), data, imageSize);
+        m_latestIndex = index;
+    }
+    if (m_selection.SelectsWhileCapturing(index)) {
+        if (m_keptBytes + imageSize <= m_keepBytesLimit) {
+            m_kept.push_back(KeptFrame{index, std::vector<BYTE>(data, data + imageSize)});
+            m_keptBytes += imageSize;
+        } else {
+            ++m_notKept;
+        }
+    }
 }
 
 STDMETHODIMP FrameGrabber::BufferCB(double /*sampleTime*/, BYTE* /*buffer*/, LONG /*length*/) {

@@ -62,9 +62,13 @@ public:
     uint32_t FramesNotKept() const { return m_notKept; }
     // Frames whose data was shorter than the negotiated picture.
     uint32_t ShortFrames() const { return m_shortFrames; }
+    // Frames not recorded because memory ran out.
+    uint32_t LostFrames() const { return m_lostFrames; }
 
 private:
     ~FrameGrabber() = default;
+    // Copies the frame for "last" and for the chosen frames.
+    void KeepFrame(IMediaSample* sample, uint32_t index);
 
     std::atomic<ULONG> m_refCount{1};
     const FrameLayout m_layout;
@@ -85,4 +89,5 @@ private:
     int64_t m_latestIndex = -1;
     uint32_t m_notKept = 0;
     uint32_t m_shortFrames = 0;
+    uint32_t m_lostFrames = 0;
 };
