@@ -1,12 +1,13 @@
 #!/bin/bash
 # Installs everything the build, the tests and the demo need from Debian's
 # packages: the mingw-w64 cross compilers, 32-bit and 64-bit Wine, Xvfb,
-# CMake and the GoogleTest sources. Idempotent and quiet when all is there.
+# CMake, the GoogleTest sources, zip, and for the demo's screenshot xwd
+# (x11-apps) with netpbm's converters. Idempotent and quiet when all is there.
 set -euo pipefail
 
 packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
-  wine wine32:i386 wine64 xvfb xauth cmake googletest zip
+  wine wine32:i386 wine64 xvfb xauth cmake googletest zip x11-apps netpbm
 )
 
 missing=()

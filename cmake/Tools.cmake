@@ -1,0 +1,30 @@
+# The programs around the device: the capture client qmcapture and the demo
+# source window quillmere_demo, for both architectures.
+
+# Everything of the capture client but its entry point, so that the tool
+# tests can call its units directly.
+file(GLOB QM_CAPTURE_CLIENT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/capture_client/*.cpp)
+list(FILTER QM_CAPTURE_CLIENT_SOURCES EXCLUDE REGEX "/main\\.cpp$")
+add_library(qmcaptureclient STATIC ${QM_CAPTURE_CLIENT_SOURCES})
+target_include_directories(qmcaptureclient PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(qmcaptureclient PUBLIC strmiids uuid ole32 oleaut32 user32)
+
+add_executable(qmcapture ${CMAKE_SOURCE_DIR}/tools/capture_client/main.cpp)
+target_link_libraries(qmcapture PRIVATE qmcaptureclient)
+
+file(GLOB QM_DEMO_WINDOW_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/demo_window/*.cpp)
+add_executable(quillmere_demo WIN32 ${QM_DEMO_WINDOW_SOURCES})
+target_include_directories(quillmere_demo PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_libraries(quillmere_demo PRIVATE user32 gdi32 shell32)
+
+if(MINGW)
+  # wmain and wWinMain entry points.
+  target_link_options(qmcapture PRIVATE -municode)
+  target_link_options(quillmere_demo PRIVATE -municode)
+endif()
+
+# The tool tests run qmcapture.exe from beside themselves.
+if(TARGET tools_tests)
+  target_link_libraries(tools_tests PRIVATE qmcaptureclient)
+  add_dependencies(tools_tests qmcapture)
+endif()

@@ -1,0 +1,174 @@
+// The capture client's command line, parsed directly: defaults, every
+// option, and the refusals that must end in a usage error.
+#include <gtest/gtest.h>
+
+#include "tools/capture_client/capture_options.h"
+
+namespace {
+
+ParseStatus Parse(std::vector<std::wstring> args, CaptureOptions* options, std::wstring* error = nullptr) {
+    std::wstring ignored;
+    return ParseCaptureOptions(args, options, error != nullptr ? error : &ignored);
+}
+
+}  // namespace
+
+TEST(CaptureOptionsTest, NoArgumentsCaptureFromTheDefaultDevice) {
+    CaptureOptions options;
+    ASSERT_EQ(ParseStatus::kOk, Parse({}, &options));
+    EXPECT_EQ(CaptureAction::kCapture, options.action);
+    EXPECT_EQ(L"QM Capture Device", options.deviceName);
+    EXPECT_EQ(0, options.width);
+    EXPECT_EQ(0.0, options.frameRate);
+    EXPECT_EQ(5.0, options.EffectiveSeconds());
+    EXPECT_TRUE(options.save.first);
+    EXPECT_TRUE(options.save.last);
+    EXPECT_EQ(0u, options.save.every);
+    EXPECT_EQ(L".", options.outputDir);
+    EXPECT_TRUE(options.summaryFile.empty());
+    EXPECT_FALSE(options.noClock);
+}
+
+TEST(CaptureOptionsTest, EveryOptionTakesItsValueSeparateOrAfterEquals) {
+    CaptureOptions options;
+    ASSERT_EQ(ParseStatus::kOk,
+              Parse({L"-d", L"My Cam", L"--size=1136x640", L"--fps", L"29.97", L"--seconds=2.5", L"-n", L"90",
+                     L"--output", L"out\\x64", L"--prefix=shot", L"--save", L"first,every:30,7",
+                     L"--summary=s.txt", L"--no-clock", L"--timeout", L"3"},
+                    &options));
+    EXPECT_EQ(L"My Cam", options.deviceName);
+    EXPECT_EQ(1136, options.width);
+    EXPECT_EQ(640, options.height);
+    EXPECT_DOUBLE_EQ(29.97, options.frameRate);
+    EXPECT_DOUBLE_EQ(2.5, options.EffectiveSeconds());
+    EXPECT_EQ(90u, options.frames);
+    EXPECT_EQ(L"out\\x64", options.outputDir);
+    EXPECT_EQ(L"shot", options.filePrefix);
+    EXPECT_TRUE(options.save.first);
+    EXPECT_FALSE(options.save.last);
+    EXPECT_EQ(30u, options.save.every);
+    EXPECT_EQ(std::vector<uint32_t>{7}, options.save.indexes);
+    EXPECT_EQ(L"s.txt", options.summaryFile);
+    EXPECT_TRUE(options.noClock);
+    EXPECT_DOUBLE_EQ(3.0, options.stallSeconds);
+}
+
+TEST(CaptureOptionsTest, FramesAloneCaptureWithoutTimeLimit) {
+    CaptureOptions options;
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--frames", L"1"}, &options));
+    EXPECT_EQ(1u, options.frames);
+    EXPECT_EQ(0.0, options.EffectiveSeconds());
+}
+
+TEST(CaptureOptionsTest, ActionsAreRecognisedAndExcludeEachOther) {
+    CaptureOptions options;
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--list"}, &options));
+    EXPECT_EQ(CaptureAction::kListDevices, options.action);
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"-c", L"-d", L"X"}, &options));
+    EXPECT_EQ(CaptureAction::kListCapabilities, options.action);
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--properties"}, &options));
+    EXPECT_EQ(CaptureAction::kShowProperties, options.action);
+
+    std::wstring error;
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--list", L"--caps"}, &options, &error));
+    EXPECT_NE(std::wstring::npos, error.find(L"exclude"));
+}
+
+TEST(CaptureOptionsTest, HelpAndVersionAreReported) {
+    CaptureOptions options;
+    EXPECT_EQ(ParseStatus::kHelp, Parse({L"--help"}, &options));
+    EXPECT_EQ(ParseStatus::kHelp, Parse({L"-h"}, &options));
+    EXPECT_EQ(ParseStatus::kHelp, Parse({L"--fps", L"30", L"-h"}, &options));
+    EXPECT_EQ(ParseStatus::kVersion, Parse({L"--version"}, &options));
+}
+
+TEST(CaptureOptionsTest, UnknownOptionAndStrayArgumentAreUsageErrors) {
+    CaptureOptions options;
+    std::wstring error;
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--bogus"}, &options, &error));
+    EXPECT_EQ(L"unknown option '--bogus'", error);
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"-x"}, &options, &error));
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"capture"}, &options, &error));
+    EXPECT_EQ(L"unexpected argument 'capture'", error);
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--list=yes"}, &options, &error));
+    EXPECT_EQ(L"option --list takes no value", error);
+}
+
+TEST(CaptureOptionsTest, MissingValueIsAUsageError) {
+    CaptureOptions options;
+    std::wstring error;
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--device"}, &options, &error));
+    EXPECT_EQ(L"option --device needs a value", error);
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"-r"}, &options, &error));
+}
+
+struct BadValue {
+    const wchar_t* option;
+    const wchar_t* value;
+};
+
+class CaptureOptionsBadValueTest : public testing::TestWithParam<BadValue> {};
+
+TEST_P(CaptureOptionsBadValueTest, IsRefusedAndLeavesOptionsUnchanged) {
+    CaptureOptions options;
+    options.deviceName = L"kept";
+    std::wstring error;
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({GetParam().option, GetParam().value}, &options, &error));
+    EXPECT_NE(std::wstring::npos, error.find(GetParam().option)) << error;
+    EXPECT_EQ(L"kept", options.deviceName);
+    EXPECT_EQ(0, options.width);
+    EXPECT_EQ(0.0, options.frameRate);
+    EXPECT_EQ(0u, options.frames);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Numbers, CaptureOptionsBadValueTest,
+    testing::Values(BadValue{L"--fps", L"abc"}, BadValue{L"--fps", L"0"}, BadValue{L"--fps", L"-5"},
+                    BadValue{L"--fps", L"nan"}, BadValue{L"--fps", L"inf"}, BadValue{L"--fps", L"1e999"},
+                    BadValue{L"--fps", L"30fps"}, BadValue{L"--fps", L" 30"}, BadValue{L"--fps", L""},
+                    BadValue{L"--fps", L"1001"}, BadValue{L"--seconds", L"0"}, BadValue{L"--seconds", L"-1"},
+                    BadValue{L"--seconds", L"1e9"}, BadValue{L"--frames", L"0"}, BadValue{L"--frames", L"-3"},
+                    BadValue{L"--frames", L"1.5"}, BadValue{L"--frames", L"+3"},
+                    BadValue{L"--frames", L"99999999999"}, BadValue{L"--frames", L"0x10"},
+                    BadValue{L"--timeout", L"0"}, BadValue{L"--size", L"1136"}, BadValue{L"--size", L"12x"},
+                    BadValue{L"--size", L"x480"}, BadValue{L"--size", L"0x480"}, BadValue{L"--size", L"640x0"},
+                    BadValue{L"--size", L"1136*640"}, BadValue{L"--size", L"-640x480"},
+                    BadValue{L"--size", L"99999x480"}, BadValue{L"--device", L""},
+                    BadValue{L"--prefix", L"a\\b"}, BadValue{L"--save", L"middle"},
+                    BadValue{L"--save", L"every:0"}, BadValue{L"--save", L"first,,last"},
+                    BadValue{L"--save", L"-1"}));
+
+TEST(FrameSelectionTest, ListIsParsedSortedAndWithoutRepeats) {
+    FrameSelection selection;
+    std::wstring error;
+    ASSERT_TRUE(ParseFrameSelection(L"12,last,every:30,7,12", &selection, &error)) << error;
+    EXPECT_FALSE(selection.first);
+    EXPECT_TRUE(selection.last);
+    EXPECT_EQ(30u, selection.every);
+    EXPECT_EQ((std::vector<uint32_t>{7, 12}), selection.indexes);
+
+    EXPECT_TRUE(selection.SelectsWhileCapturing(0));  // every:30 includes frame 0
+    EXPECT_TRUE(selection.SelectsWhileCapturing(7));
+    EXPECT_TRUE(selection.SelectsWhileCapturing(60));
+    EXPECT_FALSE(selection.SelectsWhileCapturing(8));
+    EXPECT_FALSE(selection.SelectsWhileCapturing(59));
+}
+
+TEST(FrameSelectionTest, NoneSelectsNothing) {
+    FrameSelection selection;
+    selection.first = true;
+    std::wstring error;
+    ASSERT_TRUE(ParseFrameSelection(L"none", &selection, &error));
+    EXPECT_TRUE(selection.Empty());
+    EXPECT_FALSE(selection.SelectsWhileCapturing(0));
+}
+
+TEST(CaptureOptionsTest, UsageNamesEveryOption) {
+    const std::wstring usage = CaptureUsageText();
+    EXPECT_EQ(0u, usage.find(L"Usage: qmcapture"));
+    for (const wchar_t* option : {L"--list", L"--caps", L"--properties", L"--device", L"--size", L"--fps",
+                                  L"--seconds", L"--frames", L"--timeout", L"--no-clock", L"--output", L"--prefix",
+                                  L"--save", L"--summary", L"--help", L"--version"}) {
+        EXPECT_NE(std::wstring::npos, usage.find(option)) << option;
+    }
+}

@@ -1,0 +1,50 @@
+// Runs qmcapture.exe (from beside the test program) as a child process
+// with its output captured, and helpers for tests that need the device
+// registered for a child process to see it.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct ClientRun {
+    DWORD exitCode = 0;
+    // Standard output and standard error, as the bytes the client wrote (UTF-8).
+    std::string out;
+    std::string err;
+};
+
+// The folder of the running test program, with a trailing backslash.
+std::wstring TestProgramFolder();
+
+// Starts qmcapture.exe with `args`, waits at most `timeoutMs` and collects
+// its output. A client still running then is terminated and the result is
+// HRESULT_FROM_WIN32(WAIT_TIMEOUT).
+HRESULT RunCaptureClientProcess(const std::vector<std::wstring>& args, DWORD timeoutMs, ClientRun* run);
+
+// Reads a key=value summary file written by the client.
+HRESULT ReadSummaryFile(const std::wstring& path, std::map<std::string, std::string>* values);
+
+// A scratch file name in the temporary folder, unique to this process.
+std::wstring ScratchPath(const wchar_t* name);
+
+// Registers QMCaptureDevice.ax from beside the test program through its
+// DllRegisterServer, so that child processes find "QM Capture Device";
+// unregisters it again on destruction when this object registered it.
+class ScopedDeviceRegistration {
+public:
+    ScopedDeviceRegistration() = default;
+    ~ScopedDeviceRegistration();
+    ScopedDeviceRegistration(const ScopedDeviceRegistration&) = delete;
+    ScopedDeviceRegistration& operator=(const ScopedDeviceRegistration&) = delete;
+
+    // S_FALSE when the device was registered already (nothing is undone
+    // later); a failure names the step through its HRESULT.
+    HRESULT Register();
+
+private:
+    HMODULE m_module = nullptr;
+    bool m_registeredHere = false;
+};

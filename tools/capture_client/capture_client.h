@@ -1,0 +1,19 @@
+// The capture client program: parses its arguments, runs the chosen
+// action and maps the outcome to the exit status.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/capture_client/capture_options.h"
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+// The whole program after the program name; COM must not be initialised
+// on the calling thread yet (the run makes it a single-threaded apartment).
+int CaptureClientMain(const std::vector<std::wstring>& args);
+
+// Runs parsed options on a thread that is already a single-threaded apartment.
+int RunCaptureClient(const CaptureOptions& options);

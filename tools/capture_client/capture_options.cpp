@@ -1,0 +1,319 @@
+#include "tools/capture_client/capture_options.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cwchar>
+#include <cwctype>
+
+namespace {
+
+constexpr wchar_t kProgramName[] = L"qmcapture";
+constexpr wchar_t kVersion[] = L"1.0.0";
+
+bool ParseDouble(const std::wstring& text, double* value) {
+    if (text.empty() || std::iswspace(text[0])) {
+        return false;
+    }
+    wchar_t* end = nullptr;
+    errno = 0;
+    const double parsed = std::wcstod(text.c_str(), &end);
+    if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(parsed)) {
+        return false;
+    }
+    *value = parsed;
+    return true;
+}
+
+// Plain decimal digits only: no sign, no spaces, no hexadecimal.
+bool ParseUnsigned(const std::wstring& text, uint32_t* value) {
+    if (text.empty() || text.size() > 10) {
+        return false;
+    }
+    uint64_t parsed = 0;
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9') {
+            return false;
+        }
+        parsed = parsed * 10 + static_cast<uint64_t>(c - L'0');
+    }
+    if (parsed > UINT32_MAX) {
+        return false;
+    }
+    *value = static_cast<uint32_t>(parsed);
+    return true;
+}
+
+bool ParseSize(const std::wstring& text, int* width, int* height) {
+    const size_t x = text.find_first_of(L"xX");
+    if (x == std::wstring::npos) {
+        return false;
+    }
+    uint32_t w = 0;
+    uint32_t h = 0;
+    if (!ParseUnsigned(text.substr(0, x), &w) || !ParseUnsigned(text.substr(x + 1), &h)) {
+        return false;
+    }
+    if (w == 0 || h == 0 || w > kMaxFrameDimension || h > kMaxFrameDimension) {
+        return false;
+    }
+    *width = static_cast<int>(w);
+    *height = static_cast<int>(h);
+    return true;
+}
+
+std::wstring Quoted(const std::wstring& text) { return L"'" + text + L"'"; }
+
+}  // namespace
+
+bool FrameSelection::SelectsWhileCapturing(uint32_t index) const {
+    if (first && index == 0) {
+        return true;
+    }
+    if (every != 0 && index % every == 0) {
+        return true;
+    }
+    return std::binary_search(indexes.begin(), indexes.end(), index);
+}
+
+double CaptureOptions::EffectiveSeconds() const {
+    if (seconds > 0.0) {
+        return seconds;
+    }
+    return frames > 0 ? 0.0 : kDefaultCaptureSeconds;
+}
+
+bool ParseFrameSelection(const std::wstring& text, FrameSelection* selection, std::wstring* error) {
+    FrameSelection parsed;
+    if (text == L"none") {
+        *selection = parsed;
+        return true;
+    }
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t comma = text.find(L',', start);
+        if (comma == std::wstring::npos) {
+            comma = text.size();
+        }
+        const std::wstring item = text.substr(start, comma - start);
+        uint32_t number = 0;
+        if (item == L"first") {
+            parsed.first = true;
+        } else if (item == L"last") {
+            parsed.last = true;
+        } else if (item.rfind(L"every:", 0) == 0) {
+            if (!ParseUnsigned(item.substr(6), &number) || number == 0) {
+                *error = L"bad frame step in " + Quoted(item) + L" (expected every:N with N >= 1)";
+                return false;
+            }
+            parsed.every = number;
+        } else if (ParseUnsigned(item, &number)) {
+            parsed.indexes.push_back(number);
+        } else {
+            *error = L"bad frame choice " + Quoted(item) +
+                     L" (expected first, last, every:N, a frame index or none)";
+            return false;
+        }
+        start = comma + 1;
+    }
+    std::sort(parsed.indexes.begin(), parsed.indexes.end());
+    parsed.indexes.erase(std::unique(parsed.indexes.begin(), parsed.indexes.end()),
+                         parsed.indexes.end());
+    *selection = std::move(parsed);
+    return true;
+}
+
+ParseStatus ParseCaptureOptions(const std::vector<std::wstring>& args, CaptureOptions* options,
+                                std::wstring* error) {
+    CaptureOptions parsed;
+    parsed.save.first = true;
+    parsed.save.last = true;
+    int actions = 0;
+
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::wstring name = args[i];
+        std::wstring value;
+        bool hasInlineValue = false;
+        if (name.rfind(L"--", 0) == 0) {
+            const size_t equals = name.find(L'=');
+            if (equals != std::wstring::npos) {
+                value = name.substr(equals + 1);
+                name.resize(equals);
+                hasInlineValue = true;
+            }
+        }
+
+        // Fetches the option's value: inline after '=' or the next argument.
+        auto takeValue = [&](std::wstring* out) {
+            if (hasInlineValue) {
+                *out = value;
+                return true;
+            }
+            if (i + 1 >= args.size()) {
+                *error = L"option " + name + L" needs a value";
+                return false;
+            }
+            *out = args[++i];
+            return true;
+        };
+        auto noValue = [&]() {
+            if (hasInlineValue) {
+                *error = L"option " + name + L" takes no value";
+                return false;
+            }
+            return true;
+        };
+        auto badValue = [&](const std::wstring& text, const wchar_t* expected) {
+            *error = L"bad value " + Quoted(text) + L" for " + name + L" (expected " + expected + L")";
+            return ParseStatus::kUsageError;
+        };
+
+        std::wstring text;
+        if (name == L"-h" || name == L"--help" || name == L"/?") {
+            if (!noValue()) return ParseStatus::kUsageError;
+            return ParseStatus::kHelp;
+        } else if (name == L"-V" || name == L"--version") {
+            if (!noValue()) return ParseStatus::kUsageError;
+            return ParseStatus::kVersion;
+        } else if (name == L"-l" || name == L"--list") {
+            if (!noValue()) return ParseStatus::kUsageError;
+            parsed.action = CaptureAction::kListDevices;
+            ++actions;
+        } else if (name == L"-c" || name == L"--caps") {
+            if (!noValue()) return ParseStatus::kUsageError;
+            parsed.action = CaptureAction::kListCapabilities;
+            ++actions;
+        } else if (name == L"-p" || name == L"--properties") {
+            if (!noValue()) return ParseStatus::kUsageError;
+            parsed.action = CaptureAction::kShowProperties;
+            ++actions;
+        } else if (name == L"--no-clock") {
+            if (!noValue()) return ParseStatus::kUsageError;
+            parsed.noClock = true;
+        } else if (name == L"-d" || name == L"--device") {
+            if (!takeValue(&text)) return ParseStatus::kUsageError;
+            if (text.empty()) return badValue(text, L"a device name");
+            parsed.deviceName = text;
+        } else if (name == L"-s" || name == L"--size") {
+            if (!takeValue(&text)) return ParseStatus::kUsageError;
+            if (!ParseSize(text, &parsed.width, &parsed.height)) {
+                return badValue(text, L"WIDTHxHEIGHT, for example 1136x640");
+            }
+        } else if (name == L"-r" || name == L"--fps") {
+            if (!takeValue(&text)) return ParseStatus::kUsageError;
+            double rate = 0.0;
+            if (!ParseDouble(text, &rate) || rate <= 0.0 || rate > kMaxFrameRate) {
+                return badValue(text, L"a frame rate above 0 and at most 1000");
+            }
+            parsed.frameRate = rate;
+        } else if (name == L"-t" || name == L"--seconds") {
+            if (!takeValue(&text)) return ParseStatus::kUsageError;
+            double seconds = 0.0;
+            if (!ParseDouble(text, &seconds) || seconds <= 0.0 || seconds > kMaxCaptureSeconds) {
+                return badValue(text, L"a number of seconds above 0 and at most 86400");
+            }
+            parsed.seconds = seconds;
+        } else if (name == L"-n" || name == L"--frames") {
+            if (!takeValue(&text)) return ParseStatus::kUsageError;
+            uint32_t frames = 0;
+            if (!ParseUnsigned(text, &frames) || frames == 0) {
+                return badValue(text, L"a whole number of frames, at least 1");
+            }
+            parsed.frames = frames;
+        } else if (name == L"--timeout") {
+            if (!takeValue(&text)) return ParseStatus::kUsageError;
+            double seconds = 0.0;
+            if (!ParseDouble(text, &seconds) || seconds <= 0.0 || seconds > kMaxCaptureSeconds) {
+                return badValue(text, L"a number of seconds above 0 and at most 86400");
+            }
+            parsed.stallSeconds = seconds;
+        } else if (name == L"-o" || name == L"--output") {
+            if (!takeValue(&text)) return ParseStatus::kUsageError;
+            if (text.empty()) return badValue(text, L"a folder");
+            parsed.outputDir = text;
+        } else if (name == L"--prefix") {
+            if (!takeValue(&text)) return ParseStatus::kUsageError;
+            if (text.empty() || text.find_first_of(L"\\/:*?\"<>|") != std::wstring::npos) {
+                return badValue(text, L"a file name prefix without path characters");
+            }
+            parsed.filePrefix = text;
+        } else if (name == L"--save") {
+            if (!takeValue(&text)) return ParseStatus::kUsageError;
+            std::wstring why;
+            if (!ParseFrameSelection(text, &parsed.save, &why)) {
+                *error = L"bad value for " + name + L": " + why;
+                return ParseStatus::kUsageError;
+            }
+        } else if (name == L"--summary") {
+            if (!takeValue(&text)) return ParseStatus::kUsageError;
+            if (text.empty()) return badValue(text, L"a file name");
+            parsed.summaryFile = text;
+        } else if (!name.empty() && name[0] == L'-') {
+            *error = L"unknown option " + Quoted(name);
+            return ParseStatus::kUsageError;
+        } else {
+            *error = L"unexpected argument " + Quoted(name);
+            return ParseStatus::kUsageError;
+        }
+    }
+
+    if (actions > 1) {
+        *error = L"--list, --caps and --properties exclude each other";
+        return ParseStatus::kUsageError;
+    }
+    *options = std::move(parsed);
+    return ParseStatus::kOk;
+}
+
+std::wstring CaptureUsageText() {
+    std::wstring text = L"Usage: ";
+    text += kProgramName;
+    text += LR"( [options]
+
+Captures frames from a DirectShow video input device (by default "QM Capture
+Device"), saves chosen frames as PNG files and reports the frame rate and the
+frame timing.
+
+Actions (at most one; without one, qmcapture captures):
+  -l, --list             list the video input devices and exit
+  -c, --caps             list the device's formats (IAMStreamConfig) and exit
+  -p, --properties       open the device's property pages and exit when closed
+
+Device and format:
+  -d, --device NAME      device friendly name (default "QM Capture Device")
+  -s, --size WxH         output size, one the device offers (e.g. 1136x640);
+                         default: the device's current size
+  -r, --fps RATE         frame rate in frames per second (e.g. 30, 29.97);
+                         default: the device's current rate
+
+Capture:
+  -t, --seconds SECONDS  capture for this long (default 5 when --frames is
+                         not given)
+  -n, --frames COUNT     stop after COUNT frames (with --seconds: whichever
+                         comes first)
+      --timeout SECONDS  fail when no frame arrives for this long (default 10)
+      --no-clock         run the graph without a reference clock
+  -o, --output DIR       folder for the PNG files (default: current folder;
+                         created when missing)
+      --prefix NAME      PNG file name prefix (default "frame"): NAME-000042.png
+      --save LIST        frames to save, comma-separated: first, last,
+                         every:N, frame indexes from 0, or none
+                         (default "first,last")
+      --summary FILE     also write a key=value summary to FILE
+
+  -h, --help             show this help and exit
+  -V, --version          show the version and exit
+
+Frame intervals are reported from the samples' timestamps and from the
+arrival times at the sample grabber. Timestamps are contiguous when each
+sample starts where the previous one ended.
+
+Exit status: 0 success, 1 runtime failure (device not found, capture
+failed, file not written), 2 usage error.
+)";
+    return text;
+}
+
+std::wstring CaptureVersionText() {
+    return std::wstring(kProgramName) + L" " + kVersion + L"\n";
+}

@@ -1,0 +1,86 @@
+// Command line of qmcapture: what to do, with which device, format and
+// capture limits. Parsing is kept apart from the program so that tests can
+// call it directly.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+inline constexpr wchar_t kDefaultDeviceName[] = L"QM Capture Device";
+inline constexpr double kDefaultCaptureSeconds = 5.0;
+inline constexpr double kDefaultStallSeconds = 10.0;
+// Upper bounds that keep arithmetic on the values well inside 64 bits.
+inline constexpr double kMaxCaptureSeconds = 24.0 * 3600.0;
+inline constexpr double kMaxFrameRate = 1000.0;
+inline constexpr int kMaxFrameDimension = 16384;
+
+enum class CaptureAction {
+    kCapture,
+    kListDevices,
+    kListCapabilities,
+    kShowProperties,
+};
+
+// Which captured frames are written as PNG files.
+struct FrameSelection {
+    bool first = false;
+    bool last = false;
+    // Every Nth frame (indexes 0, N, 2N, ...); 0 for none.
+    uint32_t every = 0;
+    // Frame indexes counted from 0, in ascending order without repeats.
+    std::vector<uint32_t> indexes;
+
+    bool Empty() const { return !first && !last && every == 0 && indexes.empty(); }
+    // Whether frame `index` is to be kept while it arrives; "last" is
+    // decided only when the capture has ended.
+    bool SelectsWhileCapturing(uint32_t index) const;
+};
+
+struct CaptureOptions {
+    CaptureAction action = CaptureAction::kCapture;
+    std::wstring deviceName = kDefaultDeviceName;
+
+    // Requested output size; 0 keeps the device's current size.
+    int width = 0;
+    int height = 0;
+    // Requested frame rate; 0 keeps the device's current rate.
+    double frameRate = 0.0;
+
+    // The capture ends after `seconds` or after `frames` frames, whichever
+    // comes first; with neither given, after kDefaultCaptureSeconds.
+    double seconds = 0.0;
+    uint32_t frames = 0;
+    // Failure when no frame arrives for this long.
+    double stallSeconds = kDefaultStallSeconds;
+
+    std::wstring outputDir = L".";
+    std::wstring filePrefix = L"frame";
+    FrameSelection save;
+    std::wstring summaryFile;
+    // Runs the graph without a reference clock, so that the renderer never
+    // holds frames back and arrival times show the device's own pacing.
+    bool noClock = false;
+
+    double EffectiveSeconds() const;
+};
+
+enum class ParseStatus {
+    kOk,
+    kHelp,
+    kVersion,
+    kUsageError,
+};
+
+// Parses the arguments that follow the program name. Options take their
+// value as the next argument or after '=' (--fps=30). On kUsageError,
+// `error` says what was wrong and `options` is left as it was.
+ParseStatus ParseCaptureOptions(const std::vector<std::wstring>& args, CaptureOptions* options,
+                                std::wstring* error);
+
+// Parses a --save list such as "first,last,every:30,7,12".
+bool ParseFrameSelection(const std::wstring& text, FrameSelection* selection, std::wstring* error);
+
+// The text printed by --help.
+std::wstring CaptureUsageText();
+std::wstring CaptureVersionText();

@@ -1,0 +1,111 @@
+#include "tools/capture_client/png_file.h"
+
+#include <wincodec.h>
+#include <wrl/client.h>
+
+#include <vector>
+
+#include "framework/com_util.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+size_t DibStride(int width, int bitsPerPixel) {
+    return ((static_cast<size_t>(width) * static_cast<size_t>(bitsPerPixel) + 31) / 32) * 4;
+}
+
+const BYTE* RowOf(const FrameLayout& layout, const BYTE* data, int topDownRow) {
+    const int stored = layout.bottomUp ? layout.height - 1 - topDownRow : topDownRow;
+    return data + static_cast<size_t>(stored) * layout.stride;
+}
+
+HRESULT EncodePng(const std::wstring& path, const FrameLayout& layout, const BYTE* data) {
+    ComPtr<IWICImagingFactory> factory;
+    RETURN_IF_FAILED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                        IID_PPV_ARGS(&factory)));
+    ComPtr<IWICStream> stream;
+    RETURN_IF_FAILED(factory->CreateStream(&stream));
+    RETURN_IF_FAILED(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE));
+    ComPtr<IWICBitmapEncoder> encoder;
+    RETURN_IF_FAILED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder));
+    RETURN_IF_FAILED(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache));
+    ComPtr<IWICBitmapFrameEncode> frame;
+    ComPtr<IPropertyBag2> frameOptions;
+    RETURN_IF_FAILED(encoder->CreateNewFrame(&frame, &frameOptions));
+    RETURN_IF_FAILED(frame->Initialize(frameOptions.Get()));
+    RETURN_IF_FAILED(frame->SetSize(static_cast<UINT>(layout.width), static_cast<UINT>(layout.height)));
+    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
+    RETURN_IF_FAILED(frame->SetPixelFormat(&format));
+    RETURN_HR_IF(WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT, format != GUID_WICPixelFormat24bppBGR);
+
+    // Rows go to the encoder one at a time, top row first, which turns a
+    // bottom-up DIB the right way up without copying the whole picture.
+    const size_t rowBytes = static_cast<size_t>(layout.width) * 3;
+    std::vector<BYTE> converted(layout.bitsPerPixel == 24 ? 0 : rowBytes);
+    for (int y = 0; y < layout.height; ++y) {
+        const BYTE* source = RowOf(layout, data, y);
+        if (layout.bitsPerPixel == 32) {
+            for (int x = 0; x < layout.width; ++x) {
+                converted[x * 3 + 0] = source[x * 4 + 0];
+                converted[x * 3 + 1] = source[x * 4 + 1];
+                converted[x * 3 + 2] = source[x * 4 + 2];
+            }
+            source = converted.data();
+        }
+        // WritePixels only reads the row; its parameter merely lacks const.
+        RETURN_IF_FAILED(frame->WritePixels(1, static_cast<UINT>(rowBytes), static_cast<UINT>(rowBytes),
+                                            const_cast<BYTE*>(source)));
+    }
+    RETURN_IF_FAILED(frame->Commit());
+    return encoder->Commit();
+}
+
+}  // namespace
+
+bool FrameLayout::Valid() const {
+    return width > 0 && height > 0 && (bitsPerPixel == 24 || bitsPerPixel == 32) &&
+           stride >= DibStride(width, bitsPerPixel);
+}
+
+bool LayoutFromBitmapHeader(const BITMAPINFOHEADER& header, FrameLayout* layout) {
+    if (header.biCompression != BI_RGB || (header.biBitCount != 24 && header.biBitCount != 32) ||
+        header.biWidth <= 0 || header.biHeight == 0) {
+        return false;
+    }
+    FrameLayout result;
+    result.width = header.biWidth;
+    result.height = header.biHeight < 0 ? -header.biHeight : header.biHeight;
+    result.bitsPerPixel = header.biBitCount;
+    result.bottomUp = header.biHeight > 0;
+    result.stride = DibStride(result.width, result.bitsPerPixel);
+    *layout = result;
+    return true;
+}
+
+HRESULT SaveFrameAsPng(const std::wstring& path, const FrameLayout& layout, const BYTE* data) {
+    RETURN_HR_IF_NULL(E_POINTER, data);
+    RETURN_HR_IF(E_INVALIDARG, !layout.Valid());
+    const HRESULT hr = EncodePng(path, layout, data);
+    if (FAILED(hr)) {
+        // No half-written picture is left behind under the frame's name.
+        ::DeleteFileW(path.c_str());
+    }
+    return hr;
+}
+
+double MeanLevel(const FrameLayout& layout, const BYTE* data) {
+    if (data == nullptr || !layout.Valid()) {
+        return 0.0;
+    }
+    const int bytesPerPixel = layout.bitsPerPixel / 8;
+    unsigned long long sum = 0;
+    for (int y = 0; y < layout.height; ++y) {
+        const BYTE* row = data + static_cast<size_t>(y) * layout.stride;
+        for (int x = 0; x < layout.width; ++x) {
+            sum += static_cast<unsigned>(row[x * bytesPerPixel]) + row[x * bytesPerPixel + 1] +
+                   row[x * bytesPerPixel + 2];
+        }
+    }
+    return static_cast<double>(sum) / (3.0 * layout.width * layout.height);
+}

@@ -1,0 +1,249 @@
+#!/bin/bash
+# The main job, in one command on a fresh Debian machine: installs what is
+# missing, builds both architectures, registers both modules in the build
+# folder's Wine prefix, and then
+#   1. captures a standby frame while no demo window exists,
+#   2. starts the demo window (quillmere_demo.exe),
+#   3. captures a few seconds through the 64-bit and the 32-bit client,
+# writing PNG frames, each client's summary and a SUMMARY.txt into the
+# output folder. Exits non-zero when any step failed.
+#
+# Usage: tools/demo.sh [--output DIR] [--seconds N]
+#   --output DIR   where the results go (default out/demo; emptied first)
+#   --seconds N    length of each of the two captures (default 3)
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${QM_BUILD_DIR:-$root/build}
+
+usage() { sed -n '2,14s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; }
+
+out=$root/out/demo
+seconds=3
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --output) [ $# -ge 2 ] || { echo "demo: --output needs a folder" >&2; exit 2; }; out=$2; shift 2 ;;
+    --output=*) out=${1#*=}; shift ;;
+    --seconds) [ $# -ge 2 ] || { echo "demo: --seconds needs a number" >&2; exit 2; }; seconds=$2; shift 2 ;;
+    --seconds=*) seconds=${1#*=}; shift ;;
+    -h|--help) usage; exit 0 ;;
+    *) echo "demo: unknown argument '$1' (try --help)" >&2; exit 2 ;;
+  esac
+done
+case "$seconds" in
+  ''|*[!0-9]*|0) echo "demo: --seconds needs a whole number of seconds, at least 1" >&2; exit 2 ;;
+esac
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+
+if [ -z "${QM_DEMO_UNDER_WINE:-}" ]; then
+  "$root/tools/setup.sh"
+  echo "demo: building both architectures" >&2
+  "$root/tools/build.sh" >/dev/null
+  # Only what this script writes is removed from the output folder.
+  rm -rf "$out/standby" "$out/x64" "$out/x86" "$out/SUMMARY.txt" "$out/demo-window.png" "$out/logs"
+  QM_DEMO_UNDER_WINE=1 exec "$root/tools/with-wine.sh" "${BASH_SOURCE[0]}" --output "$out" --seconds "$seconds"
+fi
+
+# From here on: under Xvfb, with the build's Wine prefix and a running wineserver.
+cd "$root"
+wine32=wine
+wine64=/usr/lib/wine/wine64
+# Nothing here plays sound; without the ALSA driver, Wine's audio probing
+# does not clutter the logs.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}winealsa.drv="
+mkdir -p "$out/logs"
+failures=()
+summary=$out/SUMMARY.txt
+
+# Windows paths for the clients' --output and --summary.
+winpath() { winepath -w "$1" 2>/dev/null; }
+
+# value FILE KEY: one value of a client summary (empty when absent).
+value() { [ -f "$1" ] && sed -n "s/^$2=//p" "$1" | head -n1 | tr -d '\r' || true; }
+
+describe_regsvr32() {
+  case "$1" in
+    0) echo "ok" ;;
+    3) echo "regsvr32 exit code 3: the module could not be loaded" ;;
+    4) echo "regsvr32 exit code 4: the module does not export DllRegisterServer" ;;
+    5) echo "regsvr32 exit code 5: DllRegisterServer failed" ;;
+    *) echo "regsvr32 exit code $1" ;;
+  esac
+}
+
+{
+  echo "QM Capture Device demo, $(date '+%Y-%m-%d %H:%M:%S')"
+  echo "output: $out"
+  echo
+} >"$summary"
+
+# 1. Registration of both modules in this prefix (32-bit registrations
+# land in the WOW64 view, 64-bit ones in the native view).
+declare -A registered
+for arch in x86 x64; do
+  module=$build/$arch/bin/QMCaptureDevice.ax
+  loader=$wine32
+  [ "$arch" = x64 ] && loader=$wine64
+  set +e
+  $loader regsvr32 /s "$module" >"$out/logs/regsvr32-$arch.log" 2>&1
+  rc=$?
+  set -e
+  registered[$arch]=$rc
+  text=$(describe_regsvr32 $rc)
+  echo "registration $arch: $text ($module)" >>"$summary"
+  if [ $rc -ne 0 ]; then
+    failures+=("registering the $arch module failed ($text)")
+    echo "demo: registering $module failed: $text" >&2
+  else
+    echo "demo: registered $module" >&2
+  fi
+done
+echo >>"$summary"
+
+# capture NAME LOADER CLIENT ARGS...: one client run with its summary and log.
+capture() {
+  local name=$1 loader=$2 client=$3
+  shift 3
+  mkdir -p "$out/$name"
+  echo "demo: capturing $name: qmcapture $*" >&2
+  set +e
+  $loader "$client" "$@" --output "$(winpath "$out/$name")" --summary "$(winpath "$out/$name/summary.txt")" \
+    >"$out/$name/qmcapture.log" 2>"$out/logs/$name.stderr.log"
+  local rc=$?
+  set -e
+  # The client's own messages (lines starting "qmcapture:") join its log;
+  # Wine's diagnostics stay in logs/.
+  grep '^qmcapture:' "$out/logs/$name.stderr.log" >>"$out/$name/qmcapture.log" || true
+  if [ $rc -ne 0 ]; then
+    local why
+    why=$(grep -m1 '^qmcapture:' "$out/logs/$name.stderr.log" || echo "exit code $rc")
+    failures+=("$name capture failed: ${why#qmcapture: }")
+    echo "demo: $name capture failed: ${why#qmcapture: }" >&2
+  fi
+  return 0
+}
+
+# report NAME TITLE: the summary lines of one capture.
+report() {
+  local name=$1 title=$2 file=$out/$1/summary.txt
+  echo "$title" >>"$summary"
+  if [ "$(value "$file" result)" != ok ]; then
+    echo "  FAILED: $(value "$file" error)" >>"$summary"
+    echo >>"$summary"
+    return
+  fi
+  {
+    echo "  format: $(value "$file" width)x$(value "$file" height) $(value "$file" subtype)," \
+      "$(value "$file" format_fps) fps (AvgTimePerFrame $(value "$file" avg_time_per_frame))"
+    echo "  frames: $(value "$file" frames) in $(value "$file" elapsed_seconds) s" \
+      "(stopped by: $(value "$file" stop_reason))"
+    echo "  delivered: $(value "$file" delivered_fps) fps (arrival times);" \
+      "timestamps say $(value "$file" timestamp_fps) fps"
+    for source in sample arrival; do
+      echo "  interval from $source times (ms): p50 $(value "$file" ${source}_interval_p50_ms)" \
+        " p90 $(value "$file" ${source}_interval_p90_ms)  p99 $(value "$file" ${source}_interval_p99_ms)" \
+        " max $(value "$file" ${source}_interval_max_ms)"
+    done
+    echo "  timestamps contiguous: $(value "$file" timestamps_contiguous)" \
+      "($(value "$file" timestamp_gaps) gaps, $(value "$file" timestamp_overlaps) overlaps" \
+      "in $(value "$file" timestamp_pairs_checked) pairs)"
+    local count i
+    count=$(value "$file" saved_count)
+    for ((i = 0; i < ${count:-0}; i++)); do
+      local png
+      png=$(value "$file" "saved\\.$i\\.file")
+      echo "  frame $(value "$file" "saved\\.$i\\.frame"): $name/${png##*\\}" \
+        "(mean level $(value "$file" "saved\\.$i\\.mean_level"))"
+    done
+    echo
+  } >>"$summary"
+}
+
+# mean_of NAME INDEX: mean level of the INDEXth saved frame, as an integer.
+mean_of() { local v; v=$(value "$out/$1/summary.txt" "saved\\.$2\\.mean_level"); echo "${v%%.*}"; }
+
+# 2. The standby frame: no window of the demo's class exists yet.
+capture standby $wine64 build/x64/bin/qmcapture.exe --size 852x480 --frames 2 --save first --prefix standby
+
+# 3. The demo window, and a screenshot of it.
+ready=$out/logs/demo-window.ready
+rm -f "$ready"
+$wine64 build/x64/bin/quillmere_demo.exe --seconds $((seconds * 2 + 60)) --ready-file "$(winpath "$ready")" \
+  >"$out/logs/demo-window.log" 2>&1 &
+demo_pid=$!
+for _ in $(seq 150); do
+  [ -f "$ready" ] && break
+  kill -0 $demo_pid 2>/dev/null || break
+  sleep 0.2
+done
+if [ ! -f "$ready" ]; then
+  failures+=("the demo window did not appear (see logs/demo-window.log)")
+  echo "demo: the demo window did not appear" >&2
+fi
+# Let the pattern run a moment, so that the screenshot shows it moving.
+sleep 1
+shot_note="not taken (xwd, xwdtopnm or pnmtopng missing)"
+if command -v xwd >/dev/null && command -v xwdtopnm >/dev/null && command -v pnmtopng >/dev/null; then
+  # The window alone (its client area, the picture the device copies);
+  # the whole screen when the window cannot be picked by its title.
+  if xwd -name Quillmere -silent -display "$DISPLAY" 2>/dev/null | xwdtopnm 2>/dev/null |
+    pnmtopng >"$out/demo-window.png" 2>/dev/null; then
+    shot_note="demo-window.png (the demo window as the screen showed it)"
+  elif xwd -root -silent -display "$DISPLAY" | xwdtopnm 2>/dev/null | pnmtopng >"$out/demo-window.png" 2>/dev/null; then
+    shot_note="demo-window.png (the whole screen with the demo window)"
+  else
+    rm -f "$out/demo-window.png"
+    shot_note="not taken (xwd failed)"
+  fi
+fi
+
+# 4. The captures: 64-bit client with the x64 module, 32-bit client with
+# the x86 module, at different sizes and rates to show format selection.
+capture x64 $wine64 build/x64/bin/qmcapture.exe --size 1136x640 --fps 30 --seconds "$seconds" \
+  --save first,last,every:30
+capture x86 $wine32 build/x86/bin/qmcapture.exe --size 852x480 --fps 15 --seconds "$seconds" \
+  --save first,last,every:15
+
+kill $demo_pid 2>/dev/null || true
+wait $demo_pid 2>/dev/null || true
+
+# 5. Checks of the pictures: the standby frame is (nearly) black, the last
+# frame of each capture shows the demo window. The first frame of a
+# capture is a standby frame by design: the device looks for the window
+# while it draws that frame and copies it from the next one on.
+check_picture() {
+  local name=$1 index=$2 want=$3 level
+  [ "$(value "$out/$name/summary.txt" result)" = ok ] || return 0
+  level=$(mean_of "$name" "$index")
+  [ -n "$level" ] || return 0
+  if [ "$want" = dark ] && [ "$level" -ge 40 ]; then
+    failures+=("the standby frame is not dark (mean level $level)")
+  elif [ "$want" = bright ] && [ "$level" -lt 40 ]; then
+    failures+=("the last $name frame looks like a standby frame (mean level $level)")
+  fi
+}
+check_picture standby 0 dark
+for name in x64 x86; do
+  count=$(value "$out/$name/summary.txt" saved_count)
+  [ -n "$count" ] && [ "$count" -gt 0 ] && check_picture "$name" $((count - 1)) bright
+done
+
+report standby "standby frame (64-bit client, no demo window):"
+report x64 "64-bit client, x64 module, 1136x640 at 30 fps for $seconds s:"
+report x86 "32-bit client, x86 module, 852x480 at 15 fps for $seconds s:"
+echo "screenshot: $shot_note" >>"$summary"
+echo >>"$summary"
+if [ ${#failures[@]} -eq 0 ]; then
+  echo "result: OK" >>"$summary"
+else
+  echo "result: FAILED" >>"$summary"
+  for f in "${failures[@]}"; do
+    echo "  - $f" >>"$summary"
+  done
+fi
+
+echo >&2
+cat "$summary" >&2
+echo >&2
+echo "demo: results in $out (SUMMARY.txt, demo-window.png, standby/, x64/, x86/, logs/)" >&2
+[ ${#failures[@]} -eq 0 ]
