@@ -363,42 +363,29 @@ TEST_F(FilterTest, PinsLeaveTheTableInOrderAsTheyAreDestroyed) {
     // The remaining ones go with the filter.
 }
 
-TEST_F(FilterTest, PinTableReadersNeverSeeItWhileItIsReplaced) {
+TEST_F(FilterTest, EveryUseOfThePinTableWaitsForItsLock) {
     Make(1, 0);
-    std::atomic<bool> done{false};
-    std::atomic<long> lookups{0};
-    // Readers: the graph's pin lookups, from other threads.
-    auto reader = [&] {
-        while (!done.load()) {
-            const int count = source->GetPinCount();
-            for (int i = 0; i < count; ++i) {
-                CBasePin* pin = source->GetPin(i);
-                if (pin != nullptr) {
-                    source->FindPinNumber(static_cast<IPin*>(pin));
-                }
-            }
-            ComPtr<IPin> first;
-            source->FindPin(L"1", &first);
-            ++lookups;
-        }
-    };
-    std::thread a(reader);
-    std::thread b(reader);
-    // Writer: pins come and go, growing and shrinking the table.
-    for (int round = 0; round < 300; ++round) {
-        HRESULT hr = S_OK;
-        std::vector<TestStream*> added;
-        for (int i = 0; i < 4; ++i) {
-            added.push_back(new TestStream(&hr, source.Get(), L"Extra"));
-        }
-        for (TestStream* pin : added) {
-            delete pin;
-        }
-    }
-    done = true;
-    a.join();
-    b.join();
-    EXPECT_GT(lookups.load(), 0);
+    HRESULT hr = S_OK;
+    auto* extra = new TestStream(&hr, source.Get(), L"Extra");
+    ASSERT_EQ(S_OK, hr);
+    IPin* first = source->Pin(0);
+    // While the table is held, as AddPin holds it to replace the array,
+    // neither a removal nor a lookup may touch it.
+    source->PinTableLock()->Lock();
+    std::atomic<int> finished{0};
+    std::thread remover([&] {
+        delete extra;
+        ++finished;
+    });
+    std::thread finder([&] {
+        source->FindPinNumber(first);
+        ++finished;
+    });
+    EXPECT_FALSE(WaitUntil([&] { return finished.load() > 0; }, 300));
+    source->PinTableLock()->Unlock();
+    EXPECT_TRUE(WaitUntil([&] { return finished.load() == 2; }));
+    remover.join();
+    finder.join();
     EXPECT_EQ(1, source->GetPinCount());
 }
 

@@ -233,13 +233,13 @@ TEST_F(GraphTest, AnEndOfStreamReachesTheGraphWithoutAnError) {
 }
 
 TEST(GraphReleaseTest, AGraphReleasedWhileRunningTakesTheSourceWithIt) {
-    std::atomic<bool> destroyed{false};
+    SourceLifetime lifetime;
     {
         TestGraph graph;
         ASSERT_EQ(S_OK, graph.Build(false));
         // Swap in a source that reports its destruction.
         ASSERT_EQ(S_OK, graph.graph->RemoveFilter(static_cast<IBaseFilter*>(graph.source.Get())));
-        ASSERT_EQ(S_OK, TestSource::Create(&graph.source, 1, &destroyed));
+        ASSERT_EQ(S_OK, TestSource::Create(&graph.source, 1, &lifetime));
         ASSERT_EQ(S_OK, graph.graph->AddFilter(static_cast<IBaseFilter*>(graph.source.Get()), L"Test source"));
         ASSERT_EQ(S_OK, graph.graph->ConnectDirect(graph.source->Pin(0), graph.grabberIn.Get(), nullptr));
         ASSERT_EQ(S_OK, graph.graph->ConnectDirect(graph.grabberOut.Get(), graph.rendererIn.Get(), nullptr));
@@ -248,5 +248,6 @@ TEST(GraphReleaseTest, AGraphReleasedWhileRunningTakesTheSourceWithIt) {
         ASSERT_TRUE(graph.watcher->WaitForTarget());
         // Every reference goes, the graph's last, without a Stop.
     }
-    EXPECT_TRUE(destroyed.load());
+    EXPECT_TRUE(lifetime.destroyed.load());
+    EXPECT_EQ(1, lifetime.workersEnded.load());
 }

@@ -41,7 +41,7 @@ template <typename Peer = FakeInputPin>
 class FakePeerTest : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(S_OK, TestSource::Create(&source, 1, &destroyed));
+        ASSERT_EQ(S_OK, TestSource::Create(&source, 1, &lifetime));
         stream = source->Stream(0);
         peer = MakeFake<Peer>();
     }
@@ -53,7 +53,7 @@ protected:
     }
     HRESULT ConnectPeer() { return source->Pin(0)->Connect(peer.Get(), nullptr); }
 
-    std::atomic<bool> destroyed{false};
+    SourceLifetime lifetime;
     ComPtr<TestSource> source;
     TestStream* stream = nullptr;
     ComPtr<Peer> peer;
@@ -263,7 +263,9 @@ TEST_F(FakeInputTest, AFilterReleasedWhilePausedEndsItsWorker) {
     // The peer lets go of our pin; the host drops the filter unstopped.
     peer->Disconnect();
     source.Reset();
-    EXPECT_TRUE(destroyed.load());
+    EXPECT_TRUE(lifetime.destroyed.load());
+    // The worker ended before any part of the filter was destroyed.
+    EXPECT_EQ(1, lifetime.workersEnded.load());
     // Our pin let go of the peer too.
     EXPECT_EQ(1, peer->RefCount());
 }
@@ -274,7 +276,9 @@ TEST_F(RefusingReceiverTest, AFilterReleasedWhileRunningWithAnIdleWorkerEndsIt) 
     ASSERT_TRUE(WaitUntil([&] { return peer->Samples() == 1; }));
     peer->Disconnect();
     source.Reset();
-    EXPECT_TRUE(destroyed.load());
+    EXPECT_TRUE(lifetime.destroyed.load());
+    // The worker ended before any part of the filter was destroyed.
+    EXPECT_EQ(1, lifetime.workersEnded.load());
     EXPECT_EQ(1, peer->RefCount());
 }
 

@@ -30,7 +30,7 @@ CMediaType TestFormat() {
 }
 
 TestStream::TestStream(HRESULT* phr, TestSource* filter, LPCWSTR name)
-    : CSourceStream(L"Test stream", phr, filter, name) {}
+    : CSourceStream(L"Test stream", phr, filter, name), m_lifetime(filter->lifetime) {}
 
 HRESULT TestStream::GetMediaType(CMediaType* mt) {
     if (mt == nullptr) {
@@ -131,11 +131,14 @@ HRESULT TestStream::OnThreadCreate() {
 
 HRESULT TestStream::OnThreadDestroy() {
     ++threadDestroys;
+    if (m_lifetime != nullptr) {
+        ++m_lifetime->workersEnded;
+    }
     return S_OK;
 }
 
-TestSource::TestSource(HRESULT* phr, int pins, std::atomic<bool>* destroyed)
-    : CSource(L"Test source", nullptr, CLSID_TestSource), m_destroyed(destroyed) {
+TestSource::TestSource(HRESULT* phr, int pins, SourceLifetime* lifetime)
+    : CSource(L"Test source", nullptr, CLSID_TestSource), lifetime(lifetime) {
     CAutoLock lock(&m_cStateLock);
     for (int i = 0; i < pins; ++i) {
         const std::wstring name = L"Out " + std::to_wstring(i + 1);
@@ -153,17 +156,17 @@ TestSource::TestSource(HRESULT* phr, int pins, std::atomic<bool>* destroyed)
 }
 
 TestSource::~TestSource() {
-    if (m_destroyed != nullptr) {
-        *m_destroyed = true;
+    if (lifetime != nullptr) {
+        lifetime->destroyed = true;
     }
 }
 
-HRESULT TestSource::Create(ComPtr<TestSource>* filter, int pins, std::atomic<bool>* destroyed) {
+HRESULT TestSource::Create(ComPtr<TestSource>* filter, int pins, SourceLifetime* lifetime) {
     if (filter == nullptr) {
         return E_POINTER;
     }
     HRESULT hr = S_OK;
-    auto* created = new TestSource(&hr, pins, destroyed);
+    auto* created = new TestSource(&hr, pins, lifetime);
     created->NonDelegatingAddRef();
     if (FAILED(hr)) {
         created->NonDelegatingRelease();

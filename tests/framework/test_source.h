@@ -37,6 +37,14 @@ CMediaType TestFormat();
 
 class TestSource;
 
+// What outlives a test source: whether it was destroyed, and how many of
+// its workers ended while their pin was still whole (the pin's own
+// OnThreadDestroy ran).
+struct SourceLifetime {
+    std::atomic<bool> destroyed{false};
+    std::atomic<LONG> workersEnded{0};
+};
+
 class TestStream : public CSourceStream {
 public:
     TestStream(HRESULT* phr, TestSource* filter, LPCWSTR name);
@@ -89,16 +97,17 @@ protected:
 
 private:
     LONGLONG m_frameNumber = 0;
+    SourceLifetime* const m_lifetime;
 };
 
 class TestSource : public CSource {
 public:
     // Builds the filter with `pins` pins; a failure is stored in `phr`.
-    TestSource(HRESULT* phr, int pins, std::atomic<bool>* destroyed);
+    TestSource(HRESULT* phr, int pins, SourceLifetime* lifetime);
     ~TestSource() override;
 
     // A new filter with its first reference, or the construction failure.
-    static HRESULT Create(ComPtr<TestSource>* filter, int pins = 1, std::atomic<bool>* destroyed = nullptr);
+    static HRESULT Create(ComPtr<TestSource>* filter, int pins = 1, SourceLifetime* lifetime = nullptr);
 
     HRESULT STDMETHODCALLTYPE Pause() override;
 
@@ -107,12 +116,11 @@ public:
     FILTER_STATE State() const { return m_State; }
     REFERENCE_TIME StartOffset() const { return m_tStart; }
     void BumpPinVersion() { ++m_PinVersion; }
+    CCritSec* PinTableLock() { return &m_PinTableLock; }
     LONG RefCount() const { return m_cRef.load(); }
 
     std::atomic<LONG> pauseCalls{0};
-
-private:
-    std::atomic<bool>* m_destroyed;
+    SourceLifetime* const lifetime;
 };
 
 // Waits up to `timeoutMs` for `condition`, polling; true once it holds.
