@@ -33,8 +33,6 @@ public:
     // one-argument GetMediaType; these two run under the state lock.
     HRESULT CheckMediaType(const CMediaType* mt) override;
     HRESULT GetMediaType(int position, CMediaType* mt) override;
-    // The pin's single format; E_UNEXPECTED unless a derived pin has one.
-    virtual HRESULT GetMediaType(CMediaType* mt);
 
     // The pin's 1-based position in the filter's table, as text.
     HRESULT STDMETHODCALLTYPE QueryId(LPWSTR* id) override;
@@ -54,6 +52,11 @@ protected:
     // Get, fill, deliver, until a command that ends it.
     virtual HRESULT DoBufferProcessingLoop();
 
+public:
+    // The pin's single format; E_UNEXPECTED unless a derived pin has one.
+    virtual HRESULT GetMediaType(CMediaType* mt);
+
+protected:
     // Not counted: the filter owns the pin. Hides CBasePin::m_pFilter,
     // which points to the same object.
     CSource* const m_pFilter;
