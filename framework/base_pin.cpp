@@ -1,0 +1,339 @@
+#include "framework/base_pin.h"
+
+#include <vfwmsgs.h>
+
+#include <cstring>
+#include <cwchar>
+#include <new>
+
+#include <strsafe.h>
+
+#include "framework/base_filter.h"
+#include "framework/enum_media_types.h"
+
+namespace {
+
+// Codes that only say "this type was refused"; a more telling failure of
+// another attempt is preferred over them.
+bool IsPlainRefusal(HRESULT hr) {
+    return hr == E_FAIL || hr == E_INVALIDARG || hr == VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+}  // namespace
+
+CBasePin::CBasePin(LPCWSTR objectName, CBaseFilter* filter, CCritSec* lock, HRESULT* /*phr*/,
+                   LPCWSTR pinName, PIN_DIRECTION direction)
+    : CUnknown(objectName, nullptr), m_dir(direction), m_pLock(lock), m_pFilter(filter) {
+    if (pinName != nullptr) {
+        const size_t length = std::wcslen(pinName);
+        m_pName.reset(new (std::nothrow) WCHAR[length + 1]);
+        if (m_pName) {
+            std::wmemcpy(m_pName.get(), pinName, length + 1);
+        }
+    }
+}
+
+CBasePin::~CBasePin() = default;
+
+HRESULT STDMETHODCALLTYPE CBasePin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+    RETURN_HR_IF_NULL(E_POINTER, ppv);
+    if (IsEqualIID(riid, IID_IPin)) {
+        return GetInterface(static_cast<IPin*>(this), ppv);
+    }
+    if (IsEqualIID(riid, IID_IQualityControl)) {
+        return GetInterface(static_cast<IQualityControl*>(this), ppv);
+    }
+    return CUnknown::NonDelegatingQueryInterface(riid, ppv);
+}
+
+ULONG STDMETHODCALLTYPE CBasePin::NonDelegatingAddRef() {
+    return m_pFilter != nullptr ? static_cast<IBaseFilter*>(m_pFilter)->AddRef() : 2;
+}
+
+ULONG STDMETHODCALLTYPE CBasePin::NonDelegatingRelease() {
+    return m_pFilter != nullptr ? static_cast<IBaseFilter*>(m_pFilter)->Release() : 1;
+}
+
+LONG CBasePin::GetMediaTypeVersion() {
+    return m_TypeVersion;
+}
+
+HRESULT CBasePin::Active() {
+    return S_OK;
+}
+
+HRESULT CBasePin::Inactive() {
+    m_bRunTimeError = false;
+    return S_OK;
+}
+
+HRESULT CBasePin::Run(REFERENCE_TIME /*start*/) {
+    return S_OK;
+}
+
+HRESULT CBasePin::SetMediaType(const CMediaType* mt) {
+    RETURN_HR_IF_NULL(E_POINTER, mt);
+    return m_mt.Set(*mt);
+}
+
+HRESULT CBasePin::CheckConnect(IPin* peer) {
+    RETURN_HR_IF_NULL(E_POINTER, peer);
+    // A peer that cannot tell its direction is taken to be of the other one.
+    PIN_DIRECTION peerDirection = m_dir == PINDIR_INPUT ? PINDIR_OUTPUT : PINDIR_INPUT;
+    peer->QueryDirection(&peerDirection);
+    RETURN_HR_IF(VFW_E_INVALID_DIRECTION, peerDirection == m_dir);
+    return S_OK;
+}
+
+HRESULT CBasePin::BreakConnect() {
+    return S_OK;
+}
+
+HRESULT CBasePin::CompleteConnect(IPin* /*peer*/) {
+    return S_OK;
+}
+
+HRESULT CBasePin::GetMediaType(int /*position*/, CMediaType* /*mt*/) {
+    return E_UNEXPECTED;
+}
+
+bool CBasePin::CanConnectNow() const {
+    return m_pFilter == nullptr || m_pFilter->IsStopped() || m_bCanReconnectWhenActive;
+}
+
+HRESULT STDMETHODCALLTYPE CBasePin::Connect(IPin* peer, const AM_MEDIA_TYPE* mt) {
+    RETURN_HR_IF_NULL(E_POINTER, peer);
+    CAutoLock lock(m_pLock);
+    RETURN_HR_IF(VFW_E_ALREADY_CONNECTED, IsConnected());
+    RETURN_HR_IF(VFW_E_NOT_STOPPED, !CanConnectNow());
+    const HRESULT hr = AgreeMediaType(peer, mt != nullptr ? CMediaType::From(mt) : nullptr);
+    if (FAILED(hr)) {
+        BreakConnect();
+        return hr;
+    }
+    return S_OK;
+}
+
+HRESULT CBasePin::AgreeMediaType(IPin* peer, const CMediaType* mt) {
+    if (mt != nullptr && !mt->IsPartiallySpecified()) {
+        // A fully specified type is the only candidate.
+        return AttemptConnection(peer, mt);
+    }
+    HRESULT failure = VFW_E_NO_ACCEPTABLE_TYPES;
+    // Pass 0 and pass 1: the peer's preferred types first, then our own,
+    // unless this pin asks for its own first.
+    for (int pass = 0; pass < 2; ++pass) {
+        Microsoft::WRL::ComPtr<IEnumMediaTypes> types;
+        const bool peerTypes = pass == static_cast<int>(m_bTryMyTypesFirst);
+        const HRESULT hrEnum = peerTypes ? peer->EnumMediaTypes(&types) : EnumMediaTypes(&types);
+        if (FAILED(hrEnum) || !types) {
+            continue;
+        }
+        const HRESULT hr = TryMediaTypes(peer, mt, types.Get());
+        if (SUCCEEDED(hr)) {
+            return S_OK;
+        }
+        if (!IsPlainRefusal(hr)) {
+            failure = hr;
+        }
+    }
+    return failure;
+}
+
+HRESULT CBasePin::TryMediaTypes(IPin* peer, const CMediaType* partial, IEnumMediaTypes* types) {
+    RETURN_IF_FAILED(types->Reset());
+    HRESULT remembered = S_OK;
+    for (;;) {
+        AM_MEDIA_TYPE* candidate = nullptr;
+        ULONG fetched = 0;
+        if (types->Next(1, &candidate, &fetched) != S_OK) {
+            // S_FALSE: no more types.
+            DeleteMediaType(candidate);
+            return FAILED(remembered) ? remembered : VFW_E_NO_ACCEPTABLE_TYPES;
+        }
+        HRESULT hr = VFW_E_NO_ACCEPTABLE_TYPES;
+        if (candidate != nullptr &&
+            (partial == nullptr || CMediaType::From(candidate)->MatchesPartial(partial))) {
+            hr = AttemptConnection(peer, CMediaType::From(candidate));
+            if (FAILED(hr) && SUCCEEDED(remembered) && !IsPlainRefusal(hr)) {
+                remembered = hr;
+            }
+        }
+        DeleteMediaType(candidate);
+        if (hr == S_OK) {
+            return S_OK;
+        }
+    }
+}
+
+HRESULT CBasePin::AttemptConnection(IPin* peer, const CMediaType* mt) {
+    HRESULT hr = CheckConnect(peer);
+    if (FAILED(hr)) {
+        BreakConnect();
+        return hr;
+    }
+    hr = CheckMediaType(mt);
+    if (hr == S_OK) {
+        // Looks connected already when the peer calls back into us.
+        m_Connected = peer;
+        hr = SetMediaType(mt);
+        if (SUCCEEDED(hr)) {
+            hr = peer->ReceiveConnection(static_cast<IPin*>(this), mt);
+            if (SUCCEEDED(hr)) {
+                hr = CompleteConnect(peer);
+                if (SUCCEEDED(hr)) {
+                    return hr;
+                }
+                peer->Disconnect();
+            }
+        }
+    } else if (SUCCEEDED(hr) || hr == E_FAIL || hr == E_INVALIDARG) {
+        // S_FALSE from CheckMediaType is a refusal too.
+        hr = VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    BreakConnect();
+    m_Connected.Reset();
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE CBasePin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt) {
+    RETURN_HR_IF_NULL(E_POINTER, connector);
+    RETURN_HR_IF_NULL(E_POINTER, mt);
+    CAutoLock lock(m_pLock);
+    RETURN_HR_IF(VFW_E_ALREADY_CONNECTED, IsConnected());
+    RETURN_HR_IF(VFW_E_NOT_STOPPED, !CanConnectNow());
+    HRESULT hr = CheckConnect(connector);
+    if (FAILED(hr)) {
+        BreakConnect();
+        return hr;
+    }
+    const CMediaType* type = CMediaType::From(mt);
+    hr = CheckMediaType(type);
+    if (hr != S_OK) {
+        BreakConnect();
+        return SUCCEEDED(hr) || hr == E_FAIL || hr == E_INVALIDARG ? VFW_E_TYPE_NOT_ACCEPTED : hr;
+    }
+    m_Connected = connector;
+    hr = SetMediaType(type);
+    if (SUCCEEDED(hr)) {
+        hr = CompleteConnect(connector);
+        if (SUCCEEDED(hr)) {
+            return S_OK;
+        }
+    }
+    m_Connected.Reset();
+    BreakConnect();
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE CBasePin::Disconnect() {
+    CAutoLock lock(m_pLock);
+    RETURN_HR_IF(VFW_E_NOT_STOPPED, m_pFilter != nullptr && !m_pFilter->IsStopped());
+    // S_FALSE: there was no connection to break.
+    RETURN_HR_IF(S_FALSE, !IsConnected());
+    RETURN_IF_FAILED(BreakConnect());
+    m_Connected.Reset();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CBasePin::ConnectedTo(IPin** pin) {
+    RETURN_HR_IF_NULL(E_POINTER, pin);
+    *pin = m_Connected.Get();
+    RETURN_HR_IF_NULL(VFW_E_NOT_CONNECTED, *pin);
+    (*pin)->AddRef();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CBasePin::ConnectionMediaType(AM_MEDIA_TYPE* mt) {
+    RETURN_HR_IF_NULL(E_POINTER, mt);
+    CAutoLock lock(m_pLock);
+    if (!IsConnected()) {
+        static_cast<CMediaType*>(mt)->InitMediaType();
+        return VFW_E_NOT_CONNECTED;
+    }
+    // A copy whose format block could not be allocated comes back without
+    // one; the connection itself is still reported.
+    CopyMediaType(mt, &m_mt);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CBasePin::QueryPinInfo(PIN_INFO* info) {
+    RETURN_HR_IF_NULL(E_POINTER, info);
+    info->pFilter = m_pFilter;
+    if (info->pFilter != nullptr) {
+        info->pFilter->AddRef();
+    }
+    // Truncation to the 127 characters that fit is expected, not an error.
+    ::StringCchCopyW(info->achName, ARRAYSIZE(info->achName), m_pName ? m_pName.get() : L"");
+    info->dir = m_dir;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CBasePin::QueryDirection(PIN_DIRECTION* direction) {
+    RETURN_HR_IF_NULL(E_POINTER, direction);
+    *direction = m_dir;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CBasePin::QueryId(LPWSTR* id) {
+    RETURN_HR_IF_NULL(E_POINTER, id);
+    *id = nullptr;
+    const WCHAR* name = m_pName ? m_pName.get() : L"";
+    const size_t bytes = (std::wcslen(name) + 1) * sizeof(WCHAR);
+    auto* copy = static_cast<WCHAR*>(::CoTaskMemAlloc(bytes));
+    RETURN_HR_IF_NULL(E_OUTOFMEMORY, copy);
+    std::memcpy(copy, name, bytes);
+    *id = copy;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CBasePin::QueryAccept(const AM_MEDIA_TYPE* mt) {
+    RETURN_HR_IF_NULL(E_POINTER, mt);
+    const HRESULT hr = CheckMediaType(CMediaType::From(mt));
+    // A refusal is an answer (S_FALSE), not an error.
+    return FAILED(hr) ? S_FALSE : hr;
+}
+
+HRESULT STDMETHODCALLTYPE CBasePin::EnumMediaTypes(IEnumMediaTypes** enumerator) {
+    RETURN_HR_IF_NULL(E_POINTER, enumerator);
+    *enumerator = nullptr;
+    auto* created = new (std::nothrow) CEnumMediaTypes(this, nullptr);
+    RETURN_HR_IF_NULL(E_OUTOFMEMORY, created);
+    *enumerator = created;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CBasePin::QueryInternalConnections(IPin** /*pins*/, ULONG* count) {
+    RETURN_HR_IF_NULL(E_POINTER, count);
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE CBasePin::EndOfStream() {
+    // Stream notifications flow downstream into input pins only.
+    return m_dir == PINDIR_OUTPUT ? E_UNEXPECTED : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CBasePin::BeginFlush() {
+    return m_dir == PINDIR_OUTPUT ? E_UNEXPECTED : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CBasePin::EndFlush() {
+    return m_dir == PINDIR_OUTPUT ? E_UNEXPECTED : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CBasePin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
+    m_tStart = start;
+    m_tStop = stop;
+    m_dRate = rate;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CBasePin::Notify(IBaseFilter* /*self*/, Quality /*q*/) {
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE CBasePin::SetSink(IQualityControl* sink) {
+    CAutoLock lock(m_pLock);
+    m_pQSink = sink;
+    return S_OK;
+}

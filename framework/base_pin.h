@@ -1,0 +1,114 @@
+// CBasePin: the generic pin. It holds the connection (the peer and the
+// agreed media type) and runs the connection protocol: agree a type with
+// the peer, trying candidates in a fixed order, and attempt and undo
+// connections.
+#pragma once
+
+#include <windows.h>
+#include <strmif.h>
+#include <wrl/client.h>
+
+#include <memory>
+
+#include "framework/com_util.h"
+#include "framework/media_type.h"
+#include "framework/unknown.h"
+
+class CBaseFilter;
+
+class CBasePin : public CUnknown, public IPin, public IQualityControl {
+public:
+    // The pin lives inside its filter's lifetime and has no reference count
+    // of its own. The result slot is not written: a missing name copy only
+    // leaves the pin nameless.
+    CBasePin(LPCWSTR objectName, CBaseFilter* filter, CCritSec* lock, HRESULT* phr, LPCWSTR pinName,
+             PIN_DIRECTION direction);
+    ~CBasePin() override;
+
+    DECLARE_IUNKNOWN
+
+    // Derived pins put their own interfaces in front of this routing and
+    // call it for the rest.
+    HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+    // Both reach the owning filter: a reference on any pin interface keeps
+    // the filter, and with it the pin, alive.
+    ULONG STDMETHODCALLTYPE NonDelegatingAddRef() override;
+    ULONG STDMETHODCALLTYPE NonDelegatingRelease() override;
+
+    virtual LONG GetMediaTypeVersion();
+    // Called by the filter (under the filter lock) for a connected pin as
+    // the filter leaves or enters Stopped.
+    virtual HRESULT Active();
+    virtual HRESULT Inactive();
+    virtual HRESULT Run(REFERENCE_TIME start);
+    virtual HRESULT CheckMediaType(const CMediaType* mt) = 0;
+    // Makes `mt` the connection's type; derived pins call this from their
+    // override.
+    virtual HRESULT SetMediaType(const CMediaType* mt);
+    virtual HRESULT CheckConnect(IPin* peer);
+    virtual HRESULT BreakConnect();
+    virtual HRESULT CompleteConnect(IPin* peer);
+    // The pin's preferred types by position; S_OK while there is one.
+    virtual HRESULT GetMediaType(int position, CMediaType* mt);
+
+    // IPin
+    HRESULT STDMETHODCALLTYPE Connect(IPin* peer, const AM_MEDIA_TYPE* mt) override;
+    HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt) override;
+    HRESULT STDMETHODCALLTYPE Disconnect() override;
+    HRESULT STDMETHODCALLTYPE ConnectedTo(IPin** pin) override;
+    HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE* mt) override;
+    HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO* info) override;
+    HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION* direction) override;
+    // The pin's name as its id; source pins answer with their position.
+    HRESULT STDMETHODCALLTYPE QueryId(LPWSTR* id) override;
+    HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE* mt) override;
+    HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes** enumerator) override;
+    HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin** pins, ULONG* count) override;
+    HRESULT STDMETHODCALLTYPE EndOfStream() override;
+    HRESULT STDMETHODCALLTYPE BeginFlush() override;
+    HRESULT STDMETHODCALLTYPE EndFlush() override;
+    HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+
+    // IQualityControl
+    HRESULT STDMETHODCALLTYPE Notify(IBaseFilter* self, Quality q) override;
+    HRESULT STDMETHODCALLTYPE SetSink(IQualityControl* sink) override;
+
+    bool IsConnected() const { return m_Connected != nullptr; }
+    // The peer, not AddRef'd; null while unconnected.
+    IPin* GetConnected() const { return m_Connected.Get(); }
+    PIN_DIRECTION GetDirection() const { return m_dir; }
+    // The connection's media type; read it under the pin lock.
+    const CMediaType& CurrentMediaType() const { return m_mt; }
+    const WCHAR* Name() const { return m_pName.get(); }
+
+protected:
+    // Connection helpers; the caller holds m_pLock.
+    HRESULT AgreeMediaType(IPin* peer, const CMediaType* mt);
+    HRESULT TryMediaTypes(IPin* peer, const CMediaType* partial, IEnumMediaTypes* types);
+    HRESULT AttemptConnection(IPin* peer, const CMediaType* mt);
+    // Connect and ReceiveConnection refuse while the filter runs unless
+    // reconnection while active is allowed.
+    bool CanConnectNow() const;
+
+    std::unique_ptr<WCHAR[]> m_pName;
+    // The peer: set exactly while connected, and tentatively during an
+    // attempt. Changes only under m_pLock while the filter is stopped.
+    Microsoft::WRL::ComPtr<IPin> m_Connected;
+    const PIN_DIRECTION m_dir;
+    // The pin lock; for source pins the filter's state lock.
+    CCritSec* const m_pLock;
+    bool m_bRunTimeError = false;
+    bool m_bCanReconnectWhenActive = false;
+    bool m_bTryMyTypesFirst = false;
+    // Not counted: the filter owns the pin.
+    CBaseFilter* const m_pFilter;
+    // Not counted and not read by the framework: whoever sets the sink
+    // keeps it alive.
+    IQualityControl* m_pQSink = nullptr;
+    LONG m_TypeVersion = 1;
+    // Guarded by m_pLock.
+    CMediaType m_mt;
+    REFERENCE_TIME m_tStart = 0;
+    REFERENCE_TIME m_tStop = MAXLONGLONG;
+    double m_dRate = 1.0;
+};
