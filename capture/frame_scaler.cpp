@@ -117,7 +117,9 @@ HRESULT CFrameScaler::Prepare(int sourceWidth, int sourceHeight, int targetWidth
     m_sourceWidth = m_sourceHeight = m_targetWidth = m_targetHeight = 0;
     try {
         BuildHorizontal(sourceWidth, targetWidth);
-        BuildVertical(sourceHeight, targetHeight);
+        // A checkerboard is finer than the target can show only when the
+        // picture shrinks along at least one axis; otherwise it is kept.
+        BuildVertical(sourceHeight, targetHeight, targetWidth < sourceWidth || targetHeight < sourceHeight);
         const size_t width = static_cast<size_t>(sourceWidth);
         m_row.assign((width + static_cast<size_t>(m_horizontal.taps) + kPixelsPerLoad) * kBytesPerSourcePixel, 0);
         // Two pixels per 16-byte vector, so one pixel of slack each.
@@ -154,7 +156,7 @@ void CFrameScaler::BuildHorizontal(int sourceLength, int targetLength) {
     }
 }
 
-void CFrameScaler::BuildVertical(int sourceLength, int targetLength) {
+void CFrameScaler::BuildVertical(int sourceLength, int targetLength, bool cancelCheckerboard) {
     const auto axis = ComputeAxisWeights(sourceLength, targetLength);
     int taps = 1;
     for (const auto& position : axis) {
@@ -187,7 +189,7 @@ void CFrameScaler::BuildVertical(int sourceLength, int targetLength) {
         // row's centre, (-1)^centre * leak * [-1 2 -1] / 4 vertically and
         // [1 -2 1] / 4 horizontally (applied to the filtered row), whose
         // response to that checkerboard is exactly -leak.
-        if (leak == 0 || sourceLength < 3) {
+        if (!cancelCheckerboard || leak == 0 || sourceLength < 3) {
             continue;
         }
         const double centre = (y + 0.5) * sourceLength / targetLength;

@@ -9,9 +9,10 @@
 //
 // One correction on top: an area average over a non-integer number of
 // pixels leaks a one-pixel checkerboard (dithered areas, 50% patterns)
-// into coarse beats instead of the grey a viewer sees. Where a row's
-// vertical weights leak it (their even and odd rows weigh differently),
-// the vertical pass adds a term that cancels exactly that component: the
+// into coarse beats instead of the grey a viewer sees. When the picture
+// shrinks along either axis (so the target cannot show that pattern), the
+// vertical pass adds, wherever a row's weights leak it (their even and odd
+// rows weigh differently), a term that cancels exactly that component: the
 // source's mixed second difference, scaled by the leak. Anything constant
 // along either axis (text strokes, hairlines, edges, flat areas) has no
 // such component and comes out as the plain area average.
@@ -73,7 +74,7 @@ private:
     };
 
     void BuildHorizontal(int sourceLength, int targetLength);
-    void BuildVertical(int sourceLength, int targetLength);
+    void BuildVertical(int sourceLength, int targetLength, bool cancelCheckerboard);
     void FilterRows(const BYTE* sourceTop, ptrdiff_t sourceStride, int targetRow);
     void FilterRowsCorrected(const BYTE* sourceTop, ptrdiff_t sourceStride, int targetRow);
     void FilterColumns(BYTE* target) const;

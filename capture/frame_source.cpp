@@ -307,3 +307,11 @@ DWORD CFrameSource::GetCanvasImageSize() const {
     CAutoLock lock(&m_frameLock);
     return Canvas ? Canvas->ImageSize() : 0;
 }
+
+HRESULT CFrameSource::CopyCanvasPixels(BYTE* destination, DWORD size) const {
+    RETURN_HR_IF_NULL(E_POINTER, destination);
+    CAutoLock lock(&m_frameLock);
+    RETURN_HR_IF(E_INVALIDARG, !Canvas || Canvas->ImageSize() == 0 || size != Canvas->ImageSize());
+    std::memcpy(destination, Canvas->pixels, size);
+    return S_OK;
+}

@@ -104,6 +104,8 @@ public:
     int GetCanvasHeight() const;
     // 0 while there is no canvas pixel memory.
     DWORD GetCanvasImageSize() const;
+    // Copies the canvas picture; E_INVALIDARG unless size is its image size.
+    HRESULT CopyCanvasPixels(BYTE* destination, DWORD size) const;
     // Streaming thread only.
     REFERENCE_TIME GetNextSampleStart() const { return NextSampleStart; }
 
