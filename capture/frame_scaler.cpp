@@ -12,8 +12,9 @@ namespace {
 constexpr int kBytesPerSourcePixel = 4;
 constexpr int kBytesPerTargetPixel = 3;
 constexpr int kPixelsPerLoad = 4;
-// Rows of the correction per output row: three, padded to pairs.
-constexpr int kCorrectionTaps = 4;
+// Rows of the correction per output row: five, padded to pairs.
+constexpr int kCorrectionReach = 2;
+constexpr int kCorrectionTaps = 6;
 // The corrected vertical pass keeps 16-bit channels in units of 1/128:
 // 255 * 128 still fits a signed 16-bit lane.
 constexpr int kFineShift = 7;
@@ -125,6 +126,7 @@ HRESULT CFrameScaler::Prepare(int sourceWidth, int sourceHeight, int targetWidth
         // Two pixels per 16-byte vector, so one pixel of slack each.
         m_average.assign((width + 1) * kBytesPerSourcePixel, 0);
         m_correction.assign((width + 3) * kBytesPerSourcePixel, 0);
+        m_difference.assign((width + 3) * kBytesPerSourcePixel, 0);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
@@ -185,23 +187,26 @@ void CFrameScaler::BuildVertical(int sourceLength, int targetLength, bool cancel
             }
         }
         // The leak: what a checkerboard of amplitude 1 contributes to this
-        // row. The correction is the mixed second difference around the
-        // row's centre, (-1)^centre * leak * [-1 2 -1] / 4 vertically and
-        // [1 -2 1] / 4 horizontally (applied to the filtered row), whose
-        // response to that checkerboard is exactly -leak.
-        if (!cancelCheckerboard || leak == 0 || sourceLength < 3) {
+        // row. The correction is a mixed fourth difference around the row's
+        // centre: (-1)^centre * leak * [1 -4 6 -4 1] / 16 down the rows here,
+        // and -[1 -4 6 -4 1] / 16 along the filtered row (FilterRowsCorrected).
+        // Its response to that checkerboard is exactly -leak, and it is blind
+        // to anything that is constant along either axis or varies at most
+        // quadratically.
+        if (!cancelCheckerboard || leak == 0 || sourceLength < 2 * kCorrectionReach + 1) {
             continue;
         }
         const double centre = (y + 0.5) * sourceLength / targetLength;
-        const int middle = std::clamp(static_cast<int>(std::floor(centre)), 1, sourceLength - 2);
+        const int middle = std::clamp(static_cast<int>(std::floor(centre)), kCorrectionReach,
+                                      sourceLength - 1 - kCorrectionReach);
         const int sign = (middle % 2 == 0) ? 1 : -1;
         const size_t cbase = static_cast<size_t>(y) * kCorrectionTaps;
-        const int weights[3] = {-leak, 2 * leak, -leak};
+        constexpr int kBinomial[2 * kCorrectionReach + 1] = {1, -4, 6, -4, 1};
         for (int t = 0; t < kCorrectionTaps; ++t) {
-            const bool real = t < 3;
-            m_vertical.correctionRows[cbase + t] = real ? middle - 1 + t : middle + 1;
+            const bool real = t < 2 * kCorrectionReach + 1;
+            m_vertical.correctionRows[cbase + t] = real ? middle - kCorrectionReach + t : middle + kCorrectionReach;
             m_vertical.correctionWeights[cbase + t] =
-                real ? static_cast<int16_t>(sign * weights[t] / 4) : int16_t{0};
+                real ? static_cast<int16_t>(sign * leak * kBinomial[t] / 16) : int16_t{0};
         }
         m_vertical.corrected[static_cast<size_t>(y)] = true;
     }
@@ -271,6 +276,42 @@ inline __m128i ToFine(__m128i a, __m128i b) {
     return _mm_packs_epi32(a, b);
 }
 
+// [1 -2 1] / 4 across neighbouring pixels of a 16-bit BGRX row, at the
+// two pixels starting at p; kept within 16 bits as ((l + r) / 2 - m) / 2.
+inline __m128i SecondDifferenceAt(const int16_t* p) {
+    const __m128i left = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - kBytesPerSourcePixel));
+    const __m128i middle = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i right = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + kBytesPerSourcePixel));
+    return _mm_srai_epi16(_mm_sub_epi16(_mm_srai_epi16(_mm_add_epi16(left, right), 1), middle), 1);
+}
+
+inline int SecondDifferenceScalar(const int16_t* p) {
+    return (((p[-kBytesPerSourcePixel] + p[kBytesPerSourcePixel]) >> 1) - p[0]) >> 1;
+}
+
+// Mirrors a 16-bit BGRX row about its edge pixels: the pixel beyond an edge
+// takes the value of the one inside it, which keeps a one-pixel pattern
+// alternating up to the edge. The row has one pixel of room on each side.
+void MirrorEdges(int16_t* row, int width) {
+    const size_t channels = static_cast<size_t>(width) * kBytesPerSourcePixel;
+    const size_t mirror = width > 1 ? kBytesPerSourcePixel : 0;
+    for (size_t c = 0; c < kBytesPerSourcePixel; ++c) {
+        row[c - kBytesPerSourcePixel] = row[c + mirror];
+        row[channels + c] = row[channels - kBytesPerSourcePixel - mirror + c];
+    }
+}
+
+void SecondDifferenceInto(const int16_t* row, int16_t* out, int width) {
+    const size_t channels = static_cast<size_t>(width) * kBytesPerSourcePixel;
+    const size_t pairBytes = channels / 8 * 8;
+    for (size_t x = 0; x < pairBytes; x += 8) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), SecondDifferenceAt(row + x));
+    }
+    for (size_t x = pairBytes; x < channels; ++x) {
+        out[x] = static_cast<int16_t>(SecondDifferenceScalar(row + x));
+    }
+}
+
 }  // namespace
 
 void CFrameScaler::FilterRows(const BYTE* sourceTop, ptrdiff_t sourceStride, int targetRow) {
@@ -335,38 +376,24 @@ void CFrameScaler::FilterRowsCorrected(const BYTE* sourceTop, ptrdiff_t sourceSt
                                               kToFineRounding) >>
                                              kToFineShift);
     }
-    // Mirrored about the edge pixels: the pixel beyond an edge takes the
-    // value of the one inside it, which keeps a one-pixel pattern
-    // alternating up to the edge.
-    const size_t mirror = m_sourceWidth > 1 ? kBytesPerSourcePixel : 0;
-    for (size_t c = 0; c < kBytesPerSourcePixel; ++c) {
-        correction[c - kBytesPerSourcePixel] = correction[c + mirror];
-        correction[channels + c] = correction[channels - kBytesPerSourcePixel - mirror + c];
-    }
-
-    // The horizontal half, [1 -2 1] / 4 across neighbouring pixels, added to
-    // the average; two pixels per vector.
+    // The horizontal half, -[1 -4 6 -4 1] / 16 along the row, as [1 -2 1] / 4
+    // twice; two pixels per vector.
+    MirrorEdges(correction, m_sourceWidth);
+    int16_t* difference = m_difference.data() + kBytesPerSourcePixel;
+    SecondDifferenceInto(correction, difference, m_sourceWidth);
+    MirrorEdges(difference, m_sourceWidth);
     BYTE* out = m_row.data();
     const __m128i rounding = _mm_set1_epi16(1 << (kFineShift - 1));
     const size_t pairBytes = channels / 8 * 8;
     for (size_t x = 0; x < pairBytes; x += 8) {
-        const __m128i left =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(correction + x - kBytesPerSourcePixel));
-        const __m128i middle = _mm_loadu_si128(reinterpret_cast<const __m128i*>(correction + x));
-        const __m128i right =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(correction + x + kBytesPerSourcePixel));
-        // ((left + right) / 2 - middle) / 2 stays within 16 bits.
-        const __m128i term =
-            _mm_srai_epi16(_mm_sub_epi16(_mm_srai_epi16(_mm_add_epi16(left, right), 1), middle), 1);
-        __m128i value = _mm_adds_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(average + x)), term);
+        const __m128i term = SecondDifferenceAt(difference + x);
+        __m128i value = _mm_subs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(average + x)), term);
         value = _mm_srai_epi16(_mm_adds_epi16(value, rounding), kFineShift);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(value, value));
     }
     for (size_t x = pairBytes; x < channels; ++x) {
-        const int term = (((correction[x - kBytesPerSourcePixel] + correction[x + kBytesPerSourcePixel]) >> 1) -
-                          correction[x]) >>
-                         1;
-        const int value = (average[x] + term + (1 << (kFineShift - 1))) >> kFineShift;
+        const int term = SecondDifferenceScalar(difference + x);
+        const int value = (average[x] - term + (1 << (kFineShift - 1))) >> kFineShift;
         out[x] = static_cast<BYTE>(std::clamp(value, 0, 255));
     }
 }

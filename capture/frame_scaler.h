@@ -13,9 +13,10 @@
 // shrinks along either axis (so the target cannot show that pattern), the
 // vertical pass adds, wherever a row's weights leak it (their even and odd
 // rows weigh differently), a term that cancels exactly that component: the
-// source's mixed second difference, scaled by the leak. Anything constant
-// along either axis (text strokes, hairlines, edges, flat areas) has no
-// such component and comes out as the plain area average.
+// source's mixed fourth difference, scaled by the leak. Flat and smooth
+// areas, and straight horizontal or vertical lines and edges, have no
+// such component and come out as the plain area average; only
+// corners, crossings and diagonal detail are touched, locally.
 #pragma once
 
 #include <windows.h>
@@ -65,9 +66,9 @@ private:
         int taps = 0;
         std::vector<int> rows;
         std::vector<int16_t> weights;
-        // Per output row: the three rows of the checkerboard correction and
+        // Per output row: the five rows of the checkerboard correction and
         // their weights (all 0 where the row's weights do not leak it),
-        // padded to four.
+        // padded to six.
         std::vector<int> correctionRows;
         std::vector<int16_t> correctionWeights;
         std::vector<bool> corrected;
@@ -89,8 +90,10 @@ private:
     // it so that the four-pixel loads of the last taps stay inside.
     std::vector<BYTE> m_row;
     // Rows of a corrected output row before they are combined, 16 bits per
-    // channel in units of 1/128: the area average, and the correction with
-    // one mirrored pixel before and after it.
+    // channel in units of 1/128: the area average, the vertical half of the
+    // correction and its first second difference, these two with one
+    // mirrored pixel before and after them.
     std::vector<int16_t> m_average;
     std::vector<int16_t> m_correction;
+    std::vector<int16_t> m_difference;
 };
