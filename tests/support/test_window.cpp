@@ -111,31 +111,23 @@ HRESULT TestWindow::Create(const wchar_t* className, const wchar_t* title, int c
         }
     }
 
-    constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW;
-    RECT frame = {0, 0, clientWidth, clientHeight};
-    ::AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
-    m_state->window = ::CreateWindowExW(0, className, title, kStyle, x, y, frame.right - frame.left,
-                                        frame.bottom - frame.top, nullptr, nullptr, ::GetModuleHandleW(nullptr),
+    // A popup: its client area is the whole window, so it has exactly the
+    // size asked for, and it has no frame for a window manager to manage
+    // (without one, Wine waits two seconds for it whenever a managed window
+    // is hidden). Capture sees only the client area either way.
+    constexpr DWORD kStyle = WS_POPUP;
+    m_state->window = ::CreateWindowExW(WS_EX_NOACTIVATE, className, title, kStyle, x, y, clientWidth,
+                                        clientHeight, nullptr, nullptr, ::GetModuleHandleW(nullptr),
                                         &m_state->pixels);
     if (m_state->window == nullptr) {
         const DWORD error = ::GetLastError();
         return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
     }
-    // Without a window manager the frame may come out otherwise: correct
-    // the outer size until the client area is the one asked for.
     RECT client = {};
     ::GetClientRect(m_state->window, &client);
     if (client.right != clientWidth || client.bottom != clientHeight) {
-        RECT outer = {};
-        ::GetWindowRect(m_state->window, &outer);
-        ::SetWindowPos(m_state->window, nullptr, 0, 0, outer.right - outer.left + clientWidth - client.right,
-                       outer.bottom - outer.top + clientHeight - client.bottom,
-                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-        ::GetClientRect(m_state->window, &client);
-        if (client.right != clientWidth || client.bottom != clientHeight) {
-            Destroy();
-            return E_FAIL;
-        }
+        Destroy();
+        return E_FAIL;
     }
     ::ShowWindow(m_state->window, SW_SHOWNOACTIVATE);
     ::UpdateWindow(m_state->window);

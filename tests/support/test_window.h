@@ -1,7 +1,8 @@
 // Real top-level windows for capture tests: a window of a given class and
 // title whose client area has a given size and shows a known picture,
 // destroyed with its owner. The window belongs to the creating thread,
-// which must also destroy it.
+// which must also destroy it. It is a frameless popup, so the client area
+// is the whole window.
 #pragma once
 
 #include <windows.h>
