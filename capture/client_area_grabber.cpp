@@ -1,0 +1,62 @@
+#include "capture/client_area_grabber.h"
+
+bool CClientAreaGrabber::Grab(HWND window) {
+    RECT client = {};
+    if (!::GetClientRect(window, &client)) {
+        return false;
+    }
+    const int width = client.right - client.left;
+    const int height = client.bottom - client.top;
+    if (width <= 0 || height <= 0) {
+        return false;
+    }
+    if ((width != m_width || height != m_height || m_pixels == nullptr) && !Resize(width, height)) {
+        return false;
+    }
+    WindowDc windowDc(window);
+    if (windowDc.get() == nullptr) {
+        return false;
+    }
+    return ::BitBlt(m_dc.get(), 0, 0, width, height, windowDc.get(), client.left, client.top, SRCCOPY) != FALSE;
+}
+
+void CClientAreaGrabber::Reset() {
+    if (m_dc && m_previousBitmap != nullptr) {
+        ::SelectObject(m_dc.get(), m_previousBitmap);
+    }
+    m_previousBitmap = nullptr;
+    m_dib.reset();
+    m_dc.reset();
+    m_pixels = nullptr;
+    m_width = 0;
+    m_height = 0;
+}
+
+bool CClientAreaGrabber::Resize(int width, int height) {
+    Reset();
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    // Negative: top-down rows, the order the scaler walks them in.
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    // 32 bits: the layout of the screen surface, so the copy converts
+    // nothing, and aligned pixels for the scaler.
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    m_dc.reset(::CreateCompatibleDC(nullptr));
+    if (!m_dc) {
+        return false;
+    }
+    void* pixels = nullptr;
+    m_dib.reset(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pixels, nullptr, 0));
+    if (!m_dib || pixels == nullptr) {
+        Reset();
+        return false;
+    }
+    m_previousBitmap = ::SelectObject(m_dc.get(), m_dib.get());
+    m_pixels = static_cast<BYTE*>(pixels);
+    m_width = width;
+    m_height = height;
+    return true;
+}

@@ -1,0 +1,168 @@
+#include "capture/output_formats.h"
+
+#include <dshow.h>
+
+#include <cstring>
+
+#include "framework/com_util.h"
+
+namespace {
+
+constexpr DWORD kRgb555Masks[3] = {0x7C00, 0x03E0, 0x001F};
+constexpr DWORD kRgb565Masks[3] = {0xF800, 0x07E0, 0x001F};
+constexpr long kBufferAlignment = 4;
+
+VIDEOINFOHEADER* MutableVideoInfo(AM_MEDIA_TYPE& mt) {
+    return const_cast<VIDEOINFOHEADER*>(GetVideoInfo(mt));
+}
+
+}  // namespace
+
+DWORD GetBitmapSize(const BITMAPINFOHEADER* header) {
+    const LONG height = header->biHeight < 0 ? -header->biHeight : header->biHeight;
+    const DWORD stride = ((static_cast<DWORD>(header->biWidth) * header->biBitCount + 31) / 32) * 4;
+    return stride * static_cast<DWORD>(height);
+}
+
+GUID GetBitmapSubtype(const BITMAPINFOHEADER* header) {
+    if (header->biCompression != BI_RGB && header->biCompression != BI_BITFIELDS) {
+        // A four-character code becomes the subtype of the FOURCC family.
+        GUID subtype = MEDIASUBTYPE_YUY2;
+        subtype.Data1 = header->biCompression;
+        return subtype;
+    }
+    switch (header->biBitCount) {
+    case 1:
+        return MEDIASUBTYPE_RGB1;
+    case 4:
+        return MEDIASUBTYPE_RGB4;
+    case 8:
+        return MEDIASUBTYPE_RGB8;
+    case 24:
+        return MEDIASUBTYPE_RGB24;
+    case 32:
+        return MEDIASUBTYPE_RGB32;
+    case 16: {
+        if (header->biCompression == BI_RGB) {
+            return MEDIASUBTYPE_RGB555;
+        }
+        // The three masks follow the header in a BITMAPINFO.
+        const auto* masks = reinterpret_cast<const DWORD*>(reinterpret_cast<const BYTE*>(header) + header->biSize);
+        if (std::memcmp(masks, kRgb555Masks, sizeof(kRgb555Masks)) == 0) {
+            return MEDIASUBTYPE_RGB555;
+        }
+        if (std::memcmp(masks, kRgb565Masks, sizeof(kRgb565Masks)) == 0) {
+            return MEDIASUBTYPE_RGB565;
+        }
+        return GUID_NULL;
+    }
+    default:
+        return GUID_NULL;
+    }
+}
+
+HRESULT BuildMediaType(CMediaType* target, REFERENCE_TIME frameTime, int index) {
+    RETURN_HR_IF_NULL(E_POINTER, target);
+    RETURN_HR_IF(E_INVALIDARG, index < 0 || index >= kFrameSizeTableCount);
+
+    VIDEOINFOHEADER format = {};
+    format.AvgTimePerFrame = frameTime;
+    BITMAPINFOHEADER& header = format.bmiHeader;
+    header.biSize = sizeof(BITMAPINFOHEADER);
+    header.biWidth = FrameSizeTable[index].width;
+    header.biHeight = FrameSizeTable[index].height;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    header.biSizeImage = GetBitmapSize(&header);
+
+    // An 88-byte block is reused; otherwise a new one replaces the old only
+    // once it exists, so a failed allocation leaves the target as it was.
+    BYTE* block = target->pbFormat;
+    if (target->cbFormat != sizeof(VIDEOINFOHEADER) || block == nullptr) {
+        block = static_cast<BYTE*>(::CoTaskMemAlloc(sizeof(VIDEOINFOHEADER)));
+        RETURN_HR_IF_NULL(E_OUTOFMEMORY, block);
+        if (target->cbFormat != 0) {
+            ::CoTaskMemFree(target->pbFormat);
+        }
+        target->pbFormat = block;
+        target->cbFormat = sizeof(VIDEOINFOHEADER);
+    }
+    std::memcpy(block, &format, sizeof(format));
+
+    target->SetType(&MEDIATYPE_Video);
+    target->SetFormatType(&FORMAT_VideoInfo);
+    target->SetTemporalCompression(FALSE);
+    const GUID subtype = GetBitmapSubtype(&header);
+    target->SetSubtype(&subtype);
+    target->SetSampleSize(header.biSizeImage);
+    return S_OK;
+}
+
+bool IsSupportedFormat(const VIDEOINFOHEADER* format) {
+    if (format == nullptr) {
+        return false;
+    }
+    const BITMAPINFOHEADER& header = format->bmiHeader;
+    if (header.biCompression != BI_RGB || header.biBitCount != 24) {
+        return false;
+    }
+    for (const FrameSize& size : FrameSizeTable) {
+        if (header.biWidth == size.width && header.biHeight == size.height) {
+            return true;
+        }
+    }
+    return false;
+}
+
+HRESULT GetMediaType(int position, CMediaType* target, const CMediaType& current, REFERENCE_TIME frameTime) {
+    RETURN_HR_IF(E_INVALIDARG, position < 0);
+    RETURN_HR_IF(VFW_S_NO_MORE_ITEMS, position >= kFrameSizeTableCount);
+    RETURN_HR_IF_NULL(E_POINTER, target);
+    if (position == 0) {
+        return target->Set(current);
+    }
+    return BuildMediaType(target, frameTime, position);
+}
+
+HRESULT CheckMediaType(const CMediaType* proposed, const CMediaType& current) {
+    RETURN_HR_IF_NULL(E_POINTER, proposed);
+    RETURN_HR_IF(E_FAIL, proposed->cbFormat == 0 || proposed->pbFormat == nullptr);
+    return *proposed == current ? S_OK : E_FAIL;
+}
+
+HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request, const CMediaType& current) {
+    RETURN_HR_IF_NULL(E_POINTER, allocator);
+    RETURN_HR_IF_NULL(E_POINTER, request);
+    const VIDEOINFOHEADER* format = GetVideoInfo(current);
+    RETURN_HR_IF_NULL(E_UNEXPECTED, format);
+
+    request->cBuffers = 1;
+    request->cbBuffer = static_cast<long>(format->bmiHeader.biSizeImage);
+    request->cbAlign = kBufferAlignment;
+    ALLOCATOR_PROPERTIES actual = {};
+    RETURN_IF_FAILED(allocator->SetProperties(request, &actual));
+    return actual.cbBuffer < request->cbBuffer ? E_FAIL : S_OK;
+}
+
+HRESULT ApplyFrameSize(CMediaType* target, int width, int height) {
+    RETURN_HR_IF_NULL(E_POINTER, target);
+    RETURN_HR_IF(E_INVALIDARG, width <= 0 || height <= 0 || width > kMaxFrameDimension ||
+                                   height > kMaxFrameDimension);
+    VIDEOINFOHEADER* format = MutableVideoInfo(*target);
+    RETURN_HR_IF_NULL(E_INVALIDARG, format);
+    BITMAPINFOHEADER& header = format->bmiHeader;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biSizeImage = GetBitmapSize(&header);
+    target->SetSampleSize(header.biSizeImage);
+    return S_OK;
+}
+
+const VIDEOINFOHEADER* GetVideoInfo(const AM_MEDIA_TYPE& mt) {
+    if (!IsEqualGUID(mt.formattype, FORMAT_VideoInfo) || mt.cbFormat < sizeof(VIDEOINFOHEADER) ||
+        mt.pbFormat == nullptr) {
+        return nullptr;
+    }
+    return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+}

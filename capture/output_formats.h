@@ -1,0 +1,66 @@
+// The six RGB24 output formats of the capture pin and the negotiation
+// rules over them. Free functions over CMediaType: the pin that owns the
+// current media type calls them under its own locks.
+#pragma once
+
+#include <windows.h>
+#include <strmif.h>
+#include <amvideo.h>
+
+#include "framework/media_type.h"
+
+struct FrameSize {
+    int width;
+    int height;
+};
+
+// Indexed by the "SelectPixel" setting: 0..2 portrait, 3..5 landscape.
+inline constexpr FrameSize FrameSizeTable[] = {
+    {204, 360}, {272, 480}, {432, 768}, {568, 320}, {852, 480}, {1136, 640},
+};
+inline constexpr int kFrameSizeTableCount = static_cast<int>(sizeof(FrameSizeTable) / sizeof(FrameSizeTable[0]));
+
+// Largest width or height that SetFrameSize accepts: anything beyond is
+// no webcam picture, and its canvas could not be allocated anyway.
+inline constexpr int kMaxFrameDimension = 8192;
+
+// Bytes of a picture for a bitmap header: rows padded to 4 bytes, times
+// the absolute height.
+DWORD GetBitmapSize(const BITMAPINFOHEADER* header);
+
+// The media subtype for a bitmap header (RGB1..RGB32, RGB555/565, a
+// four-character code), GUID_NULL when there is none.
+GUID GetBitmapSubtype(const BITMAPINFOHEADER* header);
+
+// Fills target with the RGB24 FORMAT_VideoInfo type of FrameSizeTable
+// entry `index`, AvgTimePerFrame = frameTime. An index outside the table
+// gives E_INVALIDARG and a failed format allocation E_OUTOFMEMORY; in both
+// cases the target is left untouched.
+HRESULT BuildMediaType(CMediaType* target, REFERENCE_TIME frameTime, int index);
+
+// True for an uncompressed 24-bit header whose size is a table entry.
+bool IsSupportedFormat(const VIDEOINFOHEADER* format);
+
+// The pin's offer at a position: 0 is a copy of the current type, 1..5 the
+// table entries built with frameTime; E_INVALIDARG below 0,
+// VFW_S_NO_MORE_ITEMS from kFrameSizeTableCount on, E_POINTER for a null
+// target.
+HRESULT GetMediaType(int position, CMediaType* target, const CMediaType& current, REFERENCE_TIME frameTime);
+
+// S_OK only for a type byte-for-byte equal to the current one (GUIDs and
+// format block); E_POINTER for null, E_FAIL otherwise.
+HRESULT CheckMediaType(const CMediaType* proposed, const CMediaType& current);
+
+// Asks the allocator for one buffer of the current image size aligned to
+// 4, keeping the requested prefix; E_FAIL when it grants less. The caller
+// holds the filter's state lock.
+HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request, const CMediaType& current);
+
+// Writes a width and height into a VideoInfo type and recomputes its image
+// size and sample size. E_INVALIDARG for a size outside
+// 1..kMaxFrameDimension or a type without a VIDEOINFOHEADER; the type is
+// then unchanged.
+HRESULT ApplyFrameSize(CMediaType* target, int width, int height);
+
+// The VIDEOINFOHEADER of a type, or null when it has none.
+const VIDEOINFOHEADER* GetVideoInfo(const AM_MEDIA_TYPE& mt);

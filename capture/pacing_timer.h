@@ -1,0 +1,35 @@
+// Waits for the pacing of frames: a waitable timer that ends the wait at
+// a precise moment, or earlier when a wake event is signalled.
+#pragma once
+
+#include <windows.h>
+#include <strmif.h>
+
+#include "framework/com_util.h"
+
+class CPacingTimer {
+public:
+    CPacingTimer() = default;
+    ~CPacingTimer() { Stop(); }
+    CPacingTimer(const CPacingTimer&) = delete;
+    CPacingTimer& operator=(const CPacingTimer&) = delete;
+
+    // Creates the timer: a high-resolution one where the system has them,
+    // otherwise a plain one plus a 1 ms system timer resolution, requested
+    // until Stop (the coarse default, 15.6 ms on Windows, would make the
+    // frame times jitter by as much).
+    HRESULT Start();
+    void Stop();
+    bool IsStarted() const { return static_cast<bool>(m_timer); }
+    bool IsHighResolution() const { return m_highResolution; }
+
+    // Waits for duration (100-ns units) or until wakeEvent (may be null) is
+    // signalled, whichever comes first; the event is not reset. True when
+    // the event ended the wait. Without Start, waits in whole milliseconds.
+    bool Wait(REFERENCE_TIME duration, HANDLE wakeEvent);
+
+private:
+    UniqueHandle m_timer;
+    bool m_highResolution = false;
+    bool m_periodRequested = false;
+};

@@ -1,0 +1,13 @@
+# Benchmark programs: every bench/*.cpp is one program that prints figures.
+# They are run by hand (tools/with-wine.sh wine build/x86/bin/<name>.exe),
+# not by CTest: their figures are measurements, not pass/fail results.
+file(GLOB QM_BENCH_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/support/*.cpp)
+add_library(qmbenchsupport STATIC ${QM_BENCH_SUPPORT})
+target_link_libraries(qmbenchsupport PUBLIC qmtestsupport)
+
+file(GLOB QM_BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
+foreach(source IN LISTS QM_BENCH_SOURCES)
+  get_filename_component(name ${source} NAME_WE)
+  add_executable(${name} ${source})
+  target_link_libraries(${name} PRIVATE qmbenchsupport)
+endforeach()

@@ -1,0 +1,374 @@
+// Settings: the registry format, the sanitising of stored values, and the
+// setters of the frame source that persist them.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "capture/capture_settings.h"
+#include "capture/frame_source.h"
+#include "capture/output_formats.h"
+#include "tests/capture/capture_test_support.h"
+#include "tests/support/registry_sandbox.h"
+
+namespace {
+
+class CaptureSettingsTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_sandbox.ok()); }
+    RegistrySandbox m_sandbox;
+};
+
+constexpr wchar_t kSettingsKeyW[] = L"Software\\QMCapture";
+
+}  // namespace
+
+// ---- ReadSetting / WriteSetting ------------------------------------------
+
+TEST_F(CaptureSettingsTest, ReadWithoutKeyGivesDefaultAndCreatesNothing) {
+    char text[kSettingsTextCapacity];
+    EXPECT_TRUE(ReadSetting("fallback", text, kTitleTextValue));
+    EXPECT_STREQ("fallback", text);
+    EXPECT_EQ(0, RegistrySandbox::CountEntries(HKEY_CURRENT_USER, kSettingsKeyW));
+}
+
+TEST_F(CaptureSettingsTest, WriteStoresTerminatedRegSzAndReadReturnsIt) {
+    ASSERT_TRUE(WriteSetting("Hello", kTitleTextValue));
+    DWORD type = 0;
+    std::string data;
+    ASSERT_TRUE(ReadStoredSetting(kTitleTextValue, &type, &data));
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    EXPECT_EQ(std::string("Hello\0", 6), data);
+    char text[kSettingsTextCapacity];
+    EXPECT_TRUE(ReadSetting("x", text, kTitleTextValue));
+    EXPECT_STREQ("Hello", text);
+}
+
+TEST_F(CaptureSettingsTest, MissingValueOrTooLongValueGivesDefault) {
+    ASSERT_TRUE(StoreText(kWindowNameValue, "present"));
+    char text[kSettingsTextCapacity];
+    EXPECT_TRUE(ReadSetting("fallback", text, kTitleTextValue));
+    EXPECT_STREQ("fallback", text);
+    const std::string longText(64, 'L');  // 65 bytes with the terminator
+    ASSERT_TRUE(StoreText(kTitleTextValue, longText.c_str()));
+    EXPECT_TRUE(ReadSetting("fallback", text, kTitleTextValue));
+    EXPECT_STREQ("fallback", text);
+}
+
+TEST_F(CaptureSettingsTest, SixtyThreeCharactersAreReadWhole) {
+    const std::string text63(63, 'a');
+    ASSERT_TRUE(StoreText(kTitleTextValue, text63.c_str()));
+    char text[kSettingsTextCapacity];
+    EXPECT_TRUE(ReadSetting("fallback", text, kTitleTextValue));
+    EXPECT_EQ(text63, text);
+}
+
+TEST_F(CaptureSettingsTest, UnterminatedOrForeignTypedValuesNeverLeaveAnUnterminatedBuffer) {
+    char text[kSettingsTextCapacity];
+    // 64 bytes of data and no terminator: the default. (Some registries
+    // report such a value as too long for the buffer, others hand it over
+    // unterminated; either way the default takes its place.)
+    const std::string full(64, 'F');
+    ASSERT_TRUE(StoreSetting(kTitleTextValue, REG_SZ, full.data(), 64));
+    std::memset(text, 'X', sizeof(text));
+    ReadSetting("fallback", text, kTitleTextValue);
+    EXPECT_STREQ("fallback", text);
+    // Shorter REG_SZ data without a terminator is terminated after its end.
+    ASSERT_TRUE(StoreSetting(kTitleTextValue, REG_SZ, "abc", 3));
+    std::memset(text, 'X', sizeof(text));
+    EXPECT_TRUE(ReadSetting("fallback", text, kTitleTextValue));
+    EXPECT_STREQ("abc", text);
+    // Not REG_SZ.
+    const DWORD number = 12345;
+    ASSERT_TRUE(StoreSetting(kTitleTextValue, REG_DWORD, &number, sizeof(number)));
+    EXPECT_FALSE(ReadSetting("fallback", text, kTitleTextValue));
+    EXPECT_STREQ("fallback", text);
+    ASSERT_TRUE(StoreSetting(kTitleTextValue, REG_BINARY, full.data(), 64));
+    EXPECT_FALSE(ReadSetting("fallback", text, kTitleTextValue));
+    EXPECT_STREQ("fallback", text);
+}
+
+// ---- Parsing and conversion ----------------------------------------------
+
+TEST(CaptureSettingsParsing, FrameTimeIsNeverZeroOrAbsurd) {
+    EXPECT_EQ(666666, ParseFrameTime("666666"));
+    EXPECT_EQ(400000, ParseFrameTime("  400000xyz"));
+    EXPECT_EQ(kDefaultFrameTime, ParseFrameTime("0"));
+    EXPECT_EQ(kDefaultFrameTime, ParseFrameTime("abc"));
+    EXPECT_EQ(kDefaultFrameTime, ParseFrameTime(""));
+    EXPECT_EQ(kDefaultFrameTime, ParseFrameTime("-"));
+    EXPECT_EQ(kMinFrameTime, ParseFrameTime("-5"));
+    EXPECT_EQ(kMinFrameTime, ParseFrameTime("1000"));
+    EXPECT_EQ(kMaxFrameTime, ParseFrameTime("20000000"));
+    EXPECT_EQ(kMaxFrameTime, ParseFrameTime("99999999999999999999999"));
+    EXPECT_EQ(kMinFrameTime, ParseFrameTime("-99999999999999999999999"));
+}
+
+TEST(CaptureSettingsParsing, SelectPixelOutsideTheTableGivesZero) {
+    EXPECT_EQ(3, ParseSelectPixel("3"));
+    EXPECT_EQ(5, ParseSelectPixel("5"));
+    EXPECT_EQ(0, ParseSelectPixel("6"));
+    EXPECT_EQ(0, ParseSelectPixel("-1"));
+    EXPECT_EQ(0, ParseSelectPixel("x"));
+    EXPECT_EQ(0, ParseSelectPixel("4294967299"));
+}
+
+TEST(CaptureSettingsParsing, FrameTimeFromRateClampsAndRefusesNonPositiveRates) {
+    REFERENCE_TIME frameTime = 7;
+    ASSERT_TRUE(FrameTimeFromRate(30.0, &frameTime));
+    EXPECT_EQ(333333, frameTime);
+    ASSERT_TRUE(FrameTimeFromRate(29.97, &frameTime));
+    EXPECT_EQ(333667, frameTime);
+    ASSERT_TRUE(FrameTimeFromRate(25.0, &frameTime));
+    EXPECT_EQ(400000, frameTime);
+    ASSERT_TRUE(FrameTimeFromRate(60.0, &frameTime));
+    EXPECT_EQ(333333, frameTime);
+    ASSERT_TRUE(FrameTimeFromRate(1.0, &frameTime));
+    EXPECT_EQ(10000000, frameTime);
+    ASSERT_TRUE(FrameTimeFromRate(0.5, &frameTime));
+    EXPECT_EQ(10000000, frameTime);
+    ASSERT_TRUE(FrameTimeFromRate(1e-300, &frameTime));
+    EXPECT_EQ(10000000, frameTime);
+    ASSERT_TRUE(FrameTimeFromRate(std::numeric_limits<double>::infinity(), &frameTime));
+    EXPECT_EQ(333333, frameTime);
+    frameTime = 7;
+    EXPECT_FALSE(FrameTimeFromRate(0.0, &frameTime));
+    EXPECT_FALSE(FrameTimeFromRate(-5.0, &frameTime));
+    EXPECT_FALSE(FrameTimeFromRate(std::nan(""), &frameTime));
+    EXPECT_EQ(7, frameTime);
+}
+
+TEST(CaptureSettingsParsing, FrameRateIsWholeFramesPerSecond) {
+    EXPECT_EQ(30.0, FrameRateFromFrameTime(333333));
+    EXPECT_EQ(25.0, FrameRateFromFrameTime(400000));
+    EXPECT_EQ(29.0, FrameRateFromFrameTime(333667));
+    EXPECT_EQ(7.0, FrameRateFromFrameTime(1333333));
+    EXPECT_EQ(0.0, FrameRateFromFrameTime(0));
+}
+
+TEST(CaptureSettingsParsing, LongTextsAreCutWithinSixtyThreeBytes) {
+    char text[kSettingsTextCapacity];
+    const std::string longText(100, 'a');
+    EXPECT_FALSE(CopySettingText(text, longText.c_str()));
+    EXPECT_EQ(std::string(63, 'a'), text);
+    EXPECT_TRUE(CopySettingText(text, "short"));
+    EXPECT_STREQ("short", text);
+}
+
+TEST(CaptureSettingsParsing, DoubleByteCharactersAreNeverSplit) {
+    constexpr UINT kShiftJis = 932;
+    ASSERT_TRUE(::IsDBCSLeadByteEx(kShiftJis, 0x82)) << "code page 932 is not available";
+    char text[kSettingsTextCapacity];
+    // 62 single bytes, then "\x82\xa0" (one character): it would end at
+    // byte 64, so it is dropped whole.
+    std::string input(62, 'a');
+    input += "\x82\xa0";
+    EXPECT_FALSE(CopySettingText(text, input.c_str(), kShiftJis));
+    EXPECT_EQ(std::string(62, 'a'), text);
+    // 61 single bytes and the character: exactly 63 bytes, kept.
+    input = std::string(61, 'a') + "\x82\xa0" + "zz";
+    EXPECT_FALSE(CopySettingText(text, input.c_str(), kShiftJis));
+    EXPECT_EQ(std::string(61, 'a') + "\x82\xa0", text);
+    // A run of double-byte characters of odd total is cut to 62 bytes.
+    input.clear();
+    for (int i = 0; i < 40; ++i) {
+        input += "\x82\xa0";
+    }
+    EXPECT_FALSE(CopySettingText(text, input.c_str(), kShiftJis));
+    EXPECT_EQ(62u, std::strlen(text));
+}
+
+// ---- Loading through the frame source ------------------------------------
+
+TEST_F(CaptureSettingsTest, DefaultsWithoutAnyStoredValueAndNothingWritten) {
+    CFrameSource source;
+    EXPECT_STREQ("Quillmere", source.GetWindowName());
+    EXPECT_STREQ("Quillmere::MainFrame", source.GetWindowClass());
+    char title[kSettingsTextCapacity];
+    ASSERT_EQ(S_OK, source.GetTitleText(title));
+    EXPECT_STREQ("- QM Capture -", title);
+    EXPECT_EQ(333333, source.GetFrameTime());
+    EXPECT_EQ(0, source.GetSelectPixel());
+    EXPECT_EQ(204, source.GetCanvasWidth());
+    EXPECT_EQ(360, source.GetCanvasHeight());
+    EXPECT_EQ(0, RegistrySandbox::CountEntries(HKEY_CURRENT_USER, kSettingsKeyW));
+}
+
+TEST_F(CaptureSettingsTest, StoredValuesAreLoaded) {
+    ASSERT_TRUE(StoreText(kWindowNameValue, "Other title"));
+    ASSERT_TRUE(StoreText(kWindowClassValue, "Other::Class"));
+    ASSERT_TRUE(StoreText(kTitleTextValue, "standby"));
+    ASSERT_TRUE(StoreText(kFrameTimeValue, "666666"));
+    ASSERT_TRUE(StoreText(kSelectPixelValue, "3"));
+    CFrameSource source;
+    EXPECT_STREQ("Other title", source.GetWindowName());
+    EXPECT_STREQ("Other::Class", source.GetWindowClass());
+    char title[kSettingsTextCapacity];
+    source.GetTitleText(title);
+    EXPECT_STREQ("standby", title);
+    double rate = 0;
+    ASSERT_EQ(S_OK, source.GetFrameRate(&rate));
+    EXPECT_EQ(15.0, rate);
+    EXPECT_EQ(3, source.GetSelectPixel());
+    EXPECT_EQ(568, source.GetCanvasWidth());
+    EXPECT_EQ(320, source.GetCanvasHeight());
+}
+
+TEST_F(CaptureSettingsTest, BadStoredNumbersFallBackOrAreClamped) {
+    struct Case {
+        const char* frameTime;
+        REFERENCE_TIME expected;
+    };
+    for (const Case& c : {Case{"0", 333333}, Case{"zero", 333333}, Case{"-5", 333333}, Case{"20000000", 10000000},
+                          Case{"", 333333}}) {
+        ASSERT_TRUE(StoreText(kFrameTimeValue, c.frameTime));
+        CFrameSource source;
+        EXPECT_EQ(c.expected, source.GetFrameTime()) << c.frameTime;
+        double rate = -1;
+        ASSERT_EQ(S_OK, source.GetFrameRate(&rate));
+        EXPECT_GE(rate, 1.0) << c.frameTime;
+    }
+    const DWORD number = 666666;
+    ASSERT_TRUE(StoreSetting(kFrameTimeValue, REG_DWORD, &number, sizeof(number)));
+    for (const char* index : {"6", "-1", "five"}) {
+        ASSERT_TRUE(StoreText(kSelectPixelValue, index));
+        CFrameSource source;
+        EXPECT_EQ(333333, source.GetFrameTime());
+        EXPECT_EQ(0, source.GetSelectPixel()) << index;
+        EXPECT_EQ(204, source.GetCanvasWidth()) << index;
+    }
+    ASSERT_TRUE(StoreSetting(kSelectPixelValue, REG_DWORD, &number, sizeof(number)));
+    CFrameSource source;
+    EXPECT_EQ(0, source.GetSelectPixel());
+}
+
+TEST_F(CaptureSettingsTest, BadStoredTextsEndUpTerminatedDefaults) {
+    const std::string full(64, 'F');
+    ASSERT_TRUE(StoreSetting(kWindowNameValue, REG_SZ, full.data(), 64));
+    ASSERT_TRUE(StoreSetting(kWindowClassValue, REG_BINARY, full.data(), 64));
+    ASSERT_TRUE(StoreSetting(kTitleTextValue, REG_EXPAND_SZ, "%PATH%", 7));
+    CFrameSource source;
+    EXPECT_STREQ("Quillmere", source.GetWindowName());
+    EXPECT_STREQ("Quillmere::MainFrame", source.GetWindowClass());
+    char title[kSettingsTextCapacity];
+    source.GetTitleText(title);
+    EXPECT_STREQ("- QM Capture -", title);
+}
+
+// ---- Setters ---------------------------------------------------------------
+
+TEST_F(CaptureSettingsTest, SetFrameRatePersistsTheClampedFrameTime) {
+    CFrameSource source;
+    ASSERT_EQ(S_OK, source.SetFrameRate(60.0));
+    EXPECT_EQ("333333", StoredText(kFrameTimeValue));
+    ASSERT_EQ(S_OK, source.SetFrameRate(0.5));
+    EXPECT_EQ("10000000", StoredText(kFrameTimeValue));
+    EXPECT_EQ(10000000, source.GetFrameTime());
+    ASSERT_EQ(S_OK, source.SetFrameRate(29.97));
+    double rate = 0;
+    source.GetFrameRate(&rate);
+    EXPECT_EQ(29.0, rate);
+    EXPECT_EQ("333667", StoredText(kFrameTimeValue));
+    // A new device reads what was stored.
+    CFrameSource next;
+    EXPECT_EQ(333667, next.GetFrameTime());
+}
+
+TEST_F(CaptureSettingsTest, SetFrameRateIgnoresRatesThatAreNotPositive) {
+    CFrameSource source;
+    EXPECT_EQ(S_OK, source.SetFrameRate(0.0));
+    EXPECT_EQ(S_OK, source.SetFrameRate(-5.0));
+    EXPECT_EQ(S_OK, source.SetFrameRate(std::nan("")));
+    EXPECT_EQ(0, RegistrySandbox::CountEntries(HKEY_CURRENT_USER, kSettingsKeyW));
+    EXPECT_EQ(333333, source.GetFrameTime());
+}
+
+TEST_F(CaptureSettingsTest, GetFrameRateRefusesNull) {
+    CFrameSource source;
+    EXPECT_EQ(E_POINTER, source.GetFrameRate(nullptr));
+}
+
+TEST_F(CaptureSettingsTest, TitleTextNullPointersAreRefused) {
+    CFrameSource source;
+    EXPECT_EQ(E_POINTER, source.GetTitleText(nullptr));
+    EXPECT_EQ(E_POINTER, source.SetTitleText(nullptr));
+    EXPECT_EQ(0, RegistrySandbox::CountEntries(HKEY_CURRENT_USER, kSettingsKeyW));
+}
+
+TEST_F(CaptureSettingsTest, SetTitleTextCutsLongTextsAndPersistsThem) {
+    CFrameSource source;
+    const std::string longText(80, 'T');
+    ASSERT_EQ(S_OK, source.SetTitleText(longText.c_str()));
+    char title[kSettingsTextCapacity];
+    ASSERT_EQ(S_OK, source.GetTitleText(title));
+    EXPECT_EQ(std::string(63, 'T'), title);
+    EXPECT_EQ(std::string(63, 'T'), StoredText(kTitleTextValue));
+}
+
+TEST_F(CaptureSettingsTest, AnEmptyTitleIsStoredAndLoadedAsEmpty) {
+    {
+        CFrameSource source;
+        ASSERT_EQ(S_OK, source.SetTitleText(""));
+    }
+    EXPECT_EQ("", StoredText(kTitleTextValue));
+    CFrameSource next;
+    char title[kSettingsTextCapacity] = "x";
+    next.GetTitleText(title);
+    EXPECT_STREQ("", title);
+}
+
+TEST_F(CaptureSettingsTest, PersistSelectPixelValidatesTheIndex) {
+    CFrameSource source;
+    EXPECT_EQ(E_INVALIDARG, source.PersistSelectPixel(6));
+    EXPECT_EQ(E_INVALIDARG, source.PersistSelectPixel(-1));
+    EXPECT_EQ(0, RegistrySandbox::CountEntries(HKEY_CURRENT_USER, kSettingsKeyW));
+    ASSERT_EQ(S_OK, source.PersistSelectPixel(4));
+    EXPECT_EQ("4", StoredText(kSelectPixelValue));
+    EXPECT_EQ(4, source.GetSelectPixel());
+}
+
+TEST_F(CaptureSettingsTest, SetSelectPixelRebuildsTypeAndCanvasAndPersists) {
+    CFrameSource source;
+    CMediaType current;
+    ASSERT_EQ(S_OK, BuildMediaType(&current, source.GetFrameTime(), source.GetSelectPixel()));
+    ASSERT_EQ(S_OK, source.SetSelectPixel(4, &current));
+    const VIDEOINFOHEADER* format = GetVideoInfo(current);
+    ASSERT_NE(nullptr, format);
+    EXPECT_EQ(852, format->bmiHeader.biWidth);
+    EXPECT_EQ(480, format->bmiHeader.biHeight);
+    EXPECT_EQ(852, source.GetCanvasWidth());
+    EXPECT_EQ(480, source.GetCanvasHeight());
+    EXPECT_EQ("4", StoredText(kSelectPixelValue));
+    CFrameSource next;
+    EXPECT_EQ(4, next.GetSelectPixel());
+}
+
+TEST_F(CaptureSettingsTest, SetSelectPixelOutsideTheTableChangesNothing) {
+    CFrameSource source;
+    CMediaType current;
+    ASSERT_EQ(S_OK, BuildMediaType(&current, source.GetFrameTime(), 0));
+    const CMediaType before(current);
+    EXPECT_EQ(E_INVALIDARG, source.SetSelectPixel(6, &current));
+    EXPECT_EQ(E_INVALIDARG, source.SetSelectPixel(-1, &current));
+    EXPECT_EQ(E_POINTER, source.SetSelectPixel(1, nullptr));
+    EXPECT_TRUE(before == current);
+    EXPECT_EQ(204, source.GetCanvasWidth());
+    EXPECT_EQ(0, RegistrySandbox::CountEntries(HKEY_CURRENT_USER, kSettingsKeyW));
+}
+
+TEST_F(CaptureSettingsTest, FormatFrameTimeKeepsOrClampsAndIsNotPersisted) {
+    CFrameSource source;
+    source.SetFrameTime(0);
+    EXPECT_EQ(333333, source.GetFrameTime());
+    source.SetFrameTime(-5);
+    EXPECT_EQ(333333, source.GetFrameTime());
+    source.SetFrameTime(500000);
+    EXPECT_EQ(500000, source.GetFrameTime());
+    source.SetFrameTime(20000000);
+    EXPECT_EQ(10000000, source.GetFrameTime());
+    source.SetFrameTime(1000);
+    EXPECT_EQ(333333, source.GetFrameTime());
+    EXPECT_EQ(0, RegistrySandbox::CountEntries(HKEY_CURRENT_USER, kSettingsKeyW));
+}
