@@ -274,10 +274,9 @@ void CFrameSource::DrawStandbyFrame() {
     ClearCanvas();
     RECT line = {0, 0, Canvas->Width(), Canvas->Height() - kStandbyTextBottomMargin};
     HDC dc = Canvas->memoryDc.get();
-    if (StandbyFont) {
+    {
+        // Without the font (its creation failed) the DC's own font draws.
         ScopedSelectObject font(dc, StandbyFont.get());
-        ::DrawTextA(dc, TitleText, -1, &line, DT_SINGLELINE | DT_BOTTOM | DT_CENTER);
-    } else {
         ::DrawTextA(dc, TitleText, -1, &line, DT_SINGLELINE | DT_BOTTOM | DT_CENTER);
     }
     // GDI may batch the drawing; the pixels are read directly next.

@@ -10,11 +10,13 @@
 //   rebuild never overlaps a frame. The pin takes it as well around its
 //   own changes of the current media type, so that type and canvas change
 //   together.
-// - Setters that persist a value also take a persistence lock, outside
-//   the frame lock, so that registry writes never delay a frame and the
-//   stored value is always the last one set.
+// - Setters that persist a value (SetFrameRate, SetTitleText,
+//   PersistSelectPixel, SetSelectPixel) first take a persistence lock and
+//   write the registry outside the frame lock, so that registry writes
+//   never delay a frame and the stored value is always the last one set.
 // - Lock order: the filter's state lock, then the persistence lock, then
-//   the frame lock. Nothing here takes the state lock.
+//   the frame lock. Nothing here takes the state lock. So never call a
+//   persisting setter while holding the frame lock.
 // - NextSampleStart, the schedule and the timer belong to the streaming
 //   thread: only OnThreadCreate, FillBuffer and OnThreadDestroy use them.
 #pragma once

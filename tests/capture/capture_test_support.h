@@ -9,6 +9,7 @@
 #include <wrl/client.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 

@@ -35,8 +35,10 @@ class FrameSourceTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_sandbox.ok());
-        // A window of the built-in class left over anywhere would be
-        // captured instead of the standby frame these tests expect.
+        // Windows of other test programs must stay out of sight (see
+        // private_desktop.cpp), and none of ours may be left over: either
+        // would be captured instead of the standby frame.
+        ASSERT_TRUE(PrivateTestDesktop::IsCurrent());
         ASSERT_EQ(nullptr, ::FindWindowW(kQuillmereClass, nullptr)) << "a Quillmere::MainFrame window exists";
     }
 
@@ -458,10 +460,16 @@ TEST_F(FrameSourceTest, SettersOnAnotherThreadNeverOverlapAFrame) {
     std::atomic<bool> stop{false};
     std::atomic<int> frames{0};
     std::atomic<int> torn{0};
+    std::atomic<int> captured{0};
     // The worker fills samples of the first format; whenever the canvas has
     // that size the sample must be one whole picture: the captured yellow,
     // or a standby frame whose bottom rows are black.
     std::thread worker([&]() {
+        // The worker searches for the window: on the window's desktop.
+        if (!::SetThreadDesktop(PrivateTestDesktop::Handle())) {
+            ++torn;
+            return;
+        }
         ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         BYTE* bytes = SampleBytes(m_sample.Get());
         while (!stop) {
@@ -473,9 +481,11 @@ TEST_F(FrameSourceTest, SettersOnAnotherThreadNeverOverlapAFrame) {
             }
             const COLORREF top = PixelOf(bytes, 204, 360, 0, 0);
             const COLORREF bottom = PixelOf(bytes, 204, 360, 203, 359);
-            const bool captured = top == kYellow && bottom == kYellow;
+            const bool isCaptured = top == kYellow && bottom == kYellow;
             const bool standby = top == 0 && bottom == 0;
-            if (!captured && !standby) {
+            if (isCaptured) {
+                ++captured;
+            } else if (!standby) {
                 ++torn;
             }
         }
@@ -499,5 +509,6 @@ TEST_F(FrameSourceTest, SettersOnAnotherThreadNeverOverlapAFrame) {
     stop = true;
     worker.join();
     EXPECT_GT(frames.load(), 0);
+    EXPECT_GT(captured.load(), 0) << "the worker never captured the window";
     EXPECT_EQ(0, torn.load());
 }

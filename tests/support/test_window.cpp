@@ -1,5 +1,7 @@
 #include "tests/support/test_window.h"
 
+#include <string>
+
 
 struct TestWindow::State {
     HWND window = nullptr;
@@ -69,6 +71,39 @@ HRESULT RegisterTestClass(const wchar_t* className) {
 }
 
 }  // namespace
+
+namespace {
+
+HDESK& PrivateDesktop() {
+    static HDESK desktop = nullptr;
+    return desktop;
+}
+
+}  // namespace
+
+HRESULT PrivateTestDesktop::Enter() {
+    HDESK& desktop = PrivateDesktop();
+    if (desktop == nullptr) {
+        // Named per process: desktops of one name are one desktop.
+        const std::wstring name = L"QMCaptureTests-" + std::to_wstring(::GetCurrentProcessId());
+        desktop = ::CreateDesktopW(name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+        if (desktop == nullptr) {
+            return HRESULT_FROM_WIN32(::GetLastError());
+        }
+    }
+    if (!::SetThreadDesktop(desktop)) {
+        return HRESULT_FROM_WIN32(::GetLastError());
+    }
+    return S_OK;
+}
+
+HDESK PrivateTestDesktop::Handle() {
+    return PrivateDesktop();
+}
+
+bool PrivateTestDesktop::IsCurrent() {
+    return PrivateDesktop() != nullptr && ::GetThreadDesktop(::GetCurrentThreadId()) == PrivateDesktop();
+}
 
 TestWindowPainter SolidPainter(COLORREF colour) {
     return [colour](int, int) { return colour; };

@@ -23,6 +23,24 @@ TestWindowPainter QuadrantPainter(int width, int height, COLORREF topLeft, COLOR
 // A checkerboard of one-pixel squares; (0, 0) has colour `even`.
 TestWindowPainter CheckerboardPainter(COLORREF even, COLORREF odd);
 
+// A desktop of this process alone. Test programs run side by side under one
+// display, and a window search (FindWindow) sees every window on the
+// caller's desktop: on a private desktop, windows created there and
+// searches made from there see no other process's windows.
+class PrivateTestDesktop {
+public:
+    // Creates the process's private desktop (once) and moves the calling
+    // thread to it. A thread can move only before it uses any window
+    // function (for the main thread: before main, from a static
+    // initializer, since test_main starts COM first). S_OK or the error.
+    static HRESULT Enter();
+    // The private desktop, or null before Enter: another thread joins it
+    // with SetThreadDesktop before its first window function.
+    static HDESK Handle();
+    // True when the calling thread is on the private desktop.
+    static bool IsCurrent();
+};
+
 class TestWindow {
 public:
     TestWindow();
