@@ -198,11 +198,13 @@ HRESULT CFrameSource::FillBuffer(IMediaSample* sample, HANDLE wakeEvent) {
     {
         CAutoLock lock(&m_frameLock);
         DrawPicture();
-        // A sample of another size (a larger allocator buffer, or a format
-        // changed in place) is left untouched rather than half filled.
+        // An allocator may hand out buffers larger than asked for: the
+        // picture fills the front and the data length says how much. A
+        // smaller sample is left untouched rather than half filled.
         const DWORD imageSize = Canvas ? Canvas->ImageSize() : 0;
-        if (buffer != nullptr && imageSize != 0 && size >= 0 && static_cast<DWORD>(size) == imageSize) {
+        if (buffer != nullptr && imageSize != 0 && size >= 0 && static_cast<DWORD>(size) >= imageSize) {
             std::memcpy(buffer, Canvas->pixels, imageSize);
+            sample->SetActualDataLength(static_cast<long>(imageSize));
         }
     }
 

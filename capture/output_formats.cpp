@@ -2,6 +2,7 @@
 
 #include <dshow.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "framework/com_util.h"
@@ -11,6 +12,12 @@ namespace {
 constexpr DWORD kRgb555Masks[3] = {0x7C00, 0x03E0, 0x001F};
 constexpr DWORD kRgb565Masks[3] = {0xF800, 0x07E0, 0x001F};
 constexpr long kBufferAlignment = 4;
+// A downstream filter may hold on to the sample it last received (a
+// renderer keeps it for repainting); with a single buffer the stream would
+// then wait for ever for the next one. At least two, and never more than a
+// handful of full frames, whatever the downstream pin asks for.
+constexpr long kMinBuffers = 2;
+constexpr long kMaxBuffers = 8;
 
 VIDEOINFOHEADER* MutableVideoInfo(AM_MEDIA_TYPE& mt) {
     return const_cast<VIDEOINFOHEADER*>(GetVideoInfo(mt));
@@ -137,7 +144,7 @@ HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request
     const VIDEOINFOHEADER* format = GetVideoInfo(current);
     RETURN_HR_IF_NULL(E_UNEXPECTED, format);
 
-    request->cBuffers = 1;
+    request->cBuffers = std::min(std::max(request->cBuffers, kMinBuffers), kMaxBuffers);
     request->cbBuffer = static_cast<long>(format->bmiHeader.biSizeImage);
     request->cbAlign = kBufferAlignment;
     ALLOCATOR_PROPERTIES actual = {};

@@ -355,24 +355,38 @@ TEST_F(FrameSourceTest, TheConfiguredWindowComesFirst) {
 
 // ---- Samples and timestamps -------------------------------------------------
 
-TEST_F(FrameSourceTest, ASampleOfAnotherSizeGetsNoPictureButIsStamped) {
+TEST_F(FrameSourceTest, LargerSamplesCarryThePictureAndSmallerOnesNone) {
     AlwaysLateClock clock;
     CFrameSource source(&clock);
-    SampleAllocator allocator;
-    ASSERT_EQ(S_OK, allocator.Init(220321));
+    SampleAllocator larger;
+    ASSERT_EQ(S_OK, larger.Init(220321));
     ComPtr<IMediaSample> sample;
-    ASSERT_EQ(S_OK, allocator.GetSample(&sample));
+    ASSERT_EQ(S_OK, larger.GetSample(&sample));
     ASSERT_EQ(220321, sample->GetSize());
     BYTE* bytes = SampleBytes(sample.Get());
     std::memset(bytes, 0xAB, 220321);
     ASSERT_EQ(S_OK, source.FillBuffer(sample.Get(), nullptr));
-    EXPECT_TRUE(std::all_of(bytes, bytes + 220321, [](BYTE b) { return b == 0xAB; }));
+    // The black standby picture fills the front; the length says how much.
+    EXPECT_EQ(0, bytes[0]);
+    EXPECT_EQ(0xAB, bytes[220320]);
+    EXPECT_EQ(220320, sample->GetActualDataLength());
     REFERENCE_TIME start = -1;
     REFERENCE_TIME end = -1;
     ASSERT_EQ(S_OK, sample->GetTime(&start, &end));
     EXPECT_EQ(0, start);
     EXPECT_EQ(333333, end);
     EXPECT_EQ(S_OK, sample->IsSyncPoint());
+
+    SampleAllocator smaller;
+    ASSERT_EQ(S_OK, smaller.Init(220319));
+    ASSERT_EQ(S_OK, smaller.GetSample(&sample));
+    bytes = SampleBytes(sample.Get());
+    std::memset(bytes, 0xAB, 220319);
+    ASSERT_EQ(S_OK, source.FillBuffer(sample.Get(), nullptr));
+    EXPECT_TRUE(std::all_of(bytes, bytes + 220319, [](BYTE b) { return b == 0xAB; }));
+    ASSERT_EQ(S_OK, sample->GetTime(&start, &end));
+    EXPECT_EQ(333333, start);
+    EXPECT_EQ(666666, end);
 }
 
 TEST_F(FrameSourceTest, TimestampsAreContiguousFrameTimes) {

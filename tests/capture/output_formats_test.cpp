@@ -264,15 +264,23 @@ TEST(OutputFormatsTest, BufferNegotiationWithTheMemoryAllocator) {
     Microsoft::WRL::ComPtr<IMemAllocator> allocator;
     ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER,
                                        IID_PPV_ARGS(&allocator)));
-    ALLOCATOR_PROPERTIES request = {4, 100, 16, 0};
+    // Two buffers at least, so that a downstream filter holding its last
+    // sample never stalls the stream; more when the downstream asks.
+    ALLOCATOR_PROPERTIES request = {0, 100, 16, 0};
     ASSERT_EQ(S_OK, DecideBufferSize(allocator.Get(), &request, current));
-    EXPECT_EQ(1, request.cBuffers);
+    EXPECT_EQ(2, request.cBuffers);
+    request = {100, 100, 16, 0};
+    ASSERT_EQ(S_OK, DecideBufferSize(allocator.Get(), &request, current));
+    EXPECT_EQ(8, request.cBuffers);
+    request = {4, 100, 16, 0};
+    ASSERT_EQ(S_OK, DecideBufferSize(allocator.Get(), &request, current));
+    EXPECT_EQ(4, request.cBuffers);
     EXPECT_EQ(1226880, request.cbBuffer);
     EXPECT_EQ(4, request.cbAlign);
     EXPECT_EQ(0, request.cbPrefix);
     ALLOCATOR_PROPERTIES actual = {};
     ASSERT_EQ(S_OK, allocator->GetProperties(&actual));
-    EXPECT_EQ(1, actual.cBuffers);
+    EXPECT_EQ(4, actual.cBuffers);
     EXPECT_EQ(1226880, actual.cbBuffer);
 }
 

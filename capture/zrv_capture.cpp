@@ -1,0 +1,49 @@
+#include "capture/zrv_capture.h"
+
+#include <dshow.h>
+
+#include <new>
+
+#include "capture/capture_device_ids.h"
+#include "capture/capture_device_settings.h"
+#include "capture/zrv_stream.h"
+
+CUnknown* WINAPI CZRV_Capture::CreateInstance(IUnknown* outer, HRESULT* phr) {
+    return new (std::nothrow) CZRV_Capture(outer, phr);
+}
+
+CZRV_Capture::CZRV_Capture(IUnknown* outer, HRESULT* phr) : CSource(L"QM Capture Device", outer, CLSID_CaptureDevice) {
+    CAutoLock lock(pStateLock());
+    HRESULT hr = S_OK;
+    auto* stream = new (std::nothrow) CZRV_Stream(&hr, this);
+    if (stream == nullptr) {
+        hr = E_OUTOFMEMORY;
+    } else if (GetStream(0) != stream) {
+        // The pin could not join the table, so the filter's destructor would
+        // never delete it.
+        delete stream;
+    }
+    if (FAILED(hr) && phr != nullptr) {
+        *phr = hr;
+    }
+}
+
+CZRV_Stream* CZRV_Capture::Stream() {
+    return static_cast<CZRV_Stream*>(GetStream(0));
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Capture::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+    if (IsEqualIID(riid, IID_IAMStreamConfig) || IsEqualIID(riid, IID_IKsPropertySet) ||
+        IsEqualIID(riid, IID_ISpecifyPropertyPages) || IsEqualIID(riid, IID_ICaptureDeviceSettings)) {
+        if (ppv == nullptr) {
+            return E_POINTER;
+        }
+        CZRV_Stream* stream = Stream();
+        if (stream == nullptr) {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        return stream->NonDelegatingQueryInterface(riid, ppv);
+    }
+    return CSource::NonDelegatingQueryInterface(riid, ppv);
+}

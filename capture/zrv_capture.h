@@ -1,0 +1,24 @@
+// CZRV_Capture: the capture device's filter, a source filter with exactly
+// one output pin (CZRV_Stream). The pin's configuration interfaces are
+// reachable from the filter too.
+#pragma once
+
+#include "framework/source.h"
+
+class CZRV_Stream;
+
+class CZRV_Capture : public CSource {
+public:
+    // The module's creation function for CLSID_CaptureDevice.
+    static CUnknown* WINAPI CreateInstance(IUnknown* outer, HRESULT* phr);
+
+    // IAMStreamConfig, IKsPropertySet, ISpecifyPropertyPages and
+    // ICaptureDeviceSettings are answered by the pin.
+    HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+private:
+    CZRV_Capture(IUnknown* outer, HRESULT* phr);
+    ~CZRV_Capture() override = default;
+
+    CZRV_Stream* Stream();
+};

@@ -1,0 +1,339 @@
+#include "capture/zrv_stream.h"
+
+#include <uuids.h>
+
+#include <cstring>
+#include <utility>
+
+#include "capture/capture_device_ids.h"
+#include "capture/capture_settings.h"
+#include "capture/output_formats.h"
+#include "capture/zrv_capture.h"
+
+namespace {
+
+constexpr wchar_t kPinName[] = L"RGB Out";
+constexpr DWORD kPinCategorySize = sizeof(GUID);
+
+// Exchanges what two records own, so that a type built aside replaces
+// another without a copy that could fail half-way.
+void SwapMediaTypes(CMediaType& a, CMediaType& b) {
+    std::swap(static_cast<AM_MEDIA_TYPE&>(a), static_cast<AM_MEDIA_TYPE&>(b));
+}
+
+SIZE SizeOf(const CMediaType& mt) {
+    const VIDEOINFOHEADER* vih = GetVideoInfo(mt);
+    if (vih == nullptr) {
+        return {0, 0};
+    }
+    return {vih->bmiHeader.biWidth, vih->bmiHeader.biHeight};
+}
+
+// Stream configuration capabilities of one entry of the size table: the
+// entry's own size everywhere, frame intervals of 1 to 30 frames per
+// second and the bit rates that follow from them.
+void FillCaps(VIDEO_STREAM_CONFIG_CAPS& caps, const FrameSize& size) {
+    std::memset(&caps, 0, sizeof(caps));
+    caps.guid = FORMAT_VideoInfo;
+    caps.VideoStandard = AnalogVideo_None;
+    caps.InputSize = {size.width, size.height};
+    caps.MinCroppingSize = caps.InputSize;
+    caps.MaxCroppingSize = caps.InputSize;
+    caps.CropGranularityX = 1;
+    caps.CropGranularityY = 1;
+    caps.MinOutputSize = caps.InputSize;
+    caps.MaxOutputSize = caps.InputSize;
+    caps.OutputGranularityX = 1;
+    caps.OutputGranularityY = 1;
+    caps.MinFrameInterval = kMinFrameTime;
+    caps.MaxFrameInterval = kMaxFrameTime;
+    const LONG bitsPerFrame = size.width * size.height * 24;
+    caps.MinBitsPerSecond = bitsPerFrame;
+    caps.MaxBitsPerSecond = bitsPerFrame * static_cast<LONG>(kUnitsPerSecond / kMinFrameTime);
+}
+
+}  // namespace
+
+CZRV_Stream::CZRV_Stream(HRESULT* phr, CZRV_Capture* filter)
+    : CSourceStream(L"QM Capture Stream", phr, filter, kPinName), OwnerFilter(filter) {
+    const HRESULT hr = BuildMediaType(&m_mt, m_source.GetFrameTime(), m_source.GetSelectPixel());
+    if (FAILED(hr) && phr != nullptr && SUCCEEDED(*phr)) {
+        *phr = hr;
+    }
+}
+
+CZRV_Stream::~CZRV_Stream() = default;
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+    RETURN_HR_IF_NULL(E_POINTER, ppv);
+    if (IsEqualIID(riid, IID_IAMStreamConfig)) {
+        return GetInterface(static_cast<IAMStreamConfig*>(this), ppv);
+    }
+    if (IsEqualIID(riid, IID_IKsPropertySet)) {
+        return GetInterface(static_cast<IKsPropertySet*>(this), ppv);
+    }
+    if (IsEqualIID(riid, IID_ISpecifyPropertyPages)) {
+        return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
+    }
+    if (IsEqualIID(riid, IID_ICaptureDeviceSettings)) {
+        return GetInterface(static_cast<ICaptureDeviceSettings*>(this), ppv);
+    }
+    return CSourceStream::NonDelegatingQueryInterface(riid, ppv);
+}
+
+const CMediaType& CZRV_Stream::SelectedType() const {
+    return m_hasPendingType ? m_pendingType : m_mt;
+}
+
+HRESULT CZRV_Stream::ApplySelectedType(CMediaType& type) {
+    CAutoLock frame(&m_source.FrameLock());
+    if (IsConnected()) {
+        SwapMediaTypes(m_pendingType, type);
+        m_hasPendingType = true;
+        return S_OK;
+    }
+    SwapMediaTypes(m_mt, type);
+    m_hasPendingType = false;
+    const SIZE size = SizeOf(m_mt);
+    return m_source.RebuildCanvas(size.cx, size.cy);
+}
+
+// ---- Negotiation ----
+
+HRESULT CZRV_Stream::CheckMediaType(const CMediaType* mt) {
+    RETURN_HR_IF_NULL(E_POINTER, mt);
+    CAutoLock lock(m_pLock);
+    return ::CheckMediaType(mt, SelectedType());
+}
+
+HRESULT CZRV_Stream::SetMediaType(const CMediaType* mt) {
+    RETURN_HR_IF_NULL(E_POINTER, mt);
+    const VIDEOINFOHEADER* vih = GetVideoInfo(*mt);
+    RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE, vih == nullptr);
+    CAutoLock lock(m_pLock);
+    CAutoLock frame(&m_source.FrameLock());
+    // Samples of the connection must match the canvas: a connection whose
+    // canvas cannot be built is refused.
+    RETURN_IF_FAILED(m_source.RebuildCanvas(vih->bmiHeader.biWidth, vih->bmiHeader.biHeight));
+    RETURN_IF_FAILED(CSourceStream::SetMediaType(mt));
+    m_hasPendingType = false;
+    return S_OK;
+}
+
+HRESULT CZRV_Stream::GetMediaType(int position, CMediaType* mt) {
+    CAutoLock lock(m_pLock);
+    return ::GetMediaType(position, mt, SelectedType(), m_source.GetFrameTime());
+}
+
+HRESULT CZRV_Stream::GetMediaType(CMediaType* mt) {
+    RETURN_HR_IF_NULL(E_POINTER, mt);
+    CAutoLock lock(m_pLock);
+    return mt->Set(SelectedType());
+}
+
+HRESULT CZRV_Stream::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
+    RETURN_HR_IF_NULL(E_POINTER, allocator);
+    RETURN_HR_IF_NULL(E_POINTER, request);
+    CAutoLock lock(m_pLock);
+    return ::DecideBufferSize(allocator, request, m_mt);
+}
+
+HRESULT CZRV_Stream::BreakConnect() {
+    CAutoLock lock(m_pLock);
+    RETURN_IF_FAILED(CSourceStream::BreakConnect());
+    if (m_hasPendingType) {
+        CAutoLock frame(&m_source.FrameLock());
+        SwapMediaTypes(m_mt, m_pendingType);
+        m_hasPendingType = false;
+        const SIZE size = SizeOf(m_mt);
+        m_source.RebuildCanvas(size.cx, size.cy);
+    }
+    return S_OK;
+}
+
+// ---- Streaming thread ----
+
+HRESULT CZRV_Stream::FillBuffer(IMediaSample* sample) {
+    return m_source.FillBuffer(sample, GetRequestHandle());
+}
+
+HRESULT CZRV_Stream::OnThreadCreate() {
+    return m_source.OnThreadCreate();
+}
+
+HRESULT CZRV_Stream::OnThreadDestroy() {
+    return m_source.OnThreadDestroy();
+}
+
+// ---- IAMStreamConfig ----
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFormat(AM_MEDIA_TYPE* mt) {
+    RETURN_HR_IF_NULL(E_POINTER, mt);
+    RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE, !IsEqualGUID(mt->formattype, FORMAT_VideoInfo));
+    const VIDEOINFOHEADER* vih = GetVideoInfo(*mt);
+    RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE, vih == nullptr || !IsSupportedFormat(vih));
+    // Only RGB24 video is produced; an unset GUID is taken as that.
+    RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE,
+                 !IsEqualGUID(mt->majortype, MEDIATYPE_Video) && !IsEqualGUID(mt->majortype, GUID_NULL));
+    RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE,
+                 !IsEqualGUID(mt->subtype, MEDIASUBTYPE_RGB24) && !IsEqualGUID(mt->subtype, GUID_NULL));
+
+    HRESULT hr = S_OK;
+    CMediaType type(*mt, &hr);
+    RETURN_IF_FAILED(hr);
+    type.SetType(&MEDIATYPE_Video);
+    type.SetSubtype(&MEDIASUBTYPE_RGB24);
+    // The image size follows from the header, whatever the caller wrote.
+    RETURN_IF_FAILED(ApplyFrameSize(&type, vih->bmiHeader.biWidth, vih->bmiHeader.biHeight));
+
+    bool reconnect = false;
+    {
+        CAutoLock lock(m_pLock);
+        m_source.SetFrameTime(vih->AvgTimePerFrame);
+        // The type carries the frame time actually in use.
+        reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame = m_source.GetFrameTime();
+        if (type != SelectedType()) {
+            reconnect = IsConnected();
+            RETURN_IF_FAILED(ApplySelectedType(type));
+        } else if (!m_hasPendingType) {
+            // The same type again still starts a fresh picture.
+            CAutoLock frame(&m_source.FrameLock());
+            const SIZE size = SizeOf(m_mt);
+            m_source.RebuildCanvas(size.cx, size.cy);
+        }
+    }
+    // The graph renegotiates through this pin's own operations, which take
+    // the state lock themselves; so no lock is held here. While the graph
+    // runs it refuses, and the new type waits for the next connection.
+    IFilterGraph* graph = OwnerFilter->GetFilterGraph();
+    if (reconnect && graph != nullptr) {
+        graph->Reconnect(static_cast<IPin*>(this));
+    }
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::GetFormat(AM_MEDIA_TYPE** mt) {
+    RETURN_HR_IF_NULL(E_POINTER, mt);
+    *mt = nullptr;
+    CAutoLock lock(m_pLock);
+    AM_MEDIA_TYPE* copy = CreateMediaType(&SelectedType());
+    RETURN_HR_IF_NULL(E_OUTOFMEMORY, copy);
+    *mt = copy;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::GetNumberOfCapabilities(int* count, int* size) {
+    RETURN_HR_IF_NULL(E_POINTER, count);
+    RETURN_HR_IF_NULL(E_POINTER, size);
+    *count = kFrameSizeTableCount;
+    *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) {
+    RETURN_HR_IF(E_INVALIDARG, index < 0 || index >= kFrameSizeTableCount);
+    RETURN_HR_IF_NULL(E_POINTER, mt);
+    RETURN_HR_IF_NULL(E_POINTER, caps);
+    *mt = nullptr;
+    CMediaType type;
+    RETURN_IF_FAILED(BuildMediaType(&type, m_source.GetFrameTime(), index));
+    type.bFixedSizeSamples = FALSE;
+    AM_MEDIA_TYPE* copy = CreateMediaType(&type);
+    RETURN_HR_IF_NULL(E_OUTOFMEMORY, copy);
+    VIDEO_STREAM_CONFIG_CAPS filled;
+    FillCaps(filled, FrameSizeTable[index]);
+    std::memcpy(caps, &filled, sizeof(filled));
+    *mt = copy;
+    return S_OK;
+}
+
+// ---- IKsPropertySet ----
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::Set(REFGUID, DWORD, void*, DWORD, void*, DWORD) {
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::Get(REFGUID set, DWORD id, void*, DWORD, void* data, DWORD dataLength,
+                                           DWORD* returned) {
+    RETURN_HR_IF(E_PROP_SET_UNSUPPORTED, !IsEqualGUID(set, AMPROPSETID_Pin));
+    RETURN_HR_IF(E_PROP_ID_UNSUPPORTED, id != AMPROPERTY_PIN_CATEGORY);
+    RETURN_HR_IF(E_POINTER, data == nullptr && returned == nullptr);
+    if (returned != nullptr) {
+        *returned = kPinCategorySize;
+    }
+    if (data == nullptr) {
+        return S_OK;  // a size query
+    }
+    RETURN_HR_IF(E_UNEXPECTED, dataLength < kPinCategorySize);
+    *static_cast<GUID*>(data) = PIN_CATEGORY_CAPTURE;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
+    RETURN_HR_IF(E_PROP_SET_UNSUPPORTED, !IsEqualGUID(set, AMPROPSETID_Pin));
+    RETURN_HR_IF(E_PROP_ID_UNSUPPORTED, id != AMPROPERTY_PIN_CATEGORY);
+    if (support != nullptr) {
+        *support = KSPROPERTY_SUPPORT_GET;
+    }
+    return S_OK;
+}
+
+// ---- ISpecifyPropertyPages ----
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::GetPages(CAUUID* pages) {
+    RETURN_HR_IF_NULL(E_POINTER, pages);
+    pages->cElems = 0;
+    pages->pElems = static_cast<GUID*>(::CoTaskMemAlloc(sizeof(GUID)));
+    RETURN_HR_IF_NULL(E_OUTOFMEMORY, pages->pElems);
+    pages->pElems[0] = CLSID_CaptureDeviceProp;
+    pages->cElems = 1;
+    return S_OK;
+}
+
+// ---- ICaptureDeviceSettings ----
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::GetFrameSize(int* size) {
+    RETURN_HR_IF_NULL(E_POINTER, size);
+    CAutoLock lock(m_pLock);
+    const SIZE current = SizeOf(SelectedType());
+    size[0] = current.cx;
+    size[1] = current.cy;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFrameSize(const int* size) {
+    RETURN_HR_IF_NULL(E_POINTER, size);
+    CAutoLock lock(m_pLock);
+    HRESULT hr = S_OK;
+    CMediaType type(SelectedType(), &hr);
+    RETURN_IF_FAILED(hr);
+    RETURN_IF_FAILED(ApplyFrameSize(&type, size[0], size[1]));
+    ApplySelectedType(type);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::SetSelectPixel(int index) {
+    RETURN_HR_IF(E_INVALIDARG, index < 0 || index >= kFrameSizeTableCount);
+    CAutoLock lock(m_pLock);
+    CMediaType type;
+    RETURN_IF_FAILED(BuildMediaType(&type, m_source.GetFrameTime(), index));
+    m_source.PersistSelectPixel(index);
+    ApplySelectedType(type);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::GetFrameRate(double* rate) {
+    return m_source.GetFrameRate(rate);
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFrameRate(double rate) {
+    return m_source.SetFrameRate(rate);
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::GetTitleText(char* text) {
+    return m_source.GetTitleText(text);
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::SetTitleText(const char* text) {
+    return m_source.SetTitleText(text);
+}

@@ -1,0 +1,42 @@
+// Shared set-up of the end-to-end tests: the module is registered with
+// regsvr32 for each test suite and unregistered after it; each test gets
+// its own settings key.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <dshow.h>
+#include <wrl/client.h>
+
+#include <memory>
+
+#include "capture/capture_device_ids.h"
+#include "capture/capture_device_settings.h"
+#include "framework/media_type.h"
+#include "tests/support/capture_graph.h"
+#include "tests/support/registry_sandbox.h"
+
+class DeviceTest : public testing::Test {
+public:
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Creates the device the way capture applications do: from its moniker
+    // in the video input device category.
+    HRESULT CreateFromMoniker(IBaseFilter** filter);
+    // Writes a value under the device's settings key before creation.
+    void StoreSetting(const char* name, const char* value);
+
+    static std::unique_ptr<RegisteredModule> s_module;
+    std::unique_ptr<RegistrySandbox> m_settings;
+};
+
+// The picture size in a VIDEOINFOHEADER media type.
+inline SIZE FrameSizeOf(const AM_MEDIA_TYPE& mt) {
+    const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+    return {vih->bmiHeader.biWidth, vih->bmiHeader.biHeight};
+}

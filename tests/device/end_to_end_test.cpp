@@ -1,0 +1,233 @@
+// The registered device the way capture applications use it: found by its
+// friendly name, created from its moniker, configured through
+// IAMStreamConfig, connected in real graphs, run and stopped.
+#include <gtest/gtest.h>
+
+#include <dshow.h>
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <string>
+
+#include "framework/com_util.h"
+#include "tests/device/device_test_support.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr REFERENCE_TIME kDefaultFrameTime = 333333;
+constexpr DWORD kSampleTimeoutMs = 10000;
+
+const SIZE kSizes[6] = {{204, 360}, {272, 480}, {432, 768}, {568, 320}, {852, 480}, {1136, 640}};
+
+std::wstring ClassKey() {
+    wchar_t text[39];
+    ::StringFromGUID2(CLSID_CaptureDevice, text, 39);
+    return std::wstring(L"CLSID\\") + text;
+}
+
+std::wstring ReadString(HKEY root, const std::wstring& path, const wchar_t* value) {
+    wchar_t data[1024] = {};
+    DWORD bytes = sizeof(data) - sizeof(wchar_t);
+    UniqueRegKey key;
+    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS ||
+        ::RegQueryValueExW(key.get(), value, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &bytes) !=
+            ERROR_SUCCESS) {
+        return L"<missing>";
+    }
+    return data;
+}
+
+// Samples stamped n x frameTime to (n + 1) x frameTime from 0, every one a
+// sync point of the connected size.
+void ExpectContiguousSamples(const std::vector<RecordedSample>& samples, REFERENCE_TIME frameTime, long size) {
+    ASSERT_FALSE(samples.empty());
+    REFERENCE_TIME expectedStart = 0;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        const RecordedSample& s = samples[i];
+        EXPECT_EQ(S_OK, s.timeResult) << "sample " << i;
+        EXPECT_EQ(expectedStart, s.start) << "sample " << i;
+        EXPECT_EQ(frameTime, s.end - s.start) << "sample " << i;
+        EXPECT_TRUE(s.syncPoint) << "sample " << i;
+        EXPECT_EQ(size, s.size) << "sample " << i;
+        expectedStart = s.end;
+    }
+}
+
+}  // namespace
+
+TEST_F(DeviceTest, RegisteredDeviceIsListedWithItsClassKeys) {
+    const std::vector<std::wstring> names = ListVideoInputDevices();
+    EXPECT_NE(names.end(), std::find(names.begin(), names.end(), std::wstring(kCaptureDeviceName)));
+    EXPECT_EQ(kCaptureDeviceName, ReadString(HKEY_CLASSES_ROOT, ClassKey(), nullptr));
+    EXPECT_EQ(RegisteredModule::ModulePath(), ReadString(HKEY_CLASSES_ROOT, ClassKey() + L"\\InprocServer32", nullptr));
+    EXPECT_EQ(L"Both", ReadString(HKEY_CLASSES_ROOT, ClassKey() + L"\\InprocServer32", L"ThreadingModel"));
+}
+
+TEST_F(DeviceTest, CreatedFromMonikerWithOnePinNamedRgbOut) {
+    ComPtr<IBaseFilter> filter;
+    ASSERT_EQ(S_OK, CreateFromMoniker(&filter));
+    CLSID clsid{};
+    ASSERT_EQ(S_OK, filter->GetClassID(&clsid));
+    EXPECT_TRUE(IsEqualCLSID(CLSID_CaptureDevice, clsid));
+    ComPtr<IEnumPins> pins;
+    ASSERT_EQ(S_OK, filter->EnumPins(&pins));
+    ComPtr<IPin> pin;
+    ASSERT_EQ(S_OK, pins->Next(1, &pin, nullptr));
+    PIN_INFO info{};
+    ASSERT_EQ(S_OK, pin->QueryPinInfo(&info));
+    EXPECT_STREQ(L"RGB Out", info.achName);
+    EXPECT_EQ(PINDIR_OUTPUT, info.dir);
+    if (info.pFilter != nullptr) {
+        info.pFilter->Release();
+    }
+    ComPtr<IPin> second;
+    EXPECT_EQ(S_FALSE, pins->Next(1, &second, nullptr));
+
+    // The plain COM route works as well.
+    ComPtr<IBaseFilter> direct;
+    EXPECT_EQ(S_OK, ::CoCreateInstance(CLSID_CaptureDevice, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&direct)));
+}
+
+TEST_F(DeviceTest, StreamsThroughCaptureGraphBuilderAndDirectConnection) {
+    for (const bool throughBuilder : {true, false}) {
+        SCOPED_TRACE(throughBuilder ? "RenderStream" : "direct connection");
+        ComPtr<IBaseFilter> filter;
+        ASSERT_EQ(S_OK, CreateFromMoniker(&filter));
+        CaptureGraph graph;
+        ASSERT_EQ(S_OK, graph.Build(filter.Get(), throughBuilder));
+        CMediaType connected;
+        ASSERT_EQ(S_OK, graph.ConnectedType(&connected));
+        EXPECT_EQ(204, FrameSizeOf(connected).cx);
+        EXPECT_EQ(360, FrameSizeOf(connected).cy);
+        ASSERT_TRUE(SUCCEEDED(graph.Run()));
+        EXPECT_TRUE(graph.recorder.WaitForSamples(8, kSampleTimeoutMs));
+        EXPECT_EQ(S_OK, graph.Stop());
+        ExpectContiguousSamples(graph.recorder.samples(), kDefaultFrameTime, 204 * 360 * 3);
+    }
+}
+
+TEST_F(DeviceTest, ClientChoosesEachSizeAndRateThroughStreamConfig) {
+    constexpr REFERENCE_TIME kFifteenFps = 666666;
+    for (int i = 0; i < 6; ++i) {
+        SCOPED_TRACE(i);
+        ComPtr<IBaseFilter> filter;
+        ASSERT_EQ(S_OK, CreateFromMoniker(&filter));
+        ComPtr<IAMStreamConfig> config;
+        ASSERT_EQ(S_OK, filter.As(&config));
+        int count = 0;
+        int capsSize = 0;
+        ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &capsSize));
+        ASSERT_EQ(6, count);
+        ASSERT_EQ(static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)), capsSize);
+        AM_MEDIA_TYPE* mt = nullptr;
+        VIDEO_STREAM_CONFIG_CAPS caps{};
+        ASSERT_EQ(S_OK, config->GetStreamCaps(i, &mt, reinterpret_cast<BYTE*>(&caps)));
+        // Each capability describes its own size.
+        EXPECT_EQ(kSizes[i].cx, caps.InputSize.cx);
+        EXPECT_EQ(kSizes[i].cy, caps.InputSize.cy);
+        EXPECT_EQ(kSizes[i].cx, caps.MaxOutputSize.cx);
+        EXPECT_EQ(kSizes[i].cy, caps.MinOutputSize.cy);
+        EXPECT_EQ(333333, caps.MinFrameInterval);
+        EXPECT_EQ(10000000, caps.MaxFrameInterval);
+        auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat);
+        EXPECT_EQ(kDefaultFrameTime, vih->AvgTimePerFrame);
+        vih->AvgTimePerFrame = kFifteenFps;
+        ASSERT_EQ(S_OK, config->SetFormat(mt));
+        DeleteMediaType(mt);
+
+        CaptureGraph graph;
+        ASSERT_EQ(S_OK, graph.Build(filter.Get(), false));
+        CMediaType connected;
+        ASSERT_EQ(S_OK, graph.ConnectedType(&connected));
+        EXPECT_EQ(kSizes[i].cx, FrameSizeOf(connected).cx);
+        EXPECT_EQ(kSizes[i].cy, FrameSizeOf(connected).cy);
+        ASSERT_TRUE(SUCCEEDED(graph.Run()));
+        EXPECT_TRUE(graph.recorder.WaitForSamples(3, kSampleTimeoutMs));
+        EXPECT_EQ(S_OK, graph.Stop());
+        ExpectContiguousSamples(graph.recorder.samples(), kFifteenFps, kSizes[i].cx * kSizes[i].cy * 3);
+    }
+}
+
+TEST_F(DeviceTest, SettingsOnFilterAndPinActOnRunningGraph) {
+    ComPtr<IBaseFilter> filter;
+    ASSERT_EQ(S_OK, CreateFromMoniker(&filter));
+    CaptureGraph graph;
+    ASSERT_EQ(S_OK, graph.Build(filter.Get(), true));
+    ComPtr<ICaptureDeviceSettings> onFilter;
+    ASSERT_EQ(S_OK, filter.As(&onFilter));
+    ComPtr<IPin> pin;
+    ASSERT_EQ(S_OK, GetPin(filter.Get(), PINDIR_OUTPUT, &pin));
+    ComPtr<ICaptureDeviceSettings> onPin;
+    ASSERT_EQ(S_OK, pin.As(&onPin));
+
+    ASSERT_TRUE(SUCCEEDED(graph.Run()));
+    ASSERT_TRUE(graph.recorder.WaitForSamples(2, kSampleTimeoutMs));
+    ASSERT_EQ(S_OK, onFilter->SetFrameRate(20.0));
+    graph.recorder.Clear();
+    ASSERT_TRUE(graph.recorder.WaitForSamples(3, kSampleTimeoutMs));
+    const auto samples = graph.recorder.samples();
+    EXPECT_EQ(500000, samples.back().end - samples.back().start);
+    double rate = 0;
+    ASSERT_EQ(S_OK, onPin->GetFrameRate(&rate));
+    EXPECT_EQ(20.0, rate);
+
+    ASSERT_EQ(S_OK, onPin->SetTitleText("live"));
+    char text[64] = {};
+    ASSERT_EQ(S_OK, onFilter->GetTitleText(text));
+    EXPECT_STREQ("live", text);
+
+    // A size change keeps the running connection live at its own size.
+    ASSERT_EQ(S_OK, onPin->SetSelectPixel(3));
+    int size[2] = {};
+    ASSERT_EQ(S_OK, onFilter->GetFrameSize(size));
+    EXPECT_EQ(568, size[0]);
+    EXPECT_EQ(320, size[1]);
+    graph.recorder.Clear();
+    ASSERT_TRUE(graph.recorder.WaitForSamples(3, kSampleTimeoutMs));
+    CMediaType connected;
+    ASSERT_EQ(S_OK, graph.ConnectedType(&connected));
+    for (const RecordedSample& s : graph.recorder.samples()) {
+        EXPECT_EQ(static_cast<long>(connected.lSampleSize), s.size);
+    }
+    EXPECT_EQ(S_OK, graph.Stop());
+
+    // The settings reached the registry at once.
+    char stored[64] = {};
+    DWORD bytes = sizeof(stored);
+    EXPECT_EQ(ERROR_SUCCESS, ::RegGetValueA(HKEY_CURRENT_USER, "Software\\QMCapture", "FrameTime", RRF_RT_REG_SZ,
+                                            nullptr, stored, &bytes));
+    EXPECT_STREQ("500000", stored);
+    bytes = sizeof(stored);
+    EXPECT_EQ(ERROR_SUCCESS, ::RegGetValueA(HKEY_CURRENT_USER, "Software\\QMCapture", "SelectPixel", RRF_RT_REG_SZ,
+                                            nullptr, stored, &bytes));
+    EXPECT_STREQ("3", stored);
+}
+
+TEST_F(DeviceTest, StoredSettingsShapeANewDevice) {
+    StoreSetting("SelectPixel", "4");
+    StoreSetting("FrameTime", "666666");
+    ComPtr<IBaseFilter> filter;
+    ASSERT_EQ(S_OK, CreateFromMoniker(&filter));
+    CaptureGraph graph;
+    ASSERT_EQ(S_OK, graph.Build(filter.Get(), true));
+    CMediaType connected;
+    ASSERT_EQ(S_OK, graph.ConnectedType(&connected));
+    EXPECT_EQ(852, FrameSizeOf(connected).cx);
+    EXPECT_EQ(480, FrameSizeOf(connected).cy);
+    ASSERT_TRUE(SUCCEEDED(graph.Run()));
+    EXPECT_TRUE(graph.recorder.WaitForSamples(2, kSampleTimeoutMs));
+    EXPECT_EQ(S_OK, graph.Stop());
+    ExpectContiguousSamples(graph.recorder.samples(), 666666, 852 * 480 * 3);
+}
+
+TEST(DeviceRegistrationTest, UnregisteringRemovesDeviceAndClassKeys) {
+    ASSERT_EQ(0u, RegisteredModule::RunRegsvr32(false));
+    ASSERT_EQ(0u, RegisteredModule::RunRegsvr32(true));
+    const std::vector<std::wstring> names = ListVideoInputDevices();
+    EXPECT_EQ(names.end(), std::find(names.begin(), names.end(), std::wstring(kCaptureDeviceName)));
+    EXPECT_EQ(L"<missing>", ReadString(HKEY_CLASSES_ROOT, ClassKey(), nullptr));
+    // A second uninstall finds nothing to remove and still succeeds.
+    EXPECT_EQ(0u, RegisteredModule::RunRegsvr32(true));
+}
