@@ -193,7 +193,6 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFormat(AM_MEDIA_TYPE* mt) {
         // The type carries the frame time actually in use.
         reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame = m_source.GetFrameTime();
         if (type != SelectedType()) {
-            reconnect = IsConnected();
             RETURN_IF_FAILED(ApplySelectedType(type));
         } else if (!m_hasPendingType) {
             // The same type again still starts a fresh picture.
@@ -201,6 +200,9 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFormat(AM_MEDIA_TYPE* mt) {
             const SIZE size = SizeOf(m_mt);
             m_source.RebuildCanvas(size.cx, size.cy);
         }
+        // Asked again while a change still waits (the graph was running the
+        // first time), the graph is asked again.
+        reconnect = IsConnected() && m_hasPendingType;
     }
     // The graph renegotiates through this pin's own operations, which take
     // the state lock themselves; so no lock is held here. While the graph
