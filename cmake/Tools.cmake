@@ -23,8 +23,8 @@ if(MINGW)
   target_link_options(quillmere_demo PRIVATE -municode)
 endif()
 
-# The tool tests run qmcapture.exe from beside themselves.
+# The tool tests run qmcapture.exe and quillmere_demo.exe from beside themselves.
 if(TARGET tools_tests)
   target_link_libraries(tools_tests PRIVATE qmcaptureclient)
-  add_dependencies(tools_tests qmcapture)
+  add_dependencies(tools_tests qmcapture quillmere_demo)
 endif()

@@ -2,20 +2,23 @@
 # The main job, in one command on a fresh Debian machine: installs what is
 # missing, builds both architectures, registers both modules in the build
 # folder's Wine prefix, and then
-#   1. captures a standby frame while no demo window exists,
+#   1. captures a standby frame through each client while no demo window
+#      exists,
 #   2. starts the demo window (quillmere_demo.exe),
 #   3. captures a few seconds through the 64-bit and the 32-bit client,
+#   4. captures briefly at every output size through both clients,
 # writing PNG frames, each client's summary and a SUMMARY.txt into the
 # output folder. Exits non-zero when any step failed.
 #
 # Usage: tools/demo.sh [--output DIR] [--seconds N]
-#   --output DIR   where the results go (default out/demo; emptied first)
-#   --seconds N    length of each of the two captures (default 3)
+#   --output DIR   where the results go (default out/demo; what an earlier
+#                  run wrote there is replaced)
+#   --seconds N    length of each of the two main captures (default 3)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${QM_BUILD_DIR:-$root/build}
 
-usage() { sed -n '2,14s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; }
+usage() { sed -n '2,17s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; }
 
 out=$root/out/demo
 seconds=3
@@ -40,7 +43,7 @@ if [ -z "${QM_DEMO_UNDER_WINE:-}" ]; then
   echo "demo: building both architectures" >&2
   "$root/tools/build.sh" >/dev/null
   # Only what this script writes is removed from the output folder.
-  rm -rf "$out/standby" "$out/x64" "$out/x86" "$out/SUMMARY.txt" "$out/demo-window.png" "$out/logs"
+  rm -rf "$out/standby" "$out/x64" "$out/x86" "$out/sizes" "$out/SUMMARY.txt" "$out/demo-window.png" "$out/logs"
   QM_DEMO_UNDER_WINE=1 exec "$root/tools/with-wine.sh" "${BASH_SOURCE[0]}" --output "$out" --seconds "$seconds"
 fi
 
@@ -54,6 +57,11 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}winealsa.drv="
 mkdir -p "$out/logs"
 failures=()
 summary=$out/SUMMARY.txt
+
+# client ARCH: the capture client of one architecture; loader ARCH: the
+# Wine loader that runs that architecture's programs.
+client() { echo "$build/$1/bin/qmcapture.exe"; }
+loader() { if [ "$1" = x64 ]; then echo "$wine64"; else echo "$wine32"; fi; }
 
 # Windows paths for the clients' --output and --summary.
 winpath() { winepath -w "$1" 2>/dev/null; }
@@ -79,16 +87,12 @@ describe_regsvr32() {
 
 # 1. Registration of both modules in this prefix (32-bit registrations
 # land in the WOW64 view, 64-bit ones in the native view).
-declare -A registered
 for arch in x86 x64; do
   module=$build/$arch/bin/QMCaptureDevice.ax
-  loader=$wine32
-  [ "$arch" = x64 ] && loader=$wine64
   set +e
-  $loader regsvr32 /s "$module" >"$out/logs/regsvr32-$arch.log" 2>&1
+  "$(loader $arch)" regsvr32 /s "$module" >"$out/logs/regsvr32-$arch.log" 2>&1
   rc=$?
   set -e
-  registered[$arch]=$rc
   text=$(describe_regsvr32 $rc)
   echo "registration $arch: $text ($module)" >>"$summary"
   if [ $rc -ne 0 ]; then
@@ -100,23 +104,25 @@ for arch in x86 x64; do
 done
 echo >>"$summary"
 
-# capture NAME LOADER CLIENT ARGS...: one client run with its summary and log.
+# capture NAME ARCH ARGS...: one run of the ARCH client with its summary
+# and log in NAME/ of the output folder.
 capture() {
-  local name=$1 loader=$2 client=$3
-  shift 3
+  local name=$1 arch=$2
+  shift 2
+  local log=$out/logs/${name//\//-}.stderr.log
   mkdir -p "$out/$name"
   echo "demo: capturing $name: qmcapture $*" >&2
   set +e
-  $loader "$client" "$@" --output "$(winpath "$out/$name")" --summary "$(winpath "$out/$name/summary.txt")" \
-    >"$out/$name/qmcapture.log" 2>"$out/logs/$name.stderr.log"
+  "$(loader "$arch")" "$(client "$arch")" "$@" --output "$(winpath "$out/$name")" \
+    --summary "$(winpath "$out/$name/summary.txt")" >"$out/$name/qmcapture.log" 2>"$log"
   local rc=$?
   set -e
   # The client's own messages (lines starting "qmcapture:") join its log;
   # Wine's diagnostics stay in logs/.
-  grep '^qmcapture:' "$out/logs/$name.stderr.log" >>"$out/$name/qmcapture.log" || true
+  grep '^qmcapture:' "$log" >>"$out/$name/qmcapture.log" || true
   if [ $rc -ne 0 ]; then
     local why
-    why=$(grep -m1 '^qmcapture:' "$out/logs/$name.stderr.log" || echo "exit code $rc")
+    why=$(grep -m1 '^qmcapture:' "$log" || echo "exit code $rc")
     failures+=("$name capture failed: ${why#qmcapture: }")
     echo "demo: $name capture failed: ${why#qmcapture: }" >&2
   fi
@@ -137,8 +143,11 @@ report() {
       "$(value "$file" format_fps) fps (AvgTimePerFrame $(value "$file" avg_time_per_frame))"
     echo "  frames: $(value "$file" frames) in $(value "$file" elapsed_seconds) s" \
       "(stopped by: $(value "$file" stop_reason))"
-    echo "  delivered: $(value "$file" delivered_fps) fps (arrival times);" \
+    echo "  frame rate: $(value "$file" steady_fps) fps from the second frame on;" \
+      "$(value "$file" delivered_fps) fps over all frames;" \
       "timestamps say $(value "$file" timestamp_fps) fps"
+    echo "  first interval: $(value "$file" first_arrival_interval_ms) ms" \
+      "(the graph holds the first frame until its clock starts)"
     for source in sample arrival; do
       echo "  interval from $source times (ms): p50 $(value "$file" ${source}_interval_p50_ms)" \
         " p90 $(value "$file" ${source}_interval_p90_ms)  p99 $(value "$file" ${source}_interval_p99_ms)" \
@@ -162,14 +171,22 @@ report() {
 # mean_of NAME INDEX: mean level of the INDEXth saved frame, as an integer.
 mean_of() { local v; v=$(value "$out/$1/summary.txt" "saved\\.$2\\.mean_level"); echo "${v%%.*}"; }
 
-# 2. The standby frame: no window of the demo's class exists yet.
-capture standby $wine64 build/x64/bin/qmcapture.exe --size 852x480 --frames 2 --save first --prefix standby
+# 2. The standby frame through each client: no window of the demo's class
+# exists yet. The last frame is saved: the first is a standby frame in any
+# case.
+for arch in x64 x86; do
+  capture standby/$arch $arch --size 852x480 --fps 30 --frames 10 --save last --prefix standby
+done
 
 # 3. The demo window, and a screenshot of it.
 ready=$out/logs/demo-window.ready
 rm -f "$ready"
-$wine64 build/x64/bin/quillmere_demo.exe --seconds $((seconds * 2 + 60)) --ready-file "$(winpath "$ready")" \
-  >"$out/logs/demo-window.log" 2>&1 &
+sizes=(204x360 272x480 432x768 568x320 852x480 1136x640)
+sweep_seconds=1.5
+# Open long enough for every capture below, and closed by this script
+# before that.
+$wine64 "$build/x64/bin/quillmere_demo.exe" --seconds $((seconds * 2 + ${#sizes[@]} * 2 * 4 + 60)) \
+  --ready-file "$(winpath "$ready")" >"$out/logs/demo-window.log" 2>&1 &
 demo_pid=$!
 for _ in $(seq 150); do
   [ -f "$ready" ] && break
@@ -197,19 +214,25 @@ if command -v xwd >/dev/null && command -v xwdtopnm >/dev/null && command -v pnm
   fi
 fi
 
-# 4. The captures: 64-bit client with the x64 module, 32-bit client with
-# the x86 module, at different sizes and rates to show format selection.
-capture x64 $wine64 build/x64/bin/qmcapture.exe --size 1136x640 --fps 30 --seconds "$seconds" \
-  --save first,last,every:30
-capture x86 $wine32 build/x86/bin/qmcapture.exe --size 852x480 --fps 15 --seconds "$seconds" \
-  --save first,last,every:15
+# 4. The main captures at 30 fps: the 64-bit client with the x64 module at
+# the largest landscape size, the 32-bit client with the x86 module at the
+# largest portrait size (the window is stretched to fit).
+capture x64 x64 --size 1136x640 --fps 30 --seconds "$seconds" --save first,last,every:30
+capture x86 x86 --size 432x768 --fps 30 --seconds "$seconds" --save first,last,every:30
+
+# 5. Every size through both clients, briefly, keeping the last frame.
+for size in "${sizes[@]}"; do
+  for arch in x64 x86; do
+    capture "sizes/$arch-$size" $arch --size "$size" --fps 30 --seconds $sweep_seconds --save last --prefix "$size"
+  done
+done
 
 kill $demo_pid 2>/dev/null || true
 wait $demo_pid 2>/dev/null || true
 
-# 5. Checks of the pictures: the standby frame is (nearly) black, the last
-# frame of each capture shows the demo window. The first frame of a
-# capture is a standby frame by design: the device looks for the window
+# 6. Checks of the pictures: the standby frames are (nearly) black, the
+# last frame of each capture with the window shows it. The first frame of
+# a capture is a standby frame by design: the device looks for the window
 # while it draws that frame and copies it from the next one on.
 check_picture() {
   local name=$1 index=$2 want=$3 level
@@ -217,20 +240,50 @@ check_picture() {
   level=$(mean_of "$name" "$index")
   [ -n "$level" ] || return 0
   if [ "$want" = dark ] && [ "$level" -ge 40 ]; then
-    failures+=("the standby frame is not dark (mean level $level)")
+    failures+=("the $name standby frame is not dark (mean level $level)")
   elif [ "$want" = bright ] && [ "$level" -lt 40 ]; then
     failures+=("the last $name frame looks like a standby frame (mean level $level)")
   fi
 }
-check_picture standby 0 dark
-for name in x64 x86; do
-  count=$(value "$out/$name/summary.txt" saved_count)
-  [ -n "$count" ] && [ "$count" -gt 0 ] && check_picture "$name" $((count - 1)) bright
+check_last_picture() {
+  local count
+  count=$(value "$out/$1/summary.txt" saved_count)
+  if [ -n "$count" ] && [ "$count" -gt 0 ]; then
+    check_picture "$1" $((count - 1)) bright
+  fi
+}
+for arch in x64 x86; do
+  check_picture standby/$arch 0 dark
+  check_last_picture $arch
+  for size in "${sizes[@]}"; do
+    check_last_picture "sizes/$arch-$size"
+  done
 done
 
-report standby "standby frame (64-bit client, no demo window):"
+report standby/x64 "standby frame, 64-bit client, x64 module, no demo window:"
+report standby/x86 "standby frame, 32-bit client, x86 module, no demo window:"
 report x64 "64-bit client, x64 module, 1136x640 at 30 fps for $seconds s:"
-report x86 "32-bit client, x86 module, 852x480 at 15 fps for $seconds s:"
+report x86 "32-bit client, x86 module, 432x768 at 30 fps for $seconds s:"
+
+# sweep_cell ARCH SIZE: the frame rate from the second frame on, or FAILED.
+sweep_cell() {
+  local file=$out/sizes/$1-$2/summary.txt
+  if [ "$(value "$file" result)" = ok ]; then
+    printf '%7s fps' "$(value "$file" steady_fps)"
+  else
+    printf '%11s' FAILED
+  fi
+}
+{
+  echo "every size at 30 fps for $sweep_seconds s (frame rate from the second frame on;"
+  echo "last frames in sizes/):"
+  echo "  size        64-bit client  32-bit client"
+  for size in "${sizes[@]}"; do
+    printf '  %-10s  %s     %s\n' "$size" "$(sweep_cell x64 "$size")" "$(sweep_cell x86 "$size")"
+  done
+  echo
+} >>"$summary"
+
 echo "screenshot: $shot_note" >>"$summary"
 echo >>"$summary"
 if [ ${#failures[@]} -eq 0 ]; then
@@ -245,5 +298,5 @@ fi
 echo >&2
 cat "$summary" >&2
 echo >&2
-echo "demo: results in $out (SUMMARY.txt, demo-window.png, standby/, x64/, x86/, logs/)" >&2
+echo "demo: results in $out (SUMMARY.txt, demo-window.png, standby/, x64/, x86/, sizes/, logs/)" >&2
 [ ${#failures[@]} -eq 0 ]

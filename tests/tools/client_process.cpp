@@ -10,6 +10,11 @@ namespace {
 
 constexpr wchar_t kClientProgram[] = L"qmcapture.exe";
 constexpr wchar_t kDeviceModule[] = L"QMCaptureDevice.ax";
+constexpr wchar_t kDemoProgram[] = L"quillmere_demo.exe";
+// The demo window closes by itself after this long, should the test
+// program die before it can end the window.
+constexpr wchar_t kDemoLifetimeSeconds[] = L"300";
+constexpr DWORD kReadyPollMs = 50;
 
 // Quotes one argument the way CommandLineToArgvW splits it again.
 std::wstring QuoteArgument(const std::wstring& arg) {
@@ -210,4 +215,44 @@ ScopedDeviceRegistration::~ScopedDeviceRegistration() {
         }
     }
     ::FreeLibrary(m_module);
+}
+
+HRESULT ScopedDemoWindow::Start(const std::wstring& title, const std::wstring& windowClass, DWORD timeoutMs) {
+    RETURN_HR_IF(E_UNEXPECTED, static_cast<bool>(m_process));
+    m_readyFile = ScratchPath(L"demo-window.ready");
+    ::DeleteFileW(m_readyFile.c_str());
+    const std::wstring program = TestProgramFolder() + kDemoProgram;
+    std::wstring commandLine = QuoteArgument(program);
+    for (const std::wstring& arg : {std::wstring(L"--title"), title, std::wstring(L"--class"), windowClass,
+                                    std::wstring(L"--seconds"), std::wstring(kDemoLifetimeSeconds),
+                                    std::wstring(L"--ready-file"), m_readyFile}) {
+        commandLine += L" " + QuoteArgument(arg);
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &process)) {
+        return HResultFromWin32(::GetLastError());
+    }
+    const UniqueHandle thread(process.hThread);
+    m_process.reset(process.hProcess);
+
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    while (::GetFileAttributesW(m_readyFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        // The program ended without painting: it could not show its window.
+        RETURN_HR_IF(E_FAIL, ::WaitForSingleObject(m_process.get(), kReadyPollMs) == WAIT_OBJECT_0);
+        RETURN_HR_IF(HRESULT_FROM_WIN32(WAIT_TIMEOUT), ::GetTickCount64() > deadline);
+    }
+    return S_OK;
+}
+
+ScopedDemoWindow::~ScopedDemoWindow() {
+    if (m_process) {
+        ::TerminateProcess(m_process.get(), 0);
+        ::WaitForSingleObject(m_process.get(), INFINITE);
+    }
+    if (!m_readyFile.empty()) {
+        ::DeleteFileW(m_readyFile.c_str());
+    }
 }

@@ -1,6 +1,6 @@
 // Runs qmcapture.exe (from beside the test program) as a child process
 // with its output captured, and helpers for tests that need the device
-// registered for a child process to see it.
+// registered for a child process to see it, or the demo window to capture.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +8,8 @@
 #include <map>
 #include <string>
 #include <vector>
+
+#include "framework/com_util.h"
 
 struct ClientRun {
     DWORD exitCode = 0;
@@ -47,4 +49,23 @@ public:
 private:
     HMODULE m_module = nullptr;
     bool m_registeredHere = false;
+};
+
+// quillmere_demo.exe from beside the test program, running in a child
+// process while the object lives; it is ended on destruction.
+class ScopedDemoWindow {
+public:
+    ScopedDemoWindow() = default;
+    ~ScopedDemoWindow();
+    ScopedDemoWindow(const ScopedDemoWindow&) = delete;
+    ScopedDemoWindow& operator=(const ScopedDemoWindow&) = delete;
+
+    // Shows the window with this title and class and returns once its
+    // first frame is painted; HRESULT_FROM_WIN32(WAIT_TIMEOUT) when that
+    // takes longer than `timeoutMs`, E_FAIL when the program ended first.
+    HRESULT Start(const std::wstring& title, const std::wstring& windowClass, DWORD timeoutMs);
+
+private:
+    UniqueHandle m_process;
+    std::wstring m_readyFile;
 };

@@ -112,6 +112,24 @@ TEST(FrameStatisticsTest, ArrivalIntervalsFollowTheCounterFrequency) {
     EXPECT_EQ(0.0, stats.timestampFps);
 }
 
+TEST(FrameStatisticsTest, ALateSecondFrameIsSetApartFromTheSteadyRate) {
+    // The renderer held the first frame 200 ms; then every frame time.
+    std::vector<FrameTiming> frames = ContiguousFrames(32);
+    for (size_t i = 1; i < frames.size(); ++i) {
+        frames[i].arrivalTicks += 2000000 - kFrameTime;
+    }
+    const FrameStatistics stats = ComputeFrameStatistics(frames, kTicksPerSecond);
+    EXPECT_NEAR(200.0, stats.firstArrivalIntervalMs, 1e-9);
+    EXPECT_NEAR(30.0 / 0.999999, stats.steadyFps, 1e-9);
+    EXPECT_NEAR(31.0 / 1.199999, stats.deliveredFps, 1e-9);
+}
+
+TEST(FrameStatisticsTest, TwoFramesGiveAFirstIntervalButNoSteadyRate) {
+    const FrameStatistics stats = ComputeFrameStatistics(ContiguousFrames(2), kTicksPerSecond);
+    EXPECT_NEAR(33.3333, stats.firstArrivalIntervalMs, 1e-9);
+    EXPECT_EQ(0.0, stats.steadyFps);
+}
+
 TEST(FrameStatisticsTest, OneFrameOrNoneGivesNoRates) {
     const FrameStatistics none = ComputeFrameStatistics({}, kTicksPerSecond);
     EXPECT_EQ(0u, none.frames);
@@ -120,6 +138,8 @@ TEST(FrameStatisticsTest, OneFrameOrNoneGivesNoRates) {
     EXPECT_EQ(1u, one.frames);
     EXPECT_EQ(0.0, one.deliveredFps);
     EXPECT_EQ(0.0, one.timestampFps);
+    EXPECT_EQ(0.0, one.firstArrivalIntervalMs);
+    EXPECT_EQ(0.0, one.steadyFps);
     EXPECT_EQ(0u, one.sampleIntervals.count);
     EXPECT_FALSE(one.Contiguous());
 }

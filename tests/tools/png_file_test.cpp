@@ -2,51 +2,13 @@
 // first whatever the DIB's row order, padding is skipped, colours are kept.
 #include <gtest/gtest.h>
 
-#include <wincodec.h>
-#include <wrl/client.h>
-
 #include <vector>
 
 #include "tests/tools/client_process.h"
+#include "tests/tools/png_reader.h"
 #include "tools/capture_client/png_file.h"
 
-using Microsoft::WRL::ComPtr;
-
 namespace {
-
-struct Decoded {
-    UINT width = 0;
-    UINT height = 0;
-    // 24-bit BGR, top row first, no padding.
-    std::vector<BYTE> pixels;
-};
-
-HRESULT DecodePng(const std::wstring& path, Decoded* decoded) {
-    ComPtr<IWICImagingFactory> factory;
-    HRESULT hr = ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory));
-    if (FAILED(hr)) return hr;
-    ComPtr<IWICBitmapDecoder> decoder;
-    hr = factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
-                                            &decoder);
-    if (FAILED(hr)) return hr;
-    GUID container = GUID_NULL;
-    decoder->GetContainerFormat(&container);
-    if (container != GUID_ContainerFormatPng) return E_UNEXPECTED;
-    ComPtr<IWICBitmapFrameDecode> frame;
-    hr = decoder->GetFrame(0, &frame);
-    if (FAILED(hr)) return hr;
-    ComPtr<IWICFormatConverter> converter;
-    hr = factory->CreateFormatConverter(&converter);
-    if (FAILED(hr)) return hr;
-    hr = converter->Initialize(frame.Get(), GUID_WICPixelFormat24bppBGR, WICBitmapDitherTypeNone, nullptr, 0.0,
-                               WICBitmapPaletteTypeCustom);
-    if (FAILED(hr)) return hr;
-    hr = converter->GetSize(&decoded->width, &decoded->height);
-    if (FAILED(hr)) return hr;
-    decoded->pixels.resize(decoded->width * decoded->height * 3);
-    return converter->CopyPixels(nullptr, decoded->width * 3, static_cast<UINT>(decoded->pixels.size()),
-                                 decoded->pixels.data());
-}
 
 // A 3x2 picture whose every pixel is distinct: B = 10 + x, G = 20 + y, R = 30 + x + 3y,
 // laid out as `layout` says (row order, bytes per pixel, padding filled with 0xEE).
@@ -68,7 +30,7 @@ std::vector<BYTE> MakePicture(const FrameLayout& layout) {
     return data;
 }
 
-void ExpectPicture(const Decoded& decoded, int width, int height) {
+void ExpectPicture(const DecodedPicture& decoded, int width, int height) {
     ASSERT_EQ(static_cast<UINT>(width), decoded.width);
     ASSERT_EQ(static_cast<UINT>(height), decoded.height);
     for (int y = 0; y < height; ++y) {
@@ -108,7 +70,7 @@ TEST_F(PngFileTest, BottomUp24BitRowsComeOutTopFirstWithoutPadding) {
     EXPECT_EQ(12u, layout.stride);
     const std::vector<BYTE> picture = MakePicture(layout);
     ASSERT_EQ(S_OK, SaveFrameAsPng(m_path, layout, picture.data()));
-    Decoded decoded;
+    DecodedPicture decoded;
     ASSERT_EQ(S_OK, DecodePng(m_path, &decoded));
     ExpectPicture(decoded, 3, 2);
 }
@@ -120,7 +82,7 @@ TEST_F(PngFileTest, TopDown32BitFrameKeepsItsRowOrder) {
     EXPECT_FALSE(layout.bottomUp);
     const std::vector<BYTE> picture = MakePicture(layout);
     ASSERT_EQ(S_OK, SaveFrameAsPng(m_path, layout, picture.data()));
-    Decoded decoded;
+    DecodedPicture decoded;
     ASSERT_EQ(S_OK, DecodePng(m_path, &decoded));
     ExpectPicture(decoded, 3, 2);
 }

@@ -339,6 +339,10 @@ int Capture(const CaptureOptions& options, CaptureSummary* summary, std::wstring
                                      static_cast<unsigned>(stats.frames), waited.elapsedSeconds,
                                      CaptureStopName(waited.stop));
     report += FormatText(L"delivered frame rate: %.2f fps (from arrival times)\n", stats.deliveredFps);
+    if (stats.frames >= 3) {
+        report += FormatText(L"from the second frame on: %.2f fps (first interval %.3f ms: the graph's start)\n",
+                             stats.steadyFps, stats.firstArrivalIntervalMs);
+    }
     report += FormatText(L"timestamp frame rate: %.2f fps (from sample start times)\n", stats.timestampFps);
     report += IntervalLine(L"sample times", stats.sampleIntervals);
     report += IntervalLine(L"arrival times", stats.arrivalIntervals);
@@ -358,6 +362,8 @@ int Capture(const CaptureOptions& options, CaptureSummary* summary, std::wstring
     summary->Add(L"elapsed_seconds", waited.elapsedSeconds, 3);
     summary->Add(L"stop_reason", CaptureStopName(waited.stop));
     summary->Add(L"delivered_fps", stats.deliveredFps, 3);
+    summary->Add(L"steady_fps", stats.steadyFps, 3);
+    summary->Add(L"first_arrival_interval_ms", stats.firstArrivalIntervalMs, 3);
     summary->Add(L"timestamp_fps", stats.timestampFps, 3);
     summary->AddIntervals(L"sample_interval", stats.sampleIntervals);
     summary->AddIntervals(L"arrival_interval", stats.arrivalIntervals);

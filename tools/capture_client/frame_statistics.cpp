@@ -94,6 +94,14 @@ FrameStatistics ComputeFrameStatistics(const std::vector<FrameTiming>& frames, i
         if (stats.arrivalSpan > 0.0) {
             stats.deliveredFps = static_cast<double>(frames.size() - 1) / stats.arrivalSpan;
         }
+        stats.firstArrivalIntervalMs = arrivalMs.empty() ? 0.0 : arrivalMs.front();
+    }
+    if (frames.size() >= 3 && ticksPerSecond > 0) {
+        const double span = static_cast<double>(frames.back().arrivalTicks - frames[1].arrivalTicks) /
+                            static_cast<double>(ticksPerSecond);
+        if (span > 0.0) {
+            stats.steadyFps = static_cast<double>(frames.size() - 2) / span;
+        }
     }
     if (timedFrames >= 2) {
         const double span = static_cast<double>(lastTimed->start - firstTimed->start) / 1e7;

@@ -32,6 +32,14 @@ struct FrameStatistics {
     double arrivalSpan = 0.0;
     // (frames - 1) / arrivalSpan; 0 below two frames.
     double deliveredFps = 0.0;
+    // Arrival interval from the first frame to the second, milliseconds (0
+    // below two frames). A graph with a reference clock holds the first
+    // frame in its renderer until the clock's start time, so this interval
+    // shows the graph's start-up rather than the device's pacing.
+    double firstArrivalIntervalMs = 0.0;
+    // Delivered rate from the second frame on: (frames - 2) / (last arrival
+    // - second arrival); 0 below three frames.
+    double steadyFps = 0.0;
     // Frame rate the timestamps describe: (timed frames - 1) / (last start - first start).
     double timestampFps = 0.0;
 
