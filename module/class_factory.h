@@ -23,7 +23,7 @@ struct CFactoryTemplate {
     const AMOVIESETUP_FILTER* m_pAMovieSetup_Filter;
 };
 
-class CClassFactory : public IClassFactory, public CBaseObject {
+class CClassFactory final : public IClassFactory, public CBaseObject {
 public:
     explicit CClassFactory(const CFactoryTemplate* factoryTemplate);
 
