@@ -2,20 +2,21 @@
 
 #include <cmath>
 #include <cwchar>
-#include <iterator>
 #include <new>
 
 #include "capture/capture_device_ids.h"
+#include "capture/output_formats.h"
 #include "framework/com_util.h"
 #include "resources/resource.h"
 
 namespace {
 
-// Output sizes by size index ("SelectPixel"), as the capture stream offers
-// them: 0..2 portrait, 3..5 landscape.
-constexpr SIZE kFrameSizes[] = {{204, 360}, {272, 480}, {432, 768}, {568, 320}, {852, 480}, {1136, 640}};
+// FrameSizeTable holds three qualities of each orientation: 0..2 portrait,
+// 3..5 landscape.
 constexpr int kQualityCount = 3;
 constexpr int kLandscapeOffset = 3;
+static_assert(kLandscapeOffset + kQualityCount == kFrameSizeTableCount,
+              "each quality has one portrait and one landscape size");
 
 // The quality labels, items 0..2 of the combo box: "標準", " 高 ", "最高".
 // They go to the control as wide text, so that they read the same whatever
@@ -32,8 +33,8 @@ constexpr double kMaxFrameRate = 30.0;
 constexpr int kRateTextCapacity = 32;
 
 int SizeIndexOf(int width, int height) {
-    for (int i = 0; i < static_cast<int>(std::size(kFrameSizes)); ++i) {
-        if (kFrameSizes[i].cx == width && kFrameSizes[i].cy == height) {
+    for (int i = 0; i < kFrameSizeTableCount; ++i) {
+        if (FrameSizeTable[i].width == width && FrameSizeTable[i].height == height) {
             return i;
         }
     }

@@ -1,11 +1,14 @@
 // The capture settings page driven as a property frame drives it: a page
 // site of the tests' own, a real parent window, real control messages. The
-// session tests run against every SettingsTarget and check what reached the
-// device (through ICaptureDeviceSettings) and the registry; the call tests
-// use the recording stand-in to check which settings calls the page makes,
-// in which order and with which values.
+// session tests run against the real capture filter and against its pin,
+// the two objects a frame is given, and check what reached the device
+// (ICaptureDeviceSettings, IAMStreamConfig::GetFormat) and the registry.
+// The call tests use a recording stand-in for what the device cannot show:
+// which settings calls the page makes, in which order, with which exact
+// arguments, and what the page does when every call fails.
 #include <gtest/gtest.h>
 
+#include <dshow.h>
 #include <wrl/client.h>
 
 #include <string>
@@ -85,13 +88,15 @@ protected:
         ASSERT_EQ(S_OK, GetParam().create(&object));
     }
 
-    // First, so that a real device reads its settings from the sandbox.
+    // First, so that the device reads and writes its settings in the
+    // sandbox, and goes before the sandbox does.
     RegistrySandbox sandbox;
     ComPtr<IUnknown> object;
 };
 
 INSTANTIATE_TEST_SUITE_P(Targets, CaptureDevicePropTest,
-                         testing::Values(SettingsTarget{"Stand_in", &CreateFakeSettingsTarget}),
+                         testing::Values(SettingsTarget{"Filter", &CreateCaptureFilterTarget},
+                                         SettingsTarget{"Pin", &CreateCapturePinTarget}),
                          [](const testing::TestParamInfo<SettingsTarget>& info) { return info.param.name; });
 
 }  // namespace
@@ -168,6 +173,21 @@ TEST_P(CaptureDevicePropTest, FrameSessionEditsTheDevice) {
     EXPECT_EQ("5", Stored("SelectPixel"));
     EXPECT_EQ("800000", Stored("FrameTime"));
     EXPECT_EQ("On air", Stored("TitleText"));
+    // The pin's format follows at once. The size is set before the rate, so
+    // the type was built with the frame time of 25 frames per second.
+    StreamFormat format;
+    ASSERT_EQ(S_OK, ReadStreamFormat(object.Get(), &format));
+    EXPECT_EQ(MEDIASUBTYPE_RGB24, format.subtype);
+    EXPECT_EQ(1136, format.width);
+    EXPECT_EQ(640, format.height);
+    EXPECT_EQ(400000, format.avgTimePerFrame);
+
+    // Applied again, the size is rebuilt with the frame time now in force.
+    ASSERT_EQ(S_OK, ClickButton(dialog, IDC_LANDSCAPE));
+    ASSERT_EQ(S_OK, session.page()->Apply());
+    ASSERT_EQ(S_OK, ReadStreamFormat(object.Get(), &format));
+    EXPECT_EQ(1136, format.width);
+    EXPECT_EQ(800000, format.avgTimePerFrame);
 
     EXPECT_EQ(S_OK, session.Close());
     EXPECT_FALSE(::IsWindow(dialog));
@@ -295,6 +315,10 @@ TEST_P(CaptureDevicePropTest, QualityAndOrientationGiveTheSizeIndex) {
             ASSERT_EQ(S_OK, ReadDeviceSettings(object.Get(), &now));
             EXPECT_EQ(kFrameSizes[index].cx, now.width);
             EXPECT_EQ(kFrameSizes[index].cy, now.height);
+            StreamFormat format;
+            ASSERT_EQ(S_OK, ReadStreamFormat(object.Get(), &format));
+            EXPECT_EQ(kFrameSizes[index].cx, format.width);
+            EXPECT_EQ(kFrameSizes[index].cy, format.height);
         }
     }
 }
@@ -456,11 +480,12 @@ TEST(CaptureDevicePropNoSettingsTest, ObjectWithoutSettingsLeavesEverythingAlone
 
 namespace {
 
-// The call tests: the recording stand-in in place of the device.
+// The call tests: the recording stand-in in place of the device, for what
+// only a recorder shows (call order, exact arguments) and for settings
+// calls that fail, which the real device never does.
 class CaptureDevicePropCallsTest : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(sandbox.ok());
         fake = new FakeCaptureSettings();
         ASSERT_EQ(S_OK, fake->NonDelegatingQueryInterface(IID_IUnknown, reinterpret_cast<void**>(object.GetAddressOf())));
     }
@@ -471,7 +496,6 @@ protected:
         return S_OK;
     }
 
-    RegistrySandbox sandbox;
     FakeCaptureSettings* fake = nullptr;  // kept alive by object
     ComPtr<IUnknown> object;
     PageSession session;

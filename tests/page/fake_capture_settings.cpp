@@ -11,23 +11,6 @@ constexpr LONGLONG kUnitsPerSecond = 10000000;
 constexpr LONGLONG kMinFrameTime = 333333;
 constexpr LONGLONG kMaxFrameTime = 10000000;
 
-void WriteStoredValue(const char* name, const char* text) {
-    HKEY key = nullptr;
-    if (::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\QMCapture", 0, nullptr, REG_OPTION_NON_VOLATILE,
-                          KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
-        return;
-    }
-    ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                     static_cast<DWORD>(std::strlen(text) + 1));
-    ::RegCloseKey(key);
-}
-
-void WriteStoredNumber(const char* name, int number) {
-    char text[16];
-    std::snprintf(text, sizeof(text), "%d", number);
-    WriteStoredValue(name, text);
-}
-
 }  // namespace
 
 FakeCaptureSettings::FakeCaptureSettings()
@@ -90,7 +73,6 @@ HRESULT STDMETHODCALLTYPE FakeCaptureSettings::SetSelectPixel(int index) {
     if (m_fail) {
         return E_FAIL;
     }
-    WriteStoredNumber("SelectPixel", index);
     if (index >= 0 && index < static_cast<int>(std::size(kFrameSizes))) {
         m_width = kFrameSizes[index].cx;
         m_height = kFrameSizes[index].cy;
@@ -125,7 +107,6 @@ HRESULT STDMETHODCALLTYPE FakeCaptureSettings::SetFrameRate(double rate) {
         frameTime = kMaxFrameTime;
     }
     m_frameTime = frameTime;
-    WriteStoredNumber("FrameTime", static_cast<int>(frameTime));
     return S_OK;
 }
 
@@ -144,6 +125,5 @@ HRESULT STDMETHODCALLTYPE FakeCaptureSettings::SetTitleText(const char* text) {
         return E_FAIL;
     }
     std::snprintf(m_titleText, sizeof(m_titleText), "%s", text);
-    WriteStoredValue("TitleText", m_titleText);
     return S_OK;
 }

@@ -1,8 +1,9 @@
 // A stand-in for the capture pin's settings: ICaptureDeviceSettings on top
-// of CUnknown, keeping and persisting the values the way the pin does, and
-// recording every call in order with its values. The property page tests
-// drive the page with it; the checks read the settings back through the
-// interface and the registry, so that they hold for the real pin too.
+// of CUnknown, keeping the values in memory the way the pin reports them,
+// and recording every call in order with its values. It writes nothing to
+// the registry. The page's call tests use it where the real device cannot
+// tell what they check: the order and exact arguments of the calls, and
+// settings calls that fail.
 #pragma once
 
 #include <windows.h>

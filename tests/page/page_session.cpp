@@ -1,15 +1,63 @@
 #include "tests/page/page_session.h"
 
+#include <amvideo.h>
+#include <dshow.h>
+
+#include "capture/capture_device_ids.h"
 #include "framework/com_util.h"
+#include "framework/media_type.h"
+#include "module/module.h"
 #include "page/capture_device_prop.h"
-#include "tests/page/fake_capture_settings.h"
 
 using Microsoft::WRL::ComPtr;
 
-HRESULT CreateFakeSettingsTarget(ComPtr<IUnknown>* object) {
+HRESULT CreateCaptureFilterTarget(ComPtr<IUnknown>* object) {
     RETURN_HR_IF_NULL(E_POINTER, object);
-    auto* fake = new FakeCaptureSettings();
-    return fake->NonDelegatingQueryInterface(IID_IUnknown, reinterpret_cast<void**>(object->ReleaseAndGetAddressOf()));
+    object->Reset();
+    ComPtr<IClassFactory> factory;
+    RETURN_IF_FAILED(GetClassObjectFromTable(g_Templates, g_cTemplates, CLSID_CaptureDevice, IID_IClassFactory,
+                                             reinterpret_cast<void**>(factory.GetAddressOf())));
+    return factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(object->GetAddressOf()));
+}
+
+HRESULT CreateCapturePinTarget(ComPtr<IUnknown>* object) {
+    RETURN_HR_IF_NULL(E_POINTER, object);
+    object->Reset();
+    ComPtr<IUnknown> filterObject;
+    RETURN_IF_FAILED(CreateCaptureFilterTarget(&filterObject));
+    ComPtr<IBaseFilter> filter;
+    RETURN_IF_FAILED(filterObject.As(&filter));
+    ComPtr<IEnumPins> pins;
+    RETURN_IF_FAILED(filter->EnumPins(&pins));
+    ComPtr<IPin> pin;
+    // S_FALSE: the filter has no pin at all.
+    const HRESULT hr = pins->Next(1, pin.GetAddressOf(), nullptr);
+    RETURN_IF_FAILED(hr);
+    RETURN_HR_IF(E_UNEXPECTED, hr != S_OK);
+    return pin.As(object);
+}
+
+HRESULT ReadStreamFormat(IUnknown* object, StreamFormat* format) {
+    RETURN_HR_IF_NULL(E_POINTER, object);
+    RETURN_HR_IF_NULL(E_POINTER, format);
+    ComPtr<IAMStreamConfig> config;
+    RETURN_IF_FAILED(object->QueryInterface(IID_PPV_ARGS(&config)));
+    AM_MEDIA_TYPE* mt = nullptr;
+    RETURN_IF_FAILED(config->GetFormat(&mt));
+    RETURN_HR_IF_NULL(E_UNEXPECTED, mt);
+    HRESULT hr = S_OK;
+    if (!IsEqualGUID(mt->formattype, FORMAT_VideoInfo) || mt->pbFormat == nullptr ||
+        mt->cbFormat < sizeof(VIDEOINFOHEADER)) {
+        hr = VFW_E_INVALIDMEDIATYPE;
+    } else {
+        const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt->pbFormat);
+        format->subtype = mt->subtype;
+        format->width = vih->bmiHeader.biWidth;
+        format->height = vih->bmiHeader.biHeight;
+        format->avgTimePerFrame = vih->AvgTimePerFrame;
+    }
+    DeleteMediaType(mt);
+    return hr;
 }
 
 HRESULT ReadDeviceSettings(IUnknown* object, DeviceSettings* settings) {

@@ -1,11 +1,11 @@
-// Drives the capture settings page as a property frame does, against any
-// object that offers ICaptureDeviceSettings (the tests' stand-in now; the
-// real filter and its pin the same way), and reads back what reached the
-// device and the registry.
+// Drives the capture settings page as a property frame does, against the
+// objects a frame is given (the capture filter, or its pin), and reads back
+// what reached the device and the registry.
 #pragma once
 
 #include <windows.h>
 #include <ocidl.h>
+#include <strmif.h>
 
 #include <wrl/client.h>
 
@@ -24,7 +24,12 @@ inline void PrintTo(const SettingsTarget& target, std::ostream* os) {
     *os << target.name;
 }
 
-HRESULT CreateFakeSettingsTarget(Microsoft::WRL::ComPtr<IUnknown>* object);
+// The capture filter, made by the module's factory row 0 in this process.
+// Create it inside a RegistrySandbox: it reads its settings on creation.
+HRESULT CreateCaptureFilterTarget(Microsoft::WRL::ComPtr<IUnknown>* object);
+// The filter's one pin, as its EnumPins hands it out; the pin keeps the
+// filter alive.
+HRESULT CreateCapturePinTarget(Microsoft::WRL::ComPtr<IUnknown>* object);
 
 // What the device reports through ICaptureDeviceSettings.
 struct DeviceSettings {
@@ -34,6 +39,14 @@ struct DeviceSettings {
     std::string title;
 };
 HRESULT ReadDeviceSettings(IUnknown* object, DeviceSettings* settings);
+// The current output format as IAMStreamConfig::GetFormat reports it.
+struct StreamFormat {
+    GUID subtype = GUID_NULL;
+    LONG width = 0;
+    LONG height = 0;
+    REFERENCE_TIME avgTimePerFrame = 0;
+};
+HRESULT ReadStreamFormat(IUnknown* object, StreamFormat* format);
 // Brings the device to a known state through its own setters.
 HRESULT PrepareDevice(IUnknown* object, int sizeIndex, double rate, const char* title);
 // A value the device stored under "Software\QMCapture" of the current user.

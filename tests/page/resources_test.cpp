@@ -14,7 +14,6 @@
 #include "framework/com_util.h"
 #include "module/module.h"
 #include "resources/resource.h"
-#include "tests/page/fake_capture_settings.h"
 #include "tests/page/page_session.h"
 #include "tests/support/property_page_harness.h"
 #include "tests/support/registry_sandbox.h"
@@ -337,7 +336,7 @@ TEST(ResourcesTest, PageWorksWithCommonControls6Active) {
 
     RegistrySandbox sandbox;
     ComPtr<IUnknown> object;
-    ASSERT_EQ(S_OK, CreateFakeSettingsTarget(&object));
+    ASSERT_EQ(S_OK, CreateCaptureFilterTarget(&object));
     ASSERT_EQ(S_OK, PrepareDevice(object.Get(), 3, 30.0, "x"));
     {
         PageSession session;

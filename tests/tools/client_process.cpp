@@ -101,9 +101,15 @@ std::wstring ScratchPath(const wchar_t* name) {
 }
 
 HRESULT RunCaptureClientProcess(const std::vector<std::wstring>& args, DWORD timeoutMs, ClientRun* run) {
+    return RunToolProcess(kClientProgram, args, timeoutMs, run);
+}
+
+HRESULT RunToolProcess(const wchar_t* programName, const std::vector<std::wstring>& args, DWORD timeoutMs,
+                       ClientRun* run) {
+    RETURN_HR_IF_NULL(E_POINTER, programName);
     RETURN_HR_IF_NULL(E_POINTER, run);
     *run = ClientRun();
-    const std::wstring program = TestProgramFolder() + kClientProgram;
+    const std::wstring program = TestProgramFolder() + programName;
     std::wstring commandLine = QuoteArgument(program);
     for (const std::wstring& arg : args) {
         commandLine += L" " + QuoteArgument(arg);

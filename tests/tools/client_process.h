@@ -1,6 +1,7 @@
-// Runs qmcapture.exe (from beside the test program) as a child process
-// with its output captured, and helpers for tests that need the device
-// registered for a child process to see it, or the demo window to capture.
+// Runs qmcapture.exe and the other tools (from beside the test program) as
+// child processes with their output captured, and helpers for tests that
+// need the device registered for a child process to see it, or the demo
+// window to capture.
 #pragma once
 
 #include <windows.h>
@@ -25,6 +26,10 @@ std::wstring TestProgramFolder();
 // its output. A client still running then is terminated and the result is
 // HRESULT_FROM_WIN32(WAIT_TIMEOUT).
 HRESULT RunCaptureClientProcess(const std::vector<std::wstring>& args, DWORD timeoutMs, ClientRun* run);
+
+// The same for another program beside the test program.
+HRESULT RunToolProcess(const wchar_t* programName, const std::vector<std::wstring>& args, DWORD timeoutMs,
+                       ClientRun* run);
 
 // Reads a key=value summary file written by the client.
 HRESULT ReadSummaryFile(const std::wstring& path, std::map<std::string, std::string>* values);

@@ -1,0 +1,147 @@
+// property_frame.exe as scripts use it: its options, and the real property
+// frame it opens on the registered device, with the settings page inside.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/com_util.h"
+#include "tests/tools/client_process.h"
+
+namespace {
+
+constexpr wchar_t kProgram[] = L"property_frame.exe";
+constexpr DWORD kQuickRunMs = 30000;
+constexpr DWORD kFrameRunMs = 60000;
+// How long a test waits for the frame to appear before it gives up.
+constexpr DWORD kFrameAppearMs = 30000;
+
+std::string ReadTextFile(const std::wstring& path) {
+    UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) {
+        file.release();
+        return std::string();
+    }
+    std::string text;
+    char buffer[512];
+    DWORD read = 0;
+    while (::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+        text.append(buffer, read);
+    }
+    return text;
+}
+
+std::wstring WindowText(HWND window) {
+    wchar_t text[256] = {};
+    ::GetWindowTextW(window, text, 256);
+    return text;
+}
+
+BOOL CALLBACK CollectText(HWND child, LPARAM list) {
+    reinterpret_cast<std::vector<std::wstring>*>(list)->push_back(WindowText(child));
+    return TRUE;
+}
+
+// Texts of every window below a window, at any depth.
+std::vector<std::wstring> DescendantTexts(HWND window) {
+    std::vector<std::wstring> texts;
+    ::EnumChildWindows(window, &CollectText, reinterpret_cast<LPARAM>(&texts));
+    return texts;
+}
+
+bool Contains(const std::vector<std::wstring>& texts, const std::wstring& text) {
+    for (const std::wstring& t : texts) {
+        if (t == text) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A removed scratch file on both ends of a test.
+class ScratchFile {
+public:
+    explicit ScratchFile(const wchar_t* name) : m_path(ScratchPath(name)) { ::DeleteFileW(m_path.c_str()); }
+    ~ScratchFile() { ::DeleteFileW(m_path.c_str()); }
+    const std::wstring& path() const { return m_path; }
+
+private:
+    std::wstring m_path;
+};
+
+}  // namespace
+
+TEST(PropertyFrameToolTest, HelpGoesToStdoutWithExitZero) {
+    ClientRun run;
+    ASSERT_EQ(S_OK, RunToolProcess(kProgram, {L"--help"}, kQuickRunMs, &run));
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_NE(std::string::npos, run.out.find("OleCreatePropertyFrame"));
+    EXPECT_NE(std::string::npos, run.out.find("--close-after"));
+    EXPECT_TRUE(run.err.empty());
+}
+
+TEST(PropertyFrameToolTest, BadOptionsAreUsageErrors) {
+    const std::vector<std::vector<std::wstring>> cases = {
+        {L"--bogus"},           {L"--close-after"},        {L"--close-after", L"0"},
+        {L"--close-after=-1"},  {L"--close-after", L"2s"}, {L"--close-after", L"86401"},
+        {L"--ready-file"},      {L"--ready-file="},        {L"--pin=yes"},
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(std::string(args[0].begin(), args[0].end()));
+        ClientRun run;
+        ASSERT_EQ(S_OK, RunToolProcess(kProgram, args, kQuickRunMs, &run));
+        EXPECT_EQ(2u, run.exitCode);
+        EXPECT_NE(std::string::npos, run.err.find("property_frame: ")) << run.err;
+        EXPECT_TRUE(run.out.empty());
+    }
+}
+
+TEST(PropertyFrameToolTest, FrameShowsTheSettingsPageAndClosesByItself) {
+    ScopedDeviceRegistration registration;
+    ASSERT_TRUE(SUCCEEDED(registration.Register()));
+    const std::vector<std::vector<std::wstring>> ways = {{}, {L"--clsid"}, {L"--pin"}};
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.empty() ? "by friendly name" : std::string(way[0].begin(), way[0].end()));
+        ScratchFile ready(L"frame.ready");
+        std::vector<std::wstring> args = way;
+        args.insert(args.end(), {L"--close-after", L"1", L"--ready-file", ready.path()});
+
+        ClientRun run;
+        HRESULT runResult = E_FAIL;
+        std::thread tool([&] { runResult = RunToolProcess(kProgram, args, kFrameRunMs, &run); });
+
+        // While the frame is open: its window, and the page's controls in it.
+        std::string title;
+        for (DWORD waited = 0; waited < kFrameAppearMs && title.empty(); waited += 100) {
+            ::Sleep(100);
+            title = ReadTextFile(ready.path());
+        }
+        std::vector<std::wstring> texts;
+        HWND frame = nullptr;
+        if (!title.empty()) {
+            while (!title.empty() && (title.back() == '\n' || title.back() == '\r')) {
+                title.pop_back();
+            }
+            frame = ::FindWindowW(nullptr, std::wstring(title.begin(), title.end()).c_str());
+            texts = DescendantTexts(frame);
+        }
+        tool.join();
+
+        ASSERT_EQ(S_OK, runResult);
+        EXPECT_EQ(0u, run.exitCode) << run.err;
+        ASSERT_FALSE(title.empty()) << "no ready file; stderr: " << run.err;
+        EXPECT_NE(std::string::npos, title.find("QM Capture Device")) << title;
+        EXPECT_NE(std::string::npos, run.out.find("is open"));
+        ASSERT_NE(nullptr, frame);
+        // The radio buttons "縦" and "横" and the label "方向 :".
+        EXPECT_TRUE(Contains(texts, L"\u7E26"));
+        EXPECT_TRUE(Contains(texts, L"\u6A2A"));
+        EXPECT_TRUE(Contains(texts, L"\u65B9\u5411 :"));
+        // Closed as Cancel closes it.
+        EXPECT_FALSE(::IsWindow(frame));
+    }
+}

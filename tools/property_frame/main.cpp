@@ -1,0 +1,320 @@
+// property_frame: opens the standard OLE property frame on QM Capture
+// Device the way capture applications do, for trying the settings page by
+// hand and for taking pictures of it.
+#include <windows.h>
+#include <dshow.h>
+#include <ocidl.h>
+#include <olectl.h>
+#include <wrl/client.h>
+
+#include <cwchar>
+#include <string>
+
+#include "capture/capture_device_ids.h"
+#include "framework/com_util.h"
+#include "tools/capture_client/console_output.h"
+#include "tools/capture_client/video_device.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+// One day: anything longer is a mistyped number.
+constexpr int kMaxCloseAfterSeconds = 24 * 3600;
+// How often the frame is looked at while it is open.
+constexpr UINT kWatchPeriodMs = 100;
+
+constexpr wchar_t kUsage[] = LR"(Usage: property_frame [options]
+
+Opens the standard property frame (OleCreatePropertyFrame) on QM Capture
+Device, as capture applications do: the filter is created from its moniker
+in the video input device category, found by its friendly name "QM Capture
+Device"; its ISpecifyPropertyPages names the pages; the frame's caption is
+"QM Capture Device". OK and Apply store the settings for the current user.
+The device must be registered (regsvr32 QMCaptureDevice.ax).
+
+Options:
+  --clsid              create the filter with CoCreateInstance of its class
+                       instead of through the system device enumerator
+  --pin                give the frame the filter's output pin instead of
+                       the filter itself
+  --close-after N      close the frame by itself N seconds after it
+                       appeared, as its Cancel button does (1-86400)
+  --ready-file PATH    once the frame is on screen, write its window title
+                       to PATH (UTF-8), for scripts that wait for it
+  -h, --help           show this help and exit
+
+Exit status: 0 when the frame was closed, 1 when it could not be opened,
+2 on a usage error.
+)";
+
+struct Options {
+    bool byClsid = false;
+    bool editPin = false;
+    int closeAfterSeconds = 0;  // 0: stay open until the user closes it
+    std::wstring readyFile;
+};
+
+enum class Parsed { kRun, kHelp, kError };
+
+Parsed ParseArguments(int argc, wchar_t** argv, Options* options, std::wstring* error) {
+    for (int i = 1; i < argc; ++i) {
+        std::wstring name = argv[i];
+        std::wstring value;
+        bool hasValue = false;
+        const size_t equals = name.find(L'=');
+        if (name.rfind(L"--", 0) == 0 && equals != std::wstring::npos) {
+            value = name.substr(equals + 1);
+            name.resize(equals);
+            hasValue = true;
+        }
+        if (name == L"-h" || name == L"--help" || name == L"/?") {
+            return Parsed::kHelp;
+        }
+        if ((name == L"--clsid" || name == L"--pin") && !hasValue) {
+            (name == L"--clsid" ? options->byClsid : options->editPin) = true;
+            continue;
+        }
+        if (name != L"--close-after" && name != L"--ready-file") {
+            *error = L"unknown option '" + std::wstring(argv[i]) + L"'";
+            return Parsed::kError;
+        }
+        if (!hasValue) {
+            if (i + 1 >= argc) {
+                *error = L"option " + name + L" needs a value";
+                return Parsed::kError;
+            }
+            value = argv[++i];
+        }
+        if (name == L"--close-after") {
+            wchar_t* end = nullptr;
+            const long seconds = std::wcstol(value.c_str(), &end, 10);
+            if (value.empty() || value.find_first_not_of(L"0123456789") != std::wstring::npos ||
+                end != value.c_str() + value.size() || seconds < 1 || seconds > kMaxCloseAfterSeconds) {
+                *error = L"bad value '" + value + L"' for --close-after (whole seconds, 1-86400)";
+                return Parsed::kError;
+            }
+            options->closeAfterSeconds = static_cast<int>(seconds);
+        } else {
+            if (value.empty()) {
+                *error = L"option --ready-file needs a path";
+                return Parsed::kError;
+            }
+            options->readyFile = value;
+        }
+    }
+    return Parsed::kRun;
+}
+
+std::wstring DescribeHresult(HRESULT hr) {
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message = FormatText(L"0x%08lX", static_cast<unsigned long>(hr));
+    if (length > 0 && text != nullptr) {
+        std::wstring system(text, length);
+        while (!system.empty() && (system.back() == L'\n' || system.back() == L'\r' || system.back() == L' ')) {
+            system.pop_back();
+        }
+        message += L" (" + system + L")";
+    }
+    ::LocalFree(text);
+    return message;
+}
+
+// Watches the frame from a timer of a message-only window on the thread
+// that runs the frame's modal loop: the loop dispatches the timer, so no
+// second thread touches the frame's windows.
+class FrameWatch {
+public:
+    explicit FrameWatch(const Options& options) : m_options(options) {}
+
+    // False when the watch window cannot be made; the frame then only
+    // closes by hand and no ready file is written.
+    bool Start() {
+        WNDCLASSEXW wc = {};
+        wc.cbSize = sizeof(wc);
+        wc.lpfnWndProc = &FrameWatch::WindowProc;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = kWatchClassName;
+        ::RegisterClassExW(&wc);
+        m_window.reset(::CreateWindowExW(0, kWatchClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                         wc.hInstance, nullptr));
+        if (!m_window) {
+            return false;
+        }
+        ::SetWindowLongPtrW(m_window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        return ::SetTimer(m_window.get(), kTimerId, kWatchPeriodMs, nullptr) != 0;
+    }
+
+    bool seen() const { return m_announced; }
+
+private:
+    static constexpr wchar_t kWatchClassName[] = L"QMPropertyFrameWatch";
+    static constexpr UINT_PTR kTimerId = 1;
+
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* watch = reinterpret_cast<FrameWatch*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (message == WM_TIMER && watch != nullptr) {
+            watch->Look();
+            return 0;
+        }
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+
+    // The frame: the one visible top-level window of this thread without an
+    // owner.
+    static BOOL CALLBACK FindFrame(HWND window, LPARAM found) {
+        if (!::IsWindowVisible(window) || ::GetWindow(window, GW_OWNER) != nullptr) {
+            return TRUE;
+        }
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+
+    void Look() {
+        if (m_frame == nullptr || !::IsWindow(m_frame)) {
+            m_frame = nullptr;
+            ::EnumThreadWindows(::GetCurrentThreadId(), &FindFrame, reinterpret_cast<LPARAM>(&m_frame));
+            if (m_frame == nullptr) {
+                return;
+            }
+        }
+        if (!m_announced) {
+            m_announced = true;
+            m_seenAt = ::GetTickCount64();
+            Announce();
+        }
+        const ULONGLONG closeAfterMs = static_cast<ULONGLONG>(m_options.closeAfterSeconds) * 1000;
+        if (!m_closing && closeAfterMs > 0 && ::GetTickCount64() - m_seenAt >= closeAfterMs) {
+            m_closing = true;
+            ::PostMessageW(m_frame, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        }
+    }
+
+    void Announce() const {
+        std::wstring title(static_cast<size_t>(::GetWindowTextLengthW(m_frame)) + 1, L'\0');
+        title.resize(static_cast<size_t>(::GetWindowTextW(m_frame, title.data(), static_cast<int>(title.size()))));
+        WriteStdout(L"property_frame: the frame \"" + title + L"\" is open\n");
+        if (m_options.readyFile.empty()) {
+            return;
+        }
+        const HRESULT hr = WriteTextFile(m_options.readyFile, title + L"\n");
+        if (FAILED(hr)) {
+            WriteStderr(L"property_frame: cannot write " + m_options.readyFile + L": " + DescribeHresult(hr) + L"\n");
+        }
+    }
+
+    static HRESULT WriteTextFile(const std::wstring& path, const std::wstring& text) {
+        const HANDLE created = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (created == INVALID_HANDLE_VALUE) {
+            return HResultFromWin32(::GetLastError());
+        }
+        UniqueHandle file(created);
+        const std::string bytes = ToUtf8(text);
+        DWORD written = 0;
+        if (!::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+            return HResultFromWin32(::GetLastError());
+        }
+        return written == bytes.size() ? S_OK : E_FAIL;
+    }
+
+    const Options m_options;
+    UniqueWindow m_window;
+    ULONGLONG m_seenAt = 0;
+    HWND m_frame = nullptr;  // not owned: the frame belongs to OleCreatePropertyFrame
+    bool m_announced = false;
+    bool m_closing = false;
+};
+
+HRESULT CreateDevice(const Options& options, IBaseFilter** filter, std::wstring* what) {
+    if (options.byClsid) {
+        *what = L"cannot create CLSID_CaptureDevice";
+        return ::CoCreateInstance(CLSID_CaptureDevice, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(filter));
+    }
+    *what = L"cannot open the video input device \"" + std::wstring(kCaptureDeviceName) + L"\"";
+    return OpenVideoInputDevice(kCaptureDeviceName, filter);
+}
+
+int ShowFrame(const Options& options) {
+    ComPtr<IBaseFilter> filter;
+    std::wstring what;
+    HRESULT hr = CreateDevice(options, &filter, &what);
+    if (FAILED(hr)) {
+        if (hr == HRESULT_FROM_WIN32(ERROR_NOT_FOUND) || hr == REGDB_E_CLASSNOTREG) {
+            what += L" (is QMCaptureDevice.ax registered?)";
+        }
+        WriteStderr(L"property_frame: " + what + L": " + DescribeHresult(hr) + L"\n");
+        return kExitFailure;
+    }
+    ComPtr<IUnknown> edited = filter;
+    if (options.editPin) {
+        ComPtr<IPin> pin;
+        hr = FindCapturePin(filter.Get(), &pin);
+        if (FAILED(hr)) {
+            WriteStderr(L"property_frame: the device has no output pin: " + DescribeHresult(hr) + L"\n");
+            return kExitFailure;
+        }
+        edited = pin;
+    }
+
+    ComPtr<ISpecifyPropertyPages> specify;
+    CAUUID pages = {};
+    hr = edited.As(&specify);
+    if (SUCCEEDED(hr)) {
+        hr = specify->GetPages(&pages);
+    }
+    const CoTaskMemPtr<GUID> pageIds(pages.pElems);
+    if (FAILED(hr) || pages.cElems == 0) {
+        WriteStderr(L"property_frame: the device names no property page" +
+                    (FAILED(hr) ? L": " + DescribeHresult(hr) : std::wstring()) + L"\n");
+        return kExitFailure;
+    }
+
+    FrameWatch watch(options);
+    if (!watch.Start() && (options.closeAfterSeconds > 0 || !options.readyFile.empty())) {
+        WriteStderr(L"property_frame: cannot watch the frame; --close-after and --ready-file do nothing\n");
+    }
+
+    IUnknown* objects[] = {edited.Get()};
+    hr = ::OleCreatePropertyFrame(nullptr, 0, 0, kCaptureDeviceName, 1, objects, pages.cElems, pages.pElems,
+                                  ::GetUserDefaultLCID(), 0, nullptr);
+    if (FAILED(hr)) {
+        WriteStderr(L"property_frame: OleCreatePropertyFrame failed: " + DescribeHresult(hr) + L"\n");
+        return kExitFailure;
+    }
+    if (!watch.seen()) {
+        WriteStderr(L"property_frame: the frame closed before it was seen on screen\n");
+    }
+    return kExitSuccess;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    Options options;
+    std::wstring error;
+    switch (ParseArguments(argc, argv, &options, &error)) {
+    case Parsed::kHelp:
+        WriteStdout(kUsage);
+        return kExitSuccess;
+    case Parsed::kError:
+        WriteStderr(L"property_frame: " + error + L" (try --help)\n");
+        return kExitUsage;
+    case Parsed::kRun:
+        break;
+    }
+    const HRESULT hr = ::OleInitialize(nullptr);
+    if (FAILED(hr)) {
+        WriteStderr(L"property_frame: OleInitialize failed: " + DescribeHresult(hr) + L"\n");
+        return kExitFailure;
+    }
+    const int result = ShowFrame(options);
+    ::OleUninitialize();
+    return result;
+}
