@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench/support/child_window.h"
+#include "capture/client_area_grabber.h"
 #include "capture/frame_source.h"
 #include "capture/output_formats.h"
 #include "tests/support/registry_sandbox.h"
@@ -54,15 +55,9 @@ double NowMs() {
 class BitBltReader {
 public:
     BitBltReader(int width, int height) : m_width(width), m_height(height) {
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
         m_dc.reset(::CreateCompatibleDC(nullptr));
         void* bits = nullptr;
-        m_dib.reset(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+        m_dib.reset(CreateTopDownDib32(width, height, &bits));
         m_bits = static_cast<const uint32_t*>(bits);
         m_previous = ::SelectObject(m_dc.get(), m_dib.get());
     }

@@ -32,24 +32,28 @@ void CClientAreaGrabber::Reset() {
     m_height = 0;
 }
 
-bool CClientAreaGrabber::Resize(int width, int height) {
-    Reset();
+HBITMAP CreateTopDownDib32(int width, int height, void** pixels) {
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info.bmiHeader.biWidth = width;
     // Negative: top-down rows, the order the scaler walks them in.
     info.bmiHeader.biHeight = -height;
     info.bmiHeader.biPlanes = 1;
-    // 32 bits: the layout of the screen surface, so the copy converts
-    // nothing, and aligned pixels for the scaler.
+    // 32 bits: aligned pixels for the scaler, and no conversion on copy.
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
+    *pixels = nullptr;
+    return ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, pixels, nullptr, 0);
+}
+
+bool CClientAreaGrabber::Resize(int width, int height) {
+    Reset();
     m_dc.reset(::CreateCompatibleDC(nullptr));
     if (!m_dc) {
         return false;
     }
     void* pixels = nullptr;
-    m_dib.reset(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pixels, nullptr, 0));
+    m_dib.reset(CreateTopDownDib32(width, height, &pixels));
     if (!m_dib || pixels == nullptr) {
         Reset();
         return false;

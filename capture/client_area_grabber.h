@@ -7,6 +7,11 @@
 
 #include "framework/com_util.h"
 
+// A 32-bit top-down DIB section (BGRX rows, stride width x 4): the layout
+// of the screen surface, so a BitBlt into it converts nothing. Null on
+// failure; *pixels receives the pixel memory.
+HBITMAP CreateTopDownDib32(int width, int height, void** pixels);
+
 class CClientAreaGrabber {
 public:
     CClientAreaGrabber() = default;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "capture/client_area_grabber.h"
 #include "tests/support/test_window.h"
 
 namespace {
@@ -31,15 +32,9 @@ void FillRect(std::vector<uint32_t>& pixels, int width, int left, int top, int r
 
 // Text drawn by GDI into a DIB, blended onto the picture.
 void DrawTextLines(std::vector<uint32_t>& pixels, int width, int height, int left, int top, int lines) {
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
     UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
-    UniqueGdiObject dib(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    UniqueGdiObject dib(CreateTopDownDib32(width, height, &bits));
     if (!dc || !dib || bits == nullptr) {
         return;
     }
