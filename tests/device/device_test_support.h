@@ -21,13 +21,14 @@ public:
     static void SetUpTestSuite();
     static void TearDownTestSuite();
 
+    // Creates the device the way capture applications do: from its moniker
+    // in the video input device category.
+    HRESULT CreateFromMoniker(IBaseFilter** filter);
+
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Creates the device the way capture applications do: from its moniker
-    // in the video input device category.
-    HRESULT CreateFromMoniker(IBaseFilter** filter);
     // Writes a value under the device's settings key before creation.
     void StoreSetting(const char* name, const char* value);
 

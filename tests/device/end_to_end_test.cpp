@@ -55,6 +55,25 @@ void ExpectContiguousSamples(const std::vector<RecordedSample>& samples, REFEREN
     }
 }
 
+// Creates the device from its moniker, connects it (through the capture
+// graph builder or pin to pin), checks the connected size, runs until
+// `samples` arrived and checks them.
+void StreamOnce(DeviceTest* test, HRESULT (DeviceTest::*create)(IBaseFilter**), bool throughBuilder, SIZE size,
+                REFERENCE_TIME frameTime, size_t samples) {
+    ComPtr<IBaseFilter> filter;
+    ASSERT_EQ(S_OK, (test->*create)(&filter));
+    CaptureGraph graph;
+    ASSERT_EQ(S_OK, graph.Build(filter.Get(), throughBuilder));
+    CMediaType connected;
+    ASSERT_EQ(S_OK, graph.ConnectedType(&connected));
+    EXPECT_EQ(size.cx, FrameSizeOf(connected).cx);
+    EXPECT_EQ(size.cy, FrameSizeOf(connected).cy);
+    ASSERT_TRUE(SUCCEEDED(graph.Run()));
+    EXPECT_TRUE(graph.recorder.WaitForSamples(samples, kSampleTimeoutMs));
+    EXPECT_EQ(S_OK, graph.Stop());
+    ExpectContiguousSamples(graph.recorder.samples(), frameTime, size.cx * size.cy * 3);
+}
+
 }  // namespace
 
 TEST_F(DeviceTest, RegisteredDeviceIsListedWithItsClassKeys) {
@@ -93,18 +112,7 @@ TEST_F(DeviceTest, CreatedFromMonikerWithOnePinNamedRgbOut) {
 TEST_F(DeviceTest, StreamsThroughCaptureGraphBuilderAndDirectConnection) {
     for (const bool throughBuilder : {true, false}) {
         SCOPED_TRACE(throughBuilder ? "RenderStream" : "direct connection");
-        ComPtr<IBaseFilter> filter;
-        ASSERT_EQ(S_OK, CreateFromMoniker(&filter));
-        CaptureGraph graph;
-        ASSERT_EQ(S_OK, graph.Build(filter.Get(), throughBuilder));
-        CMediaType connected;
-        ASSERT_EQ(S_OK, graph.ConnectedType(&connected));
-        EXPECT_EQ(204, FrameSizeOf(connected).cx);
-        EXPECT_EQ(360, FrameSizeOf(connected).cy);
-        ASSERT_TRUE(SUCCEEDED(graph.Run()));
-        EXPECT_TRUE(graph.recorder.WaitForSamples(8, kSampleTimeoutMs));
-        EXPECT_EQ(S_OK, graph.Stop());
-        ExpectContiguousSamples(graph.recorder.samples(), kDefaultFrameTime, 204 * 360 * 3);
+        StreamOnce(this, &DeviceTest::CreateFromMoniker, throughBuilder, {204, 360}, kDefaultFrameTime, 8);
     }
 }
 
@@ -208,18 +216,7 @@ TEST_F(DeviceTest, SettingsOnFilterAndPinActOnRunningGraph) {
 TEST_F(DeviceTest, StoredSettingsShapeANewDevice) {
     StoreSetting("SelectPixel", "4");
     StoreSetting("FrameTime", "666666");
-    ComPtr<IBaseFilter> filter;
-    ASSERT_EQ(S_OK, CreateFromMoniker(&filter));
-    CaptureGraph graph;
-    ASSERT_EQ(S_OK, graph.Build(filter.Get(), true));
-    CMediaType connected;
-    ASSERT_EQ(S_OK, graph.ConnectedType(&connected));
-    EXPECT_EQ(852, FrameSizeOf(connected).cx);
-    EXPECT_EQ(480, FrameSizeOf(connected).cy);
-    ASSERT_TRUE(SUCCEEDED(graph.Run()));
-    EXPECT_TRUE(graph.recorder.WaitForSamples(2, kSampleTimeoutMs));
-    EXPECT_EQ(S_OK, graph.Stop());
-    ExpectContiguousSamples(graph.recorder.samples(), 666666, 852 * 480 * 3);
+    StreamOnce(this, &DeviceTest::CreateFromMoniker, true, {852, 480}, 666666, 2);
 }
 
 TEST(DeviceRegistrationTest, UnregisteringRemovesDeviceAndClassKeys) {
