@@ -200,13 +200,13 @@ private:
     std::atomic<LONG> m_decommits{0};
 };
 
-// An input pin whose Receive answers a chosen code after a number of
-// samples it takes normally.
+// An input pin whose Receive answers a chosen code once, after a number of
+// samples it takes normally, and takes every sample after that again.
 class RefusingInputPin : public FakeInputPin {
 public:
     RefusingInputPin(LONG acceptFirst, HRESULT refusal) : m_acceptFirst(acceptFirst), m_refusal(refusal) {}
     HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override {
-        if (m_samples.load() >= m_acceptFirst) {
+        if (m_refused.load() == 0 && m_samples.load() >= m_acceptFirst) {
             ++m_refused;
             return m_refusal;
         }
