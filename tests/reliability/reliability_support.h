@@ -148,6 +148,8 @@ public:
         m_connector = nullptr;
         return S_OK;
     }
+    // Nor on the allocator it is told about.
+    HRESULT STDMETHODCALLTYPE NotifyAllocator(IMemAllocator*, BOOL) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE ConnectedTo(IPin** pin) override {
         if (pin == nullptr) {
             return E_POINTER;
