@@ -19,6 +19,7 @@
 #include "framework/media_type.h"
 #include "tests/support/fake_com_object.h"
 #include "tests/support/fake_pins.h"
+#include "tests/support/resource_counts.h"
 
 // The capture filter, created the way COM creates it (the module's class
 // factory for CLSID_CaptureDevice), with one reference.
@@ -30,23 +31,6 @@ HRESULT OutputPinOf(IBaseFilter* filter, IPin** pin);
 inline CBasePin* BasePinOf(IPin* pin) {
     return static_cast<CBasePin*>(pin);
 }
-
-// What the process holds of the three kinds of system resources. Where
-// the platform answers GetGuiResources and GetProcessHandleCount (Windows)
-// their figures are used. Wine answers 0 to both; there the counts come
-// from a census: every valid GDI handle index, every window of the
-// process, every valid kernel handle value.
-struct ResourceCounts {
-    long gdiObjects = 0;
-    long userObjects = 0;
-    long kernelHandles = 0;
-    // "census" or "system counters".
-    const char* source = "";
-};
-ResourceCounts MeasureResources();
-// Threads of this process, by a system snapshot.
-long CountProcessThreads();
-std::string Describe(const ResourceCounts& counts);
 
 // Calls each cycle `count` times, then measures. The counts before are
 // taken after `warmUp` cycles, so that caches the platform fills on first
