@@ -48,7 +48,10 @@ protected:
     // injected failure. The operation releases whatever it obtained; each
     // run must end with S_OK or E_OUTOFMEMORY, no task memory and no object
     // left, and the device's current format as it was.
-    void SweepAllocationFailures(const char* what, const std::function<HRESULT()>& operation) {
+    // `undo`, when given, takes back a successful operation's change once
+    // the allocations succeed again.
+    void SweepAllocationFailures(const char* what, const std::function<HRESULT()>& operation,
+                                 const std::function<void()>& undo = nullptr) {
         for (long n = 0; n < kMaxAllocationsPerOperation; ++n) {
             SCOPED_TRACE(std::string(what) + ", allocation " + std::to_string(n) + " failing");
             const long outstanding = m_spy.outstanding();
@@ -57,6 +60,9 @@ protected:
             const HRESULT hr = operation();
             const long failures = m_spy.failures();
             m_spy.Disarm();
+            if (hr == S_OK && undo) {
+                undo();
+            }
             EXPECT_TRUE(hr == S_OK || hr == E_OUTOFMEMORY) << "result 0x" << std::hex << hr;
             EXPECT_EQ(outstanding, m_spy.outstanding()) << "task memory leaked";
             EXPECT_EQ(objects, CBaseObject::ObjectsActive()) << "an object leaked";
@@ -192,6 +198,45 @@ TEST_F(AllocationFaultTest, QueryId) {
         ::CoTaskMemFree(id);
         return right ? hr : E_UNEXPECTED;
     });
+}
+
+TEST_F(AllocationFaultTest, FormatChanges) {
+    ComPtr<ICaptureDeviceSettings> settings;
+    ASSERT_EQ(S_OK, m_filter.As(&settings));
+    AM_MEDIA_TYPE* largest = nullptr;
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    ASSERT_EQ(S_OK, m_config->GetStreamCaps(5, &largest, reinterpret_cast<BYTE*>(&caps)));
+    CMediaType target(*largest);
+    DeleteMediaType(largest);
+    reinterpret_cast<VIDEOINFOHEADER*>(target.pbFormat)->AvgTimePerFrame = 333333;
+    // Each change either happens whole or leaves the format as it was.
+    const auto expectChanged = [&](int width, int height) {
+        int size[2] = {};
+        settings->GetFrameSize(size);
+        return size[0] == width && size[1] == height ? S_OK : E_UNEXPECTED;
+    };
+    SweepAllocationFailures(
+        "SetFormat", [&] {
+            const HRESULT hr = m_config->SetFormat(&target);
+            return FAILED(hr) ? hr : expectChanged(1136, 640);
+        },
+        [&] { EXPECT_EQ(S_OK, m_config->SetFormat(&m_current)); });
+    SweepAllocationFailures(
+        "SetSelectPixel", [&] {
+            const HRESULT hr = settings->SetSelectPixel(3);
+            return FAILED(hr) ? hr : expectChanged(568, 320);
+        },
+        [&] { EXPECT_EQ(S_OK, settings->SetSelectPixel(0)); });
+    SweepAllocationFailures(
+        "SetFrameSize", [&] {
+            const int size[2] = {852, 480};
+            const HRESULT hr = settings->SetFrameSize(size);
+            return FAILED(hr) ? hr : expectChanged(852, 480);
+        },
+        [&] {
+            const int size[2] = {204, 360};
+            EXPECT_EQ(S_OK, settings->SetFrameSize(size));
+        });
 }
 
 TEST_F(AllocationFaultTest, ConnectionAndConnectionMediaType) {
