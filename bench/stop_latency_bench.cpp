@@ -110,6 +110,15 @@ bool MeasureStops(double rate, int size, bool filterStop, bool clock, int repeti
         if (FAILED(graph.Run()) || !graph.recorder.WaitForSamples(1, kSampleTimeoutMs)) {
             return false;
         }
+        // The graph completes Run on a thread of its own, renderer first.
+        // The device is stopped alone only once that is done: before, the
+        // paused renderer holds the device's worker in Receive while the
+        // graph's thread waits to enumerate the device's pins behind the
+        // Stop that waits for that worker.
+        OAFilterState state = State_Stopped;
+        if (graph.control->GetState(kSampleTimeoutMs, &state) != S_OK || state != State_Running) {
+            return false;
+        }
         ::Sleep(static_cast<DWORD>(delay(random)));
         const double start = NowMs();
         const HRESULT hr = filterStop ? filter->Stop() : graph.Stop();

@@ -9,7 +9,6 @@
 
 #include <cfloat>
 #include <climits>
-#include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>

@@ -7,7 +7,7 @@
 #include <dshow.h>
 #include <wrl/client.h>
 
-#include <cstring>
+#include <cwchar>
 #include <functional>
 #include <string>
 #include <vector>

@@ -9,7 +9,6 @@
 #include <wrl/client.h>
 
 #include <climits>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>

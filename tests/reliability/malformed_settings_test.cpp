@@ -5,11 +5,9 @@
 // while it loads.
 #include <gtest/gtest.h>
 
-#include <aclapi.h>
 #include <dshow.h>
 #include <wrl/client.h>
 
-#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>

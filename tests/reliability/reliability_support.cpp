@@ -1,8 +1,6 @@
 #include "tests/reliability/reliability_support.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "capture/capture_device_ids.h"
 #include "capture/capture_settings.h"
