@@ -11,6 +11,7 @@
 #include <wrl/client.h>
 
 #include <atomic>
+#include <cstring>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -38,6 +39,7 @@ constexpr wchar_t kCapturedClass[] = L"Quillmere::MainFrame";
 
 struct SampleCheck {
     long count = 0;
+    long stale = 0;
     long wrongSize = 0;
     long wrongLength = 0;
     long notSyncPoint = 0;
@@ -46,7 +48,10 @@ struct SampleCheck {
 
 // Checks each sample as it arrives: the connected image size, a data
 // length of the whole picture, a sync point, and stamps that continue the
-// previous sample's.
+// previous sample's. It also marks the first and last bytes of every
+// buffer it sees; the allocator hands the buffers out again, and a buffer
+// that comes back with a mark was not (or not wholly) filled with a new
+// picture.
 class CheckingRecorder final : public ISampleGrabberCB {
 public:
     explicit CheckingRecorder(long imageSize) : m_imageSize(imageSize) {}
@@ -83,6 +88,19 @@ public:
         if (FAILED(hrTime) || start != m_nextStart || end <= start) {
             ++m_check.discontiguous;
         }
+        BYTE* data = nullptr;
+        const long size = sample->GetSize();
+        if (SUCCEEDED(sample->GetPointer(&data)) && data != nullptr && size >= 2 * kMarkLength) {
+            BYTE* const ends[] = {data, data + size - kMarkLength};
+            bool marked = false;
+            for (BYTE* end : ends) {
+                marked = marked || std::memcmp(end, kMark, kMarkLength) == 0;
+                std::memcpy(end, kMark, kMarkLength);
+            }
+            if (marked) {
+                ++m_check.stale;
+            }
+        }
         m_nextStart = end;
         m_arrivals.push_back(now.QuadPart);
         return S_OK;
@@ -99,6 +117,9 @@ public:
     }
 
 private:
+    static constexpr long kMarkLength = 16;
+    static constexpr BYTE kMark[kMarkLength] = {0xA5, 0x5A, 0xC3, 0x3C, 0x96, 0x69, 0xF0, 0x0F,
+                                                0xA5, 0x5A, 0xC3, 0x3C, 0x96, 0x69, 0xF0, 0x0F};
     const long m_imageSize;
     mutable std::mutex m_lock;
     SampleCheck m_check;
@@ -107,6 +128,7 @@ private:
 };
 
 void ExpectWholePictures(const SampleCheck& check) {
+    EXPECT_EQ(0, check.stale) << "of " << check.count << " samples came without a new picture";
     EXPECT_EQ(0, check.wrongSize) << "of " << check.count << " samples";
     EXPECT_EQ(0, check.wrongLength) << "of " << check.count << " samples";
     EXPECT_EQ(0, check.notSyncPoint) << "of " << check.count << " samples";
