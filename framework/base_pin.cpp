@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cwchar>
 #include <new>
+#include <utility>
 
 #include <strsafe.h>
 
@@ -73,7 +74,12 @@ HRESULT CBasePin::Run(REFERENCE_TIME /*start*/) {
 
 HRESULT CBasePin::SetMediaType(const CMediaType* mt) {
     RETURN_HR_IF_NULL(E_POINTER, mt);
-    return m_mt.Set(*mt);
+    // Copied aside first: a copy that fails must not cost the pin the type
+    // it has.
+    CMediaType copy;
+    RETURN_IF_FAILED(copy.Set(*mt));
+    std::swap(static_cast<AM_MEDIA_TYPE&>(m_mt), static_cast<AM_MEDIA_TYPE&>(copy));
+    return S_OK;
 }
 
 HRESULT CBasePin::CheckConnect(IPin* peer) {
@@ -146,9 +152,13 @@ HRESULT CBasePin::TryMediaTypes(IPin* peer, const CMediaType* partial, IEnumMedi
     for (;;) {
         AM_MEDIA_TYPE* candidate = nullptr;
         ULONG fetched = 0;
-        if (types->Next(1, &candidate, &fetched) != S_OK) {
-            // S_FALSE: no more types.
+        const HRESULT hrNext = types->Next(1, &candidate, &fetched);
+        if (hrNext != S_OK) {
             DeleteMediaType(candidate);
+            // A list that cannot be read (out of memory) is not a list
+            // without an acceptable type.
+            RETURN_IF_FAILED(hrNext);
+            // S_FALSE: no more types.
             return FAILED(remembered) ? remembered : VFW_E_NO_ACCEPTABLE_TYPES;
         }
         HRESULT hr = VFW_E_NO_ACCEPTABLE_TYPES;
@@ -251,10 +261,13 @@ HRESULT STDMETHODCALLTYPE CBasePin::ConnectionMediaType(AM_MEDIA_TYPE* mt) {
         static_cast<CMediaType*>(mt)->InitMediaType();
         return VFW_E_NOT_CONNECTED;
     }
-    // A copy whose format block could not be allocated comes back without
-    // one; the connection itself is still reported.
-    CopyMediaType(mt, &m_mt);
-    return S_OK;
+    // A type without its format block is no answer: the failed copy is
+    // reported, with an empty type, rather than passed off as the type.
+    const HRESULT hr = CopyMediaType(mt, &m_mt);
+    if (FAILED(hr)) {
+        static_cast<CMediaType*>(mt)->InitMediaType();
+    }
+    return hr;
 }
 
 HRESULT STDMETHODCALLTYPE CBasePin::QueryPinInfo(PIN_INFO* info) {

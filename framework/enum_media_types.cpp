@@ -59,10 +59,16 @@ HRESULT STDMETHODCALLTYPE CEnumMediaTypes::Next(ULONG count, AM_MEDIA_TYPE** typ
         // Without a fetched count the caller could not tell how many came.
         return E_INVALIDARG;
     }
+    const LONG start = m_Position;
     ULONG got = 0;
+    HRESULT failure = S_OK;
     while (count > 0 && m_Position < LONG_MAX) {
         CMediaType type;
         const HRESULT hr = m_pPin->GetMediaType(m_Position, &type);
+        if (FAILED(hr)) {
+            failure = hr;
+            break;
+        }
         ++m_Position;
         // S_FALSE and VFW_S_NO_MORE_ITEMS: past the last type.
         if (hr != S_OK) {
@@ -70,6 +76,7 @@ HRESULT STDMETHODCALLTYPE CEnumMediaTypes::Next(ULONG count, AM_MEDIA_TYPE** typ
         }
         auto* record = static_cast<AM_MEDIA_TYPE*>(::CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
         if (record == nullptr) {
+            failure = E_OUTOFMEMORY;
             break;
         }
         // The record takes over the format block and pUnk; the temporary
@@ -79,6 +86,18 @@ HRESULT STDMETHODCALLTYPE CEnumMediaTypes::Next(ULONG count, AM_MEDIA_TYPE** typ
         types[got] = record;
         ++got;
         --count;
+    }
+    if (FAILED(failure)) {
+        // A type that could not be made (out of memory) ends the call with
+        // that failure, not with a short list that would pass for the end
+        // of the types. All or nothing: the types of this call are taken
+        // back and the position rewound, so that the call can be repeated.
+        for (ULONG i = 0; i < got; ++i) {
+            DeleteMediaType(types[i]);
+            types[i] = nullptr;
+        }
+        m_Position = start;
+        return failure;
     }
     if (fetched != nullptr) {
         *fetched = got;

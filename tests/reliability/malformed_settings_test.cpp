@@ -1,0 +1,313 @@
+// Malformed settings: every value of the settings key stored with the
+// wrong type, empty, filling its 64 bytes without a terminator, too long,
+// negative, huge or not a number, and the key missing or unreadable. The
+// device must start with sound values, never crash, and write nothing
+// while it loads.
+#include <gtest/gtest.h>
+
+#include <dshow.h>
+#include <wrl/client.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "capture/capture_device_settings.h"
+#include "capture/capture_settings.h"
+#include "capture/frame_source.h"
+#include "capture/output_formats.h"
+#include "framework/com_util.h"
+#include "tests/reliability/reliability_support.h"
+#include "tests/support/registry_sandbox.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr size_t kTextCapacity = kSettingsTextCapacity;
+constexpr REFERENCE_TIME kShortestFrameTime = 333333;
+constexpr REFERENCE_TIME kLongestFrameTime = 10000000;
+
+struct MalformedValue {
+    const char* name;
+    DWORD type;
+    std::string bytes;
+};
+
+std::string Repeat(char c, size_t n) {
+    return std::string(n, c);
+}
+
+// The ways a stored value can be wrong, as raw registry data.
+std::vector<MalformedValue> MalformedValues() {
+    using namespace std::string_literals;
+    const DWORD seven = 7;
+    return {
+        {"REG_DWORD", REG_DWORD, std::string(reinterpret_cast<const char*>(&seven), sizeof(seven))},
+        {"REG_BINARY", REG_BINARY, "666666"s},
+        {"REG_MULTI_SZ", REG_MULTI_SZ, "3\0\0"s},
+        {"REG_EXPAND_SZ", REG_EXPAND_SZ, "%TEMP%\0"s},
+        {"REG_QWORD", REG_QWORD, std::string(8, '\x01')},
+        {"no bytes", REG_SZ, ""s},
+        {"empty text", REG_SZ, "\0"s},
+        {"64 digits, no terminator", REG_SZ, Repeat('7', 64)},
+        {"64 letters, no terminator", REG_SZ, Repeat('A', 64)},
+        {"63 bytes and terminator", REG_SZ, Repeat('8', 63) + "\0"s},
+        {"64 bytes and terminator", REG_SZ, Repeat('9', 64) + "\0"s},
+        {"300 bytes", REG_SZ, Repeat('5', 300) + "\0"s},
+        {"short, no terminator", REG_SZ, "42"s},
+        {"minus one", REG_SZ, "-1\0"s},
+        {"most negative int", REG_SZ, "-2147483648\0"s},
+        {"negative frame time", REG_SZ, "-333333\0"s},
+        {"largest int", REG_SZ, "2147483647\0"s},
+        {"beyond 64 bits", REG_SZ, "99999999999999999999999\0"s},
+        {"zero", REG_SZ, "0\0"s},
+        {"letters", REG_SZ, "abc\0"s},
+        {"blanks", REG_SZ, "   \0"s},
+        {"sign only", REG_SZ, "-\0"s},
+        {"hexadecimal", REG_SZ, "0x10\0"s},
+        {"embedded terminator", REG_SZ, "12\0" "34\0"s},
+        {"high bytes", REG_SZ, "\x81\x82\x83\xfe\xff\0"s},
+    };
+}
+
+const char* const kValueNames[] = {kWindowNameValue, kWindowClassValue, kTitleTextValue, kFrameTimeValue,
+                                   kSelectPixelValue};
+
+bool IsTableSize(int width, int height) {
+    for (const FrameSize& size : FrameSizeTable) {
+        if (size.width == width && size.height == height) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A settings text is sound when it ends within its 64 bytes.
+void ExpectSoundText(const char* text, const char* what) {
+    const size_t length = strnlen(text, kTextCapacity);
+    EXPECT_LT(length, kTextCapacity) << what << " is not terminated within 64 bytes";
+}
+
+// Everything the device shows of its settings, checked for soundness.
+void ExpectSoundDevice(IBaseFilter* filter) {
+    ComPtr<ICaptureDeviceSettings> settings;
+    ASSERT_EQ(S_OK, filter->QueryInterface(IID_PPV_ARGS(&settings)));
+    int size[2] = {};
+    ASSERT_EQ(S_OK, settings->GetFrameSize(size));
+    EXPECT_TRUE(IsTableSize(size[0], size[1])) << size[0] << "x" << size[1];
+    double rate = 0;
+    ASSERT_EQ(S_OK, settings->GetFrameRate(&rate));
+    EXPECT_GE(rate, 1.0);
+    EXPECT_LE(rate, 30.0);
+    // The caller's buffer is larger than promised, so a missing terminator
+    // would show as a long text rather than as a crash.
+    char title[256];
+    std::memset(title, 0x5A, sizeof(title));
+    title[sizeof(title) - 1] = '\0';
+    ASSERT_EQ(S_OK, settings->GetTitleText(title));
+    ExpectSoundText(title, "TitleText");
+
+    ComPtr<IAMStreamConfig> config;
+    ASSERT_EQ(S_OK, filter->QueryInterface(IID_PPV_ARGS(&config)));
+    AM_MEDIA_TYPE* format = nullptr;
+    ASSERT_EQ(S_OK, config->GetFormat(&format));
+    const VIDEOINFOHEADER* vih = GetVideoInfo(*format);
+    ASSERT_NE(nullptr, vih);
+    EXPECT_EQ(size[0], vih->bmiHeader.biWidth);
+    EXPECT_EQ(size[1], vih->bmiHeader.biHeight);
+    EXPECT_GE(vih->AvgTimePerFrame, kShortestFrameTime);
+    EXPECT_LE(vih->AvgTimePerFrame, kLongestFrameTime);
+    EXPECT_EQ(rate, static_cast<double>(10000000 / vih->AvgTimePerFrame));
+    DeleteMediaType(format);
+}
+
+// The window names are not on any interface; the frame source that the
+// pin owns loads them the same way.
+void ExpectSoundFrameSource() {
+    CFrameSource source;
+    ExpectSoundText(source.GetWindowName(), "WindowName");
+    ExpectSoundText(source.GetWindowClass(), "WindowClass");
+    char title[kTextCapacity + 16];
+    ASSERT_EQ(S_OK, source.GetTitleText(title));
+    ExpectSoundText(title, "TitleText");
+    EXPECT_GE(source.GetFrameTime(), kShortestFrameTime);
+    EXPECT_LE(source.GetFrameTime(), kLongestFrameTime);
+    EXPECT_GE(source.GetSelectPixel(), 0);
+    EXPECT_LT(source.GetSelectPixel(), kFrameSizeTableCount);
+    const int index = source.GetSelectPixel();
+    EXPECT_EQ(FrameSizeTable[index].width, source.GetCanvasWidth());
+    EXPECT_EQ(FrameSizeTable[index].height, source.GetCanvasHeight());
+}
+
+class MalformedSettingsTest : public testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_sandbox.ok()); }
+
+    // Creates the device and its frame source over the stored settings and
+    // checks them; the key must be the same afterwards, byte for byte.
+    void CreateAndCheck() {
+        SettingsSnapshot before;
+        const bool keyBefore = ReadSettingsKey(&before);
+        {
+            ComPtr<IBaseFilter> filter;
+            ASSERT_EQ(S_OK, CreateCaptureFilter(&filter));
+            ExpectSoundDevice(filter.Get());
+        }
+        ExpectSoundFrameSource();
+        SettingsSnapshot after;
+        EXPECT_EQ(keyBefore, ReadSettingsKey(&after));
+        EXPECT_TRUE(before == after) << "loading the settings changed the registry";
+    }
+
+    RegistrySandbox m_sandbox;
+};
+
+}  // namespace
+
+TEST_P(MalformedSettingsTest, EachMalformedFormStartsSoundAndWritesNothing) {
+    for (const MalformedValue& value : MalformedValues()) {
+        SCOPED_TRACE(std::string(GetParam()) + " stored as " + value.name);
+        StoreRawSetting(GetParam(), value.type, value.bytes.data(), static_cast<DWORD>(value.bytes.size()));
+        CreateAndCheck();
+        if (HasFatalFailure()) {
+            return;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EverySetting, MalformedSettingsTest, testing::ValuesIn(kValueNames),
+                         [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+TEST(MalformedSettings, AllValuesMalformedAtOnceStillStream) {
+    RegistrySandbox sandbox;
+    ASSERT_TRUE(sandbox.ok());
+    const std::string unterminated = Repeat('W', 64);
+    StoreRawSetting(kWindowNameValue, REG_SZ, unterminated.data(), static_cast<DWORD>(unterminated.size()));
+    StoreRawSetting(kWindowClassValue, REG_SZ, unterminated.data(), static_cast<DWORD>(unterminated.size()));
+    StoreRawSetting(kTitleTextValue, REG_SZ, unterminated.data(), static_cast<DWORD>(unterminated.size()));
+    StoreTextSetting(kFrameTimeValue, "-2147483648");
+    StoreTextSetting(kSelectPixelValue, "2147483647");
+    SettingsSnapshot before;
+    ASSERT_TRUE(ReadSettingsKey(&before));
+
+    ComPtr<IBaseFilter> filter;
+    ASSERT_EQ(S_OK, CreateCaptureFilter(&filter));
+    ExpectSoundDevice(filter.Get());
+    ComPtr<IPin> pin;
+    ASSERT_EQ(S_OK, OutputPinOf(filter.Get(), &pin));
+    auto peer = MakeFake<FakeInputPin>();
+    ASSERT_EQ(S_OK, pin->Connect(peer.Get(), nullptr));
+    {
+        Watchdog watchdog("streaming with malformed settings", 60000);
+        ASSERT_EQ(S_OK, filter->Run(0));
+        EXPECT_TRUE(WaitUntil([&] { return peer->Samples() >= 3; }, 20000));
+        EXPECT_EQ(S_OK, filter->Stop());
+    }
+    EXPECT_EQ(S_OK, pin->Disconnect());
+    SettingsSnapshot after;
+    ASSERT_TRUE(ReadSettingsKey(&after));
+    EXPECT_TRUE(before == after);
+}
+
+TEST(MalformedSettings, MissingKeyGivesDefaultsAndCreatesNothing) {
+    RegistrySandbox sandbox;
+    ASSERT_TRUE(sandbox.ok());
+    SettingsSnapshot snapshot;
+    ASSERT_FALSE(ReadSettingsKey(&snapshot));
+    {
+        ComPtr<IBaseFilter> filter;
+        ASSERT_EQ(S_OK, CreateCaptureFilter(&filter));
+        ExpectSoundDevice(filter.Get());
+        ComPtr<ICaptureDeviceSettings> settings;
+        ASSERT_EQ(S_OK, filter.As(&settings));
+        int size[2] = {};
+        settings->GetFrameSize(size);
+        EXPECT_EQ(204, size[0]);
+        EXPECT_EQ(360, size[1]);
+        double rate = 0;
+        settings->GetFrameRate(&rate);
+        EXPECT_EQ(30.0, rate);
+        char title[kTextCapacity];
+        settings->GetTitleText(title);
+        EXPECT_STREQ("- QM Capture -", title);
+    }
+    ExpectSoundFrameSource();
+    EXPECT_FALSE(ReadSettingsKey(&snapshot)) << "loading created the settings key";
+}
+
+namespace {
+
+// Denies every access to the settings key through its DACL (an empty DACL
+// grants nothing); the owner keeps the right to change the DACL back.
+LONG DenyAllAccess(HKEY key) {
+    ACL acl;
+    if (!::InitializeAcl(&acl, sizeof(acl), ACL_REVISION)) {
+        return static_cast<LONG>(::GetLastError());
+    }
+    SECURITY_DESCRIPTOR sd;
+    ::InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+    ::SetSecurityDescriptorDacl(&sd, TRUE, &acl, FALSE);
+    return ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd);
+}
+
+LONG AllowAllAccess() {
+    UniqueRegKey key;
+    LONG result = ::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, WRITE_DAC, key.put());
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    // A null DACL grants everything.
+    SECURITY_DESCRIPTOR sd;
+    ::InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+    ::SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE);
+    return ::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, &sd);
+}
+
+}  // namespace
+
+TEST(MalformedSettings, UnreadableKeyGivesDefaultsAndWritesNothing) {
+    RegistrySandbox sandbox;
+    ASSERT_TRUE(sandbox.ok());
+    // Sound values that would show if the key were read anyway.
+    StoreTextSetting(kSelectPixelValue, "5");
+    StoreTextSetting(kFrameTimeValue, "1000000");
+    StoreTextSetting(kTitleTextValue, "stored");
+    SettingsSnapshot stored;
+    ASSERT_TRUE(ReadSettingsKey(&stored));
+    {
+        UniqueRegKey key;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  ::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ | WRITE_DAC, key.put()));
+        ASSERT_EQ(ERROR_SUCCESS, DenyAllAccess(key.get()));
+    }
+    UniqueRegKey probe;
+    const LONG openResult = ::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, probe.put());
+    probe.reset();
+    if (openResult == ERROR_SUCCESS) {
+        ASSERT_EQ(ERROR_SUCCESS, AllowAllAccess());
+        GTEST_SKIP() << "the platform does not enforce registry key DACLs";
+    }
+    EXPECT_EQ(ERROR_ACCESS_DENIED, openResult);
+    {
+        ComPtr<IBaseFilter> filter;
+        ASSERT_EQ(S_OK, CreateCaptureFilter(&filter));
+        ExpectSoundDevice(filter.Get());
+        ComPtr<ICaptureDeviceSettings> settings;
+        ASSERT_EQ(S_OK, filter.As(&settings));
+        int size[2] = {};
+        settings->GetFrameSize(size);
+        EXPECT_EQ(204, size[0]) << "the unreadable key's size was used";
+        double rate = 0;
+        settings->GetFrameRate(&rate);
+        EXPECT_EQ(30.0, rate);
+        char title[kTextCapacity];
+        settings->GetTitleText(title);
+        EXPECT_STREQ("- QM Capture -", title);
+    }
+    ExpectSoundFrameSource();
+    ASSERT_EQ(ERROR_SUCCESS, AllowAllAccess());
+    SettingsSnapshot after;
+    ASSERT_TRUE(ReadSettingsKey(&after));
+    EXPECT_TRUE(stored == after);
+}
