@@ -6,8 +6,15 @@
 // an exact floating-point area average of the same source; and the range
 // of grey levels a one-pixel checkerboard shrinks to.
 //
-// Usage: frame_fill_bench [iterations] [--halftone]
+// Then the processor time per delivered frame (the copy, the scaling and
+// the copy into the sample: what the streaming thread spends), as thread
+// time against the thread time of one BitBlt of the window alone. Thread
+// times tick in 10 ms steps under Wine, so both are summed over blocks of
+// frames, taken by turns, until each has used at least --cpu-ms.
+//
+// Usage: frame_fill_bench [iterations] [--halftone] [--cpu-ms N]
 //   --halftone also times GDI's StretchBlt in HALFTONE mode for reference.
+//   --cpu-ms   thread time each CPU figure sums at least (default 1500).
 #include <windows.h>
 #include <dshow.h>
 
@@ -56,12 +63,61 @@ private:
     CFramePicture m_picture;
 };
 
+// Frames per block of the thread-time measurement.
+constexpr int kCpuBlockFrames = 20;
+
 double NowMs() {
     LARGE_INTEGER counter;
     LARGE_INTEGER frequency;
     ::QueryPerformanceCounter(&counter);
     ::QueryPerformanceFrequency(&frequency);
     return counter.QuadPart * 1000.0 / frequency.QuadPart;
+}
+
+// Processor time the calling thread has used, user and kernel.
+double ThreadCpuMs() {
+    FILETIME creation;
+    FILETIME exit;
+    FILETIME kernel;
+    FILETIME user;
+    if (!::GetThreadTimes(::GetCurrentThread(), &creation, &exit, &kernel, &user)) {
+        return 0.0;
+    }
+    auto ticks = [](const FILETIME& time) {
+        return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    // 100 ns units.
+    return static_cast<double>(ticks(kernel) + ticks(user)) / 10000.0;
+}
+
+struct CpuPerFrame {
+    double copyMs;
+    double frameMs;
+};
+
+// Thread time per call of `copy` and of `frame`, in blocks by turns until
+// each has summed at least minimumMs.
+template <typename Copy, typename Frame>
+CpuPerFrame MeasureCpuPerFrame(double minimumMs, Copy copy, Frame frame) {
+    double copyTotal = 0.0;
+    double frameTotal = 0.0;
+    int copies = 0;
+    int frames = 0;
+    while (copyTotal < minimumMs || frameTotal < minimumMs) {
+        double start = ThreadCpuMs();
+        for (int i = 0; i < kCpuBlockFrames; ++i) {
+            copy();
+        }
+        copyTotal += ThreadCpuMs() - start;
+        copies += kCpuBlockFrames;
+        start = ThreadCpuMs();
+        for (int i = 0; i < kCpuBlockFrames; ++i) {
+            frame();
+        }
+        frameTotal += ThreadCpuMs() - start;
+        frames += kCpuBlockFrames;
+    }
+    return {copyTotal / copies, frameTotal / frames};
 }
 
 // The baseline: one BitBlt of the whole client area into a 32-bit DIB of
@@ -177,7 +233,7 @@ double HalftoneMs(HWND window, int width, int height) {
     return Median(times);
 }
 
-int Run(int iterations, bool halftone) {
+int Run(int iterations, bool halftone, double cpuMs) {
     RegistrySandbox sandbox;
     if (!sandbox.ok()) {
         std::fprintf(stderr, "registry sandbox failed\n");
@@ -185,6 +241,8 @@ int Run(int iterations, bool halftone) {
     }
     std::printf("frame_fill_bench (%s): %dx%d window in another process, %d iterations per figure\n",
                 sizeof(void*) == 8 ? "x64" : "x86", kWindowWidth, kWindowHeight, iterations);
+    // Per size of the application picture.
+    std::vector<CpuPerFrame> cpu;
 
     for (const BenchPicture picture : {BenchPicture::Application, BenchPicture::Checkerboard}) {
         ChildProcessWindow child;
@@ -257,9 +315,24 @@ int Run(int iterations, bool halftone) {
                 std::printf("%-10s %12.2f %12.2f %8.2f %5d..%-4d %10.2f\n", label, baselineMs, fillMs,
                             fillMs / baselineMs, *low, *high, sum / bytes);
             }
+            if (application) {
+                cpu.push_back(MeasureCpuPerFrame(
+                    cpuMs, [&]() { reader.Read(child.hwnd()); }, [&]() { source.Fill(allocated.sample.Get()); }));
+            }
             allocated.sample.Reset();
             allocated.allocator->Decommit();
         }
+    }
+
+    std::printf("\nProcessor time per frame (thread time, application picture)\n");
+    std::printf("%-10s %12s %12s %8s\n", "size", "copy ms", "frame ms", "ratio");
+    for (int index = 0; index < kFrameSizeTableCount && index < static_cast<int>(cpu.size()); ++index) {
+        const FrameSize size = FrameSizeTable[index];
+        char label[16];
+        std::snprintf(label, sizeof(label), "%dx%d", size.width, size.height);
+        const CpuPerFrame& figures = cpu[static_cast<size_t>(index)];
+        std::printf("%-10s %12.2f %12.2f %8.2f\n", label, figures.copyMs, figures.frameMs,
+                    figures.copyMs > 0 ? figures.frameMs / figures.copyMs : 0.0);
     }
     return 0;
 }
@@ -272,9 +345,12 @@ int main(int argc, char** argv) {
     }
     int iterations = 41;
     bool halftone = false;
+    double cpuMs = 1500.0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--halftone") == 0) {
             halftone = true;
+        } else if (std::strcmp(argv[i], "--cpu-ms") == 0 && i + 1 < argc) {
+            cpuMs = std::max(10.0, std::atof(argv[++i]));
         } else {
             iterations = std::max(1, std::atoi(argv[i]));
         }
@@ -282,7 +358,7 @@ int main(int argc, char** argv) {
     if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
         return 1;
     }
-    const int result = Run(iterations, halftone);
+    const int result = Run(iterations, halftone, cpuMs);
     ::CoUninitialize();
     return result;
 }
