@@ -53,7 +53,7 @@ public:
     }
     void Fill(IMediaSample* sample) {
         const HWND window = m_tracker.WindowForFrame(kDefaultWindowClass, kDefaultWindowName);
-        m_picture.Render(window, kDefaultTitleText, sample);
+        m_picture.Render(window, kDefaultTitleText, ScaleMode::Stretch, /*mirror=*/false, sample);
     }
     DWORD ImageSize() const { return m_picture.ImageSize(); }
     HWND Window() const { return m_tracker.Current(); }

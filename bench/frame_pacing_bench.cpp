@@ -86,7 +86,7 @@ int Run(double seconds) {
         pacing.Start();
         for (int i = 0; i < frames; ++i) {
             const HWND window = tracker.WindowForFrame(kDefaultWindowClass, kDefaultWindowName);
-            picture.Render(window, kDefaultTitleText, sample.Get());
+            picture.Render(window, kDefaultTitleText, ScaleMode::Stretch, /*mirror=*/false, sample.Get());
             pacing.WaitUntilDue(nullptr);
             pacing.Stamp(sample.Get(), frameTime);
             released.push_back(clock.Now());

@@ -65,7 +65,8 @@ HRESULT CFramePicture::Resize(int width, int height) {
     return hr;
 }
 
-void CFramePicture::Render(HWND window, const char* standbyText, IMediaSample* sample) {
+void CFramePicture::Render(HWND window, const char* standbyText, ScaleMode mode, bool mirror,
+                           IMediaSample* sample) {
     // Copied outside the lock: the grabber is the streaming thread's own.
     const bool grabbed = window != nullptr && m_grabber.Grab(window);
     CAutoLock lock(&m_lock);
@@ -75,7 +76,7 @@ void CFramePicture::Render(HWND window, const char* standbyText, IMediaSample* s
     if (window == nullptr) {
         DrawStandbyFrame(standbyText != nullptr ? standbyText : "");
     } else if (grabbed) {
-        ScaleGrabbedWindow();
+        ScaleGrabbedWindow(mode, mirror);
     }
     // Nothing copied (a minimised window, a failed copy): the canvas keeps
     // its previous picture.
@@ -84,11 +85,23 @@ void CFramePicture::Render(HWND window, const char* standbyText, IMediaSample* s
     }
 }
 
-void CFramePicture::ScaleGrabbedWindow() {
+void CFramePicture::ScaleGrabbedWindow(ScaleMode mode, bool mirror) {
     const int width = m_canvas->Width();
     const int height = m_canvas->Height();
-    if (FAILED(m_scaler.Prepare(m_grabber.Width(), m_grabber.Height(), width, height))) {
+    const FrameGeometry geometry =
+        ComputeFrameGeometry(mode, mirror, m_grabber.Width(), m_grabber.Height(), width, height);
+    if (FAILED(m_scaler.Prepare(m_grabber.Width(), m_grabber.Height(), width, height, geometry))) {
         return;
+    }
+    if (m_content != Content::Window || m_windowGeometry != geometry) {
+        // The scaler writes the target rectangle only: the bars around it
+        // are cleared once, when the framing changes.
+        const RECT& target = geometry.target;
+        if (target.left != 0 || target.top != 0 || target.right != width || target.bottom != height) {
+            ClearCanvas();
+        }
+        m_content = Content::Window;
+        m_windowGeometry = geometry;
     }
     // The grabber's DIB must hold the BitBlt's result before it is read.
     ::GdiFlush();
@@ -97,6 +110,10 @@ void CFramePicture::ScaleGrabbedWindow() {
 }
 
 void CFramePicture::DrawStandbyFrame(const char* text) {
+    // The same standby frame again is already there: nothing to draw.
+    if (m_content == Content::Standby && std::strcmp(m_standbyText, text) == 0) {
+        return;
+    }
     ClearCanvas();
     RECT line = {0, 0, m_canvas->Width(), m_canvas->Height() - kStandbyTextBottomMargin};
     HDC dc = m_canvas->Dc();
@@ -107,10 +124,16 @@ void CFramePicture::DrawStandbyFrame(const char* text) {
     }
     // GDI may batch the drawing; the pixels are read directly next.
     ::GdiFlush();
+    const size_t length = std::strlen(text);
+    if (length < kRememberedTextBytes) {
+        std::memcpy(m_standbyText, text, length + 1);
+        m_content = Content::Standby;
+    }
 }
 
 void CFramePicture::ClearCanvas() {
     std::memset(m_canvas->Pixels(), 0, m_canvas->ImageSize());
+    m_content = Content::Black;
 }
 
 void CFramePicture::CopyInto(IMediaSample* sample) const {

@@ -1,6 +1,6 @@
 // CFramePicture: draws the picture each sample carries (the captured
-// window scaled into the canvas, or the standby frame) and copies it into
-// the sample.
+// window scaled and framed into the canvas, or the standby frame) and
+// copies it into the sample.
 //
 // Threads and locks. Any thread may resize the picture; the streaming
 // thread renders. A private lock guards the canvas and the standby font,
@@ -15,6 +15,7 @@
 
 #include "capture/client_area_grabber.h"
 #include "capture/frame_canvas.h"
+#include "capture/frame_geometry.h"
 #include "capture/frame_scaler.h"
 #include "framework/com_util.h"
 
@@ -32,14 +33,15 @@ public:
     HRESULT Resize(int width, int height);
 
     // Streaming thread: draws the next picture and copies it into the
-    // sample. With a window, its client area scaled to the canvas (the
-    // aspect ratio is not kept); when nothing can be copied (a minimised
+    // sample. With a window, its client area framed into the canvas as
+    // `mode` says (ComputeFrameGeometry), mirrored left-right if `mirror`;
+    // the bars of Fit are black. When nothing can be copied (a minimised
     // window) the canvas keeps its previous picture. Without a window, the
-    // standby frame: black, with standbyText in white on one line,
-    // centred, its bottom a few pixels above the bottom edge. A sample
-    // with room for the picture gets it in front, with its data length
-    // set; a smaller one is left untouched.
-    void Render(HWND window, const char* standbyText, IMediaSample* sample);
+    // standby frame, never mirrored: black, with standbyText in white on
+    // one line, centred, its bottom a few pixels above the bottom edge. A
+    // sample with room for the picture gets it in front, with its data
+    // length set; a smaller one is left untouched.
+    void Render(HWND window, const char* standbyText, ScaleMode mode, bool mirror, IMediaSample* sample);
 
     // Observers; any thread.
     int Width() const;
@@ -50,8 +52,11 @@ public:
     HRESULT CopyPixels(BYTE* destination, DWORD size) const;
 
 private:
+    // What the canvas holds besides black.
+    enum class Content { Black, Standby, Window };
+
     // Under the lock, with canvas pixel memory.
-    void ScaleGrabbedWindow();
+    void ScaleGrabbedWindow(ScaleMode mode, bool mirror);
     void DrawStandbyFrame(const char* text);
     void ClearCanvas();
     void CopyInto(IMediaSample* sample) const;
@@ -59,6 +64,14 @@ private:
     mutable CCritSec m_lock;
     FrameCanvasPtr m_canvas;
     UniqueGdiObject m_standbyFont;
+    // The canvas's content: the standby text it shows (texts that do not
+    // fit here are drawn every time), or the geometry of the window picture
+    // (whose bars are black); so that neither is drawn or cleared again
+    // while it stays.
+    static constexpr size_t kRememberedTextBytes = 256;
+    Content m_content = Content::Black;
+    char m_standbyText[kRememberedTextBytes] = {};
+    FrameGeometry m_windowGeometry = {};
     // Streaming thread only.
     CClientAreaGrabber m_grabber;
     CFrameScaler m_scaler;

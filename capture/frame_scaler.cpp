@@ -1,23 +1,44 @@
 #include "capture/frame_scaler.h"
 
-#include <emmintrin.h>
+#if defined(_MSC_VER)
+#include <intrin.h>
+#else
+#include <cpuid.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
 
+namespace kernels = frame_scaler_kernels;
+
 namespace {
 
-constexpr int kBytesPerSourcePixel = 4;
-constexpr int kBytesPerTargetPixel = 3;
-constexpr int kPixelsPerLoad = 4;
-// Rows of the correction per output row: five, padded to pairs.
-constexpr int kCorrectionReach = 2;
-constexpr int kCorrectionTaps = 6;
-// The corrected vertical pass keeps 16-bit channels in units of 1/128:
-// 255 * 128 still fits a signed 16-bit lane.
-constexpr int kFineShift = 7;
+using kernels::kBytesPerPixel;
+using kernels::kBytesPerTargetPixel;
+using kernels::kWeightCopies;
+
+// Horizontal ratios (source columns per output pixel) from 1 up to this use
+// the window pass; its windows widen with the ratio, and beyond it the
+// pixel pass is cheaper.
+constexpr int kWindowRatioNumerator = 8;
+constexpr int kWindowRatioDenominator = 5;
+// Pixel weights: Q12.
+constexpr int kPixelWeightOne = 1 << 12;
+constexpr int kTapsPerGroup = 4;
+// Bytes of the AVX2 pixel table per block of four pixels and group of taps.
+constexpr int kDigitBlockBytes = 128;
+using kernels::kTileSize;
+// Correction spans start at multiples of this many columns (the widest
+// vector's), so that the passes' chunks never straddle their starts.
+constexpr int kSpanAlignment = 8;
+// Tile weights of the four columns of a tile (left tile, right tile), in
+// eighths: the columns lie 5/8, 7/8, 1/8, 3/8 of a tile past the centre of
+// the left one.
+constexpr int kLeftEighths[kTileSize] = {3, 1, 7, 5};
+// Slack behind buffers that vector loads may read past their end.
+constexpr size_t kSlackPixels = 16;
 
 struct WeightedTap {
     int index;
@@ -54,21 +75,30 @@ std::vector<WeightedTap> EnlargeTaps(int sourceLength, int targetLength, int pos
     return {{a, 1.0 - fraction}, {b, fraction}};
 }
 
-// Rounds weights to fixed point so that they sum to exactly kWeightOne and
-// drops zero weights at both ends.
-std::vector<CFrameScaler::Tap> Quantize(const std::vector<WeightedTap>& taps) {
-    std::vector<CFrameScaler::Tap> result;
-    int sum = 0;
-    size_t largest = 0;
-    for (size_t k = 0; k < taps.size(); ++k) {
-        const int weight = static_cast<int>(std::lround(taps[k].weight * CFrameScaler::kWeightOne));
-        result.push_back({taps[k].index, weight});
-        sum += weight;
-        if (std::fabs(taps[k].weight) > std::fabs(taps[largest].weight)) {
-            largest = k;
-        }
+std::vector<WeightedTap> AxisTaps(int sourceLength, int targetLength, int position) {
+    if (targetLength < sourceLength) {
+        return ShrinkTaps(sourceLength, targetLength, position);
     }
-    result[largest].weight += CFrameScaler::kWeightOne - sum;
+    if (targetLength > sourceLength) {
+        return EnlargeTaps(sourceLength, targetLength, position);
+    }
+    return {{position, 1.0}};
+}
+
+// Rounds weights to fixed point so that they sum to exactly `one`: each is
+// the step between the rounded running sums, so none is off by a whole unit
+// however many there are. Drops zero weights at both ends.
+std::vector<CFrameScaler::Tap> Quantize(const std::vector<WeightedTap>& taps, int one) {
+    std::vector<CFrameScaler::Tap> result;
+    double running = 0.0;
+    long previous = 0;
+    for (const WeightedTap& tap : taps) {
+        running += tap.weight * one;
+        const long rounded = std::lround(running);
+        result.push_back({tap.index, static_cast<int>(rounded - previous)});
+        previous = rounded;
+    }
+    result.back().weight += static_cast<int>(one - previous);
     while (result.size() > 1 && result.back().weight == 0) {
         result.pop_back();
     }
@@ -78,355 +108,484 @@ std::vector<CFrameScaler::Tap> Quantize(const std::vector<WeightedTap>& taps) {
     return result;
 }
 
-int RoundUp(int value, int multiple) {
-    return (value + multiple - 1) / multiple * multiple;
-}
-
-inline __m128i PairWeights(int16_t a, int16_t b) {
-    return _mm_set1_epi32(static_cast<int>(static_cast<uint16_t>(a) | (static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16)));
-}
-
-}  // namespace
-
-std::vector<std::vector<CFrameScaler::Tap>> CFrameScaler::ComputeAxisWeights(int sourceLength, int targetLength) {
-    std::vector<std::vector<Tap>> axis;
+std::vector<std::vector<CFrameScaler::Tap>> QuantizedAxis(int sourceLength, int targetLength, int one) {
+    std::vector<std::vector<CFrameScaler::Tap>> axis;
     axis.reserve(static_cast<size_t>(targetLength));
     for (int position = 0; position < targetLength; ++position) {
-        if (targetLength < sourceLength) {
-            axis.push_back(Quantize(ShrinkTaps(sourceLength, targetLength, position)));
-        } else if (targetLength > sourceLength) {
-            axis.push_back(Quantize(EnlargeTaps(sourceLength, targetLength, position)));
-        } else {
-            axis.push_back({{position, kWeightOne}});
-        }
+        axis.push_back(Quantize(AxisTaps(sourceLength, targetLength, position), one));
     }
     return axis;
 }
 
-bool CFrameScaler::IsPreparedFor(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight) const {
-    return m_sourceWidth == sourceWidth && m_sourceHeight == sourceHeight && m_targetWidth == targetWidth &&
-           m_targetHeight == targetHeight && sourceWidth > 0;
+bool Within(const RECT& rect, int width, int height) {
+    return rect.left >= 0 && rect.top >= 0 && rect.left < rect.right && rect.top < rect.bottom &&
+           rect.right <= width && rect.bottom <= height;
 }
 
-HRESULT CFrameScaler::Prepare(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight) {
-    if (sourceWidth <= 0 || sourceHeight <= 0 || targetWidth <= 0 || targetHeight <= 0) {
-        return E_INVALIDARG;
-    }
-    if (IsPreparedFor(sourceWidth, sourceHeight, targetWidth, targetHeight)) {
-        return S_OK;
-    }
-    m_sourceWidth = m_sourceHeight = m_targetWidth = m_targetHeight = 0;
-    try {
-        BuildHorizontal(sourceWidth, targetWidth);
-        // A checkerboard is finer than the target can show only when the
-        // picture shrinks along at least one axis; otherwise it is kept.
-        BuildVertical(sourceHeight, targetHeight, targetWidth < sourceWidth || targetHeight < sourceHeight);
-        const size_t width = static_cast<size_t>(sourceWidth);
-        m_row.assign((width + static_cast<size_t>(m_horizontal.taps) + kPixelsPerLoad) * kBytesPerSourcePixel, 0);
-        // Two pixels per 16-byte vector, so one pixel of slack each.
-        m_average.assign((width + 1) * kBytesPerSourcePixel, 0);
-        m_correction.assign((width + 3) * kBytesPerSourcePixel, 0);
-        m_difference.assign((width + 3) * kBytesPerSourcePixel, 0);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-    m_sourceWidth = sourceWidth;
-    m_sourceHeight = sourceHeight;
-    m_targetWidth = targetWidth;
-    m_targetHeight = targetHeight;
-    return S_OK;
-}
-
-void CFrameScaler::BuildHorizontal(int sourceLength, int targetLength) {
-    const auto axis = ComputeAxisWeights(sourceLength, targetLength);
-    int taps = 1;
-    for (const auto& position : axis) {
-        taps = std::max(taps, position.back().index - position.front().index + 1);
-    }
-    taps = RoundUp(taps, kPixelsPerLoad);
-    m_horizontal.taps = taps;
-    m_horizontal.first.assign(static_cast<size_t>(targetLength), 0);
-    m_horizontal.weights.assign(static_cast<size_t>(targetLength) * static_cast<size_t>(taps), 0);
-    for (int x = 0; x < targetLength; ++x) {
-        const auto& position = axis[static_cast<size_t>(x)];
-        const int first = position.front().index;
-        m_horizontal.first[static_cast<size_t>(x)] = first;
-        for (const Tap& tap : position) {
-            m_horizontal.weights[static_cast<size_t>(x) * taps + static_cast<size_t>(tap.index - first)] =
-                static_cast<int16_t>(tap.weight);
-        }
-    }
-}
-
-void CFrameScaler::BuildVertical(int sourceLength, int targetLength, bool cancelCheckerboard) {
-    const auto axis = ComputeAxisWeights(sourceLength, targetLength);
-    int taps = 1;
-    for (const auto& position : axis) {
-        taps = std::max(taps, static_cast<int>(position.size()));
-    }
-    taps = RoundUp(taps, 2);
-    const size_t count = static_cast<size_t>(targetLength);
-    m_vertical.taps = taps;
-    m_vertical.rows.assign(count * static_cast<size_t>(taps), 0);
-    m_vertical.weights.assign(count * static_cast<size_t>(taps), 0);
-    m_vertical.correctionRows.assign(count * kCorrectionTaps, 0);
-    m_vertical.correctionWeights.assign(count * kCorrectionTaps, 0);
-    m_vertical.corrected.assign(count, false);
-    for (int y = 0; y < targetLength; ++y) {
-        const auto& position = axis[static_cast<size_t>(y)];
-        const size_t base = static_cast<size_t>(y) * taps;
-        int leak = 0;
-        for (int t = 0; t < taps; ++t) {
-            // Padding taps repeat the last row with weight 0: a valid row.
-            const size_t k = std::min(static_cast<size_t>(t), position.size() - 1);
-            const bool real = t < static_cast<int>(position.size());
-            m_vertical.rows[base + t] = position[k].index;
-            m_vertical.weights[base + t] = real ? static_cast<int16_t>(position[k].weight) : int16_t{0};
-            if (real) {
-                leak += (position[k].index % 2 == 0) ? position[k].weight : -position[k].weight;
-            }
-        }
-        // The leak: what a checkerboard of amplitude 1 contributes to this
-        // row. The correction is a mixed fourth difference around the row's
-        // centre: (-1)^centre * leak * [1 -4 6 -4 1] / 16 down the rows here,
-        // and -[1 -4 6 -4 1] / 16 along the filtered row (FilterRowsCorrected).
-        // Its response to that checkerboard is exactly -leak, and it is blind
-        // to anything that is constant along either axis or varies at most
-        // quadratically.
-        if (!cancelCheckerboard || leak == 0 || sourceLength < 2 * kCorrectionReach + 1) {
-            continue;
-        }
-        const double centre = (y + 0.5) * sourceLength / targetLength;
-        const int middle = std::clamp(static_cast<int>(std::floor(centre)), kCorrectionReach,
-                                      sourceLength - 1 - kCorrectionReach);
-        const int sign = (middle % 2 == 0) ? 1 : -1;
-        const size_t cbase = static_cast<size_t>(y) * kCorrectionTaps;
-        constexpr int kBinomial[2 * kCorrectionReach + 1] = {1, -4, 6, -4, 1};
-        for (int t = 0; t < kCorrectionTaps; ++t) {
-            const bool real = t < 2 * kCorrectionReach + 1;
-            m_vertical.correctionRows[cbase + t] = real ? middle - kCorrectionReach + t : middle + kCorrectionReach;
-            m_vertical.correctionWeights[cbase + t] =
-                real ? static_cast<int16_t>(sign * leak * kBinomial[t] / 16) : int16_t{0};
-        }
-        m_vertical.corrected[static_cast<size_t>(y)] = true;
-    }
-}
-
-void CFrameScaler::Scale(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* targetTop, ptrdiff_t targetStride) {
-    if (m_targetWidth == 0) {
-        return;
-    }
-    for (int y = 0; y < m_targetHeight; ++y) {
-        if (m_vertical.corrected[static_cast<size_t>(y)]) {
-            FilterRowsCorrected(sourceTop, sourceStride, y);
-        } else {
-            FilterRows(sourceTop, sourceStride, y);
-        }
-        FilterColumns(targetTop + y * targetStride);
-    }
-}
-
-namespace {
-
-// Sum over pairs of rows of weight x pixel for 16 bytes (four BGRX pixels)
-// at offset x: four vectors of 32-bit sums, one per pixel, in units of
-// 1 / kWeightOne.
-struct Sums16 {
-    __m128i s0, s1, s2, s3;
-};
-
-inline Sums16 WeighRows(const BYTE* sourceTop, ptrdiff_t sourceStride, const int* rows, const int16_t* weights,
-                        int taps, size_t x) {
-    const __m128i zero = _mm_setzero_si128();
-    Sums16 sums = {zero, zero, zero, zero};
-    for (int t = 0; t < taps; t += 2) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sourceTop + rows[t] * sourceStride + x));
-        const __m128i b =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(sourceTop + rows[t + 1] * sourceStride + x));
-        const __m128i w = PairWeights(weights[t], weights[t + 1]);
-        // Bytes of the two rows side by side, widened: (a, b) pairs that one
-        // multiply-add weighs and sums.
-        const __m128i lo = _mm_unpacklo_epi8(a, b);
-        const __m128i hi = _mm_unpackhi_epi8(a, b);
-        sums.s0 = _mm_add_epi32(sums.s0, _mm_madd_epi16(_mm_unpacklo_epi8(lo, zero), w));
-        sums.s1 = _mm_add_epi32(sums.s1, _mm_madd_epi16(_mm_unpackhi_epi8(lo, zero), w));
-        sums.s2 = _mm_add_epi32(sums.s2, _mm_madd_epi16(_mm_unpacklo_epi8(hi, zero), w));
-        sums.s3 = _mm_add_epi32(sums.s3, _mm_madd_epi16(_mm_unpackhi_epi8(hi, zero), w));
-    }
-    return sums;
-}
-
-inline int WeighRowsScalar(const BYTE* sourceTop, ptrdiff_t sourceStride, const int* rows, const int16_t* weights,
-                           int taps, size_t x) {
-    int sum = 0;
-    for (int t = 0; t < taps; ++t) {
-        sum += weights[t] * sourceTop[rows[t] * sourceStride + static_cast<ptrdiff_t>(x)];
-    }
-    return sum;
-}
-
-// 32-bit sums in units of 1 / kWeightOne to 16 bits in units of
-// 1 / 2^kFineShift, rounded.
-constexpr int kToFineShift = CFrameScaler::kWeightShift - kFineShift;
-
-inline __m128i ToFine(__m128i a, __m128i b) {
-    const __m128i rounding = _mm_set1_epi32(1 << (kToFineShift - 1));
-    a = _mm_srai_epi32(_mm_add_epi32(a, rounding), kToFineShift);
-    b = _mm_srai_epi32(_mm_add_epi32(b, rounding), kToFineShift);
-    return _mm_packs_epi32(a, b);
-}
-
-// [1 -2 1] / 4 across neighbouring pixels of a 16-bit BGRX row, at the
-// two pixels starting at p; kept within 16 bits as ((l + r) / 2 - m) / 2.
-inline __m128i SecondDifferenceAt(const int16_t* p) {
-    const __m128i left = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - kBytesPerSourcePixel));
-    const __m128i middle = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i right = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + kBytesPerSourcePixel));
-    return _mm_srai_epi16(_mm_sub_epi16(_mm_srai_epi16(_mm_add_epi16(left, right), 1), middle), 1);
-}
-
-inline int SecondDifferenceScalar(const int16_t* p) {
-    return (((p[-kBytesPerSourcePixel] + p[kBytesPerSourcePixel]) >> 1) - p[0]) >> 1;
-}
-
-// Mirrors a 16-bit BGRX row about its edge pixels: the pixel beyond an edge
-// takes the value of the one inside it, which keeps a one-pixel pattern
-// alternating up to the edge. The row has one pixel of room on each side.
-void MirrorEdges(int16_t* row, int width) {
-    const size_t channels = static_cast<size_t>(width) * kBytesPerSourcePixel;
-    const size_t mirror = width > 1 ? kBytesPerSourcePixel : 0;
-    for (size_t c = 0; c < kBytesPerSourcePixel; ++c) {
-        row[c - kBytesPerSourcePixel] = row[c + mirror];
-        row[channels + c] = row[channels - kBytesPerSourcePixel - mirror + c];
-    }
-}
-
-void SecondDifferenceInto(const int16_t* row, int16_t* out, int width) {
-    const size_t channels = static_cast<size_t>(width) * kBytesPerSourcePixel;
-    const size_t pairBytes = channels / 8 * 8;
-    for (size_t x = 0; x < pairBytes; x += 8) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), SecondDifferenceAt(row + x));
-    }
-    for (size_t x = pairBytes; x < channels; ++x) {
-        out[x] = static_cast<int16_t>(SecondDifferenceScalar(row + x));
-    }
+int SignOfParity(long value) {
+    return (value % 2 == 0) ? 1 : -1;
 }
 
 }  // namespace
 
-void CFrameScaler::FilterRows(const BYTE* sourceTop, ptrdiff_t sourceStride, int targetRow) {
-    const int taps = m_vertical.taps;
-    const int* rows = &m_vertical.rows[static_cast<size_t>(targetRow) * taps];
-    const int16_t* weights = &m_vertical.weights[static_cast<size_t>(targetRow) * taps];
-    const size_t rowBytes = static_cast<size_t>(m_sourceWidth) * kBytesPerSourcePixel;
-    BYTE* out = m_row.data();
+bool frame_scaler_kernels::ProcessorHasAvx2() {
+    constexpr unsigned kOsxsave = 1u << 27;
+    constexpr unsigned kAvx = 1u << 28;
+    constexpr unsigned kAvx2 = 1u << 5;
+    // The operating system saves the SSE and AVX registers (XCR0 bits 1, 2).
+    constexpr unsigned kVectorState = 0x6;
+#if defined(_MSC_VER)
+    int info[4] = {};
+    __cpuid(info, 0);
+    if (info[0] < 7) {
+        return false;
+    }
+    __cpuid(info, 1);
+    if ((static_cast<unsigned>(info[2]) & (kOsxsave | kAvx)) != (kOsxsave | kAvx)) {
+        return false;
+    }
+    if ((_xgetbv(0) & kVectorState) != kVectorState) {
+        return false;
+    }
+    __cpuidex(info, 7, 0);
+    return (static_cast<unsigned>(info[1]) & kAvx2) != 0;
+#else
+    unsigned a = 0;
+    unsigned b = 0;
+    unsigned c = 0;
+    unsigned d = 0;
+    if (!__get_cpuid(0, &a, &b, &c, &d) || a < 7) {
+        return false;
+    }
+    __get_cpuid(1, &a, &b, &c, &d);
+    if ((c & (kOsxsave | kAvx)) != (kOsxsave | kAvx)) {
+        return false;
+    }
+    unsigned low = 0;
+    unsigned high = 0;
+    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    if ((low & kVectorState) != kVectorState) {
+        return false;
+    }
+    __cpuid_count(7, 0, a, b, c, d);
+    return (b & kAvx2) != 0;
+#endif
+}
 
-    if (weights[0] == kWeightOne && std::all_of(weights + 1, weights + taps, [](int16_t w) { return w == 0; })) {
-        std::memcpy(out, sourceTop + rows[0] * sourceStride, rowBytes);
+bool CFrameScaler::IsSupported(Instructions instructions) {
+    // Asked once; the answer never changes.
+    static const bool hasAvx2 = kernels::ProcessorHasAvx2();
+    return instructions == Instructions::Sse2 || hasAvx2;
+}
+
+CFrameScaler::Instructions CFrameScaler::Best() {
+    return IsSupported(Instructions::Avx2) ? Instructions::Avx2 : Instructions::Sse2;
+}
+
+CFrameScaler::CFrameScaler() : m_instructions(Instructions::Sse2), m_kernels{} {
+    UseInstructions(Best());
+}
+
+HRESULT CFrameScaler::UseInstructions(Instructions instructions) {
+    if (!IsSupported(instructions)) {
+        return E_NOTIMPL;
+    }
+    if (instructions == Instructions::Avx2) {
+        m_kernels = {kernels::VerticalAvx2,   kernels::WindowAvx2,     kernels::PixelsAvx2,
+                     kernels::BandAvx2,       kernels::CorrectionAvx2, 8};
+    } else {
+        m_kernels = {kernels::VerticalSse2,   kernels::WindowSse2,     kernels::PixelsSse2,
+                     kernels::BandSse2,       kernels::CorrectionSse2, 4};
+    }
+    m_instructions = instructions;
+    Reset();
+    return S_OK;
+}
+
+std::vector<std::vector<CFrameScaler::Tap>> CFrameScaler::ComputeAxisWeights(int sourceLength, int targetLength) {
+    return QuantizedAxis(sourceLength, targetLength, kWeightOne);
+}
+
+bool CFrameScaler::IsPreparedFor(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight) const {
+    return IsPreparedFor(sourceWidth, sourceHeight, targetWidth, targetHeight,
+                         ComputeFrameGeometry(ScaleMode::Stretch, false, sourceWidth, sourceHeight, targetWidth,
+                                              targetHeight));
+}
+
+bool CFrameScaler::IsPreparedFor(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight,
+                                 const FrameGeometry& geometry) const {
+    return m_prepared && m_sourceWidth == sourceWidth && m_sourceHeight == sourceHeight &&
+           m_targetWidth == targetWidth && m_targetHeight == targetHeight && m_geometry == geometry;
+}
+
+HRESULT CFrameScaler::Prepare(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight) {
+    return Prepare(sourceWidth, sourceHeight, targetWidth, targetHeight,
+                   ComputeFrameGeometry(ScaleMode::Stretch, false, sourceWidth, sourceHeight, targetWidth,
+                                        targetHeight));
+}
+
+HRESULT CFrameScaler::Prepare(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight,
+                              const FrameGeometry& geometry) {
+    if (sourceWidth <= 0 || sourceHeight <= 0 || targetWidth <= 0 || targetHeight <= 0 ||
+        !Within(geometry.source, sourceWidth, sourceHeight) || !Within(geometry.target, targetWidth, targetHeight)) {
+        return E_INVALIDARG;
+    }
+    if (IsPreparedFor(sourceWidth, sourceHeight, targetWidth, targetHeight, geometry)) {
+        return S_OK;
+    }
+    Reset();
+    m_sourceWidth = sourceWidth;
+    m_sourceHeight = sourceHeight;
+    m_targetWidth = targetWidth;
+    m_targetHeight = targetHeight;
+    m_geometry = geometry;
+    m_columns = geometry.source.right - geometry.source.left;
+    m_rows = geometry.source.bottom - geometry.source.top;
+    m_width = geometry.target.right - geometry.target.left;
+    m_height = geometry.target.bottom - geometry.target.top;
+    // A checkerboard is finer than the target can show only when the
+    // picture shrinks along at least one axis; otherwise it is kept.
+    m_correct = (m_width < m_columns || m_height < m_rows) && m_columns >= 2 && m_rows >= 2;
+    m_useWindows = m_columns >= m_width &&
+                   static_cast<long long>(m_columns) * kWindowRatioDenominator <=
+                       static_cast<long long>(m_width) * kWindowRatioNumerator;
+    try {
+        BuildVertical();
+        if (m_useWindows) {
+            BuildWindow();
+        } else {
+            BuildPixels();
+        }
+        if (m_correct) {
+            BuildCorrection();
+        }
+    } catch (const std::bad_alloc&) {
+        Reset();
+        return E_OUTOFMEMORY;
+    }
+    m_prepared = true;
+    return S_OK;
+}
+
+void CFrameScaler::Reset() {
+    m_prepared = false;
+    m_sourceWidth = m_sourceHeight = m_targetWidth = m_targetHeight = 0;
+    m_geometry = {};
+    m_columns = m_rows = m_width = m_height = 0;
+    m_outputRows.clear();
+    m_rowSources.clear();
+    m_rowWeights.clear();
+    m_sourcePointers.clear();
+    m_groups.clear();
+    m_windowWeights.clear();
+    m_first.clear();
+    m_pixelWeights.clear();
+    m_pixelDigits.clear();
+    m_tapGroups = 0;
+    m_even.clear();
+    m_odd.clear();
+    m_packed.clear();
+    m_correct = false;
+    m_tiles = m_bands = 0;
+    m_tileEven.clear();
+    m_tileOdd.clear();
+    m_band = -1;
+    m_leftWeights.clear();
+    m_rightWeights.clear();
+    m_correctionEven.clear();
+    m_correctionOdd.clear();
+    m_spans.clear();
+}
+
+void CFrameScaler::BuildVertical() {
+    const auto axis = QuantizedAxis(m_rows, m_height, kWeightOne);
+    const long top = m_geometry.source.top;
+    const int bands = (m_rows + kTileSize - 1) / kTileSize;
+    m_outputRows.resize(static_cast<size_t>(m_height));
+    size_t mostTaps = 1;
+    for (int y = 0; y < m_height; ++y) {
+        const auto& taps = axis[static_cast<size_t>(y)];
+        OutputRow& row = m_outputRows[static_cast<size_t>(y)];
+        row.firstTap = static_cast<int>(m_rowSources.size());
+        row.taps = static_cast<int>(taps.size());
+        int leak = 0;
+        for (const Tap& tap : taps) {
+            m_rowSources.push_back(static_cast<int>(top + tap.index));
+            m_rowWeights.insert(m_rowWeights.end(), kWeightCopies, static_cast<uint16_t>(tap.weight));
+            leak += SignOfParity(top + tap.index) * tap.weight;
+        }
+        // The leak: what a checkerboard of amplitude 1 contributes to this
+        // row (even source rows count +1, odd ones -1).
+        row.leak = m_correct ? static_cast<int16_t>(std::clamp(leak, -32767, 32767)) : int16_t{0};
+        const double centre = (y + 0.5) * m_rows / m_height;
+        row.band = std::min(static_cast<int>(centre) / kTileSize, bands - 1);
+        mostTaps = std::max(mostTaps, taps.size());
+    }
+    m_sourcePointers.resize(mostTaps);
+}
+
+void CFrameScaler::BuildWindow() {
+    const auto axis = QuantizedAxis(m_columns, m_width, kWeightOne);
+    const int lanes = m_kernels.windowLanes;
+    const int groups = (m_width + lanes - 1) / lanes;
+    int lastColumn = m_columns - 1;
+    for (int g = 0; g < groups; ++g) {
+        // The window starts where its lowest lane's first tap requires; with
+        // at least one source column per output pixel, never before 0.
+        int base = m_columns;
+        int reach = 0;
+        for (int j = 0; j < lanes && g * lanes + j < m_width; ++j) {
+            const auto& taps = axis[static_cast<size_t>(g * lanes + j)];
+            base = std::min(base, taps.front().index - j);
+        }
+        for (int j = 0; j < lanes && g * lanes + j < m_width; ++j) {
+            const auto& taps = axis[static_cast<size_t>(g * lanes + j)];
+            reach = std::max(reach, taps.back().index - base - j + 1);
+        }
+        const size_t offset = m_windowWeights.size();
+        m_groups.push_back({base, reach, static_cast<int32_t>(offset)});
+        m_windowWeights.resize(offset + static_cast<size_t>(reach) * lanes * 2, 0);
+        for (int j = 0; j < lanes && g * lanes + j < m_width; ++j) {
+            for (const Tap& tap : axis[static_cast<size_t>(g * lanes + j)]) {
+                // A signed multiply-high takes at most 32767 (a lone tap of 1.0).
+                const auto weight = static_cast<int16_t>(std::min(tap.weight, 32767));
+                const size_t at = offset + (static_cast<size_t>(tap.index - base - j) * lanes + j) * 2;
+                m_windowWeights[at] = weight;
+                m_windowWeights[at + 1] = weight;
+            }
+        }
+        lastColumn = std::max(lastColumn, base + lanes - 1 + reach - 1);
+    }
+    // The vertical pass fills the rectangle's columns; windows may read
+    // zeros beyond.
+    const size_t lanesPerRow = (static_cast<size_t>(lastColumn) + 1 + kSlackPixels) * 2;
+    m_even.assign(lanesPerRow, 0);
+    m_odd.assign(lanesPerRow, 0);
+}
+
+void CFrameScaler::BuildPixels() {
+    const auto axis = QuantizedAxis(m_columns, m_width, kPixelWeightOne);
+    int span = 1;
+    for (const auto& taps : axis) {
+        span = std::max(span, taps.back().index - taps.front().index + 1);
+    }
+    m_tapGroups = (span + kTapsPerGroup - 1) / kTapsPerGroup;
+    const int taps = m_tapGroups * kTapsPerGroup;
+    const int blocks = (m_width + 3) / 4;
+    // Per output column (in target order, so mirrored here), padded to
+    // whole blocks with columns of no weight.
+    m_first.assign(static_cast<size_t>(blocks) * 4, 0);
+    std::vector<int> weights(static_cast<size_t>(blocks) * 4 * taps, 0);
+    for (int column = 0; column < m_width; ++column) {
+        const int position = m_geometry.mirror ? m_width - 1 - column : column;
+        const auto& positionTaps = axis[static_cast<size_t>(position)];
+        const int first = positionTaps.front().index;
+        m_first[static_cast<size_t>(column)] = first;
+        for (const Tap& tap : positionTaps) {
+            weights[static_cast<size_t>(column) * taps + static_cast<size_t>(tap.index - first)] = tap.weight;
+        }
+    }
+    if (m_instructions == Instructions::Avx2) {
+        m_pixelDigits.assign(static_cast<size_t>(blocks) * m_tapGroups * kDigitBlockBytes, 0);
+        for (int b = 0; b < blocks; ++b) {
+            for (int group = 0; group < m_tapGroups; ++group) {
+                BYTE* out = &m_pixelDigits[(static_cast<size_t>(b) * m_tapGroups + group) * kDigitBlockBytes];
+                // (x, x + 2) then (x + 1, x + 3): high digits, low digits.
+                const int order[2][2] = {{0, 2}, {1, 3}};
+                for (int pair = 0; pair < 2; ++pair) {
+                    for (int half = 0; half < 2; ++half) {
+                        const int column = 4 * b + order[pair][half];
+                        for (int t = 0; t < kTapsPerGroup; ++t) {
+                            const int weight =
+                                weights[static_cast<size_t>(column) * taps + group * kTapsPerGroup + t];
+                            for (int channel = 0; channel < kBytesPerPixel; ++channel) {
+                                const size_t at = static_cast<size_t>(pair) * 64 + half * 16 + channel * 4 + t;
+                                out[at] = static_cast<BYTE>(weight >> 6);
+                                out[at + 32] = static_cast<BYTE>(weight & 63);
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    } else {
+        m_pixelWeights.assign(weights.begin(), weights.begin() + static_cast<ptrdiff_t>(m_width) * taps);
+    }
+    m_packed.assign((static_cast<size_t>(m_columns) + taps + kSlackPixels) * kBytesPerPixel, 0);
+}
+
+void CFrameScaler::BuildCorrection() {
+    m_tiles = (m_columns + kTileSize - 1) / kTileSize;
+    m_bands = (m_rows + kTileSize - 1) / kTileSize;
+    m_tileEven.assign(static_cast<size_t>(m_tiles) + 3 + kSlackPixels, 0);
+    m_tileOdd.assign(m_tileEven.size(), 0);
+    const size_t lanes = (static_cast<size_t>(m_columns) + kSlackPixels) * 2;
+    m_leftWeights.assign(lanes, 0);
+    m_rightWeights.assign(lanes, 0);
+    m_correctionEven.assign(lanes, 0);
+    m_correctionOdd.assign(lanes, 0);
+    m_spans.reserve(static_cast<size_t>(m_columns / kSpanAlignment + 2) * 2);
+    // A tile's alternating sum is 4 x the checkerboard amplitude times the
+    // sign of its first pixel, (-1)^(left + top): every tile starts at the
+    // rectangle's parity, as do the bands. Interpolated in eighths, times 8,
+    // it gives the amplitude in units of 1/256, which each column takes
+    // with its own sign in the checkerboard. (At most 56 x 510 per tile, so
+    // the sum stays within 16 bits.)
+    const int tileSign = SignOfParity(m_geometry.source.left + m_geometry.source.top);
+    for (int x = 0; x < m_columns; ++x) {
+        const int sign = tileSign * SignOfParity(m_geometry.source.left + x) * 8;
+        const int left = kLeftEighths[x % kTileSize];
+        for (int lane = 0; lane < 2; ++lane) {
+            m_leftWeights[static_cast<size_t>(x) * 2 + lane] = static_cast<int16_t>(sign * left);
+            m_rightWeights[static_cast<size_t>(x) * 2 + lane] = static_cast<int16_t>(sign * (8 - left));
+        }
+    }
+}
+
+void CFrameScaler::PrepareBand(const BYTE* sourceTop, ptrdiff_t sourceStride, int band) {
+    const long top = m_geometry.source.top;
+    const long bottom = m_geometry.source.bottom;
+    const size_t left = static_cast<size_t>(m_geometry.source.left) * kBytesPerPixel;
+    const auto row = [&](long y) { return sourceTop + y * sourceStride + left; };
+    const long y0 = top + static_cast<long>(band) * kTileSize;
+    kernels::BandRows rows = {};
+    // A pair's lower row beyond the rectangle is mirrored about its upper
+    // one, which keeps a checkerboard alternating.
+    rows.upper[0] = row(y0);
+    rows.lower[0] = row(y0 + 1 < bottom ? y0 + 1 : y0 - 1);
+    rows.pairs = 1;
+    if (y0 + 2 < bottom) {
+        rows.pairs = 2;
+        rows.upper[1] = row(y0 + 2);
+        rows.lower[1] = row(y0 + 3 < bottom ? y0 + 3 : y0 + 1);
+    }
+    int32_t* tileEven = m_tileEven.data() + 1;
+    int32_t* tileOdd = m_tileOdd.data() + 1;
+    rows.tiles = m_columns / kTileSize;
+    rows.tileEven = tileEven;
+    rows.tileOdd = tileOdd;
+    m_kernels.band(rows);
+    const int partial = m_columns % kTileSize;
+    if (partial != 0) {
+        // The last tile's columns, with the column beyond mirrored in when
+        // their count is odd, so that the alternating sum stays balanced;
+        // two columns count twice, as if the tile were whole.
+        const int first = rows.tiles * kTileSize;
+        int sums[kBytesPerPixel] = {};
+        for (int c = 0; c < kBytesPerPixel; ++c) {
+            for (int j = 0; j < partial; ++j) {
+                const int value = kernels::BandChannel(rows, first + j, c);
+                sums[c] += (j % 2 == 0) ? value : -value;
+            }
+            if (partial % 2 != 0) {
+                sums[c] -= kernels::BandChannel(rows, first + partial - 2, c);
+            }
+        }
+        const int scale = partial == 3 ? 1 : 2;
+        tileEven[rows.tiles] = kernels::PackLanes(sums[0] * scale, sums[2] * scale);
+        tileOdd[rows.tiles] = kernels::PackLanes(sums[1] * scale, sums[3] * scale);
+    }
+    tileEven[-1] = tileEven[0];
+    tileOdd[-1] = tileOdd[0];
+    for (int pad = 0; pad < 2; ++pad) {
+        tileEven[m_tiles + pad] = tileEven[m_tiles - 1];
+        tileOdd[m_tiles + pad] = tileOdd[m_tiles - 1];
+    }
+
+    // The previous band's correction goes back to zero; then the spans of
+    // this one: the columns of every non-zero tile and of its neighbours
+    // (which interpolate towards it).
+    for (size_t s = 0; s < m_spans.size(); s += 2) {
+        const size_t from = static_cast<size_t>(m_spans[s]) * 2;
+        const size_t count = static_cast<size_t>(m_spans[s + 1] - m_spans[s]) * 2;
+        std::fill_n(m_correctionEven.begin() + static_cast<ptrdiff_t>(from), count, int16_t{0});
+        std::fill_n(m_correctionOdd.begin() + static_cast<ptrdiff_t>(from), count, int16_t{0});
+    }
+    m_spans.clear();
+    for (int tile = 0; tile < m_tiles; ++tile) {
+        // Mostly zero: two tiles at a time.
+        if (tile + 1 < m_tiles && ((static_cast<uint64_t>(static_cast<uint32_t>(tileEven[tile])) |
+                                    static_cast<uint64_t>(static_cast<uint32_t>(tileEven[tile + 1])) << 32 |
+                                    static_cast<uint32_t>(tileOdd[tile]) | static_cast<uint32_t>(tileOdd[tile + 1])) ==
+                                   0)) {
+            ++tile;
+            continue;
+        }
+        if (tileEven[tile] == 0 && tileOdd[tile] == 0) {
+            continue;
+        }
+        const int start = std::max(0, (tile - 1) * kTileSize) / kSpanAlignment * kSpanAlignment;
+        const int end = std::min(m_columns, ((tile + 2) * kTileSize + kSpanAlignment - 1) / kSpanAlignment *
+                                                kSpanAlignment);
+        if (!m_spans.empty() && start <= m_spans.back()) {
+            m_spans.back() = std::max(m_spans.back(), end);
+        } else {
+            m_spans.push_back(start);
+            m_spans.push_back(end);
+        }
+    }
+    const kernels::CorrectionRow correction = {tileEven,
+                                               tileOdd,
+                                               m_tiles,
+                                               m_leftWeights.data(),
+                                               m_rightWeights.data(),
+                                               m_columns,
+                                               m_spans.data(),
+                                               static_cast<int>(m_spans.size() / 2),
+                                               m_correctionEven.data(),
+                                               m_correctionOdd.data()};
+    m_kernels.correction(correction);
+    m_band = band;
+}
+
+void CFrameScaler::Scale(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* targetTop, ptrdiff_t targetStride) {
+    if (!m_prepared || sourceTop == nullptr || targetTop == nullptr) {
         return;
     }
-
-    const __m128i rounding = _mm_set1_epi32(1 << (kWeightShift - 1));
-    const size_t vectorBytes = rowBytes / 16 * 16;
-    for (size_t x = 0; x < vectorBytes; x += 16) {
-        Sums16 sums = WeighRows(sourceTop, sourceStride, rows, weights, taps, x);
-        sums.s0 = _mm_srai_epi32(_mm_add_epi32(sums.s0, rounding), kWeightShift);
-        sums.s1 = _mm_srai_epi32(_mm_add_epi32(sums.s1, rounding), kWeightShift);
-        sums.s2 = _mm_srai_epi32(_mm_add_epi32(sums.s2, rounding), kWeightShift);
-        sums.s3 = _mm_srai_epi32(_mm_add_epi32(sums.s3, rounding), kWeightShift);
-        const __m128i packed =
-            _mm_packus_epi16(_mm_packs_epi32(sums.s0, sums.s1), _mm_packs_epi32(sums.s2, sums.s3));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), packed);
-    }
-    for (size_t x = vectorBytes; x < rowBytes; ++x) {
-        const int sum = WeighRowsScalar(sourceTop, sourceStride, rows, weights, taps, x) + (1 << (kWeightShift - 1));
-        out[x] = static_cast<BYTE>(std::clamp(sum >> kWeightShift, 0, 255));
-    }
-}
-
-void CFrameScaler::FilterRowsCorrected(const BYTE* sourceTop, ptrdiff_t sourceStride, int targetRow) {
-    const int taps = m_vertical.taps;
-    const int* rows = &m_vertical.rows[static_cast<size_t>(targetRow) * taps];
-    const int16_t* weights = &m_vertical.weights[static_cast<size_t>(targetRow) * taps];
-    const int* correctionRows = &m_vertical.correctionRows[static_cast<size_t>(targetRow) * kCorrectionTaps];
-    const int16_t* correctionWeights =
-        &m_vertical.correctionWeights[static_cast<size_t>(targetRow) * kCorrectionTaps];
-    const size_t channels = static_cast<size_t>(m_sourceWidth) * kBytesPerSourcePixel;
-    const size_t vectorBytes = channels / 16 * 16;
-    int16_t* average = m_average.data();
-    // One pixel (four channels) of mirrored edge before the row.
-    int16_t* correction = m_correction.data() + kBytesPerSourcePixel;
-
-    // The area average and the vertical half of the correction, in units of
-    // 1 / kFineOne.
-    for (size_t x = 0; x < vectorBytes; x += 16) {
-        const Sums16 a = WeighRows(sourceTop, sourceStride, rows, weights, taps, x);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(average + x), ToFine(a.s0, a.s1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(average + x + 8), ToFine(a.s2, a.s3));
-        const Sums16 c = WeighRows(sourceTop, sourceStride, correctionRows, correctionWeights, kCorrectionTaps, x);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(correction + x), ToFine(c.s0, c.s1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(correction + x + 8), ToFine(c.s2, c.s3));
-    }
-    constexpr int kToFineRounding = 1 << (kToFineShift - 1);
-    for (size_t x = vectorBytes; x < channels; ++x) {
-        average[x] = static_cast<int16_t>(
-            (WeighRowsScalar(sourceTop, sourceStride, rows, weights, taps, x) + kToFineRounding) >> kToFineShift);
-        correction[x] = static_cast<int16_t>((WeighRowsScalar(sourceTop, sourceStride, correctionRows,
-                                                              correctionWeights, kCorrectionTaps, x) +
-                                              kToFineRounding) >>
-                                             kToFineShift);
-    }
-    // The horizontal half, -[1 -4 6 -4 1] / 16 along the row, as [1 -2 1] / 4
-    // twice; two pixels per vector.
-    MirrorEdges(correction, m_sourceWidth);
-    int16_t* difference = m_difference.data() + kBytesPerSourcePixel;
-    SecondDifferenceInto(correction, difference, m_sourceWidth);
-    MirrorEdges(difference, m_sourceWidth);
-    BYTE* out = m_row.data();
-    const __m128i rounding = _mm_set1_epi16(1 << (kFineShift - 1));
-    const size_t pairBytes = channels / 8 * 8;
-    for (size_t x = 0; x < pairBytes; x += 8) {
-        const __m128i term = SecondDifferenceAt(difference + x);
-        __m128i value = _mm_subs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(average + x)), term);
-        value = _mm_srai_epi16(_mm_adds_epi16(value, rounding), kFineShift);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(value, value));
-    }
-    for (size_t x = pairBytes; x < channels; ++x) {
-        const int term = SecondDifferenceScalar(difference + x);
-        const int value = (average[x] - term + (1 << (kFineShift - 1))) >> kFineShift;
-        out[x] = static_cast<BYTE>(std::clamp(value, 0, 255));
-    }
-}
-
-void CFrameScaler::FilterColumns(BYTE* target) const {
-    const int taps = m_horizontal.taps;
-    const BYTE* row = m_row.data();
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i rounding = _mm_set1_epi32(1 << (kWeightShift - 1));
-    const int16_t* weights = m_horizontal.weights.data();
-    for (int x = 0; x < m_targetWidth; ++x, weights += taps) {
-        const BYTE* pixels = row + static_cast<size_t>(m_horizontal.first[static_cast<size_t>(x)]) * kBytesPerSourcePixel;
-        __m128i acc = _mm_setzero_si128();
-        for (int t = 0; t < taps; t += kPixelsPerLoad) {
-            __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + t * kBytesPerSourcePixel));
-            // p0 p1 p2 p3 -> channel pairs B0 B1 G0 G1 R0 R1 X0 X1 | B2 B3 ...
-            v = _mm_shuffle_epi32(v, _MM_SHUFFLE(3, 1, 2, 0));
-            v = _mm_unpacklo_epi8(v, _mm_srli_si128(v, 8));
-            const __m128i w = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(weights + t));
-            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi8(v, zero), _mm_shuffle_epi32(w, 0x00)));
-            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpackhi_epi8(v, zero), _mm_shuffle_epi32(w, 0x55)));
+    m_band = -1;
+    const size_t left = static_cast<size_t>(m_geometry.source.left) * kBytesPerPixel;
+    for (int y = 0; y < m_height; ++y) {
+        const OutputRow& out = m_outputRows[static_cast<size_t>(y)];
+        for (int t = 0; t < out.taps; ++t) {
+            m_sourcePointers[static_cast<size_t>(t)] =
+                sourceTop + m_rowSources[static_cast<size_t>(out.firstTap + t)] * sourceStride + left;
         }
-        acc = _mm_srai_epi32(_mm_add_epi32(acc, rounding), kWeightShift);
-        acc = _mm_packs_epi32(acc, acc);
-        const uint32_t pixel = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(acc, acc)));
-        BYTE* out = target + static_cast<size_t>(x) * kBytesPerTargetPixel;
-        if (x + 1 < m_targetWidth) {
-            // Four bytes at once; the next pixel overwrites the fourth.
-            std::memcpy(out, &pixel, sizeof(pixel));
+        kernels::VerticalRow vertical = {};
+        vertical.sources = m_sourcePointers.data();
+        vertical.weights = &m_rowWeights[static_cast<size_t>(out.firstTap) * kWeightCopies];
+        vertical.taps = out.taps;
+        vertical.pixels = m_columns;
+        if (out.leak != 0) {
+            if (out.band != m_band) {
+                PrepareBand(sourceTop, sourceStride, out.band);
+            }
+            vertical.correctionEven = m_correctionEven.data();
+            vertical.correctionOdd = m_correctionOdd.data();
+            vertical.correctionWeight = out.leak;
+            vertical.spans = m_spans.data();
+            vertical.spanCount = static_cast<int>(m_spans.size() / 2);
+        }
+        if (m_useWindows) {
+            vertical.even = m_even.data();
+            vertical.odd = m_odd.data();
         } else {
-            out[0] = static_cast<BYTE>(pixel);
-            out[1] = static_cast<BYTE>(pixel >> 8);
-            out[2] = static_cast<BYTE>(pixel >> 16);
+            vertical.packed = m_packed.data();
+        }
+        m_kernels.vertical(vertical);
+
+        BYTE* target = targetTop + (m_geometry.target.top + y) * targetStride +
+                       static_cast<ptrdiff_t>(m_geometry.target.left) * kBytesPerTargetPixel;
+        if (m_useWindows) {
+            const kernels::WindowRow row = {m_even.data(), m_odd.data(),     m_groups.data(),
+                                            m_windowWeights.data(), static_cast<int>(m_groups.size()), m_width,
+                                            target,        m_geometry.mirror};
+            m_kernels.window(row);
+        } else {
+            const void* weights = m_instructions == Instructions::Avx2
+                                      ? static_cast<const void*>(m_pixelDigits.data())
+                                      : static_cast<const void*>(m_pixelWeights.data());
+            const kernels::PixelRow row = {m_packed.data(), m_first.data(), weights, m_tapGroups, m_width, target};
+            m_kernels.pixels(row);
         }
     }
 }

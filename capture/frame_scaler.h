@@ -1,22 +1,27 @@
 // Scales a 32-bit BGRX picture (a window's client area) into a 24-bit BGR
-// picture of another size, filling it completely (the aspect ratio is not
-// kept). Shrinking averages areas; enlarging interpolates bilinearly.
+// picture: a source rectangle into a target rectangle (see
+// frame_geometry.h), mirrored left-right if asked. Shrinking averages
+// areas; enlarging interpolates bilinearly. Only the target rectangle is
+// written.
 //
-// The filter runs in 14-bit fixed point with SSE2: a vertical pass per
-// output row into a row buffer, then a horizontal pass. Its weights are
-// computed once per size pair (Prepare); Scale allocates nothing and may
-// run for every frame.
+// Two separable passes per output row, in integer arithmetic: a vertical
+// pass over the source columns of the rectangle, then a horizontal pass
+// into the target. The weights of both are computed once per size and
+// geometry (Prepare); Scale allocates nothing and may run for every frame.
+// The pixel loops exist for SSE2 and for AVX2 (chosen at run time when the
+// processor has it); both give exactly the same pictures.
 //
 // One correction on top: an area average over a non-integer number of
-// pixels leaks a one-pixel checkerboard (dithered areas, 50% patterns)
-// into coarse beats instead of the grey a viewer sees. When the picture
-// shrinks along either axis (so the target cannot show that pattern), the
-// vertical pass adds, wherever a row's weights leak it (their even and odd
-// rows weigh differently), a term that cancels exactly that component: the
-// source's mixed fourth difference, scaled by the leak. Flat and smooth
-// areas, and straight horizontal or vertical lines and edges, have no
-// such component and come out as the plain area average; only
-// corners, crossings and diagonal detail are touched, locally.
+// pixels leaks a one-pixel checkerboard (dithered areas, 50% patterns) into
+// coarse beats instead of the grey a viewer sees. When the picture shrinks
+// along either axis (so the target cannot show that pattern), the vertical
+// pass subtracts from each output row, wherever its weights leak the
+// pattern (their even and odd rows weigh differently), the local
+// checkerboard of the source times that leak. The local checkerboard is
+// measured per tile of 4 x 4 source pixels from the 2 x 2 blocks'
+// alternating sums, and interpolated between tile centres along the row.
+// Flat and smooth areas, and straight horizontal or vertical lines and
+// edges, have no such component and come out as the plain area average.
 #pragma once
 
 #include <windows.h>
@@ -25,21 +30,47 @@
 #include <cstdint>
 #include <vector>
 
+#include "capture/frame_geometry.h"
+#include "capture/frame_scaler_kernels.h"
+
 class CFrameScaler {
 public:
-    // Fixed-point scale of the weights: 1.0 == kWeightOne.
-    static constexpr int kWeightShift = 14;
+    // Fixed-point scale of the weights of ComputeAxisWeights: 1.0 == kWeightOne.
+    static constexpr int kWeightShift = 15;
     static constexpr int kWeightOne = 1 << kWeightShift;
 
-    // Prepares the filter for a size pair. Allocates only when the pair
-    // changes. E_INVALIDARG for a size that is not positive, E_OUTOFMEMORY.
+    // The instruction sets the pixel loops exist for.
+    enum class Instructions { Sse2, Avx2 };
+    // Whether this processor (and its operating system) can run a set.
+    static bool IsSupported(Instructions instructions);
+    // The fastest set this processor can run: what a new scaler uses.
+    static Instructions Best();
+
+    CFrameScaler();
+
+    // Uses another supported set from the next Prepare on (the scaler must
+    // be prepared again). E_NOTIMPL when the processor cannot run it.
+    HRESULT UseInstructions(Instructions instructions);
+    Instructions CurrentInstructions() const { return m_instructions; }
+
+    // Prepares the scaler for a source size, a target size and a geometry;
+    // the four-size form scales the whole source over the whole target,
+    // unmirrored. Allocates only when sizes or geometry change.
+    // E_INVALIDARG (and nothing changes) for a size that is not positive or
+    // a rectangle that is empty or not within its picture; E_OUTOFMEMORY
+    // leaves the scaler unprepared.
     HRESULT Prepare(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight);
+    HRESULT Prepare(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight,
+                    const FrameGeometry& geometry);
 
     bool IsPreparedFor(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight) const;
+    bool IsPreparedFor(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight,
+                       const FrameGeometry& geometry) const;
 
-    // Scales the source into the target at the prepared sizes. Both are
-    // addressed by their top row and a signed row stride in bytes, so a
-    // bottom-up picture passes its last memory row and a negative stride.
+    // Scales the source into the target rectangle at the prepared sizes;
+    // does nothing unless prepared. Both pictures are addressed by their top
+    // row and a signed row stride in bytes, so a bottom-up picture passes its
+    // last memory row and a negative stride.
     void Scale(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* targetTop, ptrdiff_t targetStride);
 
     // The weights of one axis, as taps of one output position: source index
@@ -51,49 +82,85 @@ public:
     static std::vector<std::vector<Tap>> ComputeAxisWeights(int sourceLength, int targetLength);
 
 private:
-    struct HorizontalFilter {
-        // Taps per output pixel, padded with zero weights to a multiple of
-        // four (four pixels per load).
-        int taps = 0;
-        // The first source pixel of each output pixel; its taps read
-        // consecutive pixels from there.
-        std::vector<int> first;
-        std::vector<int16_t> weights;
+    // Per output row of the target rectangle.
+    struct OutputRow {
+        // Index of the first tap in m_rowSources / m_rowWeights, and count.
+        int firstTap;
+        int taps;
+        // The row's leak of a checkerboard, signed Q15; 0: not corrected.
+        int16_t leak;
+        // The band of four source rows whose checkerboard it corrects.
+        int band;
     };
-    struct VerticalFilter {
-        // Taps per output row, padded to an even count (two rows per
-        // multiply-add) with weight 0 on a valid row.
-        int taps = 0;
-        std::vector<int> rows;
-        std::vector<int16_t> weights;
-        // Per output row: the five rows of the checkerboard correction and
-        // their weights (all 0 where the row's weights do not leak it),
-        // padded to six.
-        std::vector<int> correctionRows;
-        std::vector<int16_t> correctionWeights;
-        std::vector<bool> corrected;
+    struct Kernels {
+        void (*vertical)(const frame_scaler_kernels::VerticalRow&);
+        void (*window)(const frame_scaler_kernels::WindowRow&);
+        void (*pixels)(const frame_scaler_kernels::PixelRow&);
+        void (*band)(const frame_scaler_kernels::BandRows&);
+        void (*correction)(const frame_scaler_kernels::CorrectionRow&);
+        int windowLanes;
     };
 
-    void BuildHorizontal(int sourceLength, int targetLength);
-    void BuildVertical(int sourceLength, int targetLength, bool cancelCheckerboard);
-    void FilterRows(const BYTE* sourceTop, ptrdiff_t sourceStride, int targetRow);
-    void FilterRowsCorrected(const BYTE* sourceTop, ptrdiff_t sourceStride, int targetRow);
-    void FilterColumns(BYTE* target) const;
+    void Reset();
+    void BuildVertical();
+    void BuildWindow();
+    void BuildPixels();
+    void BuildCorrection();
+    void PrepareBand(const BYTE* sourceTop, ptrdiff_t sourceStride, int band);
 
+    Instructions m_instructions;
+    Kernels m_kernels;
+
+    bool m_prepared = false;
     int m_sourceWidth = 0;
     int m_sourceHeight = 0;
     int m_targetWidth = 0;
     int m_targetHeight = 0;
-    HorizontalFilter m_horizontal;
-    VerticalFilter m_vertical;
-    // One vertically filtered row of BGRX pixels, with zeroed slack behind
-    // it so that the four-pixel loads of the last taps stay inside.
-    std::vector<BYTE> m_row;
-    // Rows of a corrected output row before they are combined, 16 bits per
-    // channel in units of 1/128: the area average, the vertical half of the
-    // correction and its first second difference, these two with one
-    // mirrored pixel before and after them.
-    std::vector<int16_t> m_average;
-    std::vector<int16_t> m_correction;
-    std::vector<int16_t> m_difference;
+    FrameGeometry m_geometry = {};
+    // The rectangles' sizes.
+    int m_columns = 0;
+    int m_rows = 0;
+    int m_width = 0;
+    int m_height = 0;
+
+    std::vector<OutputRow> m_outputRows;
+    // Per tap of all output rows: absolute source row; Q15 weight, repeated
+    // kWeightCopies times.
+    std::vector<int> m_rowSources;
+    std::vector<uint16_t> m_rowWeights;
+    // Scratch for one output row's source row pointers.
+    std::vector<const BYTE*> m_sourcePointers;
+
+    // The horizontal pass: windows for mild shrinks, else pixel taps.
+    bool m_useWindows = false;
+    std::vector<frame_scaler_kernels::WindowGroup> m_groups;
+    std::vector<int16_t> m_windowWeights;
+    std::vector<int32_t> m_first;
+    std::vector<int16_t> m_pixelWeights;
+    std::vector<BYTE> m_pixelDigits;
+    int m_tapGroups = 0;
+
+    // The vertical pass's row, with zeroed slack behind it for the
+    // horizontal pass's wide loads: 16-bit lanes, or BGRX bytes.
+    std::vector<int16_t> m_even;
+    std::vector<int16_t> m_odd;
+    std::vector<BYTE> m_packed;
+
+    // The checkerboard correction.
+    bool m_correct = false;
+    int m_tiles = 0;
+    int m_bands = 0;
+    // Tile values of the current band, one padding entry before and two
+    // after; the band they are for (-1: none this frame).
+    std::vector<int32_t> m_tileEven;
+    std::vector<int32_t> m_tileOdd;
+    int m_band = -1;
+    std::vector<int16_t> m_leftWeights;
+    std::vector<int16_t> m_rightWeights;
+    // The correction row of m_band, zero outside m_spans (pairs of start
+    // and end column) where its tiles are all zero (flat areas, straight
+    // lines and edges): the passes skip those columns.
+    std::vector<int16_t> m_correctionEven;
+    std::vector<int16_t> m_correctionOdd;
+    std::vector<int32_t> m_spans;
 };

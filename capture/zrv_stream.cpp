@@ -164,7 +164,7 @@ HRESULT CZRV_Stream::FillBuffer(IMediaSample* sample) {
     RETURN_HR_IF_NULL(E_POINTER, sample);
     const CCaptureSettings::Snapshot settings = m_settings.GetSnapshot();
     const HWND window = m_tracker.WindowForFrame(settings.windowClass, settings.windowName);
-    m_picture.Render(window, settings.titleText, sample);
+    m_picture.Render(window, settings.titleText, ScaleMode::Stretch, /*mirror=*/false, sample);
     m_pacing.WaitUntilDue(GetRequestHandle());
     // The frame time in use when the frame leaves: a change made during
     // the wait applies from this sample on.

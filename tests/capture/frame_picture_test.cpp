@@ -46,7 +46,7 @@ protected:
     }
 
     const BYTE* Render(CFramePicture& picture, HWND window, const char* text = kDefaultTitleText) {
-        picture.Render(window, text, m_sample.Get());
+        picture.Render(window, text, ScaleMode::Stretch, /*mirror=*/false, m_sample.Get());
         return SampleBytes(m_sample.Get());
     }
 
@@ -283,7 +283,7 @@ TEST_F(FramePictureTest, LargerSamplesCarryThePictureInFrontAndSmallerOnesNone) 
     ASSERT_EQ(220321, sample->GetSize());
     BYTE* bytes = SampleBytes(sample.Get());
     std::memset(bytes, 0xAB, 220321);
-    picture.Render(nullptr, kDefaultTitleText, sample.Get());
+    picture.Render(nullptr, kDefaultTitleText, ScaleMode::Stretch, /*mirror=*/false, sample.Get());
     // The black standby picture fills the front; the length says how much.
     EXPECT_EQ(0, bytes[0]);
     EXPECT_EQ(0xAB, bytes[220320]);
@@ -294,7 +294,7 @@ TEST_F(FramePictureTest, LargerSamplesCarryThePictureInFrontAndSmallerOnesNone) 
     ASSERT_EQ(S_OK, smaller.GetSample(&sample));
     bytes = SampleBytes(sample.Get());
     std::memset(bytes, 0xAB, 220319);
-    picture.Render(nullptr, kDefaultTitleText, sample.Get());
+    picture.Render(nullptr, kDefaultTitleText, ScaleMode::Stretch, /*mirror=*/false, sample.Get());
     EXPECT_TRUE(std::all_of(bytes, bytes + 220319, [](BYTE b) { return b == 0xAB; }));
 }
 
@@ -323,7 +323,8 @@ TEST_F(FramePictureTest, ResizesOnAnotherThreadNeverOverlapAFrame) {
         BYTE* bytes = SampleBytes(m_sample.Get());
         for (int i = 0; !stop; ++i) {
             std::memset(bytes, 0xAB, 220320);
-            picture.Render(i % 2 == 0 ? window.hwnd() : nullptr, "a somewhat longer standby text", m_sample.Get());
+            picture.Render(i % 2 == 0 ? window.hwnd() : nullptr, "a somewhat longer standby text", ScaleMode::Stretch,
+                           /*mirror=*/false, m_sample.Get());
             ++frames;
             if (bytes[0] == 0xAB && bytes[220319] == 0xAB) {
                 continue;  // the canvas had another size: no picture

@@ -1,0 +1,269 @@
+// The pixel loops of CFrameScaler, one set per instruction set: SSE2 (every
+// processor the module runs on) and AVX2 (chosen at run time). Both sets do
+// the same integer arithmetic on every pixel and so give identical pictures;
+// the scalar helpers below are that arithmetic for the odd pixels at the
+// ends of a row.
+//
+// Fixed-point conventions:
+// - Vertical weights are unsigned Q15 (1.0 == 32768). The vertical pass
+//   multiplies a source byte shifted into the high half of a 16-bit lane by
+//   its weight and keeps the high half: channel x 128 x weight, truncated.
+//   Its rows therefore hold channels in units of 1/128. Rows of more than
+//   kMostTruncatingTaps taps (strong shrinks), where the truncations would
+//   add up, sum exactly in 32 bits instead and round once.
+// - Window weights (the horizontal pass of mild shrinks) are signed Q15
+//   (at most 32767) applied with a signed multiply-high: rows in units of
+//   1/128 become sums in units of 1/64, rounded once at the end.
+// - Pixel weights (the horizontal pass of other ratios) are Q12 (1.0 ==
+//   4096) on bytes, summed exactly and rounded once.
+// - Checkerboard correction rows are signed, in units of 1/256; their
+//   weight is signed Q15, applied with a signed multiply-high. They are zero
+//   outside their spans (column ranges), where the passes skip them.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace frame_scaler_kernels {
+
+constexpr int kBytesPerPixel = 4;
+constexpr int kBytesPerTargetPixel = 3;
+// Source columns (and rows) per side of a checkerboard tile.
+constexpr int kTileSize = 4;
+
+constexpr int kMostTruncatingTaps = 16;
+
+// Weights that a pass multiplies whole vectors by are stored this many
+// times in a row, so that one unaligned load of 16 or 32 bytes fetches them.
+constexpr int kWeightCopies = 16;
+
+// One output row of the vertical pass, over `pixels` source columns.
+struct VerticalRow {
+    // Per tap: the source row, at the first column of the pass.
+    const BYTE* const* sources;
+    // Per tap: unsigned Q15, kWeightCopies times.
+    const uint16_t* weights;
+    int taps;
+    int pixels;
+    // Optional: subtracted, times correctionWeight, from the weighted sum
+    // (saturating). Per column two lanes (blue, red) in correctionEven and
+    // two (green, unused) in correctionOdd; zero outside the spans: pairs of
+    // start and end columns, starts multiples of 8, in increasing order.
+    const int16_t* correctionEven;
+    const int16_t* correctionOdd;
+    int16_t correctionWeight;
+    const int32_t* spans;
+    int spanCount;
+    // Output, one of: 16-bit lanes in units of 1/128, blue and red of each
+    // column in `even`, green and the unused byte in `odd`; or BGRX bytes,
+    // rounded, in `packed`.
+    int16_t* even;
+    int16_t* odd;
+    BYTE* packed;
+};
+
+// The horizontal pass of a mild shrink: groups of adjacent output pixels
+// (4 lanes for SSE2, 8 for AVX2) each read windows of as many adjacent
+// vertical-pass columns, starting at `base` and shifted by one column per
+// tap, every lane with its own weight per tap (zero where the window holds
+// none of its taps). Loads need no gathering, so the pass costs a few
+// multiplies per output pixel.
+struct WindowGroup {
+    int32_t base;
+    int32_t taps;
+    // Index of the group's first weight: per tap, per lane, the weight
+    // twice (for the two lanes of a column in each half).
+    int32_t weights;
+};
+
+struct WindowRow {
+    const int16_t* even;
+    const int16_t* odd;
+    const WindowGroup* groups;
+    const int16_t* weights;
+    int groupCount;
+    // Output pixels; the last group may be partly empty.
+    int width;
+    // The first byte of the target rectangle's row.
+    BYTE* target;
+    // Output pixel x lands in column width - 1 - x.
+    bool mirror;
+};
+
+// The horizontal pass of other ratios: each output pixel sums its own taps
+// of the packed vertical-pass row, four at a time from `first`.
+struct PixelRow {
+    const BYTE* packed;
+    // Per output pixel, in output order (mirrored already): first column.
+    const int32_t* first;
+    // SSE2: per output pixel, per tap (groups of four), Q12 as int16.
+    // AVX2: per pair of output pixels and group of four taps, the Q12
+    // weights split into a high and a low 6-bit digit (see the AVX2 file).
+    const void* weights;
+    int tapGroups;
+    int width;
+    BYTE* target;
+};
+
+// The checkerboard estimate of one band of (up to) four source rows, made
+// of row pairs (`lower` of a pair may be a mirrored row above it): per
+// column, the rounded mean over the pairs of 128 + (upper - lower) / 2,
+// from byte averages; then per tile of four columns the alternating sum
+// c0 - c1 + c2 - c3 of those means. The sums go to `tileEven` (blue, red)
+// and `tileOdd` (green, unused), 16 bits each. Only whole tiles.
+struct BandRows {
+    const BYTE* upper[2];
+    const BYTE* lower[2];
+    int pairs;
+    int tiles;
+    int32_t* tileEven;
+    int32_t* tileOdd;
+};
+
+// The band's correction row from its tile sums (`tileEven`, `tileOdd`, as
+// BandRows leaves them, padded with a copy of the first tile before and of
+// the last two after): per column, linear interpolation between the centres
+// of the two nearest tiles, columns 0 and 1 of a tile between the tile
+// before and this one, columns 2 and 3 between this one and the next. The
+// column's weights (two lanes each) carry the interpolation, the scale and
+// the column's sign in the checkerboard. Only within the spans.
+struct CorrectionRow {
+    const int32_t* tileEven;
+    const int32_t* tileOdd;
+    int tiles;
+    const int16_t* leftWeights;
+    const int16_t* rightWeights;
+    int pixels;
+    const int32_t* spans;
+    int spanCount;
+    int16_t* even;
+    int16_t* odd;
+};
+
+void VerticalSse2(const VerticalRow& row);
+void WindowSse2(const WindowRow& row);
+void PixelsSse2(const PixelRow& row);
+void BandSse2(const BandRows& band);
+void CorrectionSse2(const CorrectionRow& row);
+
+void VerticalAvx2(const VerticalRow& row);
+void WindowAvx2(const WindowRow& row);
+void PixelsAvx2(const PixelRow& row);
+void BandAvx2(const BandRows& band);
+void CorrectionAvx2(const CorrectionRow& row);
+
+// Whether the processor and the operating system support AVX2.
+bool ProcessorHasAvx2();
+
+// ---- The arithmetic, one lane at a time ------------------------------------
+
+inline int16_t SaturateToInt16(int value) {
+    return static_cast<int16_t>(value < -32768 ? -32768 : (value > 32767 ? 32767 : value));
+}
+
+// Unsigned multiply-high of a byte in the high half of the lane.
+inline int WeighByte(int byte, int weight) {
+    return (byte * 256 * weight) >> 16;
+}
+
+// Signed multiply-high.
+inline int MultiplyHigh(int value, int weight) {
+    return (value * weight) >> 16;
+}
+
+inline BYTE ClampToByte(int value) {
+    return static_cast<BYTE>(value < 0 ? 0 : (value > 255 ? 255 : value));
+}
+
+// One column of the vertical pass (all four channels).
+inline void VerticalColumn(const VerticalRow& row, int x) {
+    int lanes[kBytesPerPixel] = {};
+    const bool exact = row.taps > kMostTruncatingTaps;
+    for (int t = 0; t < row.taps; ++t) {
+        const BYTE* pixel = row.sources[t] + static_cast<size_t>(x) * kBytesPerPixel;
+        const int weight = row.weights[t * kWeightCopies];
+        for (int c = 0; c < kBytesPerPixel; ++c) {
+            lanes[c] = exact ? lanes[c] + pixel[c] * weight
+                             : static_cast<int16_t>(lanes[c] + WeighByte(pixel[c], weight));
+        }
+    }
+    if (exact) {
+        for (int c = 0; c < kBytesPerPixel; ++c) {
+            lanes[c] = (lanes[c] + 128) >> 8;
+        }
+    }
+    if (row.correctionEven != nullptr) {
+        const int16_t correction[kBytesPerPixel] = {row.correctionEven[2 * x], row.correctionOdd[2 * x],
+                                                    row.correctionEven[2 * x + 1], row.correctionOdd[2 * x + 1]};
+        for (int c = 0; c < kBytesPerPixel; ++c) {
+            lanes[c] = SaturateToInt16(lanes[c] - MultiplyHigh(correction[c], row.correctionWeight));
+        }
+    }
+    if (row.packed != nullptr) {
+        for (int c = 0; c < kBytesPerPixel; ++c) {
+            row.packed[static_cast<size_t>(x) * kBytesPerPixel + c] =
+                ClampToByte(SaturateToInt16(lanes[c] + 64) >> 7);
+        }
+    } else {
+        row.even[2 * x] = static_cast<int16_t>(lanes[0]);
+        row.even[2 * x + 1] = static_cast<int16_t>(lanes[2]);
+        row.odd[2 * x] = static_cast<int16_t>(lanes[1]);
+        row.odd[2 * x + 1] = static_cast<int16_t>(lanes[3]);
+    }
+}
+
+// Two 16-bit lanes in one 32-bit word, low lane first.
+inline int32_t PackLanes(int low, int high) {
+    return static_cast<int32_t>((static_cast<uint32_t>(static_cast<uint16_t>(low))) |
+                                (static_cast<uint32_t>(static_cast<uint16_t>(high)) << 16));
+}
+
+// 128 + (upper - lower) / 2 with the rounding of a byte average of upper
+// and 255 - lower.
+inline int BandDifference(int upper, int lower) {
+    return (upper + (255 - lower) + 1) >> 1;
+}
+
+// A column's channel of a band: the mean over its pairs.
+inline int BandChannel(const BandRows& band, int x, int c) {
+    const size_t i = static_cast<size_t>(x) * kBytesPerPixel + c;
+    int value = BandDifference(band.upper[0][i], band.lower[0][i]);
+    if (band.pairs == 2) {
+        value = (value + BandDifference(band.upper[1][i], band.lower[1][i]) + 1) >> 1;
+    }
+    return value;
+}
+
+// A whole tile's alternating sum (see BandRows), both words of a half.
+inline void BandTile(const BandRows& band, int tile) {
+    int sums[kBytesPerPixel] = {};
+    for (int j = 0; j < kTileSize; ++j) {
+        for (int c = 0; c < kBytesPerPixel; ++c) {
+            const int value = BandChannel(band, tile * kTileSize + j, c);
+            sums[c] += (j % 2 == 0) ? value : -value;
+        }
+    }
+    band.tileEven[tile] = PackLanes(sums[0], sums[2]);
+    band.tileOdd[tile] = PackLanes(sums[1], sums[3]);
+}
+
+
+inline void CorrectionColumn(const CorrectionRow& row, int x) {
+    const int tile = x / kTileSize;
+    const int left = (x % kTileSize < 2) ? (tile > 0 ? tile - 1 : 0) : tile;
+    const int right = (x % kTileSize < 2) ? tile : (tile + 1 < row.tiles ? tile + 1 : tile);
+    const int leftWeight = row.leftWeights[2 * x];
+    const int rightWeight = row.rightWeights[2 * x];
+    for (int lane = 0; lane < 2; ++lane) {
+        const int shift = 16 * lane;
+        const auto channel = [shift](int32_t packed) { return static_cast<int16_t>(static_cast<uint32_t>(packed) >> shift); };
+        row.even[2 * x + lane] = static_cast<int16_t>(leftWeight * channel(row.tileEven[left]) +
+                                                      rightWeight * channel(row.tileEven[right]));
+        row.odd[2 * x + lane] = static_cast<int16_t>(leftWeight * channel(row.tileOdd[left]) +
+                                                     rightWeight * channel(row.tileOdd[right]));
+    }
+}
+
+}  // namespace frame_scaler_kernels
