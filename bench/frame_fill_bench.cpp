@@ -8,9 +8,12 @@
 //
 // Then the processor time per delivered frame (the copy, the scaling and
 // the copy into the sample: what the streaming thread spends), as thread
-// time against the thread time of one BitBlt of the window alone. Thread
-// times tick in 10 ms steps under Wine, so both are summed over blocks of
-// frames, taken by turns, until each has used at least --cpu-ms.
+// time against the thread time of one BitBlt of the window alone; and the
+// same for the framings fit, fill and mirror (stretched), against stretch,
+// per whole frame and for the scaler alone (scaling a copy of the window
+// in memory). Thread times tick in 10 ms steps under Wine, so each figure
+// is summed over blocks of calls, all taken by turns, until each has used
+// at least --cpu-ms.
 //
 // Usage: frame_fill_bench [iterations] [--halftone] [--cpu-ms N]
 //   --halftone also times GDI's StretchBlt in HALFTONE mode for reference.
@@ -25,10 +28,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "bench/support/child_window.h"
 #include "capture/capture_settings.h"
+#include "capture/client_area_grabber.h"
 #include "capture/frame_picture.h"
 #include "capture/output_formats.h"
 #include "capture/window_tracker.h"
@@ -51,9 +57,9 @@ public:
         m_tracker.Forget();
         m_picture.Resize(width, height);
     }
-    void Fill(IMediaSample* sample) {
+    void Fill(IMediaSample* sample, ScaleMode mode = ScaleMode::Stretch, bool mirror = false) {
         const HWND window = m_tracker.WindowForFrame(kDefaultWindowClass, kDefaultWindowName);
-        m_picture.Render(window, kDefaultTitleText, ScaleMode::Stretch, /*mirror=*/false, sample);
+        m_picture.Render(window, kDefaultTitleText, mode, mirror, sample);
     }
     DWORD ImageSize() const { return m_picture.ImageSize(); }
     HWND Window() const { return m_tracker.Current(); }
@@ -90,34 +96,85 @@ double ThreadCpuMs() {
     return static_cast<double>(ticks(kernel) + ticks(user)) / 10000.0;
 }
 
-struct CpuPerFrame {
+// Thread time per call of each of `calls`, in blocks taken by turns; a call
+// drops out of the turns once it has summed at least minimumMs.
+std::vector<double> MeasureCpuPerCall(double minimumMs, const std::vector<std::function<void()>>& calls) {
+    std::vector<double> totals(calls.size(), 0.0);
+    std::vector<int> counts(calls.size(), 0);
+    bool more = true;
+    while (more) {
+        more = false;
+        for (size_t k = 0; k < calls.size(); ++k) {
+            if (totals[k] >= minimumMs) {
+                continue;
+            }
+            const double start = ThreadCpuMs();
+            for (int i = 0; i < kCpuBlockFrames; ++i) {
+                calls[k]();
+            }
+            totals[k] += ThreadCpuMs() - start;
+            counts[k] += kCpuBlockFrames;
+            more = more || totals[k] < minimumMs;
+        }
+    }
+    for (size_t k = 0; k < calls.size(); ++k) {
+        totals[k] /= counts[k];
+    }
+    return totals;
+}
+
+// The framings measured against stretch.
+struct Framing {
+    const char* name;
+    ScaleMode mode;
+    bool mirror;
+};
+constexpr Framing kFramings[] = {
+    {"stretch", ScaleMode::Stretch, false},
+    {"fit", ScaleMode::Fit, false},
+    {"fill", ScaleMode::Fill, false},
+    {"mirror", ScaleMode::Stretch, true},
+};
+constexpr size_t kFramingCount = sizeof(kFramings) / sizeof(kFramings[0]);
+
+// Per size: the copy, then each framing's whole frame, then each framing's
+// scaling alone.
+struct CpuFigures {
     double copyMs;
-    double frameMs;
+    double frameMs[kFramingCount];
+    double scaleMs[kFramingCount];
 };
 
-// Thread time per call of `copy` and of `frame`, in blocks by turns until
-// each has summed at least minimumMs.
-template <typename Copy, typename Frame>
-CpuPerFrame MeasureCpuPerFrame(double minimumMs, Copy copy, Frame frame) {
-    double copyTotal = 0.0;
-    double frameTotal = 0.0;
-    int copies = 0;
-    int frames = 0;
-    while (copyTotal < minimumMs || frameTotal < minimumMs) {
-        double start = ThreadCpuMs();
-        for (int i = 0; i < kCpuBlockFrames; ++i) {
-            copy();
-        }
-        copyTotal += ThreadCpuMs() - start;
-        copies += kCpuBlockFrames;
-        start = ThreadCpuMs();
-        for (int i = 0; i < kCpuBlockFrames; ++i) {
-            frame();
-        }
-        frameTotal += ThreadCpuMs() - start;
-        frames += kCpuBlockFrames;
+// Scales a copy of the window in memory, as the frames do, into a
+// bottom-up picture of the output size.
+class ScaleOnly {
+public:
+    HRESULT Init(HWND window, int width, int height, const Framing& framing) {
+        RETURN_HR_IF(E_FAIL, !m_grabber.Grab(window));
+        m_stride = static_cast<ptrdiff_t>(DibStride(width, 24));
+        m_height = height;
+        m_picture.assign(static_cast<size_t>(m_stride) * height, 0);
+        return m_scaler.Prepare(m_grabber.Width(), m_grabber.Height(), width, height,
+                                ComputeFrameGeometry(framing.mode, framing.mirror, m_grabber.Width(),
+                                                     m_grabber.Height(), width, height));
     }
-    return {copyTotal / copies, frameTotal / frames};
+    void Scale() {
+        m_scaler.Scale(m_grabber.Pixels(), m_grabber.Stride(), m_picture.data() + (m_height - 1) * m_stride,
+                       -m_stride);
+    }
+
+private:
+    CClientAreaGrabber m_grabber;
+    CFrameScaler m_scaler;
+    std::vector<BYTE> m_picture;
+    ptrdiff_t m_stride = 0;
+    int m_height = 0;
+};
+
+std::string RatioText(double value, double reference) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%.2f (%.2fx)", value, reference > 0 ? value / reference : 0.0);
+    return text;
 }
 
 // The baseline: one BitBlt of the whole client area into a 32-bit DIB of
@@ -242,7 +299,7 @@ int Run(int iterations, bool halftone, double cpuMs) {
     std::printf("frame_fill_bench (%s): %dx%d window in another process, %d iterations per figure\n",
                 sizeof(void*) == 8 ? "x64" : "x86", kWindowWidth, kWindowHeight, iterations);
     // Per size of the application picture.
-    std::vector<CpuPerFrame> cpu;
+    std::vector<CpuFigures> cpu;
 
     for (const BenchPicture picture : {BenchPicture::Application, BenchPicture::Checkerboard}) {
         ChildProcessWindow child;
@@ -316,23 +373,71 @@ int Run(int iterations, bool halftone, double cpuMs) {
                             fillMs / baselineMs, *low, *high, sum / bytes);
             }
             if (application) {
-                cpu.push_back(MeasureCpuPerFrame(
-                    cpuMs, [&]() { reader.Read(child.hwnd()); }, [&]() { source.Fill(allocated.sample.Get()); }));
+                std::vector<std::function<void()>> calls;
+                calls.push_back([&]() { reader.Read(child.hwnd()); });
+                // One picture per framing, each with its own scaler: no
+                // frame prepares the scaler again.
+                FramePictureWork framed[kFramingCount];
+                ScaleOnly scaling[kFramingCount];
+                for (size_t k = 0; k < kFramingCount; ++k) {
+                    const Framing& framing = kFramings[k];
+                    framed[k].Resize(size.width, size.height);
+                    framed[k].Fill(allocated.sample.Get(), framing.mode, framing.mirror);
+                    framed[k].Fill(allocated.sample.Get(), framing.mode, framing.mirror);
+                    if (FAILED(scaling[k].Init(child.hwnd(), size.width, size.height, framing))) {
+                        std::fprintf(stderr, "the scaler could not be prepared\n");
+                        return 1;
+                    }
+                    calls.push_back([&, k]() {
+                        framed[k].Fill(allocated.sample.Get(), kFramings[k].mode, kFramings[k].mirror);
+                    });
+                }
+                for (size_t k = 0; k < kFramingCount; ++k) {
+                    calls.push_back([&, k]() { scaling[k].Scale(); });
+                }
+                const std::vector<double> figures = MeasureCpuPerCall(cpuMs, calls);
+                CpuFigures entry = {};
+                entry.copyMs = figures[0];
+                for (size_t k = 0; k < kFramingCount; ++k) {
+                    entry.frameMs[k] = figures[1 + k];
+                    entry.scaleMs[k] = figures[1 + kFramingCount + k];
+                }
+                cpu.push_back(entry);
             }
             allocated.sample.Reset();
             allocated.allocator->Decommit();
         }
     }
 
-    std::printf("\nProcessor time per frame (thread time, application picture)\n");
+    std::printf("\nProcessor time per frame (thread time, application picture, stretch)\n");
     std::printf("%-10s %12s %12s %8s\n", "size", "copy ms", "frame ms", "ratio");
     for (int index = 0; index < kFrameSizeTableCount && index < static_cast<int>(cpu.size()); ++index) {
         const FrameSize size = FrameSizeTable[index];
         char label[16];
         std::snprintf(label, sizeof(label), "%dx%d", size.width, size.height);
-        const CpuPerFrame& figures = cpu[static_cast<size_t>(index)];
-        std::printf("%-10s %12.2f %12.2f %8.2f\n", label, figures.copyMs, figures.frameMs,
-                    figures.copyMs > 0 ? figures.frameMs / figures.copyMs : 0.0);
+        const CpuFigures& figures = cpu[static_cast<size_t>(index)];
+        std::printf("%-10s %12.2f %12.2f %8.2f\n", label, figures.copyMs, figures.frameMs[0],
+                    figures.copyMs > 0 ? figures.frameMs[0] / figures.copyMs : 0.0);
+    }
+    for (const bool whole : {true, false}) {
+        std::printf("\n%s (thread time ms, and against stretch at the same size)\n",
+                    whole ? "Framing, per frame" : "Framing, the scaler alone");
+        std::printf("%-10s", "size");
+        for (const Framing& framing : kFramings) {
+            std::printf(" %15s", framing.name);
+        }
+        std::printf("\n");
+        for (int index = 0; index < kFrameSizeTableCount && index < static_cast<int>(cpu.size()); ++index) {
+            const FrameSize size = FrameSizeTable[index];
+            char label[16];
+            std::snprintf(label, sizeof(label), "%dx%d", size.width, size.height);
+            const double* figures = whole ? cpu[static_cast<size_t>(index)].frameMs : cpu[static_cast<size_t>(index)].scaleMs;
+            std::printf("%-10s %15.2f", label, figures[0]);
+            for (size_t k = 1; k < kFramingCount; ++k) {
+                std::printf(" %15s", RatioText(figures[k], figures[0]).c_str());
+            }
+            std::printf("\n");
+        }
     }
     return 0;
 }

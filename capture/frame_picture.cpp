@@ -18,6 +18,7 @@ constexpr COLORREF kStandbyTextColour = RGB(255, 255, 255);
 // of the size table.
 constexpr int kInitialWidth = FrameSizeTable[0].width;
 constexpr int kInitialHeight = FrameSizeTable[0].height;
+constexpr size_t kBytesPerTargetPixel = 3;
 
 UniqueGdiObject CreateStandbyFont() {
     LOGFONTW font = {};
@@ -62,6 +63,7 @@ HRESULT CFramePicture::Resize(int width, int height) {
         ::SetBkMode(m_canvas->Dc(), TRANSPARENT);
         ::SetTextColor(m_canvas->Dc(), kStandbyTextColour);
     }
+    m_windowShown = false;
     return hr;
 }
 
@@ -75,17 +77,34 @@ void CFramePicture::Render(HWND window, const char* standbyText, ScaleMode mode,
     }
     if (window == nullptr) {
         DrawStandbyFrame(standbyText != nullptr ? standbyText : "");
-    } else if (grabbed) {
-        ScaleGrabbedWindow(mode, mirror);
+        m_windowShown = false;
+    } else if (grabbed || (m_windowShown && m_grabber.HasPicture())) {
+        // A new copy, or (nothing copied: a minimised window, a failed
+        // copy) the grabber's last one again.
+        if (sample != nullptr) {
+            ScaleWindowInto(sample, grabbed, mode, mirror);
+        }
+        m_windowShown = true;
+        return;
     }
-    // Nothing copied (a minimised window, a failed copy): the canvas keeps
-    // its previous picture.
+    // Otherwise the canvas: the standby frame, or black after a resize.
     if (sample != nullptr) {
         CopyInto(sample);
     }
 }
 
-void CFramePicture::ScaleGrabbedWindow(ScaleMode mode, bool mirror) {
+void CFramePicture::ScaleWindowInto(IMediaSample* sample, bool grabbed, ScaleMode mode, bool mirror) {
+    BYTE* buffer = nullptr;
+    if (FAILED(sample->GetPointer(&buffer)) || buffer == nullptr) {
+        return;
+    }
+    // The sample is laid out like the canvas (bottom-up RGB24 rows). A
+    // smaller one is left untouched rather than half filled.
+    const long size = sample->GetSize();
+    const DWORD imageSize = m_canvas->ImageSize();
+    if (imageSize == 0 || size < 0 || static_cast<DWORD>(size) < imageSize) {
+        return;
+    }
     const int width = m_canvas->Width();
     const int height = m_canvas->Height();
     const FrameGeometry geometry =
@@ -93,20 +112,30 @@ void CFramePicture::ScaleGrabbedWindow(ScaleMode mode, bool mirror) {
     if (FAILED(m_scaler.Prepare(m_grabber.Width(), m_grabber.Height(), width, height, geometry))) {
         return;
     }
-    if (m_content != Content::Window || m_windowGeometry != geometry) {
-        // The scaler writes the target rectangle only: the bars around it
-        // are cleared once, when the framing changes.
-        const RECT& target = geometry.target;
-        if (target.left != 0 || target.top != 0 || target.right != width || target.bottom != height) {
-            ClearCanvas();
+    // The scaler writes the target rectangle only. A sample buffer holds
+    // whatever it held before, so the bars of Fit (and any padding at the
+    // rows' ends) are cleared in each: far fewer bytes than the picture.
+    const size_t stride = static_cast<size_t>(DibStride(width, 24));
+    const size_t pictureBytes = static_cast<size_t>(width) * kBytesPerTargetPixel;
+    const RECT& target = geometry.target;
+    const bool whole = target.left == 0 && target.top == 0 && target.right == width && target.bottom == height;
+    for (int y = 0; y < height && !(whole && stride == pictureBytes); ++y) {
+        BYTE* row = buffer + static_cast<size_t>(height - 1 - y) * stride;
+        if (y < target.top || y >= target.bottom) {
+            std::memset(row, 0, stride);
+            continue;
         }
-        m_content = Content::Window;
-        m_windowGeometry = geometry;
+        std::memset(row, 0, static_cast<size_t>(target.left) * kBytesPerTargetPixel);
+        const size_t right = static_cast<size_t>(target.right) * kBytesPerTargetPixel;
+        std::memset(row + right, 0, pictureBytes - right + (stride - pictureBytes));
     }
-    // The grabber's DIB must hold the BitBlt's result before it is read.
-    ::GdiFlush();
-    const CMemoryDib& dib = m_canvas->dib;
-    m_scaler.Scale(m_grabber.Pixels(), m_grabber.Stride(), dib.TopRow(), dib.DownStride());
+    if (grabbed) {
+        // The grabber's DIB must hold the BitBlt's result before it is read.
+        ::GdiFlush();
+    }
+    m_scaler.Scale(m_grabber.Pixels(), m_grabber.Stride(), buffer + static_cast<size_t>(height - 1) * stride,
+                   -static_cast<ptrdiff_t>(stride));
+    sample->SetActualDataLength(static_cast<long>(imageSize));
 }
 
 void CFramePicture::DrawStandbyFrame(const char* text) {

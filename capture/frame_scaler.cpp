@@ -33,6 +33,10 @@ using kernels::kTileSize;
 // Correction spans start at multiples of this many columns (the widest
 // vector's), so that the passes' chunks never straddle their starts.
 constexpr int kSpanAlignment = 8;
+// Source rows are fetched into the cache this many rows before the
+// vertical pass's taps reach them, which covers the next band's rows.
+constexpr int kPrefetchRows = 8;
+constexpr int kPrefetchesPerRow = 2;
 // Tile weights of the four columns of a tile (left tile, right tile), in
 // eighths: the columns lie 5/8, 7/8, 1/8, 3/8 of a tile past the centre of
 // the left one.
@@ -192,10 +196,10 @@ HRESULT CFrameScaler::UseInstructions(Instructions instructions) {
     }
     if (instructions == Instructions::Avx2) {
         m_kernels = {kernels::VerticalAvx2,   kernels::WindowAvx2,     kernels::PixelsAvx2,
-                     kernels::BandAvx2,       kernels::CorrectionAvx2, 8};
+                     kernels::BandAvx2,       kernels::CorrectionAvx2, kernels::CorrectRowAvx2, 8};
     } else {
         m_kernels = {kernels::VerticalSse2,   kernels::WindowSse2,     kernels::PixelsSse2,
-                     kernels::BandSse2,       kernels::CorrectionSse2, 4};
+                     kernels::BandSse2,       kernels::CorrectionSse2, kernels::CorrectRowSse2, 4};
     }
     m_instructions = instructions;
     Reset();
@@ -255,6 +259,7 @@ HRESULT CFrameScaler::Prepare(int sourceWidth, int sourceHeight, int targetWidth
             BuildWindow();
         } else {
             BuildPixels();
+            ChooseOrder();
         }
         if (m_correct) {
             BuildCorrection();
@@ -276,8 +281,10 @@ void CFrameScaler::Reset() {
     m_rowSources.clear();
     m_rowWeights.clear();
     m_sourcePointers.clear();
+    m_prefetchRows.clear();
     m_groups.clear();
     m_windowWeights.clear();
+    m_sameTaps = 0;
     m_first.clear();
     m_pixelWeights.clear();
     m_pixelDigits.clear();
@@ -285,6 +292,11 @@ void CFrameScaler::Reset() {
     m_even.clear();
     m_odd.clear();
     m_packed.clear();
+    m_horizontalFirst = false;
+    m_ring.clear();
+    m_ringStride = 0;
+    m_ringRows = 0;
+    m_correctedRow.clear();
     m_correct = false;
     m_tiles = m_bands = 0;
     m_tileEven.clear();
@@ -295,6 +307,7 @@ void CFrameScaler::Reset() {
     m_correctionEven.clear();
     m_correctionOdd.clear();
     m_spans.clear();
+    m_tileFlags.clear();
 }
 
 void CFrameScaler::BuildVertical() {
@@ -322,6 +335,18 @@ void CFrameScaler::BuildVertical() {
         mostTaps = std::max(mostTaps, taps.size());
     }
     m_sourcePointers.resize(mostTaps);
+    // Each source row is fetched ahead once, a few at each output row, a
+    // fixed distance before the rows' last tap.
+    m_prefetchRows.assign(static_cast<size_t>(m_height) * kPrefetchesPerRow, -1);
+    int fetched = static_cast<int>(top) - 1;
+    const int bottom = static_cast<int>(m_geometry.source.bottom) - 1;
+    for (int y = 0; y < m_height; ++y) {
+        const OutputRow& row = m_outputRows[static_cast<size_t>(y)];
+        const int wanted = std::min(bottom, m_rowSources[static_cast<size_t>(row.firstTap + row.taps - 1)] + kPrefetchRows);
+        for (int k = 0; k < kPrefetchesPerRow && fetched < wanted; ++k) {
+            m_prefetchRows[static_cast<size_t>(y) * kPrefetchesPerRow + k] = ++fetched;
+        }
+    }
 }
 
 void CFrameScaler::BuildWindow() {
@@ -343,7 +368,19 @@ void CFrameScaler::BuildWindow() {
             reach = std::max(reach, taps.back().index - base - j + 1);
         }
         const size_t offset = m_windowWeights.size();
-        m_groups.push_back({base, reach, static_cast<int32_t>(offset)});
+        // AVX2 stores a group's 24 bytes as 32 (see WindowGroup::store).
+        constexpr int kGroupBytes = 8 * kBytesPerTargetPixel;
+        constexpr int kStoreBytes = 32;
+        int32_t store = -1;
+        if (lanes == 8 && (g + 1) * lanes <= m_width) {
+            const int start = (m_geometry.mirror ? m_width - (g + 1) * lanes : g * lanes) * kBytesPerTargetPixel;
+            if (!m_geometry.mirror && start + kStoreBytes <= m_width * kBytesPerTargetPixel) {
+                store = start;
+            } else if (m_geometry.mirror && start >= kStoreBytes - kGroupBytes) {
+                store = start - (kStoreBytes - kGroupBytes);
+            }
+        }
+        m_groups.push_back({base, reach, static_cast<int32_t>(offset), store});
         m_windowWeights.resize(offset + static_cast<size_t>(reach) * lanes * 2, 0);
         for (int j = 0; j < lanes && g * lanes + j < m_width; ++j) {
             for (const Tap& tap : axis[static_cast<size_t>(g * lanes + j)]) {
@@ -355,6 +392,12 @@ void CFrameScaler::BuildWindow() {
             }
         }
         lastColumn = std::max(lastColumn, base + lanes - 1 + reach - 1);
+    }
+    m_sameTaps = m_groups.front().taps;
+    for (const auto& group : m_groups) {
+        if (group.taps != m_sameTaps) {
+            m_sameTaps = 0;
+        }
     }
     // The vertical pass fills the rectangle's columns; windows may read
     // zeros beyond.
@@ -379,7 +422,11 @@ void CFrameScaler::BuildPixels() {
     for (int column = 0; column < m_width; ++column) {
         const int position = m_geometry.mirror ? m_width - 1 - column : column;
         const auto& positionTaps = axis[static_cast<size_t>(position)];
-        const int first = positionTaps.front().index;
+        // The taps are read `taps` columns at a time from the first: moved
+        // left where that would read past the rectangle's last column (the
+        // end of the source row), the weights land further in.
+        const int first = m_columns >= taps ? std::min(positionTaps.front().index, m_columns - taps)
+                                            : positionTaps.front().index;
         m_first[static_cast<size_t>(column)] = first;
         for (const Tap& tap : positionTaps) {
             weights[static_cast<size_t>(column) * taps + static_cast<size_t>(tap.index - first)] = tap.weight;
@@ -414,6 +461,33 @@ void CFrameScaler::BuildPixels() {
     m_packed.assign((static_cast<size_t>(m_columns) + taps + kSlackPixels) * kBytesPerPixel, 0);
 }
 
+void CFrameScaler::ChooseOrder() {
+    // Estimated work of the two orders, in vertical taps of one pixel (a
+    // pixel pass's group of four taps costs about kPixelGroupCost of them):
+    // vertical first filters every source column of each output row;
+    // horizontal first runs the pixel pass over every source row.
+    constexpr double kPixelGroupCost = 8.0;
+    const double verticalTaps = static_cast<double>(m_rowSources.size()) / m_height;
+    const double pixelPass = kPixelGroupCost * m_tapGroups * m_width;
+    const double verticalFirst = m_height * (m_columns * verticalTaps + pixelPass);
+    const double horizontalFirst = m_rows * pixelPass + m_height * (m_width * verticalTaps);
+    m_horizontalFirst = horizontalFirst < verticalFirst && m_columns >= m_tapGroups * kTapsPerGroup;
+    if (!m_horizontalFirst) {
+        return;
+    }
+    // Rows of the pixel pass, BGRX, as many as an output row has taps (they
+    // are used in order), with room for the pass's whole blocks of four.
+    size_t mostTaps = 1;
+    for (const OutputRow& row : m_outputRows) {
+        mostTaps = std::max(mostTaps, static_cast<size_t>(row.taps));
+    }
+    m_ringStride = (static_cast<size_t>(m_width + 3) / 4 * 4 + kSlackPixels) * kBytesPerPixel;
+    m_ring.assign(m_ringStride * mostTaps, 0);
+    m_ringRows = static_cast<int>(mostTaps);
+    m_correctedRow.assign((static_cast<size_t>(m_columns) + kSlackPixels) * kBytesPerPixel, 0);
+    m_packed.clear();
+}
+
 void CFrameScaler::BuildCorrection() {
     m_tiles = (m_columns + kTileSize - 1) / kTileSize;
     m_bands = (m_rows + kTileSize - 1) / kTileSize;
@@ -425,6 +499,7 @@ void CFrameScaler::BuildCorrection() {
     m_correctionEven.assign(lanes, 0);
     m_correctionOdd.assign(lanes, 0);
     m_spans.reserve(static_cast<size_t>(m_columns / kSpanAlignment + 2) * 2);
+    m_tileFlags.assign(static_cast<size_t>(m_tiles / kernels::kTilesPerFlag + 1), 0);
     // A tile's alternating sum is 4 x the checkerboard amplitude times the
     // sign of its first pixel, (-1)^(left + top): every tile starts at the
     // rectangle's parity, as do the bands. Interpolated in eighths, times 8,
@@ -464,6 +539,8 @@ void CFrameScaler::PrepareBand(const BYTE* sourceTop, ptrdiff_t sourceStride, in
     rows.tiles = m_columns / kTileSize;
     rows.tileEven = tileEven;
     rows.tileOdd = tileOdd;
+    std::fill(m_tileFlags.begin(), m_tileFlags.end(), BYTE{0});
+    rows.flags = m_tileFlags.data();
     m_kernels.band(rows);
     const int partial = m_columns % kTileSize;
     if (partial != 0) {
@@ -484,6 +561,9 @@ void CFrameScaler::PrepareBand(const BYTE* sourceTop, ptrdiff_t sourceStride, in
         const int scale = partial == 3 ? 1 : 2;
         tileEven[rows.tiles] = kernels::PackLanes(sums[0] * scale, sums[2] * scale);
         tileOdd[rows.tiles] = kernels::PackLanes(sums[1] * scale, sums[3] * scale);
+        if ((tileEven[rows.tiles] | tileOdd[rows.tiles]) != 0) {
+            m_tileFlags[static_cast<size_t>(rows.tiles / kernels::kTilesPerFlag)] = 1;
+        }
     }
     tileEven[-1] = tileEven[0];
     tileOdd[-1] = tileOdd[0];
@@ -502,21 +582,15 @@ void CFrameScaler::PrepareBand(const BYTE* sourceTop, ptrdiff_t sourceStride, in
         std::fill_n(m_correctionOdd.begin() + static_cast<ptrdiff_t>(from), count, int16_t{0});
     }
     m_spans.clear();
-    for (int tile = 0; tile < m_tiles; ++tile) {
-        // Mostly zero: two tiles at a time.
-        if (tile + 1 < m_tiles && ((static_cast<uint64_t>(static_cast<uint32_t>(tileEven[tile])) |
-                                    static_cast<uint64_t>(static_cast<uint32_t>(tileEven[tile + 1])) << 32 |
-                                    static_cast<uint32_t>(tileOdd[tile]) | static_cast<uint32_t>(tileOdd[tile + 1])) ==
-                                   0)) {
-            ++tile;
+    constexpr int kFlagColumns = kernels::kTilesPerFlag * kTileSize;
+    for (size_t flag = 0; flag < m_tileFlags.size(); ++flag) {
+        if (m_tileFlags[flag] == 0) {
             continue;
         }
-        if (tileEven[tile] == 0 && tileOdd[tile] == 0) {
-            continue;
-        }
-        const int start = std::max(0, (tile - 1) * kTileSize) / kSpanAlignment * kSpanAlignment;
-        const int end = std::min(m_columns, ((tile + 2) * kTileSize + kSpanAlignment - 1) / kSpanAlignment *
-                                                kSpanAlignment);
+        // The flagged tiles' columns, and a tile on either side.
+        const int first = static_cast<int>(flag) * kFlagColumns;
+        const int start = std::max(0, first - kTileSize) / kSpanAlignment * kSpanAlignment;
+        const int end = std::min(m_columns, first + kFlagColumns + kSpanAlignment);
         if (!m_spans.empty() && start <= m_spans.back()) {
             m_spans.back() = std::max(m_spans.back(), end);
         } else {
@@ -543,6 +617,10 @@ void CFrameScaler::Scale(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* ta
         return;
     }
     m_band = -1;
+    if (m_horizontalFirst) {
+        ScaleHorizontalFirst(sourceTop, sourceStride, targetTop, targetStride);
+        return;
+    }
     const size_t left = static_cast<size_t>(m_geometry.source.left) * kBytesPerPixel;
     for (int y = 0; y < m_height; ++y) {
         const OutputRow& out = m_outputRows[static_cast<size_t>(y)];
@@ -555,6 +633,10 @@ void CFrameScaler::Scale(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* ta
         vertical.weights = &m_rowWeights[static_cast<size_t>(out.firstTap) * kWeightCopies];
         vertical.taps = out.taps;
         vertical.pixels = m_columns;
+        for (int k = 0; k < kPrefetchesPerRow; ++k) {
+            const int fetch = m_prefetchRows[static_cast<size_t>(y) * kPrefetchesPerRow + k];
+            vertical.prefetch[k] = fetch < 0 ? nullptr : sourceTop + fetch * sourceStride + left;
+        }
         if (out.leak != 0) {
             if (out.band != m_band) {
                 PrepareBand(sourceTop, sourceStride, out.band);
@@ -576,16 +658,79 @@ void CFrameScaler::Scale(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* ta
         BYTE* target = targetTop + (m_geometry.target.top + y) * targetStride +
                        static_cast<ptrdiff_t>(m_geometry.target.left) * kBytesPerTargetPixel;
         if (m_useWindows) {
-            const kernels::WindowRow row = {m_even.data(), m_odd.data(),     m_groups.data(),
-                                            m_windowWeights.data(), static_cast<int>(m_groups.size()), m_width,
-                                            target,        m_geometry.mirror};
+            const kernels::WindowRow row = {m_even.data(),
+                                            m_odd.data(),
+                                            m_groups.data(),
+                                            m_windowWeights.data(),
+                                            static_cast<int>(m_groups.size()),
+                                            m_sameTaps,
+                                            m_width,
+                                            target,
+                                            m_geometry.mirror};
             m_kernels.window(row);
         } else {
             const void* weights = m_instructions == Instructions::Avx2
                                       ? static_cast<const void*>(m_pixelDigits.data())
                                       : static_cast<const void*>(m_pixelWeights.data());
-            const kernels::PixelRow row = {m_packed.data(), m_first.data(), weights, m_tapGroups, m_width, target};
+            const kernels::PixelRow row = {m_packed.data(), m_first.data(), weights, m_tapGroups, m_width, target,
+                                           false};
             m_kernels.pixels(row);
         }
+    }
+}
+
+void CFrameScaler::FilterSourceRow(const BYTE* sourceTop, ptrdiff_t sourceStride, int row, BYTE* out) {
+    const size_t left = static_cast<size_t>(m_geometry.source.left) * kBytesPerPixel;
+    const BYTE* source = sourceTop + row * sourceStride + left;
+    if (m_correct) {
+        // The row less its checkerboard: the vertical pass's weights then
+        // subtract it times their leak, as the other order does.
+        const int band = (row - static_cast<int>(m_geometry.source.top)) / kTileSize;
+        if (band != m_band) {
+            PrepareBand(sourceTop, sourceStride, band);
+        }
+        if (!m_spans.empty()) {
+            std::memcpy(m_correctedRow.data(), source, static_cast<size_t>(m_columns) * kBytesPerPixel);
+            const kernels::CorrectedRow corrected = {source,
+                                                     m_correctedRow.data(),
+                                                     m_correctionEven.data(),
+                                                     m_correctionOdd.data(),
+                                                     SignOfParity(row),
+                                                     m_spans.data(),
+                                                     static_cast<int>(m_spans.size() / 2)};
+            m_kernels.correctRow(corrected);
+            source = m_correctedRow.data();
+        }
+    }
+    const void* weights = m_instructions == Instructions::Avx2 ? static_cast<const void*>(m_pixelDigits.data())
+                                                                : static_cast<const void*>(m_pixelWeights.data());
+    const kernels::PixelRow pixels = {source, m_first.data(), weights, m_tapGroups, m_width, out, true};
+    m_kernels.pixels(pixels);
+}
+
+void CFrameScaler::ScaleHorizontalFirst(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* targetTop,
+                                        ptrdiff_t targetStride) {
+    // Source rows pass the pixel pass once each, in order, into a ring of
+    // as many rows as an output row has taps.
+    int filtered = static_cast<int>(m_geometry.source.top);
+    for (int y = 0; y < m_height; ++y) {
+        const OutputRow& out = m_outputRows[static_cast<size_t>(y)];
+        const int last = m_rowSources[static_cast<size_t>(out.firstTap + out.taps - 1)];
+        for (; filtered <= last; ++filtered) {
+            FilterSourceRow(sourceTop, sourceStride, filtered,
+                            &m_ring[static_cast<size_t>(filtered % m_ringRows) * m_ringStride]);
+        }
+        for (int t = 0; t < out.taps; ++t) {
+            const int source = m_rowSources[static_cast<size_t>(out.firstTap + t)];
+            m_sourcePointers[static_cast<size_t>(t)] = &m_ring[static_cast<size_t>(source % m_ringRows) * m_ringStride];
+        }
+        kernels::VerticalRow vertical = {};
+        vertical.sources = m_sourcePointers.data();
+        vertical.weights = &m_rowWeights[static_cast<size_t>(out.firstTap) * kWeightCopies];
+        vertical.taps = out.taps;
+        vertical.pixels = m_width;
+        vertical.target = targetTop + (m_geometry.target.top + y) * targetStride +
+                          static_cast<ptrdiff_t>(m_geometry.target.left) * kBytesPerTargetPixel;
+        m_kernels.vertical(vertical);
     }
 }

@@ -98,6 +98,7 @@ private:
         void (*pixels)(const frame_scaler_kernels::PixelRow&);
         void (*band)(const frame_scaler_kernels::BandRows&);
         void (*correction)(const frame_scaler_kernels::CorrectionRow&);
+        void (*correctRow)(const frame_scaler_kernels::CorrectedRow&);
         int windowLanes;
     };
 
@@ -105,8 +106,12 @@ private:
     void BuildVertical();
     void BuildWindow();
     void BuildPixels();
+    void ChooseOrder();
     void BuildCorrection();
     void PrepareBand(const BYTE* sourceTop, ptrdiff_t sourceStride, int band);
+    void FilterSourceRow(const BYTE* sourceTop, ptrdiff_t sourceStride, int row, BYTE* out);
+    void ScaleHorizontalFirst(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* targetTop,
+                              ptrdiff_t targetStride);
 
     Instructions m_instructions;
     Kernels m_kernels;
@@ -130,11 +135,14 @@ private:
     std::vector<uint16_t> m_rowWeights;
     // Scratch for one output row's source row pointers.
     std::vector<const BYTE*> m_sourcePointers;
+    // Per output row: the source rows to fetch ahead (absolute; -1: none).
+    std::vector<int> m_prefetchRows;
 
     // The horizontal pass: windows for mild shrinks, else pixel taps.
     bool m_useWindows = false;
     std::vector<frame_scaler_kernels::WindowGroup> m_groups;
     std::vector<int16_t> m_windowWeights;
+    int m_sameTaps = 0;
     std::vector<int32_t> m_first;
     std::vector<int16_t> m_pixelWeights;
     std::vector<BYTE> m_pixelDigits;
@@ -145,6 +153,17 @@ private:
     std::vector<int16_t> m_even;
     std::vector<int16_t> m_odd;
     std::vector<BYTE> m_packed;
+
+    // The pixel pass first, where that is less work (a horizontal shrink
+    // of at least kWindowRatio with little vertical shrink): each source
+    // row filtered once into a ring of BGRX rows, which the vertical pass
+    // then combines straight into the target. A row with a checkerboard
+    // correction is corrected into m_correctedRow first.
+    bool m_horizontalFirst = false;
+    std::vector<BYTE> m_ring;
+    size_t m_ringStride = 0;
+    int m_ringRows = 0;
+    std::vector<BYTE> m_correctedRow;
 
     // The checkerboard correction.
     bool m_correct = false;
@@ -163,4 +182,5 @@ private:
     std::vector<int16_t> m_correctionEven;
     std::vector<int16_t> m_correctionOdd;
     std::vector<int32_t> m_spans;
+    std::vector<BYTE> m_tileFlags;
 };

@@ -20,6 +20,15 @@ namespace frame_scaler_kernels {
 namespace {
 
 constexpr int kLanes = 8;
+// What a vertical pass writes (VerticalRow).
+constexpr int kLanesOutput = 0;
+constexpr int kPackedOutput = 1;
+constexpr int kTargetOutput = 2;
+
+// Writes `count` 3-byte pixels from the start of `bytes`.
+inline void WriteExactly(BYTE* target, const BYTE* bytes, int count) {
+    std::memcpy(target, bytes, static_cast<size_t>(count) * kBytesPerTargetPixel);
+}
 
 QM_AVX2 inline __m256i Load(const void* p) {
     return _mm256_loadu_si256(static_cast<const __m256i*>(p));
@@ -47,7 +56,7 @@ QM_AVX2 inline __m256i ToBytes(__m256i even, __m256i odd) {
 }
 
 // The end of a vertical chunk: the correction, then the output.
-template <bool kPacked>
+template <int kOutput>
 QM_AVX2 inline void FinishVerticalChunk(const VerticalRow& row, int x, __m256i even, __m256i odd, bool corrected,
                                 __m256i correctionWeight) {
     const size_t offset = static_cast<size_t>(x) * kBytesPerPixel;
@@ -55,11 +64,28 @@ QM_AVX2 inline void FinishVerticalChunk(const VerticalRow& row, int x, __m256i e
         even = _mm256_subs_epi16(even, _mm256_mulhi_epi16(Load(row.correctionEven + 2 * x), correctionWeight));
         odd = _mm256_subs_epi16(odd, _mm256_mulhi_epi16(Load(row.correctionOdd + 2 * x), correctionWeight));
     }
-    if (kPacked) {
+    if (kOutput != kLanesOutput) {
         const __m256i rounding = _mm256_set1_epi16(64);
         even = _mm256_srai_epi16(_mm256_adds_epi16(even, rounding), 7);
         odd = _mm256_srai_epi16(_mm256_adds_epi16(odd, rounding), 7);
-        Store(row.packed + offset, ToBytes(even, odd));
+        if (kOutput == kPackedOutput) {
+            Store(row.packed + offset, ToBytes(even, odd));
+        } else {
+            // 3-byte pixels: 24 bytes, stored as 32 where the 8 beyond fall
+            // on the next chunk's columns, else exactly.
+            const __m256i toTarget = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1,
+                                                      2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+            const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(ToBytes(even, odd), toTarget),
+                                                              _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7));
+            BYTE* out = row.target + static_cast<size_t>(x) * kBytesPerTargetPixel;
+            if ((x + kLanes) * kBytesPerTargetPixel + 8 <= row.pixels * kBytesPerTargetPixel) {
+                Store(out, bytes);
+            } else {
+                alignas(32) BYTE buffer[32];
+                Store(buffer, bytes);
+                WriteExactly(out, buffer, kLanes);
+            }
+        }
     } else {
         Store(row.even + 2 * x, even);
         Store(row.odd + 2 * x, odd);
@@ -68,7 +94,7 @@ QM_AVX2 inline void FinishVerticalChunk(const VerticalRow& row, int x, __m256i e
 
 // One chunk of a row with many taps, summed exactly in 32 bits: two rows'
 // bytes side by side, widened, each pair weighed by one multiply-add.
-template <bool kPacked>
+template <int kOutput>
 QM_AVX2 inline void VerticalChunkExact(const VerticalRow& row, int x, bool corrected, __m256i correctionWeight) {
     const __m256i zero = _mm256_setzero_si256();
     const size_t offset = static_cast<size_t>(x) * kBytesPerPixel;
@@ -97,13 +123,13 @@ QM_AVX2 inline void VerticalChunkExact(const VerticalRow& row, int x, bool corre
     const __m256i second = _mm256_packs_epi32(sums[2], sums[3]);
     const __m256i even = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_slli_epi32(first, 16), 16), _mm256_srai_epi32(_mm256_slli_epi32(second, 16), 16));
     const __m256i odd = _mm256_packs_epi32(_mm256_srai_epi32(first, 16), _mm256_srai_epi32(second, 16));
-    FinishVerticalChunk<kPacked>(row, x, even, odd, corrected, correctionWeight);
+    FinishVerticalChunk<kOutput>(row, x, even, odd, corrected, correctionWeight);
 }
 
 // One chunk of the vertical pass. kTaps > 0: that many taps, their rows
 // and weights held in `sources` and `weights`; 0: any number, read from
 // the row.
-template <int kTaps, bool kPacked>
+template <int kTaps, int kOutput>
 QM_AVX2 inline void VerticalChunk(const VerticalRow& row, const BYTE* const* sources, const __m256i* weights, int x,
                                   bool corrected, __m256i correctionWeight) {
     const __m256i highBytes = _mm256_set1_epi16(static_cast<int16_t>(0xFF00));
@@ -117,21 +143,34 @@ QM_AVX2 inline void VerticalChunk(const VerticalRow& row, const BYTE* const* sou
         even = _mm256_add_epi16(even, _mm256_mulhi_epu16(_mm256_slli_epi16(pixels, 8), weight));
         odd = _mm256_add_epi16(odd, _mm256_mulhi_epu16(_mm256_and_si256(pixels, highBytes), weight));
     }
-    FinishVerticalChunk<kPacked>(row, x, even, odd, corrected, correctionWeight);
+    FinishVerticalChunk<kOutput>(row, x, even, odd, corrected, correctionWeight);
 }
 
-// kTaps -1: a row of many taps, summed exactly.
-template <int kTaps, bool kPacked>
-QM_AVX2 inline void Chunk(const VerticalRow& row, const BYTE* const* sources, const __m256i* weights, int x, bool corrected,
-                  __m256i correctionWeight) {
-    if (kTaps < 0) {
-        VerticalChunkExact<kPacked>(row, x, corrected, correctionWeight);
-    } else {
-        VerticalChunk<(kTaps < 0 ? 0 : kTaps), kPacked>(row, sources, weights, x, corrected, correctionWeight);
+// Fetches the cache line of each prefetch row at this chunk's columns
+// (every other chunk: a line holds 16 columns).
+QM_AVX2 inline void PrefetchChunk(const VerticalRow& row, int x) {
+    if ((x & 15) == 0) {
+        const size_t offset = static_cast<size_t>(x) * kBytesPerPixel;
+        for (const BYTE* prefetch : row.prefetch) {
+            if (prefetch != nullptr) {
+                _mm_prefetch(reinterpret_cast<const char*>(prefetch + offset), _MM_HINT_T0);
+            }
+        }
     }
 }
 
-template <int kTaps, bool kPacked>
+// kTaps -1: a row of many taps, summed exactly.
+template <int kTaps, int kOutput>
+QM_AVX2 inline void Chunk(const VerticalRow& row, const BYTE* const* sources, const __m256i* weights, int x, bool corrected,
+                  __m256i correctionWeight) {
+    if (kTaps < 0) {
+        VerticalChunkExact<kOutput>(row, x, corrected, correctionWeight);
+    } else {
+        VerticalChunk<(kTaps < 0 ? 0 : kTaps), kOutput>(row, sources, weights, x, corrected, correctionWeight);
+    }
+}
+
+template <int kTaps, int kOutput>
 QM_AVX2 void VerticalRows(const VerticalRow& row) {
     constexpr int kHeld = kTaps > 0 ? kTaps : 1;
     const BYTE* sources[kHeld] = {};
@@ -144,50 +183,49 @@ QM_AVX2 void VerticalRows(const VerticalRow& row) {
     int x = 0;
     for (int s = 0; s < row.spanCount; ++s) {
         for (; x + kLanes <= row.spans[2 * s]; x += kLanes) {
-            Chunk<kTaps, kPacked>(row, sources, weights, x, false, correctionWeight);
+            PrefetchChunk(row, x);
+            Chunk<kTaps, kOutput>(row, sources, weights, x, false, correctionWeight);
         }
         for (; x + kLanes <= row.spans[2 * s + 1]; x += kLanes) {
-            Chunk<kTaps, kPacked>(row, sources, weights, x, true, correctionWeight);
+            PrefetchChunk(row, x);
+            Chunk<kTaps, kOutput>(row, sources, weights, x, true, correctionWeight);
         }
     }
     for (; x + kLanes <= row.pixels; x += kLanes) {
-        Chunk<kTaps, kPacked>(row, sources, weights, x, false, correctionWeight);
+        PrefetchChunk(row, x);
+        Chunk<kTaps, kOutput>(row, sources, weights, x, false, correctionWeight);
     }
     if (x < row.pixels) {
-        Chunk<kTaps, kPacked>(row, sources, weights, row.pixels - kLanes, row.correctionEven != nullptr,
+        Chunk<kTaps, kOutput>(row, sources, weights, row.pixels - kLanes, row.correctionEven != nullptr,
                                       correctionWeight);
     }
 }
 
-template <bool kPacked>
+template <int kOutput>
 QM_AVX2 void VerticalRowsAnyTaps(const VerticalRow& row) {
     switch (row.taps) {
     case 1:
-        VerticalRows<1, kPacked>(row);
+        VerticalRows<1, kOutput>(row);
         break;
     case 2:
-        VerticalRows<2, kPacked>(row);
+        VerticalRows<2, kOutput>(row);
         break;
     case 3:
-        VerticalRows<3, kPacked>(row);
+        VerticalRows<3, kOutput>(row);
         break;
     case 4:
-        VerticalRows<4, kPacked>(row);
+        VerticalRows<4, kOutput>(row);
         break;
     default:
         if (row.taps > kMostTruncatingTaps) {
-            VerticalRows<-1, kPacked>(row);
+            VerticalRows<-1, kOutput>(row);
         } else {
-            VerticalRows<0, kPacked>(row);
+            VerticalRows<0, kOutput>(row);
         }
         break;
     }
 }
 
-// Writes `count` 3-byte pixels from the start of `bytes`.
-inline void WriteExactly(BYTE* target, const BYTE* bytes, int count) {
-    std::memcpy(target, bytes, static_cast<size_t>(count) * kBytesPerTargetPixel);
-}
 
 }  // namespace
 
@@ -197,9 +235,11 @@ QM_AVX2 void VerticalAvx2(const VerticalRow& row) {
         return;
     }
     if (row.packed != nullptr) {
-        VerticalRowsAnyTaps<true>(row);
+        VerticalRowsAnyTaps<kPackedOutput>(row);
+    } else if (row.target != nullptr) {
+        VerticalRowsAnyTaps<kTargetOutput>(row);
     } else {
-        VerticalRowsAnyTaps<false>(row);
+        VerticalRowsAnyTaps<kLanesOutput>(row);
     }
 }
 
@@ -220,6 +260,43 @@ QM_AVX2 inline __m256i WindowGroupPixels(const int16_t* even, const int16_t* odd
     return _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(bytes, gather), order);
 }
 
+// Writes a group whose pixels run past the 32-byte stores: its `valid`
+// pixels only, from the forward or backward arrangement.
+QM_AVX2 void WriteGroupExactly(const WindowRow& row, int g, __m256i bytes) {
+    constexpr int kSlack = 32 - kLanes * kBytesPerTargetPixel;
+    const int left = row.width - g * kLanes;
+    const int valid = left < kLanes ? left : kLanes;
+    // The group's lowest column.
+    const int column = row.mirror ? left - valid : g * kLanes;
+    alignas(32) BYTE buffer[32];
+    Store(buffer, bytes);
+    const BYTE* first = row.mirror ? buffer + kSlack + (kLanes - valid) * kBytesPerTargetPixel : buffer;
+    WriteExactly(row.target + column * kBytesPerTargetPixel, first, valid);
+}
+
+// The groups of a row, all of kTaps taps (0: each its own count).
+template <int kTaps>
+QM_AVX2 void WindowGroups(const WindowRow& row, __m256i gather, __m256i order) {
+    const WindowGroup* groups = row.groups;
+    const int groupCount = row.groupCount;
+    const int16_t* const evenRow = row.even;
+    const int16_t* const oddRow = row.odd;
+    const int16_t* const weightTable = row.weights;
+    BYTE* const target = row.target;
+    for (int g = 0; g < groupCount; ++g) {
+        const WindowGroup group = groups[g];
+        const __m256i bytes = WindowGroupPixels<kTaps>(evenRow + 2 * group.base, oddRow + 2 * group.base,
+                                                       weightTable + group.weights, group.taps, gather, order);
+        if (group.store >= 0) {
+            // 32 bytes, the 8 beyond the group's own falling on columns that
+            // a later group writes.
+            Store(target + group.store, bytes);
+        } else {
+            WriteGroupExactly(row, g, bytes);
+        }
+    }
+}
+
 QM_AVX2 void WindowAvx2(const WindowRow& row) {
     // After packing, each half holds the blue and red bytes of its four
     // pixels, then green and the unused byte: gather them into 3-byte
@@ -234,64 +311,21 @@ QM_AVX2 void WindowAvx2(const WindowRow& row) {
     // first, backwards.
     const __m256i forwardOrder = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
     const __m256i backwardOrder = _mm256_setr_epi32(3, 7, 4, 5, 6, 0, 1, 2);
-    const bool mirror = row.mirror;
-    const __m256i gather = mirror ? backwards : forwards;
-    const __m256i order = mirror ? backwardOrder : forwardOrder;
-    const int width = row.width;
-    const int rowBytes = width * kBytesPerTargetPixel;
-    const int groupCount = row.groupCount;
-    const WindowGroup* groups = row.groups;
-    const int16_t* const evenRow = row.even;
-    const int16_t* const oddRow = row.odd;
-    const int16_t* const weightTable = row.weights;
-    BYTE* const target = row.target;
-    constexpr int kSlack = 32 - kLanes * kBytesPerTargetPixel;
-    for (int g = 0; g < groupCount; ++g) {
-        const WindowGroup group = groups[g];
-        const int16_t* even = evenRow + 2 * group.base;
-        const int16_t* odd = oddRow + 2 * group.base;
-        const int16_t* weights = weightTable + group.weights;
-        __m256i bytes;
-        switch (group.taps) {
-        case 2:
-            bytes = WindowGroupPixels<2>(even, odd, weights, 2, gather, order);
-            break;
-        case 3:
-            bytes = WindowGroupPixels<3>(even, odd, weights, 3, gather, order);
-            break;
-        case 4:
-            bytes = WindowGroupPixels<4>(even, odd, weights, 4, gather, order);
-            break;
-        case 5:
-            bytes = WindowGroupPixels<5>(even, odd, weights, 5, gather, order);
-            break;
-        case 6:
-            bytes = WindowGroupPixels<6>(even, odd, weights, 6, gather, order);
-            break;
-        case 7:
-            bytes = WindowGroupPixels<7>(even, odd, weights, 7, gather, order);
-            break;
-        default:
-            bytes = WindowGroupPixels<0>(even, odd, weights, group.taps, gather, order);
-            break;
-        }
-        const int left = width - g * kLanes;
-        const int valid = left < kLanes ? left : kLanes;
-        // Columns of the group: the first (lowest) one.
-        const int start = (mirror ? left - valid : g * kLanes) * kBytesPerTargetPixel;
-        // A whole group stores 32 bytes, the 8 beyond its own falling on the
-        // next group's columns (to the right, or mirrored to the left), which
-        // that group writes afterwards; near the row's ends it writes exactly.
-        if (valid == kLanes && !mirror && start + 32 <= rowBytes) {
-            Store(target + start, bytes);
-        } else if (valid == kLanes && mirror && start >= kSlack) {
-            Store(target + start - kSlack, bytes);
-        } else {
-            alignas(32) BYTE buffer[32];
-            Store(buffer, bytes);
-            const BYTE* first = mirror ? buffer + kSlack + (kLanes - valid) * kBytesPerTargetPixel : buffer;
-            WriteExactly(target + start, first, valid);
-        }
+    const __m256i gather = row.mirror ? backwards : forwards;
+    const __m256i order = row.mirror ? backwardOrder : forwardOrder;
+    switch (row.sameTaps) {
+    case 2:
+        WindowGroups<2>(row, gather, order);
+        break;
+    case 3:
+        WindowGroups<3>(row, gather, order);
+        break;
+    case 4:
+        WindowGroups<4>(row, gather, order);
+        break;
+    default:
+        WindowGroups<0>(row, gather, order);
+        break;
     }
 }
 
@@ -341,6 +375,12 @@ QM_AVX2 void PixelsAvx2(const PixelRow& row) {
         __m256i packed = _mm256_packs_epi32(sumA, sumB);
         packed = _mm256_packus_epi16(packed, packed);
         packed = _mm256_permutevar8x32_epi32(packed, pickPixels);
+        if (row.packedOutput) {
+            // BGRX rows have room for whole blocks.
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(row.target + static_cast<size_t>(x) * kBytesPerPixel),
+                             _mm256_castsi256_si128(packed));
+            continue;
+        }
         const __m128i pixels = _mm_shuffle_epi8(_mm256_castsi256_si128(packed), toTarget);
         const int start = x * kBytesPerTargetPixel;
         const int valid = row.width - x < 4 ? row.width - x : 4;
@@ -355,47 +395,61 @@ QM_AVX2 void PixelsAvx2(const PixelRow& row) {
     }
 }
 
-QM_AVX2 void BandAvx2(const BandRows& band) {
+// The mean of a band's pairs for eight columns.
+QM_AVX2 inline __m256i BandMean(const BandRows& band, size_t offset, bool twoPairs) {
     const __m256i ones = _mm256_set1_epi8(-1);
+    __m256i mean =
+        _mm256_avg_epu8(Load(band.upper[0] + offset), _mm256_xor_si256(Load(band.lower[0] + offset), ones));
+    if (twoPairs) {
+        mean = _mm256_avg_epu8(
+            mean, _mm256_avg_epu8(Load(band.upper[1] + offset), _mm256_xor_si256(Load(band.lower[1] + offset), ones)));
+    }
+    return mean;
+}
+
+// The alternating sums of the two tiles of eight columns' means, to the
+// tile arrays.
+QM_AVX2 inline void StoreBandSums(__m256i mean, int32_t* tileEven, int32_t* tileOdd) {
     const __m256i lowBytes = _mm256_set1_epi16(0x00FF);
     const __m256i firstWords = _mm256_setr_epi32(0, 4, 0, 4, 0, 4, 0, 4);
+    __m256i even = _mm256_and_si256(mean, lowBytes);
+    __m256i odd = _mm256_srli_epi16(mean, 8);
+    even = _mm256_sub_epi16(even, _mm256_srli_epi64(even, 32));
+    odd = _mm256_sub_epi16(odd, _mm256_srli_epi64(odd, 32));
+    even = _mm256_add_epi16(even, _mm256_srli_si256(even, 8));
+    odd = _mm256_add_epi16(odd, _mm256_srli_si256(odd, 8));
+    // The two tiles' sums sit at the start of each half.
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(tileEven),
+                     _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(even, firstWords)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(tileOdd),
+                     _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(odd, firstWords)));
+}
+
+QM_AVX2 void BandAvx2(const BandRows& band) {
     // Bytes of each half's first three pixels: equal to the next pixel's
     // when the tile's means are all alike (flat areas, lines, edges), whose
     // alternating sum is zero.
     constexpr int kAlike = 0x0FFF0FFF;
-    const BYTE* upper0 = band.upper[0];
-    const BYTE* lower0 = band.lower[0];
-    const BYTE* upper1 = band.upper[1];
-    const BYTE* lower1 = band.lower[1];
     const bool twoPairs = band.pairs == 2;
     int32_t* tileEven = band.tileEven;
     int32_t* tileOdd = band.tileOdd;
+    // Four tiles (sixteen columns) at a time; a flag covers two such runs.
+    static_assert(kTilesPerFlag == 8, "two runs of four tiles per flag");
     int tile = 0;
-    for (; tile + 2 <= band.tiles; tile += 2) {
+    for (; tile + 4 <= band.tiles; tile += 4) {
         const size_t offset = static_cast<size_t>(tile) * kTileSize * kBytesPerPixel;
-        __m256i mean = _mm256_avg_epu8(Load(upper0 + offset), _mm256_xor_si256(Load(lower0 + offset), ones));
-        if (twoPairs) {
-            mean = _mm256_avg_epu8(
-                mean, _mm256_avg_epu8(Load(upper1 + offset), _mm256_xor_si256(Load(lower1 + offset), ones)));
-        }
-        const int alike = _mm256_movemask_epi8(_mm256_cmpeq_epi8(mean, _mm256_srli_si256(mean, 4)));
+        const __m256i first = BandMean(band, offset, twoPairs);
+        const __m256i second = BandMean(band, offset + 32, twoPairs);
+        const int alike = _mm256_movemask_epi8(_mm256_cmpeq_epi8(first, _mm256_srli_si256(first, 4))) &
+                          _mm256_movemask_epi8(_mm256_cmpeq_epi8(second, _mm256_srli_si256(second, 4)));
         if ((alike & kAlike) == kAlike) {
-            const int64_t zero = 0;
-            std::memcpy(tileEven + tile, &zero, sizeof(zero));
-            std::memcpy(tileOdd + tile, &zero, sizeof(zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(tileEven + tile), _mm_setzero_si128());
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(tileOdd + tile), _mm_setzero_si128());
             continue;
         }
-        __m256i even = _mm256_and_si256(mean, lowBytes);
-        __m256i odd = _mm256_srli_epi16(mean, 8);
-        even = _mm256_sub_epi16(even, _mm256_srli_epi64(even, 32));
-        odd = _mm256_sub_epi16(odd, _mm256_srli_epi64(odd, 32));
-        even = _mm256_add_epi16(even, _mm256_srli_si256(even, 8));
-        odd = _mm256_add_epi16(odd, _mm256_srli_si256(odd, 8));
-        // The two tiles' sums sit at the start of each half.
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(tileEven + tile),
-                         _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(even, firstWords)));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(tileOdd + tile),
-                         _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(odd, firstWords)));
+        StoreBandSums(first, tileEven + tile, tileOdd + tile);
+        StoreBandSums(second, tileEven + tile + 2, tileOdd + tile + 2);
+        band.flags[tile / kTilesPerFlag] = 1;
     }
     for (; tile < band.tiles; ++tile) {
         BandTile(band, tile);
@@ -424,6 +478,30 @@ QM_AVX2 void CorrectionAvx2(const CorrectionRow& row) {
         }
         for (; x < end; ++x) {
             CorrectionColumn(row, x);
+        }
+    }
+}
+
+QM_AVX2 void CorrectRowAvx2(const CorrectedRow& row) {
+    const __m256i lowBytes = _mm256_set1_epi16(0x00FF);
+    const __m256i rounding = _mm256_set1_epi16(128);
+    // The correction times the sign: x, or 0 - x.
+    const __m256i negate = _mm256_set1_epi16(row.sign < 0 ? -1 : 0);
+    for (int s = 0; s < row.spanCount; ++s) {
+        const int end = row.spans[2 * s + 1];
+        int x = row.spans[2 * s];
+        for (; x + kLanes <= end; x += kLanes) {
+            const size_t offset = static_cast<size_t>(x) * kBytesPerPixel;
+            const __m256i pixels = Load(row.source + offset);
+            __m256i even = _mm256_sub_epi16(_mm256_xor_si256(Load(row.correctionEven + 2 * x), negate), negate);
+            __m256i odd = _mm256_sub_epi16(_mm256_xor_si256(Load(row.correctionOdd + 2 * x), negate), negate);
+            even = _mm256_sub_epi16(_mm256_and_si256(pixels, lowBytes),
+                                    _mm256_srai_epi16(_mm256_adds_epi16(even, rounding), 8));
+            odd = _mm256_sub_epi16(_mm256_srli_epi16(pixels, 8), _mm256_srai_epi16(_mm256_adds_epi16(odd, rounding), 8));
+            Store(row.out + offset, ToBytes(even, odd));
+        }
+        for (; x < end; ++x) {
+            CorrectColumn(row, x);
         }
     }
 }

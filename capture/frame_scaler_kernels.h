@@ -32,6 +32,7 @@ constexpr int kBytesPerPixel = 4;
 constexpr int kBytesPerTargetPixel = 3;
 // Source columns (and rows) per side of a checkerboard tile.
 constexpr int kTileSize = 4;
+constexpr int kTilesPerFlag = 8;
 
 constexpr int kMostTruncatingTaps = 16;
 
@@ -57,11 +58,17 @@ struct VerticalRow {
     const int32_t* spans;
     int spanCount;
     // Output, one of: 16-bit lanes in units of 1/128, blue and red of each
-    // column in `even`, green and the unused byte in `odd`; or BGRX bytes,
-    // rounded, in `packed`.
+    // column in `even`, green and the unused byte in `odd`; BGRX bytes,
+    // rounded, in `packed`; or the same as 3-byte pixels in `target` (a
+    // target row: its columns only are written).
     int16_t* even;
     int16_t* odd;
     BYTE* packed;
+    BYTE* target;
+    // Optional: source rows (at the same first column) that later rows and
+    // bands will read, fetched into the cache along the way so that the
+    // memory's latency hides behind this row's arithmetic.
+    const BYTE* prefetch[2];
 };
 
 // The horizontal pass of a mild shrink: groups of adjacent output pixels
@@ -76,6 +83,10 @@ struct WindowGroup {
     // Index of the group's first weight: per tap, per lane, the weight
     // twice (for the two lanes of a column in each half).
     int32_t weights;
+    // AVX2: where the group's 32-byte store goes in the target row (it
+    // spills onto columns that a later group writes), or -1: near the
+    // row's ends, where it writes its pixels exactly.
+    int32_t store;
 };
 
 struct WindowRow {
@@ -84,6 +95,8 @@ struct WindowRow {
     const WindowGroup* groups;
     const int16_t* weights;
     int groupCount;
+    // The taps of every group when they all have as many, else 0.
+    int sameTaps;
     // Output pixels; the last group may be partly empty.
     int width;
     // The first byte of the target rectangle's row.
@@ -104,7 +117,24 @@ struct PixelRow {
     const void* weights;
     int tapGroups;
     int width;
+    // 3-byte pixels of a target row; or, with `packedOutput`, BGRX bytes
+    // (a row for a vertical pass).
     BYTE* target;
+    bool packedOutput;
+};
+
+// A source row less its checkerboard, for a vertical pass that follows
+// the horizontal one: within the spans, each channel minus the correction
+// row (units 1/256) times `sign` (the row's sign in the checkerboard),
+// rounded, clamped to a byte. Other columns are left as they are.
+struct CorrectedRow {
+    const BYTE* source;
+    BYTE* out;
+    const int16_t* correctionEven;
+    const int16_t* correctionOdd;
+    int sign;
+    const int32_t* spans;
+    int spanCount;
 };
 
 // The checkerboard estimate of one band of (up to) four source rows, made
@@ -113,6 +143,8 @@ struct PixelRow {
 // from byte averages; then per tile of four columns the alternating sum
 // c0 - c1 + c2 - c3 of those means. The sums go to `tileEven` (blue, red)
 // and `tileOdd` (green, unused), 16 bits each. Only whole tiles.
+// Per run of kTilesPerFlag tiles, `flags` (zero beforehand) is set to 1
+// when any of them is not zero.
 struct BandRows {
     const BYTE* upper[2];
     const BYTE* lower[2];
@@ -120,6 +152,7 @@ struct BandRows {
     int tiles;
     int32_t* tileEven;
     int32_t* tileOdd;
+    BYTE* flags;
 };
 
 // The band's correction row from its tile sums (`tileEven`, `tileOdd`, as
@@ -147,12 +180,14 @@ void WindowSse2(const WindowRow& row);
 void PixelsSse2(const PixelRow& row);
 void BandSse2(const BandRows& band);
 void CorrectionSse2(const CorrectionRow& row);
+void CorrectRowSse2(const CorrectedRow& row);
 
 void VerticalAvx2(const VerticalRow& row);
 void WindowAvx2(const WindowRow& row);
 void PixelsAvx2(const PixelRow& row);
 void BandAvx2(const BandRows& band);
 void CorrectionAvx2(const CorrectionRow& row);
+void CorrectRowAvx2(const CorrectedRow& row);
 
 // Whether the processor and the operating system support AVX2.
 bool ProcessorHasAvx2();
@@ -201,16 +236,29 @@ inline void VerticalColumn(const VerticalRow& row, int x) {
             lanes[c] = SaturateToInt16(lanes[c] - MultiplyHigh(correction[c], row.correctionWeight));
         }
     }
-    if (row.packed != nullptr) {
+    if (row.packed != nullptr || row.target != nullptr) {
         for (int c = 0; c < kBytesPerPixel; ++c) {
-            row.packed[static_cast<size_t>(x) * kBytesPerPixel + c] =
-                ClampToByte(SaturateToInt16(lanes[c] + 64) >> 7);
+            const BYTE value = ClampToByte(SaturateToInt16(lanes[c] + 64) >> 7);
+            if (row.packed != nullptr) {
+                row.packed[static_cast<size_t>(x) * kBytesPerPixel + c] = value;
+            } else if (c < kBytesPerTargetPixel) {
+                row.target[static_cast<size_t>(x) * kBytesPerTargetPixel + c] = value;
+            }
         }
     } else {
         row.even[2 * x] = static_cast<int16_t>(lanes[0]);
         row.even[2 * x + 1] = static_cast<int16_t>(lanes[2]);
         row.odd[2 * x] = static_cast<int16_t>(lanes[1]);
         row.odd[2 * x + 1] = static_cast<int16_t>(lanes[3]);
+    }
+}
+
+// One column of a corrected row (all four channels).
+inline void CorrectColumn(const CorrectedRow& row, int x) {
+    for (int c = 0; c < kBytesPerPixel; ++c) {
+        const int16_t correction = (c % 2 == 0 ? row.correctionEven : row.correctionOdd)[2 * x + c / 2];
+        const size_t i = static_cast<size_t>(x) * kBytesPerPixel + c;
+        row.out[i] = ClampToByte(row.source[i] - (SaturateToInt16(row.sign * correction + 128) >> 8));
     }
 }
 
@@ -247,6 +295,9 @@ inline void BandTile(const BandRows& band, int tile) {
     }
     band.tileEven[tile] = PackLanes(sums[0], sums[2]);
     band.tileOdd[tile] = PackLanes(sums[1], sums[3]);
+    if ((band.tileEven[tile] | band.tileOdd[tile]) != 0) {
+        band.flags[tile / kTilesPerFlag] = 1;
+    }
 }
 
 

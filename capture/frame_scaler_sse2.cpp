@@ -1,6 +1,7 @@
 // The scaler's pixel loops for SSE2: four source columns or output pixels
 // per vector.
 #include <emmintrin.h>
+#include <xmmintrin.h>
 
 #include <cstring>
 
@@ -11,6 +12,10 @@ namespace frame_scaler_kernels {
 namespace {
 
 constexpr int kLanes = 4;
+// What a vertical pass writes (VerticalRow).
+constexpr int kLanesOutput = 0;
+constexpr int kPackedOutput = 1;
+constexpr int kTargetOutput = 2;
 
 inline __m128i Load(const void* p) {
     return _mm_loadu_si128(static_cast<const __m128i*>(p));
@@ -45,7 +50,7 @@ inline void WritePixel(BYTE* target, int column, int width, uint32_t pixel) {
 }
 
 // The end of a vertical chunk: the correction, then the output.
-template <bool kPacked>
+template <int kOutput>
 inline void FinishVerticalChunk(const VerticalRow& row, int x, __m128i even, __m128i odd, bool corrected,
                                 __m128i correctionWeight) {
     const size_t offset = static_cast<size_t>(x) * kBytesPerPixel;
@@ -53,11 +58,19 @@ inline void FinishVerticalChunk(const VerticalRow& row, int x, __m128i even, __m
         even = _mm_subs_epi16(even, _mm_mulhi_epi16(Load(row.correctionEven + 2 * x), correctionWeight));
         odd = _mm_subs_epi16(odd, _mm_mulhi_epi16(Load(row.correctionOdd + 2 * x), correctionWeight));
     }
-    if (kPacked) {
+    if (kOutput != kLanesOutput) {
         const __m128i rounding = _mm_set1_epi16(64);
         even = _mm_srai_epi16(_mm_adds_epi16(even, rounding), 7);
         odd = _mm_srai_epi16(_mm_adds_epi16(odd, rounding), 7);
-        Store(row.packed + offset, ToBytes(even, odd));
+        if (kOutput == kPackedOutput) {
+            Store(row.packed + offset, ToBytes(even, odd));
+        } else {
+            uint32_t pixels[kLanes];
+            Store(pixels, ToBytes(even, odd));
+            for (int j = 0; j < kLanes; ++j) {
+                WritePixel(row.target, x + j, row.pixels, pixels[j]);
+            }
+        }
     } else {
         Store(row.even + 2 * x, even);
         Store(row.odd + 2 * x, odd);
@@ -66,7 +79,7 @@ inline void FinishVerticalChunk(const VerticalRow& row, int x, __m128i even, __m
 
 // One chunk of a row with many taps, summed exactly in 32 bits: two rows'
 // bytes side by side, widened, each pair weighed by one multiply-add.
-template <bool kPacked>
+template <int kOutput>
 inline void VerticalChunkExact(const VerticalRow& row, int x, bool corrected, __m128i correctionWeight) {
     const __m128i zero = _mm_setzero_si128();
     const size_t offset = static_cast<size_t>(x) * kBytesPerPixel;
@@ -95,13 +108,13 @@ inline void VerticalChunkExact(const VerticalRow& row, int x, bool corrected, __
     const __m128i second = _mm_packs_epi32(sums[2], sums[3]);
     const __m128i even = _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(first, 16), 16), _mm_srai_epi32(_mm_slli_epi32(second, 16), 16));
     const __m128i odd = _mm_packs_epi32(_mm_srai_epi32(first, 16), _mm_srai_epi32(second, 16));
-    FinishVerticalChunk<kPacked>(row, x, even, odd, corrected, correctionWeight);
+    FinishVerticalChunk<kOutput>(row, x, even, odd, corrected, correctionWeight);
 }
 
 // One chunk of the vertical pass. kTaps > 0: that many taps, their rows
 // and weights held in `sources` and `weights`; 0: any number, read from
 // the row.
-template <int kTaps, bool kPacked>
+template <int kTaps, int kOutput>
 inline void VerticalChunk(const VerticalRow& row, const BYTE* const* sources, const __m128i* weights, int x,
                           bool corrected, __m128i correctionWeight) {
     const __m128i highBytes = _mm_set1_epi16(static_cast<int16_t>(0xFF00));
@@ -115,21 +128,34 @@ inline void VerticalChunk(const VerticalRow& row, const BYTE* const* sources, co
         even = _mm_add_epi16(even, _mm_mulhi_epu16(_mm_slli_epi16(pixels, 8), weight));
         odd = _mm_add_epi16(odd, _mm_mulhi_epu16(_mm_and_si128(pixels, highBytes), weight));
     }
-    FinishVerticalChunk<kPacked>(row, x, even, odd, corrected, correctionWeight);
+    FinishVerticalChunk<kOutput>(row, x, even, odd, corrected, correctionWeight);
 }
 
-// kTaps -1: a row of many taps, summed exactly.
-template <int kTaps, bool kPacked>
-inline void Chunk(const VerticalRow& row, const BYTE* const* sources, const __m128i* weights, int x, bool corrected,
-                  __m128i correctionWeight) {
-    if (kTaps < 0) {
-        VerticalChunkExact<kPacked>(row, x, corrected, correctionWeight);
-    } else {
-        VerticalChunk<(kTaps < 0 ? 0 : kTaps), kPacked>(row, sources, weights, x, corrected, correctionWeight);
+// Fetches the cache line of each prefetch row at this chunk's columns
+// (every other chunk: a line holds 16 columns).
+inline void PrefetchChunk(const VerticalRow& row, int x) {
+    if ((x & 15) == 0) {
+        const size_t offset = static_cast<size_t>(x) * kBytesPerPixel;
+        for (const BYTE* prefetch : row.prefetch) {
+            if (prefetch != nullptr) {
+                _mm_prefetch(reinterpret_cast<const char*>(prefetch + offset), _MM_HINT_T0);
+            }
+        }
     }
 }
 
-template <int kTaps, bool kPacked>
+// kTaps -1: a row of many taps, summed exactly.
+template <int kTaps, int kOutput>
+inline void Chunk(const VerticalRow& row, const BYTE* const* sources, const __m128i* weights, int x, bool corrected,
+                  __m128i correctionWeight) {
+    if (kTaps < 0) {
+        VerticalChunkExact<kOutput>(row, x, corrected, correctionWeight);
+    } else {
+        VerticalChunk<(kTaps < 0 ? 0 : kTaps), kOutput>(row, sources, weights, x, corrected, correctionWeight);
+    }
+}
+
+template <int kTaps, int kOutput>
 void VerticalRows(const VerticalRow& row) {
     constexpr int kHeld = kTaps > 0 ? kTaps : 1;
     const BYTE* sources[kHeld] = {};
@@ -142,43 +168,46 @@ void VerticalRows(const VerticalRow& row) {
     int x = 0;
     for (int s = 0; s < row.spanCount; ++s) {
         for (; x + kLanes <= row.spans[2 * s]; x += kLanes) {
-            Chunk<kTaps, kPacked>(row, sources, weights, x, false, correctionWeight);
+            PrefetchChunk(row, x);
+            Chunk<kTaps, kOutput>(row, sources, weights, x, false, correctionWeight);
         }
         for (; x + kLanes <= row.spans[2 * s + 1]; x += kLanes) {
-            Chunk<kTaps, kPacked>(row, sources, weights, x, true, correctionWeight);
+            PrefetchChunk(row, x);
+            Chunk<kTaps, kOutput>(row, sources, weights, x, true, correctionWeight);
         }
     }
     for (; x + kLanes <= row.pixels; x += kLanes) {
-        Chunk<kTaps, kPacked>(row, sources, weights, x, false, correctionWeight);
+        PrefetchChunk(row, x);
+        Chunk<kTaps, kOutput>(row, sources, weights, x, false, correctionWeight);
     }
     if (x < row.pixels) {
         // The last columns again, ending at the last: the same values (the
         // correction row is valid, if zero, outside its spans).
-        Chunk<kTaps, kPacked>(row, sources, weights, row.pixels - kLanes, row.correctionEven != nullptr,
+        Chunk<kTaps, kOutput>(row, sources, weights, row.pixels - kLanes, row.correctionEven != nullptr,
                                       correctionWeight);
     }
 }
 
-template <bool kPacked>
+template <int kOutput>
 void VerticalRowsAnyTaps(const VerticalRow& row) {
     switch (row.taps) {
     case 1:
-        VerticalRows<1, kPacked>(row);
+        VerticalRows<1, kOutput>(row);
         break;
     case 2:
-        VerticalRows<2, kPacked>(row);
+        VerticalRows<2, kOutput>(row);
         break;
     case 3:
-        VerticalRows<3, kPacked>(row);
+        VerticalRows<3, kOutput>(row);
         break;
     case 4:
-        VerticalRows<4, kPacked>(row);
+        VerticalRows<4, kOutput>(row);
         break;
     default:
         if (row.taps > kMostTruncatingTaps) {
-            VerticalRows<-1, kPacked>(row);
+            VerticalRows<-1, kOutput>(row);
         } else {
-            VerticalRows<0, kPacked>(row);
+            VerticalRows<0, kOutput>(row);
         }
         break;
     }
@@ -194,9 +223,11 @@ void VerticalSse2(const VerticalRow& row) {
         return;
     }
     if (row.packed != nullptr) {
-        VerticalRowsAnyTaps<true>(row);
+        VerticalRowsAnyTaps<kPackedOutput>(row);
+    } else if (row.target != nullptr) {
+        VerticalRowsAnyTaps<kTargetOutput>(row);
     } else {
-        VerticalRowsAnyTaps<false>(row);
+        VerticalRowsAnyTaps<kLanesOutput>(row);
     }
 }
 
@@ -249,7 +280,12 @@ void PixelsSse2(const PixelRow& row) {
         }
         sum = _mm_srai_epi32(_mm_add_epi32(sum, rounding), 12);
         sum = _mm_packs_epi32(sum, sum);
-        WritePixel(row.target, x, row.width, static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(sum, sum))));
+        const auto pixel = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(sum, sum)));
+        if (row.packedOutput) {
+            std::memcpy(row.target + static_cast<size_t>(x) * kBytesPerPixel, &pixel, sizeof(pixel));
+        } else {
+            WritePixel(row.target, x, row.width, pixel);
+        }
     }
 }
 
@@ -272,6 +308,9 @@ void BandSse2(const BandRows& band) {
         odd = _mm_add_epi16(odd, _mm_srli_si128(odd, 8));
         band.tileEven[tile] = _mm_cvtsi128_si32(even);
         band.tileOdd[tile] = _mm_cvtsi128_si32(odd);
+        if ((band.tileEven[tile] | band.tileOdd[tile]) != 0) {
+            band.flags[tile / kTilesPerFlag] = 1;
+        }
     }
 }
 
@@ -297,6 +336,29 @@ void CorrectionSse2(const CorrectionRow& row) {
         }
         for (; x < end; ++x) {
             CorrectionColumn(row, x);
+        }
+    }
+}
+
+void CorrectRowSse2(const CorrectedRow& row) {
+    const __m128i lowBytes = _mm_set1_epi16(0x00FF);
+    const __m128i rounding = _mm_set1_epi16(128);
+    // The correction times the sign: x, or 0 - x.
+    const __m128i negate = _mm_set1_epi16(row.sign < 0 ? -1 : 0);
+    for (int s = 0; s < row.spanCount; ++s) {
+        const int end = row.spans[2 * s + 1];
+        int x = row.spans[2 * s];
+        for (; x + kLanes <= end; x += kLanes) {
+            const size_t offset = static_cast<size_t>(x) * kBytesPerPixel;
+            const __m128i pixels = Load(row.source + offset);
+            __m128i even = _mm_sub_epi16(_mm_xor_si128(Load(row.correctionEven + 2 * x), negate), negate);
+            __m128i odd = _mm_sub_epi16(_mm_xor_si128(Load(row.correctionOdd + 2 * x), negate), negate);
+            even = _mm_sub_epi16(_mm_and_si128(pixels, lowBytes), _mm_srai_epi16(_mm_adds_epi16(even, rounding), 8));
+            odd = _mm_sub_epi16(_mm_srli_epi16(pixels, 8), _mm_srai_epi16(_mm_adds_epi16(odd, rounding), 8));
+            Store(row.out + offset, ToBytes(even, odd));
+        }
+        for (; x < end; ++x) {
+            CorrectColumn(row, x);
         }
     }
 }
