@@ -1,17 +1,20 @@
 // The picture every sample carries, drawn with real GDI into real samples
 // from the platform's memory allocator: the canvas and its faults, the
 // standby frame, real top-level windows painted with known colours and
-// scaled into every format, and resizes racing the streaming thread.
+// scaled into every format, framed (fit, fill, mirror), and resizes racing
+// the streaming thread.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <thread>
 #include <vector>
 
 #include "capture/capture_settings.h"
+#include "capture/frame_geometry.h"
 #include "capture/frame_picture.h"
 #include "capture/output_formats.h"
 #include "tests/capture/capture_test_support.h"
@@ -47,6 +50,14 @@ protected:
 
     const BYTE* Render(CFramePicture& picture, HWND window, const char* text = kDefaultTitleText) {
         picture.Render(window, text, ScaleMode::Stretch, /*mirror=*/false, m_sample.Get());
+        return SampleBytes(m_sample.Get());
+    }
+
+    // A framed frame, into a sample first filled with leftovers of other
+    // pictures (a recycled buffer).
+    const BYTE* RenderFramed(CFramePicture& picture, HWND window, ScaleMode mode, bool mirror) {
+        std::memset(SampleBytes(m_sample.Get()), 0xAB, static_cast<size_t>(m_sample->GetSize()));
+        picture.Render(window, kDefaultTitleText, mode, mirror, m_sample.Get());
         return SampleBytes(m_sample.Get());
     }
 
@@ -163,6 +174,77 @@ void ExpectStretchedQuadrants(const BYTE* picture, int w, int h, int sw, int sh)
     EXPECT_GT(exact, w * h / 2);
 }
 
+// The picture of a window of size sw x sh (its quadrant picture) framed
+// into a w x h picture by `geometry`: black exactly outside the target
+// rectangle; inside it, nothing black, and where an output pixel's source
+// area (mirrored if so) lies in one quadrant of the window, that colour.
+// Pixels at the quadrants' edges lie between their colours.
+void ExpectFramedQuadrants(const BYTE* picture, int w, int h, const FrameGeometry& geometry, int sw, int sh) {
+    const COLORREF colours[4] = {kRed, kGreen, kBlue, kYellow};
+    const RECT& source = geometry.source;
+    const RECT& target = geometry.target;
+    const double rx = static_cast<double>(source.right - source.left) / (target.right - target.left);
+    const double ry = static_cast<double>(source.bottom - source.top) / (target.bottom - target.top);
+    constexpr double kReach = 3.0;
+    int exact = 0;
+    int inside = 0;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const COLORREF pixel = PixelOf(picture, w, h, x, y);
+            if (x < target.left || x >= target.right || y < target.top || y >= target.bottom) {
+                ASSERT_EQ(0u, pixel) << "not black outside the picture at " << x << "," << y;
+                continue;
+            }
+            ++inside;
+            ASSERT_GE(std::max({GetRValue(pixel), GetGValue(pixel), GetBValue(pixel)}), 25)
+                << "black inside the picture at " << x << "," << y;
+            const int column = geometry.mirror ? target.right - 1 - x : x - target.left;
+            const double x0 = source.left + column * rx - kReach;
+            const double x1 = source.left + (column + 1) * rx + kReach;
+            const double y0 = source.top + (y - target.top) * ry - kReach;
+            const double y1 = source.top + (y - target.top + 1) * ry + kReach;
+            const bool left = x1 <= sw / 2;
+            const bool right = x0 >= sw / 2;
+            const bool top = y1 <= sh / 2;
+            const bool bottom = y0 >= sh / 2;
+            if ((left || right) && (top || bottom)) {
+                const COLORREF expected = colours[(bottom ? 2 : 0) + (right ? 1 : 0)];
+                ASSERT_NEAR(GetRValue(expected), GetRValue(pixel), 1) << x << "," << y;
+                ASSERT_NEAR(GetGValue(expected), GetGValue(pixel), 1) << x << "," << y;
+                ASSERT_NEAR(GetBValue(expected), GetBValue(pixel), 1) << x << "," << y;
+                ++exact;
+            }
+        }
+    }
+    EXPECT_GT(exact, inside / 2);
+}
+
+// Quadrants, with the columns (or rows) beyond `keep` of the middle in
+// magenta: what a fill must cut off.
+TestWindowPainter QuadrantsWithMagentaEdges(int width, int height, bool columns, int keep) {
+    const TestWindowPainter quadrants = QuadrantPainter(width, height, kRed, kGreen, kBlue, kYellow);
+    return [=](int x, int y) {
+        const int position = columns ? x : y;
+        const int length = columns ? width : height;
+        if (std::abs(2 * position + 1 - length) > keep) {
+            return RGB(255, 0, 255);
+        }
+        return quadrants(x, y);
+    };
+}
+
+bool HasMagenta(const BYTE* picture, int w, int h) {
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const COLORREF pixel = PixelOf(picture, w, h, x, y);
+            if (GetRValue(pixel) > 230 && GetBValue(pixel) > 150) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 // ---- Canvas -------------------------------------------------------------------
@@ -270,6 +352,123 @@ TEST_F(FramePictureTest, AWindowThatGivesNothingKeepsThePreviousPicture) {
     const HWND gone = window.hwnd();
     window.Destroy();
     EXPECT_EQ(kGreen, PixelOf(Render(picture, gone), 204, 360, 50, 50));
+}
+
+// ---- Framing ------------------------------------------------------------------
+
+TEST_F(FramePictureTest, FitPutsBlackBarsWhereTheGeometrySaysPortraitAndLandscape) {
+    struct Case {
+        int windowWidth;
+        int windowHeight;
+        int width;
+        int height;
+        RECT target;
+    };
+    // A wide window letterboxed in a portrait picture; a 4:3 window
+    // pillarboxed in a landscape one.
+    for (const Case& c : {Case{1280, 720, 204, 360, {0, 123, 204, 237}}, Case{400, 300, 852, 480, {106, 0, 746, 480}}}) {
+        CFramePicture picture;
+        ASSERT_EQ(S_OK, picture.Resize(c.width, c.height));
+        MakeSample(picture);
+        TestWindow window;
+        ASSERT_EQ(S_OK, window.Create(kQuillmereClass, L"Quillmere", c.windowWidth, c.windowHeight,
+                                      QuadrantPainter(c.windowWidth, c.windowHeight, kRed, kGreen, kBlue, kYellow)));
+        const FrameGeometry geometry =
+            ComputeFrameGeometry(ScaleMode::Fit, false, c.windowWidth, c.windowHeight, c.width, c.height);
+        ASSERT_TRUE(EqualRect(&c.target, &geometry.target));
+        // A stretched frame first: the bars of the next are cleared anyway.
+        RenderFramed(picture, window.hwnd(), ScaleMode::Stretch, false);
+        for (int frame = 0; frame < 2; ++frame) {
+            ExpectFramedQuadrants(RenderFramed(picture, window.hwnd(), ScaleMode::Fit, false), c.width, c.height,
+                                  geometry, c.windowWidth, c.windowHeight);
+        }
+    }
+}
+
+TEST_F(FramePictureTest, FillCropsTheWindowsCentrePortraitAndLandscape) {
+    struct Case {
+        int windowWidth;
+        int windowHeight;
+        int width;
+        int height;
+        bool columns;
+        RECT source;
+    };
+    // The middle 408 columns of a wide window for a portrait picture; the
+    // middle 226 rows of a 4:3 window for a landscape one. What lies further
+    // out is magenta and must not show.
+    for (const Case& c : {Case{1280, 720, 204, 360, true, {436, 0, 844, 720}},
+                          Case{400, 300, 852, 480, false, {0, 37, 400, 263}}}) {
+        CFramePicture picture;
+        ASSERT_EQ(S_OK, picture.Resize(c.width, c.height));
+        MakeSample(picture);
+        TestWindow window;
+        const int keep = c.columns ? 408 + 40 : 226 + 10;
+        ASSERT_EQ(S_OK, window.Create(kQuillmereClass, L"Quillmere", c.windowWidth, c.windowHeight,
+                                      QuadrantsWithMagentaEdges(c.windowWidth, c.windowHeight, c.columns, keep)));
+        const FrameGeometry geometry =
+            ComputeFrameGeometry(ScaleMode::Fill, false, c.windowWidth, c.windowHeight, c.width, c.height);
+        ASSERT_TRUE(EqualRect(&c.source, &geometry.source));
+        const BYTE* framed = RenderFramed(picture, window.hwnd(), ScaleMode::Fill, false);
+        ExpectFramedQuadrants(framed, c.width, c.height, geometry, c.windowWidth, c.windowHeight);
+        EXPECT_FALSE(HasMagenta(framed, c.width, c.height));
+        // Stretched, the magenta edges are there: the test can see them.
+        EXPECT_TRUE(HasMagenta(RenderFramed(picture, window.hwnd(), ScaleMode::Stretch, false), c.width, c.height));
+    }
+}
+
+TEST_F(FramePictureTest, MirrorSwapsTheLeftAndRightQuadrants) {
+    CFramePicture picture;
+    ASSERT_EQ(S_OK, picture.Resize(568, 320));
+    MakeSample(picture);
+    TestWindow window;
+    ASSERT_EQ(S_OK, window.Create(kQuillmereClass, L"Quillmere", 640, 360,
+                                  QuadrantPainter(640, 360, kRed, kGreen, kBlue, kYellow)));
+    for (const ScaleMode mode : {ScaleMode::Stretch, ScaleMode::Fit}) {
+        const BYTE* mirrored = RenderFramed(picture, window.hwnd(), mode, true);
+        ExpectFramedQuadrants(mirrored, 568, 320, ComputeFrameGeometry(mode, true, 640, 360, 568, 320), 640, 360);
+        EXPECT_EQ(kGreen, PixelOf(mirrored, 568, 320, 10, 10)) << "the window's top right, now on the left";
+        EXPECT_EQ(kRed, PixelOf(mirrored, 568, 320, 557, 10));
+        EXPECT_EQ(kYellow, PixelOf(mirrored, 568, 320, 10, 309));
+        EXPECT_EQ(kBlue, PixelOf(mirrored, 568, 320, 557, 309));
+    }
+}
+
+TEST_F(FramePictureTest, TheStandbyFrameIsNeverMirrored) {
+    CFramePicture plain;
+    CFramePicture mirrored;
+    for (CFramePicture* picture : {&plain, &mirrored}) {
+        ASSERT_EQ(S_OK, picture->Resize(852, 480));
+    }
+    MakeSample(plain);
+    const size_t bytes = plain.ImageSize();
+    plain.Render(nullptr, "Be right back", ScaleMode::Stretch, false, m_sample.Get());
+    const std::vector<BYTE> expected(SampleBytes(m_sample.Get()), SampleBytes(m_sample.Get()) + bytes);
+    for (const ScaleMode mode : {ScaleMode::Stretch, ScaleMode::Fit, ScaleMode::Fill}) {
+        mirrored.Render(nullptr, "Be right back", mode, true, m_sample.Get());
+        const BYTE* frame = SampleBytes(m_sample.Get());
+        ExpectStandbyFrame(frame, 852, 480, "Be right back");
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), frame)) << "mode " << static_cast<int>(mode);
+    }
+}
+
+TEST_F(FramePictureTest, AWindowThatGivesNothingRepeatsItsLastCopyFramedAsNowAsked) {
+    CFramePicture picture;
+    ASSERT_EQ(S_OK, picture.Resize(204, 360));
+    MakeSample(picture);
+    TestWindow window;
+    ASSERT_EQ(S_OK, window.Create(kQuillmereClass, L"Quillmere", 640, 360,
+                                  QuadrantPainter(640, 360, kRed, kGreen, kBlue, kYellow)));
+    RenderFramed(picture, window.hwnd(), ScaleMode::Stretch, false);
+    const HWND gone = window.hwnd();
+    window.Destroy();
+    // No copy of the window any more: its last one, with the bars of Fit.
+    ExpectFramedQuadrants(RenderFramed(picture, gone, ScaleMode::Fit, true), 204, 360,
+                          ComputeFrameGeometry(ScaleMode::Fit, true, 640, 360, 204, 360), 640, 360);
+    // After a resize the canvas (black) is the previous picture, as before.
+    ASSERT_EQ(S_OK, picture.Resize(204, 360));
+    const BYTE* black = RenderFramed(picture, gone, ScaleMode::Fit, false);
+    EXPECT_TRUE(std::all_of(black, black + picture.ImageSize(), [](BYTE b) { return b == 0; }));
 }
 
 // ---- Samples ------------------------------------------------------------------

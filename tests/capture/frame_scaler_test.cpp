@@ -1,6 +1,7 @@
 // The resampler on pictures in memory: exact colours, the area average,
-// bilinear enlargement, the grey of a shrunk checkerboard, and the row
-// addressing of bottom-up targets.
+// bilinear enlargement, the grey of a shrunk checkerboard, the row
+// addressing of bottom-up targets, framing rectangles and mirroring, and
+// the same pictures from every instruction set.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <functional>
 #include <vector>
 
+#include "capture/frame_geometry.h"
 #include "capture/frame_scaler.h"
 #include "capture/output_formats.h"
 
@@ -238,4 +240,231 @@ TEST(FrameScalerTest, PrepareRefusesEmptySizes) {
     EXPECT_FALSE(scaler.IsPreparedFor(0, 10, 10, 10));
     ASSERT_EQ(S_OK, scaler.Prepare(10, 10, 5, 5));
     EXPECT_TRUE(scaler.IsPreparedFor(10, 10, 5, 5));
+}
+
+// ---- Framing -----------------------------------------------------------------
+
+namespace {
+
+// A top-down 24-bit target of a size, every byte kCanary before scaling.
+constexpr BYTE kCanary = 0xEE;
+
+struct Target {
+    int width;
+    int height;
+    size_t stride;
+    std::vector<BYTE> bytes;
+
+    Target(int w, int h)
+        : width(w), height(h), stride(((static_cast<size_t>(w) * 24 + 31) / 32) * 4), bytes(stride * h, kCanary) {}
+    const BYTE* Pixel(int x, int y) const { return &bytes[static_cast<size_t>(y) * stride + static_cast<size_t>(x) * 3]; }
+};
+
+Target ScaleFramed(const Picture& source, int width, int height, const FrameGeometry& geometry,
+                   CFrameScaler::Instructions instructions = CFrameScaler::Best(), bool bottomUp = false) {
+    CFrameScaler scaler;
+    EXPECT_EQ(S_OK, scaler.UseInstructions(instructions));
+    EXPECT_EQ(S_OK, scaler.Prepare(source.width, source.height, width, height, geometry));
+    Target target(width, height);
+    if (bottomUp) {
+        scaler.Scale(source.bgrx.data(), source.width * 4, target.bytes.data() + target.stride * (height - 1),
+                     -static_cast<ptrdiff_t>(target.stride));
+        // Back to top-down rows for the caller.
+        Target flipped(width, height);
+        for (int y = 0; y < height; ++y) {
+            std::copy_n(&target.bytes[target.stride * (height - 1 - y)], target.stride, &flipped.bytes[target.stride * y]);
+        }
+        return flipped;
+    }
+    scaler.Scale(source.bgrx.data(), source.width * 4, target.bytes.data(), static_cast<ptrdiff_t>(target.stride));
+    return target;
+}
+
+Picture Quadrants(int w, int h) {
+    return Picture(w, h, [w, h](int x, int y) {
+        const bool right = x >= w / 2;
+        const bool bottom = y >= h / 2;
+        return bottom ? (right ? Rgb(220, 220, 40) : Rgb(30, 30, 200)) : (right ? Rgb(30, 200, 30) : Rgb(200, 30, 30));
+    });
+}
+
+bool Untouched(const Target& target, int x, int y) {
+    const BYTE* p = target.Pixel(x, y);
+    return p[0] == kCanary && p[1] == kCanary && p[2] == kCanary;
+}
+
+}  // namespace
+
+TEST(FrameScalerTest, OnlyTheTargetRectangleIsWritten) {
+    const Picture source = Quadrants(640, 360);
+    struct Case {
+        int width;
+        int height;
+        ScaleMode mode;
+        bool mirror;
+    };
+    for (const Case& c : {Case{204, 360, ScaleMode::Fit, false}, Case{204, 360, ScaleMode::Fit, true},
+                          Case{1136, 640, ScaleMode::Fit, true}, Case{432, 768, ScaleMode::Fit, false},
+                          Case{203, 101, ScaleMode::Fit, true}}) {
+        const FrameGeometry geometry = ComputeFrameGeometry(c.mode, c.mirror, 640, 360, c.width, c.height);
+        for (const bool bottomUp : {false, true}) {
+            const Target target = ScaleFramed(source, c.width, c.height, geometry, CFrameScaler::Best(), bottomUp);
+            for (int y = 0; y < c.height; ++y) {
+                for (int x = 0; x < c.width; ++x) {
+                    const bool inside = x >= geometry.target.left && x < geometry.target.right &&
+                                        y >= geometry.target.top && y < geometry.target.bottom;
+                    ASSERT_EQ(!inside, Untouched(target, x, y))
+                        << c.width << "x" << c.height << " at " << x << "," << y << (bottomUp ? " bottom-up" : "");
+                }
+                // Row padding is never written either.
+                for (size_t k = static_cast<size_t>(c.width) * 3; k < target.stride; ++k) {
+                    ASSERT_EQ(kCanary, target.bytes[static_cast<size_t>(y) * target.stride + k]);
+                }
+            }
+        }
+    }
+}
+
+TEST(FrameScalerTest, ARectangleOfTheSourceFillsARectangleOfTheTarget) {
+    // The source's top-right quadrant (green) alone, into the middle of the
+    // target: all green, exactly where the rectangle says.
+    const Picture source = Quadrants(400, 300);
+    const FrameGeometry geometry = {{200, 0, 400, 150}, {10, 20, 110, 95}, false};
+    const Target target = ScaleFramed(source, 120, 100, geometry);
+    for (int y = 0; y < 100; ++y) {
+        for (int x = 0; x < 120; ++x) {
+            const bool inside = x >= 10 && x < 110 && y >= 20 && y < 95;
+            ASSERT_EQ(!inside, Untouched(target, x, y)) << x << "," << y;
+            if (inside) {
+                const BYTE* p = target.Pixel(x, y);
+                ASSERT_EQ(30, p[0]);
+                ASSERT_EQ(200, p[1]);
+                ASSERT_EQ(30, p[2]);
+            }
+        }
+    }
+}
+
+TEST(FrameScalerTest, MirroringReversesEveryRowExactly) {
+    // Detail in every column (and a checkerboard patch for the correction):
+    // the mirrored picture is the plain one read backwards, byte for byte,
+    // in each horizontal pass (windows, pixel taps, and pixel taps first).
+    const Picture source(640, 360, [](int x, int y) {
+        if (x > 300 && x < 380 && y > 100 && y < 200) {
+            return ((x + y) % 2 == 0) ? 0xFFFFFFu : 0u;
+        }
+        return Rgb((x * 7 + y) % 256, (x * x / 13 + y * 3) % 256, (x / 3 + y * y / 7) % 256);
+    });
+    for (const auto& [w, h] : {std::make_pair(568, 320), std::make_pair(204, 360), std::make_pair(432, 768),
+                               std::make_pair(201, 111), std::make_pair(700, 400)}) {
+        const Target plain = ScaleFramed(source, w, h, ComputeFrameGeometry(ScaleMode::Stretch, false, 640, 360, w, h));
+        const Target mirrored =
+            ScaleFramed(source, w, h, ComputeFrameGeometry(ScaleMode::Stretch, true, 640, 360, w, h));
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                ASSERT_TRUE(std::equal(plain.Pixel(x, y), plain.Pixel(x, y) + 3, mirrored.Pixel(w - 1 - x, y)))
+                    << w << "x" << h << " at " << x << "," << y;
+            }
+        }
+    }
+}
+
+TEST(FrameScalerTest, TheProcessorsInstructionSetsGiveTheSamePictures) {
+    if (!CFrameScaler::IsSupported(CFrameScaler::Instructions::Avx2)) {
+        GTEST_SKIP() << "this processor has no AVX2: only the SSE2 loops run here";
+    }
+    EXPECT_EQ(CFrameScaler::Instructions::Avx2, CFrameScaler::Best());
+    // Pictures that exercise the checkerboard correction, the window and
+    // pixel passes, both orders, rows of many taps, enlargement and the odd
+    // pixels at the ends of rows.
+    unsigned seed = 7;
+    const Picture noise(701, 433, [&seed](int, int) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) & 0xFFFFFFu;
+    });
+    const Picture board(1280, 720, [](int x, int y) {
+        return ((x + y) % 2 == 0) ? 0xFFFFFFu : ((x / 50 + y / 40) % 2 == 0 ? Rgb(40, 90, 160) : 0u);
+    });
+    const Picture smooth(1281, 719, [](int x, int y) {
+        return Rgb(static_cast<int>(127.5 + 127.5 * std::sin(x / 23.0) * std::cos(y / 17.0)),
+                   static_cast<int>(127.5 + 127.5 * std::sin((x + y) / 41.0)), (x * y) % 256);
+    });
+    struct Case {
+        int width;
+        int height;
+        ScaleMode mode;
+        bool mirror;
+    };
+    std::vector<Case> cases;
+    for (const FrameSize& size : FrameSizeTable) {
+        cases.push_back({size.width, size.height, ScaleMode::Stretch, false});
+        cases.push_back({size.width, size.height, ScaleMode::Fit, true});
+        cases.push_back({size.width, size.height, ScaleMode::Fill, false});
+    }
+    for (const Case& odd : {Case{1, 1, ScaleMode::Stretch, false}, Case{7, 5, ScaleMode::Fill, true},
+                            Case{203, 101, ScaleMode::Stretch, true}, Case{1500, 900, ScaleMode::Fit, false},
+                            Case{33, 17, ScaleMode::Stretch, false}, Case{640, 48, ScaleMode::Stretch, false}}) {
+        cases.push_back(odd);
+    }
+    for (const Picture* picture : {&noise, &board, &smooth}) {
+        for (const Case& c : cases) {
+            const FrameGeometry geometry =
+                ComputeFrameGeometry(c.mode, c.mirror, picture->width, picture->height, c.width, c.height);
+            const Target sse2 = ScaleFramed(*picture, c.width, c.height, geometry, CFrameScaler::Instructions::Sse2);
+            const Target avx2 = ScaleFramed(*picture, c.width, c.height, geometry, CFrameScaler::Instructions::Avx2);
+            ASSERT_TRUE(sse2.bytes == avx2.bytes)
+                << picture->width << "x" << picture->height << " -> " << c.width << "x" << c.height << " mode "
+                << static_cast<int>(c.mode) << (c.mirror ? " mirrored" : "");
+        }
+    }
+}
+
+TEST(FrameScalerTest, TheSse2LoopsAlsoShrinkACheckerboardToGrey) {
+    const Picture board(1280, 720, [](int x, int y) { return ((x + y) % 2 == 0) ? 0xFFFFFFu : 0u; });
+    for (const FrameSize& size : FrameSizeTable) {
+        const Target target = ScaleFramed(board, size.width, size.height,
+                                          ComputeFrameGeometry(ScaleMode::Stretch, false, 1280, 720, size.width,
+                                                               size.height),
+                                          CFrameScaler::Instructions::Sse2);
+        for (int y = 0; y < size.height; ++y) {
+            for (int x = 0; x < size.width; ++x) {
+                for (int c = 0; c < 3; ++c) {
+                    ASSERT_NEAR(127.5, target.Pixel(x, y)[c], 2.5) << size.width << "x" << size.height;
+                }
+            }
+        }
+    }
+}
+
+TEST(FrameScalerTest, BadGeometriesAreRefusedAndChangeNothing) {
+    CFrameScaler scaler;
+    ASSERT_EQ(S_OK, scaler.Prepare(640, 360, 204, 360));
+    const FrameGeometry bad[] = {
+        {{0, 0, 641, 360}, {0, 0, 204, 360}, false},   // source beyond its picture
+        {{10, 0, 10, 360}, {0, 0, 204, 360}, false},   // empty source
+        {{0, 0, 640, 360}, {-1, 0, 204, 360}, false},  // target before its picture
+        {{0, 0, 640, 360}, {0, 5, 204, 5}, false},     // empty target
+        {{0, 0, 640, 360}, {0, 0, 204, 361}, true},    // target beyond its picture
+    };
+    for (const FrameGeometry& geometry : bad) {
+        EXPECT_EQ(E_INVALIDARG, scaler.Prepare(640, 360, 204, 360, geometry));
+        EXPECT_TRUE(scaler.IsPreparedFor(640, 360, 204, 360)) << "the previous preparation stays";
+    }
+    EXPECT_EQ(E_INVALIDARG, scaler.Prepare(640, 360, 0, 360, ComputeFrameGeometry(ScaleMode::Fit, false, 640, 360, 0, 360)));
+    EXPECT_TRUE(scaler.IsPreparedFor(640, 360, 204, 360));
+}
+
+TEST(FrameScalerTest, AnotherInstructionSetNeedsANewPreparation) {
+    CFrameScaler scaler;
+    ASSERT_EQ(S_OK, scaler.Prepare(640, 360, 204, 360));
+    ASSERT_EQ(S_OK, scaler.UseInstructions(CFrameScaler::Instructions::Sse2));
+    EXPECT_EQ(CFrameScaler::Instructions::Sse2, scaler.CurrentInstructions());
+    EXPECT_FALSE(scaler.IsPreparedFor(640, 360, 204, 360));
+    // Unprepared, Scale writes nothing.
+    std::vector<BYTE> source(640 * 360 * 4, 0x55);
+    std::vector<BYTE> target(612 * 360, kCanary);
+    scaler.Scale(source.data(), 640 * 4, target.data(), 612);
+    EXPECT_TRUE(std::all_of(target.begin(), target.end(), [](BYTE b) { return b == kCanary; }));
+    const HRESULT avx2 = scaler.UseInstructions(CFrameScaler::Instructions::Avx2);
+    EXPECT_EQ(CFrameScaler::IsSupported(CFrameScaler::Instructions::Avx2) ? S_OK : E_NOTIMPL, avx2);
 }
