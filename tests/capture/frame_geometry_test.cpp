@@ -133,9 +133,11 @@ TEST(FrameGeometryTest, FillCropsTheCentreOfTheWindow) {
 }
 
 TEST(FrameGeometryTest, EqualAspectRatiosNeedNeitherBarsNorCrop) {
+    // (852x480 is a hair narrower than 16:9: twice its size is the same
+    // shape.)
     for (const ScaleMode mode : {ScaleMode::Fit, ScaleMode::Fill}) {
-        const FrameGeometry g = ComputeFrameGeometry(mode, true, 1280, 720, 852, 480);
-        EXPECT_TRUE(IsWhole(g.source, 1280, 720));
+        const FrameGeometry g = ComputeFrameGeometry(mode, true, 1704, 960, 852, 480);
+        EXPECT_TRUE(IsWhole(g.source, 1704, 960));
         EXPECT_TRUE(IsWhole(g.target, 852, 480));
         EXPECT_TRUE(g.mirror);
     }
