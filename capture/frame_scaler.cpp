@@ -297,6 +297,9 @@ void CFrameScaler::Reset() {
     m_ringStride = 0;
     m_ringRows = 0;
     m_correctedRow.clear();
+    m_blockFlags.clear();
+    m_copyRanges.clear();
+    m_blockColumns.clear();
     m_correct = false;
     m_tiles = m_bands = 0;
     m_tileEven.clear();
@@ -485,6 +488,22 @@ void CFrameScaler::ChooseOrder() {
     m_ring.assign(m_ringStride * mostTaps, 0);
     m_ringRows = static_cast<int>(mostTaps);
     m_correctedRow.assign((static_cast<size_t>(m_columns) + kSlackPixels) * kBytesPerPixel, 0);
+    m_blockFlags.assign(static_cast<size_t>(m_width + 3) / 4, 0);
+    m_copyRanges.reserve(m_blockFlags.size() * 2);
+    // The columns each block of four output pixels reads, by first column
+    // (mirrored, the blocks run backwards).
+    const int taps = m_tapGroups * kTapsPerGroup;
+    m_blockColumns.clear();
+    for (size_t b = 0; b < m_blockFlags.size(); ++b) {
+        BlockColumns block = {static_cast<int32_t>(b), m_columns, 0};
+        for (size_t j = 0; j < 4 && b * 4 + j < static_cast<size_t>(m_width); ++j) {
+            block.from = std::min(block.from, m_first[b * 4 + j]);
+            block.to = std::max(block.to, std::min(m_columns, m_first[b * 4 + j] + taps));
+        }
+        m_blockColumns.push_back(block);
+    }
+    std::sort(m_blockColumns.begin(), m_blockColumns.end(),
+              [](const BlockColumns& a, const BlockColumns& b) { return a.from < b.from; });
     m_packed.clear();
 }
 
@@ -672,8 +691,8 @@ void CFrameScaler::Scale(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* ta
             const void* weights = m_instructions == Instructions::Avx2
                                       ? static_cast<const void*>(m_pixelDigits.data())
                                       : static_cast<const void*>(m_pixelWeights.data());
-            const kernels::PixelRow row = {m_packed.data(), m_first.data(), weights, m_tapGroups, m_width, target,
-                                           false};
+            const kernels::PixelRow row = {m_packed.data(), nullptr, nullptr, m_first.data(), weights,
+                                           m_tapGroups,     m_width, target,  false};
             m_kernels.pixels(row);
         }
     }
@@ -682,15 +701,23 @@ void CFrameScaler::Scale(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* ta
 void CFrameScaler::FilterSourceRow(const BYTE* sourceTop, ptrdiff_t sourceStride, int row, BYTE* out) {
     const size_t left = static_cast<size_t>(m_geometry.source.left) * kBytesPerPixel;
     const BYTE* source = sourceTop + row * sourceStride + left;
+    kernels::PixelRow pixels = {source, nullptr, nullptr, m_first.data(), nullptr, m_tapGroups, m_width, out, true};
     if (m_correct) {
-        // The row less its checkerboard: the vertical pass's weights then
-        // subtract it times their leak, as the other order does.
+        // The row less its checkerboard (the vertical pass's weights then
+        // subtract it times their leak, as in the other order), in a copy
+        // of the columns that the blocks of output pixels touching the
+        // spans read; those blocks read the copy.
         const int band = (row - static_cast<int>(m_geometry.source.top)) / kTileSize;
         if (band != m_band) {
             PrepareBand(sourceTop, sourceStride, band);
+            FlagCorrectedBlocks();
         }
         if (!m_spans.empty()) {
-            std::memcpy(m_correctedRow.data(), source, static_cast<size_t>(m_columns) * kBytesPerPixel);
+            for (size_t r = 0; r < m_copyRanges.size(); r += 2) {
+                const size_t from = static_cast<size_t>(m_copyRanges[r]) * kBytesPerPixel;
+                std::memcpy(m_correctedRow.data() + from, source + from,
+                            static_cast<size_t>(m_copyRanges[r + 1] - m_copyRanges[r]) * kBytesPerPixel);
+            }
             const kernels::CorrectedRow corrected = {source,
                                                      m_correctedRow.data(),
                                                      m_correctionEven.data(),
@@ -699,13 +726,36 @@ void CFrameScaler::FilterSourceRow(const BYTE* sourceTop, ptrdiff_t sourceStride
                                                      m_spans.data(),
                                                      static_cast<int>(m_spans.size() / 2)};
             m_kernels.correctRow(corrected);
-            source = m_correctedRow.data();
+            pixels.corrected = m_correctedRow.data();
+            pixels.blockFlags = m_blockFlags.data();
         }
     }
-    const void* weights = m_instructions == Instructions::Avx2 ? static_cast<const void*>(m_pixelDigits.data())
-                                                                : static_cast<const void*>(m_pixelWeights.data());
-    const kernels::PixelRow pixels = {source, m_first.data(), weights, m_tapGroups, m_width, out, true};
+    pixels.weights = m_instructions == Instructions::Avx2 ? static_cast<const void*>(m_pixelDigits.data())
+                                                           : static_cast<const void*>(m_pixelWeights.data());
     m_kernels.pixels(pixels);
+}
+
+void CFrameScaler::FlagCorrectedBlocks() {
+    m_copyRanges.clear();
+    std::fill(m_blockFlags.begin(), m_blockFlags.end(), BYTE{0});
+    // The blocks in order of the columns they read (ChooseOrder), swept
+    // along the spans.
+    size_t span = 0;
+    for (const BlockColumns& block : m_blockColumns) {
+        while (span < m_spans.size() && m_spans[span + 1] <= block.from) {
+            span += 2;
+        }
+        if (span == m_spans.size() || m_spans[span] >= block.to) {
+            continue;
+        }
+        m_blockFlags[static_cast<size_t>(block.block)] = 1;
+        if (!m_copyRanges.empty() && block.from <= m_copyRanges.back()) {
+            m_copyRanges.back() = std::max(m_copyRanges.back(), block.to);
+        } else {
+            m_copyRanges.push_back(block.from);
+            m_copyRanges.push_back(block.to);
+        }
+    }
 }
 
 void CFrameScaler::ScaleHorizontalFirst(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* targetTop,

@@ -110,6 +110,7 @@ private:
     void BuildCorrection();
     void PrepareBand(const BYTE* sourceTop, ptrdiff_t sourceStride, int band);
     void FilterSourceRow(const BYTE* sourceTop, ptrdiff_t sourceStride, int row, BYTE* out);
+    void FlagCorrectedBlocks();
     void ScaleHorizontalFirst(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* targetTop,
                               ptrdiff_t targetStride);
 
@@ -158,12 +159,22 @@ private:
     // of at least kWindowRatio with little vertical shrink): each source
     // row filtered once into a ring of BGRX rows, which the vertical pass
     // then combines straight into the target. A row with a checkerboard
-    // correction is corrected into m_correctedRow first.
+    // correction is corrected into m_correctedRow first, in the column
+    // ranges m_copyRanges (pairs of start and end) that the blocks of four
+    // output pixels flagged in m_blockFlags read.
     bool m_horizontalFirst = false;
     std::vector<BYTE> m_ring;
     size_t m_ringStride = 0;
     int m_ringRows = 0;
     std::vector<BYTE> m_correctedRow;
+    std::vector<BYTE> m_blockFlags;
+    std::vector<int32_t> m_copyRanges;
+    struct BlockColumns {
+        int32_t block;
+        int32_t from;
+        int32_t to;
+    };
+    std::vector<BlockColumns> m_blockColumns;
 
     // The checkerboard correction.
     bool m_correct = false;

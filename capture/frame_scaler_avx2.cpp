@@ -30,6 +30,12 @@ inline void WriteExactly(BYTE* target, const BYTE* bytes, int count) {
     std::memcpy(target, bytes, static_cast<size_t>(count) * kBytesPerTargetPixel);
 }
 
+// Writes the 24 bytes at the start of `bytes`.
+QM_AVX2 inline void Store24(BYTE* out, __m256i bytes) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(bytes));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_extracti128_si256(bytes, 1));
+}
+
 QM_AVX2 inline __m256i Load(const void* p) {
     return _mm256_loadu_si256(static_cast<const __m256i*>(p));
 }
@@ -47,12 +53,13 @@ QM_AVX2 inline __m256i LoadHalves(const void* low, const void* high) {
     return _mm256_inserti128_si256(_mm256_castsi128_si256(Load128(low)), Load128(high), 1);
 }
 
+// Lanes of channels back into BGRX bytes, clamped to 0..255 by the pack:
+// blue, red from `even`, green, unused from `odd`.
 QM_AVX2 inline __m256i ToBytes(__m256i even, __m256i odd) {
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i top = _mm256_set1_epi16(255);
-    even = _mm256_min_epi16(_mm256_max_epi16(even, zero), top);
-    odd = _mm256_min_epi16(_mm256_max_epi16(odd, zero), top);
-    return _mm256_or_si256(even, _mm256_slli_epi16(odd, 8));
+    // Per half: blue, red of four pixels, then green, unused.
+    const __m256i interleave = _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 0, 8, 1, 9, 2, 10,
+                                                3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
+    return _mm256_shuffle_epi8(_mm256_packus_epi16(even, odd), interleave);
 }
 
 // The end of a vertical chunk: the correction, then the output.
@@ -65,26 +72,23 @@ QM_AVX2 inline void FinishVerticalChunk(const VerticalRow& row, int x, __m256i e
         odd = _mm256_subs_epi16(odd, _mm256_mulhi_epi16(Load(row.correctionOdd + 2 * x), correctionWeight));
     }
     if (kOutput != kLanesOutput) {
-        const __m256i rounding = _mm256_set1_epi16(64);
-        even = _mm256_srai_epi16(_mm256_adds_epi16(even, rounding), 7);
-        odd = _mm256_srai_epi16(_mm256_adds_epi16(odd, rounding), 7);
+        // (x + 64) >> 7, in one rounding multiply-high: x * 256 / 32768.
+        const __m256i rounding = _mm256_set1_epi16(256);
+        even = _mm256_mulhrs_epi16(even, rounding);
+        odd = _mm256_mulhrs_epi16(odd, rounding);
         if (kOutput == kPackedOutput) {
             Store(row.packed + offset, ToBytes(even, odd));
         } else {
             // 3-byte pixels: 24 bytes, stored as 32 where the 8 beyond fall
             // on the next chunk's columns, else exactly.
-            const __m256i toTarget = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1,
-                                                      2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
-            const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(ToBytes(even, odd), toTarget),
-                                                              _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7));
-            BYTE* out = row.target + static_cast<size_t>(x) * kBytesPerTargetPixel;
-            if ((x + kLanes) * kBytesPerTargetPixel + 8 <= row.pixels * kBytesPerTargetPixel) {
-                Store(out, bytes);
-            } else {
-                alignas(32) BYTE buffer[32];
-                Store(buffer, bytes);
-                WriteExactly(out, buffer, kLanes);
-            }
+            // From the pack (per half: blue, red of four pixels, then green,
+            // unused) straight to 3-byte pixels, then the halves together.
+            const __m256i toTarget = _mm256_setr_epi8(0, 8, 1, 2, 10, 3, 4, 12, 5, 6, 14, 7, -1, -1, -1, -1, 0, 8, 1,
+                                                      2, 10, 3, 4, 12, 5, 6, 14, 7, -1, -1, -1, -1);
+            const __m256i bytes =
+                _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(_mm256_packus_epi16(even, odd), toTarget),
+                                            _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7));
+            Store24(row.target + static_cast<size_t>(x) * kBytesPerTargetPixel, bytes);
         }
     } else {
         Store(row.even + 2 * x, even);
@@ -348,10 +352,11 @@ QM_AVX2 void PixelsAvx2(const PixelRow& row) {
     const int blocks = (row.width + 3) / 4;
     for (int b = 0; b < blocks; ++b) {
         const int x = 4 * b;
-        const BYTE* p0 = row.packed + static_cast<size_t>(row.first[x]) * kBytesPerPixel;
-        const BYTE* p1 = row.packed + static_cast<size_t>(row.first[x + 1]) * kBytesPerPixel;
-        const BYTE* p2 = row.packed + static_cast<size_t>(row.first[x + 2]) * kBytesPerPixel;
-        const BYTE* p3 = row.packed + static_cast<size_t>(row.first[x + 3]) * kBytesPerPixel;
+        const BYTE* source = row.corrected != nullptr && row.blockFlags[b] != 0 ? row.corrected : row.packed;
+        const BYTE* p0 = source + static_cast<size_t>(row.first[x]) * kBytesPerPixel;
+        const BYTE* p1 = source + static_cast<size_t>(row.first[x + 1]) * kBytesPerPixel;
+        const BYTE* p2 = source + static_cast<size_t>(row.first[x + 2]) * kBytesPerPixel;
+        const BYTE* p3 = source + static_cast<size_t>(row.first[x + 3]) * kBytesPerPixel;
         __m256i highA = _mm256_setzero_si256();
         __m256i lowA = _mm256_setzero_si256();
         __m256i highB = _mm256_setzero_si256();

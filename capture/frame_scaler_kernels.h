@@ -106,9 +106,14 @@ struct WindowRow {
 };
 
 // The horizontal pass of other ratios: each output pixel sums its own taps
-// of the packed vertical-pass row, four at a time from `first`.
+// of a BGRX row (the vertical pass's, or a source row), four at a time from
+// `first`.
 struct PixelRow {
     const BYTE* packed;
+    // Optional: the blocks of four output pixels flagged in `blockFlags`
+    // read `corrected` (a corrected copy of their columns) instead.
+    const BYTE* corrected;
+    const BYTE* blockFlags;
     // Per output pixel, in output order (mirrored already): first column.
     const int32_t* first;
     // SSE2: per output pixel, per tap (groups of four), Q12 as int16.

@@ -25,14 +25,11 @@ inline void Store(void* p, __m128i v) {
     _mm_storeu_si128(static_cast<__m128i*>(p), v);
 }
 
-// Lanes of channels, each in 0..255 after clamping, back into BGRX bytes:
+// Lanes of channels back into BGRX bytes, clamped to 0..255 by the pack:
 // blue, red from `even`, green, unused from `odd`.
 inline __m128i ToBytes(__m128i even, __m128i odd) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i top = _mm_set1_epi16(255);
-    even = _mm_min_epi16(_mm_max_epi16(even, zero), top);
-    odd = _mm_min_epi16(_mm_max_epi16(odd, zero), top);
-    return _mm_or_si128(even, _mm_slli_epi16(odd, 8));
+    const __m128i bytes = _mm_packus_epi16(even, odd);
+    return _mm_unpacklo_epi8(bytes, _mm_srli_si128(bytes, 8));
 }
 
 // Writes BGRX pixels as 3-byte pixels, in increasing column order: four
@@ -267,7 +264,8 @@ void PixelsSse2(const PixelRow& row) {
     const int taps = row.tapGroups * 4;
     const int16_t* weights = static_cast<const int16_t*>(row.weights);
     for (int x = 0; x < row.width; ++x, weights += taps) {
-        const BYTE* pixels = row.packed + static_cast<size_t>(row.first[x]) * kBytesPerPixel;
+        const BYTE* source = row.corrected != nullptr && row.blockFlags[x / 4] != 0 ? row.corrected : row.packed;
+        const BYTE* pixels = source + static_cast<size_t>(row.first[x]) * kBytesPerPixel;
         __m128i sum = _mm_setzero_si128();
         for (int t = 0; t < taps; t += 4) {
             __m128i v = Load(pixels + static_cast<size_t>(t) * kBytesPerPixel);

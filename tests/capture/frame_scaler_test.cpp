@@ -401,9 +401,12 @@ TEST(FrameScalerTest, TheProcessorsInstructionSetsGiveTheSamePictures) {
         cases.push_back({size.width, size.height, ScaleMode::Fit, true});
         cases.push_back({size.width, size.height, ScaleMode::Fill, false});
     }
+    // Mirrored stretches at tall shapes take the pixel pass first, with
+    // corrected copies of source rows.
     for (const Case& odd : {Case{1, 1, ScaleMode::Stretch, false}, Case{7, 5, ScaleMode::Fill, true},
                             Case{203, 101, ScaleMode::Stretch, true}, Case{1500, 900, ScaleMode::Fit, false},
-                            Case{33, 17, ScaleMode::Stretch, false}, Case{640, 48, ScaleMode::Stretch, false}}) {
+                            Case{33, 17, ScaleMode::Stretch, false}, Case{640, 48, ScaleMode::Stretch, false},
+                            Case{432, 768, ScaleMode::Stretch, true}, Case{130, 600, ScaleMode::Stretch, true}}) {
         cases.push_back(odd);
     }
     for (const Picture* picture : {&noise, &board, &smooth}) {
