@@ -19,7 +19,7 @@ target_include_directories(quillmere_demo PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(quillmere_demo PRIVATE user32 gdi32 shell32)
 
 # Opens the standard property frame on the registered device; the device
-# code it includes is only the class identifiers, so qmcore is not linked.
+# code it includes is only the class identifiers, so no layer is linked.
 add_executable(property_frame ${CMAKE_SOURCE_DIR}/tools/property_frame/main.cpp)
 target_link_libraries(property_frame PRIVATE qmcaptureclient oleaut32 ole32 user32)
 
