@@ -8,6 +8,7 @@
 #include <string>
 
 #include "capture/client_area_grabber.h"
+#include "tests/support/message_pump.h"
 #include "tests/support/test_window.h"
 
 namespace {
@@ -143,7 +144,7 @@ bool RunChildWindowIfAsked(int argc, char** argv) {
     }
     // Let the display server show the picture before the parent reads it.
     for (int i = 0; i < 20; ++i) {
-        TestWindow::PumpMessages();
+        PumpMessages();
         ::Sleep(10);
     }
     if (ready) {

@@ -42,7 +42,7 @@ class PictureTest : public DeviceTest {
 protected:
     void StartGraph(int selectPixel) {
         char index[2] = {static_cast<char>('0' + selectPixel), 0};
-        StoreSetting("SelectPixel", index);
+        ASSERT_TRUE(StoreText("SelectPixel", index));
         ComPtr<IBaseFilter> filter;
         ASSERT_EQ(S_OK, CreateFromMoniker(&filter));
         ASSERT_EQ(S_OK, m_graph.Build(filter.Get(), true));

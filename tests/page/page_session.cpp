@@ -88,17 +88,6 @@ HRESULT PrepareDevice(IUnknown* object, int sizeIndex, double rate, const char* 
     return S_OK;
 }
 
-HRESULT ReadStoredValue(const char* name, std::string* value) {
-    RETURN_HR_IF_NULL(E_POINTER, value);
-    char data[256] = {};
-    DWORD size = sizeof(data) - 1;
-    const LSTATUS status =
-        ::RegGetValueA(HKEY_CURRENT_USER, "Software\\QMCapture", name, RRF_RT_REG_SZ, nullptr, data, &size);
-    RETURN_IF_FAILED(HResultFromWin32(static_cast<DWORD>(status)));
-    *value = data;
-    return S_OK;
-}
-
 PageSession::PageSession() {
     HRESULT hr = E_FAIL;
     CUnknown* page = CCaptureDeviceProp::CreateInstance(nullptr, &hr);

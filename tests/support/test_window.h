@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+#include "tests/support/message_pump.h"
+
 // The colour of client pixel (x, y), y = 0 at the top.
 using TestWindowPainter = std::function<COLORREF(int x, int y)>;
 
@@ -68,8 +70,9 @@ public:
     // Destroys the window now (a closed application).
     void Destroy();
 
-    // Handles the messages waiting for this thread's windows.
-    static void PumpMessages();
+    // Handles the messages waiting for this thread's windows (the shared
+    // PumpMessages, under the name older tests use).
+    static void PumpMessages() { ::PumpMessages(); }
 
 private:
     struct State;
