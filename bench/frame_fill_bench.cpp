@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "bench/support/child_window.h"
-#include "capture/client_area_grabber.h"
 #include "capture/frame_source.h"
 #include "capture/output_formats.h"
+#include "framework/memory_dib.h"
 #include "tests/support/registry_sandbox.h"
 
 using Microsoft::WRL::ComPtr;
@@ -54,29 +54,17 @@ double NowMs() {
 // the client size, through a fresh window DC, as a frame does it.
 class BitBltReader {
 public:
-    BitBltReader(int width, int height) : m_width(width), m_height(height) {
-        m_dc.reset(::CreateCompatibleDC(nullptr));
-        void* bits = nullptr;
-        m_dib.reset(CreateTopDownDib32(width, height, &bits));
-        m_bits = static_cast<const uint32_t*>(bits);
-        m_previous = ::SelectObject(m_dc.get(), m_dib.get());
-    }
-    ~BitBltReader() { ::SelectObject(m_dc.get(), m_previous); }
+    BitBltReader(int width, int height) { m_dib.Create(width, height, 32, true); }
 
     void Read(HWND window) {
         WindowDc windowDc(window);
-        ::BitBlt(m_dc.get(), 0, 0, m_width, m_height, windowDc.get(), 0, 0, SRCCOPY);
+        ::BitBlt(m_dib.Dc(), 0, 0, m_dib.Width(), m_dib.Height(), windowDc.get(), 0, 0, SRCCOPY);
         ::GdiFlush();
     }
-    const uint32_t* bits() const { return m_bits; }
+    const uint32_t* bits() const { return reinterpret_cast<const uint32_t*>(m_dib.Pixels()); }
 
 private:
-    int m_width;
-    int m_height;
-    UniqueMemoryDc m_dc;
-    UniqueGdiObject m_dib;
-    HGDIOBJ m_previous = nullptr;
-    const uint32_t* m_bits = nullptr;
+    CMemoryDib m_dib;
 };
 
 // Exact area average of the source, in floating point: each output pixel
@@ -153,22 +141,15 @@ HRESULT MakeSample(long size, Allocated* out) {
 }
 
 double HalftoneMs(HWND window, int width, int height) {
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
-    void* bits = nullptr;
-    UniqueGdiObject dib(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    ScopedSelectObject select(dc.get(), dib.get());
-    ::SetStretchBltMode(dc.get(), HALFTONE);
+    CMemoryDib dib;
+    dib.Create(width, height, 24, false);
+    const HDC dc = dib.Dc();
+    ::SetStretchBltMode(dc, HALFTONE);
     std::vector<double> times;
     for (int i = 0; i < 3; ++i) {
         const double start = NowMs();
         WindowDc windowDc(window);
-        ::StretchBlt(dc.get(), 0, 0, width, height, windowDc.get(), 0, 0, kWindowWidth, kWindowHeight, SRCCOPY);
+        ::StretchBlt(dc, 0, 0, width, height, windowDc.get(), 0, 0, kWindowWidth, kWindowHeight, SRCCOPY);
         ::GdiFlush();
         times.push_back(NowMs() - start);
     }

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "capture/client_area_grabber.h"
+#include "framework/memory_dib.h"
 #include "tests/support/message_pump.h"
 #include "tests/support/test_window.h"
 
@@ -33,20 +33,18 @@ void FillRect(std::vector<uint32_t>& pixels, int width, int left, int top, int r
 
 // Text drawn by GDI into a DIB, blended onto the picture.
 void DrawTextLines(std::vector<uint32_t>& pixels, int width, int height, int left, int top, int lines) {
-    void* bits = nullptr;
-    UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
-    UniqueGdiObject dib(CreateTopDownDib32(width, height, &bits));
-    if (!dc || !dib || bits == nullptr) {
+    CMemoryDib dib;
+    if (!dib.Create(width, height, 32, true)) {
         return;
     }
-    std::memcpy(bits, pixels.data(), pixels.size() * sizeof(uint32_t));
-    ScopedSelectObject selectDib(dc.get(), dib.get());
+    const HDC dc = dib.Dc();
+    std::memcpy(dib.Pixels(), pixels.data(), pixels.size() * sizeof(uint32_t));
     UniqueGdiObject font(::CreateFontW(-15, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
                                        DEFAULT_PITCH, L"Tahoma"));
-    ScopedSelectObject selectFont(dc.get(), font.get());
-    ::SetBkMode(dc.get(), TRANSPARENT);
-    ::SetTextColor(dc.get(), RGB(20, 24, 32));
+    ScopedSelectObject selectFont(dc, font.get());
+    ::SetBkMode(dc, TRANSPARENT);
+    ::SetTextColor(dc, RGB(20, 24, 32));
     static const wchar_t* const kLines[] = {
         L"Quillmere - chapter 3: the lighthouse keeper's ledger, 14 March",
         L"The tide came in at 04:12; wind NNE 5, visibility good, two ships sighted.",
@@ -56,10 +54,10 @@ void DrawTextLines(std::vector<uint32_t>& pixels, int width, int height, int lef
     for (int i = 0; i < lines; ++i) {
         RECT line = {left, top + i * 20, width - 8, top + i * 20 + 20};
         const wchar_t* text = kLines[i % 4];
-        ::DrawTextW(dc.get(), text, -1, &line, DT_SINGLELINE | DT_LEFT | DT_TOP | DT_NOPREFIX);
+        ::DrawTextW(dc, text, -1, &line, DT_SINGLELINE | DT_LEFT | DT_TOP | DT_NOPREFIX);
     }
     ::GdiFlush();
-    std::memcpy(pixels.data(), bits, pixels.size() * sizeof(uint32_t));
+    std::memcpy(pixels.data(), dib.Pixels(), pixels.size() * sizeof(uint32_t));
 }
 
 std::vector<uint32_t> ApplicationPicture(int width, int height) {

@@ -17,6 +17,7 @@
 #include "capture/capture_settings.h"
 #include "capture/frame_pacer.h"
 #include "framework/com_util.h"
+#include "framework/memory_dib.h"
 #include "tests/support/stored_settings.h"
 
 // A committed CLSID_MemoryAllocator with buffers of a given size.
@@ -51,7 +52,7 @@ inline BYTE* SampleBytes(IMediaSample* sample) {
 
 // A pixel of a bottom-up RGB24 picture, addressed with y = 0 at the top.
 inline COLORREF PixelOf(const BYTE* picture, int width, int height, int x, int y) {
-    const size_t stride = ((static_cast<size_t>(width) * 24 + 31) / 32) * 4;
+    const size_t stride = static_cast<size_t>(DibStride(width, 24));
     const BYTE* p = picture + static_cast<size_t>(height - 1 - y) * stride + static_cast<size_t>(x) * 3;
     return RGB(p[2], p[1], p[0]);
 }
