@@ -22,8 +22,8 @@ constexpr DWORD kSampleTimeoutMs = 10000;
 const SIZE kSizes[6] = {{204, 360}, {272, 480}, {432, 768}, {568, 320}, {852, 480}, {1136, 640}};
 
 std::wstring ClassKey() {
-    wchar_t text[39];
-    ::StringFromGUID2(CLSID_CaptureDevice, text, 39);
+    wchar_t text[CHARS_IN_GUID];
+    ::StringFromGUID2(CLSID_CaptureDevice, text, CHARS_IN_GUID);
     return std::wstring(L"CLSID\\") + text;
 }
 

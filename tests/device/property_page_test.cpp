@@ -21,8 +21,8 @@ namespace {
 class DevicePropertyPageTest : public DeviceTest {};
 
 std::wstring ClassKeyOf(REFCLSID clsid) {
-    wchar_t text[39] = {};
-    ::StringFromGUID2(clsid, text, 39);
+    wchar_t text[CHARS_IN_GUID] = {};
+    ::StringFromGUID2(clsid, text, CHARS_IN_GUID);
     return std::wstring(L"CLSID\\") + text;
 }
 
