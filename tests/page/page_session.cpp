@@ -8,6 +8,7 @@
 #include "framework/media_type.h"
 #include "module/module.h"
 #include "page/capture_device_prop.h"
+#include "tests/support/graph_lookup.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -27,13 +28,8 @@ HRESULT CreateCapturePinTarget(ComPtr<IUnknown>* object) {
     RETURN_IF_FAILED(CreateCaptureFilterTarget(&filterObject));
     ComPtr<IBaseFilter> filter;
     RETURN_IF_FAILED(filterObject.As(&filter));
-    ComPtr<IEnumPins> pins;
-    RETURN_IF_FAILED(filter->EnumPins(&pins));
     ComPtr<IPin> pin;
-    // S_FALSE: the filter has no pin at all.
-    const HRESULT hr = pins->Next(1, pin.GetAddressOf(), nullptr);
-    RETURN_IF_FAILED(hr);
-    RETURN_HR_IF(E_UNEXPECTED, hr != S_OK);
+    RETURN_IF_FAILED(GetPin(filter.Get(), PINDIR_OUTPUT, &pin));
     return pin.As(object);
 }
 

@@ -28,7 +28,7 @@ inline void PrintTo(const SettingsTarget& target, std::ostream* os) {
 // The capture filter, made by the module's factory row 0 in this process.
 // Create it inside a RegistrySandbox: it reads its settings on creation.
 HRESULT CreateCaptureFilterTarget(Microsoft::WRL::ComPtr<IUnknown>* object);
-// The filter's one pin, as its EnumPins hands it out; the pin keeps the
+// The filter's one pin, found through its EnumPins; the pin keeps the
 // filter alive.
 HRESULT CreateCapturePinTarget(Microsoft::WRL::ComPtr<IUnknown>* object);
 
