@@ -1,5 +1,6 @@
 // Cost and quality of one frame: for each of the six output sizes, the
-// median cost of FillBuffer capturing another process's 1280x720 window,
+// median cost of one frame's picture (what FillBuffer does before it waits
+// for the frame's due time) from another process's 1280x720 window,
 // next to the cost of reading that client area back with one BitBlt
 // (measured in the same run, alternating); the PSNR of the picture against
 // an exact floating-point area average of the same source; and the range
@@ -20,8 +21,10 @@
 #include <vector>
 
 #include "bench/support/child_window.h"
-#include "capture/frame_source.h"
+#include "capture/capture_settings.h"
+#include "capture/frame_picture.h"
 #include "capture/output_formats.h"
+#include "capture/window_tracker.h"
 #include "framework/memory_dib.h"
 #include "tests/support/registry_sandbox.h"
 
@@ -32,14 +35,25 @@ namespace {
 constexpr int kWindowWidth = 1280;
 constexpr int kWindowHeight = 720;
 
-// Every frame is already late: FillBuffer never waits, so its cost is the
-// picture alone.
-class AlwaysLateClock final : public IPacingClock {
+// One frame's picture as the streaming thread makes it: the tracked window
+// (found by the first frame), scaled into the canvas and copied into the
+// sample.
+class FramePictureWork {
 public:
-    REFERENCE_TIME Now() override { return m_now += 100000000; }
+    void Resize(int width, int height) {
+        m_tracker.Forget();
+        m_picture.Resize(width, height);
+    }
+    void Fill(IMediaSample* sample) {
+        const HWND window = m_tracker.WindowForFrame(kDefaultWindowClass, kDefaultWindowName);
+        m_picture.Render(window, kDefaultTitleText, sample);
+    }
+    DWORD ImageSize() const { return m_picture.ImageSize(); }
+    HWND Window() const { return m_tracker.Current(); }
 
 private:
-    REFERENCE_TIME m_now = 0;
+    CWindowTracker m_tracker;
+    CFramePicture m_picture;
 };
 
 double NowMs() {
@@ -54,7 +68,7 @@ double NowMs() {
 // the client size, through a fresh window DC, as a frame does it.
 class BitBltReader {
 public:
-    BitBltReader(int width, int height) { m_dib.Create(width, height, 32, true); }
+    BitBltReader(int width, int height) { m_dib.Create(width, height, 32, /*topDown=*/true); }
 
     void Read(HWND window) {
         WindowDc windowDc(window);
@@ -182,21 +196,20 @@ int Run(int iterations, bool halftone) {
                         "mean");
         }
 
-        AlwaysLateClock clock;
-        CFrameSource source(&clock);
+        FramePictureWork source;
         BitBltReader reader(kWindowWidth, kWindowHeight);
         for (int index = 0; index < kFrameSizeTableCount; ++index) {
             const FrameSize size = FrameSizeTable[index];
-            source.RebuildCanvas(size.width, size.height);
+            source.Resize(size.width, size.height);
             Allocated allocated;
-            if (FAILED(MakeSample(static_cast<long>(source.GetCanvasImageSize()), &allocated))) {
+            if (FAILED(MakeSample(static_cast<long>(source.ImageSize()), &allocated))) {
                 std::fprintf(stderr, "allocator failed\n");
                 return 1;
             }
             // The first frame finds the window; the next prepares the scaler.
-            source.FillBuffer(allocated.sample.Get(), nullptr);
-            source.FillBuffer(allocated.sample.Get(), nullptr);
-            if (source.GetCapturedWindow() != child.hwnd()) {
+            source.Fill(allocated.sample.Get());
+            source.Fill(allocated.sample.Get());
+            if (source.Window() != child.hwnd()) {
                 std::fprintf(stderr, "the child window was not captured\n");
                 return 1;
             }
@@ -207,7 +220,7 @@ int Run(int iterations, bool halftone) {
                 reader.Read(child.hwnd());
                 baseline.push_back(NowMs() - start);
                 start = NowMs();
-                source.FillBuffer(allocated.sample.Get(), nullptr);
+                source.Fill(allocated.sample.Get());
                 fill.push_back(NowMs() - start);
             }
             const double baselineMs = Median(baseline);

@@ -1,6 +1,7 @@
 // Frame pacing in real time: at settings of 30, 15 and 1 frames per
-// second, FillBuffer runs back to back (capturing another process's
-// 1280x720 window into the largest format, as a streaming worker would)
+// second, frames are made back to back as FillBuffer makes them (another
+// process's 1280x720 window into the largest format, then the wait for the
+// frame's due time)
 // and the moment each frame is released is recorded. Prints the long-run
 // rate against the setting and the deviation of the frame intervals from
 // the frame time. For reference, the same run measures how late bare
@@ -20,8 +21,11 @@
 #include <vector>
 
 #include "bench/support/child_window.h"
-#include "capture/frame_source.h"
+#include "capture/capture_settings.h"
+#include "capture/frame_picture.h"
 #include "capture/output_formats.h"
+#include "capture/stream_pacing.h"
+#include "capture/window_tracker.h"
 #include "tests/support/registry_sandbox.h"
 
 using Microsoft::WRL::ComPtr;
@@ -53,12 +57,15 @@ int Run(double seconds) {
                 seconds);
     probe.Stop();
 
-    CFrameSource source;
+    CCaptureSettings settings;
+    CWindowTracker tracker;
+    CFramePicture picture;
+    CStreamPacing pacing;
     const FrameSize size = FrameSizeTable[kFrameSizeTableCount - 1];
-    source.RebuildCanvas(size.width, size.height);
+    picture.Resize(size.width, size.height);
     ComPtr<IMemAllocator> allocator;
     ComPtr<IMediaSample> sample;
-    ALLOCATOR_PROPERTIES request = {1, static_cast<long>(source.GetCanvasImageSize()), 4, 0};
+    ALLOCATOR_PROPERTIES request = {1, static_cast<long>(picture.ImageSize()), 4, 0};
     ALLOCATOR_PROPERTIES actual = {};
     if (FAILED(::CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&allocator))) ||
         FAILED(allocator->SetProperties(&request, &actual)) || FAILED(allocator->Commit()) ||
@@ -71,17 +78,20 @@ int Run(double seconds) {
                 "error %", "p50 |dev| ms", "p99 |dev| ms", "max |dev| ms");
     CPerformanceCounterClock clock;
     for (const double rate : {30.0, 15.0, 1.0}) {
-        source.SetFrameRate(rate);
-        const REFERENCE_TIME frameTime = source.GetFrameTime();
+        settings.SetFrameRate(rate);
+        const REFERENCE_TIME frameTime = settings.GetFrameTime();
         const int frames = std::max(3, static_cast<int>(seconds * 10000000.0 / frameTime) + 1);
         std::vector<REFERENCE_TIME> released;
         released.reserve(static_cast<size_t>(frames));
-        source.OnThreadCreate();
+        pacing.Start();
         for (int i = 0; i < frames; ++i) {
-            source.FillBuffer(sample.Get(), nullptr);
+            const HWND window = tracker.WindowForFrame(kDefaultWindowClass, kDefaultWindowName);
+            picture.Render(window, kDefaultTitleText, sample.Get());
+            pacing.WaitUntilDue(nullptr);
+            pacing.Stamp(sample.Get(), frameTime);
             released.push_back(clock.Now());
         }
-        source.OnThreadDestroy();
+        pacing.Stop();
         std::vector<double> deviations;
         for (size_t i = 1; i < released.size(); ++i) {
             deviations.push_back(std::fabs((released[i] - released[i - 1] - frameTime) / 10000.0));

@@ -1,9 +1,10 @@
 #include "capture/capture_settings.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
-#include "framework/com_util.h"
+#include "capture/output_formats.h"
 
 namespace {
 
@@ -117,7 +118,7 @@ REFERENCE_TIME ParseFrameTime(const char* text) {
 
 int ParseSelectPixel(const char* text) {
     long long value = 0;
-    if (!ParseDecimal(text, &value) || value < 0 || value >= kFrameSizeCount) {
+    if (!ParseDecimal(text, &value) || value < 0 || value >= kFrameSizeTableCount) {
         return kDefaultSelectPixel;
     }
     return static_cast<int>(value);
@@ -153,4 +154,110 @@ REFERENCE_TIME ClampFrameTime(REFERENCE_TIME frameTime) {
         return kMaxFrameTime;
     }
     return frameTime;
+}
+
+namespace {
+
+void FormatDecimal(char (&text)[16], long long value) {
+    std::snprintf(text, sizeof(text), "%d", static_cast<int>(value));
+}
+
+}  // namespace
+
+CCaptureSettings::CCaptureSettings() {
+    ReadSetting(kDefaultWindowName, WindowName, kWindowNameValue);
+    ReadSetting(kDefaultWindowClass, WindowClass, kWindowClassValue);
+    ReadSetting(kDefaultTitleText, TitleText, kTitleTextValue);
+
+    char text[kSettingsTextCapacity];
+    char defaultText[16];
+    FormatDecimal(defaultText, kDefaultFrameTime);
+    FrameTime = ReadSetting(defaultText, text, kFrameTimeValue) ? ParseFrameTime(text) : kDefaultFrameTime;
+
+    FormatDecimal(defaultText, kDefaultSelectPixel);
+    m_selectPixel = ReadSetting(defaultText, text, kSelectPixelValue) ? ParseSelectPixel(text) : kDefaultSelectPixel;
+}
+
+CCaptureSettings::Snapshot CCaptureSettings::GetSnapshot() const {
+    Snapshot snapshot;
+    CAutoLock lock(&m_valueLock);
+    snapshot.frameTime = FrameTime;
+    std::memcpy(snapshot.windowName, WindowName, sizeof(WindowName));
+    std::memcpy(snapshot.windowClass, WindowClass, sizeof(WindowClass));
+    std::memcpy(snapshot.titleText, TitleText, sizeof(TitleText));
+    return snapshot;
+}
+
+REFERENCE_TIME CCaptureSettings::GetFrameTime() const {
+    CAutoLock lock(&m_valueLock);
+    return FrameTime;
+}
+
+int CCaptureSettings::GetSelectPixel() const {
+    CAutoLock lock(&m_valueLock);
+    return m_selectPixel;
+}
+
+HRESULT CCaptureSettings::GetFrameRate(double* rate) const {
+    RETURN_HR_IF_NULL(E_POINTER, rate);
+    *rate = FrameRateFromFrameTime(GetFrameTime());
+    return S_OK;
+}
+
+HRESULT CCaptureSettings::SetFrameRate(double rate) {
+    REFERENCE_TIME frameTime = 0;
+    if (!FrameTimeFromRate(rate, &frameTime)) {
+        return S_OK;
+    }
+    CAutoLock persist(&m_persistLock);
+    {
+        CAutoLock lock(&m_valueLock);
+        FrameTime = frameTime;
+    }
+    char text[16];
+    FormatDecimal(text, frameTime);
+    // A failed write is not reported: the rate still applies to this device.
+    WriteSetting(text, kFrameTimeValue);
+    return S_OK;
+}
+
+HRESULT CCaptureSettings::GetTitleText(char* text) const {
+    RETURN_HR_IF_NULL(E_POINTER, text);
+    CAutoLock lock(&m_valueLock);
+    std::memcpy(text, TitleText, std::strlen(TitleText) + 1);
+    return S_OK;
+}
+
+HRESULT CCaptureSettings::SetTitleText(const char* text) {
+    RETURN_HR_IF_NULL(E_POINTER, text);
+    char copy[kSettingsTextCapacity];
+    CopySettingText(copy, text);
+    CAutoLock persist(&m_persistLock);
+    {
+        CAutoLock lock(&m_valueLock);
+        std::memcpy(TitleText, copy, sizeof(copy));
+    }
+    WriteSetting(copy, kTitleTextValue);
+    return S_OK;
+}
+
+HRESULT CCaptureSettings::PersistSelectPixel(int index) {
+    RETURN_HR_IF(E_INVALIDARG, index < 0 || index >= kFrameSizeTableCount);
+    CAutoLock persist(&m_persistLock);
+    {
+        CAutoLock lock(&m_valueLock);
+        m_selectPixel = index;
+    }
+    char text[16];
+    FormatDecimal(text, index);
+    WriteSetting(text, kSelectPixelValue);
+    return S_OK;
+}
+
+void CCaptureSettings::SetFrameTime(REFERENCE_TIME avgTimePerFrame) {
+    if (avgTimePerFrame <= 0) {
+        return;
+    }
+    CAutoLock lock(&m_valueLock);
+    FrameTime = ClampFrameTime(avgTimePerFrame);
 }

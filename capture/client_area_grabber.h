@@ -5,41 +5,28 @@
 
 #include <windows.h>
 
-#include "framework/com_util.h"
+#include <cstddef>
 
-// A 32-bit top-down DIB section (BGRX rows, stride width x 4): the layout
-// of the screen surface, so a BitBlt into it converts nothing. Null on
-// failure; *pixels receives the pixel memory.
-HBITMAP CreateTopDownDib32(int width, int height, void** pixels);
+#include "framework/memory_dib.h"
 
 class CClientAreaGrabber {
 public:
-    CClientAreaGrabber() = default;
-    ~CClientAreaGrabber() { Reset(); }
-    CClientAreaGrabber(const CClientAreaGrabber&) = delete;
-    CClientAreaGrabber& operator=(const CClientAreaGrabber&) = delete;
-
     // Copies the window's client area. False when the client area is empty
     // (a minimised window), the DIB cannot be made or the copy fails; the
     // picture is then not valid.
     bool Grab(HWND window);
 
-    // The picture of the last successful Grab: top-down BGRX rows.
-    const BYTE* Pixels() const { return m_pixels; }
-    ptrdiff_t Stride() const { return static_cast<ptrdiff_t>(m_width) * 4; }
-    int Width() const { return m_width; }
-    int Height() const { return m_height; }
+    // The picture of the last successful Grab: top-down BGRX rows, the
+    // layout of the screen surface, so the copy converts nothing and the
+    // scaler reads aligned pixels.
+    const BYTE* Pixels() const { return m_dib.Pixels(); }
+    ptrdiff_t Stride() const { return m_dib.Stride(); }
+    int Width() const { return m_dib.Width(); }
+    int Height() const { return m_dib.Height(); }
 
     // Frees the DIB.
-    void Reset();
+    void Reset() { m_dib.Reset(); }
 
 private:
-    bool Resize(int width, int height);
-
-    UniqueMemoryDc m_dc;
-    UniqueGdiObject m_dib;
-    HGDIOBJ m_previousBitmap = nullptr;
-    BYTE* m_pixels = nullptr;
-    int m_width = 0;
-    int m_height = 0;
+    CMemoryDib m_dib;
 };

@@ -3,14 +3,8 @@
 #include <climits>
 
 void FrameCanvas::Release() {
-    if (memoryDc && dibSection && previousBitmap != nullptr) {
-        ::SelectObject(memoryDc.get(), previousBitmap);
-    }
-    previousBitmap = nullptr;
-    dibSection.reset();
-    memoryDc.reset();
+    dib.Reset();
     header.reset();
-    pixels = nullptr;
 }
 
 bool BuildCanvas(FrameCanvas* canvas, int width, int height) {
@@ -21,8 +15,7 @@ bool BuildCanvas(FrameCanvas* canvas, int width, int height) {
     if (width <= 0 || height <= 0) {
         return false;
     }
-    const long long stride = ((static_cast<long long>(width) * 24 + 31) / 32) * 4;
-    const long long imageSize = stride * height;
+    const long long imageSize = DibStride(width, 24) * height;
     if (imageSize > INT_MAX) {
         return false;
     }
@@ -47,23 +40,9 @@ bool BuildCanvas(FrameCanvas* canvas, int width, int height) {
         info->bmiColors[i].rgbRed = static_cast<BYTE>(i);
     }
 
-    canvas->memoryDc.reset(::CreateCompatibleDC(nullptr));
-    if (!canvas->memoryDc) {
-        return false;
-    }
-    void* pixels = nullptr;
-    {
-        const HWND desktop = ::GetDesktopWindow();
-        WindowDc desktopDc(desktop);
-        canvas->dibSection.reset(::CreateDIBSection(desktopDc.get(), info, DIB_RGB_COLORS, &pixels, nullptr, 0));
-    }
-    if (!canvas->dibSection || pixels == nullptr) {
-        canvas->dibSection.reset();
-        return false;
-    }
-    canvas->previousBitmap = ::SelectObject(canvas->memoryDc.get(), canvas->dibSection.get());
-    canvas->pixels = static_cast<BYTE*>(pixels);
-    return true;
+    const HWND desktop = ::GetDesktopWindow();
+    WindowDc desktopDc(desktop);
+    return canvas->dib.Create(*info, desktopDc.get());
 }
 
 void DestroyCanvas(FrameCanvas* canvas) {

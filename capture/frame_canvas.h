@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "framework/com_util.h"
+#include "framework/memory_dib.h"
 
 struct GlobalMemoryTraits {
     using Type = HGLOBAL;
@@ -36,23 +37,20 @@ struct FrameCanvas {
     int Height() const { return Header() != nullptr ? Header()->biHeight : 0; }
     // Picture bytes (what is cleared and copied into samples); 0 without
     // pixel memory.
-    DWORD ImageSize() const { return pixels != nullptr ? Header()->biSizeImage : 0; }
-    LONG Stride() const { return ((Width() * 24 + 31) / 32) * 4; }
+    DWORD ImageSize() const { return dib ? Header()->biSizeImage : 0; }
+    BYTE* Pixels() const { return dib.Pixels(); }
+    HDC Dc() const { return dib.Dc(); }
 
-    UniqueMemoryDc memoryDc;
-    UniqueGdiObject dibSection;
-    // The bitmap the memory DC held before the DIB section was selected.
-    HGDIOBJ previousBitmap = nullptr;
     // GlobalAlloc'ed, zero-filled: BITMAPINFOHEADER plus grey colour table.
     UniqueGlobalMemory header;
-    // The DIB section's pixel memory; null while there is no DIB section.
-    BYTE* pixels = nullptr;
+    // The DIB section in its memory DC; empty while there is none.
+    CMemoryDib dib;
 };
 
 // (Re)creates the header, memory DC and DIB section of a canvas record for
 // a size. False when the size is not positive, its picture would exceed
-// 2 GB, or an allocation fails; the record may then hold a DC and header
-// but never pixels.
+// 2 GB, or an allocation fails; the record may then hold a header but
+// never pixels.
 bool BuildCanvas(FrameCanvas* canvas, int width, int height);
 
 // Releases everything the canvas holds and frees the record.

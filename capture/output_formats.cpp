@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "framework/com_util.h"
+#include "framework/memory_dib.h"
 
 namespace {
 
@@ -20,14 +21,16 @@ constexpr long kMinBuffers = 2;
 constexpr long kMaxBuffers = 8;
 
 VIDEOINFOHEADER* MutableVideoInfo(AM_MEDIA_TYPE& mt) {
-    return const_cast<VIDEOINFOHEADER*>(GetVideoInfo(mt));
+    return const_cast<VIDEOINFOHEADER*>(output_formats::GetVideoInfo(mt));
 }
 
 }  // namespace
 
+namespace output_formats {
+
 DWORD GetBitmapSize(const BITMAPINFOHEADER* header) {
     const LONG height = header->biHeight < 0 ? -header->biHeight : header->biHeight;
-    const DWORD stride = ((static_cast<DWORD>(header->biWidth) * header->biBitCount + 31) / 32) * 4;
+    const auto stride = static_cast<DWORD>(DibStride(header->biWidth, header->biBitCount));
     return stride * static_cast<DWORD>(height);
 }
 
@@ -173,3 +176,5 @@ const VIDEOINFOHEADER* GetVideoInfo(const AM_MEDIA_TYPE& mt) {
     }
     return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
 }
+
+}  // namespace output_formats

@@ -1,6 +1,7 @@
 // The six RGB24 output formats of the capture pin and the negotiation
-// rules over them. Free functions over CMediaType: the pin that owns the
-// current media type calls them under its own locks.
+// rules over them. Free functions over CMediaType, named like the pin
+// operations they serve: the pin that owns the current media type calls
+// them under its own locks.
 #pragma once
 
 #include <windows.h>
@@ -23,6 +24,8 @@ inline constexpr int kFrameSizeTableCount = static_cast<int>(sizeof(FrameSizeTab
 // Largest width or height that SetFrameSize accepts: anything beyond is
 // no webcam picture, and its canvas could not be allocated anyway.
 inline constexpr int kMaxFrameDimension = 8192;
+
+namespace output_formats {
 
 // Bytes of a picture for a bitmap header: rows padded to 4 bytes, times
 // the absolute height.
@@ -64,3 +67,5 @@ HRESULT ApplyFrameSize(CMediaType* target, int width, int height);
 
 // The VIDEOINFOHEADER of a type, or null when it has none.
 const VIDEOINFOHEADER* GetVideoInfo(const AM_MEDIA_TYPE& mt);
+
+}  // namespace output_formats

@@ -22,7 +22,7 @@ void SwapMediaTypes(CMediaType& a, CMediaType& b) {
 }
 
 SIZE SizeOf(const CMediaType& mt) {
-    const VIDEOINFOHEADER* vih = GetVideoInfo(mt);
+    const VIDEOINFOHEADER* vih = output_formats::GetVideoInfo(mt);
     if (vih == nullptr) {
         return {0, 0};
     }
@@ -55,11 +55,16 @@ void FillCaps(VIDEO_STREAM_CONFIG_CAPS& caps, const FrameSize& size) {
 }  // namespace
 
 CZRV_Stream::CZRV_Stream(HRESULT* phr, CZRV_Capture* filter)
-    : CSourceStream(L"QM Capture Stream", phr, filter, kPinName), OwnerFilter(filter) {
-    const HRESULT hr = BuildMediaType(&m_mt, m_source.GetFrameTime(), m_source.GetSelectPixel());
+    : CSourceStream(L"QM Capture Stream", phr, filter, kPinName) {
+    const HRESULT hr =
+        output_formats::BuildMediaType(&m_mt, m_settings.GetFrameTime(), m_settings.GetSelectPixel());
     if (FAILED(hr) && phr != nullptr && SUCCEEDED(*phr)) {
         *phr = hr;
     }
+    // A canvas that cannot be built at the stored size leaves the initial
+    // one: the device still works, and its samples carry no picture until
+    // a format whose canvas can be built is chosen.
+    FitPictureToType();
 }
 
 CZRV_Stream::~CZRV_Stream() = default;
@@ -86,7 +91,6 @@ const CMediaType& CZRV_Stream::SelectedType() const {
 }
 
 HRESULT CZRV_Stream::ApplySelectedType(CMediaType& type) {
-    CAutoLock frame(&m_source.FrameLock());
     if (IsConnected()) {
         SwapMediaTypes(m_pendingType, type);
         m_hasPendingType = true;
@@ -94,8 +98,13 @@ HRESULT CZRV_Stream::ApplySelectedType(CMediaType& type) {
     }
     SwapMediaTypes(m_mt, type);
     m_hasPendingType = false;
+    return FitPictureToType();
+}
+
+HRESULT CZRV_Stream::FitPictureToType() {
+    m_tracker.Forget();
     const SIZE size = SizeOf(m_mt);
-    return m_source.RebuildCanvas(size.cx, size.cy);
+    return m_picture.Resize(size.cx, size.cy);
 }
 
 // ---- Negotiation ----
@@ -103,18 +112,18 @@ HRESULT CZRV_Stream::ApplySelectedType(CMediaType& type) {
 HRESULT CZRV_Stream::CheckMediaType(const CMediaType* mt) {
     RETURN_HR_IF_NULL(E_POINTER, mt);
     CAutoLock lock(m_pLock);
-    return ::CheckMediaType(mt, SelectedType());
+    return output_formats::CheckMediaType(mt, SelectedType());
 }
 
 HRESULT CZRV_Stream::SetMediaType(const CMediaType* mt) {
     RETURN_HR_IF_NULL(E_POINTER, mt);
-    const VIDEOINFOHEADER* vih = GetVideoInfo(*mt);
+    const VIDEOINFOHEADER* vih = output_formats::GetVideoInfo(*mt);
     RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE, vih == nullptr);
     CAutoLock lock(m_pLock);
-    CAutoLock frame(&m_source.FrameLock());
     // Samples of the connection must match the canvas: a connection whose
     // canvas cannot be built is refused.
-    RETURN_IF_FAILED(m_source.RebuildCanvas(vih->bmiHeader.biWidth, vih->bmiHeader.biHeight));
+    m_tracker.Forget();
+    RETURN_IF_FAILED(m_picture.Resize(vih->bmiHeader.biWidth, vih->bmiHeader.biHeight));
     RETURN_IF_FAILED(CSourceStream::SetMediaType(mt));
     m_hasPendingType = false;
     return S_OK;
@@ -122,7 +131,7 @@ HRESULT CZRV_Stream::SetMediaType(const CMediaType* mt) {
 
 HRESULT CZRV_Stream::GetMediaType(int position, CMediaType* mt) {
     CAutoLock lock(m_pLock);
-    return ::GetMediaType(position, mt, SelectedType(), m_source.GetFrameTime());
+    return output_formats::GetMediaType(position, mt, SelectedType(), m_settings.GetFrameTime());
 }
 
 HRESULT CZRV_Stream::GetMediaType(CMediaType* mt) {
@@ -135,18 +144,16 @@ HRESULT CZRV_Stream::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPER
     RETURN_HR_IF_NULL(E_POINTER, allocator);
     RETURN_HR_IF_NULL(E_POINTER, request);
     CAutoLock lock(m_pLock);
-    return ::DecideBufferSize(allocator, request, m_mt);
+    return output_formats::DecideBufferSize(allocator, request, m_mt);
 }
 
 HRESULT CZRV_Stream::BreakConnect() {
     CAutoLock lock(m_pLock);
     RETURN_IF_FAILED(CSourceStream::BreakConnect());
     if (m_hasPendingType) {
-        CAutoLock frame(&m_source.FrameLock());
         SwapMediaTypes(m_mt, m_pendingType);
         m_hasPendingType = false;
-        const SIZE size = SizeOf(m_mt);
-        m_source.RebuildCanvas(size.cx, size.cy);
+        FitPictureToType();
     }
     return S_OK;
 }
@@ -154,15 +161,24 @@ HRESULT CZRV_Stream::BreakConnect() {
 // ---- Streaming thread ----
 
 HRESULT CZRV_Stream::FillBuffer(IMediaSample* sample) {
-    return m_source.FillBuffer(sample, GetRequestHandle());
+    RETURN_HR_IF_NULL(E_POINTER, sample);
+    const CCaptureSettings::Snapshot settings = m_settings.GetSnapshot();
+    const HWND window = m_tracker.WindowForFrame(settings.windowClass, settings.windowName);
+    m_picture.Render(window, settings.titleText, sample);
+    m_pacing.WaitUntilDue(GetRequestHandle());
+    // The frame time in use when the frame leaves: a change made during
+    // the wait applies from this sample on.
+    m_pacing.Stamp(sample, m_settings.GetFrameTime());
+    return S_OK;
 }
 
 HRESULT CZRV_Stream::OnThreadCreate() {
-    return m_source.OnThreadCreate();
+    return m_pacing.Start();
 }
 
 HRESULT CZRV_Stream::OnThreadDestroy() {
-    return m_source.OnThreadDestroy();
+    m_pacing.Stop();
+    return S_OK;
 }
 
 // ---- IAMStreamConfig ----
@@ -170,8 +186,8 @@ HRESULT CZRV_Stream::OnThreadDestroy() {
 HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFormat(AM_MEDIA_TYPE* mt) {
     RETURN_HR_IF_NULL(E_POINTER, mt);
     RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE, !IsEqualGUID(mt->formattype, FORMAT_VideoInfo));
-    const VIDEOINFOHEADER* vih = GetVideoInfo(*mt);
-    RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE, vih == nullptr || !IsSupportedFormat(vih));
+    const VIDEOINFOHEADER* vih = output_formats::GetVideoInfo(*mt);
+    RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE, vih == nullptr || !output_formats::IsSupportedFormat(vih));
     // Only RGB24 video is produced; an unset GUID is taken as that.
     RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE,
                  !IsEqualGUID(mt->majortype, MEDIATYPE_Video) && !IsEqualGUID(mt->majortype, GUID_NULL));
@@ -184,21 +200,19 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFormat(AM_MEDIA_TYPE* mt) {
     type.SetType(&MEDIATYPE_Video);
     type.SetSubtype(&MEDIASUBTYPE_RGB24);
     // The image size follows from the header, whatever the caller wrote.
-    RETURN_IF_FAILED(ApplyFrameSize(&type, vih->bmiHeader.biWidth, vih->bmiHeader.biHeight));
+    RETURN_IF_FAILED(output_formats::ApplyFrameSize(&type, vih->bmiHeader.biWidth, vih->bmiHeader.biHeight));
 
     bool reconnect = false;
     {
         CAutoLock lock(m_pLock);
-        m_source.SetFrameTime(vih->AvgTimePerFrame);
+        m_settings.SetFrameTime(vih->AvgTimePerFrame);
         // The type carries the frame time actually in use.
-        reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame = m_source.GetFrameTime();
+        reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame = m_settings.GetFrameTime();
         if (type != SelectedType()) {
             RETURN_IF_FAILED(ApplySelectedType(type));
         } else if (!m_hasPendingType) {
             // The same type again still starts a fresh picture.
-            CAutoLock frame(&m_source.FrameLock());
-            const SIZE size = SizeOf(m_mt);
-            m_source.RebuildCanvas(size.cx, size.cy);
+            FitPictureToType();
         }
         // Asked again while a change still waits (the graph was running the
         // first time), the graph is asked again.
@@ -207,7 +221,7 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFormat(AM_MEDIA_TYPE* mt) {
     // The graph renegotiates through this pin's own operations, which take
     // the state lock themselves; so no lock is held here. While the graph
     // runs it refuses, and the new type waits for the next connection.
-    IFilterGraph* graph = OwnerFilter->GetFilterGraph();
+    IFilterGraph* graph = m_pFilter->GetFilterGraph();
     if (reconnect && graph != nullptr) {
         graph->Reconnect(static_cast<IPin*>(this));
     }
@@ -238,7 +252,7 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::GetStreamCaps(int index, AM_MEDIA_TYPE** 
     RETURN_HR_IF_NULL(E_POINTER, caps);
     *mt = nullptr;
     CMediaType type;
-    RETURN_IF_FAILED(BuildMediaType(&type, m_source.GetFrameTime(), index));
+    RETURN_IF_FAILED(output_formats::BuildMediaType(&type, m_settings.GetFrameTime(), index));
     type.bFixedSizeSamples = FALSE;
     AM_MEDIA_TYPE* copy = CreateMediaType(&type);
     RETURN_HR_IF_NULL(E_OUTOFMEMORY, copy);
@@ -309,7 +323,7 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFrameSize(const int* size) {
     HRESULT hr = S_OK;
     CMediaType type(SelectedType(), &hr);
     RETURN_IF_FAILED(hr);
-    RETURN_IF_FAILED(ApplyFrameSize(&type, size[0], size[1]));
+    RETURN_IF_FAILED(output_formats::ApplyFrameSize(&type, size[0], size[1]));
     ApplySelectedType(type);
     return S_OK;
 }
@@ -318,24 +332,26 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::SetSelectPixel(int index) {
     RETURN_HR_IF(E_INVALIDARG, index < 0 || index >= kFrameSizeTableCount);
     CAutoLock lock(m_pLock);
     CMediaType type;
-    RETURN_IF_FAILED(BuildMediaType(&type, m_source.GetFrameTime(), index));
-    m_source.PersistSelectPixel(index);
+    RETURN_IF_FAILED(output_formats::BuildMediaType(&type, m_settings.GetFrameTime(), index));
+    m_settings.PersistSelectPixel(index);
     ApplySelectedType(type);
     return S_OK;
 }
 
+// The rate and the standby text are plain settings: stored, persisted, and
+// read by the streaming thread with each frame.
 HRESULT STDMETHODCALLTYPE CZRV_Stream::GetFrameRate(double* rate) {
-    return m_source.GetFrameRate(rate);
+    return m_settings.GetFrameRate(rate);
 }
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFrameRate(double rate) {
-    return m_source.SetFrameRate(rate);
+    return m_settings.SetFrameRate(rate);
 }
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::GetTitleText(char* text) {
-    return m_source.GetTitleText(text);
+    return m_settings.GetTitleText(text);
 }
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::SetTitleText(const char* text) {
-    return m_source.SetTitleText(text);
+    return m_settings.SetTitleText(text);
 }

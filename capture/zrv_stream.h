@@ -1,6 +1,8 @@
-// CZRV_Stream: the capture device's output pin "RGB Out". It owns the
-// frame source (settings, canvas, frame production) and carries the
-// device's format model and its configuration interfaces.
+// CZRV_Stream: the capture device's output pin "RGB Out". It carries the
+// device's format model and its configuration interfaces, and is the one
+// place that couples the selected media type, the canvas size and the
+// stored size index. Each frame it puts together from the parts it owns:
+// the settings, the window tracker, the picture and the pacing.
 //
 // Format model. m_mt is the type of the current connection (while
 // unconnected, the selected type). A size change asked for while the pin
@@ -12,16 +14,20 @@
 // enumerated type, the type accepted by CheckMediaType) uses the selected
 // type: the pending one if there is one, else m_mt.
 //
-// Locks: the filter's state lock guards m_mt and the pending type; the
-// frame source's frame lock is taken inside it whenever the canvas must
-// follow a type change. The streaming thread takes only the frame lock.
+// Locks: the filter's state lock guards m_mt and the pending type. The
+// settings and the picture guard themselves with leaf locks of their own,
+// so the pin may call them under the state lock. The streaming thread
+// takes neither the state lock nor the worker's access lock.
 #pragma once
 
 #include <windows.h>
 #include <dshow.h>
 
 #include "capture/capture_device_settings.h"
-#include "capture/frame_source.h"
+#include "capture/capture_settings.h"
+#include "capture/frame_picture.h"
+#include "capture/stream_pacing.h"
+#include "capture/window_tracker.h"
 #include "framework/source_stream.h"
 
 class CZRV_Capture;
@@ -85,10 +91,16 @@ private:
     // pin's type with the canvas sized to it. Takes ownership of `type`'s
     // contents. The caller holds the state lock.
     HRESULT ApplySelectedType(CMediaType& type);
+    // Sizes the picture to the pin's type and forgets the captured window,
+    // so that the next frame is a fresh standby frame that searches again.
+    HRESULT FitPictureToType();
 
-    // Not counted: the filter owns the pin.
-    CZRV_Capture* const OwnerFilter;
-    CFrameSource m_source;
+    CCaptureSettings m_settings;
+    // The streaming thread's: it finds the window and paces the frames.
+    // Any thread may make the tracker forget its window.
+    CWindowTracker m_tracker;
+    CStreamPacing m_pacing;
+    CFramePicture m_picture;
     // Guarded by the state lock.
     CMediaType m_pendingType;
     bool m_hasPendingType = false;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "framework/com_util.h"
 #include "framework/memory_dib.h"
 #include "tests/support/message_pump.h"
 #include "tests/support/test_window.h"
@@ -34,11 +35,11 @@ void FillRect(std::vector<uint32_t>& pixels, int width, int left, int top, int r
 // Text drawn by GDI into a DIB, blended onto the picture.
 void DrawTextLines(std::vector<uint32_t>& pixels, int width, int height, int left, int top, int lines) {
     CMemoryDib dib;
-    if (!dib.Create(width, height, 32, true)) {
+    if (!dib.Create(width, height, 32, /*topDown=*/true)) {
         return;
     }
-    const HDC dc = dib.Dc();
     std::memcpy(dib.Pixels(), pixels.data(), pixels.size() * sizeof(uint32_t));
+    const HDC dc = dib.Dc();
     UniqueGdiObject font(::CreateFontW(-15, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
                                        DEFAULT_PITCH, L"Tahoma"));

@@ -1,5 +1,5 @@
 // Settings: the registry format, the sanitising of stored values, and the
-// setters of the frame source that persist them.
+// values one device holds, with the setters that persist them.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,10 +8,10 @@
 #include <string>
 
 #include "capture/capture_settings.h"
-#include "capture/frame_source.h"
 #include "capture/output_formats.h"
 #include "tests/capture/capture_test_support.h"
 #include "tests/support/registry_sandbox.h"
+
 
 namespace {
 
@@ -180,19 +180,17 @@ TEST(CaptureSettingsParsing, DoubleByteCharactersAreNeverSplit) {
     EXPECT_EQ(62u, std::strlen(text));
 }
 
-// ---- Loading through the frame source ------------------------------------
+// ---- Loading ----------------------------------------------------------------
 
 TEST_F(CaptureSettingsTest, DefaultsWithoutAnyStoredValueAndNothingWritten) {
-    CFrameSource source;
-    EXPECT_STREQ("Quillmere", source.GetWindowName());
-    EXPECT_STREQ("Quillmere::MainFrame", source.GetWindowClass());
+    CCaptureSettings source;
+    EXPECT_STREQ("Quillmere", source.GetSnapshot().windowName);
+    EXPECT_STREQ("Quillmere::MainFrame", source.GetSnapshot().windowClass);
     char title[kSettingsTextCapacity];
     ASSERT_EQ(S_OK, source.GetTitleText(title));
     EXPECT_STREQ("- QM Capture -", title);
     EXPECT_EQ(333333, source.GetFrameTime());
     EXPECT_EQ(0, source.GetSelectPixel());
-    EXPECT_EQ(204, source.GetCanvasWidth());
-    EXPECT_EQ(360, source.GetCanvasHeight());
     EXPECT_EQ(0, RegistrySandbox::CountEntries(HKEY_CURRENT_USER, kSettingsKeyW));
 }
 
@@ -202,9 +200,9 @@ TEST_F(CaptureSettingsTest, StoredValuesAreLoaded) {
     ASSERT_TRUE(StoreText(kTitleTextValue, "standby"));
     ASSERT_TRUE(StoreText(kFrameTimeValue, "666666"));
     ASSERT_TRUE(StoreText(kSelectPixelValue, "3"));
-    CFrameSource source;
-    EXPECT_STREQ("Other title", source.GetWindowName());
-    EXPECT_STREQ("Other::Class", source.GetWindowClass());
+    CCaptureSettings source;
+    EXPECT_STREQ("Other title", source.GetSnapshot().windowName);
+    EXPECT_STREQ("Other::Class", source.GetSnapshot().windowClass);
     char title[kSettingsTextCapacity];
     source.GetTitleText(title);
     EXPECT_STREQ("standby", title);
@@ -212,8 +210,6 @@ TEST_F(CaptureSettingsTest, StoredValuesAreLoaded) {
     ASSERT_EQ(S_OK, source.GetFrameRate(&rate));
     EXPECT_EQ(15.0, rate);
     EXPECT_EQ(3, source.GetSelectPixel());
-    EXPECT_EQ(568, source.GetCanvasWidth());
-    EXPECT_EQ(320, source.GetCanvasHeight());
 }
 
 TEST_F(CaptureSettingsTest, BadStoredNumbersFallBackOrAreClamped) {
@@ -224,7 +220,7 @@ TEST_F(CaptureSettingsTest, BadStoredNumbersFallBackOrAreClamped) {
     for (const Case& c : {Case{"0", 333333}, Case{"zero", 333333}, Case{"-5", 333333}, Case{"20000000", 10000000},
                           Case{"", 333333}}) {
         ASSERT_TRUE(StoreText(kFrameTimeValue, c.frameTime));
-        CFrameSource source;
+        CCaptureSettings source;
         EXPECT_EQ(c.expected, source.GetFrameTime()) << c.frameTime;
         double rate = -1;
         ASSERT_EQ(S_OK, source.GetFrameRate(&rate));
@@ -234,13 +230,12 @@ TEST_F(CaptureSettingsTest, BadStoredNumbersFallBackOrAreClamped) {
     ASSERT_TRUE(StoreSetting(kFrameTimeValue, REG_DWORD, &number, sizeof(number)));
     for (const char* index : {"6", "-1", "five"}) {
         ASSERT_TRUE(StoreText(kSelectPixelValue, index));
-        CFrameSource source;
+        CCaptureSettings source;
         EXPECT_EQ(333333, source.GetFrameTime());
         EXPECT_EQ(0, source.GetSelectPixel()) << index;
-        EXPECT_EQ(204, source.GetCanvasWidth()) << index;
     }
     ASSERT_TRUE(StoreSetting(kSelectPixelValue, REG_DWORD, &number, sizeof(number)));
-    CFrameSource source;
+    CCaptureSettings source;
     EXPECT_EQ(0, source.GetSelectPixel());
 }
 
@@ -249,9 +244,9 @@ TEST_F(CaptureSettingsTest, BadStoredTextsEndUpTerminatedDefaults) {
     ASSERT_TRUE(StoreSetting(kWindowNameValue, REG_SZ, full.data(), 64));
     ASSERT_TRUE(StoreSetting(kWindowClassValue, REG_BINARY, full.data(), 64));
     ASSERT_TRUE(StoreSetting(kTitleTextValue, REG_EXPAND_SZ, "%PATH%", 7));
-    CFrameSource source;
-    EXPECT_STREQ("Quillmere", source.GetWindowName());
-    EXPECT_STREQ("Quillmere::MainFrame", source.GetWindowClass());
+    CCaptureSettings source;
+    EXPECT_STREQ("Quillmere", source.GetSnapshot().windowName);
+    EXPECT_STREQ("Quillmere::MainFrame", source.GetSnapshot().windowClass);
     char title[kSettingsTextCapacity];
     source.GetTitleText(title);
     EXPECT_STREQ("- QM Capture -", title);
@@ -260,7 +255,7 @@ TEST_F(CaptureSettingsTest, BadStoredTextsEndUpTerminatedDefaults) {
 // ---- Setters ---------------------------------------------------------------
 
 TEST_F(CaptureSettingsTest, SetFrameRatePersistsTheClampedFrameTime) {
-    CFrameSource source;
+    CCaptureSettings source;
     ASSERT_EQ(S_OK, source.SetFrameRate(60.0));
     EXPECT_EQ("333333", StoredText(kFrameTimeValue));
     ASSERT_EQ(S_OK, source.SetFrameRate(0.5));
@@ -272,12 +267,12 @@ TEST_F(CaptureSettingsTest, SetFrameRatePersistsTheClampedFrameTime) {
     EXPECT_EQ(29.0, rate);
     EXPECT_EQ("333667", StoredText(kFrameTimeValue));
     // A new device reads what was stored.
-    CFrameSource next;
+    CCaptureSettings next;
     EXPECT_EQ(333667, next.GetFrameTime());
 }
 
 TEST_F(CaptureSettingsTest, SetFrameRateIgnoresRatesThatAreNotPositive) {
-    CFrameSource source;
+    CCaptureSettings source;
     EXPECT_EQ(S_OK, source.SetFrameRate(0.0));
     EXPECT_EQ(S_OK, source.SetFrameRate(-5.0));
     EXPECT_EQ(S_OK, source.SetFrameRate(std::nan("")));
@@ -286,19 +281,19 @@ TEST_F(CaptureSettingsTest, SetFrameRateIgnoresRatesThatAreNotPositive) {
 }
 
 TEST_F(CaptureSettingsTest, GetFrameRateRefusesNull) {
-    CFrameSource source;
+    CCaptureSettings source;
     EXPECT_EQ(E_POINTER, source.GetFrameRate(nullptr));
 }
 
 TEST_F(CaptureSettingsTest, TitleTextNullPointersAreRefused) {
-    CFrameSource source;
+    CCaptureSettings source;
     EXPECT_EQ(E_POINTER, source.GetTitleText(nullptr));
     EXPECT_EQ(E_POINTER, source.SetTitleText(nullptr));
     EXPECT_EQ(0, RegistrySandbox::CountEntries(HKEY_CURRENT_USER, kSettingsKeyW));
 }
 
 TEST_F(CaptureSettingsTest, SetTitleTextCutsLongTextsAndPersistsThem) {
-    CFrameSource source;
+    CCaptureSettings source;
     const std::string longText(80, 'T');
     ASSERT_EQ(S_OK, source.SetTitleText(longText.c_str()));
     char title[kSettingsTextCapacity];
@@ -309,18 +304,18 @@ TEST_F(CaptureSettingsTest, SetTitleTextCutsLongTextsAndPersistsThem) {
 
 TEST_F(CaptureSettingsTest, AnEmptyTitleIsStoredAndLoadedAsEmpty) {
     {
-        CFrameSource source;
+        CCaptureSettings source;
         ASSERT_EQ(S_OK, source.SetTitleText(""));
     }
     EXPECT_EQ("", StoredText(kTitleTextValue));
-    CFrameSource next;
+    CCaptureSettings next;
     char title[kSettingsTextCapacity] = "x";
     next.GetTitleText(title);
     EXPECT_STREQ("", title);
 }
 
 TEST_F(CaptureSettingsTest, PersistSelectPixelValidatesTheIndex) {
-    CFrameSource source;
+    CCaptureSettings source;
     EXPECT_EQ(E_INVALIDARG, source.PersistSelectPixel(6));
     EXPECT_EQ(E_INVALIDARG, source.PersistSelectPixel(-1));
     EXPECT_EQ(0, RegistrySandbox::CountEntries(HKEY_CURRENT_USER, kSettingsKeyW));
@@ -329,37 +324,8 @@ TEST_F(CaptureSettingsTest, PersistSelectPixelValidatesTheIndex) {
     EXPECT_EQ(4, source.GetSelectPixel());
 }
 
-TEST_F(CaptureSettingsTest, SetSelectPixelRebuildsTypeAndCanvasAndPersists) {
-    CFrameSource source;
-    CMediaType current;
-    ASSERT_EQ(S_OK, BuildMediaType(&current, source.GetFrameTime(), source.GetSelectPixel()));
-    ASSERT_EQ(S_OK, source.SetSelectPixel(4, &current));
-    const VIDEOINFOHEADER* format = GetVideoInfo(current);
-    ASSERT_NE(nullptr, format);
-    EXPECT_EQ(852, format->bmiHeader.biWidth);
-    EXPECT_EQ(480, format->bmiHeader.biHeight);
-    EXPECT_EQ(852, source.GetCanvasWidth());
-    EXPECT_EQ(480, source.GetCanvasHeight());
-    EXPECT_EQ("4", StoredText(kSelectPixelValue));
-    CFrameSource next;
-    EXPECT_EQ(4, next.GetSelectPixel());
-}
-
-TEST_F(CaptureSettingsTest, SetSelectPixelOutsideTheTableChangesNothing) {
-    CFrameSource source;
-    CMediaType current;
-    ASSERT_EQ(S_OK, BuildMediaType(&current, source.GetFrameTime(), 0));
-    const CMediaType before(current);
-    EXPECT_EQ(E_INVALIDARG, source.SetSelectPixel(6, &current));
-    EXPECT_EQ(E_INVALIDARG, source.SetSelectPixel(-1, &current));
-    EXPECT_EQ(E_POINTER, source.SetSelectPixel(1, nullptr));
-    EXPECT_TRUE(before == current);
-    EXPECT_EQ(204, source.GetCanvasWidth());
-    EXPECT_EQ(0, RegistrySandbox::CountEntries(HKEY_CURRENT_USER, kSettingsKeyW));
-}
-
 TEST_F(CaptureSettingsTest, FormatFrameTimeKeepsOrClampsAndIsNotPersisted) {
-    CFrameSource source;
+    CCaptureSettings source;
     source.SetFrameTime(0);
     EXPECT_EQ(333333, source.GetFrameTime());
     source.SetFrameTime(-5);

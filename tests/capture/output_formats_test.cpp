@@ -12,6 +12,8 @@
 #include "tests/capture/capture_test_support.h"
 #include "tests/support/malloc_spy.h"
 
+using namespace output_formats;
+
 namespace {
 
 const VIDEOINFOHEADER& Format(const CMediaType& mt) {

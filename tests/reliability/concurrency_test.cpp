@@ -28,6 +28,8 @@
 
 using Microsoft::WRL::ComPtr;
 
+using namespace output_formats;
+
 namespace {
 
 constexpr int kCallsPerThread = 6000;

@@ -21,6 +21,8 @@
 
 using Microsoft::WRL::ComPtr;
 
+using namespace output_formats;
+
 namespace {
 
 constexpr REFERENCE_TIME kFrameTime = 333333;

@@ -14,13 +14,14 @@
 
 #include "capture/capture_device_settings.h"
 #include "capture/capture_settings.h"
-#include "capture/frame_source.h"
 #include "capture/output_formats.h"
 #include "framework/com_util.h"
 #include "tests/reliability/reliability_support.h"
 #include "tests/support/registry_sandbox.h"
 
 using Microsoft::WRL::ComPtr;
+
+using namespace output_formats;
 
 namespace {
 
@@ -122,12 +123,13 @@ void ExpectSoundDevice(IBaseFilter* filter) {
     DeleteMediaType(format);
 }
 
-// The window names are not on any interface; the frame source that the
-// pin owns loads them the same way.
-void ExpectSoundFrameSource() {
-    CFrameSource source;
-    ExpectSoundText(source.GetWindowName(), "WindowName");
-    ExpectSoundText(source.GetWindowClass(), "WindowClass");
+// The window names are not on any interface; the settings that the pin
+// owns load them the same way.
+void ExpectSoundSettings() {
+    CCaptureSettings source;
+    const CCaptureSettings::Snapshot snapshot = source.GetSnapshot();
+    ExpectSoundText(snapshot.windowName, "WindowName");
+    ExpectSoundText(snapshot.windowClass, "WindowClass");
     char title[kTextCapacity + 16];
     ASSERT_EQ(S_OK, source.GetTitleText(title));
     ExpectSoundText(title, "TitleText");
@@ -135,16 +137,13 @@ void ExpectSoundFrameSource() {
     EXPECT_LE(source.GetFrameTime(), kLongestFrameTime);
     EXPECT_GE(source.GetSelectPixel(), 0);
     EXPECT_LT(source.GetSelectPixel(), kFrameSizeTableCount);
-    const int index = source.GetSelectPixel();
-    EXPECT_EQ(FrameSizeTable[index].width, source.GetCanvasWidth());
-    EXPECT_EQ(FrameSizeTable[index].height, source.GetCanvasHeight());
 }
 
 class MalformedSettingsTest : public testing::TestWithParam<const char*> {
 protected:
     void SetUp() override { ASSERT_TRUE(m_sandbox.ok()); }
 
-    // Creates the device and its frame source over the stored settings and
+    // Creates the device and its settings over the stored settings and
     // checks them; the key must be the same afterwards, byte for byte.
     void CreateAndCheck() {
         SettingsSnapshot before;
@@ -154,7 +153,7 @@ protected:
             ASSERT_EQ(S_OK, CreateCaptureFilter(&filter));
             ExpectSoundDevice(filter.Get());
         }
-        ExpectSoundFrameSource();
+        ExpectSoundSettings();
         SettingsSnapshot after;
         EXPECT_EQ(keyBefore, ReadSettingsKey(&after));
         EXPECT_TRUE(before == after) << "loading the settings changed the registry";
@@ -234,7 +233,7 @@ TEST(MalformedSettings, MissingKeyGivesDefaultsAndCreatesNothing) {
         settings->GetTitleText(title);
         EXPECT_STREQ("- QM Capture -", title);
     }
-    ExpectSoundFrameSource();
+    ExpectSoundSettings();
     EXPECT_FALSE(ReadSettingsKey(&snapshot)) << "loading created the settings key";
 }
 
@@ -307,7 +306,7 @@ TEST(MalformedSettings, UnreadableKeyGivesDefaultsAndWritesNothing) {
         settings->GetTitleText(title);
         EXPECT_STREQ("- QM Capture -", title);
     }
-    ExpectSoundFrameSource();
+    ExpectSoundSettings();
     ASSERT_EQ(ERROR_SUCCESS, AllowAllAccess());
     SettingsSnapshot after;
     ASSERT_TRUE(ReadSettingsKey(&after));

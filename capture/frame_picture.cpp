@@ -1,0 +1,153 @@
+#include "capture/frame_picture.h"
+
+#include <cstring>
+#include <new>
+
+#include "capture/output_formats.h"
+
+namespace {
+
+// The standby text stands on a line whose bottom is this far above the
+// bottom edge of the picture.
+constexpr int kStandbyTextBottomMargin = 5;
+constexpr LONG kStandbyFontHeight = 16;
+// "ＭＳ ゴシック" (MS Gothic), the face the page and the standby text share.
+constexpr wchar_t kStandbyFontFace[] = L"\uFF2D\uFF33 \u30B4\u30B7\u30C3\u30AF";
+constexpr COLORREF kStandbyTextColour = RGB(255, 255, 255);
+// The size of the canvas before anyone asks for another: the first entry
+// of the size table.
+constexpr int kInitialWidth = FrameSizeTable[0].width;
+constexpr int kInitialHeight = FrameSizeTable[0].height;
+
+UniqueGdiObject CreateStandbyFont() {
+    LOGFONTW font = {};
+    if (!::SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof(font), &font, 0)) {
+        font = LOGFONTW{};
+        font.lfCharSet = DEFAULT_CHARSET;
+    }
+    font.lfHeight = kStandbyFontHeight;
+    font.lfWeight = FW_NORMAL;
+    static_assert(sizeof(kStandbyFontFace) <= sizeof(font.lfFaceName), "face name fits");
+    std::memcpy(font.lfFaceName, kStandbyFontFace, sizeof(kStandbyFontFace));
+    return UniqueGdiObject(::CreateFontIndirectW(&font));
+}
+
+}  // namespace
+
+CFramePicture::CFramePicture() : m_standbyFont(CreateStandbyFont()) {
+    Resize(kInitialWidth, kInitialHeight);
+}
+
+HRESULT CFramePicture::Resize(int width, int height) {
+    CAutoLock lock(&m_lock);
+    HRESULT hr = S_OK;
+    const bool sameSize = m_canvas && m_canvas->Pixels() != nullptr && m_canvas->Width() == width &&
+                          m_canvas->Height() == height;
+    if (!sameSize) {
+        if (width <= 0 || height <= 0 || width > kMaxFrameDimension || height > kMaxFrameDimension) {
+            hr = E_INVALIDARG;
+        } else {
+            // Built aside and swapped in only when complete: a failure keeps
+            // the previous canvas and never leaves a record without pixels.
+            FrameCanvasPtr fresh(new (std::nothrow) FrameCanvas);
+            if (fresh && BuildCanvas(fresh.get(), width, height)) {
+                m_canvas = std::move(fresh);
+            } else {
+                hr = E_OUTOFMEMORY;
+            }
+        }
+    }
+    if (m_canvas && m_canvas->Pixels() != nullptr) {
+        ClearCanvas();
+        ::SetBkMode(m_canvas->Dc(), TRANSPARENT);
+        ::SetTextColor(m_canvas->Dc(), kStandbyTextColour);
+    }
+    return hr;
+}
+
+void CFramePicture::Render(HWND window, const char* standbyText, IMediaSample* sample) {
+    // Copied outside the lock: the grabber is the streaming thread's own.
+    const bool grabbed = window != nullptr && m_grabber.Grab(window);
+    CAutoLock lock(&m_lock);
+    if (!m_canvas || m_canvas->Pixels() == nullptr) {
+        return;
+    }
+    if (window == nullptr) {
+        DrawStandbyFrame(standbyText != nullptr ? standbyText : "");
+    } else if (grabbed) {
+        ScaleGrabbedWindow();
+    }
+    // Nothing copied (a minimised window, a failed copy): the canvas keeps
+    // its previous picture.
+    if (sample != nullptr) {
+        CopyInto(sample);
+    }
+}
+
+void CFramePicture::ScaleGrabbedWindow() {
+    const int width = m_canvas->Width();
+    const int height = m_canvas->Height();
+    if (FAILED(m_scaler.Prepare(m_grabber.Width(), m_grabber.Height(), width, height))) {
+        return;
+    }
+    // The grabber's DIB must hold the BitBlt's result before it is read.
+    ::GdiFlush();
+    const CMemoryDib& dib = m_canvas->dib;
+    m_scaler.Scale(m_grabber.Pixels(), m_grabber.Stride(), dib.TopRow(), dib.DownStride());
+}
+
+void CFramePicture::DrawStandbyFrame(const char* text) {
+    ClearCanvas();
+    RECT line = {0, 0, m_canvas->Width(), m_canvas->Height() - kStandbyTextBottomMargin};
+    HDC dc = m_canvas->Dc();
+    {
+        // Without the font (its creation failed) the DC's own font draws.
+        ScopedSelectObject font(dc, m_standbyFont.get());
+        ::DrawTextA(dc, text, -1, &line, DT_SINGLELINE | DT_BOTTOM | DT_CENTER);
+    }
+    // GDI may batch the drawing; the pixels are read directly next.
+    ::GdiFlush();
+}
+
+void CFramePicture::ClearCanvas() {
+    std::memset(m_canvas->Pixels(), 0, m_canvas->ImageSize());
+}
+
+void CFramePicture::CopyInto(IMediaSample* sample) const {
+    BYTE* buffer = nullptr;
+    if (FAILED(sample->GetPointer(&buffer)) || buffer == nullptr) {
+        return;
+    }
+    // An allocator may hand out buffers larger than asked for: the picture
+    // fills the front and the data length says how much. A smaller sample
+    // is left untouched rather than half filled.
+    const long size = sample->GetSize();
+    const DWORD imageSize = m_canvas->ImageSize();
+    if (imageSize != 0 && size >= 0 && static_cast<DWORD>(size) >= imageSize) {
+        std::memcpy(buffer, m_canvas->Pixels(), imageSize);
+        sample->SetActualDataLength(static_cast<long>(imageSize));
+    }
+}
+
+int CFramePicture::Width() const {
+    CAutoLock lock(&m_lock);
+    return m_canvas ? m_canvas->Width() : 0;
+}
+
+int CFramePicture::Height() const {
+    CAutoLock lock(&m_lock);
+    return m_canvas ? m_canvas->Height() : 0;
+}
+
+DWORD CFramePicture::ImageSize() const {
+    CAutoLock lock(&m_lock);
+    return m_canvas ? m_canvas->ImageSize() : 0;
+}
+
+HRESULT CFramePicture::CopyPixels(BYTE* destination, DWORD size) const {
+    RETURN_HR_IF_NULL(E_POINTER, destination);
+    CAutoLock lock(&m_lock);
+    RETURN_HR_IF(E_INVALIDARG, !m_canvas || m_canvas->ImageSize() == 0 || size != m_canvas->ImageSize());
+    std::memcpy(destination, m_canvas->Pixels(), size);
+    return S_OK;
+}

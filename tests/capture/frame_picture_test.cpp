@@ -1,0 +1,357 @@
+// The picture every sample carries, drawn with real GDI into real samples
+// from the platform's memory allocator: the canvas and its faults, the
+// standby frame, real top-level windows painted with known colours and
+// scaled into every format, and resizes racing the streaming thread.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "capture/capture_settings.h"
+#include "capture/frame_picture.h"
+#include "capture/output_formats.h"
+#include "tests/capture/capture_test_support.h"
+#include "tests/support/test_window.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr wchar_t kQuillmereClass[] = L"Quillmere::MainFrame";
+constexpr int kBottomMargin = 5;
+
+constexpr COLORREF kRed = RGB(200, 30, 30);
+constexpr COLORREF kGreen = RGB(30, 200, 30);
+constexpr COLORREF kBlue = RGB(30, 30, 200);
+constexpr COLORREF kYellow = RGB(220, 220, 40);
+
+class FramePictureTest : public testing::Test {
+protected:
+    void SetUp() override {
+        // Windows of other test programs must stay out of sight (see
+        // private_desktop.cpp).
+        ASSERT_TRUE(PrivateTestDesktop::IsCurrent());
+    }
+
+    // A sample of exactly the canvas size of `picture`.
+    void MakeSample(const CFramePicture& picture) {
+        m_allocator = std::make_unique<SampleAllocator>();
+        ASSERT_EQ(S_OK, m_allocator->Init(static_cast<long>(picture.ImageSize())));
+        m_sample.Reset();
+        ASSERT_EQ(S_OK, m_allocator->GetSample(&m_sample));
+    }
+
+    const BYTE* Render(CFramePicture& picture, HWND window, const char* text = kDefaultTitleText) {
+        picture.Render(window, text, m_sample.Get());
+        return SampleBytes(m_sample.Get());
+    }
+
+    std::unique_ptr<SampleAllocator> m_allocator;
+    ComPtr<IMediaSample> m_sample;
+};
+
+bool AllZero(const std::vector<BYTE>& bytes) {
+    return std::all_of(bytes.begin(), bytes.end(), [](BYTE b) { return b == 0; });
+}
+
+// The standby font as the device describes it, for the expected text box.
+UniqueGdiObject MakeStandbyFont() {
+    LOGFONTW font = {};
+    ::SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof(font), &font, 0);
+    font.lfHeight = 16;
+    font.lfWeight = FW_NORMAL;
+    constexpr wchar_t kFace[] = L"\uFF2D\uFF33 \u30B4\u30B7\u30C3\u30AF";
+    std::memcpy(font.lfFaceName, kFace, sizeof(kFace));
+    return UniqueGdiObject(::CreateFontIndirectW(&font));
+}
+
+SIZE TextExtent(const char* text) {
+    UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
+    UniqueGdiObject font = MakeStandbyFont();
+    ScopedSelectObject select(dc.get(), font.get());
+    SIZE size = {};
+    ::GetTextExtentPoint32A(dc.get(), text, static_cast<int>(std::strlen(text)), &size);
+    return size;
+}
+
+// A standby picture: black, but for the text in white (grey where it is
+// smoothed) within its line box, centred, the box's bottom 5 pixels above
+// the bottom edge.
+void ExpectStandbyFrame(const BYTE* picture, int width, int height, const char* text) {
+    const SIZE extent = TextExtent(text);
+    const int boxLeft = (width - extent.cx) / 2 - 1;
+    const int boxRight = (width + extent.cx) / 2 + 1;
+    const int boxBottom = height - kBottomMargin;
+    const int boxTop = boxBottom - extent.cy - 1;
+    int inkLeft = width;
+    int inkRight = -1;
+    int brightest = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const COLORREF pixel = PixelOf(picture, width, height, x, y);
+            const int r = GetRValue(pixel);
+            ASSERT_TRUE(r == GetGValue(pixel) && r == GetBValue(pixel)) << "not grey at " << x << "," << y;
+            if (r == 0) {
+                continue;
+            }
+            ASSERT_TRUE(x >= boxLeft && x < boxRight && y >= boxTop && y < boxBottom)
+                << "ink outside the text line at " << x << "," << y;
+            inkLeft = std::min(inkLeft, x);
+            inkRight = std::max(inkRight, x);
+            brightest = std::max(brightest, r);
+        }
+    }
+    if (text[0] == '\0') {
+        EXPECT_EQ(-1, inkRight) << "an empty text draws nothing";
+        return;
+    }
+    EXPECT_EQ(255, brightest) << "the text is white";
+    EXPECT_NEAR(width / 2.0, (inkLeft + inkRight + 1) / 2.0, 3.0) << "the text is centred";
+}
+
+// The quadrant picture of a window of size sw x sh scaled to w x h: where
+// an output pixel's source neighbourhood lies in one quadrant it is that
+// colour; next to one edge it lies between the two colours.
+void ExpectStretchedQuadrants(const BYTE* picture, int w, int h, int sw, int sh) {
+    const COLORREF colours[4] = {kRed, kGreen, kBlue, kYellow};
+    const double rx = static_cast<double>(sw) / w;
+    const double ry = static_cast<double>(sh) / h;
+    constexpr double kReach = 3.0;
+    int exact = 0;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const double x0 = x * rx - kReach;
+            const double x1 = (x + 1) * rx + kReach;
+            const double y0 = y * ry - kReach;
+            const double y1 = (y + 1) * ry + kReach;
+            const bool left = x1 <= sw / 2;
+            const bool right = x0 >= sw / 2;
+            const bool top = y1 <= sh / 2;
+            const bool bottom = y0 >= sh / 2;
+            const COLORREF pixel = PixelOf(picture, w, h, x, y);
+            if ((left || right) && (top || bottom)) {
+                const COLORREF expected = colours[(bottom ? 2 : 0) + (right ? 1 : 0)];
+                ASSERT_NEAR(GetRValue(expected), GetRValue(pixel), 1) << x << "," << y;
+                ASSERT_NEAR(GetGValue(expected), GetGValue(pixel), 1) << x << "," << y;
+                ASSERT_NEAR(GetBValue(expected), GetBValue(pixel), 1) << x << "," << y;
+                ++exact;
+            } else if (left || right || top || bottom) {
+                // Next to one straight edge: between its two colours.
+                COLORREF a;
+                COLORREF b;
+                if (left || right) {
+                    a = colours[right ? 1 : 0];
+                    b = colours[right ? 3 : 2];
+                } else {
+                    a = colours[bottom ? 2 : 0];
+                    b = colours[bottom ? 3 : 1];
+                }
+                for (const int shift : {0, 8, 16}) {
+                    const int ca = (a >> shift) & 0xFF;
+                    const int cb = (b >> shift) & 0xFF;
+                    const int value = static_cast<int>((pixel >> shift) & 0xFF);
+                    ASSERT_GE(value + 1, std::min(ca, cb)) << x << "," << y;
+                    ASSERT_LE(value - 1, std::max(ca, cb)) << x << "," << y;
+                }
+            }
+        }
+    }
+    EXPECT_GT(exact, w * h / 2);
+}
+
+}  // namespace
+
+// ---- Canvas -------------------------------------------------------------------
+
+TEST_F(FramePictureTest, ANewPictureIsA204x360BlackCanvas) {
+    CFramePicture picture;
+    EXPECT_EQ(204, picture.Width());
+    EXPECT_EQ(360, picture.Height());
+    ASSERT_EQ(220320u, picture.ImageSize());
+    std::vector<BYTE> pixels(220320, 0xEE);
+    ASSERT_EQ(S_OK, picture.CopyPixels(pixels.data(), 220320));
+    EXPECT_TRUE(AllZero(pixels));
+    EXPECT_EQ(E_INVALIDARG, picture.CopyPixels(pixels.data(), 220319));
+    EXPECT_EQ(E_POINTER, picture.CopyPixels(nullptr, 220320));
+}
+
+TEST_F(FramePictureTest, ResizingGivesABlackCanvasOfTheNewSizeEvenAtTheSameSize) {
+    CFramePicture picture;
+    MakeSample(picture);
+    TestWindow window;
+    ASSERT_EQ(S_OK, window.Create(kQuillmereClass, L"Quillmere", 100, 80, SolidPainter(kRed)));
+    EXPECT_EQ(kRed, PixelOf(Render(picture, window.hwnd()), 204, 360, 10, 10));
+    ASSERT_EQ(S_OK, picture.Resize(204, 360));
+    std::vector<BYTE> pixels(220320, 0xEE);
+    ASSERT_EQ(S_OK, picture.CopyPixels(pixels.data(), 220320));
+    EXPECT_TRUE(AllZero(pixels)) << "the same size again still clears the picture";
+
+    ASSERT_EQ(S_OK, picture.Resize(1136, 640));
+    ASSERT_EQ(2181120u, picture.ImageSize());
+    pixels.assign(2181120, 0xEE);
+    ASSERT_EQ(S_OK, picture.CopyPixels(pixels.data(), 2181120));
+    EXPECT_TRUE(AllZero(pixels));
+    // Rows of 203 pixels are padded to 612 bytes.
+    ASSERT_EQ(S_OK, picture.Resize(203, 100));
+    EXPECT_EQ(61200u, picture.ImageSize());
+}
+
+TEST_F(FramePictureTest, AFailedResizeKeepsThePreviousCanvas) {
+    CFramePicture picture;
+    MakeSample(picture);
+    for (const auto& [w, h] : {std::make_pair(0, 360), std::make_pair(204, -1),
+                               std::make_pair(kMaxFrameDimension + 1, 10), std::make_pair(-5, -5)}) {
+        EXPECT_EQ(E_INVALIDARG, picture.Resize(w, h)) << w << "x" << h;
+        EXPECT_EQ(204, picture.Width());
+        EXPECT_EQ(360, picture.Height());
+        EXPECT_EQ(220320u, picture.ImageSize());
+    }
+    // Frames go on with the kept canvas.
+    ExpectStandbyFrame(Render(picture, nullptr), 204, 360, kDefaultTitleText);
+}
+
+// ---- Standby frames ---------------------------------------------------------
+
+TEST_F(FramePictureTest, StandbyFramesAtTheSmallestAndLargestSizeWithAnyText) {
+    CFramePicture picture;
+    MakeSample(picture);
+    ExpectStandbyFrame(Render(picture, nullptr), 204, 360, kDefaultTitleText);
+    ASSERT_EQ(S_OK, picture.Resize(1136, 640));
+    MakeSample(picture);
+    ExpectStandbyFrame(Render(picture, nullptr), 1136, 640, kDefaultTitleText);
+    ExpectStandbyFrame(Render(picture, nullptr, "Be right back"), 1136, 640, "Be right back");
+    ExpectStandbyFrame(Render(picture, nullptr, ""), 1136, 640, "");
+}
+
+// ---- Windows ------------------------------------------------------------------
+
+TEST_F(FramePictureTest, AWindowIsStretchedOverTheWholeCanvas) {
+    CFramePicture picture;
+    MakeSample(picture);
+    TestWindow window;
+    ASSERT_EQ(S_OK, window.Create(kQuillmereClass, L"Quillmere", 400, 300,
+                                  QuadrantPainter(400, 300, kRed, kGreen, kBlue, kYellow)));
+    ExpectStretchedQuadrants(Render(picture, window.hwnd()), 204, 360, 400, 300);
+}
+
+TEST_F(FramePictureTest, LargerWindowsShrinkIntoEveryFormat) {
+    CFramePicture picture;
+    TestWindow window;
+    ASSERT_EQ(S_OK, window.Create(kQuillmereClass, L"Quillmere", 1280, 720,
+                                  QuadrantPainter(1280, 720, kRed, kGreen, kBlue, kYellow)));
+    for (const FrameSize& size : FrameSizeTable) {
+        ASSERT_EQ(S_OK, picture.Resize(size.width, size.height));
+        MakeSample(picture);
+        ExpectStretchedQuadrants(Render(picture, window.hwnd()), size.width, size.height, 1280, 720);
+    }
+}
+
+TEST_F(FramePictureTest, AWindowRepaintedIsSeenInTheNextFrame) {
+    CFramePicture picture;
+    MakeSample(picture);
+    TestWindow window;
+    ASSERT_EQ(S_OK, window.Create(kQuillmereClass, L"Quillmere", 300, 300, SolidPainter(kRed)));
+    EXPECT_EQ(kRed, PixelOf(Render(picture, window.hwnd()), 204, 360, 50, 50));
+    window.Paint(SolidPainter(kYellow));
+    EXPECT_EQ(kYellow, PixelOf(Render(picture, window.hwnd()), 204, 360, 50, 50));
+}
+
+TEST_F(FramePictureTest, AWindowThatGivesNothingKeepsThePreviousPicture) {
+    CFramePicture picture;
+    MakeSample(picture);
+    TestWindow window;
+    ASSERT_EQ(S_OK, window.Create(kQuillmereClass, L"Quillmere", 300, 300, SolidPainter(kGreen)));
+    EXPECT_EQ(kGreen, PixelOf(Render(picture, window.hwnd()), 204, 360, 50, 50));
+    // A window gone between the search and the copy has no client area.
+    const HWND gone = window.hwnd();
+    window.Destroy();
+    EXPECT_EQ(kGreen, PixelOf(Render(picture, gone), 204, 360, 50, 50));
+}
+
+// ---- Samples ------------------------------------------------------------------
+
+TEST_F(FramePictureTest, LargerSamplesCarryThePictureInFrontAndSmallerOnesNone) {
+    CFramePicture picture;
+    SampleAllocator larger;
+    ASSERT_EQ(S_OK, larger.Init(220321));
+    ComPtr<IMediaSample> sample;
+    ASSERT_EQ(S_OK, larger.GetSample(&sample));
+    ASSERT_EQ(220321, sample->GetSize());
+    BYTE* bytes = SampleBytes(sample.Get());
+    std::memset(bytes, 0xAB, 220321);
+    picture.Render(nullptr, kDefaultTitleText, sample.Get());
+    // The black standby picture fills the front; the length says how much.
+    EXPECT_EQ(0, bytes[0]);
+    EXPECT_EQ(0xAB, bytes[220320]);
+    EXPECT_EQ(220320, sample->GetActualDataLength());
+
+    SampleAllocator smaller;
+    ASSERT_EQ(S_OK, smaller.Init(220319));
+    ASSERT_EQ(S_OK, smaller.GetSample(&sample));
+    bytes = SampleBytes(sample.Get());
+    std::memset(bytes, 0xAB, 220319);
+    picture.Render(nullptr, kDefaultTitleText, sample.Get());
+    EXPECT_TRUE(std::all_of(bytes, bytes + 220319, [](BYTE b) { return b == 0xAB; }));
+}
+
+// ---- Resizes racing the streaming thread ----------------------------------------
+
+TEST_F(FramePictureTest, ResizesOnAnotherThreadNeverOverlapAFrame) {
+    CFramePicture picture;
+    TestWindow window;
+    ASSERT_EQ(S_OK, window.Create(kQuillmereClass, L"Quillmere", 640, 360, SolidPainter(kYellow)));
+    MakeSample(picture);
+    std::atomic<bool> stop{false};
+    std::atomic<int> frames{0};
+    std::atomic<int> torn{0};
+    std::atomic<int> captured{0};
+    // The worker renders into samples of the first format, the window and
+    // the standby frame by turns; whenever the canvas has that size the
+    // sample must be one whole picture: the yellow window, or a standby
+    // frame whose corners are black.
+    std::thread worker([&]() {
+        // The window lives on the private desktop: so does its reader.
+        if (!::SetThreadDesktop(PrivateTestDesktop::Handle())) {
+            ++torn;
+            return;
+        }
+        ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        BYTE* bytes = SampleBytes(m_sample.Get());
+        for (int i = 0; !stop; ++i) {
+            std::memset(bytes, 0xAB, 220320);
+            picture.Render(i % 2 == 0 ? window.hwnd() : nullptr, "a somewhat longer standby text", m_sample.Get());
+            ++frames;
+            if (bytes[0] == 0xAB && bytes[220319] == 0xAB) {
+                continue;  // the canvas had another size: no picture
+            }
+            const COLORREF top = PixelOf(bytes, 204, 360, 0, 0);
+            const COLORREF bottom = PixelOf(bytes, 204, 360, 203, 359);
+            const bool isCaptured = top == kYellow && bottom == kYellow;
+            const bool standby = top == 0 && bottom == 0;
+            if (isCaptured) {
+                ++captured;
+            } else if (!standby) {
+                ++torn;
+            }
+        }
+        ::CoUninitialize();
+    });
+    for (int i = 0; i < 120 || frames < 100; ++i) {
+        const FrameSize& size = FrameSizeTable[i % 2 == 0 ? i / 2 % kFrameSizeTableCount : 0];
+        picture.Resize(size.width, size.height);
+        picture.Resize(204, 360);
+        TestWindow::PumpMessages();
+        if (i > 100000) {
+            break;
+        }
+    }
+    stop = true;
+    worker.join();
+    EXPECT_GT(frames.load(), 0);
+    EXPECT_GT(captured.load(), 0) << "the worker never captured the window";
+    EXPECT_EQ(0, torn.load());
+}
