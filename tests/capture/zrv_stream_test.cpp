@@ -18,6 +18,8 @@
 #include "framework/memory_dib.h"
 #include "tests/capture/capture_test_support.h"
 #include "tests/support/fake_pins.h"
+#include "tests/support/graph_lookup.h"
+#include "tests/support/message_pump.h"
 #include "tests/support/registry_sandbox.h"
 
 using Microsoft::WRL::ComPtr;
@@ -53,16 +55,12 @@ public:
 
     // Waits until `count` samples have come, then hands out what came.
     std::vector<ReceivedSample> WaitFor(size_t count) {
-        const ULONGLONG deadline = ::GetTickCount64() + kSampleTimeoutMs;
-        while (::GetTickCount64() < deadline) {
-            {
+        WaitUntil(
+            [&] {
                 std::lock_guard<std::mutex> lock(m_lock);
-                if (m_received.size() >= count) {
-                    return m_received;
-                }
-            }
-            ::Sleep(5);
-        }
+                return m_received.size() >= count;
+            },
+            kSampleTimeoutMs);
         std::lock_guard<std::mutex> lock(m_lock);
         return m_received;
     }
@@ -119,9 +117,7 @@ protected:
         object->NonDelegatingAddRef();
         ASSERT_EQ(S_OK, object->NonDelegatingQueryInterface(IID_PPV_ARGS(&m_filter)));
         object->NonDelegatingRelease();
-        ComPtr<IEnumPins> pins;
-        ASSERT_EQ(S_OK, m_filter->EnumPins(&pins));
-        ASSERT_EQ(S_OK, pins->Next(1, &m_pin, nullptr));
+        ASSERT_EQ(S_OK, GetPin(m_filter.Get(), PINDIR_OUTPUT, &m_pin));
         ASSERT_EQ(S_OK, m_pin.As(&m_settings));
         ASSERT_EQ(S_OK, m_pin.As(&m_config));
     }

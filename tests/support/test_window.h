@@ -70,10 +70,6 @@ public:
     // Destroys the window now (a closed application).
     void Destroy();
 
-    // Handles the messages waiting for this thread's windows (the shared
-    // PumpMessages, under the name older tests use).
-    static void PumpMessages() { ::PumpMessages(); }
-
 private:
     struct State;
     std::unique_ptr<State> m_state;
