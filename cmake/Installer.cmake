@@ -59,5 +59,5 @@ add_dependencies(installer ${QM_ARCHES})
 add_test(NAME installer
   COMMAND bash ${CMAKE_SOURCE_DIR}/tests/installer/installer_test.sh
           --setup ${QM_SETUP} --build ${CMAKE_BINARY_DIR} --work ${CMAKE_BINARY_DIR}/installer-test
-          --version ${QM_VERSION})
+          --version ${QM_VERSION} --script ${QM_SETUP_SCRIPT})
 set_tests_properties(installer PROPERTIES TIMEOUT 900)

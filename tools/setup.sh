@@ -3,15 +3,17 @@
 # packages: the mingw-w64 cross compilers, 32-bit and 64-bit Wine, Xvfb,
 # CMake, the GoogleTest sources, zip, NSIS (makensis builds the Windows
 # setup program), for the screenshots xwd (x11-apps) with netpbm's
-# converters (the installer test reads pixels with them too), and a Japanese
-# font (IPA Gothic) so that Wine can draw the settings page's labels.
+# converters (the installer test reads pixels with them too), chattr
+# (e2fsprogs: the installer test makes a folder read-only for root), and a
+# Japanese font (IPA Gothic) so that Wine can draw the settings page's
+# labels.
 # Idempotent and quiet when all is there.
 set -euo pipefail
 
 packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine32:i386 wine64 xvfb xauth cmake googletest zip x11-apps netpbm
-  fonts-ipafont-gothic nsis
+  fonts-ipafont-gothic nsis e2fsprogs
 )
 
 missing=()

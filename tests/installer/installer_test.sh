@@ -22,16 +22,22 @@
 #     the device, files, entry and shortcuts are gone, the user's settings
 #     stay; with /REMOVESETTINGS they go too.
 #
+# Between 1 and 2, a setup program made by this test from the same script
+# with an x86 module that regsvr32 cannot load exits with 3, and its
+# uninstaller removes what it installed.
+#
 # Run by CTest inside tools/with-wine.sh (it needs the display):
 #   installer_test.sh --setup FILE --build DIR --work DIR --version X.Y.Z
+#                     --script installer.nsi
 # --work holds the prefix, a pristine template of it (made once with
 # wineboot, then copied for each run) and the logs. Prints one line per
 # check; exit status 0 when every check passed, 1 otherwise.
 set -uo pipefail
 
-setup= build= work= version=
+setup= build= work= version= script=
 while [ $# -gt 0 ]; do
   case "$1" in
+    --script) script=$2; shift 2 ;;
     --setup) setup=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
@@ -39,8 +45,8 @@ while [ $# -gt 0 ]; do
     *) echo "installer test: unknown argument '$1'" >&2; exit 2 ;;
   esac
 done
-if [ -z "$setup" ] || [ -z "$build" ] || [ -z "$work" ] || [ -z "$version" ]; then
-  echo "installer test: needs --setup, --build, --work and --version" >&2
+if [ -z "$setup" ] || [ -z "$build" ] || [ -z "$work" ] || [ -z "$version" ] || [ -z "$script" ]; then
+  echo "installer test: needs --setup, --build, --work, --version and --script" >&2
   exit 2
 fi
 
@@ -77,6 +83,7 @@ binaries=(QMCaptureDevice.ax qmsettings.exe qmcapture.exe quillmere_demo.exe)
 # Setup's exit codes as Linux sees them: only the low 8 bits of a Windows
 # exit code survive, so ERROR_SUCCESS_REBOOT_REQUIRED (3010) arrives as 194.
 exit_not_installed=2
+exit_not_registered=3
 exit_reboot_required=$((3010 % 256))
 
 # The read-only folder and the blocking file of step 1.
@@ -145,11 +152,13 @@ count_listed() {
   printf '%s\n' "$out" >>"$logs/list.log"
   printf '%s\n' "$out" | grep -cE '^ +[0-9]+ +QM Capture Device$'
 }
-# Setup's exit code; its time goes to the variable last_ms.
+# run_setup PROGRAM ARGS...: setup's exit code; its time goes to the
+# variable last_ms.
 run_setup() {
-  local started rc
+  local started rc program=$1
+  shift
   started=$(now_ms)
-  $wine32 "$setup" "$@" </dev/null >>"$logs/setup.log" 2>&1
+  $wine32 "$program" "$@" </dev/null >>"$logs/setup.log" 2>&1
   rc=$?
   last_ms=$(($(now_ms) - started))
   return $rc
@@ -249,7 +258,7 @@ if touch "$readonly_dir/probe" 2>/dev/null; then
   rm -f "$readonly_dir/probe"
   fail "read-only target: $lock_how did not make $readonly_dir read-only (see $logs/lock.log)"
 else
-  run_setup /S "/D=$readonly_win"
+  run_setup "$setup" /S "/D=$readonly_win"
   rc=$?
   [ $rc = $exit_not_installed ] && pass "read-only target ($lock_how): setup exits with $rc" \
     || fail "read-only target ($lock_how): setup exits with $rc, want $exit_not_installed"
@@ -263,7 +272,7 @@ check_nothing_registered "read-only target"
 # cannot be tried: setup itself ignores a /D= path with a file in it and
 # takes its default folder.)
 echo "not a folder" >"$install_dir"
-run_setup /S
+run_setup "$setup" /S
 rc=$?
 [ $rc = $exit_not_installed ] && pass "a file where the target folder should be: setup exits with $rc" \
   || fail "a file where the target folder should be: setup exits with $rc, want $exit_not_installed"
@@ -273,8 +282,34 @@ rc=$?
 rm -rf "$install_dir"
 check_nothing_registered "a file where the target folder should be"
 
+# --- a module that cannot be registered -----------------------------------------
+broken=$work/broken
+rm -rf "$broken"
+mkdir -p "$broken/x86" "$broken/x64"
+for arch in x86 x64; do
+  for file in "${binaries[@]}"; do cp "$build/$arch/bin/$file" "$broken/$arch/"; done
+done
+echo "not a module" >"$broken/x86/QMCaptureDevice.ax"
+if ! makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DX86_DIR="$broken/x86" -DX64_DIR="$broken/x64" \
+     -DDOC_DIR="$(dirname "$script")" -DOUTFILE="$broken/setup.exe" "$script" >"$logs/makensis.log" 2>&1; then
+  fail "a module that cannot be registered: makensis could not build the setup program (log: $logs/makensis.log)"
+else
+  run_setup "$broken/setup.exe" /S "/D=C:\Broken"
+  rc=$?
+  [ $rc = $exit_not_registered ] || fail "an x86 module that regsvr32 cannot load: setup exits with $rc, want $exit_not_registered"
+  n86=$(count_listed x86 "$build/x86/bin")
+  n64=$(count_listed x64 "$build/x64/bin")
+  [ $rc = $exit_not_registered ] && [ "$n86" = 0 ] && [ "$n64" = 1 ] \
+    && pass "an x86 module that regsvr32 cannot load: setup exits with 3; only the x64 module is registered" \
+    || fail "an x86 module that regsvr32 cannot load: the x86 client lists the device $n86 times, the x64 client $n64 times (want 0 and 1)"
+  wine_log uninstall.log $wine32 'C:\Broken\uninstall.exe' /S
+  wait_for_prefix
+  check_nothing_registered "after uninstalling the setup with a broken module"
+  [ -e "$drive_c/Broken" ] && fail "after uninstalling the setup with a broken module: C:\Broken is still there"
+fi
+
 # --- 2. silent install ------------------------------------------------------------
-run_setup /S
+run_setup "$setup" /S
 rc=$?
 install_ms=$last_ms
 [ $rc = 0 ] || give_up "silent install: setup exits with $rc, want 0 (log: $logs/setup.log)"
@@ -305,7 +340,7 @@ for shortcut in "QM Capture Settings:x64\\qmsettings.exe" "Uninstall QM Capture 
   link="$menu_dir/$name.lnk"
   if [ ! -f "$link" ]; then
     fail "shortcut \"$name\" is missing ($link)"
-  elif ! strings -a "$link" | grep -qxF "$target"; then
+  elif ! LC_ALL=C grep -qaF "$target" "$link"; then
     fail "shortcut \"$name\" does not point to $target"
   else
     pass "shortcut \"$name\" points to $target"
@@ -367,7 +402,7 @@ kill $demo_pid 2>/dev/null
 wait $demo_pid 2>/dev/null
 
 # --- 4. the same version again ------------------------------------------------------
-run_setup /S
+run_setup "$setup" /S
 rc=$?
 [ $rc = 0 ] && pass "reinstall: exit code 0" || fail "reinstall: setup exits with $rc, want 0"
 check_registered_once "reinstall"
@@ -384,7 +419,7 @@ done
 if ! grep -q '^format:' "$logs/held.log"; then
   fail "upgrade in use: the capture that holds the module did not start (log: $logs/held.log)"
 else
-  run_setup /S
+  run_setup "$setup" /S
   rc=$?
   [ $rc = $exit_reboot_required ] && pass "upgrade in use: setup exits with 3010 (restart needed)" \
     || fail "upgrade in use: setup exits with $rc, want $exit_reboot_required (3010)"
@@ -434,7 +469,7 @@ got=$(reg_value 64 "$settings_key" TitleText)
 [ "$got" = "kept by the uninstaller" ] && pass "uninstall: the user's settings stay" \
   || fail "uninstall: the user's settings are gone ('$got')"
 
-run_setup /S
+run_setup "$setup" /S
 rc=$?
 [ $rc = 0 ] && pass "install again: exit code 0" || fail "install again: setup exits with $rc"
 wine_log uninstall.log $wine32 "$install_dir/uninstall.exe" /S /REMOVESETTINGS
