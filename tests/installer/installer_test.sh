@@ -20,7 +20,10 @@
 #     "wineboot -r" plays;
 #  6. a silent uninstall through the uninstall entry's QuietUninstallString:
 #     the device, files, entry and shortcuts are gone, the user's settings
-#     stay; with /REMOVESETTINGS they go too.
+#     stay; with /REMOVESETTINGS they go too;
+#  7. upgrades from an older version (the same files, built by this test
+#     with an older version number): in its folder, and into another
+#     folder, which removes the older installation.
 #
 # Between 1 and 2, a setup program made by this test from the same script
 # with an x86 module that regsvr32 cannot load exits with 3, and its
@@ -181,7 +184,7 @@ check_nothing_registered() {
     || pass "$what: no device class in the 32-bit view"
   key_exists 64 "$uninstall_key" && fail "$what: the uninstall entry exists" || pass "$what: no uninstall entry"
   [ -e "$menu_dir" ] && fail "$what: the Start menu folder exists" || pass "$what: no Start menu folder"
-  [ -e "$install_dir" ] && fail "$what: $install_dir exists" || pass "$what: no files in Program Files"
+  [ -e "$install_dir" ] && fail "$what: $install_dir exists" || pass "$what: no installation folder"
 }
 
 check_installed_files() {
@@ -477,6 +480,56 @@ wait_for_prefix
 key_exists 64 "$settings_key" && fail "uninstall /REMOVESETTINGS: $settings_key is still there" \
   || pass "uninstall /REMOVESETTINGS: the user's settings are gone"
 check_nothing_registered "uninstall /REMOVESETTINGS"
+
+# --- 7. upgrading an older version ---------------------------------------------------
+# The same files under an older version number, installed into another
+# folder: setup over it stays in that folder; setup with /D= elsewhere has
+# the old installation removed by its own uninstaller.
+older_version=0.9.0
+if ! makensis -V2 -INPUTCHARSET UTF8 -DVERSION=$older_version -DX86_DIR="$build/x86/bin" \
+     -DX64_DIR="$build/x64/bin" -DDOC_DIR="$(dirname "$script")" -DOUTFILE="$work/older-setup.exe" "$script" \
+     >"$logs/makensis.log" 2>&1; then
+  fail "older version: makensis could not build the setup program (log: $logs/makensis.log)"
+else
+  run_setup "$work/older-setup.exe" /S '/D=C:\OldPlace'
+  rc=$?
+  got=$(reg_value 64 "$uninstall_key" DisplayVersion)
+  [ $rc = 0 ] && [ "$got" = $older_version ] && pass "older version: installed $got into C:\OldPlace" \
+    || fail "older version: setup exits with $rc, DisplayVersion '$got'"
+  install_dir=$drive_c/OldPlace
+  install_win='C:\OldPlace'
+  run_setup "$setup" /S
+  rc=$?
+  got=$(reg_value 64 "$uninstall_key" DisplayVersion)
+  [ $rc = 0 ] && [ "$got" = "$version" ] && pass "upgrade over $older_version: exit code 0, DisplayVersion $got" \
+    || fail "upgrade over $older_version: setup exits with $rc, DisplayVersion '$got'"
+  got=$(reg_value 64 "$uninstall_key" InstallLocation)
+  [ "$got" = "$install_win" ] && pass "upgrade over $older_version: stays in the earlier folder $got" \
+    || fail "upgrade over $older_version: InstallLocation is '$got', want $install_win"
+  check_registered_once "upgrade over $older_version"
+  check_one_uninstall_entry "upgrade over $older_version"
+
+  run_setup "$work/older-setup.exe" /S || fail "older version again over the new one: setup exits with $?"
+  install_dir=$drive_c/NewPlace
+  install_win='C:\NewPlace'
+  run_setup "$setup" /S '/D=C:\NewPlace'
+  rc=$?
+  wait_for_prefix
+  [ $rc = 0 ] && pass "upgrade into another folder: exit code 0" \
+    || fail "upgrade into another folder: setup exits with $rc"
+  [ -e "$drive_c/OldPlace" ] && fail "upgrade into another folder: C:\OldPlace is still there" \
+    || pass "upgrade into another folder: the earlier folder is gone"
+  got=$(reg_value 64 "$uninstall_key" InstallLocation)
+  [ "$got" = "$install_win" ] && pass "upgrade into another folder: InstallLocation $got" \
+    || fail "upgrade into another folder: InstallLocation is '$got', want $install_win"
+  check_installed_files "upgrade into another folder"
+  check_registered_once "upgrade into another folder"
+  check_one_uninstall_entry "upgrade into another folder"
+  wine_log uninstall.log $wine32 "$install_dir/uninstall.exe" /S
+  wait_for_prefix
+  check_nothing_registered "after the upgrades"
+  [ -e "$install_dir" ] && fail "after the upgrades: $install_win is still there"
+fi
 
 echo "note: silent install $(printf '%d.%03d' $((install_ms / 1000)) $((install_ms % 1000))) s," \
   "silent uninstall $(printf '%d.%03d' $((uninstall_ms / 1000)) $((uninstall_ms % 1000))) s" \
