@@ -24,6 +24,7 @@
 #include "capture/capture_settings.h"
 #include "capture/frame_picture.h"
 #include "capture/output_formats.h"
+#include "capture/window_capture.h"
 #include "capture/window_tracker.h"
 #include "framework/memory_dib.h"
 #include "tests/support/registry_sandbox.h"
@@ -36,23 +37,30 @@ constexpr int kWindowWidth = 1280;
 constexpr int kWindowHeight = 720;
 
 // One frame's picture as the streaming thread makes it: the tracked window
-// (found by the first frame), scaled into the canvas and copied into the
-// sample.
+// read by the capture thread (auto mode), scaled into the canvas and
+// copied into the sample.
 class FramePictureWork {
 public:
+    FramePictureWork() { m_capture.Start(); }
     void Resize(int width, int height) {
         m_tracker.Forget();
         m_picture.Resize(width, height);
     }
     void Fill(IMediaSample* sample) {
         const HWND window = m_tracker.WindowForFrame(kDefaultWindowClass, kDefaultWindowName);
-        m_picture.Render(window, kDefaultTitleText, sample);
+        if (m_capture.Read(window, CaptureMethod::Auto, INFINITE, nullptr) == CWindowCapture::Outcome::Picture) {
+            const CWindowCapture::Picture& picture = m_capture.LastPicture();
+            m_picture.RenderWindow(picture.topRow, picture.stride, picture.width, picture.height, sample);
+        } else {
+            m_picture.RenderPrevious(sample);
+        }
     }
     DWORD ImageSize() const { return m_picture.ImageSize(); }
     HWND Window() const { return m_tracker.Current(); }
 
 private:
     CWindowTracker m_tracker;
+    CWindowCapture m_capture;
     CFramePicture m_picture;
 };
 

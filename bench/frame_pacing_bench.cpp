@@ -25,6 +25,7 @@
 #include "capture/frame_picture.h"
 #include "capture/output_formats.h"
 #include "capture/stream_pacing.h"
+#include "capture/window_capture.h"
 #include "capture/window_tracker.h"
 #include "tests/support/registry_sandbox.h"
 
@@ -59,6 +60,8 @@ int Run(double seconds) {
 
     CCaptureSettings settings;
     CWindowTracker tracker;
+    CWindowCapture capture;
+    capture.Start();
     CFramePicture picture;
     CStreamPacing pacing;
     const FrameSize size = FrameSizeTable[kFrameSizeTableCount - 1];
@@ -86,7 +89,13 @@ int Run(double seconds) {
         pacing.Start();
         for (int i = 0; i < frames; ++i) {
             const HWND window = tracker.WindowForFrame(kDefaultWindowClass, kDefaultWindowName);
-            picture.Render(window, kDefaultTitleText, sample.Get());
+            if (capture.Read(window, CaptureMethod::Auto, static_cast<DWORD>(frameTime / 10000), nullptr) ==
+                CWindowCapture::Outcome::Picture) {
+                const CWindowCapture::Picture& read = capture.LastPicture();
+                picture.RenderWindow(read.topRow, read.stride, read.width, read.height, sample.Get());
+            } else {
+                picture.RenderPrevious(sample.Get());
+            }
             pacing.WaitUntilDue(nullptr);
             pacing.Stamp(sample.Get(), frameTime);
             released.push_back(clock.Now());

@@ -1,6 +1,7 @@
 #include "capture/frame_picture.h"
 
 #include <cstring>
+#include <cwchar>
 #include <new>
 
 #include "capture/output_formats.h"
@@ -19,7 +20,33 @@ constexpr COLORREF kStandbyTextColour = RGB(255, 255, 255);
 constexpr int kInitialWidth = FrameSizeTable[0].width;
 constexpr int kInitialHeight = FrameSizeTable[0].height;
 
-UniqueGdiObject CreateStandbyFont() {
+// Faces with Japanese glyphs, in order of preference: the face the page
+// and the standby text were designed with, the UI faces every Windows 10
+// and 11 has, and the Gothic faces of other systems (IPA under Wine).
+constexpr const wchar_t* kStandbyFontFaces[] = {
+    kStandbyFontFace, L"Yu Gothic UI", L"Meiryo UI", L"MS UI Gothic", L"IPAGothic", L"IPAPGothic",
+};
+
+int CALLBACK NoteFaceFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+    *reinterpret_cast<bool*>(found) = true;
+    return 0;
+}
+
+bool HasFace(HDC dc, const wchar_t* face) {
+    LOGFONTW query = {};
+    query.lfCharSet = DEFAULT_CHARSET;
+    if (std::wcslen(face) >= LF_FACESIZE) {
+        return false;
+    }
+    std::wcscpy(query.lfFaceName, face);
+    bool found = false;
+    ::EnumFontFamiliesExW(dc, &query, &NoteFaceFound, reinterpret_cast<LPARAM>(&found), 0);
+    return found;
+}
+
+}  // namespace
+
+UniqueGdiObject CFramePicture::CreateStandbyFont() {
     LOGFONTW font = {};
     if (!::SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof(font), &font, 0)) {
         font = LOGFONTW{};
@@ -27,12 +54,15 @@ UniqueGdiObject CreateStandbyFont() {
     }
     font.lfHeight = kStandbyFontHeight;
     font.lfWeight = FW_NORMAL;
-    static_assert(sizeof(kStandbyFontFace) <= sizeof(font.lfFaceName), "face name fits");
-    std::memcpy(font.lfFaceName, kStandbyFontFace, sizeof(kStandbyFontFace));
+    UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
+    for (const wchar_t* face : kStandbyFontFaces) {
+        if (dc && HasFace(dc.get(), face)) {
+            std::wcscpy(font.lfFaceName, face);
+            break;
+        }
+    }
     return UniqueGdiObject(::CreateFontIndirectW(&font));
 }
-
-}  // namespace
 
 CFramePicture::CFramePicture() : m_standbyFont(CreateStandbyFont()) {
     Resize(kInitialWidth, kInitialHeight);
@@ -65,48 +95,43 @@ HRESULT CFramePicture::Resize(int width, int height) {
     return hr;
 }
 
-void CFramePicture::Render(HWND window, const char* standbyText, IMediaSample* sample) {
-    // Copied outside the lock: the grabber is the streaming thread's own.
-    const bool grabbed = window != nullptr && m_grabber.Grab(window);
+void CFramePicture::RenderWindow(const BYTE* topRow, ptrdiff_t stride, int width, int height,
+                                 IMediaSample* sample) {
     CAutoLock lock(&m_lock);
-    if (!m_canvas || m_canvas->Pixels() == nullptr) {
+    if (!HasCanvas()) {
         return;
     }
-    if (window == nullptr) {
-        DrawStandbyFrame(standbyText != nullptr ? standbyText : "");
-    } else if (grabbed) {
-        ScaleGrabbedWindow();
+    // Nothing drawn by GDI here: the scaler writes the pixels itself.
+    if (topRow != nullptr && SUCCEEDED(m_scaler.Prepare(width, height, m_canvas->Width(), m_canvas->Height()))) {
+        const CMemoryDib& dib = m_canvas->dib;
+        m_scaler.Scale(topRow, stride, dib.TopRow(), dib.DownStride());
     }
-    // Nothing copied (a minimised window, a failed copy): the canvas keeps
-    // its previous picture.
-    if (sample != nullptr) {
-        CopyInto(sample);
-    }
+    CopyInto(sample);
 }
 
-void CFramePicture::ScaleGrabbedWindow() {
-    const int width = m_canvas->Width();
-    const int height = m_canvas->Height();
-    if (FAILED(m_scaler.Prepare(m_grabber.Width(), m_grabber.Height(), width, height))) {
+void CFramePicture::RenderStandby(const wchar_t* text, IMediaSample* sample) {
+    CAutoLock lock(&m_lock);
+    if (!HasCanvas()) {
         return;
     }
-    // The grabber's DIB must hold the BitBlt's result before it is read.
-    ::GdiFlush();
-    const CMemoryDib& dib = m_canvas->dib;
-    m_scaler.Scale(m_grabber.Pixels(), m_grabber.Stride(), dib.TopRow(), dib.DownStride());
-}
-
-void CFramePicture::DrawStandbyFrame(const char* text) {
     ClearCanvas();
     RECT line = {0, 0, m_canvas->Width(), m_canvas->Height() - kStandbyTextBottomMargin};
     HDC dc = m_canvas->Dc();
     {
         // Without the font (its creation failed) the DC's own font draws.
         ScopedSelectObject font(dc, m_standbyFont.get());
-        ::DrawTextA(dc, text, -1, &line, DT_SINGLELINE | DT_BOTTOM | DT_CENTER);
+        ::DrawTextW(dc, text != nullptr ? text : L"", -1, &line, DT_SINGLELINE | DT_BOTTOM | DT_CENTER | DT_NOPREFIX);
     }
     // GDI may batch the drawing; the pixels are read directly next.
     ::GdiFlush();
+    CopyInto(sample);
+}
+
+void CFramePicture::RenderPrevious(IMediaSample* sample) {
+    CAutoLock lock(&m_lock);
+    if (HasCanvas()) {
+        CopyInto(sample);
+    }
 }
 
 void CFramePicture::ClearCanvas() {
@@ -115,7 +140,7 @@ void CFramePicture::ClearCanvas() {
 
 void CFramePicture::CopyInto(IMediaSample* sample) const {
     BYTE* buffer = nullptr;
-    if (FAILED(sample->GetPointer(&buffer)) || buffer == nullptr) {
+    if (sample == nullptr || FAILED(sample->GetPointer(&buffer)) || buffer == nullptr) {
         return;
     }
     // An allocator may hand out buffers larger than asked for: the picture

@@ -1,19 +1,16 @@
-// CFramePicture: draws the picture each sample carries (the captured
-// window scaled into the canvas, or the standby frame) and copies it into
-// the sample.
+// CFramePicture: draws the picture each sample carries (a window's picture
+// scaled into the canvas, the standby frame, or the last picture again)
+// and copies it into the sample.
 //
 // Threads and locks. Any thread may resize the picture; the streaming
 // thread renders. A private lock guards the canvas and the standby font,
 // so that a resize never overlaps a frame being drawn or copied. The
-// grabber and the scaler belong to the streaming thread: the window is
-// copied before the lock is taken, so a slow window never holds up a
-// resize.
+// scaler belongs to the streaming thread.
 #pragma once
 
 #include <windows.h>
 #include <strmif.h>
 
-#include "capture/client_area_grabber.h"
 #include "capture/frame_canvas.h"
 #include "capture/frame_scaler.h"
 #include "framework/com_util.h"
@@ -25,6 +22,12 @@ public:
     CFramePicture(const CFramePicture&) = delete;
     CFramePicture& operator=(const CFramePicture&) = delete;
 
+    // The standby text's font: 16 pixels high, in the first face of a
+    // Japanese-capable list that the system has (so that Japanese standby
+    // texts show their glyphs), else in the system's icon-title face, whose
+    // font linking supplies what it lacks.
+    static UniqueGdiObject CreateStandbyFont();
+
     // Sizes the canvas (black). When the new canvas cannot be built the
     // previous one is kept (cleared to black) and an error returned
     // (E_INVALIDARG for a size that is not positive or too large, else
@@ -32,14 +35,17 @@ public:
     HRESULT Resize(int width, int height);
 
     // Streaming thread: draws the next picture and copies it into the
-    // sample. With a window, its client area scaled to the canvas (the
-    // aspect ratio is not kept); when nothing can be copied (a minimised
-    // window) the canvas keeps its previous picture. Without a window, the
-    // standby frame: black, with standbyText in white on one line,
-    // centred, its bottom a few pixels above the bottom edge. A sample
-    // with room for the picture gets it in front, with its data length
-    // set; a smaller one is left untouched.
-    void Render(HWND window, const char* standbyText, IMediaSample* sample);
+    // sample (may be null). A sample with room for the picture gets it in
+    // front, with its data length set; a smaller one is left untouched.
+    //
+    // A window's picture (32-bit top-down rows), scaled over the whole
+    // canvas: the aspect ratio is not kept.
+    void RenderWindow(const BYTE* topRow, ptrdiff_t stride, int width, int height, IMediaSample* sample);
+    // The standby frame: black, with text in white on one line, centred,
+    // its bottom a few pixels above the bottom edge.
+    void RenderStandby(const wchar_t* text, IMediaSample* sample);
+    // The last picture again.
+    void RenderPrevious(IMediaSample* sample);
 
     // Observers; any thread.
     int Width() const;
@@ -50,16 +56,14 @@ public:
     HRESULT CopyPixels(BYTE* destination, DWORD size) const;
 
 private:
-    // Under the lock, with canvas pixel memory.
-    void ScaleGrabbedWindow();
-    void DrawStandbyFrame(const char* text);
+    // Under the lock.
+    bool HasCanvas() const { return m_canvas && m_canvas->Pixels() != nullptr; }
     void ClearCanvas();
     void CopyInto(IMediaSample* sample) const;
 
     mutable CCritSec m_lock;
     FrameCanvasPtr m_canvas;
     UniqueGdiObject m_standbyFont;
-    // Streaming thread only.
-    CClientAreaGrabber m_grabber;
+    // Streaming thread only (under the lock, as it writes the canvas).
     CFrameScaler m_scaler;
 };

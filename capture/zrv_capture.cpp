@@ -34,7 +34,8 @@ CZRV_Stream* CZRV_Capture::Stream() {
 
 HRESULT STDMETHODCALLTYPE CZRV_Capture::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (IsEqualIID(riid, IID_IAMStreamConfig) || IsEqualIID(riid, IID_IKsPropertySet) ||
-        IsEqualIID(riid, IID_ISpecifyPropertyPages) || IsEqualIID(riid, IID_ICaptureDeviceSettings)) {
+        IsEqualIID(riid, IID_ISpecifyPropertyPages) || IsEqualIID(riid, IID_ICaptureDeviceSettings) ||
+        IsEqualIID(riid, IID_ICaptureDeviceSettings2)) {
         if (ppv == nullptr) {
             return E_POINTER;
         }

@@ -12,8 +12,9 @@ public:
     // The module's creation function for CLSID_CaptureDevice.
     static CUnknown* WINAPI CreateInstance(IUnknown* outer, HRESULT* phr);
 
-    // IAMStreamConfig, IKsPropertySet, ISpecifyPropertyPages and
-    // ICaptureDeviceSettings are answered by the pin.
+    // IAMStreamConfig, IKsPropertySet, ISpecifyPropertyPages and the
+    // ICaptureDeviceSettings interfaces are answered by the pin, without
+    // waiting for the filter's state lock.
     HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
 private:

@@ -57,3 +57,4 @@ foreach(arch IN LISTS QM_ARCHES)
 endforeach()
 
 include(${CMAKE_SOURCE_DIR}/cmake/Package.cmake OPTIONAL)
+include(${CMAKE_SOURCE_DIR}/cmake/Installer.cmake OPTIONAL)

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "capture/capture_settings.h"
 #include "capture/frame_picture.h"
 #include "capture/output_formats.h"
+#include "capture/window_capture.h"
 #include "tests/capture/capture_test_support.h"
 #include "tests/support/test_window.h"
 
@@ -45,11 +47,25 @@ protected:
         ASSERT_EQ(S_OK, m_allocator->GetSample(&m_sample));
     }
 
-    const BYTE* Render(CFramePicture& picture, HWND window, const char* text = kDefaultTitleText) {
-        picture.Render(window, text, m_sample.Get());
+    // The standby frame without a window, else the window's copy.
+    const BYTE* Render(CFramePicture& picture, HWND window, const wchar_t* text = kDefaultTitleTextW) {
+        Render(picture, window, text, m_sample.Get());
         return SampleBytes(m_sample.Get());
     }
+    void Render(CFramePicture& picture, HWND window, const wchar_t* text, IMediaSample* sample) {
+        if (window == nullptr) {
+            picture.RenderStandby(text, sample);
+        } else if (m_capture.Read(window, CaptureMethod::Copy, INFINITE, nullptr) ==
+                   CWindowCapture::Outcome::Picture) {
+            const CWindowCapture::Picture& read = m_capture.LastPicture();
+            picture.RenderWindow(read.topRow, read.stride, read.width, read.height, sample);
+        } else {
+            picture.RenderPrevious(sample);
+        }
+    }
 
+    // Reads on the calling thread: no capture thread is started.
+    CWindowCapture m_capture;
     std::unique_ptr<SampleAllocator> m_allocator;
     ComPtr<IMediaSample> m_sample;
 };
@@ -58,30 +74,19 @@ bool AllZero(const std::vector<BYTE>& bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](BYTE b) { return b == 0; });
 }
 
-// The standby font as the device describes it, for the expected text box.
-UniqueGdiObject MakeStandbyFont() {
-    LOGFONTW font = {};
-    ::SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof(font), &font, 0);
-    font.lfHeight = 16;
-    font.lfWeight = FW_NORMAL;
-    constexpr wchar_t kFace[] = L"\uFF2D\uFF33 \u30B4\u30B7\u30C3\u30AF";
-    std::memcpy(font.lfFaceName, kFace, sizeof(kFace));
-    return UniqueGdiObject(::CreateFontIndirectW(&font));
-}
-
-SIZE TextExtent(const char* text) {
+SIZE TextExtent(const wchar_t* text) {
     UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
-    UniqueGdiObject font = MakeStandbyFont();
+    UniqueGdiObject font = CFramePicture::CreateStandbyFont();
     ScopedSelectObject select(dc.get(), font.get());
     SIZE size = {};
-    ::GetTextExtentPoint32A(dc.get(), text, static_cast<int>(std::strlen(text)), &size);
+    ::GetTextExtentPoint32W(dc.get(), text, static_cast<int>(std::wcslen(text)), &size);
     return size;
 }
 
 // A standby picture: black, but for the text in white (grey where it is
 // smoothed) within its line box, centred, the box's bottom 5 pixels above
 // the bottom edge.
-void ExpectStandbyFrame(const BYTE* picture, int width, int height, const char* text) {
+void ExpectStandbyFrame(const BYTE* picture, int width, int height, const wchar_t* text) {
     const SIZE extent = TextExtent(text);
     const int boxLeft = (width - extent.cx) / 2 - 1;
     const int boxRight = (width + extent.cx) / 2 + 1;
@@ -105,7 +110,7 @@ void ExpectStandbyFrame(const BYTE* picture, int width, int height, const char* 
             brightest = std::max(brightest, r);
         }
     }
-    if (text[0] == '\0') {
+    if (text[0] == L'\0') {
         EXPECT_EQ(-1, inkRight) << "an empty text draws nothing";
         return;
     }
@@ -211,7 +216,7 @@ TEST_F(FramePictureTest, AFailedResizeKeepsThePreviousCanvas) {
         EXPECT_EQ(220320u, picture.ImageSize());
     }
     // Frames go on with the kept canvas.
-    ExpectStandbyFrame(Render(picture, nullptr), 204, 360, kDefaultTitleText);
+    ExpectStandbyFrame(Render(picture, nullptr), 204, 360, kDefaultTitleTextW);
 }
 
 // ---- Standby frames ---------------------------------------------------------
@@ -219,12 +224,14 @@ TEST_F(FramePictureTest, AFailedResizeKeepsThePreviousCanvas) {
 TEST_F(FramePictureTest, StandbyFramesAtTheSmallestAndLargestSizeWithAnyText) {
     CFramePicture picture;
     MakeSample(picture);
-    ExpectStandbyFrame(Render(picture, nullptr), 204, 360, kDefaultTitleText);
+    ExpectStandbyFrame(Render(picture, nullptr), 204, 360, kDefaultTitleTextW);
     ASSERT_EQ(S_OK, picture.Resize(1136, 640));
     MakeSample(picture);
-    ExpectStandbyFrame(Render(picture, nullptr), 1136, 640, kDefaultTitleText);
-    ExpectStandbyFrame(Render(picture, nullptr, "Be right back"), 1136, 640, "Be right back");
-    ExpectStandbyFrame(Render(picture, nullptr, ""), 1136, 640, "");
+    ExpectStandbyFrame(Render(picture, nullptr), 1136, 640, kDefaultTitleTextW);
+    ExpectStandbyFrame(Render(picture, nullptr, L"Be right back"), 1136, 640, L"Be right back");
+    ExpectStandbyFrame(Render(picture, nullptr, L""), 1136, 640, L"");
+    // Drawn as it reads: an ampersand is no mnemonic prefix.
+    ExpectStandbyFrame(Render(picture, nullptr, L"Q&A"), 1136, 640, L"Q&A");
 }
 
 // ---- Windows ------------------------------------------------------------------
@@ -260,16 +267,30 @@ TEST_F(FramePictureTest, AWindowRepaintedIsSeenInTheNextFrame) {
     EXPECT_EQ(kYellow, PixelOf(Render(picture, window.hwnd()), 204, 360, 50, 50));
 }
 
-TEST_F(FramePictureTest, AWindowThatGivesNothingKeepsThePreviousPicture) {
+TEST_F(FramePictureTest, ThePreviousPictureIsRepeatedAsItWas) {
     CFramePicture picture;
     MakeSample(picture);
     TestWindow window;
     ASSERT_EQ(S_OK, window.Create(kQuillmereClass, L"Quillmere", 300, 300, SolidPainter(kGreen)));
     EXPECT_EQ(kGreen, PixelOf(Render(picture, window.hwnd()), 204, 360, 50, 50));
-    // A window gone between the search and the copy has no client area.
-    const HWND gone = window.hwnd();
-    window.Destroy();
-    EXPECT_EQ(kGreen, PixelOf(Render(picture, gone), 204, 360, 50, 50));
+    window.Paint(SolidPainter(kRed));
+    std::memset(SampleBytes(m_sample.Get()), 0xAB, 220320);
+    picture.RenderPrevious(m_sample.Get());
+    EXPECT_EQ(kGreen, PixelOf(SampleBytes(m_sample.Get()), 204, 360, 50, 50));
+    EXPECT_EQ(220320, m_sample->GetActualDataLength());
+}
+
+TEST_F(FramePictureTest, JapaneseStandbyTextIsDrawnAsItsOwnGlyphs) {
+    CFramePicture picture;
+    ASSERT_EQ(S_OK, picture.Resize(568, 320));
+    MakeSample(picture);
+    // "待機中" (standing by) against what a code page without it makes of it.
+    const BYTE* bytes = Render(picture, nullptr, L"\u5F85\u6A5F\u4E2D");
+    const std::vector<BYTE> japanese(bytes, bytes + 545280);
+    bytes = Render(picture, nullptr, L"???");
+    const std::vector<BYTE> questions(bytes, bytes + 545280);
+    EXPECT_NE(japanese, questions);
+    EXPECT_TRUE(std::any_of(japanese.begin(), japanese.end(), [](BYTE b) { return b != 0; })) << "no ink at all";
 }
 
 // ---- Samples ------------------------------------------------------------------
@@ -283,7 +304,7 @@ TEST_F(FramePictureTest, LargerSamplesCarryThePictureInFrontAndSmallerOnesNone) 
     ASSERT_EQ(220321, sample->GetSize());
     BYTE* bytes = SampleBytes(sample.Get());
     std::memset(bytes, 0xAB, 220321);
-    picture.Render(nullptr, kDefaultTitleText, sample.Get());
+    picture.RenderStandby(kDefaultTitleTextW, sample.Get());
     // The black standby picture fills the front; the length says how much.
     EXPECT_EQ(0, bytes[0]);
     EXPECT_EQ(0xAB, bytes[220320]);
@@ -294,7 +315,7 @@ TEST_F(FramePictureTest, LargerSamplesCarryThePictureInFrontAndSmallerOnesNone) 
     ASSERT_EQ(S_OK, smaller.GetSample(&sample));
     bytes = SampleBytes(sample.Get());
     std::memset(bytes, 0xAB, 220319);
-    picture.Render(nullptr, kDefaultTitleText, sample.Get());
+    picture.RenderStandby(kDefaultTitleTextW, sample.Get());
     EXPECT_TRUE(std::all_of(bytes, bytes + 220319, [](BYTE b) { return b == 0xAB; }));
 }
 
@@ -321,9 +342,16 @@ TEST_F(FramePictureTest, ResizesOnAnotherThreadNeverOverlapAFrame) {
         }
         ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         BYTE* bytes = SampleBytes(m_sample.Get());
+        CWindowCapture capture;
         for (int i = 0; !stop; ++i) {
             std::memset(bytes, 0xAB, 220320);
-            picture.Render(i % 2 == 0 ? window.hwnd() : nullptr, "a somewhat longer standby text", m_sample.Get());
+            if (i % 2 == 0 && capture.Read(window.hwnd(), CaptureMethod::Copy, INFINITE, nullptr) ==
+                                  CWindowCapture::Outcome::Picture) {
+                const CWindowCapture::Picture& read = capture.LastPicture();
+                picture.RenderWindow(read.topRow, read.stride, read.width, read.height, m_sample.Get());
+            } else {
+                picture.RenderStandby(L"a somewhat longer standby text", m_sample.Get());
+            }
             ++frames;
             if (bytes[0] == 0xAB && bytes[220319] == 0xAB) {
                 continue;  // the canvas had another size: no picture

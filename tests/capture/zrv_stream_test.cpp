@@ -8,6 +8,8 @@
 #include <dshow.h>
 
 #include <algorithm>
+#include <cwchar>
+#include <string>
 #include <mutex>
 #include <vector>
 
@@ -21,6 +23,7 @@
 #include "tests/support/graph_lookup.h"
 #include "tests/support/message_pump.h"
 #include "tests/support/registry_sandbox.h"
+#include "tests/support/test_window_thread.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -32,6 +35,7 @@ struct ReceivedSample {
     REFERENCE_TIME start = 0;
     REFERENCE_TIME end = 0;
     long size = 0;
+    ULONGLONG arrival = 0;
     std::vector<BYTE> picture;
 };
 
@@ -40,6 +44,7 @@ class PictureRecorder final : public FakeInputPin {
 public:
     HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override {
         ReceivedSample received;
+        received.arrival = ::GetTickCount64();
         sample->GetTime(&received.start, &received.end);
         received.size = sample->GetSize();
         BYTE* data = nullptr;
@@ -70,6 +75,28 @@ public:
         m_received.clear();
     }
 
+    // Waits until a sample satisfies `test`; the samples up to it, or all
+    // that came when none did.
+    template <typename Test>
+    std::vector<ReceivedSample> WaitUntil(Test test, DWORD timeoutMs = kSampleTimeoutMs) {
+        const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+        size_t seen = 0;
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> lock(m_lock);
+                for (; seen < m_received.size(); ++seen) {
+                    if (test(m_received[seen])) {
+                        return std::vector<ReceivedSample>(m_received.begin(), m_received.begin() + seen + 1);
+                    }
+                }
+                if (::GetTickCount64() >= deadline) {
+                    return m_received;
+                }
+            }
+            ::Sleep(5);
+        }
+    }
+
 private:
     std::mutex m_lock;
     std::vector<ReceivedSample> m_received;
@@ -95,6 +122,13 @@ bool IsStandbyPicture(const ReceivedSample& sample, int width, int height) {
     return false;
 }
 
+COLORREF CentreOf(const ReceivedSample& sample, int width, int height) {
+    if (sample.picture.size() != static_cast<size_t>(DibStride(width, 24) * height)) {
+        return CLR_INVALID;
+    }
+    return PixelOf(sample.picture.data(), width, height, width / 2, height / 2);
+}
+
 class ZrvStreamTest : public testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(m_sandbox.ok()); }
@@ -106,6 +140,18 @@ protected:
         if (m_pin) {
             m_pin->Disconnect();
         }
+    }
+
+    // A window of a class of the test's own, which the device is set to
+    // capture; the built-in fallback finds no window of its class here.
+    HWND CreateTarget(const wchar_t* className, const char* storedClass, COLORREF colour) {
+        HWND window = nullptr;
+        EXPECT_EQ(S_OK, m_ui.Create(className, L"Target", 320, 240, SolidPainter(colour), &window));
+        if (storedClass != nullptr) {
+            EXPECT_TRUE(StoreText(kWindowClassValue, storedClass));
+            EXPECT_TRUE(StoreText(kWindowNameValue, ""));
+        }
+        return window;
     }
 
     // Creates the filter over the settings stored so far.
@@ -154,6 +200,9 @@ protected:
     }
 
     RegistrySandbox m_sandbox;
+    // Windows for the streaming thread to find: on the process's own
+    // desktop, where that thread searches.
+    TestWindowThread m_ui;
     ComPtr<IBaseFilter> m_filter;
     ComPtr<IPin> m_pin;
     ComPtr<ICaptureDeviceSettings> m_settings;
@@ -256,4 +305,149 @@ TEST_F(ZrvStreamTest, ASizeChosenWhileUnconnectedActsAtOnce) {
     ASSERT_GE(samples.size(), 1u);
     EXPECT_EQ(2181120, samples[0].size);
     EXPECT_TRUE(IsStandbyPicture(samples[0], 1136, 640));
+}
+
+// ---- Which window, and when ---------------------------------------------------
+
+namespace {
+
+constexpr COLORREF kRed = RGB(200, 30, 30);
+constexpr COLORREF kBlue = RGB(30, 30, 200);
+constexpr wchar_t kFirstClass[] = L"QMCaptureTest::First";
+constexpr wchar_t kSecondClass[] = L"QMCaptureTest::Second";
+
+// Runs a program to its end; its exit code, or -1.
+int RunProgram(std::wstring commandLine) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                          &startup, &process)) {
+        return -1;
+    }
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.hProcess, &code);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+}  // namespace
+
+TEST_F(ZrvStreamTest, TheFirstFrameAlreadyShowsAWindowThatExists) {
+    ASSERT_NE(nullptr, CreateTarget(kFirstClass, "QMCaptureTest::First", kRed));
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    ASSERT_EQ(S_OK, m_filter->Pause());
+    const auto samples = m_recorder->WaitFor(1);
+    ASSERT_GE(samples.size(), 1u);
+    EXPECT_EQ(kRed, CentreOf(samples[0], 204, 360));
+}
+
+TEST_F(ZrvStreamTest, AHiddenWindowGivesTheStandbyFrameUntilItIsShown) {
+    const HWND window = CreateTarget(kFirstClass, "QMCaptureTest::First", kRed);
+    m_ui.Run([&]() { ::ShowWindow(window, SW_HIDE); });
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    ASSERT_EQ(S_OK, m_filter->Pause());
+    auto samples = m_recorder->WaitFor(3);
+    ASSERT_GE(samples.size(), 3u);
+    for (const ReceivedSample& sample : samples) {
+        EXPECT_TRUE(IsStandbyPicture(sample, 204, 360));
+    }
+    m_ui.Run([&]() { ::ShowWindow(window, SW_SHOWNOACTIVATE); });
+    samples = m_recorder->WaitUntil([](const ReceivedSample& s) { return CentreOf(s, 204, 360) == kRed; });
+    ASSERT_FALSE(samples.empty());
+    EXPECT_EQ(kRed, CentreOf(samples.back(), 204, 360)) << "the shown window never came";
+}
+
+TEST_F(ZrvStreamTest, AnotherProcessRetargetsTheRunningStreamWithinASecond) {
+    ASSERT_NE(nullptr, CreateTarget(kFirstClass, "QMCaptureTest::First", kRed));
+    ASSERT_NE(nullptr, CreateTarget(kSecondClass, nullptr, kBlue));
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(kRed, CentreOf(m_recorder->WaitFor(1).at(0), 204, 360));
+
+    // reg.exe writes where this process's HKEY_CURRENT_USER is redirected.
+    const std::wstring key = L"HKCU\\" + m_sandbox.ScratchPath(HKEY_CURRENT_USER) + L"\\Software\\QMCapture";
+    ASSERT_EQ(0, RunProgram(L"reg.exe add \"" + key + L"\" /v WindowClass /t REG_SZ /d QMCaptureTest::Second /f"));
+    const ULONGLONG written = ::GetTickCount64();
+    const auto samples = m_recorder->WaitUntil([](const ReceivedSample& s) { return CentreOf(s, 204, 360) == kBlue; });
+    ASSERT_FALSE(samples.empty());
+    ASSERT_EQ(kBlue, CentreOf(samples.back(), 204, 360)) << "the stream never showed the other window";
+    // reg.exe may still be ending when the stream already shows the window.
+    EXPECT_LE(static_cast<LONGLONG>(samples.back().arrival) - static_cast<LONGLONG>(written), 1000);
+}
+
+TEST_F(ZrvStreamTest, AFrameTimeStoredWhileStreamingChangesTheRateWithinASecond) {
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_GE(m_recorder->WaitFor(2).size(), 2u);
+    ASSERT_TRUE(StoreText(kFrameTimeValue, "1000000"));
+    const ULONGLONG written = ::GetTickCount64();
+    const auto samples =
+        m_recorder->WaitUntil([](const ReceivedSample& s) { return s.end - s.start == 1000000; });
+    ASSERT_FALSE(samples.empty());
+    ASSERT_EQ(1000000, samples.back().end - samples.back().start);
+    EXPECT_LE(samples.back().arrival - written, 1000u);
+    double rate = 0;
+    ASSERT_EQ(S_OK, m_settings->GetFrameRate(&rate));
+    EXPECT_EQ(10.0, rate);
+}
+
+TEST_F(ZrvStreamTest, AJapaneseStandbyTextStoredAsUnicodeIsDrawnAsItself) {
+    UniqueRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\QMCapture", 0, nullptr, 0,
+                                               KEY_WRITE, nullptr, key.put(), nullptr));
+    const auto storeTitle = [&](const wchar_t* text) {
+        return ::RegSetValueExW(key.get(), L"TitleText", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                                static_cast<DWORD>((std::wcslen(text) + 1) * sizeof(wchar_t)));
+    };
+    // "待機中" (standing by).
+    ASSERT_EQ(ERROR_SUCCESS, storeTitle(L"\u5F85\u6A5F\u4E2D"));
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    ASSERT_EQ(S_OK, m_filter->Pause());
+    const std::vector<BYTE> japanese = m_recorder->WaitFor(1).at(0).picture;
+    // What a code page without these characters would have made of them.
+    ASSERT_EQ(ERROR_SUCCESS, storeTitle(L"???"));
+    const auto samples = m_recorder->WaitUntil([&](const ReceivedSample& s) { return s.picture != japanese; });
+    ASSERT_FALSE(samples.empty());
+    EXPECT_NE(japanese, samples.back().picture);
+    EXPECT_TRUE(IsStandbyPicture(samples.back(), 204, 360));
+}
+
+TEST_F(ZrvStreamTest, ATargetThatStopsAnsweringNeitherSlowsTheStreamNorHoldsUpStop) {
+    ASSERT_NE(nullptr, CreateTarget(kFirstClass, "QMCaptureTest::First", kRed));
+    ASSERT_TRUE(StoreText(kCaptureMethodValue, "2"));
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(kRed, CentreOf(m_recorder->WaitFor(1).at(0), 204, 360));
+    // The window's thread sleeps for 10 s: every print waits for it.
+    m_ui.Hang(10000);
+    ::Sleep(100);
+    m_recorder->Clear();
+    ::Sleep(2000);
+    const auto samples = m_recorder->WaitFor(1);
+    // 60 frames are due in 2 s; a stream held up by the target would get
+    // a handful.
+    EXPECT_GE(samples.size(), 40u);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        EXPECT_EQ(kRed, CentreOf(samples[i], 204, 360)) << "the last picture is repeated";
+        if (i > 0) {
+            EXPECT_EQ(samples[i - 1].end, samples[i].start);
+        }
+    }
+    const ULONGLONG stopping = ::GetTickCount64();
+    ASSERT_EQ(S_OK, m_filter->Stop());
+    EXPECT_LT(::GetTickCount64() - stopping, 1000u);
+    m_pin->Disconnect();
+    m_pin.Reset();
+    m_settings.Reset();
+    m_config.Reset();
+    m_filter.Reset();
 }

@@ -646,3 +646,26 @@ TEST(CaptureDevicePropCreationTest, HooksWithoutSettingsDoNothing) {
     EXPECT_EQ(S_OK, page->OnApplyChanges());
     EXPECT_EQ(S_OK, page->OnDisconnect());
 }
+
+TEST_P(CaptureDevicePropTest, AStandbyTextTheCodePageCannotHoldSurvivesThePage) {
+    // "待機中です" (standing by), stored as the device stores any text.
+    const std::wstring japanese = L"\u5F85\u6A5F\u4E2D\u3067\u3059";
+    ComPtr<ICaptureDeviceSettings2> settings;
+    ASSERT_EQ(S_OK, object.As(&settings));
+    ASSERT_EQ(S_OK, settings->SetTitleTextW(japanese.c_str()));
+
+    PageSession session;
+    ASSERT_EQ(S_OK, session.Open(object.Get()));
+    EXPECT_EQ(japanese, ControlText(session.dialog(), IDC_TITLE_TEXT));
+    // OK without an edit writes the text back whole, whatever the host's
+    // code page.
+    ASSERT_EQ(S_OK, session.page()->Apply());
+    wchar_t title[kSettingsTextCapacity] = {};
+    ASSERT_EQ(S_OK, settings->GetTitleTextW(title, kSettingsTextCapacity));
+    EXPECT_EQ(japanese, title);
+    ASSERT_EQ(S_OK, TypeText(session.dialog(), IDC_TITLE_TEXT, L"\u914D\u4FE1\u4E2D"));
+    ASSERT_EQ(S_OK, session.page()->Apply());
+    ASSERT_EQ(S_OK, settings->GetTitleTextW(title, kSettingsTextCapacity));
+    EXPECT_EQ(std::wstring(L"\u914D\u4FE1\u4E2D"), title);
+    EXPECT_EQ(S_OK, session.Close());
+}

@@ -168,8 +168,8 @@ TEST(Lifetime, FilterReleasedWhileRunningEndsItsWorker) {
             const LONG samples = peer->Samples();
             ASSERT_EQ(S_OK, filter->Run(0));
             EXPECT_TRUE(WaitUntil([&] { return peer->Samples() >= samples + 3; }, kSampleTimeoutMs));
-            // The watchdog and the worker.
-            EXPECT_EQ(threads + 2, CountProcessThreads());
+            // The watchdog, the worker and the worker's capture thread.
+            EXPECT_EQ(threads + 3, CountProcessThreads());
             // The last reference goes while the worker streams.
             filter.Reset();
         }
