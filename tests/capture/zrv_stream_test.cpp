@@ -8,7 +8,6 @@
 #include <dshow.h>
 
 #include <algorithm>
-#include <cwchar>
 #include <string>
 #include <mutex>
 #include <vector>
@@ -60,7 +59,7 @@ public:
 
     // Waits until `count` samples have come, then hands out what came.
     std::vector<ReceivedSample> WaitFor(size_t count) {
-        WaitUntil(
+        ::WaitUntil(
             [&] {
                 std::lock_guard<std::mutex> lock(m_lock);
                 return m_received.size() >= count;
@@ -79,22 +78,20 @@ public:
     // that came when none did.
     template <typename Test>
     std::vector<ReceivedSample> WaitUntil(Test test, DWORD timeoutMs = kSampleTimeoutMs) {
-        const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
         size_t seen = 0;
-        for (;;) {
-            {
+        const bool found = ::WaitUntil(
+            [&] {
                 std::lock_guard<std::mutex> lock(m_lock);
                 for (; seen < m_received.size(); ++seen) {
                     if (test(m_received[seen])) {
-                        return std::vector<ReceivedSample>(m_received.begin(), m_received.begin() + seen + 1);
+                        return true;
                     }
                 }
-                if (::GetTickCount64() >= deadline) {
-                    return m_received;
-                }
-            }
-            ::Sleep(5);
-        }
+                return false;
+            },
+            timeoutMs);
+        std::lock_guard<std::mutex> lock(m_lock);
+        return found ? std::vector<ReceivedSample>(m_received.begin(), m_received.begin() + seen + 1) : m_received;
     }
 
 private:
@@ -399,21 +396,14 @@ TEST_F(ZrvStreamTest, AFrameTimeStoredWhileStreamingChangesTheRateWithinASecond)
 }
 
 TEST_F(ZrvStreamTest, AJapaneseStandbyTextStoredAsUnicodeIsDrawnAsItself) {
-    UniqueRegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\QMCapture", 0, nullptr, 0,
-                                               KEY_WRITE, nullptr, key.put(), nullptr));
-    const auto storeTitle = [&](const wchar_t* text) {
-        return ::RegSetValueExW(key.get(), L"TitleText", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                                static_cast<DWORD>((std::wcslen(text) + 1) * sizeof(wchar_t)));
-    };
     // "待機中" (standing by).
-    ASSERT_EQ(ERROR_SUCCESS, storeTitle(L"\u5F85\u6A5F\u4E2D"));
+    ASSERT_TRUE(StoreWideText(kTitleTextValue, L"\u5F85\u6A5F\u4E2D"));
     ASSERT_NO_FATAL_FAILURE(Create());
     ASSERT_NO_FATAL_FAILURE(Connect());
     ASSERT_EQ(S_OK, m_filter->Pause());
     const std::vector<BYTE> japanese = m_recorder->WaitFor(1).at(0).picture;
     // What a code page without these characters would have made of them.
-    ASSERT_EQ(ERROR_SUCCESS, storeTitle(L"???"));
+    ASSERT_TRUE(StoreWideText(kTitleTextValue, L"???"));
     const auto samples = m_recorder->WaitUntil([&](const ReceivedSample& s) { return s.picture != japanese; });
     ASSERT_FALSE(samples.empty());
     EXPECT_NE(japanese, samples.back().picture);

@@ -1,6 +1,7 @@
 #include "tests/support/stored_settings.h"
 
 #include <cstring>
+#include <cwchar>
 
 #include "capture/capture_settings.h"
 #include "framework/com_util.h"
@@ -40,6 +41,47 @@ bool StoreSetting(const char* name, DWORD type, const void* data, DWORD size) {
 
 bool StoreText(const char* name, const char* text) {
     return StoreSetting(name, REG_SZ, text, static_cast<DWORD>(std::strlen(text) + 1));
+}
+
+namespace {
+
+// A value name as the wide-character registry functions take it.
+std::wstring WideName(const char* name) {
+    wchar_t wide[256] = {};
+    ::MultiByteToWideChar(CP_ACP, 0, name, -1, wide, static_cast<int>(sizeof(wide) / sizeof(wide[0])) - 1);
+    return wide;
+}
+
+}  // namespace
+
+std::wstring StoredWideText(const char* name) {
+    const std::wstring missing = L"<missing or malformed>";
+    UniqueRegKey key;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, WideName(kSettingsKeyPath).c_str(), 0, KEY_READ, key.put()) !=
+        ERROR_SUCCESS) {
+        return missing;
+    }
+    wchar_t data[512] = {};
+    // One character short of the buffer, so that the text ends within it.
+    DWORD size = sizeof(data) - sizeof(wchar_t);
+    DWORD type = 0;
+    if (::RegQueryValueExW(key.get(), WideName(name).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data),
+                           &size) != ERROR_SUCCESS ||
+        type != REG_SZ) {
+        return missing;
+    }
+    return data;
+}
+
+bool StoreWideText(const char* name, const wchar_t* text) {
+    UniqueRegKey key;
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, WideName(kSettingsKeyPath).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                          key.put(), nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    const DWORD size = static_cast<DWORD>((std::wcslen(text) + 1) * sizeof(wchar_t));
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(text);
+    return ::RegSetValueExW(key.get(), WideName(name).c_str(), 0, REG_SZ, bytes, size) == ERROR_SUCCESS;
 }
 
 bool ReadSettingsKey(SettingsSnapshot* snapshot) {

@@ -21,6 +21,13 @@ bool StoreSetting(const char* name, DWORD type, const void* data, DWORD size);
 // Stores a REG_SZ value with its terminator.
 bool StoreText(const char* name, const char* text);
 
+// The same through the wide-character registry functions, for texts
+// outside the system's code page: a stored REG_SZ value up to its
+// terminator, or "<missing or malformed>"; and a text stored with its
+// terminator.
+std::wstring StoredWideText(const char* name);
+bool StoreWideText(const char* name, const wchar_t* text);
+
 // Every value under the key: name -> (type, raw bytes).
 struct StoredValue {
     DWORD type;
