@@ -21,6 +21,8 @@
 #include "capture/zrv_capture.h"
 #include "framework/memory_dib.h"
 #include "tests/capture/capture_test_support.h"
+#include "tests/support/counter_window.h"
+#include "tests/support/fake_clocks.h"
 #include "tests/support/fake_com_object.h"
 #include "tests/support/fake_pins.h"
 #include "tests/support/graph_lookup.h"
@@ -39,6 +41,8 @@ struct ReceivedSample {
     REFERENCE_TIME end = 0;
     long size = 0;
     ULONGLONG arrival = 0;
+    // The performance counter at arrival, in 100-ns units.
+    REFERENCE_TIME arrivalCounter = 0;
     std::vector<BYTE> picture;
 };
 
@@ -48,6 +52,7 @@ public:
     HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override {
         ReceivedSample received;
         received.arrival = ::GetTickCount64();
+        received.arrivalCounter = CPerformanceCounterClock().Now();
         sample->GetTime(&received.start, &received.end);
         received.size = sample->GetSize();
         BYTE* data = nullptr;
@@ -450,27 +455,6 @@ TEST_F(ZrvStreamTest, ATargetThatStopsAnsweringNeitherSlowsTheStreamNorHoldsUpSt
 
 namespace {
 
-// A graph clock whose time the test sets.
-class ManualReferenceClock final : public FakeComObject<IReferenceClock> {
-public:
-    HRESULT STDMETHODCALLTYPE GetTime(REFERENCE_TIME* time) override {
-        if (time == nullptr) {
-            return E_POINTER;
-        }
-        *time = now.load();
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HEVENT, DWORD_PTR*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE, DWORD_PTR*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Unadvise(DWORD_PTR) override { return E_NOTIMPL; }
-
-    std::atomic<REFERENCE_TIME> now{0};
-};
-
 constexpr REFERENCE_TIME kFrameTime = 333333;
 
 }  // namespace
@@ -548,5 +532,42 @@ TEST_F(ZrvStreamTest, PausedItSendsOneFrameAndRunningItFollowsTheGraphClock_Cloc
     ASSERT_EQ(3u, samples.size());
     EXPECT_EQ(12 * kFrameTime, samples[2].start);
     ASSERT_EQ(S_OK, m_filter->Stop());
+    ASSERT_EQ(S_OK, m_filter->SetSyncSource(nullptr));
+}
+
+TEST_F(ZrvStreamTest, ARendererThatQueuesShowsEachFrameWithinAFrameTimeOfItsRead_ClockInjected) {
+    CounterWindow window;
+    ASSERT_EQ(S_OK, window.Start(L"QMCaptureTest::Counter", L"Counter", 160, 100));
+    ASSERT_TRUE(StoreText(kWindowClassValue, "QMCaptureTest::Counter"));
+    ASSERT_TRUE(StoreText(kWindowNameValue, ""));
+    ASSERT_TRUE(StoreText(kCaptureMethodValue, "1"));
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    auto clock = MakeFake<CounterReferenceClock>();
+    ASSERT_EQ(S_OK, m_filter->SetSyncSource(clock.Get()));
+    // As a graph does: pause, then run with a stream start a while ahead.
+    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(1u, m_recorder->WaitFor(1).size());
+    REFERENCE_TIME now = 0;
+    ASSERT_EQ(S_OK, clock->GetTime(&now));
+    const REFERENCE_TIME start = now + 2000000;
+    ASSERT_EQ(S_OK, m_filter->Run(start));
+    const auto samples = m_recorder->WaitFor(41);
+    ASSERT_EQ(S_OK, m_filter->Stop());
+    ASSERT_GE(samples.size(), 40u);
+    int checked = 0;
+    // The frame the paused graph got (sample 0) was read before it ran.
+    for (size_t i = 1; i < samples.size(); ++i) {
+        LONGLONG read = 0;
+        ASSERT_TRUE(CounterWindow::DecodeRgb24(samples[i].picture.data(), 204, 360, samples[i].arrivalCounter, &read))
+            << "sample " << i << " shows no reading";
+        // Queued, the frame is shown when the clock reaches its time, or
+        // on arrival if that is later.
+        const REFERENCE_TIME shown = std::max(samples[i].arrivalCounter, start + samples[i].start);
+        EXPECT_LE(shown - read, kFrameTime) << "sample " << i << " was shown " << (shown - read) / 10000
+                                            << " ms after its read";
+        ++checked;
+    }
+    EXPECT_EQ(40, checked);
     ASSERT_EQ(S_OK, m_filter->SetSyncSource(nullptr));
 }
