@@ -6,6 +6,7 @@
 #include <dshow.h>
 #include <wrl/client.h>
 
+#include "framework/memory_dib.h"
 #include "tests/device/device_test_support.h"
 #include "tests/support/test_window.h"
 
@@ -21,7 +22,7 @@ constexpr COLORREF kWhite = RGB(255, 255, 255);
 
 // The colour at (x, y), y = 0 at the top, of a bottom-up RGB24 frame.
 COLORREF PixelAt(const std::vector<BYTE>& frame, int width, int height, int x, int y) {
-    const size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~size_t{3};
+    const size_t stride = static_cast<size_t>(DibStride(width, 24));
     const BYTE* p = frame.data() + stride * static_cast<size_t>(height - 1 - y) + static_cast<size_t>(x) * 3;
     return RGB(p[2], p[1], p[0]);
 }
