@@ -6,14 +6,14 @@
 // an exact floating-point area average of the same source; and the range
 // of grey levels a one-pixel checkerboard shrinks to.
 //
-// Then the processor time per delivered frame (the copy, the scaling and
-// the copy into the sample: what the streaming thread spends), as thread
-// time against the thread time of one BitBlt of the window alone; and the
-// same for the framings fit, fill and mirror (stretched), against stretch,
-// per whole frame and for the scaler alone (scaling a copy of the window
-// in memory). Thread times tick in 10 ms steps under Wine, so each figure
-// is summed over blocks of calls, all taken by turns, until each has used
-// at least --cpu-ms.
+// Then the processor time per delivered frame (the copy on the capture
+// thread, the scaling and the copy into the sample on the streaming
+// thread) against that of one BitBlt of the window alone, both as the
+// process's time; and the same for the framings fit, fill and mirror
+// (stretched), against stretch, per whole frame and for the scaler alone
+// (scaling a copy of the window in memory). Processor times tick in 10 ms
+// steps under Wine, so each figure is summed over blocks of calls, all
+// taken by turns, until each has used at least --cpu-ms.
 //
 // Usage: frame_fill_bench [iterations] [--halftone] [--cpu-ms N]
 //   --halftone also times GDI's StretchBlt in HALFTONE mode for reference.
@@ -34,9 +34,9 @@
 
 #include "bench/support/child_window.h"
 #include "capture/capture_settings.h"
-#include "capture/client_area_grabber.h"
 #include "capture/frame_picture.h"
 #include "capture/output_formats.h"
+#include "capture/window_capture.h"
 #include "capture/window_tracker.h"
 #include "framework/memory_dib.h"
 #include "tests/support/registry_sandbox.h"
@@ -49,23 +49,31 @@ constexpr int kWindowWidth = 1280;
 constexpr int kWindowHeight = 720;
 
 // One frame's picture as the streaming thread makes it: the tracked window
-// (found by the first frame), scaled into the canvas and copied into the
-// sample.
+// read by the capture thread (auto mode), scaled into the canvas and
+// copied into the sample.
 class FramePictureWork {
 public:
+    FramePictureWork() { m_capture.Start(); }
     void Resize(int width, int height) {
         m_tracker.Forget();
         m_picture.Resize(width, height);
     }
     void Fill(IMediaSample* sample, ScaleMode mode = ScaleMode::Stretch, bool mirror = false) {
         const HWND window = m_tracker.WindowForFrame(kDefaultWindowClass, kDefaultWindowName);
-        m_picture.Render(window, kDefaultTitleText, mode, mirror, sample);
+        if (m_capture.Read(window, CaptureMethod::Auto, INFINITE, nullptr) == CWindowCapture::Outcome::Picture) {
+            const CWindowCapture::Picture& picture = m_capture.LastPicture();
+            m_picture.RenderWindow(picture.topRow, picture.stride, picture.width, picture.height, mode, mirror,
+                                   sample);
+        } else {
+            m_picture.RenderPrevious(sample);
+        }
     }
     DWORD ImageSize() const { return m_picture.ImageSize(); }
     HWND Window() const { return m_tracker.Current(); }
 
 private:
     CWindowTracker m_tracker;
+    CWindowCapture m_capture;
     CFramePicture m_picture;
 };
 
@@ -80,13 +88,14 @@ double NowMs() {
     return counter.QuadPart * 1000.0 / frequency.QuadPart;
 }
 
-// Processor time the calling thread has used, user and kernel.
-double ThreadCpuMs() {
+// Processor time this process has used, user and kernel, in all its
+// threads: a frame's copy runs on the capture thread, its scaling here.
+double ProcessCpuMs() {
     FILETIME creation;
     FILETIME exit;
     FILETIME kernel;
     FILETIME user;
-    if (!::GetThreadTimes(::GetCurrentThread(), &creation, &exit, &kernel, &user)) {
+    if (!::GetProcessTimes(::GetCurrentProcess(), &creation, &exit, &kernel, &user)) {
         return 0.0;
     }
     auto ticks = [](const FILETIME& time) {
@@ -96,8 +105,8 @@ double ThreadCpuMs() {
     return static_cast<double>(ticks(kernel) + ticks(user)) / 10000.0;
 }
 
-// Thread time per call of each of `calls`, in blocks taken by turns; a call
-// drops out of the turns once it has summed at least minimumMs.
+// Processor time per call of each of `calls`, in blocks taken by turns; a
+// call drops out of the turns once it has summed at least minimumMs.
 std::vector<double> MeasureCpuPerCall(double minimumMs, const std::vector<std::function<void()>>& calls) {
     std::vector<double> totals(calls.size(), 0.0);
     std::vector<int> counts(calls.size(), 0);
@@ -108,11 +117,11 @@ std::vector<double> MeasureCpuPerCall(double minimumMs, const std::vector<std::f
             if (totals[k] >= minimumMs) {
                 continue;
             }
-            const double start = ThreadCpuMs();
+            const double start = ProcessCpuMs();
             for (int i = 0; i < kCpuBlockFrames; ++i) {
                 calls[k]();
             }
-            totals[k] += ThreadCpuMs() - start;
+            totals[k] += ProcessCpuMs() - start;
             counts[k] += kCpuBlockFrames;
             more = more || totals[k] < minimumMs;
         }
@@ -145,32 +154,6 @@ struct CpuFigures {
     double scaleMs[kFramingCount];
 };
 
-// Scales a copy of the window in memory, as the frames do, into a
-// bottom-up picture of the output size.
-class ScaleOnly {
-public:
-    HRESULT Init(HWND window, int width, int height, const Framing& framing) {
-        RETURN_HR_IF(E_FAIL, !m_grabber.Grab(window));
-        m_stride = static_cast<ptrdiff_t>(DibStride(width, 24));
-        m_height = height;
-        m_picture.assign(static_cast<size_t>(m_stride) * height, 0);
-        return m_scaler.Prepare(m_grabber.Width(), m_grabber.Height(), width, height,
-                                ComputeFrameGeometry(framing.mode, framing.mirror, m_grabber.Width(),
-                                                     m_grabber.Height(), width, height));
-    }
-    void Scale() {
-        m_scaler.Scale(m_grabber.Pixels(), m_grabber.Stride(), m_picture.data() + (m_height - 1) * m_stride,
-                       -m_stride);
-    }
-
-private:
-    CClientAreaGrabber m_grabber;
-    CFrameScaler m_scaler;
-    std::vector<BYTE> m_picture;
-    ptrdiff_t m_stride = 0;
-    int m_height = 0;
-};
-
 std::string RatioText(double value, double reference) {
     char text[32];
     std::snprintf(text, sizeof(text), "%.2f (%.2fx)", value, reference > 0 ? value / reference : 0.0);
@@ -189,9 +172,36 @@ public:
         ::GdiFlush();
     }
     const uint32_t* bits() const { return reinterpret_cast<const uint32_t*>(m_dib.Pixels()); }
+    const BYTE* Pixels() const { return m_dib.Pixels(); }
+    ptrdiff_t Stride() const { return m_dib.Stride(); }
 
 private:
     CMemoryDib m_dib;
+};
+
+// Scales a copy of the window in memory, as the frames do, into a
+// bottom-up picture of the output size.
+class ScaleOnly {
+public:
+    HRESULT Init(HWND window, int width, int height, const Framing& framing) {
+        m_copy.Read(window);
+        m_stride = static_cast<ptrdiff_t>(DibStride(width, 24));
+        m_height = height;
+        m_picture.assign(static_cast<size_t>(m_stride) * height, 0);
+        return m_scaler.Prepare(kWindowWidth, kWindowHeight, width, height,
+                                ComputeFrameGeometry(framing.mode, framing.mirror, kWindowWidth, kWindowHeight, width,
+                                                     height));
+    }
+    void Scale() {
+        m_scaler.Scale(m_copy.Pixels(), m_copy.Stride(), m_picture.data() + (m_height - 1) * m_stride, -m_stride);
+    }
+
+private:
+    BitBltReader m_copy{kWindowWidth, kWindowHeight};
+    CFrameScaler m_scaler;
+    std::vector<BYTE> m_picture;
+    ptrdiff_t m_stride = 0;
+    int m_height = 0;
 };
 
 // Exact area average of the source, in floating point: each output pixel
@@ -268,22 +278,15 @@ HRESULT MakeSample(long size, Allocated* out) {
 }
 
 double HalftoneMs(HWND window, int width, int height) {
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
-    void* bits = nullptr;
-    UniqueGdiObject dib(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    ScopedSelectObject select(dc.get(), dib.get());
-    ::SetStretchBltMode(dc.get(), HALFTONE);
+    CMemoryDib dib;
+    dib.Create(width, height, 24, false);
+    const HDC dc = dib.Dc();
+    ::SetStretchBltMode(dc, HALFTONE);
     std::vector<double> times;
     for (int i = 0; i < 3; ++i) {
         const double start = NowMs();
         WindowDc windowDc(window);
-        ::StretchBlt(dc.get(), 0, 0, width, height, windowDc.get(), 0, 0, kWindowWidth, kWindowHeight, SRCCOPY);
+        ::StretchBlt(dc, 0, 0, width, height, windowDc.get(), 0, 0, kWindowWidth, kWindowHeight, SRCCOPY);
         ::GdiFlush();
         times.push_back(NowMs() - start);
     }
@@ -409,7 +412,7 @@ int Run(int iterations, bool halftone, double cpuMs) {
         }
     }
 
-    std::printf("\nProcessor time per frame (thread time, application picture, stretch)\n");
+    std::printf("\nProcessor time per frame (process time, application picture, stretch)\n");
     std::printf("%-10s %12s %12s %8s\n", "size", "copy ms", "frame ms", "ratio");
     for (int index = 0; index < kFrameSizeTableCount && index < static_cast<int>(cpu.size()); ++index) {
         const FrameSize size = FrameSizeTable[index];
@@ -420,7 +423,7 @@ int Run(int iterations, bool halftone, double cpuMs) {
                     figures.copyMs > 0 ? figures.frameMs[0] / figures.copyMs : 0.0);
     }
     for (const bool whole : {true, false}) {
-        std::printf("\n%s (thread time ms, and against stretch at the same size)\n",
+        std::printf("\n%s (processor time ms, and against stretch at the same size)\n",
                     whole ? "Framing, per frame" : "Framing, the scaler alone");
         std::printf("%-10s", "size");
         for (const Framing& framing : kFramings) {

@@ -1,7 +1,7 @@
 // Frame pacing in real time: at settings of 30, 15 and 1 frames per
 // second, frames are made back to back as FillBuffer makes them (another
-// process's 1280x720 window into the largest format, then the wait for the
-// frame's due time)
+// process's 1280x720 window into the largest format, after the wait for
+// the frame's due time)
 // and the moment each frame is released is recorded. Prints the long-run
 // rate against the setting and the deviation of the frame intervals from
 // the frame time. For reference, the same run measures how late bare
@@ -25,18 +25,13 @@
 #include "capture/frame_picture.h"
 #include "capture/output_formats.h"
 #include "capture/stream_pacing.h"
+#include "capture/window_capture.h"
 #include "capture/window_tracker.h"
 #include "tests/support/registry_sandbox.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-double Percentile(std::vector<double> values, double fraction) {
-    std::sort(values.begin(), values.end());
-    const size_t index = std::min(values.size() - 1, static_cast<size_t>(std::ceil(fraction * values.size())) - 1);
-    return values[index];
-}
 
 int Run(double seconds) {
     RegistrySandbox sandbox;
@@ -59,6 +54,8 @@ int Run(double seconds) {
 
     CCaptureSettings settings;
     CWindowTracker tracker;
+    CWindowCapture capture;
+    capture.Start();
     CFramePicture picture;
     CStreamPacing pacing;
     const FrameSize size = FrameSizeTable[kFrameSizeTableCount - 1];
@@ -84,10 +81,18 @@ int Run(double seconds) {
         std::vector<REFERENCE_TIME> released;
         released.reserve(static_cast<size_t>(frames));
         pacing.Start();
+        pacing.Run(0, nullptr);
         for (int i = 0; i < frames; ++i) {
+            pacing.WaitUntilDue(nullptr, frameTime);
             const HWND window = tracker.WindowForFrame(kDefaultWindowClass, kDefaultWindowName);
-            picture.Render(window, kDefaultTitleText, ScaleMode::Stretch, /*mirror=*/false, sample.Get());
-            pacing.WaitUntilDue(nullptr);
+            if (capture.Read(window, CaptureMethod::Auto, static_cast<DWORD>(frameTime / 10000), nullptr) ==
+                CWindowCapture::Outcome::Picture) {
+                const CWindowCapture::Picture& read = capture.LastPicture();
+                picture.RenderWindow(read.topRow, read.stride, read.width, read.height, ScaleMode::Stretch,
+                                     /*mirror=*/false, sample.Get());
+            } else {
+                picture.RenderPrevious(sample.Get());
+            }
             pacing.Stamp(sample.Get(), frameTime);
             released.push_back(clock.Now());
         }

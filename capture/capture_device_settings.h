@@ -23,13 +23,35 @@ public:
     virtual HRESULT STDMETHODCALLTYPE GetFrameRate(double* rate) = 0;
     // Frames per second, kept within 1..30; persisted.
     virtual HRESULT STDMETHODCALLTYPE SetFrameRate(double rate) = 0;
-    // text: a buffer of at least kSettingsTextCapacity bytes.
+    // text: a buffer of at least kSettingsTextCapacity bytes; the standby
+    // text in the host's 8-bit code page, cut at a character boundary.
     virtual HRESULT STDMETHODCALLTYPE GetTitleText(char* text) = 0;
-    // The standby text, 8-bit in the system code page; persisted.
+    // The standby text, 8-bit in the host's code page; stored as UTF-16
+    // and persisted.
     virtual HRESULT STDMETHODCALLTYPE SetTitleText(const char* text) = 0;
+};
+
+// {6C1B7E0A-3D52-4F8B-9E61-2A7C58D94B13}
+inline constexpr GUID IID_ICaptureDeviceSettings2 = {
+    0x6c1b7e0a, 0x3d52, 0x4f8b, {0x9e, 0x61, 0x2a, 0x7c, 0x58, 0xd9, 0x4b, 0x13}};
+
+// The settings interface with the standby text in UTF-16, as it is stored:
+// the 8-bit methods above can carry only what the host's code page can
+// represent, in at most 63 bytes. The device's own pages use this one, so
+// that opening a page and pressing OK never loses characters.
+MIDL_INTERFACE("6C1B7E0A-3D52-4F8B-9E61-2A7C58D94B13")
+ICaptureDeviceSettings2 : public ICaptureDeviceSettings {
+public:
+    // text: capacity characters (kSettingsTextCapacity hold any stored
+    // text); E_POINTER for null, E_INVALIDARG for a capacity below 1.
+    virtual HRESULT STDMETHODCALLTYPE GetTitleTextW(wchar_t* text, int capacity) = 0;
+    // Cut to 63 characters at a character boundary; persisted.
+    virtual HRESULT STDMETHODCALLTYPE SetTitleTextW(const wchar_t* text) = 0;
 };
 
 #ifdef __CRT_UUID_DECL
 __CRT_UUID_DECL(ICaptureDeviceSettings, 0x42e354af, 0x99b8, 0x476e, 0xaa, 0x4b, 0x9f, 0xa8, 0x0e, 0xf0,
                 0xa9, 0xf2)
+__CRT_UUID_DECL(ICaptureDeviceSettings2, 0x6c1b7e0a, 0x3d52, 0x4f8b, 0x9e, 0x61, 0x2a, 0x7c, 0x58, 0xd9,
+                0x4b, 0x13)
 #endif

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 #include "capture/output_formats.h"
 
@@ -88,6 +89,118 @@ bool WriteSetting(const char* text, const char* valueName) {
            ERROR_SUCCESS;
 }
 
+bool ReadSettingW(const wchar_t* defaultText, wchar_t* destination, const char* valueName) {
+    const wchar_t* fallback = defaultText != nullptr ? defaultText : L"";
+    wchar_t name[kSettingsTextCapacity] = {};
+    ::MultiByteToWideChar(CP_ACP, 0, valueName, -1, name, kSettingsTextCapacity - 1);
+    wchar_t path[kSettingsTextCapacity] = {};
+    ::MultiByteToWideChar(CP_ACP, 0, kSettingsKeyPath, -1, path, kSettingsTextCapacity - 1);
+    UniqueRegKey key;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
+        CopySettingTextW(destination, fallback);
+        return true;
+    }
+    DWORD type = REG_NONE;
+    wchar_t data[kSettingsTextCapacity] = {};
+    DWORD size = sizeof(data);
+    if (::RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
+        ERROR_SUCCESS) {
+        CopySettingTextW(destination, fallback);
+        return true;
+    }
+    if (type != REG_SZ) {
+        CopySettingTextW(destination, fallback);
+        return false;
+    }
+    // As for 8-bit values: a value may lack its terminator, and one that
+    // fills the buffer without one is not taken.
+    const DWORD characters = size / sizeof(wchar_t);
+    if (characters == 0) {
+        destination[0] = L'\0';
+        return true;
+    }
+    if (data[characters - 1] != L'\0') {
+        if (characters >= kSettingsTextCapacity) {
+            CopySettingTextW(destination, fallback);
+            return false;
+        }
+        data[characters] = L'\0';
+    }
+    CopySettingTextW(destination, data);
+    return true;
+}
+
+bool WriteSettingW(const wchar_t* text, const char* valueName) {
+    wchar_t name[kSettingsTextCapacity] = {};
+    ::MultiByteToWideChar(CP_ACP, 0, valueName, -1, name, kSettingsTextCapacity - 1);
+    wchar_t path[kSettingsTextCapacity] = {};
+    ::MultiByteToWideChar(CP_ACP, 0, kSettingsKeyPath, -1, path, kSettingsTextCapacity - 1);
+    UniqueRegKey key;
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
+                          key.put(), nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    const DWORD size = static_cast<DWORD>((std::wcslen(text) + 1) * sizeof(wchar_t));
+    return ::RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size) ==
+           ERROR_SUCCESS;
+}
+
+bool CopySettingTextW(wchar_t* destination, const wchar_t* text) {
+    constexpr size_t kMaxLength = kSettingsTextCapacity - 1;
+    size_t length = 0;
+    bool cut = false;
+    while (text[length] != L'\0') {
+        const bool pair = IS_HIGH_SURROGATE(text[length]) && IS_LOW_SURROGATE(text[length + 1]);
+        const size_t characterLength = pair ? 2 : 1;
+        if (length + characterLength > kMaxLength) {
+            cut = true;
+            break;
+        }
+        length += characterLength;
+    }
+    std::wmemcpy(destination, text, length);
+    destination[length] = L'\0';
+    return !cut;
+}
+
+bool TitleTextFromCodePage(wchar_t* destination, const char* text, UINT codePage) {
+    // Whole characters only: an 8-bit text cut to 63 bytes first, so that a
+    // double-byte character is never split, then converted.
+    char bounded[kSettingsTextCapacity];
+    const bool whole = CopySettingText(bounded, text, codePage);
+    wchar_t wide[kSettingsTextCapacity] = {};
+    if (::MultiByteToWideChar(codePage, 0, bounded, -1, wide, kSettingsTextCapacity) == 0) {
+        wide[0] = L'\0';
+    }
+    wide[kSettingsTextCapacity - 1] = L'\0';
+    return CopySettingTextW(destination, wide) && whole;
+}
+
+bool TitleTextToCodePage(char* destination, const wchar_t* text, UINT codePage) {
+    // Character by character, so that the cut falls between characters of
+    // the code page: a pair of surrogates or a double-byte character stays
+    // whole or goes whole.
+    size_t used = 0;
+    for (size_t i = 0; text[i] != L'\0';) {
+        const int units = IS_HIGH_SURROGATE(text[i]) && IS_LOW_SURROGATE(text[i + 1]) ? 2 : 1;
+        char bytes[8];
+        const int length = ::WideCharToMultiByte(codePage, 0, text + i, units, bytes, sizeof(bytes), nullptr, nullptr);
+        if (length <= 0) {
+            i += static_cast<size_t>(units);
+            continue;
+        }
+        if (used + static_cast<size_t>(length) > kSettingsTextCapacity - 1) {
+            destination[used] = '\0';
+            return false;
+        }
+        std::memcpy(destination + used, bytes, static_cast<size_t>(length));
+        used += static_cast<size_t>(length);
+        i += static_cast<size_t>(units);
+    }
+    destination[used] = '\0';
+    return true;
+}
+
 bool CopySettingText(char* destination, const char* text, UINT codePage) {
     constexpr size_t kMaxLength = kSettingsTextCapacity - 1;
     size_t length = 0;
@@ -114,6 +227,21 @@ REFERENCE_TIME ParseFrameTime(const char* text) {
         return kDefaultFrameTime;
     }
     return ClampFrameTime(value);
+}
+
+CaptureMethod ParseCaptureMethod(const char* text) {
+    long long value = 0;
+    if (!ParseDecimal(text, &value)) {
+        return kDefaultCaptureMethod;
+    }
+    switch (value) {
+    case static_cast<int>(CaptureMethod::Copy):
+        return CaptureMethod::Copy;
+    case static_cast<int>(CaptureMethod::Print):
+        return CaptureMethod::Print;
+    default:
+        return CaptureMethod::Auto;
+    }
 }
 
 int ParseSelectPixel(const char* text) {
@@ -164,27 +292,64 @@ void FormatDecimal(char (&text)[16], long long value) {
 
 }  // namespace
 
-CCaptureSettings::CCaptureSettings() {
-    ReadSetting(kDefaultWindowName, WindowName, kWindowNameValue);
-    ReadSetting(kDefaultWindowClass, WindowClass, kWindowClassValue);
-    ReadSetting(kDefaultTitleText, TitleText, kTitleTextValue);
+CCaptureSettings::Stored CCaptureSettings::ReadStored() {
+    Stored stored;
+    ReadSetting(kDefaultWindowName, stored.windowName, kWindowNameValue);
+    ReadSetting(kDefaultWindowClass, stored.windowClass, kWindowClassValue);
+    ReadSettingW(kDefaultTitleTextW, stored.titleText, kTitleTextValue);
 
     char text[kSettingsTextCapacity];
     char defaultText[16];
     FormatDecimal(defaultText, kDefaultFrameTime);
-    FrameTime = ReadSetting(defaultText, text, kFrameTimeValue) ? ParseFrameTime(text) : kDefaultFrameTime;
+    stored.frameTime = ReadSetting(defaultText, text, kFrameTimeValue) ? ParseFrameTime(text) : kDefaultFrameTime;
 
     FormatDecimal(defaultText, kDefaultSelectPixel);
-    m_selectPixel = ReadSetting(defaultText, text, kSelectPixelValue) ? ParseSelectPixel(text) : kDefaultSelectPixel;
+    stored.selectPixel =
+        ReadSetting(defaultText, text, kSelectPixelValue) ? ParseSelectPixel(text) : kDefaultSelectPixel;
+
+    FormatDecimal(defaultText, static_cast<int>(kDefaultCaptureMethod));
+    stored.captureMethod =
+        ReadSetting(defaultText, text, kCaptureMethodValue) ? ParseCaptureMethod(text) : kDefaultCaptureMethod;
+    return stored;
+}
+
+CCaptureSettings::CCaptureSettings() : m_stored(ReadStored()) {
+    FrameTime = m_stored.frameTime;
+}
+
+unsigned CCaptureSettings::Reload() {
+    const Stored fresh = ReadStored();
+    CAutoLock lock(&m_valueLock);
+    unsigned changes = kNoChange;
+    if (std::strcmp(fresh.windowName, m_stored.windowName) != 0 ||
+        std::strcmp(fresh.windowClass, m_stored.windowClass) != 0) {
+        changes |= kWindowChanged;
+    }
+    if (std::wcscmp(fresh.titleText, m_stored.titleText) != 0) {
+        changes |= kTitleTextChanged;
+    }
+    if (fresh.frameTime != m_stored.frameTime) {
+        changes |= kFrameTimeChanged;
+        FrameTime = fresh.frameTime;
+    }
+    if (fresh.captureMethod != m_stored.captureMethod) {
+        changes |= kCaptureMethodChanged;
+    }
+    if (fresh.selectPixel != m_stored.selectPixel) {
+        changes |= kSelectPixelChanged;
+    }
+    m_stored = fresh;
+    return changes;
 }
 
 CCaptureSettings::Snapshot CCaptureSettings::GetSnapshot() const {
     Snapshot snapshot;
     CAutoLock lock(&m_valueLock);
     snapshot.frameTime = FrameTime;
-    std::memcpy(snapshot.windowName, WindowName, sizeof(WindowName));
-    std::memcpy(snapshot.windowClass, WindowClass, sizeof(WindowClass));
-    std::memcpy(snapshot.titleText, TitleText, sizeof(TitleText));
+    snapshot.captureMethod = m_stored.captureMethod;
+    std::memcpy(snapshot.windowName, m_stored.windowName, sizeof(snapshot.windowName));
+    std::memcpy(snapshot.windowClass, m_stored.windowClass, sizeof(snapshot.windowClass));
+    std::memcpy(snapshot.titleText, m_stored.titleText, sizeof(snapshot.titleText));
     return snapshot;
 }
 
@@ -195,7 +360,7 @@ REFERENCE_TIME CCaptureSettings::GetFrameTime() const {
 
 int CCaptureSettings::GetSelectPixel() const {
     CAutoLock lock(&m_valueLock);
-    return m_selectPixel;
+    return m_stored.selectPixel;
 }
 
 HRESULT CCaptureSettings::GetFrameRate(double* rate) const {
@@ -213,6 +378,7 @@ HRESULT CCaptureSettings::SetFrameRate(double rate) {
     {
         CAutoLock lock(&m_valueLock);
         FrameTime = frameTime;
+        m_stored.frameTime = frameTime;
     }
     char text[16];
     FormatDecimal(text, frameTime);
@@ -223,21 +389,50 @@ HRESULT CCaptureSettings::SetFrameRate(double rate) {
 
 HRESULT CCaptureSettings::GetTitleText(char* text) const {
     RETURN_HR_IF_NULL(E_POINTER, text);
-    CAutoLock lock(&m_valueLock);
-    std::memcpy(text, TitleText, std::strlen(TitleText) + 1);
+    wchar_t wide[kSettingsTextCapacity];
+    {
+        CAutoLock lock(&m_valueLock);
+        std::memcpy(wide, m_stored.titleText, sizeof(wide));
+    }
+    TitleTextToCodePage(text, wide);
     return S_OK;
 }
 
 HRESULT CCaptureSettings::SetTitleText(const char* text) {
     RETURN_HR_IF_NULL(E_POINTER, text);
-    char copy[kSettingsTextCapacity];
-    CopySettingText(copy, text);
+    wchar_t wide[kSettingsTextCapacity];
+    TitleTextFromCodePage(wide, text);
+    return SetTitleTextW(wide);
+}
+
+HRESULT CCaptureSettings::GetTitleTextW(wchar_t* text, int capacity) const {
+    RETURN_HR_IF_NULL(E_POINTER, text);
+    RETURN_HR_IF(E_INVALIDARG, capacity <= 0);
+    CAutoLock lock(&m_valueLock);
+    const wchar_t* title = m_stored.titleText;
+    size_t length = std::wcslen(title);
+    if (length >= static_cast<size_t>(capacity)) {
+        length = static_cast<size_t>(capacity) - 1;
+        // Never the first half of a surrogate pair alone at the end.
+        if (length > 0 && IS_HIGH_SURROGATE(title[length - 1])) {
+            --length;
+        }
+    }
+    std::wmemcpy(text, title, length);
+    text[length] = L'\0';
+    return S_OK;
+}
+
+HRESULT CCaptureSettings::SetTitleTextW(const wchar_t* text) {
+    RETURN_HR_IF_NULL(E_POINTER, text);
+    wchar_t copy[kSettingsTextCapacity];
+    CopySettingTextW(copy, text);
     CAutoLock persist(&m_persistLock);
     {
         CAutoLock lock(&m_valueLock);
-        std::memcpy(TitleText, copy, sizeof(copy));
+        std::memcpy(m_stored.titleText, copy, sizeof(copy));
     }
-    WriteSetting(copy, kTitleTextValue);
+    WriteSettingW(copy, kTitleTextValue);
     return S_OK;
 }
 
@@ -246,7 +441,7 @@ HRESULT CCaptureSettings::PersistSelectPixel(int index) {
     CAutoLock persist(&m_persistLock);
     {
         CAutoLock lock(&m_valueLock);
-        m_selectPixel = index;
+        m_stored.selectPixel = index;
     }
     char text[16];
     FormatDecimal(text, index);

@@ -16,10 +16,12 @@ inline constexpr char kWindowClassValue[] = "WindowClass";
 inline constexpr char kTitleTextValue[] = "TitleText";
 inline constexpr char kFrameTimeValue[] = "FrameTime";
 inline constexpr char kSelectPixelValue[] = "SelectPixel";
+inline constexpr char kCaptureMethodValue[] = "CaptureMethod";
 
 inline constexpr char kDefaultWindowName[] = "Quillmere";
 inline constexpr char kDefaultWindowClass[] = "Quillmere::MainFrame";
 inline constexpr char kDefaultTitleText[] = "- QM Capture -";
+inline constexpr wchar_t kDefaultTitleTextW[] = L"- QM Capture -";
 
 // Frame durations in 100-ns units: about 30 frames per second at the
 // shortest, one frame per second at the longest.
@@ -29,6 +31,19 @@ inline constexpr REFERENCE_TIME kMaxFrameTime = kUnitsPerSecond;
 inline constexpr REFERENCE_TIME kDefaultFrameTime = kMinFrameTime;
 
 inline constexpr int kDefaultSelectPixel = 0;
+
+// How the picture of a window is read (the stored "CaptureMethod").
+enum class CaptureMethod : int {
+    // Copy, and print a window whose copy stays black.
+    Auto = 0,
+    // A copy from the window's DC: cheap, but black for windows the GPU
+    // draws, and covered parts read as what covers them.
+    Copy = 1,
+    // The window prints itself (PrintWindow, full content): right for
+    // covered and GPU-drawn windows, but it runs on the target's UI thread.
+    Print = 2,
+};
+inline constexpr CaptureMethod kDefaultCaptureMethod = CaptureMethod::Auto;
 
 // Reads one value of the settings key into a kSettingsTextCapacity-byte
 // destination, which always ends up a terminated string of at most 63
@@ -40,6 +55,10 @@ bool ReadSetting(const char* defaultText, char* destination, const char* valueNa
 
 // Writes a text as REG_SZ (terminator included); true on success.
 bool WriteSetting(const char* text, const char* valueName);
+
+// The same for UTF-16 texts of at most 63 characters.
+bool ReadSettingW(const wchar_t* defaultText, wchar_t* destination, const char* valueName);
+bool WriteSettingW(const wchar_t* text, const char* valueName);
 
 // Copies text into a kSettingsTextCapacity-byte destination, cut at a
 // character boundary of the code page so that at most 63 bytes remain;
@@ -54,6 +73,23 @@ REFERENCE_TIME ParseFrameTime(const char* text);
 // A stored size index: decimal text within the size table, else 0.
 int ParseSelectPixel(const char* text);
 
+// A stored capture method: "0", "1" or "2" as decimal text; anything else
+// is Auto.
+CaptureMethod ParseCaptureMethod(const char* text);
+
+// Copies a UTF-16 text into a kSettingsTextCapacity-character destination,
+// cut so that at most 63 characters remain and never between the two
+// halves of a surrogate pair. Returns false when it cut.
+bool CopySettingTextW(wchar_t* destination, const wchar_t* text);
+
+// The standby text between the 8-bit interface and its UTF-16 store. From
+// 8-bit text in a code page to at most 63 UTF-16 characters, and back into
+// at most 63 bytes of that code page, cut at a character boundary in both
+// directions; characters the code page cannot represent become its
+// default character. False when the text was cut.
+bool TitleTextFromCodePage(wchar_t* destination, const char* text, UINT codePage = CP_ACP);
+bool TitleTextToCodePage(char* destination, const wchar_t* text, UINT codePage = CP_ACP);
+
 // The frame time for a rate in frames per second, clamped into
 // kMinFrameTime..kMaxFrameTime; false (and nothing changed) for a rate
 // that is not above zero or not a number.
@@ -67,7 +103,8 @@ double FrameRateFromFrameTime(REFERENCE_TIME frameTime);
 REFERENCE_TIME ClampFrameTime(REFERENCE_TIME frameTime);
 
 // The settings one capture device holds: loaded from the registry when the
-// device is created, changed by its setters, each change persisted at once.
+// device is created, changed by its setters (each change persisted at
+// once), and reloaded while streaming when the stored values change.
 //
 // Any thread may call any method. A value lock (a leaf: nothing is called
 // under it) guards the values. Setters that persist hold a persistence
@@ -80,15 +117,33 @@ public:
     // What one frame needs, copied at once so that it stays consistent.
     struct Snapshot {
         REFERENCE_TIME frameTime;
+        CaptureMethod captureMethod;
         char windowName[kSettingsTextCapacity];
         char windowClass[kSettingsTextCapacity];
-        char titleText[kSettingsTextCapacity];
+        wchar_t titleText[kSettingsTextCapacity];
+    };
+
+    // What a reload found changed in the registry.
+    enum Change : unsigned {
+        kNoChange = 0,
+        kWindowChanged = 1u << 0,  // WindowName or WindowClass
+        kTitleTextChanged = 1u << 1,
+        kFrameTimeChanged = 1u << 2,
+        kCaptureMethodChanged = 1u << 3,
+        kSelectPixelChanged = 1u << 4,
     };
 
     // Loads every value; nothing is written.
     CCaptureSettings();
     CCaptureSettings(const CCaptureSettings&) = delete;
     CCaptureSettings& operator=(const CCaptureSettings&) = delete;
+
+    // Reads the stored values again and takes over those that differ from
+    // what this device last read or wrote: a value another process, another
+    // device or the user changed. Values this device set and did not store
+    // (a frame time from SetFormat) stay unless their stored value changed.
+    // Nothing is written. Returns the Change bits of what was taken over.
+    unsigned Reload();
 
     Snapshot GetSnapshot() const;
     REFERENCE_TIME GetFrameTime() const;
@@ -101,10 +156,16 @@ public:
     // and persists it; a rate that is not above zero changes nothing. S_OK
     // also when the registry write fails.
     HRESULT SetFrameRate(double rate);
-    // text: a buffer of at least kSettingsTextCapacity bytes.
+    // The standby text in the host's 8-bit code page: text is a buffer of
+    // at least kSettingsTextCapacity bytes.
     HRESULT GetTitleText(char* text) const;
-    // Cut to 63 bytes at a character boundary, then stored and persisted.
+    // 8-bit text in the host's code page, stored as UTF-16 and persisted.
     HRESULT SetTitleText(const char* text);
+    // The standby text as stored: capacity in characters, at least 1; the
+    // text is cut to fit, at a character boundary.
+    HRESULT GetTitleTextW(wchar_t* text, int capacity) const;
+    // Cut to 63 characters, stored and persisted.
+    HRESULT SetTitleTextW(const wchar_t* text);
     // Persists a size index; E_INVALIDARG and nothing written outside 0..5.
     HRESULT PersistSelectPixel(int index);
     // The frame time of a format accepted by IAMStreamConfig::SetFormat;
@@ -113,11 +174,22 @@ public:
     void SetFrameTime(REFERENCE_TIME avgTimePerFrame);
 
 private:
+    // The values as the registry holds them (or held when last read or
+    // written by this device).
+    struct Stored {
+        REFERENCE_TIME frameTime = kDefaultFrameTime;
+        int selectPixel = kDefaultSelectPixel;
+        CaptureMethod captureMethod = kDefaultCaptureMethod;
+        char windowName[kSettingsTextCapacity] = {};
+        char windowClass[kSettingsTextCapacity] = {};
+        wchar_t titleText[kSettingsTextCapacity] = {};
+    };
+    static Stored ReadStored();
+
     mutable CCritSec m_valueLock;
     CCritSec m_persistLock;
+    // Guarded by the value lock.
+    Stored m_stored;
+    // The frame time in use: the stored one, or one set by a format.
     REFERENCE_TIME FrameTime = kDefaultFrameTime;
-    char WindowName[kSettingsTextCapacity] = {};
-    char WindowClass[kSettingsTextCapacity] = {};
-    char TitleText[kSettingsTextCapacity] = {};
-    int m_selectPixel = kDefaultSelectPixel;
 };

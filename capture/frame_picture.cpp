@@ -1,6 +1,7 @@
 #include "capture/frame_picture.h"
 
 #include <cstring>
+#include <cwchar>
 #include <new>
 
 #include "capture/output_formats.h"
@@ -18,9 +19,34 @@ constexpr COLORREF kStandbyTextColour = RGB(255, 255, 255);
 // of the size table.
 constexpr int kInitialWidth = FrameSizeTable[0].width;
 constexpr int kInitialHeight = FrameSizeTable[0].height;
-constexpr size_t kBytesPerTargetPixel = 3;
 
-UniqueGdiObject CreateStandbyFont() {
+// Faces with Japanese glyphs, in order of preference: the face the page
+// and the standby text were designed with, the UI faces every Windows 10
+// and 11 has, and the Gothic faces of other systems (IPA under Wine).
+constexpr const wchar_t* kStandbyFontFaces[] = {
+    kStandbyFontFace, L"Yu Gothic UI", L"Meiryo UI", L"MS UI Gothic", L"IPAGothic", L"IPAPGothic",
+};
+
+int CALLBACK NoteFaceFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+    *reinterpret_cast<bool*>(found) = true;
+    return 0;
+}
+
+bool HasFace(HDC dc, const wchar_t* face) {
+    LOGFONTW query = {};
+    query.lfCharSet = DEFAULT_CHARSET;
+    if (std::wcslen(face) >= LF_FACESIZE) {
+        return false;
+    }
+    std::wcscpy(query.lfFaceName, face);
+    bool found = false;
+    ::EnumFontFamiliesExW(dc, &query, &NoteFaceFound, reinterpret_cast<LPARAM>(&found), 0);
+    return found;
+}
+
+}  // namespace
+
+UniqueGdiObject CFramePicture::CreateStandbyFont() {
     LOGFONTW font = {};
     if (!::SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof(font), &font, 0)) {
         font = LOGFONTW{};
@@ -28,12 +54,15 @@ UniqueGdiObject CreateStandbyFont() {
     }
     font.lfHeight = kStandbyFontHeight;
     font.lfWeight = FW_NORMAL;
-    static_assert(sizeof(kStandbyFontFace) <= sizeof(font.lfFaceName), "face name fits");
-    std::memcpy(font.lfFaceName, kStandbyFontFace, sizeof(kStandbyFontFace));
+    UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
+    for (const wchar_t* face : kStandbyFontFaces) {
+        if (dc && HasFace(dc.get(), face)) {
+            std::wcscpy(font.lfFaceName, face);
+            break;
+        }
+    }
     return UniqueGdiObject(::CreateFontIndirectW(&font));
 }
-
-}  // namespace
 
 CFramePicture::CFramePicture() : m_standbyFont(CreateStandbyFont()) {
     Resize(kInitialWidth, kInitialHeight);
@@ -63,100 +92,68 @@ HRESULT CFramePicture::Resize(int width, int height) {
         ::SetBkMode(m_canvas->Dc(), TRANSPARENT);
         ::SetTextColor(m_canvas->Dc(), kStandbyTextColour);
     }
-    m_windowShown = false;
     return hr;
 }
 
-void CFramePicture::Render(HWND window, const char* standbyText, ScaleMode mode, bool mirror,
-                           IMediaSample* sample) {
-    // Copied outside the lock: the grabber is the streaming thread's own.
-    const bool grabbed = window != nullptr && m_grabber.Grab(window);
+void CFramePicture::RenderWindow(const BYTE* topRow, ptrdiff_t stride, int width, int height, ScaleMode mode,
+                                 bool mirror, IMediaSample* sample) {
     CAutoLock lock(&m_lock);
-    if (!m_canvas || m_canvas->Pixels() == nullptr) {
+    if (!HasCanvas()) {
         return;
     }
-    if (window == nullptr) {
-        DrawStandbyFrame(standbyText != nullptr ? standbyText : "");
-        m_windowShown = false;
-    } else if (grabbed || (m_windowShown && m_grabber.HasPicture())) {
-        // A new copy, or (nothing copied: a minimised window, a failed
-        // copy) the grabber's last one again.
-        if (sample != nullptr) {
-            ScaleWindowInto(sample, grabbed, mode, mirror);
+    const int canvasWidth = m_canvas->Width();
+    const int canvasHeight = m_canvas->Height();
+    const FrameGeometry geometry = ComputeFrameGeometry(mode, mirror, width, height, canvasWidth, canvasHeight);
+    // Nothing drawn by GDI here: the scaler writes the pixels itself.
+    if (topRow != nullptr && SUCCEEDED(m_scaler.Prepare(width, height, canvasWidth, canvasHeight, geometry))) {
+        if (m_content != Content::Window || m_windowGeometry != geometry) {
+            // A new framing: whatever lay around its target rectangle goes.
+            const RECT& target = geometry.target;
+            if (target.left != 0 || target.top != 0 || target.right != canvasWidth || target.bottom != canvasHeight) {
+                ClearCanvas();
+            }
+            m_content = Content::Window;
+            m_windowGeometry = geometry;
         }
-        m_windowShown = true;
-        return;
+        const CMemoryDib& dib = m_canvas->dib;
+        m_scaler.Scale(topRow, stride, dib.TopRow(), dib.DownStride());
     }
-    // Otherwise the canvas: the standby frame, or black after a resize.
-    if (sample != nullptr) {
-        CopyInto(sample);
-    }
+    CopyInto(sample);
 }
 
-void CFramePicture::ScaleWindowInto(IMediaSample* sample, bool grabbed, ScaleMode mode, bool mirror) {
-    BYTE* buffer = nullptr;
-    if (FAILED(sample->GetPointer(&buffer)) || buffer == nullptr) {
+void CFramePicture::RenderStandby(const wchar_t* text, IMediaSample* sample) {
+    CAutoLock lock(&m_lock);
+    if (!HasCanvas()) {
         return;
     }
-    // The sample is laid out like the canvas (bottom-up RGB24 rows). A
-    // smaller one is left untouched rather than half filled.
-    const long size = sample->GetSize();
-    const DWORD imageSize = m_canvas->ImageSize();
-    if (imageSize == 0 || size < 0 || static_cast<DWORD>(size) < imageSize) {
-        return;
+    if (text == nullptr) {
+        text = L"";
     }
-    const int width = m_canvas->Width();
-    const int height = m_canvas->Height();
-    const FrameGeometry geometry =
-        ComputeFrameGeometry(mode, mirror, m_grabber.Width(), m_grabber.Height(), width, height);
-    if (FAILED(m_scaler.Prepare(m_grabber.Width(), m_grabber.Height(), width, height, geometry))) {
-        return;
-    }
-    // The scaler writes the target rectangle only. A sample buffer holds
-    // whatever it held before, so the bars of Fit (and any padding at the
-    // rows' ends) are cleared in each: far fewer bytes than the picture.
-    const size_t stride = static_cast<size_t>(DibStride(width, 24));
-    const size_t pictureBytes = static_cast<size_t>(width) * kBytesPerTargetPixel;
-    const RECT& target = geometry.target;
-    const bool whole = target.left == 0 && target.top == 0 && target.right == width && target.bottom == height;
-    for (int y = 0; y < height && !(whole && stride == pictureBytes); ++y) {
-        BYTE* row = buffer + static_cast<size_t>(height - 1 - y) * stride;
-        if (y < target.top || y >= target.bottom) {
-            std::memset(row, 0, stride);
-            continue;
-        }
-        std::memset(row, 0, static_cast<size_t>(target.left) * kBytesPerTargetPixel);
-        const size_t right = static_cast<size_t>(target.right) * kBytesPerTargetPixel;
-        std::memset(row + right, 0, pictureBytes - right + (stride - pictureBytes));
-    }
-    if (grabbed) {
-        // The grabber's DIB must hold the BitBlt's result before it is read.
-        ::GdiFlush();
-    }
-    m_scaler.Scale(m_grabber.Pixels(), m_grabber.Stride(), buffer + static_cast<size_t>(height - 1) * stride,
-                   -static_cast<ptrdiff_t>(stride));
-    sample->SetActualDataLength(static_cast<long>(imageSize));
-}
-
-void CFramePicture::DrawStandbyFrame(const char* text) {
     // The same standby frame again is already there: nothing to draw.
-    if (m_content == Content::Standby && std::strcmp(m_standbyText, text) == 0) {
-        return;
+    if (m_content != Content::Standby || std::wcscmp(m_standbyText, text) != 0) {
+        ClearCanvas();
+        RECT line = {0, 0, m_canvas->Width(), m_canvas->Height() - kStandbyTextBottomMargin};
+        HDC dc = m_canvas->Dc();
+        {
+            // Without the font (its creation failed) the DC's own font draws.
+            ScopedSelectObject font(dc, m_standbyFont.get());
+            ::DrawTextW(dc, text, -1, &line, DT_SINGLELINE | DT_BOTTOM | DT_CENTER | DT_NOPREFIX);
+        }
+        // GDI may batch the drawing; the pixels are read directly next.
+        ::GdiFlush();
+        const size_t length = std::wcslen(text);
+        if (length < kRememberedTextLength) {
+            std::wmemcpy(m_standbyText, text, length + 1);
+            m_content = Content::Standby;
+        }
     }
-    ClearCanvas();
-    RECT line = {0, 0, m_canvas->Width(), m_canvas->Height() - kStandbyTextBottomMargin};
-    HDC dc = m_canvas->Dc();
-    {
-        // Without the font (its creation failed) the DC's own font draws.
-        ScopedSelectObject font(dc, m_standbyFont.get());
-        ::DrawTextA(dc, text, -1, &line, DT_SINGLELINE | DT_BOTTOM | DT_CENTER);
-    }
-    // GDI may batch the drawing; the pixels are read directly next.
-    ::GdiFlush();
-    const size_t length = std::strlen(text);
-    if (length < kRememberedTextBytes) {
-        std::memcpy(m_standbyText, text, length + 1);
-        m_content = Content::Standby;
+    CopyInto(sample);
+}
+
+void CFramePicture::RenderPrevious(IMediaSample* sample) {
+    CAutoLock lock(&m_lock);
+    if (HasCanvas()) {
+        CopyInto(sample);
     }
 }
 
@@ -167,7 +164,7 @@ void CFramePicture::ClearCanvas() {
 
 void CFramePicture::CopyInto(IMediaSample* sample) const {
     BYTE* buffer = nullptr;
-    if (FAILED(sample->GetPointer(&buffer)) || buffer == nullptr) {
+    if (sample == nullptr || FAILED(sample->GetPointer(&buffer)) || buffer == nullptr) {
         return;
     }
     // An allocator may hand out buffers larger than asked for: the picture

@@ -13,6 +13,7 @@
 namespace {
 
 constexpr wchar_t kPinName[] = L"RGB Out";
+constexpr REFERENCE_TIME kUnitsPerMs = 10000;
 constexpr DWORD kPinCategorySize = sizeof(GUID);
 
 // Exchanges what two records own, so that a type built aside replaces
@@ -64,6 +65,7 @@ CZRV_Stream::CZRV_Stream(HRESULT* phr, CZRV_Capture* filter)
     // A canvas that cannot be built at the stored size leaves the initial
     // one: the device still works, and its samples carry no picture until
     // a format whose canvas can be built is chosen.
+    CAutoLock format(&m_formatLock);
     FitPictureToType();
 }
 
@@ -80,8 +82,11 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::NonDelegatingQueryInterface(REFIID riid, 
     if (IsEqualIID(riid, IID_ISpecifyPropertyPages)) {
         return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
     }
-    if (IsEqualIID(riid, IID_ICaptureDeviceSettings)) {
-        return GetInterface(static_cast<ICaptureDeviceSettings*>(this), ppv);
+    if (IsEqualIID(riid, IID_ICaptureDeviceSettings) || IsEqualIID(riid, IID_ICaptureDeviceSettings2)) {
+        return GetInterface(static_cast<ICaptureDeviceSettings2*>(this), ppv);
+    }
+    if (IsEqualIID(riid, IID_IAMPushSource) || IsEqualIID(riid, IID_IAMLatency)) {
+        return GetInterface(static_cast<IAMPushSource*>(this), ppv);
     }
     return CSourceStream::NonDelegatingQueryInterface(riid, ppv);
 }
@@ -111,7 +116,7 @@ HRESULT CZRV_Stream::FitPictureToType() {
 
 HRESULT CZRV_Stream::CheckMediaType(const CMediaType* mt) {
     RETURN_HR_IF_NULL(E_POINTER, mt);
-    CAutoLock lock(m_pLock);
+    CAutoLock format(&m_formatLock);
     return output_formats::CheckMediaType(mt, SelectedType());
 }
 
@@ -120,6 +125,7 @@ HRESULT CZRV_Stream::SetMediaType(const CMediaType* mt) {
     const VIDEOINFOHEADER* vih = output_formats::GetVideoInfo(*mt);
     RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE, vih == nullptr);
     CAutoLock lock(m_pLock);
+    CAutoLock format(&m_formatLock);
     // Samples of the connection must match the canvas: a connection whose
     // canvas cannot be built is refused.
     m_tracker.Forget();
@@ -130,26 +136,32 @@ HRESULT CZRV_Stream::SetMediaType(const CMediaType* mt) {
 }
 
 HRESULT CZRV_Stream::GetMediaType(int position, CMediaType* mt) {
-    CAutoLock lock(m_pLock);
+    CAutoLock format(&m_formatLock);
     return output_formats::GetMediaType(position, mt, SelectedType(), m_settings.GetFrameTime());
 }
 
 HRESULT CZRV_Stream::GetMediaType(CMediaType* mt) {
     RETURN_HR_IF_NULL(E_POINTER, mt);
-    CAutoLock lock(m_pLock);
+    CAutoLock format(&m_formatLock);
     return mt->Set(SelectedType());
 }
 
 HRESULT CZRV_Stream::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
     RETURN_HR_IF_NULL(E_POINTER, allocator);
     RETURN_HR_IF_NULL(E_POINTER, request);
-    CAutoLock lock(m_pLock);
-    return output_formats::DecideBufferSize(allocator, request, m_mt);
+    CMediaType connected;
+    {
+        CAutoLock format(&m_formatLock);
+        RETURN_IF_FAILED(connected.Set(m_mt));
+    }
+    // The allocator is another object: it is asked with no lock held.
+    return output_formats::DecideBufferSize(allocator, request, connected);
 }
 
 HRESULT CZRV_Stream::BreakConnect() {
     CAutoLock lock(m_pLock);
     RETURN_IF_FAILED(CSourceStream::BreakConnect());
+    CAutoLock format(&m_formatLock);
     if (m_hasPendingType) {
         SwapMediaTypes(m_mt, m_pendingType);
         m_hasPendingType = false;
@@ -162,22 +174,81 @@ HRESULT CZRV_Stream::BreakConnect() {
 
 HRESULT CZRV_Stream::FillBuffer(IMediaSample* sample) {
     RETURN_HR_IF_NULL(E_POINTER, sample);
+    // The wait comes first and the window is read after it, so that the
+    // picture is as fresh as the read when the frame leaves.
+    if (!m_pacing.WaitUntilDue(GetRequestHandle(), m_settings.GetFrameTime())) {
+        return kNoSample;
+    }
+    if (m_watch.Changed()) {
+        ApplyStoredChanges();
+    }
     const CCaptureSettings::Snapshot settings = m_settings.GetSnapshot();
     const HWND window = m_tracker.WindowForFrame(settings.windowClass, settings.windowName);
-    m_picture.Render(window, settings.titleText, ScaleMode::Stretch, /*mirror=*/false, sample);
-    m_pacing.WaitUntilDue(GetRequestHandle());
-    // The frame time in use when the frame leaves: a change made during
-    // the wait applies from this sample on.
-    m_pacing.Stamp(sample, m_settings.GetFrameTime());
+    // A window that does not answer may hold up its frame by one frame
+    // time at most; later frames repeat the last picture until it answers.
+    const DWORD deadlineMs = static_cast<DWORD>(settings.frameTime / kUnitsPerMs);
+    switch (m_capture.Read(window, settings.captureMethod, deadlineMs, GetRequestHandle())) {
+    case CWindowCapture::Outcome::Picture: {
+        const CWindowCapture::Picture& picture = m_capture.LastPicture();
+        m_picture.RenderWindow(picture.topRow, picture.stride, picture.width, picture.height, ScaleMode::Stretch,
+                               /*mirror=*/false, sample);
+        break;
+    }
+    case CWindowCapture::Outcome::Standby:
+        m_picture.RenderStandby(settings.titleText, sample);
+        break;
+    case CWindowCapture::Outcome::KeepPrevious:
+    default:
+        m_picture.RenderPrevious(sample);
+        break;
+    }
+    m_pacing.Stamp(sample, settings.frameTime);
     return S_OK;
 }
 
+HRESULT CZRV_Stream::Run(REFERENCE_TIME start) {
+    // The filter calls this under its state lock, so the clock it hands
+    // out cannot change meanwhile.
+    Microsoft::WRL::ComPtr<IReferenceClock> clock;
+    m_pFilter->GetSyncSource(&clock);
+    m_pacing.Run(start, clock.Get());
+    return CSourceStream::Run(start);
+}
+
+void CZRV_Stream::OnGraphPaused() {
+    m_pacing.Pause();
+}
+
+void CZRV_Stream::ApplyStoredChanges() {
+    const unsigned changes = m_settings.Reload();
+    if ((changes & CCaptureSettings::kWindowChanged) != 0) {
+        m_tracker.Forget();
+    }
+    if ((changes & CCaptureSettings::kSelectPixelChanged) != 0) {
+        // A size stored by someone else is taken like one set here, but not
+        // written back: while connected it waits for the next connection.
+        CMediaType type;
+        CAutoLock format(&m_formatLock);
+        if (SUCCEEDED(output_formats::BuildMediaType(&type, m_settings.GetFrameTime(), m_settings.GetSelectPixel()))) {
+            ApplySelectedType(type);
+        }
+    }
+}
+
 HRESULT CZRV_Stream::OnThreadCreate() {
+    // Settings changed since the device was created apply from the first
+    // frame; from then on the registry says when they change. Without a
+    // watch the stream still runs, with the settings it has.
+    m_watch.Start();
+    ApplyStoredChanges();
+    RETURN_IF_FAILED(m_capture.Start());
     return m_pacing.Start();
 }
 
 HRESULT CZRV_Stream::OnThreadDestroy() {
     m_pacing.Stop();
+    m_capture.Stop();
+    m_watch.Stop();
     return S_OK;
 }
 
@@ -204,7 +275,7 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFormat(AM_MEDIA_TYPE* mt) {
 
     bool reconnect = false;
     {
-        CAutoLock lock(m_pLock);
+        CAutoLock format(&m_formatLock);
         m_settings.SetFrameTime(vih->AvgTimePerFrame);
         // The type carries the frame time actually in use.
         reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame = m_settings.GetFrameTime();
@@ -219,7 +290,7 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFormat(AM_MEDIA_TYPE* mt) {
         reconnect = IsConnected() && m_hasPendingType;
     }
     // The graph renegotiates through this pin's own operations, which take
-    // the state lock themselves; so no lock is held here. While the graph
+    // the locks themselves; so no lock is held here. While the graph
     // runs it refuses, and the new type waits for the next connection.
     IFilterGraph* graph = m_pFilter->GetFilterGraph();
     if (reconnect && graph != nullptr) {
@@ -231,7 +302,7 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFormat(AM_MEDIA_TYPE* mt) {
 HRESULT STDMETHODCALLTYPE CZRV_Stream::GetFormat(AM_MEDIA_TYPE** mt) {
     RETURN_HR_IF_NULL(E_POINTER, mt);
     *mt = nullptr;
-    CAutoLock lock(m_pLock);
+    CAutoLock format(&m_formatLock);
     AM_MEDIA_TYPE* copy = CreateMediaType(&SelectedType());
     RETURN_HR_IF_NULL(E_OUTOFMEMORY, copy);
     *mt = copy;
@@ -310,7 +381,7 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::GetPages(CAUUID* pages) {
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::GetFrameSize(int* size) {
     RETURN_HR_IF_NULL(E_POINTER, size);
-    CAutoLock lock(m_pLock);
+    CAutoLock format(&m_formatLock);
     const SIZE current = SizeOf(SelectedType());
     size[0] = current.cx;
     size[1] = current.cy;
@@ -319,7 +390,7 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::GetFrameSize(int* size) {
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFrameSize(const int* size) {
     RETURN_HR_IF_NULL(E_POINTER, size);
-    CAutoLock lock(m_pLock);
+    CAutoLock format(&m_formatLock);
     HRESULT hr = S_OK;
     CMediaType type(SelectedType(), &hr);
     RETURN_IF_FAILED(hr);
@@ -330,10 +401,12 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFrameSize(const int* size) {
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::SetSelectPixel(int index) {
     RETURN_HR_IF(E_INVALIDARG, index < 0 || index >= kFrameSizeTableCount);
-    CAutoLock lock(m_pLock);
     CMediaType type;
     RETURN_IF_FAILED(output_formats::BuildMediaType(&type, m_settings.GetFrameTime(), index));
+    // Stored first, outside the format lock: a registry write never holds
+    // up the queries that take it.
     m_settings.PersistSelectPixel(index);
+    CAutoLock format(&m_formatLock);
     ApplySelectedType(type);
     return S_OK;
 }
@@ -354,4 +427,59 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::GetTitleText(char* text) {
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::SetTitleText(const char* text) {
     return m_settings.SetTitleText(text);
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::GetTitleTextW(wchar_t* text, int capacity) {
+    return m_settings.GetTitleTextW(text, capacity);
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::SetTitleTextW(const wchar_t* text) {
+    return m_settings.SetTitleTextW(text);
+}
+
+// ---- IAMPushSource, IAMLatency ----
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::GetLatency(REFERENCE_TIME* latency) {
+    RETURN_HR_IF_NULL(E_POINTER, latency);
+    // A frame leaves when its slot begins and shows what the window held
+    // then; a renderer should allow one frame for it.
+    *latency = m_settings.GetFrameTime();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::GetPushSourceFlags(ULONG* flags) {
+    RETURN_HR_IF_NULL(E_POINTER, flags);
+    // Live (not AM_PUSHSOURCECAPS_NOT_LIVE), stamped with stream times of
+    // the graph's clock (not AM_PUSHSOURCECAPS_PRIVATE_CLOCK).
+    *flags = 0;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::SetPushSourceFlags(ULONG /*flags*/) {
+    // How the device stamps is not a choice.
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::SetStreamOffset(REFERENCE_TIME offset) {
+    RETURN_HR_IF(E_INVALIDARG, offset < 0);
+    m_pacing.SetStreamOffset(offset);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::GetStreamOffset(REFERENCE_TIME* offset) {
+    RETURN_HR_IF_NULL(E_POINTER, offset);
+    *offset = m_pacing.GetStreamOffset();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::GetMaxStreamOffset(REFERENCE_TIME* maxOffset) {
+    RETURN_HR_IF_NULL(E_POINTER, maxOffset);
+    *maxOffset = m_maxStreamOffset;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::SetMaxStreamOffset(REFERENCE_TIME maxOffset) {
+    RETURN_HR_IF(E_INVALIDARG, maxOffset < 0);
+    m_maxStreamOffset = maxOffset;
+    return S_OK;
 }

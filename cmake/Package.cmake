@@ -1,6 +1,7 @@
 # The Windows zip, built by the superbuild once both architectures are:
 #   build/QMCaptureDevice-<version>.zip
-#     x86/ and x64/: QMCaptureDevice.ax, qmcapture.exe, quillmere_demo.exe
+#     x86/ and x64/: QMCaptureDevice.ax, qmsettings.exe, qmcapture.exe,
+#       quillmere_demo.exe
 #     install.cmd, uninstall.cmd, USER-GUIDE.txt
 # Build it with: cmake --build build --target package_zip
 
@@ -16,13 +17,14 @@ set(QM_VERSION ${CMAKE_MATCH_1})
 set(QM_PACKAGE_NAME QMCaptureDevice-${QM_VERSION})
 set(QM_PACKAGE_STAGE ${CMAKE_BINARY_DIR}/package/${QM_PACKAGE_NAME})
 set(QM_PACKAGE_ZIP ${CMAKE_BINARY_DIR}/${QM_PACKAGE_NAME}.zip)
-set(QM_PACKAGE_BINARIES QMCaptureDevice.ax qmcapture.exe quillmere_demo.exe)
+set(QM_PACKAGE_BINARIES QMCaptureDevice.ax qmsettings.exe qmcapture.exe quillmere_demo.exe)
 set(QM_PACKAGE_DOCUMENTS install.cmd uninstall.cmd USER-GUIDE.txt)
 
 if(NOT QM_BUILD_TESTS)
-  # The client and the demo window are built with the tests.
+  # The settings program, the client and the demo window are built with the
+  # tests.
   add_custom_target(package_zip
-    COMMAND ${CMAKE_COMMAND} -E echo "package_zip needs QM_BUILD_TESTS=ON (it packs qmcapture.exe and quillmere_demo.exe)"
+    COMMAND ${CMAKE_COMMAND} -E echo "package_zip needs QM_BUILD_TESTS=ON (it packs the programs built with the tests)"
     COMMAND ${CMAKE_COMMAND} -E false
     VERBATIM)
   return()

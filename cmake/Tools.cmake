@@ -1,6 +1,6 @@
 # The programs around the device: the capture client qmcapture, the demo
-# source window quillmere_demo and the property frame opener
-# property_frame, for both architectures.
+# source window quillmere_demo and the settings program qmsettings, for
+# both architectures.
 
 # Everything of the capture client but its entry point, so that the tool
 # tests can call its units directly.
@@ -18,21 +18,27 @@ add_executable(quillmere_demo WIN32 ${QM_DEMO_WINDOW_SOURCES})
 target_include_directories(quillmere_demo PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(quillmere_demo PRIVATE user32 gdi32 shell32)
 
-# Opens the standard property frame on the registered device; the device
-# code it includes is only the class identifiers, so qmcore is not linked.
-add_executable(property_frame ${CMAKE_SOURCE_DIR}/tools/property_frame/main.cpp)
-target_link_libraries(property_frame PRIVATE qmcaptureclient oleaut32 ole32 user32)
+# The settings program: the standard property frame on the registered
+# device, a program of the Windows subsystem (no console window when started
+# from the Start menu). The device code it includes is only the class
+# identifiers, so no layer is linked.
+add_executable(qmsettings WIN32
+  ${CMAKE_SOURCE_DIR}/tools/settings_app/main.cpp ${CMAKE_SOURCE_DIR}/tools/settings_app/qmsettings.rc)
+target_link_libraries(qmsettings PRIVATE qmcaptureclient oleaut32 ole32 user32 shell32)
+target_compile_definitions(qmsettings PRIVATE
+  QM_VERSION_MAJOR=${PROJECT_VERSION_MAJOR} QM_VERSION_MINOR=${PROJECT_VERSION_MINOR}
+  QM_VERSION_PATCH=${PROJECT_VERSION_PATCH})
 
 if(MINGW)
   # wmain and wWinMain entry points.
   target_link_options(qmcapture PRIVATE -municode)
   target_link_options(quillmere_demo PRIVATE -municode)
-  target_link_options(property_frame PRIVATE -municode)
+  target_link_options(qmsettings PRIVATE -municode)
 endif()
 
-# The tool tests run qmcapture.exe, quillmere_demo.exe and property_frame.exe
+# The tool tests run qmcapture.exe, quillmere_demo.exe and qmsettings.exe
 # from beside themselves.
 if(TARGET tools_tests)
   target_link_libraries(tools_tests PRIVATE qmcaptureclient)
-  add_dependencies(tools_tests qmcapture quillmere_demo property_frame)
+  add_dependencies(tools_tests qmcapture quillmere_demo qmsettings)
 endif()

@@ -25,7 +25,6 @@ CSource::~CSource() {
 }
 
 int CSource::GetPinCount() {
-    CAutoLock stateLock(&m_cStateLock);
     CAutoLock tableLock(&m_PinTableLock);
     return m_iPins;
 }
@@ -35,7 +34,6 @@ CBasePin* CSource::GetPin(int n) {
 }
 
 CSourceStream* CSource::GetStream(int n) {
-    CAutoLock stateLock(&m_cStateLock);
     CAutoLock tableLock(&m_PinTableLock);
     return n >= 0 && n < m_iPins ? m_paStreams[n] : nullptr;
 }

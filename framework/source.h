@@ -34,9 +34,10 @@ protected:
     // The pin table. It changes only while pins are constructed and
     // destroyed. Every access holds m_PinTableLock, a leaf lock under
     // which nothing else is called, so that the table is never read while
-    // it is replaced, and so that QueryId and RemovePin, which must not
-    // wait for the state lock, are safe too. GetPinCount, GetPin and
-    // AddPin also hold the state lock.
+    // it is replaced. No reader waits for the state lock: Stop holds it
+    // while it waits for the streaming threads, and queries that reach a
+    // pin through the filter must not wait for them. AddPin also holds
+    // the state lock.
     int m_iPins = 0;
     std::unique_ptr<CSourceStream*[]> m_paStreams;
     CCritSec m_PinTableLock;

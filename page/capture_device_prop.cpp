@@ -61,12 +61,22 @@ CCaptureDeviceProp::CCaptureDeviceProp(IUnknown* outer)
 HRESULT CCaptureDeviceProp::OnConnect(IUnknown* object) {
     RETURN_HR_IF_NULL(E_POINTER, object);
     m_hasPendingEdits = false;
+    m_pSettings2 = nullptr;
+    m_pSettings.Reset();
+    ICaptureDeviceSettings2* settings2 = nullptr;
+    if (SUCCEEDED(object->QueryInterface(IID_ICaptureDeviceSettings2, reinterpret_cast<void**>(&settings2)))) {
+        // The reference the query took is the page's one reference.
+        *m_pSettings.GetAddressOf() = settings2;
+        m_pSettings2 = settings2;
+        return S_OK;
+    }
     // A failed query leaves m_pSettings null.
     return object->QueryInterface(IID_ICaptureDeviceSettings,
                                   reinterpret_cast<void**>(m_pSettings.ReleaseAndGetAddressOf()));
 }
 
 HRESULT CCaptureDeviceProp::OnDisconnect() {
+    m_pSettings2 = nullptr;
     m_pSettings.Reset();
     m_hasPendingEdits = false;
     return S_OK;
@@ -95,11 +105,9 @@ HRESULT CCaptureDeviceProp::OnActivate() {
     ::SendDlgItemMessageW(m_hwnd, IDC_PORTRAIT, BM_SETCHECK, portrait ? BST_CHECKED : BST_UNCHECKED, 0);
     ::SendDlgItemMessageW(m_hwnd, IDC_LANDSCAPE, BM_SETCHECK, portrait ? BST_UNCHECKED : BST_CHECKED, 0);
 
-    // The standby text is stored 8-bit, so it goes to the control 8-bit.
-    char title[kEditTextCapacity] = {};
-    m_pSettings->GetTitleText(title);
-    title[kEditTextCapacity - 1] = '\0';
-    ::SetDlgItemTextA(m_hwnd, IDC_TITLE_TEXT, title);
+    wchar_t title[kEditTextCapacity] = {};
+    ReadTitleText(title);
+    ::SetDlgItemTextW(m_hwnd, IDC_TITLE_TEXT, title);
 
     // Setting a non-empty text makes the edit box report a change, so the
     // page turns dirty here and tells its site at once.
@@ -166,9 +174,9 @@ void CCaptureDeviceProp::ReadControls(Edits* edits) const {
     // Both reads stop at the buffer's end and always terminate, however long
     // the text in the control.
     ::GetDlgItemTextW(m_hwnd, IDC_FRAME_RATE, edits->rateText, kEditTextCapacity);
-    ::GetDlgItemTextA(m_hwnd, IDC_TITLE_TEXT, edits->titleText, kEditTextCapacity);
+    ::GetDlgItemTextW(m_hwnd, IDC_TITLE_TEXT, edits->titleText, kEditTextCapacity);
     edits->rateText[kEditTextCapacity - 1] = L'\0';
-    edits->titleText[kEditTextCapacity - 1] = '\0';
+    edits->titleText[kEditTextCapacity - 1] = L'\0';
 }
 
 void CCaptureDeviceProp::WriteSettings(const Edits& edits) {
@@ -185,7 +193,7 @@ void CCaptureDeviceProp::WriteSettings(const Edits& edits) {
         rate = typed;
     }
 
-    m_pSettings->SetTitleText(edits.titleText);
+    WriteTitleText(edits.titleText);
 
     // Written so that a rate that is not a number ends up at the minimum.
     if (!(rate >= kMinFrameRate)) {
@@ -194,4 +202,32 @@ void CCaptureDeviceProp::WriteSettings(const Edits& edits) {
         rate = kMaxFrameRate;
     }
     m_pSettings->SetFrameRate(rate);
+}
+
+void CCaptureDeviceProp::ReadTitleText(wchar_t (&title)[kEditTextCapacity]) const {
+    title[0] = L'\0';
+    if (m_pSettings2 != nullptr && SUCCEEDED(m_pSettings2->GetTitleTextW(title, kEditTextCapacity))) {
+        return;
+    }
+    // The 8-bit text is in the host's code page.
+    char narrow[kEditTextCapacity] = {};
+    m_pSettings->GetTitleText(narrow);
+    narrow[kEditTextCapacity - 1] = '\0';
+    if (::MultiByteToWideChar(CP_ACP, 0, narrow, -1, title, kEditTextCapacity) == 0) {
+        title[0] = L'\0';
+    }
+}
+
+void CCaptureDeviceProp::WriteTitleText(const wchar_t* title) {
+    if (m_pSettings2 != nullptr) {
+        m_pSettings2->SetTitleTextW(title);
+        return;
+    }
+    // Room for any code page's longest encoding of the edit box's text;
+    // the device cuts it to what it stores.
+    char narrow[kEditTextCapacity * 4] = {};
+    if (::WideCharToMultiByte(CP_ACP, 0, title, -1, narrow, sizeof(narrow), nullptr, nullptr) == 0) {
+        narrow[0] = '\0';
+    }
+    m_pSettings->SetTitleText(narrow);
 }

@@ -39,17 +39,24 @@ private:
         // the size index.
         int orientationOffset = 0;
         WCHAR rateText[kEditTextCapacity] = {};
-        // The standby text is 8-bit, in the system code page, as stored.
-        char titleText[kEditTextCapacity] = {};
+        WCHAR titleText[kEditTextCapacity] = {};
     };
 
     void ReadControls(Edits* edits) const;
+    // The standby text in and out, in UTF-16 where the object offers it.
+    void ReadTitleText(wchar_t (&title)[kEditTextCapacity]) const;
+    void WriteTitleText(const wchar_t* title);
     // Sets size, standby text and frame rate, in this order.
     void WriteSettings(const Edits& edits);
 
     // Settings of the attached object; null when none is attached or the
     // object has no such interface. Used on the frame's thread only.
     Microsoft::WRL::ComPtr<ICaptureDeviceSettings> m_pSettings;
+    // The same interface pointer as m_pSettings where the object offers
+    // the UTF-16 standby text (else null, and the text goes through the
+    // 8-bit methods in the host's code page). Not counted again: the page
+    // holds one reference on the object, through m_pSettings.
+    ICaptureDeviceSettings2* m_pSettings2 = nullptr;
     // The controls' values at Deactivate, for an Apply that comes after the
     // dialog is gone. Valid while m_hasPendingEdits.
     Edits m_pendingEdits;

@@ -1,7 +1,7 @@
 #!/bin/bash
 # Takes a picture of the settings page as applications show it: registers
 # the x64 module in the build folder's Wine prefix, opens the standard
-# property frame on the device with property_frame.exe under Xvfb, and
+# property frame on the device with qmsettings.exe under Xvfb, and
 # writes the frame window, cut from the screen by its title, as a PNG.
 # The page shows the device's default settings: the script first removes
 # the settings stored in the build's prefix. The module stays registered
@@ -37,7 +37,7 @@ fi
 # From here on: under Xvfb, with the build's Wine prefix and a running wineserver.
 wine64=/usr/lib/wine/wine64
 module=$build/x64/bin/QMCaptureDevice.ax
-tool=$build/x64/bin/property_frame.exe
+tool=$build/x64/bin/qmsettings.exe
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}winealsa.drv="
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -55,7 +55,7 @@ $wine64 reg add "$replacements" /v "MS PGothic" /t REG_SZ /d IPAPGothic /f >/dev
 $wine64 reg add "$replacements" /v "MS Gothic" /t REG_SZ /d IPAGothic /f >/dev/null
 # There is no window manager under Xvfb: Wine draws the frame's caption
 # itself, for this program only, so that the picture shows it.
-$wine64 reg add 'HKCU\Software\Wine\AppDefaults\property_frame.exe\X11 Driver' /v Decorated /t REG_SZ /d N /f \
+$wine64 reg add 'HKCU\Software\Wine\AppDefaults\qmsettings.exe\X11 Driver' /v Decorated /t REG_SZ /d N /f \
   >/dev/null
 $wine64 reg delete 'HKCU\Software\QMCapture' /f >/dev/null 2>&1 || true
 
@@ -69,7 +69,7 @@ if [ $rc -ne 0 ]; then
 fi
 
 ready=$work/frame.ready
-$wine64 "$tool" --close-after 5 --ready-file "$(winepath -w "$ready")" >"$work/property_frame.log" 2>&1 &
+$wine64 "$tool" --close-after 5 --ready-file "$(winepath -w "$ready")" >"$work/qmsettings.log" 2>&1 &
 frame_pid=$!
 for _ in $(seq 150); do
   [ -s "$ready" ] && break
@@ -78,7 +78,7 @@ for _ in $(seq 150); do
 done
 if [ ! -s "$ready" ]; then
   echo "screenshot: the property frame did not appear:" >&2
-  cat "$work/property_frame.log" >&2
+  cat "$work/qmsettings.log" >&2
   kill $frame_pid 2>/dev/null || true
   exit 1
 fi
@@ -96,8 +96,8 @@ if [ $shot -ne 0 ] || [ ! -s "$work/frame.png" ]; then
   exit 1
 fi
 if [ $frame_rc -ne 0 ]; then
-  echo "screenshot: property_frame.exe ended with exit code $frame_rc:" >&2
-  cat "$work/property_frame.log" >&2
+  echo "screenshot: qmsettings.exe ended with exit code $frame_rc:" >&2
+  cat "$work/qmsettings.log" >&2
   exit 1
 fi
 cp "$work/frame.png" "$output"

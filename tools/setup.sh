@@ -1,16 +1,19 @@
 #!/bin/bash
 # Installs everything the build, the tests and the demo need from Debian's
 # packages: the mingw-w64 cross compilers, 32-bit and 64-bit Wine, Xvfb,
-# CMake, the GoogleTest sources, zip, for the screenshots xwd (x11-apps)
-# with netpbm's converters, and a Japanese font (IPA Gothic) so that Wine
-# can draw the settings page's labels. Idempotent and quiet when all is
-# there.
+# CMake, the GoogleTest sources, zip, NSIS (makensis builds the Windows
+# setup program), for the screenshots xwd (x11-apps) with netpbm's
+# converters (the installer test reads pixels with them too), chattr
+# (e2fsprogs: the installer test makes a folder read-only for root), and a
+# Japanese font (IPA Gothic) so that Wine can draw the settings page's
+# labels.
+# Idempotent and quiet when all is there.
 set -euo pipefail
 
 packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine32:i386 wine64 xvfb xauth cmake googletest zip x11-apps netpbm
-  fonts-ipafont-gothic
+  fonts-ipafont-gothic nsis e2fsprogs
 )
 
 missing=()

@@ -9,6 +9,7 @@
 
 #include "framework/com_util.h"
 #include "framework/memory_dib.h"
+#include "tests/support/message_pump.h"
 #include "tests/support/test_window.h"
 
 namespace {
@@ -142,7 +143,7 @@ bool RunChildWindowIfAsked(int argc, char** argv) {
     }
     // Let the display server show the picture before the parent reads it.
     for (int i = 0; i < 20; ++i) {
-        TestWindow::PumpMessages();
+        PumpMessages();
         ::Sleep(10);
     }
     if (ready) {
@@ -227,4 +228,13 @@ double Median(std::vector<double>& values) {
     }
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
+}
+
+double Percentile(std::vector<double> values, double fraction) {
+    if (values.empty()) {
+        return 0;
+    }
+    std::sort(values.begin(), values.end());
+    const size_t rank = static_cast<size_t>(std::ceil(fraction * static_cast<double>(values.size())));
+    return values[std::min(values.size() - 1, rank > 0 ? rank - 1 : 0)];
 }

@@ -338,3 +338,137 @@ TEST_F(CaptureSettingsTest, FormatFrameTimeKeepsOrClampsAndIsNotPersisted) {
     EXPECT_EQ(333333, source.GetFrameTime());
     EXPECT_EQ(0, RegistrySandbox::CountEntries(HKEY_CURRENT_USER, kSettingsKeyW));
 }
+
+// ---- Capture method ----------------------------------------------------------
+
+TEST(CaptureSettingsParsing, CaptureMethodIsAutoUnlessOneOrTwo) {
+    EXPECT_EQ(CaptureMethod::Auto, ParseCaptureMethod("0"));
+    EXPECT_EQ(CaptureMethod::Copy, ParseCaptureMethod("1"));
+    EXPECT_EQ(CaptureMethod::Print, ParseCaptureMethod("2"));
+    EXPECT_EQ(CaptureMethod::Print, ParseCaptureMethod(" 2x"));
+    for (const char* text : {"3", "-1", "", "print", "4294967297"}) {
+        EXPECT_EQ(CaptureMethod::Auto, ParseCaptureMethod(text)) << text;
+    }
+}
+
+TEST_F(CaptureSettingsTest, CaptureMethodIsLoadedAndMalformedValuesMeanAuto) {
+    EXPECT_EQ(CaptureMethod::Auto, CCaptureSettings().GetSnapshot().captureMethod);
+    ASSERT_TRUE(StoreText(kCaptureMethodValue, "2"));
+    EXPECT_EQ(CaptureMethod::Print, CCaptureSettings().GetSnapshot().captureMethod);
+    const DWORD one = 1;
+    ASSERT_TRUE(StoreSetting(kCaptureMethodValue, REG_DWORD, &one, sizeof(one)));
+    EXPECT_EQ(CaptureMethod::Auto, CCaptureSettings().GetSnapshot().captureMethod);
+}
+
+// ---- The standby text in UTF-16 ------------------------------------------------
+
+namespace {
+
+constexpr UINT kShiftJis = 932;
+// "待機中です" (standing by), five characters.
+constexpr wchar_t kStandingBy[] = L"\u5F85\u6A5F\u4E2D\u3067\u3059";
+
+}  // namespace
+
+TEST_F(CaptureSettingsTest, AUnicodeTitleStoredInTheRegistryIsReadWhole) {
+    const std::wstring stored(kStandingBy);
+    ASSERT_TRUE(StoreWideText(kTitleTextValue, stored.c_str()));
+    CCaptureSettings settings;
+    EXPECT_EQ(stored, settings.GetSnapshot().titleText);
+    wchar_t title[kSettingsTextCapacity] = {};
+    ASSERT_EQ(S_OK, settings.GetTitleTextW(title, kSettingsTextCapacity));
+    EXPECT_EQ(stored, title);
+    // Cut to the capacity asked for, at a character boundary.
+    ASSERT_EQ(S_OK, settings.GetTitleTextW(title, 3));
+    EXPECT_EQ(stored.substr(0, 2), title);
+    EXPECT_EQ(E_INVALIDARG, settings.GetTitleTextW(title, 0));
+    EXPECT_EQ(E_POINTER, settings.GetTitleTextW(nullptr, 10));
+}
+
+TEST_F(CaptureSettingsTest, AUnicodeTitleSetIsStoredAsUnicode) {
+    {
+        CCaptureSettings settings;
+        ASSERT_EQ(S_OK, settings.SetTitleTextW(kStandingBy));
+    }
+    EXPECT_EQ(std::wstring(kStandingBy), StoredWideText(kTitleTextValue));
+    EXPECT_EQ(std::wstring(kStandingBy), CCaptureSettings().GetSnapshot().titleText);
+    // 80 characters are cut to 63, never between the halves of a pair:
+    // 62 letters and a character outside the basic plane do not fit.
+    CCaptureSettings settings;
+    std::wstring pair = std::wstring(62, L'a') + L"\U0001F600";
+    ASSERT_EQ(S_OK, settings.SetTitleTextW(pair.c_str()));
+    EXPECT_EQ(std::wstring(62, L'a'), StoredWideText(kTitleTextValue));
+    ASSERT_EQ(S_OK, settings.SetTitleTextW(std::wstring(80, L'b').c_str()));
+    EXPECT_EQ(std::wstring(63, L'b'), StoredWideText(kTitleTextValue));
+    EXPECT_EQ(E_POINTER, settings.SetTitleTextW(nullptr));
+}
+
+TEST(CaptureSettingsParsing, TitleTextRoundTripsThroughAJapaneseCodePage) {
+    ASSERT_TRUE(::IsValidCodePage(kShiftJis)) << "code page 932 is not available";
+    char narrow[kSettingsTextCapacity];
+    wchar_t wide[kSettingsTextCapacity];
+    EXPECT_TRUE(TitleTextToCodePage(narrow, kStandingBy, kShiftJis));
+    EXPECT_EQ(10u, std::strlen(narrow)) << "five double-byte characters";
+    EXPECT_TRUE(TitleTextFromCodePage(wide, narrow, kShiftJis));
+    EXPECT_EQ(std::wstring(kStandingBy), wide);
+
+    // 40 Japanese characters do not fit 63 bytes: 31 whole ones do.
+    std::wstring many;
+    for (int i = 0; i < 40; ++i) {
+        many += L"\u5F85";
+    }
+    EXPECT_FALSE(TitleTextToCodePage(narrow, many.c_str(), kShiftJis));
+    EXPECT_EQ(62u, std::strlen(narrow));
+    EXPECT_TRUE(TitleTextFromCodePage(wide, narrow, kShiftJis));
+    EXPECT_EQ(many.substr(0, 31), wide);
+    // A code page without the characters gets its default character.
+    EXPECT_TRUE(TitleTextToCodePage(narrow, kStandingBy, 1252));
+    EXPECT_STREQ("?????", narrow);
+}
+
+TEST_F(CaptureSettingsTest, TheEightBitMethodsConvertInTheHostsCodePage) {
+    CCaptureSettings settings;
+    ASSERT_EQ(S_OK, settings.SetTitleText("Be right back"));
+    EXPECT_EQ(std::wstring(L"Be right back"), StoredWideText(kTitleTextValue));
+    char title[kSettingsTextCapacity];
+    ASSERT_EQ(S_OK, settings.GetTitleText(title));
+    EXPECT_STREQ("Be right back", title);
+}
+
+// ---- Reloading -----------------------------------------------------------------
+
+TEST_F(CaptureSettingsTest, AReloadTakesOverOnlyWhatTheRegistryChanged) {
+    CCaptureSettings settings;
+    EXPECT_EQ(static_cast<unsigned>(CCaptureSettings::kNoChange), settings.Reload());
+    // A format's frame time is not stored; a reload of other values keeps it.
+    settings.SetFrameTime(666666);
+    ASSERT_TRUE(StoreText(kWindowClassValue, "Other::Frame"));
+    ASSERT_TRUE(StoreText(kTitleTextValue, "away"));
+    EXPECT_EQ(static_cast<unsigned>(CCaptureSettings::kWindowChanged | CCaptureSettings::kTitleTextChanged),
+              settings.Reload());
+    CCaptureSettings::Snapshot snapshot = settings.GetSnapshot();
+    EXPECT_STREQ("Other::Frame", snapshot.windowClass);
+    EXPECT_EQ(std::wstring(L"away"), snapshot.titleText);
+    EXPECT_EQ(666666, snapshot.frameTime);
+
+    ASSERT_TRUE(StoreText(kFrameTimeValue, "1000000"));
+    ASSERT_TRUE(StoreText(kCaptureMethodValue, "1"));
+    ASSERT_TRUE(StoreText(kSelectPixelValue, "4"));
+    EXPECT_EQ(static_cast<unsigned>(CCaptureSettings::kFrameTimeChanged | CCaptureSettings::kCaptureMethodChanged |
+                                    CCaptureSettings::kSelectPixelChanged),
+              settings.Reload());
+    snapshot = settings.GetSnapshot();
+    EXPECT_EQ(1000000, snapshot.frameTime);
+    EXPECT_EQ(CaptureMethod::Copy, snapshot.captureMethod);
+    EXPECT_EQ(4, settings.GetSelectPixel());
+    // Nothing is written by reloading.
+    EXPECT_EQ("4", StoredText(kSelectPixelValue));
+}
+
+TEST_F(CaptureSettingsTest, TheDevicesOwnWritesAreNoChangeToReload) {
+    CCaptureSettings settings;
+    ASSERT_EQ(S_OK, settings.SetFrameRate(15.0));
+    ASSERT_EQ(S_OK, settings.SetTitleText("mine"));
+    ASSERT_EQ(S_OK, settings.PersistSelectPixel(2));
+    EXPECT_EQ(static_cast<unsigned>(CCaptureSettings::kNoChange), settings.Reload());
+}

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "capture/frame_geometry.h"
 #include "capture/frame_picture.h"
 #include "capture/output_formats.h"
+#include "capture/window_capture.h"
 #include "tests/capture/capture_test_support.h"
 #include "tests/support/test_window.h"
 
@@ -48,19 +50,34 @@ protected:
         ASSERT_EQ(S_OK, m_allocator->GetSample(&m_sample));
     }
 
-    const BYTE* Render(CFramePicture& picture, HWND window, const char* text = kDefaultTitleText) {
-        picture.Render(window, text, ScaleMode::Stretch, /*mirror=*/false, m_sample.Get());
+    // The standby frame without a window, else the window's copy.
+    const BYTE* Render(CFramePicture& picture, HWND window, const wchar_t* text = kDefaultTitleTextW) {
+        Render(picture, window, text, m_sample.Get());
         return SampleBytes(m_sample.Get());
+    }
+    void Render(CFramePicture& picture, HWND window, const wchar_t* text, IMediaSample* sample,
+                ScaleMode mode = ScaleMode::Stretch, bool mirror = false) {
+        if (window == nullptr) {
+            picture.RenderStandby(text, sample);
+        } else if (m_capture.Read(window, CaptureMethod::Copy, INFINITE, nullptr) ==
+                   CWindowCapture::Outcome::Picture) {
+            const CWindowCapture::Picture& read = m_capture.LastPicture();
+            picture.RenderWindow(read.topRow, read.stride, read.width, read.height, mode, mirror, sample);
+        } else {
+            picture.RenderPrevious(sample);
+        }
     }
 
     // A framed frame, into a sample first filled with leftovers of other
     // pictures (a recycled buffer).
     const BYTE* RenderFramed(CFramePicture& picture, HWND window, ScaleMode mode, bool mirror) {
         std::memset(SampleBytes(m_sample.Get()), 0xAB, static_cast<size_t>(m_sample->GetSize()));
-        picture.Render(window, kDefaultTitleText, mode, mirror, m_sample.Get());
+        Render(picture, window, kDefaultTitleTextW, m_sample.Get(), mode, mirror);
         return SampleBytes(m_sample.Get());
     }
 
+    // Reads on the calling thread: no capture thread is started.
+    CWindowCapture m_capture;
     std::unique_ptr<SampleAllocator> m_allocator;
     ComPtr<IMediaSample> m_sample;
 };
@@ -69,30 +86,19 @@ bool AllZero(const std::vector<BYTE>& bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](BYTE b) { return b == 0; });
 }
 
-// The standby font as the device describes it, for the expected text box.
-UniqueGdiObject MakeStandbyFont() {
-    LOGFONTW font = {};
-    ::SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof(font), &font, 0);
-    font.lfHeight = 16;
-    font.lfWeight = FW_NORMAL;
-    constexpr wchar_t kFace[] = L"\uFF2D\uFF33 \u30B4\u30B7\u30C3\u30AF";
-    std::memcpy(font.lfFaceName, kFace, sizeof(kFace));
-    return UniqueGdiObject(::CreateFontIndirectW(&font));
-}
-
-SIZE TextExtent(const char* text) {
+SIZE TextExtent(const wchar_t* text) {
     UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
-    UniqueGdiObject font = MakeStandbyFont();
+    UniqueGdiObject font = CFramePicture::CreateStandbyFont();
     ScopedSelectObject select(dc.get(), font.get());
     SIZE size = {};
-    ::GetTextExtentPoint32A(dc.get(), text, static_cast<int>(std::strlen(text)), &size);
+    ::GetTextExtentPoint32W(dc.get(), text, static_cast<int>(std::wcslen(text)), &size);
     return size;
 }
 
 // A standby picture: black, but for the text in white (grey where it is
 // smoothed) within its line box, centred, the box's bottom 5 pixels above
 // the bottom edge.
-void ExpectStandbyFrame(const BYTE* picture, int width, int height, const char* text) {
+void ExpectStandbyFrame(const BYTE* picture, int width, int height, const wchar_t* text) {
     const SIZE extent = TextExtent(text);
     const int boxLeft = (width - extent.cx) / 2 - 1;
     const int boxRight = (width + extent.cx) / 2 + 1;
@@ -116,7 +122,7 @@ void ExpectStandbyFrame(const BYTE* picture, int width, int height, const char* 
             brightest = std::max(brightest, r);
         }
     }
-    if (text[0] == '\0') {
+    if (text[0] == L'\0') {
         EXPECT_EQ(-1, inkRight) << "an empty text draws nothing";
         return;
     }
@@ -293,7 +299,7 @@ TEST_F(FramePictureTest, AFailedResizeKeepsThePreviousCanvas) {
         EXPECT_EQ(220320u, picture.ImageSize());
     }
     // Frames go on with the kept canvas.
-    ExpectStandbyFrame(Render(picture, nullptr), 204, 360, kDefaultTitleText);
+    ExpectStandbyFrame(Render(picture, nullptr), 204, 360, kDefaultTitleTextW);
 }
 
 // ---- Standby frames ---------------------------------------------------------
@@ -301,12 +307,14 @@ TEST_F(FramePictureTest, AFailedResizeKeepsThePreviousCanvas) {
 TEST_F(FramePictureTest, StandbyFramesAtTheSmallestAndLargestSizeWithAnyText) {
     CFramePicture picture;
     MakeSample(picture);
-    ExpectStandbyFrame(Render(picture, nullptr), 204, 360, kDefaultTitleText);
+    ExpectStandbyFrame(Render(picture, nullptr), 204, 360, kDefaultTitleTextW);
     ASSERT_EQ(S_OK, picture.Resize(1136, 640));
     MakeSample(picture);
-    ExpectStandbyFrame(Render(picture, nullptr), 1136, 640, kDefaultTitleText);
-    ExpectStandbyFrame(Render(picture, nullptr, "Be right back"), 1136, 640, "Be right back");
-    ExpectStandbyFrame(Render(picture, nullptr, ""), 1136, 640, "");
+    ExpectStandbyFrame(Render(picture, nullptr), 1136, 640, kDefaultTitleTextW);
+    ExpectStandbyFrame(Render(picture, nullptr, L"Be right back"), 1136, 640, L"Be right back");
+    ExpectStandbyFrame(Render(picture, nullptr, L""), 1136, 640, L"");
+    // Drawn as it reads: an ampersand is no mnemonic prefix.
+    ExpectStandbyFrame(Render(picture, nullptr, L"Q&A"), 1136, 640, L"Q&A");
 }
 
 // ---- Windows ------------------------------------------------------------------
@@ -342,16 +350,30 @@ TEST_F(FramePictureTest, AWindowRepaintedIsSeenInTheNextFrame) {
     EXPECT_EQ(kYellow, PixelOf(Render(picture, window.hwnd()), 204, 360, 50, 50));
 }
 
-TEST_F(FramePictureTest, AWindowThatGivesNothingKeepsThePreviousPicture) {
+TEST_F(FramePictureTest, ThePreviousPictureIsRepeatedAsItWas) {
     CFramePicture picture;
     MakeSample(picture);
     TestWindow window;
     ASSERT_EQ(S_OK, window.Create(kQuillmereClass, L"Quillmere", 300, 300, SolidPainter(kGreen)));
     EXPECT_EQ(kGreen, PixelOf(Render(picture, window.hwnd()), 204, 360, 50, 50));
-    // A window gone between the search and the copy has no client area.
-    const HWND gone = window.hwnd();
-    window.Destroy();
-    EXPECT_EQ(kGreen, PixelOf(Render(picture, gone), 204, 360, 50, 50));
+    window.Paint(SolidPainter(kRed));
+    std::memset(SampleBytes(m_sample.Get()), 0xAB, 220320);
+    picture.RenderPrevious(m_sample.Get());
+    EXPECT_EQ(kGreen, PixelOf(SampleBytes(m_sample.Get()), 204, 360, 50, 50));
+    EXPECT_EQ(220320, m_sample->GetActualDataLength());
+}
+
+TEST_F(FramePictureTest, JapaneseStandbyTextIsDrawnAsItsOwnGlyphs) {
+    CFramePicture picture;
+    ASSERT_EQ(S_OK, picture.Resize(568, 320));
+    MakeSample(picture);
+    // "待機中" (standing by) against what a code page without it makes of it.
+    const BYTE* bytes = Render(picture, nullptr, L"\u5F85\u6A5F\u4E2D");
+    const std::vector<BYTE> japanese(bytes, bytes + 545280);
+    bytes = Render(picture, nullptr, L"???");
+    const std::vector<BYTE> questions(bytes, bytes + 545280);
+    EXPECT_NE(japanese, questions);
+    EXPECT_TRUE(std::any_of(japanese.begin(), japanese.end(), [](BYTE b) { return b != 0; })) << "no ink at all";
 }
 
 // ---- Framing ------------------------------------------------------------------
@@ -435,40 +457,53 @@ TEST_F(FramePictureTest, MirrorSwapsTheLeftAndRightQuadrants) {
 }
 
 TEST_F(FramePictureTest, TheStandbyFrameIsNeverMirrored) {
-    CFramePicture plain;
+    // A standby frame after mirrored frames of a window is the one a fresh
+    // picture draws, text readable, byte for byte; and again for the same
+    // text (which is not drawn again).
+    CFramePicture fresh;
     CFramePicture mirrored;
-    for (CFramePicture* picture : {&plain, &mirrored}) {
+    for (CFramePicture* picture : {&fresh, &mirrored}) {
         ASSERT_EQ(S_OK, picture->Resize(852, 480));
     }
-    MakeSample(plain);
-    const size_t bytes = plain.ImageSize();
-    plain.Render(nullptr, "Be right back", ScaleMode::Stretch, false, m_sample.Get());
+    MakeSample(fresh);
+    const size_t bytes = fresh.ImageSize();
+    fresh.RenderStandby(L"Be right back", m_sample.Get());
     const std::vector<BYTE> expected(SampleBytes(m_sample.Get()), SampleBytes(m_sample.Get()) + bytes);
+    TestWindow window;
+    ASSERT_EQ(S_OK, window.Create(kQuillmereClass, L"Quillmere", 640, 360,
+                                  QuadrantPainter(640, 360, kRed, kGreen, kBlue, kYellow)));
     for (const ScaleMode mode : {ScaleMode::Stretch, ScaleMode::Fit, ScaleMode::Fill}) {
-        mirrored.Render(nullptr, "Be right back", mode, true, m_sample.Get());
-        const BYTE* frame = SampleBytes(m_sample.Get());
-        ExpectStandbyFrame(frame, 852, 480, "Be right back");
-        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), frame)) << "mode " << static_cast<int>(mode);
+        RenderFramed(mirrored, window.hwnd(), mode, true);
+        for (int frame = 0; frame < 2; ++frame) {
+            std::memset(SampleBytes(m_sample.Get()), 0xAB, bytes);
+            mirrored.RenderStandby(L"Be right back", m_sample.Get());
+            const BYTE* standby = SampleBytes(m_sample.Get());
+            ExpectStandbyFrame(standby, 852, 480, L"Be right back");
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), standby)) << "mode " << static_cast<int>(mode);
+        }
     }
 }
 
-TEST_F(FramePictureTest, AWindowThatGivesNothingRepeatsItsLastCopyFramedAsNowAsked) {
+TEST_F(FramePictureTest, APreviousFramedPictureRepeatsWithItsBars) {
     CFramePicture picture;
     ASSERT_EQ(S_OK, picture.Resize(204, 360));
     MakeSample(picture);
     TestWindow window;
     ASSERT_EQ(S_OK, window.Create(kQuillmereClass, L"Quillmere", 640, 360,
                                   QuadrantPainter(640, 360, kRed, kGreen, kBlue, kYellow)));
-    RenderFramed(picture, window.hwnd(), ScaleMode::Stretch, false);
+    const FrameGeometry geometry = ComputeFrameGeometry(ScaleMode::Fit, true, 640, 360, 204, 360);
+    ExpectFramedQuadrants(RenderFramed(picture, window.hwnd(), ScaleMode::Fit, true), 204, 360, geometry, 640, 360);
+    // No copy of the window any more (gone): the last picture again, bars
+    // and all, into a sample that held something else.
     const HWND gone = window.hwnd();
     window.Destroy();
-    // No copy of the window any more: its last one, with the bars of Fit.
-    ExpectFramedQuadrants(RenderFramed(picture, gone, ScaleMode::Fit, true), 204, 360,
-                          ComputeFrameGeometry(ScaleMode::Fit, true, 640, 360, 204, 360), 640, 360);
-    // After a resize the canvas (black) is the previous picture, as before.
-    ASSERT_EQ(S_OK, picture.Resize(204, 360));
-    const BYTE* black = RenderFramed(picture, gone, ScaleMode::Fit, false);
-    EXPECT_TRUE(std::all_of(black, black + picture.ImageSize(), [](BYTE b) { return b == 0; }));
+    ExpectFramedQuadrants(RenderFramed(picture, gone, ScaleMode::Fit, true), 204, 360, geometry, 640, 360);
+    // Back to stretch: the bars are gone.
+    TestWindow again;
+    ASSERT_EQ(S_OK, again.Create(kQuillmereClass, L"Quillmere", 640, 360,
+                                 QuadrantPainter(640, 360, kRed, kGreen, kBlue, kYellow)));
+    ExpectFramedQuadrants(RenderFramed(picture, again.hwnd(), ScaleMode::Stretch, false), 204, 360,
+                          ComputeFrameGeometry(ScaleMode::Stretch, false, 640, 360, 204, 360), 640, 360);
 }
 
 // ---- Samples ------------------------------------------------------------------
@@ -482,7 +517,7 @@ TEST_F(FramePictureTest, LargerSamplesCarryThePictureInFrontAndSmallerOnesNone) 
     ASSERT_EQ(220321, sample->GetSize());
     BYTE* bytes = SampleBytes(sample.Get());
     std::memset(bytes, 0xAB, 220321);
-    picture.Render(nullptr, kDefaultTitleText, ScaleMode::Stretch, /*mirror=*/false, sample.Get());
+    picture.RenderStandby(kDefaultTitleTextW, sample.Get());
     // The black standby picture fills the front; the length says how much.
     EXPECT_EQ(0, bytes[0]);
     EXPECT_EQ(0xAB, bytes[220320]);
@@ -493,7 +528,7 @@ TEST_F(FramePictureTest, LargerSamplesCarryThePictureInFrontAndSmallerOnesNone) 
     ASSERT_EQ(S_OK, smaller.GetSample(&sample));
     bytes = SampleBytes(sample.Get());
     std::memset(bytes, 0xAB, 220319);
-    picture.Render(nullptr, kDefaultTitleText, ScaleMode::Stretch, /*mirror=*/false, sample.Get());
+    picture.RenderStandby(kDefaultTitleTextW, sample.Get());
     EXPECT_TRUE(std::all_of(bytes, bytes + 220319, [](BYTE b) { return b == 0xAB; }));
 }
 
@@ -520,10 +555,17 @@ TEST_F(FramePictureTest, ResizesOnAnotherThreadNeverOverlapAFrame) {
         }
         ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         BYTE* bytes = SampleBytes(m_sample.Get());
+        CWindowCapture capture;
         for (int i = 0; !stop; ++i) {
             std::memset(bytes, 0xAB, 220320);
-            picture.Render(i % 2 == 0 ? window.hwnd() : nullptr, "a somewhat longer standby text", ScaleMode::Stretch,
-                           /*mirror=*/false, m_sample.Get());
+            if (i % 2 == 0 && capture.Read(window.hwnd(), CaptureMethod::Copy, INFINITE, nullptr) ==
+                                  CWindowCapture::Outcome::Picture) {
+                const CWindowCapture::Picture& read = capture.LastPicture();
+                picture.RenderWindow(read.topRow, read.stride, read.width, read.height, ScaleMode::Stretch,
+                                     /*mirror=*/false, m_sample.Get());
+            } else {
+                picture.RenderStandby(L"a somewhat longer standby text", m_sample.Get());
+            }
             ++frames;
             if (bytes[0] == 0xAB && bytes[220319] == 0xAB) {
                 continue;  // the canvas had another size: no picture
@@ -544,7 +586,7 @@ TEST_F(FramePictureTest, ResizesOnAnotherThreadNeverOverlapAFrame) {
         const FrameSize& size = FrameSizeTable[i % 2 == 0 ? i / 2 % kFrameSizeTableCount : 0];
         picture.Resize(size.width, size.height);
         picture.Resize(204, 360);
-        TestWindow::PumpMessages();
+        PumpMessages();
         if (i > 100000) {
             break;
         }

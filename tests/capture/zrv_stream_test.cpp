@@ -1,13 +1,17 @@
 // The capture pin in process, without COM registration: the filter from
 // its creation function, connected to an input pin of the test's own that
-// keeps every picture it receives. What is checked is what the pin alone
-// couples: the stored size index, the selected media type, the canvas and
-// the samples the streaming thread fills from them.
+// keeps every picture it receives, run without a graph (Run(0) without a
+// clock paces on the performance counter). What is checked is what the
+// pin alone couples: the stored size index, the selected media type, the
+// canvas and the samples the streaming thread fills from them; which
+// window it shows, and when; the live-source interfaces and pacing.
 #include <gtest/gtest.h>
 
 #include <dshow.h>
 
 #include <algorithm>
+#include <atomic>
+#include <string>
 #include <mutex>
 #include <vector>
 
@@ -17,8 +21,14 @@
 #include "capture/zrv_capture.h"
 #include "framework/memory_dib.h"
 #include "tests/capture/capture_test_support.h"
+#include "tests/support/counter_window.h"
+#include "tests/support/fake_clocks.h"
+#include "tests/support/fake_com_object.h"
 #include "tests/support/fake_pins.h"
+#include "tests/support/graph_lookup.h"
+#include "tests/support/message_pump.h"
 #include "tests/support/registry_sandbox.h"
+#include "tests/support/test_window_thread.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -30,6 +40,9 @@ struct ReceivedSample {
     REFERENCE_TIME start = 0;
     REFERENCE_TIME end = 0;
     long size = 0;
+    ULONGLONG arrival = 0;
+    // The performance counter at arrival, in 100-ns units.
+    REFERENCE_TIME arrivalCounter = 0;
     std::vector<BYTE> picture;
 };
 
@@ -38,6 +51,8 @@ class PictureRecorder final : public FakeInputPin {
 public:
     HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override {
         ReceivedSample received;
+        received.arrival = ::GetTickCount64();
+        received.arrivalCounter = CPerformanceCounterClock().Now();
         sample->GetTime(&received.start, &received.end);
         received.size = sample->GetSize();
         BYTE* data = nullptr;
@@ -53,16 +68,12 @@ public:
 
     // Waits until `count` samples have come, then hands out what came.
     std::vector<ReceivedSample> WaitFor(size_t count) {
-        const ULONGLONG deadline = ::GetTickCount64() + kSampleTimeoutMs;
-        while (::GetTickCount64() < deadline) {
-            {
+        ::WaitUntil(
+            [&] {
                 std::lock_guard<std::mutex> lock(m_lock);
-                if (m_received.size() >= count) {
-                    return m_received;
-                }
-            }
-            ::Sleep(5);
-        }
+                return m_received.size() >= count;
+            },
+            kSampleTimeoutMs);
         std::lock_guard<std::mutex> lock(m_lock);
         return m_received;
     }
@@ -70,6 +81,26 @@ public:
     void Clear() {
         std::lock_guard<std::mutex> lock(m_lock);
         m_received.clear();
+    }
+
+    // Waits until a sample satisfies `test`; the samples up to it, or all
+    // that came when none did.
+    template <typename Test>
+    std::vector<ReceivedSample> WaitUntil(Test test, DWORD timeoutMs = kSampleTimeoutMs) {
+        size_t seen = 0;
+        const bool found = ::WaitUntil(
+            [&] {
+                std::lock_guard<std::mutex> lock(m_lock);
+                for (; seen < m_received.size(); ++seen) {
+                    if (test(m_received[seen])) {
+                        return true;
+                    }
+                }
+                return false;
+            },
+            timeoutMs);
+        std::lock_guard<std::mutex> lock(m_lock);
+        return found ? std::vector<ReceivedSample>(m_received.begin(), m_received.begin() + seen + 1) : m_received;
     }
 
 private:
@@ -97,6 +128,13 @@ bool IsStandbyPicture(const ReceivedSample& sample, int width, int height) {
     return false;
 }
 
+COLORREF CentreOf(const ReceivedSample& sample, int width, int height) {
+    if (sample.picture.size() != static_cast<size_t>(DibStride(width, 24) * height)) {
+        return CLR_INVALID;
+    }
+    return PixelOf(sample.picture.data(), width, height, width / 2, height / 2);
+}
+
 class ZrvStreamTest : public testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(m_sandbox.ok()); }
@@ -110,6 +148,18 @@ protected:
         }
     }
 
+    // A window of a class of the test's own, which the device is set to
+    // capture; the built-in fallback finds no window of its class here.
+    HWND CreateTarget(const wchar_t* className, const char* storedClass, COLORREF colour) {
+        HWND window = nullptr;
+        EXPECT_EQ(S_OK, m_ui.Create(className, L"Target", 320, 240, SolidPainter(colour), &window));
+        if (storedClass != nullptr) {
+            EXPECT_TRUE(StoreText(kWindowClassValue, storedClass));
+            EXPECT_TRUE(StoreText(kWindowNameValue, ""));
+        }
+        return window;
+    }
+
     // Creates the filter over the settings stored so far.
     void Create() {
         HRESULT hr = S_OK;
@@ -119,9 +169,7 @@ protected:
         object->NonDelegatingAddRef();
         ASSERT_EQ(S_OK, object->NonDelegatingQueryInterface(IID_PPV_ARGS(&m_filter)));
         object->NonDelegatingRelease();
-        ComPtr<IEnumPins> pins;
-        ASSERT_EQ(S_OK, m_filter->EnumPins(&pins));
-        ASSERT_EQ(S_OK, pins->Next(1, &m_pin, nullptr));
+        ASSERT_EQ(S_OK, GetPin(m_filter.Get(), PINDIR_OUTPUT, &m_pin));
         ASSERT_EQ(S_OK, m_pin.As(&m_settings));
         ASSERT_EQ(S_OK, m_pin.As(&m_config));
     }
@@ -158,6 +206,9 @@ protected:
     }
 
     RegistrySandbox m_sandbox;
+    // Windows for the streaming thread to find: on the process's own
+    // desktop, where that thread searches.
+    TestWindowThread m_ui;
     ComPtr<IBaseFilter> m_filter;
     ComPtr<IPin> m_pin;
     ComPtr<ICaptureDeviceSettings> m_settings;
@@ -178,7 +229,7 @@ TEST_F(ZrvStreamTest, TheStoredSizeShapesTypeCanvasAndSamples) {
     EXPECT_EQ(568, format.cx);
     EXPECT_EQ(320, format.cy);
     ASSERT_NO_FATAL_FAILURE(Connect());
-    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
     const auto samples = m_recorder->WaitFor(2);
     ASSERT_GE(samples.size(), 2u);
     EXPECT_EQ(545280, samples[0].size);
@@ -189,7 +240,7 @@ TEST_F(ZrvStreamTest, TheStoredSizeShapesTypeCanvasAndSamples) {
 TEST_F(ZrvStreamTest, SamplesAreStampedContiguouslyFromZeroAtEachStart) {
     ASSERT_NO_FATAL_FAILURE(Create());
     ASSERT_NO_FATAL_FAILURE(Connect());
-    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
     auto samples = m_recorder->WaitFor(3);
     ASSERT_GE(samples.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
@@ -206,7 +257,7 @@ TEST_F(ZrvStreamTest, SamplesAreStampedContiguouslyFromZeroAtEachStart) {
 
     ASSERT_EQ(S_OK, m_filter->Stop());
     m_recorder->Clear();
-    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
     samples = m_recorder->WaitFor(1);
     ASSERT_GE(samples.size(), 1u);
     EXPECT_EQ(0, samples[0].start);
@@ -216,7 +267,7 @@ TEST_F(ZrvStreamTest, SamplesAreStampedContiguouslyFromZeroAtEachStart) {
 TEST_F(ZrvStreamTest, ASizeChosenWhileConnectedWaitsForTheNextConnection) {
     ASSERT_NO_FATAL_FAILURE(Create());
     ASSERT_NO_FATAL_FAILURE(Connect());
-    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
     ASSERT_GE(m_recorder->WaitFor(1).size(), 1u);
 
     ASSERT_EQ(S_OK, m_settings->SetSelectPixel(4));
@@ -238,7 +289,7 @@ TEST_F(ZrvStreamTest, ASizeChosenWhileConnectedWaitsForTheNextConnection) {
     ASSERT_NO_FATAL_FAILURE(Connect());
     EXPECT_EQ(852, ConnectionSize().cx);
     EXPECT_EQ(480, ConnectionSize().cy);
-    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
     samples = m_recorder->WaitFor(1);
     ASSERT_GE(samples.size(), 1u);
     EXPECT_EQ(1226880, samples[0].size);
@@ -255,9 +306,268 @@ TEST_F(ZrvStreamTest, ASizeChosenWhileUnconnectedActsAtOnce) {
     EXPECT_EQ("5", StoredText(kSelectPixelValue));
     ASSERT_NO_FATAL_FAILURE(Connect());
     EXPECT_EQ(1136, ConnectionSize().cx);
-    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
     const auto samples = m_recorder->WaitFor(1);
     ASSERT_GE(samples.size(), 1u);
     EXPECT_EQ(2181120, samples[0].size);
     EXPECT_TRUE(IsStandbyPicture(samples[0], 1136, 640));
+}
+
+// ---- Which window, and when ---------------------------------------------------
+
+namespace {
+
+constexpr COLORREF kRed = RGB(200, 30, 30);
+constexpr COLORREF kBlue = RGB(30, 30, 200);
+constexpr wchar_t kFirstClass[] = L"QMCaptureTest::First";
+constexpr wchar_t kSecondClass[] = L"QMCaptureTest::Second";
+
+// Runs a program to its end; its exit code, or -1.
+int RunProgram(std::wstring commandLine) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                          &startup, &process)) {
+        return -1;
+    }
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.hProcess, &code);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+}  // namespace
+
+TEST_F(ZrvStreamTest, TheFirstFrameAlreadyShowsAWindowThatExists) {
+    ASSERT_NE(nullptr, CreateTarget(kFirstClass, "QMCaptureTest::First", kRed));
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
+    const auto samples = m_recorder->WaitFor(1);
+    ASSERT_GE(samples.size(), 1u);
+    EXPECT_EQ(kRed, CentreOf(samples[0], 204, 360));
+}
+
+TEST_F(ZrvStreamTest, AHiddenWindowGivesTheStandbyFrameUntilItIsShown) {
+    const HWND window = CreateTarget(kFirstClass, "QMCaptureTest::First", kRed);
+    m_ui.Run([&]() { ::ShowWindow(window, SW_HIDE); });
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
+    auto samples = m_recorder->WaitFor(3);
+    ASSERT_GE(samples.size(), 3u);
+    for (const ReceivedSample& sample : samples) {
+        EXPECT_TRUE(IsStandbyPicture(sample, 204, 360));
+    }
+    m_ui.Run([&]() { ::ShowWindow(window, SW_SHOWNOACTIVATE); });
+    samples = m_recorder->WaitUntil([](const ReceivedSample& s) { return CentreOf(s, 204, 360) == kRed; });
+    ASSERT_FALSE(samples.empty());
+    EXPECT_EQ(kRed, CentreOf(samples.back(), 204, 360)) << "the shown window never came";
+}
+
+TEST_F(ZrvStreamTest, AnotherProcessRetargetsTheRunningStreamWithinASecond) {
+    ASSERT_NE(nullptr, CreateTarget(kFirstClass, "QMCaptureTest::First", kRed));
+    ASSERT_NE(nullptr, CreateTarget(kSecondClass, nullptr, kBlue));
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
+    ASSERT_EQ(kRed, CentreOf(m_recorder->WaitFor(1).at(0), 204, 360));
+
+    // reg.exe writes where this process's HKEY_CURRENT_USER is redirected.
+    const std::wstring key = L"HKCU\\" + m_sandbox.ScratchPath(HKEY_CURRENT_USER) + L"\\Software\\QMCapture";
+    ASSERT_EQ(0, RunProgram(L"reg.exe add \"" + key + L"\" /v WindowClass /t REG_SZ /d QMCaptureTest::Second /f"));
+    const ULONGLONG written = ::GetTickCount64();
+    const auto samples = m_recorder->WaitUntil([](const ReceivedSample& s) { return CentreOf(s, 204, 360) == kBlue; });
+    ASSERT_FALSE(samples.empty());
+    ASSERT_EQ(kBlue, CentreOf(samples.back(), 204, 360)) << "the stream never showed the other window";
+    // reg.exe may still be ending when the stream already shows the window.
+    EXPECT_LE(static_cast<LONGLONG>(samples.back().arrival) - static_cast<LONGLONG>(written), 1000);
+}
+
+TEST_F(ZrvStreamTest, AFrameTimeStoredWhileStreamingChangesTheRateWithinASecond) {
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
+    ASSERT_GE(m_recorder->WaitFor(2).size(), 2u);
+    ASSERT_TRUE(StoreText(kFrameTimeValue, "1000000"));
+    const ULONGLONG written = ::GetTickCount64();
+    const auto samples =
+        m_recorder->WaitUntil([](const ReceivedSample& s) { return s.end - s.start == 1000000; });
+    ASSERT_FALSE(samples.empty());
+    ASSERT_EQ(1000000, samples.back().end - samples.back().start);
+    EXPECT_LE(samples.back().arrival - written, 1000u);
+    double rate = 0;
+    ASSERT_EQ(S_OK, m_settings->GetFrameRate(&rate));
+    EXPECT_EQ(10.0, rate);
+}
+
+TEST_F(ZrvStreamTest, AJapaneseStandbyTextStoredAsUnicodeIsDrawnAsItself) {
+    // "待機中" (standing by).
+    ASSERT_TRUE(StoreWideText(kTitleTextValue, L"\u5F85\u6A5F\u4E2D"));
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
+    const std::vector<BYTE> japanese = m_recorder->WaitFor(1).at(0).picture;
+    // What a code page without these characters would have made of them.
+    ASSERT_TRUE(StoreWideText(kTitleTextValue, L"???"));
+    const auto samples = m_recorder->WaitUntil([&](const ReceivedSample& s) { return s.picture != japanese; });
+    ASSERT_FALSE(samples.empty());
+    EXPECT_NE(japanese, samples.back().picture);
+    EXPECT_TRUE(IsStandbyPicture(samples.back(), 204, 360));
+}
+
+TEST_F(ZrvStreamTest, ATargetThatStopsAnsweringNeitherSlowsTheStreamNorHoldsUpStop) {
+    ASSERT_NE(nullptr, CreateTarget(kFirstClass, "QMCaptureTest::First", kRed));
+    ASSERT_TRUE(StoreText(kCaptureMethodValue, "2"));
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
+    ASSERT_EQ(kRed, CentreOf(m_recorder->WaitFor(1).at(0), 204, 360));
+    // The window's thread sleeps for 10 s: every print waits for it.
+    m_ui.Hang(10000);
+    ::Sleep(100);
+    m_recorder->Clear();
+    ::Sleep(2000);
+    const auto samples = m_recorder->WaitFor(1);
+    // 60 frames are due in 2 s; a stream held up by the target would get
+    // a handful.
+    EXPECT_GE(samples.size(), 40u);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        EXPECT_EQ(kRed, CentreOf(samples[i], 204, 360)) << "the last picture is repeated";
+        if (i > 0) {
+            EXPECT_EQ(samples[i - 1].end, samples[i].start);
+        }
+    }
+    const ULONGLONG stopping = ::GetTickCount64();
+    ASSERT_EQ(S_OK, m_filter->Stop());
+    EXPECT_LT(::GetTickCount64() - stopping, 1000u);
+    m_pin->Disconnect();
+    m_pin.Reset();
+    m_settings.Reset();
+    m_config.Reset();
+    m_filter.Reset();
+}
+
+// ---- A live source -------------------------------------------------------------
+
+namespace {
+
+constexpr REFERENCE_TIME kFrameTime = 333333;
+
+}  // namespace
+
+TEST_F(ZrvStreamTest, ItSaysItIsALiveSourceWithOneFrameOfLatency) {
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ComPtr<IAMFilterMiscFlags> flags;
+    ASSERT_EQ(S_OK, m_filter.As(&flags));
+    EXPECT_EQ(static_cast<ULONG>(AM_FILTER_MISC_FLAGS_IS_SOURCE), flags->GetMiscFlags());
+
+    ComPtr<IAMPushSource> push;
+    ASSERT_EQ(S_OK, m_pin.As(&push));
+    ComPtr<IAMLatency> latency;
+    ASSERT_EQ(S_OK, m_pin.As(&latency));
+    ULONG pushFlags = 99;
+    ASSERT_EQ(S_OK, push->GetPushSourceFlags(&pushFlags));
+    EXPECT_EQ(0u, pushFlags) << "live, stamped with stream times";
+    REFERENCE_TIME value = 0;
+    ASSERT_EQ(S_OK, latency->GetLatency(&value));
+    EXPECT_EQ(kFrameTime, value);
+    // The latency follows the frame time, whoever sets it.
+    ASSERT_EQ(S_OK, m_settings->SetFrameRate(10.0));
+    ASSERT_EQ(S_OK, push->GetLatency(&value));
+    EXPECT_EQ(1000000, value);
+    AM_MEDIA_TYPE* format = nullptr;
+    ASSERT_EQ(S_OK, m_config->GetFormat(&format));
+    reinterpret_cast<VIDEOINFOHEADER*>(format->pbFormat)->AvgTimePerFrame = 666666;
+    ASSERT_EQ(S_OK, m_config->SetFormat(format));
+    DeleteMediaType(format);
+    ASSERT_EQ(S_OK, push->GetLatency(&value));
+    EXPECT_EQ(666666, value);
+    ASSERT_EQ(S_OK, push->GetStreamOffset(&value));
+    EXPECT_EQ(0, value);
+    ASSERT_EQ(S_OK, push->GetMaxStreamOffset(&value));
+    EXPECT_EQ(0, value);
+    EXPECT_EQ(E_POINTER, push->GetLatency(nullptr));
+    EXPECT_EQ(E_NOTIMPL, push->SetPushSourceFlags(AM_PUSHSOURCECAPS_NOT_LIVE));
+
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    FILTER_STATE state = State_Running;
+    ASSERT_EQ(S_OK, m_filter->GetState(0, &state));
+    EXPECT_EQ(State_Stopped, state);
+    ASSERT_EQ(S_OK, m_filter->Pause());
+    EXPECT_EQ(VFW_S_CANT_CUE, m_filter->GetState(0, &state));
+    EXPECT_EQ(State_Paused, state);
+    ASSERT_EQ(S_OK, m_filter->Run(0));
+    EXPECT_EQ(S_OK, m_filter->GetState(0, &state));
+    EXPECT_EQ(State_Running, state);
+}
+
+TEST_F(ZrvStreamTest, PausedItSendsOneFrameAndRunningItFollowsTheGraphClock_ClockInjected) {
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    auto clock = MakeFake<ManualReferenceClock>();
+    clock->now = 1000 * kFrameTime;
+    ASSERT_EQ(S_OK, m_filter->SetSyncSource(clock.Get()));
+    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(1u, m_recorder->WaitFor(1).size());
+    ::Sleep(300);
+    ASSERT_EQ(1u, m_recorder->WaitFor(1).size()) << "a second frame while paused";
+
+    const REFERENCE_TIME start = clock->now + 20 * kFrameTime;
+    ASSERT_EQ(S_OK, m_filter->Run(start));
+    // Frame 1 is due at the stream start plus one frame time.
+    clock->now = start + kFrameTime - 1;
+    ::Sleep(200);
+    EXPECT_EQ(1u, m_recorder->WaitFor(1).size()) << "frame 1 left before it was due";
+    clock->now = start + kFrameTime;
+    auto samples = m_recorder->WaitFor(2);
+    ASSERT_EQ(2u, samples.size());
+    EXPECT_EQ(kFrameTime, samples[1].start);
+    // The clock jumps 10 frames on: the stream takes the slot it reached.
+    clock->now = start + 12 * kFrameTime;
+    samples = m_recorder->WaitFor(3);
+    ASSERT_EQ(3u, samples.size());
+    EXPECT_EQ(12 * kFrameTime, samples[2].start);
+    ASSERT_EQ(S_OK, m_filter->Stop());
+    ASSERT_EQ(S_OK, m_filter->SetSyncSource(nullptr));
+}
+
+TEST_F(ZrvStreamTest, ARendererThatQueuesShowsEachFrameWithinAFrameTimeOfItsRead_ClockInjected) {
+    CounterWindow window;
+    ASSERT_EQ(S_OK, window.Start(L"QMCaptureTest::Counter", L"Counter", 160, 100));
+    ASSERT_TRUE(StoreText(kWindowClassValue, "QMCaptureTest::Counter"));
+    ASSERT_TRUE(StoreText(kWindowNameValue, ""));
+    ASSERT_TRUE(StoreText(kCaptureMethodValue, "1"));
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    auto clock = MakeFake<CounterReferenceClock>();
+    ASSERT_EQ(S_OK, m_filter->SetSyncSource(clock.Get()));
+    // As a graph does: pause, then run with a stream start a while ahead.
+    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(1u, m_recorder->WaitFor(1).size());
+    REFERENCE_TIME now = 0;
+    ASSERT_EQ(S_OK, clock->GetTime(&now));
+    const REFERENCE_TIME start = now + 2000000;
+    ASSERT_EQ(S_OK, m_filter->Run(start));
+    const auto samples = m_recorder->WaitFor(41);
+    ASSERT_EQ(S_OK, m_filter->Stop());
+    ASSERT_GE(samples.size(), 40u);
+    int checked = 0;
+    // The frame the paused graph got (sample 0) was read before it ran.
+    for (size_t i = 1; i < samples.size(); ++i) {
+        LONGLONG read = 0;
+        ASSERT_TRUE(CounterWindow::DecodeRgb24(samples[i].picture.data(), 204, 360, samples[i].arrivalCounter, &read))
+            << "sample " << i << " shows no reading";
+        // Queued, the frame is shown when the clock reaches its time, or
+        // on arrival if that is later.
+        const REFERENCE_TIME shown = std::max(samples[i].arrivalCounter, start + samples[i].start);
+        EXPECT_LE(shown - read, kFrameTime) << "sample " << i << " was shown " << (shown - read) / 10000
+                                            << " ms after its read";
+        ++checked;
+    }
+    EXPECT_EQ(40, checked);
+    ASSERT_EQ(S_OK, m_filter->SetSyncSource(nullptr));
 }

@@ -102,6 +102,10 @@ HRESULT TestStream::FillBuffer(IMediaSample* sample) {
         pacing = true;
         if (::WaitForSingleObject(GetRequestHandle(), pace) == WAIT_OBJECT_0) {
             paceEndedByRequest = true;
+            if (noSampleWhenInterrupted) {
+                pacing = false;
+                return kNoSample;
+            }
         }
         pacing = false;
     }
@@ -180,15 +184,4 @@ HRESULT TestSource::Create(ComPtr<TestSource>* filter, int pins, SourceLifetime*
 HRESULT STDMETHODCALLTYPE TestSource::Pause() {
     ++pauseCalls;
     return CSource::Pause();
-}
-
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
-    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-    while (!condition()) {
-        if (::GetTickCount64() >= deadline) {
-            return condition();
-        }
-        ::Sleep(1);
-    }
-    return true;
 }

@@ -16,6 +16,7 @@
 
 #include "framework/source.h"
 #include "framework/source_stream.h"
+#include "tests/support/message_pump.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -72,6 +73,8 @@ public:
     std::atomic<HRESULT> fillEndResult{S_FALSE};
     // Per-frame wait on the request event, in ms; 0 does not wait.
     std::atomic<DWORD> paceMs{0};
+    // A wait that a request ends makes FillBuffer give kNoSample.
+    std::atomic<bool> noSampleWhenInterrupted{false};
     // Inactive still deactivates, then reports this when it is a failure.
     std::atomic<HRESULT> inactiveReport{S_OK};
 
@@ -122,6 +125,3 @@ public:
     std::atomic<LONG> pauseCalls{0};
     SourceLifetime* const lifetime;
 };
-
-// Waits up to `timeoutMs` for `condition`, polling; true once it holds.
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 20000);

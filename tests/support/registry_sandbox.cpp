@@ -17,6 +17,7 @@ RegistrySandbox::RegistrySandbox(std::initializer_list<HKEY> roots) {
     int index = 0;
     for (HKEY root : roots) {
         const std::wstring path = m_path + L"\\" + std::to_wstring(index++);
+        m_scratchPaths.push_back({root, path});
         HKEY scratch = nullptr;
         if (::RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                               &scratch, nullptr) != ERROR_SUCCESS) {
@@ -41,6 +42,15 @@ RegistrySandbox::~RegistrySandbox() {
     }
     ::RegDeleteTreeW(HKEY_CURRENT_USER, m_path.c_str());
     ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\QMCaptureTests");
+}
+
+std::wstring RegistrySandbox::ScratchPath(HKEY root) const {
+    for (const auto& [redirected, path] : m_scratchPaths) {
+        if (redirected == root) {
+            return path;
+        }
+    }
+    return {};
 }
 
 int RegistrySandbox::CountEntries(HKEY root, const wchar_t* path) {

@@ -7,6 +7,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 class RegistrySandbox {
@@ -18,6 +19,10 @@ public:
 
     bool ok() const { return m_ok; }
 
+    // Where a redirected root really lies: its scratch key's path below
+    // the real HKEY_CURRENT_USER, for another process to write there.
+    std::wstring ScratchPath(HKEY root) const;
+
     // Counts values and subkeys below a path of a redirected root; 0 when
     // the key is missing.
     static int CountEntries(HKEY root, const wchar_t* path);
@@ -28,6 +33,7 @@ private:
         HKEY scratch;
     };
     std::vector<Override> m_overrides;
+    std::vector<std::pair<HKEY, std::wstring>> m_scratchPaths;
     std::wstring m_path;
     bool m_ok = true;
 };

@@ -17,6 +17,25 @@ uint32_t ToPixel(COLORREF colour) {
            GetBValue(colour);
 }
 
+// Shows the picture in a DC whose origin is the client area's.
+void PaintPicture(HWND window, HDC dc, const std::vector<uint32_t>* state) {
+    RECT client;
+    ::GetClientRect(window, &client);
+    if (state == nullptr || state->empty() ||
+        state->size() != static_cast<size_t>(client.right) * static_cast<size_t>(client.bottom)) {
+        return;
+    }
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = client.right;
+    info.bmiHeader.biHeight = -client.bottom;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    ::SetDIBitsToDevice(dc, 0, 0, client.right, client.bottom, 0, 0, 0, client.bottom, state->data(), &info,
+                        DIB_RGB_COLORS);
+}
+
 LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
@@ -29,24 +48,14 @@ LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_PAINT: {
         PAINTSTRUCT paint;
         HDC dc = ::BeginPaint(window, &paint);
-        RECT client;
-        ::GetClientRect(window, &client);
-        if (state != nullptr && !state->empty()) {
-            BITMAPINFO info = {};
-            info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-            info.bmiHeader.biWidth = client.right;
-            info.bmiHeader.biHeight = -client.bottom;
-            info.bmiHeader.biPlanes = 1;
-            info.bmiHeader.biBitCount = 32;
-            info.bmiHeader.biCompression = BI_RGB;
-            if (state->size() == static_cast<size_t>(client.right) * static_cast<size_t>(client.bottom)) {
-                ::SetDIBitsToDevice(dc, 0, 0, client.right, client.bottom, 0, 0, 0, client.bottom, state->data(),
-                                    &info, DIB_RGB_COLORS);
-            }
-        }
+        PaintPicture(window, dc, state);
         ::EndPaint(window, &paint);
         return 0;
     }
+    case WM_PRINTCLIENT:
+        // The window printing itself (PrintWindow) into another DC.
+        PaintPicture(window, reinterpret_cast<HDC>(wParam), state);
+        return 0;
     default:
         return ::DefWindowProcW(window, message, wParam, lParam);
     }
@@ -209,13 +218,5 @@ void TestWindow::Destroy() {
         ::DestroyWindow(m_state->window);
         m_state->window = nullptr;
         PumpMessages();
-    }
-}
-
-void TestWindow::PumpMessages() {
-    MSG message;
-    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&message);
-        ::DispatchMessageW(&message);
     }
 }

@@ -104,6 +104,13 @@ LRESULT DemoWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_PAINT:
         OnPaint();
         return 0;
+    case WM_PRINTCLIENT:
+        // Printed (PrintWindow, as a capture may ask): the frame last shown.
+        if (m_backBitmap) {
+            ::BitBlt(reinterpret_cast<HDC>(wParam), 0, 0, m_backWidth, m_backHeight, m_backDc.get(), 0, 0,
+                     SRCCOPY);
+        }
+        return 0;
     case WM_DESTROY:
         ::KillTimer(m_window, kRepaintTimer);
         ::SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);

@@ -1,14 +1,19 @@
-// property_frame: opens the standard OLE property frame on QM Capture
-// Device the way capture applications do, for trying the settings page by
-// hand and for taking pictures of it.
+// qmsettings: the settings program of QM Capture Device. It opens the
+// device's property pages in the standard OLE property frame, the way
+// capture applications do, without any capture application running; the
+// Start menu entry "QM Capture Settings" starts it. Scripts and tests use
+// its options to pick how the device is opened, to learn when the frame is
+// on screen and to close it.
 #include <windows.h>
 #include <dshow.h>
 #include <ocidl.h>
 #include <olectl.h>
+#include <shellapi.h>
 #include <wrl/client.h>
 
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "capture/capture_device_ids.h"
 #include "framework/com_util.h"
@@ -26,15 +31,20 @@ constexpr int kExitUsage = 2;
 constexpr int kMaxCloseAfterSeconds = 24 * 3600;
 // How often the frame is looked at while it is open.
 constexpr UINT kWatchPeriodMs = 100;
+constexpr wchar_t kProgramName[] = L"qmsettings";
+// Caption of the message boxes that stand in for standard error when no
+// console or pipe is attached (the program is started from the Start menu).
+constexpr wchar_t kMessageCaption[] = L"QM Capture Settings";
 
-constexpr wchar_t kUsage[] = LR"(Usage: property_frame [options]
+constexpr wchar_t kUsage[] = LR"(Usage: qmsettings [options]
 
-Opens the standard property frame (OleCreatePropertyFrame) on QM Capture
-Device, as capture applications do: the filter is created from its moniker
-in the video input device category, found by its friendly name "QM Capture
-Device"; its ISpecifyPropertyPages names the pages; the frame's caption is
-"QM Capture Device". OK and Apply store the settings for the current user.
-The device must be registered (regsvr32 QMCaptureDevice.ax).
+Opens the settings of QM Capture Device: the device's property pages in the
+standard property frame (OleCreatePropertyFrame), as capture applications
+do. The filter is created from its moniker in the video input device
+category, found by its friendly name "QM Capture Device"; its
+ISpecifyPropertyPages names the pages; the frame's caption is "QM Capture
+Device". OK and Apply store the settings for the current user. The device
+must be registered (setup.exe, install.cmd or regsvr32 QMCaptureDevice.ax).
 
 Options:
   --clsid              create the filter with CoCreateInstance of its class
@@ -48,7 +58,9 @@ Options:
   -h, --help           show this help and exit
 
 Exit status: 0 when the frame was closed, 1 when it could not be opened,
-2 on a usage error.
+2 on a usage error. Messages go to standard output and standard error when
+they lead somewhere (a pipe, a file or a console), and to a message box
+otherwise.
 )";
 
 struct Options {
@@ -60,9 +72,33 @@ struct Options {
 
 enum class Parsed { kRun, kHelp, kError };
 
-Parsed ParseArguments(int argc, wchar_t** argv, Options* options, std::wstring* error) {
-    for (int i = 1; i < argc; ++i) {
-        std::wstring name = argv[i];
+// A program of the Windows subsystem has standard handles only when its
+// starter passed them (a redirection, a pipe); started from the Start menu
+// or Explorer it has none, and the user sees a message box instead.
+bool HasStandardHandle(DWORD which) {
+    const HANDLE handle = ::GetStdHandle(which);
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+}
+
+void ShowInformation(const std::wstring& text) {
+    if (HasStandardHandle(STD_OUTPUT_HANDLE)) {
+        WriteStdout(text);
+    } else {
+        ::MessageBoxW(nullptr, text.c_str(), kMessageCaption, MB_OK | MB_ICONINFORMATION);
+    }
+}
+
+void ShowError(const std::wstring& text) {
+    if (HasStandardHandle(STD_ERROR_HANDLE)) {
+        WriteStderr(std::wstring(kProgramName) + L": " + text + L"\n");
+    } else {
+        ::MessageBoxW(nullptr, text.c_str(), kMessageCaption, MB_OK | MB_ICONERROR);
+    }
+}
+
+Parsed ParseArguments(const std::vector<std::wstring>& args, Options* options, std::wstring* error) {
+    for (size_t i = 1; i < args.size(); ++i) {
+        std::wstring name = args[i];
         std::wstring value;
         bool hasValue = false;
         const size_t equals = name.find(L'=');
@@ -79,15 +115,15 @@ Parsed ParseArguments(int argc, wchar_t** argv, Options* options, std::wstring* 
             continue;
         }
         if (name != L"--close-after" && name != L"--ready-file") {
-            *error = L"unknown option '" + std::wstring(argv[i]) + L"'";
+            *error = L"unknown option '" + args[i] + L"'";
             return Parsed::kError;
         }
         if (!hasValue) {
-            if (i + 1 >= argc) {
+            if (i + 1 >= args.size()) {
                 *error = L"option " + name + L" needs a value";
                 return Parsed::kError;
             }
-            value = argv[++i];
+            value = args[++i];
         }
         if (name == L"--close-after") {
             wchar_t* end = nullptr;
@@ -107,6 +143,21 @@ Parsed ParseArguments(int argc, wchar_t** argv, Options* options, std::wstring* 
         }
     }
     return Parsed::kRun;
+}
+
+// The command line split the way the C runtime splits it for wmain.
+std::vector<std::wstring> CommandLineArguments() {
+    std::vector<std::wstring> args;
+    int count = 0;
+    wchar_t** list = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (list == nullptr) {
+        return args;
+    }
+    for (int i = 0; i < count; ++i) {
+        args.emplace_back(list[i]);
+    }
+    ::LocalFree(list);
+    return args;
 }
 
 std::wstring DescribeHresult(HRESULT hr) {
@@ -154,7 +205,7 @@ public:
     bool seen() const { return m_announced; }
 
 private:
-    static constexpr wchar_t kWatchClassName[] = L"QMPropertyFrameWatch";
+    static constexpr wchar_t kWatchClassName[] = L"QMSettingsFrameWatch";
     static constexpr UINT_PTR kTimerId = 1;
 
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -196,16 +247,17 @@ private:
         }
     }
 
+    // Only for scripts: a user who starts the program sees the frame.
     void Announce() const {
         std::wstring title(static_cast<size_t>(::GetWindowTextLengthW(m_frame)) + 1, L'\0');
         title.resize(static_cast<size_t>(::GetWindowTextW(m_frame, title.data(), static_cast<int>(title.size()))));
-        WriteStdout(L"property_frame: the frame \"" + title + L"\" is open\n");
+        WriteStdout(std::wstring(kProgramName) + L": the frame \"" + title + L"\" is open\n");
         if (m_options.readyFile.empty()) {
             return;
         }
         const HRESULT hr = WriteTextFile(m_options.readyFile, title + L"\n");
         if (FAILED(hr)) {
-            WriteStderr(L"property_frame: cannot write " + m_options.readyFile + L": " + DescribeHresult(hr) + L"\n");
+            ShowError(L"cannot write " + m_options.readyFile + L": " + DescribeHresult(hr));
         }
     }
 
@@ -247,9 +299,11 @@ int ShowFrame(const Options& options) {
     HRESULT hr = CreateDevice(options, &filter, &what);
     if (FAILED(hr)) {
         if (hr == HRESULT_FROM_WIN32(ERROR_NOT_FOUND) || hr == REGDB_E_CLASSNOTREG) {
-            what += L" (is QMCaptureDevice.ax registered?)";
+            what += L": QM Capture Device is not installed for " +
+                    std::wstring(sizeof(void*) == 8 ? L"64-bit" : L"32-bit") +
+                    L" applications (is QMCaptureDevice.ax registered? Run setup again)";
         }
-        WriteStderr(L"property_frame: " + what + L": " + DescribeHresult(hr) + L"\n");
+        ShowError(what + L": " + DescribeHresult(hr));
         return kExitFailure;
     }
     ComPtr<IUnknown> edited = filter;
@@ -257,12 +311,13 @@ int ShowFrame(const Options& options) {
         ComPtr<IPin> pin;
         hr = FindCapturePin(filter.Get(), &pin);
         if (FAILED(hr)) {
-            WriteStderr(L"property_frame: the device has no output pin: " + DescribeHresult(hr) + L"\n");
+            ShowError(L"the device has no output pin: " + DescribeHresult(hr));
             return kExitFailure;
         }
         edited = pin;
     }
 
+    // Whatever pages the device names, in its order.
     ComPtr<ISpecifyPropertyPages> specify;
     CAUUID pages = {};
     hr = edited.As(&specify);
@@ -271,47 +326,46 @@ int ShowFrame(const Options& options) {
     }
     const CoTaskMemPtr<GUID> pageIds(pages.pElems);
     if (FAILED(hr) || pages.cElems == 0) {
-        WriteStderr(L"property_frame: the device names no property page" +
-                    (FAILED(hr) ? L": " + DescribeHresult(hr) : std::wstring()) + L"\n");
+        ShowError(L"the device names no property page" + (FAILED(hr) ? L": " + DescribeHresult(hr) : std::wstring()));
         return kExitFailure;
     }
 
     FrameWatch watch(options);
     if (!watch.Start() && (options.closeAfterSeconds > 0 || !options.readyFile.empty())) {
-        WriteStderr(L"property_frame: cannot watch the frame; --close-after and --ready-file do nothing\n");
+        ShowError(L"cannot watch the frame; --close-after and --ready-file do nothing");
     }
 
     IUnknown* objects[] = {edited.Get()};
     hr = ::OleCreatePropertyFrame(nullptr, 0, 0, kCaptureDeviceName, 1, objects, pages.cElems, pages.pElems,
                                   ::GetUserDefaultLCID(), 0, nullptr);
     if (FAILED(hr)) {
-        WriteStderr(L"property_frame: OleCreatePropertyFrame failed: " + DescribeHresult(hr) + L"\n");
+        ShowError(L"OleCreatePropertyFrame failed: " + DescribeHresult(hr));
         return kExitFailure;
     }
-    if (!watch.seen()) {
-        WriteStderr(L"property_frame: the frame closed before it was seen on screen\n");
+    if (!watch.seen() && (options.closeAfterSeconds > 0 || !options.readyFile.empty())) {
+        WriteStderr(std::wstring(kProgramName) + L": the frame closed before it was seen on screen\n");
     }
     return kExitSuccess;
 }
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     Options options;
     std::wstring error;
-    switch (ParseArguments(argc, argv, &options, &error)) {
+    switch (ParseArguments(CommandLineArguments(), &options, &error)) {
     case Parsed::kHelp:
-        WriteStdout(kUsage);
+        ShowInformation(kUsage);
         return kExitSuccess;
     case Parsed::kError:
-        WriteStderr(L"property_frame: " + error + L" (try --help)\n");
+        ShowError(error + L" (try --help)");
         return kExitUsage;
     case Parsed::kRun:
         break;
     }
     const HRESULT hr = ::OleInitialize(nullptr);
     if (FAILED(hr)) {
-        WriteStderr(L"property_frame: OleInitialize failed: " + DescribeHresult(hr) + L"\n");
+        ShowError(L"OleInitialize failed: " + DescribeHresult(hr));
         return kExitFailure;
     }
     const int result = ShowFrame(options);

@@ -1,19 +1,24 @@
-// property_frame.exe as scripts use it: its options, and the real property
-// frame it opens on the registered device, with the settings page inside.
+// qmsettings.exe, the settings program: its options as scripts use them,
+// and the real property frame it opens on the registered device with no
+// capture application running, with the settings page inside.
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <commctrl.h>
+#include <ocidl.h>
+#include <wrl/client.h>
 
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "capture/capture_device_ids.h"
 #include "framework/com_util.h"
 #include "tests/tools/client_process.h"
 
 namespace {
 
-constexpr wchar_t kProgram[] = L"property_frame.exe";
+constexpr wchar_t kProgram[] = L"qmsettings.exe";
 constexpr DWORD kQuickRunMs = 30000;
 constexpr DWORD kFrameRunMs = 60000;
 // How long a test waits for the frame to appear before it gives up.
@@ -53,6 +58,30 @@ std::vector<std::wstring> DescendantTexts(HWND window) {
     return texts;
 }
 
+// The frame's tab control: one tab per page.
+BOOL CALLBACK FindTabControl(HWND child, LPARAM found) {
+    wchar_t name[64] = {};
+    ::GetClassNameW(child, name, 64);
+    if (std::wstring(name) != WC_TABCONTROLW) {
+        return TRUE;
+    }
+    *reinterpret_cast<HWND*>(found) = child;
+    return FALSE;
+}
+
+// How many pages the registered device names, asked in this process.
+HRESULT CountDevicePages(ULONG* count) {
+    RETURN_HR_IF_NULL(E_POINTER, count);
+    *count = 0;
+    Microsoft::WRL::ComPtr<ISpecifyPropertyPages> specify;
+    RETURN_IF_FAILED(::CoCreateInstance(CLSID_CaptureDevice, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&specify)));
+    CAUUID pages = {};
+    RETURN_IF_FAILED(specify->GetPages(&pages));
+    const CoTaskMemPtr<GUID> pageIds(pages.pElems);
+    *count = pages.cElems;
+    return S_OK;
+}
+
 bool Contains(const std::vector<std::wstring>& texts, const std::wstring& text) {
     for (const std::wstring& t : texts) {
         if (t == text) {
@@ -75,7 +104,7 @@ private:
 
 }  // namespace
 
-TEST(PropertyFrameToolTest, HelpGoesToStdoutWithExitZero) {
+TEST(SettingsAppTest, HelpGoesToStdoutWithExitZero) {
     ClientRun run;
     ASSERT_EQ(S_OK, RunToolProcess(kProgram, {L"--help"}, kQuickRunMs, &run));
     EXPECT_EQ(0u, run.exitCode);
@@ -84,7 +113,7 @@ TEST(PropertyFrameToolTest, HelpGoesToStdoutWithExitZero) {
     EXPECT_TRUE(run.err.empty());
 }
 
-TEST(PropertyFrameToolTest, BadOptionsAreUsageErrors) {
+TEST(SettingsAppTest, BadOptionsAreUsageErrors) {
     const std::vector<std::vector<std::wstring>> cases = {
         {L"--bogus"},           {L"--close-after"},        {L"--close-after", L"0"},
         {L"--close-after=-1"},  {L"--close-after", L"2s"}, {L"--close-after", L"86401"},
@@ -95,14 +124,17 @@ TEST(PropertyFrameToolTest, BadOptionsAreUsageErrors) {
         ClientRun run;
         ASSERT_EQ(S_OK, RunToolProcess(kProgram, args, kQuickRunMs, &run));
         EXPECT_EQ(2u, run.exitCode);
-        EXPECT_NE(std::string::npos, run.err.find("property_frame: ")) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find("qmsettings: ")) << run.err;
         EXPECT_TRUE(run.out.empty());
     }
 }
 
-TEST(PropertyFrameToolTest, FrameShowsTheSettingsPageAndClosesByItself) {
+TEST(SettingsAppTest, FrameShowsEveryPageTheDeviceNamesAndClosesByItself) {
     ScopedDeviceRegistration registration;
     ASSERT_TRUE(SUCCEEDED(registration.Register()));
+    ULONG pageCount = 0;
+    ASSERT_EQ(S_OK, CountDevicePages(&pageCount));
+    ASSERT_GE(pageCount, 1u);
     const std::vector<std::vector<std::wstring>> ways = {{}, {L"--clsid"}, {L"--pin"}};
     for (const auto& way : ways) {
         SCOPED_TRACE(way.empty() ? "by friendly name" : std::string(way[0].begin(), way[0].end()));
@@ -122,12 +154,18 @@ TEST(PropertyFrameToolTest, FrameShowsTheSettingsPageAndClosesByItself) {
         }
         std::vector<std::wstring> texts;
         HWND frame = nullptr;
+        LRESULT tabs = -1;
         if (!title.empty()) {
             while (!title.empty() && (title.back() == '\n' || title.back() == '\r')) {
                 title.pop_back();
             }
             frame = ::FindWindowW(nullptr, std::wstring(title.begin(), title.end()).c_str());
             texts = DescendantTexts(frame);
+            HWND tabControl = nullptr;
+            ::EnumChildWindows(frame, &FindTabControl, reinterpret_cast<LPARAM>(&tabControl));
+            if (tabControl != nullptr) {
+                tabs = ::SendMessageW(tabControl, TCM_GETITEMCOUNT, 0, 0);
+            }
         }
         tool.join();
 
@@ -137,6 +175,8 @@ TEST(PropertyFrameToolTest, FrameShowsTheSettingsPageAndClosesByItself) {
         EXPECT_NE(std::string::npos, title.find("QM Capture Device")) << title;
         EXPECT_NE(std::string::npos, run.out.find("is open"));
         ASSERT_NE(nullptr, frame);
+        // Every page the device names, and only those.
+        EXPECT_EQ(static_cast<LRESULT>(pageCount), tabs);
         // The radio buttons "縦" and "横" and the label "方向 :".
         EXPECT_TRUE(Contains(texts, L"\u7E26"));
         EXPECT_TRUE(Contains(texts, L"\u6A2A"));

@@ -1,0 +1,115 @@
+// CWindowCapture: reads the client area of a window, unscaled, into a
+// 32-bit top-down picture, on a capture thread of its own. A print runs on
+// the target's UI thread, so a slow or hung target would stall whoever
+// asks; here the streaming thread waits for a read only until a deadline,
+// and while a read is still running it goes on with the picture it has.
+//
+// Three ways to read a window (CaptureMethod): a copy from its DC, a print
+// (PrintWindow with full content), or auto: the copy, switching a window
+// to the print once its copy has come back all black for three frames in
+// a row (GPU-drawn windows read back black), and trying the copy again
+// every few seconds.
+//
+// Threads. Start, Stop and Read belong to the streaming thread. The
+// capture thread owns the picture while a read runs; the streaming thread
+// looks at it only between reads. The state both share is reference
+// counted, so that a capture thread stuck in a hung target may outlive
+// this object (and Stop never waits for it); it keeps the module loaded
+// until it ends.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <memory>
+
+#include "capture/capture_settings.h"
+#include "capture/dpi_awareness.h"
+#include "framework/memory_dib.h"
+
+// How a window's pixels are read. The platform's ways are the default; a
+// test injects another to produce what Wine cannot (a copy that reads
+// back black).
+class IWindowReader {
+public:
+    // Copies the window's client area (client: its size, origin 0) into
+    // dib at (0, 0). False when nothing could be read.
+    virtual bool Copy(HWND window, SIZE client, CMemoryDib& dib) = 0;
+    // Has the window print itself into dib, whole (frame included) at
+    // (0, 0); its client area then lies at clientOrigin. False when nothing
+    // could be read.
+    virtual bool Print(HWND window, SIZE windowSize, POINT clientOrigin, CMemoryDib& dib) = 0;
+
+protected:
+    ~IWindowReader() = default;
+};
+
+// BitBlt from the window's DC, and PrintWindow with PW_RENDERFULLCONTENT.
+class CPlatformWindowReader final : public IWindowReader {
+public:
+    bool Copy(HWND window, SIZE client, CMemoryDib& dib) override;
+    bool Print(HWND window, SIZE windowSize, POINT clientOrigin, CMemoryDib& dib) override;
+};
+
+class CWindowCapture {
+public:
+    enum class Outcome {
+        // A new picture of the window: the Picture() fields.
+        Picture,
+        // Nothing new: repeat the last picture (minimised window, a read
+        // still running or failed).
+        KeepPrevious,
+        // No window to show: no window, or one that is hidden or empty.
+        Standby,
+    };
+
+    // The picture of the last Read that gave Outcome::Picture, valid until
+    // the next Read.
+    struct Picture {
+        const BYTE* topRow = nullptr;
+        ptrdiff_t stride = 0;
+        int width = 0;
+        int height = 0;
+    };
+
+    // reader (not owned; it must outlive every read started) and
+    // setDpiContext are seams for tests; null means the platform's.
+    explicit CWindowCapture(IWindowReader* reader = nullptr, SetThreadDpiContextFunction setDpiContext = nullptr);
+    ~CWindowCapture();
+    CWindowCapture(const CWindowCapture&) = delete;
+    CWindowCapture& operator=(const CWindowCapture&) = delete;
+
+    // Starts the capture thread (the streaming thread calls it as it
+    // starts). E_OUTOFMEMORY or the thread's error.
+    HRESULT Start();
+    // Ends the capture thread without waiting for a read in progress.
+    void Stop();
+
+    // Reads the window's picture. Waits at most deadlineMs for the read,
+    // or until wakeEvent (may be null) is signalled. A read that misses
+    // the deadline goes on, and the picture it brings is used by the next
+    // Read. Without Start, reads on the calling thread.
+    Outcome Read(HWND window, CaptureMethod method, DWORD deadlineMs, HANDLE wakeEvent);
+    const Picture& LastPicture() const { return m_picture; }
+
+    // The way auto mode reads the current window now (Copy or Print). For
+    // tests and diagnostics.
+    CaptureMethod AutoMethodInUse() const;
+
+    // All-black check of a 32-bit picture (the unused fourth byte ignored).
+    static bool IsBlack(const BYTE* topRow, ptrdiff_t stride, int width, int height);
+
+    // What the capture thread and this object share.
+    struct Shared;
+    enum class ReadResult;
+
+private:
+    Outcome Finish();
+
+    std::shared_ptr<Shared> m_shared;
+    HANDLE m_thread = nullptr;
+    // A read asked of the capture thread has not been seen to end yet.
+    bool m_busy = false;
+    HWND m_readWindow = nullptr;
+    Picture m_picture;
+};

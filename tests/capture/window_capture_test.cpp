@@ -1,0 +1,263 @@
+// Reading windows of a UI thread of the test's own: the copy and the
+// print, covered windows, auto mode's switch to the print (a copy that
+// reads back black is injected: Wine draws no window on the GPU), targets
+// that stop answering, hidden, minimised and empty windows, and the DPI
+// context around each read.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "capture/window_capture.h"
+#include "tests/support/test_window_thread.h"
+
+namespace {
+
+constexpr wchar_t kTargetClass[] = L"QMCaptureTest::Target";
+constexpr wchar_t kCoverClass[] = L"QMCaptureTest::Cover";
+constexpr COLORREF kRed = RGB(200, 30, 30);
+constexpr COLORREF kGreen = RGB(30, 200, 30);
+constexpr COLORREF kBlue = RGB(30, 30, 200);
+constexpr COLORREF kYellow = RGB(220, 220, 40);
+constexpr COLORREF kGrey = RGB(128, 128, 128);
+constexpr DWORD kGenerousDeadlineMs = 5000;
+
+COLORREF PixelAt(const CWindowCapture::Picture& picture, int x, int y) {
+    const BYTE* p = picture.topRow + y * picture.stride + x * 4;
+    return RGB(p[2], p[1], p[0]);
+}
+
+ULONGLONG MillisecondsSince(ULONGLONG start) {
+    return ::GetTickCount64() - start;
+}
+
+class WindowCaptureTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_ui.ok()); }
+
+    HWND CreateQuadrants(int width, int height, int x = 0, int y = 0) {
+        HWND window = nullptr;
+        EXPECT_EQ(S_OK, m_ui.Create(kTargetClass, L"Target", width, height,
+                                    QuadrantPainter(width, height, kRed, kGreen, kBlue, kYellow), &window, x, y));
+        return window;
+    }
+
+    // The windows share the test's private desktop (see private_desktop.cpp).
+    TestWindowThread m_ui{PrivateTestDesktop::Handle()};
+};
+
+// The platform's reader, with a copy that reads back black on demand, as
+// the copy of a GPU-drawn window does on Windows.
+class BlackCopyReader final : public IWindowReader {
+public:
+    bool Copy(HWND window, SIZE client, CMemoryDib& dib) override {
+        ++copies;
+        if (!m_platform.Copy(window, client, dib)) {
+            return false;
+        }
+        if (black) {
+            ::GdiFlush();
+            for (int y = 0; y < client.cy; ++y) {
+                std::memset(dib.Pixels() + y * dib.Stride(), 0, static_cast<size_t>(client.cx) * 4);
+            }
+        }
+        return true;
+    }
+    bool Print(HWND window, SIZE windowSize, POINT clientOrigin, CMemoryDib& dib) override {
+        ++prints;
+        return m_platform.Print(window, windowSize, clientOrigin, dib);
+    }
+
+    std::atomic<bool> black{true};
+    std::atomic<int> copies{0};
+    std::atomic<int> prints{0};
+
+private:
+    CPlatformWindowReader m_platform;
+};
+
+}  // namespace
+
+TEST_F(WindowCaptureTest, CopyAndPrintReadTheClientArea) {
+    const HWND window = CreateQuadrants(320, 240);
+    CWindowCapture capture;
+    ASSERT_EQ(S_OK, capture.Start());
+    for (const CaptureMethod method : {CaptureMethod::Copy, CaptureMethod::Print, CaptureMethod::Auto}) {
+        ASSERT_EQ(CWindowCapture::Outcome::Picture, capture.Read(window, method, kGenerousDeadlineMs, nullptr))
+            << static_cast<int>(method);
+        const CWindowCapture::Picture& picture = capture.LastPicture();
+        ASSERT_EQ(320, picture.width);
+        ASSERT_EQ(240, picture.height);
+        EXPECT_EQ(kRed, PixelAt(picture, 10, 10)) << static_cast<int>(method);
+        EXPECT_EQ(kGreen, PixelAt(picture, 310, 10)) << static_cast<int>(method);
+        EXPECT_EQ(kBlue, PixelAt(picture, 10, 230)) << static_cast<int>(method);
+        EXPECT_EQ(kYellow, PixelAt(picture, 310, 230)) << static_cast<int>(method);
+    }
+    capture.Stop();
+}
+
+TEST_F(WindowCaptureTest, ThePrintGivesACoveredWindowItsOwnPicture) {
+    const HWND target = CreateQuadrants(320, 240, 40, 40);
+    // Another application's window over the target's left half.
+    HWND cover = nullptr;
+    ASSERT_EQ(S_OK, m_ui.Create(kCoverClass, L"Cover", 160, 240, SolidPainter(kGrey), &cover, 40, 40));
+    m_ui.Run([&]() { ::SetWindowPos(cover, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE); });
+    CWindowCapture capture;
+    ASSERT_EQ(S_OK, capture.Start());
+    ASSERT_EQ(CWindowCapture::Outcome::Picture,
+              capture.Read(target, CaptureMethod::Print, kGenerousDeadlineMs, nullptr));
+    EXPECT_EQ(kRed, PixelAt(capture.LastPicture(), 10, 10));
+    EXPECT_EQ(kBlue, PixelAt(capture.LastPicture(), 10, 230));
+    EXPECT_EQ(kGreen, PixelAt(capture.LastPicture(), 310, 10));
+}
+
+TEST_F(WindowCaptureTest, AutoPrintsAWindowWhoseCopyStaysBlackAndCopiesAgainOnceItRecovers_CopyInjected) {
+    const HWND window = CreateQuadrants(200, 200);
+    BlackCopyReader reader;
+    CWindowCapture capture(&reader);
+    ASSERT_EQ(S_OK, capture.Start());
+    // Two black copies may be a black picture: they are shown as they are.
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(CWindowCapture::Outcome::Picture,
+                  capture.Read(window, CaptureMethod::Auto, kGenerousDeadlineMs, nullptr));
+        EXPECT_EQ(RGB(0, 0, 0), PixelAt(capture.LastPicture(), 10, 10));
+        EXPECT_EQ(CaptureMethod::Copy, capture.AutoMethodInUse());
+    }
+    // The third in a row switches the window to the print, at once.
+    ASSERT_EQ(CWindowCapture::Outcome::Picture,
+              capture.Read(window, CaptureMethod::Auto, kGenerousDeadlineMs, nullptr));
+    EXPECT_EQ(CaptureMethod::Print, capture.AutoMethodInUse());
+    EXPECT_EQ(kRed, PixelAt(capture.LastPicture(), 10, 10));
+    const int copiesBefore = reader.copies;
+    ASSERT_EQ(CWindowCapture::Outcome::Picture,
+              capture.Read(window, CaptureMethod::Auto, kGenerousDeadlineMs, nullptr));
+    EXPECT_EQ(copiesBefore, reader.copies.load()) << "a printed window is not copied every frame";
+
+    // The copy recovers; a few seconds on, auto tries it again and keeps it.
+    reader.black = false;
+    const ULONGLONG start = ::GetTickCount64();
+    while (capture.AutoMethodInUse() == CaptureMethod::Print && MillisecondsSince(start) < 10000) {
+        ASSERT_EQ(CWindowCapture::Outcome::Picture,
+                  capture.Read(window, CaptureMethod::Auto, kGenerousDeadlineMs, nullptr));
+        EXPECT_EQ(kRed, PixelAt(capture.LastPicture(), 10, 10));
+        ::Sleep(100);
+    }
+    EXPECT_EQ(CaptureMethod::Copy, capture.AutoMethodInUse());
+    const int printsBefore = reader.prints;
+    ASSERT_EQ(CWindowCapture::Outcome::Picture,
+              capture.Read(window, CaptureMethod::Auto, kGenerousDeadlineMs, nullptr));
+    EXPECT_EQ(printsBefore, reader.prints.load());
+    EXPECT_EQ(kRed, PixelAt(capture.LastPicture(), 10, 10));
+}
+
+TEST_F(WindowCaptureTest, ATargetThatStopsAnsweringHoldsAReadNoLongerThanItsDeadline) {
+    const HWND window = CreateQuadrants(200, 200);
+    auto capture = std::make_unique<CWindowCapture>();
+    ASSERT_EQ(S_OK, capture->Start());
+    ASSERT_EQ(CWindowCapture::Outcome::Picture,
+              capture->Read(window, CaptureMethod::Print, kGenerousDeadlineMs, nullptr));
+    m_ui.Hang(3000);
+    ::Sleep(50);
+    ULONGLONG start = ::GetTickCount64();
+    EXPECT_EQ(CWindowCapture::Outcome::KeepPrevious, capture->Read(window, CaptureMethod::Print, 100, nullptr));
+    EXPECT_LT(MillisecondsSince(start), 2000u) << "the read waited beyond its deadline";
+    // While the print still hangs, reads do not wait for it at all.
+    start = ::GetTickCount64();
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(CWindowCapture::Outcome::KeepPrevious, capture->Read(window, CaptureMethod::Print, 100, nullptr));
+    }
+    EXPECT_LT(MillisecondsSince(start), 400u);
+    // Nor does stopping, or destroying the capture under the hung print.
+    start = ::GetTickCount64();
+    capture->Stop();
+    capture.reset();
+    EXPECT_LT(MillisecondsSince(start), 2000u);
+}
+
+TEST_F(WindowCaptureTest, ALateReadBringsItsPictureToTheNextFrame) {
+    const HWND window = CreateQuadrants(200, 200);
+    CWindowCapture capture;
+    ASSERT_EQ(S_OK, capture.Start());
+    ASSERT_EQ(CWindowCapture::Outcome::Picture,
+              capture.Read(window, CaptureMethod::Print, kGenerousDeadlineMs, nullptr));
+    m_ui.Paint(window, SolidPainter(kGreen));
+    m_ui.Hang(300);
+    ::Sleep(20);
+    EXPECT_EQ(CWindowCapture::Outcome::KeepPrevious, capture.Read(window, CaptureMethod::Print, 10, nullptr));
+    ::Sleep(600);
+    ASSERT_EQ(CWindowCapture::Outcome::Picture, capture.Read(window, CaptureMethod::Print, 10, nullptr));
+    EXPECT_EQ(kGreen, PixelAt(capture.LastPicture(), 150, 150));
+}
+
+TEST_F(WindowCaptureTest, HiddenAndEmptyWindowsGiveStandbyAndMinimisedOnesTheLastPicture) {
+    const HWND window = CreateQuadrants(200, 200);
+    CWindowCapture capture;
+    ASSERT_EQ(S_OK, capture.Start());
+    EXPECT_EQ(CWindowCapture::Outcome::Standby, capture.Read(nullptr, CaptureMethod::Auto, 1000, nullptr));
+    m_ui.Run([&]() { ::ShowWindow(window, SW_HIDE); });
+    EXPECT_EQ(CWindowCapture::Outcome::Standby, capture.Read(window, CaptureMethod::Auto, 1000, nullptr));
+    m_ui.Run([&]() { ::ShowWindow(window, SW_SHOWNOACTIVATE); });
+    EXPECT_EQ(CWindowCapture::Outcome::Picture, capture.Read(window, CaptureMethod::Auto, 1000, nullptr));
+    m_ui.Run([&]() { ::ShowWindow(window, SW_SHOWMINNOACTIVE); });
+    EXPECT_EQ(CWindowCapture::Outcome::KeepPrevious, capture.Read(window, CaptureMethod::Auto, 1000, nullptr));
+    m_ui.Run([&]() {
+        ::ShowWindow(window, SW_SHOWNOACTIVATE);
+        ::SetWindowPos(window, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    });
+    EXPECT_EQ(CWindowCapture::Outcome::Standby, capture.Read(window, CaptureMethod::Auto, 1000, nullptr));
+}
+
+namespace {
+
+// Records every call of the injected SetThreadDpiAwarenessContext.
+struct DpiCall {
+    DWORD thread;
+    HANDLE context;
+};
+std::mutex g_dpiCallsLock;
+std::vector<DpiCall> g_dpiCalls;
+const HANDLE kHostContext = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-1));  // unaware
+
+HANDLE WINAPI RecordDpiContext(HANDLE context) {
+    std::lock_guard<std::mutex> lock(g_dpiCallsLock);
+    g_dpiCalls.push_back({::GetCurrentThreadId(), context});
+    return kHostContext;
+}
+
+}  // namespace
+
+TEST_F(WindowCaptureTest, EachReadIsPerMonitorAwareAndRestoresTheContext_SetterInjected) {
+    const HWND window = CreateQuadrants(120, 90);
+    g_dpiCalls.clear();
+    CWindowCapture capture(nullptr, &RecordDpiContext);
+    ASSERT_EQ(S_OK, capture.Start());
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(CWindowCapture::Outcome::Picture,
+                  capture.Read(window, CaptureMethod::Copy, kGenerousDeadlineMs, nullptr));
+    }
+    capture.Stop();
+    std::lock_guard<std::mutex> lock(g_dpiCallsLock);
+    ASSERT_EQ(6u, g_dpiCalls.size());
+    for (size_t i = 0; i < g_dpiCalls.size(); i += 2) {
+        EXPECT_EQ(CPerMonitorDpiScope::PerMonitorAwareV2(), g_dpiCalls[i].context);
+        // The recorder accepts v2, so no fallback to v1 is asked for.
+        EXPECT_EQ(kHostContext, g_dpiCalls[i + 1].context) << "the context was not restored after read " << i / 2;
+        EXPECT_EQ(g_dpiCalls[i].thread, g_dpiCalls[i + 1].thread);
+        EXPECT_NE(::GetCurrentThreadId(), g_dpiCalls[i].thread) << "the read ran on the caller's thread";
+    }
+}
+
+TEST(WindowCaptureBlack, OnlyPicturesWithoutAnyLitPixelAreBlack) {
+    std::vector<uint32_t> pixels(16 * 8, 0xFF000000u);  // the unused byte set
+    const auto* top = reinterpret_cast<const BYTE*>(pixels.data());
+    EXPECT_TRUE(CWindowCapture::IsBlack(top, 16 * 4, 16, 8));
+    pixels[16 * 7 + 15] = 0x00000001u;
+    EXPECT_FALSE(CWindowCapture::IsBlack(top, 16 * 4, 16, 8));
+    // Only the rows and columns of the picture count.
+    EXPECT_TRUE(CWindowCapture::IsBlack(top, 16 * 4, 15, 8));
+    EXPECT_TRUE(CWindowCapture::IsBlack(top, 16 * 4, 16, 7));
+}
