@@ -6,10 +6,10 @@
 // an exact floating-point area average of the same source; and the range
 // of grey levels a one-pixel checkerboard shrinks to.
 //
-// Then the processor time per delivered frame (the copy on the capture
-// thread, the scaling and the copy into the sample on the streaming
-// thread) against that of one BitBlt of the window alone, both as the
-// process's time; and the same for the framings fit, fill and mirror
+// Then the processor time per delivered frame (the read of the window on
+// the capture thread, the scaling and the copy into the sample on the
+// streaming thread) against that of one BitBlt of the window alone, both as
+// the process's time, with the read alone beside them; and the same for the framings fit, fill and mirror
 // (stretched), against stretch, per whole frame and for the scaler alone
 // (scaling a copy of the window in memory). Processor times tick in 10 ms
 // steps under Wine, so each figure is summed over blocks of calls, all
@@ -150,6 +150,8 @@ constexpr size_t kFramingCount = sizeof(kFramings) / sizeof(kFramings[0]);
 // scaling alone.
 struct CpuFigures {
     double copyMs;
+    // The frames' own read of the window (on their capture thread) alone.
+    double readMs;
     double frameMs[kFramingCount];
     double scaleMs[kFramingCount];
 };
@@ -378,6 +380,9 @@ int Run(int iterations, bool halftone, double cpuMs) {
             if (application) {
                 std::vector<std::function<void()>> calls;
                 calls.push_back([&]() { reader.Read(child.hwnd()); });
+                CWindowCapture capture;
+                capture.Start();
+                calls.push_back([&]() { capture.Read(child.hwnd(), CaptureMethod::Auto, INFINITE, nullptr); });
                 // One picture per framing, each with its own scaler: no
                 // frame prepares the scaler again.
                 FramePictureWork framed[kFramingCount];
@@ -401,9 +406,10 @@ int Run(int iterations, bool halftone, double cpuMs) {
                 const std::vector<double> figures = MeasureCpuPerCall(cpuMs, calls);
                 CpuFigures entry = {};
                 entry.copyMs = figures[0];
+                entry.readMs = figures[1];
                 for (size_t k = 0; k < kFramingCount; ++k) {
-                    entry.frameMs[k] = figures[1 + k];
-                    entry.scaleMs[k] = figures[1 + kFramingCount + k];
+                    entry.frameMs[k] = figures[2 + k];
+                    entry.scaleMs[k] = figures[2 + kFramingCount + k];
                 }
                 cpu.push_back(entry);
             }
@@ -412,14 +418,15 @@ int Run(int iterations, bool halftone, double cpuMs) {
         }
     }
 
-    std::printf("\nProcessor time per frame (process time, application picture, stretch)\n");
-    std::printf("%-10s %12s %12s %8s\n", "size", "copy ms", "frame ms", "ratio");
+    std::printf("\nProcessor time per frame (process time, application picture, stretch): one BitBlt of the\n"
+                "window here; the frames' own read of it on their capture thread; the whole frame\n");
+    std::printf("%-10s %12s %12s %12s %8s\n", "size", "copy ms", "read ms", "frame ms", "ratio");
     for (int index = 0; index < kFrameSizeTableCount && index < static_cast<int>(cpu.size()); ++index) {
         const FrameSize size = FrameSizeTable[index];
         char label[16];
         std::snprintf(label, sizeof(label), "%dx%d", size.width, size.height);
         const CpuFigures& figures = cpu[static_cast<size_t>(index)];
-        std::printf("%-10s %12.2f %12.2f %8.2f\n", label, figures.copyMs, figures.frameMs[0],
+        std::printf("%-10s %12.2f %12.2f %12.2f %8.2f\n", label, figures.copyMs, figures.readMs, figures.frameMs[0],
                     figures.copyMs > 0 ? figures.frameMs[0] / figures.copyMs : 0.0);
     }
     for (const bool whole : {true, false}) {
