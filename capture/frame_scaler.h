@@ -4,12 +4,17 @@
 // areas; enlarging interpolates bilinearly. Only the target rectangle is
 // written.
 //
-// Two separable passes per output row, in integer arithmetic: a vertical
-// pass over the source columns of the rectangle, then a horizontal pass
-// into the target. The weights of both are computed once per size and
-// geometry (Prepare); Scale allocates nothing and may run for every frame.
-// The pixel loops exist for SSE2 and for AVX2 (chosen at run time when the
-// processor has it); both give exactly the same pictures.
+// Two separable passes in integer arithmetic. Mostly a vertical pass per
+// output row over the source columns of the rectangle, then a horizontal
+// pass into the target: for mild horizontal shrinks by windows of adjacent
+// columns that every lane of a vector weighs on its own (no gathering),
+// else per output pixel from its own taps. Where the horizontal pass over
+// every source row is less work (a strong horizontal shrink with little
+// vertical shrink, e.g. 720 rows to 768), that pass comes first. The
+// weights are computed once per size and geometry (Prepare); Scale
+// allocates nothing and may run for every frame. The pixel loops exist for
+// SSE2 and for AVX2 (chosen at run time when the processor has it); both
+// give exactly the same pictures (see frame_scaler_kernels.h).
 //
 // One correction on top: an area average over a non-integer number of
 // pixels leaks a one-pixel checkerboard (dithered areas, 50% patterns) into
@@ -18,10 +23,11 @@
 // pass subtracts from each output row, wherever its weights leak the
 // pattern (their even and odd rows weigh differently), the local
 // checkerboard of the source times that leak. The local checkerboard is
-// measured per tile of 4 x 4 source pixels from the 2 x 2 blocks'
-// alternating sums, and interpolated between tile centres along the row.
-// Flat and smooth areas, and straight horizontal or vertical lines and
-// edges, have no such component and come out as the plain area average.
+// measured per tile of 4 x 4 source pixels (a band of four rows at a time)
+// from the 2 x 2 blocks' alternating sums, and interpolated between tile
+// centres along the row. Flat and smooth areas, and straight horizontal or
+// vertical lines and edges, have no such component and come out as the
+// plain area average; columns whose tiles are all zero are skipped.
 #pragma once
 
 #include <windows.h>
