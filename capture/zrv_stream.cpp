@@ -69,7 +69,11 @@ CZRV_Stream::CZRV_Stream(HRESULT* phr, CZRV_Capture* filter)
     FitPictureToType();
 }
 
-CZRV_Stream::~CZRV_Stream() = default;
+CZRV_Stream::~CZRV_Stream() {
+    // The worker runs this pin's members (settings, capture, pacing,
+    // picture): it ends before any of them goes.
+    EndWorker();
+}
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     RETURN_HR_IF_NULL(E_POINTER, ppv);

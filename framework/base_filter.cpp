@@ -35,6 +35,9 @@ ULONG STDMETHODCALLTYPE CBaseFilter::NonDelegatingRelease() {
         // and destroying (a worker's last delivery, a pin's AddRef) from
         // starting a second destruction.
         m_cRef = 1;
+        // Its result cannot keep the object: the last reference is gone.
+        // A failed Stop (an allocator that would not decommit) still ends
+        // every worker, since Inactive ends it whatever the decommit says.
         Stop();
         delete this;
         return 0;
@@ -111,8 +114,10 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::Pause() {
             const HRESULT hr = pin->Active();
             if (FAILED(hr)) {
                 // The filter stays Stopped, so no Stop would ever reach
-                // the pins activated so far: take them back now.
-                DeactivatePins(i);
+                // the pins activated so far: take them back now, the one
+                // that failed included, since it may have started some of
+                // its work (a worker) before it failed.
+                DeactivatePins(i + 1);
                 return hr;
             }
         }
