@@ -3,6 +3,7 @@
 #include <evcode.h>
 #include <vfwmsgs.h>
 
+#include <cassert>
 #include <cwchar>
 #include <new>
 
@@ -72,6 +73,7 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::GetClassID(CLSID* clsid) {
 }
 
 HRESULT CBaseFilter::DeactivatePins(int count) {
+    assert(m_pLock->IsHeldByCurrentThread());
     HRESULT firstFailure = S_OK;
     // Every connected pin is deactivated, even after one has failed.
     for (int i = 0; i < count; ++i) {

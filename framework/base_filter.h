@@ -72,8 +72,8 @@ public:
 
     // Paused or running, read under the filter lock.
     bool IsActive();
-    // Stopped, read without a lock.
-    bool IsStopped() const { return m_State == State_Stopped; }
+    // Stopped; any thread, without a lock.
+    bool IsStopped() const { return m_State.load() == State_Stopped; }
 
     // The graph the filter has joined, not AddRef'd (null outside a graph).
     // Pins use it to ask the graph for a reconnection.
@@ -85,8 +85,10 @@ protected:
     // holds m_pLock.
     HRESULT DeactivatePins(int count);
 
+    // Changed under m_pLock; atomic because IsStopped and GetState read it
+    // from any thread without the lock.
+    std::atomic<FILTER_STATE> m_State{State_Stopped};
     // Guarded by m_pLock, except where noted on the methods above.
-    FILTER_STATE m_State = State_Stopped;
     Microsoft::WRL::ComPtr<IReferenceClock> m_pClock;
     REFERENCE_TIME m_tStart = 0;
     const CLSID m_clsid;

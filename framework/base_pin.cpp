@@ -2,6 +2,7 @@
 
 #include <vfwmsgs.h>
 
+#include <cassert>
 #include <cstring>
 #include <cwchar>
 #include <new>
@@ -103,6 +104,21 @@ HRESULT CBasePin::GetMediaType(int /*position*/, CMediaType* /*mt*/) {
     return E_UNEXPECTED;
 }
 
+bool CBasePin::IsConnected() const {
+    CAutoLock lock(&m_ConnectedLock);
+    return m_Connected != nullptr;
+}
+
+void CBasePin::SetConnected(IPin* peer) {
+    Microsoft::WRL::ComPtr<IPin> previous;
+    {
+        CAutoLock lock(&m_ConnectedLock);
+        previous = std::move(m_Connected);
+        m_Connected = peer;
+    }
+    // The old peer is released outside the leaf lock.
+}
+
 bool CBasePin::CanConnectNow() const {
     return m_pFilter == nullptr || m_pFilter->IsStopped() || m_bCanReconnectWhenActive;
 }
@@ -121,6 +137,7 @@ HRESULT STDMETHODCALLTYPE CBasePin::Connect(IPin* peer, const AM_MEDIA_TYPE* mt)
 }
 
 HRESULT CBasePin::AgreeMediaType(IPin* peer, const CMediaType* mt) {
+    assert(m_pLock->IsHeldByCurrentThread());
     if (mt != nullptr && !mt->IsPartiallySpecified()) {
         // A fully specified type is the only candidate.
         return AttemptConnection(peer, mt);
@@ -147,6 +164,7 @@ HRESULT CBasePin::AgreeMediaType(IPin* peer, const CMediaType* mt) {
 }
 
 HRESULT CBasePin::TryMediaTypes(IPin* peer, const CMediaType* partial, IEnumMediaTypes* types) {
+    assert(m_pLock->IsHeldByCurrentThread());
     RETURN_IF_FAILED(types->Reset());
     HRESULT remembered = S_OK;
     for (;;) {
@@ -185,7 +203,7 @@ HRESULT CBasePin::AttemptConnection(IPin* peer, const CMediaType* mt) {
     hr = CheckMediaType(mt);
     if (hr == S_OK) {
         // Looks connected already when the peer calls back into us.
-        m_Connected = peer;
+        SetConnected(peer);
         hr = SetMediaType(mt);
         if (SUCCEEDED(hr)) {
             hr = peer->ReceiveConnection(static_cast<IPin*>(this), mt);
@@ -202,7 +220,7 @@ HRESULT CBasePin::AttemptConnection(IPin* peer, const CMediaType* mt) {
         hr = VFW_E_TYPE_NOT_ACCEPTED;
     }
     BreakConnect();
-    m_Connected.Reset();
+    SetConnected(nullptr);
     return hr;
 }
 
@@ -223,7 +241,7 @@ HRESULT STDMETHODCALLTYPE CBasePin::ReceiveConnection(IPin* connector, const AM_
         BreakConnect();
         return SUCCEEDED(hr) || hr == E_FAIL || hr == E_INVALIDARG ? VFW_E_TYPE_NOT_ACCEPTED : hr;
     }
-    m_Connected = connector;
+    SetConnected(connector);
     hr = SetMediaType(type);
     if (SUCCEEDED(hr)) {
         hr = CompleteConnect(connector);
@@ -231,7 +249,7 @@ HRESULT STDMETHODCALLTYPE CBasePin::ReceiveConnection(IPin* connector, const AM_
             return S_OK;
         }
     }
-    m_Connected.Reset();
+    SetConnected(nullptr);
     BreakConnect();
     return hr;
 }
@@ -242,12 +260,15 @@ HRESULT STDMETHODCALLTYPE CBasePin::Disconnect() {
     // S_FALSE: there was no connection to break.
     RETURN_HR_IF(S_FALSE, !IsConnected());
     RETURN_IF_FAILED(BreakConnect());
-    m_Connected.Reset();
+    SetConnected(nullptr);
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CBasePin::ConnectedTo(IPin** pin) {
     RETURN_HR_IF_NULL(E_POINTER, pin);
+    // The reference is taken under the lock that guards the pointer, so
+    // that a Disconnect on another thread cannot release the peer first.
+    CAutoLock lock(&m_ConnectedLock);
     *pin = m_Connected.Get();
     RETURN_HR_IF_NULL(VFW_E_NOT_CONNECTED, *pin);
     (*pin)->AddRef();

@@ -13,6 +13,9 @@ namespace {
 
 // Room for any int in decimal, with sign and terminator.
 constexpr size_t kPinIdChars = 12;
+// How long the worker waits for a request before it asks the allocator
+// again after a failed GetBuffer.
+constexpr DWORD kBufferRetryMs = 10;
 
 CCritSec* StateLockOf(CSource* filter) {
     return filter != nullptr ? filter->pStateLock() : nullptr;
@@ -208,8 +211,9 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
             Microsoft::WRL::ComPtr<IMediaSample> sample;
             if (FAILED(GetDeliveryBuffer(&sample, nullptr, nullptr, 0))) {
                 // The allocator is decommitted while a stop request is on
-                // its way; look for it again shortly.
-                ::Sleep(1);
+                // its way, or has no buffer to give for now: wait for the
+                // request, and try again after a while when none comes.
+                ::WaitForSingleObject(GetRequestHandle(), kBufferRetryMs);
                 continue;
             }
             const HRESULT hrFill = FillBuffer(sample.Get());

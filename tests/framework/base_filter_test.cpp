@@ -408,3 +408,22 @@ TEST_F(FilterTest, QueryIdDoesNotWaitForTheStateLock) {
     source->pStateLock()->Unlock();
     asker.join();
 }
+
+TEST(CritSecTest, IsHeldByCurrentThreadNamesTheOwnerOnly) {
+    CCritSec lock;
+    EXPECT_FALSE(lock.IsHeldByCurrentThread());
+    {
+        CAutoLock held(&lock);
+        EXPECT_TRUE(lock.IsHeldByCurrentThread());
+        {
+            CAutoLock again(&lock);
+            EXPECT_TRUE(lock.IsHeldByCurrentThread());
+        }
+        EXPECT_TRUE(lock.IsHeldByCurrentThread());
+        bool heldElsewhere = true;
+        std::thread other([&] { heldElsewhere = lock.IsHeldByCurrentThread(); });
+        other.join();
+        EXPECT_FALSE(heldElsewhere);
+    }
+    EXPECT_FALSE(lock.IsHeldByCurrentThread());
+}

@@ -315,6 +315,24 @@ TEST_F(FakeInputTest, AWorkerWithoutBuffersKeepsTryingAndStillStops) {
     EXPECT_EQ(0, stream->fillCalls.load());
 }
 
+TEST_F(FakeInputTest, AWorkerWithoutBuffersWaitsBetweenTriesInsteadOfSpinning) {
+    auto allocator = MakeFake<EmptyAllocator>();
+    ASSERT_TRUE(allocator->ok());
+    peer->OfferAllocator(allocator.Get());
+    ASSERT_EQ(S_OK, ConnectPeer());
+    ASSERT_EQ(S_OK, source->Pause());
+    ASSERT_TRUE(WaitUntil([&] { return allocator->GetBufferCalls() >= 1; }));
+    const LONG first = allocator->GetBufferCalls();
+    ::Sleep(500);
+    const LONG tries = allocator->GetBufferCalls() - first;
+    // It waits on its request event between tries: a few dozen tries in
+    // half a second, not hundreds (a busy machine makes fewer, never more).
+    EXPECT_LE(tries, 100) << "tries in 500 ms";
+    EXPECT_GE(tries, 2) << "tries in 500 ms";
+    EXPECT_EQ(S_OK, source->Stop());
+    EXPECT_FALSE(stream->ThreadExists());
+}
+
 TEST_F(FakeInputTest, AFilterReleasedWhilePausedEndsItsWorker) {
     ASSERT_EQ(S_OK, ConnectPeer());
     ASSERT_EQ(S_OK, source->Pause());
