@@ -116,7 +116,8 @@ HRESULT CSourceStream::CheckMediaType(const CMediaType* mt) {
     RETURN_HR_IF_NULL(E_POINTER, mt);
     CAutoLock lock(m_pFilter->pStateLock());
     CMediaType mine;
-    GetMediaType(&mine);
+    // A pin that cannot say its format accepts nothing, and says why.
+    RETURN_IF_FAILED(GetMediaType(&mine));
     return mine == *mt ? S_OK : E_FAIL;
 }
 

@@ -42,7 +42,8 @@ public:
     HRESULT Inactive() override;
 
     // A pin with one fixed format accepts exactly the type of the
-    // one-argument GetMediaType; these two run under the state lock.
+    // one-argument GetMediaType (whose failure CheckMediaType passes on);
+    // these two run under the state lock.
     HRESULT CheckMediaType(const CMediaType* mt) override;
     HRESULT GetMediaType(int position, CMediaType* mt) override;
 

@@ -491,4 +491,7 @@ TEST(SourceStreamTypesTest, TheDefaultsServeOneFixedFormat) {
     EXPECT_EQ(E_POINTER, stream->CSourceStream::CheckMediaType(nullptr));
     // Without a format of its own a pin has nothing to offer.
     EXPECT_EQ(E_UNEXPECTED, stream->CSourceStream::GetMediaType(&mt));
+    // A pin that cannot say its format says why, rather than "no match".
+    stream->formatResult = E_OUTOFMEMORY;
+    EXPECT_EQ(E_OUTOFMEMORY, stream->CSourceStream::CheckMediaType(&format));
 }

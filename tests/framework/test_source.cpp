@@ -68,7 +68,9 @@ HRESULT TestStream::GetMediaType(CMediaType* mt) {
     if (mt == nullptr) {
         return E_POINTER;
     }
-
+    if (FAILED(formatResult.load())) {
+        return formatResult.load();
+    }
     *mt = TestFormat();
     if (adjustFormat) {
         adjustFormat(mt);

@@ -87,6 +87,8 @@ public:
     // While set, each fill waits for this event, deaf to requests (a fill
     // blocked in a slow read).
     std::atomic<HANDLE> fillGate{nullptr};
+    // A failure here is the one-argument GetMediaType's answer.
+    std::atomic<HRESULT> formatResult{S_OK};
 
     // What happened.
     std::atomic<LONG> filled{0};
