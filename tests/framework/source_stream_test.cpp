@@ -133,6 +133,8 @@ TEST_F(WorkerTest, PauseStartsTheWorkerAndStopEndsIt) {
     ASSERT_EQ(S_OK, source->Pause());
     EXPECT_TRUE(stream->ThreadExists());
     EXPECT_TRUE(WaitUntil([&] { return stream->filled.load() >= 10; }));
+    // The worker lives in the multithreaded apartment.
+    EXPECT_EQ(APTTYPE_MTA, stream->workerApartment.load());
     // Already active: a second activation changes nothing.
     EXPECT_EQ(S_FALSE, stream->Active());
     ASSERT_EQ(S_OK, source->Stop());

@@ -173,7 +173,9 @@ HRESULT TestStream::FillBuffer(IMediaSample* sample) {
 
 HRESULT TestStream::OnThreadCreate() {
     ++threadCreates;
-
+    APTTYPE apartment = APTTYPE_CURRENT;
+    APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+    workerApartment = SUCCEEDED(::CoGetApartmentType(&apartment, &qualifier)) ? static_cast<int>(apartment) : -1;
     m_frameNumber = 0;
     return onThreadCreateResult.load();
 }

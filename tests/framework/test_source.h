@@ -98,7 +98,8 @@ public:
     std::atomic<bool> pacing{false};
     std::atomic<bool> paceEndedByRequest{false};
     std::atomic<bool> inGatedFill{false};
-
+    // The worker's apartment, as OnThreadCreate found it (-1: unknown).
+    std::atomic<int> workerApartment{-1};
     // "A" for Active, "I" for Inactive, "R<t>" for Run, in call order.
     std::vector<std::string> calls;
     std::vector<CMediaType> checkedTypes;
