@@ -125,7 +125,14 @@ HRESULT CZRV_Stream::FitPictureTo(const CMediaType& type) {
 HRESULT CZRV_Stream::CheckMediaType(const CMediaType* mt) {
     RETURN_HR_IF_NULL(E_POINTER, mt);
     CAutoLock format(&m_formatLock);
-    return output_formats::CheckMediaType(mt, SelectedType());
+    const HRESULT hr = output_formats::CheckMediaType(mt, SelectedType());
+    // While a new size waits for the next connection, the type of the
+    // connection the pin still has stays acceptable: its samples are of
+    // that type until the connection ends.
+    if (hr != S_OK && m_hasPendingType && output_formats::CheckMediaType(mt, m_mt) == S_OK) {
+        return S_OK;
+    }
+    return hr;
 }
 
 HRESULT CZRV_Stream::SetMediaType(const CMediaType* mt) {

@@ -390,6 +390,27 @@ TEST_F(ZrvStreamTest, AWaitingSizeWhoseCanvasCannotBeBuiltIsGivenUpWithTheConnec
     EXPECT_TRUE(IsStandbyPicture(samples[0], 204, 360));
 }
 
+TEST_F(ZrvStreamTest, TheConnectedTypeStaysAcceptableWhileANewSizeWaits) {
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    CMediaType connected;
+    ASSERT_EQ(S_OK, m_pin->ConnectionMediaType(&connected));
+    ASSERT_EQ(S_OK, m_settings->SetSelectPixel(3));
+    AM_MEDIA_TYPE* waiting = nullptr;
+    ASSERT_EQ(S_OK, m_config->GetFormat(&waiting));
+    CMediaType other;
+    ASSERT_EQ(S_OK, output_formats::BuildMediaType(&other, kDefaultFrameTime, 4));
+    // Both the type the samples have and the one that waits are accepted.
+    EXPECT_EQ(S_OK, m_pin->QueryAccept(&connected));
+    EXPECT_EQ(S_OK, m_pin->QueryAccept(waiting));
+    EXPECT_EQ(S_FALSE, m_pin->QueryAccept(&other));
+    // Once the connection has ended, only the new size is.
+    ASSERT_NO_FATAL_FAILURE(Disconnect());
+    EXPECT_EQ(S_FALSE, m_pin->QueryAccept(&connected));
+    EXPECT_EQ(S_OK, m_pin->QueryAccept(waiting));
+    DeleteMediaType(waiting);
+}
+
 // ---- Which window, and when ---------------------------------------------------
 
 namespace {
