@@ -315,11 +315,15 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFormat(AM_MEDIA_TYPE* mt) {
         reconnect = IsConnected() && m_hasPendingType;
     }
     // The graph renegotiates through this pin's own operations, which take
-    // the locks themselves; so no lock is held here. While the graph
-    // runs it refuses, and the new type waits for the next connection.
-    IFilterGraph* graph = m_pFilter->GetFilterGraph();
-    if (reconnect && graph != nullptr) {
-        graph->Reconnect(static_cast<IPin*>(this));
+    // the locks themselves; so no lock is held here. While the graph runs
+    // it refuses, and the new type waits for the next connection: its
+    // answer changes nothing here. The graph is held by a reference of our
+    // own for the call, in case the application lets go of it meanwhile.
+    if (reconnect) {
+        const Microsoft::WRL::ComPtr<IFilterGraph> graph = m_pFilter->GetFilterGraph();
+        if (graph) {
+            graph->Reconnect(static_cast<IPin*>(this));
+        }
     }
     return S_OK;
 }

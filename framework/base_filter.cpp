@@ -204,16 +204,21 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::QueryFilterInfo(FILTER_INFO* info) {
     RETURN_HR_IF_NULL(E_POINTER, info);
     // Truncation to the 127 characters that fit is expected, not an error.
     ::StringCchCopyW(info->achName, ARRAYSIZE(info->achName), m_pName ? m_pName.get() : L"");
-    info->pGraph = m_pGraph;
-    if (info->pGraph != nullptr) {
-        info->pGraph->AddRef();
-    }
+    info->pGraph = GetFilterGraph().Detach();
     return S_OK;
+}
+
+Microsoft::WRL::ComPtr<IFilterGraph> CBaseFilter::GetFilterGraph() const {
+    CAutoLock lock(&m_GraphLock);
+    return m_pGraph;
 }
 
 HRESULT STDMETHODCALLTYPE CBaseFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
     CAutoLock lock(m_pLock);
-    m_pGraph = graph;
+    {
+        CAutoLock graphLock(&m_GraphLock);
+        m_pGraph = graph;
+    }
     IMediaEventSink* sink = nullptr;
     if (graph != nullptr &&
         SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink)))) {

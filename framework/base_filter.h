@@ -75,9 +75,11 @@ public:
     // Stopped; any thread, without a lock.
     bool IsStopped() const { return m_State.load() == State_Stopped; }
 
-    // The graph the filter has joined, not AddRef'd (null outside a graph).
-    // Pins use it to ask the graph for a reconnection.
-    IFilterGraph* GetFilterGraph() const { return m_pGraph; }
+    // The graph the filter has joined, with a reference of its own for the
+    // caller (null outside a graph); any thread. Pins use it to ask the
+    // graph for a reconnection: the reference keeps the graph alive for
+    // the call even when the application lets go of it meanwhile.
+    Microsoft::WRL::ComPtr<IFilterGraph> GetFilterGraph() const;
 
 protected:
     // Calls Inactive on the connected pins among the first `count`; the
@@ -97,8 +99,12 @@ protected:
     CCritSec* const m_pLock;
     std::unique_ptr<WCHAR[]> m_pName;
     // Not counted: the graph owns the filter, and a counted pointer back
-    // would form a cycle.
+    // would form a cycle. Written under m_pLock and m_GraphLock; read under
+    // m_GraphLock, a leaf lock under which only a reference is taken, so
+    // that readers never wait for m_pLock (Stop holds it while it waits for
+    // the streaming threads).
     IFilterGraph* m_pGraph = nullptr;
+    mutable CCritSec m_GraphLock;
     // Not counted for the same reason; atomic because the worker thread
     // reads it in NotifyEvent without the filter lock.
     std::atomic<IMediaEventSink*> m_pSink{nullptr};

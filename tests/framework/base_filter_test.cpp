@@ -268,7 +268,7 @@ TEST_F(FilterTest, JoiningAGraphGivesItsEventSinkAndLeavingClearsEverything) {
     ComPtr<IMediaEventEx> events;
     ASSERT_EQ(S_OK, graph->QueryInterface(IID_IMediaEventEx, reinterpret_cast<void**>(events.GetAddressOf())));
     ASSERT_EQ(S_OK, graph->AddFilter(source.Get(), L"Joined"));
-    EXPECT_EQ(static_cast<IFilterGraph*>(graph.Get()), source->GetFilterGraph());
+    EXPECT_EQ(static_cast<IFilterGraph*>(graph.Get()), source->GetFilterGraph().Get());
     FILTER_INFO info = {};
     ASSERT_EQ(S_OK, source->QueryFilterInfo(&info));
     EXPECT_STREQ(L"Joined", info.achName);
@@ -285,7 +285,7 @@ TEST_F(FilterTest, JoiningAGraphGivesItsEventSinkAndLeavingClearsEverything) {
     events->FreeEventParams(code, param1, param2);
 
     ASSERT_EQ(S_OK, source->JoinFilterGraph(nullptr, nullptr));
-    EXPECT_EQ(nullptr, source->GetFilterGraph());
+    EXPECT_EQ(nullptr, source->GetFilterGraph().Get());
     EXPECT_EQ(E_NOTIMPL, source->NotifyEvent(EC_ERRORABORT, E_FAIL, 0));
     ASSERT_EQ(S_OK, source->QueryFilterInfo(&info));
     EXPECT_STREQ(L"", info.achName);
