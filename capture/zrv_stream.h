@@ -119,6 +119,11 @@ protected:
     HRESULT OnThreadCreate() override;
     HRESULT OnThreadDestroy() override;
 
+protected:
+    // m_mt changes under the format lock, so ConnectionMediaType reads it
+    // under that lock alone.
+    CCritSec* MediaTypeLock() const override { return &m_formatLock; }
+
 private:
     // The type offered and reported now; the caller holds the format lock.
     const CMediaType& SelectedType() const;

@@ -277,7 +277,7 @@ HRESULT STDMETHODCALLTYPE CBasePin::ConnectedTo(IPin** pin) {
 
 HRESULT STDMETHODCALLTYPE CBasePin::ConnectionMediaType(AM_MEDIA_TYPE* mt) {
     RETURN_HR_IF_NULL(E_POINTER, mt);
-    CAutoLock lock(m_pLock);
+    CAutoLock lock(MediaTypeLock());
     if (!IsConnected()) {
         static_cast<CMediaType*>(mt)->InitMediaType();
         return VFW_E_NOT_CONNECTED;

@@ -84,6 +84,10 @@ public:
     const WCHAR* Name() const { return m_pName.get(); }
 
 protected:
+    // The lock under which the connection's type (m_mt) can be read:
+    // m_pLock, or a leaf lock of a derived pin that holds it too whenever
+    // it changes m_mt, so that ConnectionMediaType need not wait for m_pLock.
+    virtual CCritSec* MediaTypeLock() const { return m_pLock; }
     // Makes `peer` (null: none) the connected pin; the caller holds m_pLock.
     void SetConnected(IPin* peer);
     // Connection helpers; the caller holds m_pLock.
