@@ -676,3 +676,35 @@ TEST_F(ZrvStreamTest, ARendererThatQueuesShowsEachFrameWithinAFrameTimeOfItsRead
     EXPECT_EQ(40, checked);
     ASSERT_EQ(S_OK, m_filter->SetSyncSource(nullptr));
 }
+
+TEST_F(ZrvStreamTest, AStopBetweenFramesSendsNoFrameBeforeItsTime_OneFramePerSecond) {
+    constexpr REFERENCE_TIME kSecond = 10000000;
+    ASSERT_TRUE(StoreText(kFrameTimeValue, "10000000"));
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    auto clock = MakeFake<CounterReferenceClock>();
+    ASSERT_EQ(S_OK, m_filter->SetSyncSource(clock.Get()));
+    // Paused, one frame goes at once; the rest follow the clock from Run.
+    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(1u, m_recorder->WaitFor(1).size());
+    REFERENCE_TIME start = 0;
+    ASSERT_EQ(S_OK, clock->GetTime(&start));
+    ASSERT_EQ(S_OK, m_filter->Run(start));
+    // Stop halfway between the frame due at 1.0 s and the one due at 2.0 s.
+    while (clock->Now() < start + kSecond * 3 / 2) {
+        ::Sleep(1);
+    }
+    ASSERT_EQ(S_OK, m_filter->Stop());
+    ASSERT_EQ(S_OK, m_filter->SetSyncSource(nullptr));
+    const auto samples = m_recorder->WaitFor(0);
+    ASSERT_EQ(2u, samples.size()) << "the paused frame and the one stamped 1.0-2.0 s, nothing else";
+    EXPECT_EQ(kSecond, samples[1].start);
+    EXPECT_EQ(2 * kSecond, samples[1].end);
+    for (size_t i = 1; i < samples.size(); ++i) {
+        // Every frame leaves when the stream time reaches its start, never
+        // before: one stamped for later would be shown late or dropped.
+        EXPECT_GE(samples[i].arrivalCounter - start, samples[i].start)
+            << "the frame stamped " << samples[i].start / 10000 << " ms left at "
+            << (samples[i].arrivalCounter - start) / 10000 << " ms";
+    }
+}
