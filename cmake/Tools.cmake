@@ -21,7 +21,7 @@ target_link_libraries(quillmere_demo PRIVATE user32 gdi32 shell32)
 # The settings program: the standard property frame on the registered
 # device, a program of the Windows subsystem (no console window when started
 # from the Start menu). The device code it includes is only the class
-# identifiers, so qmcore is not linked.
+# identifiers, so no layer is linked.
 add_executable(qmsettings WIN32
   ${CMAKE_SOURCE_DIR}/tools/settings_app/main.cpp ${CMAKE_SOURCE_DIR}/tools/settings_app/qmsettings.rc)
 target_link_libraries(qmsettings PRIVATE qmcaptureclient oleaut32 ole32 user32 shell32)
