@@ -221,7 +221,7 @@ TEST(Concurrency, QueriesThatADownstreamReceiveWaitsForDoNotWaitForStop) {
     ComPtr<IBaseFilter> filter;
     ASSERT_EQ(S_OK, CreateCaptureFilter(&filter));
     ComPtr<IPin> pin;
-    ASSERT_EQ(S_OK, OutputPinOf(filter.Get(), &pin));
+    ASSERT_EQ(S_OK, GetPin(filter.Get(), PINDIR_OUTPUT, &pin));
     auto renderer = MakeFake<HeldReceiver>();
     ASSERT_EQ(S_OK, pin->Connect(renderer.Get(), nullptr));
     Watchdog watchdog("queries while Stop waits for a held Receive", 60000);
