@@ -80,7 +80,7 @@ HRESULT CFramePicture::Resize(int width, int height) {
             // Built aside and swapped in only when complete: a failure keeps
             // the previous canvas and never leaves a record without pixels.
             FrameCanvasPtr fresh(new (std::nothrow) FrameCanvas);
-            if (fresh && BuildCanvas(fresh.get(), width, height)) {
+            if (fresh && m_build(fresh.get(), width, height)) {
                 m_canvas = std::move(fresh);
             } else {
                 hr = E_OUTOFMEMORY;
@@ -93,6 +93,11 @@ HRESULT CFramePicture::Resize(int width, int height) {
         ::SetTextColor(m_canvas->Dc(), kStandbyTextColour);
     }
     return hr;
+}
+
+void CFramePicture::InjectCanvasBuilder(CanvasBuilder build) {
+    CAutoLock lock(&m_lock);
+    m_build = build != nullptr ? build : &BuildCanvas;
 }
 
 void CFramePicture::RenderWindow(const BYTE* topRow, ptrdiff_t stride, int width, int height, ScaleMode mode,

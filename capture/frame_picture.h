@@ -35,6 +35,11 @@ public:
     // E_OUTOFMEMORY): samples of the new size then receive no picture.
     HRESULT Resize(int width, int height);
 
+    // What builds a canvas: BuildCanvas, unless a test injects a builder
+    // that fails, which the platform does only when memory runs out.
+    using CanvasBuilder = bool (*)(FrameCanvas* canvas, int width, int height);
+    void InjectCanvasBuilder(CanvasBuilder build);
+
     // Streaming thread: draws the next picture and copies it into the
     // sample (may be null). A sample with room for the picture gets it in
     // front, with its data length set; a smaller one is left untouched.
@@ -70,6 +75,7 @@ private:
     void CopyInto(IMediaSample* sample) const;
 
     mutable CCritSec m_lock;
+    CanvasBuilder m_build = &BuildCanvas;
     FrameCanvasPtr m_canvas;
     UniqueGdiObject m_standbyFont;
     // What the canvas shows: the standby text (texts that do not fit here

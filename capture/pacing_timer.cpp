@@ -23,7 +23,7 @@ HRESULT CPacingTimer::Start() {
     if (!m_timer) {
         m_timer.reset(::CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS));
         if (!m_timer) {
-            return HResultFromWin32(::GetLastError());
+            return HResultFromLastError();
         }
         m_periodRequested = ::timeBeginPeriod(kTimerPeriodMs) == TIMERR_NOERROR;
     }

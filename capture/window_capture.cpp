@@ -230,12 +230,12 @@ HRESULT CWindowCapture::Start() {
     }
     m_thread = ::CreateThread(nullptr, 0, &CaptureThreadProc, start, 0, nullptr);
     if (m_thread == nullptr) {
-        const DWORD error = ::GetLastError();
+        const HRESULT hr = HResultFromLastError();
         delete start;
         if (module != nullptr) {
             ::FreeLibrary(module);
         }
-        return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
+        return hr;
     }
     return S_OK;
 }

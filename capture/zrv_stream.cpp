@@ -2,6 +2,7 @@
 
 #include <uuids.h>
 
+#include <cassert>
 #include <cstring>
 #include <utility>
 
@@ -66,10 +67,14 @@ CZRV_Stream::CZRV_Stream(HRESULT* phr, CZRV_Capture* filter)
     // one: the device still works, and its samples carry no picture until
     // a format whose canvas can be built is chosen.
     CAutoLock format(&m_formatLock);
-    FitPictureToType();
+    FitPictureTo(m_mt);
 }
 
-CZRV_Stream::~CZRV_Stream() = default;
+CZRV_Stream::~CZRV_Stream() {
+    // The worker runs this pin's members (settings, capture, pacing,
+    // picture): it ends before any of them goes.
+    EndWorker();
+}
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     RETURN_HR_IF_NULL(E_POINTER, ppv);
@@ -96,19 +101,22 @@ const CMediaType& CZRV_Stream::SelectedType() const {
 }
 
 HRESULT CZRV_Stream::ApplySelectedType(CMediaType& type) {
+    assert(m_formatLock.IsHeldByCurrentThread());
     if (IsConnected()) {
         SwapMediaTypes(m_pendingType, type);
         m_hasPendingType = true;
         return S_OK;
     }
+    // The canvas first: a type is never the pin's without one of its size.
+    RETURN_IF_FAILED(FitPictureTo(type));
     SwapMediaTypes(m_mt, type);
     m_hasPendingType = false;
-    return FitPictureToType();
+    return S_OK;
 }
 
-HRESULT CZRV_Stream::FitPictureToType() {
+HRESULT CZRV_Stream::FitPictureTo(const CMediaType& type) {
     m_tracker.Forget();
-    const SIZE size = SizeOf(m_mt);
+    const SIZE size = SizeOf(type);
     return m_picture.Resize(size.cx, size.cy);
 }
 
@@ -117,7 +125,14 @@ HRESULT CZRV_Stream::FitPictureToType() {
 HRESULT CZRV_Stream::CheckMediaType(const CMediaType* mt) {
     RETURN_HR_IF_NULL(E_POINTER, mt);
     CAutoLock format(&m_formatLock);
-    return output_formats::CheckMediaType(mt, SelectedType());
+    const HRESULT hr = output_formats::CheckMediaType(mt, SelectedType());
+    // While a new size waits for the next connection, the type of the
+    // connection the pin still has stays acceptable: its samples are of
+    // that type until the connection ends.
+    if (hr != S_OK && m_hasPendingType && output_formats::CheckMediaType(mt, m_mt) == S_OK) {
+        return S_OK;
+    }
+    return hr;
 }
 
 HRESULT CZRV_Stream::SetMediaType(const CMediaType* mt) {
@@ -128,8 +143,7 @@ HRESULT CZRV_Stream::SetMediaType(const CMediaType* mt) {
     CAutoLock format(&m_formatLock);
     // Samples of the connection must match the canvas: a connection whose
     // canvas cannot be built is refused.
-    m_tracker.Forget();
-    RETURN_IF_FAILED(m_picture.Resize(vih->bmiHeader.biWidth, vih->bmiHeader.biHeight));
+    RETURN_IF_FAILED(FitPictureTo(*mt));
     RETURN_IF_FAILED(CSourceStream::SetMediaType(mt));
     m_hasPendingType = false;
     return S_OK;
@@ -163,9 +177,14 @@ HRESULT CZRV_Stream::BreakConnect() {
     RETURN_IF_FAILED(CSourceStream::BreakConnect());
     CAutoLock format(&m_formatLock);
     if (m_hasPendingType) {
-        SwapMediaTypes(m_mt, m_pendingType);
+        // The connection ends either way, so a canvas that cannot be built
+        // for the waiting type is not BreakConnect's failure to report: the
+        // waiting type is then given up, and the pin keeps the type of the
+        // ended connection, whose canvas it has.
+        if (SUCCEEDED(FitPictureTo(m_pendingType))) {
+            SwapMediaTypes(m_mt, m_pendingType);
+        }
         m_hasPendingType = false;
-        FitPictureToType();
     }
     return S_OK;
 }
@@ -230,6 +249,9 @@ void CZRV_Stream::ApplyStoredChanges() {
         CMediaType type;
         CAutoLock format(&m_formatLock);
         if (SUCCEEDED(output_formats::BuildMediaType(&type, m_settings.GetFrameTime(), m_settings.GetSelectPixel()))) {
+            // Nobody on this thread could be told of a failure: a canvas
+            // that cannot be built leaves the pin with the type it has, and
+            // the stored size applies when it next changes.
             ApplySelectedType(type);
         }
     }
@@ -276,25 +298,33 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFormat(AM_MEDIA_TYPE* mt) {
     bool reconnect = false;
     {
         CAutoLock format(&m_formatLock);
-        m_settings.SetFrameTime(vih->AvgTimePerFrame);
-        // The type carries the frame time actually in use.
-        reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame = m_settings.GetFrameTime();
+        // The type carries the frame time it puts in use: the one asked
+        // for, clamped, or (0 and below) the current one. Nothing changes
+        // before the type is taken.
+        const REFERENCE_TIME frameTime =
+            vih->AvgTimePerFrame > 0 ? ClampFrameTime(vih->AvgTimePerFrame) : m_settings.GetFrameTime();
+        reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame = frameTime;
         if (type != SelectedType()) {
             RETURN_IF_FAILED(ApplySelectedType(type));
         } else if (!m_hasPendingType) {
             // The same type again still starts a fresh picture.
-            FitPictureToType();
+            RETURN_IF_FAILED(FitPictureTo(m_mt));
         }
+        m_settings.SetFrameTime(frameTime);
         // Asked again while a change still waits (the graph was running the
         // first time), the graph is asked again.
         reconnect = IsConnected() && m_hasPendingType;
     }
     // The graph renegotiates through this pin's own operations, which take
-    // the locks themselves; so no lock is held here. While the graph
-    // runs it refuses, and the new type waits for the next connection.
-    IFilterGraph* graph = m_pFilter->GetFilterGraph();
-    if (reconnect && graph != nullptr) {
-        graph->Reconnect(static_cast<IPin*>(this));
+    // the locks themselves; so no lock is held here. While the graph runs
+    // it refuses, and the new type waits for the next connection: its
+    // answer changes nothing here. The graph is held by a reference of our
+    // own for the call, in case the application lets go of it meanwhile.
+    if (reconnect) {
+        const Microsoft::WRL::ComPtr<IFilterGraph> graph = m_pFilter->GetFilterGraph();
+        if (graph) {
+            graph->Reconnect(static_cast<IPin*>(this));
+        }
     }
     return S_OK;
 }
@@ -395,20 +425,20 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFrameSize(const int* size) {
     CMediaType type(SelectedType(), &hr);
     RETURN_IF_FAILED(hr);
     RETURN_IF_FAILED(output_formats::ApplyFrameSize(&type, size[0], size[1]));
-    ApplySelectedType(type);
-    return S_OK;
+    return ApplySelectedType(type);
 }
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::SetSelectPixel(int index) {
     RETURN_HR_IF(E_INVALIDARG, index < 0 || index >= kFrameSizeTableCount);
     CMediaType type;
     RETURN_IF_FAILED(output_formats::BuildMediaType(&type, m_settings.GetFrameTime(), index));
-    // Stored first, outside the format lock: a registry write never holds
-    // up the queries that take it.
-    m_settings.PersistSelectPixel(index);
-    CAutoLock format(&m_formatLock);
-    ApplySelectedType(type);
-    return S_OK;
+    {
+        CAutoLock format(&m_formatLock);
+        RETURN_IF_FAILED(ApplySelectedType(type));
+    }
+    // Stored once it applies, outside the format lock: a registry write
+    // never holds up the queries that take it.
+    return m_settings.PersistSelectPixel(index);
 }
 
 // The rate and the standby text are plain settings: stored, persisted, and

@@ -16,7 +16,9 @@
 // type: the pending one if there is one, else m_mt.
 //
 // Locks. The format lock guards m_mt (the connection code changes it under
-// the state lock too) and the pending type. Queries and setters take only
+// the state lock too) and the pending type. A type is never accepted
+// without a canvas of its size: the canvas is built first, and a failure
+// leaves the type, the canvas and the frame time as they were. Queries and setters take only
 // the format lock, never the filter's state lock: Stop holds that while it
 // waits for the streaming thread, which may itself wait in a downstream
 // Receive for a thread that makes one of these calls. Order: state lock,
@@ -108,22 +110,32 @@ public:
     // Also makes a pending type the pin's type once the connection is gone.
     HRESULT BreakConnect() override;
 
+    // A seam for tests: canvas builds that fail, which the platform
+    // produces only when it runs out of memory.
+    void InjectCanvasBuilder(CFramePicture::CanvasBuilder build) { m_picture.InjectCanvasBuilder(build); }
+
 protected:
     HRESULT FillBuffer(IMediaSample* sample) override;
     HRESULT OnThreadCreate() override;
     HRESULT OnThreadDestroy() override;
+
+protected:
+    // m_mt changes under the format lock, so ConnectionMediaType reads it
+    // under that lock alone.
+    CCritSec* MediaTypeLock() const override { return &m_formatLock; }
 
 private:
     // The type offered and reported now; the caller holds the format lock.
     const CMediaType& SelectedType() const;
     // Makes `type` the selected type: pending while connected, else the
     // pin's type with the canvas sized to it. Takes ownership of `type`'s
-    // contents. The caller holds the format lock.
+    // contents when it succeeds; a failure (a canvas that cannot be built)
+    // changes nothing. The caller holds the format lock.
     HRESULT ApplySelectedType(CMediaType& type);
-    // Sizes the picture to the pin's type and forgets the captured window,
-    // so that the next frame searches again. The caller holds the format
-    // lock.
-    HRESULT FitPictureToType();
+    // Sizes the picture to `type` and forgets the captured window, so that
+    // the next frame searches again. A failure keeps the canvas's size.
+    // The caller holds the format lock.
+    HRESULT FitPictureTo(const CMediaType& type);
     // Streaming thread: takes over what changed in the registry.
     void ApplyStoredChanges();
 

@@ -3,6 +3,7 @@
 #include <evcode.h>
 #include <vfwmsgs.h>
 
+#include <cassert>
 #include <cwchar>
 #include <new>
 
@@ -35,6 +36,9 @@ ULONG STDMETHODCALLTYPE CBaseFilter::NonDelegatingRelease() {
         // and destroying (a worker's last delivery, a pin's AddRef) from
         // starting a second destruction.
         m_cRef = 1;
+        // Its result cannot keep the object: the last reference is gone.
+        // A failed Stop (an allocator that would not decommit) still ends
+        // every worker, since Inactive ends it whatever the decommit says.
         Stop();
         delete this;
         return 0;
@@ -69,6 +73,7 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::GetClassID(CLSID* clsid) {
 }
 
 HRESULT CBaseFilter::DeactivatePins(int count) {
+    assert(m_pLock->IsHeldByCurrentThread());
     HRESULT firstFailure = S_OK;
     // Every connected pin is deactivated, even after one has failed.
     for (int i = 0; i < count; ++i) {
@@ -111,8 +116,10 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::Pause() {
             const HRESULT hr = pin->Active();
             if (FAILED(hr)) {
                 // The filter stays Stopped, so no Stop would ever reach
-                // the pins activated so far: take them back now.
-                DeactivatePins(i);
+                // the pins activated so far: take them back now, the one
+                // that failed included, since it may have started some of
+                // its work (a worker) before it failed.
+                DeactivatePins(i + 1);
                 return hr;
             }
         }
@@ -197,16 +204,21 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::QueryFilterInfo(FILTER_INFO* info) {
     RETURN_HR_IF_NULL(E_POINTER, info);
     // Truncation to the 127 characters that fit is expected, not an error.
     ::StringCchCopyW(info->achName, ARRAYSIZE(info->achName), m_pName ? m_pName.get() : L"");
-    info->pGraph = m_pGraph;
-    if (info->pGraph != nullptr) {
-        info->pGraph->AddRef();
-    }
+    info->pGraph = GetFilterGraph().Detach();
     return S_OK;
+}
+
+Microsoft::WRL::ComPtr<IFilterGraph> CBaseFilter::GetFilterGraph() const {
+    CAutoLock lock(&m_GraphLock);
+    return m_pGraph;
 }
 
 HRESULT STDMETHODCALLTYPE CBaseFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
     CAutoLock lock(m_pLock);
-    m_pGraph = graph;
+    {
+        CAutoLock graphLock(&m_GraphLock);
+        m_pGraph = graph;
+    }
     IMediaEventSink* sink = nullptr;
     if (graph != nullptr &&
         SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink)))) {

@@ -72,12 +72,14 @@ public:
 
     // Paused or running, read under the filter lock.
     bool IsActive();
-    // Stopped, read without a lock.
-    bool IsStopped() const { return m_State == State_Stopped; }
+    // Stopped; any thread, without a lock.
+    bool IsStopped() const { return m_State.load() == State_Stopped; }
 
-    // The graph the filter has joined, not AddRef'd (null outside a graph).
-    // Pins use it to ask the graph for a reconnection.
-    IFilterGraph* GetFilterGraph() const { return m_pGraph; }
+    // The graph the filter has joined, with a reference of its own for the
+    // caller (null outside a graph); any thread. Pins use it to ask the
+    // graph for a reconnection: the reference keeps the graph alive for
+    // the call even when the application lets go of it meanwhile.
+    Microsoft::WRL::ComPtr<IFilterGraph> GetFilterGraph() const;
 
 protected:
     // Calls Inactive on the connected pins among the first `count`; the
@@ -85,8 +87,10 @@ protected:
     // holds m_pLock.
     HRESULT DeactivatePins(int count);
 
+    // Changed under m_pLock; atomic because IsStopped and GetState read it
+    // from any thread without the lock.
+    std::atomic<FILTER_STATE> m_State{State_Stopped};
     // Guarded by m_pLock, except where noted on the methods above.
-    FILTER_STATE m_State = State_Stopped;
     Microsoft::WRL::ComPtr<IReferenceClock> m_pClock;
     REFERENCE_TIME m_tStart = 0;
     const CLSID m_clsid;
@@ -95,8 +99,12 @@ protected:
     CCritSec* const m_pLock;
     std::unique_ptr<WCHAR[]> m_pName;
     // Not counted: the graph owns the filter, and a counted pointer back
-    // would form a cycle.
+    // would form a cycle. Written under m_pLock and m_GraphLock; read under
+    // m_GraphLock, a leaf lock under which only a reference is taken, so
+    // that readers never wait for m_pLock (Stop holds it while it waits for
+    // the streaming threads).
     IFilterGraph* m_pGraph = nullptr;
+    mutable CCritSec m_GraphLock;
     // Not counted for the same reason; atomic because the worker thread
     // reads it in NotifyEvent without the filter lock.
     std::atomic<IMediaEventSink*> m_pSink{nullptr};

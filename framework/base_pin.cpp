@@ -2,6 +2,7 @@
 
 #include <vfwmsgs.h>
 
+#include <cassert>
 #include <cstring>
 #include <cwchar>
 #include <new>
@@ -110,6 +111,21 @@ HRESULT CBasePin::GetMediaType(int /*position*/, CMediaType* /*mt*/) {
     return E_UNEXPECTED;
 }
 
+bool CBasePin::IsConnected() const {
+    CAutoLock lock(&m_ConnectedLock);
+    return m_Connected != nullptr;
+}
+
+void CBasePin::SetConnected(IPin* peer) {
+    Microsoft::WRL::ComPtr<IPin> previous;
+    {
+        CAutoLock lock(&m_ConnectedLock);
+        previous = std::move(m_Connected);
+        m_Connected = peer;
+    }
+    // The old peer is released outside the leaf lock.
+}
+
 bool CBasePin::CanConnectNow() const {
     return m_pFilter == nullptr || m_pFilter->IsStopped() || m_bCanReconnectWhenActive;
 }
@@ -128,6 +144,7 @@ HRESULT STDMETHODCALLTYPE CBasePin::Connect(IPin* peer, const AM_MEDIA_TYPE* mt)
 }
 
 HRESULT CBasePin::AgreeMediaType(IPin* peer, const CMediaType* mt) {
+    assert(m_pLock->IsHeldByCurrentThread());
     if (mt != nullptr && !mt->IsPartiallySpecified()) {
         // A fully specified type is the only candidate.
         return AttemptConnection(peer, mt);
@@ -154,6 +171,7 @@ HRESULT CBasePin::AgreeMediaType(IPin* peer, const CMediaType* mt) {
 }
 
 HRESULT CBasePin::TryMediaTypes(IPin* peer, const CMediaType* partial, IEnumMediaTypes* types) {
+    assert(m_pLock->IsHeldByCurrentThread());
     RETURN_IF_FAILED(types->Reset());
     HRESULT remembered = S_OK;
     for (;;) {
@@ -192,7 +210,7 @@ HRESULT CBasePin::AttemptConnection(IPin* peer, const CMediaType* mt) {
     hr = CheckMediaType(mt);
     if (hr == S_OK) {
         // Looks connected already when the peer calls back into us.
-        m_Connected = peer;
+        SetConnected(peer);
         hr = SetMediaType(mt);
         if (SUCCEEDED(hr)) {
             hr = peer->ReceiveConnection(static_cast<IPin*>(this), mt);
@@ -208,7 +226,7 @@ HRESULT CBasePin::AttemptConnection(IPin* peer, const CMediaType* mt) {
         hr = TypeRefusal(hr);
     }
     BreakConnect();
-    m_Connected.Reset();
+    SetConnected(nullptr);
     return hr;
 }
 
@@ -229,7 +247,7 @@ HRESULT STDMETHODCALLTYPE CBasePin::ReceiveConnection(IPin* connector, const AM_
         BreakConnect();
         return TypeRefusal(hr);
     }
-    m_Connected = connector;
+    SetConnected(connector);
     hr = SetMediaType(type);
     if (SUCCEEDED(hr)) {
         hr = CompleteConnect(connector);
@@ -237,7 +255,7 @@ HRESULT STDMETHODCALLTYPE CBasePin::ReceiveConnection(IPin* connector, const AM_
             return S_OK;
         }
     }
-    m_Connected.Reset();
+    SetConnected(nullptr);
     BreakConnect();
     return hr;
 }
@@ -248,12 +266,15 @@ HRESULT STDMETHODCALLTYPE CBasePin::Disconnect() {
     // S_FALSE: there was no connection to break.
     RETURN_HR_IF(S_FALSE, !IsConnected());
     RETURN_IF_FAILED(BreakConnect());
-    m_Connected.Reset();
+    SetConnected(nullptr);
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CBasePin::ConnectedTo(IPin** pin) {
     RETURN_HR_IF_NULL(E_POINTER, pin);
+    // The reference is taken under the lock that guards the pointer, so
+    // that a Disconnect on another thread cannot release the peer first.
+    CAutoLock lock(&m_ConnectedLock);
     *pin = m_Connected.Get();
     RETURN_HR_IF_NULL(VFW_E_NOT_CONNECTED, *pin);
     (*pin)->AddRef();
@@ -262,7 +283,7 @@ HRESULT STDMETHODCALLTYPE CBasePin::ConnectedTo(IPin** pin) {
 
 HRESULT STDMETHODCALLTYPE CBasePin::ConnectionMediaType(AM_MEDIA_TYPE* mt) {
     RETURN_HR_IF_NULL(E_POINTER, mt);
-    CAutoLock lock(m_pLock);
+    CAutoLock lock(MediaTypeLock());
     if (!IsConnected()) {
         static_cast<CMediaType*>(mt)->InitMediaType();
         return VFW_E_NOT_CONNECTED;

@@ -73,8 +73,10 @@ public:
     HRESULT STDMETHODCALLTYPE Notify(IBaseFilter* self, Quality q) override;
     HRESULT STDMETHODCALLTYPE SetSink(IQualityControl* sink) override;
 
-    bool IsConnected() const { return m_Connected != nullptr; }
-    // The peer, not AddRef'd; null while unconnected.
+    // Any thread.
+    bool IsConnected() const;
+    // The peer, not AddRef'd; null while unconnected. For the pin's owner,
+    // under m_pLock or on the streaming thread.
     IPin* GetConnected() const { return m_Connected.Get(); }
     PIN_DIRECTION GetDirection() const { return m_dir; }
     // The connection's media type; read it under the pin lock.
@@ -82,6 +84,12 @@ public:
     const WCHAR* Name() const { return m_pName.get(); }
 
 protected:
+    // The lock under which the connection's type (m_mt) can be read:
+    // m_pLock, or a leaf lock of a derived pin that holds it too whenever
+    // it changes m_mt, so that ConnectionMediaType need not wait for m_pLock.
+    virtual CCritSec* MediaTypeLock() const { return m_pLock; }
+    // Makes `peer` (null: none) the connected pin; the caller holds m_pLock.
+    void SetConnected(IPin* peer);
     // Connection helpers; the caller holds m_pLock.
     HRESULT AgreeMediaType(IPin* peer, const CMediaType* mt);
     HRESULT TryMediaTypes(IPin* peer, const CMediaType* partial, IEnumMediaTypes* types);
@@ -92,8 +100,14 @@ protected:
 
     std::unique_ptr<WCHAR[]> m_pName;
     // The peer: set exactly while connected, and tentatively during an
-    // attempt. Changes only under m_pLock while the filter is stopped.
+    // attempt. Changes only through SetConnected, under m_pLock (while the
+    // filter is stopped) and m_ConnectedLock; read under either. Queries
+    // from other threads (ConnectedTo, IsConnected) take only the leaf
+    // lock, never m_pLock, which Stop holds while it waits for the
+    // streaming thread.
     Microsoft::WRL::ComPtr<IPin> m_Connected;
+    // A leaf: nothing but reference counting happens under it.
+    mutable CCritSec m_ConnectedLock;
     const PIN_DIRECTION m_dir;
     // The pin lock; for source pins the filter's state lock.
     CCritSec* const m_pLock;

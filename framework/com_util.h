@@ -24,8 +24,17 @@
 #define RETURN_HR_IF_NULL(hr, pointer) RETURN_HR_IF(hr, (pointer) == nullptr)
 
 // A Win32 error code as an HRESULT, the way COM reports it (0x8007xxxx).
+// For status codes, where 0 means success.
 inline HRESULT HResultFromWin32(DWORD error) {
     return error == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(error);
+}
+
+// The failure of a call that has already reported one, from the thread's
+// last error. A call that failed without setting an error code still
+// failed: that reads as E_FAIL, never as success.
+inline HRESULT HResultFromLastError() {
+    const DWORD error = ::GetLastError();
+    return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
 }
 
 // One owner for one handle-like value. Traits give the null value and the

@@ -10,6 +10,17 @@ CSource::CSource(LPCWSTR objectName, IUnknown* outer, CLSID clsid)
     : CBaseFilter(objectName, outer, &m_cStateLock, &clsid) {}
 
 CSource::~CSource() {
+    // Every worker ends before any pin is destroyed: a worker runs the
+    // most-derived pin's code, which must still be whole. Stop (on the
+    // final release) normally ended them already; this covers a Stop that
+    // failed and a pin activated outside the filter's state changes.
+    for (int i = 0;; ++i) {
+        CSourceStream* pin = GetStream(i);
+        if (pin == nullptr) {
+            break;
+        }
+        pin->EndWorker();
+    }
     // Each pin's destructor takes itself out of the table.
     for (;;) {
         CSourceStream* last = nullptr;

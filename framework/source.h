@@ -11,7 +11,7 @@ class CSourceStream;
 class CSource : public CBaseFilter {
 public:
     CSource(LPCWSTR objectName, IUnknown* outer, CLSID clsid);
-    // Destroys the pins, last first.
+    // Ends the pins' workers, then destroys the pins, last first.
     ~CSource() override;
 
     int GetPinCount() override;

@@ -5,12 +5,17 @@
 
 #include <strsafe.h>
 
+#include <cassert>
+
 #include "framework/source.h"
 
 namespace {
 
 // Room for any int in decimal, with sign and terminator.
 constexpr size_t kPinIdChars = 12;
+// How long the worker waits for a request before it asks the allocator
+// again after a failed GetBuffer.
+constexpr DWORD kBufferRetryMs = 10;
 
 CCritSec* StateLockOf(CSource* filter) {
     return filter != nullptr ? filter->pStateLock() : nullptr;
@@ -30,23 +35,39 @@ CSourceStream::CSourceStream(LPCWSTR objectName, HRESULT* phr, CSource* filter, 
 }
 
 CSourceStream::~CSourceStream() {
-    if (ThreadExists()) {
-        // The owner released the pin without stopping it (CBaseFilter stops
-        // itself before its destruction, so this is a pin destroyed some
-        // other way). End the worker rather than wait for ever on it.
-        if (m_pAllocator) {
-            m_pAllocator->Decommit();
-        }
-        if (static_cast<HRESULT>(CallWorker(CMD_STOP)) == E_UNEXPECTED) {
-            // Still waiting for its start-up command.
-            CallWorker(CMD_INIT);
-        }
-        CallWorker(CMD_EXIT);
-        Close();
-    }
+    // The filter and derived pins end the worker before this runs (see
+    // EndWorker); here the derived pin's parts are already gone.
+    assert(!ThreadExists());
+    EndWorker();
     if (m_pFilter != nullptr) {
         m_pFilter->RemovePin(this);
     }
+}
+
+void CSourceStream::EndWorker() {
+    if (!ThreadExists()) {
+        return;
+    }
+    // Whatever it answers: the worker is ended next in any case, and a
+    // decommit that fails still leaves a worker that gets buffers.
+    if (m_pAllocator) {
+        m_pAllocator->Decommit();
+    }
+    StopWorker();
+}
+
+void CSourceStream::StopWorker() {
+    if (!ThreadExists()) {
+        return;
+    }
+    // A streaming or idle worker answers the stop request and is idle
+    // after it; one still waiting for its start-up command refuses it
+    // (E_UNEXPECTED) and takes the exit request at once. The answers say
+    // nothing more: Close waits until the worker has ended, which is all
+    // that callers rely on.
+    CallWorker(CMD_STOP);
+    CallWorker(CMD_EXIT);
+    Close();
 }
 
 HRESULT CSourceStream::Active() {
@@ -70,30 +91,33 @@ HRESULT CSourceStream::Active() {
         CBaseOutputPin::Inactive();
         return hr;
     }
-    return static_cast<HRESULT>(CallWorker(CMD_PAUSE));
+    const HRESULT hrPause = static_cast<HRESULT>(CallWorker(CMD_PAUSE));
+    if (FAILED(hrPause)) {
+        // A worker that refused to stream still runs: it is ended here, as
+        // after a failed start-up, so that nothing is left started.
+        StopWorker();
+        CBaseOutputPin::Inactive();
+    }
+    return hrPause;
 }
 
 HRESULT CSourceStream::Inactive() {
     CAutoLock lock(m_pFilter->pStateLock());
-    if (!IsConnected()) {
-        return S_OK;
-    }
     // The decommit comes before the stop request: it releases a worker
-    // that waits for a free buffer.
-    RETURN_IF_FAILED(CBaseOutputPin::Inactive());
-    if (ThreadExists()) {
-        RETURN_IF_FAILED(static_cast<HRESULT>(CallWorker(CMD_STOP)));
-        RETURN_IF_FAILED(static_cast<HRESULT>(CallWorker(CMD_EXIT)));
-        Close();
-    }
-    return S_OK;
+    // that waits for a free buffer. Its failure does not keep the worker
+    // alive: a filter that deactivated its pins, or is being destroyed,
+    // must have no streaming thread left.
+    const HRESULT hr = IsConnected() ? CBaseOutputPin::Inactive() : S_OK;
+    StopWorker();
+    return hr;
 }
 
 HRESULT CSourceStream::CheckMediaType(const CMediaType* mt) {
     RETURN_HR_IF_NULL(E_POINTER, mt);
     CAutoLock lock(m_pFilter->pStateLock());
     CMediaType mine;
-    GetMediaType(&mine);
+    // A pin that cannot say its format accepts nothing, and says why.
+    RETURN_IF_FAILED(GetMediaType(&mine));
     return mine == *mt ? S_OK : E_FAIL;
 }
 
@@ -124,8 +148,17 @@ HRESULT STDMETHODCALLTYPE CSourceStream::QueryId(LPWSTR* id) {
 }
 
 DWORD CSourceStream::ThreadProc() {
-    // Created: nothing but CMD_INIT is understood yet.
-    while (GetRequest() != CMD_INIT) {
+    // Created: nothing but CMD_INIT is understood yet, and CMD_EXIT, so
+    // that a pin can end a worker whose start-up never came.
+    for (;;) {
+        const DWORD command = GetRequest();
+        if (command == CMD_INIT) {
+            break;
+        }
+        if (command == CMD_EXIT) {
+            Reply(S_OK);
+            return 0;
+        }
         Reply(static_cast<DWORD>(E_UNEXPECTED));
     }
     const HRESULT hrCreate = OnThreadCreate();
@@ -179,8 +212,9 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
             Microsoft::WRL::ComPtr<IMediaSample> sample;
             if (FAILED(GetDeliveryBuffer(&sample, nullptr, nullptr, 0))) {
                 // The allocator is decommitted while a stop request is on
-                // its way; look for it again shortly.
-                ::Sleep(1);
+                // its way, or has no buffer to give for now: wait for the
+                // request, and try again after a while when none comes.
+                ::WaitForSingleObject(GetRequestHandle(), kBufferRetryMs);
                 continue;
             }
             const HRESULT hrFill = FillBuffer(sample.Get());

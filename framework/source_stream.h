@@ -17,20 +17,33 @@ public:
     // Registers the pin with `filter` (AddPin); a failure to do so is
     // stored in `phr` when given. The pin uses the filter's state lock.
     CSourceStream(LPCWSTR objectName, HRESULT* phr, CSource* filter, LPCWSTR pinName);
-    // Ends a worker that is still running (its owner should have stopped
-    // the pin first) and takes the pin out of the filter's table.
+    // Takes the pin out of the filter's table. The worker must be gone by
+    // then (see EndWorker); one that is not is ended here as a last resort,
+    // which is safe only while it is idle.
     ~CSourceStream() override;
+
+    // Ends a worker that still runs, before any part of the pin goes: the
+    // worker calls the derived pin's overrides and members, so it must end
+    // while the most-derived pin is whole. CSource calls this for each pin
+    // it is about to destroy; a derived pin that may be destroyed any other
+    // way calls it first thing in its destructor. Decommits the allocator
+    // first, which releases a worker that waits for a free buffer. Does
+    // nothing without a worker.
+    void EndWorker();
 
     // Commits the allocator and starts the worker (CMD_INIT, CMD_PAUSE).
     // S_FALSE when the filter is already active; S_OK and nothing started
-    // while unconnected.
+    // while unconnected. A failure leaves nothing started.
     HRESULT Active() override;
-    // Decommits the allocator, sends CMD_STOP and CMD_EXIT and waits for
-    // the worker to end.
+    // Decommits the allocator, then ends the worker (CMD_STOP, CMD_EXIT)
+    // and waits for it, whatever the decommit said: a pin that the filter
+    // has deactivated never has a worker. The decommit's failure is
+    // returned.
     HRESULT Inactive() override;
 
     // A pin with one fixed format accepts exactly the type of the
-    // one-argument GetMediaType; these two run under the state lock.
+    // one-argument GetMediaType (whose failure CheckMediaType passes on);
+    // these two run under the state lock.
     HRESULT CheckMediaType(const CMediaType* mt) override;
     HRESULT GetMediaType(int position, CMediaType* mt) override;
 
@@ -38,8 +51,13 @@ public:
     HRESULT STDMETHODCALLTYPE QueryId(LPWSTR* id) override;
 
 protected:
-    // The command loop.
+    // The command loop. Before CMD_INIT only CMD_EXIT is understood, so
+    // that a worker that never got its start-up command can still end.
     DWORD ThreadProc() override;
+    // Sends CMD_STOP and CMD_EXIT and waits for the worker to end; nothing
+    // without a worker. The caller holds the state lock or is the pin's
+    // destruction.
+    void StopWorker();
     // Fills one sample. S_OK delivers it; kNoSample delivers nothing this
     // time (a pending request ended the fill: the request is answered
     // next, and a sample stamped for later never leaves early); S_FALSE

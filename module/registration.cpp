@@ -69,18 +69,6 @@ HRESULT SetStringValue(HKEY key, LPCWSTR valueName, LPCWSTR text) {
         ::RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes)));
 }
 
-HRESULT GetModulePath(std::vector<wchar_t>& path) {
-    path.assign(kMaxModulePath, L'\0');
-    const DWORD length = ::GetModuleFileNameW(g_hInst, path.data(), kMaxModulePath);
-    if (length == 0) {
-        return HResultFromWin32(::GetLastError());
-    }
-    if (length >= kMaxModulePath) {
-        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-    }
-    return S_OK;
-}
-
 REGFILTER2 MakeRegFilter2(const AMOVIESETUP_FILTER& setup) {
     REGFILTER2 rf2{};
     rf2.dwVersion = 1;
@@ -95,6 +83,22 @@ REGFILTER2 MakeRegFilter2(const AMOVIESETUP_FILTER& setup) {
 const AMOVIESETUP_FILTER sudCaptureDevice = {
     &CLSID_CaptureDevice, kCaptureDeviceName, kCaptureDeviceMerit, 1, sudPins,
 };
+
+HRESULT GetModulePath(HMODULE module, std::vector<wchar_t>& path, ModuleFileNameFn getName) {
+    path.assign(kMaxModulePath, L'\0');
+    const DWORD length = getName(module, path.data(), kMaxModulePath);
+    if (length == 0) {
+        // A failure without an error code is still a failure: an empty path
+        // must never be registered.
+        path.clear();
+        return HResultFromLastError();
+    }
+    if (length >= kMaxModulePath) {
+        path.clear();
+        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    }
+    return S_OK;
+}
 
 HRESULT EliminateSubKey(HKEY parent, LPCWSTR name) {
     return EliminateSubKeyUsing(parent, name, &::RegDeleteKeyW);
@@ -204,7 +208,7 @@ HRESULT AMovieSetupRegisterFilter(const AMOVIESETUP_FILTER* setup, IFilterMapper
 
 HRESULT AMovieDllRegisterServer2(BOOL doRegister) {
     std::vector<wchar_t> path;
-    RETURN_IF_FAILED(GetModulePath(path));
+    RETURN_IF_FAILED(GetModulePath(g_hInst, path));
 
     if (doRegister) {
         RETURN_IF_FAILED(RegisterAllServers(path.data(), TRUE));
@@ -242,6 +246,11 @@ HRESULT AMovieDllRegisterServer2(BOOL doRegister) {
 
 STDAPI DllRegisterServer() {
     ScopedComInit com;
+    // As for unregistration: nothing is written on a thread where COM
+    // cannot be had as the module asks for it (one in the multithreaded
+    // apartment answers RPC_E_CHANGED_MODE), rather than class keys whose
+    // mapper entries then fail.
+    RETURN_IF_FAILED(com.result());
     RETURN_IF_FAILED(AMovieDllRegisterServer2(TRUE));
 
     ComPtr<IFilterMapper2> mapper;

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <strmif.h>
 
+#include <vector>
+
 // Registration records in the layouts the filter mappers take.
 using AMOVIESETUP_MEDIATYPE = REGPINTYPES;
 using AMOVIESETUP_PIN = REGFILTERPINS;
@@ -18,6 +20,13 @@ struct AMOVIESETUP_FILTER {
 
 // The capture filter's record: one video output pin "RGB Out".
 extern const AMOVIESETUP_FILTER sudCaptureDevice;
+
+// The file path of `module` (null: the program), through getName, which is
+// GetModuleFileNameW unless a test injects a failure the platform does not
+// produce on demand. A failure, also one without an error code, leaves
+// `path` empty.
+using ModuleFileNameFn = DWORD(WINAPI*)(HMODULE module, LPWSTR name, DWORD capacity);
+HRESULT GetModulePath(HMODULE module, std::vector<wchar_t>& path, ModuleFileNameFn getName = &::GetModuleFileNameW);
 
 // Registers (TRUE) or withdraws (FALSE) the class keys of every row of the
 // factory table and the mapper data of every row that has a record.

@@ -19,6 +19,7 @@
 #include "capture/capture_settings.h"
 #include "capture/output_formats.h"
 #include "capture/zrv_capture.h"
+#include "capture/zrv_stream.h"
 #include "framework/memory_dib.h"
 #include "tests/capture/capture_test_support.h"
 #include "tests/support/counter_window.h"
@@ -313,6 +314,96 @@ TEST_F(ZrvStreamTest, ASizeChosenWhileUnconnectedActsAtOnce) {
     EXPECT_TRUE(IsStandbyPicture(samples[0], 1136, 640));
 }
 
+namespace {
+
+// A canvas build that fails, as the platform's does when memory runs out.
+bool FailingCanvasBuild(FrameCanvas*, int, int) {
+    return false;
+}
+
+CZRV_Stream* StreamOf(IPin* pin) {
+    return static_cast<CZRV_Stream*>(static_cast<CBasePin*>(pin));
+}
+
+}  // namespace
+
+TEST_F(ZrvStreamTest, AFormatWhoseCanvasCannotBeBuiltChangesNothing_CanvasFailureInjected) {
+    ASSERT_TRUE(StoreText(kFrameTimeValue, "333333"));
+    ASSERT_NO_FATAL_FAILURE(Create());
+    AM_MEDIA_TYPE* largest = nullptr;
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    ASSERT_EQ(S_OK, m_config->GetStreamCaps(5, &largest, reinterpret_cast<BYTE*>(&caps)));
+    CMediaType target(*largest);
+    DeleteMediaType(largest);
+    reinterpret_cast<VIDEOINFOHEADER*>(target.pbFormat)->AvgTimePerFrame = 10000000;
+
+    StreamOf(m_pin.Get())->InjectCanvasBuilder(&FailingCanvasBuild);
+    EXPECT_EQ(E_OUTOFMEMORY, m_config->SetFormat(&target));
+    EXPECT_EQ(204, FormatSize().cx) << "the format changed";
+    double rate = 0;
+    ASSERT_EQ(S_OK, m_settings->GetFrameRate(&rate));
+    EXPECT_EQ(30.0, rate) << "the frame rate changed";
+    // The size setters report the failure and change nothing either.
+    EXPECT_EQ(E_OUTOFMEMORY, m_settings->SetSelectPixel(3));
+    const int size[2] = {852, 480};
+    EXPECT_EQ(E_OUTOFMEMORY, m_settings->SetFrameSize(size));
+    int now[2] = {};
+    ASSERT_EQ(S_OK, m_settings->GetFrameSize(now));
+    EXPECT_EQ(204, now[0]);
+    EXPECT_EQ(360, now[1]);
+    EXPECT_EQ("<missing or malformed>", StoredText(kSelectPixelValue)) << "a size that did not apply was stored";
+
+    // Where canvases can be built, the same calls take effect.
+    StreamOf(m_pin.Get())->InjectCanvasBuilder(nullptr);
+    EXPECT_EQ(S_OK, m_config->SetFormat(&target));
+    EXPECT_EQ(1136, FormatSize().cx);
+    ASSERT_EQ(S_OK, m_settings->GetFrameRate(&rate));
+    EXPECT_EQ(1.0, rate);
+    EXPECT_EQ(S_OK, m_settings->SetSelectPixel(3));
+    EXPECT_EQ("3", StoredText(kSelectPixelValue));
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    EXPECT_EQ(568, ConnectionSize().cx);
+}
+
+TEST_F(ZrvStreamTest, AWaitingSizeWhoseCanvasCannotBeBuiltIsGivenUpWithTheConnection_CanvasFailureInjected) {
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    ASSERT_EQ(S_OK, m_settings->SetSelectPixel(3));
+    EXPECT_EQ(568, FormatSize().cx);
+    StreamOf(m_pin.Get())->InjectCanvasBuilder(&FailingCanvasBuild);
+    ASSERT_NO_FATAL_FAILURE(Disconnect());
+    // The pin offers the size its canvas has, not one it cannot fill.
+    EXPECT_EQ(204, FormatSize().cx);
+    StreamOf(m_pin.Get())->InjectCanvasBuilder(nullptr);
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    EXPECT_EQ(204, ConnectionSize().cx);
+    ASSERT_EQ(S_OK, m_filter->Run(0));
+    const auto samples = m_recorder->WaitFor(1);
+    ASSERT_GE(samples.size(), 1u);
+    EXPECT_TRUE(IsStandbyPicture(samples[0], 204, 360));
+}
+
+TEST_F(ZrvStreamTest, TheConnectedTypeStaysAcceptableWhileANewSizeWaits) {
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    CMediaType connected;
+    ASSERT_EQ(S_OK, m_pin->ConnectionMediaType(&connected));
+    ASSERT_EQ(S_OK, m_settings->SetSelectPixel(3));
+    AM_MEDIA_TYPE* waiting = nullptr;
+    ASSERT_EQ(S_OK, m_config->GetFormat(&waiting));
+    CMediaType other;
+    ASSERT_EQ(S_OK, output_formats::BuildMediaType(&other, kDefaultFrameTime, 4));
+    // Both the type the samples have and the one that waits are accepted.
+    EXPECT_EQ(S_OK, m_pin->QueryAccept(&connected));
+    EXPECT_EQ(S_OK, m_pin->QueryAccept(waiting));
+    EXPECT_EQ(S_FALSE, m_pin->QueryAccept(&other));
+    // Once the connection has ended, only the new size is.
+    ASSERT_NO_FATAL_FAILURE(Disconnect());
+    EXPECT_EQ(S_FALSE, m_pin->QueryAccept(&connected));
+    EXPECT_EQ(S_OK, m_pin->QueryAccept(waiting));
+    DeleteMediaType(waiting);
+}
+
 // ---- Which window, and when ---------------------------------------------------
 
 namespace {
@@ -570,4 +661,36 @@ TEST_F(ZrvStreamTest, ARendererThatQueuesShowsEachFrameWithinAFrameTimeOfItsRead
     }
     EXPECT_EQ(40, checked);
     ASSERT_EQ(S_OK, m_filter->SetSyncSource(nullptr));
+}
+
+TEST_F(ZrvStreamTest, AStopBetweenFramesSendsNoFrameBeforeItsTime_OneFramePerSecond) {
+    constexpr REFERENCE_TIME kSecond = 10000000;
+    ASSERT_TRUE(StoreText(kFrameTimeValue, "10000000"));
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    auto clock = MakeFake<CounterReferenceClock>();
+    ASSERT_EQ(S_OK, m_filter->SetSyncSource(clock.Get()));
+    // Paused, one frame goes at once; the rest follow the clock from Run.
+    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(1u, m_recorder->WaitFor(1).size());
+    REFERENCE_TIME start = 0;
+    ASSERT_EQ(S_OK, clock->GetTime(&start));
+    ASSERT_EQ(S_OK, m_filter->Run(start));
+    // Stop halfway between the frame due at 1.0 s and the one due at 2.0 s.
+    while (clock->Now() < start + kSecond * 3 / 2) {
+        ::Sleep(1);
+    }
+    ASSERT_EQ(S_OK, m_filter->Stop());
+    ASSERT_EQ(S_OK, m_filter->SetSyncSource(nullptr));
+    const auto samples = m_recorder->WaitFor(0);
+    ASSERT_EQ(2u, samples.size()) << "the paused frame and the one stamped 1.0-2.0 s, nothing else";
+    EXPECT_EQ(kSecond, samples[1].start);
+    EXPECT_EQ(2 * kSecond, samples[1].end);
+    for (size_t i = 1; i < samples.size(); ++i) {
+        // Every frame leaves when the stream time reaches its start, never
+        // before: one stamped for later would be shown late or dropped.
+        EXPECT_GE(samples[i].arrivalCounter - start, samples[i].start)
+            << "the frame stamped " << samples[i].start / 10000 << " ms left at "
+            << (samples[i].arrivalCounter - start) / 10000 << " ms";
+    }
 }

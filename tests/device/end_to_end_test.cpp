@@ -7,10 +7,13 @@
 #include <wrl/client.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "framework/com_util.h"
 #include "tests/device/device_test_support.h"
+#include "tests/support/graph_lookup.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -37,6 +40,94 @@ std::wstring ReadString(HKEY root, const std::wstring& path, const wchar_t* valu
         return L"<missing>";
     }
     return data;
+}
+
+// A filter's record in the mapper (its FilterData): the merit, and each
+// pin's flags and media types.
+struct MappedPin {
+    DWORD flags = 0;
+    std::vector<std::pair<GUID, GUID>> types;
+};
+struct MappedFilter {
+    DWORD merit = 0;
+    std::vector<MappedPin> pins;
+};
+
+// The FilterData value the mapper stores for a moniker.
+HRESULT ReadFilterData(IMoniker* moniker, std::vector<BYTE>* data) {
+    ComPtr<IPropertyBag> bag;
+    RETURN_IF_FAILED(moniker->BindToStorage(nullptr, nullptr, IID_PPV_ARGS(&bag)));
+    VARIANT value;
+    ::VariantInit(&value);
+    RETURN_IF_FAILED(bag->Read(L"FilterData", &value, nullptr));
+    HRESULT hr = E_UNEXPECTED;
+    if (value.vt == (VT_ARRAY | VT_UI1) && value.parray != nullptr) {
+        void* bytes = nullptr;
+        hr = ::SafeArrayAccessData(value.parray, &bytes);
+        if (SUCCEEDED(hr)) {
+            const BYTE* first = static_cast<const BYTE*>(bytes);
+            data->assign(first, first + value.parray->rgsabound[0].cElements);
+            ::SafeArrayUnaccessData(value.parray);
+        }
+    }
+    ::VariantClear(&value);
+    return hr;
+}
+
+// Reads the binary REGFILTER2 layout of version 2: a header (version,
+// merit, pin count, reserved), then per pin a record ("0pi3", flags,
+// instances, type count, medium count, category offset) followed by its
+// type records ("0ty3", reserved, major and minor type offsets); GUIDs
+// are stored at their offsets from the start.
+bool ParseFilterData(const std::vector<BYTE>& data, MappedFilter* filter) {
+    size_t at = 0;
+    const auto dword = [&](DWORD* value) {
+        if (at + sizeof(DWORD) > data.size()) {
+            return false;
+        }
+        std::memcpy(value, data.data() + at, sizeof(DWORD));
+        at += sizeof(DWORD);
+        return true;
+    };
+    const auto guidAt = [&](DWORD offset, GUID* guid) {
+        if (offset == 0 || offset + sizeof(GUID) > data.size()) {
+            return false;
+        }
+        std::memcpy(guid, data.data() + offset, sizeof(GUID));
+        return true;
+    };
+    DWORD version = 0;
+    DWORD pins = 0;
+    DWORD reserved = 0;
+    if (!dword(&version) || version != 2 || !dword(&filter->merit) || !dword(&pins) || !dword(&reserved)) {
+        return false;
+    }
+    for (DWORD p = 0; p < pins; ++p) {
+        MappedPin pin;
+        DWORD signature = 0;
+        DWORD instances = 0;
+        DWORD types = 0;
+        DWORD mediums = 0;
+        DWORD category = 0;
+        if (!dword(&signature) || !dword(&pin.flags) || !dword(&instances) || !dword(&types) ||
+            !dword(&mediums) || !dword(&category)) {
+            return false;
+        }
+        for (DWORD t = 0; t < types; ++t) {
+            DWORD majorOffset = 0;
+            DWORD minorOffset = 0;
+            GUID major = GUID_NULL;
+            GUID minor = GUID_NULL;
+            if (!dword(&signature) || !dword(&reserved) || !dword(&majorOffset) || !dword(&minorOffset) ||
+                !guidAt(majorOffset, &major) || !guidAt(minorOffset, &minor)) {
+                return false;
+            }
+            pin.types.emplace_back(major, minor);
+        }
+        at += mediums * sizeof(DWORD);
+        filter->pins.push_back(pin);
+    }
+    return true;
 }
 
 // Samples one frameTime long from 0, each starting where the one before
@@ -85,6 +176,23 @@ TEST_F(DeviceTest, RegisteredDeviceIsListedWithItsClassKeys) {
     EXPECT_EQ(kCaptureDeviceName, ReadString(HKEY_CLASSES_ROOT, ClassKey(), nullptr));
     EXPECT_EQ(RegisteredModule::ModulePath(), ReadString(HKEY_CLASSES_ROOT, ClassKey() + L"\\InprocServer32", nullptr));
     EXPECT_EQ(L"Both", ReadString(HKEY_CLASSES_ROOT, ClassKey() + L"\\InprocServer32", L"ThreadingModel"));
+
+    // The video category's entry: merit MERIT_DO_NOT_USE, so that graphs
+    // never pick the device on their own, and one output pin of video.
+    ComPtr<IMoniker> moniker;
+    ASSERT_EQ(S_OK, FindVideoInputDevice(kCaptureDeviceName, &moniker));
+    std::vector<BYTE> data;
+    ASSERT_EQ(S_OK, ReadFilterData(moniker.Get(), &data));
+    MappedFilter mapped;
+    ASSERT_TRUE(ParseFilterData(data, &mapped)) << data.size() << " bytes";
+    EXPECT_EQ(static_cast<DWORD>(MERIT_DO_NOT_USE), mapped.merit);
+    ASSERT_EQ(1u, mapped.pins.size());
+    const MappedPin& pin = mapped.pins[0];
+    // Output; not rendered, not optional (zero), not many.
+    EXPECT_EQ(static_cast<DWORD>(REG_PINFLAG_B_OUTPUT), pin.flags);
+    ASSERT_EQ(1u, pin.types.size());
+    EXPECT_TRUE(IsEqualGUID(MEDIATYPE_Video, pin.types[0].first));
+    EXPECT_TRUE(IsEqualGUID(GUID_NULL, pin.types[0].second));
 }
 
 TEST_F(DeviceTest, CreatedFromMonikerWithOnePinNamedRgbOut) {

@@ -140,6 +140,10 @@ TEST_F(StreamConfigTest, CapabilitiesDescribeEachEntryAndTheFrameTimeInUse) {
         EXPECT_EQ(kSizes[i].cx, SizeOf(*mt).cx);
         EXPECT_EQ(kSizes[i].cy, SizeOf(*mt).cy);
         EXPECT_EQ(static_cast<ULONG>(kSizes[i].cx * kSizes[i].cy * 3), mt->lSampleSize);
+        // Unlike the types the pin offers, the capabilities' types do not
+        // promise samples of one fixed size.
+        EXPECT_FALSE(mt->bFixedSizeSamples);
+        EXPECT_FALSE(mt->bTemporalCompression);
         EXPECT_EQ(666666, FrameTimeOf(*mt));
         DeleteMediaType(mt);
         EXPECT_TRUE(IsEqualGUID(FORMAT_VideoInfo, caps.guid));

@@ -6,6 +6,7 @@
 #include <dshow.h>
 
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "tests/framework/test_graph.h"
@@ -95,6 +96,43 @@ public:
         return failDecommit.load() ? E_ACCESSDENIED : FakeAllocator::Decommit();
     }
     std::atomic<bool> failDecommit{false};
+};
+
+// A peer that counts its references itself and is never deleted by them,
+// so that a reference taken after the last one went shows. The next
+// AddRef on the thread that arms it waits (up to a limit) for the test to
+// say it may go on, which holds a reader between reading the peer pointer
+// and taking its reference.
+class HeldAddRefPeer : public FakeInputPin {
+public:
+    HeldAddRefPeer()
+        : inAddRef(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          mayGoOn(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ULONG STDMETHODCALLTYPE AddRef() override {
+        if (m_heldThread.load() == ::GetCurrentThreadId()) {
+            m_heldThread = 0;
+            ::SetEvent(inAddRef.get());
+            ::WaitForSingleObject(mayGoOn.get(), kHoldMs);
+        }
+        if (m_refs.load() == 0) {
+            ++addRefsAfterLastRelease;
+        }
+        return static_cast<ULONG>(++m_refs);
+    }
+    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--m_refs); }
+    void HoldNextAddRefOnThisThread() { m_heldThread = ::GetCurrentThreadId(); }
+    LONG Refs() const { return m_refs.load(); }
+    // The fake outlives its references; the test deletes it.
+    static void Destroy(HeldAddRefPeer* peer) { delete peer; }
+
+    static constexpr DWORD kHoldMs = 300;
+    UniqueHandle inAddRef;
+    UniqueHandle mayGoOn;
+    std::atomic<LONG> addRefsAfterLastRelease{0};
+
+private:
+    std::atomic<LONG> m_refs{1};
+    std::atomic<DWORD> m_heldThread{0};
 };
 
 }  // namespace
@@ -406,4 +444,28 @@ TEST_F(PinTest, ConnectsToThePlatformNullRendererDirectly) {
     FreeMediaType(mt);
     Unhook(out);
     EXPECT_FALSE(stream->IsConnected());
+}
+
+TEST_F(PinTest, ConnectedToTakesItsReferenceBeforeADisconnectCanDropThePeer) {
+    auto* racing = new HeldAddRefPeer();
+    ASSERT_EQ(S_OK, out->Connect(racing, nullptr));
+    // From here on only the pin holds the peer.
+    racing->Release();
+    ASSERT_GT(racing->Refs(), 0);
+    // One thread asks for the peer and is held just as it takes its
+    // reference; meanwhile this thread disconnects.
+    std::thread asker([&] {
+        racing->HoldNextAddRefOnThisThread();
+        IPin* connected = nullptr;
+        if (out->ConnectedTo(&connected) == S_OK) {
+            connected->Release();
+        }
+    });
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(racing->inAddRef.get(), 10000));
+    EXPECT_EQ(S_OK, out->Disconnect());
+    ::SetEvent(racing->mayGoOn.get());
+    asker.join();
+    EXPECT_EQ(0, racing->addRefsAfterLastRelease.load()) << "a reference was taken on a peer already let go";
+    EXPECT_EQ(0, racing->Refs());
+    HeldAddRefPeer::Destroy(racing);
 }

@@ -136,7 +136,7 @@ TEST_F(GraphTest, ReconnectsThroughTheGraph) {
 }
 
 TEST_F(GraphTest, ThePinCanAskItsGraphToReconnectIt) {
-    IFilterGraph* owner = graph.source->GetFilterGraph();
+    ComPtr<IFilterGraph> owner = graph.source->GetFilterGraph();
     ASSERT_NE(nullptr, owner);
     EXPECT_EQ(S_OK, owner->Reconnect(graph.source->Pin(0)));
     EXPECT_TRUE(graph.source->Stream(0)->IsConnected());

@@ -80,6 +80,50 @@ public:
     }
 };
 
+// An allocator whose Decommit fails, while refusal is on, without
+// decommitting: its buffers keep coming.
+class DecommitRefusingAllocator : public FakeAllocator {
+public:
+    HRESULT STDMETHODCALLTYPE Decommit() override {
+        ++m_decommits;
+        return refuse ? VFW_E_WRONG_STATE : FakeAllocator::Decommit();
+    }
+    LONG Decommits() const { return m_decommits.load(); }
+    std::atomic<bool> refuse{true};
+
+private:
+    std::atomic<LONG> m_decommits{0};
+};
+
+// Releases the last reference on another thread, which may block.
+class ReleaseThread {
+public:
+    explicit ReleaseThread(ComPtr<TestSource>&& source) : m_source(std::move(source)) {
+        m_thread = ::CreateThread(nullptr, 0, &ReleaseThread::Run, this, 0, nullptr);
+    }
+    ~ReleaseThread() { Join(INFINITE); }
+    // True once the release has returned.
+    bool Join(DWORD timeoutMs) {
+        if (m_thread == nullptr) {
+            return true;
+        }
+        if (::WaitForSingleObject(m_thread, timeoutMs) != WAIT_OBJECT_0) {
+            return false;
+        }
+        ::CloseHandle(m_thread);
+        m_thread = nullptr;
+        return true;
+    }
+
+private:
+    static DWORD WINAPI Run(LPVOID self) {
+        static_cast<ReleaseThread*>(self)->m_source.Reset();
+        return 0;
+    }
+    ComPtr<TestSource> m_source;
+    HANDLE m_thread = nullptr;
+};
+
 using FakeInputTest = FakePeerTest<FakeInputPin>;
 using RefusingReceiverTest = FakePeerTest<RefusingReceiver>;
 
@@ -89,6 +133,8 @@ TEST_F(WorkerTest, PauseStartsTheWorkerAndStopEndsIt) {
     ASSERT_EQ(S_OK, source->Pause());
     EXPECT_TRUE(stream->ThreadExists());
     EXPECT_TRUE(WaitUntil([&] { return stream->filled.load() >= 10; }));
+    // The worker lives in the multithreaded apartment.
+    EXPECT_EQ(APTTYPE_MTA, stream->workerApartment.load());
     // Already active: a second activation changes nothing.
     EXPECT_EQ(S_FALSE, stream->Active());
     ASSERT_EQ(S_OK, source->Stop());
@@ -271,6 +317,24 @@ TEST_F(FakeInputTest, AWorkerWithoutBuffersKeepsTryingAndStillStops) {
     EXPECT_EQ(0, stream->fillCalls.load());
 }
 
+TEST_F(FakeInputTest, AWorkerWithoutBuffersWaitsBetweenTriesInsteadOfSpinning) {
+    auto allocator = MakeFake<EmptyAllocator>();
+    ASSERT_TRUE(allocator->ok());
+    peer->OfferAllocator(allocator.Get());
+    ASSERT_EQ(S_OK, ConnectPeer());
+    ASSERT_EQ(S_OK, source->Pause());
+    ASSERT_TRUE(WaitUntil([&] { return allocator->GetBufferCalls() >= 1; }));
+    const LONG first = allocator->GetBufferCalls();
+    ::Sleep(500);
+    const LONG tries = allocator->GetBufferCalls() - first;
+    // It waits on its request event between tries: a few dozen tries in
+    // half a second, not hundreds (a busy machine makes fewer, never more).
+    EXPECT_LE(tries, 100) << "tries in 500 ms";
+    EXPECT_GE(tries, 2) << "tries in 500 ms";
+    EXPECT_EQ(S_OK, source->Stop());
+    EXPECT_FALSE(stream->ThreadExists());
+}
+
 TEST_F(FakeInputTest, AFilterReleasedWhilePausedEndsItsWorker) {
     ASSERT_EQ(S_OK, ConnectPeer());
     ASSERT_EQ(S_OK, source->Pause());
@@ -295,6 +359,103 @@ TEST_F(RefusingReceiverTest, AFilterReleasedWhileRunningWithAnIdleWorkerEndsIt) 
     // The worker ended before any part of the filter was destroyed.
     EXPECT_EQ(1, lifetime.workersEnded.load());
     EXPECT_EQ(1, peer->RefCount());
+}
+
+TEST_F(FakeInputTest, AStopWhoseDecommitFailsStillEndsTheWorker) {
+    auto allocator = MakeFake<DecommitRefusingAllocator>();
+    ASSERT_TRUE(allocator->ok());
+    peer->OfferAllocator(allocator.Get());
+    ASSERT_EQ(S_OK, ConnectPeer());
+    ASSERT_EQ(S_OK, source->Pause());
+    ASSERT_TRUE(WaitUntil([&] { return peer->Samples() >= 3; }));
+    // The failure is reported, but no worker is left behind it.
+    EXPECT_EQ(VFW_E_WRONG_STATE, source->Stop());
+    EXPECT_FALSE(stream->ThreadExists());
+    EXPECT_EQ(1, stream->threadDestroys.load());
+    const LONG samples = peer->Samples();
+    ::Sleep(50);
+    EXPECT_EQ(samples, peer->Samples()) << "samples still arrive after Stop";
+    allocator->refuse = false;
+    EXPECT_EQ(S_OK, source->Pause());
+    EXPECT_EQ(S_OK, source->Stop());
+    source->Pin(0)->Disconnect();
+    peer->Disconnect();
+    peer->OfferAllocator(nullptr);
+}
+
+TEST_F(FakeInputTest, AFilterReleasedWhenItsDecommitFailsEndsItsWorkerWhileThePinIsWhole) {
+    auto allocator = MakeFake<DecommitRefusingAllocator>();
+    ASSERT_TRUE(allocator->ok());
+    peer->OfferAllocator(allocator.Get());
+    ASSERT_EQ(S_OK, ConnectPeer());
+    ASSERT_EQ(S_OK, source->Pause());
+    ASSERT_TRUE(WaitUntil([&] { return peer->Samples() >= 3; }));
+    peer->Disconnect();
+    source.Reset();
+    EXPECT_TRUE(lifetime.destroyed.load());
+    // The pin's own OnThreadDestroy ran: the worker ended before any part
+    // of the pin went.
+    EXPECT_EQ(1, lifetime.workersEnded.load());
+    EXPECT_EQ(1, peer->RefCount());
+    allocator->refuse = false;
+    allocator->Decommit();
+    peer->OfferAllocator(nullptr);
+}
+
+TEST_F(FakeInputTest, AFilterReleasedDuringABlockedFillWaitsForItWithThePinWhole) {
+    // With an allocator that decommits, and with one that refuses to.
+    for (const bool refusingAllocator : {false, true}) {
+        SCOPED_TRACE(refusingAllocator ? "Decommit fails" : "Decommit works");
+        SourceLifetime life;
+        ComPtr<TestSource> filter;
+        ASSERT_EQ(S_OK, TestSource::Create(&filter, 1, &life));
+        TestStream* pin = filter->Stream(0);
+        auto input = MakeFake<FakeInputPin>();
+        auto allocator = MakeFake<DecommitRefusingAllocator>();
+        ASSERT_TRUE(allocator->ok());
+        allocator->refuse = refusingAllocator;
+        input->OfferAllocator(allocator.Get());
+        ASSERT_EQ(S_OK, filter->Pin(0)->Connect(input.Get(), nullptr));
+        UniqueHandle gate(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        pin->fillGate = gate.get();
+        ASSERT_EQ(S_OK, filter->Pause());
+        ASSERT_TRUE(WaitUntil([&] { return pin->inGatedFill.load(); }));
+        input->Disconnect();
+        {
+            ReleaseThread release(std::move(filter));
+            // The release waits for the fill, which the test holds up.
+            EXPECT_FALSE(release.Join(200)) << "the release did not wait for the fill";
+            EXPECT_FALSE(life.destroyed.load());
+            EXPECT_FALSE(life.streamDestroyed.load());
+            ::SetEvent(gate.get());
+            EXPECT_TRUE(release.Join(20000)) << "the release hangs after the fill ended";
+        }
+        EXPECT_TRUE(life.destroyed.load());
+        EXPECT_EQ(0, life.fillsInDestroyedStream.load()) << "the fill ran on in a destroyed pin";
+        EXPECT_EQ(1, life.workersEnded.load());
+        EXPECT_EQ(1, input->RefCount());
+        allocator->refuse = false;
+        allocator->Decommit();
+        input->OfferAllocator(nullptr);
+    }
+}
+
+TEST_F(FakeInputTest, APauseWhoseWorkerRefusesToStreamLeavesNoWorker) {
+    stream->pauseRefusal = E_ACCESSDENIED;
+    ASSERT_EQ(S_OK, ConnectPeer());
+    EXPECT_EQ(E_ACCESSDENIED, source->Pause());
+    EXPECT_EQ(State_Stopped, source->State());
+    // The pin that failed was taken back: no worker, no committed buffers.
+    EXPECT_FALSE(stream->ThreadExists());
+    EXPECT_EQ(1, stream->threadDestroys.load());
+    ComPtr<IMediaSample> sample;
+    EXPECT_EQ(VFW_E_NOT_COMMITTED, stream->GetDeliveryBuffer(&sample, nullptr, nullptr, 0));
+    // And the next Pause starts afresh.
+    stream->pauseRefusal = S_OK;
+    ASSERT_EQ(S_OK, source->Pause());
+    EXPECT_TRUE(WaitUntil([&] { return peer->Samples() >= 1; }));
+    EXPECT_EQ(S_OK, source->Stop());
+    EXPECT_FALSE(stream->ThreadExists());
 }
 
 TEST_F(FakeInputTest, APinDestroyedWithALiveWorkerEndsIt) {
@@ -332,4 +493,7 @@ TEST(SourceStreamTypesTest, TheDefaultsServeOneFixedFormat) {
     EXPECT_EQ(E_POINTER, stream->CSourceStream::CheckMediaType(nullptr));
     // Without a format of its own a pin has nothing to offer.
     EXPECT_EQ(E_UNEXPECTED, stream->CSourceStream::GetMediaType(&mt));
+    // A pin that cannot say its format says why, rather than "no match".
+    stream->formatResult = E_OUTOFMEMORY;
+    EXPECT_EQ(E_OUTOFMEMORY, stream->CSourceStream::CheckMediaType(&format));
 }

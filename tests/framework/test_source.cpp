@@ -32,9 +32,44 @@ CMediaType TestFormat() {
 TestStream::TestStream(HRESULT* phr, TestSource* filter, LPCWSTR name)
     : CSourceStream(L"Test stream", phr, filter, name), m_lifetime(filter->lifetime) {}
 
+TestStream::~TestStream() {
+    EndWorker();
+    if (m_lifetime != nullptr) {
+        m_lifetime->streamDestroyed = true;
+    }
+}
+
+DWORD TestStream::ThreadProc() {
+    const HRESULT refusal = pauseRefusal.load();
+    if (SUCCEEDED(refusal)) {
+        return CSourceStream::ThreadProc();
+    }
+    while (GetRequest() != CMD_INIT) {
+        Reply(static_cast<DWORD>(E_UNEXPECTED));
+    }
+    Reply(static_cast<DWORD>(OnThreadCreate()));
+    for (bool refused = false;;) {
+        const DWORD command = GetRequest();
+        if (command == CMD_PAUSE && !refused) {
+            refused = true;
+            Reply(static_cast<DWORD>(refusal));
+            continue;
+        }
+        Reply(S_OK);
+        if (command == CMD_EXIT) {
+            break;
+        }
+    }
+    OnThreadDestroy();
+    return 0;
+}
+
 HRESULT TestStream::GetMediaType(CMediaType* mt) {
     if (mt == nullptr) {
         return E_POINTER;
+    }
+    if (FAILED(formatResult.load())) {
+        return formatResult.load();
     }
     *mt = TestFormat();
     if (adjustFormat) {
@@ -95,6 +130,15 @@ HRESULT TestStream::FillBuffer(IMediaSample* sample) {
     if (limit >= 0 && filled.load() >= limit) {
         return fillEndResult.load();
     }
+    const HANDLE gate = fillGate.load();
+    if (gate != nullptr) {
+        inGatedFill = true;
+        ::WaitForSingleObject(gate, INFINITE);
+        inGatedFill = false;
+        if (m_lifetime != nullptr && m_lifetime->streamDestroyed) {
+            ++m_lifetime->fillsInDestroyedStream;
+        }
+    }
     const DWORD pace = paceMs.load();
     if (pace != 0) {
         // The frame wait ends at once when a command arrives for the
@@ -129,6 +173,9 @@ HRESULT TestStream::FillBuffer(IMediaSample* sample) {
 
 HRESULT TestStream::OnThreadCreate() {
     ++threadCreates;
+    APTTYPE apartment = APTTYPE_CURRENT;
+    APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+    workerApartment = SUCCEEDED(::CoGetApartmentType(&apartment, &qualifier)) ? static_cast<int>(apartment) : -1;
     m_frameNumber = 0;
     return onThreadCreateResult.load();
 }

@@ -38,17 +38,22 @@ CMediaType TestFormat();
 
 class TestSource;
 
-// What outlives a test source: whether it was destroyed, and how many of
-// its workers ended while their pin was still whole (the pin's own
-// OnThreadDestroy ran).
+// What outlives a test source: whether it was destroyed, how many of its
+// workers ended while their pin was still whole (the pin's own
+// OnThreadDestroy ran), whether a pin's own parts started to go, and how
+// many fills ran on after that.
 struct SourceLifetime {
     std::atomic<bool> destroyed{false};
     std::atomic<LONG> workersEnded{0};
+    std::atomic<bool> streamDestroyed{false};
+    std::atomic<LONG> fillsInDestroyedStream{0};
 };
 
 class TestStream : public CSourceStream {
 public:
     TestStream(HRESULT* phr, TestSource* filter, LPCWSTR name);
+    // Ends the worker first, as every pin must (its members go next).
+    ~TestStream() override;
 
     using CSourceStream::GetMediaType;
     HRESULT GetMediaType(CMediaType* mt) override;
@@ -77,6 +82,14 @@ public:
     std::atomic<bool> noSampleWhenInterrupted{false};
     // Inactive still deactivates, then reports this when it is a failure.
     std::atomic<HRESULT> inactiveReport{S_OK};
+    // A failure here makes the worker answer its first CMD_PAUSE with it,
+    // and then idle until it is told to exit.
+    std::atomic<HRESULT> pauseRefusal{S_OK};
+    // While set, each fill waits for this event, deaf to requests (a fill
+    // blocked in a slow read).
+    std::atomic<HANDLE> fillGate{nullptr};
+    // A failure here is the one-argument GetMediaType's answer.
+    std::atomic<HRESULT> formatResult{S_OK};
 
     // What happened.
     std::atomic<LONG> filled{0};
@@ -85,6 +98,9 @@ public:
     std::atomic<LONG> threadDestroys{0};
     std::atomic<bool> pacing{false};
     std::atomic<bool> paceEndedByRequest{false};
+    std::atomic<bool> inGatedFill{false};
+    // The worker's apartment, as OnThreadCreate found it (-1: unknown).
+    std::atomic<int> workerApartment{-1};
     // "A" for Active, "I" for Inactive, "R<t>" for Run, in call order.
     std::vector<std::string> calls;
     std::vector<CMediaType> checkedTypes;
@@ -94,6 +110,7 @@ public:
     std::function<void(CMediaType*)> adjustFormat;
 
 protected:
+    DWORD ThreadProc() override;
     HRESULT FillBuffer(IMediaSample* sample) override;
     HRESULT OnThreadCreate() override;
     HRESULT OnThreadDestroy() override;

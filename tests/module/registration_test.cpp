@@ -6,9 +6,14 @@
 #include <dshow.h>
 #include <wrl/client.h>
 
+#include <olectl.h>
+
 #include <cwchar>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "capture/capture_device_ids.h"
 #include "framework/com_util.h"
 #include "module/registration.h"
 #include "tests/support/registry_sandbox.h"
@@ -60,6 +65,29 @@ LONG WINAPI DeleteUnlessStuck(HKEY parent, LPCWSTR name) {
         return ERROR_ACCESS_DENIED;
     }
     return ::RegDeleteKeyW(parent, name);
+}
+
+// Module file name lookups that fail as the platform does not on demand:
+// without an error code, with one, and by filling the whole buffer.
+DWORD WINAPI FailsWithoutAnError(HMODULE, LPWSTR name, DWORD capacity) {
+    if (name != nullptr && capacity > 0) {
+        name[0] = L'\0';
+    }
+    ::SetLastError(ERROR_SUCCESS);
+    return 0;
+}
+
+DWORD WINAPI FailsWithModuleNotFound(HMODULE, LPWSTR, DWORD) {
+    ::SetLastError(ERROR_MOD_NOT_FOUND);
+    return 0;
+}
+
+DWORD WINAPI FillsTheWholeBuffer(HMODULE, LPWSTR name, DWORD capacity) {
+    for (DWORD i = 0; i < capacity; ++i) {
+        name[i] = L'x';
+    }
+    ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return capacity;
 }
 
 class RegistrationTest : public testing::Test {
@@ -159,4 +187,47 @@ TEST_F(RegistrationTest, OlderMapperGetsFilterPinAndType) {
     ASSERT_EQ(S_OK, AMovieSetupRegisterFilter(&setup, mapper.Get(), FALSE));
     EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, pins));
     EXPECT_EQ(S_OK, AMovieSetupRegisterFilter(&setup, mapper.Get(), FALSE));
+}
+
+TEST(ModulePathTest, AFailureWithoutAnErrorCodeIsStillAFailure_FailureInjected) {
+    std::vector<wchar_t> path;
+    EXPECT_EQ(E_FAIL, GetModulePath(nullptr, path, &FailsWithoutAnError));
+    EXPECT_TRUE(path.empty()) << "an empty path would be registered";
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), GetModulePath(nullptr, path, &FailsWithModuleNotFound));
+    EXPECT_TRUE(path.empty());
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), GetModulePath(nullptr, path, &FillsTheWholeBuffer));
+    EXPECT_TRUE(path.empty());
+    // The platform's own lookup names this program.
+    ASSERT_EQ(S_OK, GetModulePath(nullptr, path));
+    const std::wstring name(path.data());
+    EXPECT_NE(std::wstring::npos, name.find(L"module_tests.exe")) << std::string(name.begin(), name.end());
+}
+
+TEST(ModulePathTest, TheLastErrorOfAFailedCallIsNeverSuccess) {
+    ::SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(E_FAIL, HResultFromLastError());
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    EXPECT_EQ(E_ACCESSDENIED, HResultFromLastError());
+    // A status code of 0 is success.
+    EXPECT_EQ(S_OK, HResultFromWin32(ERROR_SUCCESS));
+}
+
+TEST_F(RegistrationTest, NeitherExportWritesAnythingWhereCOMCannotBeHadAsItAsks) {
+    // A thread already in the multithreaded apartment: CoInitialize answers
+    // RPC_E_CHANGED_MODE there.
+    HRESULT registered = E_PENDING;
+    HRESULT unregistered = E_PENDING;
+    std::thread host([&] {
+        ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        registered = DllRegisterServer();
+        unregistered = DllUnregisterServer();
+        ::CoUninitialize();
+    });
+    host.join();
+    EXPECT_EQ(RPC_E_CHANGED_MODE, registered);
+    EXPECT_EQ(RPC_E_CHANGED_MODE, unregistered);
+    EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(CLSID_CaptureDevice))) << "class keys were written";
+    EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(CLSID_VideoInputDeviceCategory) + L"\\Instance\\" +
+                                               GuidText(CLSID_CaptureDevice)))
+        << "the device was announced";
 }

@@ -30,12 +30,21 @@ HRESULT STDMETHODCALLTYPE FakeCaptureSettings::NonDelegatingQueryInterface(REFII
     return CUnknown::NonDelegatingQueryInterface(riid, ppv);
 }
 
-std::vector<std::string> FakeCaptureSettings::CallNames() const {
-    std::vector<std::string> names;
+int FakeCaptureSettings::Count(const char* method) const {
+    int count = 0;
     for (const Call& call : m_calls) {
-        names.push_back(call.method);
+        count += call.method == method ? 1 : 0;
     }
-    return names;
+    return count;
+}
+
+const FakeCaptureSettings::Call* FakeCaptureSettings::Last(const char* method) const {
+    for (auto it = m_calls.rbegin(); it != m_calls.rend(); ++it) {
+        if (it->method == method) {
+            return &*it;
+        }
+    }
+    return nullptr;
 }
 
 void FakeCaptureSettings::Record(const char* method, double number, const char* text) {

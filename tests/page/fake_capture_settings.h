@@ -2,8 +2,8 @@
 // of CUnknown, keeping the values in memory the way the pin reports them,
 // and recording every call in order with its values. It writes nothing to
 // the registry. The page's call tests use it where the real device cannot
-// tell what they check: the order and exact arguments of the calls, and
-// settings calls that fail.
+// tell what they check: how often each method is called and with which
+// exact arguments, and settings calls that fail.
 #pragma once
 
 #include <windows.h>
@@ -37,8 +37,9 @@ public:
 
     const std::vector<Call>& calls() const { return m_calls; }
     void ClearCalls() { m_calls.clear(); }
-    // The methods' names in call order.
-    std::vector<std::string> CallNames() const;
+    // How often a method was called, and its last call (null: never).
+    int Count(const char* method) const;
+    const Call* Last(const char* method) const;
     // From now on every method records its call, changes nothing and
     // returns E_FAIL.
     void FailEverything() { m_fail = true; }

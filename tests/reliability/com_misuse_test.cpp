@@ -7,6 +7,7 @@
 #include <ocidl.h>
 #include <wrl/client.h>
 
+#include <atomic>
 #include <cfloat>
 #include <climits>
 #include <cstring>
@@ -54,7 +55,60 @@ HRESULT GetFactory(REFCLSID clsid, IClassFactory** factory) {
                                    reinterpret_cast<void**>(factory));
 }
 
+// What became of a graph: whether it was destroyed, and whether while its
+// Reconnect still ran.
+struct GraphFate {
+    std::atomic<bool> inReconnect{false};
+    std::atomic<bool> destroyed{false};
+    std::atomic<bool> destroyedInReconnect{false};
+};
+
+// A graph that its application lets go of while the pin's SetFormat asks
+// it to reconnect: Reconnect drops the application's reference, as
+// another thread of the host may at that moment.
+class GraphLetGoDuringReconnect : public RecordingGraph {
+public:
+    explicit GraphLetGoDuringReconnect(GraphFate* fate) : m_fate(fate) {}
+    ~GraphLetGoDuringReconnect() override {
+        m_fate->destroyedInReconnect = m_fate->inReconnect.load();
+        m_fate->destroyed = true;
+    }
+    HRESULT STDMETHODCALLTYPE Reconnect(IPin*) override {
+        // Only locals after the release: it may destroy this object.
+        GraphFate* fate = m_fate;
+        fate->inReconnect = true;
+        Release();
+        fate->inReconnect = false;
+        return S_OK;
+    }
+
+private:
+    GraphFate* const m_fate;
+};
+
 }  // namespace
+
+TEST_F(ComMisuseTest, AGraphLetGoDuringTheReconnectOfSetFormatLivesUntilTheCallReturns) {
+    GraphFate fate;
+    // The application's one reference.
+    auto* graph = new GraphLetGoDuringReconnect(&fate);
+    ASSERT_EQ(S_OK, m_filter->JoinFilterGraph(graph, L"Capture"));
+    auto peer = MakeFake<FakeInputPin>();
+    ASSERT_EQ(S_OK, m_pin->Connect(peer.Get(), nullptr));
+    ComPtr<IAMStreamConfig> config;
+    ASSERT_EQ(S_OK, m_filter.As(&config));
+    AM_MEDIA_TYPE* other = nullptr;
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    ASSERT_EQ(S_OK, config->GetStreamCaps(3, &other, reinterpret_cast<BYTE*>(&caps)));
+    EXPECT_EQ(S_OK, config->SetFormat(other));
+    DeleteMediaType(other);
+    EXPECT_TRUE(fate.destroyed.load()) << "the graph was never asked to reconnect, or is still referenced";
+    EXPECT_FALSE(fate.destroyedInReconnect.load()) << "the graph was destroyed while its Reconnect ran";
+    // Gone without leaving, as a destroyed graph would not: leave for it.
+    EXPECT_EQ(S_OK, m_filter->JoinFilterGraph(nullptr, nullptr));
+    EXPECT_EQ(S_OK, m_pin->Disconnect());
+    peer->Disconnect();
+}
 
 TEST_F(ComMisuseTest, QueryInterfaceWithANullOutPointer) {
     for (const IID* iid : kFilterInterfaces) {

@@ -175,7 +175,78 @@ private:
     std::thread m_thread;
 };
 
+// A downstream pin whose Receive, once held, waits until the test lets it
+// go on: a renderer that waits for another thread of its host (the UI
+// thread, say) while that thread talks to the device.
+class HeldReceiver : public FakeInputPin {
+public:
+    HeldReceiver()
+        : inReceive(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          letGo(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override {
+        if (hold.exchange(false)) {
+            ::SetEvent(inReceive.get());
+            ::WaitForSingleObject(letGo.get(), INFINITE);
+        }
+        return FakeInputPin::Receive(sample);
+    }
+    std::atomic<bool> hold{false};
+    UniqueHandle inReceive;
+    UniqueHandle letGo;
+};
+
+// What a host's UI thread asks of the device while a page is opened.
+HRESULT AskWhatAPageAsks(IBaseFilter* filter, IPin* pin) {
+    ComPtr<IAMStreamConfig> config;
+    RETURN_IF_FAILED(filter->QueryInterface(IID_PPV_ARGS(&config)));
+    CMediaType connected;
+    RETURN_IF_FAILED(pin->ConnectionMediaType(&connected));
+    RETURN_HR_IF(E_UNEXPECTED, pin->QueryAccept(&connected) != S_OK);
+    AM_MEDIA_TYPE* format = nullptr;
+    RETURN_IF_FAILED(config->GetFormat(&format));
+    DeleteMediaType(format);
+    ComPtr<IEnumMediaTypes> types;
+    RETURN_IF_FAILED(pin->EnumMediaTypes(&types));
+    AM_MEDIA_TYPE* first = nullptr;
+    RETURN_HR_IF(E_UNEXPECTED, types->Next(1, &first, nullptr) != S_OK);
+    DeleteMediaType(first);
+    return S_OK;
+}
+
 }  // namespace
+
+TEST(Concurrency, QueriesThatADownstreamReceiveWaitsForDoNotWaitForStop) {
+    RegistrySandbox sandbox;
+    ASSERT_TRUE(sandbox.ok());
+    ComPtr<IBaseFilter> filter;
+    ASSERT_EQ(S_OK, CreateCaptureFilter(&filter));
+    ComPtr<IPin> pin;
+    ASSERT_EQ(S_OK, GetPin(filter.Get(), PINDIR_OUTPUT, &pin));
+    auto renderer = MakeFake<HeldReceiver>();
+    ASSERT_EQ(S_OK, pin->Connect(renderer.Get(), nullptr));
+    Watchdog watchdog("queries while Stop waits for a held Receive", 60000);
+    ASSERT_EQ(S_OK, filter->Run(0));
+    ASSERT_TRUE(WaitUntil([&] { return renderer->Samples() >= 1; }, kSampleTimeoutMs));
+    // The worker is held inside Receive; Stop takes the state lock and
+    // waits for the worker.
+    renderer->hold = true;
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(renderer->inReceive.get(), kSampleTimeoutMs));
+    std::atomic<HRESULT> stopped{E_PENDING};
+    std::thread stopper([&] { stopped = filter->Stop(); });
+    ::Sleep(200);
+    // Receive goes on only once the queries are answered.
+    std::atomic<HRESULT> asked{E_PENDING};
+    std::thread asker([&] {
+        asked = AskWhatAPageAsks(filter.Get(), pin.Get());
+        ::SetEvent(renderer->letGo.get());
+    });
+    asker.join();
+    stopper.join();
+    EXPECT_EQ(S_OK, asked.load());
+    EXPECT_EQ(S_OK, stopped.load());
+    EXPECT_EQ(S_OK, pin->Disconnect());
+    renderer->Disconnect();
+}
 
 TEST(Concurrency, SettersHammeredWhileStreamingAndTheWindowComesAndGoes) {
     RegistrySandbox sandbox;

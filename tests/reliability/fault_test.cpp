@@ -49,7 +49,9 @@ protected:
     // run must end with S_OK or E_OUTOFMEMORY, no task memory and no object
     // left, and the device's current format as it was.
     // `undo`, when given, takes back a successful operation's change once
-    // the allocations succeed again.
+    // the allocations succeed again. Every operation swept here allocates
+    // task memory, so a first run without an injected failure means the
+    // sweep tested nothing: that fails too.
     void SweepAllocationFailures(const char* what, const std::function<HRESULT()>& operation,
                                  const std::function<void()>& undo = nullptr) {
         for (long n = 0; n < kMaxAllocationsPerOperation; ++n) {
@@ -71,6 +73,7 @@ protected:
                 return;
             }
             if (failures == 0) {
+                EXPECT_GT(n, 0) << what << " made no task-memory allocation, so no failure was injected";
                 EXPECT_EQ(S_OK, hr) << "the operation failed with no allocation failing";
                 return;
             }

@@ -1,7 +1,8 @@
 // Malformed settings: every value of the settings key stored with the
 // wrong type, empty, filling its 64 bytes without a terminator, too long,
 // negative, huge or not a number, and the key missing or unreadable. The
-// device must start with sound values, never crash, and write nothing
+// device must start with exactly the values these forms stand for (the
+// defaults where a value cannot be read), never crash, and write nothing
 // while it loads.
 #include <gtest/gtest.h>
 
@@ -26,62 +27,110 @@ using namespace output_formats;
 namespace {
 
 constexpr size_t kTextCapacity = kSettingsTextCapacity;
-constexpr REFERENCE_TIME kShortestFrameTime = 333333;
-constexpr REFERENCE_TIME kLongestFrameTime = 10000000;
 
+// One malformed form of a stored value, as raw registry data, with what
+// the device must load from it: as text (null: the value's default), as
+// a frame time, a size index and a capture method.
 struct MalformedValue {
     const char* name;
     DWORD type;
     std::string bytes;
+    const char* text;
+    REFERENCE_TIME frameTime;
+    int selectPixel;
+    CaptureMethod captureMethod;
 };
 
 std::string Repeat(char c, size_t n) {
     return std::string(n, c);
 }
 
-// The ways a stored value can be wrong, as raw registry data.
+constexpr REFERENCE_TIME kDefault = kDefaultFrameTime;
+constexpr REFERENCE_TIME kLongest = kMaxFrameTime;
+constexpr CaptureMethod kAuto = CaptureMethod::Auto;
+
+// The ways a stored value can be wrong. Texts are read up to 63 bytes with
+// their terminator; a value of another type, or one that does not end
+// within 64 bytes, gives the default. Numbers are decimal text as atoi
+// reads it: the frame time 0 or none gives the default and any other is
+// clamped into 1 to 30 frames per second; a size index or capture method
+// outside its range gives the default.
 std::vector<MalformedValue> MalformedValues() {
     using namespace std::string_literals;
     const DWORD seven = 7;
+    // Outlives the list: its text is the expected one.
+    static const std::string kSixtyThree = Repeat('8', 63);
     return {
-        {"REG_DWORD", REG_DWORD, std::string(reinterpret_cast<const char*>(&seven), sizeof(seven))},
-        {"REG_BINARY", REG_BINARY, "666666"s},
-        {"REG_MULTI_SZ", REG_MULTI_SZ, "3\0\0"s},
-        {"REG_EXPAND_SZ", REG_EXPAND_SZ, "%TEMP%\0"s},
-        {"REG_QWORD", REG_QWORD, std::string(8, '\x01')},
-        {"no bytes", REG_SZ, ""s},
-        {"empty text", REG_SZ, "\0"s},
-        {"64 digits, no terminator", REG_SZ, Repeat('7', 64)},
-        {"64 letters, no terminator", REG_SZ, Repeat('A', 64)},
-        {"63 bytes and terminator", REG_SZ, Repeat('8', 63) + "\0"s},
-        {"64 bytes and terminator", REG_SZ, Repeat('9', 64) + "\0"s},
-        {"300 bytes", REG_SZ, Repeat('5', 300) + "\0"s},
-        {"short, no terminator", REG_SZ, "42"s},
-        {"minus one", REG_SZ, "-1\0"s},
-        {"most negative int", REG_SZ, "-2147483648\0"s},
-        {"negative frame time", REG_SZ, "-333333\0"s},
-        {"largest int", REG_SZ, "2147483647\0"s},
-        {"beyond 64 bits", REG_SZ, "99999999999999999999999\0"s},
-        {"zero", REG_SZ, "0\0"s},
-        {"letters", REG_SZ, "abc\0"s},
-        {"blanks", REG_SZ, "   \0"s},
-        {"sign only", REG_SZ, "-\0"s},
-        {"hexadecimal", REG_SZ, "0x10\0"s},
-        {"embedded terminator", REG_SZ, "12\0" "34\0"s},
-        {"high bytes", REG_SZ, "\x81\x82\x83\xfe\xff\0"s},
+        {"REG_DWORD", REG_DWORD, std::string(reinterpret_cast<const char*>(&seven), sizeof(seven)), nullptr, kDefault,
+         0, kAuto},
+        {"REG_BINARY", REG_BINARY, "666666"s, nullptr, kDefault, 0, kAuto},
+        {"REG_MULTI_SZ", REG_MULTI_SZ, "3\0\0"s, nullptr, kDefault, 0, kAuto},
+        {"REG_EXPAND_SZ", REG_EXPAND_SZ, "%TEMP%\0"s, nullptr, kDefault, 0, kAuto},
+        {"REG_QWORD", REG_QWORD, std::string(8, '\x01'), nullptr, kDefault, 0, kAuto},
+        {"no bytes", REG_SZ, ""s, "", kDefault, 0, kAuto},
+        {"empty text", REG_SZ, "\0"s, "", kDefault, 0, kAuto},
+        {"64 digits, no terminator", REG_SZ, Repeat('7', 64), nullptr, kDefault, 0, kAuto},
+        {"64 letters, no terminator", REG_SZ, Repeat('A', 64), nullptr, kDefault, 0, kAuto},
+        {"63 bytes and terminator", REG_SZ, kSixtyThree + "\0"s, kSixtyThree.c_str(), kLongest, 0, kAuto},
+        {"64 bytes and terminator", REG_SZ, Repeat('9', 64) + "\0"s, nullptr, kDefault, 0, kAuto},
+        {"300 bytes", REG_SZ, Repeat('5', 300) + "\0"s, nullptr, kDefault, 0, kAuto},
+        {"short, no terminator", REG_SZ, "42"s, "42", kDefault, 0, kAuto},
+        {"minus one", REG_SZ, "-1\0"s, "-1", kDefault, 0, kAuto},
+        {"most negative int", REG_SZ, "-2147483648\0"s, "-2147483648", kDefault, 0, kAuto},
+        {"negative frame time", REG_SZ, "-333333\0"s, "-333333", kDefault, 0, kAuto},
+        {"largest int", REG_SZ, "2147483647\0"s, "2147483647", kLongest, 0, kAuto},
+        {"beyond 64 bits", REG_SZ, "99999999999999999999999\0"s, "99999999999999999999999", kLongest, 0, kAuto},
+        {"zero", REG_SZ, "0\0"s, "0", kDefault, 0, kAuto},
+        {"letters", REG_SZ, "abc\0"s, "abc", kDefault, 0, kAuto},
+        {"blanks", REG_SZ, "   \0"s, "   ", kDefault, 0, kAuto},
+        {"sign only", REG_SZ, "-\0"s, "-", kDefault, 0, kAuto},
+        {"hexadecimal", REG_SZ, "0x10\0"s, "0x10", kDefault, 0, kAuto},
+        {"embedded terminator", REG_SZ, "12\0" "34\0"s, "12", kDefault, 0, kAuto},
+        {"blank, sign and digit", REG_SZ, " +1\0"s, " +1", kDefault, 1, CaptureMethod::Copy},
+        {"digit and letters", REG_SZ, "2px\0"s, "2px", kDefault, 2, CaptureMethod::Print},
+        {"five million", REG_SZ, "5000000\0"s, "5000000", 5000000, 0, kAuto},
+        {"high bytes", REG_SZ, "\x81\x82\x83\xfe\xff\0"s, "\x81\x82\x83\xfe\xff", kDefault, 0, kAuto},
     };
 }
 
 const char* const kValueNames[] = {kWindowNameValue, kWindowClassValue, kTitleTextValue, kFrameTimeValue,
-                                   kSelectPixelValue};
+                                   kSelectPixelValue, kCaptureMethodValue};
 
-bool IsTableSize(int width, int height) {
-    for (const FrameSize& size : FrameSizeTable) {
-        if (size.width == width && size.height == height) {
-            return true;
-        }
+// What the device loads from all its settings.
+struct Loaded {
+    std::string windowName = kDefaultWindowName;
+    std::string windowClass = kDefaultWindowClass;
+    std::wstring titleText = kDefaultTitleTextW;
+    REFERENCE_TIME frameTime = kDefaultFrameTime;
+    int selectPixel = kDefaultSelectPixel;
+    CaptureMethod captureMethod = kDefaultCaptureMethod;
+};
+
+// The 8-bit text as the registry hands it to the wide-character reader.
+std::wstring Widened(const char* text) {
+    wchar_t wide[kSettingsTextCapacity * 2] = {};
+    ::MultiByteToWideChar(CP_ACP, 0, text, -1, wide, ARRAYSIZE(wide) - 1);
+    return wide;
+}
+
+// What the device must load when `valueName` alone is stored as `value`.
+Loaded ExpectedLoad(const char* valueName, const MalformedValue& value) {
+    Loaded loaded;
+    const std::string name = valueName;
+    if (name == kWindowNameValue && value.text != nullptr) {
+        loaded.windowName = value.text;
+    } else if (name == kWindowClassValue && value.text != nullptr) {
+        loaded.windowClass = value.text;
+    } else if (name == kTitleTextValue && value.text != nullptr) {
+        loaded.titleText = Widened(value.text);
+    } else if (name == kFrameTimeValue) {
+        loaded.frameTime = value.frameTime;
+    } else if (name == kSelectPixelValue) {
+        loaded.selectPixel = value.selectPixel;
+    } else if (name == kCaptureMethodValue) {
+        loaded.captureMethod = value.captureMethod;
     }
-    return false;
+    return loaded;
 }
 
 // A settings text is sound when it ends within its 64 bytes.
@@ -90,17 +139,21 @@ void ExpectSoundText(const char* text, const char* what) {
     EXPECT_LT(length, kTextCapacity) << what << " is not terminated within 64 bytes";
 }
 
-// Everything the device shows of its settings, checked for soundness.
-void ExpectSoundDevice(IBaseFilter* filter) {
-    ComPtr<ICaptureDeviceSettings> settings;
+// Everything the device shows of its settings: exactly what it should
+// have loaded, and its 8-bit standby text terminated in time.
+void ExpectDevice(IBaseFilter* filter, const Loaded& expected) {
+    ComPtr<ICaptureDeviceSettings2> settings;
     ASSERT_EQ(S_OK, filter->QueryInterface(IID_PPV_ARGS(&settings)));
     int size[2] = {};
     ASSERT_EQ(S_OK, settings->GetFrameSize(size));
-    EXPECT_TRUE(IsTableSize(size[0], size[1])) << size[0] << "x" << size[1];
+    EXPECT_EQ(FrameSizeTable[expected.selectPixel].width, size[0]);
+    EXPECT_EQ(FrameSizeTable[expected.selectPixel].height, size[1]);
     double rate = 0;
     ASSERT_EQ(S_OK, settings->GetFrameRate(&rate));
-    EXPECT_GE(rate, 1.0);
-    EXPECT_LE(rate, 30.0);
+    EXPECT_EQ(static_cast<double>(kUnitsPerSecond / expected.frameTime), rate);
+    wchar_t wide[kSettingsTextCapacity] = {};
+    ASSERT_EQ(S_OK, settings->GetTitleTextW(wide, kSettingsTextCapacity));
+    EXPECT_TRUE(expected.titleText == wide) << "TitleText";
     // The caller's buffer is larger than promised, so a missing terminator
     // would show as a long text rather than as a crash.
     char title[256];
@@ -117,26 +170,22 @@ void ExpectSoundDevice(IBaseFilter* filter) {
     ASSERT_NE(nullptr, vih);
     EXPECT_EQ(size[0], vih->bmiHeader.biWidth);
     EXPECT_EQ(size[1], vih->bmiHeader.biHeight);
-    EXPECT_GE(vih->AvgTimePerFrame, kShortestFrameTime);
-    EXPECT_LE(vih->AvgTimePerFrame, kLongestFrameTime);
-    EXPECT_EQ(rate, static_cast<double>(10000000 / vih->AvgTimePerFrame));
+    EXPECT_EQ(expected.frameTime, vih->AvgTimePerFrame);
     DeleteMediaType(format);
 }
 
-// The window names are not on any interface; the settings that the pin
-// owns load them the same way.
-void ExpectSoundSettings() {
+// The window names and the capture method are not on any interface; the
+// settings that the pin owns load them the same way.
+void ExpectSettings(const Loaded& expected) {
     CCaptureSettings source;
     const CCaptureSettings::Snapshot snapshot = source.GetSnapshot();
-    ExpectSoundText(snapshot.windowName, "WindowName");
-    ExpectSoundText(snapshot.windowClass, "WindowClass");
-    char title[kTextCapacity + 16];
-    ASSERT_EQ(S_OK, source.GetTitleText(title));
-    ExpectSoundText(title, "TitleText");
-    EXPECT_GE(source.GetFrameTime(), kShortestFrameTime);
-    EXPECT_LE(source.GetFrameTime(), kLongestFrameTime);
-    EXPECT_GE(source.GetSelectPixel(), 0);
-    EXPECT_LT(source.GetSelectPixel(), kFrameSizeTableCount);
+    EXPECT_EQ(expected.windowName, snapshot.windowName);
+    EXPECT_EQ(expected.windowClass, snapshot.windowClass);
+    EXPECT_TRUE(expected.titleText == snapshot.titleText) << "TitleText";
+    EXPECT_EQ(expected.frameTime, snapshot.frameTime);
+    EXPECT_EQ(static_cast<int>(expected.captureMethod), static_cast<int>(snapshot.captureMethod));
+    EXPECT_EQ(expected.frameTime, source.GetFrameTime());
+    EXPECT_EQ(expected.selectPixel, source.GetSelectPixel());
 }
 
 class MalformedSettingsTest : public testing::TestWithParam<const char*> {
@@ -144,16 +193,17 @@ protected:
     void SetUp() override { ASSERT_TRUE(m_sandbox.ok()); }
 
     // Creates the device and its settings over the stored settings and
-    // checks them; the key must be the same afterwards, byte for byte.
-    void CreateAndCheck() {
+    // checks what they loaded; the key must be the same afterwards, byte
+    // for byte.
+    void CreateAndCheck(const Loaded& expected) {
         SettingsSnapshot before;
         const bool keyBefore = ReadSettingsKey(&before);
         {
             ComPtr<IBaseFilter> filter;
             ASSERT_EQ(S_OK, CreateCaptureFilter(&filter));
-            ExpectSoundDevice(filter.Get());
+            ExpectDevice(filter.Get(), expected);
         }
-        ExpectSoundSettings();
+        ExpectSettings(expected);
         SettingsSnapshot after;
         EXPECT_EQ(keyBefore, ReadSettingsKey(&after));
         EXPECT_TRUE(before == after) << "loading the settings changed the registry";
@@ -169,7 +219,7 @@ TEST_P(MalformedSettingsTest, EachMalformedFormStartsSoundAndWritesNothing) {
         SCOPED_TRACE(std::string(GetParam()) + " stored as " + value.name);
         ASSERT_TRUE(
             StoreSetting(GetParam(), value.type, value.bytes.data(), static_cast<DWORD>(value.bytes.size())));
-        CreateAndCheck();
+        CreateAndCheck(ExpectedLoad(GetParam(), value));
         if (HasFatalFailure()) {
             return;
         }
@@ -194,7 +244,7 @@ TEST(MalformedSettings, AllValuesMalformedAtOnceStillStream) {
 
     ComPtr<IBaseFilter> filter;
     ASSERT_EQ(S_OK, CreateCaptureFilter(&filter));
-    ExpectSoundDevice(filter.Get());
+    ExpectDevice(filter.Get(), Loaded{});
     ComPtr<IPin> pin;
     ASSERT_EQ(S_OK, GetPin(filter.Get(), PINDIR_OUTPUT, &pin));
     auto peer = MakeFake<FakeInputPin>();
@@ -219,7 +269,7 @@ TEST(MalformedSettings, MissingKeyGivesDefaultsAndCreatesNothing) {
     {
         ComPtr<IBaseFilter> filter;
         ASSERT_EQ(S_OK, CreateCaptureFilter(&filter));
-        ExpectSoundDevice(filter.Get());
+        ExpectDevice(filter.Get(), Loaded{});
         ComPtr<ICaptureDeviceSettings> settings;
         ASSERT_EQ(S_OK, filter.As(&settings));
         int size[2] = {};
@@ -233,7 +283,7 @@ TEST(MalformedSettings, MissingKeyGivesDefaultsAndCreatesNothing) {
         settings->GetTitleText(title);
         EXPECT_STREQ("- QM Capture -", title);
     }
-    ExpectSoundSettings();
+    ExpectSettings(Loaded{});
     EXPECT_FALSE(ReadSettingsKey(&snapshot)) << "loading created the settings key";
 }
 
@@ -293,7 +343,7 @@ TEST(MalformedSettings, UnreadableKeyGivesDefaultsAndWritesNothing) {
     {
         ComPtr<IBaseFilter> filter;
         ASSERT_EQ(S_OK, CreateCaptureFilter(&filter));
-        ExpectSoundDevice(filter.Get());
+        ExpectDevice(filter.Get(), Loaded{});
         ComPtr<ICaptureDeviceSettings> settings;
         ASSERT_EQ(S_OK, filter.As(&settings));
         int size[2] = {};
@@ -306,7 +356,7 @@ TEST(MalformedSettings, UnreadableKeyGivesDefaultsAndWritesNothing) {
         settings->GetTitleText(title);
         EXPECT_STREQ("- QM Capture -", title);
     }
-    ExpectSoundSettings();
+    ExpectSettings(Loaded{});
     ASSERT_EQ(ERROR_SUCCESS, AllowAllAccess());
     SettingsSnapshot after;
     ASSERT_TRUE(ReadSettingsKey(&after));

@@ -1,5 +1,6 @@
 #include "tests/support/resource_counts.h"
 
+#include <psapi.h>
 #include <tlhelp32.h>
 
 #include <cstdint>
@@ -99,6 +100,15 @@ long CountProcessThreads() {
         }
     }
     return count;
+}
+
+long long PrivateMemoryBytes() {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof(counters);
+    if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters))) {
+        return -1;
+    }
+    return static_cast<long long>(counters.PagefileUsage);
 }
 
 std::string Describe(const ResourceCounts& counts) {

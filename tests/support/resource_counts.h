@@ -22,4 +22,8 @@ struct ResourceCounts {
 ResourceCounts MeasureResources();
 // Threads of this process, by a system snapshot.
 long CountProcessThreads();
+// The process's private memory in bytes: the commit charge that
+// GetProcessMemoryInfo reports (PagefileUsage, which is the figure that
+// moves under Wine, where PrivateUsage is not kept).
+long long PrivateMemoryBytes();
 std::string Describe(const ResourceCounts& counts);

@@ -104,7 +104,7 @@ HRESULT EnsureDirectory(const std::wstring& path) {
         if (!::CreateDirectoryW(prefix.c_str(), nullptr)) {
             const DWORD error = ::GetLastError();
             if (error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED) {
-                return HResultFromWin32(error);
+                return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
             }
         }
     }

@@ -41,14 +41,13 @@ HRESULT CaptureSummary::Save(const std::wstring& path) const {
                                     nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) {
         file.release();
-        return HResultFromWin32(::GetLastError());
+        return HResultFromLastError();
     }
     const std::string bytes = ToUtf8(Text());
     DWORD written = 0;
     if (!::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
         written != bytes.size()) {
-        const DWORD error = ::GetLastError();
-        return error != ERROR_SUCCESS ? HResultFromWin32(error) : E_FAIL;
+        return HResultFromLastError();
     }
     return S_OK;
 }

@@ -265,13 +265,13 @@ private:
         const HANDLE created = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                              FILE_ATTRIBUTE_NORMAL, nullptr);
         if (created == INVALID_HANDLE_VALUE) {
-            return HResultFromWin32(::GetLastError());
+            return HResultFromLastError();
         }
         UniqueHandle file(created);
         const std::string bytes = ToUtf8(text);
         DWORD written = 0;
         if (!::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
-            return HResultFromWin32(::GetLastError());
+            return HResultFromLastError();
         }
         return written == bytes.size() ? S_OK : E_FAIL;
     }
