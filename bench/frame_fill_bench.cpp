@@ -9,11 +9,15 @@
 // Then the processor time per delivered frame (the read of the window on
 // the capture thread, the scaling and the copy into the sample on the
 // streaming thread) against that of one BitBlt of the window alone, both as
-// the process's time, with the read alone beside them; and the same for the framings fit, fill and mirror
+// the process's time, with the read alone beside them; and the same for
+// the framings fit, fill and mirror
 // (stretched), against stretch, per whole frame and for the scaler alone
 // (scaling a copy of the window in memory). Processor times tick in 10 ms
 // steps under Wine, so each figure is summed over blocks of calls, all
 // taken by turns, until each has used at least --cpu-ms.
+//
+// Last, a frame of a 1280x720 window printed (CaptureMethod "2") against
+// the same frame copied ("1"), by turns, in wall time.
 //
 // Usage: frame_fill_bench [iterations] [--halftone] [--cpu-ms N]
 //   --halftone also times GDI's StretchBlt in HALFTONE mode for reference.
@@ -40,6 +44,7 @@
 #include "capture/window_tracker.h"
 #include "framework/memory_dib.h"
 #include "tests/support/registry_sandbox.h"
+#include "tests/support/test_window_thread.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -49,29 +54,39 @@ constexpr int kWindowWidth = 1280;
 constexpr int kWindowHeight = 720;
 
 // One frame's picture as the streaming thread makes it: the tracked window
-// read by the capture thread (auto mode), scaled into the canvas and
-// copied into the sample.
+// (or the window given) read by the capture thread (auto mode unless told
+// otherwise), scaled into the canvas and copied into the sample.
 class FramePictureWork {
 public:
-    FramePictureWork() { m_capture.Start(); }
+    explicit FramePictureWork(CaptureMethod method = CaptureMethod::Auto, HWND window = nullptr)
+        : m_method(method), m_window(window) {
+        m_capture.Start();
+    }
     void Resize(int width, int height) {
         m_tracker.Forget();
         m_picture.Resize(width, height);
     }
     void Fill(IMediaSample* sample, ScaleMode mode = ScaleMode::Stretch, bool mirror = false) {
-        const HWND window = m_tracker.WindowForFrame(kDefaultWindowClass, kDefaultWindowName);
-        if (m_capture.Read(window, CaptureMethod::Auto, INFINITE, nullptr) == CWindowCapture::Outcome::Picture) {
+        const HWND window =
+            m_window != nullptr ? m_window : m_tracker.WindowForFrame(kDefaultWindowClass, kDefaultWindowName);
+        if (m_capture.Read(window, m_method, INFINITE, nullptr) == CWindowCapture::Outcome::Picture) {
             const CWindowCapture::Picture& picture = m_capture.LastPicture();
             m_picture.RenderWindow(picture.topRow, picture.stride, picture.width, picture.height, mode, mirror,
                                    sample);
+            ++m_pictures;
         } else {
             m_picture.RenderPrevious(sample);
         }
     }
     DWORD ImageSize() const { return m_picture.ImageSize(); }
-    HWND Window() const { return m_tracker.Current(); }
+    HWND Window() const { return m_window != nullptr ? m_window : m_tracker.Current(); }
+    // Frames that got a fresh picture of the window.
+    int Pictures() const { return m_pictures; }
 
 private:
+    const CaptureMethod m_method;
+    const HWND m_window;
+    int m_pictures = 0;
     CWindowTracker m_tracker;
     CWindowCapture m_capture;
     CFramePicture m_picture;
@@ -295,6 +310,72 @@ double HalftoneMs(HWND window, int width, int height) {
     return Median(times);
 }
 
+// The print path (CaptureMethod "2") against the copy ("1"): wall time of
+// one frame from the same 1280x720 window, by turns. The window belongs to
+// this process, on a thread of its own as an application's UI thread:
+// Wine cannot print another process's window (the window would draw into a
+// DC handle that means nothing in its own process). PrintWindow runs on the
+// window's thread, so its cost is in the time of the frame.
+int RunPrintAgainstCopy(int iterations) {
+    TestWindowThread thread;
+    const std::vector<uint32_t> pixels = RenderBenchPicture(BenchPicture::Application, kWindowWidth, kWindowHeight);
+    HWND window = nullptr;
+    const HRESULT created = thread.Create(
+        L"QMBench::OwnWindow", L"Own window", kWindowWidth, kWindowHeight,
+        [&pixels](int x, int y) {
+            const uint32_t p = pixels[static_cast<size_t>(y) * kWindowWidth + x];
+            return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+        },
+        &window);
+    if (FAILED(created)) {
+        std::fprintf(stderr, "own window failed: 0x%08lx\n", static_cast<unsigned long>(created));
+        return 1;
+    }
+    std::printf("\nPrint against copy (wall ms per frame, application picture, a 1280x720 window of\n"
+                "this process on its own thread)\n");
+    std::printf("%-10s %10s %10s %8s\n", "size", "copy ms", "print ms", "ratio");
+    FramePictureWork copied(CaptureMethod::Copy, window);
+    FramePictureWork printed(CaptureMethod::Print, window);
+    for (int index = 0; index < kFrameSizeTableCount; ++index) {
+        const FrameSize size = FrameSizeTable[index];
+        copied.Resize(size.width, size.height);
+        printed.Resize(size.width, size.height);
+        Allocated allocated;
+        if (FAILED(MakeSample(static_cast<long>(copied.ImageSize()), &allocated))) {
+            std::fprintf(stderr, "allocator failed\n");
+            return 1;
+        }
+        std::vector<double> copyMs;
+        std::vector<double> printMs;
+        const int before[2] = {copied.Pictures(), printed.Pictures()};
+        for (int i = 0; i < iterations + 2; ++i) {
+            double start = NowMs();
+            copied.Fill(allocated.sample.Get());
+            const double copy = NowMs() - start;
+            start = NowMs();
+            printed.Fill(allocated.sample.Get());
+            const double print = NowMs() - start;
+            // The first two frames set up the reads and the scaler.
+            if (i >= 2) {
+                copyMs.push_back(copy);
+                printMs.push_back(print);
+            }
+        }
+        if (copied.Pictures() - before[0] < iterations + 2 || printed.Pictures() - before[1] < iterations + 2) {
+            // A method that kept the previous picture would have measured nothing.
+            std::fprintf(stderr, "own window: %d copied and %d printed pictures of %d frames\n",
+                         copied.Pictures() - before[0], printed.Pictures() - before[1], iterations + 2);
+            return 1;
+        }
+        char label[16];
+        std::snprintf(label, sizeof(label), "%dx%d", size.width, size.height);
+        const double copy = Median(copyMs);
+        const double print = Median(printMs);
+        std::printf("%-10s %10.2f %10.2f %8.2f\n", label, copy, print, print / copy);
+    }
+    return 0;
+}
+
 int Run(int iterations, bool halftone, double cpuMs) {
     RegistrySandbox sandbox;
     if (!sandbox.ok()) {
@@ -342,6 +423,7 @@ int Run(int iterations, bool halftone, double cpuMs) {
             }
             std::vector<double> baseline;
             std::vector<double> fill;
+
             for (int i = 0; i < iterations; ++i) {
                 double start = NowMs();
                 reader.Read(child.hwnd());
@@ -349,6 +431,7 @@ int Run(int iterations, bool halftone, double cpuMs) {
                 start = NowMs();
                 source.Fill(allocated.sample.Get());
                 fill.push_back(NowMs() - start);
+
             }
             const double baselineMs = Median(baseline);
             const double fillMs = Median(fill);
@@ -449,7 +532,7 @@ int Run(int iterations, bool halftone, double cpuMs) {
             std::printf("\n");
         }
     }
-    return 0;
+    return RunPrintAgainstCopy(iterations);
 }
 
 }  // namespace
