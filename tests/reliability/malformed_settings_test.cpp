@@ -73,7 +73,7 @@ std::vector<MalformedValue> MalformedValues() {
 }
 
 const char* const kValueNames[] = {kWindowNameValue, kWindowClassValue, kTitleTextValue, kFrameTimeValue,
-                                   kSelectPixelValue};
+                                   kSelectPixelValue, kScaleModeValue,    kMirrorValue};
 
 bool IsTableSize(int width, int height) {
     for (const FrameSize& size : FrameSizeTable) {
@@ -137,6 +137,9 @@ void ExpectSoundSettings() {
     EXPECT_LE(source.GetFrameTime(), kLongestFrameTime);
     EXPECT_GE(source.GetSelectPixel(), 0);
     EXPECT_LT(source.GetSelectPixel(), kFrameSizeTableCount);
+    // No malformed form reads as "1" or "2": each means the defaults.
+    EXPECT_EQ(ScaleMode::Stretch, snapshot.scaleMode);
+    EXPECT_FALSE(snapshot.mirror);
 }
 
 class MalformedSettingsTest : public testing::TestWithParam<const char*> {
@@ -187,6 +190,8 @@ TEST(MalformedSettings, AllValuesMalformedAtOnceStillStream) {
     StoreRawSetting(kTitleTextValue, REG_SZ, unterminated.data(), static_cast<DWORD>(unterminated.size()));
     StoreTextSetting(kFrameTimeValue, "-2147483648");
     StoreTextSetting(kSelectPixelValue, "2147483647");
+    StoreRawSetting(kScaleModeValue, REG_SZ, unterminated.data(), static_cast<DWORD>(unterminated.size()));
+    StoreTextSetting(kMirrorValue, "-1");
     SettingsSnapshot before;
     ASSERT_TRUE(ReadSettingsKey(&before));
 
