@@ -12,6 +12,7 @@
 #include <ostream>
 #include <string>
 
+#include "framework/unknown.h"
 #include "tests/support/property_page_harness.h"
 
 // An object the frame can hand to the page.
@@ -52,10 +53,14 @@ HRESULT PrepareDevice(IUnknown* object, int sizeIndex, double rate, const char* 
 // A value the device stored under "Software\QMCapture" of the current user.
 HRESULT ReadStoredValue(const char* name, std::string* value);
 
+// A page's creation function, as its factory row names it.
+using PageCreator = CUnknown*(WINAPI*)(IUnknown* outer, HRESULT* phr);
+
 // One page, its site and its host window, opened the way a frame opens it.
 class PageSession {
 public:
-    PageSession();
+    // The settings page, or the page `create` makes.
+    explicit PageSession(PageCreator create = nullptr);
     ~PageSession();
     PageSession(const PageSession&) = delete;
     PageSession& operator=(const PageSession&) = delete;
