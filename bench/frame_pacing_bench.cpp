@@ -1,7 +1,7 @@
 // Frame pacing in real time: at settings of 30, 15 and 1 frames per
 // second, frames are made back to back as FillBuffer makes them (another
-// process's 1280x720 window into the largest format, then the wait for the
-// frame's due time)
+// process's 1280x720 window into the largest format, after the wait for
+// the frame's due time)
 // and the moment each frame is released is recorded. Prints the long-run
 // rate against the setting and the deviation of the frame intervals from
 // the frame time. For reference, the same run measures how late bare
@@ -87,7 +87,9 @@ int Run(double seconds) {
         std::vector<REFERENCE_TIME> released;
         released.reserve(static_cast<size_t>(frames));
         pacing.Start();
+        pacing.Run(0, nullptr);
         for (int i = 0; i < frames; ++i) {
+            pacing.WaitUntilDue(nullptr, frameTime);
             const HWND window = tracker.WindowForFrame(kDefaultWindowClass, kDefaultWindowName);
             if (capture.Read(window, CaptureMethod::Auto, static_cast<DWORD>(frameTime / 10000), nullptr) ==
                 CWindowCapture::Outcome::Picture) {
@@ -96,7 +98,6 @@ int Run(double seconds) {
             } else {
                 picture.RenderPrevious(sample.Get());
             }
-            pacing.WaitUntilDue(nullptr);
             pacing.Stamp(sample.Get(), frameTime);
             released.push_back(clock.Now());
         }

@@ -1,15 +1,21 @@
-// The frame schedule: each frame is due one frame time after the previous
-// frame's due time, so waits that end late (a coarse timer, a slow frame)
-// do not pile up into a lower rate. A frame later than one whole frame
-// time restarts the schedule from its release, so there is never a burst
-// of frames that catch up, and the rate never exceeds the setting.
+// The frame schedule in stream time. Each sample starts where the one
+// before it ended and is due when the stream time reaches its start, so
+// the sample times are contiguous and the long-run rate is the setting.
+// A frame that finishes a whole frame time or more past the end of its
+// slot (a stall, or a window too large to copy at the rate) lets the next
+// frame take the slot the stream has reached instead: the missed slots
+// leave a gap in the sample times, the first sample after the gap is a
+// discontinuity, and the stream is back on time at once, without a burst
+// of late frames and without times that trail the clock.
+//
+// Arithmetic only: the caller reads the time and waits. One thread.
 #pragma once
 
 #include <windows.h>
 #include <strmif.h>
 
-// A monotonic time source in 100-ns units. Injected so that the schedule
-// can be driven by a simulated clock.
+// A monotonic time source in 100-ns units: the performance counter, or a
+// simulated clock in tests.
 class IPacingClock {
 public:
     virtual REFERENCE_TIME Now() = 0;
@@ -28,29 +34,33 @@ private:
     LONGLONG m_frequency = 1;
 };
 
-// Schedule arithmetic only; the caller waits. Used by one thread.
 class CFramePacer {
 public:
-    // clock is not owned and must outlive the pacer.
-    explicit CFramePacer(IPacingClock& clock) : m_clock(clock) {}
+    struct Slot {
+        REFERENCE_TIME start;
+        REFERENCE_TIME end;
+        // The first sample after a gap.
+        bool discontinuity;
+    };
 
-    // Forgets the schedule: the next frame is due at once.
-    void Restart() { m_scheduled = false; }
+    // The next sample starts at stream time 0; nothing is taken yet.
+    void Restart();
 
-    // Time until the current frame is due, 0 or less when it is due. The
-    // first call after Restart makes the frame due now.
-    REFERENCE_TIME TimeUntilDue();
+    // The stream time at which the next sample is due, given the stream
+    // time now: where the previous sample ended, or, when now is a whole
+    // frameTime or more past that, the start of the slot now lies in.
+    REFERENCE_TIME Due(REFERENCE_TIME streamNow, REFERENCE_TIME frameTime);
 
-    // Releases the current frame now and schedules the next one frameTime
-    // after this frame's due time, or frameTime after now when this frame
-    // is later than one whole frameTime.
-    void Advance(REFERENCE_TIME frameTime);
+    // The next sample's times, frameTime long; the one after starts at its
+    // end.
+    Slot Take(REFERENCE_TIME frameTime);
 
-    // Due time of the current frame (valid once scheduled).
-    REFERENCE_TIME DueTime() const { return m_due; }
+    REFERENCE_TIME NextStart() const { return m_nextStart; }
+    // Whether a sample has been taken since the restart.
+    bool HasTaken() const { return m_taken; }
 
 private:
-    IPacingClock& m_clock;
-    bool m_scheduled = false;
-    REFERENCE_TIME m_due = 0;
+    REFERENCE_TIME m_nextStart = 0;
+    bool m_taken = false;
+    bool m_gap = false;
 };

@@ -39,44 +39,57 @@ void CPacingTimer::Stop() {
     m_highResolution = false;
 }
 
-bool CPacingTimer::Wait(REFERENCE_TIME duration, HANDLE wakeEvent) {
+int CPacingTimer::Wait(REFERENCE_TIME duration, const HANDLE* events, int count) {
+    // The events that exist, and where each came from.
+    HANDLE handles[kMaxEvents + 1];
+    int origin[kMaxEvents + 1];
+    DWORD used = 0;
+    for (int i = 0; events != nullptr && i < count && i < kMaxEvents; ++i) {
+        if (events[i] != nullptr) {
+            handles[used] = events[i];
+            origin[used] = i;
+            ++used;
+        }
+    }
+    const auto signalled = [&](DWORD result) {
+        return result >= WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + used ? origin[result - WAIT_OBJECT_0] : -1;
+    };
     if (duration <= 0) {
-        return wakeEvent != nullptr && ::WaitForSingleObject(wakeEvent, 0) == WAIT_OBJECT_0;
+        return used == 0 ? -1 : signalled(::WaitForMultipleObjects(used, handles, FALSE, 0));
     }
     if (m_timer) {
         LARGE_INTEGER due = {};
         // Negative: relative to now.
         due.QuadPart = -duration;
         if (::SetWaitableTimer(m_timer.get(), &due, 0, nullptr, nullptr, FALSE)) {
-            // The event first: when both are signalled, the request wins.
-            const HANDLE handles[2] = {wakeEvent, m_timer.get()};
-            if (wakeEvent == nullptr) {
-                ::WaitForSingleObject(m_timer.get(), INFINITE);
-                return false;
+            // The events first: when an event and the timer are both
+            // signalled, the event wins.
+            handles[used] = m_timer.get();
+            const DWORD result = ::WaitForMultipleObjects(used + 1, handles, FALSE, INFINITE);
+            if (result == WAIT_OBJECT_0 + used) {
+                return -1;
             }
-            const DWORD result = ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-            if (result == WAIT_OBJECT_0) {
+            const int index = signalled(result);
+            if (index >= 0) {
                 ::CancelWaitableTimer(m_timer.get());
-                return true;
+                return index;
             }
-            if (result == WAIT_OBJECT_0 + 1) {
-                return false;
-            }
-            // A bad wake handle: still wait out the frame, never spin.
+            // A bad handle: still wait out the time, never spin.
             ::WaitForSingleObject(m_timer.get(), INFINITE);
-            return false;
+            return -1;
         }
     }
     const DWORD ms = static_cast<DWORD>((duration + kUnitsPerMs - 1) / kUnitsPerMs);
-    if (wakeEvent != nullptr) {
-        const DWORD result = ::WaitForSingleObject(wakeEvent, ms);
-        if (result == WAIT_OBJECT_0) {
-            return true;
-        }
+    if (used > 0) {
+        const DWORD result = ::WaitForMultipleObjects(used, handles, FALSE, ms);
         if (result == WAIT_TIMEOUT) {
-            return false;
+            return -1;
+        }
+        const int index = signalled(result);
+        if (index >= 0) {
+            return index;
         }
     }
     ::Sleep(ms);
-    return false;
+    return -1;
 }

@@ -23,10 +23,16 @@ public:
     bool IsStarted() const { return static_cast<bool>(m_timer); }
     bool IsHighResolution() const { return m_highResolution; }
 
-    // Waits for duration (100-ns units) or until wakeEvent (may be null) is
-    // signalled, whichever comes first; the event is not reset. True when
-    // the event ended the wait. Without Start, waits in whole milliseconds.
-    bool Wait(REFERENCE_TIME duration, HANDLE wakeEvent);
+    // Waits for duration (100-ns units) or until one of the events is
+    // signalled, whichever comes first; the index of the event that ended
+    // the wait (the first of several), or -1 when the time ran out. A
+    // manual-reset event stays set; an auto-reset one is consumed. Up to
+    // kMaxEvents events; null entries are skipped. Without Start, waits in
+    // whole milliseconds.
+    static constexpr int kMaxEvents = 4;
+    int Wait(REFERENCE_TIME duration, const HANDLE* events, int count);
+    // The same with one event (may be null): true when it ended the wait.
+    bool Wait(REFERENCE_TIME duration, HANDLE wakeEvent) { return Wait(duration, &wakeEvent, 1) == 0; }
 
 private:
     UniqueHandle m_timer;

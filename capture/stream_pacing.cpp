@@ -1,38 +1,122 @@
 #include "capture/stream_pacing.h"
 
-CStreamPacing::CStreamPacing(IPacingClock* clock)
-    : m_clock(clock != nullptr ? *clock : m_counterClock), m_pacer(m_clock) {}
+namespace {
+
+// While paused the wait ends on Run, a request or, as a safeguard, this.
+constexpr REFERENCE_TIME kPausedRecheck = 10000000;
+
+}  // namespace
+
+CStreamPacing::CStreamPacing(IPacingClock* counter)
+    : m_counter(counter != nullptr ? *counter : m_performanceCounter),
+      m_changed(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
 HRESULT CStreamPacing::Start() {
-    NextSampleStart = 0;
+    {
+        CAutoLock lock(&m_graphLock);
+        m_graphRunning = false;
+        m_graphClock.Reset();
+        m_changesSeen = m_graphChanges;
+    }
+    m_running = false;
+    m_clock.Reset();
+    m_pausedAt = 0;
     m_pacer.Restart();
+    // Without the timer the wait falls back to whole milliseconds.
     m_timer.Start();
-    return S_OK;
+    return m_changed ? S_OK : E_OUTOFMEMORY;
 }
 
 void CStreamPacing::Stop() {
     m_timer.Stop();
+    m_clock.Reset();
+    CAutoLock lock(&m_graphLock);
+    m_graphClock.Reset();
 }
 
-void CStreamPacing::WaitUntilDue(HANDLE wakeEvent) {
+void CStreamPacing::Run(REFERENCE_TIME streamStart, IReferenceClock* clock) {
+    CAutoLock lock(&m_graphLock);
+    m_graphRunning = true;
+    m_graphStart = streamStart;
+    m_graphClock = clock;
+    ++m_graphChanges;
+    ::SetEvent(m_changed.get());
+}
+
+void CStreamPacing::Pause() {
+    CAutoLock lock(&m_graphLock);
+    m_graphRunning = false;
+    ++m_graphChanges;
+    ::SetEvent(m_changed.get());
+}
+
+void CStreamPacing::FollowGraph() {
+    bool running = false;
+    REFERENCE_TIME start = 0;
+    Microsoft::WRL::ComPtr<IReferenceClock> clock;
+    {
+        CAutoLock lock(&m_graphLock);
+        if (m_graphChanges == m_changesSeen) {
+            return;
+        }
+        m_changesSeen = m_graphChanges;
+        running = m_graphRunning;
+        start = m_graphStart;
+        clock = m_graphClock;
+    }
+    if (m_running && !running) {
+        m_pausedAt = StreamNow();
+    }
+    m_running = running;
+    if (running) {
+        m_start = start;
+        m_clock = std::move(clock);
+        // Without a clock the stream time goes on from where it stood.
+        m_counterAnchor = m_counter.Now() - m_pausedAt;
+    }
+}
+
+REFERENCE_TIME CStreamPacing::StreamNow() {
+    if (m_clock) {
+        REFERENCE_TIME now = 0;
+        if (SUCCEEDED(m_clock->GetTime(&now))) {
+            return now - m_start;
+        }
+    }
+    return m_counter.Now() - m_counterAnchor;
+}
+
+bool CStreamPacing::WaitUntilDue(HANDLE wakeEvent, REFERENCE_TIME frameTime) {
+    const HANDLE events[] = {wakeEvent, m_changed.get()};
     for (;;) {
-        const REFERENCE_TIME remaining = m_pacer.TimeUntilDue();
-        if (remaining <= 0) {
-            return;
+        FollowGraph();
+        REFERENCE_TIME remaining = kPausedRecheck;
+        if (!m_running) {
+            // Paused: one frame at once, then none until the graph runs.
+            if (!m_pacer.HasTaken()) {
+                return true;
+            }
+        } else {
+            const REFERENCE_TIME now = StreamNow();
+            remaining = m_pacer.Due(now, frameTime) - now;
+            if (remaining <= 0) {
+                return true;
+            }
         }
-        // A pending request (stop, pause) needs the worker now; the frame
-        // goes out early, which a stopping graph discards anyway.
-        if (m_timer.Wait(remaining, wakeEvent)) {
-            return;
+        if (m_timer.Wait(remaining, events, 2) == 0) {
+            return false;
         }
+        // The time ran out (the clock is read again: it may run at another
+        // rate than the timer) or the graph's state changed.
     }
 }
 
 void CStreamPacing::Stamp(IMediaSample* sample, REFERENCE_TIME frameTime) {
-    m_pacer.Advance(frameTime);
-    REFERENCE_TIME start = NextSampleStart;
-    NextSampleStart = start + frameTime;
-    REFERENCE_TIME end = NextSampleStart;
+    const CFramePacer::Slot slot = m_pacer.Take(frameTime);
+    const REFERENCE_TIME offset = m_streamOffset;
+    REFERENCE_TIME start = slot.start + offset;
+    REFERENCE_TIME end = slot.end + offset;
     sample->SetTime(&start, &end);
     sample->SetSyncPoint(TRUE);
+    sample->SetDiscontinuity(slot.discontinuity ? TRUE : FALSE);
 }

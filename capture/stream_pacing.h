@@ -1,49 +1,98 @@
-// CStreamPacing: the streaming thread's pacing. It holds each frame until
-// it is due on the frame schedule, waiting on a precise timer that a
-// pending stop or pause request cuts short, and stamps the samples with
-// contiguous stream times: the n-th sample since the thread started is
-// stamped n x FrameTime .. (n + 1) x FrameTime (with the frame time in use
-// at each sample).
+// CStreamPacing: when the streaming thread makes each frame, and the times
+// its samples carry.
 //
-// Used by the streaming thread only: the worker creates it with its thread
-// (Start) and releases it as the thread ends (Stop).
+// Sample times are stream times: the first sample starts at 0, and each
+// starts where the one before ended (CFramePacer, which also closes the
+// distance after a stall). A frame is made when it is due: when the stream
+// time reaches its sample's start. With the graph's reference clock the
+// stream time is that clock's time minus the stream start Run gave;
+// without one it runs on the performance counter from Run on. While the
+// graph is paused the stream time stands still: one frame is made at once
+// (some hosts wait for a frame before they run the graph), and the next
+// waits for Run.
+//
+// Threads. Start, Stop, WaitUntilDue and Stamp belong to the streaming
+// thread. Run and Pause come from the filter, on the application's thread;
+// they hand the graph's state over under a leaf lock and wake the
+// streaming thread.
 #pragma once
 
 #include <windows.h>
 #include <strmif.h>
+#include <wrl/client.h>
+
+#include <atomic>
 
 #include "capture/frame_pacer.h"
 #include "capture/pacing_timer.h"
+#include "framework/com_util.h"
 
 class CStreamPacing {
 public:
-    // clock is the pacing time source (not owned, must outlive this
-    // object); null means the performance counter.
-    explicit CStreamPacing(IPacingClock* clock = nullptr);
+    // counter: the time source while the graph has no clock (not owned,
+    // must outlive this object); null means the performance counter.
+    explicit CStreamPacing(IPacingClock* counter = nullptr);
     CStreamPacing(const CStreamPacing&) = delete;
     CStreamPacing& operator=(const CStreamPacing&) = delete;
 
-    // The first sample starts at 0 and is due at once; creates the timer
-    // (without it the wait falls back to whole milliseconds).
+    // Streaming thread, as it starts: the first sample starts at 0, the
+    // graph counts as paused, and the timer is created (without it the
+    // wait falls back to whole milliseconds).
     HRESULT Start();
-    // Releases the timer.
+    // Streaming thread, as it ends: releases the timer and the clock.
     void Stop();
 
-    // Waits until the current frame is due. wakeEvent (may be null) is the
-    // worker's manual-reset request event: a signal ends the wait at once
-    // and is left set.
-    void WaitUntilDue(HANDLE wakeEvent);
+    // Any thread: the graph runs from streamStart on clock (null: no clock).
+    void Run(REFERENCE_TIME streamStart, IReferenceClock* clock);
+    // Any thread: the graph pauses; the stream time stands still.
+    void Pause();
 
-    // Stamps the sample with the next stream times and a sync point, and
-    // schedules the next frame frameTime later.
+    // Streaming thread: waits until the next frame is due. True when it is;
+    // false when wakeEvent (the worker's request event, manual-reset, left
+    // set) ended the wait: then no frame is to be made.
+    bool WaitUntilDue(HANDLE wakeEvent, REFERENCE_TIME frameTime);
+
+    // Streaming thread: stamps the sample with the next sample times (plus
+    // the stream offset), as a sync point, and as a discontinuity when it
+    // is the first after a gap.
     void Stamp(IMediaSample* sample, REFERENCE_TIME frameTime);
 
-    REFERENCE_TIME GetNextSampleStart() const { return NextSampleStart; }
+    // The offset added to every sample time (IAMPushSource); any thread.
+    void SetStreamOffset(REFERENCE_TIME offset) { m_streamOffset = offset; }
+    REFERENCE_TIME GetStreamOffset() const { return m_streamOffset; }
+
+    // Streaming thread: where the next sample starts, in stream time.
+    REFERENCE_TIME GetNextSampleStart() const { return m_pacer.NextStart(); }
 
 private:
-    CPerformanceCounterClock m_counterClock;
-    IPacingClock& m_clock;
+    // Streaming thread: takes over a state the filter handed over.
+    void FollowGraph();
+    // Streaming thread: the stream time now, while running.
+    REFERENCE_TIME StreamNow();
+
+    CPerformanceCounterClock m_performanceCounter;
+    IPacingClock& m_counter;
+
+    // Handed over by Run and Pause under the lock.
+    CCritSec m_graphLock;
+    bool m_graphRunning = false;
+    REFERENCE_TIME m_graphStart = 0;
+    Microsoft::WRL::ComPtr<IReferenceClock> m_graphClock;
+    unsigned m_graphChanges = 0;
+    // Auto-reset: the graph's state changed.
+    UniqueHandle m_changed;
+
+    std::atomic<REFERENCE_TIME> m_streamOffset{0};
+
+    // Streaming thread only.
     CFramePacer m_pacer;
     CPacingTimer m_timer;
-    REFERENCE_TIME NextSampleStart = 0;
+    unsigned m_changesSeen = 0;
+    bool m_running = false;
+    REFERENCE_TIME m_start = 0;
+    Microsoft::WRL::ComPtr<IReferenceClock> m_clock;
+    // Without a clock: the counter time of stream time 0.
+    REFERENCE_TIME m_counterAnchor = 0;
+    // The stream time at which the graph last paused.
+    REFERENCE_TIME m_pausedAt = 0;
 };

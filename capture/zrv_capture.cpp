@@ -46,5 +46,31 @@ HRESULT STDMETHODCALLTYPE CZRV_Capture::NonDelegatingQueryInterface(REFIID riid,
         }
         return stream->NonDelegatingQueryInterface(riid, ppv);
     }
+    if (IsEqualIID(riid, IID_IAMFilterMiscFlags)) {
+        RETURN_HR_IF_NULL(E_POINTER, ppv);
+        return GetInterface(static_cast<IAMFilterMiscFlags*>(this), ppv);
+    }
     return CSource::NonDelegatingQueryInterface(riid, ppv);
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Capture::GetState(DWORD milliSecsTimeout, FILTER_STATE* state) {
+    const HRESULT hr = CSource::GetState(milliSecsTimeout, state);
+    // Paused, a live source cannot promise what the graph will show when
+    // it runs: renderers must not wait for it.
+    return hr == S_OK && *state == State_Paused ? VFW_S_CANT_CUE : hr;
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Capture::Pause() {
+    CAutoLock lock(pStateLock());
+    const bool wasRunning = m_State == State_Running;
+    RETURN_IF_FAILED(CSource::Pause());
+    CZRV_Stream* stream = Stream();
+    if (wasRunning && stream != nullptr) {
+        stream->OnGraphPaused();
+    }
+    return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE CZRV_Capture::GetMiscFlags() {
+    return AM_FILTER_MISC_FLAGS_IS_SOURCE;
 }

@@ -3,12 +3,16 @@
 // reachable from the filter too.
 #pragma once
 
+#include <dshow.h>
+
 #include "framework/source.h"
 
 class CZRV_Stream;
 
-class CZRV_Capture : public CSource {
+class CZRV_Capture : public CSource, public IAMFilterMiscFlags {
 public:
+    DECLARE_IUNKNOWN
+
     // The module's creation function for CLSID_CaptureDevice.
     static CUnknown* WINAPI CreateInstance(IUnknown* outer, HRESULT* phr);
 
@@ -16,6 +20,12 @@ public:
     // ICaptureDeviceSettings interfaces are answered by the pin, without
     // waiting for the filter's state lock.
     HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+    // A live source: it cannot cue while paused (VFW_S_CANT_CUE), says it
+    // is a source, and its pin follows the graph out of Running.
+    HRESULT STDMETHODCALLTYPE GetState(DWORD milliSecsTimeout, FILTER_STATE* state) override;
+    HRESULT STDMETHODCALLTYPE Pause() override;
+    ULONG STDMETHODCALLTYPE GetMiscFlags() override;
 
 private:
     CZRV_Capture(IUnknown* outer, HRESULT* phr);

@@ -85,6 +85,9 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::NonDelegatingQueryInterface(REFIID riid, 
     if (IsEqualIID(riid, IID_ICaptureDeviceSettings) || IsEqualIID(riid, IID_ICaptureDeviceSettings2)) {
         return GetInterface(static_cast<ICaptureDeviceSettings2*>(this), ppv);
     }
+    if (IsEqualIID(riid, IID_IAMPushSource) || IsEqualIID(riid, IID_IAMLatency)) {
+        return GetInterface(static_cast<IAMPushSource*>(this), ppv);
+    }
     return CSourceStream::NonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -171,6 +174,11 @@ HRESULT CZRV_Stream::BreakConnect() {
 
 HRESULT CZRV_Stream::FillBuffer(IMediaSample* sample) {
     RETURN_HR_IF_NULL(E_POINTER, sample);
+    // The wait comes first and the window is read after it, so that the
+    // picture is as fresh as the read when the frame leaves.
+    if (!m_pacing.WaitUntilDue(GetRequestHandle(), m_settings.GetFrameTime())) {
+        return kNoSample;
+    }
     if (m_watch.Changed()) {
         ApplyStoredChanges();
     }
@@ -193,11 +201,21 @@ HRESULT CZRV_Stream::FillBuffer(IMediaSample* sample) {
         m_picture.RenderPrevious(sample);
         break;
     }
-    m_pacing.WaitUntilDue(GetRequestHandle());
-    // The frame time in use when the frame leaves: a change made during
-    // the wait applies from this sample on.
-    m_pacing.Stamp(sample, m_settings.GetFrameTime());
+    m_pacing.Stamp(sample, settings.frameTime);
     return S_OK;
+}
+
+HRESULT CZRV_Stream::Run(REFERENCE_TIME start) {
+    // The filter calls this under its state lock, so the clock it hands
+    // out cannot change meanwhile.
+    Microsoft::WRL::ComPtr<IReferenceClock> clock;
+    m_pFilter->GetSyncSource(&clock);
+    m_pacing.Run(start, clock.Get());
+    return CSourceStream::Run(start);
+}
+
+void CZRV_Stream::OnGraphPaused() {
+    m_pacing.Pause();
 }
 
 void CZRV_Stream::ApplyStoredChanges() {
@@ -418,4 +436,51 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::GetTitleTextW(wchar_t* text, int capacity
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::SetTitleTextW(const wchar_t* text) {
     return m_settings.SetTitleTextW(text);
+}
+
+// ---- IAMPushSource, IAMLatency ----
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::GetLatency(REFERENCE_TIME* latency) {
+    RETURN_HR_IF_NULL(E_POINTER, latency);
+    // A frame leaves when its slot begins and shows what the window held
+    // then; a renderer should allow one frame for it.
+    *latency = m_settings.GetFrameTime();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::GetPushSourceFlags(ULONG* flags) {
+    RETURN_HR_IF_NULL(E_POINTER, flags);
+    // Live (not AM_PUSHSOURCECAPS_NOT_LIVE), stamped with stream times of
+    // the graph's clock (not AM_PUSHSOURCECAPS_PRIVATE_CLOCK).
+    *flags = 0;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::SetPushSourceFlags(ULONG /*flags*/) {
+    // How the device stamps is not a choice.
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::SetStreamOffset(REFERENCE_TIME offset) {
+    RETURN_HR_IF(E_INVALIDARG, offset < 0);
+    m_pacing.SetStreamOffset(offset);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::GetStreamOffset(REFERENCE_TIME* offset) {
+    RETURN_HR_IF_NULL(E_POINTER, offset);
+    *offset = m_pacing.GetStreamOffset();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::GetMaxStreamOffset(REFERENCE_TIME* maxOffset) {
+    RETURN_HR_IF_NULL(E_POINTER, maxOffset);
+    *maxOffset = m_maxStreamOffset;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::SetMaxStreamOffset(REFERENCE_TIME maxOffset) {
+    RETURN_HR_IF(E_INVALIDARG, maxOffset < 0);
+    m_maxStreamOffset = maxOffset;
+    return S_OK;
 }

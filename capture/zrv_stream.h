@@ -28,6 +28,8 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <atomic>
+
 #include "capture/capture_device_settings.h"
 #include "capture/capture_settings.h"
 #include "capture/frame_picture.h"
@@ -43,7 +45,8 @@ class CZRV_Stream : public IAMStreamConfig,
                     public IKsPropertySet,
                     public CSourceStream,
                     public ICaptureDeviceSettings2,
-                    public ISpecifyPropertyPages {
+                    public ISpecifyPropertyPages,
+                    public IAMPushSource {
 public:
     // Registers the pin with the filter; a failure is stored in phr.
     CZRV_Stream(HRESULT* phr, CZRV_Capture* filter);
@@ -79,6 +82,21 @@ public:
 
     // ISpecifyPropertyPages
     HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pages) override;
+
+    // IAMLatency, IAMPushSource: a live source stamped with stream times,
+    // one frame time of latency.
+    HRESULT STDMETHODCALLTYPE GetLatency(REFERENCE_TIME* latency) override;
+    HRESULT STDMETHODCALLTYPE GetPushSourceFlags(ULONG* flags) override;
+    HRESULT STDMETHODCALLTYPE SetPushSourceFlags(ULONG flags) override;
+    HRESULT STDMETHODCALLTYPE SetStreamOffset(REFERENCE_TIME offset) override;
+    HRESULT STDMETHODCALLTYPE GetStreamOffset(REFERENCE_TIME* offset) override;
+    HRESULT STDMETHODCALLTYPE GetMaxStreamOffset(REFERENCE_TIME* maxOffset) override;
+    HRESULT STDMETHODCALLTYPE SetMaxStreamOffset(REFERENCE_TIME maxOffset) override;
+
+    // The filter's state changes that the pacing follows: Run with the
+    // stream start (the base pin calls it), and a pause of a running graph.
+    HRESULT Run(REFERENCE_TIME start) override;
+    void OnGraphPaused();
 
     // Negotiation (the connection code calls these under the state lock;
     // queries come from any thread).
@@ -123,4 +141,6 @@ private:
     CWindowCapture m_capture;
     CStreamPacing m_pacing;
     CFramePicture m_picture;
+    // What the graph set as the largest stream offset it allows.
+    std::atomic<REFERENCE_TIME> m_maxStreamOffset{0};
 };

@@ -184,6 +184,9 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
                 continue;
             }
             const HRESULT hrFill = FillBuffer(sample.Get());
+            if (hrFill == kNoSample) {
+                continue;
+            }
             if (hrFill == S_OK) {
                 const HRESULT hrDeliver = Deliver(sample.Get());
                 // S_FALSE from downstream means "send no more": stop

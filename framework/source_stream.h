@@ -40,9 +40,12 @@ public:
 protected:
     // The command loop.
     DWORD ThreadProc() override;
-    // Fills one sample. S_OK delivers it; S_FALSE ends the stream; a
-    // failure ends it and reports EC_ERRORABORT to the graph. Runs on the
-    // worker thread with no framework lock held.
+    // Fills one sample. S_OK delivers it; kNoSample delivers nothing this
+    // time (a pending request ended the fill: the request is answered
+    // next, and a sample stamped for later never leaves early); S_FALSE
+    // ends the stream; a failure ends it and reports EC_ERRORABORT to the
+    // graph. Runs on the worker thread with no framework lock held.
+    static constexpr HRESULT kNoSample = MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_ITF, 0x0201);
     virtual HRESULT FillBuffer(IMediaSample* sample) = 0;
     // Worker hooks: start-up (a failure is the reply to CMD_INIT and ends
     // the worker), shut-down, and the start of each sample loop.

@@ -147,7 +147,7 @@ report() {
       "$(value "$file" delivered_fps) fps over all frames;" \
       "timestamps say $(value "$file" timestamp_fps) fps"
     echo "  first interval: $(value "$file" first_arrival_interval_ms) ms" \
-      "(the graph holds the first frame until its clock starts)"
+      "(the first frame is sent while the graph is paused; the next is due when its clock starts)"
     for source in sample arrival; do
       echo "  interval from $source times (ms): p50 $(value "$file" ${source}_interval_p50_ms)" \
         " p90 $(value "$file" ${source}_interval_p90_ms)  p99 $(value "$file" ${source}_interval_p99_ms)" \
@@ -172,8 +172,7 @@ report() {
 mean_of() { local v; v=$(value "$out/$1/summary.txt" "saved\\.$2\\.mean_level"); echo "${v%%.*}"; }
 
 # 2. The standby frame through each client: no window of the demo's class
-# exists yet. The last frame is saved: the first is a standby frame in any
-# case.
+# exists yet. The last frame is saved.
 for arch in x64 x86; do
   capture standby/$arch $arch --size 852x480 --fps 30 --frames 10 --save last --prefix standby
 done
@@ -231,9 +230,7 @@ kill $demo_pid 2>/dev/null || true
 wait $demo_pid 2>/dev/null || true
 
 # 6. Checks of the pictures: the standby frames are (nearly) black, the
-# last frame of each capture with the window shows it. The first frame of
-# a capture is a standby frame by design: the device looks for the window
-# while it draws that frame and copies it from the next one on.
+# last frame of each capture with the window shows it.
 check_picture() {
   local name=$1 index=$2 want=$3 level
   [ "$(value "$out/$name/summary.txt" result)" = ok ] || return 0

@@ -1,6 +1,6 @@
 // The frame schedule, driven by a simulated clock whose sleeps end on a
 // coarse system tick (as Sleep does on Windows without a finer timer
-// resolution) and by real time; and the pacing timer's wake event.
+// resolution) and by real time; and the pacing timer's wake events.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -32,104 +32,120 @@ private:
     REFERENCE_TIME m_now = 1000;
 };
 
-// A streaming worker in miniature: work for a frame, wait until it is due,
-// release it. Returns the release times.
-std::vector<REFERENCE_TIME> RunFrames(SimulatedClock& clock, CFramePacer& pacer, int frames,
-                                      REFERENCE_TIME frameTime, const std::vector<REFERENCE_TIME>& work) {
-    std::vector<REFERENCE_TIME> released;
+// A streaming worker in miniature, on stream time: wait until the next
+// frame is due, work for it, take its slot. Returns the slots and the
+// moments the frames were released to their work.
+struct Frame {
+    CFramePacer::Slot slot;
+    REFERENCE_TIME released;
+};
+
+std::vector<Frame> RunFrames(SimulatedClock& clock, CFramePacer& pacer, int frames, REFERENCE_TIME frameTime,
+                             const std::vector<REFERENCE_TIME>& work) {
+    std::vector<Frame> result;
     for (int i = 0; i < frames; ++i) {
-        clock.Work(work.empty() ? 0 : work[static_cast<size_t>(i) % work.size()]);
-        for (REFERENCE_TIME remaining = pacer.TimeUntilDue(); remaining > 0; remaining = pacer.TimeUntilDue()) {
-            clock.Sleep(remaining);
+        for (REFERENCE_TIME now = clock.Now(); pacer.Due(now, frameTime) > now; now = clock.Now()) {
+            clock.Sleep(pacer.Due(now, frameTime) - now);
         }
-        released.push_back(clock.Now());
-        pacer.Advance(frameTime);
+        const REFERENCE_TIME released = clock.Now();
+        clock.Work(work.empty() ? 0 : work[static_cast<size_t>(i) % work.size()]);
+        result.push_back({pacer.Take(frameTime), released});
     }
-    return released;
+    return result;
 }
 
 }  // namespace
 
-TEST(FramePacerTest, CoarseSleepsStillKeepTheRateOverTheLongRun) {
+TEST(FramePacerTest, CoarseSleepsStillKeepTheRateAndTheTimesContiguous) {
     SimulatedClock clock(kCoarseTick);
-    CFramePacer pacer(clock);
-    const std::vector<REFERENCE_TIME> released = RunFrames(clock, pacer, 300, kThirtyFps, {5 * kMs});
+    CFramePacer pacer;
+    const std::vector<Frame> frames = RunFrames(clock, pacer, 300, kThirtyFps, {5 * kMs});
     // Every frame is released at its due time or within one tick after it,
     // never before: 300 frames in 300 frame times, not in 300 rounded-up
-    // sleeps.
-    for (size_t n = 0; n < released.size(); ++n) {
-        const REFERENCE_TIME due = released[0] + static_cast<REFERENCE_TIME>(n) * kThirtyFps;
-        ASSERT_GE(released[n], due) << n;
-        ASSERT_LT(released[n], due + kCoarseTick) << n;
+    // sleeps; and each sample starts where the one before ended.
+    for (size_t n = 0; n < frames.size(); ++n) {
+        const REFERENCE_TIME due = static_cast<REFERENCE_TIME>(n) * kThirtyFps;
+        ASSERT_EQ(due, frames[n].slot.start) << n;
+        ASSERT_EQ(due + kThirtyFps, frames[n].slot.end) << n;
+        ASSERT_FALSE(frames[n].slot.discontinuity) << n;
+        ASSERT_GE(frames[n].released, due) << n;
+        ASSERT_LT(frames[n].released, due + kCoarseTick) << n;
     }
-    const REFERENCE_TIME span = released.back() - released.front();
-    EXPECT_LT(span, 299 * kThirtyFps + kCoarseTick);
 }
 
-TEST(FramePacerTest, TheFirstFrameAfterARestartIsDueAtOnce) {
-    SimulatedClock clock(0);
-    CFramePacer pacer(clock);
-    EXPECT_EQ(0, pacer.TimeUntilDue());
-    pacer.Advance(kThirtyFps);
-    EXPECT_EQ(kThirtyFps, pacer.TimeUntilDue());
-    clock.Work(10 * kMs);
-    EXPECT_EQ(kThirtyFps - 10 * kMs, pacer.TimeUntilDue());
+TEST(FramePacerTest, TheFirstSampleIsDueAtStreamTimeZeroAfterEachRestart) {
+    CFramePacer pacer;
+    EXPECT_FALSE(pacer.HasTaken());
+    EXPECT_EQ(0, pacer.Due(5 * kMs, kThirtyFps));
+    // However late the first frame: nothing to catch up before it.
+    EXPECT_EQ(0, pacer.Due(10 * kThirtyFps, kThirtyFps));
+    EXPECT_FALSE(pacer.Take(kThirtyFps).discontinuity);
+    EXPECT_TRUE(pacer.HasTaken());
+    EXPECT_EQ(kThirtyFps, pacer.Due(kThirtyFps - kMs, kThirtyFps));
     pacer.Restart();
-    EXPECT_EQ(0, pacer.TimeUntilDue());
+    EXPECT_FALSE(pacer.HasTaken());
+    EXPECT_EQ(0, pacer.NextStart());
 }
 
 TEST(FramePacerTest, AFrameLateByLessThanAFrameTimeKeepsTheSchedule) {
     SimulatedClock clock(0);
-    CFramePacer pacer(clock);
-    // The third frame's work overruns by 20 ms: it goes out late, and the
-    // next one is due on the original schedule, so the rate holds.
-    const std::vector<REFERENCE_TIME> released =
-        RunFrames(clock, pacer, 6, kThirtyFps, {0, 0, kThirtyFps + 20 * kMs, 0, 0, 0});
-    EXPECT_EQ(released[0] + 2 * kThirtyFps + 20 * kMs, released[2]);
-    EXPECT_EQ(released[0] + 3 * kThirtyFps, released[3]);
-    EXPECT_EQ(released[0] + 5 * kThirtyFps, released[5]);
+    CFramePacer pacer;
+    // The third frame's work overruns its slot by 20 ms: the next frame is
+    // due at once, on the original schedule; no gap, no discontinuity.
+    const std::vector<Frame> frames = RunFrames(clock, pacer, 6, kThirtyFps, {0, 0, kThirtyFps + 20 * kMs, 0, 0, 0});
+    for (size_t n = 0; n < frames.size(); ++n) {
+        EXPECT_EQ(static_cast<REFERENCE_TIME>(n) * kThirtyFps, frames[n].slot.start) << n;
+        EXPECT_FALSE(frames[n].slot.discontinuity) << n;
+    }
+    EXPECT_EQ(frames[2].released + kThirtyFps + 20 * kMs, frames[3].released);
+    EXPECT_EQ(4 * kThirtyFps, frames[4].released);
 }
 
-TEST(FramePacerTest, AFrameLateByMoreThanAFrameTimeRestartsWithoutABurst) {
+TEST(FramePacerTest, AStallLeavesAGapAndTheNextFrameTakesTheCurrentSlot) {
     SimulatedClock clock(0);
-    CFramePacer pacer(clock);
-    // The third frame's work takes 100 ms: three frame times. Catching up
-    // would release the next frames back to back; instead the schedule
-    // restarts from the late frame.
-    const std::vector<REFERENCE_TIME> released = RunFrames(clock, pacer, 6, kThirtyFps, {0, 0, 100 * kMs, 0, 0, 0});
-    for (size_t n = 3; n < released.size(); ++n) {
-        EXPECT_EQ(kThirtyFps, released[n] - released[n - 1]) << n;
+    CFramePacer pacer;
+    // The third frame's work takes 100 ms: three frame times. The next
+    // frame takes the slot the stream has reached (slot 5 of 33.3 ms
+    // contains 66.7 + 100 = 166.7 ms), at once, marked as a discontinuity;
+    // then the schedule goes on from there.
+    const std::vector<Frame> frames = RunFrames(clock, pacer, 7, kThirtyFps, {0, 0, 100 * kMs, 0, 0, 0, 0});
+    EXPECT_EQ(2 * kThirtyFps, frames[2].slot.start);
+    EXPECT_EQ(5 * kThirtyFps, frames[3].slot.start);
+    EXPECT_TRUE(frames[3].slot.discontinuity);
+    EXPECT_EQ(frames[2].released + 100 * kMs, frames[3].released) << "due at once";
+    for (size_t n = 4; n < frames.size(); ++n) {
+        EXPECT_EQ(frames[n - 1].slot.end, frames[n].slot.start) << n;
+        EXPECT_FALSE(frames[n].slot.discontinuity) << n;
+        EXPECT_EQ(frames[n].slot.start, frames[n].released) << "back on the clock: " << n;
     }
 }
 
-TEST(FramePacerTest, ANewFrameTimeAppliesFromTheNextFrame) {
-    SimulatedClock clock(0);
-    CFramePacer pacer(clock);
-    EXPECT_EQ(0, pacer.TimeUntilDue());
-    pacer.Advance(kThirtyFps);
-    clock.Sleep(pacer.TimeUntilDue());
-    pacer.Advance(10000000);
-    EXPECT_EQ(10000000, pacer.TimeUntilDue());
+TEST(FramePacerTest, ANewFrameTimeAppliesFromTheNextSample) {
+    CFramePacer pacer;
+    EXPECT_EQ(0, pacer.Due(0, kThirtyFps));
+    EXPECT_EQ(kThirtyFps, pacer.Take(kThirtyFps).end);
+    EXPECT_EQ(kThirtyFps, pacer.Due(kThirtyFps, 10000000));
+    const CFramePacer::Slot slot = pacer.Take(10000000);
+    EXPECT_EQ(kThirtyFps, slot.start);
+    EXPECT_EQ(kThirtyFps + 10000000, slot.end);
+    // A frame time of 0 has no slots to miss.
+    EXPECT_EQ(slot.end, pacer.Due(slot.end + 50 * 10000000, 0));
 }
 
 TEST(FramePacerTest, RealTimeFramesAreNeverReleasedEarly) {
     CPerformanceCounterClock clock;
-    CFramePacer pacer(clock);
+    CFramePacer pacer;
     CPacingTimer timer;
     ASSERT_EQ(S_OK, timer.Start());
     constexpr REFERENCE_TIME kFrameTime = 20 * kMs;
-    std::vector<REFERENCE_TIME> released;
+    const REFERENCE_TIME origin = clock.Now();
     for (int i = 0; i < 6; ++i) {
-        for (REFERENCE_TIME remaining = pacer.TimeUntilDue(); remaining > 0; remaining = pacer.TimeUntilDue()) {
-            timer.Wait(remaining, nullptr);
+        for (REFERENCE_TIME now = clock.Now() - origin; pacer.Due(now, kFrameTime) > now;
+             now = clock.Now() - origin) {
+            timer.Wait(pacer.Due(now, kFrameTime) - now, nullptr);
         }
-        released.push_back(clock.Now());
-        pacer.Advance(kFrameTime);
-    }
-    for (size_t n = 1; n < released.size(); ++n) {
-        // Due n frame times after the first at the earliest (a late frame
-        // only moves later ones further out).
-        EXPECT_GE(released[n] - released[0], static_cast<REFERENCE_TIME>(n) * kFrameTime) << n;
+        const CFramePacer::Slot slot = pacer.Take(kFrameTime);
+        EXPECT_GE(clock.Now() - origin, slot.start) << i;
     }
 }
 
@@ -156,4 +172,18 @@ TEST(PacingTimerTest, AnUnsignalledEventLetsTheTimeRunOut) {
     EXPECT_FALSE(timer.Wait(5 * kMs, wake.get()));
     EXPECT_FALSE(timer.Wait(2 * kMs, nullptr));
     EXPECT_FALSE(timer.Wait(0, nullptr));
+}
+
+TEST(PacingTimerTest, TheFirstOfSeveralEventsEndsTheWaitAndSaysWhichItWas) {
+    UniqueHandle first(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle second(::CreateEventW(nullptr, FALSE, TRUE, nullptr));
+    CPacingTimer timer;
+    ASSERT_EQ(S_OK, timer.Start());
+    const HANDLE events[] = {first.get(), nullptr, second.get()};
+    EXPECT_EQ(2, timer.Wait(100000000, events, 3));
+    // The auto-reset event was consumed; nothing else is set.
+    EXPECT_EQ(-1, timer.Wait(2 * kMs, events, 3));
+    ::SetEvent(first.get());
+    ::SetEvent(second.get());
+    EXPECT_EQ(0, timer.Wait(100000000, events, 3)) << "the first listed wins";
 }

@@ -1,95 +1,226 @@
-// The streaming thread's pacing driven by clocks of the test's own: sample
-// times, restarts, and waits that the clock or the worker's request event
-// end.
+// The streaming thread's pacing with clocks of the test's own: the graph's
+// reference clock (a fake whose time the test sets) and the counter used
+// without one. Frames are due at the stream start plus their sample
+// start; one frame is made while paused; stalls leave gaps; a pause and a
+// later run continue the times; a request ends any wait.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
 #include <utility>
 
 #include "capture/stream_pacing.h"
 #include "tests/capture/capture_test_support.h"
+#include "tests/support/fake_com_object.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
+constexpr REFERENCE_TIME kMs = 10000;
+constexpr REFERENCE_TIME kFrameTime = 333333;
+constexpr REFERENCE_TIME kStreamStart = 50000000;
+
 using Times = std::pair<REFERENCE_TIME, REFERENCE_TIME>;
+
+// A time the test sets; it stands still otherwise.
+class ManualCounter final : public IPacingClock {
+public:
+    REFERENCE_TIME Now() override { return now.load(); }
+    std::atomic<REFERENCE_TIME> now{0};
+};
+
+// A graph clock whose time the test sets.
+class ManualReferenceClock final : public FakeComObject<IReferenceClock> {
+public:
+    HRESULT STDMETHODCALLTYPE GetTime(REFERENCE_TIME* time) override {
+        if (time == nullptr) {
+            return E_POINTER;
+        }
+        *time = now.load();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HEVENT, DWORD_PTR*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE, DWORD_PTR*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Unadvise(DWORD_PTR) override { return E_NOTIMPL; }
+
+    std::atomic<REFERENCE_TIME> now{0};
+};
 
 class StreamPacingTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(S_OK, m_allocator.Init(16));
         ASSERT_EQ(S_OK, m_allocator.GetSample(&m_sample));
+        ASSERT_TRUE(m_wake);
     }
 
-    std::pair<REFERENCE_TIME, REFERENCE_TIME> Stamped() {
+    // One frame as the streaming thread makes it: wait, then stamp.
+    bool Frame(CStreamPacing& pacing, REFERENCE_TIME frameTime = kFrameTime) {
+        if (!pacing.WaitUntilDue(m_wake.get(), frameTime)) {
+            return false;
+        }
+        pacing.Stamp(m_sample.Get(), frameTime);
+        return true;
+    }
+
+    Times Stamped() {
         REFERENCE_TIME start = -1;
         REFERENCE_TIME end = -1;
         EXPECT_EQ(S_OK, m_sample->GetTime(&start, &end));
         EXPECT_EQ(S_OK, m_sample->IsSyncPoint());
         return {start, end};
     }
+    bool Discontinuity() { return m_sample->IsDiscontinuity() == S_OK; }
+
+    // Sets `time` after a while on another thread, while the test waits.
+    std::thread SetLater(std::atomic<REFERENCE_TIME>& time, REFERENCE_TIME value, DWORD afterMs = 60) {
+        return std::thread([&time, value, afterMs]() {
+            ::Sleep(afterMs);
+            time = value;
+        });
+    }
 
     SampleAllocator m_allocator;
     ComPtr<IMediaSample> m_sample;
+    UniqueHandle m_wake{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
-
 
 }  // namespace
 
-TEST_F(StreamPacingTest, TimestampsAreContiguousFrameTimesFromZeroAtEachStart) {
-    AlwaysLateClock clock;
-    CStreamPacing pacing(&clock);
+TEST_F(StreamPacingTest, PausedOneFrameGoesAtOnceAndTheNextWaitsForRun) {
+    ManualCounter counter;
+    CStreamPacing pacing(&counter);
     ASSERT_EQ(S_OK, pacing.Start());
-    auto frame = [&](REFERENCE_TIME frameTime) {
-        pacing.WaitUntilDue(nullptr);
-        pacing.Stamp(m_sample.Get(), frameTime);
-        return Stamped();
-    };
-    EXPECT_EQ(Times(0, 333333), frame(333333));
-    EXPECT_EQ(Times(333333, 666666), frame(333333));
-    EXPECT_EQ(Times(666666, 999999), frame(333333));
-    // A new frame time continues from where the stream stands.
-    EXPECT_EQ(Times(999999, 1666665), frame(666666));
-    // A new streaming thread starts again at 0.
+    ASSERT_TRUE(Frame(pacing));
+    EXPECT_EQ(Times(0, kFrameTime), Stamped());
+    // However much time passes, no second frame while paused: only the
+    // request ends the wait, and then there is no frame.
+    counter.now = 100 * kFrameTime;
+    std::thread request([this]() {
+        ::Sleep(60);
+        ::SetEvent(m_wake.get());
+    });
+    EXPECT_FALSE(Frame(pacing));
+    request.join();
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(m_wake.get(), 0)) << "the request stays pending";
+    ::ResetEvent(m_wake.get());
+    // Without a clock, the stream time runs on the counter from Run on.
+    pacing.Run(0, nullptr);
+    std::thread later = SetLater(counter.now, 100 * kFrameTime + kFrameTime);
+    ASSERT_TRUE(Frame(pacing));
+    later.join();
+    EXPECT_EQ(100 * kFrameTime + kFrameTime, counter.now.load()) << "the frame left before it was due";
+    EXPECT_EQ(Times(kFrameTime, 2 * kFrameTime), Stamped());
     pacing.Stop();
+}
+
+TEST_F(StreamPacingTest, OnTheGraphClockFramesAreDueAtTheStreamStartPlusTheirSampleStart_ClockInjected) {
+    auto clock = MakeFake<ManualReferenceClock>();
+    clock->now = kStreamStart - 100 * kMs;
+    CStreamPacing pacing;
+    ASSERT_EQ(S_OK, pacing.Start());
+    pacing.Run(kStreamStart, clock.Get());
+    // The first frame waits for the stream start itself.
+    std::thread atStart = SetLater(clock->now, kStreamStart);
+    ASSERT_TRUE(Frame(pacing));
+    atStart.join();
+    EXPECT_EQ(Times(0, kFrameTime), Stamped());
+    for (REFERENCE_TIME k = 1; k <= 3; ++k) {
+        clock->now = kStreamStart + k * kFrameTime - 1;
+        std::thread due = SetLater(clock->now, kStreamStart + k * kFrameTime);
+        ASSERT_TRUE(Frame(pacing));
+        due.join();
+        EXPECT_EQ(kStreamStart + k * kFrameTime, clock->now.load()) << "frame " << k << " left early";
+        EXPECT_EQ(Times(k * kFrameTime, (k + 1) * kFrameTime), Stamped());
+        EXPECT_FALSE(Discontinuity());
+    }
+    pacing.Stop();
+}
+
+TEST_F(StreamPacingTest, AStallLeavesAGapMarkedAsADiscontinuityAndThenKeepsTheClock_ClockInjected) {
+    auto clock = MakeFake<ManualReferenceClock>();
+    clock->now = kStreamStart;
+    CStreamPacing pacing;
+    ASSERT_EQ(S_OK, pacing.Start());
+    pacing.Run(kStreamStart, clock.Get());
+    ASSERT_TRUE(Frame(pacing));
+    clock->now = kStreamStart + kFrameTime;
+    ASSERT_TRUE(Frame(pacing));
+    EXPECT_EQ(Times(kFrameTime, 2 * kFrameTime), Stamped());
+    // That frame took 100 ms: the next takes the slot the clock is in.
+    clock->now = kStreamStart + kFrameTime + 100 * kMs;
+    ASSERT_TRUE(Frame(pacing));
+    EXPECT_EQ(Times(4 * kFrameTime, 5 * kFrameTime), Stamped());
+    EXPECT_TRUE(Discontinuity());
+    // And the one after is due on the clock again, contiguous.
+    std::thread due = SetLater(clock->now, kStreamStart + 5 * kFrameTime);
+    ASSERT_TRUE(Frame(pacing));
+    due.join();
+    EXPECT_EQ(Times(5 * kFrameTime, 6 * kFrameTime), Stamped());
+    EXPECT_FALSE(Discontinuity());
+    pacing.Stop();
+}
+
+TEST_F(StreamPacingTest, PauseThenRunWithALaterStartContinuesTheTimes_ClockInjected) {
+    auto clock = MakeFake<ManualReferenceClock>();
+    clock->now = kStreamStart;
+    CStreamPacing pacing;
+    ASSERT_EQ(S_OK, pacing.Start());
+    pacing.Run(kStreamStart, clock.Get());
+    for (REFERENCE_TIME k = 0; k < 3; ++k) {
+        clock->now = kStreamStart + k * kFrameTime;
+        ASSERT_TRUE(Frame(pacing));
+    }
+    EXPECT_EQ(Times(2 * kFrameTime, 3 * kFrameTime), Stamped());
+    pacing.Pause();
+    // Paused for 10 s of clock time; the graph runs again with its stream
+    // start moved on by as much.
+    clock->now = kStreamStart + 2 * kFrameTime + 100000000;
+    const REFERENCE_TIME laterStart = kStreamStart + 100000000;
+    std::thread run([&]() {
+        ::Sleep(60);
+        pacing.Run(laterStart, clock.Get());
+    });
+    std::thread due = SetLater(clock->now, laterStart + 3 * kFrameTime, 150);
+    ASSERT_TRUE(Frame(pacing));
+    run.join();
+    due.join();
+    EXPECT_EQ(Times(3 * kFrameTime, 4 * kFrameTime), Stamped()) << "the times go on, neither back nor leaping";
+    EXPECT_FALSE(Discontinuity());
+    pacing.Stop();
+}
+
+TEST_F(StreamPacingTest, ARequestEndsAWaitForAFrameAtOnce) {
+    auto clock = MakeFake<ManualReferenceClock>();
+    CStreamPacing pacing;
+    ASSERT_EQ(S_OK, pacing.Start());
+    // A whole second to the first frame; the request comes first.
+    clock->now = kStreamStart - 10000000;
+    pacing.Run(kStreamStart, clock.Get());
+    ::SetEvent(m_wake.get());
+    const ULONGLONG start = ::GetTickCount64();
+    EXPECT_FALSE(Frame(pacing));
+    EXPECT_LT(::GetTickCount64() - start, 500u);
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(m_wake.get(), 0));
+    pacing.Stop();
+}
+
+TEST_F(StreamPacingTest, TheStreamOffsetIsAddedToEverySampleTime) {
+    ManualCounter counter;
+    CStreamPacing pacing(&counter);
+    ASSERT_EQ(S_OK, pacing.Start());
+    pacing.SetStreamOffset(5 * kMs);
+    EXPECT_EQ(5 * kMs, pacing.GetStreamOffset());
+    ASSERT_TRUE(Frame(pacing));
+    EXPECT_EQ(Times(5 * kMs, kFrameTime + 5 * kMs), Stamped());
+    pacing.Stop();
+    // A new streaming thread starts again at 0.
     ASSERT_EQ(S_OK, pacing.Start());
     EXPECT_EQ(0, pacing.GetNextSampleStart());
-    EXPECT_EQ(Times(0, 666666), frame(666666));
-    pacing.Stop();
-}
-
-TEST_F(StreamPacingTest, ASignalledWakeEventEndsTheWaitAtOnceAndStaysSet) {
-    // One frame per second; the clock moves a quarter second per reading.
-    SteppingClock clock(2500000);
-    CStreamPacing pacing(&clock);
-    ASSERT_EQ(S_OK, pacing.Start());
-    UniqueHandle wake(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
-    ASSERT_TRUE(wake);
-    pacing.WaitUntilDue(wake.get());  // due at once
-    pacing.Stamp(m_sample.Get(), 10000000);
-    clock.ResetReads();
-    pacing.WaitUntilDue(wake.get());
-    pacing.Stamp(m_sample.Get(), 10000000);
-    // One reading to see the frame is not due, one to release it: the wait
-    // itself ended on the event, not on the clock.
-    EXPECT_EQ(2, clock.reads());
-    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(wake.get(), 0));
-    EXPECT_EQ(Times(10000000, 20000000), Stamped());
-    pacing.Stop();
-}
-
-TEST_F(StreamPacingTest, WithoutARequestTheFrameWaitsUntilItIsDue) {
-    SteppingClock clock(2500000);
-    CStreamPacing pacing(&clock);
-    ASSERT_EQ(S_OK, pacing.Start());
-    UniqueHandle wake(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    pacing.WaitUntilDue(wake.get());
-    pacing.Stamp(m_sample.Get(), 10000000);
-    clock.ResetReads();
-    pacing.WaitUntilDue(wake.get());
-    pacing.Stamp(m_sample.Get(), 10000000);
-    // Not due at 0.5 s and 0.75 s after the first frame, due at 1 s, then
-    // released: the clock decided, four readings.
-    EXPECT_EQ(4, clock.reads());
     pacing.Stop();
 }

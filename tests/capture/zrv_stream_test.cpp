@@ -1,13 +1,16 @@
 // The capture pin in process, without COM registration: the filter from
 // its creation function, connected to an input pin of the test's own that
-// keeps every picture it receives. What is checked is what the pin alone
-// couples: the stored size index, the selected media type, the canvas and
-// the samples the streaming thread fills from them.
+// keeps every picture it receives, run without a graph (Run(0) without a
+// clock paces on the performance counter). What is checked is what the
+// pin alone couples: the stored size index, the selected media type, the
+// canvas and the samples the streaming thread fills from them; which
+// window it shows, and when; the live-source interfaces and pacing.
 #include <gtest/gtest.h>
 
 #include <dshow.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cwchar>
 #include <string>
 #include <mutex>
@@ -19,6 +22,8 @@
 #include "capture/zrv_capture.h"
 #include "framework/memory_dib.h"
 #include "tests/capture/capture_test_support.h"
+#include "tests/support/counter_window.h"
+#include "tests/support/fake_com_object.h"
 #include "tests/support/fake_pins.h"
 #include "tests/support/registry_sandbox.h"
 #include "tests/support/test_window_thread.h"
@@ -34,6 +39,8 @@ struct ReceivedSample {
     REFERENCE_TIME end = 0;
     long size = 0;
     ULONGLONG arrival = 0;
+    // The performance counter at arrival, in 100-ns units.
+    REFERENCE_TIME arrivalCounter = 0;
     std::vector<BYTE> picture;
 };
 
@@ -43,6 +50,7 @@ public:
     HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override {
         ReceivedSample received;
         received.arrival = ::GetTickCount64();
+        received.arrivalCounter = CPerformanceCounterClock().Now();
         sample->GetTime(&received.start, &received.end);
         received.size = sample->GetSize();
         BYTE* data = nullptr;
@@ -227,7 +235,7 @@ TEST_F(ZrvStreamTest, TheStoredSizeShapesTypeCanvasAndSamples) {
     EXPECT_EQ(568, format.cx);
     EXPECT_EQ(320, format.cy);
     ASSERT_NO_FATAL_FAILURE(Connect());
-    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
     const auto samples = m_recorder->WaitFor(2);
     ASSERT_GE(samples.size(), 2u);
     EXPECT_EQ(545280, samples[0].size);
@@ -238,7 +246,7 @@ TEST_F(ZrvStreamTest, TheStoredSizeShapesTypeCanvasAndSamples) {
 TEST_F(ZrvStreamTest, SamplesAreStampedContiguouslyFromZeroAtEachStart) {
     ASSERT_NO_FATAL_FAILURE(Create());
     ASSERT_NO_FATAL_FAILURE(Connect());
-    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
     auto samples = m_recorder->WaitFor(3);
     ASSERT_GE(samples.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
@@ -255,7 +263,7 @@ TEST_F(ZrvStreamTest, SamplesAreStampedContiguouslyFromZeroAtEachStart) {
 
     ASSERT_EQ(S_OK, m_filter->Stop());
     m_recorder->Clear();
-    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
     samples = m_recorder->WaitFor(1);
     ASSERT_GE(samples.size(), 1u);
     EXPECT_EQ(0, samples[0].start);
@@ -265,7 +273,7 @@ TEST_F(ZrvStreamTest, SamplesAreStampedContiguouslyFromZeroAtEachStart) {
 TEST_F(ZrvStreamTest, ASizeChosenWhileConnectedWaitsForTheNextConnection) {
     ASSERT_NO_FATAL_FAILURE(Create());
     ASSERT_NO_FATAL_FAILURE(Connect());
-    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
     ASSERT_GE(m_recorder->WaitFor(1).size(), 1u);
 
     ASSERT_EQ(S_OK, m_settings->SetSelectPixel(4));
@@ -287,7 +295,7 @@ TEST_F(ZrvStreamTest, ASizeChosenWhileConnectedWaitsForTheNextConnection) {
     ASSERT_NO_FATAL_FAILURE(Connect());
     EXPECT_EQ(852, ConnectionSize().cx);
     EXPECT_EQ(480, ConnectionSize().cy);
-    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
     samples = m_recorder->WaitFor(1);
     ASSERT_GE(samples.size(), 1u);
     EXPECT_EQ(1226880, samples[0].size);
@@ -304,7 +312,7 @@ TEST_F(ZrvStreamTest, ASizeChosenWhileUnconnectedActsAtOnce) {
     EXPECT_EQ("5", StoredText(kSelectPixelValue));
     ASSERT_NO_FATAL_FAILURE(Connect());
     EXPECT_EQ(1136, ConnectionSize().cx);
-    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
     const auto samples = m_recorder->WaitFor(1);
     ASSERT_GE(samples.size(), 1u);
     EXPECT_EQ(2181120, samples[0].size);
@@ -343,7 +351,7 @@ TEST_F(ZrvStreamTest, TheFirstFrameAlreadyShowsAWindowThatExists) {
     ASSERT_NE(nullptr, CreateTarget(kFirstClass, "QMCaptureTest::First", kRed));
     ASSERT_NO_FATAL_FAILURE(Create());
     ASSERT_NO_FATAL_FAILURE(Connect());
-    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
     const auto samples = m_recorder->WaitFor(1);
     ASSERT_GE(samples.size(), 1u);
     EXPECT_EQ(kRed, CentreOf(samples[0], 204, 360));
@@ -354,7 +362,7 @@ TEST_F(ZrvStreamTest, AHiddenWindowGivesTheStandbyFrameUntilItIsShown) {
     m_ui.Run([&]() { ::ShowWindow(window, SW_HIDE); });
     ASSERT_NO_FATAL_FAILURE(Create());
     ASSERT_NO_FATAL_FAILURE(Connect());
-    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
     auto samples = m_recorder->WaitFor(3);
     ASSERT_GE(samples.size(), 3u);
     for (const ReceivedSample& sample : samples) {
@@ -371,7 +379,7 @@ TEST_F(ZrvStreamTest, AnotherProcessRetargetsTheRunningStreamWithinASecond) {
     ASSERT_NE(nullptr, CreateTarget(kSecondClass, nullptr, kBlue));
     ASSERT_NO_FATAL_FAILURE(Create());
     ASSERT_NO_FATAL_FAILURE(Connect());
-    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
     ASSERT_EQ(kRed, CentreOf(m_recorder->WaitFor(1).at(0), 204, 360));
 
     // reg.exe writes where this process's HKEY_CURRENT_USER is redirected.
@@ -388,7 +396,7 @@ TEST_F(ZrvStreamTest, AnotherProcessRetargetsTheRunningStreamWithinASecond) {
 TEST_F(ZrvStreamTest, AFrameTimeStoredWhileStreamingChangesTheRateWithinASecond) {
     ASSERT_NO_FATAL_FAILURE(Create());
     ASSERT_NO_FATAL_FAILURE(Connect());
-    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
     ASSERT_GE(m_recorder->WaitFor(2).size(), 2u);
     ASSERT_TRUE(StoreText(kFrameTimeValue, "1000000"));
     const ULONGLONG written = ::GetTickCount64();
@@ -414,7 +422,7 @@ TEST_F(ZrvStreamTest, AJapaneseStandbyTextStoredAsUnicodeIsDrawnAsItself) {
     ASSERT_EQ(ERROR_SUCCESS, storeTitle(L"\u5F85\u6A5F\u4E2D"));
     ASSERT_NO_FATAL_FAILURE(Create());
     ASSERT_NO_FATAL_FAILURE(Connect());
-    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
     const std::vector<BYTE> japanese = m_recorder->WaitFor(1).at(0).picture;
     // What a code page without these characters would have made of them.
     ASSERT_EQ(ERROR_SUCCESS, storeTitle(L"???"));
@@ -429,7 +437,7 @@ TEST_F(ZrvStreamTest, ATargetThatStopsAnsweringNeitherSlowsTheStreamNorHoldsUpSt
     ASSERT_TRUE(StoreText(kCaptureMethodValue, "2"));
     ASSERT_NO_FATAL_FAILURE(Create());
     ASSERT_NO_FATAL_FAILURE(Connect());
-    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
     ASSERT_EQ(kRed, CentreOf(m_recorder->WaitFor(1).at(0), 204, 360));
     // The window's thread sleeps for 10 s: every print waits for it.
     m_ui.Hang(10000);
@@ -454,4 +462,173 @@ TEST_F(ZrvStreamTest, ATargetThatStopsAnsweringNeitherSlowsTheStreamNorHoldsUpSt
     m_settings.Reset();
     m_config.Reset();
     m_filter.Reset();
+}
+
+// ---- A live source -------------------------------------------------------------
+
+namespace {
+
+// A graph clock whose time the test sets.
+class ManualReferenceClock final : public FakeComObject<IReferenceClock> {
+public:
+    HRESULT STDMETHODCALLTYPE GetTime(REFERENCE_TIME* time) override {
+        if (time == nullptr) {
+            return E_POINTER;
+        }
+        *time = now.load();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HEVENT, DWORD_PTR*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE, DWORD_PTR*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Unadvise(DWORD_PTR) override { return E_NOTIMPL; }
+
+    std::atomic<REFERENCE_TIME> now{0};
+};
+
+constexpr REFERENCE_TIME kFrameTime = 333333;
+
+}  // namespace
+
+TEST_F(ZrvStreamTest, ItSaysItIsALiveSourceWithOneFrameOfLatency) {
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ComPtr<IAMFilterMiscFlags> flags;
+    ASSERT_EQ(S_OK, m_filter.As(&flags));
+    EXPECT_EQ(static_cast<ULONG>(AM_FILTER_MISC_FLAGS_IS_SOURCE), flags->GetMiscFlags());
+
+    ComPtr<IAMPushSource> push;
+    ASSERT_EQ(S_OK, m_pin.As(&push));
+    ComPtr<IAMLatency> latency;
+    ASSERT_EQ(S_OK, m_pin.As(&latency));
+    ULONG pushFlags = 99;
+    ASSERT_EQ(S_OK, push->GetPushSourceFlags(&pushFlags));
+    EXPECT_EQ(0u, pushFlags) << "live, stamped with stream times";
+    REFERENCE_TIME value = 0;
+    ASSERT_EQ(S_OK, latency->GetLatency(&value));
+    EXPECT_EQ(kFrameTime, value);
+    // The latency follows the frame time, whoever sets it.
+    ASSERT_EQ(S_OK, m_settings->SetFrameRate(10.0));
+    ASSERT_EQ(S_OK, push->GetLatency(&value));
+    EXPECT_EQ(1000000, value);
+    AM_MEDIA_TYPE* format = nullptr;
+    ASSERT_EQ(S_OK, m_config->GetFormat(&format));
+    reinterpret_cast<VIDEOINFOHEADER*>(format->pbFormat)->AvgTimePerFrame = 666666;
+    ASSERT_EQ(S_OK, m_config->SetFormat(format));
+    DeleteMediaType(format);
+    ASSERT_EQ(S_OK, push->GetLatency(&value));
+    EXPECT_EQ(666666, value);
+    ASSERT_EQ(S_OK, push->GetStreamOffset(&value));
+    EXPECT_EQ(0, value);
+    ASSERT_EQ(S_OK, push->GetMaxStreamOffset(&value));
+    EXPECT_EQ(0, value);
+    EXPECT_EQ(E_POINTER, push->GetLatency(nullptr));
+    EXPECT_EQ(E_NOTIMPL, push->SetPushSourceFlags(AM_PUSHSOURCECAPS_NOT_LIVE));
+
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    FILTER_STATE state = State_Running;
+    ASSERT_EQ(S_OK, m_filter->GetState(0, &state));
+    EXPECT_EQ(State_Stopped, state);
+    ASSERT_EQ(S_OK, m_filter->Pause());
+    EXPECT_EQ(VFW_S_CANT_CUE, m_filter->GetState(0, &state));
+    EXPECT_EQ(State_Paused, state);
+    ASSERT_EQ(S_OK, m_filter->Run(0));
+    EXPECT_EQ(S_OK, m_filter->GetState(0, &state));
+    EXPECT_EQ(State_Running, state);
+}
+
+TEST_F(ZrvStreamTest, PausedItSendsOneFrameAndRunningItFollowsTheGraphClock_ClockInjected) {
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    auto clock = MakeFake<ManualReferenceClock>();
+    clock->now = 1000 * kFrameTime;
+    ASSERT_EQ(S_OK, m_filter->SetSyncSource(clock.Get()));
+    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(1u, m_recorder->WaitFor(1).size());
+    ::Sleep(300);
+    ASSERT_EQ(1u, m_recorder->WaitFor(1).size()) << "a second frame while paused";
+
+    const REFERENCE_TIME start = clock->now + 20 * kFrameTime;
+    ASSERT_EQ(S_OK, m_filter->Run(start));
+    // Frame 1 is due at the stream start plus one frame time.
+    clock->now = start + kFrameTime - 1;
+    ::Sleep(200);
+    EXPECT_EQ(1u, m_recorder->WaitFor(1).size()) << "frame 1 left before it was due";
+    clock->now = start + kFrameTime;
+    auto samples = m_recorder->WaitFor(2);
+    ASSERT_EQ(2u, samples.size());
+    EXPECT_EQ(kFrameTime, samples[1].start);
+    // The clock jumps 10 frames on: the stream takes the slot it reached.
+    clock->now = start + 12 * kFrameTime;
+    samples = m_recorder->WaitFor(3);
+    ASSERT_EQ(3u, samples.size());
+    EXPECT_EQ(12 * kFrameTime, samples[2].start);
+    ASSERT_EQ(S_OK, m_filter->Stop());
+    ASSERT_EQ(S_OK, m_filter->SetSyncSource(nullptr));
+}
+
+namespace {
+
+// The graph's clock, on the performance counter: its times compare with
+// the counter times that a CounterWindow shows.
+class CounterReferenceClock final : public FakeComObject<IReferenceClock> {
+public:
+    HRESULT STDMETHODCALLTYPE GetTime(REFERENCE_TIME* time) override {
+        if (time == nullptr) {
+            return E_POINTER;
+        }
+        *time = m_counter.Now();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HEVENT, DWORD_PTR*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE, DWORD_PTR*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Unadvise(DWORD_PTR) override { return E_NOTIMPL; }
+
+private:
+    CPerformanceCounterClock m_counter;
+};
+
+}  // namespace
+
+TEST_F(ZrvStreamTest, ARendererThatQueuesShowsEachFrameWithinAFrameTimeOfItsRead_ClockInjected) {
+    CounterWindow window;
+    ASSERT_EQ(S_OK, window.Start(L"QMCaptureTest::Counter", L"Counter", 160, 100));
+    ASSERT_TRUE(StoreText(kWindowClassValue, "QMCaptureTest::Counter"));
+    ASSERT_TRUE(StoreText(kWindowNameValue, ""));
+    ASSERT_TRUE(StoreText(kCaptureMethodValue, "1"));
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    auto clock = MakeFake<CounterReferenceClock>();
+    ASSERT_EQ(S_OK, m_filter->SetSyncSource(clock.Get()));
+    // As a graph does: pause, then run with a stream start a while ahead.
+    ASSERT_EQ(S_OK, m_filter->Pause());
+    ASSERT_EQ(1u, m_recorder->WaitFor(1).size());
+    REFERENCE_TIME now = 0;
+    ASSERT_EQ(S_OK, clock->GetTime(&now));
+    const REFERENCE_TIME start = now + 2000000;
+    ASSERT_EQ(S_OK, m_filter->Run(start));
+    const auto samples = m_recorder->WaitFor(41);
+    ASSERT_EQ(S_OK, m_filter->Stop());
+    ASSERT_GE(samples.size(), 40u);
+    int checked = 0;
+    // The frame the paused graph got (sample 0) was read before it ran.
+    for (size_t i = 1; i < samples.size(); ++i) {
+        LONGLONG read = 0;
+        ASSERT_TRUE(CounterWindow::DecodeRgb24(samples[i].picture.data(), 204, 360, samples[i].arrivalCounter, &read))
+            << "sample " << i << " shows no reading";
+        // Queued, the frame is shown when the clock reaches its time, or
+        // on arrival if that is later.
+        const REFERENCE_TIME shown = std::max(samples[i].arrivalCounter, start + samples[i].start);
+        EXPECT_LE(shown - read, kFrameTime) << "sample " << i << " was shown " << (shown - read) / 10000
+                                            << " ms after its read";
+        ++checked;
+    }
+    EXPECT_EQ(40, checked);
+    ASSERT_EQ(S_OK, m_filter->SetSyncSource(nullptr));
 }

@@ -220,6 +220,21 @@ TEST_F(FakeInputTest, EndOfStreamFromFillBufferGoesDownstream) {
     EXPECT_EQ(1, peer->EndOfStreams());
 }
 
+TEST_F(FakeInputTest, AFillThatARequestCutShortDeliversNothing) {
+    // A frame due in an hour, and the stop request comes first: the frame
+    // must not leave early.
+    stream->paceMs = 3600 * 1000;
+    stream->noSampleWhenInterrupted = true;
+    ASSERT_EQ(S_OK, ConnectPeer());
+    ASSERT_EQ(S_OK, source->Pause());
+    ASSERT_TRUE(WaitUntil([&] { return stream->pacing.load(); }));
+    ASSERT_EQ(S_OK, source->Stop());
+    EXPECT_TRUE(stream->paceEndedByRequest.load());
+    EXPECT_EQ(0, peer->Samples());
+    EXPECT_EQ(0, peer->EndOfStreams()) << "no sample is no end of the stream";
+    EXPECT_FALSE(stream->ThreadExists());
+}
+
 TEST_F(FakeInputTest, AFillErrorEndsTheStream) {
     stream->samplesBeforeEnd = 2;
     stream->fillEndResult = E_ACCESSDENIED;

@@ -102,6 +102,10 @@ HRESULT TestStream::FillBuffer(IMediaSample* sample) {
         pacing = true;
         if (::WaitForSingleObject(GetRequestHandle(), pace) == WAIT_OBJECT_0) {
             paceEndedByRequest = true;
+            if (noSampleWhenInterrupted) {
+                pacing = false;
+                return kNoSample;
+            }
         }
         pacing = false;
     }

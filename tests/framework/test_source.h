@@ -72,6 +72,8 @@ public:
     std::atomic<HRESULT> fillEndResult{S_FALSE};
     // Per-frame wait on the request event, in ms; 0 does not wait.
     std::atomic<DWORD> paceMs{0};
+    // A wait that a request ends makes FillBuffer give kNoSample.
+    std::atomic<bool> noSampleWhenInterrupted{false};
     // Inactive still deactivates, then reports this when it is a failure.
     std::atomic<HRESULT> inactiveReport{S_OK};
 

@@ -130,6 +130,7 @@ HRESULT STDMETHODCALLTYPE SampleRecorder::SampleCB(double, IMediaSample* sample)
     RecordedSample record;
     record.timeResult = sample->GetTime(&record.start, &record.end);
     record.syncPoint = sample->IsSyncPoint() == S_OK;
+    record.discontinuity = sample->IsDiscontinuity() == S_OK;
     record.size = sample->GetSize();
     record.actualLength = sample->GetActualDataLength();
     BYTE* data = nullptr;

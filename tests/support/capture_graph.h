@@ -42,6 +42,7 @@ struct RecordedSample {
     REFERENCE_TIME end = 0;
     HRESULT timeResult = E_FAIL;
     bool syncPoint = false;
+    bool discontinuity = false;
     long size = 0;
     long actualLength = 0;
 };
