@@ -219,7 +219,8 @@ protected:
         ASSERT_EQ(S_OK, pins->Next(1, &m_pin, nullptr));
         m_recorder = MakeFake<CentreRecorder>();
         ASSERT_EQ(S_OK, m_pin->Connect(m_recorder.Get(), nullptr));
-        ASSERT_EQ(S_OK, m_filter->Pause());
+        // Without a graph: no reference clock, the stream runs from Run on.
+        ASSERT_EQ(S_OK, m_filter->Run(0));
     }
 
     CCaptureWindowProp* Page() const { return static_cast<CCaptureWindowProp*>(m_session.page()); }
