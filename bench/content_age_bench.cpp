@@ -29,10 +29,11 @@
 #include "capture/capture_device_settings.h"
 #include "capture/capture_settings.h"
 #include "capture/frame_pacer.h"
+#include "bench/support/child_window.h"
 #include "capture/zrv_capture.h"
 #include "framework/memory_dib.h"
 #include "tests/support/counter_window.h"
-#include "tests/support/fake_com_object.h"
+#include "tests/support/fake_clocks.h"
 #include "tests/support/fake_pins.h"
 #include "tests/support/registry_sandbox.h"
 
@@ -43,37 +44,9 @@ namespace {
 constexpr wchar_t kWindowClass[] = L"QMCaptureBench::Counter";
 constexpr REFERENCE_TIME kMs = 10000;
 
-double Percentile(std::vector<double> values, double fraction) {
-    if (values.empty()) {
-        return 0;
-    }
-    std::sort(values.begin(), values.end());
-    const size_t index = std::min(values.size() - 1, static_cast<size_t>(std::ceil(fraction * values.size())) - 1);
-    return values[index];
-}
-
 LONGLONG CounterNow() {
     return CPerformanceCounterClock().Now();
 }
-
-// The graph's clock on the performance counter.
-class CounterReferenceClock final : public FakeComObject<IReferenceClock> {
-public:
-    HRESULT STDMETHODCALLTYPE GetTime(REFERENCE_TIME* time) override {
-        if (time == nullptr) {
-            return E_POINTER;
-        }
-        *time = CounterNow();
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HEVENT, DWORD_PTR*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE, DWORD_PTR*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Unadvise(DWORD_PTR) override { return E_NOTIMPL; }
-};
 
 struct Delivery {
     LONGLONG arrival;

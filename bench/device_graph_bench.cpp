@@ -33,15 +33,6 @@ namespace {
 
 constexpr REFERENCE_TIME kThirtyFps = 333333;
 
-double Percentile(std::vector<double> values, double fraction) {
-    if (values.empty()) {
-        return 0;
-    }
-    std::sort(values.begin(), values.end());
-    const size_t index = std::min(values.size() - 1, static_cast<size_t>(std::ceil(fraction * values.size())) - 1);
-    return values[index];
-}
-
 double NowMs() {
     static LARGE_INTEGER frequency = [] {
         LARGE_INTEGER f;

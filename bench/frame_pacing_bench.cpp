@@ -33,12 +33,6 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-double Percentile(std::vector<double> values, double fraction) {
-    std::sort(values.begin(), values.end());
-    const size_t index = std::min(values.size() - 1, static_cast<size_t>(std::ceil(fraction * values.size())) - 1);
-    return values[index];
-}
-
 int Run(double seconds) {
     RegistrySandbox sandbox;
     if (!sandbox.ok()) {

@@ -228,3 +228,12 @@ double Median(std::vector<double>& values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
+
+double Percentile(std::vector<double> values, double fraction) {
+    if (values.empty()) {
+        return 0;
+    }
+    std::sort(values.begin(), values.end());
+    const size_t rank = static_cast<size_t>(std::ceil(fraction * static_cast<double>(values.size())));
+    return values[std::min(values.size() - 1, rank > 0 ? rank - 1 : 0)];
+}

@@ -49,3 +49,7 @@ private:
 
 // Median of a set of figures (the set is reordered).
 double Median(std::vector<double>& values);
+
+// The nearest-rank percentile (fraction 0..1] of a set of figures; 0 for
+// an empty set.
+double Percentile(std::vector<double> values, double fraction);

@@ -11,7 +11,7 @@
 
 #include "capture/stream_pacing.h"
 #include "tests/capture/capture_test_support.h"
-#include "tests/support/fake_com_object.h"
+#include "tests/support/fake_clocks.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -27,27 +27,6 @@ using Times = std::pair<REFERENCE_TIME, REFERENCE_TIME>;
 class ManualCounter final : public IPacingClock {
 public:
     REFERENCE_TIME Now() override { return now.load(); }
-    std::atomic<REFERENCE_TIME> now{0};
-};
-
-// A graph clock whose time the test sets.
-class ManualReferenceClock final : public FakeComObject<IReferenceClock> {
-public:
-    HRESULT STDMETHODCALLTYPE GetTime(REFERENCE_TIME* time) override {
-        if (time == nullptr) {
-            return E_POINTER;
-        }
-        *time = now.load();
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HEVENT, DWORD_PTR*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE, DWORD_PTR*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Unadvise(DWORD_PTR) override { return E_NOTIMPL; }
-
     std::atomic<REFERENCE_TIME> now{0};
 };
 

@@ -23,6 +23,7 @@
 #include "framework/memory_dib.h"
 #include "tests/capture/capture_test_support.h"
 #include "tests/support/counter_window.h"
+#include "tests/support/fake_clocks.h"
 #include "tests/support/fake_com_object.h"
 #include "tests/support/fake_pins.h"
 #include "tests/support/registry_sandbox.h"
@@ -468,27 +469,6 @@ TEST_F(ZrvStreamTest, ATargetThatStopsAnsweringNeitherSlowsTheStreamNorHoldsUpSt
 
 namespace {
 
-// A graph clock whose time the test sets.
-class ManualReferenceClock final : public FakeComObject<IReferenceClock> {
-public:
-    HRESULT STDMETHODCALLTYPE GetTime(REFERENCE_TIME* time) override {
-        if (time == nullptr) {
-            return E_POINTER;
-        }
-        *time = now.load();
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HEVENT, DWORD_PTR*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE, DWORD_PTR*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Unadvise(DWORD_PTR) override { return E_NOTIMPL; }
-
-    std::atomic<REFERENCE_TIME> now{0};
-};
-
 constexpr REFERENCE_TIME kFrameTime = 333333;
 
 }  // namespace
@@ -568,33 +548,6 @@ TEST_F(ZrvStreamTest, PausedItSendsOneFrameAndRunningItFollowsTheGraphClock_Cloc
     ASSERT_EQ(S_OK, m_filter->Stop());
     ASSERT_EQ(S_OK, m_filter->SetSyncSource(nullptr));
 }
-
-namespace {
-
-// The graph's clock, on the performance counter: its times compare with
-// the counter times that a CounterWindow shows.
-class CounterReferenceClock final : public FakeComObject<IReferenceClock> {
-public:
-    HRESULT STDMETHODCALLTYPE GetTime(REFERENCE_TIME* time) override {
-        if (time == nullptr) {
-            return E_POINTER;
-        }
-        *time = m_counter.Now();
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HEVENT, DWORD_PTR*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE, DWORD_PTR*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Unadvise(DWORD_PTR) override { return E_NOTIMPL; }
-
-private:
-    CPerformanceCounterClock m_counter;
-};
-
-}  // namespace
 
 TEST_F(ZrvStreamTest, ARendererThatQueuesShowsEachFrameWithinAFrameTimeOfItsRead_ClockInjected) {
     CounterWindow window;
