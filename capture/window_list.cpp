@@ -64,7 +64,7 @@ std::wstring ProgramOf(HWND window) {
     return separator == std::wstring::npos ? path : path.substr(separator + 1);
 }
 
-// May throw std::bad_alloc.
+// Describes one window; false when it is gone. May throw std::bad_alloc.
 bool Describe(HWND window, ListedWindow* entry) {
     entry->window = window;
     wchar_t title[kTitleCapacity] = {};
@@ -114,22 +114,6 @@ BOOL CALLBACK ListOne(HWND window, LPARAM parameter) {
 }
 
 }  // namespace
-
-bool DescribeWindow(HWND window, ListedWindow* described) {
-    if (window == nullptr || described == nullptr || !::IsWindow(window)) {
-        return false;
-    }
-    try {
-        ListedWindow entry;
-        if (!Describe(window, &entry)) {
-            return false;
-        }
-        *described = std::move(entry);
-        return true;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-}
 
 HRESULT ListCaptureWindows(HWND excluded, std::vector<ListedWindow>* windows) {
     RETURN_HR_IF_NULL(E_POINTER, windows);

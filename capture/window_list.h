@@ -30,6 +30,3 @@ struct ListedWindow {
 // owns are left out: the page passes its property frame. E_OUTOFMEMORY, or
 // S_OK with the list.
 HRESULT ListCaptureWindows(HWND excluded, std::vector<ListedWindow>* windows);
-
-// Describes one window the same way; false when it is gone.
-bool DescribeWindow(HWND window, ListedWindow* described);
