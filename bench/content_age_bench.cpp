@@ -225,7 +225,7 @@ int Run(double seconds) {
         return 1;
     }
     WriteSetting("QMCaptureBench::Counter", kWindowClassValue);
-    WriteSetting("", kWindowNameValue);
+    WriteSetting("Counter", kWindowNameValue);
     std::printf("content_age_bench (%s): 1280x720 counter window, %.0f s per case (1 fps: %.0f s)\n",
                 sizeof(void*) == 8 ? "x64" : "x86", seconds, seconds * 3);
     const std::vector<double> direct = DirectCopyAges(window.hwnd(), 200);
@@ -259,11 +259,12 @@ int Run(double seconds) {
     CounterWindow large;
     if (SUCCEEDED(large.Start(kWindowClass, L"Counter", 3840, 2160))) {
         const CaseResult r = RunCase(5, 30.0, true, 10.0);
-        std::printf("\n3840x2160 window, 1136x640 at 30 fps for 10 s with the graph clock: %d frames "
-                    "(%d readable), content age p50 %.1f ms; sample times trail the clock by %.1f ms at the end, "
-                    "%.1f ms at most over the last second (one frame time: 33.3 ms)\n",
-                    r.frames, r.frames - r.unreadable, Percentile(r.contentAges, 0.5), r.trailMs,
-                    r.worstRecentTrailMs);
+        // Larger than the display, the window is read in part only, so its
+        // counter is not readable; what counts here is the sample times.
+        std::printf("\n3840x2160 window, 1136x640 at 30 fps for 10 s with the graph clock: %d frames; "
+                    "sample times trail the clock by %.1f ms at the end, %.1f ms at most over the last second "
+                    "(one frame time: 33.3 ms)\n",
+                    r.frames, r.trailMs, r.worstRecentTrailMs);
     }
     return 0;
 }

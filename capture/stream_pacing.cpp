@@ -112,6 +112,12 @@ bool CStreamPacing::WaitUntilDue(HANDLE wakeEvent, REFERENCE_TIME frameTime) {
 }
 
 void CStreamPacing::Stamp(IMediaSample* sample, REFERENCE_TIME frameTime) {
+    // A frame that took longer to make than its slot lasts (a window too
+    // large to read at the rate) takes the slot it is finished in, so that
+    // its time stays within a frame time of the clock.
+    if (m_running && m_pacer.HasTaken()) {
+        m_pacer.Due(StreamNow(), frameTime);
+    }
     const CFramePacer::Slot slot = m_pacer.Take(frameTime);
     const REFERENCE_TIME offset = m_streamOffset;
     REFERENCE_TIME start = slot.start + offset;

@@ -54,7 +54,8 @@ public:
 
     // Streaming thread: stamps the sample with the next sample times (plus
     // the stream offset), as a sync point, and as a discontinuity when it
-    // is the first after a gap.
+    // is the first after a gap. A frame finished a whole frame time or
+    // more past the end of its slot takes the slot it is finished in.
     void Stamp(IMediaSample* sample, REFERENCE_TIME frameTime);
 
     // The offset added to every sample time (IAMPushSource); any thread.

@@ -145,6 +145,25 @@ TEST_F(StreamPacingTest, AStallLeavesAGapMarkedAsADiscontinuityAndThenKeepsTheCl
     pacing.Stop();
 }
 
+TEST_F(StreamPacingTest, AFrameSlowerToMakeThanItsSlotTakesTheSlotItIsFinishedIn_ClockInjected) {
+    auto clock = MakeFake<ManualReferenceClock>();
+    clock->now = kStreamStart;
+    CStreamPacing pacing;
+    ASSERT_EQ(S_OK, pacing.Start());
+    pacing.Run(kStreamStart, clock.Get());
+    ASSERT_TRUE(Frame(pacing));
+    // Frame 1 is due at one frame time; reading the window takes 2.5.
+    clock->now = kStreamStart + kFrameTime;
+    ASSERT_TRUE(pacing.WaitUntilDue(m_wake.get(), kFrameTime));
+    clock->now = kStreamStart + kFrameTime + 5 * kFrameTime / 2;
+    pacing.Stamp(m_sample.Get(), kFrameTime);
+    const Times times = Stamped();
+    EXPECT_EQ(Times(3 * kFrameTime, 4 * kFrameTime), times);
+    EXPECT_TRUE(Discontinuity());
+    EXPECT_LT(clock->now - kStreamStart - times.first, kFrameTime) << "the time trails the clock";
+    pacing.Stop();
+}
+
 TEST_F(StreamPacingTest, PauseThenRunWithALaterStartContinuesTheTimes_ClockInjected) {
     auto clock = MakeFake<ManualReferenceClock>();
     clock->now = kStreamStart;
