@@ -179,10 +179,12 @@ INT_PTR CCaptureWindowProp::OnReceiveMessage(HWND window, UINT message, WPARAM w
                 RefreshList();
             } else if ((id == IDC_WINDOW_TITLE || id == IDC_WINDOW_CLASS) && code == EN_CHANGE && !m_filling) {
                 UpdateSearch();
+                SyncListSelection();
                 MarkDirty();
             } else if (id == IDC_CLASS_ONLY && code == BN_CLICKED) {
                 ::EnableWindow(::GetDlgItem(m_hwnd, IDC_WINDOW_TITLE), !IsChecked(m_hwnd, IDC_CLASS_ONLY));
                 UpdateSearch();
+                SyncListSelection();
                 MarkDirty();
             } else if ((id == IDC_SCALE_STRETCH || id == IDC_SCALE_FIT || id == IDC_SCALE_FILL || id == IDC_MIRROR) &&
                        code == BN_CLICKED) {
@@ -323,6 +325,17 @@ void CCaptureWindowProp::SelectMatchingEntry() {
             return;
         }
     }
+}
+
+void CCaptureWindowProp::SyncListSelection() {
+    m_filling = true;
+    LVITEMW none = {};
+    none.stateMask = LVIS_SELECTED;
+    // Item -1: every item.
+    ::SendDlgItemMessageW(m_hwnd, IDC_WINDOW_LIST, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
+                          reinterpret_cast<LPARAM>(&none));
+    SelectMatchingEntry();
+    m_filling = false;
 }
 
 void CCaptureWindowProp::ChooseEntry(size_t index) {

@@ -76,6 +76,8 @@ private:
     // selected. Not an edit.
     void RefreshList();
     void SelectMatchingEntry();
+    // Typed fields: the entry they name is selected, or none.
+    void SyncListSelection();
     // The user chose list entry `index` (into m_windows).
     void ChooseEntry(size_t index);
     void ReadControls(Choice* choice) const;

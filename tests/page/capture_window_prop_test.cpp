@@ -342,6 +342,7 @@ TEST_F(CaptureWindowPropTest, TypedNamesAndTheClassOnlyBoxAreStoredAsTyped) {
 
     ASSERT_EQ(S_OK, TypeText(dialog, IDC_WINDOW_TITLE, L"Typed title"));
     EXPECT_EQ(S_OK, m_session.page()->IsPageDirty());
+    EXPECT_EQ(-1, SelectedRow(dialog)) << "no listed window has the typed title";
     ASSERT_EQ(S_OK, TypeText(dialog, IDC_WINDOW_CLASS, kSecondClass));
     ASSERT_EQ(S_OK, m_session.page()->Apply());
     EXPECT_EQ("Typed title", Stored(kWindowNameValue));
@@ -351,6 +352,7 @@ TEST_F(CaptureWindowPropTest, TypedNamesAndTheClassOnlyBoxAreStoredAsTyped) {
     // which the device takes as any window of the class.
     ASSERT_EQ(S_OK, ClickButton(dialog, IDC_CLASS_ONLY));
     EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(dialog, IDC_WINDOW_TITLE)));
+    EXPECT_EQ(RowOf(dialog, L"Some other title"), SelectedRow(dialog)) << "the class alone names the window";
     ASSERT_EQ(S_OK, m_session.page()->Apply());
     EXPECT_EQ("", Stored(kWindowNameValue));
     EXPECT_EQ("QMWindowPageTest::Second", Stored(kWindowClassValue));
