@@ -35,6 +35,7 @@
 #include "tests/support/counter_window.h"
 #include "tests/support/fake_clocks.h"
 #include "tests/support/fake_pins.h"
+#include "tests/support/graph_lookup.h"
 #include "tests/support/registry_sandbox.h"
 
 using Microsoft::WRL::ComPtr;
@@ -108,9 +109,7 @@ HRESULT CreateDevice(Device* device) {
     hr = object->NonDelegatingQueryInterface(IID_PPV_ARGS(&device->filter));
     object->NonDelegatingRelease();
     RETURN_IF_FAILED(hr);
-    ComPtr<IEnumPins> pins;
-    RETURN_IF_FAILED(device->filter->EnumPins(&pins));
-    RETURN_HR_IF(E_FAIL, pins->Next(1, &device->pin, nullptr) != S_OK);
+    RETURN_IF_FAILED(GetPin(device->filter.Get(), PINDIR_OUTPUT, &device->pin));
     return device->pin.As(&device->settings);
 }
 

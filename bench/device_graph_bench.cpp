@@ -25,6 +25,7 @@
 #include "capture/zrv_capture.h"
 #include "framework/media_type.h"
 #include "tests/support/capture_graph.h"
+#include "tests/support/message_pump.h"
 #include "tests/support/registry_sandbox.h"
 
 using Microsoft::WRL::ComPtr;
@@ -110,17 +111,6 @@ private:
     bool m_lastHadPicture = false;
 };
 
-void PumpFor(double ms) {
-    const double until = NowMs() + ms;
-    while (NowMs() < until) {
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            ::DispatchMessageW(&msg);
-        }
-        ::Sleep(5);
-    }
-}
-
 HRESULT RunSize(int index, double seconds) {
     HRESULT hr = S_OK;
     CUnknown* object = CZRV_Capture::CreateInstance(nullptr, &hr);
@@ -144,7 +134,7 @@ HRESULT RunSize(int index, double seconds) {
     RETURN_IF_FAILED(graph.Run());
     PumpFor(1000);  // the window is found, and the first frames settle
     recorder.Start();
-    PumpFor(seconds * 1000.0);
+    PumpFor(static_cast<DWORD>(seconds * 1000.0));
     std::vector<double> arrivals;
     int breaks = 0;
     bool picture = false;

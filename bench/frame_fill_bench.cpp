@@ -163,22 +163,15 @@ HRESULT MakeSample(long size, Allocated* out) {
 }
 
 double HalftoneMs(HWND window, int width, int height) {
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
-    void* bits = nullptr;
-    UniqueGdiObject dib(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    ScopedSelectObject select(dc.get(), dib.get());
-    ::SetStretchBltMode(dc.get(), HALFTONE);
+    CMemoryDib dib;
+    dib.Create(width, height, 24, false);
+    const HDC dc = dib.Dc();
+    ::SetStretchBltMode(dc, HALFTONE);
     std::vector<double> times;
     for (int i = 0; i < 3; ++i) {
         const double start = NowMs();
         WindowDc windowDc(window);
-        ::StretchBlt(dc.get(), 0, 0, width, height, windowDc.get(), 0, 0, kWindowWidth, kWindowHeight, SRCCOPY);
+        ::StretchBlt(dc, 0, 0, width, height, windowDc.get(), 0, 0, kWindowWidth, kWindowHeight, SRCCOPY);
         ::GdiFlush();
         times.push_back(NowMs() - start);
     }

@@ -1,14 +1,14 @@
-# GoogleTest, built from Debian's sources with the same cross compiler.
-set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+# GoogleTest, built from Debian's sources with the same cross compiler by
+# the superbuild, which passes GTest_DIR (cmake/Superbuild.cmake).
+find_package(GTest CONFIG REQUIRED)
 
 enable_testing()
 
 file(GLOB QM_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
 add_library(qmtestsupport STATIC ${QM_TEST_SUPPORT})
-target_link_libraries(qmtestsupport PUBLIC qmcore gtest)
+# Tests, tools and benchmarks see the whole tree and every layer.
 target_include_directories(qmtestsupport PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(qmtestsupport PUBLIC qm_module qm_page qm_capture qm_framework GTest::gtest)
 
 # One test program per folder of tests/, one CTest entry per program: each
 # entry costs a Wine process start, so per-case entries would be slow.

@@ -9,7 +9,7 @@ list(FILTER QM_CAPTURE_CLIENT_SOURCES EXCLUDE REGEX "/main\\.cpp$")
 add_library(qmcaptureclient STATIC ${QM_CAPTURE_CLIENT_SOURCES})
 target_include_directories(qmcaptureclient PUBLIC ${CMAKE_SOURCE_DIR})
 # It lists windows and stores settings with the device's own code.
-target_link_libraries(qmcaptureclient PUBLIC qmcore strmiids uuid ole32 oleaut32 user32)
+target_link_libraries(qmcaptureclient PUBLIC qm_capture qm_framework strmiids uuid ole32 oleaut32 user32)
 
 add_executable(qmcapture ${CMAKE_SOURCE_DIR}/tools/capture_client/main.cpp)
 target_link_libraries(qmcapture PRIVATE qmcaptureclient)

@@ -49,33 +49,25 @@ HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* inputPin, IMemAllocator** 
     }
 
     Microsoft::WRL::ComPtr<IMemAllocator> candidate;
-    HRESULT hr = inputPin->GetAllocator(&candidate);
-    if (SUCCEEDED(hr)) {
-        hr = DecideBufferSize(candidate.Get(), &request);
-        if (SUCCEEDED(hr)) {
-            hr = inputPin->NotifyAllocator(candidate.Get(), FALSE);
-            if (SUCCEEDED(hr)) {
-                *allocator = candidate.Detach();
-                return S_OK;
-            }
-        }
+    if (SUCCEEDED(inputPin->GetAllocator(&candidate)) &&
+        SUCCEEDED(SizeAndAnnounceAllocator(inputPin, candidate.Get(), &request))) {
+        *allocator = candidate.Detach();
+        return S_OK;
     }
     candidate.Reset();
 
     // Our own memory allocator, asked with the record as the first
     // DecideBufferSize may have left it.
-    hr = InitAllocator(&candidate);
-    if (SUCCEEDED(hr)) {
-        hr = DecideBufferSize(candidate.Get(), &request);
-        if (SUCCEEDED(hr)) {
-            hr = inputPin->NotifyAllocator(candidate.Get(), FALSE);
-            if (SUCCEEDED(hr)) {
-                *allocator = candidate.Detach();
-                return S_OK;
-            }
-        }
-    }
-    return hr;
+    RETURN_IF_FAILED(InitAllocator(&candidate));
+    RETURN_IF_FAILED(SizeAndAnnounceAllocator(inputPin, candidate.Get(), &request));
+    *allocator = candidate.Detach();
+    return S_OK;
+}
+
+HRESULT CBaseOutputPin::SizeAndAnnounceAllocator(IMemInputPin* inputPin, IMemAllocator* allocator,
+                                                 ALLOCATOR_PROPERTIES* request) {
+    RETURN_IF_FAILED(DecideBufferSize(allocator, request));
+    return inputPin->NotifyAllocator(allocator, FALSE);
 }
 
 HRESULT CBaseOutputPin::GetDeliveryBuffer(IMediaSample** sample, REFERENCE_TIME* start, REFERENCE_TIME* end,

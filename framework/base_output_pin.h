@@ -46,4 +46,10 @@ protected:
     Microsoft::WRL::ComPtr<IMemAllocator> m_pAllocator;
     // The downstream pin's transport interface, from CheckConnect on.
     Microsoft::WRL::ComPtr<IMemInputPin> m_pInputPin;
+
+private:
+    // Sizes an allocator with DecideBufferSize and announces it to the
+    // downstream pin; the first failure of the two is returned.
+    HRESULT SizeAndAnnounceAllocator(IMemInputPin* inputPin, IMemAllocator* allocator,
+                                     ALLOCATOR_PROPERTIES* request);
 };

@@ -20,6 +20,13 @@ bool IsPlainRefusal(HRESULT hr) {
     return hr == E_FAIL || hr == E_INVALIDARG || hr == VFW_E_TYPE_NOT_ACCEPTED;
 }
 
+// The connection's answer to a CheckMediaType result other than S_OK:
+// S_FALSE and the plain refusal codes all become VFW_E_TYPE_NOT_ACCEPTED;
+// any other failure (out of memory, say) is passed on as it is.
+HRESULT TypeRefusal(HRESULT checked) {
+    return SUCCEEDED(checked) || IsPlainRefusal(checked) ? VFW_E_TYPE_NOT_ACCEPTED : checked;
+}
+
 }  // namespace
 
 CBasePin::CBasePin(LPCWSTR objectName, CBaseFilter* filter, CCritSec* lock, HRESULT* /*phr*/,
@@ -197,9 +204,8 @@ HRESULT CBasePin::AttemptConnection(IPin* peer, const CMediaType* mt) {
                 peer->Disconnect();
             }
         }
-    } else if (SUCCEEDED(hr) || hr == E_FAIL || hr == E_INVALIDARG) {
-        // S_FALSE from CheckMediaType is a refusal too.
-        hr = VFW_E_TYPE_NOT_ACCEPTED;
+    } else {
+        hr = TypeRefusal(hr);
     }
     BreakConnect();
     m_Connected.Reset();
@@ -221,7 +227,7 @@ HRESULT STDMETHODCALLTYPE CBasePin::ReceiveConnection(IPin* connector, const AM_
     hr = CheckMediaType(type);
     if (hr != S_OK) {
         BreakConnect();
-        return SUCCEEDED(hr) || hr == E_FAIL || hr == E_INVALIDARG ? VFW_E_TYPE_NOT_ACCEPTED : hr;
+        return TypeRefusal(hr);
     }
     m_Connected = connector;
     hr = SetMediaType(type);

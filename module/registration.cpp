@@ -55,8 +55,8 @@ private:
 
 // "CLSID\{...}" for a class identifier.
 HRESULT ClassKeyName(const CLSID& clsid, wchar_t (&name)[MAX_PATH]) {
-    wchar_t text[39];
-    if (::StringFromGUID2(clsid, text, 39) == 0) {
+    wchar_t text[CHARS_IN_GUID];
+    if (::StringFromGUID2(clsid, text, CHARS_IN_GUID) == 0) {
         return E_UNEXPECTED;
     }
     const int written = std::swprintf(name, MAX_PATH, L"CLSID\\%ls", text);

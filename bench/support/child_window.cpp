@@ -9,6 +9,7 @@
 
 #include "framework/com_util.h"
 #include "framework/memory_dib.h"
+#include "tests/support/message_pump.h"
 #include "tests/support/test_window.h"
 
 namespace {
@@ -142,7 +143,7 @@ bool RunChildWindowIfAsked(int argc, char** argv) {
     }
     // Let the display server show the picture before the parent reads it.
     for (int i = 0; i < 20; ++i) {
-        TestWindow::PumpMessages();
+        PumpMessages();
         ::Sleep(10);
     }
     if (ready) {

@@ -465,34 +465,11 @@ constexpr UINT kShiftJis = 932;
 // "待機中です" (standing by), five characters.
 constexpr wchar_t kStandingBy[] = L"\u5F85\u6A5F\u4E2D\u3067\u3059";
 
-std::wstring StoredWideText(const char* name) {
-    UniqueRegKey key;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\QMCapture", 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
-        return L"<missing>";
-    }
-    wchar_t wideName[64] = {};
-    ::MultiByteToWideChar(CP_ACP, 0, name, -1, wideName, 64);
-    wchar_t data[256] = {};
-    DWORD size = sizeof(data) - sizeof(wchar_t);
-    DWORD type = 0;
-    if (::RegQueryValueExW(key.get(), wideName, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_SZ) {
-        return L"<missing or malformed>";
-    }
-    return data;
-}
-
 }  // namespace
 
 TEST_F(CaptureSettingsTest, AUnicodeTitleStoredInTheRegistryIsReadWhole) {
     const std::wstring stored(kStandingBy);
-    UniqueRegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\QMCapture", 0, nullptr, 0,
-                                               KEY_WRITE, nullptr, key.put(), nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key.get(), L"TitleText", 0, REG_SZ,
-                                              reinterpret_cast<const BYTE*>(stored.c_str()),
-                                              static_cast<DWORD>((stored.size() + 1) * sizeof(wchar_t))));
+    ASSERT_TRUE(StoreWideText(kTitleTextValue, stored.c_str()));
     CCaptureSettings settings;
     EXPECT_EQ(stored, settings.GetSnapshot().titleText);
     wchar_t title[kSettingsTextCapacity] = {};

@@ -1,6 +1,7 @@
 // Helpers shared by the capture tests: real media samples from the
-// platform's memory allocator, registry access to the settings key, and
-// clocks that drive the pacing without real waits.
+// platform's memory allocator, registry access to the settings key
+// (tests/support/stored_settings.h), and clocks that drive the pacing
+// without real waits.
 #pragma once
 
 #include <windows.h>
@@ -16,6 +17,8 @@
 #include "capture/capture_settings.h"
 #include "capture/frame_pacer.h"
 #include "framework/com_util.h"
+#include "framework/memory_dib.h"
+#include "tests/support/stored_settings.h"
 
 // A committed CLSID_MemoryAllocator with buffers of a given size.
 class SampleAllocator {
@@ -49,48 +52,9 @@ inline BYTE* SampleBytes(IMediaSample* sample) {
 
 // A pixel of a bottom-up RGB24 picture, addressed with y = 0 at the top.
 inline COLORREF PixelOf(const BYTE* picture, int width, int height, int x, int y) {
-    const size_t stride = ((static_cast<size_t>(width) * 24 + 31) / 32) * 4;
+    const size_t stride = static_cast<size_t>(DibStride(width, 24));
     const BYTE* p = picture + static_cast<size_t>(height - 1 - y) * stride + static_cast<size_t>(x) * 3;
     return RGB(p[2], p[1], p[0]);
-}
-
-// Settings values as stored: type and raw bytes; false when missing.
-inline bool ReadStoredSetting(const char* name, DWORD* type, std::string* data) {
-    UniqueRegKey key;
-    if (::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
-        return false;
-    }
-    char buffer[1024] = {};
-    DWORD size = sizeof(buffer);
-    if (::RegQueryValueExA(key.get(), name, nullptr, type, reinterpret_cast<BYTE*>(buffer), &size) !=
-        ERROR_SUCCESS) {
-        return false;
-    }
-    data->assign(buffer, size);
-    return true;
-}
-
-// The text of a stored REG_SZ value, terminator included in the check.
-inline std::string StoredText(const char* name) {
-    DWORD type = 0;
-    std::string data;
-    if (!ReadStoredSetting(name, &type, &data) || type != REG_SZ || data.empty() || data.back() != '\0') {
-        return "<missing or malformed>";
-    }
-    return data.substr(0, data.size() - 1);
-}
-
-inline bool StoreSetting(const char* name, DWORD type, const void* data, DWORD size) {
-    UniqueRegKey key;
-    if (::RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(),
-                          nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
-    return ::RegSetValueExA(key.get(), name, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
-}
-
-inline bool StoreText(const char* name, const char* text) {
-    return StoreSetting(name, REG_SZ, text, static_cast<DWORD>(std::strlen(text) + 1));
 }
 
 // Every read finds the frame late by far: FillBuffer never waits.

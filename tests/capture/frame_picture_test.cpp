@@ -372,7 +372,7 @@ TEST_F(FramePictureTest, ResizesOnAnotherThreadNeverOverlapAFrame) {
         const FrameSize& size = FrameSizeTable[i % 2 == 0 ? i / 2 % kFrameSizeTableCount : 0];
         picture.Resize(size.width, size.height);
         picture.Resize(204, 360);
-        TestWindow::PumpMessages();
+        PumpMessages();
         if (i > 100000) {
             break;
         }

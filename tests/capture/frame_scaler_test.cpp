@@ -11,6 +11,7 @@
 
 #include "capture/frame_scaler.h"
 #include "capture/output_formats.h"
+#include "framework/memory_dib.h"
 
 namespace {
 
@@ -39,14 +40,14 @@ struct Picture {
 std::vector<BYTE> Scale(const Picture& source, int width, int height) {
     CFrameScaler scaler;
     EXPECT_EQ(S_OK, scaler.Prepare(source.width, source.height, width, height));
-    const size_t stride = ((static_cast<size_t>(width) * 24 + 31) / 32) * 4;
+    const size_t stride = static_cast<size_t>(DibStride(width, 24));
     std::vector<BYTE> target(stride * height, 0xEE);
     scaler.Scale(source.bgrx.data(), source.width * 4, target.data(), static_cast<ptrdiff_t>(stride));
     return target;
 }
 
 int At(const std::vector<BYTE>& target, int width, int x, int y, int c) {
-    const size_t stride = ((static_cast<size_t>(width) * 24 + 31) / 32) * 4;
+    const size_t stride = static_cast<size_t>(DibStride(width, 24));
     return target[static_cast<size_t>(y) * stride + static_cast<size_t>(x) * 3 + c];
 }
 

@@ -5,6 +5,7 @@
 #include "capture/capture_settings.h"
 #include "capture/settings_watch.h"
 #include "tests/capture/capture_test_support.h"
+#include "tests/support/message_pump.h"
 #include "tests/support/registry_sandbox.h"
 
 namespace {
@@ -17,14 +18,7 @@ protected:
 
 // The notification is asynchronous: give it a moment to arrive.
 bool ChangedWithin(CSettingsWatch& watch, DWORD milliseconds) {
-    const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
-    do {
-        if (watch.Changed()) {
-            return true;
-        }
-        ::Sleep(5);
-    } while (::GetTickCount64() < deadline);
-    return false;
+    return WaitUntil([&] { return watch.Changed(); }, milliseconds);
 }
 
 }  // namespace

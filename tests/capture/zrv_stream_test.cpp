@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cwchar>
 #include <string>
 #include <mutex>
 #include <vector>
@@ -26,6 +25,8 @@
 #include "tests/support/fake_clocks.h"
 #include "tests/support/fake_com_object.h"
 #include "tests/support/fake_pins.h"
+#include "tests/support/graph_lookup.h"
+#include "tests/support/message_pump.h"
 #include "tests/support/registry_sandbox.h"
 #include "tests/support/test_window_thread.h"
 
@@ -67,16 +68,12 @@ public:
 
     // Waits until `count` samples have come, then hands out what came.
     std::vector<ReceivedSample> WaitFor(size_t count) {
-        const ULONGLONG deadline = ::GetTickCount64() + kSampleTimeoutMs;
-        while (::GetTickCount64() < deadline) {
-            {
+        ::WaitUntil(
+            [&] {
                 std::lock_guard<std::mutex> lock(m_lock);
-                if (m_received.size() >= count) {
-                    return m_received;
-                }
-            }
-            ::Sleep(5);
-        }
+                return m_received.size() >= count;
+            },
+            kSampleTimeoutMs);
         std::lock_guard<std::mutex> lock(m_lock);
         return m_received;
     }
@@ -90,22 +87,20 @@ public:
     // that came when none did.
     template <typename Test>
     std::vector<ReceivedSample> WaitUntil(Test test, DWORD timeoutMs = kSampleTimeoutMs) {
-        const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
         size_t seen = 0;
-        for (;;) {
-            {
+        const bool found = ::WaitUntil(
+            [&] {
                 std::lock_guard<std::mutex> lock(m_lock);
                 for (; seen < m_received.size(); ++seen) {
                     if (test(m_received[seen])) {
-                        return std::vector<ReceivedSample>(m_received.begin(), m_received.begin() + seen + 1);
+                        return true;
                     }
                 }
-                if (::GetTickCount64() >= deadline) {
-                    return m_received;
-                }
-            }
-            ::Sleep(5);
-        }
+                return false;
+            },
+            timeoutMs);
+        std::lock_guard<std::mutex> lock(m_lock);
+        return found ? std::vector<ReceivedSample>(m_received.begin(), m_received.begin() + seen + 1) : m_received;
     }
 
 private:
@@ -174,9 +169,7 @@ protected:
         object->NonDelegatingAddRef();
         ASSERT_EQ(S_OK, object->NonDelegatingQueryInterface(IID_PPV_ARGS(&m_filter)));
         object->NonDelegatingRelease();
-        ComPtr<IEnumPins> pins;
-        ASSERT_EQ(S_OK, m_filter->EnumPins(&pins));
-        ASSERT_EQ(S_OK, pins->Next(1, &m_pin, nullptr));
+        ASSERT_EQ(S_OK, GetPin(m_filter.Get(), PINDIR_OUTPUT, &m_pin));
         ASSERT_EQ(S_OK, m_pin.As(&m_settings));
         ASSERT_EQ(S_OK, m_pin.As(&m_config));
     }
@@ -412,21 +405,14 @@ TEST_F(ZrvStreamTest, AFrameTimeStoredWhileStreamingChangesTheRateWithinASecond)
 }
 
 TEST_F(ZrvStreamTest, AJapaneseStandbyTextStoredAsUnicodeIsDrawnAsItself) {
-    UniqueRegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\QMCapture", 0, nullptr, 0,
-                                               KEY_WRITE, nullptr, key.put(), nullptr));
-    const auto storeTitle = [&](const wchar_t* text) {
-        return ::RegSetValueExW(key.get(), L"TitleText", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                                static_cast<DWORD>((std::wcslen(text) + 1) * sizeof(wchar_t)));
-    };
     // "待機中" (standing by).
-    ASSERT_EQ(ERROR_SUCCESS, storeTitle(L"\u5F85\u6A5F\u4E2D"));
+    ASSERT_TRUE(StoreWideText(kTitleTextValue, L"\u5F85\u6A5F\u4E2D"));
     ASSERT_NO_FATAL_FAILURE(Create());
     ASSERT_NO_FATAL_FAILURE(Connect());
     ASSERT_EQ(S_OK, m_filter->Run(0));
     const std::vector<BYTE> japanese = m_recorder->WaitFor(1).at(0).picture;
     // What a code page without these characters would have made of them.
-    ASSERT_EQ(ERROR_SUCCESS, storeTitle(L"???"));
+    ASSERT_TRUE(StoreWideText(kTitleTextValue, L"???"));
     const auto samples = m_recorder->WaitUntil([&](const ReceivedSample& s) { return s.picture != japanese; });
     ASSERT_FALSE(samples.empty());
     EXPECT_NE(japanese, samples.back().picture);

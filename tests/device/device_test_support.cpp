@@ -1,7 +1,5 @@
 #include "tests/device/device_test_support.h"
 
-#include <cstring>
-
 #include "framework/com_util.h"
 
 using Microsoft::WRL::ComPtr;
@@ -31,13 +29,5 @@ HRESULT DeviceTest::CreateFromMoniker(IBaseFilter** filter) {
     ComPtr<IMoniker> moniker;
     RETURN_IF_FAILED(FindVideoInputDevice(kCaptureDeviceName, &moniker));
     return moniker->BindToObject(nullptr, nullptr, IID_PPV_ARGS(filter));
-}
-
-void DeviceTest::StoreSetting(const char* name, const char* value) {
-    UniqueRegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\QMCapture", 0, nullptr, 0, KEY_WRITE,
-                                               nullptr, key.put(), nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                                              static_cast<DWORD>(std::strlen(value) + 1)));
 }
 

@@ -15,6 +15,7 @@
 #include "framework/media_type.h"
 #include "tests/support/capture_graph.h"
 #include "tests/support/registry_sandbox.h"
+#include "tests/support/stored_settings.h"
 
 class DeviceTest : public testing::Test {
 public:
@@ -28,9 +29,6 @@ public:
 protected:
     void SetUp() override;
     void TearDown() override;
-
-    // Writes a value under the device's settings key before creation.
-    void StoreSetting(const char* name, const char* value);
 
     static std::unique_ptr<RegisteredModule> s_module;
     std::unique_ptr<RegistrySandbox> m_settings;

@@ -22,8 +22,8 @@ constexpr DWORD kSampleTimeoutMs = 10000;
 const SIZE kSizes[6] = {{204, 360}, {272, 480}, {432, 768}, {568, 320}, {852, 480}, {1136, 640}};
 
 std::wstring ClassKey() {
-    wchar_t text[39];
-    ::StringFromGUID2(CLSID_CaptureDevice, text, 39);
+    wchar_t text[CHARS_IN_GUID];
+    ::StringFromGUID2(CLSID_CaptureDevice, text, CHARS_IN_GUID);
     return std::wstring(L"CLSID\\") + text;
 }
 
@@ -205,20 +205,13 @@ TEST_F(DeviceTest, SettingsOnFilterAndPinActOnRunningGraph) {
     EXPECT_EQ(S_OK, graph.Stop());
 
     // The settings reached the registry at once.
-    char stored[64] = {};
-    DWORD bytes = sizeof(stored);
-    EXPECT_EQ(ERROR_SUCCESS, ::RegGetValueA(HKEY_CURRENT_USER, "Software\\QMCapture", "FrameTime", RRF_RT_REG_SZ,
-                                            nullptr, stored, &bytes));
-    EXPECT_STREQ("500000", stored);
-    bytes = sizeof(stored);
-    EXPECT_EQ(ERROR_SUCCESS, ::RegGetValueA(HKEY_CURRENT_USER, "Software\\QMCapture", "SelectPixel", RRF_RT_REG_SZ,
-                                            nullptr, stored, &bytes));
-    EXPECT_STREQ("3", stored);
+    EXPECT_EQ("500000", StoredText("FrameTime"));
+    EXPECT_EQ("3", StoredText("SelectPixel"));
 }
 
 TEST_F(DeviceTest, StoredSettingsShapeANewDevice) {
-    StoreSetting("SelectPixel", "4");
-    StoreSetting("FrameTime", "666666");
+    ASSERT_TRUE(StoreText("SelectPixel", "4"));
+    ASSERT_TRUE(StoreText("FrameTime", "666666"));
     StreamOnce(this, &DeviceTest::CreateFromMoniker, true, {852, 480}, 666666, 2);
 }
 

@@ -6,6 +6,7 @@
 #include <dshow.h>
 #include <wrl/client.h>
 
+#include "framework/memory_dib.h"
 #include "tests/device/device_test_support.h"
 #include "tests/support/test_window.h"
 
@@ -21,7 +22,7 @@ constexpr COLORREF kWhite = RGB(255, 255, 255);
 
 // The colour at (x, y), y = 0 at the top, of a bottom-up RGB24 frame.
 COLORREF PixelAt(const std::vector<BYTE>& frame, int width, int height, int x, int y) {
-    const size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~size_t{3};
+    const size_t stride = static_cast<size_t>(DibStride(width, 24));
     const BYTE* p = frame.data() + stride * static_cast<size_t>(height - 1 - y) + static_cast<size_t>(x) * 3;
     return RGB(p[2], p[1], p[0]);
 }
@@ -42,7 +43,7 @@ class PictureTest : public DeviceTest {
 protected:
     void StartGraph(int selectPixel) {
         char index[2] = {static_cast<char>('0' + selectPixel), 0};
-        StoreSetting("SelectPixel", index);
+        ASSERT_TRUE(StoreText("SelectPixel", index));
         ComPtr<IBaseFilter> filter;
         ASSERT_EQ(S_OK, CreateFromMoniker(&filter));
         ASSERT_EQ(S_OK, m_graph.Build(filter.Get(), true));

@@ -23,8 +23,8 @@ namespace {
 class DevicePropertyPageTest : public DeviceTest {};
 
 std::wstring ClassKeyOf(REFCLSID clsid) {
-    wchar_t text[39] = {};
-    ::StringFromGUID2(clsid, text, 39);
+    wchar_t text[CHARS_IN_GUID] = {};
+    ::StringFromGUID2(clsid, text, CHARS_IN_GUID);
     return std::wstring(L"CLSID\\") + text;
 }
 
@@ -50,16 +50,6 @@ HRESULT PagesOf(IUnknown* object, std::vector<CLSID>* pages) {
     RETURN_HR_IF(E_UNEXPECTED, named.cElems > 0 && named.pElems == nullptr);
     pages->assign(named.pElems, named.pElems + named.cElems);
     return S_OK;
-}
-
-std::string StoredSetting(const char* name) {
-    char data[256] = {};
-    DWORD bytes = sizeof(data) - 1;
-    if (::RegGetValueA(HKEY_CURRENT_USER, "Software\\QMCapture", name, RRF_RT_REG_SZ, nullptr, data, &bytes) !=
-        ERROR_SUCCESS) {
-        return "<not stored>";
-    }
-    return data;
 }
 
 }  // namespace
@@ -173,8 +163,8 @@ TEST_F(DevicePropertyPageTest, PageFromTheModuleEditsTheDevice) {
     double rate = 0.0;
     ASSERT_EQ(S_OK, settings->GetFrameRate(&rate));
     EXPECT_EQ(10.0, rate);
-    EXPECT_EQ("4", StoredSetting("SelectPixel"));
-    EXPECT_EQ("1000000", StoredSetting("FrameTime"));
+    EXPECT_EQ("4", StoredText("SelectPixel"));
+    EXPECT_EQ("1000000", StoredText("FrameTime"));
 
     EXPECT_EQ(S_OK, page->Deactivate());
     EXPECT_EQ(S_OK, page->SetObjects(0, nullptr));

@@ -6,7 +6,6 @@
 #include <dshow.h>
 #include <wrl/client.h>
 
-#include <cstring>
 #include <functional>
 #include <memory>
 
@@ -16,6 +15,7 @@
 #include "framework/media_type.h"
 #include "tests/support/capture_graph.h"
 #include "tests/support/registry_sandbox.h"
+#include "tests/support/stored_settings.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -52,10 +52,6 @@ protected:
         ASSERT_EQ(S_OK, object->NonDelegatingQueryInterface(IID_PPV_ARGS(&m_filter)));
         ASSERT_EQ(S_OK, GetPin(m_filter.Get(), PINDIR_OUTPUT, &m_pin));
         ASSERT_EQ(S_OK, m_pin.As(&m_config));
-    }
-    void Store(const char* name, const char* value) {
-        ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\QMCapture", name, REG_SZ, value,
-                                                   static_cast<DWORD>(std::strlen(value) + 1)));
     }
     CMediaType CurrentFormat() {
         AM_MEDIA_TYPE* mt = nullptr;
@@ -253,7 +249,7 @@ TEST_F(StreamConfigTest, PinCategoryPagesAndPropertySetChecks) {
 }
 
 TEST_F(StreamConfigTest, StoredSizeComesFirstAmongTheOfferedTypes) {
-    Store("SelectPixel", "4");
+    ASSERT_TRUE(StoreText("SelectPixel", "4"));
     Create();
     ComPtr<IEnumMediaTypes> types;
     ASSERT_EQ(S_OK, m_pin->EnumMediaTypes(&types));

@@ -148,7 +148,7 @@ TEST_F(GraphTest, TheGraphFindsPinsAndTypesThroughTheEnumerators) {
     ComPtr<IBaseFilter> found;
     ASSERT_EQ(S_OK, graph.graph->FindFilterByName(L"Test source", &found));
     ComPtr<IPin> out;
-    ASSERT_EQ(S_OK, FindPinByDirection(found.Get(), PINDIR_OUTPUT, &out));
+    ASSERT_EQ(S_OK, GetPin(found.Get(), PINDIR_OUTPUT, &out));
     EXPECT_EQ(graph.source->Pin(0), out.Get());
 
     ComPtr<IEnumMediaTypes> types;

@@ -38,22 +38,6 @@ void SampleWatcher::Restart(REFERENCE_TIME target) {
     m_wrongSizes = 0;
 }
 
-HRESULT FindPinByDirection(IBaseFilter* filter, PIN_DIRECTION direction, ComPtr<IPin>* pin) {
-    RETURN_HR_IF_NULL(E_POINTER, filter);
-    RETURN_HR_IF_NULL(E_POINTER, pin);
-    ComPtr<IEnumPins> pins;
-    RETURN_IF_FAILED(filter->EnumPins(&pins));
-    ComPtr<IPin> candidate;
-    while (pins->Next(1, candidate.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-        PIN_DIRECTION found = PINDIR_INPUT;
-        if (SUCCEEDED(candidate->QueryDirection(&found)) && found == direction) {
-            *pin = candidate;
-            return S_OK;
-        }
-    }
-    return VFW_E_NOT_FOUND;
-}
-
 HRESULT CreateFilter(REFCLSID clsid, ComPtr<IBaseFilter>* filter) {
     RETURN_HR_IF_NULL(E_POINTER, filter);
     return ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(filter->ReleaseAndGetAddressOf()));
@@ -64,7 +48,7 @@ HRESULT ConnectToNullRenderer(IPin* out, ComPtr<IBaseFilter>* renderer) {
     RETURN_HR_IF_NULL(E_POINTER, renderer);
     RETURN_IF_FAILED(CreateFilter(CLSID_NullRenderer, renderer));
     ComPtr<IPin> input;
-    RETURN_IF_FAILED(FindPinByDirection(renderer->Get(), PINDIR_INPUT, &input));
+    RETURN_IF_FAILED(GetPin(renderer->Get(), PINDIR_INPUT, &input));
     return out->Connect(input.Get(), nullptr);
 }
 
@@ -95,9 +79,9 @@ HRESULT TestGraph::Build(bool connect) {
     RETURN_IF_FAILED(graph->AddFilter(static_cast<IBaseFilter*>(source.Get()), L"Test source"));
     RETURN_IF_FAILED(graph->AddFilter(grabberFilter.Get(), L"Grabber"));
     RETURN_IF_FAILED(graph->AddFilter(renderer.Get(), L"Null renderer"));
-    RETURN_IF_FAILED(FindPinByDirection(grabberFilter.Get(), PINDIR_INPUT, &grabberIn));
-    RETURN_IF_FAILED(FindPinByDirection(grabberFilter.Get(), PINDIR_OUTPUT, &grabberOut));
-    RETURN_IF_FAILED(FindPinByDirection(renderer.Get(), PINDIR_INPUT, &rendererIn));
+    RETURN_IF_FAILED(GetPin(grabberFilter.Get(), PINDIR_INPUT, &grabberIn));
+    RETURN_IF_FAILED(GetPin(grabberFilter.Get(), PINDIR_OUTPUT, &grabberOut));
+    RETURN_IF_FAILED(GetPin(renderer.Get(), PINDIR_INPUT, &rendererIn));
     if (connect) {
         RETURN_IF_FAILED(graph->ConnectDirect(source->Pin(0), grabberIn.Get(), nullptr));
         RETURN_IF_FAILED(graph->ConnectDirect(grabberOut.Get(), rendererIn.Get(), nullptr));
@@ -115,7 +99,7 @@ HRESULT TestGraph::BuildDirect() {
     RETURN_IF_FAILED(CreateFilter(CLSID_NullRenderer, &renderer));
     RETURN_IF_FAILED(graph->AddFilter(static_cast<IBaseFilter*>(source.Get()), L"Test source"));
     RETURN_IF_FAILED(graph->AddFilter(renderer.Get(), L"Null renderer"));
-    RETURN_IF_FAILED(FindPinByDirection(renderer.Get(), PINDIR_INPUT, &rendererIn));
+    RETURN_IF_FAILED(GetPin(renderer.Get(), PINDIR_INPUT, &rendererIn));
     return graph->ConnectDirect(source->Pin(0), rendererIn.Get(), nullptr);
 }
 

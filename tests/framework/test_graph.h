@@ -14,11 +14,7 @@
 
 #include "tests/framework/test_source.h"
 #include "tests/support/fake_com_object.h"
-
-// The platform's null renderer and sample grabber. The import library
-// defines both; the headers do not declare them.
-EXTERN_C const CLSID CLSID_NullRenderer;
-EXTERN_C const CLSID CLSID_SampleGrabber;
+#include "tests/support/graph_lookup.h"
 
 // Watches the samples that reach the grabber: counts them, checks that
 // each starts where the previous one ended, and signals once a sample
@@ -57,8 +53,6 @@ private:
     std::atomic<LONG> m_wrongSizes{0};
 };
 
-// First pin of a direction, through the filter's own pin enumerator.
-HRESULT FindPinByDirection(IBaseFilter* filter, PIN_DIRECTION direction, ComPtr<IPin>* pin);
 // A platform filter by class id.
 HRESULT CreateFilter(REFCLSID clsid, ComPtr<IBaseFilter>* filter);
 

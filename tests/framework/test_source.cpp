@@ -185,14 +185,3 @@ HRESULT STDMETHODCALLTYPE TestSource::Pause() {
     ++pauseCalls;
     return CSource::Pause();
 }
-
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
-    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-    while (!condition()) {
-        if (::GetTickCount64() >= deadline) {
-            return condition();
-        }
-        ::Sleep(1);
-    }
-    return true;
-}

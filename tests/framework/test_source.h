@@ -16,6 +16,7 @@
 
 #include "framework/source.h"
 #include "framework/source_stream.h"
+#include "tests/support/message_pump.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -124,6 +125,3 @@ public:
     std::atomic<LONG> pauseCalls{0};
     SourceLifetime* const lifetime;
 };
-
-// Waits up to `timeoutMs` for `condition`, polling; true once it holds.
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 20000);

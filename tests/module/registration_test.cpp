@@ -21,8 +21,8 @@ namespace {
 constexpr GUID CLSID_RegTest = {0x5c1b8f00, 0x3c1e, 0x4b4f, {0x8e, 0x64, 0x0d, 0x7f, 0x0b, 0x6a, 0x7a, 0x10}};
 
 std::wstring GuidText(const GUID& guid) {
-    wchar_t text[39];
-    ::StringFromGUID2(guid, text, 39);
+    wchar_t text[CHARS_IN_GUID];
+    ::StringFromGUID2(guid, text, CHARS_IN_GUID);
     return text;
 }
 

@@ -51,12 +51,6 @@ std::wstring ComboItemText(HWND dialog, int item) {
     return text;
 }
 
-std::string Stored(const char* name) {
-    std::string value;
-    const HRESULT hr = ReadStoredValue(name, &value);
-    return SUCCEEDED(hr) ? value : "<not stored>";
-}
-
 ULONG RefCountOf(IUnknown* object) {
     object->AddRef();
     return object->Release();
@@ -170,9 +164,9 @@ TEST_P(CaptureDevicePropTest, FrameSessionEditsTheDevice) {
     EXPECT_EQ(640, now.height);
     EXPECT_EQ(12.0, now.rate);
     EXPECT_EQ("On air", now.title);
-    EXPECT_EQ("5", Stored("SelectPixel"));
-    EXPECT_EQ("800000", Stored("FrameTime"));
-    EXPECT_EQ("On air", Stored("TitleText"));
+    EXPECT_EQ("5", StoredText("SelectPixel"));
+    EXPECT_EQ("800000", StoredText("FrameTime"));
+    EXPECT_EQ("On air", StoredText("TitleText"));
     // The pin's format follows at once. The size is set before the rate, so
     // the type was built with the frame time of 25 frames per second.
     StreamFormat format;
@@ -235,7 +229,7 @@ TEST_P(CaptureDevicePropTest, FrameRateIsShownWithPercentG) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rate);
         ASSERT_EQ(S_OK, PrepareDevice(object.Get(), 0, c.rate, "x"));
-        ASSERT_EQ(c.frameTime, Stored("FrameTime"));
+        ASSERT_EQ(c.frameTime, StoredText("FrameTime"));
         PageSession session;
         ASSERT_EQ(S_OK, session.Open(object.Get()));
         EXPECT_EQ(c.shown, ControlText(session.dialog(), IDC_FRAME_RATE));
@@ -275,7 +269,7 @@ TEST_P(CaptureDevicePropTest, TypedRateIsClampedOrKept) {
         ASSERT_EQ(S_OK, ClickButton(dialog, IDC_PORTRAIT));
         ASSERT_EQ(S_OK, session.page()->IsPageDirty());
         ASSERT_EQ(S_OK, session.page()->Apply());
-        EXPECT_EQ(c.frameTime, Stored("FrameTime"));
+        EXPECT_EQ(c.frameTime, StoredText("FrameTime"));
     }
 }
 
@@ -283,14 +277,14 @@ TEST_P(CaptureDevicePropTest, ApplyWithoutEditsStoresTheShownValuesAgain) {
     // 29.97 frames per second is a frame time of 333667, shown as 29; the
     // page is dirty from its activation, so Apply stores 29 (344827).
     ASSERT_EQ(S_OK, PrepareDevice(object.Get(), 4, 29.97, "Hello"));
-    ASSERT_EQ("333667", Stored("FrameTime"));
+    ASSERT_EQ("333667", StoredText("FrameTime"));
     PageSession session;
     ASSERT_EQ(S_OK, session.Open(object.Get()));
     ASSERT_EQ(S_OK, session.page()->IsPageDirty());
     ASSERT_EQ(S_OK, session.page()->Apply());
-    EXPECT_EQ("4", Stored("SelectPixel"));
-    EXPECT_EQ("Hello", Stored("TitleText"));
-    EXPECT_EQ("344827", Stored("FrameTime"));
+    EXPECT_EQ("4", StoredText("SelectPixel"));
+    EXPECT_EQ("Hello", StoredText("TitleText"));
+    EXPECT_EQ("344827", StoredText("FrameTime"));
     DeviceSettings now;
     ASSERT_EQ(S_OK, ReadDeviceSettings(object.Get(), &now));
     EXPECT_EQ(852, now.width);
@@ -310,7 +304,7 @@ TEST_P(CaptureDevicePropTest, QualityAndOrientationGiveTheSizeIndex) {
             ASSERT_EQ(S_OK, SelectComboItem(dialog, IDC_QUALITY, quality));
             ASSERT_EQ(S_OK, ClickButton(dialog, landscape ? IDC_LANDSCAPE : IDC_PORTRAIT));
             ASSERT_EQ(S_OK, session.page()->Apply());
-            EXPECT_EQ(std::to_string(index), Stored("SelectPixel"));
+            EXPECT_EQ(std::to_string(index), StoredText("SelectPixel"));
             DeviceSettings now;
             ASSERT_EQ(S_OK, ReadDeviceSettings(object.Get(), &now));
             EXPECT_EQ(kFrameSizes[index].cx, now.width);
@@ -342,7 +336,7 @@ TEST_P(CaptureDevicePropTest, PageTextsReadAsUnicodeWhateverTheCodePage) {
     // The standby text is 8-bit in the system code page, both ways.
     EXPECT_EQ(wideTitle, ControlText(dialog, IDC_TITLE_TEXT));
     ASSERT_EQ(S_OK, session.page()->Apply());
-    EXPECT_EQ(ansiTitle, Stored("TitleText"));
+    EXPECT_EQ(ansiTitle, StoredText("TitleText"));
 }
 
 TEST_P(CaptureDevicePropTest, TextsLongerThanTheBuffersAreCut) {
@@ -355,8 +349,8 @@ TEST_P(CaptureDevicePropTest, TextsLongerThanTheBuffersAreCut) {
     ASSERT_EQ(S_OK, TypeText(dialog, IDC_TITLE_TEXT, std::wstring(1000, L'y').c_str()));
     ASSERT_EQ(1000, ::GetWindowTextLengthW(::GetDlgItem(dialog, IDC_TITLE_TEXT)));
     ASSERT_EQ(S_OK, session.page()->Apply());
-    EXPECT_EQ("333333", Stored("FrameTime"));
-    const std::string title = Stored("TitleText");
+    EXPECT_EQ("333333", StoredText("FrameTime"));
+    const std::string title = StoredText("TitleText");
     EXPECT_FALSE(title.empty());
     EXPECT_LE(title.size(), 255u);
     EXPECT_EQ(std::string(title.size(), 'y'), title);
@@ -411,9 +405,9 @@ TEST_P(CaptureDevicePropTest, ApplyAfterDeactivateStoresTheEdits) {
     EXPECT_EQ(S_OK, session.page()->IsPageDirty());
     ASSERT_EQ(S_OK, session.page()->Apply());
     EXPECT_EQ(S_FALSE, session.page()->IsPageDirty());
-    EXPECT_EQ("4", Stored("SelectPixel"));
-    EXPECT_EQ("1000000", Stored("FrameTime"));
-    EXPECT_EQ("Later", Stored("TitleText"));
+    EXPECT_EQ("4", StoredText("SelectPixel"));
+    EXPECT_EQ("1000000", StoredText("FrameTime"));
+    EXPECT_EQ("Later", StoredText("TitleText"));
     // A clean page applies nothing.
     EXPECT_EQ(S_OK, session.page()->Apply());
 
@@ -434,9 +428,9 @@ TEST_P(CaptureDevicePropTest, PageDestroyedWithItsParentAppliesNothing) {
     ::DestroyWindow(session.dialog());
     EXPECT_EQ(S_OK, session.page()->Deactivate());
     EXPECT_EQ(S_OK, session.page()->Apply());
-    EXPECT_EQ("Before", Stored("TitleText"));
-    EXPECT_EQ("1", Stored("SelectPixel"));
-    EXPECT_EQ("500000", Stored("FrameTime"));
+    EXPECT_EQ("Before", StoredText("TitleText"));
+    EXPECT_EQ("1", StoredText("SelectPixel"));
+    EXPECT_EQ("500000", StoredText("FrameTime"));
 }
 
 TEST_P(CaptureDevicePropTest, FinalReleaseWhileShownReleasesTheDevice) {

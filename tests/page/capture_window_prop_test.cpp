@@ -24,6 +24,7 @@
 #include "tests/page/page_session.h"
 #include "tests/support/fake_pins.h"
 #include "tests/support/registry_sandbox.h"
+#include "tests/support/stored_settings.h"
 #include "tests/support/test_window_thread.h"
 
 using Microsoft::WRL::ComPtr;
@@ -117,11 +118,6 @@ std::wstring ProgramFileName() {
     ::GetModuleFileNameW(nullptr, path, MAX_PATH);
     const std::wstring full(path);
     return full.substr(full.find_last_of(L"\\/") + 1);
-}
-
-std::string Stored(const char* name) {
-    std::string value;
-    return SUCCEEDED(ReadStoredValue(name, &value)) ? value : "<not stored>";
 }
 
 COLORREF ThumbnailPixel(const CMemoryDib& thumbnail, int x, int y) {
@@ -290,7 +286,7 @@ TEST_F(CaptureWindowPropTest, ListsTheVisibleTitledWindowsButNotToolWindowsOrThe
     // Nothing is chosen or stored by opening the page.
     EXPECT_EQ(S_FALSE, m_session.page()->IsPageDirty());
     EXPECT_EQ(S_OK, m_session.Close());
-    EXPECT_EQ("<not stored>", Stored(kWindowNameValue));
+    EXPECT_EQ("<missing or malformed>", StoredText(kWindowNameValue));
     m_ui.Run([&] { ::DestroyWindow(tool); });
 }
 
@@ -322,8 +318,8 @@ TEST_F(CaptureWindowPropTest, ChoosingAWindowAndApplyingSwitchesARunningDevice) 
     ASSERT_EQ(S_OK, m_session.page()->Apply());
     const ULONGLONG applied = ::GetTickCount64();
     EXPECT_EQ(S_FALSE, m_session.page()->IsPageDirty());
-    EXPECT_EQ("Window page test: second", Stored(kWindowNameValue));
-    EXPECT_EQ("QMWindowPageTest::Second", Stored(kWindowClassValue));
+    EXPECT_EQ("Window page test: second", StoredText(kWindowNameValue));
+    EXPECT_EQ("QMWindowPageTest::Second", StoredText(kWindowClassValue));
     ASSERT_TRUE(m_recorder->WaitForCentre(kYellow, kWaitMs)) << "the running device kept the old window";
     EXPECT_LE(MillisecondsSince(applied), 1000u);
     EXPECT_EQ(S_OK, m_session.Close());
@@ -345,8 +341,8 @@ TEST_F(CaptureWindowPropTest, TypedNamesAndTheClassOnlyBoxAreStoredAsTyped) {
     EXPECT_EQ(-1, SelectedRow(dialog)) << "no listed window has the typed title";
     ASSERT_EQ(S_OK, TypeText(dialog, IDC_WINDOW_CLASS, kSecondClass));
     ASSERT_EQ(S_OK, m_session.page()->Apply());
-    EXPECT_EQ("Typed title", Stored(kWindowNameValue));
-    EXPECT_EQ("QMWindowPageTest::Second", Stored(kWindowClassValue));
+    EXPECT_EQ("Typed title", StoredText(kWindowNameValue));
+    EXPECT_EQ("QMWindowPageTest::Second", StoredText(kWindowClassValue));
 
     // Class only: the title box is greyed and an empty title is stored,
     // which the device takes as any window of the class.
@@ -354,8 +350,8 @@ TEST_F(CaptureWindowPropTest, TypedNamesAndTheClassOnlyBoxAreStoredAsTyped) {
     EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(dialog, IDC_WINDOW_TITLE)));
     EXPECT_EQ(RowOf(dialog, L"Some other title"), SelectedRow(dialog)) << "the class alone names the window";
     ASSERT_EQ(S_OK, m_session.page()->Apply());
-    EXPECT_EQ("", Stored(kWindowNameValue));
-    EXPECT_EQ("QMWindowPageTest::Second", Stored(kWindowClassValue));
+    EXPECT_EQ("", StoredText(kWindowNameValue));
+    EXPECT_EQ("QMWindowPageTest::Second", StoredText(kWindowClassValue));
     // And the thumbnail finds the window by its class alone.
     EXPECT_TRUE(RefreshThumbnailUntil([](const CMemoryDib& thumbnail) {
         return ThumbnailPixel(thumbnail, CCaptureWindowProp::kThumbnailWidth / 2,
@@ -387,8 +383,8 @@ TEST_F(CaptureWindowPropTest, FramingAndMirrorAreStoredAndShownAgain) {
     ASSERT_EQ(S_OK, ClickButton(dialog, IDC_MIRROR));
     EXPECT_FALSE(IsButtonChecked(dialog, IDC_SCALE_STRETCH)) << "the three options are one group";
     ASSERT_EQ(S_OK, m_session.page()->Apply());
-    EXPECT_EQ("1", Stored(kScaleModeValue));
-    EXPECT_EQ("1", Stored(kMirrorValue));
+    EXPECT_EQ("1", StoredText(kScaleModeValue));
+    EXPECT_EQ("1", StoredText(kMirrorValue));
     // Both reach a device that reads the settings.
     CCaptureSettings settings;
     EXPECT_EQ(ScaleMode::Fit, settings.GetSnapshot().scaleMode);
@@ -400,8 +396,8 @@ TEST_F(CaptureWindowPropTest, FramingAndMirrorAreStoredAndShownAgain) {
     ASSERT_EQ(S_OK, ClickButton(dialog, IDC_MIRROR));
     ASSERT_EQ(S_OK, m_session.page()->Deactivate());
     ASSERT_EQ(S_OK, m_session.page()->Apply());
-    EXPECT_EQ("2", Stored(kScaleModeValue));
-    EXPECT_EQ("0", Stored(kMirrorValue));
+    EXPECT_EQ("2", StoredText(kScaleModeValue));
+    EXPECT_EQ("0", StoredText(kMirrorValue));
 
     ASSERT_EQ(S_OK, m_session.Activate());
     dialog = m_session.dialog();
@@ -472,7 +468,7 @@ TEST_F(CaptureWindowPropTest, AWindowThatClosesBetweenListingAndChoosingStillNam
     }));
     // The choice is stored; the device finds the window once it is back.
     ASSERT_EQ(S_OK, m_session.page()->Apply());
-    EXPECT_EQ("Window page test: first", Stored(kWindowNameValue));
+    EXPECT_EQ("Window page test: first", StoredText(kWindowNameValue));
     // Refreshed, the list no longer has it.
     ASSERT_EQ(S_OK, ClickButton(dialog, IDC_REFRESH_WINDOWS));
     EXPECT_EQ(-1, RowOf(dialog, kFirstTitle));
@@ -491,7 +487,7 @@ TEST_F(CaptureWindowPropTest, ALongTitleIsCutAtACharacterBoundaryAndTheClassFall
     EXPECT_EQ(title, ControlText(dialog, IDC_WINDOW_TITLE));
     ASSERT_EQ(S_OK, m_session.page()->Apply());
 
-    const std::string stored = Stored(kWindowNameValue);
+    const std::string stored = StoredText(kWindowNameValue);
     ASSERT_LE(stored.size(), 63u);
     ASSERT_GE(stored.size(), 50u);
     EXPECT_EQ(std::string(50, 'T'), stored.substr(0, 50));
@@ -509,7 +505,7 @@ TEST_F(CaptureWindowPropTest, AWindowThatStopsAnsweringNeverHoldsUpThePage) {
     const HWND window = CreateQuadrantWindow(kFirstClass, kFirstTitle, kLeftWindowX);
     ASSERT_NE(nullptr, window);
     // The print runs on the window's own thread: the way that would wait.
-    ASSERT_TRUE(WriteSetting("2", kCaptureMethodValue));
+    ASSERT_TRUE(StoreText(kCaptureMethodValue, "2"));
     ComPtr<IUnknown> device;
     ASSERT_EQ(S_OK, CreateCaptureFilterTarget(&device));
     ASSERT_EQ(S_OK, m_session.Open(device.Get()));
@@ -544,6 +540,6 @@ TEST_F(CaptureWindowPropTest, AnObjectThatIsNotTheDeviceIsRefusedAndNothingIsSto
     EXPECT_EQ(0, static_cast<int>(::SendDlgItemMessageW(m_session.dialog(), IDC_WINDOW_LIST, LVM_GETITEMCOUNT, 0, 0)));
     ASSERT_EQ(S_OK, TypeText(m_session.dialog(), IDC_WINDOW_CLASS, L"Anything"));
     EXPECT_EQ(S_OK, m_session.page()->Apply());
-    EXPECT_EQ("<not stored>", Stored(kWindowClassValue));
+    EXPECT_EQ("<missing or malformed>", StoredText(kWindowClassValue));
     EXPECT_EQ(S_OK, m_session.Close());
 }

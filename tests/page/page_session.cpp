@@ -8,6 +8,7 @@
 #include "framework/media_type.h"
 #include "module/module.h"
 #include "page/capture_device_prop.h"
+#include "tests/support/graph_lookup.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -27,13 +28,8 @@ HRESULT CreateCapturePinTarget(ComPtr<IUnknown>* object) {
     RETURN_IF_FAILED(CreateCaptureFilterTarget(&filterObject));
     ComPtr<IBaseFilter> filter;
     RETURN_IF_FAILED(filterObject.As(&filter));
-    ComPtr<IEnumPins> pins;
-    RETURN_IF_FAILED(filter->EnumPins(&pins));
     ComPtr<IPin> pin;
-    // S_FALSE: the filter has no pin at all.
-    const HRESULT hr = pins->Next(1, pin.GetAddressOf(), nullptr);
-    RETURN_IF_FAILED(hr);
-    RETURN_HR_IF(E_UNEXPECTED, hr != S_OK);
+    RETURN_IF_FAILED(GetPin(filter.Get(), PINDIR_OUTPUT, &pin));
     return pin.As(object);
 }
 
@@ -85,17 +81,6 @@ HRESULT PrepareDevice(IUnknown* object, int sizeIndex, double rate, const char* 
     RETURN_IF_FAILED(itf->SetSelectPixel(sizeIndex));
     RETURN_IF_FAILED(itf->SetFrameRate(rate));
     RETURN_IF_FAILED(itf->SetTitleText(title));
-    return S_OK;
-}
-
-HRESULT ReadStoredValue(const char* name, std::string* value) {
-    RETURN_HR_IF_NULL(E_POINTER, value);
-    char data[256] = {};
-    DWORD size = sizeof(data) - 1;
-    const LSTATUS status =
-        ::RegGetValueA(HKEY_CURRENT_USER, "Software\\QMCapture", name, RRF_RT_REG_SZ, nullptr, data, &size);
-    RETURN_IF_FAILED(HResultFromWin32(static_cast<DWORD>(status)));
-    *value = data;
     return S_OK;
 }
 

@@ -14,6 +14,7 @@
 
 #include "framework/unknown.h"
 #include "tests/support/property_page_harness.h"
+#include "tests/support/stored_settings.h"
 
 // An object the frame can hand to the page.
 struct SettingsTarget {
@@ -28,7 +29,7 @@ inline void PrintTo(const SettingsTarget& target, std::ostream* os) {
 // The capture filter, made by the module's factory row 0 in this process.
 // Create it inside a RegistrySandbox: it reads its settings on creation.
 HRESULT CreateCaptureFilterTarget(Microsoft::WRL::ComPtr<IUnknown>* object);
-// The filter's one pin, as its EnumPins hands it out; the pin keeps the
+// The filter's one pin, found through its EnumPins; the pin keeps the
 // filter alive.
 HRESULT CreateCapturePinTarget(Microsoft::WRL::ComPtr<IUnknown>* object);
 
@@ -50,8 +51,6 @@ struct StreamFormat {
 HRESULT ReadStreamFormat(IUnknown* object, StreamFormat* format);
 // Brings the device to a known state through its own setters.
 HRESULT PrepareDevice(IUnknown* object, int sizeIndex, double rate, const char* title);
-// A value the device stored under "Software\QMCapture" of the current user.
-HRESULT ReadStoredValue(const char* name, std::string* value);
 
 // A page's creation function, as its factory row names it.
 using PageCreator = CUnknown*(WINAPI*)(IUnknown* outer, HRESULT* phr);

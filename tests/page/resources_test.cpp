@@ -392,11 +392,8 @@ TEST(ResourcesTest, PageWorksWithCommonControls6Active) {
         ASSERT_EQ(S_OK, SelectComboItem(dialog, IDC_QUALITY, 2));
         ASSERT_EQ(S_OK, TypeText(dialog, IDC_FRAME_RATE, L"5"));
         ASSERT_EQ(S_OK, session.page()->Apply());
-        std::string stored;
-        EXPECT_EQ(S_OK, ReadStoredValue("SelectPixel", &stored));
-        EXPECT_EQ("5", stored);
-        EXPECT_EQ(S_OK, ReadStoredValue("FrameTime", &stored));
-        EXPECT_EQ("2000000", stored);
+        EXPECT_EQ("5", StoredText("SelectPixel"));
+        EXPECT_EQ("2000000", StoredText("FrameTime"));
         EXPECT_EQ(S_OK, session.Close());
     }
     ::DeactivateActCtx(0, cookie);

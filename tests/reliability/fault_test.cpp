@@ -34,7 +34,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(m_sandbox.ok());
         ASSERT_EQ(S_OK, CreateCaptureFilter(&m_filter));
-        ASSERT_EQ(S_OK, OutputPinOf(m_filter.Get(), &m_pin));
+        ASSERT_EQ(S_OK, GetPin(m_filter.Get(), PINDIR_OUTPUT, &m_pin));
         ASSERT_EQ(S_OK, m_filter.As(&m_config));
         AM_MEDIA_TYPE* current = nullptr;
         ASSERT_EQ(S_OK, m_config->GetFormat(&current));
@@ -290,7 +290,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(m_sandbox.ok());
         ASSERT_EQ(S_OK, CreateCaptureFilter(&m_filter));
-        ASSERT_EQ(S_OK, OutputPinOf(m_filter.Get(), &m_pin));
+        ASSERT_EQ(S_OK, GetPin(m_filter.Get(), PINDIR_OUTPUT, &m_pin));
         m_graph = MakeFake<RecordingGraph>();
         ASSERT_EQ(S_OK, m_filter->JoinFilterGraph(m_graph.Get(), L"Capture"));
         m_threads = CountProcessThreads();

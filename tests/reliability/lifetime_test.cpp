@@ -44,7 +44,7 @@ void FilterCycle() {
     ComPtr<IBaseFilter> filter;
     ASSERT_EQ(S_OK, CreateCaptureFilter(&filter));
     ComPtr<IPin> pin;
-    ASSERT_EQ(S_OK, OutputPinOf(filter.Get(), &pin));
+    ASSERT_EQ(S_OK, GetPin(filter.Get(), PINDIR_OUTPUT, &pin));
     ComPtr<IAMStreamConfig> config;
     ASSERT_EQ(S_OK, pin.As(&config));
     AM_MEDIA_TYPE* format = nullptr;
@@ -85,12 +85,8 @@ void BareGraphCycle() {
     ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&graph.graph)));
     ComPtr<IBaseFilter> grabber;
     ComPtr<IBaseFilter> renderer;
-    // {C1F400A0-3F08-11D3-9F0B-006008039E37}, {C1F400A4-...}: sample
-    // grabber and null renderer.
-    constexpr GUID kSampleGrabber = {0xc1f400a0, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
-    constexpr GUID kNullRenderer = {0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
-    ASSERT_EQ(S_OK, ::CoCreateInstance(kSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&grabber)));
-    ASSERT_EQ(S_OK, ::CoCreateInstance(kNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&renderer)));
+    ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&grabber)));
+    ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&renderer)));
     ASSERT_EQ(S_OK, graph.graph->AddFilter(grabber.Get(), L"Grabber"));
     ASSERT_EQ(S_OK, graph.graph->AddFilter(renderer.Get(), L"Renderer"));
 }
@@ -130,7 +126,7 @@ TEST(Lifetime, GraphBuiltRunAndReleasedManyTimes) {
                                           SolidPainter(RGB(30, 160, 90))));
         } else if (i % 2 == 1 && window.hwnd() != nullptr) {
             window.Destroy();
-            TestWindow::PumpMessages();
+            PumpMessages();
         }
         GraphCycle();
     };
@@ -166,7 +162,7 @@ TEST(Lifetime, FilterReleasedWhileRunningEndsItsWorker) {
             ComPtr<IBaseFilter> filter;
             ASSERT_EQ(S_OK, CreateCaptureFilter(&filter));
             ComPtr<IPin> pin;
-            ASSERT_EQ(S_OK, OutputPinOf(filter.Get(), &pin));
+            ASSERT_EQ(S_OK, GetPin(filter.Get(), PINDIR_OUTPUT, &pin));
             ASSERT_EQ(S_OK, pin->Connect(peer.Get(), nullptr));
             pin.Reset();
             const LONG samples = peer->Samples();

@@ -158,7 +158,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(m_sandbox.ok());
         ASSERT_EQ(S_OK, CreateCaptureFilter(&m_filter));
-        ASSERT_EQ(S_OK, OutputPinOf(m_filter.Get(), &m_pin));
+        ASSERT_EQ(S_OK, GetPin(m_filter.Get(), PINDIR_OUTPUT, &m_pin));
         ASSERT_EQ(S_OK, m_filter.As(&m_config));
         m_before = Capture(m_filter.Get());
     }

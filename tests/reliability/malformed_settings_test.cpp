@@ -170,7 +170,8 @@ protected:
 TEST_P(MalformedSettingsTest, EachMalformedFormStartsSoundAndWritesNothing) {
     for (const MalformedValue& value : MalformedValues()) {
         SCOPED_TRACE(std::string(GetParam()) + " stored as " + value.name);
-        StoreRawSetting(GetParam(), value.type, value.bytes.data(), static_cast<DWORD>(value.bytes.size()));
+        ASSERT_TRUE(
+            StoreSetting(GetParam(), value.type, value.bytes.data(), static_cast<DWORD>(value.bytes.size())));
         CreateAndCheck();
         if (HasFatalFailure()) {
             return;
@@ -185,13 +186,14 @@ TEST(MalformedSettings, AllValuesMalformedAtOnceStillStream) {
     RegistrySandbox sandbox;
     ASSERT_TRUE(sandbox.ok());
     const std::string unterminated = Repeat('W', 64);
-    StoreRawSetting(kWindowNameValue, REG_SZ, unterminated.data(), static_cast<DWORD>(unterminated.size()));
-    StoreRawSetting(kWindowClassValue, REG_SZ, unterminated.data(), static_cast<DWORD>(unterminated.size()));
-    StoreRawSetting(kTitleTextValue, REG_SZ, unterminated.data(), static_cast<DWORD>(unterminated.size()));
-    StoreTextSetting(kFrameTimeValue, "-2147483648");
-    StoreTextSetting(kSelectPixelValue, "2147483647");
-    StoreRawSetting(kScaleModeValue, REG_SZ, unterminated.data(), static_cast<DWORD>(unterminated.size()));
-    StoreTextSetting(kMirrorValue, "-1");
+    const DWORD unterminatedSize = static_cast<DWORD>(unterminated.size());
+    ASSERT_TRUE(StoreSetting(kWindowNameValue, REG_SZ, unterminated.data(), unterminatedSize));
+    ASSERT_TRUE(StoreSetting(kWindowClassValue, REG_SZ, unterminated.data(), unterminatedSize));
+    ASSERT_TRUE(StoreSetting(kTitleTextValue, REG_SZ, unterminated.data(), unterminatedSize));
+    ASSERT_TRUE(StoreText(kFrameTimeValue, "-2147483648"));
+    ASSERT_TRUE(StoreText(kSelectPixelValue, "2147483647"));
+    ASSERT_TRUE(StoreSetting(kScaleModeValue, REG_SZ, unterminated.data(), unterminatedSize));
+    ASSERT_TRUE(StoreText(kMirrorValue, "-1"));
     SettingsSnapshot before;
     ASSERT_TRUE(ReadSettingsKey(&before));
 
@@ -199,7 +201,7 @@ TEST(MalformedSettings, AllValuesMalformedAtOnceStillStream) {
     ASSERT_EQ(S_OK, CreateCaptureFilter(&filter));
     ExpectSoundDevice(filter.Get());
     ComPtr<IPin> pin;
-    ASSERT_EQ(S_OK, OutputPinOf(filter.Get(), &pin));
+    ASSERT_EQ(S_OK, GetPin(filter.Get(), PINDIR_OUTPUT, &pin));
     auto peer = MakeFake<FakeInputPin>();
     ASSERT_EQ(S_OK, pin->Connect(peer.Get(), nullptr));
     {
@@ -274,9 +276,9 @@ TEST(MalformedSettings, UnreadableKeyGivesDefaultsAndWritesNothing) {
     RegistrySandbox sandbox;
     ASSERT_TRUE(sandbox.ok());
     // Sound values that would show if the key were read anyway.
-    StoreTextSetting(kSelectPixelValue, "5");
-    StoreTextSetting(kFrameTimeValue, "1000000");
-    StoreTextSetting(kTitleTextValue, "stored");
+    ASSERT_TRUE(StoreText(kSelectPixelValue, "5"));
+    ASSERT_TRUE(StoreText(kFrameTimeValue, "1000000"));
+    ASSERT_TRUE(StoreText(kTitleTextValue, "stored"));
     SettingsSnapshot stored;
     ASSERT_TRUE(ReadSettingsKey(&stored));
     {

@@ -1,7 +1,7 @@
 // Shared pieces of the reliability tests: the device made in-process
 // through the module's own factory table, the process's resource counts,
-// a watchdog that turns a hang into a failure, the raw contents of the
-// settings key, and fakes for the faults a real graph does not produce.
+// a watchdog that turns a hang into a failure, and fakes for the faults a
+// real graph does not produce.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,7 +11,6 @@
 #include <wrl/client.h>
 
 #include <atomic>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -19,13 +18,14 @@
 #include "framework/media_type.h"
 #include "tests/support/fake_com_object.h"
 #include "tests/support/fake_pins.h"
+#include "tests/support/graph_lookup.h"
+#include "tests/support/message_pump.h"
 #include "tests/support/resource_counts.h"
+#include "tests/support/stored_settings.h"
 
 // The capture filter, created the way COM creates it (the module's class
 // factory for CLSID_CaptureDevice), with one reference.
 HRESULT CreateCaptureFilter(IBaseFilter** filter);
-// The filter's output pin, AddRef'd.
-HRESULT OutputPinOf(IBaseFilter* filter, IPin** pin);
 // The framework object behind the pin's IPin, for calls that are not on
 // any interface (CheckMediaType). Not AddRef'd.
 inline CBasePin* BasePinOf(IPin* pin) {
@@ -67,22 +67,6 @@ private:
     HANDLE m_disarm;
     HANDLE m_thread;
 };
-
-// Every value under HKCU\Software\QMCapture: name -> (type, raw bytes).
-struct StoredValue {
-    DWORD type;
-    std::string data;
-    bool operator==(const StoredValue& other) const { return type == other.type && data == other.data; }
-};
-using SettingsSnapshot = std::map<std::string, StoredValue>;
-// False when the key cannot be opened (then the snapshot is empty).
-bool ReadSettingsKey(SettingsSnapshot* snapshot);
-// Stores a value of any type and content under the settings key.
-void StoreRawSetting(const char* name, DWORD type, const void* data, DWORD size);
-void StoreTextSetting(const char* name, const std::string& text);
-
-// Pumps this thread's window messages for about `ms` milliseconds.
-void PumpFor(DWORD ms);
 
 // A graph stand-in for JoinFilterGraph that records the events a filter
 // sends to the graph's event sink.
@@ -211,16 +195,3 @@ class PickyInputPin : public FakeInputPin {
 protected:
     bool AcceptsType(const AM_MEDIA_TYPE&) override { return false; }
 };
-
-// Polls `done` (pumping messages) until it holds or `timeoutMs` passed.
-template <typename Predicate>
-bool WaitUntil(Predicate&& done, DWORD timeoutMs) {
-    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-    while (!done()) {
-        if (::GetTickCount64() >= deadline) {
-            return false;
-        }
-        PumpFor(5);
-    }
-    return true;
-}

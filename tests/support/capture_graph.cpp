@@ -4,24 +4,11 @@
 
 #include "framework/com_util.h"
 #include "framework/media_type.h"
+#include "tests/support/message_pump.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-// Published identifiers that mingw-w64's qedit.h does not define.
-// {C1F400A0-3F08-11D3-9F0B-006008039E37}
-constexpr GUID kClsidSampleGrabber = {0xc1f400a0, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
-// {C1F400A4-3F08-11D3-9F0B-006008039E37}
-constexpr GUID kClsidNullRenderer = {0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
-
-void PumpMessages() {
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageW(&msg);
-    }
-}
 
 std::wstring ProgramDirectory() {
     wchar_t path[MAX_PATH];
@@ -61,59 +48,6 @@ RegisteredModule::RegisteredModule() : m_exitCode(RunRegsvr32(false)) {}
 
 RegisteredModule::~RegisteredModule() {
     RunRegsvr32(true);
-}
-
-HRESULT FindVideoInputDevice(const wchar_t* friendlyName, IMoniker** moniker) {
-    RETURN_HR_IF_NULL(E_POINTER, moniker);
-    *moniker = nullptr;
-    ComPtr<ICreateDevEnum> devices;
-    RETURN_IF_FAILED(::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&devices)));
-    ComPtr<IEnumMoniker> monikers;
-    HRESULT hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
-    RETURN_IF_FAILED(hr);
-    // S_FALSE: the category is empty.
-    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), hr != S_OK);
-    ComPtr<IMoniker> candidate;
-    while (monikers->Next(1, candidate.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-        ComPtr<IPropertyBag> bag;
-        if (FAILED(candidate->BindToStorage(nullptr, nullptr, IID_PPV_ARGS(&bag)))) {
-            continue;
-        }
-        VARIANT name;
-        ::VariantInit(&name);
-        if (SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR &&
-            std::wcscmp(name.bstrVal, friendlyName) == 0) {
-            ::VariantClear(&name);
-            *moniker = candidate.Detach();
-            return S_OK;
-        }
-        ::VariantClear(&name);
-    }
-    return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
-}
-
-std::vector<std::wstring> ListVideoInputDevices() {
-    std::vector<std::wstring> names;
-    ComPtr<ICreateDevEnum> devices;
-    ComPtr<IEnumMoniker> monikers;
-    if (FAILED(::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&devices))) ||
-        devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) != S_OK) {
-        return names;
-    }
-    ComPtr<IMoniker> moniker;
-    while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-        ComPtr<IPropertyBag> bag;
-        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_PPV_ARGS(&bag)))) {
-            continue;
-        }
-        VARIANT name;
-        ::VariantInit(&name);
-        if (SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR) {
-            names.emplace_back(name.bstrVal);
-        }
-        ::VariantClear(&name);
-    }
-    return names;
 }
 
 HRESULT STDMETHODCALLTYPE SampleRecorder::QueryInterface(REFIID riid, void** ppv) {
@@ -159,15 +93,7 @@ std::vector<BYTE> SampleRecorder::latestFrame() const {
 }
 
 bool SampleRecorder::WaitForSamples(size_t n, DWORD timeoutMs) const {
-    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-    while (count() < n) {
-        if (::GetTickCount64() >= deadline) {
-            return false;
-        }
-        PumpMessages();
-        ::Sleep(5);
-    }
-    return true;
+    return WaitUntil([&] { return count() >= n; }, timeoutMs);
 }
 
 void SampleRecorder::Clear() {
@@ -176,28 +102,12 @@ void SampleRecorder::Clear() {
     m_latest.clear();
 }
 
-HRESULT GetPin(IBaseFilter* filter, PIN_DIRECTION direction, IPin** pin) {
-    RETURN_HR_IF_NULL(E_POINTER, pin);
-    *pin = nullptr;
-    ComPtr<IEnumPins> pins;
-    RETURN_IF_FAILED(filter->EnumPins(&pins));
-    ComPtr<IPin> candidate;
-    while (pins->Next(1, candidate.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-        PIN_DIRECTION dir;
-        if (SUCCEEDED(candidate->QueryDirection(&dir)) && dir == direction) {
-            *pin = candidate.Detach();
-            return S_OK;
-        }
-    }
-    return VFW_E_NOT_FOUND;
-}
-
 HRESULT CaptureGraph::Build(IBaseFilter* sourceFilter, bool throughCaptureGraphBuilder) {
     source = sourceFilter;
     RETURN_IF_FAILED(::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&graph)));
     RETURN_IF_FAILED(graph.As(&control));
     RETURN_IF_FAILED(graph->AddFilter(source.Get(), L"Source"));
-    RETURN_IF_FAILED(::CoCreateInstance(kClsidSampleGrabber, nullptr, CLSCTX_INPROC_SERVER,
+    RETURN_IF_FAILED(::CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER,
                                         IID_PPV_ARGS(&grabberFilter)));
     RETURN_IF_FAILED(grabberFilter.As(&grabber));
     AM_MEDIA_TYPE want{};
@@ -206,7 +116,7 @@ HRESULT CaptureGraph::Build(IBaseFilter* sourceFilter, bool throughCaptureGraphB
     RETURN_IF_FAILED(grabber->SetMediaType(&want));
     RETURN_IF_FAILED(grabber->SetCallback(&recorder, 0));
     RETURN_IF_FAILED(graph->AddFilter(grabberFilter.Get(), L"Grabber"));
-    RETURN_IF_FAILED(::CoCreateInstance(kClsidNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&renderer)));
+    RETURN_IF_FAILED(::CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&renderer)));
     RETURN_IF_FAILED(graph->AddFilter(renderer.Get(), L"Renderer"));
 
     if (throughCaptureGraphBuilder) {

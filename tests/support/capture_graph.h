@@ -1,6 +1,6 @@
-// Graph plumbing for end-to-end tests: the registered module, the system
-// device enumerator, and a capture graph (source -> sample grabber -> null
-// renderer) whose samples are recorded as they arrive.
+// Graph plumbing for end-to-end tests: the registered module and a capture
+// graph (source -> sample grabber -> null renderer) whose samples are
+// recorded as they arrive.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +11,8 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "tests/support/graph_lookup.h"
 
 // Registers the module beside the test program with regsvr32 for the
 // lifetime of this object, and unregisters it afterwards.
@@ -30,12 +32,6 @@ public:
 private:
     DWORD m_exitCode;
 };
-
-// Finds a video input device by friendly name through the system device
-// enumerator.
-HRESULT FindVideoInputDevice(const wchar_t* friendlyName, IMoniker** moniker);
-// All friendly names in the video input device category.
-std::vector<std::wstring> ListVideoInputDevices();
 
 struct RecordedSample {
     REFERENCE_TIME start = 0;
@@ -90,6 +86,3 @@ struct CaptureGraph {
     HRESULT Stop();
     ~CaptureGraph();
 };
-
-// The first pin of a filter in a direction.
-HRESULT GetPin(IBaseFilter* filter, PIN_DIRECTION direction, IPin** pin);

@@ -5,6 +5,7 @@
 
 #include "capture/frame_pacer.h"
 #include "framework/memory_dib.h"
+#include "tests/support/message_pump.h"
 
 namespace {
 
@@ -164,11 +165,7 @@ DWORD WINAPI CounterWindow::ThreadProc(LPVOID parameter) {
         return 1;
     }
     while (!self->m_stop) {
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
+        PumpMessages();
         Paint(window, back, static_cast<uint32_t>((CounterNow() / kUnit) % kWrap));
         ::Sleep(1);
     }
@@ -178,7 +175,7 @@ DWORD WINAPI CounterWindow::ThreadProc(LPVOID parameter) {
 }
 
 bool CounterWindow::DecodeRgb24(const BYTE* picture, int width, int height, LONGLONG now, LONGLONG* shown) {
-    const size_t stride = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
+    const size_t stride = static_cast<size_t>(DibStride(width, 24));
     return Decode(
         [&](int x, int y) {
             const BYTE* p = picture + static_cast<size_t>(height - 1 - y) * stride + static_cast<size_t>(x) * 3;

@@ -123,14 +123,6 @@ int PageHostWindow::ChildCount() const {
     return count;
 }
 
-void PumpMessages() {
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageW(&msg);
-    }
-}
-
 HRESULT SelectComboItem(HWND dialog, int id, int item) {
     HWND combo = ::GetDlgItem(dialog, id);
     if (combo == nullptr) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "framework/unknown.h"
+#include "tests/support/message_pump.h"
 
 // The frame's site for one page. Records every OnStatusChange.
 class RecordingPageSite : public CUnknown, public IPropertyPageSite {
@@ -54,9 +55,6 @@ public:
 private:
     HWND m_window = nullptr;
 };
-
-// Delivers whatever is queued for this thread's windows.
-void PumpMessages();
 
 // Selects a combo box item as a user does: the selection changes, then the
 // dialog hears CBN_SELCHANGE. item -1 clears the selection.

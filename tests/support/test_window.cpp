@@ -220,11 +220,3 @@ void TestWindow::Destroy() {
         PumpMessages();
     }
 }
-
-void TestWindow::PumpMessages() {
-    MSG message;
-    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&message);
-        ::DispatchMessageW(&message);
-    }
-}

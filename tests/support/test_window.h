@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+#include "tests/support/message_pump.h"
+
 // The colour of client pixel (x, y), y = 0 at the top.
 using TestWindowPainter = std::function<COLORREF(int x, int y)>;
 
@@ -67,9 +69,6 @@ public:
 
     // Destroys the window now (a closed application).
     void Destroy();
-
-    // Handles the messages waiting for this thread's windows.
-    static void PumpMessages();
 
 private:
     struct State;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture_settings.h"
+#include "tests/support/stored_settings.h"
 #include "tests/tools/client_process.h"
 #include "tests/tools/png_reader.h"
 #include "tools/capture_client/console_output.h"
@@ -28,12 +28,13 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 // A setting of the current user's device settings, or `fallback` when it
 // is not stored: the window the device looks for follows these.
 std::wstring StoredSetting(const char* name, const char* fallback) {
-    char value[64] = {};
-    DWORD size = sizeof(value);
-    if (::RegGetValueA(HKEY_CURRENT_USER, kSettingsKeyPath, name, RRF_RT_REG_SZ, nullptr, value, &size) !=
-            ERROR_SUCCESS ||
-        value[0] == '\0') {
-        return std::wstring(fallback, fallback + std::char_traits<char>::length(fallback));
+    DWORD type = 0;
+    std::string stored;
+    // The text up to its terminator; a missing, empty or other value
+    // leaves the device on its default.
+    const char* value = ReadStoredSetting(name, &type, &stored) && type == REG_SZ ? stored.c_str() : "";
+    if (value[0] == '\0') {
+        value = fallback;
     }
     const int length = ::MultiByteToWideChar(CP_ACP, 0, value, -1, nullptr, 0);
     std::wstring wide(static_cast<size_t>(length > 0 ? length - 1 : 0), L'\0');

@@ -11,6 +11,7 @@
 #include "capture/capture_settings.h"
 #include "framework/com_util.h"
 #include "tests/support/registry_sandbox.h"
+#include "tests/support/stored_settings.h"
 #include "tests/support/test_window.h"
 #include "tests/tools/client_process.h"
 #include "tools/capture_client/capture_client.h"
@@ -24,16 +25,6 @@ constexpr wchar_t kTestClass[] = L"QMClientWindowTest::Frame";
 constexpr wchar_t kTestTitle[] = L"qmcapture window test \u00E9";
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-std::string StoredText(const char* name) {
-    char data[256] = {};
-    DWORD size = sizeof(data) - 1;
-    if (::RegGetValueA(HKEY_CURRENT_USER, kSettingsKeyPath, name, RRF_RT_REG_SZ, nullptr, data, &size) !=
-        ERROR_SUCCESS) {
-        return "<not stored>";
-    }
-    return data;
-}
 
 // The settings a child process writes go to the real key of the user:
 // the values it may touch are put back as they were.
@@ -137,8 +128,8 @@ TEST_F(WindowSettingsTest, TitleAndClassAreStoredAsGiven) {
     EXPECT_EQ("Some title", StoredText(kWindowNameValue));
     EXPECT_EQ("Some::Class", StoredText(kWindowClassValue));
     EXPECT_EQ(L"stored: WindowClass \"Some::Class\", WindowName \"Some title\"\n", report);
-    EXPECT_EQ("<not stored>", StoredText(kScaleModeValue));
-    EXPECT_EQ("<not stored>", StoredText(kMirrorValue));
+    EXPECT_EQ("<missing or malformed>", StoredText(kScaleModeValue));
+    EXPECT_EQ("<missing or malformed>", StoredText(kMirrorValue));
 }
 
 TEST_F(WindowSettingsTest, ATitleAloneTakesTheClassOfTheOpenWindow) {
@@ -161,7 +152,7 @@ TEST_F(WindowSettingsTest, ATitleAloneTakesTheClassOfTheOpenWindow) {
     EXPECT_NE(std::wstring::npos, error.find(L"no window titled \"No such window 7c1e\"")) << ToUtf8(error);
     EXPECT_NE(std::wstring::npos, error.find(L"--use-class"));
     EXPECT_EQ("kept", StoredText(kWindowNameValue));
-    EXPECT_EQ("<not stored>", StoredText(kScaleModeValue));
+    EXPECT_EQ("<missing or malformed>", StoredText(kScaleModeValue));
 }
 
 TEST_F(WindowSettingsTest, AClassAloneMeansAnyTitleAndLongTextsAreCut) {
@@ -186,7 +177,7 @@ TEST_F(WindowSettingsTest, FramingIsStoredAndReported) {
     EXPECT_EQ("2", StoredText(kScaleModeValue));
     EXPECT_EQ("1", StoredText(kMirrorValue));
     EXPECT_EQ(L"stored: ScaleMode 2 (fill)\nstored: Mirror 1 (on)\n", report);
-    EXPECT_EQ("<not stored>", StoredText(kWindowNameValue));
+    EXPECT_EQ("<missing or malformed>", StoredText(kWindowNameValue));
     ASSERT_EQ(kExitSuccess, StoreWindowSettings(Options({L"--scale", L"stretch", L"--mirror", L"off"}), &report, &error));
     EXPECT_EQ("0", StoredText(kScaleModeValue));
     EXPECT_EQ("0", StoredText(kMirrorValue));

@@ -6,14 +6,11 @@
 #include <vector>
 
 #include "framework/com_util.h"
+#include "framework/memory_dib.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-size_t DibStride(int width, int bitsPerPixel) {
-    return ((static_cast<size_t>(width) * static_cast<size_t>(bitsPerPixel) + 31) / 32) * 4;
-}
 
 const BYTE* RowOf(const FrameLayout& layout, const BYTE* data, int topDownRow) {
     const int stored = layout.bottomUp ? layout.height - 1 - topDownRow : topDownRow;
@@ -65,7 +62,7 @@ HRESULT EncodePng(const std::wstring& path, const FrameLayout& layout, const BYT
 
 bool FrameLayout::Valid() const {
     return width > 0 && height > 0 && (bitsPerPixel == 24 || bitsPerPixel == 32) &&
-           stride >= DibStride(width, bitsPerPixel);
+           stride >= static_cast<size_t>(DibStride(width, bitsPerPixel));
 }
 
 bool LayoutFromBitmapHeader(const BITMAPINFOHEADER& header, FrameLayout* layout) {
@@ -78,7 +75,7 @@ bool LayoutFromBitmapHeader(const BITMAPINFOHEADER& header, FrameLayout* layout)
     result.height = header.biHeight < 0 ? -header.biHeight : header.biHeight;
     result.bitsPerPixel = header.biBitCount;
     result.bottomUp = header.biHeight > 0;
-    result.stride = DibStride(result.width, result.bitsPerPixel);
+    result.stride = static_cast<size_t>(DibStride(result.width, result.bitsPerPixel));
     *layout = result;
     return true;
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "framework/com_util.h"
+#include "framework/memory_dib.h"
 #include "tools/capture_client/console_output.h"
 
 using Microsoft::WRL::ComPtr;
@@ -43,8 +44,7 @@ bool IsUncompressedRgb(const BITMAPINFOHEADER& header) {
 }
 
 DWORD RgbImageSize(const BITMAPINFOHEADER& header) {
-    const DWORD stride = ((static_cast<DWORD>(header.biWidth) * header.biBitCount + 31) / 32) * 4;
-    return stride * static_cast<DWORD>(AbsHeight(header));
+    return static_cast<DWORD>(DibStride(header.biWidth, header.biBitCount) * AbsHeight(header));
 }
 
 // Whether a size range of the caps record (output size limits with their

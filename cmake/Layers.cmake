@@ -1,0 +1,50 @@
+# The device's code in layers the build enforces: framework/ at the bottom,
+# then capture/, page/ and module/. Each folder is a static library that
+# links the layers below it privately.
+#
+# Every include is written "folder/file.h" from the top of the tree. A
+# layer's library therefore does not get the top of the tree as an include
+# directory: it gets an include root of its own, a folder in the build tree
+# that holds a link to its own source folder and nothing else. A library
+# sees its own root and the roots of the layers it links, so an include of
+# a folder further up the stack is not found and the compile fails.
+#
+# A header that no source file of its layer includes would escape that
+# check, so each layer also compiles one generated file that includes every
+# header of its folder.
+
+set(QM_LAYER_ROOTS ${CMAKE_BINARY_DIR}/layers)
+
+# qm_add_layer(<folder> [DEPENDS <folder>...] [EXPOSES <folder>...]
+#              [SYSTEM_LIBRARIES <library>...])
+# Builds <folder>/*.cpp into the static library qm_<folder>. DEPENDS names
+# the layers below it, which it links privately; EXPOSES names folders
+# without code of their own that the layer and its users may include
+# (resources/); SYSTEM_LIBRARIES are the Windows import libraries its code
+# calls into.
+function(qm_add_layer folder)
+  cmake_parse_arguments(PARSE_ARGV 1 LAYER "" "" "DEPENDS;EXPOSES;SYSTEM_LIBRARIES")
+  set(root ${QM_LAYER_ROOTS}/${folder})
+  file(MAKE_DIRECTORY ${root})
+  foreach(exposed IN ITEMS ${folder} ${LAYER_EXPOSES})
+    file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${exposed} ${root}/${exposed} SYMBOLIC)
+  endforeach()
+
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*.cpp)
+  file(GLOB headers CONFIGURE_DEPENDS RELATIVE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/${folder}/*.h)
+  set(includes "// Generated: every header of ${folder}/, compiled with the layer's own include roots.\n")
+  foreach(header IN LISTS headers)
+    string(APPEND includes "#include \"${header}\"\n")
+  endforeach()
+  # Rewritten only when the list changes, so that a configure run does
+  # not rebuild it.
+  set(check ${QM_LAYER_ROOTS}/checks/${folder}_headers.cpp)
+  file(CONFIGURE OUTPUT ${check} CONTENT "${includes}" @ONLY)
+
+  add_library(qm_${folder} STATIC ${sources} ${check})
+  target_include_directories(qm_${folder} PUBLIC ${root})
+  foreach(dependency IN LISTS LAYER_DEPENDS)
+    target_link_libraries(qm_${folder} PRIVATE qm_${dependency})
+  endforeach()
+  target_link_libraries(qm_${folder} PRIVATE ${LAYER_SYSTEM_LIBRARIES})
+endfunction()
