@@ -1,4 +1,4 @@
-// Class identifiers of the capture filter and of its settings page.
+// Class identifiers of the capture filter and of its two settings pages.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +11,11 @@ inline constexpr GUID CLSID_CaptureDevice = {
 inline constexpr GUID CLSID_CaptureDeviceProp = {
     0x707a088c, 0x0e07, 0x4b49, {0x88, 0x1f, 0xe5, 0x4c, 0x9b, 0x39, 0x40, 0x3b}};
 
-// Names under which the module registers its two classes.
+// {1FC2A4EE-C019-48EE-B293-2FF268371DD9}: the window page.
+inline constexpr GUID CLSID_CaptureWindowProp = {
+    0x1fc2a4ee, 0xc019, 0x48ee, {0xb2, 0x93, 0x2f, 0xf2, 0x68, 0x37, 0x1d, 0xd9}};
+
+// Names under which the module registers its classes.
 inline constexpr wchar_t kCaptureDeviceName[] = L"QM Capture Device";
 inline constexpr wchar_t kCaptureDevicePropName[] = L"QMCapture Property";
+inline constexpr wchar_t kCaptureWindowPropName[] = L"QMCapture Window Property";

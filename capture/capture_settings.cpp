@@ -244,6 +244,26 @@ CaptureMethod ParseCaptureMethod(const char* text) {
     }
 }
 
+ScaleMode ParseScaleMode(const char* text) {
+    long long value = 0;
+    if (!ParseDecimal(text, &value)) {
+        return kDefaultScaleMode;
+    }
+    switch (value) {
+    case static_cast<int>(ScaleMode::Fit):
+        return ScaleMode::Fit;
+    case static_cast<int>(ScaleMode::Fill):
+        return ScaleMode::Fill;
+    default:
+        return ScaleMode::Stretch;
+    }
+}
+
+bool ParseMirror(const char* text) {
+    long long value = 0;
+    return ParseDecimal(text, &value) && value == 1;
+}
+
 int ParseSelectPixel(const char* text) {
     long long value = 0;
     if (!ParseDecimal(text, &value) || value < 0 || value >= kFrameSizeTableCount) {
@@ -292,6 +312,35 @@ void FormatDecimal(char (&text)[16], long long value) {
 
 }  // namespace
 
+bool StoreWindowChoice(const wchar_t* windowName, const wchar_t* windowClass) {
+    if (windowName == nullptr || windowClass == nullptr) {
+        return false;
+    }
+    // The device searches with the 8-bit window functions, in the host's
+    // code page: the texts are stored as that code page's text, cut where a
+    // character ends.
+    char name[kSettingsTextCapacity];
+    char windowClassText[kSettingsTextCapacity];
+    TitleTextToCodePage(name, windowName);
+    TitleTextToCodePage(windowClassText, windowClass);
+    // The class first: a device that reloads between the two writes then
+    // searches for the old title in the new class, which at worst finds
+    // nothing until the title follows.
+    const bool classStored = WriteSetting(windowClassText, kWindowClassValue);
+    const bool nameStored = WriteSetting(name, kWindowNameValue);
+    return classStored && nameStored;
+}
+
+bool StoreScaleMode(ScaleMode mode) {
+    char text[16];
+    FormatDecimal(text, static_cast<int>(mode));
+    return WriteSetting(text, kScaleModeValue);
+}
+
+bool StoreMirror(bool mirror) {
+    return WriteSetting(mirror ? "1" : "0", kMirrorValue);
+}
+
 CCaptureSettings::Stored CCaptureSettings::ReadStored() {
     Stored stored;
     ReadSetting(kDefaultWindowName, stored.windowName, kWindowNameValue);
@@ -310,6 +359,12 @@ CCaptureSettings::Stored CCaptureSettings::ReadStored() {
     FormatDecimal(defaultText, static_cast<int>(kDefaultCaptureMethod));
     stored.captureMethod =
         ReadSetting(defaultText, text, kCaptureMethodValue) ? ParseCaptureMethod(text) : kDefaultCaptureMethod;
+
+    FormatDecimal(defaultText, static_cast<int>(kDefaultScaleMode));
+    stored.scaleMode = ReadSetting(defaultText, text, kScaleModeValue) ? ParseScaleMode(text) : kDefaultScaleMode;
+
+    FormatDecimal(defaultText, kDefaultMirror ? 1 : 0);
+    stored.mirror = ReadSetting(defaultText, text, kMirrorValue) ? ParseMirror(text) : kDefaultMirror;
     return stored;
 }
 
@@ -338,6 +393,12 @@ unsigned CCaptureSettings::Reload() {
     if (fresh.selectPixel != m_stored.selectPixel) {
         changes |= kSelectPixelChanged;
     }
+    if (fresh.scaleMode != m_stored.scaleMode) {
+        changes |= kScaleModeChanged;
+    }
+    if (fresh.mirror != m_stored.mirror) {
+        changes |= kMirrorChanged;
+    }
     m_stored = fresh;
     return changes;
 }
@@ -347,6 +408,8 @@ CCaptureSettings::Snapshot CCaptureSettings::GetSnapshot() const {
     CAutoLock lock(&m_valueLock);
     snapshot.frameTime = FrameTime;
     snapshot.captureMethod = m_stored.captureMethod;
+    snapshot.scaleMode = m_stored.scaleMode;
+    snapshot.mirror = m_stored.mirror;
     std::memcpy(snapshot.windowName, m_stored.windowName, sizeof(snapshot.windowName));
     std::memcpy(snapshot.windowClass, m_stored.windowClass, sizeof(snapshot.windowClass));
     std::memcpy(snapshot.titleText, m_stored.titleText, sizeof(snapshot.titleText));

@@ -7,6 +7,7 @@
 #include <strmif.h>
 
 #include "capture/capture_device_settings.h"
+#include "capture/scale_mode.h"
 #include "framework/com_util.h"
 
 inline constexpr char kSettingsKeyPath[] = "Software\\QMCapture";
@@ -17,6 +18,8 @@ inline constexpr char kTitleTextValue[] = "TitleText";
 inline constexpr char kFrameTimeValue[] = "FrameTime";
 inline constexpr char kSelectPixelValue[] = "SelectPixel";
 inline constexpr char kCaptureMethodValue[] = "CaptureMethod";
+inline constexpr char kScaleModeValue[] = "ScaleMode";
+inline constexpr char kMirrorValue[] = "Mirror";
 
 inline constexpr char kDefaultWindowName[] = "Quillmere";
 inline constexpr char kDefaultWindowClass[] = "Quillmere::MainFrame";
@@ -44,6 +47,9 @@ enum class CaptureMethod : int {
     Print = 2,
 };
 inline constexpr CaptureMethod kDefaultCaptureMethod = CaptureMethod::Auto;
+
+inline constexpr ScaleMode kDefaultScaleMode = ScaleMode::Stretch;
+inline constexpr bool kDefaultMirror = false;
 
 // Reads one value of the settings key into a kSettingsTextCapacity-byte
 // destination, which always ends up a terminated string of at most 63
@@ -76,6 +82,22 @@ int ParseSelectPixel(const char* text);
 // A stored capture method: "0", "1" or "2" as decimal text; anything else
 // is Auto.
 CaptureMethod ParseCaptureMethod(const char* text);
+
+// A stored scale mode: "0", "1" or "2" as decimal text; anything else is
+// Stretch.
+ScaleMode ParseScaleMode(const char* text);
+
+// A stored mirror flag: "1" as decimal text mirrors; anything else does not.
+bool ParseMirror(const char* text);
+
+// What the window page and the capture client store for the user; a
+// running device takes it over through its registry watch. The window's
+// title and class are UTF-16 text, stored as 8-bit text in the host's code
+// page and cut to 63 bytes at a character boundary (an empty title: any
+// window of the class). False when a value could not be written.
+bool StoreWindowChoice(const wchar_t* windowName, const wchar_t* windowClass);
+bool StoreScaleMode(ScaleMode mode);
+bool StoreMirror(bool mirror);
 
 // Copies a UTF-16 text into a kSettingsTextCapacity-character destination,
 // cut so that at most 63 characters remain and never between the two
@@ -118,6 +140,8 @@ public:
     struct Snapshot {
         REFERENCE_TIME frameTime;
         CaptureMethod captureMethod;
+        ScaleMode scaleMode;
+        bool mirror;
         char windowName[kSettingsTextCapacity];
         char windowClass[kSettingsTextCapacity];
         wchar_t titleText[kSettingsTextCapacity];
@@ -131,6 +155,8 @@ public:
         kFrameTimeChanged = 1u << 2,
         kCaptureMethodChanged = 1u << 3,
         kSelectPixelChanged = 1u << 4,
+        kScaleModeChanged = 1u << 5,
+        kMirrorChanged = 1u << 6,
     };
 
     // Loads every value; nothing is written.
@@ -180,6 +206,8 @@ private:
         REFERENCE_TIME frameTime = kDefaultFrameTime;
         int selectPixel = kDefaultSelectPixel;
         CaptureMethod captureMethod = kDefaultCaptureMethod;
+        ScaleMode scaleMode = kDefaultScaleMode;
+        bool mirror = kDefaultMirror;
         char windowName[kSettingsTextCapacity] = {};
         char windowClass[kSettingsTextCapacity] = {};
         wchar_t titleText[kSettingsTextCapacity] = {};

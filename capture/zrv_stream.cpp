@@ -400,10 +400,12 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::QuerySupported(REFGUID set, DWORD id, DWO
 HRESULT STDMETHODCALLTYPE CZRV_Stream::GetPages(CAUUID* pages) {
     RETURN_HR_IF_NULL(E_POINTER, pages);
     pages->cElems = 0;
-    pages->pElems = static_cast<GUID*>(::CoTaskMemAlloc(sizeof(GUID)));
+    // The settings page first, then the window page.
+    constexpr GUID kPages[] = {CLSID_CaptureDeviceProp, CLSID_CaptureWindowProp};
+    pages->pElems = static_cast<GUID*>(::CoTaskMemAlloc(sizeof(kPages)));
     RETURN_HR_IF_NULL(E_OUTOFMEMORY, pages->pElems);
-    pages->pElems[0] = CLSID_CaptureDeviceProp;
-    pages->cElems = 1;
+    std::memcpy(pages->pElems, kPages, sizeof(kPages));
+    pages->cElems = sizeof(kPages) / sizeof(kPages[0]);
     return S_OK;
 }
 

@@ -31,8 +31,9 @@ foreach(area IN LISTS QM_TEST_AREAS)
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
   set_tests_properties(${QM_ARCH}.${area} PROPERTIES TIMEOUT 1200)
   # Both architectures share one Wine desktop. Programs that create or look
-  # for captured windows must not see each other's windows.
-  if(NOT area MATCHES "^(module|framework|page)$")
+  # for captured windows (the window page's tests among them) must not see
+  # each other's windows.
+  if(NOT area MATCHES "^(module|framework)$")
     set_tests_properties(${QM_ARCH}.${area} PROPERTIES RESOURCE_LOCK wine_desktop)
   endif()
 endforeach()

@@ -8,7 +8,8 @@ file(GLOB QM_CAPTURE_CLIENT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/
 list(FILTER QM_CAPTURE_CLIENT_SOURCES EXCLUDE REGEX "/main\\.cpp$")
 add_library(qmcaptureclient STATIC ${QM_CAPTURE_CLIENT_SOURCES})
 target_include_directories(qmcaptureclient PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(qmcaptureclient PUBLIC strmiids uuid ole32 oleaut32 user32)
+# It lists windows and stores settings with the device's own code.
+target_link_libraries(qmcaptureclient PUBLIC qm_capture qm_framework strmiids uuid ole32 oleaut32 user32)
 
 add_executable(qmcapture ${CMAKE_SOURCE_DIR}/tools/capture_client/main.cpp)
 target_link_libraries(qmcapture PRIVATE qmcaptureclient)
@@ -20,8 +21,8 @@ target_link_libraries(quillmere_demo PRIVATE user32 gdi32 shell32)
 
 # The settings program: the standard property frame on the registered
 # device, a program of the Windows subsystem (no console window when started
-# from the Start menu). The device code it includes is only the class
-# identifiers, so no layer is linked.
+# from the Start menu). Of the device's code it uses only the class
+# identifiers.
 add_executable(qmsettings WIN32
   ${CMAKE_SOURCE_DIR}/tools/settings_app/main.cpp ${CMAKE_SOURCE_DIR}/tools/settings_app/qmsettings.rc)
 target_link_libraries(qmsettings PRIVATE qmcaptureclient oleaut32 ole32 user32 shell32)

@@ -13,6 +13,22 @@
 #define IDC_LANDSCAPE 1004
 #define IDC_TITLE_TEXT 1005
 
+// The window page: its dialog and the title on the frame's tab.
+#define IDD_CAPTURE_WINDOW_PROP 102
+#define IDS_CAPTURE_WINDOW_PROP_TITLE 2
+
+// Controls of the window page dialog.
+#define IDC_WINDOW_LIST 1101
+#define IDC_REFRESH_WINDOWS 1102
+#define IDC_WINDOW_TITLE 1103
+#define IDC_WINDOW_CLASS 1104
+#define IDC_CLASS_ONLY 1105
+#define IDC_SCALE_STRETCH 1106
+#define IDC_SCALE_FIT 1107
+#define IDC_SCALE_FILL 1108
+#define IDC_MIRROR 1109
+#define IDC_THUMBNAIL 1110
+
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)
 #endif

@@ -1,29 +1,41 @@
 #!/bin/bash
-# Takes a picture of the settings page as applications show it: registers
+# Takes a picture of a settings page as applications show it: registers
 # the x64 module in the build folder's Wine prefix, opens the standard
 # property frame on the device with qmsettings.exe under Xvfb, and
 # writes the frame window, cut from the screen by its title, as a PNG.
 # The page shows the device's default settings: the script first removes
-# the settings stored in the build's prefix. The module stays registered
-# there afterwards, as after tools/demo.sh.
+# the settings stored in the build's prefix. The demo window runs meanwhile,
+# so that the window page lists it and shows its thumbnail. The module
+# stays registered there afterwards, as after tools/demo.sh.
 #
-# Usage: tools/screenshot-settings.sh [--output FILE]
-#   --output FILE   where the picture goes (default docs/settings-page.png)
+# Usage: tools/screenshot-settings.sh [--page N] [--output FILE]
+#   --page N        the page shown: 1 the settings page (default), 2 the
+#                   window page
+#   --output FILE   where the picture goes (default docs/settings-page.png,
+#                   docs/window-page.png for page 2)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${QM_BUILD_DIR:-$root/build}
 
-usage() { sed -n '2,11s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; }
+usage() { sed -n '2,16s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; }
 
-output=$root/docs/settings-page.png
+output=
+page=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --output) [ $# -ge 2 ] || { echo "screenshot: --output needs a file" >&2; exit 2; }; output=$2; shift 2 ;;
     --output=*) output=${1#*=}; shift ;;
+    --page) [ $# -ge 2 ] || { echo "screenshot: --page needs a number" >&2; exit 2; }; page=$2; shift 2 ;;
+    --page=*) page=${1#*=}; shift ;;
     -h|--help) usage; exit 0 ;;
     *) echo "screenshot: unknown argument '$1' (try --help)" >&2; exit 2 ;;
   esac
 done
+case "$page" in
+  1) output=${output:-$root/docs/settings-page.png} ;;
+  2) output=${output:-$root/docs/window-page.png} ;;
+  *) echo "screenshot: --page is 1 or 2, not '$page'" >&2; exit 2 ;;
+esac
 mkdir -p "$(dirname "$output")"
 output=$(cd "$(dirname "$output")" && pwd)/$(basename "$output")
 
@@ -31,16 +43,18 @@ if [ -z "${QM_SCREENSHOT_UNDER_WINE:-}" ]; then
   "$root/tools/setup.sh"
   echo "screenshot: building" >&2
   "$root/tools/build.sh" >/dev/null
-  QM_SCREENSHOT_UNDER_WINE=1 exec "$root/tools/with-wine.sh" "${BASH_SOURCE[0]}" --output "$output"
+  QM_SCREENSHOT_UNDER_WINE=1 exec "$root/tools/with-wine.sh" "${BASH_SOURCE[0]}" --page "$page" --output "$output"
 fi
 
 # From here on: under Xvfb, with the build's Wine prefix and a running wineserver.
 wine64=/usr/lib/wine/wine64
 module=$build/x64/bin/QMCaptureDevice.ax
 tool=$build/x64/bin/qmsettings.exe
+demo=$build/x64/bin/quillmere_demo.exe
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}winealsa.drv="
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+demo_pid=
+trap '[ -z "$demo_pid" ] || kill $demo_pid 2>/dev/null; rm -rf "$work"' EXIT
 
 # The dialog font "MS Shell Dlg" is Tahoma under Wine, which links to
 # "MS UI Gothic" for Japanese characters; without such a font the labels
@@ -68,8 +82,20 @@ if [ $rc -ne 0 ]; then
   exit 1
 fi
 
+# The demo window, small and beside the frame (a covered window reads back
+# black under Xvfb), for the window page's list and thumbnail; it closes
+# by itself.
+demo_ready=$work/demo.ready
+$wine64 "$demo" --size 480x270 --position 600,40 --seconds 30 --ready-file "$(winepath -w "$demo_ready")" >"$work/demo.log" 2>&1 &
+demo_pid=$!
+for _ in $(seq 100); do
+  [ -e "$demo_ready" ] && break
+  sleep 0.2
+done
+[ -e "$demo_ready" ] || echo "screenshot: the demo window did not appear; the window list will lack it" >&2
+
 ready=$work/frame.ready
-$wine64 "$tool" --close-after 5 --ready-file "$(winepath -w "$ready")" >"$work/qmsettings.log" 2>&1 &
+$wine64 "$tool" --page "$page" --close-after 5 --ready-file "$(winepath -w "$ready")" >"$work/qmsettings.log" 2>&1 &
 frame_pid=$!
 for _ in $(seq 150); do
   [ -s "$ready" ] && break
@@ -90,6 +116,9 @@ xwd -name "$title" -silent -display "$DISPLAY" | xwdtopnm 2>/dev/null | pnmtopng
 shot=$?
 wait $frame_pid
 frame_rc=$?
+kill $demo_pid 2>/dev/null
+wait $demo_pid 2>/dev/null
+demo_pid=
 set -e
 if [ $shot -ne 0 ] || [ ! -s "$work/frame.png" ]; then
   echo "screenshot: xwd could not take the window \"$title\"" >&2

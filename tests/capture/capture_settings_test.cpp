@@ -360,6 +360,103 @@ TEST_F(CaptureSettingsTest, CaptureMethodIsLoadedAndMalformedValuesMeanAuto) {
     EXPECT_EQ(CaptureMethod::Auto, CCaptureSettings().GetSnapshot().captureMethod);
 }
 
+// ---- Framing ---------------------------------------------------------------------
+
+TEST(CaptureSettingsParsing, ScaleModeIsStretchUnlessOneOrTwoAndMirrorOnlyForOne) {
+    EXPECT_EQ(ScaleMode::Stretch, ParseScaleMode("0"));
+    EXPECT_EQ(ScaleMode::Fit, ParseScaleMode("1"));
+    EXPECT_EQ(ScaleMode::Fill, ParseScaleMode("2"));
+    EXPECT_EQ(ScaleMode::Fill, ParseScaleMode(" 2x"));
+    EXPECT_TRUE(ParseMirror("1"));
+    EXPECT_TRUE(ParseMirror(" +1"));
+    for (const char* text : {"3", "-1", "", "fit", "4294967297", "-2", "0x1"}) {
+        EXPECT_EQ(ScaleMode::Stretch, ParseScaleMode(text)) << text;
+        EXPECT_FALSE(ParseMirror(text)) << text;
+    }
+    EXPECT_FALSE(ParseMirror("0"));
+    EXPECT_FALSE(ParseMirror("2"));
+    EXPECT_FALSE(ParseMirror("on"));
+}
+
+TEST_F(CaptureSettingsTest, FramingIsLoadedStoredAndReloadedWithABitEach) {
+    CCaptureSettings settings;
+    CCaptureSettings::Snapshot snapshot = settings.GetSnapshot();
+    EXPECT_EQ(ScaleMode::Stretch, snapshot.scaleMode);
+    EXPECT_FALSE(snapshot.mirror);
+
+    ASSERT_TRUE(StoreScaleMode(ScaleMode::Fit));
+    EXPECT_EQ("1", StoredText(kScaleModeValue));
+    EXPECT_EQ(static_cast<unsigned>(CCaptureSettings::kScaleModeChanged), settings.Reload());
+    EXPECT_EQ(ScaleMode::Fit, settings.GetSnapshot().scaleMode);
+
+    ASSERT_TRUE(StoreMirror(true));
+    EXPECT_EQ("1", StoredText(kMirrorValue));
+    EXPECT_EQ(static_cast<unsigned>(CCaptureSettings::kMirrorChanged), settings.Reload());
+    EXPECT_TRUE(settings.GetSnapshot().mirror);
+
+    ASSERT_TRUE(StoreScaleMode(ScaleMode::Fill));
+    ASSERT_TRUE(StoreMirror(false));
+    EXPECT_EQ("2", StoredText(kScaleModeValue));
+    EXPECT_EQ("0", StoredText(kMirrorValue));
+    EXPECT_EQ(static_cast<unsigned>(CCaptureSettings::kScaleModeChanged | CCaptureSettings::kMirrorChanged),
+              settings.Reload());
+    snapshot = settings.GetSnapshot();
+    EXPECT_EQ(ScaleMode::Fill, snapshot.scaleMode);
+    EXPECT_FALSE(snapshot.mirror);
+    EXPECT_EQ(static_cast<unsigned>(CCaptureSettings::kNoChange), settings.Reload());
+
+    // A new device loads what is stored.
+    EXPECT_EQ(ScaleMode::Fill, CCaptureSettings().GetSnapshot().scaleMode);
+    // A value of another type means the default again, and is a change.
+    const DWORD two = 2;
+    ASSERT_TRUE(StoreSetting(kScaleModeValue, REG_DWORD, &two, sizeof(two)));
+    EXPECT_EQ(static_cast<unsigned>(CCaptureSettings::kScaleModeChanged), settings.Reload());
+    EXPECT_EQ(ScaleMode::Stretch, settings.GetSnapshot().scaleMode);
+}
+
+TEST_F(CaptureSettingsTest, AWindowChoiceIsStoredAsEightBitTextAndReloadedAsAWindowChange) {
+    CCaptureSettings settings;
+    ASSERT_TRUE(StoreWindowChoice(L"Untitled - Notepad", L"Notepad"));
+    DWORD type = 0;
+    std::string data;
+    ASSERT_TRUE(ReadStoredSetting(kWindowNameValue, &type, &data));
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    EXPECT_EQ(std::string("Untitled - Notepad\0", 19), data);
+    EXPECT_EQ("Notepad", StoredText(kWindowClassValue));
+    EXPECT_EQ(static_cast<unsigned>(CCaptureSettings::kWindowChanged), settings.Reload());
+    CCaptureSettings::Snapshot snapshot = settings.GetSnapshot();
+    EXPECT_STREQ("Untitled - Notepad", snapshot.windowName);
+    EXPECT_STREQ("Notepad", snapshot.windowClass);
+
+    // Any window of the class: an empty title.
+    ASSERT_TRUE(StoreWindowChoice(L"", L"Notepad"));
+    EXPECT_EQ("", StoredText(kWindowNameValue));
+    EXPECT_EQ(static_cast<unsigned>(CCaptureSettings::kWindowChanged), settings.Reload());
+    EXPECT_FALSE(StoreWindowChoice(nullptr, L"Notepad"));
+    EXPECT_FALSE(StoreWindowChoice(L"x", nullptr));
+    EXPECT_EQ("", StoredText(kWindowNameValue));
+}
+
+TEST_F(CaptureSettingsTest, ALongWindowTitleIsCutToSixtyThreeBytesAtACharacterBoundary) {
+    // 100 characters: 62 letters, then characters the host's code page may
+    // encode in more than one byte (or not at all: then as one '?' each).
+    const std::wstring title = std::wstring(62, L'w') + std::wstring(38, L'\u00E9');
+    ASSERT_TRUE(StoreWindowChoice(title.c_str(), L"Some::Class"));
+    const std::string stored = StoredText(kWindowNameValue);
+    ASSERT_LE(stored.size(), 63u);
+    EXPECT_EQ(std::string(62, 'w'), stored.substr(0, 62));
+    // Whatever it holds beyond the letters is whole characters of the code
+    // page, each one a character of the title.
+    wchar_t back[128] = {};
+    ASSERT_GT(::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, stored.c_str(), -1, back, 128), 0);
+    const std::wstring tail = std::wstring(back).substr(62);
+    EXPECT_LE(tail.size(), 1u);
+    for (wchar_t c : tail) {
+        EXPECT_TRUE(c == L'\u00E9' || c == L'?') << static_cast<int>(c);
+    }
+    EXPECT_STREQ(stored.c_str(), CCaptureSettings().GetSnapshot().windowName);
+}
+
 // ---- The standby text in UTF-16 ------------------------------------------------
 
 namespace {

@@ -1,6 +1,7 @@
-// The settings page as applications reach it: the registered module serves
-// it through COM, the device names it through ISpecifyPropertyPages, and
-// the page made by the module edits the device made from its moniker.
+// The settings pages as applications reach them: the registered module
+// serves them through COM, the device names them through
+// ISpecifyPropertyPages, and the pages made by the module edit the device
+// made from its moniker.
 #include <gtest/gtest.h>
 
 #include <dshow.h>
@@ -8,6 +9,7 @@
 #include <wrl/client.h>
 
 #include <string>
+#include <vector>
 
 #include "framework/com_util.h"
 #include "resources/resource.h"
@@ -36,29 +38,33 @@ std::wstring ReadClassString(const std::wstring& path, const wchar_t* value) {
     return data;
 }
 
-// The pages an object names; E_UNEXPECTED unless it names exactly one.
-HRESULT OnlyPageOf(IUnknown* object, CLSID* page) {
+// The pages an object names, in its order.
+HRESULT PagesOf(IUnknown* object, std::vector<CLSID>* pages) {
     RETURN_HR_IF_NULL(E_POINTER, object);
-    RETURN_HR_IF_NULL(E_POINTER, page);
+    RETURN_HR_IF_NULL(E_POINTER, pages);
     ComPtr<ISpecifyPropertyPages> specify;
     RETURN_IF_FAILED(object->QueryInterface(IID_PPV_ARGS(&specify)));
-    CAUUID pages = {};
-    RETURN_IF_FAILED(specify->GetPages(&pages));
-    const HRESULT hr = pages.cElems == 1 && pages.pElems != nullptr ? S_OK : E_UNEXPECTED;
-    if (hr == S_OK) {
-        *page = pages.pElems[0];
-    }
-    ::CoTaskMemFree(pages.pElems);
-    return hr;
+    CAUUID named = {};
+    RETURN_IF_FAILED(specify->GetPages(&named));
+    const CoTaskMemPtr<GUID> ids(named.pElems);
+    RETURN_HR_IF(E_UNEXPECTED, named.cElems > 0 && named.pElems == nullptr);
+    pages->assign(named.pElems, named.pElems + named.cElems);
+    return S_OK;
 }
 
 }  // namespace
 
-TEST_F(DevicePropertyPageTest, PageClassIsRegisteredBesideTheFilter) {
-    const std::wstring key = ClassKeyOf(CLSID_CaptureDeviceProp);
-    EXPECT_EQ(kCaptureDevicePropName, ReadClassString(key, nullptr));
-    EXPECT_EQ(RegisteredModule::ModulePath(), ReadClassString(key + L"\\InprocServer32", nullptr));
-    EXPECT_EQ(L"Both", ReadClassString(key + L"\\InprocServer32", L"ThreadingModel"));
+TEST_F(DevicePropertyPageTest, PageClassesAreRegisteredBesideTheFilter) {
+    const struct {
+        const CLSID* clsid;
+        const wchar_t* name;
+    } pages[] = {{&CLSID_CaptureDeviceProp, kCaptureDevicePropName}, {&CLSID_CaptureWindowProp, kCaptureWindowPropName}};
+    for (const auto& page : pages) {
+        const std::wstring key = ClassKeyOf(*page.clsid);
+        EXPECT_EQ(page.name, ReadClassString(key, nullptr));
+        EXPECT_EQ(RegisteredModule::ModulePath(), ReadClassString(key + L"\\InprocServer32", nullptr));
+        EXPECT_EQ(L"Both", ReadClassString(key + L"\\InprocServer32", L"ThreadingModel"));
+    }
 }
 
 TEST_F(DevicePropertyPageTest, PageIsCreatableThroughCom) {
@@ -81,22 +87,40 @@ TEST_F(DevicePropertyPageTest, PageIsCreatableThroughCom) {
     EXPECT_EQ(expected.cy, info.size.cy);
 }
 
-TEST_F(DevicePropertyPageTest, FilterAndPinNameThePage) {
+TEST_F(DevicePropertyPageTest, WindowPageIsCreatableThroughCom) {
+    ComPtr<IPropertyPage> page;
+    ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_CaptureWindowProp, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&page)));
+    PROPPAGEINFO info = {};
+    ASSERT_EQ(S_OK, page->GetPageInfo(&info));
+    CoTaskMemPtr<wchar_t> title(info.pszTitle);
+    ASSERT_NE(nullptr, info.pszTitle);
+    // "ウィンドウ" (window).
+    EXPECT_STREQ(L"\u30A6\u30A3\u30F3\u30C9\u30A6", info.pszTitle);
+    HMODULE module = ::GetModuleHandleW(RegisteredModule::ModulePath().c_str());
+    ASSERT_NE(nullptr, module) << "the page did not come from the registered module";
+    SIZE expected = {};
+    ASSERT_EQ(S_OK, MeasureDialogResource(module, IDD_CAPTURE_WINDOW_PROP, 266, 194, &expected));
+    EXPECT_EQ(expected.cx, info.size.cx);
+    EXPECT_EQ(expected.cy, info.size.cy);
+}
+
+TEST_F(DevicePropertyPageTest, FilterAndPinNameTheSettingsPageFirstAndTheWindowPageSecond) {
     ComPtr<IBaseFilter> filter;
     ASSERT_EQ(S_OK, CreateFromMoniker(&filter));
-    CLSID named = GUID_NULL;
-    ASSERT_EQ(S_OK, OnlyPageOf(filter.Get(), &named));
-    EXPECT_TRUE(IsEqualCLSID(CLSID_CaptureDeviceProp, named));
-
     ComPtr<IPin> pin;
     ASSERT_EQ(S_OK, GetPin(filter.Get(), PINDIR_OUTPUT, &pin));
-    named = GUID_NULL;
-    ASSERT_EQ(S_OK, OnlyPageOf(pin.Get(), &named));
-    EXPECT_TRUE(IsEqualCLSID(CLSID_CaptureDeviceProp, named));
-
-    // What the filter names, COM can make.
-    ComPtr<IPropertyPage> page;
-    EXPECT_EQ(S_OK, ::CoCreateInstance(named, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&page)));
+    for (IUnknown* object : {static_cast<IUnknown*>(filter.Get()), static_cast<IUnknown*>(pin.Get())}) {
+        std::vector<CLSID> named;
+        ASSERT_EQ(S_OK, PagesOf(object, &named));
+        ASSERT_EQ(2u, named.size());
+        EXPECT_TRUE(IsEqualCLSID(CLSID_CaptureDeviceProp, named[0]));
+        EXPECT_TRUE(IsEqualCLSID(CLSID_CaptureWindowProp, named[1]));
+        // What the device names, COM can make.
+        for (const CLSID& clsid : named) {
+            ComPtr<IPropertyPage> page;
+            EXPECT_EQ(S_OK, ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&page)));
+        }
+    }
 }
 
 TEST_F(DevicePropertyPageTest, PageFromTheModuleEditsTheDevice) {

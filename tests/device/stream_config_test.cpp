@@ -246,8 +246,9 @@ TEST_F(StreamConfigTest, PinCategoryPagesAndPropertySetChecks) {
     EXPECT_EQ(E_POINTER, pages->GetPages(nullptr));
     CAUUID ids{};
     ASSERT_EQ(S_OK, pages->GetPages(&ids));
-    ASSERT_EQ(1u, ids.cElems);
+    ASSERT_EQ(2u, ids.cElems);
     EXPECT_TRUE(IsEqualCLSID(CLSID_CaptureDeviceProp, ids.pElems[0]));
+    EXPECT_TRUE(IsEqualCLSID(CLSID_CaptureWindowProp, ids.pElems[1]));
     ::CoTaskMemFree(ids.pElems);
 }
 

@@ -84,9 +84,9 @@ HRESULT PrepareDevice(IUnknown* object, int sizeIndex, double rate, const char* 
     return S_OK;
 }
 
-PageSession::PageSession() {
+PageSession::PageSession(PageCreator create) {
     HRESULT hr = E_FAIL;
-    CUnknown* page = CCaptureDeviceProp::CreateInstance(nullptr, &hr);
+    CUnknown* page = (create != nullptr ? create : &CCaptureDeviceProp::CreateInstance)(nullptr, &hr);
     if (page != nullptr) {
         page->NonDelegatingQueryInterface(IID_IPropertyPage, reinterpret_cast<void**>(m_page.GetAddressOf()));
     }

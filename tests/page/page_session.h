@@ -12,6 +12,7 @@
 #include <ostream>
 #include <string>
 
+#include "framework/unknown.h"
 #include "tests/support/property_page_harness.h"
 #include "tests/support/stored_settings.h"
 
@@ -51,10 +52,14 @@ HRESULT ReadStreamFormat(IUnknown* object, StreamFormat* format);
 // Brings the device to a known state through its own setters.
 HRESULT PrepareDevice(IUnknown* object, int sizeIndex, double rate, const char* title);
 
+// A page's creation function, as its factory row names it.
+using PageCreator = CUnknown*(WINAPI*)(IUnknown* outer, HRESULT* phr);
+
 // One page, its site and its host window, opened the way a frame opens it.
 class PageSession {
 public:
-    PageSession();
+    // The settings page, or the page `create` makes.
+    explicit PageSession(PageCreator create = nullptr);
     ~PageSession();
     PageSession(const PageSession&) = delete;
     PageSession& operator=(const PageSession&) = delete;

@@ -303,6 +303,43 @@ TEST(ResourcesTest, TitleStringIsJapaneseEntryOne) {
     EXPECT_STREQ(L"QM Capture", title);
 }
 
+TEST(ResourcesTest, WindowPageDialogHasItsJapaneseLabelsAndTitle) {
+    // The list view's class must exist before the dialog is made; the page
+    // registers it, as this does.
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES};
+    ASSERT_TRUE(::InitCommonControlsEx(&controls));
+    PageHostWindow host;
+    HWND dialog = ::CreateDialogParamW(g_hInst, MAKEINTRESOURCEW(IDD_CAPTURE_WINDOW_PROP), host.get(),
+                                       PlainDialogProc, 0);
+    ASSERT_NE(nullptr, dialog);
+    const struct {
+        int id;
+        const wchar_t* text;
+    } labels[] = {
+        {IDC_REFRESH_WINDOWS, L"\u66F4\u65B0"},                                      // 更新
+        {IDC_CLASS_ONLY, L"\u30AF\u30E9\u30B9\u3060\u3051\u3067\u63A2\u3059"},  // クラスだけで探す
+        {IDC_SCALE_STRETCH, L"\u62E1\u5927"},                                        // 拡大
+        {IDC_SCALE_FIT, L"\u5168\u4F53"},                                            // 全体
+        {IDC_SCALE_FILL, L"\u5207\u308A\u53D6\u308A"},                             // 切り取り
+        {IDC_MIRROR, L"\u5DE6\u53F3\u53CD\u8EE2"},                                 // 左右反転
+    };
+    for (const auto& label : labels) {
+        EXPECT_EQ(std::wstring(label.text), ControlText(dialog, label.id)) << label.id;
+    }
+    wchar_t className[32] = {};
+    ::GetClassNameW(::GetDlgItem(dialog, IDC_WINDOW_LIST), className, 32);
+    EXPECT_EQ(0, ::lstrcmpiW(WC_LISTVIEWW, className));
+    // The three framing options are one group: a click on one clears the others.
+    ASSERT_EQ(S_OK, ClickButton(dialog, IDC_SCALE_FIT));
+    ASSERT_EQ(S_OK, ClickButton(dialog, IDC_SCALE_FILL));
+    EXPECT_FALSE(IsButtonChecked(dialog, IDC_SCALE_FIT));
+    ::DestroyWindow(dialog);
+
+    wchar_t title[16] = {};
+    EXPECT_EQ(5, ::LoadStringW(g_hInst, IDS_CAPTURE_WINDOW_PROP_TITLE, title, 16));
+    EXPECT_STREQ(L"\u30A6\u30A3\u30F3\u30C9\u30A6", title);  // ウィンドウ
+}
+
 TEST(ResourcesTest, ManifestAsksForCommonControls6) {
     const std::string manifest = ManifestText(g_hInst);
     ASSERT_FALSE(manifest.empty());

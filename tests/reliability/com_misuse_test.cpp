@@ -317,7 +317,7 @@ TEST_F(ComMisuseTest, CallsInTheWrongState) {
 TEST(ComMisuse, ClassFactoryAndModuleEntryWithNullPointers) {
     EXPECT_EQ(E_POINTER, GetClassObjectFromTable(g_Templates, g_cTemplates, CLSID_CaptureDevice,
                                                  IID_IClassFactory, nullptr));
-    for (const CLSID* clsid : {&CLSID_CaptureDevice, &CLSID_CaptureDeviceProp}) {
+    for (const CLSID* clsid : {&CLSID_CaptureDevice, &CLSID_CaptureDeviceProp, &CLSID_CaptureWindowProp}) {
         ComPtr<IClassFactory> factory;
         ASSERT_EQ(S_OK, GetFactory(*clsid, &factory));
         EXPECT_EQ(E_POINTER, factory->CreateInstance(nullptr, IID_IUnknown, nullptr));
@@ -331,7 +331,7 @@ TEST(ComMisuse, AggregationWithAnInterfaceOtherThanIUnknownCreatesNothing) {
     auto outer = MakeFake<OuterUnknown>();
     const IID* const refused[] = {&IID_IBaseFilter, &IID_IPin, &IID_IAMStreamConfig, &IID_IPropertyPage,
                                   &IID_IClassFactory, &GUID_NULL};
-    for (const CLSID* clsid : {&CLSID_CaptureDevice, &CLSID_CaptureDeviceProp}) {
+    for (const CLSID* clsid : {&CLSID_CaptureDevice, &CLSID_CaptureDeviceProp, &CLSID_CaptureWindowProp}) {
         ComPtr<IClassFactory> factory;
         ASSERT_EQ(S_OK, GetFactory(*clsid, &factory));
         const LONG objects = CBaseObject::ObjectsActive();

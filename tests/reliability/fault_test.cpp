@@ -184,7 +184,8 @@ TEST_F(AllocationFaultTest, GetPages) {
         if (FAILED(hr)) {
             return ids.pElems == nullptr && ids.cElems == 0 ? hr : E_UNEXPECTED;
         }
-        const bool right = ids.cElems == 1 && IsEqualGUID(ids.pElems[0], CLSID_CaptureDeviceProp);
+        const bool right = ids.cElems == 2 && IsEqualGUID(ids.pElems[0], CLSID_CaptureDeviceProp) &&
+                           IsEqualGUID(ids.pElems[1], CLSID_CaptureWindowProp);
         ::CoTaskMemFree(ids.pElems);
         return right ? hr : E_UNEXPECTED;
     });

@@ -94,7 +94,7 @@ std::vector<MalformedValue> MalformedValues() {
 }
 
 const char* const kValueNames[] = {kWindowNameValue, kWindowClassValue, kTitleTextValue, kFrameTimeValue,
-                                   kSelectPixelValue, kCaptureMethodValue};
+                                   kSelectPixelValue, kCaptureMethodValue, kScaleModeValue,  kMirrorValue};
 
 // What the device loads from all its settings.
 struct Loaded {
@@ -186,6 +186,10 @@ void ExpectSettings(const Loaded& expected) {
     EXPECT_EQ(static_cast<int>(expected.captureMethod), static_cast<int>(snapshot.captureMethod));
     EXPECT_EQ(expected.frameTime, source.GetFrameTime());
     EXPECT_EQ(expected.selectPixel, source.GetSelectPixel());
+    // Framing is read as exact decimal text: no malformed form reads as
+    // "1" or "2", so each means the defaults.
+    EXPECT_EQ(ScaleMode::Stretch, snapshot.scaleMode);
+    EXPECT_FALSE(snapshot.mirror);
 }
 
 class MalformedSettingsTest : public testing::TestWithParam<const char*> {
@@ -239,6 +243,8 @@ TEST(MalformedSettings, AllValuesMalformedAtOnceStillStream) {
     ASSERT_TRUE(StoreSetting(kTitleTextValue, REG_SZ, unterminated.data(), unterminatedSize));
     ASSERT_TRUE(StoreText(kFrameTimeValue, "-2147483648"));
     ASSERT_TRUE(StoreText(kSelectPixelValue, "2147483647"));
+    ASSERT_TRUE(StoreSetting(kScaleModeValue, REG_SZ, unterminated.data(), unterminatedSize));
+    ASSERT_TRUE(StoreText(kMirrorValue, "-1"));
     SettingsSnapshot before;
     ASSERT_TRUE(ReadSettingsKey(&before));
 

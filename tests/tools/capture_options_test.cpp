@@ -69,9 +69,54 @@ TEST(CaptureOptionsTest, ActionsAreRecognisedAndExcludeEachOther) {
     ASSERT_EQ(ParseStatus::kOk, Parse({L"--properties"}, &options));
     EXPECT_EQ(CaptureAction::kShowProperties, options.action);
 
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--windows"}, &options));
+    EXPECT_EQ(CaptureAction::kListWindows, options.action);
+
     std::wstring error;
     EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--list", L"--caps"}, &options, &error));
     EXPECT_NE(std::wstring::npos, error.find(L"exclude"));
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--windows", L"--properties"}, &options, &error));
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--windows=all"}, &options, &error));
+    EXPECT_EQ(L"option --windows takes no value", error);
+}
+
+TEST(CaptureOptionsTest, WindowAndFramingOptionsAloneOnlyStore) {
+    CaptureOptions options;
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--use-window", L"Untitled - Notepad", L"--use-class=Notepad", L"--scale",
+                                       L"fit", L"--mirror=on"},
+                                      &options));
+    EXPECT_EQ(CaptureAction::kStoreSettings, options.action);
+    EXPECT_TRUE(options.StoresSettings());
+    EXPECT_EQ(L"Untitled - Notepad", options.useWindow.value_or(L"<none>"));
+    EXPECT_EQ(L"Notepad", options.useClass.value_or(L"<none>"));
+    EXPECT_EQ(ScaleMode::Fit, options.scale.value_or(ScaleMode::Stretch));
+    EXPECT_TRUE(options.mirror.value_or(false));
+
+    // Each alone, and the other values of each.
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--scale=stretch"}, &options));
+    EXPECT_EQ(ScaleMode::Stretch, options.scale.value_or(ScaleMode::Fill));
+    EXPECT_FALSE(options.useWindow || options.useClass || options.mirror);
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--scale", L"fill"}, &options));
+    EXPECT_EQ(ScaleMode::Fill, options.scale.value_or(ScaleMode::Stretch));
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--mirror", L"off"}, &options));
+    EXPECT_FALSE(options.mirror.value_or(true));
+    EXPECT_EQ(CaptureAction::kStoreSettings, options.action);
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--use-class", L"Notepad"}, &options));
+    EXPECT_FALSE(options.useWindow);
+    EXPECT_EQ(CaptureAction::kStoreSettings, options.action);
+}
+
+TEST(CaptureOptionsTest, WindowAndFramingOptionsWithAnActionOrACaptureAreStoredFirst) {
+    CaptureOptions options;
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--mirror", L"on", L"--seconds", L"2"}, &options));
+    EXPECT_EQ(CaptureAction::kCapture, options.action);
+    EXPECT_TRUE(options.mirror.value_or(false));
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--scale", L"fit", L"--windows"}, &options));
+    EXPECT_EQ(CaptureAction::kListWindows, options.action);
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--use-class", L"X", L"--device", L"Cam"}, &options));
+    EXPECT_EQ(CaptureAction::kCapture, options.action);
+    ASSERT_EQ(ParseStatus::kOk, Parse({}, &options));
+    EXPECT_FALSE(options.StoresSettings());
 }
 
 TEST(CaptureOptionsTest, HelpAndVersionAreReported) {
@@ -119,6 +164,7 @@ TEST_P(CaptureOptionsBadValueTest, IsRefusedAndLeavesOptionsUnchanged) {
     EXPECT_EQ(0, options.width);
     EXPECT_EQ(0.0, options.frameRate);
     EXPECT_EQ(0u, options.frames);
+    EXPECT_FALSE(options.StoresSettings());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -136,7 +182,10 @@ INSTANTIATE_TEST_SUITE_P(
                     BadValue{L"--size", L"99999x480"}, BadValue{L"--device", L""},
                     BadValue{L"--prefix", L"a\\b"}, BadValue{L"--save", L"middle"},
                     BadValue{L"--save", L"every:0"}, BadValue{L"--save", L"first,,last"},
-                    BadValue{L"--save", L"-1"}));
+                    BadValue{L"--save", L"-1"}, BadValue{L"--scale", L"Fit"}, BadValue{L"--scale", L""},
+                    BadValue{L"--scale", L"1"}, BadValue{L"--scale", L"letterbox"}, BadValue{L"--mirror", L"yes"},
+                    BadValue{L"--mirror", L"1"}, BadValue{L"--mirror", L""}, BadValue{L"--mirror", L"ON"},
+                    BadValue{L"--use-window", L""}, BadValue{L"--use-class", L""}));
 
 TEST(FrameSelectionTest, ListIsParsedSortedAndWithoutRepeats) {
     FrameSelection selection;
@@ -168,7 +217,8 @@ TEST(CaptureOptionsTest, UsageNamesEveryOption) {
     EXPECT_EQ(0u, usage.find(L"Usage: qmcapture"));
     for (const wchar_t* option : {L"--list", L"--caps", L"--properties", L"--device", L"--size", L"--fps",
                                   L"--seconds", L"--frames", L"--timeout", L"--no-clock", L"--output", L"--prefix",
-                                  L"--save", L"--summary", L"--help", L"--version"}) {
+                                  L"--save", L"--summary", L"--help", L"--version", L"--windows",
+                                  L"--use-window", L"--use-class", L"--scale", L"--mirror"}) {
         EXPECT_NE(std::wstring::npos, usage.find(option)) << option;
     }
 }

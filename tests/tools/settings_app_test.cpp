@@ -118,6 +118,8 @@ TEST(SettingsAppTest, BadOptionsAreUsageErrors) {
         {L"--bogus"},           {L"--close-after"},        {L"--close-after", L"0"},
         {L"--close-after=-1"},  {L"--close-after", L"2s"}, {L"--close-after", L"86401"},
         {L"--ready-file"},      {L"--ready-file="},        {L"--pin=yes"},
+        {L"--page"},            {L"--page", L"0"},         {L"--page=two"},
+        {L"--page", L"-1"},     {L"--page", L"100"},
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(std::string(args[0].begin(), args[0].end()));
@@ -184,4 +186,50 @@ TEST(SettingsAppTest, FrameShowsEveryPageTheDeviceNamesAndClosesByItself) {
         // Closed as Cancel closes it.
         EXPECT_FALSE(::IsWindow(frame));
     }
+}
+
+TEST(SettingsAppTest, TheWindowPageCanBeShownFirst) {
+    ScopedDeviceRegistration registration;
+    ASSERT_TRUE(SUCCEEDED(registration.Register()));
+    ULONG pageCount = 0;
+    ASSERT_EQ(S_OK, CountDevicePages(&pageCount));
+    ASSERT_EQ(2u, pageCount);
+    ScratchFile ready(L"frame.ready");
+    const std::vector<std::wstring> args = {L"--page", L"2", L"--close-after", L"1", L"--ready-file", ready.path()};
+    ClientRun run;
+    HRESULT runResult = E_FAIL;
+    std::thread tool([&] { runResult = RunToolProcess(kProgram, args, kFrameRunMs, &run); });
+
+    std::string title;
+    for (DWORD waited = 0; waited < kFrameAppearMs && title.empty(); waited += 100) {
+        ::Sleep(100);
+        title = ReadTextFile(ready.path());
+    }
+    LRESULT selected = -1;
+    std::vector<std::wstring> texts;
+    if (!title.empty()) {
+        while (!title.empty() && (title.back() == '\n' || title.back() == '\r')) {
+            title.pop_back();
+        }
+        const HWND frame = ::FindWindowW(nullptr, std::wstring(title.begin(), title.end()).c_str());
+        HWND tabControl = nullptr;
+        ::EnumChildWindows(frame, &FindTabControl, reinterpret_cast<LPARAM>(&tabControl));
+        if (tabControl != nullptr) {
+            selected = ::SendMessageW(tabControl, TCM_GETCURSEL, 0, 0);
+        }
+        texts = DescendantTexts(frame);
+    }
+    tool.join();
+    ASSERT_EQ(S_OK, runResult);
+    EXPECT_EQ(0u, run.exitCode) << run.err;
+    ASSERT_FALSE(title.empty()) << "no ready file; stderr: " << run.err;
+    EXPECT_EQ(1, selected);
+    // The window page's "クラスだけで探す" (class only) and "左右反転" (mirror).
+    EXPECT_TRUE(Contains(texts, L"\u30AF\u30E9\u30B9\u3060\u3051\u3067\u63A2\u3059"));
+    EXPECT_TRUE(Contains(texts, L"\u5DE6\u53F3\u53CD\u8EE2"));
+
+    // A page the device does not have.
+    ASSERT_EQ(S_OK, RunToolProcess(kProgram, {L"--page", L"3"}, kQuickRunMs, &run));
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_NE(std::string::npos, run.err.find("there is no page 3")) << run.err;
 }

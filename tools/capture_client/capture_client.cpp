@@ -17,6 +17,7 @@
 #include "tools/capture_client/png_file.h"
 #include "tools/capture_client/stream_format.h"
 #include "tools/capture_client/video_device.h"
+#include "tools/capture_client/window_settings.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -135,6 +136,17 @@ int ListDevices() {
         return kExitFailure;
     }
     WriteStdout(FormatDeviceList(devices));
+    return kExitSuccess;
+}
+
+int ListWindows() {
+    std::vector<ListedWindow> windows;
+    const HRESULT hr = ListCaptureWindows(nullptr, &windows);
+    if (FAILED(hr)) {
+        PrintError(L"cannot list the windows: " + DescribeHresult(hr));
+        return kExitFailure;
+    }
+    WriteStdout(FormatWindowList(windows));
     return kExitSuccess;
 }
 
@@ -465,7 +477,20 @@ int RunCapture(const CaptureOptions& options) {
 }  // namespace
 
 int RunCaptureClient(const CaptureOptions& options) {
+    if (options.StoresSettings()) {
+        std::wstring report;
+        std::wstring error;
+        if (StoreWindowSettings(options, &report, &error) != kExitSuccess) {
+            PrintError(error);
+            return kExitFailure;
+        }
+        WriteStdout(report);
+    }
     switch (options.action) {
+    case CaptureAction::kStoreSettings:
+        return kExitSuccess;
+    case CaptureAction::kListWindows:
+        return ListWindows();
     case CaptureAction::kListDevices:
         return ListDevices();
     case CaptureAction::kListCapabilities:

@@ -129,6 +129,9 @@ ParseStatus ParseCaptureOptions(const std::vector<std::wstring>& args, CaptureOp
     parsed.save.first = true;
     parsed.save.last = true;
     int actions = 0;
+    // Whether an option that shapes a capture was given: settings to store
+    // alone do not start one.
+    bool captureOptions = false;
 
     for (size_t i = 0; i < args.size(); ++i) {
         std::wstring name = args[i];
@@ -187,19 +190,52 @@ ParseStatus ParseCaptureOptions(const std::vector<std::wstring>& args, CaptureOp
             if (!noValue()) return ParseStatus::kUsageError;
             parsed.action = CaptureAction::kShowProperties;
             ++actions;
+        } else if (name == L"--windows") {
+            if (!noValue()) return ParseStatus::kUsageError;
+            parsed.action = CaptureAction::kListWindows;
+            ++actions;
+        } else if (name == L"--use-window") {
+            if (!takeValue(&text)) return ParseStatus::kUsageError;
+            if (text.empty()) return badValue(text, L"a window title");
+            parsed.useWindow = text;
+        } else if (name == L"--use-class") {
+            if (!takeValue(&text)) return ParseStatus::kUsageError;
+            if (text.empty()) return badValue(text, L"a window class");
+            parsed.useClass = text;
+        } else if (name == L"--scale") {
+            if (!takeValue(&text)) return ParseStatus::kUsageError;
+            if (text == L"stretch") {
+                parsed.scale = ScaleMode::Stretch;
+            } else if (text == L"fit") {
+                parsed.scale = ScaleMode::Fit;
+            } else if (text == L"fill") {
+                parsed.scale = ScaleMode::Fill;
+            } else {
+                return badValue(text, L"stretch, fit or fill");
+            }
+        } else if (name == L"--mirror") {
+            if (!takeValue(&text)) return ParseStatus::kUsageError;
+            if (text != L"on" && text != L"off") {
+                return badValue(text, L"on or off");
+            }
+            parsed.mirror = text == L"on";
         } else if (name == L"--no-clock") {
+            captureOptions = true;
             if (!noValue()) return ParseStatus::kUsageError;
             parsed.noClock = true;
         } else if (name == L"-d" || name == L"--device") {
+            captureOptions = true;
             if (!takeValue(&text)) return ParseStatus::kUsageError;
             if (text.empty()) return badValue(text, L"a device name");
             parsed.deviceName = text;
         } else if (name == L"-s" || name == L"--size") {
+            captureOptions = true;
             if (!takeValue(&text)) return ParseStatus::kUsageError;
             if (!ParseSize(text, &parsed.width, &parsed.height)) {
                 return badValue(text, L"WIDTHxHEIGHT, for example 1136x640");
             }
         } else if (name == L"-r" || name == L"--fps") {
+            captureOptions = true;
             if (!takeValue(&text)) return ParseStatus::kUsageError;
             double rate = 0.0;
             if (!ParseDouble(text, &rate) || rate <= 0.0 || rate > kMaxFrameRate) {
@@ -207,6 +243,7 @@ ParseStatus ParseCaptureOptions(const std::vector<std::wstring>& args, CaptureOp
             }
             parsed.frameRate = rate;
         } else if (name == L"-t" || name == L"--seconds") {
+            captureOptions = true;
             if (!takeValue(&text)) return ParseStatus::kUsageError;
             double seconds = 0.0;
             if (!ParseDouble(text, &seconds) || seconds <= 0.0 || seconds > kMaxCaptureSeconds) {
@@ -214,6 +251,7 @@ ParseStatus ParseCaptureOptions(const std::vector<std::wstring>& args, CaptureOp
             }
             parsed.seconds = seconds;
         } else if (name == L"-n" || name == L"--frames") {
+            captureOptions = true;
             if (!takeValue(&text)) return ParseStatus::kUsageError;
             uint32_t frames = 0;
             if (!ParseUnsigned(text, &frames) || frames == 0) {
@@ -221,6 +259,7 @@ ParseStatus ParseCaptureOptions(const std::vector<std::wstring>& args, CaptureOp
             }
             parsed.frames = frames;
         } else if (name == L"--timeout") {
+            captureOptions = true;
             if (!takeValue(&text)) return ParseStatus::kUsageError;
             double seconds = 0.0;
             if (!ParseDouble(text, &seconds) || seconds <= 0.0 || seconds > kMaxCaptureSeconds) {
@@ -228,16 +267,19 @@ ParseStatus ParseCaptureOptions(const std::vector<std::wstring>& args, CaptureOp
             }
             parsed.stallSeconds = seconds;
         } else if (name == L"-o" || name == L"--output") {
+            captureOptions = true;
             if (!takeValue(&text)) return ParseStatus::kUsageError;
             if (text.empty()) return badValue(text, L"a folder");
             parsed.outputDir = text;
         } else if (name == L"--prefix") {
+            captureOptions = true;
             if (!takeValue(&text)) return ParseStatus::kUsageError;
             if (text.empty() || text.find_first_of(L"\\/:*?\"<>|") != std::wstring::npos) {
                 return badValue(text, L"a file name prefix without path characters");
             }
             parsed.filePrefix = text;
         } else if (name == L"--save") {
+            captureOptions = true;
             if (!takeValue(&text)) return ParseStatus::kUsageError;
             std::wstring why;
             if (!ParseFrameSelection(text, &parsed.save, &why)) {
@@ -245,6 +287,7 @@ ParseStatus ParseCaptureOptions(const std::vector<std::wstring>& args, CaptureOp
                 return ParseStatus::kUsageError;
             }
         } else if (name == L"--summary") {
+            captureOptions = true;
             if (!takeValue(&text)) return ParseStatus::kUsageError;
             if (text.empty()) return badValue(text, L"a file name");
             parsed.summaryFile = text;
@@ -258,8 +301,11 @@ ParseStatus ParseCaptureOptions(const std::vector<std::wstring>& args, CaptureOp
     }
 
     if (actions > 1) {
-        *error = L"--list, --caps and --properties exclude each other";
+        *error = L"--list, --caps, --properties and --windows exclude each other";
         return ParseStatus::kUsageError;
+    }
+    if (actions == 0 && !captureOptions && parsed.StoresSettings()) {
+        parsed.action = CaptureAction::kStoreSettings;
     }
     *options = std::move(parsed);
     return ParseStatus::kOk;
@@ -278,6 +324,7 @@ Actions (at most one; without one, qmcapture captures):
   -l, --list             list the video input devices and exit
   -c, --caps             list the device's formats (IAMStreamConfig) and exit
   -p, --properties       open the device's property pages and exit when closed
+      --windows          list the windows the device can capture and exit
 
 Device and format:
   -d, --device NAME      device friendly name (default "QM Capture Device")
@@ -301,6 +348,18 @@ Capture:
                          (default "first,last")
       --summary FILE     also write a key=value summary to FILE
 
+Window and framing, stored for the current user (a running device takes
+them over within a second); given alone they are only stored, with an action
+or capture options they are stored first:
+      --use-window TITLE
+                         capture the window with this title (without
+                         --use-class: the class of the open window of
+                         that title)
+      --use-class CLASS  capture a window of this class (alone: any title)
+      --scale MODE       stretch (fill the frame, aspect not kept), fit
+                         (whole window, black bars) or fill (crop the centre)
+      --mirror on|off    mirror the picture left to right
+
   -h, --help             show this help and exit
   -V, --version          show the version and exit
 
@@ -309,7 +368,8 @@ arrival times at the sample grabber. Timestamps are contiguous when each
 sample starts where the previous one ended.
 
 Exit status: 0 success, 1 runtime failure (device not found, capture
-failed, file not written), 2 usage error.
+failed, file not written, window not found, setting not stored), 2 usage
+error.
 )";
     return text;
 }

@@ -4,8 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "capture/scale_mode.h"
 
 inline constexpr wchar_t kDefaultDeviceName[] = L"QM Capture Device";
 inline constexpr double kDefaultCaptureSeconds = 5.0;
@@ -20,6 +23,10 @@ enum class CaptureAction {
     kListDevices,
     kListCapabilities,
     kShowProperties,
+    // The windows the device could capture.
+    kListWindows,
+    // Only the settings below are stored; nothing is captured.
+    kStoreSettings,
 };
 
 // Which captured frames are written as PNG files.
@@ -62,7 +69,15 @@ struct CaptureOptions {
     // holds frames back and arrival times show the device's own pacing.
     bool noClock = false;
 
+    // Settings stored for the current user before the action runs:
+    // the window to capture (its title, its class) and the framing.
+    std::optional<std::wstring> useWindow;
+    std::optional<std::wstring> useClass;
+    std::optional<ScaleMode> scale;
+    std::optional<bool> mirror;
+
     double EffectiveSeconds() const;
+    bool StoresSettings() const { return useWindow || useClass || scale || mirror; }
 };
 
 enum class ParseStatus {
@@ -73,7 +88,9 @@ enum class ParseStatus {
 };
 
 // Parses the arguments that follow the program name. Options take their
-// value as the next argument or after '=' (--fps=30). On kUsageError,
+// value as the next argument or after '=' (--fps=30). Settings to store
+// with nothing else asked for make the action kStoreSettings; with an
+// action or capture options they are stored first. On kUsageError,
 // `error` says what was wrong and `options` is left as it was.
 ParseStatus ParseCaptureOptions(const std::vector<std::wstring>& args, CaptureOptions* options,
                                 std::wstring* error);

@@ -47,7 +47,9 @@ bool DemoWindow::Create(HINSTANCE instance, std::wstring* error) {
     RECT frame = {0, 0, m_options.clientWidth, m_options.clientHeight};
     ::AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
     m_window = ::CreateWindowExW(0, m_options.windowClass.c_str(), m_options.title.c_str(), kWindowStyle,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
+                                 m_options.hasPosition ? m_options.x : CW_USEDEFAULT,
+                                 m_options.hasPosition ? m_options.y : CW_USEDEFAULT, frame.right - frame.left,
+                                 frame.bottom - frame.top,
                                  nullptr, nullptr, instance, this);
     if (m_window == nullptr) {
         *error = L"cannot create the window (error " + std::to_wstring(::GetLastError()) + L")";

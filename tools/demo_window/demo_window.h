@@ -16,6 +16,10 @@ inline constexpr wchar_t kDemoWindowTitle[] = L"Quillmere";
 struct DemoWindowOptions {
     int clientWidth = 1280;
     int clientHeight = 720;
+    // The window's top left corner, when given; else the system's choice.
+    bool hasPosition = false;
+    int x = 0;
+    int y = 0;
     int refreshRate = 60;
     // 0 runs until the window is closed.
     double seconds = 0.0;

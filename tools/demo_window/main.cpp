@@ -28,6 +28,8 @@ the time of day with milliseconds.
 
 Options:
   --size WxH         client area size (default 1280x720)
+  --position X,Y     the window's top left corner on the screen (default:
+                     where the system puts new windows)
   --fps N            repaint rate, 1-200 per second (default 60)
   --seconds N        close by itself after N seconds (default: stay open)
   --title TEXT       window title (default "Quillmere")
@@ -93,6 +95,15 @@ bool ParseWhole(const std::wstring& text, int max, int* value) {
     return true;
 }
 
+// A screen coordinate: whole, 0 or more.
+bool ParseCoordinate(const std::wstring& text, int* value) {
+    if (text == L"0") {
+        *value = 0;
+        return true;
+    }
+    return ParseWhole(text, kMaxClientSize, value);
+}
+
 enum class Parsed { kRun, kHelp, kError };
 
 Parsed ParseArguments(const std::vector<std::wstring>& args, DemoWindowOptions* options, std::wstring* error) {
@@ -109,8 +120,9 @@ Parsed ParseArguments(const std::vector<std::wstring>& args, DemoWindowOptions* 
         if (name == L"-h" || name == L"--help" || name == L"/?") {
             return Parsed::kHelp;
         }
-        const bool takesValue = name == L"--size" || name == L"--fps" || name == L"--seconds" ||
-                                name == L"--title" || name == L"--class" || name == L"--ready-file";
+        const bool takesValue = name == L"--size" || name == L"--position" || name == L"--fps" ||
+                                name == L"--seconds" || name == L"--title" || name == L"--class" ||
+                                name == L"--ready-file";
         if (!takesValue) {
             *error = L"unknown option '" + name + L"'";
             return Parsed::kError;
@@ -127,6 +139,11 @@ Parsed ParseArguments(const std::vector<std::wstring>& args, DemoWindowOptions* 
             const size_t x = value.find_first_of(L"xX");
             ok = x != std::wstring::npos && ParseWhole(value.substr(0, x), kMaxClientSize, &options->clientWidth) &&
                  ParseWhole(value.substr(x + 1), kMaxClientSize, &options->clientHeight);
+        } else if (name == L"--position") {
+            const size_t comma = value.find(L',');
+            ok = comma != std::wstring::npos && ParseCoordinate(value.substr(0, comma), &options->x) &&
+                 ParseCoordinate(value.substr(comma + 1), &options->y);
+            options->hasPosition = ok;
         } else if (name == L"--fps") {
             ok = ParseWhole(value, kMaxRefreshRate, &options->refreshRate);
         } else if (name == L"--seconds") {

@@ -5,6 +5,7 @@
 // its options to pick how the device is opened, to learn when the frame is
 // on screen and to close it.
 #include <windows.h>
+#include <commctrl.h>
 #include <dshow.h>
 #include <ocidl.h>
 #include <olectl.h>
@@ -29,6 +30,8 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 // One day: anything longer is a mistyped number.
 constexpr int kMaxCloseAfterSeconds = 24 * 3600;
+// More pages than any frame shows: a larger number is mistyped.
+constexpr int kMaxPage = 99;
 // How often the frame is looked at while it is open.
 constexpr UINT kWatchPeriodMs = 100;
 constexpr wchar_t kProgramName[] = L"qmsettings";
@@ -55,6 +58,8 @@ Options:
                        appeared, as its Cancel button does (1-86400)
   --ready-file PATH    once the frame is on screen, write its window title
                        to PATH (UTF-8), for scripts that wait for it
+  --page N             show the Nth page first (1 the settings page, 2 the
+                       window page)
   -h, --help           show this help and exit
 
 Exit status: 0 when the frame was closed, 1 when it could not be opened,
@@ -68,6 +73,7 @@ struct Options {
     bool editPin = false;
     int closeAfterSeconds = 0;  // 0: stay open until the user closes it
     std::wstring readyFile;
+    int page = 1;  // the page shown first, counted from 1
 };
 
 enum class Parsed { kRun, kHelp, kError };
@@ -114,7 +120,7 @@ Parsed ParseArguments(const std::vector<std::wstring>& args, Options* options, s
             (name == L"--clsid" ? options->byClsid : options->editPin) = true;
             continue;
         }
-        if (name != L"--close-after" && name != L"--ready-file") {
+        if (name != L"--close-after" && name != L"--ready-file" && name != L"--page") {
             *error = L"unknown option '" + args[i] + L"'";
             return Parsed::kError;
         }
@@ -134,6 +140,15 @@ Parsed ParseArguments(const std::vector<std::wstring>& args, Options* options, s
                 return Parsed::kError;
             }
             options->closeAfterSeconds = static_cast<int>(seconds);
+        } else if (name == L"--page") {
+            wchar_t* end = nullptr;
+            const long page = std::wcstol(value.c_str(), &end, 10);
+            if (value.empty() || value.find_first_not_of(L"0123456789") != std::wstring::npos ||
+                end != value.c_str() + value.size() || page < 1 || page > kMaxPage) {
+                *error = L"bad value '" + value + L"' for --page (a page number from 1)";
+                return Parsed::kError;
+            }
+            options->page = static_cast<int>(page);
         } else {
             if (value.empty()) {
                 *error = L"option --ready-file needs a path";
@@ -238,12 +253,38 @@ private:
         if (!m_announced) {
             m_announced = true;
             m_seenAt = ::GetTickCount64();
+            ShowFirstPage();
             Announce();
         }
         const ULONGLONG closeAfterMs = static_cast<ULONGLONG>(m_options.closeAfterSeconds) * 1000;
         if (!m_closing && closeAfterMs > 0 && ::GetTickCount64() - m_seenAt >= closeAfterMs) {
             m_closing = true;
             ::PostMessageW(m_frame, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        }
+    }
+
+    // The frame's tab control: one tab per page.
+    static BOOL CALLBACK FindTabs(HWND child, LPARAM found) {
+        wchar_t name[64] = {};
+        ::GetClassNameW(child, name, 64);
+        if (std::wcscmp(name, WC_TABCONTROLW) != 0) {
+            return TRUE;
+        }
+        *reinterpret_cast<HWND*>(found) = child;
+        return FALSE;
+    }
+
+    // Moves to the page asked for as a click on its tab does: without
+    // button style, moving a tab control's focus selects the tab and tells
+    // the frame, which then shows that page.
+    void ShowFirstPage() const {
+        if (m_options.page <= 1) {
+            return;
+        }
+        HWND tabs = nullptr;
+        ::EnumChildWindows(m_frame, &FindTabs, reinterpret_cast<LPARAM>(&tabs));
+        if (tabs != nullptr) {
+            ::SendMessageW(tabs, TCM_SETCURFOCUS, static_cast<WPARAM>(m_options.page - 1), 0);
         }
     }
 
@@ -327,6 +368,12 @@ int ShowFrame(const Options& options) {
     const CoTaskMemPtr<GUID> pageIds(pages.pElems);
     if (FAILED(hr) || pages.cElems == 0) {
         ShowError(L"the device names no property page" + (FAILED(hr) ? L": " + DescribeHresult(hr) : std::wstring()));
+        return kExitFailure;
+    }
+
+    if (static_cast<ULONG>(options.page) > pages.cElems) {
+        ShowError(FormatText(L"there is no page %d: the device offers %lu", options.page,
+                             static_cast<unsigned long>(pages.cElems)));
         return kExitFailure;
     }
 

@@ -1,0 +1,12 @@
+// How a window's picture is framed in the output picture (the stored
+// "ScaleMode").
+#pragma once
+
+enum class ScaleMode : int {
+    // The whole picture over the whole frame; the aspect ratio is not kept.
+    Stretch = 0,
+    // The whole picture, aspect kept, black bars beside or above it.
+    Fit = 1,
+    // The frame filled, aspect kept: the centre of the picture, cropped.
+    Fill = 2,
+};

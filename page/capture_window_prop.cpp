@@ -1,0 +1,448 @@
+#include "page/capture_window_prop.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "capture/capture_device_ids.h"
+#include "capture/capture_device_settings.h"
+#include "framework/com_util.h"
+#include "resources/resource.h"
+
+namespace {
+
+// The list's columns: "タイトル" (title), "クラス" (class), "プログラム"
+// (program), "サイズ" (client size), with their shares of the list's
+// width in percent.
+struct ListColumn {
+    const wchar_t* label;
+    int percent;
+};
+constexpr ListColumn kListColumns[] = {
+    {L"\u30BF\u30A4\u30C8\u30EB", 38},
+    {L"\u30AF\u30E9\u30B9", 26},
+    {L"\u30D7\u30ED\u30B0\u30E9\u30E0", 20},
+    {L"\u30B5\u30A4\u30BA", 16},
+};
+enum ListColumnIndex { kTitleColumn, kClassColumn, kProgramColumn, kSizeColumn };
+constexpr int kListColumnCount = static_cast<int>(sizeof(kListColumns) / sizeof(kListColumns[0]));
+
+// A read of the thumbnail's window may hold up the page this long at most;
+// a read that takes longer goes on on the page's capture thread and the
+// thumbnail keeps its picture meanwhile.
+constexpr DWORD kThumbnailReadDeadlineMs = 50;
+
+constexpr int kBytesPerThumbnailPixel = 3;
+
+bool IsChecked(HWND dialog, int id) {
+    return ::SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void SetChecked(HWND dialog, int id, bool checked) {
+    ::SendDlgItemMessageW(dialog, id, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+// The largest rectangle of the picture's aspect that fits a box, centred
+// in it; at least one pixel each way.
+RECT FitInBox(int width, int height, int boxWidth, int boxHeight) {
+    long long fitWidth = boxWidth;
+    long long fitHeight = boxHeight;
+    // Compared crosswise, in 64 bits: which side of the box the picture
+    // fills.
+    if (static_cast<long long>(width) * boxHeight >= static_cast<long long>(height) * boxWidth) {
+        fitHeight = (static_cast<long long>(height) * boxWidth + width / 2) / width;
+    } else {
+        fitWidth = (static_cast<long long>(width) * boxHeight + height / 2) / height;
+    }
+    fitWidth = fitWidth < 1 ? 1 : fitWidth;
+    fitHeight = fitHeight < 1 ? 1 : fitHeight;
+    const LONG left = static_cast<LONG>((boxWidth - fitWidth) / 2);
+    const LONG top = static_cast<LONG>((boxHeight - fitHeight) / 2);
+    return {left, top, left + static_cast<LONG>(fitWidth), top + static_cast<LONG>(fitHeight)};
+}
+
+void SetItemText(HWND list, int item, int column, const wchar_t* text) {
+    LVITEMW cell = {};
+    cell.iSubItem = column;
+    cell.pszText = const_cast<wchar_t*>(text);
+    ::SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&cell));
+}
+
+}  // namespace
+
+CUnknown* WINAPI CCaptureWindowProp::CreateInstance(IUnknown* outer, HRESULT* phr) {
+    auto* page = new (std::nothrow) CCaptureWindowProp(outer);
+    if (phr != nullptr) {
+        *phr = S_OK;
+    }
+    return page;
+}
+
+CCaptureWindowProp::CCaptureWindowProp(IUnknown* outer)
+    : CBasePropertyPage(kCaptureWindowPropName, outer, IDD_CAPTURE_WINDOW_PROP, IDS_CAPTURE_WINDOW_PROP_TITLE) {
+    // The dialog's list is a common control: its class must be registered
+    // before the frame measures or creates the dialog.
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES};
+    ::InitCommonControlsEx(&controls);
+}
+
+HRESULT CCaptureWindowProp::OnConnect(IUnknown* object) {
+    RETURN_HR_IF_NULL(E_POINTER, object);
+    m_connected = false;
+    m_hasPendingChoice = false;
+    // The page stores per-user settings and needs nothing of the device
+    // itself; it only makes sure that it edits a capture device.
+    IUnknown* settings = nullptr;
+    RETURN_IF_FAILED(object->QueryInterface(IID_ICaptureDeviceSettings, reinterpret_cast<void**>(&settings)));
+    settings->Release();
+    m_connected = true;
+    return S_OK;
+}
+
+HRESULT CCaptureWindowProp::OnDisconnect() {
+    m_connected = false;
+    m_hasPendingChoice = false;
+    return S_OK;
+}
+
+HRESULT CCaptureWindowProp::OnActivate() {
+    if (!m_connected || m_hwnd == nullptr) {
+        return S_OK;
+    }
+    // The stored values replace edits kept from an earlier activation.
+    m_hasPendingChoice = false;
+    SetupListColumns();
+    LoadStoredChoice();
+    RefreshList();
+
+    // The thumbnail has its size in pixels, whatever the dialog's units.
+    ::SetWindowPos(::GetDlgItem(m_hwnd, IDC_THUMBNAIL), nullptr, 0, 0, kThumbnailWidth, kThumbnailHeight,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (m_thumbnail.Create(kThumbnailWidth, kThumbnailHeight, 24, /*topDown=*/true)) {
+        ClearThumbnail();
+    }
+    // Without its own thread the capture reads on this one, which a print
+    // of a hung window would stop: then only the copy is used.
+    if (FAILED(m_capture.Start())) {
+        m_captureMethod = CaptureMethod::Copy;
+    }
+    RefreshThumbnail();
+    ::SetTimer(m_hwnd, kThumbnailTimer, kThumbnailPeriodMs, nullptr);
+    return S_OK;
+}
+
+HRESULT CCaptureWindowProp::OnDeactivate() {
+    if (m_hwnd != nullptr) {
+        ::KillTimer(m_hwnd, kThumbnailTimer);
+    }
+    // A read still waiting for a hung window is left to end by itself.
+    m_capture.Stop();
+    m_tracker.Forget();
+    m_thumbnail.Reset();
+    // A frame may apply a page after deactivating it; the dialog is gone by
+    // then, so its values are kept now.
+    if (m_connected && m_hwnd != nullptr && ::IsWindow(m_hwnd)) {
+        ReadControls(&m_pendingChoice);
+        m_hasPendingChoice = true;
+    }
+    return S_OK;
+}
+
+HRESULT CCaptureWindowProp::OnApplyChanges() {
+    if (!m_connected) {
+        return S_OK;
+    }
+    Choice choice;
+    if (m_hwnd != nullptr) {
+        ReadControls(&choice);
+    } else if (m_hasPendingChoice) {
+        choice = m_pendingChoice;
+    } else {
+        return S_OK;
+    }
+    // A failed write leaves the page dirty, so that Apply can be tried again.
+    RETURN_IF_FAILED(StoreChoice(choice));
+    m_hasPendingChoice = false;
+    return S_OK;
+}
+
+INT_PTR CCaptureWindowProp::OnReceiveMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    INT_PTR handled = FALSE;
+    if (m_hwnd != nullptr) {
+        switch (message) {
+        case WM_COMMAND: {
+            const int id = LOWORD(wParam);
+            const UINT code = HIWORD(wParam);
+            if (id == IDC_REFRESH_WINDOWS && code == BN_CLICKED) {
+                RefreshList();
+            } else if ((id == IDC_WINDOW_TITLE || id == IDC_WINDOW_CLASS) && code == EN_CHANGE && !m_filling) {
+                UpdateSearch();
+                SyncListSelection();
+                MarkDirty();
+            } else if (id == IDC_CLASS_ONLY && code == BN_CLICKED) {
+                ::EnableWindow(::GetDlgItem(m_hwnd, IDC_WINDOW_TITLE), !IsChecked(m_hwnd, IDC_CLASS_ONLY));
+                UpdateSearch();
+                SyncListSelection();
+                MarkDirty();
+            } else if ((id == IDC_SCALE_STRETCH || id == IDC_SCALE_FIT || id == IDC_SCALE_FILL || id == IDC_MIRROR) &&
+                       code == BN_CLICKED) {
+                MarkDirty();
+            }
+            break;
+        }
+        case WM_NOTIFY: {
+            const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+            if (header != nullptr && header->idFrom == IDC_WINDOW_LIST && header->code == LVN_ITEMCHANGED &&
+                !m_filling) {
+                const auto* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
+                const bool selected = (change->uNewState & LVIS_SELECTED) != 0 &&
+                                      (change->uOldState & LVIS_SELECTED) == 0;
+                if ((change->uChanged & LVIF_STATE) != 0 && selected && change->lParam >= 0 &&
+                    static_cast<size_t>(change->lParam) < m_windows.size()) {
+                    ChooseEntry(static_cast<size_t>(change->lParam));
+                }
+            }
+            break;
+        }
+        case WM_TIMER:
+            if (wParam == kThumbnailTimer) {
+                RefreshThumbnail();
+                handled = TRUE;
+            }
+            break;
+        case WM_DRAWITEM: {
+            const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+            if (wParam == IDC_THUMBNAIL && item != nullptr) {
+                DrawThumbnailItem(*item);
+                handled = TRUE;
+            }
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    const INT_PTR result = CBasePropertyPage::OnReceiveMessage(window, message, wParam, lParam);
+    return handled ? handled : result;
+}
+
+void CCaptureWindowProp::LoadStoredChoice() {
+    CCaptureSettings stored;
+    const CCaptureSettings::Snapshot snapshot = stored.GetSnapshot();
+    m_captureMethod = snapshot.captureMethod;
+
+    // The names are stored in the host's 8-bit code page.
+    wchar_t title[kSettingsTextCapacity] = {};
+    wchar_t windowClass[kSettingsTextCapacity] = {};
+    if (::MultiByteToWideChar(CP_ACP, 0, snapshot.windowName, -1, title, kSettingsTextCapacity) == 0) {
+        title[0] = L'\0';
+    }
+    if (::MultiByteToWideChar(CP_ACP, 0, snapshot.windowClass, -1, windowClass, kSettingsTextCapacity) == 0) {
+        windowClass[0] = L'\0';
+    }
+    const bool classOnly = snapshot.windowName[0] == '\0';
+
+    m_filling = true;
+    ::SetDlgItemTextW(m_hwnd, IDC_WINDOW_TITLE, title);
+    ::SetDlgItemTextW(m_hwnd, IDC_WINDOW_CLASS, windowClass);
+    m_filling = false;
+    SetChecked(m_hwnd, IDC_CLASS_ONLY, classOnly);
+    ::EnableWindow(::GetDlgItem(m_hwnd, IDC_WINDOW_TITLE), !classOnly);
+    ::CheckRadioButton(m_hwnd, IDC_SCALE_STRETCH, IDC_SCALE_FILL,
+                       IDC_SCALE_STRETCH + static_cast<int>(snapshot.scaleMode));
+    SetChecked(m_hwnd, IDC_MIRROR, snapshot.mirror);
+    UpdateSearch();
+}
+
+void CCaptureWindowProp::SetupListColumns() {
+    const HWND list = ::GetDlgItem(m_hwnd, IDC_WINDOW_LIST);
+    ::SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+    RECT client = {};
+    ::GetClientRect(list, &client);
+    const int width = client.right - client.left - ::GetSystemMetrics(SM_CXVSCROLL);
+    for (int i = 0; i < kListColumnCount; ++i) {
+        LVCOLUMNW column = {};
+        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+        column.pszText = const_cast<wchar_t*>(kListColumns[i].label);
+        column.cx = width * kListColumns[i].percent / 100;
+        column.iSubItem = i;
+        ::SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
+    }
+}
+
+void CCaptureWindowProp::RefreshList() {
+    std::vector<ListedWindow> windows;
+    // The frame that shows this page is no window to capture.
+    if (FAILED(ListCaptureWindows(::GetAncestor(m_hwnd, GA_ROOT), &windows))) {
+        windows.clear();
+    }
+    const HWND list = ::GetDlgItem(m_hwnd, IDC_WINDOW_LIST);
+    m_filling = true;
+    ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    ::SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
+    m_windows.swap(windows);
+    for (size_t i = 0; i < m_windows.size(); ++i) {
+        const ListedWindow& entry = m_windows[i];
+        LVITEMW item = {};
+        item.mask = LVIF_TEXT | LVIF_PARAM;
+        item.iItem = static_cast<int>(i);
+        item.pszText = const_cast<wchar_t*>(entry.title.c_str());
+        item.lParam = static_cast<LPARAM>(i);
+        const int inserted =
+            static_cast<int>(::SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+        if (inserted < 0) {
+            continue;
+        }
+        SetItemText(list, inserted, kClassColumn, entry.className.c_str());
+        SetItemText(list, inserted, kProgramColumn, entry.program.c_str());
+        wchar_t size[32] = {};
+        std::swprintf(size, 32, L"%ldx%ld", static_cast<long>(entry.client.cx), static_cast<long>(entry.client.cy));
+        SetItemText(list, inserted, kSizeColumn, size);
+    }
+    ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    SelectMatchingEntry();
+    m_filling = false;
+    ::InvalidateRect(list, nullptr, TRUE);
+}
+
+void CCaptureWindowProp::SelectMatchingEntry() {
+    wchar_t title[kEditTextCapacity] = {};
+    wchar_t windowClass[kEditTextCapacity] = {};
+    ::GetDlgItemTextW(m_hwnd, IDC_WINDOW_TITLE, title, kEditTextCapacity);
+    ::GetDlgItemTextW(m_hwnd, IDC_WINDOW_CLASS, windowClass, kEditTextCapacity);
+    const bool anyTitle = IsChecked(m_hwnd, IDC_CLASS_ONLY) || title[0] == L'\0';
+    const HWND list = ::GetDlgItem(m_hwnd, IDC_WINDOW_LIST);
+    for (size_t i = 0; i < m_windows.size(); ++i) {
+        const ListedWindow& entry = m_windows[i];
+        if (entry.className == windowClass && (anyTitle || entry.title == title)) {
+            LVITEMW state = {};
+            state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+            state.state = LVIS_SELECTED | LVIS_FOCUSED;
+            ::SendMessageW(list, LVM_SETITEMSTATE, i, reinterpret_cast<LPARAM>(&state));
+            ::SendMessageW(list, LVM_ENSUREVISIBLE, i, FALSE);
+            return;
+        }
+    }
+}
+
+void CCaptureWindowProp::SyncListSelection() {
+    m_filling = true;
+    LVITEMW none = {};
+    none.stateMask = LVIS_SELECTED;
+    // Item -1: every item.
+    ::SendDlgItemMessageW(m_hwnd, IDC_WINDOW_LIST, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
+                          reinterpret_cast<LPARAM>(&none));
+    SelectMatchingEntry();
+    m_filling = false;
+}
+
+void CCaptureWindowProp::ChooseEntry(size_t index) {
+    // The entry as it was listed: a window that has closed since still
+    // names its title and class, which the device finds once a window of
+    // that name is there again.
+    const ListedWindow& entry = m_windows[index];
+    m_filling = true;
+    ::SetDlgItemTextW(m_hwnd, IDC_WINDOW_TITLE, entry.title.c_str());
+    ::SetDlgItemTextW(m_hwnd, IDC_WINDOW_CLASS, entry.className.c_str());
+    m_filling = false;
+    UpdateSearch();
+    MarkDirty();
+}
+
+void CCaptureWindowProp::ReadControls(Choice* choice) const {
+    *choice = Choice{};
+    // Both reads stop at the buffer's end and always terminate.
+    ::GetDlgItemTextW(m_hwnd, IDC_WINDOW_TITLE, choice->title, kEditTextCapacity);
+    ::GetDlgItemTextW(m_hwnd, IDC_WINDOW_CLASS, choice->windowClass, kEditTextCapacity);
+    choice->title[kEditTextCapacity - 1] = L'\0';
+    choice->windowClass[kEditTextCapacity - 1] = L'\0';
+    choice->classOnly = IsChecked(m_hwnd, IDC_CLASS_ONLY);
+    if (IsChecked(m_hwnd, IDC_SCALE_FIT)) {
+        choice->scaleMode = ScaleMode::Fit;
+    } else if (IsChecked(m_hwnd, IDC_SCALE_FILL)) {
+        choice->scaleMode = ScaleMode::Fill;
+    } else {
+        choice->scaleMode = ScaleMode::Stretch;
+    }
+    choice->mirror = IsChecked(m_hwnd, IDC_MIRROR);
+}
+
+HRESULT CCaptureWindowProp::StoreChoice(const Choice& choice) const {
+    // An empty title stands for any window of the class.
+    bool stored = StoreWindowChoice(choice.classOnly ? L"" : choice.title, choice.windowClass);
+    stored = StoreScaleMode(choice.scaleMode) && stored;
+    stored = StoreMirror(choice.mirror) && stored;
+    return stored ? S_OK : E_FAIL;
+}
+
+void CCaptureWindowProp::MarkDirty() {
+    m_bDirty = TRUE;
+    if (m_pPageSite != nullptr) {
+        m_pPageSite->OnStatusChange(PROPPAGESTATUS_DIRTY);
+    }
+}
+
+void CCaptureWindowProp::UpdateSearch() {
+    wchar_t title[kEditTextCapacity] = {};
+    wchar_t windowClass[kEditTextCapacity] = {};
+    if (!IsChecked(m_hwnd, IDC_CLASS_ONLY)) {
+        ::GetDlgItemTextW(m_hwnd, IDC_WINDOW_TITLE, title, kEditTextCapacity);
+    }
+    ::GetDlgItemTextW(m_hwnd, IDC_WINDOW_CLASS, windowClass, kEditTextCapacity);
+    // The texts as Apply would store them, so that the thumbnail shows the
+    // window the device will find.
+    TitleTextToCodePage(m_searchName, title);
+    TitleTextToCodePage(m_searchClass, windowClass);
+    m_tracker.Forget();
+}
+
+void CCaptureWindowProp::RefreshThumbnail() {
+    if (m_hwnd == nullptr || !m_thumbnail || !::IsWindowVisible(m_hwnd)) {
+        return;
+    }
+    const HWND window = m_tracker.WindowForFrame(m_searchClass, m_searchName);
+    switch (m_capture.Read(window, m_captureMethod, kThumbnailReadDeadlineMs, nullptr)) {
+    case CWindowCapture::Outcome::Picture:
+        DrawPicture(m_capture.LastPicture());
+        break;
+    case CWindowCapture::Outcome::Standby:
+        ClearThumbnail();
+        break;
+    case CWindowCapture::Outcome::KeepPrevious:
+    default:
+        return;
+    }
+    ::InvalidateRect(::GetDlgItem(m_hwnd, IDC_THUMBNAIL), nullptr, FALSE);
+}
+
+void CCaptureWindowProp::ClearThumbnail() {
+    if (m_thumbnail) {
+        std::memset(m_thumbnail.Pixels(), 0, m_thumbnail.ImageSize());
+    }
+}
+
+void CCaptureWindowProp::DrawPicture(const CWindowCapture::Picture& picture) {
+    ClearThumbnail();
+    if (picture.topRow == nullptr || picture.width <= 0 || picture.height <= 0) {
+        return;
+    }
+    const RECT fit = FitInBox(picture.width, picture.height, kThumbnailWidth, kThumbnailHeight);
+    if (FAILED(m_scaler.Prepare(picture.width, picture.height, fit.right - fit.left, fit.bottom - fit.top))) {
+        return;
+    }
+    const ptrdiff_t stride = m_thumbnail.DownStride();
+    BYTE* target = m_thumbnail.TopRow() + fit.top * stride + fit.left * kBytesPerThumbnailPixel;
+    m_scaler.Scale(picture.topRow, picture.stride, target, stride);
+}
+
+void CCaptureWindowProp::DrawThumbnailItem(const DRAWITEMSTRUCT& item) const {
+    const int width = item.rcItem.right - item.rcItem.left;
+    const int height = item.rcItem.bottom - item.rcItem.top;
+    if (!m_thumbnail) {
+        ::FillRect(item.hDC, &item.rcItem, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+        return;
+    }
+    ::BitBlt(item.hDC, item.rcItem.left, item.rcItem.top, width, height, m_thumbnail.Dc(), 0, 0, SRCCOPY);
+}

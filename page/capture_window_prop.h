@@ -1,0 +1,115 @@
+// CCaptureWindowProp: the window page. It lists the windows a user can
+// capture, lets the user choose one (or type its title and class), shows a
+// live thumbnail of the window the device would find with them, and sets
+// how the picture is framed (stretch, fit or fill) and whether it is
+// mirrored. Apply stores the choice for the current user; a running device
+// takes it over through its registry watch.
+//
+// Threads. Every hook and message runs on the frame's window thread. The
+// thumbnail is read on a capture thread of the page's own with a short
+// deadline, so that a window that stops answering (a print waits for the
+// window's own thread) never holds up the page: the thumbnail then keeps
+// its last picture.
+#pragma once
+
+#include <windows.h>
+
+#include <vector>
+
+#include "capture/capture_settings.h"
+#include "capture/frame_scaler.h"
+#include "capture/window_capture.h"
+#include "capture/window_list.h"
+#include "capture/window_tracker.h"
+#include "framework/base_property_page.h"
+#include "framework/memory_dib.h"
+
+class CCaptureWindowProp : public CBasePropertyPage {
+public:
+    // The thumbnail's size in pixels, and how often it is refreshed while
+    // the page is shown.
+    static constexpr int kThumbnailWidth = 160;
+    static constexpr int kThumbnailHeight = 120;
+    static constexpr UINT kThumbnailPeriodMs = 250;
+    // The timer that refreshes the thumbnail (WM_TIMER's identifier).
+    static constexpr UINT_PTR kThumbnailTimer = 1;
+
+    // The creation function of the page's factory row. *phr is always S_OK;
+    // a null result means the allocation failed.
+    static CUnknown* WINAPI CreateInstance(IUnknown* outer, HRESULT* phr);
+
+    explicit CCaptureWindowProp(IUnknown* outer);
+
+    // The object must be the capture device (it offers
+    // ICaptureDeviceSettings); anything else gets E_NOINTERFACE and a page
+    // that stores nothing.
+    HRESULT OnConnect(IUnknown* object) override;
+    HRESULT OnDisconnect() override;
+    HRESULT OnActivate() override;
+    HRESULT OnDeactivate() override;
+    HRESULT OnApplyChanges() override;
+    INT_PTR OnReceiveMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    // The thumbnail as last drawn: 24-bit top-down, kThumbnailWidth x
+    // kThumbnailHeight, the window's picture fitted in the middle of a
+    // black area. Empty while the page is not active.
+    const CMemoryDib& Thumbnail() const { return m_thumbnail; }
+    // The listed windows, in list order.
+    const std::vector<ListedWindow>& ListedWindows() const { return m_windows; }
+
+private:
+    // Capacity of the texts read from the edit boxes, terminator included.
+    static constexpr int kEditTextCapacity = 256;
+
+    // What the controls hold, as Apply needs it.
+    struct Choice {
+        wchar_t title[kEditTextCapacity] = {};
+        wchar_t windowClass[kEditTextCapacity] = {};
+        bool classOnly = false;
+        ScaleMode scaleMode = kDefaultScaleMode;
+        bool mirror = kDefaultMirror;
+    };
+
+    void LoadStoredChoice();
+    void SetupListColumns();
+    // Lists the windows again; the entry that matches the fields stays
+    // selected. Not an edit.
+    void RefreshList();
+    void SelectMatchingEntry();
+    // Typed fields: the entry they name is selected, or none.
+    void SyncListSelection();
+    // The user chose list entry `index` (into m_windows).
+    void ChooseEntry(size_t index);
+    void ReadControls(Choice* choice) const;
+    HRESULT StoreChoice(const Choice& choice) const;
+    void MarkDirty();
+    // The fields changed: the thumbnail searches again with them.
+    void UpdateSearch();
+    void RefreshThumbnail();
+    void ClearThumbnail();
+    void DrawPicture(const CWindowCapture::Picture& picture);
+    void DrawThumbnailItem(const DRAWITEMSTRUCT& item) const;
+
+    // The page is attached to the capture device.
+    bool m_connected = false;
+    // True while the page itself fills controls, whose notifications are
+    // then not the user's edits.
+    bool m_filling = false;
+    // The entries behind the list's items (each item's lParam indexes it).
+    std::vector<ListedWindow> m_windows;
+    // The controls' values at Deactivate, for an Apply that comes after the
+    // dialog is gone. Valid while m_hasPendingChoice.
+    Choice m_pendingChoice;
+    bool m_hasPendingChoice = false;
+
+    // The thumbnail: the window the fields name, found as the device finds
+    // it (8-bit title and class as they would be stored), read as the
+    // stored capture method reads it, scaled by the device's scaler.
+    char m_searchName[kSettingsTextCapacity] = {};
+    char m_searchClass[kSettingsTextCapacity] = {};
+    CaptureMethod m_captureMethod = kDefaultCaptureMethod;
+    CWindowTracker m_tracker;
+    CWindowCapture m_capture;
+    CFrameScaler m_scaler;
+    CMemoryDib m_thumbnail;
+};

@@ -1,0 +1,231 @@
+// qmcapture's windows: the list --windows prints, and the window and
+// framing settings it stores, called directly (in a registry sandbox) and
+// run as users run it, against windows the test creates.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "capture/capture_settings.h"
+#include "framework/com_util.h"
+#include "tests/support/registry_sandbox.h"
+#include "tests/support/stored_settings.h"
+#include "tests/support/test_window.h"
+#include "tests/tools/client_process.h"
+#include "tools/capture_client/capture_client.h"
+#include "tools/capture_client/console_output.h"
+#include "tools/capture_client/window_settings.h"
+
+namespace {
+
+constexpr DWORD kClientTimeoutMs = 60000;
+constexpr wchar_t kTestClass[] = L"QMClientWindowTest::Frame";
+constexpr wchar_t kTestTitle[] = L"qmcapture window test \u00E9";
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// The settings a child process writes go to the real key of the user:
+// the values it may touch are put back as they were.
+class SavedSettings {
+public:
+    SavedSettings() {
+        for (const char* name : kNames) {
+            Saved saved{name};
+            UniqueRegKey key;
+            if (::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, key.put()) == ERROR_SUCCESS) {
+                DWORD size = sizeof(saved.data);
+                saved.present = ::RegQueryValueExA(key.get(), name, nullptr, &saved.type, saved.data, &size) ==
+                                ERROR_SUCCESS;
+                saved.size = size;
+            }
+            m_saved.push_back(saved);
+        }
+    }
+    ~SavedSettings() {
+        UniqueRegKey key;
+        if (::RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(),
+                              nullptr) != ERROR_SUCCESS) {
+            return;
+        }
+        for (const Saved& saved : m_saved) {
+            if (saved.present) {
+                ::RegSetValueExA(key.get(), saved.name, 0, saved.type, saved.data, saved.size);
+            } else {
+                ::RegDeleteValueA(key.get(), saved.name);
+            }
+        }
+    }
+    SavedSettings(const SavedSettings&) = delete;
+    SavedSettings& operator=(const SavedSettings&) = delete;
+
+private:
+    static constexpr const char* kNames[] = {kWindowNameValue, kWindowClassValue, kScaleModeValue, kMirrorValue};
+    struct Saved {
+        const char* name;
+        bool present = false;
+        DWORD type = 0;
+        DWORD size = 0;
+        BYTE data[256] = {};
+    };
+    std::vector<Saved> m_saved;
+};
+
+ClientRun RunClient(std::vector<std::wstring> args) {
+    ClientRun run;
+    EXPECT_EQ(S_OK, RunCaptureClientProcess(args, kClientTimeoutMs, &run)) << "running qmcapture.exe failed";
+    return run;
+}
+
+CaptureOptions Options(std::vector<std::wstring> args) {
+    CaptureOptions options;
+    std::wstring error;
+    EXPECT_EQ(ParseStatus::kOk, ParseCaptureOptions(args, &options, &error)) << ToUtf8(error);
+    return options;
+}
+
+class WindowSettingsTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_sandbox.ok());
+        ASSERT_EQ(S_OK, m_window.Create(kTestClass, kTestTitle, 300, 200, SolidPainter(RGB(1, 2, 3)), 700, 0));
+    }
+
+    RegistrySandbox m_sandbox;
+    TestWindow m_window;
+};
+
+}  // namespace
+
+TEST(WindowListFormatTest, OneLineEachUnderAHeadingWithTheTitleLast) {
+    ListedWindow notepad;
+    notepad.window = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1234A));
+    notepad.title = L"Untitled - Notepad";
+    notepad.className = L"Notepad";
+    notepad.program = L"notepad.exe";
+    notepad.client = {640, 480};
+    ListedWindow unknown;
+    unknown.window = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x20010));
+    unknown.title = L"\u30A6\u30A3\u30F3\u30C9\u30A6";
+    unknown.className = L"Quillmere::MainFrame";
+    unknown.client = {1280, 720};
+    EXPECT_EQ(L"Windows to capture (2):\n"
+              L"  handle      client    program      class                 title\n"
+              L"  0x0001234A  640x480   notepad.exe  Notepad               Untitled - Notepad\n"
+              L"  0x00020010  1280x720  ?            Quillmere::MainFrame  \u30A6\u30A3\u30F3\u30C9\u30A6\n",
+              FormatWindowList({notepad, unknown}));
+    EXPECT_EQ(L"No windows to capture are open.\n", FormatWindowList({}));
+}
+
+TEST_F(WindowSettingsTest, TitleAndClassAreStoredAsGiven) {
+    std::wstring report;
+    std::wstring error;
+    ASSERT_EQ(kExitSuccess,
+              StoreWindowSettings(Options({L"--use-window", L"Some title", L"--use-class", L"Some::Class"}), &report,
+                                  &error))
+        << ToUtf8(error);
+    EXPECT_EQ("Some title", StoredText(kWindowNameValue));
+    EXPECT_EQ("Some::Class", StoredText(kWindowClassValue));
+    EXPECT_EQ(L"stored: WindowClass \"Some::Class\", WindowName \"Some title\"\n", report);
+    EXPECT_EQ("<missing or malformed>", StoredText(kScaleModeValue));
+    EXPECT_EQ("<missing or malformed>", StoredText(kMirrorValue));
+}
+
+TEST_F(WindowSettingsTest, ATitleAloneTakesTheClassOfTheOpenWindow) {
+    std::wstring report;
+    std::wstring error;
+    ASSERT_EQ(kExitSuccess, StoreWindowSettings(Options({L"--use-window", kTestTitle}), &report, &error))
+        << ToUtf8(error);
+    EXPECT_EQ("QMClientWindowTest::Frame", StoredText(kWindowClassValue));
+    CCaptureSettings settings;
+    // As the host's code page holds the title.
+    char expected[kSettingsTextCapacity] = {};
+    TitleTextToCodePage(expected, kTestTitle);
+    EXPECT_STREQ(expected, settings.GetSnapshot().windowName);
+
+    // No window of that title: nothing stored, and the reason.
+    ASSERT_TRUE(WriteSetting("kept", kWindowNameValue));
+    EXPECT_EQ(kExitFailure,
+              StoreWindowSettings(Options({L"--use-window", L"No such window 7c1e", L"--scale", L"fit"}), &report,
+                                  &error));
+    EXPECT_NE(std::wstring::npos, error.find(L"no window titled \"No such window 7c1e\"")) << ToUtf8(error);
+    EXPECT_NE(std::wstring::npos, error.find(L"--use-class"));
+    EXPECT_EQ("kept", StoredText(kWindowNameValue));
+    EXPECT_EQ("<missing or malformed>", StoredText(kScaleModeValue));
+}
+
+TEST_F(WindowSettingsTest, AClassAloneMeansAnyTitleAndLongTextsAreCut) {
+    std::wstring report;
+    std::wstring error;
+    ASSERT_EQ(kExitSuccess, StoreWindowSettings(Options({L"--use-class", L"Notepad"}), &report, &error));
+    EXPECT_EQ("", StoredText(kWindowNameValue));
+    EXPECT_EQ("Notepad", StoredText(kWindowClassValue));
+    EXPECT_NE(std::wstring::npos, report.find(L"(any window of the class)")) << ToUtf8(report);
+
+    const std::wstring longTitle(100, L'L');
+    ASSERT_EQ(kExitSuccess,
+              StoreWindowSettings(Options({L"--use-window", longTitle, L"--use-class", L"Notepad"}), &report, &error));
+    EXPECT_EQ(std::string(63, 'L'), StoredText(kWindowNameValue));
+    EXPECT_NE(std::wstring::npos, report.find(L"63 bytes")) << ToUtf8(report);
+}
+
+TEST_F(WindowSettingsTest, FramingIsStoredAndReported) {
+    std::wstring report;
+    std::wstring error;
+    ASSERT_EQ(kExitSuccess, StoreWindowSettings(Options({L"--scale", L"fill", L"--mirror", L"on"}), &report, &error));
+    EXPECT_EQ("2", StoredText(kScaleModeValue));
+    EXPECT_EQ("1", StoredText(kMirrorValue));
+    EXPECT_EQ(L"stored: ScaleMode 2 (fill)\nstored: Mirror 1 (on)\n", report);
+    EXPECT_EQ("<missing or malformed>", StoredText(kWindowNameValue));
+    ASSERT_EQ(kExitSuccess, StoreWindowSettings(Options({L"--scale", L"stretch", L"--mirror", L"off"}), &report, &error));
+    EXPECT_EQ("0", StoredText(kScaleModeValue));
+    EXPECT_EQ("0", StoredText(kMirrorValue));
+}
+
+TEST_F(WindowSettingsTest, TheClientListsTheTestsWindow) {
+    const ClientRun run = RunClient({L"--windows"});
+    EXPECT_EQ(0u, run.exitCode) << run.err;
+    EXPECT_EQ("", run.err);
+    EXPECT_EQ(0u, run.out.find("Windows to capture (")) << run.out;
+    // The line of the test's window: handle, size, program, class, title.
+    const std::string handle =
+        ToUtf8(FormatText(L"0x%08llX", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(m_window.hwnd()))));
+    const size_t line = run.out.find("  " + handle + "  ");
+    ASSERT_NE(std::string::npos, line) << run.out;
+    const std::string text = run.out.substr(line, run.out.find('\n', line) - line);
+    EXPECT_TRUE(Contains(text, "300x200")) << text;
+    EXPECT_TRUE(Contains(text, "tools_tests.exe")) << text;
+    EXPECT_TRUE(Contains(text, "QMClientWindowTest::Frame")) << text;
+    EXPECT_TRUE(Contains(text, ToUtf8(kTestTitle))) << text;
+}
+
+// Not in a sandbox: the client writes the user's own settings, which the
+// test reads and then puts back.
+TEST(WindowSettingsClientTest, TheClientStoresForTheUserAndFailsAsItsExitCodesSay) {
+    TestWindow window;
+    ASSERT_EQ(S_OK, window.Create(kTestClass, kTestTitle, 300, 200, SolidPainter(RGB(1, 2, 3)), 700, 0));
+    SavedSettings saved;
+    ClientRun run = RunClient({L"--use-window", kTestTitle, L"--scale", L"fit", L"--mirror", L"on"});
+    EXPECT_EQ(0u, run.exitCode) << run.err;
+    EXPECT_EQ("QMClientWindowTest::Frame", StoredText(kWindowClassValue));
+    EXPECT_EQ("1", StoredText(kScaleModeValue));
+    EXPECT_EQ("1", StoredText(kMirrorValue));
+    EXPECT_TRUE(Contains(run.out, "stored: WindowClass \"QMClientWindowTest::Frame\"")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "stored: ScaleMode 1 (fit)")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "stored: Mirror 1 (on)")) << run.out;
+    EXPECT_FALSE(Contains(run.out, "captured")) << "storing alone captured";
+
+    run = RunClient({L"--use-window", L"No such window 7c1e"});
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_TRUE(Contains(run.err, "qmcapture: no window titled")) << run.err;
+    EXPECT_EQ("", run.out);
+
+    for (const std::vector<std::wstring>& args : std::vector<std::vector<std::wstring>>{
+             {L"--scale", L"zoom"}, {L"--mirror", L"yes"}, {L"--use-class="}, {L"--use-window"}}) {
+        run = RunClient(args);
+        EXPECT_EQ(2u, run.exitCode) << ToUtf8(args[0]);
+        EXPECT_EQ("", run.out);
+        EXPECT_TRUE(Contains(run.err, "qmcapture: ")) << run.err;
+    }
+}
