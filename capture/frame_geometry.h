@@ -5,17 +5,7 @@
 
 #include <windows.h>
 
-// Stored in the settings as the values "0", "1" and "2".
-enum class ScaleMode : int {
-    // The whole window over the whole picture; the aspect ratio is not kept.
-    Stretch = 0,
-    // The whole window, as large as the picture allows with its aspect ratio
-    // kept, centred; black bars fill the rest of the picture.
-    Fit = 1,
-    // The whole picture, filled from the largest centred part of the window
-    // that has the picture's aspect ratio; the rest of the window is cut off.
-    Fill = 2,
-};
+#include "capture/scale_mode.h"
 
 struct FrameGeometry {
     // Within the source: left, top inclusive; right, bottom exclusive.

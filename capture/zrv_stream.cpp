@@ -209,8 +209,8 @@ HRESULT CZRV_Stream::FillBuffer(IMediaSample* sample) {
     switch (m_capture.Read(window, settings.captureMethod, deadlineMs, GetRequestHandle())) {
     case CWindowCapture::Outcome::Picture: {
         const CWindowCapture::Picture& picture = m_capture.LastPicture();
-        m_picture.RenderWindow(picture.topRow, picture.stride, picture.width, picture.height, ScaleMode::Stretch,
-                               /*mirror=*/false, sample);
+        m_picture.RenderWindow(picture.topRow, picture.stride, picture.width, picture.height, settings.scaleMode,
+                               settings.mirror, sample);
         break;
     }
     case CWindowCapture::Outcome::Standby:

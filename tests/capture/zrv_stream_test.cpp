@@ -495,6 +495,43 @@ TEST_F(ZrvStreamTest, AFrameTimeStoredWhileStreamingChangesTheRateWithinASecond)
     EXPECT_EQ(10.0, rate);
 }
 
+TEST_F(ZrvStreamTest, MirrorAndFitStoredWhileStreamingFrameTheNextPictures) {
+    // A 320x240 window, red on the left and blue on the right, into the
+    // 204x360 portrait picture.
+    HWND window = nullptr;
+    ASSERT_EQ(S_OK, m_ui.Create(kFirstClass, L"Target", 320, 240,
+                                [](int x, int) { return x < 160 ? kRed : kBlue; }, &window));
+    ASSERT_TRUE(StoreText(kWindowClassValue, "QMCaptureTest::First"));
+    ASSERT_TRUE(StoreText(kWindowNameValue, ""));
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
+    const auto at = [](const ReceivedSample& s, int x, int y) {
+        return s.picture.size() == static_cast<size_t>(DibStride(204, 24) * 360)
+                   ? PixelOf(s.picture.data(), 204, 360, x, y)
+                   : CLR_INVALID;
+    };
+    auto samples = m_recorder->WaitFor(1);
+    ASSERT_GE(samples.size(), 1u);
+    ASSERT_EQ(kRed, at(samples.back(), 20, 180));
+    ASSERT_EQ(kRed, at(samples.back(), 20, 20)) << "stretched over the whole picture";
+
+    ASSERT_TRUE(StoreText(kMirrorValue, "1"));
+    samples = m_recorder->WaitUntil([&](const ReceivedSample& s) { return at(s, 20, 180) == kBlue; });
+    ASSERT_EQ(kBlue, at(samples.back(), 20, 180)) << "mirror never came";
+    EXPECT_EQ(kRed, at(samples.back(), 183, 180));
+
+    // Fit: 204x153 in the middle, with black bars of 103 and 104 rows.
+    ASSERT_TRUE(StoreText(kScaleModeValue, "1"));
+    samples = m_recorder->WaitUntil([&](const ReceivedSample& s) { return at(s, 20, 20) == RGB(0, 0, 0); });
+    const ReceivedSample& fitted = samples.back();
+    ASSERT_EQ(RGB(0, 0, 0), at(fitted, 20, 20)) << "fit never came";
+    EXPECT_EQ(RGB(0, 0, 0), at(fitted, 20, 102));
+    EXPECT_EQ(kBlue, at(fitted, 20, 104));
+    EXPECT_EQ(kRed, at(fitted, 183, 255));
+    EXPECT_EQ(RGB(0, 0, 0), at(fitted, 183, 257));
+}
+
 TEST_F(ZrvStreamTest, AJapaneseStandbyTextStoredAsUnicodeIsDrawnAsItself) {
     // "待機中" (standing by).
     ASSERT_TRUE(StoreWideText(kTitleTextValue, L"\u5F85\u6A5F\u4E2D"));

@@ -104,6 +104,8 @@ struct Loaded {
     REFERENCE_TIME frameTime = kDefaultFrameTime;
     int selectPixel = kDefaultSelectPixel;
     CaptureMethod captureMethod = kDefaultCaptureMethod;
+    ScaleMode scaleMode = kDefaultScaleMode;
+    bool mirror = kDefaultMirror;
 };
 
 // The 8-bit text as the registry hands it to the wide-character reader.
@@ -129,6 +131,11 @@ Loaded ExpectedLoad(const char* valueName, const MalformedValue& value) {
         loaded.selectPixel = value.selectPixel;
     } else if (name == kCaptureMethodValue) {
         loaded.captureMethod = value.captureMethod;
+    } else if (name == kScaleModeValue) {
+        // Framing is a number 0..2 read as the capture method is.
+        loaded.scaleMode = static_cast<ScaleMode>(static_cast<int>(value.captureMethod));
+    } else if (name == kMirrorValue) {
+        loaded.mirror = value.captureMethod == CaptureMethod::Copy;
     }
     return loaded;
 }
@@ -186,10 +193,8 @@ void ExpectSettings(const Loaded& expected) {
     EXPECT_EQ(static_cast<int>(expected.captureMethod), static_cast<int>(snapshot.captureMethod));
     EXPECT_EQ(expected.frameTime, source.GetFrameTime());
     EXPECT_EQ(expected.selectPixel, source.GetSelectPixel());
-    // Framing is read as exact decimal text: no malformed form reads as
-    // "1" or "2", so each means the defaults.
-    EXPECT_EQ(ScaleMode::Stretch, snapshot.scaleMode);
-    EXPECT_FALSE(snapshot.mirror);
+    EXPECT_EQ(static_cast<int>(expected.scaleMode), static_cast<int>(snapshot.scaleMode));
+    EXPECT_EQ(expected.mirror, snapshot.mirror);
 }
 
 class MalformedSettingsTest : public testing::TestWithParam<const char*> {
