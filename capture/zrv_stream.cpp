@@ -218,6 +218,13 @@ HRESULT CZRV_Stream::FillBuffer(IMediaSample* sample) {
         break;
     case CWindowCapture::Outcome::KeepPrevious:
     default:
+        // A stop or pause asked for while the window was being read ends
+        // the read early: the frame goes rather than leave now, carrying
+        // the previous frame's picture. (The request stays pending until
+        // the command loop answers it, so looking does not consume it.)
+        if (::WaitForSingleObject(GetRequestHandle(), 0) == WAIT_OBJECT_0) {
+            return kNoSample;
+        }
         m_picture.RenderPrevious(sample);
         break;
     }

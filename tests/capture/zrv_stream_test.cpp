@@ -700,6 +700,27 @@ TEST_F(ZrvStreamTest, ARendererThatQueuesShowsEachFrameWithinAFrameTimeOfItsRead
     ASSERT_EQ(S_OK, m_filter->SetSyncSource(nullptr));
 }
 
+TEST_F(ZrvStreamTest, AStopDuringAReadSendsNoFrameWithThePreviousPicture_OneFramePerSecond) {
+    ASSERT_NE(nullptr, CreateTarget(kFirstClass, "QMCaptureTest::First", kRed));
+    // Printing waits for the window's thread, which the test holds up.
+    ASSERT_TRUE(StoreText(kCaptureMethodValue, "2"));
+    ASSERT_TRUE(StoreText(kFrameTimeValue, "10000000"));
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
+    ASSERT_EQ(1u, m_recorder->WaitFor(1).size());
+    const ULONGLONG first = ::GetTickCount64();
+    // The frame due at 1 s waits for the print until 2 s; the stop comes
+    // at 1.4 s, while it waits.
+    m_ui.Hang(4000);
+    ::Sleep(1400);
+    ASSERT_EQ(S_OK, m_filter->Stop());
+    const ULONGLONG stopped = ::GetTickCount64();
+    const auto samples = m_recorder->WaitFor(0);
+    EXPECT_EQ(1u, samples.size()) << "a frame left at the stop, " << stopped - first
+                                  << " ms after the first, with the previous picture";
+}
+
 TEST_F(ZrvStreamTest, AStopBetweenFramesSendsNoFrameBeforeItsTime_OneFramePerSecond) {
     constexpr REFERENCE_TIME kSecond = 10000000;
     ASSERT_TRUE(StoreText(kFrameTimeValue, "10000000"));
