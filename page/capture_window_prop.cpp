@@ -8,6 +8,7 @@
 
 #include "capture/capture_device_ids.h"
 #include "capture/capture_device_settings.h"
+#include "capture/frame_geometry.h"
 #include "framework/com_util.h"
 #include "resources/resource.h"
 
@@ -34,33 +35,12 @@ constexpr int kListColumnCount = static_cast<int>(sizeof(kListColumns) / sizeof(
 // thumbnail keeps its picture meanwhile.
 constexpr DWORD kThumbnailReadDeadlineMs = 50;
 
-constexpr int kBytesPerThumbnailPixel = 3;
-
 bool IsChecked(HWND dialog, int id) {
     return ::SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 void SetChecked(HWND dialog, int id, bool checked) {
     ::SendDlgItemMessageW(dialog, id, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
-}
-
-// The largest rectangle of the picture's aspect that fits a box, centred
-// in it; at least one pixel each way.
-RECT FitInBox(int width, int height, int boxWidth, int boxHeight) {
-    long long fitWidth = boxWidth;
-    long long fitHeight = boxHeight;
-    // Compared crosswise, in 64 bits: which side of the box the picture
-    // fills.
-    if (static_cast<long long>(width) * boxHeight >= static_cast<long long>(height) * boxWidth) {
-        fitHeight = (static_cast<long long>(height) * boxWidth + width / 2) / width;
-    } else {
-        fitWidth = (static_cast<long long>(width) * boxHeight + height / 2) / height;
-    }
-    fitWidth = fitWidth < 1 ? 1 : fitWidth;
-    fitHeight = fitHeight < 1 ? 1 : fitHeight;
-    const LONG left = static_cast<LONG>((boxWidth - fitWidth) / 2);
-    const LONG top = static_cast<LONG>((boxHeight - fitHeight) / 2);
-    return {left, top, left + static_cast<LONG>(fitWidth), top + static_cast<LONG>(fitHeight)};
 }
 
 void SetItemText(HWND list, int item, int column, const wchar_t* text) {
@@ -428,13 +408,13 @@ void CCaptureWindowProp::DrawPicture(const CWindowCapture::Picture& picture) {
     if (picture.topRow == nullptr || picture.width <= 0 || picture.height <= 0) {
         return;
     }
-    const RECT fit = FitInBox(picture.width, picture.height, kThumbnailWidth, kThumbnailHeight);
-    if (FAILED(m_scaler.Prepare(picture.width, picture.height, fit.right - fit.left, fit.bottom - fit.top))) {
+    // The whole window in the box, as the device frames it in fit mode.
+    const FrameGeometry geometry =
+        ComputeFrameGeometry(ScaleMode::Fit, false, picture.width, picture.height, kThumbnailWidth, kThumbnailHeight);
+    if (FAILED(m_scaler.Prepare(picture.width, picture.height, kThumbnailWidth, kThumbnailHeight, geometry))) {
         return;
     }
-    const ptrdiff_t stride = m_thumbnail.DownStride();
-    BYTE* target = m_thumbnail.TopRow() + fit.top * stride + fit.left * kBytesPerThumbnailPixel;
-    m_scaler.Scale(picture.topRow, picture.stride, target, stride);
+    m_scaler.Scale(picture.topRow, picture.stride, m_thumbnail.TopRow(), m_thumbnail.DownStride());
 }
 
 void CCaptureWindowProp::DrawThumbnailItem(const DRAWITEMSTRUCT& item) const {
