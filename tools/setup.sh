@@ -34,5 +34,16 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq >/dev/null
+# A mirror that is being synchronised serves index files that do not match
+# their release file for a while; apt-get then reports errors (and may still
+# exit with 0). The update is tried again a few times, and the install is
+# attempted whatever the last update said: it names the packages that
+# cannot be had.
+for attempt in 1 2 3 4 5; do
+  if ! $sudo apt-get update -qq 2>&1 | grep -q '^E:'; then
+    break
+  fi
+  echo "setup: apt-get update reported errors (attempt $attempt of 5)" >&2
+  [ $attempt -lt 5 ] && sleep $((attempt * 20))
+done
 $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
