@@ -223,8 +223,10 @@ int Run(double seconds) {
         std::fprintf(stderr, "counter window failed\n");
         return 1;
     }
-    WriteSetting("QMCaptureBench::Counter", kWindowClassValue);
-    WriteSetting("Counter", kWindowNameValue);
+    if (!WriteSetting("QMCaptureBench::Counter", kWindowClassValue) || !WriteSetting("Counter", kWindowNameValue)) {
+        std::fprintf(stderr, "the window settings could not be stored\n");
+        return 1;
+    }
     std::printf("content_age_bench (%s): 1280x720 counter window, %.0f s per case (1 fps: %.0f s)\n",
                 sizeof(void*) == 8 ? "x64" : "x86", seconds, seconds * 3);
     const std::vector<double> direct = DirectCopyAges(window.hwnd(), 200);

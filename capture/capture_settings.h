@@ -1,132 +1,13 @@
-// Per-user settings of the capture device: registry access under
-// HKEY_CURRENT_USER\Software\QMCapture, the rules that turn stored texts
-// into sane values, and CCaptureSettings, the values one device holds.
-#pragma once
-
-#include <windows.h>
-#include <strmif.h>
-
-#include "capture/capture_device_settings.h"
-#include "capture/scale_mode.h"
-#include "framework/com_util.h"
-
-inline constexpr char kSettingsKeyPath[] = "Software\\QMCapture";
-
-inline constexpr char kWindowNameValue[] = "WindowName";
-inline constexpr char kWindowClassValue[] = "WindowClass";
-inline constexpr char kTitleTextValue[] = "TitleText";
-inline constexpr char kFrameTimeValue[] = "FrameTime";
-inline constexpr char kSelectPixelValue[] = "SelectPixel";
-inline constexpr char kCaptureMethodValue[] = "CaptureMethod";
-inline constexpr char kScaleModeValue[] = "ScaleMode";
-inline constexpr char kMirrorValue[] = "Mirror";
-
-inline constexpr char kDefaultWindowName[] = "Quillmere";
-inline constexpr char kDefaultWindowClass[] = "Quillmere::MainFrame";
-inline constexpr char kDefaultTitleText[] = "- QM Capture -";
-inline constexpr wchar_t kDefaultTitleTextW[] = L"- QM Capture -";
-
-// Frame durations in 100-ns units: about 30 frames per second at the
-// shortest, one frame per second at the longest.
-inline constexpr REFERENCE_TIME kUnitsPerSecond = 10000000;
-inline constexpr REFERENCE_TIME kMinFrameTime = 333333;
-inline constexpr REFERENCE_TIME kMaxFrameTime = kUnitsPerSecond;
-inline constexpr REFERENCE_TIME kDefaultFrameTime = kMinFrameTime;
-
-inline constexpr int kDefaultSelectPixel = 0;
-
-// How the picture of a window is read (the stored "CaptureMethod").
-enum class CaptureMethod : int {
-    // Copy, and print a window whose copy stays black.
-    Auto = 0,
-    // A copy from the window's DC: cheap, but black for windows the GPU
-    // draws, and covered parts read as what covers them.
-    Copy = 1,
-    // The window prints itself (PrintWindow, full content): right for
-    // covered and GPU-drawn windows, but it runs on the target's UI thread.
-    Print = 2,
-};
-inline constexpr CaptureMethod kDefaultCaptureMethod = CaptureMethod::Auto;
-
-inline constexpr ScaleMode kDefaultScaleMode = ScaleMode::Stretch;
-inline constexpr bool kDefaultMirror = false;
-
-// Reads one value of the settings key into a kSettingsTextCapacity-byte
-// destination, which always ends up a terminated string of at most 63
-// bytes. A missing key or value, or one longer than the buffer, yields the
-// default text and true. A value that is not REG_SZ, or REG_SZ data that
-// fills the buffer without a terminator, yields the default text and
-// false. Otherwise the stored text and true.
-bool ReadSetting(const char* defaultText, char* destination, const char* valueName);
-
-// Writes a text as REG_SZ (terminator included); true on success.
-bool WriteSetting(const char* text, const char* valueName);
-
-// The same for UTF-16 texts of at most 63 characters.
-bool ReadSettingW(const wchar_t* defaultText, wchar_t* destination, const char* valueName);
-bool WriteSettingW(const wchar_t* text, const char* valueName);
-
-// Copies text into a kSettingsTextCapacity-byte destination, cut at a
-// character boundary of the code page so that at most 63 bytes remain;
-// a double-byte character is never split. Returns false when it cut.
-bool CopySettingText(char* destination, const char* text, UINT codePage = CP_ACP);
-
-// A stored frame time: decimal text. "0", text without a number, and a
-// missing or unreadable value give kDefaultFrameTime; anything else is
-// clamped into kMinFrameTime..kMaxFrameTime.
-REFERENCE_TIME ParseFrameTime(const char* text);
-
-// A stored size index: decimal text within the size table, else 0.
-int ParseSelectPixel(const char* text);
-
-// A stored capture method: "0", "1" or "2" as decimal text; anything else
-// is Auto.
-CaptureMethod ParseCaptureMethod(const char* text);
-
-// A stored scale mode: "0", "1" or "2" as decimal text; anything else is
-// Stretch.
-ScaleMode ParseScaleMode(const char* text);
-
-// A stored mirror flag: "1" as decimal text mirrors; anything else does not.
-bool ParseMirror(const char* text);
-
-// What the window page and the capture client store for the user; a
-// running device takes it over through its registry watch. The window's
-// title and class are UTF-16 text, stored as 8-bit text in the host's code
-// page and cut to 63 bytes at a character boundary (an empty title: any
-// window of the class). False when a value could not be written.
-bool StoreWindowChoice(const wchar_t* windowName, const wchar_t* windowClass);
-bool StoreScaleMode(ScaleMode mode);
-bool StoreMirror(bool mirror);
-
-// Copies a UTF-16 text into a kSettingsTextCapacity-character destination,
-// cut so that at most 63 characters remain and never between the two
-// halves of a surrogate pair. Returns false when it cut.
-bool CopySettingTextW(wchar_t* destination, const wchar_t* text);
-
-// The standby text between the 8-bit interface and its UTF-16 store. From
-// 8-bit text in a code page to at most 63 UTF-16 characters, and back into
-// at most 63 bytes of that code page, cut at a character boundary in both
-// directions; characters the code page cannot represent become its
-// default character. False when the text was cut.
-bool TitleTextFromCodePage(wchar_t* destination, const char* text, UINT codePage = CP_ACP);
-bool TitleTextToCodePage(char* destination, const wchar_t* text, UINT codePage = CP_ACP);
-
-// The frame time for a rate in frames per second, clamped into
-// kMinFrameTime..kMaxFrameTime; false (and nothing changed) for a rate
-// that is not above zero or not a number.
-bool FrameTimeFromRate(double rate, REFERENCE_TIME* frameTime);
-
-// Whole frames per second for a frame time (10,000,000 / frameTime,
-// truncated); 0 for a frame time that is not positive.
-double FrameRateFromFrameTime(REFERENCE_TIME frameTime);
-
-// A frame time clamped into kMinFrameTime..kMaxFrameTime.
-REFERENCE_TIME ClampFrameTime(REFERENCE_TIME frameTime);
-
-// The settings one capture device holds: loaded from the registry when the
-// device is created, changed by its setters (each change persisted at
-// once), and reloaded while streaming when the stored values change.
+// CCaptureSettings: the settings one capture device holds. They are loaded
+// from the registry when the device is created, changed by its setters
+// (each change persisted at once), and reloaded while streaming when the
+// stored values change.
+//
+// Every stored value is one row of a table (capture_settings.cpp): its
+// value name, its field in Values, how its text is parsed (with the
+// default for text that is missing or bad) and the change bit a reload
+// reports for it. Reading, reloading and the frame's snapshot loop over
+// that table, so a new setting is one row plus its field and its bit.
 //
 // Any thread may call any method. A value lock (a leaf: nothing is called
 // under it) guards the values. Setters that persist hold a persistence
@@ -134,18 +15,35 @@ REFERENCE_TIME ClampFrameTime(REFERENCE_TIME frameTime);
 // last one set; they take it before the value lock, and write outside it,
 // so that a registry write never delays a reader such as the streaming
 // thread.
+#pragma once
+
+#include <windows.h>
+#include <strmif.h>
+
+#include "capture/capture_device_settings.h"
+#include "capture/settings_store.h"
+#include "capture/settings_values.h"
+#include "framework/com_util.h"
+
 class CCaptureSettings {
 public:
-    // What one frame needs, copied at once so that it stays consistent.
-    struct Snapshot {
-        REFERENCE_TIME frameTime;
-        CaptureMethod captureMethod;
-        ScaleMode scaleMode;
-        bool mirror;
-        char windowName[kSettingsTextCapacity];
-        char windowClass[kSettingsTextCapacity];
-        wchar_t titleText[kSettingsTextCapacity];
+    // One field per stored value.
+    struct Values {
+        REFERENCE_TIME frameTime = kDefaultFrameTime;
+        int selectPixel = kDefaultSelectPixel;
+        CaptureMethod captureMethod = kDefaultCaptureMethod;
+        ScaleMode scaleMode = kDefaultScaleMode;
+        bool mirror = kDefaultMirror;
+        // Whether the device writes its diagnostic log (for all devices of
+        // the process: the log is the module's).
+        bool diagnosticLog = false;
+        char windowName[kSettingsTextCapacity] = {};
+        char windowClass[kSettingsTextCapacity] = {};
+        wchar_t titleText[kSettingsTextCapacity] = {};
     };
+    // What one frame needs, copied at once so that it stays consistent: the
+    // values, with the frame time in use (which a format may have set).
+    using Snapshot = Values;
 
     // What a reload found changed in the registry.
     enum Change : unsigned {
@@ -157,12 +55,16 @@ public:
         kSelectPixelChanged = 1u << 4,
         kScaleModeChanged = 1u << 5,
         kMirrorChanged = 1u << 6,
+        kDiagnosticLogChanged = 1u << 7,
     };
 
-    // Loads every value; nothing is written.
-    CCaptureSettings();
+    // Loads every value of the key (HKEY_CURRENT_USER\keyPath); nothing is
+    // written.
+    explicit CCaptureSettings(const char* keyPath = kSettingsKeyPath);
     CCaptureSettings(const CCaptureSettings&) = delete;
     CCaptureSettings& operator=(const CCaptureSettings&) = delete;
+
+    const CSettingsKey& Key() const { return m_key; }
 
     // Reads the stored values again and takes over those that differ from
     // what this device last read or wrote: a value another process, another
@@ -192,7 +94,8 @@ public:
     HRESULT GetTitleTextW(wchar_t* text, int capacity) const;
     // Cut to 63 characters, stored and persisted.
     HRESULT SetTitleTextW(const wchar_t* text);
-    // Persists a size index; E_INVALIDARG and nothing written outside 0..5.
+    // Persists a size index; E_INVALIDARG and nothing written outside the
+    // size table.
     HRESULT PersistSelectPixel(int index);
     // The frame time of a format accepted by IAMStreamConfig::SetFormat;
     // not persisted. 0 or below keeps the current frame time; any other
@@ -200,24 +103,17 @@ public:
     void SetFrameTime(REFERENCE_TIME avgTimePerFrame);
 
 private:
-    // The values as the registry holds them (or held when last read or
-    // written by this device).
-    struct Stored {
-        REFERENCE_TIME frameTime = kDefaultFrameTime;
-        int selectPixel = kDefaultSelectPixel;
-        CaptureMethod captureMethod = kDefaultCaptureMethod;
-        ScaleMode scaleMode = kDefaultScaleMode;
-        bool mirror = kDefaultMirror;
-        char windowName[kSettingsTextCapacity] = {};
-        char windowClass[kSettingsTextCapacity] = {};
-        wchar_t titleText[kSettingsTextCapacity] = {};
-    };
-    static Stored ReadStored();
+    // Changes a stored value under the value lock, then writes its row.
+    template <typename Update>
+    void SetAndPersist(const char* valueName, Update update);
 
+    const CSettingsKey m_key;
     mutable CCritSec m_valueLock;
     CCritSec m_persistLock;
-    // Guarded by the value lock.
-    Stored m_stored;
-    // The frame time in use: the stored one, or one set by a format.
+    // The values as the registry holds them, or held when this device last
+    // read or wrote them; under the value lock.
+    Values m_stored;
+    // The frame time in use: the stored one, or one a format set. Under the
+    // value lock.
     REFERENCE_TIME FrameTime = kDefaultFrameTime;
 };

@@ -1,10 +1,6 @@
 #include "capture/frame_pacer.h"
 
-namespace {
-
-constexpr LONGLONG kUnitsPerSecond = 10000000;
-
-}  // namespace
+#include "capture/frame_time.h"
 
 CPerformanceCounterClock::CPerformanceCounterClock() {
     LARGE_INTEGER frequency = {};

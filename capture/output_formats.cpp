@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "framework/com_util.h"
+#include "capture/frame_time.h"
 #include "framework/memory_dib.h"
 
 namespace {
@@ -175,6 +176,26 @@ const VIDEOINFOHEADER* GetVideoInfo(const AM_MEDIA_TYPE& mt) {
         return nullptr;
     }
     return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+}
+
+void FillStreamCaps(VIDEO_STREAM_CONFIG_CAPS* caps, const FrameSize& size) {
+    *caps = VIDEO_STREAM_CONFIG_CAPS{};
+    caps->guid = FORMAT_VideoInfo;
+    caps->VideoStandard = AnalogVideo_None;
+    caps->InputSize = {size.width, size.height};
+    caps->MinCroppingSize = caps->InputSize;
+    caps->MaxCroppingSize = caps->InputSize;
+    caps->CropGranularityX = 1;
+    caps->CropGranularityY = 1;
+    caps->MinOutputSize = caps->InputSize;
+    caps->MaxOutputSize = caps->InputSize;
+    caps->OutputGranularityX = 1;
+    caps->OutputGranularityY = 1;
+    caps->MinFrameInterval = kMinFrameTime;
+    caps->MaxFrameInterval = kMaxFrameTime;
+    const LONG bitsPerFrame = size.width * size.height * 24;
+    caps->MinBitsPerSecond = bitsPerFrame;
+    caps->MaxBitsPerSecond = bitsPerFrame * static_cast<LONG>(kUnitsPerSecond / kMinFrameTime);
 }
 
 }  // namespace output_formats

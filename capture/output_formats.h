@@ -65,6 +65,11 @@ HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request
 // then unchanged.
 HRESULT ApplyFrameSize(CMediaType* target, int width, int height);
 
+// The stream configuration capabilities of one entry of the size table:
+// the entry's own size everywhere, the frame intervals of the frame time
+// range and the bit rates that follow from them.
+void FillStreamCaps(VIDEO_STREAM_CONFIG_CAPS* caps, const FrameSize& size);
+
 // The VIDEOINFOHEADER of a type, or null when it has none.
 const VIDEOINFOHEADER* GetVideoInfo(const AM_MEDIA_TYPE& mt);
 

@@ -18,7 +18,7 @@ public:
     // otherwise a plain one plus a 1 ms system timer resolution, requested
     // until Stop (the coarse default, 15.6 ms on Windows, would make the
     // frame times jitter by as much).
-    HRESULT Start();
+    [[nodiscard]] HRESULT Start();
     void Stop();
     bool IsStarted() const { return static_cast<bool>(m_timer); }
     bool IsHighResolution() const { return m_highResolution; }

@@ -1,21 +1,26 @@
 #include "capture/settings_watch.h"
 
-#include "capture/capture_settings.h"
+#include <cstdio>
+#include <cstring>
 
-namespace {
-
-constexpr char kSettingsParentPath[] = "Software";
-
-}  // namespace
-
-HRESULT CSettingsWatch::Start() {
-    Stop();
+HRESULT CSettingsWatch::Start(const char* keyPath) {
+    QM_DCHECK_ON_THREAD(m_thread);
+    Reset();
+    RETURN_HR_IF_NULL(E_POINTER, keyPath);
+    std::snprintf(m_path, sizeof(m_path), "%s", keyPath);
     m_event.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
     RETURN_HR_IF(E_OUTOFMEMORY, !m_event);
     return Arm();
 }
 
 void CSettingsWatch::Stop() {
+    QM_DCHECK_ON_THREAD(m_thread);
+    Reset();
+    // The next start may come from another thread.
+    m_thread.Detach();
+}
+
+void CSettingsWatch::Reset() {
     // Closing the key ends its notification.
     m_key.reset();
     m_event.reset();
@@ -27,15 +32,24 @@ HRESULT CSettingsWatch::Arm() {
         // The settings key itself when it exists; else the nearest key
         // above it, watched with its subkeys for the key's creation.
         UniqueRegKey key;
-        if (::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_NOTIFY | KEY_READ, key.put()) ==
-            ERROR_SUCCESS) {
+        if (::RegOpenKeyExA(HKEY_CURRENT_USER, m_path, 0, KEY_NOTIFY | KEY_READ, key.put()) == ERROR_SUCCESS) {
             m_watchingAncestor = false;
-        } else if (::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsParentPath, 0, KEY_NOTIFY, key.put()) ==
-                       ERROR_SUCCESS ||
-                   ::RegOpenKeyExA(HKEY_CURRENT_USER, nullptr, 0, KEY_NOTIFY, key.put()) == ERROR_SUCCESS) {
-            m_watchingAncestor = true;
         } else {
-            return E_FAIL;
+            char ancestor[CSettingsKey::kMaxPath];
+            std::memcpy(ancestor, m_path, sizeof(ancestor));
+            bool opened = false;
+            while (!opened) {
+                char* separator = std::strrchr(ancestor, '\\');
+                if (separator == nullptr) {
+                    // The root of the user's hive.
+                    opened = ::RegOpenKeyExA(HKEY_CURRENT_USER, nullptr, 0, KEY_NOTIFY, key.put()) == ERROR_SUCCESS;
+                    break;
+                }
+                *separator = '\0';
+                opened = ::RegOpenKeyExA(HKEY_CURRENT_USER, ancestor, 0, KEY_NOTIFY, key.put()) == ERROR_SUCCESS;
+            }
+            RETURN_HR_IF(E_FAIL, !opened);
+            m_watchingAncestor = true;
         }
         m_key = std::move(key);
     }
@@ -47,6 +61,7 @@ HRESULT CSettingsWatch::Arm() {
 }
 
 bool CSettingsWatch::Changed() {
+    QM_DCHECK_ON_THREAD(m_thread);
     if (!m_event || ::WaitForSingleObject(m_event.get(), 0) != WAIT_OBJECT_0) {
         return false;
     }
@@ -54,6 +69,6 @@ bool CSettingsWatch::Changed() {
     if (!m_watchingAncestor) {
         m_key.reset();
     }
-    Arm();
+    QM_IGNORE(Arm(), "a watch that cannot be armed again reports no more changes");
     return true;
 }

@@ -12,6 +12,7 @@ CStreamPacing::CStreamPacing(IPacingClock* counter)
       m_changed(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
 HRESULT CStreamPacing::Start() {
+    QM_DCHECK_ON_THREAD(m_streamingThread);
     {
         CAutoLock lock(&m_graphLock);
         m_graphRunning = false;
@@ -22,12 +23,13 @@ HRESULT CStreamPacing::Start() {
     m_clock.Reset();
     m_pausedAt = 0;
     m_pacer.Restart();
-    // Without the timer the wait falls back to whole milliseconds.
-    m_timer.Start();
+    QM_IGNORE(m_timer.Start(), "without the timer the wait falls back to whole milliseconds");
     return m_changed ? S_OK : E_OUTOFMEMORY;
 }
 
 void CStreamPacing::Stop() {
+    QM_DCHECK_ON_THREAD(m_streamingThread);
+    m_streamingThread.Detach();
     m_timer.Stop();
     m_clock.Reset();
     CAutoLock lock(&m_graphLock);
@@ -51,6 +53,7 @@ void CStreamPacing::Pause() {
 }
 
 void CStreamPacing::FollowGraph() {
+    QM_DCHECK_ON_THREAD(m_streamingThread);
     bool running = false;
     REFERENCE_TIME start = 0;
     Microsoft::WRL::ComPtr<IReferenceClock> clock;
@@ -87,6 +90,7 @@ REFERENCE_TIME CStreamPacing::StreamNow() {
 }
 
 bool CStreamPacing::WaitUntilDue(HANDLE wakeEvent, REFERENCE_TIME frameTime) {
+    QM_DCHECK_ON_THREAD(m_streamingThread);
     const HANDLE events[] = {wakeEvent, m_changed.get()};
     for (;;) {
         FollowGraph();
@@ -112,6 +116,7 @@ bool CStreamPacing::WaitUntilDue(HANDLE wakeEvent, REFERENCE_TIME frameTime) {
 }
 
 void CStreamPacing::Stamp(IMediaSample* sample, REFERENCE_TIME frameTime) {
+    QM_DCHECK_ON_THREAD(m_streamingThread);
     // A frame that took longer to make than its slot lasts (a window too
     // large to read at the rate) takes the slot it is finished in, so that
     // its time stays within a frame time of the clock.
@@ -122,7 +127,9 @@ void CStreamPacing::Stamp(IMediaSample* sample, REFERENCE_TIME frameTime) {
     const REFERENCE_TIME offset = m_streamOffset;
     REFERENCE_TIME start = slot.start + offset;
     REFERENCE_TIME end = slot.end + offset;
-    sample->SetTime(&start, &end);
-    sample->SetSyncPoint(TRUE);
-    sample->SetDiscontinuity(slot.discontinuity ? TRUE : FALSE);
+    // A sample of the standard allocator accepts all three; a failure of
+    // another one leaves the sample as it was, which the graph tolerates.
+    QM_IGNORE(sample->SetTime(&start, &end), "see above");
+    QM_IGNORE(sample->SetSyncPoint(TRUE), "see above");
+    QM_IGNORE(sample->SetDiscontinuity(slot.discontinuity ? TRUE : FALSE), "see above");
 }

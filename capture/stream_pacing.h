@@ -12,9 +12,10 @@
 // waits for Run.
 //
 // Threads. Start, Stop, WaitUntilDue and Stamp belong to the streaming
-// thread. Run and Pause come from the filter, on the application's thread;
-// they hand the graph's state over under a leaf lock and wake the
-// streaming thread.
+// thread (checked; Stop lets the next Start come from another thread).
+// Run and Pause come from the filter, on the application's thread; they
+// hand the graph's state over under a leaf lock and wake the streaming
+// thread.
 #pragma once
 
 #include <windows.h>
@@ -26,6 +27,7 @@
 #include "capture/frame_pacer.h"
 #include "capture/pacing_timer.h"
 #include "framework/com_util.h"
+#include "framework/thread_checks.h"
 
 class CStreamPacing {
 public:
@@ -38,7 +40,7 @@ public:
     // Streaming thread, as it starts: the first sample starts at 0, the
     // graph counts as paused, and the timer is created (without it the
     // wait falls back to whole milliseconds).
-    HRESULT Start();
+    [[nodiscard]] HRESULT Start();
     // Streaming thread, as it ends: releases the timer and the clock.
     void Stop();
 
@@ -50,7 +52,7 @@ public:
     // Streaming thread: waits until the next frame is due. True when it is;
     // false when wakeEvent (the worker's request event, manual-reset, left
     // set) ended the wait: then no frame is to be made.
-    bool WaitUntilDue(HANDLE wakeEvent, REFERENCE_TIME frameTime);
+    [[nodiscard]] bool WaitUntilDue(HANDLE wakeEvent, REFERENCE_TIME frameTime);
 
     // Streaming thread: stamps the sample with the next sample times (plus
     // the stream offset), as a sync point, and as a discontinuity when it
@@ -86,6 +88,7 @@ private:
     std::atomic<REFERENCE_TIME> m_streamOffset{0};
 
     // Streaming thread only.
+    CThreadChecker m_streamingThread;
     CFramePacer m_pacer;
     CPacingTimer m_timer;
     unsigned m_changesSeen = 0;

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "framework/com_util.h"
+#include "framework/diagnostic_log.h"
 
 namespace {
 
@@ -136,6 +137,9 @@ CWindowCapture::ReadResult CWindowCapture::Shared::ReadAuto(HWND window, SIZE si
     }
     const BYTE* top = dib.Pixels();
     if (!IsBlack(top, dib.Stride(), size.cx, size.cy)) {
+        if (autoMethod == CaptureMethod::Print) {
+            diagnostic_log::Write("window %p copies again", static_cast<void*>(window));
+        }
         autoMethod = CaptureMethod::Copy;
         blackCopies = 0;
         return ReadResult::Read;
@@ -143,6 +147,9 @@ CWindowCapture::ReadResult CWindowCapture::Shared::ReadAuto(HWND window, SIZE si
     if (autoMethod == CaptureMethod::Copy && ++blackCopies < kBlackCopiesBeforePrint) {
         // Black for now; it may be a black picture after all.
         return ReadResult::Read;
+    }
+    if (autoMethod == CaptureMethod::Copy) {
+        diagnostic_log::Write("window %p reads back black: printed instead", static_cast<void*>(window));
     }
     autoMethod = CaptureMethod::Print;
     lastCopyTry = now;
@@ -209,7 +216,8 @@ CWindowCapture::~CWindowCapture() {
 }
 
 HRESULT CWindowCapture::Start() {
-    if (m_thread != nullptr) {
+    QM_DCHECK_ON_THREAD(m_owner);
+    if (m_thread) {
         return S_OK;
     }
     Shared& shared = *m_shared;
@@ -228,8 +236,8 @@ HRESULT CWindowCapture::Start() {
         }
         return E_OUTOFMEMORY;
     }
-    m_thread = ::CreateThread(nullptr, 0, &CaptureThreadProc, start, 0, nullptr);
-    if (m_thread == nullptr) {
+    m_thread.reset(::CreateThread(nullptr, 0, &CaptureThreadProc, start, 0, nullptr));
+    if (!m_thread) {
         const HRESULT hr = HResultFromLastError();
         delete start;
         if (module != nullptr) {
@@ -241,7 +249,10 @@ HRESULT CWindowCapture::Start() {
 }
 
 void CWindowCapture::Stop() {
-    if (m_thread == nullptr) {
+    QM_DCHECK_ON_THREAD(m_owner);
+    // The next Start may come from another thread.
+    m_owner.Detach();
+    if (!m_thread) {
         return;
     }
     Shared& shared = *m_shared;
@@ -250,7 +261,7 @@ void CWindowCapture::Stop() {
     // An idle thread ends at once; one inside a read (a hung target) is
     // left to end by itself, with the state it shares.
     if (!m_busy) {
-        ::WaitForSingleObject(m_thread, kIdleThreadExitMs);
+        ::WaitForSingleObject(m_thread.get(), kIdleThreadExitMs);
     } else {
         // The capture thread keeps the old state; later reads get a new
         // one. Where even that cannot be had, the old one stays: its
@@ -261,13 +272,13 @@ void CWindowCapture::Stop() {
         }
         m_busy = false;
     }
-    ::CloseHandle(m_thread);
-    m_thread = nullptr;
+    m_thread.reset();
     m_picture = Picture{};
 }
 
 CWindowCapture::Outcome CWindowCapture::Read(HWND window, CaptureMethod method, DWORD deadlineMs,
                                              HANDLE wakeEvent) {
+    QM_DCHECK_ON_THREAD(m_owner);
     if (window == nullptr || !::IsWindowVisible(window)) {
         return Outcome::Standby;
     }
@@ -275,7 +286,7 @@ CWindowCapture::Outcome CWindowCapture::Read(HWND window, CaptureMethod method, 
         return Outcome::KeepPrevious;
     }
     Shared& shared = *m_shared;
-    if (m_thread == nullptr) {
+    if (!m_thread) {
         shared.result = shared.DoRead(window, method);
         return Finish();
     }

@@ -10,12 +10,12 @@
 // a row (GPU-drawn windows read back black), and trying the copy again
 // every few seconds.
 //
-// Threads. Start, Stop and Read belong to the streaming thread. The
-// capture thread owns the picture while a read runs; the streaming thread
-// looks at it only between reads. The state both share is reference
-// counted, so that a capture thread stuck in a hung target may outlive
-// this object (and Stop never waits for it); it keeps the module loaded
-// until it ends.
+// Threads. Start, Stop and Read belong to the owner's thread (checked): the
+// streaming thread of a device, the dialog thread of the window page. The
+// capture thread owns the picture while a read runs; the owner looks at it
+// only between reads. The state both share is reference counted, so that
+// a capture thread stuck in a hung target may outlive this object (and
+// Stop never waits for it); it keeps the module loaded until it ends.
 #pragma once
 
 #include <windows.h>
@@ -23,9 +23,11 @@
 #include <cstddef>
 #include <memory>
 
-#include "capture/capture_settings.h"
+#include "capture/capture_method.h"
 #include "capture/dpi_awareness.h"
+#include "framework/com_util.h"
 #include "framework/memory_dib.h"
+#include "framework/thread_checks.h"
 
 // How a window's pixels are read. The platform's ways are the default; a
 // test injects another to produce what Wine cannot (a copy that reads
@@ -79,10 +81,11 @@ public:
     CWindowCapture(const CWindowCapture&) = delete;
     CWindowCapture& operator=(const CWindowCapture&) = delete;
 
-    // Starts the capture thread (the streaming thread calls it as it
-    // starts). E_OUTOFMEMORY or the thread's error.
-    HRESULT Start();
-    // Ends the capture thread without waiting for a read in progress.
+    // Starts the capture thread (a device's streaming thread calls it as
+    // it starts). E_OUTOFMEMORY or the thread's error.
+    [[nodiscard]] HRESULT Start();
+    // Ends the capture thread without waiting for a read in progress; the
+    // next Start may come from another thread.
     void Stop();
 
     // Reads the window's picture. Waits at most deadlineMs for the read,
@@ -107,7 +110,8 @@ private:
     Outcome Finish();
 
     std::shared_ptr<Shared> m_shared;
-    HANDLE m_thread = nullptr;
+    UniqueHandle m_thread;
+    CThreadChecker m_owner;
     // A read asked of the capture thread has not been seen to end yet.
     bool m_busy = false;
     HWND m_readWindow = nullptr;

@@ -1,6 +1,6 @@
 #include "capture/window_tracker.h"
 
-#include "capture/capture_settings.h"
+#include "capture/settings_values.h"
 
 namespace {
 
@@ -23,6 +23,7 @@ HWND FindPreferringVisible(const char* windowClass, const char* windowName) {
 }  // namespace
 
 HWND CWindowTracker::WindowForFrame(const char* windowClass, const char* windowName) {
+    QM_DCHECK_ON_THREAD(m_owner);
     const HWND tracked = m_window.load();
     if (tracked != nullptr && ::IsWindow(tracked)) {
         return tracked;

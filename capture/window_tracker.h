@@ -1,14 +1,20 @@
 // CWindowTracker: finds the window to capture by class and title, then
 // follows it by its handle until it is gone, forgotten or retargeted.
+//
+// Threads. WindowForFrame belongs to the owner's thread (checked): the
+// streaming thread of a device, the dialog thread of the window page.
+// Forget and Current may come from any thread.
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
 
+#include "framework/thread_checks.h"
+
 class CWindowTracker {
 public:
-    // Streaming thread: the window to capture for this frame, or null when
+    // Owner's thread: the window to capture for this frame, or null when
     // there is none. While no live window is tracked it searches, so that
     // the frame that finds a window already shows it: first a window of
     // the configured class and title (an empty title: any title), else
@@ -25,6 +31,10 @@ public:
     // window belongs to another application.
     HWND Current() const { return m_window.load(); }
 
+    // The owner's thread changes (a new stream starts on another thread).
+    void DetachFromThread() { m_owner.Detach(); }
+
 private:
     std::atomic<HWND> m_window{nullptr};
+    CThreadChecker m_owner;
 };

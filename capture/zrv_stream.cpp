@@ -2,7 +2,6 @@
 
 #include <uuids.h>
 
-#include <cassert>
 #include <cstring>
 #include <utility>
 
@@ -14,7 +13,6 @@
 namespace {
 
 constexpr wchar_t kPinName[] = L"RGB Out";
-constexpr REFERENCE_TIME kUnitsPerMs = 10000;
 constexpr DWORD kPinCategorySize = sizeof(GUID);
 
 // Exchanges what two records own, so that a type built aside replaces
@@ -31,29 +29,6 @@ SIZE SizeOf(const CMediaType& mt) {
     return {vih->bmiHeader.biWidth, vih->bmiHeader.biHeight};
 }
 
-// Stream configuration capabilities of one entry of the size table: the
-// entry's own size everywhere, frame intervals of 1 to 30 frames per
-// second and the bit rates that follow from them.
-void FillCaps(VIDEO_STREAM_CONFIG_CAPS& caps, const FrameSize& size) {
-    std::memset(&caps, 0, sizeof(caps));
-    caps.guid = FORMAT_VideoInfo;
-    caps.VideoStandard = AnalogVideo_None;
-    caps.InputSize = {size.width, size.height};
-    caps.MinCroppingSize = caps.InputSize;
-    caps.MaxCroppingSize = caps.InputSize;
-    caps.CropGranularityX = 1;
-    caps.CropGranularityY = 1;
-    caps.MinOutputSize = caps.InputSize;
-    caps.MaxOutputSize = caps.InputSize;
-    caps.OutputGranularityX = 1;
-    caps.OutputGranularityY = 1;
-    caps.MinFrameInterval = kMinFrameTime;
-    caps.MaxFrameInterval = kMaxFrameTime;
-    const LONG bitsPerFrame = size.width * size.height * 24;
-    caps.MinBitsPerSecond = bitsPerFrame;
-    caps.MaxBitsPerSecond = bitsPerFrame * static_cast<LONG>(kUnitsPerSecond / kMinFrameTime);
-}
-
 }  // namespace
 
 CZRV_Stream::CZRV_Stream(HRESULT* phr, CZRV_Capture* filter)
@@ -67,7 +42,7 @@ CZRV_Stream::CZRV_Stream(HRESULT* phr, CZRV_Capture* filter)
     // one: the device still works, and its samples carry no picture until
     // a format whose canvas can be built is chosen.
     CAutoLock format(&m_formatLock);
-    FitPictureTo(m_mt);
+    QM_IGNORE(FitPictureTo(m_mt), "the device works on; a format with a canvas can still be chosen");
 }
 
 CZRV_Stream::~CZRV_Stream() {
@@ -97,11 +72,12 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::NonDelegatingQueryInterface(REFIID riid, 
 }
 
 const CMediaType& CZRV_Stream::SelectedType() const {
+    QM_DCHECK_HELD(m_formatLock);
     return m_hasPendingType ? m_pendingType : m_mt;
 }
 
 HRESULT CZRV_Stream::ApplySelectedType(CMediaType& type) {
-    assert(m_formatLock.IsHeldByCurrentThread());
+    QM_DCHECK_HELD(m_formatLock);
     if (IsConnected()) {
         SwapMediaTypes(m_pendingType, type);
         m_hasPendingType = true;
@@ -115,7 +91,8 @@ HRESULT CZRV_Stream::ApplySelectedType(CMediaType& type) {
 }
 
 HRESULT CZRV_Stream::FitPictureTo(const CMediaType& type) {
-    m_tracker.Forget();
+    QM_DCHECK_HELD(m_formatLock);
+    m_producer.ForgetWindow();
     const SIZE size = SizeOf(type);
     return m_picture.Resize(size.cx, size.cy);
 }
@@ -163,12 +140,15 @@ HRESULT CZRV_Stream::GetMediaType(CMediaType* mt) {
 HRESULT CZRV_Stream::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
     RETURN_HR_IF_NULL(E_POINTER, allocator);
     RETURN_HR_IF_NULL(E_POINTER, request);
+    QM_DCHECK_HELD(*m_pLock);
     CMediaType connected;
     {
         CAutoLock format(&m_formatLock);
         RETURN_IF_FAILED(connected.Set(m_mt));
     }
-    // The allocator is another object: it is asked with no lock held.
+    // The connection code calls this under the state lock, which it holds
+    // across the whole negotiation; the format lock at least is not held
+    // while another object (the allocator) is asked.
     return output_formats::DecideBufferSize(allocator, request, connected);
 }
 
@@ -195,89 +175,52 @@ HRESULT CZRV_Stream::FillBuffer(IMediaSample* sample) {
     RETURN_HR_IF_NULL(E_POINTER, sample);
     // The wait comes first and the window is read after it, so that the
     // picture is as fresh as the read when the frame leaves.
-    if (!m_pacing.WaitUntilDue(GetRequestHandle(), m_settings.GetFrameTime())) {
+    if (!m_producer.WaitUntilDue(GetRequestHandle())) {
         return kNoSample;
     }
-    if (m_watch.Changed()) {
-        ApplyStoredChanges();
-    }
-    const CCaptureSettings::Snapshot settings = m_settings.GetSnapshot();
-    const HWND window = m_tracker.WindowForFrame(settings.windowClass, settings.windowName);
-    // A window that does not answer may hold up its frame by one frame
-    // time at most; later frames repeat the last picture until it answers.
-    const DWORD deadlineMs = static_cast<DWORD>(settings.frameTime / kUnitsPerMs);
-    switch (m_capture.Read(window, settings.captureMethod, deadlineMs, GetRequestHandle())) {
-    case CWindowCapture::Outcome::Picture: {
-        const CWindowCapture::Picture& picture = m_capture.LastPicture();
-        m_picture.RenderWindow(picture.topRow, picture.stride, picture.width, picture.height, settings.scaleMode,
-                               settings.mirror, sample);
-        break;
-    }
-    case CWindowCapture::Outcome::Standby:
-        m_picture.RenderStandby(settings.titleText, sample);
-        break;
-    case CWindowCapture::Outcome::KeepPrevious:
-    default:
-        // A stop or pause asked for while the window was being read ends
-        // the read early: the frame goes rather than leave now, carrying
-        // the previous frame's picture. (The request stays pending until
-        // the command loop answers it, so looking does not consume it.)
-        if (::WaitForSingleObject(GetRequestHandle(), 0) == WAIT_OBJECT_0) {
-            return kNoSample;
-        }
-        m_picture.RenderPrevious(sample);
-        break;
-    }
-    m_pacing.Stamp(sample, settings.frameTime);
-    return S_OK;
+    ApplyStoredSize(m_producer.TakeStoredChanges());
+    return m_producer.Produce(sample, GetRequestHandle()) ? S_OK : kNoSample;
 }
 
 HRESULT CZRV_Stream::Run(REFERENCE_TIME start) {
     // The filter calls this under its state lock, so the clock it hands
     // out cannot change meanwhile.
     Microsoft::WRL::ComPtr<IReferenceClock> clock;
-    m_pFilter->GetSyncSource(&clock);
-    m_pacing.Run(start, clock.Get());
+    QM_IGNORE(m_pFilter->GetSyncSource(&clock), "without a clock the pacing runs on the performance counter");
+    m_producer.Run(start, clock.Get());
     return CSourceStream::Run(start);
 }
 
 void CZRV_Stream::OnGraphPaused() {
-    m_pacing.Pause();
+    m_producer.Pause();
 }
 
-void CZRV_Stream::ApplyStoredChanges() {
-    const unsigned changes = m_settings.Reload();
-    if ((changes & CCaptureSettings::kWindowChanged) != 0) {
-        m_tracker.Forget();
+void CZRV_Stream::ApplyStoredSize(const std::optional<int>& index) {
+    if (!index) {
+        return;
     }
-    if ((changes & CCaptureSettings::kSelectPixelChanged) != 0) {
-        // A size stored by someone else is taken like one set here, but not
-        // written back: while connected it waits for the next connection.
-        CMediaType type;
-        CAutoLock format(&m_formatLock);
-        if (SUCCEEDED(output_formats::BuildMediaType(&type, m_settings.GetFrameTime(), m_settings.GetSelectPixel()))) {
-            // Nobody on this thread could be told of a failure: a canvas
-            // that cannot be built leaves the pin with the type it has, and
-            // the stored size applies when it next changes.
-            ApplySelectedType(type);
-        }
+    // A size stored by someone else is taken like one set here, but not
+    // written back: while connected it waits for the next connection.
+    CMediaType type;
+    if (FAILED(output_formats::BuildMediaType(&type, m_settings.GetFrameTime(), *index))) {
+        return;
     }
+    CAutoLock format(&m_formatLock);
+    // Nobody on this thread could be told of a failure: a canvas that
+    // cannot be built leaves the pin with the type it has, and the stored
+    // size applies when it next changes.
+    QM_IGNORE(ApplySelectedType(type), "the pin keeps the type it has");
 }
 
 HRESULT CZRV_Stream::OnThreadCreate() {
-    // Settings changed since the device was created apply from the first
-    // frame; from then on the registry says when they change. Without a
-    // watch the stream still runs, with the settings it has.
-    m_watch.Start();
-    ApplyStoredChanges();
-    RETURN_IF_FAILED(m_capture.Start());
-    return m_pacing.Start();
+    std::optional<int> storedSize;
+    RETURN_IF_FAILED(m_producer.Start(&storedSize));
+    ApplyStoredSize(storedSize);
+    return S_OK;
 }
 
 HRESULT CZRV_Stream::OnThreadDestroy() {
-    m_pacing.Stop();
-    m_capture.Stop();
-    m_watch.Stop();
+    m_producer.Stop();
     return S_OK;
 }
 
@@ -330,7 +273,7 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFormat(AM_MEDIA_TYPE* mt) {
     if (reconnect) {
         const Microsoft::WRL::ComPtr<IFilterGraph> graph = m_pFilter->GetFilterGraph();
         if (graph) {
-            graph->Reconnect(static_cast<IPin*>(this));
+            QM_IGNORE(graph->Reconnect(static_cast<IPin*>(this)), "a running graph refuses; the type waits");
         }
     }
     return S_OK;
@@ -340,9 +283,9 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::GetFormat(AM_MEDIA_TYPE** mt) {
     RETURN_HR_IF_NULL(E_POINTER, mt);
     *mt = nullptr;
     CAutoLock format(&m_formatLock);
-    AM_MEDIA_TYPE* copy = CreateMediaType(&SelectedType());
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, copy);
-    *mt = copy;
+    UniqueMediaType copy(CreateMediaType(&SelectedType()));
+    RETURN_HR_IF(E_OUTOFMEMORY, !copy);
+    *mt = copy.release();
     return S_OK;
 }
 
@@ -362,12 +305,12 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::GetStreamCaps(int index, AM_MEDIA_TYPE** 
     CMediaType type;
     RETURN_IF_FAILED(output_formats::BuildMediaType(&type, m_settings.GetFrameTime(), index));
     type.bFixedSizeSamples = FALSE;
-    AM_MEDIA_TYPE* copy = CreateMediaType(&type);
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, copy);
+    UniqueMediaType copy(CreateMediaType(&type));
+    RETURN_HR_IF(E_OUTOFMEMORY, !copy);
     VIDEO_STREAM_CONFIG_CAPS filled;
-    FillCaps(filled, FrameSizeTable[index]);
+    output_formats::FillStreamCaps(&filled, FrameSizeTable[index]);
     std::memcpy(caps, &filled, sizeof(filled));
-    *mt = copy;
+    *mt = copy.release();
     return S_OK;
 }
 
@@ -501,13 +444,13 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::SetPushSourceFlags(ULONG /*flags*/) {
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::SetStreamOffset(REFERENCE_TIME offset) {
     RETURN_HR_IF(E_INVALIDARG, offset < 0);
-    m_pacing.SetStreamOffset(offset);
+    m_producer.SetStreamOffset(offset);
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::GetStreamOffset(REFERENCE_TIME* offset) {
     RETURN_HR_IF_NULL(E_POINTER, offset);
-    *offset = m_pacing.GetStreamOffset();
+    *offset = m_producer.GetStreamOffset();
     return S_OK;
 }
 

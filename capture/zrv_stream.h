@@ -1,9 +1,8 @@
 // CZRV_Stream: the capture device's output pin "RGB Out". It carries the
 // device's format model and its configuration interfaces, and is the one
 // place that couples the selected media type, the canvas size and the
-// stored size index. Each frame it puts together from the parts it owns:
-// the settings (reloaded when their registry key changes), the window
-// tracker, the window capture, the picture and the pacing.
+// stored size index. It owns the settings, the picture and the frame
+// producer, which makes each frame on the streaming thread.
 //
 // Format model. m_mt is the type of the current connection (while
 // unconnected, the selected type). A size change asked for while the pin
@@ -25,6 +24,7 @@
 // then format lock, then the leaf locks of the settings and the picture.
 // The streaming thread takes the format lock only to apply a size stored
 // by someone else, and never the state lock or the worker's access lock.
+// (Checked: the helpers that need the format lock assert it.)
 #pragma once
 
 #include <windows.h>
@@ -32,13 +32,12 @@
 
 #include <atomic>
 
+#include <optional>
+
 #include "capture/capture_device_settings.h"
 #include "capture/capture_settings.h"
 #include "capture/frame_picture.h"
-#include "capture/settings_watch.h"
-#include "capture/stream_pacing.h"
-#include "capture/window_capture.h"
-#include "capture/window_tracker.h"
+#include "capture/frame_producer.h"
 #include "framework/source_stream.h"
 
 class CZRV_Capture;
@@ -131,13 +130,14 @@ private:
     // pin's type with the canvas sized to it. Takes ownership of `type`'s
     // contents when it succeeds; a failure (a canvas that cannot be built)
     // changes nothing. The caller holds the format lock.
-    HRESULT ApplySelectedType(CMediaType& type);
+    [[nodiscard]] HRESULT ApplySelectedType(CMediaType& type);
     // Sizes the picture to `type` and forgets the captured window, so that
     // the next frame searches again. A failure keeps the canvas's size.
     // The caller holds the format lock.
-    HRESULT FitPictureTo(const CMediaType& type);
-    // Streaming thread: takes over what changed in the registry.
-    void ApplyStoredChanges();
+    [[nodiscard]] HRESULT FitPictureTo(const CMediaType& type);
+    // Streaming thread: a size index stored by someone else, taken like one
+    // set here but not written back.
+    void ApplyStoredSize(const std::optional<int>& index);
 
     // Guards m_mt, m_pendingType and m_hasPendingType (see above).
     mutable CCritSec m_formatLock;
@@ -145,14 +145,9 @@ private:
     bool m_hasPendingType = false;
 
     CCaptureSettings m_settings;
-    // The streaming thread's: it watches the settings, finds and reads the
-    // window and paces the frames. Any thread may make the tracker forget
-    // its window.
-    CSettingsWatch m_watch;
-    CWindowTracker m_tracker;
-    CWindowCapture m_capture;
-    CStreamPacing m_pacing;
     CFramePicture m_picture;
+    // Makes the frames; declared after what it refers to.
+    CFrameProducer m_producer{m_settings, m_picture};
     // What the graph set as the largest stream offset it allows.
     std::atomic<REFERENCE_TIME> m_maxStreamOffset{0};
 };

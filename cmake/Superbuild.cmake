@@ -1,5 +1,9 @@
 # Without a toolchain file the top-level project builds both architectures
-# as external projects and gathers their tests into one CTest run.
+# as external projects, each in two configurations: the shipped one
+# (build/<arch>: the module and its programs, without checks) and the
+# checked one (build/checked/<arch>: everything, the tests and benchmarks
+# among it, with the checks compiled in). It gathers the checked trees'
+# tests into one CTest run.
 include(ExternalProject)
 
 if(NOT CMAKE_BUILD_TYPE)
@@ -19,41 +23,59 @@ set(QM_GOOGLETEST_SOURCE_DIR /usr/src/googletest CACHE PATH
 
 enable_testing()
 foreach(arch IN LISTS QM_ARCHES)
-  set(gtest_args)
-  set(gtest_dependency)
-  if(QM_BUILD_TESTS)
-    set(gtest_prefix ${CMAKE_BINARY_DIR}/googletest/${arch})
-    ExternalProject_Add(googletest-${arch}
-      SOURCE_DIR ${QM_GOOGLETEST_SOURCE_DIR}
-      BINARY_DIR ${CMAKE_BINARY_DIR}/googletest/${arch}-build
-      INSTALL_DIR ${gtest_prefix}
-      CMAKE_ARGS
-        -DCMAKE_TOOLCHAIN_FILE=${QM_TOOLCHAIN_${arch}}
-        -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
-        -DCMAKE_INSTALL_PREFIX=<INSTALL_DIR>
-        -DBUILD_GMOCK=OFF
-        -DINSTALL_GTEST=ON
-      USES_TERMINAL_BUILD TRUE)
-    set(gtest_args -DGTest_DIR=${gtest_prefix}/lib/cmake/GTest)
-    set(gtest_dependency DEPENDS googletest-${arch})
-  endif()
+  # What users get: the module and the programs around it, optimised,
+  # without checks. The demo, the zip and the setup program take theirs.
   ExternalProject_Add(${arch}
     SOURCE_DIR ${CMAKE_SOURCE_DIR}
     BINARY_DIR ${CMAKE_BINARY_DIR}/${arch}
     CMAKE_ARGS
       -DCMAKE_TOOLCHAIN_FILE=${QM_TOOLCHAIN_${arch}}
       -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
-      -DQM_BUILD_TESTS=${QM_BUILD_TESTS}
-      ${gtest_args}
-    ${gtest_dependency}
+      -DQM_BUILD_TESTS=OFF
+      -DQM_CHECKED=OFF
     CONFIGURE_HANDLED_BY_BUILD TRUE
     BUILD_ALWAYS TRUE
     INSTALL_COMMAND ""
     USES_TERMINAL_BUILD TRUE)
-  # Each architecture declares its tests in its own top-level directory,
+
+  if(NOT QM_BUILD_TESTS)
+    continue()
+  endif()
+  # The checked configuration: the same code, optimised as well, with the
+  # checks of framework/thread_checks.h compiled in (thread and lock
+  # claims, QM_DCHECK). Every test program, the tools the tests run and
+  # the benchmarks are built here, and the tests register the module
+  # beside them, so that the device's own checks run under every test.
+  set(gtest_prefix ${CMAKE_BINARY_DIR}/googletest/${arch})
+  ExternalProject_Add(googletest-${arch}
+    SOURCE_DIR ${QM_GOOGLETEST_SOURCE_DIR}
+    BINARY_DIR ${CMAKE_BINARY_DIR}/googletest/${arch}-build
+    INSTALL_DIR ${gtest_prefix}
+    CMAKE_ARGS
+      -DCMAKE_TOOLCHAIN_FILE=${QM_TOOLCHAIN_${arch}}
+      -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+      -DCMAKE_INSTALL_PREFIX=<INSTALL_DIR>
+      -DBUILD_GMOCK=OFF
+      -DINSTALL_GTEST=ON
+    USES_TERMINAL_BUILD TRUE)
+  ExternalProject_Add(${arch}-checked
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}
+    BINARY_DIR ${CMAKE_BINARY_DIR}/checked/${arch}
+    CMAKE_ARGS
+      -DCMAKE_TOOLCHAIN_FILE=${QM_TOOLCHAIN_${arch}}
+      -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+      -DQM_BUILD_TESTS=ON
+      -DQM_CHECKED=ON
+      -DGTest_DIR=${gtest_prefix}/lib/cmake/GTest
+    DEPENDS googletest-${arch}
+    CONFIGURE_HANDLED_BY_BUILD TRUE
+    BUILD_ALWAYS TRUE
+    INSTALL_COMMAND ""
+    USES_TERMINAL_BUILD TRUE)
+  # Each checked tree declares its tests in its own top-level directory,
   # with absolute paths, so its CTest file can be included from here.
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES
-    ${CMAKE_BINARY_DIR}/${arch}/CTestTestfile.cmake)
+    ${CMAKE_BINARY_DIR}/checked/${arch}/CTestTestfile.cmake)
 endforeach()
 
 include(${CMAKE_SOURCE_DIR}/cmake/Package.cmake OPTIONAL)

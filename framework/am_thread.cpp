@@ -4,22 +4,12 @@
 
 namespace {
 
-using CoInitializeExFunction = HRESULT(WINAPI*)(LPVOID, DWORD);
-
-// The worker joins the multithreaded apartment without DDE. ole32 is
-// looked up, never loaded: a host without COM gets a worker without COM.
+// The worker joins the multithreaded apartment, without DDE: the module
+// imports ole32 anyway (for task memory and its enumerators), so COM is
+// always at hand. A thread that cannot join (out of memory) runs without
+// COM, and the sample loop does not need it.
 HRESULT InitializeWorkerCom() {
-    HMODULE ole32 = ::GetModuleHandleW(L"ole32.dll");
-    if (ole32 == nullptr) {
-        return E_FAIL;
-    }
-    // Through void* because GCC warns about casts between function types.
-    auto coInitializeEx = reinterpret_cast<CoInitializeExFunction>(
-        reinterpret_cast<void*>(::GetProcAddress(ole32, "CoInitializeEx")));
-    if (coInitializeEx == nullptr) {
-        return E_FAIL;
-    }
-    return coInitializeEx(nullptr, COINIT_DISABLE_OLE1DDE);
+    return ::CoInitializeEx(nullptr, COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE);
 }
 
 }  // namespace

@@ -73,7 +73,7 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::GetClassID(CLSID* clsid) {
 }
 
 HRESULT CBaseFilter::DeactivatePins(int count) {
-    assert(m_pLock->IsHeldByCurrentThread());
+    QM_DCHECK_HELD(*m_pLock);
     HRESULT firstFailure = S_OK;
     // Every connected pin is deactivated, even after one has failed.
     for (int i = 0; i < count; ++i) {

@@ -117,6 +117,7 @@ bool CBasePin::IsConnected() const {
 }
 
 void CBasePin::SetConnected(IPin* peer) {
+    QM_DCHECK_HELD(*m_pLock);
     Microsoft::WRL::ComPtr<IPin> previous;
     {
         CAutoLock lock(&m_ConnectedLock);
@@ -144,7 +145,7 @@ HRESULT STDMETHODCALLTYPE CBasePin::Connect(IPin* peer, const AM_MEDIA_TYPE* mt)
 }
 
 HRESULT CBasePin::AgreeMediaType(IPin* peer, const CMediaType* mt) {
-    assert(m_pLock->IsHeldByCurrentThread());
+    QM_DCHECK_HELD(*m_pLock);
     if (mt != nullptr && !mt->IsPartiallySpecified()) {
         // A fully specified type is the only candidate.
         return AttemptConnection(peer, mt);
@@ -171,15 +172,14 @@ HRESULT CBasePin::AgreeMediaType(IPin* peer, const CMediaType* mt) {
 }
 
 HRESULT CBasePin::TryMediaTypes(IPin* peer, const CMediaType* partial, IEnumMediaTypes* types) {
-    assert(m_pLock->IsHeldByCurrentThread());
+    QM_DCHECK_HELD(*m_pLock);
     RETURN_IF_FAILED(types->Reset());
     HRESULT remembered = S_OK;
     for (;;) {
-        AM_MEDIA_TYPE* candidate = nullptr;
+        UniqueMediaType candidate;
         ULONG fetched = 0;
-        const HRESULT hrNext = types->Next(1, &candidate, &fetched);
+        const HRESULT hrNext = types->Next(1, candidate.put(), &fetched);
         if (hrNext != S_OK) {
-            DeleteMediaType(candidate);
             // A list that cannot be read (out of memory) is not a list
             // without an acceptable type.
             RETURN_IF_FAILED(hrNext);
@@ -187,14 +187,12 @@ HRESULT CBasePin::TryMediaTypes(IPin* peer, const CMediaType* partial, IEnumMedi
             return FAILED(remembered) ? remembered : VFW_E_NO_ACCEPTABLE_TYPES;
         }
         HRESULT hr = VFW_E_NO_ACCEPTABLE_TYPES;
-        if (candidate != nullptr &&
-            (partial == nullptr || CMediaType::From(candidate)->MatchesPartial(partial))) {
-            hr = AttemptConnection(peer, CMediaType::From(candidate));
+        if (candidate && (partial == nullptr || CMediaType::From(candidate.get())->MatchesPartial(partial))) {
+            hr = AttemptConnection(peer, CMediaType::From(candidate.get()));
             if (FAILED(hr) && SUCCEEDED(remembered) && !IsPlainRefusal(hr)) {
                 remembered = hr;
             }
         }
-        DeleteMediaType(candidate);
         if (hr == S_OK) {
             return S_OK;
         }
@@ -202,6 +200,7 @@ HRESULT CBasePin::TryMediaTypes(IPin* peer, const CMediaType* partial, IEnumMedi
 }
 
 HRESULT CBasePin::AttemptConnection(IPin* peer, const CMediaType* mt) {
+    QM_DCHECK_HELD(*m_pLock);
     HRESULT hr = CheckConnect(peer);
     if (FAILED(hr)) {
         BreakConnect();

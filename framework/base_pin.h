@@ -12,6 +12,7 @@
 
 #include "framework/com_util.h"
 #include "framework/media_type.h"
+#include "framework/thread_checks.h"
 #include "framework/unknown.h"
 
 class CBaseFilter;
@@ -79,8 +80,11 @@ public:
     // under m_pLock or on the streaming thread.
     IPin* GetConnected() const { return m_Connected.Get(); }
     PIN_DIRECTION GetDirection() const { return m_dir; }
-    // The connection's media type; read it under the pin lock.
-    const CMediaType& CurrentMediaType() const { return m_mt; }
+    // The connection's media type; read it under the lock that guards it.
+    const CMediaType& CurrentMediaType() const {
+        QM_DCHECK_HELD(*MediaTypeLock());
+        return m_mt;
+    }
     const WCHAR* Name() const { return m_pName.get(); }
 
 protected:

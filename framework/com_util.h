@@ -4,24 +4,49 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <atomic>
 #include <utility>
 
-#define RETURN_IF_FAILED(expr)                \
-    do {                                      \
-        const HRESULT hrChecked_ = (expr);    \
-        if (FAILED(hrChecked_)) {             \
-            return hrChecked_;                \
-        }                                     \
+#include "framework/thread_checks.h"
+
+// Failures that the error macros below return are reported first: in the
+// checked configuration to the debugger output, in every build to the
+// diagnostic log while it is on (framework/diagnostic_log.h), and to a
+// count that tests read to find failures where they expect none.
+namespace qm_failures {
+
+void Report(const char* file, int line, const char* expression, HRESULT hr) noexcept;
+// How many failures were reported in this process so far.
+long Count() noexcept;
+
+}  // namespace qm_failures
+
+#define RETURN_IF_FAILED(expr)                                               \
+    do {                                                                     \
+        const HRESULT hrChecked_ = (expr);                                   \
+        if (FAILED(hrChecked_)) {                                            \
+            ::qm_failures::Report(__FILE__, __LINE__, #expr, hrChecked_);    \
+            return hrChecked_;                                               \
+        }                                                                    \
     } while (0)
 
-#define RETURN_HR_IF(hr, condition) \
-    do {                            \
-        if (condition) {            \
-            return (hr);            \
-        }                           \
+// Returns hr when the condition holds; a failure code is reported.
+#define RETURN_HR_IF(hr, condition)                                              \
+    do {                                                                         \
+        if (condition) {                                                         \
+            const HRESULT hrReturned_ = (hr);                                    \
+            if (FAILED(hrReturned_)) {                                           \
+                ::qm_failures::Report(__FILE__, __LINE__, #condition, hrReturned_); \
+            }                                                                    \
+            return hrReturned_;                                                  \
+        }                                                                        \
     } while (0)
 
 #define RETURN_HR_IF_NULL(hr, pointer) RETURN_HR_IF(hr, (pointer) == nullptr)
+
+// A result ignored on purpose, with the reason why (which the compiler
+// checks is a string and then drops).
+#define QM_IGNORE(expr, reason) (static_cast<void>(sizeof(reason)), static_cast<void>(expr))
 
 // A Win32 error code as an HRESULT, the way COM reports it (0x8007xxxx).
 // For status codes, where 0 means success.
@@ -175,6 +200,9 @@ private:
 };
 
 // A critical section that is also the lock type every class here uses.
+// Re-entrant. In the checked configuration it keeps its owner's thread id
+// itself, for QM_DCHECK_HELD (CRITICAL_SECTION's own fields are not a
+// documented contract).
 class CCritSec {
 public:
     CCritSec() { ::InitializeCriticalSection(&m_cs); }
@@ -182,16 +210,41 @@ public:
     CCritSec(const CCritSec&) = delete;
     CCritSec& operator=(const CCritSec&) = delete;
 
-    void Lock() { ::EnterCriticalSection(&m_cs); }
-    void Unlock() { ::LeaveCriticalSection(&m_cs); }
-    // True when the calling thread holds the lock (for assertions).
+    void Lock() {
+        ::EnterCriticalSection(&m_cs);
+#if QM_DCHECK_IS_ON
+        if (m_depth++ == 0) {
+            m_owner.store(::GetCurrentThreadId());
+        }
+#endif
+    }
+    void Unlock() {
+#if QM_DCHECK_IS_ON
+        QM_DCHECK(m_depth > 0 && m_owner.load() == ::GetCurrentThreadId());
+        if (--m_depth == 0) {
+            m_owner.store(0);
+        }
+#endif
+        ::LeaveCriticalSection(&m_cs);
+    }
+    // Whether the calling thread holds the lock; for QM_DCHECK_HELD, which
+    // calls it only in the checked configuration.
     bool IsHeldByCurrentThread() const {
-        return reinterpret_cast<DWORD_PTR>(m_cs.OwningThread) ==
-               static_cast<DWORD_PTR>(::GetCurrentThreadId());
+#if QM_DCHECK_IS_ON
+        return m_owner.load() == ::GetCurrentThreadId();
+#else
+        return true;
+#endif
     }
 
 private:
     CRITICAL_SECTION m_cs;
+#if QM_DCHECK_IS_ON
+    // The holder's thread id, 0 while free; the depth counts re-entries and
+    // changes only under the lock.
+    std::atomic<DWORD> m_owner{0};
+    int m_depth = 0;
+#endif
 };
 
 class CAutoLock {

@@ -6,10 +6,22 @@
 #include <windows.h>
 #include <strmif.h>
 
+#include "framework/com_util.h"
+
 void WINAPI FreeMediaType(AM_MEDIA_TYPE& mt);
 HRESULT WINAPI CopyMediaType(AM_MEDIA_TYPE* target, const AM_MEDIA_TYPE* source);
 AM_MEDIA_TYPE* WINAPI CreateMediaType(const AM_MEDIA_TYPE* source);
 void WINAPI DeleteMediaType(AM_MEDIA_TYPE* mt);
+
+// A record in task memory with what it owns, as COM methods hand them out
+// (IAMStreamConfig::GetFormat, IEnumMediaTypes::Next): one owner, freed
+// with DeleteMediaType.
+struct MediaTypeTraits {
+    using Type = AM_MEDIA_TYPE*;
+    static Type Null() { return nullptr; }
+    static void Close(Type mt) { DeleteMediaType(mt); }
+};
+using UniqueMediaType = UniqueResource<MediaTypeTraits>;
 
 // Same layout as AM_MEDIA_TYPE (no data, no virtual functions), so a bare
 // record from a caller may be used where a CMediaType is expected.

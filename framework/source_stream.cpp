@@ -37,7 +37,7 @@ CSourceStream::CSourceStream(LPCWSTR objectName, HRESULT* phr, CSource* filter, 
 CSourceStream::~CSourceStream() {
     // The filter and derived pins end the worker before this runs (see
     // EndWorker); here the derived pin's parts are already gone.
-    assert(!ThreadExists());
+    QM_DCHECK(!ThreadExists());
     EndWorker();
     if (m_pFilter != nullptr) {
         m_pFilter->RemovePin(this);

@@ -61,22 +61,21 @@ CCaptureDeviceProp::CCaptureDeviceProp(IUnknown* outer)
 HRESULT CCaptureDeviceProp::OnConnect(IUnknown* object) {
     RETURN_HR_IF_NULL(E_POINTER, object);
     m_hasPendingEdits = false;
-    m_pSettings2 = nullptr;
+    m_pSettings2.Reset();
     m_pSettings.Reset();
-    ICaptureDeviceSettings2* settings2 = nullptr;
-    if (SUCCEEDED(object->QueryInterface(IID_ICaptureDeviceSettings2, reinterpret_cast<void**>(&settings2)))) {
-        // The reference the query took is the page's one reference.
-        *m_pSettings.GetAddressOf() = settings2;
-        m_pSettings2 = settings2;
+    // The UTF-16 interface where the object has it; a failed query leaves
+    // m_pSettings null.
+    if (SUCCEEDED(object->QueryInterface(IID_ICaptureDeviceSettings2,
+                                         reinterpret_cast<void**>(m_pSettings2.ReleaseAndGetAddressOf())))) {
+        m_pSettings = m_pSettings2;
         return S_OK;
     }
-    // A failed query leaves m_pSettings null.
     return object->QueryInterface(IID_ICaptureDeviceSettings,
                                   reinterpret_cast<void**>(m_pSettings.ReleaseAndGetAddressOf()));
 }
 
 HRESULT CCaptureDeviceProp::OnDisconnect() {
-    m_pSettings2 = nullptr;
+    m_pSettings2.Reset();
     m_pSettings.Reset();
     m_hasPendingEdits = false;
     return S_OK;

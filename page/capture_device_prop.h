@@ -52,11 +52,10 @@ private:
     // Settings of the attached object; null when none is attached or the
     // object has no such interface. Used on the frame's thread only.
     Microsoft::WRL::ComPtr<ICaptureDeviceSettings> m_pSettings;
-    // The same interface pointer as m_pSettings where the object offers
-    // the UTF-16 standby text (else null, and the text goes through the
-    // 8-bit methods in the host's code page). Not counted again: the page
-    // holds one reference on the object, through m_pSettings.
-    ICaptureDeviceSettings2* m_pSettings2 = nullptr;
+    // The same object's UTF-16 interface where it offers one (else null,
+    // and the standby text goes through the 8-bit methods in the host's
+    // code page).
+    Microsoft::WRL::ComPtr<ICaptureDeviceSettings2> m_pSettings2;
     // The controls' values at Deactivate, for an Apply that comes after the
     // dialog is gone. Valid while m_hasPendingEdits.
     Edits m_pendingEdits;

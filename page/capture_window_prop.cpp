@@ -74,9 +74,8 @@ HRESULT CCaptureWindowProp::OnConnect(IUnknown* object) {
     m_hasPendingChoice = false;
     // The page stores per-user settings and needs nothing of the device
     // itself; it only makes sure that it edits a capture device.
-    IUnknown* settings = nullptr;
-    RETURN_IF_FAILED(object->QueryInterface(IID_ICaptureDeviceSettings, reinterpret_cast<void**>(&settings)));
-    settings->Release();
+    Microsoft::WRL::ComPtr<IUnknown> settings;
+    RETURN_IF_FAILED(object->QueryInterface(IID_ICaptureDeviceSettings, reinterpret_cast<void**>(settings.GetAddressOf())));
     m_connected = true;
     return S_OK;
 }
@@ -373,8 +372,8 @@ void CCaptureWindowProp::UpdateSearch() {
     ::GetDlgItemTextW(m_hwnd, IDC_WINDOW_CLASS, windowClass, kEditTextCapacity);
     // The texts as Apply would store them, so that the thumbnail shows the
     // window the device will find.
-    TitleTextToCodePage(m_searchName, title);
-    TitleTextToCodePage(m_searchClass, windowClass);
+    CodePageSettingTextFromWide(m_searchName, title);
+    CodePageSettingTextFromWide(m_searchClass, windowClass);
     m_tracker.Forget();
 }
 

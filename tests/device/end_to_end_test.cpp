@@ -227,6 +227,29 @@ TEST_F(DeviceTest, StreamsThroughCaptureGraphBuilderAndDirectConnection) {
     }
 }
 
+TEST_F(DeviceTest, EverySampleOfAPauseToStopSpanIsDeliveredByOneThread) {
+    ComPtr<IBaseFilter> filter;
+    ASSERT_EQ(S_OK, CreateFromMoniker(&filter));
+    CaptureGraph graph;
+    ASSERT_EQ(S_OK, graph.Build(filter.Get(), false));
+    for (int span = 0; span < 2; ++span) {
+        SCOPED_TRACE(span);
+        graph.recorder.Clear();
+        // Paused first (one frame arrives), then running, then stopped.
+        ASSERT_TRUE(SUCCEEDED(graph.control->Pause()));
+        EXPECT_TRUE(graph.recorder.WaitForSamples(1, kSampleTimeoutMs));
+        ASSERT_TRUE(SUCCEEDED(graph.Run()));
+        EXPECT_TRUE(graph.recorder.WaitForSamples(6, kSampleTimeoutMs));
+        ASSERT_EQ(S_OK, graph.Stop());
+        const std::vector<RecordedSample> samples = graph.recorder.samples();
+        ASSERT_GE(samples.size(), 6u);
+        for (const RecordedSample& sample : samples) {
+            EXPECT_EQ(samples.front().thread, sample.thread);
+        }
+        EXPECT_NE(::GetCurrentThreadId(), samples.front().thread);
+    }
+}
+
 TEST_F(DeviceTest, ClientChoosesEachSizeAndRateThroughStreamConfig) {
     constexpr REFERENCE_TIME kFifteenFps = 666666;
     for (int i = 0; i < 6; ++i) {

@@ -67,6 +67,7 @@ HRESULT STDMETHODCALLTYPE SampleRecorder::SampleCB(double, IMediaSample* sample)
     record.discontinuity = sample->IsDiscontinuity() == S_OK;
     record.size = sample->GetSize();
     record.actualLength = sample->GetActualDataLength();
+    record.thread = ::GetCurrentThreadId();
     BYTE* data = nullptr;
     sample->GetPointer(&data);
     std::lock_guard<std::mutex> lock(m_lock);

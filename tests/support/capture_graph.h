@@ -41,6 +41,8 @@ struct RecordedSample {
     bool discontinuity = false;
     long size = 0;
     long actualLength = 0;
+    // The thread that delivered it.
+    DWORD thread = 0;
 };
 
 // Records every sample the grabber sees; keeps the pixels of the latest.

@@ -107,6 +107,7 @@ TEST_F(ClientCaptureTest, ShortCaptureAtAChosenSizeAndRate) {
     EXPECT_TRUE(Contains(run.out, "device: QM Capture Device\n")) << run.out;
     EXPECT_TRUE(Contains(run.out, "format: 204x360 RGB24, 10.00 fps (AvgTimePerFrame 1000000)")) << run.out;
     EXPECT_TRUE(Contains(run.out, "captured: 4 frames")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "\\QMCapture\\diagnostic.log (off: DiagnosticLog is not 1)\n")) << run.out;
     EXPECT_TRUE(Contains(run.out, "sample timestamps: contiguous (each of 3 samples")) << run.out;
 
     EXPECT_EQ("ok", m_summary["result"]);

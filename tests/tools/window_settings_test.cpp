@@ -141,7 +141,7 @@ TEST_F(WindowSettingsTest, ATitleAloneTakesTheClassOfTheOpenWindow) {
     CCaptureSettings settings;
     // As the host's code page holds the title.
     char expected[kSettingsTextCapacity] = {};
-    TitleTextToCodePage(expected, kTestTitle);
+    CodePageSettingTextFromWide(expected, kTestTitle);
     EXPECT_STREQ(expected, settings.GetSnapshot().windowName);
 
     // No window of that title: nothing stored, and the reason.

@@ -8,7 +8,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "capture/settings_store.h"
+#include "capture/settings_values.h"
 #include "framework/com_util.h"
+#include "framework/diagnostic_log.h"
 #include "tools/capture_client/capture_graph.h"
 #include "tools/capture_client/capture_summary.h"
 #include "tools/capture_client/console_output.h"
@@ -31,6 +34,17 @@ constexpr double kFallbackFrameRate = 60.0;
 constexpr size_t kMaxReservedFrames = 1u << 20;
 
 void PrintError(const std::wstring& message) { WriteStderr(std::wstring(kProgram) + L": " + message + L"\n"); }
+
+// Where the device writes its diagnostic log, and whether it does.
+std::wstring DiagnosticLogText() {
+    wchar_t path[MAX_PATH * 2] = {};
+    if (!diagnostic_log::FilePath(path, MAX_PATH * 2)) {
+        return L"unknown (no local application data folder)";
+    }
+    char stored[kSettingsTextCapacity] = {};
+    const bool on = ReadSetting("0", stored, kDiagnosticLogValue) && ParseSwitch(stored);
+    return std::wstring(path) + (on ? L" (on)" : L" (off: DiagnosticLog is not 1)");
+}
 
 std::wstring DescribeHresult(HRESULT hr) {
     std::wstring text = FormatText(L"0x%08lX", static_cast<unsigned long>(hr));
@@ -312,6 +326,9 @@ int Capture(const CaptureOptions& options, CaptureSummary* summary, std::wstring
         return kExitFailure;
     }
     WriteStdout(L"device: " + options.deviceName + L"\nformat: " + connectedText + L"\n");
+    const std::wstring log = DiagnosticLogText();
+    WriteStdout(L"diagnostic log: " + log + L"\n");
+    summary->Add(L"diagnostic_log", log);
     summary->Add(L"width", static_cast<long long>(layout.width));
     summary->Add(L"height", static_cast<long long>(layout.height));
     summary->Add(L"subtype", layout.bitsPerPixel == 24 ? L"RGB24" : L"RGB32");

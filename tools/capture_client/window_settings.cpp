@@ -61,7 +61,7 @@ bool FindClassOfTitle(const std::wstring& title, std::wstring* windowClass) {
 // More than the 63 bytes of a setting in the host's code page.
 bool IsCut(const std::wstring& text) {
     char stored[kSettingsTextCapacity];
-    return !TitleTextToCodePage(stored, text.c_str());
+    return !CodePageSettingTextFromWide(stored, text.c_str());
 }
 
 }  // namespace

@@ -1,0 +1,102 @@
+#include "capture/frame_producer.h"
+
+#include "framework/diagnostic_log.h"
+
+CFrameProducer::CFrameProducer(CCaptureSettings& settings, CFramePicture& picture)
+    : m_settings(settings), m_picture(picture) {}
+
+HRESULT CFrameProducer::Start(std::optional<int>* storedSize) {
+    RETURN_HR_IF_NULL(E_POINTER, storedSize);
+    QM_DCHECK_ON_THREAD(m_streamingThread);
+    // Without a watch the stream still runs, with the settings it has.
+    QM_IGNORE(m_watch.Start(m_settings.Key().Path()), "the settings then apply from the next start");
+    *storedSize = Reload();
+    RETURN_IF_FAILED(m_capture.Start());
+    RETURN_IF_FAILED(m_pacing.Start());
+    diagnostic_log::Write("stream started");
+    return S_OK;
+}
+
+void CFrameProducer::Stop() {
+    QM_DCHECK_ON_THREAD(m_streamingThread);
+    m_pacing.Stop();
+    m_capture.Stop();
+    m_watch.Stop();
+    diagnostic_log::Write("stream stopped");
+    // The next stream may run on another thread.
+    m_tracker.DetachFromThread();
+    m_streamingThread.Detach();
+}
+
+bool CFrameProducer::WaitUntilDue(HANDLE wakeEvent) {
+    QM_DCHECK_ON_THREAD(m_streamingThread);
+    return m_pacing.WaitUntilDue(wakeEvent, m_settings.GetFrameTime());
+}
+
+std::optional<int> CFrameProducer::TakeStoredChanges() {
+    QM_DCHECK_ON_THREAD(m_streamingThread);
+    if (!m_watch.Changed()) {
+        return std::nullopt;
+    }
+    return Reload();
+}
+
+void CFrameProducer::NoteWindow(HWND window) {
+    if (window == nullptr) {
+        diagnostic_log::Write("window lost");
+    } else {
+        char className[64] = {};
+        ::GetClassNameA(window, className, sizeof(className));
+        diagnostic_log::Write("window found: %p, class \"%s\"", static_cast<void*>(window), className);
+    }
+    m_loggedWindow = window;
+}
+
+std::optional<int> CFrameProducer::Reload() {
+    const unsigned changes = m_settings.Reload();
+    if (changes != CCaptureSettings::kNoChange) {
+        diagnostic_log::Write("settings reloaded (changes 0x%02X)", changes);
+    }
+    if ((changes & CCaptureSettings::kWindowChanged) != 0) {
+        m_tracker.Forget();
+    }
+    if ((changes & CCaptureSettings::kSelectPixelChanged) != 0) {
+        return m_settings.GetSelectPixel();
+    }
+    return std::nullopt;
+}
+
+bool CFrameProducer::Produce(IMediaSample* sample, HANDLE wakeEvent) {
+    QM_DCHECK_ON_THREAD(m_streamingThread);
+    const CCaptureSettings::Snapshot settings = m_settings.GetSnapshot();
+    const HWND window = m_tracker.WindowForFrame(settings.windowClass, settings.windowName);
+    if (window != m_loggedWindow) {
+        NoteWindow(window);
+    }
+    // A window that does not answer may hold up its frame by one frame
+    // time at most; later frames repeat the last picture until it answers.
+    const DWORD deadlineMs = MillisecondsOf(settings.frameTime);
+    switch (m_capture.Read(window, settings.captureMethod, deadlineMs, wakeEvent)) {
+    case CWindowCapture::Outcome::Picture: {
+        const CWindowCapture::Picture& picture = m_capture.LastPicture();
+        m_picture.RenderWindow(picture.topRow, picture.stride, picture.width, picture.height, settings.scaleMode,
+                               settings.mirror, sample);
+        break;
+    }
+    case CWindowCapture::Outcome::Standby:
+        m_picture.RenderStandby(settings.titleText, sample);
+        break;
+    case CWindowCapture::Outcome::KeepPrevious:
+        // A stop or pause asked for while the window was being read ends
+        // the read early: the frame is dropped rather than sent now with
+        // the previous frame's picture. (The request stays pending until
+        // the command loop answers it, so looking does not consume it.)
+        if (::WaitForSingleObject(wakeEvent, 0) == WAIT_OBJECT_0) {
+            return false;
+        }
+        m_picture.RenderPrevious(sample);
+        break;
+    }
+    m_pacing.Stamp(sample, settings.frameTime);
+    return true;
+}

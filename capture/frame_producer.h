@@ -1,0 +1,77 @@
+// CFrameProducer: makes the frames of one stream, one per sample, on the
+// streaming thread: it waits until the next frame is due, takes over
+// stored settings that changed, finds and reads the window, has the
+// picture drawn into the sample and stamps it. The pin (CZRV_Stream)
+// owns it, the settings and the picture, and keeps the format model:
+// a stored size change comes back to it as a value it applies itself.
+//
+// Threads. Start, Stop, WaitUntilDue, TakeStoredChanges and Produce belong
+// to the streaming thread (checked: one thread from Start to Stop). Run,
+// Pause, ForgetWindow and the stream offset come from any thread.
+#pragma once
+
+#include <windows.h>
+#include <strmif.h>
+
+#include <optional>
+
+#include "capture/capture_settings.h"
+#include "capture/frame_picture.h"
+#include "capture/settings_watch.h"
+#include "capture/stream_pacing.h"
+#include "capture/window_capture.h"
+#include "capture/window_tracker.h"
+#include "framework/thread_checks.h"
+
+class CFrameProducer {
+public:
+    // settings and picture: the pin's; they outlive the producer.
+    CFrameProducer(CCaptureSettings& settings, CFramePicture& picture);
+    CFrameProducer(const CFrameProducer&) = delete;
+    CFrameProducer& operator=(const CFrameProducer&) = delete;
+
+    // Streaming thread, as it starts: watches the settings, starts the
+    // capture thread and the pacing. Settings changed since the device was
+    // created apply from the first frame: the stored size, when it changed,
+    // is returned through storedSize for the pin to apply.
+    [[nodiscard]] HRESULT Start(std::optional<int>* storedSize);
+    // Streaming thread, as it ends.
+    void Stop();
+
+    // Streaming thread: waits until the next frame is due; false when
+    // wakeEvent (the worker's request, left set) ended the wait.
+    [[nodiscard]] bool WaitUntilDue(HANDLE wakeEvent);
+    // Streaming thread: takes over what changed in the registry since the
+    // last call; a new stored size index is returned for the pin.
+    [[nodiscard]] std::optional<int> TakeStoredChanges();
+    // Streaming thread: draws this frame's picture into the sample and
+    // stamps it. False when wakeEvent asked to stop meanwhile: then no
+    // sample is to be delivered.
+    [[nodiscard]] bool Produce(IMediaSample* sample, HANDLE wakeEvent);
+
+    // Any thread: the graph runs from streamStart on clock (null: none),
+    // or pauses.
+    void Run(REFERENCE_TIME streamStart, IReferenceClock* clock) { m_pacing.Run(streamStart, clock); }
+    void Pause() { m_pacing.Pause(); }
+    // Any thread: the next frame searches for the window again.
+    void ForgetWindow() { m_tracker.Forget(); }
+    // Any thread: the offset added to every sample time.
+    void SetStreamOffset(REFERENCE_TIME offset) { m_pacing.SetStreamOffset(offset); }
+    REFERENCE_TIME GetStreamOffset() const { return m_pacing.GetStreamOffset(); }
+
+private:
+    // Reloads the settings; the stored size when it changed.
+    std::optional<int> Reload();
+    // Logs the window the frames now show (null: none).
+    void NoteWindow(HWND window);
+
+    CCaptureSettings& m_settings;
+    CFramePicture& m_picture;
+    CSettingsWatch m_watch;
+    CWindowTracker m_tracker;
+    CWindowCapture m_capture;
+    CStreamPacing m_pacing;
+    CThreadChecker m_streamingThread;
+    // The window the log last named; streaming thread.
+    HWND m_loggedWindow = nullptr;
+};

@@ -1,0 +1,31 @@
+// Frame times: the duration of one frame in 100-ns units (REFERENCE_TIME),
+// the range the device runs at, and the conversions to and from frames
+// per second. Every unit of time the capture code uses is defined here.
+#pragma once
+
+#include <windows.h>
+#include <strmif.h>
+
+inline constexpr REFERENCE_TIME kUnitsPerSecond = 10000000;
+inline constexpr REFERENCE_TIME kUnitsPerMillisecond = 10000;
+
+// About 30 frames per second at the shortest, one frame per second at the
+// longest.
+inline constexpr REFERENCE_TIME kMinFrameTime = 333333;
+inline constexpr REFERENCE_TIME kMaxFrameTime = kUnitsPerSecond;
+inline constexpr REFERENCE_TIME kDefaultFrameTime = kMinFrameTime;
+
+// A frame time clamped into kMinFrameTime..kMaxFrameTime.
+REFERENCE_TIME ClampFrameTime(REFERENCE_TIME frameTime);
+
+// The frame time for a rate in frames per second, clamped into
+// kMinFrameTime..kMaxFrameTime; false (and nothing changed) for a rate
+// that is not above zero or not a number.
+[[nodiscard]] bool FrameTimeFromRate(double rate, REFERENCE_TIME* frameTime);
+
+// Whole frames per second for a frame time (10,000,000 / frameTime,
+// truncated); 0 for a frame time that is not positive.
+double FrameRateFromFrameTime(REFERENCE_TIME frameTime);
+
+// Whole milliseconds of a time, rounded down; 0 below zero.
+DWORD MillisecondsOf(REFERENCE_TIME time);

@@ -1,0 +1,86 @@
+// The checked configuration's checks: a failed check ends the process with
+// a line that names it, a lock check knows its holder, a thread checker
+// its thread; and the failure hook counts what the error macros return.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <thread>
+
+#include "capture/stream_pacing.h"
+#include "framework/com_util.h"
+#include "framework/thread_checks.h"
+
+namespace {
+
+bool OnOtherThread(const CThreadChecker& checker) {
+    bool valid = true;
+    std::thread other([&] { valid = checker.CalledOnValidThread(); });
+    other.join();
+    return valid;
+}
+
+HRESULT FailWith(HRESULT hr) {
+    RETURN_IF_FAILED(hr);
+    return S_OK;
+}
+
+}  // namespace
+
+TEST(ThreadChecksTest, TheTestsAreBuiltWithTheChecksOn) {
+    EXPECT_EQ(1, QM_DCHECK_IS_ON);
+}
+
+TEST(ThreadChecksDeathTest, AFailedCheckNamesItselfAndEndsTheProcess) {
+    QM_DCHECK(1 + 1 == 2);
+    EXPECT_DEATH(QM_DCHECK(1 + 1 == 3), "QM_DCHECK failed: .*thread_checks_test\\.cpp\\(\\d+\\): 1 \\+ 1 == 3");
+}
+
+TEST(ThreadChecksDeathTest, ALockCheckKnowsTheHolderAndCountsReentries) {
+    CCritSec lock;
+    EXPECT_DEATH(QM_DCHECK_HELD(lock), "QM_DCHECK failed");
+    lock.Lock();
+    QM_DCHECK_HELD(lock);
+    lock.Lock();
+    lock.Unlock();
+    // Still held once.
+    QM_DCHECK_HELD(lock);
+    bool heldElsewhere = true;
+    std::thread other([&] { heldElsewhere = lock.IsHeldByCurrentThread(); });
+    other.join();
+    EXPECT_FALSE(heldElsewhere);
+    lock.Unlock();
+    EXPECT_FALSE(lock.IsHeldByCurrentThread());
+}
+
+TEST(ThreadChecksTest, AThreadCheckerBindsToTheFirstThreadUntilDetached) {
+    CThreadChecker checker;
+    EXPECT_TRUE(checker.CalledOnValidThread());
+    EXPECT_FALSE(OnOtherThread(checker));
+    EXPECT_TRUE(checker.CalledOnValidThread());
+    checker.Detach();
+    EXPECT_TRUE(OnOtherThread(checker)) << "a detached checker binds to the next thread";
+    EXPECT_FALSE(checker.CalledOnValidThread());
+}
+
+TEST(ThreadChecksDeathTest, TheStreamingThreadsOwnMethodsRefuseAnotherThread) {
+    // The pacing belongs to the thread that started it: a stamp from
+    // another thread is a broken contract, which the checks catch.
+    EXPECT_DEATH(
+        {
+            CStreamPacing pacing;
+            QM_IGNORE(pacing.Start(), "the timer is not what is tested");
+            std::thread other([&] { pacing.Stamp(nullptr, 333333); });
+            other.join();
+        },
+        "QM_DCHECK failed: .*stream_pacing\\.cpp");
+}
+
+TEST(FailureHookTest, EveryFailureTheMacrosReturnIsCounted) {
+    const long before = qm_failures::Count();
+    EXPECT_EQ(S_OK, FailWith(S_OK));
+    EXPECT_EQ(S_OK, FailWith(S_FALSE));
+    EXPECT_EQ(before, qm_failures::Count()) << "successes are not failures";
+    EXPECT_EQ(E_ACCESSDENIED, FailWith(E_ACCESSDENIED));
+    EXPECT_EQ(before + 1, qm_failures::Count());
+}
