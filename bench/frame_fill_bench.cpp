@@ -64,7 +64,9 @@ public:
     }
     void Resize(int width, int height) {
         m_tracker.Forget();
-        m_picture.Resize(width, height);
+        if (FAILED(m_picture.Resize(width, height))) {
+            std::fprintf(stderr, "no canvas of %dx%d\n", width, height);
+        }
     }
     void Fill(IMediaSample* sample, ScaleMode mode = ScaleMode::Stretch, bool mirror = false) {
         const HWND window =
@@ -181,7 +183,11 @@ std::string RatioText(double value, double reference) {
 // the client size, through a fresh window DC, as a frame does it.
 class BitBltReader {
 public:
-    BitBltReader(int width, int height) { m_dib.Create(width, height, 32, /*topDown=*/true); }
+    BitBltReader(int width, int height) {
+        if (!m_dib.Create(width, height, 32, /*topDown=*/true)) {
+            std::fprintf(stderr, "the copy's bitmap could not be made: its figures read nothing\n");
+        }
+    }
 
     void Read(HWND window) {
         WindowDc windowDc(window);
@@ -296,7 +302,9 @@ HRESULT MakeSample(long size, Allocated* out) {
 
 double HalftoneMs(HWND window, int width, int height) {
     CMemoryDib dib;
-    dib.Create(width, height, 24, false);
+    if (!dib.Create(width, height, 24, false)) {
+        return -1.0;
+    }
     const HDC dc = dib.Dc();
     ::SetStretchBltMode(dc, HALFTONE);
     std::vector<double> times;

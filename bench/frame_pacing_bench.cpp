@@ -59,7 +59,10 @@ int Run(double seconds) {
     CFramePicture picture;
     CStreamPacing pacing;
     const FrameSize size = FrameSizeTable[kFrameSizeTableCount - 1];
-    picture.Resize(size.width, size.height);
+    if (FAILED(picture.Resize(size.width, size.height))) {
+        std::fprintf(stderr, "no canvas\n");
+        return 1;
+    }
     ComPtr<IMemAllocator> allocator;
     ComPtr<IMediaSample> sample;
     ALLOCATOR_PROPERTIES request = {1, static_cast<long>(picture.ImageSize()), 4, 0};

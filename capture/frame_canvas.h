@@ -51,7 +51,7 @@ struct FrameCanvas {
 // a size. False when the size is not positive, its picture would exceed
 // 2 GB, or an allocation fails; the record may then hold a header but
 // never pixels.
-bool BuildCanvas(FrameCanvas* canvas, int width, int height);
+[[nodiscard]] bool BuildCanvas(FrameCanvas* canvas, int width, int height);
 
 // Releases everything the canvas holds and frees the record.
 void DestroyCanvas(FrameCanvas* canvas);

@@ -65,7 +65,7 @@ UniqueGdiObject CFramePicture::CreateStandbyFont() {
 }
 
 CFramePicture::CFramePicture() : m_standbyFont(CreateStandbyFont()) {
-    Resize(kInitialWidth, kInitialHeight);
+    QM_IGNORE(Resize(kInitialWidth, kInitialHeight), "without a canvas the samples carry no picture until a resize");
 }
 
 HRESULT CFramePicture::Resize(int width, int height) {

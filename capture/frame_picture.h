@@ -33,7 +33,7 @@ public:
     // previous one is kept (cleared to black) and an error returned
     // (E_INVALIDARG for a size that is not positive or too large, else
     // E_OUTOFMEMORY): samples of the new size then receive no picture.
-    HRESULT Resize(int width, int height);
+    [[nodiscard]] HRESULT Resize(int width, int height);
 
     // What builds a canvas: BuildCanvas, unless a test injects a builder
     // that fails, which the platform does only when memory runs out.
@@ -63,7 +63,7 @@ public:
     // 0 while there is no canvas pixel memory.
     DWORD ImageSize() const;
     // Copies the canvas picture; E_INVALIDARG unless size is its image size.
-    HRESULT CopyPixels(BYTE* destination, DWORD size) const;
+    [[nodiscard]] HRESULT CopyPixels(BYTE* destination, DWORD size) const;
 
 private:
     // What the canvas shows besides black.

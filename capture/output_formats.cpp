@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "framework/com_util.h"
 #include "capture/frame_time.h"
+#include "framework/com_util.h"
 #include "framework/memory_dib.h"
 
 namespace {
@@ -196,6 +196,26 @@ void FillStreamCaps(VIDEO_STREAM_CONFIG_CAPS* caps, const FrameSize& size) {
     const LONG bitsPerFrame = size.width * size.height * 24;
     caps->MinBitsPerSecond = bitsPerFrame;
     caps->MaxBitsPerSecond = bitsPerFrame * static_cast<LONG>(kUnitsPerSecond / kMinFrameTime);
+}
+
+HRESULT TypeFromStreamConfig(const AM_MEDIA_TYPE& requested, CMediaType* target) {
+    RETURN_HR_IF_NULL(E_POINTER, target);
+    RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE, !IsEqualGUID(requested.formattype, FORMAT_VideoInfo));
+    const VIDEOINFOHEADER* vih = GetVideoInfo(requested);
+    RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE, vih == nullptr || !IsSupportedFormat(vih));
+    // Only RGB24 video is produced; an unset GUID is taken as that.
+    RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE,
+                 !IsEqualGUID(requested.majortype, MEDIATYPE_Video) && !IsEqualGUID(requested.majortype, GUID_NULL));
+    RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE,
+                 !IsEqualGUID(requested.subtype, MEDIASUBTYPE_RGB24) && !IsEqualGUID(requested.subtype, GUID_NULL));
+    HRESULT hr = S_OK;
+    CMediaType type(requested, &hr);
+    RETURN_IF_FAILED(hr);
+    type.SetType(&MEDIATYPE_Video);
+    type.SetSubtype(&MEDIASUBTYPE_RGB24);
+    RETURN_IF_FAILED(ApplyFrameSize(&type, vih->bmiHeader.biWidth, vih->bmiHeader.biHeight));
+    target->Swap(type);
+    return S_OK;
 }
 
 }  // namespace output_formats

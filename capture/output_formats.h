@@ -39,7 +39,7 @@ GUID GetBitmapSubtype(const BITMAPINFOHEADER* header);
 // entry `index`, AvgTimePerFrame = frameTime. An index outside the table
 // gives E_INVALIDARG and a failed format allocation E_OUTOFMEMORY; in both
 // cases the target is left untouched.
-HRESULT BuildMediaType(CMediaType* target, REFERENCE_TIME frameTime, int index);
+[[nodiscard]] HRESULT BuildMediaType(CMediaType* target, REFERENCE_TIME frameTime, int index);
 
 // True for an uncompressed 24-bit header whose size is a table entry.
 bool IsSupportedFormat(const VIDEOINFOHEADER* format);
@@ -48,22 +48,30 @@ bool IsSupportedFormat(const VIDEOINFOHEADER* format);
 // table entries built with frameTime; E_INVALIDARG below 0,
 // VFW_S_NO_MORE_ITEMS from kFrameSizeTableCount on, E_POINTER for a null
 // target.
-HRESULT GetMediaType(int position, CMediaType* target, const CMediaType& current, REFERENCE_TIME frameTime);
+[[nodiscard]] HRESULT GetMediaType(int position, CMediaType* target, const CMediaType& current, REFERENCE_TIME frameTime);
 
 // S_OK only for a type byte-for-byte equal to the current one (GUIDs and
 // format block); E_POINTER for null, E_FAIL otherwise.
-HRESULT CheckMediaType(const CMediaType* proposed, const CMediaType& current);
+[[nodiscard]] HRESULT CheckMediaType(const CMediaType* proposed, const CMediaType& current);
 
 // Asks the allocator for one buffer of the current image size aligned to
 // 4, keeping the requested prefix; E_FAIL when it grants less. The caller
 // holds the filter's state lock.
-HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request, const CMediaType& current);
+[[nodiscard]] HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request, const CMediaType& current);
+
+// The type IAMStreamConfig::SetFormat asks for, checked and completed: a
+// FORMAT_VideoInfo RGB24 type (GUID_NULL major type and subtype are taken
+// as video and RGB24) of a table entry's size, with its image and sample
+// size computed from the header, whatever the caller wrote.
+// VFW_E_INVALIDMEDIATYPE for anything else, E_OUTOFMEMORY; the target is
+// written only on success.
+[[nodiscard]] HRESULT TypeFromStreamConfig(const AM_MEDIA_TYPE& requested, CMediaType* target);
 
 // Writes a width and height into a VideoInfo type and recomputes its image
 // size and sample size. E_INVALIDARG for a size outside
 // 1..kMaxFrameDimension or a type without a VIDEOINFOHEADER; the type is
 // then unchanged.
-HRESULT ApplyFrameSize(CMediaType* target, int width, int height);
+[[nodiscard]] HRESULT ApplyFrameSize(CMediaType* target, int width, int height);
 
 // The stream configuration capabilities of one entry of the size table:
 // the entry's own size everywhere, the frame intervals of the frame time

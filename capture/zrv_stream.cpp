@@ -15,12 +15,6 @@ namespace {
 constexpr wchar_t kPinName[] = L"RGB Out";
 constexpr DWORD kPinCategorySize = sizeof(GUID);
 
-// Exchanges what two records own, so that a type built aside replaces
-// another without a copy that could fail half-way.
-void SwapMediaTypes(CMediaType& a, CMediaType& b) {
-    std::swap(static_cast<AM_MEDIA_TYPE&>(a), static_cast<AM_MEDIA_TYPE&>(b));
-}
-
 SIZE SizeOf(const CMediaType& mt) {
     const VIDEOINFOHEADER* vih = output_formats::GetVideoInfo(mt);
     if (vih == nullptr) {
@@ -79,13 +73,13 @@ const CMediaType& CZRV_Stream::SelectedType() const {
 HRESULT CZRV_Stream::ApplySelectedType(CMediaType& type) {
     QM_DCHECK_HELD(m_formatLock);
     if (IsConnected()) {
-        SwapMediaTypes(m_pendingType, type);
+        m_pendingType.Swap(type);
         m_hasPendingType = true;
         return S_OK;
     }
     // The canvas first: a type is never the pin's without one of its size.
     RETURN_IF_FAILED(FitPictureTo(type));
-    SwapMediaTypes(m_mt, type);
+    m_mt.Swap(type);
     m_hasPendingType = false;
     return S_OK;
 }
@@ -162,7 +156,7 @@ HRESULT CZRV_Stream::BreakConnect() {
         // waiting type is then given up, and the pin keeps the type of the
         // ended connection, whose canvas it has.
         if (SUCCEEDED(FitPictureTo(m_pendingType))) {
-            SwapMediaTypes(m_mt, m_pendingType);
+            m_mt.Swap(m_pendingType);
         }
         m_hasPendingType = false;
     }
@@ -228,22 +222,9 @@ HRESULT CZRV_Stream::OnThreadDestroy() {
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFormat(AM_MEDIA_TYPE* mt) {
     RETURN_HR_IF_NULL(E_POINTER, mt);
-    RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE, !IsEqualGUID(mt->formattype, FORMAT_VideoInfo));
-    const VIDEOINFOHEADER* vih = output_formats::GetVideoInfo(*mt);
-    RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE, vih == nullptr || !output_formats::IsSupportedFormat(vih));
-    // Only RGB24 video is produced; an unset GUID is taken as that.
-    RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE,
-                 !IsEqualGUID(mt->majortype, MEDIATYPE_Video) && !IsEqualGUID(mt->majortype, GUID_NULL));
-    RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE,
-                 !IsEqualGUID(mt->subtype, MEDIASUBTYPE_RGB24) && !IsEqualGUID(mt->subtype, GUID_NULL));
-
-    HRESULT hr = S_OK;
-    CMediaType type(*mt, &hr);
-    RETURN_IF_FAILED(hr);
-    type.SetType(&MEDIATYPE_Video);
-    type.SetSubtype(&MEDIASUBTYPE_RGB24);
-    // The image size follows from the header, whatever the caller wrote.
-    RETURN_IF_FAILED(output_formats::ApplyFrameSize(&type, vih->bmiHeader.biWidth, vih->bmiHeader.biHeight));
+    CMediaType type;
+    RETURN_IF_FAILED(output_formats::TypeFromStreamConfig(*mt, &type));
+    const REFERENCE_TIME requestedFrameTime = output_formats::GetVideoInfo(type)->AvgTimePerFrame;
 
     bool reconnect = false;
     {
@@ -252,7 +233,7 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFormat(AM_MEDIA_TYPE* mt) {
         // for, clamped, or (0 and below) the current one. Nothing changes
         // before the type is taken.
         const REFERENCE_TIME frameTime =
-            vih->AvgTimePerFrame > 0 ? ClampFrameTime(vih->AvgTimePerFrame) : m_settings.GetFrameTime();
+            requestedFrameTime > 0 ? ClampFrameTime(requestedFrameTime) : m_settings.GetFrameTime();
         reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame = frameTime;
         if (type != SelectedType()) {
             RETURN_IF_FAILED(ApplySelectedType(type));

@@ -24,7 +24,7 @@ public:
     // Starts the worker. FALSE when one is already running or the thread
     // cannot be created. A recorded worker that has ended by itself is
     // closed first, so that a new one can start.
-    BOOL Create();
+    [[nodiscard]] BOOL Create();
 
     // Requester side: posts `command` and waits for the reply. Requests
     // are serialised by m_AccessLock, which is held until the reply comes;

@@ -119,7 +119,7 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::Pause() {
                 // the pins activated so far: take them back now, the one
                 // that failed included, since it may have started some of
                 // its work (a worker) before it failed.
-                DeactivatePins(i + 1);
+                QM_IGNORE(DeactivatePins(i + 1), "the activation's failure is the one to report");
                 return hr;
             }
         }

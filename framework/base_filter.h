@@ -33,7 +33,7 @@ public:
 
     // Current stream time: the clock's time minus the offset given to the
     // last Run. Takes no lock, so that worker threads may call it.
-    virtual HRESULT StreamTime(REFERENCE_TIME* streamTime);
+    [[nodiscard]] virtual HRESULT StreamTime(REFERENCE_TIME* streamTime);
     virtual LONG GetPinVersion();
     virtual int GetPinCount() = 0;
     // The pin at index n, not AddRef'd, or null outside 0..count-1.
@@ -68,7 +68,7 @@ public:
     // Sends an event to the graph's event sink. Takes no lock: the worker
     // thread calls it while a requester may hold the filter lock waiting
     // for that worker. E_NOTIMPL outside a graph.
-    HRESULT NotifyEvent(long eventCode, LONG_PTR param1, LONG_PTR param2);
+    [[nodiscard]] HRESULT NotifyEvent(long eventCode, LONG_PTR param1, LONG_PTR param2);
 
     // Paused or running, read under the filter lock.
     bool IsActive();
@@ -85,7 +85,7 @@ protected:
     // Calls Inactive on the connected pins among the first `count`; the
     // first failure is returned, but every pin is deactivated. The caller
     // holds m_pLock.
-    HRESULT DeactivatePins(int count);
+    [[nodiscard]] HRESULT DeactivatePins(int count);
 
     // Changed under m_pLock; atomic because IsStopped and GetState read it
     // from any thread without the lock.

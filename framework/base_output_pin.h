@@ -23,7 +23,7 @@ public:
 
     // The downstream pin's allocator first, else a memory allocator of our
     // own; either is sized by DecideBufferSize and announced downstream.
-    virtual HRESULT DecideAllocator(IMemInputPin* inputPin, IMemAllocator** allocator);
+    [[nodiscard]] virtual HRESULT DecideAllocator(IMemInputPin* inputPin, IMemAllocator** allocator);
     // Sets the buffer properties on the allocator; `request` holds what
     // the downstream pin asked for.
     virtual HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) = 0;
@@ -31,15 +31,15 @@ public:
     // The delivery calls run on the streaming thread without a lock. The
     // allocator and the downstream interfaces they use change only while
     // the filter is stopped, when no worker runs.
-    virtual HRESULT GetDeliveryBuffer(IMediaSample** sample, REFERENCE_TIME* start, REFERENCE_TIME* end,
+    [[nodiscard]] virtual HRESULT GetDeliveryBuffer(IMediaSample** sample, REFERENCE_TIME* start, REFERENCE_TIME* end,
                                       DWORD flags);
     // The caller keeps its reference on the sample.
-    virtual HRESULT Deliver(IMediaSample* sample);
-    virtual HRESULT InitAllocator(IMemAllocator** allocator);
-    virtual HRESULT DeliverEndOfStream();
-    virtual HRESULT DeliverBeginFlush();
-    virtual HRESULT DeliverEndFlush();
-    virtual HRESULT DeliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate);
+    [[nodiscard]] virtual HRESULT Deliver(IMediaSample* sample);
+    [[nodiscard]] virtual HRESULT InitAllocator(IMemAllocator** allocator);
+    [[nodiscard]] virtual HRESULT DeliverEndOfStream();
+    [[nodiscard]] virtual HRESULT DeliverBeginFlush();
+    [[nodiscard]] virtual HRESULT DeliverEndFlush();
+    [[nodiscard]] virtual HRESULT DeliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate);
 
 protected:
     // The connection's allocator; committed while the filter is active.
@@ -50,6 +50,6 @@ protected:
 private:
     // Sizes an allocator with DecideBufferSize and announces it to the
     // downstream pin; the first failure of the two is returned.
-    HRESULT SizeAndAnnounceAllocator(IMemInputPin* inputPin, IMemAllocator* allocator,
+    [[nodiscard]] HRESULT SizeAndAnnounceAllocator(IMemInputPin* inputPin, IMemAllocator* allocator,
                                      ALLOCATOR_PROPERTIES* request);
 };

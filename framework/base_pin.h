@@ -39,16 +39,16 @@ public:
     virtual LONG GetMediaTypeVersion();
     // Called by the filter (under the filter lock) for a connected pin as
     // the filter leaves or enters Stopped.
-    virtual HRESULT Active();
-    virtual HRESULT Inactive();
-    virtual HRESULT Run(REFERENCE_TIME start);
+    [[nodiscard]] virtual HRESULT Active();
+    [[nodiscard]] virtual HRESULT Inactive();
+    [[nodiscard]] virtual HRESULT Run(REFERENCE_TIME start);
     virtual HRESULT CheckMediaType(const CMediaType* mt) = 0;
     // Makes `mt` the connection's type; derived pins call this from their
     // override.
-    virtual HRESULT SetMediaType(const CMediaType* mt);
-    virtual HRESULT CheckConnect(IPin* peer);
-    virtual HRESULT BreakConnect();
-    virtual HRESULT CompleteConnect(IPin* peer);
+    [[nodiscard]] virtual HRESULT SetMediaType(const CMediaType* mt);
+    [[nodiscard]] virtual HRESULT CheckConnect(IPin* peer);
+    [[nodiscard]] virtual HRESULT BreakConnect();
+    [[nodiscard]] virtual HRESULT CompleteConnect(IPin* peer);
     // The pin's preferred types by position; S_OK while there is one.
     virtual HRESULT GetMediaType(int position, CMediaType* mt);
 
@@ -95,9 +95,9 @@ protected:
     // Makes `peer` (null: none) the connected pin; the caller holds m_pLock.
     void SetConnected(IPin* peer);
     // Connection helpers; the caller holds m_pLock.
-    HRESULT AgreeMediaType(IPin* peer, const CMediaType* mt);
-    HRESULT TryMediaTypes(IPin* peer, const CMediaType* partial, IEnumMediaTypes* types);
-    HRESULT AttemptConnection(IPin* peer, const CMediaType* mt);
+    [[nodiscard]] HRESULT AgreeMediaType(IPin* peer, const CMediaType* mt);
+    [[nodiscard]] HRESULT TryMediaTypes(IPin* peer, const CMediaType* partial, IEnumMediaTypes* types);
+    [[nodiscard]] HRESULT AttemptConnection(IPin* peer, const CMediaType* mt);
     // Connect and ReceiveConnection refuse while the filter runs unless
     // reconnection while active is allowed.
     bool CanConnectNow() const;

@@ -34,7 +34,16 @@ public:
 
     CMediaType& operator=(const AM_MEDIA_TYPE& source);
     CMediaType& operator=(const CMediaType& source);
-    HRESULT Set(const CMediaType& source);
+    [[nodiscard]] HRESULT Set(const CMediaType& source);
+    // Exchanges what two records own, so that a type built aside replaces
+    // another without a copy that could fail half-way.
+    void Swap(CMediaType& other) noexcept {
+        AM_MEDIA_TYPE& mine = *this;
+        AM_MEDIA_TYPE& theirs = other;
+        const AM_MEDIA_TYPE held = mine;
+        mine = theirs;
+        theirs = held;
+    }
 
     bool operator==(const CMediaType& other) const;
     bool operator!=(const CMediaType& other) const { return !(*this == other); }

@@ -27,7 +27,7 @@ public:
     // An uncompressed DIB of a size and bit depth; top-down rows when
     // topDown, else bottom-up. False (and empty) when the size is not
     // positive or GDI refuses.
-    bool Create(int width, int height, int bitCount, bool topDown) {
+    [[nodiscard]] bool Create(int width, int height, int bitCount, bool topDown) {
         BITMAPINFO info = {};
         info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
         info.bmiHeader.biWidth = width;
@@ -41,7 +41,7 @@ public:
     // A DIB described by a complete header (colour table included, for
     // depths that have one), created against `reference` (null: the
     // screen). False (and empty) on failure.
-    bool Create(const BITMAPINFO& info, HDC reference) {
+    [[nodiscard]] bool Create(const BITMAPINFO& info, HDC reference) {
         Reset();
         const LONG width = info.bmiHeader.biWidth;
         const LONG height = info.bmiHeader.biHeight < 0 ? -info.bmiHeader.biHeight : info.bmiHeader.biHeight;

@@ -22,9 +22,9 @@ public:
     CSourceStream* GetStream(int n);
 
     // Called by the pin's constructor and destructor.
-    HRESULT AddPin(CSourceStream* pin);
+    [[nodiscard]] HRESULT AddPin(CSourceStream* pin);
     // S_FALSE when the pin is not in the table.
-    HRESULT RemovePin(CSourceStream* pin);
+    [[nodiscard]] HRESULT RemovePin(CSourceStream* pin);
     // Index of the pin whose IPin is `pin`, or -1.
     int FindPinNumber(IPin* pin);
 

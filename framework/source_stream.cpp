@@ -40,7 +40,7 @@ CSourceStream::~CSourceStream() {
     QM_DCHECK(!ThreadExists());
     EndWorker();
     if (m_pFilter != nullptr) {
-        m_pFilter->RemovePin(this);
+        QM_IGNORE(m_pFilter->RemovePin(this), "S_FALSE: the pin never joined the table");
     }
 }
 
@@ -231,12 +231,12 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
                 continue;
             }
             sample.Reset();
-            DeliverEndOfStream();
+            QM_IGNORE(DeliverEndOfStream(), "the stream ends either way");
             if (hrFill == S_FALSE) {
                 // The end of the stream, not an error.
                 return S_OK;
             }
-            m_pFilter->NotifyEvent(EC_ERRORABORT, hrFill, 0);
+            QM_IGNORE(m_pFilter->NotifyEvent(EC_ERRORABORT, hrFill, 0), "outside a graph nobody is told");
             return hrFill;
         }
         // The command stays pending unless answered here.

@@ -50,7 +50,7 @@ protected:
 };
 
 // Hands out one interface part of an object, AddRef'd through that part.
-HRESULT GetInterface(IUnknown* part, void** ppv);
+[[nodiscard]] HRESULT GetInterface(IUnknown* part, void** ppv);
 
 // The IUnknown methods of every interface part forward to the owner.
 #define DECLARE_IUNKNOWN                                                     \

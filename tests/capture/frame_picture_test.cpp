@@ -584,8 +584,8 @@ TEST_F(FramePictureTest, ResizesOnAnotherThreadNeverOverlapAFrame) {
     });
     for (int i = 0; i < 120 || frames < 100; ++i) {
         const FrameSize& size = FrameSizeTable[i % 2 == 0 ? i / 2 % kFrameSizeTableCount : 0];
-        picture.Resize(size.width, size.height);
-        picture.Resize(204, 360);
+        EXPECT_EQ(S_OK, picture.Resize(size.width, size.height));
+        EXPECT_EQ(S_OK, picture.Resize(204, 360));
         PumpMessages();
         if (i > 100000) {
             break;

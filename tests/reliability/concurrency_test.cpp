@@ -144,7 +144,7 @@ void ExpectWholePictures(const SampleCheck& check) {
 // time, or one of the malformed variants.
 CMediaType FormatFor(int index, REFERENCE_TIME frameTime) {
     CMediaType type;
-    BuildMediaType(&type, frameTime, index);
+    EXPECT_EQ(S_OK, BuildMediaType(&type, frameTime, index));
     return type;
 }
 

@@ -39,7 +39,7 @@ struct RawType {
 RawType ValidType(int index) {
     RawType raw;
     CMediaType built;
-    BuildMediaType(&built, kFrameTime, index);
+    EXPECT_EQ(S_OK, BuildMediaType(&built, kFrameTime, index));
     raw.block.assign(built.pbFormat, built.pbFormat + built.cbFormat);
     raw.mt = built;
     raw.mt.pUnk = nullptr;
