@@ -17,6 +17,9 @@ namespace {
 
 using kernels::kBytesPerPixel;
 using kernels::kBytesPerTargetPixel;
+using kernels::kDigitBlockBytes;
+using kernels::kSlackPixels;
+using kernels::kTapsPerGroup;
 using kernels::kWeightCopies;
 
 // Horizontal ratios (source columns per output pixel) from 1 up to this use
@@ -26,9 +29,6 @@ constexpr int kWindowRatioNumerator = 8;
 constexpr int kWindowRatioDenominator = 5;
 // Pixel weights: Q12.
 constexpr int kPixelWeightOne = 1 << 12;
-constexpr int kTapsPerGroup = 4;
-// Bytes of the AVX2 pixel table per block of four pixels and group of taps.
-constexpr int kDigitBlockBytes = 128;
 using kernels::kTileSize;
 // Correction spans start at multiples of this many columns (the widest
 // vector's), so that the passes' chunks never straddle their starts.
@@ -41,8 +41,6 @@ constexpr int kPrefetchesPerRow = 2;
 // eighths: the columns lie 5/8, 7/8, 1/8, 3/8 of a tile past the centre of
 // the left one.
 constexpr int kLeftEighths[kTileSize] = {3, 1, 7, 5};
-// Slack behind buffers that vector loads may read past their end.
-constexpr size_t kSlackPixels = 16;
 
 struct WeightedTap {
     int index;
@@ -126,10 +124,6 @@ bool Within(const RECT& rect, int width, int height) {
            rect.right <= width && rect.bottom <= height;
 }
 
-int SignOfParity(long value) {
-    return (value % 2 == 0) ? 1 : -1;
-}
-
 }  // namespace
 
 bool frame_scaler_kernels::ProcessorHasAvx2() {
@@ -186,7 +180,7 @@ CFrameScaler::Instructions CFrameScaler::Best() {
     return IsSupported(Instructions::Avx2) ? Instructions::Avx2 : Instructions::Sse2;
 }
 
-CFrameScaler::CFrameScaler() : m_instructions(Instructions::Sse2), m_kernels{} {
+CFrameScaler::CFrameScaler() : m_instructions(Instructions::Sse2), m_kernels(&kernels::kSse2Kernels) {
     UseInstructions(Best());
 }
 
@@ -194,13 +188,7 @@ HRESULT CFrameScaler::UseInstructions(Instructions instructions) {
     if (!IsSupported(instructions)) {
         return E_NOTIMPL;
     }
-    if (instructions == Instructions::Avx2) {
-        m_kernels = {kernels::VerticalAvx2,   kernels::WindowAvx2,     kernels::PixelsAvx2,
-                     kernels::BandAvx2,       kernels::CorrectionAvx2, kernels::CorrectRowAvx2, 8};
-    } else {
-        m_kernels = {kernels::VerticalSse2,   kernels::WindowSse2,     kernels::PixelsSse2,
-                     kernels::BandSse2,       kernels::CorrectionSse2, kernels::CorrectRowSse2, 4};
-    }
+    m_kernels = instructions == Instructions::Avx2 ? &kernels::kAvx2Kernels : &kernels::kSse2Kernels;
     m_instructions = instructions;
     Reset();
     return S_OK;
@@ -328,7 +316,7 @@ void CFrameScaler::BuildVertical() {
         for (const Tap& tap : taps) {
             m_rowSources.push_back(static_cast<int>(top + tap.index));
             m_rowWeights.insert(m_rowWeights.end(), kWeightCopies, static_cast<uint16_t>(tap.weight));
-            leak += SignOfParity(top + tap.index) * tap.weight;
+            leak += kernels::SignOfParity(top + tap.index) * tap.weight;
         }
         // The leak: what a checkerboard of amplitude 1 contributes to this
         // row (even source rows count +1, odd ones -1).
@@ -354,7 +342,7 @@ void CFrameScaler::BuildVertical() {
 
 void CFrameScaler::BuildWindow() {
     const auto axis = QuantizedAxis(m_columns, m_width, kWeightOne);
-    const int lanes = m_kernels.windowLanes;
+    const int lanes = m_kernels->windowLanes;
     const int groups = (m_width + lanes - 1) / lanes;
     int lastColumn = m_columns - 1;
     for (int g = 0; g < groups; ++g) {
@@ -371,16 +359,17 @@ void CFrameScaler::BuildWindow() {
             reach = std::max(reach, taps.back().index - base - j + 1);
         }
         const size_t offset = m_windowWeights.size();
-        // AVX2 stores a group's 24 bytes as 32 (see WindowGroup::store).
-        constexpr int kGroupBytes = 8 * kBytesPerTargetPixel;
-        constexpr int kStoreBytes = 32;
+        // A set that stores groups whole: the store spills past the
+        // group's own bytes (see WindowGroup::store).
+        const int groupBytes = lanes * kBytesPerTargetPixel;
+        const int storeBytes = m_kernels->windowStoreBytes;
         int32_t store = -1;
-        if (lanes == 8 && (g + 1) * lanes <= m_width) {
+        if (storeBytes > 0 && (g + 1) * lanes <= m_width) {
             const int start = (m_geometry.mirror ? m_width - (g + 1) * lanes : g * lanes) * kBytesPerTargetPixel;
-            if (!m_geometry.mirror && start + kStoreBytes <= m_width * kBytesPerTargetPixel) {
+            if (!m_geometry.mirror && start + storeBytes <= m_width * kBytesPerTargetPixel) {
                 store = start;
-            } else if (m_geometry.mirror && start >= kStoreBytes - kGroupBytes) {
-                store = start - (kStoreBytes - kGroupBytes);
+            } else if (m_geometry.mirror && start >= storeBytes - groupBytes) {
+                store = start - (storeBytes - groupBytes);
             }
         }
         m_groups.push_back({base, reach, static_cast<int32_t>(offset), store});
@@ -435,7 +424,7 @@ void CFrameScaler::BuildPixels() {
             weights[static_cast<size_t>(column) * taps + static_cast<size_t>(tap.index - first)] = tap.weight;
         }
     }
-    if (m_instructions == Instructions::Avx2) {
+    if (m_kernels->pixelWeights == kernels::PixelWeights::Digits) {
         m_pixelDigits.assign(static_cast<size_t>(blocks) * m_tapGroups * kDigitBlockBytes, 0);
         for (int b = 0; b < blocks; ++b) {
             for (int group = 0; group < m_tapGroups; ++group) {
@@ -525,9 +514,9 @@ void CFrameScaler::BuildCorrection() {
     // it gives the amplitude in units of 1/256, which each column takes
     // with its own sign in the checkerboard. (At most 56 x 510 per tile, so
     // the sum stays within 16 bits.)
-    const int tileSign = SignOfParity(m_geometry.source.left + m_geometry.source.top);
+    const int tileSign = kernels::SignOfParity(m_geometry.source.left + m_geometry.source.top);
     for (int x = 0; x < m_columns; ++x) {
-        const int sign = tileSign * SignOfParity(m_geometry.source.left + x) * 8;
+        const int sign = tileSign * kernels::SignOfParity(m_geometry.source.left + x) * 8;
         const int left = kLeftEighths[x % kTileSize];
         for (int lane = 0; lane < 2; ++lane) {
             m_leftWeights[static_cast<size_t>(x) * 2 + lane] = static_cast<int16_t>(sign * left);
@@ -560,7 +549,7 @@ void CFrameScaler::PrepareBand(const BYTE* sourceTop, ptrdiff_t sourceStride, in
     rows.tileOdd = tileOdd;
     std::fill(m_tileFlags.begin(), m_tileFlags.end(), BYTE{0});
     rows.flags = m_tileFlags.data();
-    m_kernels.band(rows);
+    m_kernels->band(rows);
     const int partial = m_columns % kTileSize;
     if (partial != 0) {
         // The last tile's columns, with the column beyond mirrored in when
@@ -627,7 +616,7 @@ void CFrameScaler::PrepareBand(const BYTE* sourceTop, ptrdiff_t sourceStride, in
                                                static_cast<int>(m_spans.size() / 2),
                                                m_correctionEven.data(),
                                                m_correctionOdd.data()};
-    m_kernels.correction(correction);
+    m_kernels->correction(correction);
     m_band = band;
 }
 
@@ -672,7 +661,7 @@ void CFrameScaler::Scale(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* ta
         } else {
             vertical.packed = m_packed.data();
         }
-        m_kernels.vertical(vertical);
+        m_kernels->vertical(vertical);
 
         BYTE* target = targetTop + (m_geometry.target.top + y) * targetStride +
                        static_cast<ptrdiff_t>(m_geometry.target.left) * kBytesPerTargetPixel;
@@ -686,14 +675,14 @@ void CFrameScaler::Scale(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* ta
                                             m_width,
                                             target,
                                             m_geometry.mirror};
-            m_kernels.window(row);
+            m_kernels->window(row);
         } else {
-            const void* weights = m_instructions == Instructions::Avx2
+            const void* weights = m_kernels->pixelWeights == kernels::PixelWeights::Digits
                                       ? static_cast<const void*>(m_pixelDigits.data())
                                       : static_cast<const void*>(m_pixelWeights.data());
             const kernels::PixelRow row = {m_packed.data(), nullptr, nullptr, m_first.data(), weights,
                                            m_tapGroups,     m_width, target,  false};
-            m_kernels.pixels(row);
+            m_kernels->pixels(row);
         }
     }
 }
@@ -722,17 +711,18 @@ void CFrameScaler::FilterSourceRow(const BYTE* sourceTop, ptrdiff_t sourceStride
                                                      m_correctedRow.data(),
                                                      m_correctionEven.data(),
                                                      m_correctionOdd.data(),
-                                                     SignOfParity(row),
+                                                     kernels::SignOfParity(row),
                                                      m_spans.data(),
                                                      static_cast<int>(m_spans.size() / 2)};
-            m_kernels.correctRow(corrected);
+            m_kernels->correctRow(corrected);
             pixels.corrected = m_correctedRow.data();
             pixels.blockFlags = m_blockFlags.data();
         }
     }
-    pixels.weights = m_instructions == Instructions::Avx2 ? static_cast<const void*>(m_pixelDigits.data())
-                                                           : static_cast<const void*>(m_pixelWeights.data());
-    m_kernels.pixels(pixels);
+    pixels.weights = m_kernels->pixelWeights == kernels::PixelWeights::Digits
+                         ? static_cast<const void*>(m_pixelDigits.data())
+                         : static_cast<const void*>(m_pixelWeights.data());
+    m_kernels->pixels(pixels);
 }
 
 void CFrameScaler::FlagCorrectedBlocks() {
@@ -781,6 +771,6 @@ void CFrameScaler::ScaleHorizontalFirst(const BYTE* sourceTop, ptrdiff_t sourceS
         vertical.pixels = m_width;
         vertical.target = targetTop + (m_geometry.target.top + y) * targetStride +
                           static_cast<ptrdiff_t>(m_geometry.target.left) * kBytesPerTargetPixel;
-        m_kernels.vertical(vertical);
+        m_kernels->vertical(vertical);
     }
 }

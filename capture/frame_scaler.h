@@ -98,16 +98,6 @@ private:
         // The band of four source rows whose checkerboard it corrects.
         int band;
     };
-    struct Kernels {
-        void (*vertical)(const frame_scaler_kernels::VerticalRow&);
-        void (*window)(const frame_scaler_kernels::WindowRow&);
-        void (*pixels)(const frame_scaler_kernels::PixelRow&);
-        void (*band)(const frame_scaler_kernels::BandRows&);
-        void (*correction)(const frame_scaler_kernels::CorrectionRow&);
-        void (*correctRow)(const frame_scaler_kernels::CorrectedRow&);
-        int windowLanes;
-    };
-
     void Reset();
     void BuildVertical();
     void BuildWindow();
@@ -121,7 +111,7 @@ private:
                               ptrdiff_t targetStride);
 
     Instructions m_instructions;
-    Kernels m_kernels;
+    const frame_scaler_kernels::KernelSet* m_kernels;
 
     bool m_prepared = false;
     int m_sourceWidth = 0;
