@@ -7,7 +7,6 @@
 #endif
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -41,83 +40,6 @@ constexpr int kPrefetchesPerRow = 2;
 // eighths: the columns lie 5/8, 7/8, 1/8, 3/8 of a tile past the centre of
 // the left one.
 constexpr int kLeftEighths[kTileSize] = {3, 1, 7, 5};
-
-struct WeightedTap {
-    int index;
-    double weight;
-};
-
-// Area average: each source pixel weighs the fraction of the output pixel
-// it covers.
-std::vector<WeightedTap> ShrinkTaps(int sourceLength, int targetLength, int position) {
-    const double ratio = static_cast<double>(sourceLength) / targetLength;
-    const double lo = position * ratio;
-    const double hi = std::min(static_cast<double>(sourceLength), (position + 1) * ratio);
-    const int first = static_cast<int>(std::floor(lo));
-    const int last = std::min(sourceLength - 1, static_cast<int>(std::ceil(hi)) - 1);
-    std::vector<WeightedTap> taps;
-    for (int i = first; i <= last; ++i) {
-        const double overlap = std::min(hi, i + 1.0) - std::max(lo, static_cast<double>(i));
-        taps.push_back({i, std::max(0.0, overlap) / ratio});
-    }
-    return taps;
-}
-
-std::vector<WeightedTap> EnlargeTaps(int sourceLength, int targetLength, int position) {
-    // Pixel centres map onto each other; the outermost output pixels repeat
-    // the edge pixels.
-    const double u = (position + 0.5) * sourceLength / targetLength - 0.5;
-    const int left = static_cast<int>(std::floor(u));
-    const double fraction = u - left;
-    const int a = std::clamp(left, 0, sourceLength - 1);
-    const int b = std::clamp(left + 1, 0, sourceLength - 1);
-    if (a == b) {
-        return {{a, 1.0}};
-    }
-    return {{a, 1.0 - fraction}, {b, fraction}};
-}
-
-std::vector<WeightedTap> AxisTaps(int sourceLength, int targetLength, int position) {
-    if (targetLength < sourceLength) {
-        return ShrinkTaps(sourceLength, targetLength, position);
-    }
-    if (targetLength > sourceLength) {
-        return EnlargeTaps(sourceLength, targetLength, position);
-    }
-    return {{position, 1.0}};
-}
-
-// Rounds weights to fixed point so that they sum to exactly `one`: each is
-// the step between the rounded running sums, so none is off by a whole unit
-// however many there are. Drops zero weights at both ends.
-std::vector<CFrameScaler::Tap> Quantize(const std::vector<WeightedTap>& taps, int one) {
-    std::vector<CFrameScaler::Tap> result;
-    double running = 0.0;
-    long previous = 0;
-    for (const WeightedTap& tap : taps) {
-        running += tap.weight * one;
-        const long rounded = std::lround(running);
-        result.push_back({tap.index, static_cast<int>(rounded - previous)});
-        previous = rounded;
-    }
-    result.back().weight += static_cast<int>(one - previous);
-    while (result.size() > 1 && result.back().weight == 0) {
-        result.pop_back();
-    }
-    while (result.size() > 1 && result.front().weight == 0) {
-        result.erase(result.begin());
-    }
-    return result;
-}
-
-std::vector<std::vector<CFrameScaler::Tap>> QuantizedAxis(int sourceLength, int targetLength, int one) {
-    std::vector<std::vector<CFrameScaler::Tap>> axis;
-    axis.reserve(static_cast<size_t>(targetLength));
-    for (int position = 0; position < targetLength; ++position) {
-        axis.push_back(Quantize(AxisTaps(sourceLength, targetLength, position), one));
-    }
-    return axis;
-}
 
 bool Within(const RECT& rect, int width, int height) {
     return rect.left >= 0 && rect.top >= 0 && rect.left < rect.right && rect.top < rect.bottom &&
@@ -195,7 +117,7 @@ HRESULT CFrameScaler::UseInstructions(Instructions instructions) {
 }
 
 std::vector<std::vector<CFrameScaler::Tap>> CFrameScaler::ComputeAxisWeights(int sourceLength, int targetLength) {
-    return QuantizedAxis(sourceLength, targetLength, kWeightOne);
+    return ::ComputeAxisWeights(sourceLength, targetLength, kWeightOne);
 }
 
 bool CFrameScaler::IsPreparedFor(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight) const {
@@ -302,7 +224,7 @@ void CFrameScaler::Reset() {
 }
 
 void CFrameScaler::BuildVertical() {
-    const auto axis = QuantizedAxis(m_rows, m_height, kWeightOne);
+    const auto axis = ::ComputeAxisWeights(m_rows, m_height, kWeightOne);
     const long top = m_geometry.source.top;
     const int bands = (m_rows + kTileSize - 1) / kTileSize;
     m_outputRows.resize(static_cast<size_t>(m_height));
@@ -341,7 +263,7 @@ void CFrameScaler::BuildVertical() {
 }
 
 void CFrameScaler::BuildWindow() {
-    const auto axis = QuantizedAxis(m_columns, m_width, kWeightOne);
+    const auto axis = ::ComputeAxisWeights(m_columns, m_width, kWeightOne);
     const int lanes = m_kernels->windowLanes;
     const int groups = (m_width + lanes - 1) / lanes;
     int lastColumn = m_columns - 1;
@@ -399,7 +321,7 @@ void CFrameScaler::BuildWindow() {
 }
 
 void CFrameScaler::BuildPixels() {
-    const auto axis = QuantizedAxis(m_columns, m_width, kPixelWeightOne);
+    const auto axis = ::ComputeAxisWeights(m_columns, m_width, kPixelWeightOne);
     int span = 1;
     for (const auto& taps : axis) {
         span = std::max(span, taps.back().index - taps.front().index + 1);

@@ -36,6 +36,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "capture/axis_weights.h"
 #include "capture/frame_geometry.h"
 #include "capture/frame_scaler_kernels.h"
 
@@ -81,10 +82,7 @@ public:
 
     // The weights of one axis, as taps of one output position: source index
     // and weight in units of 1 / kWeightOne. For tests and benchmarks.
-    struct Tap {
-        int index;
-        int weight;
-    };
+    using Tap = AxisTap;
     static std::vector<std::vector<Tap>> ComputeAxisWeights(int sourceLength, int targetLength);
 
 private:
