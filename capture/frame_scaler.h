@@ -59,7 +59,7 @@ public:
     // The instruction sets the pixel loops exist for.
     enum class Instructions { Sse2, Avx2 };
     // Whether this processor (and its operating system) can run a set.
-    static bool IsSupported(Instructions instructions);
+    [[nodiscard]] static bool IsSupported(Instructions instructions);
     // The fastest set this processor can run: what a new scaler uses.
     static Instructions Best();
 
@@ -67,7 +67,7 @@ public:
 
     // Uses another supported set from the next Prepare on (the scaler must
     // be prepared again). E_NOTIMPL when the processor cannot run it.
-    HRESULT UseInstructions(Instructions instructions);
+    [[nodiscard]] HRESULT UseInstructions(Instructions instructions);
     Instructions CurrentInstructions() const { return m_instructions; }
 
     // Prepares the scaler for a source size, a target size and a geometry;
@@ -76,12 +76,12 @@ public:
     // E_INVALIDARG (and nothing changes) for a size that is not positive or
     // a rectangle that is empty or not within its picture; E_OUTOFMEMORY
     // leaves the scaler unprepared.
-    HRESULT Prepare(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight);
-    HRESULT Prepare(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight,
+    [[nodiscard]] HRESULT Prepare(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight);
+    [[nodiscard]] HRESULT Prepare(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight,
                                   const FrameGeometry& geometry);
 
-    bool IsPreparedFor(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight) const;
-    bool IsPreparedFor(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight,
+    [[nodiscard]] bool IsPreparedFor(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight) const;
+    [[nodiscard]] bool IsPreparedFor(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight,
                                      const FrameGeometry& geometry) const;
 
     // Scales the source into the target rectangle at the prepared sizes;

@@ -21,7 +21,7 @@ class CHorizontalWindowPass {
 public:
     // Whether the pass suits `columns` source columns into `width` output
     // pixels: a shrink by at most 8/5, or the same width.
-    static bool Suits(int columns, int width);
+    [[nodiscard]] static bool Suits(int columns, int width);
 
     // Plans the pass for the kernels' vector width (and, for a set that
     // stores groups whole, the stores' places); mirrored, output pixel x
