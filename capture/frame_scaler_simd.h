@@ -16,9 +16,9 @@
 // - Vec, the vector type, and kLanes, the pixels of four bytes it holds
 //   (a vector is kLanes / 4 halves of 16 bytes; the byte shifts, unpacks
 //   and packs below work within each half);
-// - the element-wise instructions, named after their SSE2 forms without
-//   the prefix (QM_SIMD_ELEMENTWISE_OPS makes them from the intrinsics'
-//   prefix);
+// - the element-wise instructions, named after the intrinsics they stand
+//   for (AddI16: add_epi16, SrliBytes: srli_si128 or srli_si256), made by
+//   QM_SIMD_ELEMENTWISE_OPS from the intrinsics' prefix;
 // - what the sets do differently:
 //   - PackedToBgrx(v): the bytes of PackusI16(even, odd) (per half: blue,
 //     red of four pixels, then green, unused) in BGRX order;
