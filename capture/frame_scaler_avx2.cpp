@@ -78,6 +78,7 @@ struct Avx2Ops {
         // at the start forwards, at the end (upper half first) backwards.
         QM_SIMD_TARGET explicit WindowWriter(const WindowRow& row)
             : m_row(row),
+              m_target(row.target),
               m_gather(row.mirror ? _mm256_setr_epi8(6, 14, 7, 4, 12, 5, 2, 10, 3, 0, 8, 1, -1, -1, -1, -1, 6, 14, 7,
                                                      4, 12, 5, 2, 10, 3, 0, 8, 1, -1, -1, -1, -1)
                                   : _mm256_setr_epi8(0, 8, 1, 2, 10, 3, 4, 12, 5, 6, 14, 7, -1, -1, -1, -1, 0, 8, 1,
@@ -87,28 +88,30 @@ struct Avx2Ops {
         QM_SIMD_TARGET void Write(int g, const WindowGroup& group, Vec packed) const {
             const Vec bytes = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(packed, m_gather), m_order);
             if (group.store >= 0) {
-                Store(m_row.target + group.store, bytes);
+                Store(m_target + group.store, bytes);
             } else {
-                WriteGroupExactly(g, bytes);
+                WriteGroupExactly(m_row, g, bytes);
             }
         }
 
     private:
         // A group whose pixels run past the 32-byte stores: its valid pixels
-        // only, from the forward or backward arrangement.
-        QM_SIMD_TARGET void WriteGroupExactly(int g, Vec bytes) const {
+        // only, from the forward or backward arrangement. (Static, so that
+        // the writer's vectors can stay in registers.)
+        QM_SIMD_TARGET static void WriteGroupExactly(const WindowRow& row, int g, Vec bytes) {
             constexpr int kSlack = kWindowStoreBytes - kLanes * kBytesPerTargetPixel;
-            const int left = m_row.width - g * kLanes;
+            const int left = row.width - g * kLanes;
             const int valid = left < kLanes ? left : kLanes;
             // The group's lowest column.
-            const int column = m_row.mirror ? left - valid : g * kLanes;
+            const int column = row.mirror ? left - valid : g * kLanes;
             alignas(32) BYTE buffer[kWindowStoreBytes];
             Store(buffer, bytes);
-            const BYTE* first = m_row.mirror ? buffer + kSlack + (kLanes - valid) * kBytesPerTargetPixel : buffer;
-            WriteExactly(m_row.target + column * kBytesPerTargetPixel, first, valid);
+            const BYTE* first = row.mirror ? buffer + kSlack + (kLanes - valid) * kBytesPerTargetPixel : buffer;
+            WriteExactly(row.target + column * kBytesPerTargetPixel, first, valid);
         }
 
         const WindowRow& m_row;
+        BYTE* const m_target;
         const Vec m_gather;
         const Vec m_order;
     };
