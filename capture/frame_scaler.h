@@ -4,51 +4,62 @@
 // areas; enlarging interpolates bilinearly. Only the target rectangle is
 // written.
 //
-// Two separable passes in integer arithmetic. Mostly a vertical pass per
-// output row over the source columns of the rectangle, then a horizontal
-// pass into the target: for mild horizontal shrinks by windows of adjacent
-// columns that every lane of a vector weighs on its own (no gathering),
-// else per output pixel from its own taps. Where the horizontal pass over
-// every source row is less work (a strong horizontal shrink with little
-// vertical shrink, e.g. 720 rows to 768), that pass comes first. The
-// weights are computed once per size and geometry (Prepare); Scale
-// allocates nothing and may run for every frame. The pixel loops exist for
-// SSE2 and for AVX2 (chosen at run time when the processor has it); both
-// give exactly the same pictures (see frame_scaler_kernels.h).
+// Two separable passes in integer arithmetic, each a class of its own:
+// mostly a vertical pass (CVerticalPass) per output row over the source
+// columns of the rectangle, then a horizontal pass into the target: for
+// mild horizontal shrinks by windows of adjacent columns that every lane
+// of a vector weighs on its own (CHorizontalWindowPass), else per output
+// pixel from its own taps (CHorizontalPixelPass). Where the horizontal
+// pass over every source row is less work (a strong horizontal shrink with
+// little vertical shrink, e.g. 720 rows to 768), that pass comes first,
+// into a ring of rows (CHorizontalFirstRing). The weights (axis_weights.h)
+// are computed once per size and geometry (Prepare); Scale allocates
+// nothing and may run for every frame. The scaler itself chooses the order
+// of the passes and runs the rows. The pixel loops exist for SSE2 and for
+// AVX2 (chosen at run time when the processor has it); both give exactly
+// the same pictures (see frame_scaler_kernels.h).
 //
-// One correction on top: an area average over a non-integer number of
-// pixels leaks a one-pixel checkerboard (dithered areas, 50% patterns) into
-// coarse beats instead of the grey a viewer sees. When the picture shrinks
-// along either axis (so the target cannot show that pattern), the vertical
-// pass subtracts from each output row, wherever its weights leak the
-// pattern (their even and odd rows weigh differently), the local
-// checkerboard of the source times that leak. The local checkerboard is
-// measured per tile of 4 x 4 source pixels (a band of four rows at a time)
-// from the 2 x 2 blocks' alternating sums, and interpolated between tile
-// centres along the row. Flat and smooth areas, and straight horizontal or
-// vertical lines and edges, have no such component and come out as the
-// plain area average; columns whose tiles are all zero are skipped.
+// One correction on top (CCheckerboardCorrection): an area average over a
+// non-integer number of pixels leaks a one-pixel checkerboard (dithered
+// areas, 50% patterns) into coarse beats instead of the grey a viewer
+// sees. When the picture shrinks along either axis (so the target cannot
+// show that pattern), the vertical pass subtracts from each output row,
+// wherever its weights leak the pattern (their even and odd rows weigh
+// differently), the local checkerboard of the source times that leak. The
+// local checkerboard is measured per tile of 4 x 4 source pixels (a band
+// of four rows at a time) from the 2 x 2 blocks' alternating sums, and
+// interpolated between tile centres along the row. Flat and smooth areas,
+// and straight horizontal or vertical lines and edges, have no such
+// component and come out as the plain area average; columns whose tiles
+// are all zero are skipped. In the horizontal-first order, each source row
+// is corrected before the pixel pass instead (CCorrectedSourceRow).
 #pragma once
 
 #include <windows.h>
 
 #include <cstddef>
-#include <cstdint>
 #include <vector>
 
+#include "capture/axis_weights.h"
+#include "capture/checkerboard_correction.h"
+#include "capture/corrected_source_row.h"
 #include "capture/frame_geometry.h"
 #include "capture/frame_scaler_kernels.h"
+#include "capture/horizontal_first_ring.h"
+#include "capture/horizontal_pixel_pass.h"
+#include "capture/horizontal_window_pass.h"
+#include "capture/vertical_pass.h"
 
 class CFrameScaler {
 public:
     // Fixed-point scale of the weights of ComputeAxisWeights: 1.0 == kWeightOne.
-    static constexpr int kWeightShift = 15;
-    static constexpr int kWeightOne = 1 << kWeightShift;
+    static constexpr int kWeightShift = frame_scaler_kernels::kWeightShift;
+    static constexpr int kWeightOne = frame_scaler_kernels::kWeightOne;
 
     // The instruction sets the pixel loops exist for.
     enum class Instructions { Sse2, Avx2 };
     // Whether this processor (and its operating system) can run a set.
-    static bool IsSupported(Instructions instructions);
+    [[nodiscard]] static bool IsSupported(Instructions instructions);
     // The fastest set this processor can run: what a new scaler uses.
     static Instructions Best();
 
@@ -56,7 +67,7 @@ public:
 
     // Uses another supported set from the next Prepare on (the scaler must
     // be prepared again). E_NOTIMPL when the processor cannot run it.
-    HRESULT UseInstructions(Instructions instructions);
+    [[nodiscard]] HRESULT UseInstructions(Instructions instructions);
     Instructions CurrentInstructions() const { return m_instructions; }
 
     // Prepares the scaler for a source size, a target size and a geometry;
@@ -65,13 +76,13 @@ public:
     // E_INVALIDARG (and nothing changes) for a size that is not positive or
     // a rectangle that is empty or not within its picture; E_OUTOFMEMORY
     // leaves the scaler unprepared.
-    HRESULT Prepare(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight);
-    HRESULT Prepare(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight,
-                    const FrameGeometry& geometry);
+    [[nodiscard]] HRESULT Prepare(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight);
+    [[nodiscard]] HRESULT Prepare(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight,
+                                  const FrameGeometry& geometry);
 
-    bool IsPreparedFor(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight) const;
-    bool IsPreparedFor(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight,
-                       const FrameGeometry& geometry) const;
+    [[nodiscard]] bool IsPreparedFor(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight) const;
+    [[nodiscard]] bool IsPreparedFor(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight,
+                                     const FrameGeometry& geometry) const;
 
     // Scales the source into the target rectangle at the prepared sizes;
     // does nothing unless prepared. Both pictures are addressed by their top
@@ -81,47 +92,25 @@ public:
 
     // The weights of one axis, as taps of one output position: source index
     // and weight in units of 1 / kWeightOne. For tests and benchmarks.
-    struct Tap {
-        int index;
-        int weight;
-    };
+    using Tap = AxisTap;
     static std::vector<std::vector<Tap>> ComputeAxisWeights(int sourceLength, int targetLength);
 
 private:
-    // Per output row of the target rectangle.
-    struct OutputRow {
-        // Index of the first tap in m_rowSources / m_rowWeights, and count.
-        int firstTap;
-        int taps;
-        // The row's leak of a checkerboard, signed Q15; 0: not corrected.
-        int16_t leak;
-        // The band of four source rows whose checkerboard it corrects.
-        int band;
-    };
-    struct Kernels {
-        void (*vertical)(const frame_scaler_kernels::VerticalRow&);
-        void (*window)(const frame_scaler_kernels::WindowRow&);
-        void (*pixels)(const frame_scaler_kernels::PixelRow&);
-        void (*band)(const frame_scaler_kernels::BandRows&);
-        void (*correction)(const frame_scaler_kernels::CorrectionRow&);
-        void (*correctRow)(const frame_scaler_kernels::CorrectedRow&);
-        int windowLanes;
-    };
-
     void Reset();
-    void BuildVertical();
-    void BuildWindow();
-    void BuildPixels();
-    void ChooseOrder();
-    void BuildCorrection();
-    void PrepareBand(const BYTE* sourceTop, ptrdiff_t sourceStride, int band);
-    void FilterSourceRow(const BYTE* sourceTop, ptrdiff_t sourceStride, int row, BYTE* out);
-    void FlagCorrectedBlocks();
+    void Build();
+    // Whether the horizontal pass goes first: when its estimated work is
+    // less.
+    bool HorizontalFirstIsLessWork() const;
+    void ScaleVerticalFirst(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* targetTop, ptrdiff_t targetStride);
     void ScaleHorizontalFirst(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* targetTop,
                               ptrdiff_t targetStride);
+    // A source row through the pixel pass into the ring (corrected first,
+    // where the correction is on).
+    void FilterSourceRow(const BYTE* sourceTop, ptrdiff_t sourceStride, int row);
+    BYTE* TargetRow(BYTE* targetTop, ptrdiff_t targetStride, int y) const;
 
     Instructions m_instructions;
-    Kernels m_kernels;
+    const frame_scaler_kernels::KernelSet* m_kernels;
 
     bool m_prepared = false;
     int m_sourceWidth = 0;
@@ -135,69 +124,17 @@ private:
     int m_width = 0;
     int m_height = 0;
 
-    std::vector<OutputRow> m_outputRows;
-    // Per tap of all output rows: absolute source row; Q15 weight, repeated
-    // kWeightCopies times.
-    std::vector<int> m_rowSources;
-    std::vector<uint16_t> m_rowWeights;
-    // Scratch for one output row's source row pointers.
-    std::vector<const BYTE*> m_sourcePointers;
-    // Per output row: the source rows to fetch ahead (absolute; -1: none).
-    std::vector<int> m_prefetchRows;
-
-    // The horizontal pass: windows for mild shrinks, else pixel taps.
+    // The choices: the horizontal pass by windows, else by pixels, and
+    // then which pass comes first; whether the checkerboard correction is
+    // on.
     bool m_useWindows = false;
-    std::vector<frame_scaler_kernels::WindowGroup> m_groups;
-    std::vector<int16_t> m_windowWeights;
-    int m_sameTaps = 0;
-    std::vector<int32_t> m_first;
-    std::vector<int16_t> m_pixelWeights;
-    std::vector<BYTE> m_pixelDigits;
-    int m_tapGroups = 0;
-
-    // The vertical pass's row, with zeroed slack behind it for the
-    // horizontal pass's wide loads: 16-bit lanes, or BGRX bytes.
-    std::vector<int16_t> m_even;
-    std::vector<int16_t> m_odd;
-    std::vector<BYTE> m_packed;
-
-    // The pixel pass first, where that is less work (a horizontal shrink
-    // of at least kWindowRatio with little vertical shrink): each source
-    // row filtered once into a ring of BGRX rows, which the vertical pass
-    // then combines straight into the target. A row with a checkerboard
-    // correction is corrected into m_correctedRow first, in the column
-    // ranges m_copyRanges (pairs of start and end) that the blocks of four
-    // output pixels flagged in m_blockFlags read.
     bool m_horizontalFirst = false;
-    std::vector<BYTE> m_ring;
-    size_t m_ringStride = 0;
-    int m_ringRows = 0;
-    std::vector<BYTE> m_correctedRow;
-    std::vector<BYTE> m_blockFlags;
-    std::vector<int32_t> m_copyRanges;
-    struct BlockColumns {
-        int32_t block;
-        int32_t from;
-        int32_t to;
-    };
-    std::vector<BlockColumns> m_blockColumns;
-
-    // The checkerboard correction.
     bool m_correct = false;
-    int m_tiles = 0;
-    int m_bands = 0;
-    // Tile values of the current band, one padding entry before and two
-    // after; the band they are for (-1: none this frame).
-    std::vector<int32_t> m_tileEven;
-    std::vector<int32_t> m_tileOdd;
-    int m_band = -1;
-    std::vector<int16_t> m_leftWeights;
-    std::vector<int16_t> m_rightWeights;
-    // The correction row of m_band, zero outside m_spans (pairs of start
-    // and end column) where its tiles are all zero (flat areas, straight
-    // lines and edges): the passes skip those columns.
-    std::vector<int16_t> m_correctionEven;
-    std::vector<int16_t> m_correctionOdd;
-    std::vector<int32_t> m_spans;
-    std::vector<BYTE> m_tileFlags;
+
+    CVerticalPass m_vertical;
+    CHorizontalWindowPass m_windowPass;
+    CHorizontalPixelPass m_pixelPass;
+    CHorizontalFirstRing m_ring;
+    CCheckerboardCorrection m_correction;
+    CCorrectedSourceRow m_correctedRow;
 };

@@ -1,8 +1,9 @@
-// The pixel loops of CFrameScaler, one set per instruction set: SSE2 (every
-// processor the module runs on) and AVX2 (chosen at run time). Both sets do
-// the same integer arithmetic on every pixel and so give identical pictures;
-// the scalar helpers below are that arithmetic for the odd pixels at the
-// ends of a row.
+// The pixel loops of CFrameScaler's passes: what each loop is given (the
+// structs below), the arithmetic it does on every pixel (the scalar
+// helpers at the end, which also serve the odd pixels at the ends of a
+// row), and the sets of loops per instruction set: SSE2 (every processor
+// the module runs on) and AVX2 (chosen at run time). Both sets are the
+// templates of frame_scaler_simd.h and so give identical pictures.
 //
 // Fixed-point conventions:
 // - Vertical weights are unsigned Q15 (1.0 == 32768). The vertical pass
@@ -35,6 +36,22 @@ constexpr int kTileSize = 4;
 constexpr int kTilesPerFlag = 8;
 
 constexpr int kMostTruncatingTaps = 16;
+
+// Vertical and window weights: Q15, 1.0 == kWeightOne.
+constexpr int kWeightShift = 15;
+constexpr int kWeightOne = 1 << kWeightShift;
+
+// The pixel pass reads its taps in groups of four, and flags the output
+// pixels that read a corrected source row in blocks of four.
+constexpr int kTapsPerGroup = 4;
+constexpr int kBlockPixels = 4;
+// Bytes of a table of weight digits (PixelWeights::Digits) per block of
+// output pixels and group of taps.
+constexpr int kDigitBlockBytes = 128;
+
+// Slack, in pixels, behind buffers that vector loads may read past their
+// end.
+constexpr size_t kSlackPixels = 16;
 
 // Weights that a pass multiplies whole vectors by are stored this many
 // times in a row, so that one unaligned load of 16 or 32 bytes fetches them.
@@ -83,9 +100,10 @@ struct WindowGroup {
     // Index of the group's first weight: per tap, per lane, the weight
     // twice (for the two lanes of a column in each half).
     int32_t weights;
-    // AVX2: where the group's 32-byte store goes in the target row (it
-    // spills onto columns that a later group writes), or -1: near the
-    // row's ends, where it writes its pixels exactly.
+    // For a set that stores groups whole (KernelSet::windowStoreBytes):
+    // where the group's store goes in the target row (it spills onto
+    // columns that a later group writes), or -1: near the row's ends,
+    // where it writes its pixels exactly. -1 for other sets.
     int32_t store;
 };
 
@@ -114,11 +132,10 @@ struct PixelRow {
     // read `corrected` (a corrected copy of their columns) instead.
     const BYTE* corrected;
     const BYTE* blockFlags;
-    // Per output pixel, in output order (mirrored already): first column.
+    // Per output pixel, in output order (mirrored already): first column;
+    // padded to whole blocks of kBlockPixels.
     const int32_t* first;
-    // SSE2: per output pixel, per tap (groups of four), Q12 as int16.
-    // AVX2: per pair of output pixels and group of four taps, the Q12
-    // weights split into a high and a low 6-bit digit (see the AVX2 file).
+    // In the layout the set's KernelSet::pixelWeights names.
     const void* weights;
     int tapGroups;
     int width;
@@ -180,19 +197,34 @@ struct CorrectionRow {
     int16_t* odd;
 };
 
-void VerticalSse2(const VerticalRow& row);
-void WindowSse2(const WindowRow& row);
-void PixelsSse2(const PixelRow& row);
-void BandSse2(const BandRows& band);
-void CorrectionSse2(const CorrectionRow& row);
-void CorrectRowSse2(const CorrectedRow& row);
+// How a set's pixel pass reads its weights (PixelRow::weights).
+enum class PixelWeights {
+    // Per output pixel, per tap (groups of four), Q12 as int16.
+    Q12,
+    // Per block of kBlockPixels output pixels and group of four taps,
+    // kDigitBlockBytes: the Q12 weights split into a high and a low 6-bit
+    // digit (see frame_scaler_avx2.cpp).
+    Digits,
+};
 
-void VerticalAvx2(const VerticalRow& row);
-void WindowAvx2(const WindowRow& row);
-void PixelsAvx2(const PixelRow& row);
-void BandAvx2(const BandRows& band);
-void CorrectionAvx2(const CorrectionRow& row);
-void CorrectRowAvx2(const CorrectedRow& row);
+// The loops of one instruction set, and what preparing for them must know.
+struct KernelSet {
+    void (*vertical)(const VerticalRow&);
+    void (*window)(const WindowRow&);
+    void (*pixels)(const PixelRow&);
+    void (*band)(const BandRows&);
+    void (*correction)(const CorrectionRow&);
+    void (*correctRow)(const CorrectedRow&);
+    // Output pixels per window group: the vector's lanes.
+    int windowLanes;
+    // Bytes a window group stores at WindowGroup::store; 0: it has none.
+    int windowStoreBytes;
+    PixelWeights pixelWeights;
+};
+
+extern const KernelSet kSse2Kernels;
+// Only for a processor where ProcessorHasAvx2 says yes.
+extern const KernelSet kAvx2Kernels;
 
 // Whether the processor and the operating system support AVX2.
 bool ProcessorHasAvx2();
@@ -211,6 +243,11 @@ inline int WeighByte(int byte, int weight) {
 // Signed multiply-high.
 inline int MultiplyHigh(int value, int weight) {
     return (value * weight) >> 16;
+}
+
+// A row's or column's sign in a one-pixel checkerboard: +1 even, -1 odd.
+inline int SignOfParity(long value) {
+    return (value % 2 == 0) ? 1 : -1;
 }
 
 inline BYTE ClampToByte(int value) {
