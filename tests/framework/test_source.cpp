@@ -188,8 +188,8 @@ HRESULT TestStream::OnThreadDestroy() {
     return S_OK;
 }
 
-TestSource::TestSource(HRESULT* phr, int pins, SourceLifetime* lifetime)
-    : CSource(L"Test source", nullptr, CLSID_TestSource), lifetime(lifetime) {
+TestSource::TestSource(HRESULT* phr, int pins, SourceLifetime* record)
+    : CSource(L"Test source", nullptr, CLSID_TestSource), lifetime(record) {
     CAutoLock lock(&m_cStateLock);
     for (int i = 0; i < pins; ++i) {
         const std::wstring name = L"Out " + std::to_wstring(i + 1);

@@ -123,7 +123,7 @@ private:
 class TestSource : public CSource {
 public:
     // Builds the filter with `pins` pins; a failure is stored in `phr`.
-    TestSource(HRESULT* phr, int pins, SourceLifetime* lifetime);
+    TestSource(HRESULT* phr, int pins, SourceLifetime* record);
     ~TestSource() override;
 
     // A new filter with its first reference, or the construction failure.

@@ -91,7 +91,7 @@ protected:
 INSTANTIATE_TEST_SUITE_P(Targets, CaptureDevicePropTest,
                          testing::Values(SettingsTarget{"Filter", &CreateCaptureFilterTarget},
                                          SettingsTarget{"Pin", &CreateCapturePinTarget}),
-                         [](const testing::TestParamInfo<SettingsTarget>& info) { return info.param.name; });
+                         [](const testing::TestParamInfo<SettingsTarget>& target) { return target.param.name; });
 
 }  // namespace
 
