@@ -217,7 +217,6 @@ HRESULT CZRV_Stream::FillBuffer(IMediaSample* sample) {
         m_picture.RenderStandby(settings.titleText, sample);
         break;
     case CWindowCapture::Outcome::KeepPrevious:
-    default:
         // A stop or pause asked for while the window was being read ends
         // the read early: the frame goes rather than leave now, carrying
         // the previous frame's picture. (The request stays pending until

@@ -25,9 +25,9 @@ const wchar_t* ScaleModeName(ScaleMode mode) {
     case ScaleMode::Fill:
         return L"fill";
     case ScaleMode::Stretch:
-    default:
-        return L"stretch";
+        break;
     }
+    return L"stretch";
 }
 
 std::wstring Padded(const std::wstring& text, size_t width) {
