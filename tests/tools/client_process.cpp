@@ -6,6 +6,8 @@
 #include "tools/capture_client/capture_options.h"
 #include "tools/capture_client/video_device.h"
 
+using namespace qmcapture;
+
 namespace {
 
 constexpr wchar_t kClientProgram[] = L"qmcapture.exe";

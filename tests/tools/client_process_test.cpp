@@ -8,6 +8,8 @@
 #include "tools/capture_client/console_output.h"
 #include "tools/capture_client/video_device.h"
 
+using namespace qmcapture;
+
 namespace {
 
 constexpr DWORD kClientTimeoutMs = 60000;

@@ -21,6 +21,8 @@
 
 using Microsoft::WRL::ComPtr;
 
+namespace qmcapture {
+
 namespace {
 
 constexpr wchar_t kProgram[] = L"qmcapture";
@@ -532,3 +534,5 @@ int CaptureClientMain(const std::vector<std::wstring>& args) {
     ::CoUninitialize();
     return status;
 }
+
+}  // namespace qmcapture

@@ -9,6 +9,8 @@
 #include "tools/capture_client/capture_client.h"
 #include "tools/capture_client/console_output.h"
 
+namespace qmcapture {
+
 namespace {
 
 constexpr wchar_t kHandleHeading[] = L"handle";
@@ -146,3 +148,5 @@ int StoreWindowSettings(const CaptureOptions& options, std::wstring* report, std
     }
     return kExitSuccess;
 }
+
+}  // namespace qmcapture
