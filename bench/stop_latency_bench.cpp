@@ -42,6 +42,7 @@
 #include "tests/support/resource_counts.h"
 
 using Microsoft::WRL::ComPtr;
+using namespace qmtest;
 
 namespace {
 

@@ -12,6 +12,8 @@
 #include "tests/support/message_pump.h"
 #include "tests/support/test_window.h"
 
+using namespace qmtest;
+
 namespace {
 
 constexpr char kChildSwitch[] = "--child-window";

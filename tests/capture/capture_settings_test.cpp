@@ -12,6 +12,8 @@
 #include "tests/capture/capture_test_support.h"
 #include "tests/support/registry_sandbox.h"
 
+using namespace qmtest;
+
 
 namespace {
 

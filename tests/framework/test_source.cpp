@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+namespace qmtest {
+
 CMediaType MakeRgbType(LONG width, LONG height, const GUID& subtype, WORD bitCount) {
     CMediaType mt;
     mt.SetType(&MEDIATYPE_Video);
@@ -232,3 +234,5 @@ HRESULT STDMETHODCALLTYPE TestSource::Pause() {
     ++pauseCalls;
     return CSource::Pause();
 }
+
+}  // namespace qmtest

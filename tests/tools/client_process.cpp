@@ -8,6 +8,8 @@
 
 using namespace qmcapture;
 
+namespace qmtest {
+
 namespace {
 
 constexpr wchar_t kClientProgram[] = L"qmcapture.exe";
@@ -264,3 +266,5 @@ ScopedDemoWindow::~ScopedDemoWindow() {
         ::DeleteFileW(m_readyFile.c_str());
     }
 }
+
+}  // namespace qmtest

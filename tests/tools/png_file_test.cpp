@@ -8,6 +8,7 @@
 #include "tests/tools/png_reader.h"
 #include "tools/capture_client/png_file.h"
 
+using namespace qmtest;
 using namespace qmcapture;
 
 namespace {
