@@ -40,6 +40,7 @@
 
 using Microsoft::WRL::ComPtr;
 using namespace qmtest;
+using namespace qmbench;
 
 namespace {
 

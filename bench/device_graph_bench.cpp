@@ -30,6 +30,7 @@
 
 using Microsoft::WRL::ComPtr;
 using namespace qmtest;
+using namespace qmbench;
 
 namespace {
 

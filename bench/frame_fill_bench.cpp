@@ -48,6 +48,7 @@
 
 using Microsoft::WRL::ComPtr;
 using namespace qmtest;
+using namespace qmbench;
 
 namespace {
 

@@ -31,6 +31,7 @@
 
 using Microsoft::WRL::ComPtr;
 using namespace qmtest;
+using namespace qmbench;
 
 namespace {
 

@@ -43,6 +43,7 @@
 
 using Microsoft::WRL::ComPtr;
 using namespace qmtest;
+using namespace qmbench;
 
 namespace {
 

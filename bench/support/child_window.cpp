@@ -14,6 +14,8 @@
 
 using namespace qmtest;
 
+namespace qmbench {
+
 namespace {
 
 constexpr char kChildSwitch[] = "--child-window";
@@ -240,3 +242,5 @@ double Percentile(std::vector<double> values, double fraction) {
     const size_t rank = static_cast<size_t>(std::ceil(fraction * static_cast<double>(values.size())));
     return values[std::min(values.size() - 1, rank > 0 ? rank - 1 : 0)];
 }
+
+}  // namespace qmbench
