@@ -35,6 +35,19 @@ add_test(NAME ${QM_ARCH}.layers_selftest
   COMMAND bash ${CMAKE_SOURCE_DIR}/tests/layers/check_layers_selftest.sh
     --cxx ${CMAKE_CXX_COMPILER} --ar ${CMAKE_AR} --nm ${CMAKE_NM})
 
+# No two files define a class of the same qualified name outside anonymous
+# namespaces: the capture client and the test support once both had a
+# global CaptureGraph, and a test program linked both
+# (tests/layers/class_names.py). It reads the sources with Python 3, which
+# the build itself does not need; without it the entry is left out.
+find_program(QM_PYTHON3 python3)
+if(QM_PYTHON3)
+  add_test(NAME ${QM_ARCH}.class_names
+    COMMAND ${QM_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/layers/class_names.py ${CMAKE_SOURCE_DIR})
+else()
+  message(STATUS "python3 not found: no CTest entry ${QM_ARCH}.class_names")
+endif()
+
 # One test program per folder of tests/, one CTest entry per program: each
 # entry costs a Wine process start, so per-case entries would be slow.
 # Tests are declared here, in the top directory, so that the superbuild can
