@@ -39,6 +39,8 @@
 #include "tests/support/registry_sandbox.h"
 
 using Microsoft::WRL::ComPtr;
+using namespace qmtest;
+using namespace qmbench;
 
 namespace {
 
@@ -134,7 +136,7 @@ std::vector<double> DirectCopyAges(HWND window, int count) {
         const LONGLONG done = CounterNow();
         LONGLONG content = 0;
         if (CounterWindow::DecodeBgrx(dib.Pixels(), dib.Stride(), client.right, client.bottom, done, &content)) {
-            ages.push_back((done - content) / 10000.0);
+            ages.push_back(static_cast<double>(done - content) / 10000.0);
         }
     }
     return ages;
@@ -191,16 +193,16 @@ CaseResult RunCase(int sizeIndex, double rate, bool withClock, double seconds) {
             ++result.unreadable;
             continue;
         }
-        result.contentAges.push_back((delivery.arrival - delivery.content) / 10000.0);
+        result.contentAges.push_back(static_cast<double>(delivery.arrival - delivery.content) / 10000.0);
         if (withClock) {
             const LONGLONG shown = std::max<LONGLONG>(delivery.arrival, start + delivery.start);
-            result.shownAges.push_back((shown - delivery.content) / 10000.0);
+            result.shownAges.push_back(static_cast<double>(shown - delivery.content) / 10000.0);
         }
     }
     if (withClock && !deliveries.empty()) {
         const LONGLONG last = deliveries.back().arrival;
         for (const Delivery& delivery : deliveries) {
-            const double trail = ((delivery.arrival - start) - delivery.start) / 10000.0;
+            const double trail = static_cast<double>((delivery.arrival - start) - delivery.start) / 10000.0;
             if (last - delivery.arrival <= 1000 * kMs) {
                 result.worstRecentTrailMs = std::max(result.worstRecentTrailMs, trail);
             }

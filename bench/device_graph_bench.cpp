@@ -29,6 +29,8 @@
 #include "tests/support/registry_sandbox.h"
 
 using Microsoft::WRL::ComPtr;
+using namespace qmtest;
+using namespace qmbench;
 
 namespace {
 
@@ -147,7 +149,7 @@ HRESULT RunSize(int index, double seconds) {
         intervals.push_back(arrivals[i] - arrivals[i - 1]);
     }
     const double span = arrivals.size() > 1 ? arrivals.back() - arrivals.front() : 0;
-    const double fps = span > 0 ? (arrivals.size() - 1) * 1000.0 / span : 0;
+    const double fps = span > 0 ? static_cast<double>(arrivals.size() - 1) * 1000.0 / span : 0;
     std::printf("%5dx%-4d %6zu frames %7.3f fps   interval ms p50 %6.2f p90 %6.2f p99 %6.2f max %7.2f   "
                 "times %s   picture %s\n",
                 FrameSizeTable[index].width, FrameSizeTable[index].height, arrivals.size(), fps,

@@ -47,6 +47,8 @@
 #include "tests/support/test_window_thread.h"
 
 using Microsoft::WRL::ComPtr;
+using namespace qmtest;
+using namespace qmbench;
 
 namespace {
 
@@ -102,7 +104,7 @@ double NowMs() {
     LARGE_INTEGER frequency;
     ::QueryPerformanceCounter(&counter);
     ::QueryPerformanceFrequency(&frequency);
-    return counter.QuadPart * 1000.0 / frequency.QuadPart;
+    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
 // Processor time this process has used, user and kernel, in all its
@@ -466,7 +468,7 @@ int Run(int iterations, bool halftone, double cpuMs) {
                     sum += buffer[k];
                 }
                 std::printf("%-10s %12.2f %12.2f %8.2f %5d..%-4d %10.2f\n", label, baselineMs, fillMs,
-                            fillMs / baselineMs, *low, *high, sum / bytes);
+                            fillMs / baselineMs, *low, *high, sum / static_cast<double>(bytes));
             }
             if (application) {
                 std::vector<std::function<void()>> calls;

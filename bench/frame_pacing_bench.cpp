@@ -30,6 +30,8 @@
 #include "tests/support/registry_sandbox.h"
 
 using Microsoft::WRL::ComPtr;
+using namespace qmtest;
+using namespace qmbench;
 
 namespace {
 
@@ -80,7 +82,7 @@ int Run(double seconds) {
     for (const double rate : {30.0, 15.0, 1.0}) {
         settings.SetFrameRate(rate);
         const REFERENCE_TIME frameTime = settings.GetFrameTime();
-        const int frames = std::max(3, static_cast<int>(seconds * 10000000.0 / frameTime) + 1);
+        const int frames = std::max(3, static_cast<int>(seconds * 10000000.0 / static_cast<double>(frameTime)) + 1);
         std::vector<REFERENCE_TIME> released;
         released.reserve(static_cast<size_t>(frames));
         if (FAILED(pacing.Start())) {
@@ -105,10 +107,10 @@ int Run(double seconds) {
         pacing.Stop();
         std::vector<double> deviations;
         for (size_t i = 1; i < released.size(); ++i) {
-            deviations.push_back(std::fabs((released[i] - released[i - 1] - frameTime) / 10000.0));
+            deviations.push_back(std::fabs(static_cast<double>(released[i] - released[i - 1] - frameTime) / 10000.0));
         }
-        const double span = (released.back() - released.front()) / 1e7;
-        const double measured = (released.size() - 1) / span;
+        const double span = static_cast<double>(released.back() - released.front()) / 1e7;
+        const double measured = static_cast<double>(released.size() - 1) / span;
         std::printf("%5.0f fps %8d %10.2f %12.4f %10.3f %14.3f %14.3f %14.3f\n", rate, frames, span, measured,
                     (measured - rate) / rate * 100.0, Percentile(deviations, 0.5), Percentile(deviations, 0.99),
                     *std::max_element(deviations.begin(), deviations.end()));
@@ -121,7 +123,7 @@ int Run(double seconds) {
     for (int i = 0; i < 300; ++i) {
         const REFERENCE_TIME before = clock.Now();
         timer.Wait(kReferenceWait, nullptr);
-        overshoots.push_back((clock.Now() - before - kReferenceWait) / 10000.0);
+        overshoots.push_back(static_cast<double>(clock.Now() - before - kReferenceWait) / 10000.0);
     }
     std::printf("platform reference, 300 bare 33.3 ms timer waits, lateness ms: p50 %.3f  p99 %.3f  max %.3f\n",
                 Percentile(overshoots, 0.5), Percentile(overshoots, 0.99),

@@ -35,12 +35,15 @@
 #include "capture/capture_device_ids.h"
 #include "capture/capture_device_settings.h"
 #include "capture/output_formats.h"
+#include "framework/module_instance.h"
 #include "module/module.h"
 #include "tests/support/capture_graph.h"
 #include "tests/support/registry_sandbox.h"
 #include "tests/support/resource_counts.h"
 
 using Microsoft::WRL::ComPtr;
+using namespace qmtest;
+using namespace qmbench;
 
 namespace {
 
@@ -246,7 +249,7 @@ int main(int argc, char** argv) {
     }
     const int fast = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100;
     const int slow = argc > 2 ? std::max(1, std::atoi(argv[2])) : 20;
-    g_hInst = ::GetModuleHandleW(nullptr);
+    SetModuleInstance(::GetModuleHandleW(nullptr));
     if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
         return 1;
     }

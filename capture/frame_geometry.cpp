@@ -64,7 +64,6 @@ FrameGeometry ComputeFrameGeometry(ScaleMode mode, bool mirror, int sourceWidth,
         }
         break;
     case ScaleMode::Stretch:
-    default:
         break;
     }
     return geometry;

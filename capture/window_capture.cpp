@@ -36,8 +36,8 @@ bool CPlatformWindowReader::Print(HWND window, SIZE /*windowSize*/, POINT /*clie
 }
 
 struct CWindowCapture::Shared {
-    Shared(IWindowReader* injectedReader, SetThreadDpiContextFunction setDpiContext)
-        : injectedReader(injectedReader), setDpiContext(setDpiContext) {}
+    Shared(IWindowReader* reader, SetThreadDpiContextFunction dpiContextSetter)
+        : injectedReader(reader), setDpiContext(dpiContextSetter) {}
 
     IWindowReader& Reader() { return injectedReader != nullptr ? *injectedReader : platformReader; }
 
@@ -175,9 +175,9 @@ CWindowCapture::ReadResult CWindowCapture::Shared::DoRead(HWND window, CaptureMe
     case CaptureMethod::Print:
         return ReadPrint(window, size);
     case CaptureMethod::Auto:
-    default:
-        return ReadAuto(window, size);
+        break;
     }
+    return ReadAuto(window, size);
 }
 
 namespace {
@@ -325,7 +325,6 @@ CWindowCapture::Outcome CWindowCapture::Finish() {
     case ReadResult::Failed:
         return Outcome::KeepPrevious;
     case ReadResult::Read:
-    default:
         break;
     }
     const ptrdiff_t stride = shared.dib.Stride();

@@ -10,6 +10,44 @@ add_library(qmtestsupport STATIC ${QM_TEST_SUPPORT})
 target_include_directories(qmtestsupport PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(qmtestsupport PUBLIC qm_module qm_page qm_capture qm_framework GTest::gtest)
 
+# The layering that the include roots cannot enforce: no include climbing
+# out of a layer's folder, and no symbol left undefined by a layer's archive
+# that only a higher layer's archive defines. The script reads the sources
+# and the archives with the cross toolchain's nm: no Wine, no display. Its
+# self-test builds small layered trees with one known hole each and checks
+# that the script finds them.
+get_property(QM_LAYERS GLOBAL PROPERTY QM_LAYERS)
+set(QM_LAYER_ARCHIVES)
+foreach(layer IN LISTS QM_LAYERS)
+  list(APPEND QM_LAYER_ARCHIVES ${layer}=$<TARGET_FILE:qm_${layer}>)
+endforeach()
+get_filename_component(QM_NM_NAME ${CMAKE_NM} NAME)
+string(REGEX REPLACE "nm$" "c++filt" QM_CXXFILT_NAME ${QM_NM_NAME})
+find_program(QM_CXXFILT ${QM_CXXFILT_NAME})
+set(QM_CXXFILT_ARGS)
+if(QM_CXXFILT)
+  set(QM_CXXFILT_ARGS --cxxfilt ${QM_CXXFILT})
+endif()
+add_test(NAME ${QM_ARCH}.layers
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/layers/check_layers.sh
+    --source ${CMAKE_SOURCE_DIR} --nm ${CMAKE_NM} ${QM_CXXFILT_ARGS} ${QM_LAYER_ARCHIVES})
+add_test(NAME ${QM_ARCH}.layers_selftest
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/layers/check_layers_selftest.sh
+    --cxx ${CMAKE_CXX_COMPILER} --ar ${CMAKE_AR} --nm ${CMAKE_NM})
+
+# No two files define a class of the same qualified name outside anonymous
+# namespaces: the capture client and the test support once both had a
+# global CaptureGraph, and a test program linked both
+# (tests/layers/class_names.py). It reads the sources with Python 3, which
+# the build itself does not need; without it the entry is left out.
+find_program(QM_PYTHON3 python3)
+if(QM_PYTHON3)
+  add_test(NAME ${QM_ARCH}.class_names
+    COMMAND ${QM_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/layers/class_names.py ${CMAKE_SOURCE_DIR})
+else()
+  message(STATUS "python3 not found: no CTest entry ${QM_ARCH}.class_names")
+endif()
+
 # One test program per folder of tests/, one CTest entry per program: each
 # entry costs a Wine process start, so per-case entries would be slow.
 # Tests are declared here, in the top directory, so that the superbuild can

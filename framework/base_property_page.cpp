@@ -4,10 +4,7 @@
 #include <cwchar>
 
 #include "framework/com_util.h"
-
-// The instance whose resources hold the page dialogs and titles: the module
-// sets it at process attach (a test program sets it to itself).
-extern HINSTANCE g_hInst;
+#include "framework/module_instance.h"
 
 namespace {
 
@@ -101,7 +98,7 @@ HRESULT STDMETHODCALLTYPE CBasePropertyPage::Activate(HWND parent, LPCRECT rect,
 
     // The dialog's creation messages arrive before m_hwnd is set; the page
     // sees them with m_Dlg only.
-    m_hwnd = ::CreateDialogParamW(g_hInst, MAKEINTRESOURCEW(m_DialogId), parent, DialogProc,
+    m_hwnd = ::CreateDialogParamW(ModuleInstance(), MAKEINTRESOURCEW(m_DialogId), parent, DialogProc,
                                   reinterpret_cast<LPARAM>(this));
     RETURN_HR_IF_NULL(E_OUTOFMEMORY, m_hwnd);
 
@@ -135,7 +132,7 @@ HRESULT STDMETHODCALLTYPE CBasePropertyPage::GetPageInfo(PROPPAGEINFO* pageInfo)
     RETURN_HR_IF_NULL(E_POINTER, pageInfo);
 
     WCHAR title[kTitleCapacity] = {};
-    if (::LoadStringW(g_hInst, static_cast<UINT>(m_TitleId), title, kTitleCapacity) <= 0) {
+    if (::LoadStringW(ModuleInstance(), static_cast<UINT>(m_TitleId), title, kTitleCapacity) <= 0) {
         title[0] = L'\0';
     }
     LPWSTR titleCopy = nullptr;
@@ -255,7 +252,7 @@ BOOL WINAPI GetDialogSize(int dialogId, DLGPROC dialogProc, LPARAM param, SIZE* 
         return FALSE;
     }
     UniqueWindow dialog(
-        ::CreateDialogParamW(g_hInst, MAKEINTRESOURCEW(dialogId), ::GetDesktopWindow(), dialogProc, param));
+        ::CreateDialogParamW(ModuleInstance(), MAKEINTRESOURCEW(dialogId), ::GetDesktopWindow(), dialogProc, param));
     if (!dialog) {
         return FALSE;
     }

@@ -2,9 +2,8 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "framework/module_instance.h"
 #include "module/module.h"
-
-HINSTANCE g_hInst = nullptr;
 
 #if defined(__GLIBCXX__)
 // libstdc++ keeps an emergency pool for exceptions thrown when memory runs
@@ -41,7 +40,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     switch (reason) {
     case DLL_PROCESS_ATTACH:
         ::DisableThreadLibraryCalls(instance);
-        g_hInst = instance;
+        // Loads the pages' resources and names the module's path.
+        SetModuleInstance(instance);
         DllInitClasses(TRUE);
         break;
     case DLL_PROCESS_DETACH:

@@ -1,12 +1,10 @@
-// Module-wide state: the instance handle and the table of served classes.
+// Module-wide state: the table of served classes. The instance handle is
+// framework/module_instance.h's, which DllMain sets.
 #pragma once
 
 #include <windows.h>
 
 #include "module/class_factory.h"
-
-// Set at process attach; loads the module's resources and names its path.
-extern HINSTANCE g_hInst;
 
 extern const CFactoryTemplate g_Templates[];
 extern const int g_cTemplates;

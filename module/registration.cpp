@@ -9,6 +9,7 @@
 
 #include "capture/capture_device_ids.h"
 #include "framework/com_util.h"
+#include "framework/module_instance.h"
 #include "module/module.h"
 
 using Microsoft::WRL::ComPtr;
@@ -208,7 +209,7 @@ HRESULT AMovieSetupRegisterFilter(const AMOVIESETUP_FILTER* setup, IFilterMapper
 
 HRESULT AMovieDllRegisterServer2(BOOL doRegister) {
     std::vector<wchar_t> path;
-    RETURN_IF_FAILED(GetModulePath(g_hInst, path));
+    RETURN_IF_FAILED(GetModulePath(ModuleInstance(), path));
 
     if (doRegister) {
         RETURN_IF_FAILED(RegisterAllServers(path.data(), TRUE));

@@ -390,7 +390,6 @@ void CCaptureWindowProp::RefreshThumbnail() {
         ClearThumbnail();
         break;
     case CWindowCapture::Outcome::KeepPrevious:
-    default:
         return;
     }
     ::InvalidateRect(::GetDlgItem(m_hwnd, IDC_THUMBNAIL), nullptr, FALSE);

@@ -12,6 +12,10 @@
 #include "tests/support/message_pump.h"
 #include "tests/support/test_window.h"
 
+using namespace qmtest;
+
+namespace qmbench {
+
 namespace {
 
 constexpr char kChildSwitch[] = "--child-window";
@@ -238,3 +242,5 @@ double Percentile(std::vector<double> values, double fraction) {
     const size_t rank = static_cast<size_t>(std::ceil(fraction * static_cast<double>(values.size())));
     return values[std::min(values.size() - 1, rank > 0 ? rank - 1 : 0)];
 }
+
+}  // namespace qmbench

@@ -11,6 +11,8 @@
 
 #include "framework/com_util.h"
 
+namespace qmbench {
+
 // Pictures the child can show.
 enum class BenchPicture {
     // An application-like picture: panels, gradients, a photo-like area,
@@ -53,3 +55,5 @@ double Median(std::vector<double>& values);
 // The nearest-rank percentile (fraction 0..1] of a set of figures; 0 for
 // an empty set.
 double Percentile(std::vector<double> values, double fraction);
+
+}  // namespace qmbench

@@ -13,6 +13,8 @@
 #include "tests/capture/capture_test_support.h"
 #include "tests/support/registry_sandbox.h"
 
+using namespace qmtest;
+
 
 namespace {
 

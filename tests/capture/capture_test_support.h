@@ -20,6 +20,8 @@
 #include "framework/memory_dib.h"
 #include "tests/support/stored_settings.h"
 
+namespace qmtest {
+
 // A committed CLSID_MemoryAllocator with buffers of a given size.
 class SampleAllocator {
 public:
@@ -82,3 +84,5 @@ private:
     REFERENCE_TIME m_now = 0;
     int m_reads = 0;
 };
+
+}  // namespace qmtest

@@ -13,6 +13,7 @@
 #include "tests/support/malloc_spy.h"
 
 using namespace output_formats;
+using namespace qmtest;
 
 namespace {
 

@@ -6,6 +6,8 @@
 
 #include "tests/support/test_window.h"
 
+namespace qmtest {
+
 namespace {
 
 struct EnterPrivateDesktop {
@@ -20,3 +22,5 @@ struct EnterPrivateDesktop {
 const EnterPrivateDesktop g_enterPrivateDesktop;
 
 }  // namespace
+
+}  // namespace qmtest

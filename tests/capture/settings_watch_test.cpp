@@ -8,6 +8,8 @@
 #include "tests/support/message_pump.h"
 #include "tests/support/registry_sandbox.h"
 
+using namespace qmtest;
+
 namespace {
 
 class SettingsWatchTest : public testing::Test {

@@ -14,6 +14,7 @@
 #include "tests/support/fake_clocks.h"
 
 using Microsoft::WRL::ComPtr;
+using namespace qmtest;
 
 namespace {
 

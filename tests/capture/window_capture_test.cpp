@@ -15,6 +15,8 @@
 #include "capture/window_capture.h"
 #include "tests/support/test_window_thread.h"
 
+using namespace qmtest;
+
 namespace {
 
 constexpr wchar_t kTargetClass[] = L"QMCaptureTest::Target";

@@ -8,6 +8,8 @@
 #include "capture/window_tracker.h"
 #include "tests/support/test_window.h"
 
+using namespace qmtest;
+
 namespace {
 
 constexpr wchar_t kQuillmereClass[] = L"Quillmere::MainFrame";

@@ -32,6 +32,7 @@
 #include "tests/support/test_window_thread.h"
 
 using Microsoft::WRL::ComPtr;
+using namespace qmtest;
 
 namespace {
 

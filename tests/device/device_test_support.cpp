@@ -4,6 +4,8 @@
 
 using Microsoft::WRL::ComPtr;
 
+namespace qmtest {
+
 std::unique_ptr<RegisteredModule> DeviceTest::s_module;
 
 void DeviceTest::SetUpTestSuite() {
@@ -31,3 +33,4 @@ HRESULT DeviceTest::CreateFromMoniker(IBaseFilter** filter) {
     return moniker->BindToObject(nullptr, nullptr, IID_PPV_ARGS(filter));
 }
 
+}  // namespace qmtest

@@ -17,6 +17,8 @@
 #include "tests/support/registry_sandbox.h"
 #include "tests/support/stored_settings.h"
 
+namespace qmtest {
+
 class DeviceTest : public testing::Test {
 public:
     static void SetUpTestSuite();
@@ -39,3 +41,5 @@ inline SIZE FrameSizeOf(const AM_MEDIA_TYPE& mt) {
     const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
     return {vih->bmiHeader.biWidth, vih->bmiHeader.biHeight};
 }
+
+}  // namespace qmtest

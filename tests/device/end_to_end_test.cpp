@@ -16,6 +16,7 @@
 #include "tests/support/graph_lookup.h"
 
 using Microsoft::WRL::ComPtr;
+using namespace qmtest;
 
 namespace {
 

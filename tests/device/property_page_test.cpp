@@ -17,6 +17,7 @@
 #include "tests/support/property_page_harness.h"
 
 using Microsoft::WRL::ComPtr;
+using namespace qmtest;
 
 namespace {
 

@@ -18,6 +18,7 @@
 #include "tests/support/stored_settings.h"
 
 using Microsoft::WRL::ComPtr;
+using namespace qmtest;
 
 namespace {
 

@@ -11,6 +11,8 @@
 
 #include "tests/framework/test_graph.h"
 
+using namespace qmtest;
+
 namespace {
 
 using Calls = std::vector<std::string>;

@@ -12,6 +12,8 @@
 #include "tests/framework/test_graph.h"
 #include "tests/support/fake_pins.h"
 
+using namespace qmtest;
+
 namespace {
 
 CMediaType AudioType() {

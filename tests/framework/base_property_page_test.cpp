@@ -12,12 +12,13 @@
 
 #include "framework/base_property_page.h"
 #include "framework/com_util.h"
-#include "module/module.h"
+#include "framework/module_instance.h"
 #include "resources/resource.h"
 #include "tests/support/malloc_spy.h"
 #include "tests/support/property_page_harness.h"
 
 using Microsoft::WRL::ComPtr;
+using namespace qmtest;
 
 namespace {
 
@@ -357,6 +358,44 @@ TEST_F(BasePropertyPageTest, PageInfoWithoutDialogOrTitleGivesDefaults) {
     EXPECT_EQ(150, info.size.cy);
 }
 
+// The page loads its title and dialog through ModuleInstance(): pointed at a
+// module without them the page falls back to its defaults, and pointed back
+// at the test program (which holds the resources, as the module does) it
+// finds them again.
+TEST_F(BasePropertyPageTest, PageInfoComesFromTheModuleInstance) {
+    struct RestoreModuleInstance {
+        HINSTANCE saved = ModuleInstance();
+        ~RestoreModuleInstance() { SetModuleInstance(saved); }
+    } restore;
+    ASSERT_EQ(::GetModuleHandleW(nullptr), restore.saved);
+    // The C runtime's DLL is loaded in every mingw-w64 program and holds no
+    // dialog or string table of these numbers.
+    const HMODULE other = ::GetModuleHandleW(L"msvcrt.dll");
+    ASSERT_NE(nullptr, other);
+    ASSERT_EQ(nullptr, ::FindResourceW(other, MAKEINTRESOURCEW(IDD_CAPTURE_DEVICE_PROP), RT_DIALOG));
+    ASSERT_EQ(nullptr, ::FindResourceW(other, MAKEINTRESOURCEW(IDS_CAPTURE_DEVICE_PROP_TITLE / 16 + 1), RT_STRING));
+
+    SetModuleInstance(other);
+    PROPPAGEINFO elsewhere = {};
+    ASSERT_EQ(S_OK, pageItf->GetPageInfo(&elsewhere));
+    CoTaskMemPtr<WCHAR> elsewhereTitle(elsewhere.pszTitle);
+    ASSERT_NE(nullptr, elsewhere.pszTitle);
+    EXPECT_STREQ(L"", elsewhere.pszTitle);
+    EXPECT_EQ(340, elsewhere.size.cx);
+    EXPECT_EQ(150, elsewhere.size.cy);
+
+    SetModuleInstance(restore.saved);
+    PROPPAGEINFO own = {};
+    ASSERT_EQ(S_OK, pageItf->GetPageInfo(&own));
+    CoTaskMemPtr<WCHAR> ownTitle(own.pszTitle);
+    ASSERT_NE(nullptr, own.pszTitle);
+    EXPECT_STREQ(L"QM Capture", own.pszTitle);
+    SIZE measured = {};
+    ASSERT_EQ(S_OK, MeasureDialogResource(restore.saved, IDD_CAPTURE_DEVICE_PROP, 171, 86, &measured));
+    EXPECT_EQ(measured.cx, own.size.cx);
+    EXPECT_EQ(measured.cy, own.size.cy);
+}
+
 TEST_F(BasePropertyPageTest, PageInfoReportsTitleCopyFailureAndLeavesRecord) {
     MallocSpy spy;
     ASSERT_TRUE(spy.registered());
@@ -492,7 +531,7 @@ TEST(GetDialogSizeTest, MeasuresDialogResourcesInPixels) {
 
 TEST(DialogProcTest, DialogWithoutPageHandlesItsMessagesItself) {
     PageHostWindow host;
-    HWND dialog = ::CreateDialogParamW(g_hInst, MAKEINTRESOURCEW(IDD_CAPTURE_DEVICE_PROP), host.get(),
+    HWND dialog = ::CreateDialogParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_CAPTURE_DEVICE_PROP), host.get(),
                                        CBasePropertyPage::DialogProc, 0);
     ASSERT_NE(nullptr, dialog);
     EXPECT_EQ(0, ::GetWindowLongPtrW(dialog, DWLP_USER));

@@ -8,6 +8,8 @@
 
 #include "tests/framework/test_source.h"
 
+using namespace qmtest;
+
 namespace {
 
 class EnumPinsTest : public testing::Test {

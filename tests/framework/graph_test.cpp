@@ -8,6 +8,8 @@
 
 #include "tests/framework/test_graph.h"
 
+using namespace qmtest;
+
 namespace {
 
 constexpr REFERENCE_TIME kOneSecond = 10000000;

@@ -10,6 +10,8 @@
 #include "framework/media_type.h"
 #include "tests/support/malloc_spy.h"
 
+using namespace qmtest;
+
 namespace {
 
 // Counts its references so that a test can see what a record holds.

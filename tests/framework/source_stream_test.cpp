@@ -7,6 +7,8 @@
 #include "tests/framework/test_graph.h"
 #include "tests/support/fake_pins.h"
 
+using namespace qmtest;
+
 namespace {
 
 HRESULT Call(CSourceStream* stream, DWORD command) {

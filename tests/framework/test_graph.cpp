@@ -2,6 +2,8 @@
 
 #include "framework/com_util.h"
 
+namespace qmtest {
+
 HRESULT STDMETHODCALLTYPE SampleWatcher::SampleCB(double, IMediaSample* sample) {
     REFERENCE_TIME start = 0;
     REFERENCE_TIME end = 0;
@@ -108,3 +110,5 @@ HRESULT TestGraph::NextEvent(long* code, LONG_PTR* param1, LONG_PTR* param2) {
     events->FreeEventParams(*code, *param1, *param2);
     return S_OK;
 }
+
+}  // namespace qmtest

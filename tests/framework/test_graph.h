@@ -16,6 +16,8 @@
 #include "tests/support/fake_com_object.h"
 #include "tests/support/graph_lookup.h"
 
+namespace qmtest {
+
 // Watches the samples that reach the grabber: counts them, checks that
 // each starts where the previous one ended, and signals once a sample
 // ends at or after a given stream time.
@@ -87,3 +89,5 @@ struct TestGraph {
     // The next event of the graph, or E_ABORT when none is queued.
     HRESULT NextEvent(long* code, LONG_PTR* param1, LONG_PTR* param2);
 };
+
+}  // namespace qmtest

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+namespace qmtest {
+
 CMediaType MakeRgbType(LONG width, LONG height, const GUID& subtype, WORD bitCount) {
     CMediaType mt;
     mt.SetType(&MEDIATYPE_Video);
@@ -188,8 +190,8 @@ HRESULT TestStream::OnThreadDestroy() {
     return S_OK;
 }
 
-TestSource::TestSource(HRESULT* phr, int pins, SourceLifetime* lifetime)
-    : CSource(L"Test source", nullptr, CLSID_TestSource), lifetime(lifetime) {
+TestSource::TestSource(HRESULT* phr, int pins, SourceLifetime* record)
+    : CSource(L"Test source", nullptr, CLSID_TestSource), lifetime(record) {
     CAutoLock lock(&m_cStateLock);
     for (int i = 0; i < pins; ++i) {
         const std::wstring name = L"Out " + std::to_wstring(i + 1);
@@ -232,3 +234,5 @@ HRESULT STDMETHODCALLTYPE TestSource::Pause() {
     ++pauseCalls;
     return CSource::Pause();
 }
+
+}  // namespace qmtest

@@ -20,6 +20,8 @@
 
 using Microsoft::WRL::ComPtr;
 
+namespace qmtest {
+
 // {8D7B5D0E-1F0C-4E4B-9A57-3C2F61D0A101}
 inline constexpr CLSID CLSID_TestSource = {
     0x8d7b5d0e, 0x1f0c, 0x4e4b, {0x9a, 0x57, 0x3c, 0x2f, 0x61, 0xd0, 0xa1, 0x01}};
@@ -123,7 +125,7 @@ private:
 class TestSource : public CSource {
 public:
     // Builds the filter with `pins` pins; a failure is stored in `phr`.
-    TestSource(HRESULT* phr, int pins, SourceLifetime* lifetime);
+    TestSource(HRESULT* phr, int pins, SourceLifetime* record);
     ~TestSource() override;
 
     // A new filter with its first reference, or the construction failure.
@@ -142,3 +144,5 @@ public:
     std::atomic<LONG> pauseCalls{0};
     SourceLifetime* const lifetime;
 };
+
+}  // namespace qmtest

@@ -19,6 +19,7 @@
 #include "tests/support/registry_sandbox.h"
 
 using Microsoft::WRL::ComPtr;
+using namespace qmtest;
 
 namespace {
 

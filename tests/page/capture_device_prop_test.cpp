@@ -16,8 +16,8 @@
 
 #include "capture/capture_device_ids.h"
 #include "framework/com_util.h"
+#include "framework/module_instance.h"
 #include "module/class_factory.h"
-#include "module/module.h"
 #include "page/capture_device_prop.h"
 #include "resources/resource.h"
 #include "tests/page/fake_capture_settings.h"
@@ -25,6 +25,7 @@
 #include "tests/support/registry_sandbox.h"
 
 using Microsoft::WRL::ComPtr;
+using namespace qmtest;
 
 namespace {
 
@@ -91,7 +92,7 @@ protected:
 INSTANTIATE_TEST_SUITE_P(Targets, CaptureDevicePropTest,
                          testing::Values(SettingsTarget{"Filter", &CreateCaptureFilterTarget},
                                          SettingsTarget{"Pin", &CreateCapturePinTarget}),
-                         [](const testing::TestParamInfo<SettingsTarget>& info) { return info.param.name; });
+                         [](const testing::TestParamInfo<SettingsTarget>& target) { return target.param.name; });
 
 }  // namespace
 
@@ -105,7 +106,7 @@ TEST_P(CaptureDevicePropTest, FrameSessionEditsTheDevice) {
 
     // Title and the pixel size of the 171 x 86 dialog-unit dialog.
     SIZE expected = {};
-    ASSERT_EQ(S_OK, MeasureDialogResource(g_hInst, IDD_CAPTURE_DEVICE_PROP, 171, 86, &expected));
+    ASSERT_EQ(S_OK, MeasureDialogResource(ModuleInstance(), IDD_CAPTURE_DEVICE_PROP, 171, 86, &expected));
     ASSERT_NE(nullptr, session.info().pszTitle);
     EXPECT_STREQ(L"QM Capture", session.info().pszTitle);
     EXPECT_EQ(expected.cx, session.info().size.cx);

@@ -28,6 +28,7 @@
 #include "tests/support/test_window_thread.h"
 
 using Microsoft::WRL::ComPtr;
+using namespace qmtest;
 
 namespace {
 

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <iterator>
 
+namespace qmtest {
+
 namespace {
 
 constexpr SIZE kFrameSizes[] = {{204, 360}, {272, 480}, {432, 768}, {568, 320}, {852, 480}, {1136, 640}};
@@ -136,3 +138,5 @@ HRESULT STDMETHODCALLTYPE FakeCaptureSettings::SetTitleText(const char* text) {
     std::snprintf(m_titleText, sizeof(m_titleText), "%s", text);
     return S_OK;
 }
+
+}  // namespace qmtest

@@ -14,6 +14,8 @@
 #include "capture/capture_device_settings.h"
 #include "framework/unknown.h"
 
+namespace qmtest {
+
 class FakeCaptureSettings : public CUnknown, public ICaptureDeviceSettings {
 public:
     struct Call {
@@ -55,3 +57,5 @@ private:
     LONGLONG m_frameTime;
     char m_titleText[kSettingsTextCapacity];
 };
+
+}  // namespace qmtest

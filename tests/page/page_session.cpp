@@ -12,6 +12,8 @@
 
 using Microsoft::WRL::ComPtr;
 
+namespace qmtest {
+
 HRESULT CreateCaptureFilterTarget(ComPtr<IUnknown>* object) {
     RETURN_HR_IF_NULL(E_POINTER, object);
     object->Reset();
@@ -128,3 +130,5 @@ HRESULT PageSession::Close() {
     RETURN_IF_FAILED(m_page->SetObjects(0, nullptr));
     return m_page->SetPageSite(nullptr);
 }
+
+}  // namespace qmtest

@@ -16,6 +16,8 @@
 #include "tests/support/property_page_harness.h"
 #include "tests/support/stored_settings.h"
 
+namespace qmtest {
+
 // An object the frame can hand to the page.
 struct SettingsTarget {
     const char* name;
@@ -91,3 +93,5 @@ private:
     Microsoft::WRL::ComPtr<IUnknown> m_siteRef;
     PROPPAGEINFO m_info = {};
 };
+
+}  // namespace qmtest

@@ -12,13 +12,14 @@
 #include <vector>
 
 #include "framework/com_util.h"
-#include "module/module.h"
+#include "framework/module_instance.h"
 #include "resources/resource.h"
 #include "tests/page/page_session.h"
 #include "tests/support/property_page_harness.h"
 #include "tests/support/registry_sandbox.h"
 
 using Microsoft::WRL::ComPtr;
+using namespace qmtest;
 
 namespace {
 
@@ -233,12 +234,12 @@ void ExpectDialogTemplate(HMODULE module) {
 }  // namespace
 
 TEST(ResourcesTest, DialogTemplateIsExactlyThePageLayout) {
-    ExpectDialogTemplate(g_hInst);
+    ExpectDialogTemplate(ModuleInstance());
 }
 
 TEST(ResourcesTest, DialogControlsReadBackAsUnicode) {
     PageHostWindow host;
-    HWND dialog = ::CreateDialogParamW(g_hInst, MAKEINTRESOURCEW(IDD_CAPTURE_DEVICE_PROP), host.get(),
+    HWND dialog = ::CreateDialogParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_CAPTURE_DEVICE_PROP), host.get(),
                                        PlainDialogProc, 0);
     ASSERT_NE(nullptr, dialog);
     EXPECT_FALSE(::IsWindowVisible(dialog));
@@ -296,10 +297,10 @@ TEST(ResourcesTest, TitleStringIsJapaneseEntryOne) {
     const BYTE* data = nullptr;
     size_t size = 0;
     // String 1 lives in block 1 of the string table.
-    EXPECT_TRUE(ResourceBytes(g_hInst, RT_STRING, MAKEINTRESOURCEW(IDS_CAPTURE_DEVICE_PROP_TITLE / 16 + 1),
+    EXPECT_TRUE(ResourceBytes(ModuleInstance(), RT_STRING, MAKEINTRESOURCEW(IDS_CAPTURE_DEVICE_PROP_TITLE / 16 + 1),
                               kJapanese, &data, &size));
     wchar_t title[64] = {};
-    EXPECT_EQ(10, ::LoadStringW(g_hInst, IDS_CAPTURE_DEVICE_PROP_TITLE, title, 64));
+    EXPECT_EQ(10, ::LoadStringW(ModuleInstance(), IDS_CAPTURE_DEVICE_PROP_TITLE, title, 64));
     EXPECT_STREQ(L"QM Capture", title);
 }
 
@@ -309,7 +310,7 @@ TEST(ResourcesTest, WindowPageDialogHasItsJapaneseLabelsAndTitle) {
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES};
     ASSERT_TRUE(::InitCommonControlsEx(&controls));
     PageHostWindow host;
-    HWND dialog = ::CreateDialogParamW(g_hInst, MAKEINTRESOURCEW(IDD_CAPTURE_WINDOW_PROP), host.get(),
+    HWND dialog = ::CreateDialogParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_CAPTURE_WINDOW_PROP), host.get(),
                                        PlainDialogProc, 0);
     ASSERT_NE(nullptr, dialog);
     const struct {
@@ -336,18 +337,18 @@ TEST(ResourcesTest, WindowPageDialogHasItsJapaneseLabelsAndTitle) {
     ::DestroyWindow(dialog);
 
     wchar_t title[16] = {};
-    EXPECT_EQ(5, ::LoadStringW(g_hInst, IDS_CAPTURE_WINDOW_PROP_TITLE, title, 16));
+    EXPECT_EQ(5, ::LoadStringW(ModuleInstance(), IDS_CAPTURE_WINDOW_PROP_TITLE, title, 16));
     EXPECT_STREQ(L"\u30A6\u30A3\u30F3\u30C9\u30A6", title);  // ウィンドウ
 }
 
 TEST(ResourcesTest, ManifestAsksForCommonControls6) {
-    const std::string manifest = ManifestText(g_hInst);
+    const std::string manifest = ManifestText(ModuleInstance());
     ASSERT_FALSE(manifest.empty());
     EXPECT_NE(std::string::npos, manifest.find("name=\"Microsoft.Windows.Common-Controls\""));
     EXPECT_NE(std::string::npos, manifest.find("version=\"6.0.0.0\""));
     EXPECT_NE(std::string::npos, manifest.find("publicKeyToken=\"6595b64144ccf1df\""));
     EXPECT_NE(std::string::npos, manifest.find("processorArchitecture=\"*\""));
-    UniqueActCtx context = ManifestContext(g_hInst);
+    UniqueActCtx context = ManifestContext(ModuleInstance());
     EXPECT_NE(INVALID_HANDLE_VALUE, context.get()) << "error " << ::GetLastError();
 }
 
@@ -358,7 +359,7 @@ TEST(ResourcesTest, ModuleCarriesTheSameResources) {
     wchar_t title[64] = {};
     EXPECT_EQ(10, ::LoadStringW(module.get(), IDS_CAPTURE_DEVICE_PROP_TITLE, title, 64));
     EXPECT_STREQ(L"QM Capture", title);
-    EXPECT_EQ(ManifestText(g_hInst), ManifestText(module.get()));
+    EXPECT_EQ(ManifestText(ModuleInstance()), ManifestText(module.get()));
     UniqueActCtx context = ManifestContext(module.get());
     EXPECT_NE(INVALID_HANDLE_VALUE, context.get()) << "error " << ::GetLastError();
 }
@@ -366,7 +367,7 @@ TEST(ResourcesTest, ModuleCarriesTheSameResources) {
 TEST(ResourcesTest, PageWorksWithCommonControls6Active) {
     // A host application whose manifest asks for Common Controls 6 creates
     // the page's controls from that version.
-    UniqueActCtx context = ManifestContext(g_hInst);
+    UniqueActCtx context = ManifestContext(ModuleInstance());
     ASSERT_NE(INVALID_HANDLE_VALUE, context.get());
     ULONG_PTR cookie = 0;
     ASSERT_TRUE(::ActivateActCtx(context.get(), &cookie));

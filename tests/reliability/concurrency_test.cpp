@@ -29,6 +29,7 @@
 using Microsoft::WRL::ComPtr;
 
 using namespace output_formats;
+using namespace qmtest;
 
 namespace {
 
@@ -98,9 +99,9 @@ public:
         if (SUCCEEDED(sample->GetPointer(&data)) && data != nullptr && size >= 2 * kMarkLength) {
             BYTE* const ends[] = {data, data + size - kMarkLength};
             bool marked = false;
-            for (BYTE* end : ends) {
-                marked = marked || std::memcmp(end, kMark, kMarkLength) == 0;
-                std::memcpy(end, kMark, kMarkLength);
+            for (BYTE* at : ends) {
+                marked = marked || std::memcmp(at, kMark, kMarkLength) == 0;
+                std::memcpy(at, kMark, kMarkLength);
             }
             if (marked) {
                 ++m_check.stale;

@@ -25,6 +25,7 @@
 #include "tests/support/test_window.h"
 
 using Microsoft::WRL::ComPtr;
+using namespace qmtest;
 
 namespace {
 

@@ -22,6 +22,7 @@
 using Microsoft::WRL::ComPtr;
 
 using namespace output_formats;
+using namespace qmtest;
 
 namespace {
 

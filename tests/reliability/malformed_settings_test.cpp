@@ -23,6 +23,7 @@
 using Microsoft::WRL::ComPtr;
 
 using namespace output_formats;
+using namespace qmtest;
 
 namespace {
 
@@ -236,7 +237,7 @@ TEST_P(MalformedSettingsTest, EachMalformedFormStartsSoundAndWritesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EverySetting, MalformedSettingsTest, testing::ValuesIn(kValueNames),
-                         [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+                         [](const testing::TestParamInfo<const char*>& value) { return std::string(value.param); });
 
 TEST(MalformedSettings, AllValuesMalformedAtOnceStillStream) {
     RegistrySandbox sandbox;

@@ -8,6 +8,8 @@
 
 using Microsoft::WRL::ComPtr;
 
+namespace qmtest {
+
 HRESULT CreateCaptureFilter(IBaseFilter** filter) {
     RETURN_HR_IF_NULL(E_POINTER, filter);
     *filter = nullptr;
@@ -42,3 +44,5 @@ DWORD WINAPI Watchdog::Watch(LPVOID parameter) {
     }
     return 0;
 }
+
+}  // namespace qmtest

@@ -23,6 +23,8 @@
 #include "tests/support/resource_counts.h"
 #include "tests/support/stored_settings.h"
 
+namespace qmtest {
+
 // The capture filter, created the way COM creates it (the module's class
 // factory for CLSID_CaptureDevice), with one reference.
 HRESULT CreateCaptureFilter(IBaseFilter** filter);
@@ -195,3 +197,5 @@ class PickyInputPin : public FakeInputPin {
 protected:
     bool AcceptsType(const AM_MEDIA_TYPE&) override { return false; }
 };
+
+}  // namespace qmtest

@@ -8,6 +8,8 @@
 
 using Microsoft::WRL::ComPtr;
 
+namespace qmtest {
+
 namespace {
 
 std::wstring ProgramDirectory() {
@@ -162,3 +164,5 @@ CaptureGraph::~CaptureGraph() {
         grabber->SetCallback(nullptr, 0);
     }
 }
+
+}  // namespace qmtest

@@ -14,6 +14,8 @@
 
 #include "tests/support/graph_lookup.h"
 
+namespace qmtest {
+
 // Registers the module beside the test program with regsvr32 for the
 // lifetime of this object, and unregisters it afterwards.
 class RegisteredModule {
@@ -88,3 +90,5 @@ struct CaptureGraph {
     HRESULT Stop();
     ~CaptureGraph();
 };
+
+}  // namespace qmtest

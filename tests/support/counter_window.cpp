@@ -7,6 +7,8 @@
 #include "framework/memory_dib.h"
 #include "tests/support/message_pump.h"
 
+namespace qmtest {
+
 namespace {
 
 constexpr int kColumns = 8;
@@ -193,3 +195,5 @@ bool CounterWindow::DecodeBgrx(const BYTE* topRow, ptrdiff_t stride, int width, 
         },
         width, height, now, shown);
 }
+
+}  // namespace qmtest

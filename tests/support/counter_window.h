@@ -11,6 +11,8 @@
 
 #include <atomic>
 
+namespace qmtest {
+
 class CounterWindow {
 public:
     CounterWindow() = default;
@@ -46,3 +48,5 @@ private:
     int m_height = 0;
     HDESK m_desktop = nullptr;
 };
+
+}  // namespace qmtest

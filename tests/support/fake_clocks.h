@@ -11,6 +11,8 @@
 #include "capture/frame_pacer.h"
 #include "tests/support/fake_com_object.h"
 
+namespace qmtest {
+
 // The time-keeping part of IReferenceClock; no advise calls.
 template <typename Derived>
 class TimeOnlyReferenceClock : public FakeComObject<IReferenceClock> {
@@ -46,3 +48,5 @@ public:
 private:
     CPerformanceCounterClock m_counter;
 };
+
+}  // namespace qmtest

@@ -11,6 +11,8 @@
 #include <tuple>
 #include <utility>
 
+namespace qmtest {
+
 template <typename... Interfaces>
 class FakeComObject : public Interfaces... {
     static_assert(sizeof...(Interfaces) > 0, "a fake implements at least one interface");
@@ -73,3 +75,5 @@ Microsoft::WRL::ComPtr<Fake> MakeFake(Args&&... args) {
     *fake.ReleaseAndGetAddressOf() = new Fake(std::forward<Args>(args)...);
     return fake;
 }
+
+}  // namespace qmtest

@@ -18,6 +18,8 @@
 #include "framework/media_type.h"
 #include "tests/support/fake_com_object.h"
 
+namespace qmtest {
+
 // Every IPin method with a harmless default, over any FakeComObject base
 // that lists IPin.
 template <typename Base>
@@ -288,3 +290,5 @@ protected:
     Microsoft::WRL::ComPtr<IMemAllocator> m_real;
     std::atomic<LONG> m_getBufferCalls{0};
 };
+
+}  // namespace qmtest

@@ -9,6 +9,8 @@
 
 using Microsoft::WRL::ComPtr;
 
+namespace qmtest {
+
 namespace {
 
 // Calls `visit(moniker, friendlyName)` for each device of the video input
@@ -89,3 +91,5 @@ std::vector<std::wstring> ListVideoInputDevices() {
     });
     return names;
 }
+
+}  // namespace qmtest

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace qmtest {
+
 // The platform's sample grabber and null renderer (qedit). The import
 // library strmiids defines both; mingw-w64's headers do not declare them.
 EXTERN_C const CLSID CLSID_SampleGrabber;
@@ -23,3 +25,5 @@ HRESULT GetPin(IBaseFilter* filter, PIN_DIRECTION direction, IPin** pin);
 HRESULT FindVideoInputDevice(const wchar_t* friendlyName, IMoniker** moniker);
 // All friendly names in the video input device category.
 std::vector<std::wstring> ListVideoInputDevices();
+
+}  // namespace qmtest

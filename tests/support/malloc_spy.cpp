@@ -1,5 +1,7 @@
 #include "tests/support/malloc_spy.h"
 
+namespace qmtest {
+
 MallocSpy::MallocSpy() {
     m_registered = SUCCEEDED(::CoRegisterMallocSpy(this));
 }
@@ -64,3 +66,5 @@ SIZE_T STDMETHODCALLTYPE MallocSpy::PreRealloc(void* request, SIZE_T cb, void** 
     *newRequest = request;
     return cb;
 }
+
+}  // namespace qmtest

@@ -6,6 +6,8 @@
 
 #include <atomic>
 
+namespace qmtest {
+
 class MallocSpy final : public IMallocSpy {
 public:
     // Registers the spy for the lifetime of this object.
@@ -53,3 +55,5 @@ private:
     std::atomic<long> m_failures{0};
     std::atomic<long> m_outstanding{0};
 };
+
+}  // namespace qmtest

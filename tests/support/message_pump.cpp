@@ -1,5 +1,7 @@
 #include "tests/support/message_pump.h"
 
+namespace qmtest {
+
 namespace {
 
 // Longest a wait sleeps between two looks at its condition: a condition
@@ -50,3 +52,5 @@ bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
         PumpFor(remaining < kWaitSliceMs ? remaining : kWaitSliceMs);
     }
 }
+
+}  // namespace qmtest

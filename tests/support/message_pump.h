@@ -8,6 +8,8 @@
 
 #include <functional>
 
+namespace qmtest {
+
 // Handles the messages waiting for this thread's windows and apartment,
 // then returns.
 void PumpMessages();
@@ -18,3 +20,5 @@ void PumpFor(DWORD ms);
 // Handles this thread's messages until `done` holds or `timeoutMs` passed;
 // returns whether `done` held in the end.
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 20000);
+
+}  // namespace qmtest

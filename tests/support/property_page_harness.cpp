@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace qmtest {
+
 namespace {
 
 constexpr wchar_t kHostClassName[] = L"QMPageTestHost";
@@ -195,3 +197,5 @@ HRESULT MeasureDialogResource(HINSTANCE instance, int dialogId, int widthDlu, in
     size->cy = rect.bottom - rect.top;
     return S_OK;
 }
+
+}  // namespace qmtest

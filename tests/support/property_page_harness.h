@@ -12,6 +12,8 @@
 #include "framework/unknown.h"
 #include "tests/support/message_pump.h"
 
+namespace qmtest {
+
 // The frame's site for one page. Records every OnStatusChange.
 class RecordingPageSite : public CUnknown, public IPropertyPageSite {
 public:
@@ -72,3 +74,5 @@ bool IsButtonChecked(HWND dialog, int id);
 // The pixel size of a dialog resource, measured through the dialog manager's
 // own dialog-unit conversion on a dialog created from that resource.
 HRESULT MeasureDialogResource(HINSTANCE instance, int dialogId, int widthDlu, int heightDlu, SIZE* size);
+
+}  // namespace qmtest

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+namespace qmtest {
+
 namespace {
 
 std::atomic<int> g_sandboxCounter{0};
@@ -65,3 +67,5 @@ int RegistrySandbox::CountEntries(HKEY root, const wchar_t* path) {
     ::RegCloseKey(key);
     return static_cast<int>(subkeys + values);
 }
+
+}  // namespace qmtest

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+namespace qmtest {
+
 class RegistrySandbox {
 public:
     explicit RegistrySandbox(std::initializer_list<HKEY> roots = {HKEY_CURRENT_USER});
@@ -37,3 +39,5 @@ private:
     std::wstring m_path;
     bool m_ok = true;
 };
+
+}  // namespace qmtest

@@ -8,6 +8,8 @@
 
 #include "framework/com_util.h"
 
+namespace qmtest {
+
 namespace {
 
 // GDI handles carry their table index in the low 16 bits.
@@ -117,3 +119,5 @@ std::string Describe(const ResourceCounts& counts) {
                   counts.userObjects, counts.kernelHandles, counts.source);
     return text;
 }
+
+}  // namespace qmtest

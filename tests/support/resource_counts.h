@@ -7,6 +7,8 @@
 
 #include <string>
 
+namespace qmtest {
+
 // What the process holds of the three kinds of system resources. Where
 // the platform answers GetGuiResources and GetProcessHandleCount (Windows)
 // their figures are used. Wine answers 0 to both; there the counts come
@@ -27,3 +29,5 @@ long CountProcessThreads();
 // moves under Wine, where PrivateUsage is not kept).
 long long PrivateMemoryBytes();
 std::string Describe(const ResourceCounts& counts);
+
+}  // namespace qmtest

@@ -6,6 +6,8 @@
 #include "capture/capture_settings.h"
 #include "framework/com_util.h"
 
+namespace qmtest {
+
 bool ReadStoredSetting(const char* name, DWORD* type, std::string* data) {
     UniqueRegKey key;
     if (::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
@@ -108,3 +110,5 @@ bool ReadSettingsKey(SettingsSnapshot* snapshot) {
     }
     return true;
 }
+
+}  // namespace qmtest

@@ -8,6 +8,8 @@
 #include <map>
 #include <string>
 
+namespace qmtest {
+
 // A value as stored: its type and raw bytes (a string's terminator
 // included). False when the key or the value is missing.
 bool ReadStoredSetting(const char* name, DWORD* type, std::string* data);
@@ -37,3 +39,5 @@ struct StoredValue {
 using SettingsSnapshot = std::map<std::string, StoredValue>;
 // False when the key cannot be opened (then the snapshot is empty).
 bool ReadSettingsKey(SettingsSnapshot* snapshot);
+
+}  // namespace qmtest

@@ -4,12 +4,12 @@
 
 #include <objbase.h>
 
-#include "module/module.h"
+#include "framework/module_instance.h"
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     // The test program itself plays the module: its resources are linked in.
-    g_hInst = ::GetModuleHandleW(nullptr);
+    SetModuleInstance(::GetModuleHandleW(nullptr));
     const HRESULT hr = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (FAILED(hr)) {
         std::fprintf(stderr, "CoInitializeEx failed: 0x%08lx\n", static_cast<unsigned long>(hr));

@@ -2,6 +2,7 @@
 
 #include <string>
 
+namespace qmtest {
 
 struct TestWindow::State {
     HWND window = nullptr;
@@ -220,3 +221,5 @@ void TestWindow::Destroy() {
         PumpMessages();
     }
 }
+
+}  // namespace qmtest

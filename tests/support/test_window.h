@@ -14,6 +14,8 @@
 
 #include "tests/support/message_pump.h"
 
+namespace qmtest {
+
 // The colour of client pixel (x, y), y = 0 at the top.
 using TestWindowPainter = std::function<COLORREF(int x, int y)>;
 
@@ -74,3 +76,5 @@ private:
     struct State;
     std::unique_ptr<State> m_state;
 };
+
+}  // namespace qmtest

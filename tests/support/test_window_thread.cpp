@@ -1,5 +1,7 @@
 #include "tests/support/test_window_thread.h"
 
+namespace qmtest {
+
 namespace {
 
 constexpr UINT kRunMessage = WM_APP + 1;
@@ -121,3 +123,5 @@ void TestWindowThread::Destroy(HWND window) {
 void TestWindowThread::Hang(DWORD milliseconds) {
     ::PostThreadMessageW(m_threadId, kHangMessage, milliseconds, 0);
 }
+
+}  // namespace qmtest

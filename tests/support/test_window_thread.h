@@ -13,6 +13,8 @@
 
 #include "tests/support/test_window.h"
 
+namespace qmtest {
+
 class TestWindowThread {
 public:
     // desktop: the desktop the thread joins before it makes any window
@@ -50,3 +52,5 @@ private:
     // Touched on the thread only.
     std::vector<std::unique_ptr<TestWindow>> m_windows;
 };
+
+}  // namespace qmtest

@@ -4,6 +4,8 @@
 
 #include "tools/capture_client/capture_options.h"
 
+using namespace qmcapture;
+
 namespace {
 
 ParseStatus Parse(std::vector<std::wstring> args, CaptureOptions* options, std::wstring* error = nullptr) {
@@ -147,12 +149,16 @@ TEST(CaptureOptionsTest, MissingValueIsAUsageError) {
     EXPECT_EQ(ParseStatus::kUsageError, Parse({L"-r"}, &options, &error));
 }
 
+namespace {
+
 struct BadValue {
     const wchar_t* option;
     const wchar_t* value;
 };
 
 class CaptureOptionsBadValueTest : public testing::TestWithParam<BadValue> {};
+
+}  // namespace
 
 TEST_P(CaptureOptionsBadValueTest, IsRefusedAndLeavesOptionsUnchanged) {
     CaptureOptions options;

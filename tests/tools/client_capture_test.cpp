@@ -13,6 +13,9 @@
 #include "tests/tools/png_reader.h"
 #include "tools/capture_client/console_output.h"
 
+using namespace qmtest;
+using namespace qmcapture;
+
 namespace {
 
 constexpr DWORD kClientTimeoutMs = 120000;

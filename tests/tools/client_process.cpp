@@ -6,6 +6,10 @@
 #include "tools/capture_client/capture_options.h"
 #include "tools/capture_client/video_device.h"
 
+using namespace qmcapture;
+
+namespace qmtest {
+
 namespace {
 
 constexpr wchar_t kClientProgram[] = L"qmcapture.exe";
@@ -262,3 +266,5 @@ ScopedDemoWindow::~ScopedDemoWindow() {
         ::DeleteFileW(m_readyFile.c_str());
     }
 }
+
+}  // namespace qmtest

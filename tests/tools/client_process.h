@@ -12,6 +12,8 @@
 
 #include "framework/com_util.h"
 
+namespace qmtest {
+
 struct ClientRun {
     DWORD exitCode = 0;
     // Standard output and standard error, as the bytes the client wrote (UTF-8).
@@ -74,3 +76,5 @@ private:
     UniqueHandle m_process;
     std::wstring m_readyFile;
 };
+
+}  // namespace qmtest

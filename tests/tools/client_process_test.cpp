@@ -8,6 +8,9 @@
 #include "tools/capture_client/console_output.h"
 #include "tools/capture_client/video_device.h"
 
+using namespace qmtest;
+using namespace qmcapture;
+
 namespace {
 
 constexpr DWORD kClientTimeoutMs = 60000;

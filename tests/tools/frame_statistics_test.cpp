@@ -4,6 +4,8 @@
 
 #include "tools/capture_client/frame_statistics.h"
 
+using namespace qmcapture;
+
 namespace {
 
 constexpr int64_t kFrameTime = 333333;

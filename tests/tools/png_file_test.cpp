@@ -8,6 +8,9 @@
 #include "tests/tools/png_reader.h"
 #include "tools/capture_client/png_file.h"
 
+using namespace qmtest;
+using namespace qmcapture;
+
 namespace {
 
 // A 3x2 picture whose every pixel is distinct: B = 10 + x, G = 20 + y, R = 30 + x + 3y,

@@ -7,6 +7,8 @@
 
 using Microsoft::WRL::ComPtr;
 
+namespace qmtest {
+
 COLORREF DecodedPicture::At(UINT x, UINT y) const {
     const BYTE* pixel = pixels.data() + (static_cast<size_t>(y) * width + x) * 3;
     return RGB(pixel[2], pixel[1], pixel[0]);
@@ -38,3 +40,5 @@ HRESULT DecodePng(const std::wstring& path, DecodedPicture* decoded) {
     *decoded = std::move(picture);
     return S_OK;
 }
+
+}  // namespace qmtest

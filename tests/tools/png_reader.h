@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace qmtest {
+
 struct DecodedPicture {
     UINT width = 0;
     UINT height = 0;
@@ -19,3 +21,5 @@ struct DecodedPicture {
 
 // E_UNEXPECTED when the file is a picture but not a PNG.
 HRESULT DecodePng(const std::wstring& path, DecodedPicture* decoded);
+
+}  // namespace qmtest

@@ -16,6 +16,8 @@
 #include "framework/com_util.h"
 #include "tests/tools/client_process.h"
 
+using namespace qmtest;
+
 namespace {
 
 constexpr wchar_t kProgram[] = L"qmsettings.exe";

@@ -6,6 +6,8 @@
 
 #include "tools/capture_client/stream_format.h"
 
+using namespace qmcapture;
+
 namespace {
 
 StreamCapability Capability(int index, int width, int height) {

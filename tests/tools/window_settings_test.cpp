@@ -18,6 +18,9 @@
 #include "tools/capture_client/console_output.h"
 #include "tools/capture_client/window_settings.h"
 
+using namespace qmtest;
+using namespace qmcapture;
+
 namespace {
 
 constexpr DWORD kClientTimeoutMs = 60000;

@@ -24,6 +24,8 @@
 
 using Microsoft::WRL::ComPtr;
 
+namespace qmcapture {
+
 namespace {
 
 constexpr wchar_t kProgram[] = L"qmcapture";
@@ -549,3 +551,5 @@ int CaptureClientMain(const std::vector<std::wstring>& args) {
     ::CoUninitialize();
     return status;
 }
+
+}  // namespace qmcapture

@@ -7,6 +7,8 @@
 
 #include "tools/capture_client/capture_options.h"
 
+namespace qmcapture {
+
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
@@ -17,3 +19,5 @@ int CaptureClientMain(const std::vector<std::wstring>& args);
 
 // Runs parsed options on a thread that is already a single-threaded apartment.
 int RunCaptureClient(const CaptureOptions& options);
+
+}  // namespace qmcapture

@@ -8,6 +8,8 @@
 
 using Microsoft::WRL::ComPtr;
 
+namespace qmcapture {
+
 namespace {
 
 // CLSID_SampleGrabber and CLSID_NullRenderer (qedit.dll). Not every SDK's
@@ -251,3 +253,5 @@ HRESULT CaptureGraph::Stop() {
     m_running = false;
     return m_control->Stop();
 }
+
+}  // namespace qmcapture

@@ -11,6 +11,8 @@
 
 #include "tools/capture_client/frame_grabber.h"
 
+namespace qmcapture {
+
 enum class CaptureStop {
     kTimeElapsed,
     kFrameLimit,
@@ -68,3 +70,5 @@ private:
     Microsoft::WRL::ComPtr<IMediaEventEx> m_events;
     bool m_running = false;
 };
+
+}  // namespace qmcapture

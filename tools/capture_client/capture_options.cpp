@@ -6,6 +6,8 @@
 #include <cwchar>
 #include <cwctype>
 
+namespace qmcapture {
+
 namespace {
 
 constexpr wchar_t kProgramName[] = L"qmcapture";
@@ -377,3 +379,5 @@ error.
 std::wstring CaptureVersionText() {
     return std::wstring(kProgramName) + L" " + kVersion + L"\n";
 }
+
+}  // namespace qmcapture

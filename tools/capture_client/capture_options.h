@@ -10,6 +10,8 @@
 
 #include "capture/scale_mode.h"
 
+namespace qmcapture {
+
 inline constexpr wchar_t kDefaultDeviceName[] = L"QM Capture Device";
 inline constexpr double kDefaultCaptureSeconds = 5.0;
 inline constexpr double kDefaultStallSeconds = 10.0;
@@ -101,3 +103,5 @@ bool ParseFrameSelection(const std::wstring& text, FrameSelection* selection, st
 // The text printed by --help.
 std::wstring CaptureUsageText();
 std::wstring CaptureVersionText();
+
+}  // namespace qmcapture

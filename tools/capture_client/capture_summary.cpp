@@ -3,6 +3,8 @@
 #include "framework/com_util.h"
 #include "tools/capture_client/console_output.h"
 
+namespace qmcapture {
+
 void CaptureSummary::Add(const std::wstring& key, const std::wstring& value) {
     // One entry per line: line breaks inside a value would start a new key.
     std::wstring flat = value;
@@ -51,3 +53,5 @@ HRESULT CaptureSummary::Save(const std::wstring& path) const {
     }
     return S_OK;
 }
+
+}  // namespace qmcapture

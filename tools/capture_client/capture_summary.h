@@ -10,6 +10,8 @@
 
 #include "tools/capture_client/frame_statistics.h"
 
+namespace qmcapture {
+
 class CaptureSummary {
 public:
     void Add(const std::wstring& key, const std::wstring& value);
@@ -25,3 +27,5 @@ public:
 private:
     std::vector<std::pair<std::wstring, std::wstring>> m_entries;
 };
+
+}  // namespace qmcapture

@@ -6,6 +6,8 @@
 #include <cwchar>
 #include <vector>
 
+namespace qmcapture {
+
 namespace {
 
 void WriteText(DWORD stdHandle, const std::wstring& text) {
@@ -71,3 +73,5 @@ std::wstring FromUtf8(const std::string& text) {
     ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
     return wide;
 }
+
+}  // namespace qmcapture

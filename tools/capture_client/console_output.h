@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace qmcapture {
+
 // printf-style formatting into a wide string (%ls for wide strings).
 std::wstring FormatText(const wchar_t* format, ...);
 
@@ -12,3 +14,5 @@ void WriteStderr(const std::wstring& text);
 
 std::string ToUtf8(const std::wstring& text);
 std::wstring FromUtf8(const std::string& text);
+
+}  // namespace qmcapture

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+namespace qmcapture {
+
 FrameGrabber::FrameGrabber(const FrameLayout& layout, const FrameSelection& selection, uint32_t frameLimit,
                            size_t expectedFrames, size_t keepBytesLimit)
     : m_layout(layout),
@@ -112,3 +114,5 @@ STDMETHODIMP FrameGrabber::BufferCB(double /*sampleTime*/, BYTE* /*buffer*/, LON
     // The grabber is set up for SampleCB, which carries the sample's times.
     return E_NOTIMPL;
 }
+
+}  // namespace qmcapture

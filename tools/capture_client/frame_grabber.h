@@ -15,6 +15,8 @@
 #include "tools/capture_client/frame_statistics.h"
 #include "tools/capture_client/png_file.h"
 
+namespace qmcapture {
+
 struct KeptFrame {
     uint32_t index = 0;
     std::vector<BYTE> pixels;
@@ -91,3 +93,5 @@ private:
     uint32_t m_shortFrames = 0;
     uint32_t m_lostFrames = 0;
 };
+
+}  // namespace qmcapture

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace qmcapture {
+
 namespace {
 
 constexpr double kReferenceTimePerMs = 10000.0;
@@ -113,3 +115,5 @@ FrameStatistics ComputeFrameStatistics(const std::vector<FrameTiming>& frames, i
     stats.arrivalIntervals = ComputeIntervalStatistics(arrivalMs);
     return stats;
 }
+
+}  // namespace qmcapture

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace qmcapture {
+
 // What was seen of one frame when it reached the sample grabber.
 struct FrameTiming {
     // Sample start and end, 100-ns stream time; valid per the flags.
@@ -69,3 +71,5 @@ IntervalStatistics ComputeIntervalStatistics(const std::vector<double>& interval
 
 // `ticksPerSecond` is the performance-counter frequency of the arrival ticks.
 FrameStatistics ComputeFrameStatistics(const std::vector<FrameTiming>& frames, int64_t ticksPerSecond);
+
+}  // namespace qmcapture

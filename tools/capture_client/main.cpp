@@ -10,5 +10,5 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 1; i < argc; ++i) {
         args.emplace_back(argv[i]);
     }
-    return CaptureClientMain(args);
+    return qmcapture::CaptureClientMain(args);
 }

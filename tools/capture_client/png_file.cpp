@@ -10,6 +10,8 @@
 
 using Microsoft::WRL::ComPtr;
 
+namespace qmcapture {
+
 namespace {
 
 const BYTE* RowOf(const FrameLayout& layout, const BYTE* data, int topDownRow) {
@@ -106,3 +108,5 @@ double MeanLevel(const FrameLayout& layout, const BYTE* data) {
     }
     return static_cast<double>(sum) / (3.0 * layout.width * layout.height);
 }
+
+}  // namespace qmcapture

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <string>
 
+namespace qmcapture {
+
 struct FrameLayout {
     int width = 0;
     int height = 0;
@@ -31,3 +33,5 @@ HRESULT SaveFrameAsPng(const std::wstring& path, const FrameLayout& layout, cons
 // Average of all colour channels, 0..255: tells a black standby frame
 // from a picture at a glance.
 double MeanLevel(const FrameLayout& layout, const BYTE* data);
+
+}  // namespace qmcapture

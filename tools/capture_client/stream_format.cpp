@@ -13,6 +13,8 @@
 
 using Microsoft::WRL::ComPtr;
 
+namespace qmcapture {
+
 namespace {
 
 constexpr double kReferenceTimePerSecond = 10000000.0;
@@ -329,3 +331,5 @@ HRESULT ChooseStreamFormat(IAMStreamConfig* config, const FormatRequest& request
     }
     return S_OK;
 }
+
+}  // namespace qmcapture

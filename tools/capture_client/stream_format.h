@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace qmcapture {
+
 // Frees a task-memory AM_MEDIA_TYPE handed out by a DirectShow interface.
 struct MediaTypeDeleter {
     void operator()(AM_MEDIA_TYPE* type) const;
@@ -64,3 +66,5 @@ HRESULT ChooseStreamFormat(IAMStreamConfig* config, const FormatRequest& request
 
 // The IAMStreamConfig of the capture pin, else of the filter.
 HRESULT FindStreamConfig(IBaseFilter* filter, IPin* capturePin, IAMStreamConfig** config);
+
+}  // namespace qmcapture

@@ -10,6 +10,8 @@
 
 using Microsoft::WRL::ComPtr;
 
+namespace qmcapture {
+
 namespace {
 
 // A VARIANT cleared at the end of its scope.
@@ -151,3 +153,5 @@ HRESULT FindCapturePin(IBaseFilter* filter, IPin** pin) {
     *pin = firstOutput.Detach();
     return S_OK;
 }
+
+}  // namespace qmcapture

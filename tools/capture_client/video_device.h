@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace qmcapture {
+
 struct VideoDeviceInfo {
     std::wstring friendlyName;
     // Empty for devices that have no device path (software devices).
@@ -26,3 +28,5 @@ HRESULT OpenVideoInputDevice(const std::wstring& name, IBaseFilter** filter);
 
 // The output pin of category PIN_CATEGORY_CAPTURE, else the first output pin.
 HRESULT FindCapturePin(IBaseFilter* filter, IPin** pin);
+
+}  // namespace qmcapture

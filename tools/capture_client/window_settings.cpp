@@ -9,6 +9,8 @@
 #include "tools/capture_client/capture_client.h"
 #include "tools/capture_client/console_output.h"
 
+namespace qmcapture {
+
 namespace {
 
 constexpr wchar_t kHandleHeading[] = L"handle";
@@ -25,9 +27,9 @@ const wchar_t* ScaleModeName(ScaleMode mode) {
     case ScaleMode::Fill:
         return L"fill";
     case ScaleMode::Stretch:
-    default:
-        return L"stretch";
+        break;
     }
+    return L"stretch";
 }
 
 std::wstring Padded(const std::wstring& text, size_t width) {
@@ -146,3 +148,5 @@ int StoreWindowSettings(const CaptureOptions& options, std::wstring* report, std
     }
     return kExitSuccess;
 }
+
+}  // namespace qmcapture

@@ -9,6 +9,8 @@
 #include "capture/window_list.h"
 #include "tools/capture_client/capture_options.h"
 
+namespace qmcapture {
+
 // The listing that --windows prints: one line per window with its handle,
 // client size, program, class and title, under a heading.
 std::wstring FormatWindowList(const std::vector<ListedWindow>& windows);
@@ -20,3 +22,5 @@ std::wstring FormatWindowList(const std::vector<ListedWindow>& windows);
 // now stored, or kExitFailure with `error`: no window of that title
 // (nothing is stored), or the value that could not be written.
 int StoreWindowSettings(const CaptureOptions& options, std::wstring* report, std::wstring* error);
+
+}  // namespace qmcapture

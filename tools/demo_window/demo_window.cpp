@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace qmdemo {
+
 namespace {
 
 constexpr UINT_PTR kRepaintTimer = 1;
@@ -196,3 +198,5 @@ void DemoWindow::OnPaint() {
         }
     }
 }
+
+}  // namespace qmdemo

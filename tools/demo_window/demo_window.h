@@ -10,6 +10,8 @@
 #include "framework/com_util.h"
 #include "tools/demo_window/test_pattern.h"
 
+namespace qmdemo {
+
 inline constexpr wchar_t kDemoWindowClass[] = L"Quillmere::MainFrame";
 inline constexpr wchar_t kDemoWindowTitle[] = L"Quillmere";
 
@@ -66,3 +68,5 @@ private:
     int m_backHeight = 0;
     TestPattern m_pattern;
 };
+
+}  // namespace qmdemo

@@ -11,6 +11,7 @@
 
 #include "tools/demo_window/demo_window.h"
 
+namespace qmdemo {
 namespace {
 
 constexpr int kExitUsage = 2;
@@ -166,8 +167,10 @@ Parsed ParseArguments(const std::vector<std::wstring>& args, DemoWindowOptions* 
 }
 
 }  // namespace
+}  // namespace qmdemo
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    using namespace qmdemo;
     std::vector<std::wstring> args;
     int argc = 0;
     wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cwchar>
 
+namespace qmdemo {
+
 namespace {
 
 // Colour bars, left to right, at full intensity.
@@ -116,3 +118,5 @@ void TestPattern::Draw(HDC dc, int width, int height, const PatternFrame& frame)
     RECT captionRect = MakeRect(margin, panelTop, width - margin, height - height / 40);
     ::DrawTextW(dc, caption, -1, &captionRect, DT_LEFT | DT_BOTTOM | DT_SINGLELINE | DT_NOPREFIX);
 }
+
+}  // namespace qmdemo

@@ -10,6 +10,8 @@
 
 #include "framework/com_util.h"
 
+namespace qmdemo {
+
 struct PatternFrame {
     uint64_t frameNumber = 0;
     // Seconds since the demo started; drives the sweeping bar.
@@ -36,3 +38,5 @@ private:
     UniqueGdiObject m_largeFont;
     UniqueGdiObject m_smallFont;
 };
+
+}  // namespace qmdemo

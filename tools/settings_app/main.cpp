@@ -23,6 +23,16 @@
 
 using Microsoft::WRL::ComPtr;
 
+namespace qmsettings {
+
+// The capture client's console output and device lookup.
+using qmcapture::FindCapturePin;
+using qmcapture::FormatText;
+using qmcapture::OpenVideoInputDevice;
+using qmcapture::ToUtf8;
+using qmcapture::WriteStderr;
+using qmcapture::WriteStdout;
+
 namespace {
 
 constexpr int kExitSuccess = 0;
@@ -396,8 +406,10 @@ int ShowFrame(const Options& options) {
 }
 
 }  // namespace
+}  // namespace qmsettings
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    using namespace qmsettings;
     Options options;
     std::wstring error;
     switch (ParseArguments(CommandLineArguments(), &options, &error)) {
