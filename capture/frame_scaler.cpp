@@ -113,6 +113,7 @@ HRESULT CFrameScaler::Prepare(int sourceWidth, int sourceHeight, int targetWidth
 
 HRESULT CFrameScaler::Prepare(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight,
                               const FrameGeometry& geometry) {
+    QM_DCHECK_ON_THREAD(m_owner);
     if (sourceWidth <= 0 || sourceHeight <= 0 || targetWidth <= 0 || targetHeight <= 0 ||
         !Within(geometry.source, sourceWidth, sourceHeight) || !Within(geometry.target, targetWidth, targetHeight)) {
         return E_INVALIDARG;
@@ -196,6 +197,7 @@ void CFrameScaler::Reset() {
 }
 
 void CFrameScaler::Scale(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* targetTop, ptrdiff_t targetStride) {
+    QM_DCHECK_ON_THREAD(m_owner);
     if (!m_prepared || sourceTop == nullptr || targetTop == nullptr) {
         return;
     }

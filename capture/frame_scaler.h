@@ -33,6 +33,10 @@
 // component and come out as the plain area average; columns whose tiles
 // are all zero are skipped. In the horizontal-first order, each source row
 // is corrected before the pixel pass instead (CCorrectedSourceRow).
+//
+// Threads. Prepare and Scale belong to the owner's thread (checked): the
+// streaming thread of a device, the dialog thread of the window page; the
+// owner hands the scaler over with DetachFromThread.
 #pragma once
 
 #include <windows.h>
@@ -49,6 +53,7 @@
 #include "capture/horizontal_pixel_pass.h"
 #include "capture/horizontal_window_pass.h"
 #include "capture/vertical_pass.h"
+#include "framework/thread_checks.h"
 
 class CFrameScaler {
 public:
@@ -95,6 +100,9 @@ public:
     using Tap = AxisTap;
     static std::vector<std::vector<Tap>> ComputeAxisWeights(int sourceLength, int targetLength);
 
+    // The next Prepare or Scale may come from another thread.
+    void DetachFromThread() { m_owner.Detach(); }
+
 private:
     void Reset();
     void Build();
@@ -137,4 +145,5 @@ private:
     CHorizontalFirstRing m_ring;
     CCheckerboardCorrection m_correction;
     CCorrectedSourceRow m_correctedRow;
+    CThreadChecker m_owner;
 };

@@ -13,7 +13,7 @@ set -euo pipefail
 packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine32:i386 wine64 xvfb xauth cmake googletest zip x11-apps netpbm
-  fonts-ipafont-gothic nsis e2fsprogs
+  fonts-ipafont-gothic nsis e2fsprogs python3
 )
 
 missing=()

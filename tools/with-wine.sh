@@ -30,7 +30,15 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineserver -w >/dev/null 2>&1 || true
 fi
 wineserver -p </dev/null >/dev/null 2>&1
-wine wineboot </dev/null >/dev/null 2>&1 || true
+# The helper processes (services, rpcss, ...) are started here, detached:
+# started later by a test, they would keep CTest's output pipe open. The
+# 64-bit loader starts them in the 64-bit prefix; where the 32-bit one cannot
+# run at all (a kernel without 32-bit support), it is the only one that can.
+if [ -x /usr/lib/wine/wine64 ]; then
+  /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1 || true
+else
+  wine wineboot </dev/null >/dev/null 2>&1 || true
+fi
 
 set +e
 "$@"
