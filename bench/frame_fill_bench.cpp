@@ -72,7 +72,7 @@ public:
     }
     void Fill(IMediaSample* sample, ScaleMode mode = ScaleMode::Stretch, bool mirror = false) {
         const HWND window =
-            m_window != nullptr ? m_window : m_tracker.WindowForFrame(kDefaultWindowClass, kDefaultWindowName);
+            m_window != nullptr ? m_window : m_tracker.WindowForFrame(WindowIdentity{kDefaultWindowClass, kDefaultWindowName, L""});
         if (m_capture.Read(window, m_method, INFINITE, nullptr) == CWindowCapture::Outcome::Picture) {
             const CWindowCapture::Picture& picture = m_capture.LastPicture();
             m_picture.RenderWindow(picture.topRow, picture.stride, picture.width, picture.height, mode, mirror,

@@ -92,7 +92,7 @@ int Run(double seconds) {
         pacing.Run(0, nullptr);
         for (int i = 0; i < frames; ++i) {
             QM_IGNORE(pacing.WaitUntilDue(nullptr, frameTime), "nothing wakes it early");
-            const HWND window = tracker.WindowForFrame(kDefaultWindowClass, kDefaultWindowName);
+            const HWND window = tracker.WindowForFrame(WindowIdentity{kDefaultWindowClass, kDefaultWindowName, L""});
             if (capture.Read(window, CaptureMethod::Auto, static_cast<DWORD>(frameTime / 10000), nullptr) ==
                 CWindowCapture::Outcome::Picture) {
                 const CWindowCapture::Picture& read = capture.LastPicture();

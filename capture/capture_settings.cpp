@@ -25,31 +25,17 @@ bool SameValue(const T& a, const T& b) {
     return a == b;
 }
 template <size_t N>
-bool SameValue(const char (&a)[N], const char (&b)[N]) {
-    return std::strcmp(a, b) == 0;
-}
-template <size_t N>
 bool SameValue(const wchar_t (&a)[N], const wchar_t (&b)[N]) {
     return std::wcscmp(a, b) == 0;
 }
 
 template <size_t N>
-void ReadText(const CSettingsKey& key, const char* valueName, const char* defaultText, char (&text)[N]) {
-    static_assert(N == kSettingsTextCapacity, "8-bit settings texts have one capacity");
-    QM_IGNORE(key.Read(valueName, defaultText, text), "a value of another type reads as the default");
-}
-template <size_t N>
 void ReadText(const CSettingsKey& key, const char* valueName, const wchar_t* defaultText, wchar_t (&text)[N]) {
     QM_IGNORE(key.ReadWide(valueName, defaultText, text, N), "a value of another type reads as the default");
 }
-bool WriteText(const CSettingsKey& key, const char* valueName, const char* text) {
-    return key.Write(valueName, text);
-}
-bool WriteText(const CSettingsKey& key, const char* valueName, const wchar_t* text) {
-    return key.WriteWide(valueName, text);
-}
 
-// A text; missing or unusable, the default.
+// A UTF-16 text (REG_SZ, so that a value an older version wrote in the
+// host's code page reads back the same); missing or unusable, the default.
 template <auto kMember, auto kDefault>
 constexpr SettingRow TextRow(const char* valueName, unsigned change) {
     return {valueName, change,
@@ -58,7 +44,7 @@ constexpr SettingRow TextRow(const char* valueName, unsigned change) {
             },
             [](const Values& a, const Values& b) { return SameValue(a.*kMember, b.*kMember); },
             [](const CSettingsKey& key, const char* name, const Values& values) {
-                return WriteText(key, name, values.*kMember);
+                return key.WriteWide(name, values.*kMember);
             }};
 }
 
@@ -80,6 +66,7 @@ constexpr SettingRow NumberRow(const char* valueName, unsigned change) {
 constexpr SettingRow kSettingRows[] = {
     TextRow<&Values::windowName, kDefaultWindowName>(kWindowNameValue, CCaptureSettings::kWindowChanged),
     TextRow<&Values::windowClass, kDefaultWindowClass>(kWindowClassValue, CCaptureSettings::kWindowChanged),
+    TextRow<&Values::windowProgram, kDefaultWindowProgram>(kWindowProgramValue, CCaptureSettings::kWindowChanged),
     TextRow<&Values::titleText, kDefaultTitleTextW>(kTitleTextValue, CCaptureSettings::kTitleTextChanged),
     NumberRow<&Values::frameTime, &ParseFrameTime>(kFrameTimeValue, CCaptureSettings::kFrameTimeChanged),
     NumberRow<&Values::selectPixel, &ParseSelectPixel>(kSelectPixelValue, CCaptureSettings::kSelectPixelChanged),

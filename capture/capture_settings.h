@@ -37,8 +37,9 @@ public:
         // Whether the device writes its diagnostic log (for all devices of
         // the process: the log is the module's).
         bool diagnosticLog = false;
-        char windowName[kSettingsTextCapacity] = {};
-        char windowClass[kSettingsTextCapacity] = {};
+        wchar_t windowName[kWindowTitleCapacity] = {};
+        wchar_t windowClass[kWindowClassCapacity] = {};
+        wchar_t windowProgram[kWindowProgramCapacity] = {};
         wchar_t titleText[kSettingsTextCapacity] = {};
     };
     // What one frame needs, copied at once so that it stays consistent: the
@@ -48,7 +49,7 @@ public:
     // What a reload found changed in the registry.
     enum Change : unsigned {
         kNoChange = 0,
-        kWindowChanged = 1u << 0,  // WindowName or WindowClass
+        kWindowChanged = 1u << 0,  // WindowName, WindowClass or WindowProgram
         kTitleTextChanged = 1u << 1,
         kFrameTimeChanged = 1u << 2,
         kCaptureMethodChanged = 1u << 3,

@@ -25,6 +25,7 @@ void CFrameProducer::Stop() {
     diagnostic_log::Write("stream stopped");
     // The next stream may run on another thread.
     m_tracker.DetachFromThread();
+    m_picture.DetachFromStreamingThread();
     m_streamingThread.Detach();
 }
 
@@ -47,7 +48,8 @@ void CFrameProducer::NoteWindow(HWND window) {
     } else {
         char className[64] = {};
         ::GetClassNameA(window, className, sizeof(className));
-        diagnostic_log::Write("window found: %p, class \"%s\"", static_cast<void*>(window), className);
+        diagnostic_log::Write("window found: %p, class \"%s\", by rule %d", static_cast<void*>(window), className,
+                              static_cast<int>(m_tracker.CurrentRule()));
     }
     m_loggedWindow = window;
 }
@@ -69,7 +71,11 @@ std::optional<int> CFrameProducer::Reload() {
 bool CFrameProducer::Produce(IMediaSample* sample, HANDLE wakeEvent) {
     QM_DCHECK_ON_THREAD(m_streamingThread);
     const CCaptureSettings::Snapshot settings = m_settings.GetSnapshot();
-    const HWND window = m_tracker.WindowForFrame(settings.windowClass, settings.windowName);
+    WindowIdentity identity;
+    identity.windowClass = settings.windowClass;
+    identity.windowName = settings.windowName;
+    identity.program = settings.windowProgram;
+    const HWND window = m_tracker.WindowForFrame(identity);
     if (window != m_loggedWindow) {
         NoteWindow(window);
     }

@@ -56,8 +56,8 @@ public:
     // Any thread: the next frame searches for the window again.
     void ForgetWindow() { m_tracker.Forget(); }
     // Any thread: the offset added to every sample time.
-    void SetStreamOffset(REFERENCE_TIME offset) { m_pacing.SetStreamOffset(offset); }
-    REFERENCE_TIME GetStreamOffset() const { return m_pacing.GetStreamOffset(); }
+    // Any thread: the pacing's, which is the stream's timing.
+    CStreamPacing& Pacing() { return m_pacing; }
 
 private:
     // Reloads the settings; the stored size when it changed.

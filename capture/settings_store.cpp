@@ -24,20 +24,6 @@ void CopyDefault(char* destination, const char* defaultText) {
               "a default longer than a setting is cut like any text");
 }
 
-// Copies a UTF-16 text into `capacity` characters, never splitting a
-// surrogate pair.
-void CopyWide(wchar_t* destination, const wchar_t* text, size_t capacity) {
-    size_t length = std::wcslen(text);
-    if (length >= capacity) {
-        length = capacity - 1;
-        if (length > 0 && IS_HIGH_SURROGATE(text[length - 1])) {
-            --length;
-        }
-    }
-    std::wmemcpy(destination, text, length);
-    destination[length] = L'\0';
-}
-
 }  // namespace
 
 CSettingsKey::CSettingsKey(const char* path) {
@@ -93,7 +79,7 @@ bool CSettingsKey::ReadWide(const char* valueName, const wchar_t* defaultText, w
     Widen(m_path, path);
     UniqueRegKey key;
     if (::RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
-        CopyWide(destination, fallback, capacity);
+        CopyWideText(destination, fallback, capacity);
         return true;
     }
     // Straight into the destination: a value longer than it is taken as
@@ -102,11 +88,11 @@ bool CSettingsKey::ReadWide(const char* valueName, const wchar_t* defaultText, w
     DWORD size = static_cast<DWORD>(capacity * sizeof(wchar_t));
     if (::RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(destination), &size) !=
         ERROR_SUCCESS) {
-        CopyWide(destination, fallback, capacity);
+        CopyWideText(destination, fallback, capacity);
         return true;
     }
     if (type != REG_SZ) {
-        CopyWide(destination, fallback, capacity);
+        CopyWideText(destination, fallback, capacity);
         return false;
     }
     // A value may lack its terminator, and one that fills the destination
@@ -118,7 +104,7 @@ bool CSettingsKey::ReadWide(const char* valueName, const wchar_t* defaultText, w
     }
     if (destination[characters - 1] != L'\0') {
         if (characters >= capacity) {
-            CopyWide(destination, fallback, capacity);
+            CopyWideText(destination, fallback, capacity);
             return false;
         }
         destination[characters] = L'\0';
@@ -180,24 +166,24 @@ bool WriteSettingW(const wchar_t* text, const char* valueName) {
     return CSettingsKey().WriteWide(valueName, text);
 }
 
-bool StoreWindowChoice(const wchar_t* windowName, const wchar_t* windowClass) {
-    if (windowName == nullptr || windowClass == nullptr) {
+bool StoreWindowChoice(const wchar_t* windowName, const wchar_t* windowClass, const wchar_t* windowProgram) {
+    if (windowName == nullptr || windowClass == nullptr || windowProgram == nullptr) {
         return false;
     }
-    // The device searches with the 8-bit window functions, in the host's
-    // code page: the texts are stored as that code page's text, cut where a
-    // character ends.
-    char name[kSettingsTextCapacity];
-    char windowClassText[kSettingsTextCapacity];
-    QM_IGNORE(CodePageSettingTextFromWide(name, windowName), "a long title is stored cut");
-    QM_IGNORE(CodePageSettingTextFromWide(windowClassText, windowClass), "a long class is stored cut");
-    // The class first: a device that reloads between the two writes then
-    // searches for the old title in the new class, which at worst finds
-    // nothing until the title follows.
+    wchar_t name[kWindowTitleCapacity];
+    wchar_t windowClassText[kWindowClassCapacity];
+    wchar_t program[kWindowProgramCapacity];
+    CopyWideText(name, windowName, kWindowTitleCapacity);
+    CopyWideText(windowClassText, windowClass, kWindowClassCapacity);
+    CopyWideText(program, windowProgram, kWindowProgramCapacity);
+    // The class first, the title last: a device that reloads between the
+    // writes searches for a mix of old and new, which at worst finds
+    // nothing until the last write follows.
     const CSettingsKey key;
-    const bool classStored = key.Write(kWindowClassValue, windowClassText);
-    const bool nameStored = key.Write(kWindowNameValue, name);
-    return classStored && nameStored;
+    const bool classStored = key.WriteWide(kWindowClassValue, windowClassText);
+    const bool programStored = key.WriteWide(kWindowProgramValue, program);
+    const bool nameStored = key.WriteWide(kWindowNameValue, name);
+    return classStored && programStored && nameStored;
 }
 
 bool StoreScaleMode(ScaleMode mode) {

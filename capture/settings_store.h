@@ -15,6 +15,7 @@ inline constexpr char kSettingsKeyPath[] = "Software\\QMCapture";
 
 inline constexpr char kWindowNameValue[] = "WindowName";
 inline constexpr char kWindowClassValue[] = "WindowClass";
+inline constexpr char kWindowProgramValue[] = "WindowProgram";
 inline constexpr char kTitleTextValue[] = "TitleText";
 inline constexpr char kFrameTimeValue[] = "FrameTime";
 inline constexpr char kSelectPixelValue[] = "SelectPixel";
@@ -67,9 +68,11 @@ private:
 
 // What the window page and the capture client store for the user; a
 // running device takes it over through its registry watch. The window's
-// title and class are UTF-16 text, stored as 8-bit text in the host's code
-// page and cut to 63 bytes at a character boundary (an empty title: any
-// window of the class). False when a value could not be written.
-[[nodiscard]] bool StoreWindowChoice(const wchar_t* windowName, const wchar_t* windowClass);
+// title, class and program (its file name), as UTF-16 text, each cut only
+// where it would not fit its setting (an empty title: any window of the
+// class; an empty class: any window of the program). False when a value
+// could not be written.
+[[nodiscard]] bool StoreWindowChoice(const wchar_t* windowName, const wchar_t* windowClass,
+                                     const wchar_t* windowProgram);
 [[nodiscard]] bool StoreScaleMode(ScaleMode mode);
 [[nodiscard]] bool StoreMirror(bool mirror);

@@ -126,6 +126,18 @@ bool CopySettingTextW(wchar_t* destination, const wchar_t* text) {
     return !cut;
 }
 
+void CopyWideText(wchar_t* destination, const wchar_t* text, size_t capacity) {
+    size_t length = std::wcslen(text);
+    if (length >= capacity) {
+        length = capacity - 1;
+        if (length > 0 && IS_HIGH_SURROGATE(text[length - 1])) {
+            --length;
+        }
+    }
+    std::wmemcpy(destination, text, length);
+    destination[length] = L'\0';
+}
+
 bool WideSettingTextFromCodePage(wchar_t* destination, const char* text, UINT codePage) {
     // Whole characters only: an 8-bit text cut to 63 bytes first, so that a
     // double-byte character is never split, then converted.

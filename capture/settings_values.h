@@ -5,13 +5,21 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 #include "capture/capture_device_settings.h"
 #include "capture/capture_method.h"
 #include "capture/frame_time.h"
 #include "capture/scale_mode.h"
 
-inline constexpr char kDefaultWindowName[] = "Quillmere";
-inline constexpr char kDefaultWindowClass[] = "Quillmere::MainFrame";
+// The window to capture: its title (whole, UTF-16; longer ones are stored
+// cut), its class and the file name of its program.
+inline constexpr size_t kWindowTitleCapacity = 512;
+inline constexpr size_t kWindowClassCapacity = 257;
+inline constexpr size_t kWindowProgramCapacity = MAX_PATH;
+inline constexpr wchar_t kDefaultWindowName[] = L"Quillmere";
+inline constexpr wchar_t kDefaultWindowClass[] = L"Quillmere::MainFrame";
+inline constexpr wchar_t kDefaultWindowProgram[] = L"";
 inline constexpr char kDefaultTitleText[] = "- QM Capture -";
 inline constexpr wchar_t kDefaultTitleTextW[] = L"- QM Capture -";
 inline constexpr int kDefaultSelectPixel = 0;
@@ -51,6 +59,11 @@ bool CopySettingText(char* destination, const char* text, UINT codePage = CP_ACP
 // cut so that at most 63 characters remain and never between the two
 // halves of a surrogate pair. Returns false when it cut.
 bool CopySettingTextW(wchar_t* destination, const wchar_t* text);
+
+// Copies a UTF-16 text into `capacity` characters (at least 1), cut so
+// that at most capacity - 1 remain, never between the two halves of a
+// surrogate pair.
+void CopyWideText(wchar_t* destination, const wchar_t* text, size_t capacity);
 
 // A setting text between a code page's 8-bit text and UTF-16. From 8-bit
 // text to at most 63 UTF-16 characters, and from UTF-16 into at most 63

@@ -5,17 +5,16 @@
 #include <new>
 
 #include "capture/dpi_awareness.h"
+#include "capture/settings_values.h"
+#include "capture/window_search.h"
 #include "framework/com_util.h"
 
 namespace {
 
-// Titles longer than this are shown cut; no window search could use
-// more than the 63 bytes a setting holds anyway.
-constexpr int kTitleCapacity = 512;
+// Titles longer than a setting holds are listed cut, as they are stored.
+constexpr int kTitleCapacity = static_cast<int>(kWindowTitleCapacity);
 // The longest class name the system keeps, terminator included.
-constexpr int kClassCapacity = 257;
-// Long enough for any program path the system can start.
-constexpr DWORD kPathCapacity = 32768;
+constexpr int kClassCapacity = static_cast<int>(kWindowClassCapacity);
 
 // Whether the system keeps the window out of sight although it is
 // "visible": Windows 8 and later cloak the frames of suspended store
@@ -46,22 +45,8 @@ bool IsChoosable(HWND window, HWND excluded) {
 }
 
 std::wstring ProgramOf(HWND window) {
-    DWORD processId = 0;
-    if (::GetWindowThreadProcessId(window, &processId) == 0) {
-        return std::wstring();
-    }
-    UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    if (!process) {
-        return std::wstring();
-    }
-    std::wstring path(kPathCapacity, L'\0');
-    DWORD length = kPathCapacity;
-    if (!::QueryFullProcessImageNameW(process.get(), 0, &path[0], &length)) {
-        return std::wstring();
-    }
-    path.resize(length);
-    const size_t separator = path.find_last_of(L"\\/");
-    return separator == std::wstring::npos ? path : path.substr(separator + 1);
+    wchar_t program[kWindowProgramCapacity] = {};
+    return ProgramOfWindow(window, program, kWindowProgramCapacity) ? std::wstring(program) : std::wstring();
 }
 
 // Describes one window; false when it is gone. May throw std::bad_alloc.

@@ -1,38 +1,29 @@
 #include "capture/window_tracker.h"
 
-#include "capture/settings_values.h"
-
-namespace {
-
-// The first visible top-level window of a class and title (title null:
-// any), else the first hidden one, else null.
-HWND FindPreferringVisible(const char* windowClass, const char* windowName) {
-    HWND hidden = nullptr;
-    for (HWND window = ::FindWindowExA(nullptr, nullptr, windowClass, windowName); window != nullptr;
-         window = ::FindWindowExA(nullptr, window, windowClass, windowName)) {
-        if (::IsWindowVisible(window)) {
-            return window;
+HWND CWindowTracker::WindowForFrame(const WindowIdentity& identity) {
+    QM_DCHECK_ON_THREAD(m_owner);
+    const HWND followed = m_window.load();
+    if (followed != nullptr && ::IsWindow(followed)) {
+        if (::IsWindowVisible(followed) || ++m_hiddenFrames < kHiddenRecheckFrames) {
+            return followed;
         }
-        if (hidden == nullptr) {
-            hidden = window;
+        // Hidden: a visible match takes its place; else it stays followed,
+        // since it may be shown again.
+        m_hiddenFrames = 0;
+        const WindowMatch match = FindCaptureWindow(identity);
+        if (match.window != nullptr && match.visible) {
+            Follow(match);
+            return match.window;
         }
+        return followed;
     }
-    return hidden;
+    const WindowMatch match = FindCaptureWindow(identity);
+    Follow(match);
+    return match.window;
 }
 
-}  // namespace
-
-HWND CWindowTracker::WindowForFrame(const char* windowClass, const char* windowName) {
-    QM_DCHECK_ON_THREAD(m_owner);
-    const HWND tracked = m_window.load();
-    if (tracked != nullptr && ::IsWindow(tracked)) {
-        return tracked;
-    }
-    // An empty title stands for any title: the class alone decides.
-    HWND found = FindPreferringVisible(windowClass, windowName[0] != '\0' ? windowName : nullptr);
-    if (found == nullptr) {
-        found = FindPreferringVisible(kDefaultWindowClass, nullptr);
-    }
-    m_window.store(found);
-    return found;
+void CWindowTracker::Follow(const WindowMatch& match) {
+    m_hiddenFrames = 0;
+    m_rule.store(match.rule);
+    m_window.store(match.window);
 }

@@ -9,6 +9,7 @@
 
 #include "capture/capture_settings.h"
 #include "capture/output_formats.h"
+#include "capture/window_search.h"
 #include "framework/diagnostic_log.h"
 #include "tests/capture/capture_test_support.h"
 #include "tests/support/registry_sandbox.h"
@@ -187,8 +188,8 @@ TEST(CaptureSettingsParsing, DoubleByteCharactersAreNeverSplit) {
 
 TEST_F(CaptureSettingsTest, DefaultsWithoutAnyStoredValueAndNothingWritten) {
     CCaptureSettings source;
-    EXPECT_STREQ("Quillmere", source.GetSnapshot().windowName);
-    EXPECT_STREQ("Quillmere::MainFrame", source.GetSnapshot().windowClass);
+    EXPECT_STREQ(L"Quillmere", source.GetSnapshot().windowName);
+    EXPECT_STREQ(L"Quillmere::MainFrame", source.GetSnapshot().windowClass);
     char title[kSettingsTextCapacity];
     ASSERT_EQ(S_OK, source.GetTitleText(title));
     EXPECT_STREQ("- QM Capture -", title);
@@ -204,8 +205,8 @@ TEST_F(CaptureSettingsTest, StoredValuesAreLoaded) {
     ASSERT_TRUE(StoreText(kFrameTimeValue, "666666"));
     ASSERT_TRUE(StoreText(kSelectPixelValue, "3"));
     CCaptureSettings source;
-    EXPECT_STREQ("Other title", source.GetSnapshot().windowName);
-    EXPECT_STREQ("Other::Class", source.GetSnapshot().windowClass);
+    EXPECT_STREQ(L"Other title", source.GetSnapshot().windowName);
+    EXPECT_STREQ(L"Other::Class", source.GetSnapshot().windowClass);
     char title[kSettingsTextCapacity];
     source.GetTitleText(title);
     EXPECT_STREQ("standby", title);
@@ -244,12 +245,18 @@ TEST_F(CaptureSettingsTest, BadStoredNumbersFallBackOrAreClamped) {
 
 TEST_F(CaptureSettingsTest, BadStoredTextsEndUpTerminatedDefaults) {
     const std::string full(64, 'F');
+    // Without a terminator, but shorter than a title may be: taken whole.
     ASSERT_TRUE(StoreSetting(kWindowNameValue, REG_SZ, full.data(), 64));
     ASSERT_TRUE(StoreSetting(kWindowClassValue, REG_BINARY, full.data(), 64));
     ASSERT_TRUE(StoreSetting(kTitleTextValue, REG_EXPAND_SZ, "%PATH%", 7));
     CCaptureSettings source;
-    EXPECT_STREQ("Quillmere", source.GetSnapshot().windowName);
-    EXPECT_STREQ("Quillmere::MainFrame", source.GetSnapshot().windowClass);
+    EXPECT_EQ(std::wstring(64, L'F'), source.GetSnapshot().windowName);
+    EXPECT_STREQ(L"Quillmere::MainFrame", source.GetSnapshot().windowClass);
+    // A title that fills the whole setting without a terminator: the default.
+    const std::wstring fills(kWindowTitleCapacity, L'T');
+    ASSERT_TRUE(StoreWideSetting(kWindowNameValue, REG_SZ, fills.data(),
+                                 static_cast<DWORD>(fills.size() * sizeof(wchar_t))));
+    EXPECT_STREQ(L"Quillmere", CCaptureSettings().GetSnapshot().windowName);
     char title[kSettingsTextCapacity];
     source.GetTitleText(title);
     EXPECT_STREQ("- QM Capture -", title);
@@ -417,47 +424,55 @@ TEST_F(CaptureSettingsTest, FramingIsLoadedStoredAndReloadedWithABitEach) {
     EXPECT_EQ(ScaleMode::Stretch, settings.GetSnapshot().scaleMode);
 }
 
-TEST_F(CaptureSettingsTest, AWindowChoiceIsStoredAsEightBitTextAndReloadedAsAWindowChange) {
+TEST_F(CaptureSettingsTest, AWindowChoiceIsStoredAsUnicodeTextAndReloadedAsAWindowChange) {
     CCaptureSettings settings;
-    ASSERT_TRUE(StoreWindowChoice(L"Untitled - Notepad", L"Notepad"));
-    DWORD type = 0;
-    std::string data;
-    ASSERT_TRUE(ReadStoredSetting(kWindowNameValue, &type, &data));
-    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
-    EXPECT_EQ(std::string("Untitled - Notepad\0", 19), data);
-    EXPECT_EQ("Notepad", StoredText(kWindowClassValue));
+    // "会議 - Notes", which no Western code page holds.
+    const wchar_t* meeting = L"\u4F1A\u8B70 - Notes";
+    ASSERT_TRUE(StoreWindowChoice(meeting, L"Notes::Main", L"notes.exe"));
+    EXPECT_EQ(std::wstring(meeting), StoredWideText(kWindowNameValue));
+    EXPECT_EQ(L"Notes::Main", StoredWideText(kWindowClassValue));
+    EXPECT_EQ(L"notes.exe", StoredWideText(kWindowProgramValue));
     EXPECT_EQ(static_cast<unsigned>(CCaptureSettings::kWindowChanged), settings.Reload());
     CCaptureSettings::Snapshot snapshot = settings.GetSnapshot();
-    EXPECT_STREQ("Untitled - Notepad", snapshot.windowName);
-    EXPECT_STREQ("Notepad", snapshot.windowClass);
+    EXPECT_STREQ(meeting, snapshot.windowName);
+    EXPECT_STREQ(L"Notes::Main", snapshot.windowClass);
+    EXPECT_STREQ(L"notes.exe", snapshot.windowProgram);
 
-    // Any window of the class: an empty title.
-    ASSERT_TRUE(StoreWindowChoice(L"", L"Notepad"));
-    EXPECT_EQ("", StoredText(kWindowNameValue));
+    // Any window of the class: an empty title. A program alone: no class.
+    ASSERT_TRUE(StoreWindowChoice(L"", L"Notes::Main", L""));
+    EXPECT_EQ(L"", StoredWideText(kWindowNameValue));
     EXPECT_EQ(static_cast<unsigned>(CCaptureSettings::kWindowChanged), settings.Reload());
-    EXPECT_FALSE(StoreWindowChoice(nullptr, L"Notepad"));
-    EXPECT_FALSE(StoreWindowChoice(L"x", nullptr));
-    EXPECT_EQ("", StoredText(kWindowNameValue));
+    ASSERT_TRUE(StoreWindowChoice(L"", L"", L"notes.exe"));
+    EXPECT_EQ(static_cast<unsigned>(CCaptureSettings::kWindowChanged), settings.Reload());
+    EXPECT_STREQ(L"", settings.GetSnapshot().windowClass);
+    EXPECT_FALSE(StoreWindowChoice(nullptr, L"Notes::Main", L""));
+    EXPECT_FALSE(StoreWindowChoice(L"x", nullptr, L""));
+    EXPECT_FALSE(StoreWindowChoice(L"x", L"Notes::Main", nullptr));
+    EXPECT_EQ(L"", StoredWideText(kWindowNameValue));
 }
 
-TEST_F(CaptureSettingsTest, ALongWindowTitleIsCutToSixtyThreeBytesAtACharacterBoundary) {
-    // 100 characters: 62 letters, then characters the host's code page may
-    // encode in more than one byte (or not at all: then as one '?' each).
+TEST_F(CaptureSettingsTest, ALongWindowTitleIsStoredWholeUpToWhatASettingHolds) {
+    // 100 characters, past the 63 bytes older versions kept.
     const std::wstring title = std::wstring(62, L'w') + std::wstring(38, L'\u00E9');
-    ASSERT_TRUE(StoreWindowChoice(title.c_str(), L"Some::Class"));
-    const std::string stored = StoredText(kWindowNameValue);
-    ASSERT_LE(stored.size(), 63u);
-    EXPECT_EQ(std::string(62, 'w'), stored.substr(0, 62));
-    // Whatever it holds beyond the letters is whole characters of the code
-    // page, each one a character of the title.
-    wchar_t back[128] = {};
-    ASSERT_GT(::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, stored.c_str(), -1, back, 128), 0);
-    const std::wstring tail = std::wstring(back).substr(62);
-    EXPECT_LE(tail.size(), 1u);
-    for (wchar_t c : tail) {
-        EXPECT_TRUE(c == L'\u00E9' || c == L'?') << static_cast<int>(c);
-    }
-    EXPECT_STREQ(stored.c_str(), CCaptureSettings().GetSnapshot().windowName);
+    ASSERT_TRUE(StoreWindowChoice(title.c_str(), L"Some::Class", L""));
+    EXPECT_EQ(title, StoredWideText(kWindowNameValue));
+    EXPECT_EQ(title, CCaptureSettings().GetSnapshot().windowName);
+    // Longer than a setting holds: cut, never between a surrogate pair.
+    std::wstring huge(kWindowTitleCapacity - 2, L'x');
+    huge += L"\U0001F600 and more";
+    ASSERT_TRUE(StoreWindowChoice(huge.c_str(), L"Some::Class", L""));
+    const std::wstring stored = CCaptureSettings().GetSnapshot().windowName;
+    EXPECT_EQ(std::wstring(kWindowTitleCapacity - 2, L'x'), stored);
+    EXPECT_TRUE(TitleMayBeCut(stored.c_str()));
+}
+
+TEST_F(CaptureSettingsTest, AWindowTitleAnOlderVersionStoredInTheHostsCodePageReadsTheSame) {
+    ASSERT_TRUE(StoreText(kWindowNameValue, "Untitled - Notepad"));
+    ASSERT_TRUE(StoreText(kWindowClassValue, "Notepad"));
+    const CCaptureSettings::Snapshot snapshot = CCaptureSettings().GetSnapshot();
+    EXPECT_STREQ(L"Untitled - Notepad", snapshot.windowName);
+    EXPECT_STREQ(L"Notepad", snapshot.windowClass);
+    EXPECT_STREQ(L"", snapshot.windowProgram);
 }
 
 // ---- The standby text in UTF-16 ------------------------------------------------
@@ -547,7 +562,7 @@ TEST_F(CaptureSettingsTest, AReloadTakesOverOnlyWhatTheRegistryChanged) {
     EXPECT_EQ(static_cast<unsigned>(CCaptureSettings::kWindowChanged | CCaptureSettings::kTitleTextChanged),
               settings.Reload());
     CCaptureSettings::Snapshot snapshot = settings.GetSnapshot();
-    EXPECT_STREQ("Other::Frame", snapshot.windowClass);
+    EXPECT_STREQ(L"Other::Frame", snapshot.windowClass);
     EXPECT_EQ(std::wstring(L"away"), snapshot.titleText);
     EXPECT_EQ(666666, snapshot.frameTime);
 

@@ -94,13 +94,15 @@ std::vector<MalformedValue> MalformedValues() {
     };
 }
 
-const char* const kValueNames[] = {kWindowNameValue, kWindowClassValue, kTitleTextValue, kFrameTimeValue,
-                                   kSelectPixelValue, kCaptureMethodValue, kScaleModeValue,  kMirrorValue};
+const char* const kValueNames[] = {kWindowNameValue,   kWindowClassValue,  kWindowProgramValue,
+                                   kTitleTextValue,    kFrameTimeValue,    kSelectPixelValue,
+                                   kCaptureMethodValue, kScaleModeValue,   kMirrorValue};
 
 // What the device loads from all its settings.
 struct Loaded {
-    std::string windowName = kDefaultWindowName;
-    std::string windowClass = kDefaultWindowClass;
+    std::wstring windowName = kDefaultWindowName;
+    std::wstring windowClass = kDefaultWindowClass;
+    std::wstring windowProgram = kDefaultWindowProgram;
     std::wstring titleText = kDefaultTitleTextW;
     REFERENCE_TIME frameTime = kDefaultFrameTime;
     int selectPixel = kDefaultSelectPixel;
@@ -116,14 +118,36 @@ std::wstring Widened(const char* text) {
     return wide;
 }
 
+// A window's title, class or program as the device reads the stored bytes:
+// REG_SZ text (converted by the registry from the host's code page) of at
+// most `capacity` characters with its terminator, or up to capacity - 1
+// without one; anything else leaves the default.
+std::wstring ExpectedWindowText(const MalformedValue& value, size_t capacity, const wchar_t* fallback) {
+    if (value.type != REG_SZ) {
+        return fallback;
+    }
+    std::wstring stored(value.bytes.size(), L'\0');
+    const int characters = value.bytes.empty() ? 0
+                                               : ::MultiByteToWideChar(CP_ACP, 0, value.bytes.data(),
+                                                                       static_cast<int>(value.bytes.size()),
+                                                                       &stored[0], static_cast<int>(stored.size()));
+    stored.resize(static_cast<size_t>(characters));
+    if (stored.size() > capacity || (stored.size() == capacity && stored.back() != L'\0')) {
+        return fallback;
+    }
+    return stored.substr(0, stored.find(L'\0'));
+}
+
 // What the device must load when `valueName` alone is stored as `value`.
 Loaded ExpectedLoad(const char* valueName, const MalformedValue& value) {
     Loaded loaded;
     const std::string name = valueName;
-    if (name == kWindowNameValue && value.text != nullptr) {
-        loaded.windowName = value.text;
-    } else if (name == kWindowClassValue && value.text != nullptr) {
-        loaded.windowClass = value.text;
+    if (name == kWindowNameValue) {
+        loaded.windowName = ExpectedWindowText(value, kWindowTitleCapacity, kDefaultWindowName);
+    } else if (name == kWindowClassValue) {
+        loaded.windowClass = ExpectedWindowText(value, kWindowClassCapacity, kDefaultWindowClass);
+    } else if (name == kWindowProgramValue) {
+        loaded.windowProgram = ExpectedWindowText(value, kWindowProgramCapacity, kDefaultWindowProgram);
     } else if (name == kTitleTextValue && value.text != nullptr) {
         loaded.titleText = Widened(value.text);
     } else if (name == kFrameTimeValue) {
@@ -189,6 +213,7 @@ void ExpectSettings(const Loaded& expected) {
     const CCaptureSettings::Snapshot snapshot = source.GetSnapshot();
     EXPECT_EQ(expected.windowName, snapshot.windowName);
     EXPECT_EQ(expected.windowClass, snapshot.windowClass);
+    EXPECT_EQ(expected.windowProgram, snapshot.windowProgram);
     EXPECT_TRUE(expected.titleText == snapshot.titleText) << "TitleText";
     EXPECT_EQ(expected.frameTime, snapshot.frameTime);
     EXPECT_EQ(static_cast<int>(expected.captureMethod), static_cast<int>(snapshot.captureMethod));

@@ -56,6 +56,16 @@ std::wstring WideName(const char* name) {
 
 }  // namespace
 
+bool StoreWideSetting(const char* name, DWORD type, const void* data, DWORD size) {
+    UniqueRegKey key;
+    if (::RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(),
+                          nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    return ::RegSetValueExW(key.get(), WideName(name).c_str(), 0, type, static_cast<const BYTE*>(data), size) ==
+           ERROR_SUCCESS;
+}
+
 std::wstring StoredWideText(const char* name) {
     const std::wstring missing = L"<missing or malformed>";
     UniqueRegKey key;
@@ -63,7 +73,7 @@ std::wstring StoredWideText(const char* name) {
         ERROR_SUCCESS) {
         return missing;
     }
-    wchar_t data[512] = {};
+    wchar_t data[4096] = {};
     // One character short of the buffer, so that the text ends within it.
     DWORD size = sizeof(data) - sizeof(wchar_t);
     DWORD type = 0;

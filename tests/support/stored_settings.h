@@ -29,6 +29,9 @@ bool StoreText(const char* name, const char* text);
 // terminator.
 std::wstring StoredWideText(const char* name);
 bool StoreWideText(const char* name, const wchar_t* text);
+// Raw bytes through the wide-character functions (REG_SZ data is taken as
+// UTF-16 as it is).
+bool StoreWideSetting(const char* name, DWORD type, const void* data, DWORD size);
 
 // Every value under the key: name -> (type, raw bytes).
 struct StoredValue {
