@@ -155,6 +155,11 @@ void CFramePicture::RenderStandby(const wchar_t* text, IMediaSample* sample) {
     CopyInto(sample);
 }
 
+void CFramePicture::DetachFromStreamingThread() {
+    CAutoLock lock(&m_lock);
+    m_scaler.DetachFromThread();
+}
+
 void CFramePicture::RenderPrevious(IMediaSample* sample) {
     CAutoLock lock(&m_lock);
     if (HasCanvas()) {

@@ -57,6 +57,9 @@ public:
     // The last picture again.
     void RenderPrevious(IMediaSample* sample);
 
+    // The stream ended: the next one may render on another thread.
+    void DetachFromStreamingThread();
+
     // Observers; any thread.
     int Width() const;
     int Height() const;

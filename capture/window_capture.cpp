@@ -16,12 +16,13 @@ constexpr UINT kPrintRenderFullContent = 2;
 // is printed instead; and how often a printed window gets a copy again.
 constexpr int kBlackCopiesBeforePrint = 3;
 constexpr ULONGLONG kCopyRetryMs = 3000;
-// Stop waits this long for an idle capture thread to end.
-constexpr DWORD kIdleThreadExitMs = 1000;
+// How long a print waits for another thread's print of the same window to
+// return before it takes the window as hung.
+constexpr DWORD kPrintTurnWaitMs = 500;
 
 }  // namespace
 
-enum class CWindowCapture::ReadResult { Read, Empty, Failed };
+enum class CWindowCapture::ReadResult { Read, Empty, Failed, Hung };
 
 bool CPlatformWindowReader::Copy(HWND window, SIZE client, CMemoryDib& dib) {
     WindowDc windowDc(window);
@@ -35,20 +36,103 @@ bool CPlatformWindowReader::Print(HWND window, SIZE /*windowSize*/, POINT /*clie
     return ::PrintWindow(window, dib.Dc(), kPrintRenderFullContent) != FALSE;
 }
 
+namespace {
+
+// The windows a print has been sent to that has not returned yet, in the
+// whole process. A capture thread stuck in such a print is left behind by
+// its stream; no other thread sends that window a print until the first
+// returns, so that a hung window holds at most one thread however often a
+// stream starts and stops. A print of a window that another device is
+// printing just then (two cameras of one window) waits its turn for a
+// while.
+class CPendingPrints {
+public:
+    // Waits up to waitMs for the window's pending print to return; false
+    // when it did not (the window hangs) or every slot is taken.
+    static bool Begin(HWND window, DWORD waitMs) {
+        CPendingPrints& self = Instance();
+        const ULONGLONG deadline = ::GetTickCount64() + waitMs;
+        CAutoLock lock(&self.m_lock);
+        for (;;) {
+            int free = -1;
+            bool pending = false;
+            for (int i = 0; i < kSlots; ++i) {
+                if (self.m_windows[i] == window) {
+                    pending = true;
+                } else if (self.m_windows[i] == nullptr && free < 0) {
+                    free = i;
+                }
+            }
+            if (!pending) {
+                if (free < 0) {
+                    return false;
+                }
+                self.m_windows[free] = window;
+                return true;
+            }
+            const ULONGLONG now = ::GetTickCount64();
+            if (now >= deadline) {
+                return false;
+            }
+            // Lets go of the lock while it waits.
+            self.m_lock.WaitFor(&self.m_returned, static_cast<DWORD>(deadline - now));
+        }
+    }
+
+    static void End(HWND window) {
+        CPendingPrints& self = Instance();
+        {
+            CAutoLock lock(&self.m_lock);
+            for (HWND& slot : self.m_windows) {
+                if (slot == window) {
+                    slot = nullptr;
+                    break;
+                }
+            }
+        }
+        ::WakeAllConditionVariable(&self.m_returned);
+    }
+
+private:
+    static constexpr int kSlots = 64;
+    static CPendingPrints& Instance() {
+        // Lives as long as the module, which every capture thread keeps
+        // loaded while it runs.
+        static CPendingPrints instance;
+        return instance;
+    }
+    CCritSec m_lock;
+    CONDITION_VARIABLE m_returned = CONDITION_VARIABLE_INIT;
+    HWND m_windows[kSlots] = {};
+};
+
+}  // namespace
+
 struct CWindowCapture::Shared {
     Shared(IWindowReader* reader, SetThreadDpiContextFunction dpiContextSetter)
         : injectedReader(reader), setDpiContext(dpiContextSetter) {}
 
+    // Shared by the owner and its capture thread; the last one to let go
+    // deletes it. Counted by hand rather than by shared_ptr, whose separate
+    // count would be one more allocation that can throw.
+    void AddRef() { references.fetch_add(1); }
+    void Release() {
+        if (references.fetch_sub(1) == 1) {
+            delete this;
+        }
+    }
+
     IWindowReader& Reader() { return injectedReader != nullptr ? *injectedReader : platformReader; }
 
     // Reads `window` by `method` into dib; on the capture thread, or on the
-    // streaming thread when there is none.
+    // owner's thread when there is none.
     ReadResult DoRead(HWND window, CaptureMethod method);
     ReadResult ReadCopy(HWND window, SIZE client);
     ReadResult ReadPrint(HWND window, SIZE client);
     ReadResult ReadAuto(HWND window, SIZE client);
     bool Fit(int width, int height);
 
+    std::atomic<long> references{1};
     CPlatformWindowReader platformReader;
     IWindowReader* const injectedReader;
     const SetThreadDpiContextFunction setDpiContext;
@@ -61,13 +145,13 @@ struct CWindowCapture::Shared {
     // The module stays loaded while the capture thread runs its code.
     HMODULE module = nullptr;
 
-    // Written by the streaming thread before requestEvent is set, read by
-    // the capture thread after.
+    // Written by the owner before requestEvent is set, read by the capture
+    // thread after.
     HWND requestWindow = nullptr;
     CaptureMethod requestMethod = CaptureMethod::Auto;
 
     // Written by the capture thread before doneEvent is set, read by the
-    // streaming thread after: the picture and where the client area lies.
+    // owner after: the picture and where the client area lies.
     ReadResult result = ReadResult::Failed;
     CMemoryDib dib;
     POINT clientOrigin = {0, 0};
@@ -101,19 +185,37 @@ CWindowCapture::ReadResult CWindowCapture::Shared::ReadCopy(HWND window, SIZE si
 }
 
 CWindowCapture::ReadResult CWindowCapture::Shared::ReadPrint(HWND window, SIZE size) {
+    // A print waits for the window's own thread: none to a window that
+    // does not answer, or that has not returned from the last one.
+    if (::IsHungAppWindow(window)) {
+        return ReadResult::Hung;
+    }
     RECT frame = {};
-    POINT origin = {0, 0};
-    if (!::GetWindowRect(window, &frame) || !::ClientToScreen(window, &origin)) {
+    if (!::GetWindowRect(window, &frame)) {
+        return ReadResult::Failed;
+    }
+    // The client rectangle in screen coordinates; for a right-to-left
+    // (mirrored) window the points come back swapped into a proper
+    // rectangle, where its origin alone would be its right edge.
+    RECT onScreen = {0, 0, size.cx, size.cy};
+    ::SetLastError(ERROR_SUCCESS);
+    if (::MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&onScreen), 2) == 0 &&
+        ::GetLastError() != ERROR_SUCCESS) {
         return ReadResult::Failed;
     }
     const SIZE windowSize = {frame.right - frame.left, frame.bottom - frame.top};
-    const POINT inWindow = {origin.x - frame.left, origin.y - frame.top};
+    const POINT inWindow = {onScreen.left - frame.left, onScreen.top - frame.top};
     if (inWindow.x < 0 || inWindow.y < 0 || inWindow.x + size.cx > windowSize.cx ||
         inWindow.y + size.cy > windowSize.cy || !Fit(windowSize.cx, windowSize.cy)) {
         return ReadResult::Failed;
     }
+    if (!CPendingPrints::Begin(window, kPrintTurnWaitMs)) {
+        return ReadResult::Hung;
+    }
     clientOrigin = inWindow;
-    if (!Reader().Print(window, windowSize, inWindow, dib)) {
+    const bool printed = Reader().Print(window, windowSize, inWindow, dib);
+    CPendingPrints::End(window);
+    if (!printed) {
         return ReadResult::Failed;
     }
     ::GdiFlush();
@@ -172,8 +274,12 @@ CWindowCapture::ReadResult CWindowCapture::Shared::DoRead(HWND window, CaptureMe
     switch (method) {
     case CaptureMethod::Copy:
         return ReadCopy(window, size);
-    case CaptureMethod::Print:
-        return ReadPrint(window, size);
+    case CaptureMethod::Print: {
+        // A print that fails (not one that waits) is made up for by a copy,
+        // for this frame.
+        const ReadResult printed = ReadPrint(window, size);
+        return printed == ReadResult::Failed ? ReadCopy(window, size) : printed;
+    }
     case CaptureMethod::Auto:
         break;
     }
@@ -182,13 +288,9 @@ CWindowCapture::ReadResult CWindowCapture::Shared::DoRead(HWND window, CaptureMe
 
 namespace {
 
-struct ThreadStart {
-    std::shared_ptr<CWindowCapture::Shared> shared;
-};
-
 DWORD WINAPI CaptureThreadProc(LPVOID parameter) {
-    std::shared_ptr<CWindowCapture::Shared> shared = std::move(static_cast<ThreadStart*>(parameter)->shared);
-    delete static_cast<ThreadStart*>(parameter);
+    // The thread's own reference, taken for it by Start.
+    auto* shared = static_cast<CWindowCapture::Shared*>(parameter);
     const HMODULE module = shared->module;
     for (;;) {
         ::WaitForSingleObject(shared->requestEvent.get(), INFINITE);
@@ -199,7 +301,7 @@ DWORD WINAPI CaptureThreadProc(LPVOID parameter) {
         ::SetEvent(shared->doneEvent.get());
     }
     // The last reference may be this one: the state goes with the thread.
-    shared.reset();
+    shared->Release();
     if (module != nullptr) {
         ::FreeLibraryAndExitThread(module, 0);
     }
@@ -209,10 +311,20 @@ DWORD WINAPI CaptureThreadProc(LPVOID parameter) {
 }  // namespace
 
 CWindowCapture::CWindowCapture(IWindowReader* reader, SetThreadDpiContextFunction setDpiContext)
-    : m_shared(std::make_shared<Shared>(reader, setDpiContext)) {}
+    : m_reader(reader), m_setDpiContext(setDpiContext) {}
 
 CWindowCapture::~CWindowCapture() {
     Stop();
+    if (m_shared != nullptr) {
+        m_shared->Release();
+    }
+}
+
+bool CWindowCapture::EnsureShared() {
+    if (m_shared == nullptr) {
+        m_shared = new (std::nothrow) Shared(m_reader, m_setDpiContext);
+    }
+    return m_shared != nullptr && m_shared->requestEvent && m_shared->doneEvent;
 }
 
 HRESULT CWindowCapture::Start() {
@@ -220,32 +332,40 @@ HRESULT CWindowCapture::Start() {
     if (m_thread) {
         return S_OK;
     }
+    RETURN_HR_IF(E_OUTOFMEMORY, !EnsureShared());
     Shared& shared = *m_shared;
-    RETURN_HR_IF(E_OUTOFMEMORY, !shared.requestEvent || !shared.doneEvent);
     shared.stopping = false;
     m_busy = false;
-    ::ResetEvent(shared.requestEvent.get());
+    QM_IGNORE(::ResetEvent(shared.requestEvent.get()), "a valid event resets");
     HMODULE module = nullptr;
-    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                         reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(&CaptureThreadProc)), &module);
+    QM_IGNORE(::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                   reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(&CaptureThreadProc)), &module),
+              "without a module reference the thread still runs; only a host that unloads us mid-read would mind");
     shared.module = module;
-    auto* start = new (std::nothrow) ThreadStart{m_shared};
-    if (start == nullptr) {
-        if (module != nullptr) {
-            ::FreeLibrary(module);
-        }
-        return E_OUTOFMEMORY;
-    }
-    m_thread.reset(::CreateThread(nullptr, 0, &CaptureThreadProc, start, 0, nullptr));
+    // The thread's reference.
+    shared.AddRef();
+    m_thread.reset(::CreateThread(nullptr, 0, &CaptureThreadProc, &shared, 0, nullptr));
     if (!m_thread) {
         const HRESULT hr = HResultFromLastError();
-        delete start;
+        shared.Release();
         if (module != nullptr) {
             ::FreeLibrary(module);
         }
         return hr;
     }
     return S_OK;
+}
+
+void CWindowCapture::LeaveThreadBehind() {
+    // The capture thread keeps its own reference to the old state and ends
+    // once its read returns; later reads get a new state and thread.
+    m_shared->stopping = true;
+    QM_IGNORE(::SetEvent(m_shared->requestEvent.get()), "a valid event sets");
+    m_shared->Release();
+    m_shared = nullptr;
+    m_thread.reset();
+    m_busy = false;
+    m_picture = Picture{};
 }
 
 void CWindowCapture::Stop() {
@@ -255,25 +375,18 @@ void CWindowCapture::Stop() {
     if (!m_thread) {
         return;
     }
-    Shared& shared = *m_shared;
-    shared.stopping = true;
-    ::SetEvent(shared.requestEvent.get());
-    // An idle thread ends at once; one inside a read (a hung target) is
-    // left to end by itself, with the state it shares.
-    if (!m_busy) {
-        ::WaitForSingleObject(m_thread.get(), kIdleThreadExitMs);
-    } else {
-        // The capture thread keeps the old state; later reads get a new
-        // one. Where even that cannot be had, the old one stays: its
-        // thread has been told to end, and reads then happen inline.
-        std::shared_ptr<Shared> fresh(new (std::nothrow) Shared(shared.injectedReader, shared.setDpiContext));
-        if (fresh != nullptr) {
-            m_shared = std::move(fresh);
-        }
-        m_busy = false;
-    }
-    m_thread.reset();
     m_picture = Picture{};
+    // An idle thread ends at once. One inside a read (a hung target), or
+    // one that does not end in time, is left to end by itself.
+    if (!m_busy) {
+        m_shared->stopping = true;
+        QM_IGNORE(::SetEvent(m_shared->requestEvent.get()), "a valid event sets");
+        if (::WaitForSingleObject(m_thread.get(), m_idleExitWaitMs) == WAIT_OBJECT_0) {
+            m_thread.reset();
+            return;
+        }
+    }
+    LeaveThreadBehind();
 }
 
 CWindowCapture::Outcome CWindowCapture::Read(HWND window, CaptureMethod method, DWORD deadlineMs,
@@ -285,29 +398,41 @@ CWindowCapture::Outcome CWindowCapture::Read(HWND window, CaptureMethod method, 
     if (::IsIconic(window)) {
         return Outcome::KeepPrevious;
     }
-    Shared& shared = *m_shared;
+    if (!EnsureShared()) {
+        return Outcome::KeepPrevious;
+    }
     if (!m_thread) {
-        shared.result = shared.DoRead(window, method);
+        m_shared->result = m_shared->DoRead(window, method);
         return Finish();
     }
     if (m_busy) {
-        // Still reading (a slow or hung target): no waiting on it again.
-        if (::WaitForSingleObject(shared.doneEvent.get(), 0) != WAIT_OBJECT_0) {
+        if (::WaitForSingleObject(m_shared->doneEvent.get(), 0) == WAIT_OBJECT_0) {
+            // A read that missed its deadline has ended since: its picture
+            // is the newest there is, when it is of this window.
+            m_busy = false;
+            if (m_readWindow == window && m_readMethod == method) {
+                return Finish();
+            }
+        } else if (m_readWindow == window && m_readMethod == method) {
+            // Still reading (a slow or hung target): no waiting on it again.
             return Outcome::KeepPrevious;
-        }
-        // A read that missed its deadline has ended since: its picture is
-        // the newest there is.
-        m_busy = false;
-        if (m_readWindow == window) {
-            return Finish();
+        } else {
+            // Another window or method is not held up by this one's hang:
+            // the stuck read keeps its thread, and this read gets a new one.
+            LeaveThreadBehind();
+            if (FAILED(Start())) {
+                return Outcome::KeepPrevious;
+            }
         }
     }
+    Shared& shared = *m_shared;
     shared.requestWindow = window;
     shared.requestMethod = method;
-    ::ResetEvent(shared.doneEvent.get());
+    QM_IGNORE(::ResetEvent(shared.doneEvent.get()), "a valid event resets");
     m_busy = true;
     m_readWindow = window;
-    ::SetEvent(shared.requestEvent.get());
+    m_readMethod = method;
+    QM_IGNORE(::SetEvent(shared.requestEvent.get()), "a valid event sets");
     const HANDLE waits[] = {shared.doneEvent.get(), wakeEvent};
     const DWORD count = wakeEvent != nullptr ? 2 : 1;
     if (::WaitForMultipleObjects(count, waits, FALSE, deadlineMs) != WAIT_OBJECT_0) {
@@ -323,6 +448,7 @@ CWindowCapture::Outcome CWindowCapture::Finish() {
     case ReadResult::Empty:
         return Outcome::Standby;
     case ReadResult::Failed:
+    case ReadResult::Hung:
         return Outcome::KeepPrevious;
     case ReadResult::Read:
         break;
@@ -336,7 +462,7 @@ CWindowCapture::Outcome CWindowCapture::Finish() {
 }
 
 CaptureMethod CWindowCapture::AutoMethodInUse() const {
-    return m_shared->autoMethod.load();
+    return m_shared != nullptr ? m_shared->autoMethod.load() : CaptureMethod::Copy;
 }
 
 bool CWindowCapture::IsBlack(const BYTE* topRow, ptrdiff_t stride, int width, int height) {

@@ -5,10 +5,19 @@
 // and while a read is still running it goes on with the picture it has.
 //
 // Three ways to read a window (CaptureMethod): a copy from its DC, a print
-// (PrintWindow with full content), or auto: the copy, switching a window
-// to the print once its copy has come back all black for three frames in
-// a row (GPU-drawn windows read back black), and trying the copy again
-// every few seconds.
+// (PrintWindow with full content; a print that fails is made up for by a
+// copy for that frame), or auto: the copy, switching a window to the print
+// once its copy has come back all black for three frames in a row
+// (GPU-drawn windows read back black), and trying the copy again every few
+// seconds. A right-to-left (mirrored) window is printed like any other.
+//
+// Hung windows. A print waits for the window's own thread. A read that
+// does not return in time is left to its capture thread, and later reads
+// of the same window and method repeat the last picture; a read of another
+// window, or by another method, starts at once on a fresh capture thread.
+// Process-wide, no second print is sent to a window that has not returned
+// from the last one (nor to one the system calls hung), so a hung window
+// holds at most one capture thread however often streams start and stop.
 //
 // Threads. Start, Stop and Read belong to the owner's thread (checked): the
 // streaming thread of a device, the dialog thread of the window page. The
@@ -21,7 +30,6 @@
 #include <windows.h>
 
 #include <cstddef>
-#include <memory>
 
 #include "capture/capture_method.h"
 #include "capture/dpi_awareness.h"
@@ -99,6 +107,12 @@ public:
     // tests and diagnostics.
     CaptureMethod AutoMethodInUse() const;
 
+    // How long Stop waits for an idle capture thread to end before it
+    // leaves it behind: a seam for tests, which cannot make a thread slow
+    // to end on demand.
+    static constexpr DWORD kIdleThreadExitMs = 1000;
+    void SetIdleExitWaitForTesting(DWORD milliseconds) { m_idleExitWaitMs = milliseconds; }
+
     // All-black check of a 32-bit picture (the unused fourth byte ignored).
     static bool IsBlack(const BYTE* topRow, ptrdiff_t stride, int width, int height);
 
@@ -108,12 +122,23 @@ public:
 
 private:
     Outcome Finish();
+    // The state shared with a capture thread, made when first needed;
+    // false when memory ran out.
+    bool EnsureShared();
+    // Leaves the capture thread, stuck in a read or slow to end, with its
+    // own reference to the current state; the next read starts afresh.
+    void LeaveThreadBehind();
 
-    std::shared_ptr<Shared> m_shared;
+    IWindowReader* const m_reader;
+    const SetThreadDpiContextFunction m_setDpiContext;
+    // One reference of the owner's (the capture thread holds another).
+    Shared* m_shared = nullptr;
     UniqueHandle m_thread;
     CThreadChecker m_owner;
     // A read asked of the capture thread has not been seen to end yet.
     bool m_busy = false;
     HWND m_readWindow = nullptr;
+    CaptureMethod m_readMethod = CaptureMethod::Auto;
     Picture m_picture;
+    DWORD m_idleExitWaitMs = kIdleThreadExitMs;
 };

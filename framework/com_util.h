@@ -227,6 +227,22 @@ public:
 #endif
         ::LeaveCriticalSection(&m_cs);
     }
+    // Waits on a condition variable, letting go of the lock meanwhile (it is
+    // held again on return, by the calling thread once). The caller holds
+    // the lock exactly once. False when the time ran out.
+    bool WaitFor(CONDITION_VARIABLE* condition, DWORD milliseconds) {
+#if QM_DCHECK_IS_ON
+        QM_DCHECK(m_depth == 1 && m_owner.load() == ::GetCurrentThreadId());
+        m_depth = 0;
+        m_owner.store(0);
+#endif
+        const bool woken = ::SleepConditionVariableCS(condition, &m_cs, milliseconds) != FALSE;
+#if QM_DCHECK_IS_ON
+        m_depth = 1;
+        m_owner.store(::GetCurrentThreadId());
+#endif
+        return woken;
+    }
     // Whether the calling thread holds the lock; for QM_DCHECK_HELD, which
     // calls it only in the checked configuration.
     bool IsHeldByCurrentThread() const {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "capture/window_capture.h"
+#include "tests/support/resource_counts.h"
 #include "tests/support/test_window_thread.h"
 
 using namespace qmtest;
@@ -193,6 +194,141 @@ TEST_F(WindowCaptureTest, ALateReadBringsItsPictureToTheNextFrame) {
     ::Sleep(600);
     ASSERT_EQ(CWindowCapture::Outcome::Picture, capture.Read(window, CaptureMethod::Print, 10, nullptr));
     EXPECT_EQ(kGreen, PixelAt(capture.LastPicture(), 150, 150));
+}
+
+TEST_F(WindowCaptureTest, AReadOfAnotherWindowOrByAnotherMethodIsNotHeldUpByAHungOne) {
+    const HWND hung = CreateQuadrants(200, 200);
+    TestWindowThread otherUi(PrivateTestDesktop::Handle());
+    ASSERT_TRUE(otherUi.ok());
+    HWND other = nullptr;
+    ASSERT_EQ(S_OK, otherUi.Create(kTargetClass, L"Other", 120, 90, SolidPainter(kGreen), &other, 300, 0));
+    CWindowCapture capture;
+    ASSERT_EQ(S_OK, capture.Start());
+    ASSERT_EQ(CWindowCapture::Outcome::Picture, capture.Read(hung, CaptureMethod::Print, kGenerousDeadlineMs, nullptr));
+    m_ui.Hang(4000);
+    ::Sleep(50);
+    EXPECT_EQ(CWindowCapture::Outcome::KeepPrevious, capture.Read(hung, CaptureMethod::Print, 50, nullptr));
+    // Retargeted: the other window's picture comes at once.
+    ULONGLONG start = ::GetTickCount64();
+    ASSERT_EQ(CWindowCapture::Outcome::Picture, capture.Read(other, CaptureMethod::Print, kGenerousDeadlineMs, nullptr));
+    EXPECT_LT(MillisecondsSince(start), 1000u);
+    EXPECT_EQ(kGreen, PixelAt(capture.LastPicture(), 60, 45));
+    // The hung window itself, copied instead of printed, too: a copy needs
+    // nothing of its thread.
+    start = ::GetTickCount64();
+    ASSERT_EQ(CWindowCapture::Outcome::Picture, capture.Read(hung, CaptureMethod::Copy, kGenerousDeadlineMs, nullptr));
+    EXPECT_LT(MillisecondsSince(start), 1000u);
+    // Printing it again waits for nothing: its last print has not returned.
+    start = ::GetTickCount64();
+    EXPECT_EQ(CWindowCapture::Outcome::KeepPrevious,
+              capture.Read(hung, CaptureMethod::Print, kGenerousDeadlineMs, nullptr));
+    EXPECT_LT(MillisecondsSince(start), 1000u);
+    capture.Stop();
+}
+
+TEST_F(WindowCaptureTest, StreamsStartedAndStoppedUnderAHungWindowLeaveOneThreadBehindInAll) {
+    const HWND hung = CreateQuadrants(200, 200);
+    m_ui.Hang(6000);
+    ::Sleep(50);
+    long afterFirst = 0;
+    for (int cycle = 0; cycle < 20; ++cycle) {
+        // Each cycle a new device's capture, as a host that opens and
+        // closes the camera again and again.
+        CWindowCapture capture;
+        ASSERT_EQ(S_OK, capture.Start());
+        EXPECT_EQ(CWindowCapture::Outcome::KeepPrevious, capture.Read(hung, CaptureMethod::Print, 50, nullptr));
+        capture.Stop();
+        if (cycle == 0) {
+            ::Sleep(50);
+            afterFirst = CountProcessThreads();
+        }
+    }
+    // A thread of a later cycle that waited its turn behind the pending
+    // print ends once its wait is over.
+    for (int i = 0; i < 100 && CountProcessThreads() > afterFirst; ++i) {
+        ::Sleep(20);
+    }
+    EXPECT_EQ(afterFirst, CountProcessThreads());
+}
+
+TEST_F(WindowCaptureTest, AThreadThatDoesNotEndInTimeIsLeftWithItsOwnState_WaitInjected) {
+    // An idle capture thread that does not end within Stop's wait (the
+    // loader lock, a starved processor) is left behind like a busy one:
+    // the next start must not share its state with it.
+    const HWND window = CreateQuadrants(120, 90);
+    CWindowCapture capture;
+    capture.SetIdleExitWaitForTesting(0);
+    ASSERT_EQ(S_OK, capture.Start());
+    ASSERT_EQ(CWindowCapture::Outcome::Picture, capture.Read(window, CaptureMethod::Copy, kGenerousDeadlineMs, nullptr));
+    const long before = CountProcessThreads();
+    for (int cycle = 0; cycle < 20; ++cycle) {
+        capture.Stop();
+        ASSERT_EQ(S_OK, capture.Start());
+        ASSERT_EQ(CWindowCapture::Outcome::Picture,
+                  capture.Read(window, CaptureMethod::Copy, kGenerousDeadlineMs, nullptr));
+    }
+    capture.Stop();
+    // Every thread left behind ends by itself.
+    for (int i = 0; i < 100 && CountProcessThreads() >= before; ++i) {
+        ::Sleep(20);
+    }
+    EXPECT_LT(CountProcessThreads(), before);
+}
+
+// A print that fails outright, as PrintWindow does for some windows.
+class FailingPrintReader final : public IWindowReader {
+public:
+    bool Copy(HWND window, SIZE client, CMemoryDib& dib) override {
+        ++copies;
+        return m_platform.Copy(window, client, dib);
+    }
+    bool Print(HWND, SIZE, POINT, CMemoryDib&) override {
+        ++prints;
+        return false;
+    }
+    std::atomic<int> copies{0};
+    std::atomic<int> prints{0};
+
+private:
+    CPlatformWindowReader m_platform;
+};
+
+TEST_F(WindowCaptureTest, APrintThatFailsIsMadeUpForByACopy_PrintInjected) {
+    const HWND window = CreateQuadrants(200, 200);
+    FailingPrintReader reader;
+    CWindowCapture capture(&reader);
+    ASSERT_EQ(S_OK, capture.Start());
+    ASSERT_EQ(CWindowCapture::Outcome::Picture, capture.Read(window, CaptureMethod::Print, kGenerousDeadlineMs, nullptr));
+    EXPECT_EQ(1, reader.prints.load());
+    EXPECT_EQ(1, reader.copies.load());
+    EXPECT_EQ(kYellow, PixelAt(capture.LastPicture(), 150, 150));
+}
+
+TEST_F(WindowCaptureTest, ARightToLeftWindowIsPrintedWhole) {
+    HWND window = nullptr;
+    ASSERT_EQ(S_OK, m_ui.Create(kTargetClass, L"Mirrored", 200, 200,
+                                QuadrantPainter(200, 200, kRed, kGreen, kBlue, kYellow), &window, 0, 0,
+                                WS_EX_LAYOUTRTL));
+    CWindowCapture capture;
+    ASSERT_EQ(S_OK, capture.Start());
+    ASSERT_EQ(CWindowCapture::Outcome::Picture, capture.Read(window, CaptureMethod::Copy, kGenerousDeadlineMs, nullptr));
+    const CWindowCapture::Picture copied = capture.LastPicture();
+    const COLORREF copiedLeft = PixelAt(copied, 40, 40);
+    const COLORREF copiedRight = PixelAt(copied, 160, 40);
+    ASSERT_EQ(CWindowCapture::Outcome::Picture,
+              capture.Read(window, CaptureMethod::Print, kGenerousDeadlineMs, nullptr));
+    const CWindowCapture::Picture printed = capture.LastPicture();
+    EXPECT_EQ(200, printed.width);
+    EXPECT_EQ(200, printed.height);
+    // The whole client area, from its own origin: both halves of the top
+    // row. (Printed through WM_PRINT, as Wine does, the window draws in its
+    // own left-to-right coordinates; composed content, as Windows 8.1 and
+    // later print it, comes as the screen shows it.)
+    const COLORREF printedLeft = PixelAt(printed, 40, 40);
+    const COLORREF printedRight = PixelAt(printed, 160, 40);
+    EXPECT_TRUE((printedLeft == copiedLeft && printedRight == copiedRight) ||
+                (printedLeft == copiedRight && printedRight == copiedLeft))
+        << std::hex << printedLeft << " " << printedRight;
 }
 
 TEST_F(WindowCaptureTest, HiddenAndEmptyWindowsGiveStandbyAndMinimisedOnesTheLastPicture) {

@@ -139,7 +139,7 @@ TestWindow::~TestWindow() {
 }
 
 HRESULT TestWindow::Create(const wchar_t* className, const wchar_t* title, int clientWidth, int clientHeight,
-                           const TestWindowPainter& painter, int x, int y) {
+                           const TestWindowPainter& painter, int x, int y, DWORD exStyle) {
     if (m_state->window != nullptr || clientWidth <= 0 || clientHeight <= 0) {
         return E_UNEXPECTED;
     }
@@ -161,7 +161,7 @@ HRESULT TestWindow::Create(const wchar_t* className, const wchar_t* title, int c
     // (without one, Wine waits two seconds for it whenever a managed window
     // is hidden). Capture sees only the client area either way.
     constexpr DWORD kStyle = WS_POPUP;
-    m_state->window = ::CreateWindowExW(WS_EX_NOACTIVATE, className, title, kStyle, x, y, clientWidth,
+    m_state->window = ::CreateWindowExW(WS_EX_NOACTIVATE | exStyle, className, title, kStyle, x, y, clientWidth,
                                         clientHeight, nullptr, nullptr, ::GetModuleHandleW(nullptr),
                                         &m_state->pixels);
     if (m_state->window == nullptr) {

@@ -54,9 +54,10 @@ public:
 
     // Registers the class (once per process and class name), creates the
     // window at (x, y) with the client size, paints it with painter, shows
-    // it without activating it and handles its first paint.
+    // it without activating it and handles its first paint. exStyle: more
+    // extended styles (WS_EX_LAYOUTRTL for a mirrored window).
     HRESULT Create(const wchar_t* className, const wchar_t* title, int clientWidth, int clientHeight,
-                   const TestWindowPainter& painter, int x = 0, int y = 0);
+                   const TestWindowPainter& painter, int x = 0, int y = 0, DWORD exStyle = 0);
 
     // Repaints the client area with another picture, at once.
     void Paint(const TestWindowPainter& painter);

@@ -77,11 +77,12 @@ void TestWindowThread::Run(const std::function<void()>& work) {
 }
 
 HRESULT TestWindowThread::Create(const wchar_t* className, const wchar_t* title, int clientWidth,
-                                 int clientHeight, const TestWindowPainter& painter, HWND* window, int x, int y) {
+                                 int clientHeight, const TestWindowPainter& painter, HWND* window, int x, int y,
+                                 DWORD exStyle) {
     HRESULT hr = E_FAIL;
     Run([&]() {
         auto created = std::make_unique<TestWindow>();
-        hr = created->Create(className, title, clientWidth, clientHeight, painter, x, y);
+        hr = created->Create(className, title, clientWidth, clientHeight, painter, x, y, exStyle);
         if (SUCCEEDED(hr)) {
             if (window != nullptr) {
                 *window = created->hwnd();

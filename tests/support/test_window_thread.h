@@ -33,7 +33,7 @@ public:
     // Creates a test window on the thread (TestWindow::Create); it lives
     // until Destroy or the end of the thread.
     HRESULT Create(const wchar_t* className, const wchar_t* title, int clientWidth, int clientHeight,
-                   const TestWindowPainter& painter, HWND* window, int x = 0, int y = 0);
+                   const TestWindowPainter& painter, HWND* window, int x = 0, int y = 0, DWORD exStyle = 0);
     void Paint(HWND window, const TestWindowPainter& painter);
     void Destroy(HWND window);
 
