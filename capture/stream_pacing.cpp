@@ -22,6 +22,7 @@ HRESULT CStreamPacing::Start() {
     m_running = false;
     m_clock.Reset();
     m_pausedAt = 0;
+    m_stamped = false;
     m_pacer.Restart();
     QM_IGNORE(m_timer.Start(), "without the timer the wait falls back to whole milliseconds");
     return m_changed ? S_OK : E_OUTOFMEMORY;
@@ -124,12 +125,45 @@ void CStreamPacing::Stamp(IMediaSample* sample, REFERENCE_TIME frameTime) {
         m_pacer.Due(StreamNow(), frameTime);
     }
     const CFramePacer::Slot slot = m_pacer.Take(frameTime);
-    const REFERENCE_TIME offset = m_streamOffset;
+    REFERENCE_TIME offset = GetStreamOffset();
+    if (m_stamped && slot.start + offset < m_lastEnd) {
+        // Lowered while streaming: as far down as the last end allows.
+        offset = m_lastEnd - slot.start;
+    }
+    const bool discontinuity = slot.discontinuity || (m_stamped && offset != m_appliedOffset);
+    m_stamped = true;
+    m_appliedOffset = offset;
     REFERENCE_TIME start = slot.start + offset;
     REFERENCE_TIME end = slot.end + offset;
+    m_lastEnd = end;
     // A sample of the standard allocator accepts all three; a failure of
     // another one leaves the sample as it was, which the graph tolerates.
     QM_IGNORE(sample->SetTime(&start, &end), "see above");
     QM_IGNORE(sample->SetSyncPoint(TRUE), "see above");
-    QM_IGNORE(sample->SetDiscontinuity(slot.discontinuity ? TRUE : FALSE), "see above");
+    QM_IGNORE(sample->SetDiscontinuity(discontinuity ? TRUE : FALSE), "see above");
+}
+
+HRESULT CStreamPacing::SetStreamOffset(REFERENCE_TIME offset) {
+    CAutoLock lock(&m_graphLock);
+    const REFERENCE_TIME largest = m_maxStreamOffset > 0 ? m_maxStreamOffset : kDefaultMaxStreamOffset;
+    RETURN_HR_IF(E_INVALIDARG, offset < 0 || offset > largest);
+    m_streamOffset = offset;
+    return S_OK;
+}
+
+REFERENCE_TIME CStreamPacing::GetStreamOffset() const {
+    CAutoLock lock(&m_graphLock);
+    return m_streamOffset;
+}
+
+HRESULT CStreamPacing::SetMaxStreamOffset(REFERENCE_TIME maxOffset) {
+    RETURN_HR_IF(E_INVALIDARG, maxOffset < 0 || maxOffset > kStreamOffsetCeiling);
+    CAutoLock lock(&m_graphLock);
+    m_maxStreamOffset = maxOffset;
+    return S_OK;
+}
+
+REFERENCE_TIME CStreamPacing::GetMaxStreamOffset() const {
+    CAutoLock lock(&m_graphLock);
+    return m_maxStreamOffset;
 }

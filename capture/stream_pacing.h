@@ -61,8 +61,18 @@ public:
     void Stamp(IMediaSample* sample, REFERENCE_TIME frameTime);
 
     // The offset added to every sample time (IAMPushSource); any thread.
-    void SetStreamOffset(REFERENCE_TIME offset) { m_streamOffset = offset; }
-    REFERENCE_TIME GetStreamOffset() const { return m_streamOffset; }
+    // E_INVALIDARG (and nothing changes) below 0 or above the largest
+    // offset allowed: the one SetMaxStreamOffset set, or an hour while none
+    // is set. A lower offset never sends times backwards: a sample starts
+    // no earlier than the one before it ended, so the lower offset takes
+    // effect where the stream has a gap, or when it starts again.
+    [[nodiscard]] HRESULT SetStreamOffset(REFERENCE_TIME offset);
+    REFERENCE_TIME GetStreamOffset() const;
+    // E_INVALIDARG (and nothing changes) below 0 or above a day. 0: none.
+    [[nodiscard]] HRESULT SetMaxStreamOffset(REFERENCE_TIME maxOffset);
+    REFERENCE_TIME GetMaxStreamOffset() const;
+    static constexpr REFERENCE_TIME kDefaultMaxStreamOffset = 3600LL * 10000000;
+    static constexpr REFERENCE_TIME kStreamOffsetCeiling = 24 * kDefaultMaxStreamOffset;
 
     // Streaming thread: where the next sample starts, in stream time.
     REFERENCE_TIME GetNextSampleStart() const { return m_pacer.NextStart(); }
@@ -77,7 +87,7 @@ private:
     IPacingClock& m_counter;
 
     // Handed over by Run and Pause under the lock.
-    CCritSec m_graphLock;
+    mutable CCritSec m_graphLock;
     bool m_graphRunning = false;
     REFERENCE_TIME m_graphStart = 0;
     Microsoft::WRL::ComPtr<IReferenceClock> m_graphClock;
@@ -85,7 +95,9 @@ private:
     // Auto-reset: the graph's state changed.
     UniqueHandle m_changed;
 
-    std::atomic<REFERENCE_TIME> m_streamOffset{0};
+    // Under the graph lock: what IAMPushSource set.
+    REFERENCE_TIME m_streamOffset = 0;
+    REFERENCE_TIME m_maxStreamOffset = 0;
 
     // Streaming thread only.
     CThreadChecker m_streamingThread;
@@ -99,4 +111,8 @@ private:
     REFERENCE_TIME m_counterAnchor = 0;
     // The stream time at which the graph last paused.
     REFERENCE_TIME m_pausedAt = 0;
+    // The offset the last sample carried and where it ended.
+    bool m_stamped = false;
+    REFERENCE_TIME m_appliedOffset = 0;
+    REFERENCE_TIME m_lastEnd = 0;
 };

@@ -424,25 +424,21 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::SetPushSourceFlags(ULONG /*flags*/) {
 }
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::SetStreamOffset(REFERENCE_TIME offset) {
-    RETURN_HR_IF(E_INVALIDARG, offset < 0);
-    m_producer.SetStreamOffset(offset);
-    return S_OK;
+    return m_producer.Pacing().SetStreamOffset(offset);
 }
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::GetStreamOffset(REFERENCE_TIME* offset) {
     RETURN_HR_IF_NULL(E_POINTER, offset);
-    *offset = m_producer.GetStreamOffset();
+    *offset = m_producer.Pacing().GetStreamOffset();
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::GetMaxStreamOffset(REFERENCE_TIME* maxOffset) {
     RETURN_HR_IF_NULL(E_POINTER, maxOffset);
-    *maxOffset = m_maxStreamOffset;
+    *maxOffset = m_producer.Pacing().GetMaxStreamOffset();
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::SetMaxStreamOffset(REFERENCE_TIME maxOffset) {
-    RETURN_HR_IF(E_INVALIDARG, maxOffset < 0);
-    m_maxStreamOffset = maxOffset;
-    return S_OK;
+    return m_producer.Pacing().SetMaxStreamOffset(maxOffset);
 }

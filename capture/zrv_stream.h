@@ -148,6 +148,4 @@ private:
     CFramePicture m_picture;
     // Makes the frames; declared after what it refers to.
     CFrameProducer m_producer{m_settings, m_picture};
-    // What the graph set as the largest stream offset it allows.
-    std::atomic<REFERENCE_TIME> m_maxStreamOffset{0};
 };

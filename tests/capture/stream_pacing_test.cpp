@@ -213,7 +213,7 @@ TEST_F(StreamPacingTest, TheStreamOffsetIsAddedToEverySampleTime) {
     ManualCounter counter;
     CStreamPacing pacing(&counter);
     ASSERT_EQ(S_OK, pacing.Start());
-    pacing.SetStreamOffset(5 * kMs);
+    ASSERT_EQ(S_OK, pacing.SetStreamOffset(5 * kMs));
     EXPECT_EQ(5 * kMs, pacing.GetStreamOffset());
     ASSERT_TRUE(Frame(pacing));
     EXPECT_EQ(Times(5 * kMs, kFrameTime + 5 * kMs), Stamped());
@@ -221,5 +221,58 @@ TEST_F(StreamPacingTest, TheStreamOffsetIsAddedToEverySampleTime) {
     // A new streaming thread starts again at 0.
     ASSERT_EQ(S_OK, pacing.Start());
     EXPECT_EQ(0, pacing.GetNextSampleStart());
+    pacing.Stop();
+}
+
+TEST_F(StreamPacingTest, AnOffsetBeyondTheLargestAllowedIsRefusedAndChangesNothing) {
+    CStreamPacing pacing;
+    ASSERT_EQ(S_OK, pacing.SetStreamOffset(kMs));
+    // Without a largest offset set, an hour is the most.
+    EXPECT_EQ(S_OK, pacing.SetStreamOffset(CStreamPacing::kDefaultMaxStreamOffset));
+    EXPECT_EQ(E_INVALIDARG, pacing.SetStreamOffset(CStreamPacing::kDefaultMaxStreamOffset + 1));
+    EXPECT_EQ(E_INVALIDARG, pacing.SetStreamOffset(9223372036854774807LL));
+    EXPECT_EQ(E_INVALIDARG, pacing.SetStreamOffset(-1));
+    EXPECT_EQ(CStreamPacing::kDefaultMaxStreamOffset, pacing.GetStreamOffset());
+    // The graph's own largest offset, which itself is bounded by a day.
+    ASSERT_EQ(S_OK, pacing.SetMaxStreamOffset(10 * kMs));
+    EXPECT_EQ(10 * kMs, pacing.GetMaxStreamOffset());
+    EXPECT_EQ(S_OK, pacing.SetStreamOffset(10 * kMs));
+    EXPECT_EQ(E_INVALIDARG, pacing.SetStreamOffset(10 * kMs + 1));
+    EXPECT_EQ(E_INVALIDARG, pacing.SetMaxStreamOffset(CStreamPacing::kStreamOffsetCeiling + 1));
+    EXPECT_EQ(E_INVALIDARG, pacing.SetMaxStreamOffset(-1));
+    EXPECT_EQ(10 * kMs, pacing.GetMaxStreamOffset());
+}
+
+TEST_F(StreamPacingTest, ALowerOffsetWhileStreamingNeverSendsTimesBackwards) {
+    ManualCounter counter;
+    CStreamPacing pacing(&counter);
+    ASSERT_EQ(S_OK, pacing.Start());
+    pacing.Run(0, nullptr);
+    ASSERT_EQ(S_OK, pacing.SetStreamOffset(1000 * kMs));
+    ASSERT_TRUE(Frame(pacing));
+    EXPECT_EQ(Times(1000 * kMs, 1000 * kMs + kFrameTime), Stamped());
+    REFERENCE_TIME lastEnd = Stamped().second;
+    ASSERT_EQ(S_OK, pacing.SetStreamOffset(0));
+    for (int i = 0; i < 5; ++i) {
+        counter.now = counter.now + kFrameTime;
+        ASSERT_TRUE(Frame(pacing));
+        const Times times = Stamped();
+        EXPECT_EQ(lastEnd, times.first) << "frame " << i;
+        EXPECT_EQ(kFrameTime, times.second - times.first);
+        EXPECT_FALSE(Discontinuity()) << "frame " << i;
+        lastEnd = times.second;
+    }
+    // Where the stream has a gap anyway, the lower offset takes effect.
+    counter.now = counter.now + 2000 * kMs;
+    ASSERT_TRUE(Frame(pacing));
+    const Times afterGap = Stamped();
+    EXPECT_TRUE(Discontinuity());
+    EXPECT_GE(afterGap.first, lastEnd);
+    EXPECT_LT(afterGap.first, counter.now.load() + kFrameTime) << "the offset is 0 again";
+    // A higher offset leaves a gap, marked as one.
+    ASSERT_EQ(S_OK, pacing.SetStreamOffset(50 * kMs));
+    counter.now = counter.now + kFrameTime;
+    ASSERT_TRUE(Frame(pacing));
+    EXPECT_TRUE(Discontinuity());
     pacing.Stop();
 }
