@@ -5,6 +5,7 @@
 #include <wrl/client.h>
 
 #include <cwchar>
+#include <new>
 #include <vector>
 
 #include "capture/capture_device_ids.h"
@@ -36,7 +37,9 @@ const AMOVIESETUP_PIN sudPins[] = {
 };
 
 // COM for the duration of one registration call, on whatever apartment
-// the caller's thread already has.
+// the caller's thread already has. A thread already in the multithreaded
+// apartment answers RPC_E_CHANGED_MODE: COM is there, and not ours to
+// uninitialise.
 class ScopedComInit {
 public:
     ScopedComInit() : m_hr(::CoInitialize(nullptr)) {}
@@ -48,7 +51,8 @@ public:
     }
     ScopedComInit(const ScopedComInit&) = delete;
     ScopedComInit& operator=(const ScopedComInit&) = delete;
-    HRESULT result() const { return m_hr; }
+    // S_OK or S_FALSE when COM can be used on this thread.
+    HRESULT result() const { return m_hr == RPC_E_CHANGED_MODE ? S_FALSE : m_hr; }
 
 private:
     HRESULT m_hr;
@@ -86,7 +90,13 @@ const AMOVIESETUP_FILTER sudCaptureDevice = {
 };
 
 HRESULT GetModulePath(HMODULE module, std::vector<wchar_t>& path, ModuleFileNameFn getName) {
-    path.assign(kMaxModulePath, L'\0');
+    // No exception leaves the module's exports.
+    try {
+        path.assign(kMaxModulePath, L'\0');
+    } catch (const std::bad_alloc&) {
+        path.clear();
+        return E_OUTOFMEMORY;
+    }
     const DWORD length = getName(module, path.data(), kMaxModulePath);
     if (length == 0) {
         // A failure without an error code is still a failure: an empty path
@@ -247,10 +257,8 @@ HRESULT AMovieDllRegisterServer2(BOOL doRegister) {
 
 STDAPI DllRegisterServer() {
     ScopedComInit com;
-    // As for unregistration: nothing is written on a thread where COM
-    // cannot be had as the module asks for it (one in the multithreaded
-    // apartment answers RPC_E_CHANGED_MODE), rather than class keys whose
-    // mapper entries then fail.
+    // Nothing is written on a thread where COM cannot be had, rather than
+    // class keys whose mapper entries then fail.
     RETURN_IF_FAILED(com.result());
     RETURN_IF_FAILED(AMovieDllRegisterServer2(TRUE));
 

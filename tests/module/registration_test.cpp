@@ -213,22 +213,37 @@ TEST(ModulePathTest, TheLastErrorOfAFailedCallIsNeverSuccess) {
     EXPECT_EQ(S_OK, HResultFromWin32(ERROR_SUCCESS));
 }
 
-TEST_F(RegistrationTest, NeitherExportWritesAnythingWhereCOMCannotBeHadAsItAsks) {
-    // A thread already in the multithreaded apartment: CoInitialize answers
-    // RPC_E_CHANGED_MODE there.
+TEST_F(RegistrationTest, BothExportsWorkOnAThreadAlreadyInTheMultithreadedApartment) {
+    // CoInitialize answers RPC_E_CHANGED_MODE there: COM is available, and
+    // the thread's apartment is not the module's to end.
     HRESULT registered = E_PENDING;
+    bool classKeyAfterRegister = false;
+    bool announcedAfterRegister = false;
     HRESULT unregistered = E_PENDING;
+    HRESULT comAfterwards = E_PENDING;
+    const std::wstring classKey = L"CLSID\\" + GuidText(CLSID_CaptureDevice);
+    const std::wstring instanceKey =
+        L"CLSID\\" + GuidText(CLSID_VideoInputDeviceCategory) + L"\\Instance\\" + GuidText(CLSID_CaptureDevice);
     std::thread host([&] {
-        ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+            return;
+        }
         registered = DllRegisterServer();
+        classKeyAfterRegister = Exists(HKEY_CLASSES_ROOT, classKey);
+        announcedAfterRegister = Exists(HKEY_CLASSES_ROOT, instanceKey);
         unregistered = DllUnregisterServer();
+        // Still in its apartment: the exports balanced what they started.
+        ComPtr<IFilterMapper2> mapper;
+        comAfterwards = ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&mapper));
+        mapper.Reset();
         ::CoUninitialize();
     });
     host.join();
-    EXPECT_EQ(RPC_E_CHANGED_MODE, registered);
-    EXPECT_EQ(RPC_E_CHANGED_MODE, unregistered);
-    EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(CLSID_CaptureDevice))) << "class keys were written";
-    EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(CLSID_VideoInputDeviceCategory) + L"\\Instance\\" +
-                                               GuidText(CLSID_CaptureDevice)))
-        << "the device was announced";
+    EXPECT_EQ(S_OK, registered);
+    EXPECT_TRUE(classKeyAfterRegister);
+    EXPECT_TRUE(announcedAfterRegister);
+    EXPECT_EQ(S_OK, unregistered);
+    EXPECT_EQ(S_OK, comAfterwards);
+    EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, classKey));
+    EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, instanceKey));
 }
