@@ -63,11 +63,11 @@ HRESULT CCaptureDeviceProp::OnConnect(IUnknown* object) {
     m_hasPendingEdits = false;
     m_pSettings2.Reset();
     m_pSettings.Reset();
-    // The UTF-16 interface where the object has it; a failed query leaves
-    // m_pSettings null.
+    // The UTF-16 interface where the object has it, else the first one; the
+    // page holds one reference on the object either way. A failed query
+    // leaves both null.
     if (SUCCEEDED(object->QueryInterface(IID_ICaptureDeviceSettings2,
                                          reinterpret_cast<void**>(m_pSettings2.ReleaseAndGetAddressOf())))) {
-        m_pSettings = m_pSettings2;
         return S_OK;
     }
     return object->QueryInterface(IID_ICaptureDeviceSettings,
@@ -82,7 +82,7 @@ HRESULT CCaptureDeviceProp::OnDisconnect() {
 }
 
 HRESULT CCaptureDeviceProp::OnActivate() {
-    if (m_pSettings == nullptr || m_hwnd == nullptr) {
+    if (Settings() == nullptr || m_hwnd == nullptr) {
         return S_OK;
     }
     // Fresh values from the device replace edits kept from an earlier
@@ -90,9 +90,9 @@ HRESULT CCaptureDeviceProp::OnActivate() {
     m_hasPendingEdits = false;
 
     int size[2] = {0, 0};
-    m_pSettings->GetFrameSize(size);
+    Settings()->GetFrameSize(size);
     double rate = 0.0;
-    m_pSettings->GetFrameRate(&rate);
+    Settings()->GetFrameRate(&rate);
 
     ::SendDlgItemMessageW(m_hwnd, IDC_QUALITY, CB_RESETCONTENT, 0, 0);
     for (const wchar_t* label : kQualityLabels) {
@@ -121,7 +121,7 @@ HRESULT CCaptureDeviceProp::OnDeactivate() {
     // another tab, then pressed OK). The dialog is gone by then, so its
     // values are kept now. A window already destroyed with its parent has
     // nothing to give: then nothing is kept, and such an Apply writes nothing.
-    if (m_pSettings != nullptr && m_hwnd != nullptr && ::IsWindow(m_hwnd)) {
+    if (Settings() != nullptr && m_hwnd != nullptr && ::IsWindow(m_hwnd)) {
         ReadControls(&m_pendingEdits);
         m_hasPendingEdits = true;
     }
@@ -129,7 +129,7 @@ HRESULT CCaptureDeviceProp::OnDeactivate() {
 }
 
 HRESULT CCaptureDeviceProp::OnApplyChanges() {
-    if (m_pSettings == nullptr) {
+    if (Settings() == nullptr) {
         return S_OK;
     }
     if (m_hwnd != nullptr) {
@@ -181,10 +181,10 @@ void CCaptureDeviceProp::ReadControls(Edits* edits) const {
 void CCaptureDeviceProp::WriteSettings(const Edits& edits) {
     // The current rate stands when the text holds no number.
     double rate = 0.0;
-    m_pSettings->GetFrameRate(&rate);
+    Settings()->GetFrameRate(&rate);
 
     if (edits.quality >= 0) {
-        m_pSettings->SetSelectPixel(edits.quality + edits.orientationOffset);
+        Settings()->SetSelectPixel(edits.quality + edits.orientationOffset);
     }
 
     double typed = 0.0;
@@ -200,7 +200,7 @@ void CCaptureDeviceProp::WriteSettings(const Edits& edits) {
     } else if (rate > kMaxFrameRate) {
         rate = kMaxFrameRate;
     }
-    m_pSettings->SetFrameRate(rate);
+    Settings()->SetFrameRate(rate);
 }
 
 void CCaptureDeviceProp::ReadTitleText(wchar_t (&title)[kEditTextCapacity]) const {
@@ -210,7 +210,7 @@ void CCaptureDeviceProp::ReadTitleText(wchar_t (&title)[kEditTextCapacity]) cons
     }
     // The 8-bit text is in the host's code page.
     char narrow[kEditTextCapacity] = {};
-    m_pSettings->GetTitleText(narrow);
+    Settings()->GetTitleText(narrow);
     narrow[kEditTextCapacity - 1] = '\0';
     if (::MultiByteToWideChar(CP_ACP, 0, narrow, -1, title, kEditTextCapacity) == 0) {
         title[0] = L'\0';
@@ -228,5 +228,5 @@ void CCaptureDeviceProp::WriteTitleText(const wchar_t* title) {
     if (::WideCharToMultiByte(CP_ACP, 0, title, -1, narrow, sizeof(narrow), nullptr, nullptr) == 0) {
         narrow[0] = '\0';
     }
-    m_pSettings->SetTitleText(narrow);
+    Settings()->SetTitleText(narrow);
 }

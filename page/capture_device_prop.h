@@ -49,13 +49,18 @@ private:
     // Sets size, standby text and frame rate, in this order.
     void WriteSettings(const Edits& edits);
 
-    // Settings of the attached object; null when none is attached or the
-    // object has no such interface. Used on the frame's thread only.
-    Microsoft::WRL::ComPtr<ICaptureDeviceSettings> m_pSettings;
-    // The same object's UTF-16 interface where it offers one (else null,
-    // and the standby text goes through the 8-bit methods in the host's
-    // code page).
+    // The attached object's settings: null when none is attached or the
+    // object has no such interface.
+    ICaptureDeviceSettings* Settings() const {
+        return m_pSettings2 ? m_pSettings2.Get() : m_pSettings.Get();
+    }
+
+    // One of the two is held, never both. The UTF-16 one where the object
+    // offers it; else the first, and the standby text goes through its
+    // 8-bit methods in the host's code page. Used on the frame's thread
+    // only.
     Microsoft::WRL::ComPtr<ICaptureDeviceSettings2> m_pSettings2;
+    Microsoft::WRL::ComPtr<ICaptureDeviceSettings> m_pSettings;
     // The controls' values at Deactivate, for an Apply that comes after the
     // dialog is gone. Valid while m_hasPendingEdits.
     Edits m_pendingEdits;

@@ -10,6 +10,7 @@
 #include "capture/capture_device_settings.h"
 #include "capture/frame_geometry.h"
 #include "framework/com_util.h"
+#include "framework/module_instance.h"
 #include "resources/resource.h"
 
 namespace {
@@ -74,14 +75,15 @@ HRESULT CCaptureWindowProp::OnConnect(IUnknown* object) {
     m_hasPendingChoice = false;
     // The page stores per-user settings and needs nothing of the device
     // itself; it only makes sure that it edits a capture device.
-    Microsoft::WRL::ComPtr<IUnknown> settings;
-    RETURN_IF_FAILED(object->QueryInterface(IID_ICaptureDeviceSettings, reinterpret_cast<void**>(settings.GetAddressOf())));
+    RETURN_IF_FAILED(object->QueryInterface(IID_ICaptureDeviceSettings,
+                                            reinterpret_cast<void**>(m_device.ReleaseAndGetAddressOf())));
     m_connected = true;
     return S_OK;
 }
 
 HRESULT CCaptureWindowProp::OnDisconnect() {
     m_connected = false;
+    m_device.Reset();
     m_hasPendingChoice = false;
     return S_OK;
 }
@@ -92,6 +94,8 @@ HRESULT CCaptureWindowProp::OnActivate() {
     }
     // The stored values replace edits kept from an earlier activation.
     m_hasPendingChoice = false;
+    // No rule shown yet: the first refresh shows one.
+    m_shownRule = kNoRuleShown;
     SetupListColumns();
     LoadStoredChoice();
     RefreshList();
@@ -168,6 +172,7 @@ INT_PTR CCaptureWindowProp::OnReceiveMessage(HWND window, UINT message, WPARAM w
             } else if ((id == IDC_SCALE_STRETCH || id == IDC_SCALE_FIT || id == IDC_SCALE_FILL || id == IDC_MIRROR) &&
                        code == BN_CLICKED) {
                 MarkDirty();
+                RefreshThumbnail();
             }
             break;
         }
@@ -212,20 +217,12 @@ void CCaptureWindowProp::LoadStoredChoice() {
     const CCaptureSettings::Snapshot snapshot = stored.GetSnapshot();
     m_captureMethod = snapshot.captureMethod;
 
-    // The names are stored in the host's 8-bit code page.
-    wchar_t title[kSettingsTextCapacity] = {};
-    wchar_t windowClass[kSettingsTextCapacity] = {};
-    if (::MultiByteToWideChar(CP_ACP, 0, snapshot.windowName, -1, title, kSettingsTextCapacity) == 0) {
-        title[0] = L'\0';
-    }
-    if (::MultiByteToWideChar(CP_ACP, 0, snapshot.windowClass, -1, windowClass, kSettingsTextCapacity) == 0) {
-        windowClass[0] = L'\0';
-    }
-    const bool classOnly = snapshot.windowName[0] == '\0';
+    const bool classOnly = snapshot.windowName[0] == L'\0';
+    CopyWideText(m_program, snapshot.windowProgram, kWindowProgramCapacity);
 
     m_filling = true;
-    ::SetDlgItemTextW(m_hwnd, IDC_WINDOW_TITLE, title);
-    ::SetDlgItemTextW(m_hwnd, IDC_WINDOW_CLASS, windowClass);
+    ::SetDlgItemTextW(m_hwnd, IDC_WINDOW_TITLE, snapshot.windowName);
+    ::SetDlgItemTextW(m_hwnd, IDC_WINDOW_CLASS, snapshot.windowClass);
     m_filling = false;
     SetChecked(m_hwnd, IDC_CLASS_ONLY, classOnly);
     ::EnableWindow(::GetDlgItem(m_hwnd, IDC_WINDOW_TITLE), !classOnly);
@@ -296,6 +293,7 @@ void CCaptureWindowProp::SelectMatchingEntry() {
     for (size_t i = 0; i < m_windows.size(); ++i) {
         const ListedWindow& entry = m_windows[i];
         if (entry.className == windowClass && (anyTitle || entry.title == title)) {
+            CopyWideText(m_program, entry.program.c_str(), kWindowProgramCapacity);
             LVITEMW state = {};
             state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
             state.state = LVIS_SELECTED | LVIS_FOCUSED;
@@ -322,6 +320,7 @@ void CCaptureWindowProp::ChooseEntry(size_t index) {
     // names its title and class, which the device finds once a window of
     // that name is there again.
     const ListedWindow& entry = m_windows[index];
+    CopyWideText(m_program, entry.program.c_str(), kWindowProgramCapacity);
     m_filling = true;
     ::SetDlgItemTextW(m_hwnd, IDC_WINDOW_TITLE, entry.title.c_str());
     ::SetDlgItemTextW(m_hwnd, IDC_WINDOW_CLASS, entry.className.c_str());
@@ -337,20 +336,25 @@ void CCaptureWindowProp::ReadControls(Choice* choice) const {
     ::GetDlgItemTextW(m_hwnd, IDC_WINDOW_CLASS, choice->windowClass, kEditTextCapacity);
     choice->title[kEditTextCapacity - 1] = L'\0';
     choice->windowClass[kEditTextCapacity - 1] = L'\0';
+    CopyWideText(choice->program, m_program, kWindowProgramCapacity);
     choice->classOnly = IsChecked(m_hwnd, IDC_CLASS_ONLY);
-    if (IsChecked(m_hwnd, IDC_SCALE_FIT)) {
-        choice->scaleMode = ScaleMode::Fit;
-    } else if (IsChecked(m_hwnd, IDC_SCALE_FILL)) {
-        choice->scaleMode = ScaleMode::Fill;
-    } else {
-        choice->scaleMode = ScaleMode::Stretch;
-    }
+    choice->scaleMode = ChosenScaleMode();
     choice->mirror = IsChecked(m_hwnd, IDC_MIRROR);
+}
+
+ScaleMode CCaptureWindowProp::ChosenScaleMode() const {
+    if (IsChecked(m_hwnd, IDC_SCALE_FIT)) {
+        return ScaleMode::Fit;
+    }
+    if (IsChecked(m_hwnd, IDC_SCALE_FILL)) {
+        return ScaleMode::Fill;
+    }
+    return ScaleMode::Stretch;
 }
 
 HRESULT CCaptureWindowProp::StoreChoice(const Choice& choice) const {
     // An empty title stands for any window of the class.
-    bool stored = StoreWindowChoice(choice.classOnly ? L"" : choice.title, choice.windowClass);
+    bool stored = StoreWindowChoice(choice.classOnly ? L"" : choice.title, choice.windowClass, choice.program);
     stored = StoreScaleMode(choice.scaleMode) && stored;
     stored = StoreMirror(choice.mirror) && stored;
     return stored ? S_OK : E_FAIL;
@@ -364,16 +368,13 @@ void CCaptureWindowProp::MarkDirty() {
 }
 
 void CCaptureWindowProp::UpdateSearch() {
-    wchar_t title[kEditTextCapacity] = {};
-    wchar_t windowClass[kEditTextCapacity] = {};
-    if (!IsChecked(m_hwnd, IDC_CLASS_ONLY)) {
-        ::GetDlgItemTextW(m_hwnd, IDC_WINDOW_TITLE, title, kEditTextCapacity);
-    }
-    ::GetDlgItemTextW(m_hwnd, IDC_WINDOW_CLASS, windowClass, kEditTextCapacity);
     // The texts as Apply would store them, so that the thumbnail shows the
     // window the device will find.
-    CodePageSettingTextFromWide(m_searchName, title);
-    CodePageSettingTextFromWide(m_searchClass, windowClass);
+    m_searchName[0] = L'\0';
+    if (!IsChecked(m_hwnd, IDC_CLASS_ONLY)) {
+        ::GetDlgItemTextW(m_hwnd, IDC_WINDOW_TITLE, m_searchName, static_cast<int>(kWindowTitleCapacity));
+    }
+    ::GetDlgItemTextW(m_hwnd, IDC_WINDOW_CLASS, m_searchClass, static_cast<int>(kWindowClassCapacity));
     m_tracker.Forget();
 }
 
@@ -381,7 +382,12 @@ void CCaptureWindowProp::RefreshThumbnail() {
     if (m_hwnd == nullptr || !m_thumbnail || !::IsWindowVisible(m_hwnd)) {
         return;
     }
-    const HWND window = m_tracker.WindowForFrame(m_searchClass, m_searchName);
+    WindowIdentity identity;
+    identity.windowClass = m_searchClass;
+    identity.windowName = m_searchName;
+    identity.program = m_program;
+    const HWND window = m_tracker.WindowForFrame(identity);
+    ShowMatchRule(m_tracker.CurrentRule());
     switch (m_capture.Read(window, m_captureMethod, kThumbnailReadDeadlineMs, nullptr)) {
     case CWindowCapture::Outcome::Picture:
         DrawPicture(m_capture.LastPicture());
@@ -406,13 +412,57 @@ void CCaptureWindowProp::DrawPicture(const CWindowCapture::Picture& picture) {
     if (picture.topRow == nullptr || picture.width <= 0 || picture.height <= 0) {
         return;
     }
-    // The whole window in the box, as the device frames it in fit mode.
-    const FrameGeometry geometry =
-        ComputeFrameGeometry(ScaleMode::Fit, false, picture.width, picture.height, kThumbnailWidth, kThumbnailHeight);
+    // The device's output frame, its proportions kept, in the middle of
+    // the thumbnail; in it the window's picture as the device frames it.
+    int size[2] = {0, 0};
+    if (m_device == nullptr || FAILED(m_device->GetFrameSize(size)) || size[0] <= 0 || size[1] <= 0) {
+        size[0] = kThumbnailWidth;
+        size[1] = kThumbnailHeight;
+    }
+    const FrameGeometry box = ComputeFrameGeometry(ScaleMode::Fit, false, size[0], size[1], kThumbnailWidth,
+                                                   kThumbnailHeight);
+    const int boxWidth = box.target.right - box.target.left;
+    const int boxHeight = box.target.bottom - box.target.top;
+    FrameGeometry geometry = ComputeFrameGeometry(ChosenScaleMode(), IsChecked(m_hwnd, IDC_MIRROR), picture.width,
+                                                  picture.height, boxWidth, boxHeight);
+    ::OffsetRect(&geometry.target, box.target.left, box.target.top);
     if (FAILED(m_scaler.Prepare(picture.width, picture.height, kThumbnailWidth, kThumbnailHeight, geometry))) {
         return;
     }
     m_scaler.Scale(picture.topRow, picture.stride, m_thumbnail.TopRow(), m_thumbnail.DownStride());
+}
+
+void CCaptureWindowProp::ShowMatchRule(WindowMatchRule rule) {
+    if (rule == m_shownRule) {
+        return;
+    }
+    m_shownRule = rule;
+    UINT id = IDS_MATCH_NONE;
+    switch (rule) {
+    case WindowMatchRule::None:
+        id = IDS_MATCH_NONE;
+        break;
+    case WindowMatchRule::ExactTitle:
+        id = m_searchName[0] == L'\0' ? IDS_MATCH_CLASS : IDS_MATCH_TITLE;
+        break;
+    case WindowMatchRule::TitlePrefix:
+        id = IDS_MATCH_TITLE_PREFIX;
+        break;
+    case WindowMatchRule::ClassAndProgram:
+        id = IDS_MATCH_PROGRAM;
+        break;
+    case WindowMatchRule::ProgramOnly:
+        id = IDS_MATCH_PROGRAM_ONLY;
+        break;
+    case WindowMatchRule::BuiltInClass:
+        id = IDS_MATCH_BUILT_IN;
+        break;
+    }
+    wchar_t text[64] = {};
+    if (::LoadStringW(ModuleInstance(), id, text, 64) <= 0) {
+        text[0] = L'\0';
+    }
+    ::SetDlgItemTextW(m_hwnd, IDC_MATCH_RULE, text);
 }
 
 void CCaptureWindowProp::DrawThumbnailItem(const DRAWITEMSTRUCT& item) const {

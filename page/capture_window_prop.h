@@ -1,9 +1,11 @@
 // CCaptureWindowProp: the window page. It lists the windows a user can
 // capture, lets the user choose one (or type its title and class), shows a
-// live thumbnail of the window the device would find with them, and sets
-// how the picture is framed (stretch, fit or fill) and whether it is
-// mirrored. Apply stores the choice for the current user; a running device
-// takes it over through its registry watch.
+// live thumbnail of the window the device would find with them, framed and
+// mirrored as the device will send it, says which rule of the search found
+// it, and sets how the picture is framed (stretch, fit or fill) and whether
+// it is mirrored. Apply stores the choice (title, class, the chosen
+// window's program, framing, mirror) for the current user; a running
+// device takes it over through its registry watch.
 //
 // Threads. Every hook and message runs on the frame's window thread. The
 // thumbnail is read on a capture thread of the page's own with a short
@@ -21,6 +23,7 @@
 #include "capture/window_capture.h"
 #include "capture/window_list.h"
 #include "capture/window_tracker.h"
+#include "capture/window_search.h"
 #include "framework/base_property_page.h"
 #include "framework/memory_dib.h"
 
@@ -51,20 +54,24 @@ public:
     INT_PTR OnReceiveMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
 
     // The thumbnail as last drawn: 24-bit top-down, kThumbnailWidth x
-    // kThumbnailHeight, the window's picture fitted in the middle of a
-    // black area. Empty while the page is not active.
+    // kThumbnailHeight, black, with the device's output frame (its current
+    // size's proportions) fitted in the middle, the window's picture framed
+    // and mirrored in it as the controls say. Empty while the page is not
+    // active.
     const CMemoryDib& Thumbnail() const { return m_thumbnail; }
     // The listed windows, in list order.
     const std::vector<ListedWindow>& ListedWindows() const { return m_windows; }
 
 private:
-    // Capacity of the texts read from the edit boxes, terminator included.
-    static constexpr int kEditTextCapacity = 256;
+    // Capacity of the texts read from the edit boxes, terminator included:
+    // what the settings hold.
+    static constexpr int kEditTextCapacity = static_cast<int>(kWindowTitleCapacity);
 
     // What the controls hold, as Apply needs it.
     struct Choice {
         wchar_t title[kEditTextCapacity] = {};
         wchar_t windowClass[kEditTextCapacity] = {};
+        wchar_t program[kWindowProgramCapacity] = {};
         bool classOnly = false;
         ScaleMode scaleMode = kDefaultScaleMode;
         bool mirror = kDefaultMirror;
@@ -81,6 +88,8 @@ private:
     // The user chose list entry `index` (into m_windows).
     void ChooseEntry(size_t index);
     void ReadControls(Choice* choice) const;
+    // The framing and mirror the controls say now.
+    ScaleMode ChosenScaleMode() const;
     HRESULT StoreChoice(const Choice& choice) const;
     void MarkDirty();
     // The fields changed: the thumbnail searches again with them.
@@ -88,6 +97,8 @@ private:
     void RefreshThumbnail();
     void ClearThumbnail();
     void DrawPicture(const CWindowCapture::Picture& picture);
+    // Says which rule found the thumbnail's window.
+    void ShowMatchRule(WindowMatchRule rule);
     void DrawThumbnailItem(const DRAWITEMSTRUCT& item) const;
 
     // The page is attached to the capture device.
@@ -102,12 +113,18 @@ private:
     Choice m_pendingChoice;
     bool m_hasPendingChoice = false;
 
+    // The program of the chosen window: the stored one, or that of the list
+    // entry the fields name.
+    wchar_t m_program[kWindowProgramCapacity] = {};
     // The thumbnail: the window the fields name, found as the device finds
-    // it (8-bit title and class as they would be stored), read as the
-    // stored capture method reads it, scaled by the device's scaler.
-    char m_searchName[kSettingsTextCapacity] = {};
-    char m_searchClass[kSettingsTextCapacity] = {};
+    // it, read as the stored capture method reads it, scaled by the
+    // device's scaler into the device's output size (asked of the device).
+    wchar_t m_searchName[kWindowTitleCapacity] = {};
+    wchar_t m_searchClass[kWindowClassCapacity] = {};
     CaptureMethod m_captureMethod = kDefaultCaptureMethod;
+    Microsoft::WRL::ComPtr<ICaptureDeviceSettings> m_device;
+    static constexpr WindowMatchRule kNoRuleShown = static_cast<WindowMatchRule>(-1);
+    WindowMatchRule m_shownRule = kNoRuleShown;
     CWindowTracker m_tracker;
     CWindowCapture m_capture;
     CFrameScaler m_scaler;

@@ -28,6 +28,16 @@
 #define IDC_SCALE_FILL 1108
 #define IDC_MIRROR 1109
 #define IDC_THUMBNAIL 1110
+#define IDC_MATCH_RULE 1111
+
+// What the window page says of the rule that found the thumbnail's window.
+#define IDS_MATCH_NONE 3
+#define IDS_MATCH_TITLE 4
+#define IDS_MATCH_CLASS 5
+#define IDS_MATCH_TITLE_PREFIX 6
+#define IDS_MATCH_PROGRAM 7
+#define IDS_MATCH_PROGRAM_ONLY 8
+#define IDS_MATCH_BUILT_IN 9
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

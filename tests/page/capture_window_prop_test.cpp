@@ -294,7 +294,7 @@ TEST_F(CaptureWindowPropTest, ListsTheVisibleTitledWindowsButNotToolWindowsOrThe
 TEST_F(CaptureWindowPropTest, ChoosingAWindowAndApplyingSwitchesARunningDevice) {
     ASSERT_NE(nullptr, CreateWindowOnUi(kFirstClass, kFirstTitle, 320, 240, SolidPainter(kRed), kLeftWindowX));
     ASSERT_NE(nullptr, CreateWindowOnUi(kSecondClass, kSecondTitle, 320, 240, SolidPainter(kYellow), kRightWindowX));
-    ASSERT_TRUE(StoreWindowChoice(kFirstTitle, kFirstClass));
+    ASSERT_TRUE(StoreWindowChoice(kFirstTitle, kFirstClass, L""));
     ASSERT_NO_FATAL_FAILURE(RunDevice());
     ASSERT_TRUE(m_recorder->WaitForCentre(kRed, kWaitMs)) << "the device does not show the first window";
 
@@ -407,11 +407,16 @@ TEST_F(CaptureWindowPropTest, FramingAndMirrorAreStoredAndShownAgain) {
     EXPECT_EQ(S_OK, m_session.Close());
 }
 
-TEST_F(CaptureWindowPropTest, TheThumbnailShowsTheChosenWindowsQuadrants) {
+TEST_F(CaptureWindowPropTest, TheThumbnailShowsTheWindowFramedAndMirroredAsTheDeviceWillSendIt) {
     ASSERT_NE(nullptr, CreateQuadrantWindow(kFirstClass, kFirstTitle, kLeftWindowX, 320, 240));
     ASSERT_NE(nullptr, CreateQuadrantWindow(kSecondClass, kSecondTitle, kRightWindowX, 200, 400));
     ComPtr<IUnknown> device;
     ASSERT_EQ(S_OK, CreateCaptureFilterTarget(&device));
+    // 852x480 output: a 160x90 frame in the middle of the 160x120 thumbnail,
+    // rows 15 to 104.
+    ComPtr<ICaptureDeviceSettings> settings;
+    ASSERT_EQ(S_OK, device.As(&settings));
+    ASSERT_EQ(S_OK, settings->SetSelectPixel(4));
     ASSERT_EQ(S_OK, m_session.Open(device.Get()));
     const HWND dialog = m_session.dialog();
     RECT thumbnail = {};
@@ -419,23 +424,41 @@ TEST_F(CaptureWindowPropTest, TheThumbnailShowsTheChosenWindowsQuadrants) {
     EXPECT_EQ(CCaptureWindowProp::kThumbnailWidth, thumbnail.right);
     EXPECT_EQ(CCaptureWindowProp::kThumbnailHeight, thumbnail.bottom);
 
-    // 320x240 fills the 160x120 thumbnail: each quadrant in its place.
+    // Stretched (the default): the 4:3 window over the whole frame.
     ASSERT_EQ(S_OK, ChooseRow(dialog, RowOf(dialog, kFirstTitle)));
-    const auto showsLandscapeQuadrants = [](const CMemoryDib& t) {
-        return ThumbnailPixel(t, 40, 30) == kRed && ThumbnailPixel(t, 120, 30) == kGreen &&
-               ThumbnailPixel(t, 40, 90) == kBlue && ThumbnailPixel(t, 120, 90) == kWhite;
+    const auto stretched = [](const CMemoryDib& t) {
+        return ThumbnailPixel(t, 40, 37) == kRed && ThumbnailPixel(t, 120, 37) == kGreen &&
+               ThumbnailPixel(t, 40, 82) == kBlue && ThumbnailPixel(t, 120, 82) == kWhite &&
+               ThumbnailPixel(t, 80, 7) == kBlack && ThumbnailPixel(t, 80, 112) == kBlack;
     };
-    EXPECT_TRUE(RefreshThumbnailUntil(showsLandscapeQuadrants)) << "the thumbnail never showed the window";
+    EXPECT_TRUE(RefreshThumbnailUntil(stretched)) << "the thumbnail never showed the window";
 
-    // 200x400 stands in the middle, 60 pixels wide, with black beside it.
-    ASSERT_EQ(S_OK, ChooseRow(dialog, RowOf(dialog, kSecondTitle)));
-    const auto showsPortraitQuadrants = [](const CMemoryDib& t) {
-        return ThumbnailPixel(t, 65, 30) == kRed && ThumbnailPixel(t, 95, 30) == kGreen &&
-               ThumbnailPixel(t, 65, 90) == kBlue && ThumbnailPixel(t, 95, 90) == kWhite &&
-               ThumbnailPixel(t, 49, 60) == kBlack && ThumbnailPixel(t, 110, 60) == kBlack &&
-               ThumbnailPixel(t, 50, 60) != kBlack && ThumbnailPixel(t, 109, 60) != kBlack;
+    // Fit: 120 pixels wide in the frame, black bars beside it.
+    ASSERT_EQ(S_OK, ClickButton(dialog, IDC_SCALE_FIT));
+    const auto fitted = [](const CMemoryDib& t) {
+        return ThumbnailPixel(t, 50, 37) == kRed && ThumbnailPixel(t, 110, 82) == kWhite &&
+               ThumbnailPixel(t, 10, 60) == kBlack && ThumbnailPixel(t, 150, 60) == kBlack;
     };
-    EXPECT_TRUE(RefreshThumbnailUntil(showsPortraitQuadrants)) << "the thumbnail did not follow the choice";
+    EXPECT_TRUE(RefreshThumbnailUntil(fitted)) << "the thumbnail is not framed as chosen";
+
+    // Mirrored: left and right swap.
+    ASSERT_EQ(S_OK, ClickButton(dialog, IDC_MIRROR));
+    const auto mirrored = [](const CMemoryDib& t) {
+        return ThumbnailPixel(t, 50, 37) == kGreen && ThumbnailPixel(t, 110, 37) == kRed &&
+               ThumbnailPixel(t, 10, 60) == kBlack;
+    };
+    EXPECT_TRUE(RefreshThumbnailUntil(mirrored)) << "the thumbnail is not mirrored";
+
+    // Another window, filling the frame: the 1:2 window's middle, cropped.
+    ASSERT_EQ(S_OK, ClickButton(dialog, IDC_MIRROR));
+    ASSERT_EQ(S_OK, ClickButton(dialog, IDC_SCALE_FILL));
+    ASSERT_EQ(S_OK, ChooseRow(dialog, RowOf(dialog, kSecondTitle)));
+    const auto filled = [](const CMemoryDib& t) {
+        return ThumbnailPixel(t, 40, 37) == kRed && ThumbnailPixel(t, 120, 37) == kGreen &&
+               ThumbnailPixel(t, 40, 82) == kBlue && ThumbnailPixel(t, 120, 82) == kWhite &&
+               ThumbnailPixel(t, 5, 60) != kBlack && ThumbnailPixel(t, 80, 7) == kBlack;
+    };
+    EXPECT_TRUE(RefreshThumbnailUntil(filled)) << "the thumbnail did not follow the choice";
 
     // The thumbnail's own control shows that picture on screen.
     const HWND control = ::GetDlgItem(dialog, IDC_THUMBNAIL);
@@ -443,9 +466,13 @@ TEST_F(CaptureWindowPropTest, TheThumbnailShowsTheChosenWindowsQuadrants) {
     {
         WindowDc dc(control);
         ASSERT_NE(nullptr, dc.get());
-        EXPECT_EQ(kRed, ::GetPixel(dc.get(), 65, 30));
-        EXPECT_EQ(kWhite, ::GetPixel(dc.get(), 95, 90));
+        EXPECT_EQ(kRed, ::GetPixel(dc.get(), 40, 37));
+        EXPECT_EQ(kWhite, ::GetPixel(dc.get(), 120, 82));
     }
+    // Under the thumbnail: which rule found the window.
+    wchar_t rule[64] = {};
+    ::GetDlgItemTextW(dialog, IDC_MATCH_RULE, rule, 64);
+    EXPECT_EQ(std::wstring(L"\u30BF\u30A4\u30C8\u30EB\u3067\u4E00\u81F4"), rule) << "not \"by its title\"";
     EXPECT_EQ(S_OK, m_session.Close());
     EXPECT_FALSE(Page()->Thumbnail()) << "the thumbnail outlived the page's dialog";
 }
@@ -476,11 +503,12 @@ TEST_F(CaptureWindowPropTest, AWindowThatClosesBetweenListingAndChoosingStillNam
     EXPECT_EQ(S_OK, m_session.Close());
 }
 
-TEST_F(CaptureWindowPropTest, ALongTitleIsCutAtACharacterBoundaryAndTheClassFallbackFindsTheWindow) {
-    // 90 characters, the last 40 of them outside ASCII: the cut must not
-    // split one in the host's code page.
+TEST_F(CaptureWindowPropTest, ALongTitleOfAnyClassIsStoredWholeAndTheDeviceFindsItsWindow) {
+    // 90 characters, the last 40 of them outside ASCII, of a class of its
+    // own: no code page and no fallback stands between the page and the
+    // device.
     const std::wstring title = std::wstring(50, L'T') + std::wstring(40, L'\u00E9');
-    ASSERT_NE(nullptr, CreateWindowOnUi(L"Quillmere::MainFrame", title.c_str(), 320, 240, SolidPainter(kGreen), kLeftWindowX));
+    ASSERT_NE(nullptr, CreateWindowOnUi(kFirstClass, title.c_str(), 320, 240, SolidPainter(kGreen), kLeftWindowX));
     ASSERT_NO_FATAL_FAILURE(CreateDevice());
     ASSERT_EQ(S_OK, m_session.Open(m_filter.Get()));
     const HWND dialog = m_session.dialog();
@@ -488,15 +516,9 @@ TEST_F(CaptureWindowPropTest, ALongTitleIsCutAtACharacterBoundaryAndTheClassFall
     EXPECT_EQ(title, ControlText(dialog, IDC_WINDOW_TITLE));
     ASSERT_EQ(S_OK, m_session.page()->Apply());
 
-    const std::string stored = StoredText(kWindowNameValue);
-    ASSERT_LE(stored.size(), 63u);
-    ASSERT_GE(stored.size(), 50u);
-    EXPECT_EQ(std::string(50, 'T'), stored.substr(0, 50));
-    wchar_t back[128] = {};
-    ASSERT_GT(::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, stored.c_str(), -1, back, 128), 0)
-        << "the cut split a character";
-    // The stored title matches no window, but the window's class is the
-    // built-in one, which the device falls back to.
+    EXPECT_EQ(title, StoredWideText(kWindowNameValue));
+    EXPECT_EQ(kFirstClass, StoredWideText(kWindowClassValue));
+    EXPECT_EQ(L"page_tests.exe", StoredWideText(kWindowProgramValue));
     ASSERT_NO_FATAL_FAILURE(RunDevice());
     EXPECT_TRUE(m_recorder->WaitForCentre(kGreen, kWaitMs)) << "the device did not find the window";
     EXPECT_EQ(S_OK, m_session.Close());
@@ -512,7 +534,8 @@ TEST_F(CaptureWindowPropTest, AWindowThatStopsAnsweringNeverHoldsUpThePage) {
     ASSERT_EQ(S_OK, m_session.Open(device.Get()));
     const HWND dialog = m_session.dialog();
     ASSERT_EQ(S_OK, ChooseRow(dialog, RowOf(dialog, kFirstTitle)));
-    const auto showsWindow = [](const CMemoryDib& t) { return ThumbnailPixel(t, 40, 30) == kRed; };
+    // The default 204x360 output: a 68x120 frame in the thumbnail's middle.
+    const auto showsWindow = [](const CMemoryDib& t) { return ThumbnailPixel(t, 60, 30) == kRed; };
     ASSERT_TRUE(RefreshThumbnailUntil(showsWindow));
 
     m_ui.Hang(4000);

@@ -339,6 +339,23 @@ TEST(ResourcesTest, WindowPageDialogHasItsJapaneseLabelsAndTitle) {
     wchar_t title[16] = {};
     EXPECT_EQ(5, ::LoadStringW(ModuleInstance(), IDS_CAPTURE_WINDOW_PROP_TITLE, title, 16));
     EXPECT_STREQ(L"\u30A6\u30A3\u30F3\u30C9\u30A6", title);  // ウィンドウ
+
+    // What the page says under the thumbnail of the rule that found it.
+    const struct {
+        UINT id;
+        const wchar_t* text;
+    } rules[] = {
+        {IDS_MATCH_NONE, L"\u898B\u3064\u304B\u308A\u307E\u305B\u3093"},                    // 見つかりません
+        {IDS_MATCH_TITLE, L"\u30BF\u30A4\u30C8\u30EB\u3067\u4E00\u81F4"},                 // タイトルで一致
+        {IDS_MATCH_CLASS, L"\u30AF\u30E9\u30B9\u3067\u4E00\u81F4"},                        // クラスで一致
+        {IDS_MATCH_PROGRAM, L"\u30D7\u30ED\u30B0\u30E9\u30E0\u3067\u4E00\u81F4"},        // プログラムで一致
+        {IDS_MATCH_BUILT_IN, L"\u65E2\u5B9A\u306E\u30AF\u30E9\u30B9\u3067\u4E00\u81F4"},  // 既定のクラスで一致
+    };
+    for (const auto& rule : rules) {
+        wchar_t text[64] = {};
+        EXPECT_GT(::LoadStringW(ModuleInstance(), rule.id, text, 64), 0) << rule.id;
+        EXPECT_STREQ(rule.text, text) << rule.id;
+    }
 }
 
 TEST(ResourcesTest, ManifestAsksForCommonControls6) {
