@@ -29,6 +29,7 @@
 #include "tests/support/graph_lookup.h"
 #include "tests/support/message_pump.h"
 #include "tests/support/registry_sandbox.h"
+#include "tests/support/resource_counts.h"
 #include "tests/support/test_window_thread.h"
 
 using Microsoft::WRL::ComPtr;
@@ -179,6 +180,15 @@ protected:
     void Connect() {
         m_recorder = MakeFake<PictureRecorder>();
         ASSERT_EQ(S_OK, m_pin->Connect(m_recorder.Get(), nullptr));
+    }
+
+    // Creates and connects the filter over the settings stored so far and
+    // runs it until its first frame shows `colour` in the middle.
+    void RunUntilFirstFrameShows(COLORREF colour) {
+        ASSERT_NO_FATAL_FAILURE(Create());
+        ASSERT_NO_FATAL_FAILURE(Connect());
+        ASSERT_EQ(S_OK, m_filter->Run(0));
+        ASSERT_EQ(colour, CentreOf(m_recorder->WaitFor(1).at(0), 204, 360));
     }
 
     void Disconnect() {
@@ -463,10 +473,7 @@ TEST_F(ZrvStreamTest, AHiddenWindowGivesTheStandbyFrameUntilItIsShown) {
 TEST_F(ZrvStreamTest, AnotherProcessRetargetsTheRunningStreamWithinASecond) {
     ASSERT_NE(nullptr, CreateTarget(kFirstClass, "QMCaptureTest::First", kRed));
     ASSERT_NE(nullptr, CreateTarget(kSecondClass, nullptr, kBlue));
-    ASSERT_NO_FATAL_FAILURE(Create());
-    ASSERT_NO_FATAL_FAILURE(Connect());
-    ASSERT_EQ(S_OK, m_filter->Run(0));
-    ASSERT_EQ(kRed, CentreOf(m_recorder->WaitFor(1).at(0), 204, 360));
+    ASSERT_NO_FATAL_FAILURE(RunUntilFirstFrameShows(kRed));
 
     // reg.exe writes where this process's HKEY_CURRENT_USER is redirected.
     const std::wstring key = L"HKCU\\" + m_sandbox.ScratchPath(HKEY_CURRENT_USER) + L"\\Software\\QMCapture";
@@ -551,10 +558,7 @@ TEST_F(ZrvStreamTest, AJapaneseStandbyTextStoredAsUnicodeIsDrawnAsItself) {
 TEST_F(ZrvStreamTest, ATargetThatStopsAnsweringNeitherSlowsTheStreamNorHoldsUpStop) {
     ASSERT_NE(nullptr, CreateTarget(kFirstClass, "QMCaptureTest::First", kRed));
     ASSERT_TRUE(StoreText(kCaptureMethodValue, "2"));
-    ASSERT_NO_FATAL_FAILURE(Create());
-    ASSERT_NO_FATAL_FAILURE(Connect());
-    ASSERT_EQ(S_OK, m_filter->Run(0));
-    ASSERT_EQ(kRed, CentreOf(m_recorder->WaitFor(1).at(0), 204, 360));
+    ASSERT_NO_FATAL_FAILURE(RunUntilFirstFrameShows(kRed));
     // The window's thread sleeps for 10 s: every print waits for it.
     m_ui.Hang(10000);
     ::Sleep(100);
@@ -578,6 +582,77 @@ TEST_F(ZrvStreamTest, ATargetThatStopsAnsweringNeitherSlowsTheStreamNorHoldsUpSt
     m_settings.Reset();
     m_config.Reset();
     m_filter.Reset();
+}
+
+TEST_F(ZrvStreamTest, AWindowWhoseTitleChangesWhileStreamingStaysOnThePicture) {
+    HWND window = nullptr;
+    ASSERT_EQ(S_OK, m_ui.Create(kFirstClass, L"notes.txt - Editor", 320, 240, SolidPainter(kRed), &window));
+    ASSERT_TRUE(StoreWindowChoice(L"notes.txt - Editor", kFirstClass, L""));
+    ASSERT_NO_FATAL_FAILURE(RunUntilFirstFrameShows(kRed));
+    m_ui.Run([&]() { ::SetWindowTextW(window, L"plans.txt - Editor"); });
+    m_recorder->Clear();
+    const auto samples = m_recorder->WaitFor(10);
+    ASSERT_GE(samples.size(), 10u);
+    for (const ReceivedSample& sample : samples) {
+        EXPECT_EQ(kRed, CentreOf(sample, 204, 360)) << "the window was lost with its title";
+    }
+}
+
+TEST_F(ZrvStreamTest, AVisibleWindowThatComesAfterAHiddenOneOfTheClassIsShownWithinASecond) {
+    const HWND helper = CreateTarget(kFirstClass, "QMCaptureTest::First", kRed);
+    m_ui.Run([&]() { ::ShowWindow(helper, SW_HIDE); });
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
+    ASSERT_TRUE(IsStandbyPicture(m_recorder->WaitFor(3).at(2), 204, 360));
+    HWND main = nullptr;
+    ASSERT_EQ(S_OK, m_ui.Create(kFirstClass, L"Main", 320, 240, SolidPainter(kBlue), &main, 400, 0));
+    const ULONGLONG shown = ::GetTickCount64();
+    const auto samples = m_recorder->WaitUntil([](const ReceivedSample& s) { return CentreOf(s, 204, 360) == kBlue; });
+    ASSERT_FALSE(samples.empty());
+    ASSERT_EQ(kBlue, CentreOf(samples.back(), 204, 360)) << "the visible window never came";
+    EXPECT_LE(static_cast<LONGLONG>(samples.back().arrival) - static_cast<LONGLONG>(shown), 1000);
+}
+
+TEST_F(ZrvStreamTest, StreamsStartedAndStoppedUnderAHungTargetLeaveTheThreadCountLevel) {
+    ASSERT_NE(nullptr, CreateTarget(kFirstClass, "QMCaptureTest::First", kRed));
+    ASSERT_TRUE(StoreText(kCaptureMethodValue, "2"));
+    ASSERT_NO_FATAL_FAILURE(RunUntilFirstFrameShows(kRed));
+    ASSERT_EQ(S_OK, m_filter->Stop());
+    m_ui.Hang(8000);
+    ::Sleep(100);
+    long afterFirst = 0;
+    for (int cycle = 0; cycle < 20; ++cycle) {
+        ASSERT_EQ(S_OK, m_filter->Run(0));
+        m_recorder->WaitFor(2);
+        ASSERT_EQ(S_OK, m_filter->Stop());
+        if (cycle == 0) {
+            afterFirst = CountProcessThreads();
+        }
+    }
+    // Threads that waited their turn behind the hung print end by themselves.
+    for (int i = 0; i < 100 && CountProcessThreads() > afterFirst; ++i) {
+        ::Sleep(20);
+    }
+    EXPECT_EQ(afterFirst, CountProcessThreads());
+}
+
+TEST_F(ZrvStreamTest, RetargetingAwayFromAHungWindowShowsTheNewOneWithinASecond) {
+    ASSERT_NE(nullptr, CreateTarget(kFirstClass, "QMCaptureTest::First", kRed));
+    // On the process's desktop, with a thread of its own that keeps answering.
+    TestWindowThread otherUi;
+    HWND other = nullptr;
+    ASSERT_EQ(S_OK, otherUi.Create(kSecondClass, L"Other", 320, 240, SolidPainter(kBlue), &other, 400, 0));
+    ASSERT_TRUE(StoreText(kCaptureMethodValue, "2"));
+    ASSERT_NO_FATAL_FAILURE(RunUntilFirstFrameShows(kRed));
+    m_ui.Hang(6000);
+    ::Sleep(200);
+    ASSERT_TRUE(StoreText(kWindowClassValue, "QMCaptureTest::Second"));
+    const ULONGLONG retargeted = ::GetTickCount64();
+    const auto samples = m_recorder->WaitUntil([](const ReceivedSample& s) { return CentreOf(s, 204, 360) == kBlue; });
+    ASSERT_FALSE(samples.empty());
+    ASSERT_EQ(kBlue, CentreOf(samples.back(), 204, 360)) << "the stream never showed the other window";
+    EXPECT_LE(static_cast<LONGLONG>(samples.back().arrival) - static_cast<LONGLONG>(retargeted), 1000);
 }
 
 // ---- A live source -------------------------------------------------------------

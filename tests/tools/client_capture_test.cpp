@@ -213,6 +213,36 @@ TEST_F(ClientCaptureTest, CaptureOfTheDemoWindowKeepsItsCorners) {
     }
 }
 
+// A window of a class of its own chosen by its title, as users choose
+// browser and editor windows: a title past what older versions kept (90
+// characters) and a Japanese one. The client stores the choice, and a
+// separate capture finds and shows the window.
+TEST_F(ClientCaptureTest, AWindowChosenByALongOrJapaneseTitleIsCaptured) {
+    SavedUserSettings saved;
+    const std::wstring titles[] = {
+        L"Quarterly planning 2027 - draft 7 with everyone's comments and the figures from March - Editor",
+        L"\u4F1A\u8B70\u306E\u30E1\u30E2 - \u30A8\u30C7\u30A3\u30BF",  // 会議のメモ - エディタ
+    };
+    for (const std::wstring& title : titles) {
+        SCOPED_TRACE(ToUtf8(title));
+        ScopedDemoWindow window;
+        ASSERT_EQ(S_OK, window.Start(title, L"QMClientTest::Editor", kDemoWindowReadyMs));
+        ClientRun stored;
+        ASSERT_EQ(S_OK, RunCaptureClientProcess({L"--use-window", title}, kClientTimeoutMs, &stored));
+        ASSERT_EQ(0u, stored.exitCode) << stored.err;
+        EXPECT_TRUE(Contains(stored.out, "WindowClass \"QMClientTest::Editor\"")) << stored.out;
+        EXPECT_TRUE(Contains(stored.out, "WindowProgram \"quillmere_demo.exe\"")) << stored.out;
+        const ClientRun run = Capture({L"--size", L"852x480", L"--frames", L"6", L"--save", L"last"});
+        ASSERT_EQ(0u, run.exitCode) << run.err;
+        DecodedPicture picture;
+        ReadSaved(0, &picture);
+        ASSERT_EQ(852u, picture.width);
+        // The demo window's red top-left marker: the window, not the
+        // standby frame.
+        EXPECT_TRUE(Near(picture.At(6, 6), RGB(255, 0, 0))) << ColourText(picture.At(6, 6));
+    }
+}
+
 TEST_F(ClientCaptureTest, SizeTheDeviceDoesNotOfferIsRefused) {
     const ClientRun run = Capture({L"--size", L"640x480", L"--frames", L"1"});
     EXPECT_EQ(1u, run.exitCode);

@@ -227,6 +227,47 @@ ScopedDeviceRegistration::~ScopedDeviceRegistration() {
     ::FreeLibrary(m_module);
 }
 
+namespace {
+
+constexpr wchar_t kUserSettingsKey[] = L"Software\\QMCapture";
+constexpr const wchar_t* kSavedNames[] = {L"WindowName", L"WindowClass", L"WindowProgram", L"ScaleMode", L"Mirror"};
+
+}  // namespace
+
+SavedUserSettings::SavedUserSettings() {
+    UniqueRegKey key;
+    const bool opened = ::RegOpenKeyExW(HKEY_CURRENT_USER, kUserSettingsKey, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+    for (const wchar_t* name : kSavedNames) {
+        Saved saved;
+        saved.name = name;
+        DWORD size = 0;
+        if (opened && ::RegQueryValueExW(key.get(), name, nullptr, &saved.type, nullptr, &size) == ERROR_SUCCESS) {
+            saved.data.resize(size);
+            saved.present = ::RegQueryValueExW(key.get(), name, nullptr, &saved.type,
+                                               saved.data.empty() ? nullptr : saved.data.data(), &size) ==
+                            ERROR_SUCCESS;
+            saved.data.resize(size);
+        }
+        m_saved.push_back(std::move(saved));
+    }
+}
+
+SavedUserSettings::~SavedUserSettings() {
+    UniqueRegKey key;
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, kUserSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(),
+                          nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    for (const Saved& saved : m_saved) {
+        if (saved.present) {
+            ::RegSetValueExW(key.get(), saved.name, 0, saved.type, saved.data.empty() ? nullptr : saved.data.data(),
+                             static_cast<DWORD>(saved.data.size()));
+        } else {
+            ::RegDeleteValueW(key.get(), saved.name);
+        }
+    }
+}
+
 HRESULT ScopedDemoWindow::Start(const std::wstring& title, const std::wstring& windowClass, DWORD timeoutMs) {
     RETURN_HR_IF(E_UNEXPECTED, static_cast<bool>(m_process));
     m_readyFile = ScratchPath(L"demo-window.ready");

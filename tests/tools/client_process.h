@@ -58,6 +58,27 @@ private:
     bool m_registeredHere = false;
 };
 
+// The current user's window and framing settings (WindowName,
+// WindowClass, WindowProgram, ScaleMode, Mirror) as they were when the
+// object was made, put back when it goes: tests whose child processes
+// store settings for the user use it.
+class SavedUserSettings {
+public:
+    SavedUserSettings();
+    ~SavedUserSettings();
+    SavedUserSettings(const SavedUserSettings&) = delete;
+    SavedUserSettings& operator=(const SavedUserSettings&) = delete;
+
+private:
+    struct Saved {
+        const wchar_t* name;
+        bool present = false;
+        DWORD type = 0;
+        std::vector<BYTE> data;
+    };
+    std::vector<Saved> m_saved;
+};
+
 // quillmere_demo.exe from beside the test program, running in a child
 // process while the object lives; it is ended on destruction.
 class ScopedDemoWindow {

@@ -29,52 +29,6 @@ constexpr wchar_t kTestTitle[] = L"qmcapture window test \u00E9";
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// The settings a child process writes go to the real key of the user:
-// the values it may touch are put back as they were.
-class SavedSettings {
-public:
-    SavedSettings() {
-        for (const char* name : kNames) {
-            Saved saved{name};
-            UniqueRegKey key;
-            if (::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, key.put()) == ERROR_SUCCESS) {
-                DWORD size = sizeof(saved.data);
-                saved.present = ::RegQueryValueExA(key.get(), name, nullptr, &saved.type, saved.data, &size) ==
-                                ERROR_SUCCESS;
-                saved.size = size;
-            }
-            m_saved.push_back(saved);
-        }
-    }
-    ~SavedSettings() {
-        UniqueRegKey key;
-        if (::RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(),
-                              nullptr) != ERROR_SUCCESS) {
-            return;
-        }
-        for (const Saved& saved : m_saved) {
-            if (saved.present) {
-                ::RegSetValueExA(key.get(), saved.name, 0, saved.type, saved.data, saved.size);
-            } else {
-                ::RegDeleteValueA(key.get(), saved.name);
-            }
-        }
-    }
-    SavedSettings(const SavedSettings&) = delete;
-    SavedSettings& operator=(const SavedSettings&) = delete;
-
-private:
-    static constexpr const char* kNames[] = {kWindowNameValue, kWindowClassValue, kScaleModeValue, kMirrorValue};
-    struct Saved {
-        const char* name;
-        bool present = false;
-        DWORD type = 0;
-        DWORD size = 0;
-        BYTE data[256] = {};
-    };
-    std::vector<Saved> m_saved;
-};
-
 ClientRun RunClient(std::vector<std::wstring> args) {
     ClientRun run;
     EXPECT_EQ(S_OK, RunCaptureClientProcess(args, kClientTimeoutMs, &run)) << "running qmcapture.exe failed";
@@ -113,12 +67,19 @@ TEST(WindowListFormatTest, OneLineEachUnderAHeadingWithTheTitleLast) {
     unknown.title = L"\u30A6\u30A3\u30F3\u30C9\u30A6";
     unknown.className = L"Quillmere::MainFrame";
     unknown.client = {1280, 720};
+    WindowMatch taken;
+    taken.window = notepad.window;
+    taken.rule = WindowMatchRule::ClassAndProgram;
+    taken.visible = true;
     EXPECT_EQ(L"Windows to capture (2):\n"
               L"  handle      client    program      class                 title\n"
-              L"  0x0001234A  640x480   notepad.exe  Notepad               Untitled - Notepad\n"
-              L"  0x00020010  1280x720  ?            Quillmere::MainFrame  \u30A6\u30A3\u30F3\u30C9\u30A6\n",
-              FormatWindowList({notepad, unknown}));
-    EXPECT_EQ(L"No windows to capture are open.\n", FormatWindowList({}));
+              L"* 0x0001234A  640x480   notepad.exe  Notepad               Untitled - Notepad\n"
+              L"  0x00020010  1280x720  ?            Quillmere::MainFrame  \u30A6\u30A3\u30F3\u30C9\u30A6\n"
+              L"* the device takes 0x0001234A now, found by its class and program\n",
+              FormatWindowList({notepad, unknown}, taken));
+    EXPECT_EQ(L"No windows to capture are open.\n", FormatWindowList({}, WindowMatch{}));
+    const std::wstring none = FormatWindowList({notepad}, WindowMatch{});
+    EXPECT_NE(std::wstring::npos, none.find(L"The device finds no window now")) << ToUtf8(none);
 }
 
 TEST_F(WindowSettingsTest, TitleAndClassAreStoredAsGiven) {
@@ -130,22 +91,26 @@ TEST_F(WindowSettingsTest, TitleAndClassAreStoredAsGiven) {
         << ToUtf8(error);
     EXPECT_EQ("Some title", StoredText(kWindowNameValue));
     EXPECT_EQ("Some::Class", StoredText(kWindowClassValue));
-    EXPECT_EQ(L"stored: WindowClass \"Some::Class\", WindowName \"Some title\"\n", report);
+    EXPECT_EQ(L"stored: WindowClass \"Some::Class\", WindowName \"Some title\", WindowProgram \"\"\n", report);
     EXPECT_EQ("<missing or malformed>", StoredText(kScaleModeValue));
     EXPECT_EQ("<missing or malformed>", StoredText(kMirrorValue));
 }
 
-TEST_F(WindowSettingsTest, ATitleAloneTakesTheClassOfTheOpenWindow) {
+TEST_F(WindowSettingsTest, ATitleAloneTakesTheClassAndProgramOfTheOpenWindow) {
     std::wstring report;
     std::wstring error;
     ASSERT_EQ(kExitSuccess, StoreWindowSettings(Options({L"--use-window", kTestTitle}), &report, &error))
         << ToUtf8(error);
-    EXPECT_EQ("QMClientWindowTest::Frame", StoredText(kWindowClassValue));
     CCaptureSettings settings;
-    // As the host's code page holds the title.
-    char expected[kSettingsTextCapacity] = {};
-    CodePageSettingTextFromWide(expected, kTestTitle);
-    EXPECT_STREQ(expected, settings.GetSnapshot().windowName);
+    const CCaptureSettings::Snapshot snapshot = settings.GetSnapshot();
+    EXPECT_STREQ(kTestClass, snapshot.windowClass);
+    EXPECT_STREQ(kTestTitle, snapshot.windowName);
+    EXPECT_STREQ(L"tools_tests.exe", snapshot.windowProgram);
+    // A program given too wins over the window's.
+    ASSERT_EQ(kExitSuccess,
+              StoreWindowSettings(Options({L"--use-window", kTestTitle, L"--use-program", L"other.exe"}), &report,
+                                  &error));
+    EXPECT_STREQ(L"other.exe", CCaptureSettings().GetSnapshot().windowProgram);
 
     // No window of that title: nothing stored, and the reason.
     ASSERT_TRUE(WriteSetting("kept", kWindowNameValue));
@@ -158,19 +123,29 @@ TEST_F(WindowSettingsTest, ATitleAloneTakesTheClassOfTheOpenWindow) {
     EXPECT_EQ("<missing or malformed>", StoredText(kScaleModeValue));
 }
 
-TEST_F(WindowSettingsTest, AClassAloneMeansAnyTitleAndLongTextsAreCut) {
+TEST_F(WindowSettingsTest, AClassOrAProgramAloneMeansAnyTitleAndLongTitlesAreStoredWhole) {
     std::wstring report;
     std::wstring error;
     ASSERT_EQ(kExitSuccess, StoreWindowSettings(Options({L"--use-class", L"Notepad"}), &report, &error));
     EXPECT_EQ("", StoredText(kWindowNameValue));
     EXPECT_EQ("Notepad", StoredText(kWindowClassValue));
-    EXPECT_NE(std::wstring::npos, report.find(L"(any window of the class)")) << ToUtf8(report);
+    EXPECT_NE(std::wstring::npos, report.find(L"(any title)")) << ToUtf8(report);
+
+    ASSERT_EQ(kExitSuccess, StoreWindowSettings(Options({L"--use-program", L"notes.exe"}), &report, &error));
+    EXPECT_EQ("", StoredText(kWindowNameValue));
+    EXPECT_EQ("", StoredText(kWindowClassValue));
+    EXPECT_EQ("notes.exe", StoredText(kWindowProgramValue));
 
     const std::wstring longTitle(100, L'L');
     ASSERT_EQ(kExitSuccess,
               StoreWindowSettings(Options({L"--use-window", longTitle, L"--use-class", L"Notepad"}), &report, &error));
-    EXPECT_EQ(std::string(63, 'L'), StoredText(kWindowNameValue));
-    EXPECT_NE(std::wstring::npos, report.find(L"63 bytes")) << ToUtf8(report);
+    EXPECT_EQ(std::string(100, 'L'), StoredText(kWindowNameValue));
+    EXPECT_EQ(std::wstring::npos, report.find(L"note:")) << ToUtf8(report);
+    const std::wstring hugeTitle(700, L'H');
+    ASSERT_EQ(kExitSuccess,
+              StoreWindowSettings(Options({L"--use-window", hugeTitle, L"--use-class", L"Notepad"}), &report, &error));
+    EXPECT_EQ(std::wstring(kWindowTitleCapacity - 1, L'H'), StoredWideText(kWindowNameValue));
+    EXPECT_NE(std::wstring::npos, report.find(L"cut to 511 characters")) << ToUtf8(report);
 }
 
 TEST_F(WindowSettingsTest, FramingIsStoredAndReported) {
@@ -203,12 +178,27 @@ TEST_F(WindowSettingsTest, TheClientListsTheTestsWindow) {
     EXPECT_TRUE(Contains(text, ToUtf8(kTestTitle))) << text;
 }
 
+TEST_F(WindowSettingsTest, TheListMarksTheWindowTheDeviceTakesNow) {
+    ASSERT_TRUE(StoreWindowChoice(kTestTitle, kTestClass, L""));
+    const WindowMatch taken = FindStoredWindow();
+    EXPECT_EQ(m_window.hwnd(), taken.window);
+    EXPECT_EQ(WindowMatchRule::ExactTitle, taken.rule);
+    std::vector<ListedWindow> windows;
+    ASSERT_EQ(S_OK, ListCaptureWindows(nullptr, &windows));
+    const std::wstring text = FormatWindowList(windows, taken);
+    const std::wstring handle =
+        FormatText(L"0x%08llX", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(m_window.hwnd())));
+    EXPECT_NE(std::wstring::npos, text.find(L"* " + handle + L"  300x200")) << ToUtf8(text);
+    EXPECT_NE(std::wstring::npos, text.find(L"* the device takes " + handle + L" now, found by its class and title"))
+        << ToUtf8(text);
+}
+
 // Not in a sandbox: the client writes the user's own settings, which the
 // test reads and then puts back.
 TEST(WindowSettingsClientTest, TheClientStoresForTheUserAndFailsAsItsExitCodesSay) {
     TestWindow window;
     ASSERT_EQ(S_OK, window.Create(kTestClass, kTestTitle, 300, 200, SolidPainter(RGB(1, 2, 3)), 700, 0));
-    SavedSettings saved;
+    SavedUserSettings saved;
     ClientRun run = RunClient({L"--use-window", kTestTitle, L"--scale", L"fit", L"--mirror", L"on"});
     EXPECT_EQ(0u, run.exitCode) << run.err;
     EXPECT_EQ("QMClientWindowTest::Frame", StoredText(kWindowClassValue));

@@ -162,7 +162,7 @@ int ListWindows() {
         PrintError(L"cannot list the windows: " + DescribeHresult(hr));
         return kExitFailure;
     }
-    WriteStdout(FormatWindowList(windows));
+    WriteStdout(FormatWindowList(windows, FindStoredWindow()));
     return kExitSuccess;
 }
 

@@ -204,6 +204,12 @@ ParseStatus ParseCaptureOptions(const std::vector<std::wstring>& args, CaptureOp
             if (!takeValue(&text)) return ParseStatus::kUsageError;
             if (text.empty()) return badValue(text, L"a window class");
             parsed.useClass = text;
+        } else if (name == L"--use-program") {
+            if (!takeValue(&text)) return ParseStatus::kUsageError;
+            if (text.empty() || text.find_first_of(L"\\/:") != std::wstring::npos) {
+                return badValue(text, L"a program's file name, for example notes.exe");
+            }
+            parsed.useProgram = text;
         } else if (name == L"--scale") {
             if (!takeValue(&text)) return ParseStatus::kUsageError;
             if (text == L"stretch") {
@@ -354,10 +360,14 @@ Window and framing, stored for the current user (a running device takes
 them over within a second); given alone they are only stored, with an action
 or capture options they are stored first:
       --use-window TITLE
-                         capture the window with this title (without
-                         --use-class: the class of the open window of
-                         that title)
+                         capture the window with this title (the whole
+                         title; without --use-class: the class and program
+                         of the open window of that title)
       --use-class CLASS  capture a window of this class (alone: any title)
+      --use-program NAME capture a window of this program, by its file
+                         name (alone: any window of the program); with
+                         the class, it finds the window again when its
+                         title changes
       --scale MODE       stretch (fill the frame, aspect not kept), fit
                          (whole window, black bars) or fill (crop the centre)
       --mirror on|off    mirror the picture left to right

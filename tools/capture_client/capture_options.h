@@ -72,14 +72,16 @@ struct CaptureOptions {
     bool noClock = false;
 
     // Settings stored for the current user before the action runs:
-    // the window to capture (its title, its class) and the framing.
+    // the window to capture (its title, its class, its program) and the
+    // framing.
     std::optional<std::wstring> useWindow;
     std::optional<std::wstring> useClass;
+    std::optional<std::wstring> useProgram;
     std::optional<ScaleMode> scale;
     std::optional<bool> mirror;
 
     double EffectiveSeconds() const;
-    bool StoresSettings() const { return useWindow || useClass || scale || mirror; }
+    bool StoresSettings() const { return useWindow || useClass || useProgram || scale || mirror; }
 };
 
 enum class ParseStatus {

@@ -36,39 +36,42 @@ std::wstring Padded(const std::wstring& text, size_t width) {
     return text.size() >= width ? text : text + std::wstring(width - text.size(), L' ');
 }
 
-// A stored 8-bit setting, in the host's code page, as wide text.
-std::wstring FromSetting(const char* text) {
-    wchar_t wide[kSettingsTextCapacity] = {};
-    if (::MultiByteToWideChar(CP_ACP, 0, text, -1, wide, kSettingsTextCapacity) == 0) {
-        wide[0] = L'\0';
-    }
-    return wide;
-}
-
-// The class of the first listed window whose title is `title`.
-bool FindClassOfTitle(const std::wstring& title, std::wstring* windowClass) {
+// The first listed window whose title is `title`.
+bool FindWindowOfTitle(const std::wstring& title, ListedWindow* found) {
     std::vector<ListedWindow> windows;
     if (FAILED(ListCaptureWindows(nullptr, &windows))) {
         return false;
     }
     for (const ListedWindow& window : windows) {
         if (window.title == title) {
-            *windowClass = window.className;
+            *found = window;
             return true;
         }
     }
     return false;
 }
 
-// More than the 63 bytes of a setting in the host's code page.
-bool IsCut(const std::wstring& text) {
-    char stored[kSettingsTextCapacity];
-    return !CodePageSettingTextFromWide(stored, text.c_str());
+const wchar_t* RuleName(WindowMatchRule rule) {
+    switch (rule) {
+    case WindowMatchRule::ExactTitle:
+        return L"its class and title";
+    case WindowMatchRule::TitlePrefix:
+        return L"its class and the start of its title";
+    case WindowMatchRule::ClassAndProgram:
+        return L"its class and program";
+    case WindowMatchRule::ProgramOnly:
+        return L"its program";
+    case WindowMatchRule::BuiltInClass:
+        return L"the built-in class";
+    case WindowMatchRule::None:
+        break;
+    }
+    return L"nothing";
 }
 
 }  // namespace
 
-std::wstring FormatWindowList(const std::vector<ListedWindow>& windows) {
+std::wstring FormatWindowList(const std::vector<ListedWindow>& windows, const WindowMatch& taken) {
     if (windows.empty()) {
         return L"No windows to capture are open.\n";
     }
@@ -92,7 +95,11 @@ std::wstring FormatWindowList(const std::vector<ListedWindow>& windows) {
     }
     std::wstring text = FormatText(L"Windows to capture (%u):\n", static_cast<unsigned>(windows.size()));
     for (const Row& row : rows) {
-        std::wstring line = L"  " + Padded(row.handle, handleWidth) + kColumnGap + Padded(row.size, sizeWidth) +
+        const bool isTaken = &row != &rows.front() && taken.window != nullptr &&
+                             row.handle == FormatText(L"0x%08llX", static_cast<unsigned long long>(
+                                                                      reinterpret_cast<uintptr_t>(taken.window)));
+        std::wstring line = (isTaken ? L"* " : L"  ") + Padded(row.handle, handleWidth) + kColumnGap +
+                            Padded(row.size, sizeWidth) +
                             kColumnGap + Padded(row.program, programWidth) + kColumnGap +
                             Padded(row.windowClass, classWidth) + kColumnGap + row.title;
         while (!line.empty() && line.back() == L' ') {
@@ -100,24 +107,47 @@ std::wstring FormatWindowList(const std::vector<ListedWindow>& windows) {
         }
         text += line + L"\n";
     }
+    if (taken.window != nullptr) {
+        text += FormatText(L"* the device takes 0x%08llX now, found by %ls%ls\n",
+                           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(taken.window)),
+                           RuleName(taken.rule), taken.visible ? L"" : L" (hidden: standby until it is shown)");
+    } else {
+        text += L"The device finds no window now: it sends the standby frame.\n";
+    }
     return text;
+}
+
+WindowMatch FindStoredWindow() {
+    const CCaptureSettings stored;
+    const CCaptureSettings::Snapshot snapshot = stored.GetSnapshot();
+    WindowIdentity identity;
+    identity.windowClass = snapshot.windowClass;
+    identity.windowName = snapshot.windowName;
+    identity.program = snapshot.windowProgram;
+    return FindCaptureWindow(identity);
 }
 
 int StoreWindowSettings(const CaptureOptions& options, std::wstring* report, std::wstring* error) {
     report->clear();
-    const bool storesWindow = options.useWindow || options.useClass;
-    std::wstring title = options.useWindow.value_or(std::wstring());
-    std::wstring windowClass;
-    if (options.useClass) {
-        windowClass = *options.useClass;
-    } else if (options.useWindow && !FindClassOfTitle(title, &windowClass)) {
-        *error = L"no window titled \"" + title + L"\" is open (qmcapture --windows lists them); " +
-                 L"give its class with --use-class";
-        return kExitFailure;
+    const bool storesWindow = options.useWindow || options.useClass || options.useProgram;
+    const std::wstring title = options.useWindow.value_or(std::wstring());
+    std::wstring windowClass = options.useClass.value_or(std::wstring());
+    std::wstring program = options.useProgram.value_or(std::wstring());
+    if (options.useWindow && !options.useClass) {
+        ListedWindow open;
+        if (!FindWindowOfTitle(title, &open)) {
+            *error = L"no window titled \"" + title + L"\" is open (qmcapture --windows lists them); " +
+                     L"give its class with --use-class";
+            return kExitFailure;
+        }
+        windowClass = open.className;
+        if (!options.useProgram) {
+            program = open.program;
+        }
     }
     const wchar_t* failed = nullptr;
-    if (storesWindow && !StoreWindowChoice(title.c_str(), windowClass.c_str())) {
-        failed = L"WindowName and WindowClass";
+    if (storesWindow && !StoreWindowChoice(title.c_str(), windowClass.c_str(), program.c_str())) {
+        failed = L"WindowName, WindowClass and WindowProgram";
     } else if (options.scale && !StoreScaleMode(*options.scale)) {
         failed = L"ScaleMode";
     } else if (options.mirror && !StoreMirror(*options.mirror)) {
@@ -132,11 +162,14 @@ int StoreWindowSettings(const CaptureOptions& options, std::wstring* report, std
     const CCaptureSettings stored;
     const CCaptureSettings::Snapshot snapshot = stored.GetSnapshot();
     if (storesWindow) {
-        *report += L"stored: WindowClass \"" + FromSetting(snapshot.windowClass) + L"\", WindowName \"" +
-                   FromSetting(snapshot.windowName) + L"\"" +
-                   (snapshot.windowName[0] == '\0' ? L" (any window of the class)" : L"") + L"\n";
-        if (IsCut(title) || IsCut(windowClass)) {
-            *report += L"note: a setting holds at most 63 bytes; the rest was cut\n";
+        *report += std::wstring(L"stored: WindowClass \"") + snapshot.windowClass + L"\", WindowName \"" +
+                   snapshot.windowName + L"\"" +
+                   (snapshot.windowName[0] == L'\0' ? L" (any title)" : L"") + L", WindowProgram \"" +
+                   snapshot.windowProgram + L"\"\n";
+        if (title.size() >= kWindowTitleCapacity) {
+            *report += FormatText(L"note: the title is stored cut to %u characters; the device finds the window by "
+                                  L"its start\n",
+                                  static_cast<unsigned>(kWindowTitleCapacity - 1));
         }
     }
     if (options.scale) {

@@ -7,18 +7,25 @@
 #include <vector>
 
 #include "capture/window_list.h"
+#include "capture/window_search.h"
 #include "tools/capture_client/capture_options.h"
 
 namespace qmcapture {
 
 // The listing that --windows prints: one line per window with its handle,
-// client size, program, class and title, under a heading.
-std::wstring FormatWindowList(const std::vector<ListedWindow>& windows);
+// client size, program, class and title, under a heading; the window the
+// device takes now (`taken`, found as the device finds it) is marked with
+// a star, and a last line says by which rule it is found.
+std::wstring FormatWindowList(const std::vector<ListedWindow>& windows, const WindowMatch& taken);
+
+// The window the device would take now, with the stored settings.
+WindowMatch FindStoredWindow();
 
 // Stores the settings the options carry (--use-window, --use-class,
-// --scale, --mirror) under HKEY_CURRENT_USER\Software\QMCapture. A title
-// without a class takes the class of the open window of that title, as
-// --windows lists them. Returns kExitSuccess with `report` saying what is
+// --use-program, --scale, --mirror) under
+// HKEY_CURRENT_USER\Software\QMCapture. A title without a class takes the
+// class and program of the open window of that title, as --windows lists
+// them. Returns kExitSuccess with `report` saying what is
 // now stored, or kExitFailure with `error`: no window of that title
 // (nothing is stored), or the value that could not be written.
 int StoreWindowSettings(const CaptureOptions& options, std::wstring* report, std::wstring* error);
