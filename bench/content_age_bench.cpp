@@ -26,10 +26,11 @@
 #include <random>
 #include <vector>
 
+#include "bench/support/child_window.h"
+#include "bench/support/window_copier.h"
 #include "capture/capture_device_settings.h"
 #include "capture/capture_settings.h"
 #include "capture/frame_pacer.h"
-#include "bench/support/child_window.h"
 #include "capture/zrv_capture.h"
 #include "framework/memory_dib.h"
 #include "tests/support/counter_window.h"
@@ -119,23 +120,20 @@ HRESULT CreateDevice(Device* device) {
 std::vector<double> DirectCopyAges(HWND window, int count) {
     RECT client = {};
     ::GetClientRect(window, &client);
-    CMemoryDib dib;
+    // On a thread of its own, as the device reads (see WindowCopier).
+    WindowCopier copier(client.right, client.bottom);
     std::vector<double> ages;
-    if (!dib.Create(client.right, client.bottom, 32, /*topDown=*/true)) {
+    if (!copier.ok()) {
         return ages;
     }
     std::mt19937 random(12345);
     std::uniform_int_distribution<int> pause(0, 20);
     for (int i = 0; i < count; ++i) {
         ::Sleep(static_cast<DWORD>(pause(random)));
-        {
-            WindowDc dc(window);
-            ::BitBlt(dib.Dc(), 0, 0, client.right, client.bottom, dc.get(), 0, 0, SRCCOPY);
-            ::GdiFlush();
-        }
+        copier.Read(window);
         const LONGLONG done = CounterNow();
         LONGLONG content = 0;
-        if (CounterWindow::DecodeBgrx(dib.Pixels(), dib.Stride(), client.right, client.bottom, done, &content)) {
+        if (CounterWindow::DecodeBgrx(copier.Pixels(), copier.Stride(), client.right, client.bottom, done, &content)) {
             ages.push_back(static_cast<double>(done - content) / 10000.0);
         }
     }

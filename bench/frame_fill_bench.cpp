@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "bench/support/child_window.h"
+#include "bench/support/window_copier.h"
 #include "capture/capture_settings.h"
 #include "capture/frame_picture.h"
 #include "capture/output_formats.h"
@@ -182,27 +183,10 @@ std::string RatioText(double value, double reference) {
 }
 
 // The baseline: one BitBlt of the whole client area into a 32-bit DIB of
-// the client size, through a fresh window DC, as a frame does it.
-class BitBltReader {
-public:
-    BitBltReader(int width, int height) {
-        if (!m_dib.Create(width, height, 32, /*topDown=*/true)) {
-            std::fprintf(stderr, "the copy's bitmap could not be made: its figures read nothing\n");
-        }
-    }
-
-    void Read(HWND window) {
-        WindowDc windowDc(window);
-        ::BitBlt(m_dib.Dc(), 0, 0, m_dib.Width(), m_dib.Height(), windowDc.get(), 0, 0, SRCCOPY);
-        ::GdiFlush();
-    }
-    const uint32_t* bits() const { return reinterpret_cast<const uint32_t*>(m_dib.Pixels()); }
-    const BYTE* Pixels() const { return m_dib.Pixels(); }
-    ptrdiff_t Stride() const { return m_dib.Stride(); }
-
-private:
-    CMemoryDib m_dib;
-};
+// the client size, through a fresh window DC, as a frame does it, on a
+// thread of its own as the device's capture thread makes it (see
+// WindowCopier).
+using BitBltReader = WindowCopier;
 
 // Scales a copy of the window in memory, as the frames do, into a
 // bottom-up picture of the output size.
