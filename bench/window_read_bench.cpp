@@ -15,6 +15,7 @@
 #include <functional>
 #include <vector>
 
+#include "bench/support/bench_clock.h"
 #include "bench/support/child_window.h"
 #include "capture/dpi_awareness.h"
 #include "capture/window_capture.h"
@@ -23,28 +24,6 @@
 using namespace qmbench;
 
 namespace {
-
-double NowMs() {
-    LARGE_INTEGER counter;
-    LARGE_INTEGER frequency;
-    ::QueryPerformanceCounter(&counter);
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
-double ProcessCpuMs() {
-    FILETIME creation;
-    FILETIME exit;
-    FILETIME kernel;
-    FILETIME user;
-    if (!::GetProcessTimes(::GetCurrentProcess(), &creation, &exit, &kernel, &user)) {
-        return 0.0;
-    }
-    auto ticks = [](const FILETIME& time) {
-        return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-    };
-    return static_cast<double>(ticks(kernel) + ticks(user)) / 10000.0;
-}
 
 // One BitBlt of the client area through a fresh window DC, as a frame
 // reads it, optionally per-monitor aware for the call.
@@ -76,21 +55,24 @@ Figures Measure(int reads, const std::function<void()>& read) {
     return {(NowMs() - start) / reads, (ProcessCpuMs() - cpu) / reads};
 }
 
+struct MeasureJob {
+    int reads;
+    const std::function<void()>* read;
+    Figures figures;
+};
+
+// A thread routine must be WINAPI: on x86 that is stdcall, which a lambda
+// cannot declare.
+DWORD WINAPI MeasureJobThread(LPVOID parameter) {
+    auto* work = static_cast<MeasureJob*>(parameter);
+    work->figures = Measure(work->reads, *work->read);
+    return 0;
+}
+
 // The same on a thread of its own, made for the measurement.
 Figures MeasureOnThread(int reads, const std::function<void()>& read) {
-    struct Job {
-        int reads;
-        const std::function<void()>* read;
-        Figures figures;
-    } job = {reads, &read, {}};
-    const HANDLE thread = ::CreateThread(
-        nullptr, 0,
-        [](LPVOID parameter) -> DWORD {
-            auto* work = static_cast<Job*>(parameter);
-            work->figures = Measure(work->reads, *work->read);
-            return 0;
-        },
-        &job, 0, nullptr);
+    MeasureJob job = {reads, &read, {}};
+    const HANDLE thread = ::CreateThread(nullptr, 0, MeasureJobThread, &job, 0, nullptr);
     if (thread == nullptr) {
         return {0.0, 0.0};
     }
