@@ -99,7 +99,9 @@ int Run(double seconds) {
                 picture.RenderWindow(read.topRow, read.stride, read.width, read.height, ScaleMode::Stretch,
                                      /*mirror=*/false, sample.Get());
             } else {
-                picture.RenderPrevious(sample.Get());
+                const CWindowCapture::Picture& kept = capture.LastPicture();
+                picture.RenderPrevious(kept.topRow, kept.stride, kept.width, kept.height, ScaleMode::Stretch,
+                                       /*mirror=*/false, sample.Get());
             }
             pacing.Stamp(sample.Get(), frameTime);
             released.push_back(clock.Now());

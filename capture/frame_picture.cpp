@@ -9,9 +9,11 @@
 namespace {
 
 // The standby text stands on a line whose bottom is this far above the
-// bottom edge of the picture.
+// bottom edge of the picture, at the smaller sizes.
 constexpr int kStandbyTextBottomMargin = 5;
-constexpr LONG kStandbyFontHeight = 16;
+// Pictures whose shorter side is at least this draw the text in proportion.
+constexpr int kProportionalTextFrom = 720;
+constexpr int kProportionalTextUnit = 360;
 // "ＭＳ ゴシック" (MS Gothic), the face the page and the standby text share.
 constexpr wchar_t kStandbyFontFace[] = L"\uFF2D\uFF33 \u30B4\u30B7\u30C3\u30AF";
 constexpr COLORREF kStandbyTextColour = RGB(255, 255, 255);
@@ -46,13 +48,25 @@ bool HasFace(HDC dc, const wchar_t* face) {
 
 }  // namespace
 
-UniqueGdiObject CFramePicture::CreateStandbyFont() {
+LONG CFramePicture::StandbyFontHeightFor(int width, int height) {
+    const int shorter = width < height ? width : height;
+    return shorter < kProportionalTextFrom ? kStandbyFontHeight
+                                           : static_cast<LONG>(kStandbyFontHeight * shorter / kProportionalTextUnit);
+}
+
+int CFramePicture::StandbyTextMarginFor(int width, int height) {
+    const int shorter = width < height ? width : height;
+    return shorter < kProportionalTextFrom ? kStandbyTextBottomMargin
+                                           : kStandbyTextBottomMargin * shorter / kProportionalTextUnit;
+}
+
+UniqueGdiObject CFramePicture::CreateStandbyFont(LONG height) {
     LOGFONTW font = {};
     if (!::SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof(font), &font, 0)) {
         font = LOGFONTW{};
         font.lfCharSet = DEFAULT_CHARSET;
     }
-    font.lfHeight = kStandbyFontHeight;
+    font.lfHeight = height;
     font.lfWeight = FW_NORMAL;
     UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
     for (const wchar_t* face : kStandbyFontFaces) {
@@ -91,6 +105,16 @@ HRESULT CFramePicture::Resize(int width, int height) {
         ClearCanvas();
         ::SetBkMode(m_canvas->Dc(), TRANSPARENT);
         ::SetTextColor(m_canvas->Dc(), kStandbyTextColour);
+        // The text in proportion to the picture; a font that cannot be made
+        // leaves the one there is.
+        const LONG fontHeight = StandbyFontHeightFor(m_canvas->Width(), m_canvas->Height());
+        if (fontHeight != m_standbyFontHeight) {
+            UniqueGdiObject font = CreateStandbyFont(fontHeight);
+            if (font) {
+                m_standbyFont = std::move(font);
+                m_standbyFontHeight = fontHeight;
+            }
+        }
     }
     return hr;
 }
@@ -106,24 +130,37 @@ void CFramePicture::RenderWindow(const BYTE* topRow, ptrdiff_t stride, int width
     if (!HasCanvas()) {
         return;
     }
+    ScaleInto(topRow, stride, width, height, mode, mirror, sample);
+    m_lastWasWindow = true;
+}
+
+void CFramePicture::ScaleInto(const BYTE* topRow, ptrdiff_t stride, int width, int height, ScaleMode mode,
+                              bool mirror, IMediaSample* sample) {
+    BYTE* buffer = PictureBufferOf(sample);
     const int canvasWidth = m_canvas->Width();
     const int canvasHeight = m_canvas->Height();
     const FrameGeometry geometry = ComputeFrameGeometry(mode, mirror, width, height, canvasWidth, canvasHeight);
-    // Nothing drawn by GDI here: the scaler writes the pixels itself.
-    if (topRow != nullptr && SUCCEEDED(m_scaler.Prepare(width, height, canvasWidth, canvasHeight, geometry))) {
-        if (m_content != Content::Window || m_windowGeometry != geometry) {
-            // A new framing: whatever lay around its target rectangle goes.
-            const RECT& target = geometry.target;
-            if (target.left != 0 || target.top != 0 || target.right != canvasWidth || target.bottom != canvasHeight) {
-                ClearCanvas();
-            }
-            m_content = Content::Window;
-            m_windowGeometry = geometry;
-        }
-        const CMemoryDib& dib = m_canvas->dib;
-        m_scaler.Scale(topRow, stride, dib.TopRow(), dib.DownStride());
+    if (buffer == nullptr || topRow == nullptr ||
+        FAILED(m_scaler.Prepare(width, height, canvasWidth, canvasHeight, geometry))) {
+        return;
     }
-    CopyInto(sample);
+    // The sample's rows, bottom-up as RGB24 video stores them, addressed
+    // from the top row with a negative stride.
+    const ptrdiff_t rowBytes = static_cast<ptrdiff_t>(DibStride(canvasWidth, 24));
+    BYTE* top = buffer + (canvasHeight - 1) * rowBytes;
+    // Black around the target rectangle: the sample holds an older picture.
+    const RECT& target = geometry.target;
+    for (int y = 0; y < canvasHeight; ++y) {
+        BYTE* row = top - y * rowBytes;
+        if (y < target.top || y >= target.bottom) {
+            std::memset(row, 0, static_cast<size_t>(rowBytes));
+            continue;
+        }
+        std::memset(row, 0, static_cast<size_t>(target.left) * 3);
+        std::memset(row + target.right * 3, 0, static_cast<size_t>(rowBytes - target.right * 3));
+    }
+    m_scaler.Scale(topRow, stride, top, -rowBytes);
+    QM_IGNORE(sample->SetActualDataLength(static_cast<long>(m_canvas->ImageSize())), "the length fits the buffer");
 }
 
 void CFramePicture::RenderStandby(const wchar_t* text, IMediaSample* sample) {
@@ -137,7 +174,8 @@ void CFramePicture::RenderStandby(const wchar_t* text, IMediaSample* sample) {
     // The same standby frame again is already there: nothing to draw.
     if (m_content != Content::Standby || std::wcscmp(m_standbyText, text) != 0) {
         ClearCanvas();
-        RECT line = {0, 0, m_canvas->Width(), m_canvas->Height() - kStandbyTextBottomMargin};
+        RECT line = {0, 0, m_canvas->Width(),
+                     m_canvas->Height() - StandbyTextMarginFor(m_canvas->Width(), m_canvas->Height())};
         HDC dc = m_canvas->Dc();
         {
             // Without the font (its creation failed) the DC's own font draws.
@@ -153,6 +191,7 @@ void CFramePicture::RenderStandby(const wchar_t* text, IMediaSample* sample) {
         }
     }
     CopyInto(sample);
+    m_lastWasWindow = false;
 }
 
 void CFramePicture::DetachFromStreamingThread() {
@@ -160,9 +199,15 @@ void CFramePicture::DetachFromStreamingThread() {
     m_scaler.DetachFromThread();
 }
 
-void CFramePicture::RenderPrevious(IMediaSample* sample) {
+void CFramePicture::RenderPrevious(const BYTE* keptTopRow, ptrdiff_t keptStride, int keptWidth, int keptHeight,
+                                   ScaleMode mode, bool mirror, IMediaSample* sample) {
     CAutoLock lock(&m_lock);
-    if (HasCanvas()) {
+    if (!HasCanvas()) {
+        return;
+    }
+    if (m_lastWasWindow && keptTopRow != nullptr) {
+        ScaleInto(keptTopRow, keptStride, keptWidth, keptHeight, mode, mirror, sample);
+    } else {
         CopyInto(sample);
     }
 }
@@ -172,19 +217,25 @@ void CFramePicture::ClearCanvas() {
     m_content = Content::Black;
 }
 
-void CFramePicture::CopyInto(IMediaSample* sample) const {
+BYTE* CFramePicture::PictureBufferOf(IMediaSample* sample) const {
     BYTE* buffer = nullptr;
     if (sample == nullptr || FAILED(sample->GetPointer(&buffer)) || buffer == nullptr) {
-        return;
+        return nullptr;
     }
     // An allocator may hand out buffers larger than asked for: the picture
     // fills the front and the data length says how much. A smaller sample
     // is left untouched rather than half filled.
     const long size = sample->GetSize();
     const DWORD imageSize = m_canvas->ImageSize();
-    if (imageSize != 0 && size >= 0 && static_cast<DWORD>(size) >= imageSize) {
+    return imageSize != 0 && size >= 0 && static_cast<DWORD>(size) >= imageSize ? buffer : nullptr;
+}
+
+void CFramePicture::CopyInto(IMediaSample* sample) const {
+    BYTE* buffer = PictureBufferOf(sample);
+    if (buffer != nullptr) {
+        const DWORD imageSize = m_canvas->ImageSize();
         std::memcpy(buffer, m_canvas->Pixels(), imageSize);
-        sample->SetActualDataLength(static_cast<long>(imageSize));
+        QM_IGNORE(sample->SetActualDataLength(static_cast<long>(imageSize)), "the length fits the buffer");
     }
 }
 

@@ -100,7 +100,13 @@ bool CFrameProducer::Produce(IMediaSample* sample, HANDLE wakeEvent) {
         if (::WaitForSingleObject(wakeEvent, 0) == WAIT_OBJECT_0) {
             return false;
         }
-        m_picture.RenderPrevious(sample);
+        {
+            // The window's last picture stays with the capture until a new
+            // one comes, whatever read is still running.
+            const CWindowCapture::Picture& kept = m_capture.LastPicture();
+            m_picture.RenderPrevious(kept.topRow, kept.stride, kept.width, kept.height, settings.scaleMode,
+                                     settings.mirror, sample);
+        }
         break;
     }
     m_pacing.Stamp(sample, settings.frameTime);

@@ -150,12 +150,23 @@ struct CWindowCapture::Shared {
     HWND requestWindow = nullptr;
     CaptureMethod requestMethod = CaptureMethod::Auto;
 
+    // Two pictures by turns: while a read fills one, the other keeps the
+    // last picture read, which the owner may scale again meanwhile. Each
+    // with where the client area lies in it.
+    struct Buffer {
+        CMemoryDib dib;
+        POINT clientOrigin = {0, 0};
+        SIZE client = {0, 0};
+    };
+    Buffer buffers[2];
+    // The buffer the next read fills: written by the owner before
+    // requestEvent is set.
+    int target = 0;
+    Buffer& Target() { return buffers[target]; }
+
     // Written by the capture thread before doneEvent is set, read by the
-    // owner after: the picture and where the client area lies.
+    // owner after.
     ReadResult result = ReadResult::Failed;
-    CMemoryDib dib;
-    POINT clientOrigin = {0, 0};
-    SIZE client = {0, 0};
 
     // Auto mode, on the thread that reads.
     HWND autoWindow = nullptr;
@@ -165,6 +176,7 @@ struct CWindowCapture::Shared {
 };
 
 bool CWindowCapture::Shared::Fit(int width, int height) {
+    CMemoryDib& dib = Target().dib;
     if (dib && dib.Width() == width && dib.Height() == height) {
         return true;
     }
@@ -175,8 +187,8 @@ CWindowCapture::ReadResult CWindowCapture::Shared::ReadCopy(HWND window, SIZE si
     if (!Fit(size.cx, size.cy)) {
         return ReadResult::Failed;
     }
-    clientOrigin = {0, 0};
-    if (!Reader().Copy(window, size, dib)) {
+    Target().clientOrigin = {0, 0};
+    if (!Reader().Copy(window, size, Target().dib)) {
         return ReadResult::Failed;
     }
     // The DIB must hold the copy before its pixels are read directly.
@@ -212,8 +224,8 @@ CWindowCapture::ReadResult CWindowCapture::Shared::ReadPrint(HWND window, SIZE s
     if (!CPendingPrints::Begin(window, kPrintTurnWaitMs)) {
         return ReadResult::Hung;
     }
-    clientOrigin = inWindow;
-    const bool printed = Reader().Print(window, windowSize, inWindow, dib);
+    Target().clientOrigin = inWindow;
+    const bool printed = Reader().Print(window, windowSize, inWindow, Target().dib);
     CPendingPrints::End(window);
     if (!printed) {
         return ReadResult::Failed;
@@ -237,8 +249,8 @@ CWindowCapture::ReadResult CWindowCapture::Shared::ReadAuto(HWND window, SIZE si
     if (copied != ReadResult::Read) {
         return autoMethod == CaptureMethod::Print ? ReadPrint(window, size) : copied;
     }
-    const BYTE* top = dib.Pixels();
-    if (!IsBlack(top, dib.Stride(), size.cx, size.cy)) {
+    const CMemoryDib& dib = Target().dib;
+    if (!IsBlack(dib.Pixels(), dib.Stride(), size.cx, size.cy)) {
         if (autoMethod == CaptureMethod::Print) {
             diagnostic_log::Write("window %p copies again", static_cast<void*>(window));
         }
@@ -270,7 +282,7 @@ CWindowCapture::ReadResult CWindowCapture::Shared::DoRead(HWND window, CaptureMe
     if (size.cx <= 0 || size.cy <= 0) {
         return ReadResult::Empty;
     }
-    client = size;
+    Target().client = size;
     switch (method) {
     case CaptureMethod::Copy:
         return ReadCopy(window, size);
@@ -402,6 +414,7 @@ CWindowCapture::Outcome CWindowCapture::Read(HWND window, CaptureMethod method, 
         return Outcome::KeepPrevious;
     }
     if (!m_thread) {
+        m_shared->target = 1 - m_keptBuffer;
         m_shared->result = m_shared->DoRead(window, method);
         return Finish();
     }
@@ -428,6 +441,8 @@ CWindowCapture::Outcome CWindowCapture::Read(HWND window, CaptureMethod method, 
     Shared& shared = *m_shared;
     shared.requestWindow = window;
     shared.requestMethod = method;
+    // Into the buffer that does not hold the kept picture.
+    shared.target = 1 - m_keptBuffer;
     QM_IGNORE(::ResetEvent(shared.doneEvent.get()), "a valid event resets");
     m_busy = true;
     m_readWindow = window;
@@ -453,11 +468,13 @@ CWindowCapture::Outcome CWindowCapture::Finish() {
     case ReadResult::Read:
         break;
     }
-    const ptrdiff_t stride = shared.dib.Stride();
-    m_picture.topRow = shared.dib.Pixels() + shared.clientOrigin.y * stride + shared.clientOrigin.x * 4;
+    const Shared::Buffer& read = shared.buffers[shared.target];
+    const ptrdiff_t stride = read.dib.Stride();
+    m_picture.topRow = read.dib.Pixels() + read.clientOrigin.y * stride + read.clientOrigin.x * 4;
     m_picture.stride = stride;
-    m_picture.width = shared.client.cx;
-    m_picture.height = shared.client.cy;
+    m_picture.width = read.client.cx;
+    m_picture.height = read.client.cy;
+    m_keptBuffer = shared.target;
     return Outcome::Picture;
 }
 

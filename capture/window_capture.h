@@ -73,8 +73,9 @@ public:
         Standby,
     };
 
-    // The picture of the last Read that gave Outcome::Picture, valid until
-    // the next Read.
+    // The picture of the last Read that gave Outcome::Picture. It stays
+    // valid (a later read fills another buffer) until a later Read gives a
+    // new picture, or Stop.
     struct Picture {
         const BYTE* topRow = nullptr;
         ptrdiff_t stride = 0;
@@ -140,5 +141,7 @@ private:
     HWND m_readWindow = nullptr;
     CaptureMethod m_readMethod = CaptureMethod::Auto;
     Picture m_picture;
+    // The shared buffer m_picture lies in; reads fill the other one.
+    int m_keptBuffer = 1;
     DWORD m_idleExitWaitMs = kIdleThreadExitMs;
 };

@@ -65,7 +65,8 @@ protected:
             const CWindowCapture::Picture& read = m_capture.LastPicture();
             picture.RenderWindow(read.topRow, read.stride, read.width, read.height, mode, mirror, sample);
         } else {
-            picture.RenderPrevious(sample);
+            const CWindowCapture::Picture& kept = m_capture.LastPicture();
+            picture.RenderPrevious(kept.topRow, kept.stride, kept.width, kept.height, mode, mirror, sample);
         }
     }
 
@@ -358,10 +359,62 @@ TEST_F(FramePictureTest, ThePreviousPictureIsRepeatedAsItWas) {
     ASSERT_EQ(S_OK, window.Create(kQuillmereClass, L"Quillmere", 300, 300, SolidPainter(kGreen)));
     EXPECT_EQ(kGreen, PixelOf(Render(picture, window.hwnd()), 204, 360, 50, 50));
     window.Paint(SolidPainter(kRed));
+    // The window's picture as the capture keeps it, scaled again.
+    const CWindowCapture::Picture kept = m_capture.LastPicture();
     std::memset(SampleBytes(m_sample.Get()), 0xAB, 220320);
-    picture.RenderPrevious(m_sample.Get());
+    picture.RenderPrevious(kept.topRow, kept.stride, kept.width, kept.height, ScaleMode::Stretch, false,
+                           m_sample.Get());
     EXPECT_EQ(kGreen, PixelOf(SampleBytes(m_sample.Get()), 204, 360, 50, 50));
     EXPECT_EQ(220320, m_sample->GetActualDataLength());
+    // After a standby frame, the standby frame again, whatever is kept.
+    picture.RenderStandby(L"", m_sample.Get());
+    std::memset(SampleBytes(m_sample.Get()), 0xAB, 220320);
+    picture.RenderPrevious(kept.topRow, kept.stride, kept.width, kept.height, ScaleMode::Stretch, false,
+                           m_sample.Get());
+    EXPECT_EQ(0u, PixelOf(SampleBytes(m_sample.Get()), 204, 360, 50, 50));
+}
+
+TEST_F(FramePictureTest, AWindowsPictureGoesStraightIntoTheSampleAndNotIntoTheCanvas) {
+    CFramePicture picture;
+    MakeSample(picture);
+    TestWindow window;
+    ASSERT_EQ(S_OK, window.Create(kQuillmereClass, L"Quillmere", 300, 300, SolidPainter(kGreen)));
+    std::memset(SampleBytes(m_sample.Get()), 0xAB, 220320);
+    EXPECT_EQ(kGreen, PixelOf(Render(picture, window.hwnd()), 204, 360, 50, 50));
+    std::vector<BYTE> canvas(220320, 0xCD);
+    ASSERT_EQ(S_OK, picture.CopyPixels(canvas.data(), 220320));
+    EXPECT_TRUE(AllZero(canvas)) << "the window's picture was drawn into the canvas too";
+}
+
+TEST_F(FramePictureTest, TheStandbyTextGrowsWithTheHdSizesAndKeepsItsSizeBelowThem) {
+    for (int index = 0; index < kFrameSizeTableCount; ++index) {
+        const FrameSize size = FrameSizeTable[index];
+        const LONG expected = index < 6 ? 16 : (size.width < size.height ? size.width : size.height) * 16 / 360;
+        EXPECT_EQ(expected, CFramePicture::StandbyFontHeightFor(size.width, size.height)) << index;
+    }
+    EXPECT_EQ(48, CFramePicture::StandbyFontHeightFor(1920, 1080));
+    EXPECT_EQ(15, CFramePicture::StandbyTextMarginFor(1080, 1920));
+    EXPECT_EQ(5, CFramePicture::StandbyTextMarginFor(1136, 640));
+    // Drawn at 1920x1080, the text's ink is three times as tall as at the
+    // small sizes.
+    CFramePicture picture;
+    ASSERT_EQ(S_OK, picture.Resize(1920, 1080));
+    MakeSample(picture);
+    picture.RenderStandby(L"HHHH", m_sample.Get());
+    const BYTE* bytes = SampleBytes(m_sample.Get());
+    int top = 1080;
+    int bottom = -1;
+    for (int y = 0; y < 1080; ++y) {
+        for (int x = 900; x < 1020; ++x) {
+            if (GetRValue(PixelOf(bytes, 1920, 1080, x, y)) > 128) {
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        }
+    }
+    ASSERT_GE(bottom, top) << "no text";
+    EXPECT_GE(bottom - top + 1, 24) << "the text is no taller than at the small sizes";
+    EXPECT_LE(bottom, 1080 - 15);
 }
 
 TEST_F(FramePictureTest, JapaneseStandbyTextIsDrawnAsItsOwnGlyphs) {
