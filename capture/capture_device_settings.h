@@ -18,10 +18,10 @@ public:
     // size[0] = width, size[1] = height of the current output format.
     virtual HRESULT STDMETHODCALLTYPE GetFrameSize(int* size) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetFrameSize(const int* size) = 0;
-    // Index 0..5 into the table of output sizes; persisted.
+    // Index 0..9 into the table of output sizes; persisted.
     virtual HRESULT STDMETHODCALLTYPE SetSelectPixel(int index) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetFrameRate(double* rate) = 0;
-    // Frames per second, kept within 1..30; persisted.
+    // Frames per second, kept within 1..60; persisted.
     virtual HRESULT STDMETHODCALLTYPE SetFrameRate(double rate) = 0;
     // text: a buffer of at least kSettingsTextCapacity bytes; the standby
     // text in the host's 8-bit code page, cut at a character boundary.

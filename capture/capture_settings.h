@@ -76,12 +76,12 @@ public:
 
     Snapshot GetSnapshot() const;
     REFERENCE_TIME GetFrameTime() const;
-    // The stored size index (0..5): as loaded, or as last persisted.
+    // The stored size index: as loaded, or as last persisted.
     int GetSelectPixel() const;
 
     // Whole frames per second of the frame time; E_POINTER for null.
     HRESULT GetFrameRate(double* rate) const;
-    // Sets the frame time from a rate (clamped to 1..30 frames per second)
+    // Sets the frame time from a rate (clamped to 1..60 frames per second)
     // and persists it; a rate that is not above zero changes nothing. S_OK
     // also when the registry write fails.
     HRESULT SetFrameRate(double rate);

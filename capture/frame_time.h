@@ -9,11 +9,11 @@
 inline constexpr REFERENCE_TIME kUnitsPerSecond = 10000000;
 inline constexpr REFERENCE_TIME kUnitsPerMillisecond = 10000;
 
-// About 30 frames per second at the shortest, one frame per second at the
-// longest.
-inline constexpr REFERENCE_TIME kMinFrameTime = 333333;
+// About 60 frames per second at the shortest, one frame per second at the
+// longest; about 30 unless a setting says otherwise.
+inline constexpr REFERENCE_TIME kMinFrameTime = 166666;
 inline constexpr REFERENCE_TIME kMaxFrameTime = kUnitsPerSecond;
-inline constexpr REFERENCE_TIME kDefaultFrameTime = kMinFrameTime;
+inline constexpr REFERENCE_TIME kDefaultFrameTime = 333333;
 
 // A frame time clamped into kMinFrameTime..kMaxFrameTime.
 REFERENCE_TIME ClampFrameTime(REFERENCE_TIME frameTime);

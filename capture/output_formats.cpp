@@ -3,6 +3,7 @@
 #include <dshow.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "capture/frame_time.h"
@@ -20,6 +21,10 @@ constexpr long kBufferAlignment = 4;
 // handful of full frames, whatever the downstream pin asks for.
 constexpr long kMinBuffers = 2;
 constexpr long kMaxBuffers = 8;
+// However many buffers the downstream pin asks for, the samples together
+// hold no more than four frames of the largest size (25 MB at 1920x1080),
+// so that a 32-bit host has room: fewer buffers for larger frames.
+constexpr long long kMaxSampleBytes = 4LL * 1920 * 1080 * 3;
 
 VIDEOINFOHEADER* MutableVideoInfo(AM_MEDIA_TYPE& mt) {
     return const_cast<VIDEOINFOHEADER*>(output_formats::GetVideoInfo(mt));
@@ -148,7 +153,10 @@ HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request
     const VIDEOINFOHEADER* format = GetVideoInfo(current);
     RETURN_HR_IF_NULL(E_UNEXPECTED, format);
 
-    request->cBuffers = std::min(std::max(request->cBuffers, kMinBuffers), kMaxBuffers);
+    const long long imageSize = std::max<long long>(1, format->bmiHeader.biSizeImage);
+    const long mostBuffers =
+        static_cast<long>(std::max<long long>(kMinBuffers, std::min<long long>(kMaxBuffers, kMaxSampleBytes / imageSize)));
+    request->cBuffers = std::min(std::max(request->cBuffers, kMinBuffers), mostBuffers);
     request->cbBuffer = static_cast<long>(format->bmiHeader.biSizeImage);
     request->cbAlign = kBufferAlignment;
     ALLOCATOR_PROPERTIES actual = {};
@@ -193,9 +201,12 @@ void FillStreamCaps(VIDEO_STREAM_CONFIG_CAPS* caps, const FrameSize& size) {
     caps->OutputGranularityY = 1;
     caps->MinFrameInterval = kMinFrameTime;
     caps->MaxFrameInterval = kMaxFrameTime;
-    const LONG bitsPerFrame = size.width * size.height * 24;
-    caps->MinBitsPerSecond = bitsPerFrame;
-    caps->MaxBitsPerSecond = bitsPerFrame * static_cast<LONG>(kUnitsPerSecond / kMinFrameTime);
+    // 1920x1080 at 60 fps is about 3 Gbit/s, more than a LONG holds: the
+    // highest rate is reported as the largest LONG instead of wrapping.
+    const LONGLONG bitsPerFrame = static_cast<LONGLONG>(size.width) * size.height * 24;
+    const LONGLONG maxBits = bitsPerFrame * (kUnitsPerSecond / kMinFrameTime);
+    caps->MinBitsPerSecond = static_cast<LONG>(std::min<LONGLONG>(bitsPerFrame, LONG_MAX));
+    caps->MaxBitsPerSecond = static_cast<LONG>(std::min<LONGLONG>(maxBits, LONG_MAX));
 }
 
 HRESULT TypeFromStreamConfig(const AM_MEDIA_TYPE& requested, CMediaType* target) {

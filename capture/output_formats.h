@@ -15,9 +15,12 @@ struct FrameSize {
     int height;
 };
 
-// Indexed by the "SelectPixel" setting: 0..2 portrait, 3..5 landscape.
+// Indexed by the "SelectPixel" setting: 0..2 portrait, 3..5 landscape, then
+// the HD sizes, appended so that every index stored before keeps its
+// meaning: 6, 7 portrait and 8, 9 landscape.
 inline constexpr FrameSize FrameSizeTable[] = {
-    {204, 360}, {272, 480}, {432, 768}, {568, 320}, {852, 480}, {1136, 640},
+    {204, 360},  {272, 480},   {432, 768},  {568, 320},   {852, 480},
+    {1136, 640}, {720, 1280},  {1080, 1920}, {1280, 720}, {1920, 1080},
 };
 inline constexpr int kFrameSizeTableCount = static_cast<int>(sizeof(FrameSizeTable) / sizeof(FrameSizeTable[0]));
 
@@ -54,9 +57,10 @@ bool IsSupportedFormat(const VIDEOINFOHEADER* format);
 // format block); E_POINTER for null, E_FAIL otherwise.
 [[nodiscard]] HRESULT CheckMediaType(const CMediaType* proposed, const CMediaType& current);
 
-// Asks the allocator for one buffer of the current image size aligned to
-// 4, keeping the requested prefix; E_FAIL when it grants less. The caller
-// holds the filter's state lock.
+// Asks the allocator for buffers of the current image size aligned to 4,
+// keeping the requested prefix: at least two, at most eight, and no more
+// than four frames of 1920x1080 take together; E_FAIL when it grants less
+// than a frame per buffer. The caller holds the filter's state lock.
 [[nodiscard]] HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request, const CMediaType& current);
 
 // The type IAMStreamConfig::SetFormat asks for, checked and completed: a

@@ -11,24 +11,27 @@
 
 namespace {
 
-// FrameSizeTable holds three qualities of each orientation: 0..2 portrait,
-// 3..5 landscape.
-constexpr int kQualityCount = 3;
-constexpr int kLandscapeOffset = 3;
-static_assert(kLandscapeOffset + kQualityCount == kFrameSizeTableCount,
-              "each quality has one portrait and one landscape size");
-
-// The quality labels, items 0..2 of the combo box: "標準", " 高 ", "最高".
-// They go to the control as wide text, so that they read the same whatever
-// the system's 8-bit code page.
-constexpr const wchar_t* kQualityLabels[kQualityCount] = {
-    L"\u6A19\u6E96",
-    L" \u9AD8 ",
-    L"\u6700\u9AD8",
+// The qualities, items 0..4 of the combo box: "標準", " 高 ", "最高", "HD",
+// "フルHD", and the size index of each in portrait and in landscape. They go
+// to the control as wide text, so that they read the same whatever the
+// system's 8-bit code page.
+struct QualityItem {
+    const wchar_t* label;
+    int portrait;
+    int landscape;
 };
+constexpr QualityItem kQualities[] = {
+    {L"\u6A19\u6E96", 0, 3},
+    {L" \u9AD8 ", 1, 4},
+    {L"\u6700\u9AD8", 2, 5},
+    {L"HD", 6, 8},
+    {L"\u30D5\u30EB" L"HD", 7, 9},
+};
+constexpr int kQualityCount = static_cast<int>(sizeof(kQualities) / sizeof(kQualities[0]));
+static_assert(2 * kQualityCount == kFrameSizeTableCount, "each quality has one portrait and one landscape size");
 
 constexpr double kMinFrameRate = 1.0;
-constexpr double kMaxFrameRate = 30.0;
+constexpr double kMaxFrameRate = 60.0;
 // Enough for any "%g" rendering of a double ("-1.79769e+308").
 constexpr int kRateTextCapacity = 32;
 
@@ -95,12 +98,19 @@ HRESULT CCaptureDeviceProp::OnActivate() {
     Settings()->GetFrameRate(&rate);
 
     ::SendDlgItemMessageW(m_hwnd, IDC_QUALITY, CB_RESETCONTENT, 0, 0);
-    for (const wchar_t* label : kQualityLabels) {
-        ::SendDlgItemMessageW(m_hwnd, IDC_QUALITY, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label));
+    for (const QualityItem& quality : kQualities) {
+        ::SendDlgItemMessageW(m_hwnd, IDC_QUALITY, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(quality.label));
     }
     const int index = SizeIndexOf(size[0], size[1]);
-    ::SendDlgItemMessageW(m_hwnd, IDC_QUALITY, CB_SETCURSEL, static_cast<WPARAM>(index % kQualityCount), 0);
-    const bool portrait = index < kLandscapeOffset;
+    int item = 0;
+    bool portrait = true;
+    for (int q = 0; q < kQualityCount; ++q) {
+        if (kQualities[q].portrait == index || kQualities[q].landscape == index) {
+            item = q;
+            portrait = kQualities[q].portrait == index;
+        }
+    }
+    ::SendDlgItemMessageW(m_hwnd, IDC_QUALITY, CB_SETCURSEL, static_cast<WPARAM>(item), 0);
     ::SendDlgItemMessageW(m_hwnd, IDC_PORTRAIT, BM_SETCHECK, portrait ? BST_CHECKED : BST_UNCHECKED, 0);
     ::SendDlgItemMessageW(m_hwnd, IDC_LANDSCAPE, BM_SETCHECK, portrait ? BST_UNCHECKED : BST_CHECKED, 0);
 
@@ -163,11 +173,7 @@ INT_PTR CCaptureDeviceProp::OnReceiveMessage(HWND window, UINT message, WPARAM w
 
 void CCaptureDeviceProp::ReadControls(Edits* edits) const {
     *edits = Edits{};
-    if (IsChecked(m_hwnd, IDC_PORTRAIT)) {
-        edits->orientationOffset = 0;
-    } else if (IsChecked(m_hwnd, IDC_LANDSCAPE)) {
-        edits->orientationOffset = kLandscapeOffset;
-    }
+    edits->landscape = IsChecked(m_hwnd, IDC_LANDSCAPE) && !IsChecked(m_hwnd, IDC_PORTRAIT);
     const LRESULT item = ::SendDlgItemMessageW(m_hwnd, IDC_QUALITY, CB_GETCURSEL, 0, 0);
     edits->quality = (item >= 0 && item < kQualityCount) ? static_cast<int>(item) : -1;
     // Both reads stop at the buffer's end and always terminate, however long
@@ -183,8 +189,9 @@ void CCaptureDeviceProp::WriteSettings(const Edits& edits) {
     double rate = 0.0;
     Settings()->GetFrameRate(&rate);
 
-    if (edits.quality >= 0) {
-        Settings()->SetSelectPixel(edits.quality + edits.orientationOffset);
+    if (edits.quality >= 0 && edits.quality < kQualityCount) {
+        const QualityItem& quality = kQualities[edits.quality];
+        Settings()->SetSelectPixel(edits.landscape ? quality.landscape : quality.portrait);
     }
 
     double typed = 0.0;

@@ -33,11 +33,11 @@ private:
 
     // What the controls hold, as Apply needs it.
     struct Edits {
-        // Selected quality item 0..2, or -1 when none is selected.
+        // Selected quality item (標準, 高, 最高, HD, フルHD), or -1 when none
+        // is selected.
         int quality = -1;
-        // 0 for portrait, 3 for landscape: added to the quality item to give
-        // the size index.
-        int orientationOffset = 0;
+        // The orientation the size index is taken for.
+        bool landscape = false;
         WCHAR rateText[kEditTextCapacity] = {};
         WCHAR titleText[kEditTextCapacity] = {};
     };

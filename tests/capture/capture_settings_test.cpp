@@ -113,7 +113,9 @@ TEST(CaptureSettingsParsing, FrameTimeIsNeverZeroOrAbsurd) {
 TEST(CaptureSettingsParsing, SelectPixelOutsideTheTableGivesZero) {
     EXPECT_EQ(3, ParseSelectPixel("3"));
     EXPECT_EQ(5, ParseSelectPixel("5"));
-    EXPECT_EQ(0, ParseSelectPixel("6"));
+    EXPECT_EQ(6, ParseSelectPixel("6"));
+    EXPECT_EQ(9, ParseSelectPixel("9"));
+    EXPECT_EQ(0, ParseSelectPixel("10"));
     EXPECT_EQ(0, ParseSelectPixel("-1"));
     EXPECT_EQ(0, ParseSelectPixel("x"));
     EXPECT_EQ(0, ParseSelectPixel("4294967299"));
@@ -128,7 +130,12 @@ TEST(CaptureSettingsParsing, FrameTimeFromRateClampsAndRefusesNonPositiveRates) 
     ASSERT_TRUE(FrameTimeFromRate(25.0, &frameTime));
     EXPECT_EQ(400000, frameTime);
     ASSERT_TRUE(FrameTimeFromRate(60.0, &frameTime));
-    EXPECT_EQ(333333, frameTime);
+    EXPECT_EQ(166666, frameTime);
+    ASSERT_TRUE(FrameTimeFromRate(100.0, &frameTime));
+    EXPECT_EQ(166666, frameTime);
+    ASSERT_TRUE(FrameTimeFromRate(50.0, &frameTime));
+    EXPECT_EQ(200000, frameTime);
+    EXPECT_EQ(60.0, FrameRateFromFrameTime(166666));
     ASSERT_TRUE(FrameTimeFromRate(1.0, &frameTime));
     EXPECT_EQ(10000000, frameTime);
     ASSERT_TRUE(FrameTimeFromRate(0.5, &frameTime));
@@ -136,7 +143,7 @@ TEST(CaptureSettingsParsing, FrameTimeFromRateClampsAndRefusesNonPositiveRates) 
     ASSERT_TRUE(FrameTimeFromRate(1e-300, &frameTime));
     EXPECT_EQ(10000000, frameTime);
     ASSERT_TRUE(FrameTimeFromRate(std::numeric_limits<double>::infinity(), &frameTime));
-    EXPECT_EQ(333333, frameTime);
+    EXPECT_EQ(166666, frameTime);
     frameTime = 7;
     EXPECT_FALSE(FrameTimeFromRate(0.0, &frameTime));
     EXPECT_FALSE(FrameTimeFromRate(-5.0, &frameTime));
@@ -221,7 +228,7 @@ TEST_F(CaptureSettingsTest, BadStoredNumbersFallBackOrAreClamped) {
         const char* frameTime;
         REFERENCE_TIME expected;
     };
-    for (const Case& c : {Case{"0", 333333}, Case{"zero", 333333}, Case{"-5", 333333}, Case{"20000000", 10000000},
+    for (const Case& c : {Case{"0", 333333}, Case{"zero", 333333}, Case{"-5", 166666}, Case{"20000000", 10000000},
                           Case{"", 333333}}) {
         ASSERT_TRUE(StoreText(kFrameTimeValue, c.frameTime));
         CCaptureSettings source;
@@ -232,7 +239,7 @@ TEST_F(CaptureSettingsTest, BadStoredNumbersFallBackOrAreClamped) {
     }
     const DWORD number = 666666;
     ASSERT_TRUE(StoreSetting(kFrameTimeValue, REG_DWORD, &number, sizeof(number)));
-    for (const char* index : {"6", "-1", "five"}) {
+    for (const char* index : {"10", "-1", "five"}) {
         ASSERT_TRUE(StoreText(kSelectPixelValue, index));
         CCaptureSettings source;
         EXPECT_EQ(333333, source.GetFrameTime());
@@ -267,7 +274,11 @@ TEST_F(CaptureSettingsTest, BadStoredTextsEndUpTerminatedDefaults) {
 TEST_F(CaptureSettingsTest, SetFrameRatePersistsTheClampedFrameTime) {
     CCaptureSettings source;
     ASSERT_EQ(S_OK, source.SetFrameRate(60.0));
+    EXPECT_EQ("166666", StoredText(kFrameTimeValue));
+    ASSERT_EQ(S_OK, source.SetFrameRate(30.0));
     EXPECT_EQ("333333", StoredText(kFrameTimeValue));
+    ASSERT_EQ(S_OK, source.SetFrameRate(240.0));
+    EXPECT_EQ("166666", StoredText(kFrameTimeValue));
     ASSERT_EQ(S_OK, source.SetFrameRate(0.5));
     EXPECT_EQ("10000000", StoredText(kFrameTimeValue));
     EXPECT_EQ(10000000, source.GetFrameTime());
@@ -326,7 +337,7 @@ TEST_F(CaptureSettingsTest, AnEmptyTitleIsStoredAndLoadedAsEmpty) {
 
 TEST_F(CaptureSettingsTest, PersistSelectPixelValidatesTheIndex) {
     CCaptureSettings source;
-    EXPECT_EQ(E_INVALIDARG, source.PersistSelectPixel(6));
+    EXPECT_EQ(E_INVALIDARG, source.PersistSelectPixel(10));
     EXPECT_EQ(E_INVALIDARG, source.PersistSelectPixel(-1));
     EXPECT_EQ(0, RegistrySandbox::CountEntries(HKEY_CURRENT_USER, kSettingsKeyW));
     ASSERT_EQ(S_OK, source.PersistSelectPixel(4));
@@ -345,7 +356,7 @@ TEST_F(CaptureSettingsTest, FormatFrameTimeKeepsOrClampsAndIsNotPersisted) {
     source.SetFrameTime(20000000);
     EXPECT_EQ(10000000, source.GetFrameTime());
     source.SetFrameTime(1000);
-    EXPECT_EQ(333333, source.GetFrameTime());
+    EXPECT_EQ(166666, source.GetFrameTime());
     EXPECT_EQ(0, RegistrySandbox::CountEntries(HKEY_CURRENT_USER, kSettingsKeyW));
 }
 

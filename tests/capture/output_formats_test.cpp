@@ -73,14 +73,15 @@ public:
 
 }  // namespace
 
-TEST(OutputFormatsTest, TableHoldsThreePortraitAndThreeLandscapeSizes) {
-    const FrameSize expected[] = {{204, 360}, {272, 480}, {432, 768}, {568, 320}, {852, 480}, {1136, 640}};
-    const DWORD images[] = {220320, 391680, 995328, 545280, 1226880, 2181120};
-    ASSERT_EQ(6, kFrameSizeTableCount);
+TEST(OutputFormatsTest, TableHoldsTheSixSizesThenTheFourHdSizes) {
+    const FrameSize expected[] = {{204, 360},  {272, 480},  {432, 768},   {568, 320},  {852, 480},
+                                  {1136, 640}, {720, 1280}, {1080, 1920}, {1280, 720}, {1920, 1080}};
+    const DWORD images[] = {220320, 391680, 995328, 545280, 1226880, 2181120, 2764800, 6220800, 2764800, 6220800};
+    ASSERT_EQ(10, kFrameSizeTableCount);
     for (int i = 0; i < kFrameSizeTableCount; ++i) {
         EXPECT_EQ(expected[i].width, FrameSizeTable[i].width);
         EXPECT_EQ(expected[i].height, FrameSizeTable[i].height);
-        EXPECT_EQ(i < 3, FrameSizeTable[i].height > FrameSizeTable[i].width);
+        EXPECT_EQ(i < 3 || i == 6 || i == 7, FrameSizeTable[i].height > FrameSizeTable[i].width);
         CMediaType mt;
         ASSERT_EQ(S_OK, BuildMediaType(&mt, 333333, i));
         EXPECT_EQ(images[i], Format(mt).bmiHeader.biSizeImage);
@@ -134,7 +135,7 @@ TEST(OutputFormatsTest, BadIndexOrFailedAllocationLeavesTheTargetUntouched) {
     ASSERT_EQ(S_OK, BuildMediaType(&mt, 333333, 2));
     std::vector<BYTE> before = Bytes(mt);
     EXPECT_EQ(E_INVALIDARG, BuildMediaType(&mt, 333333, -1));
-    EXPECT_EQ(E_INVALIDARG, BuildMediaType(&mt, 333333, 6));
+    EXPECT_EQ(E_INVALIDARG, BuildMediaType(&mt, 333333, 10));
     EXPECT_EQ(before, Bytes(mt));
     EXPECT_EQ(E_POINTER, BuildMediaType(nullptr, 333333, 0));
 
@@ -221,12 +222,14 @@ TEST(OutputFormatsTest, BitmapSizeAndSubtype) {
 }
 
 TEST(OutputFormatsTest, OfferOrderStartsWithTheCurrentType) {
-    const FrameSize fromZero[] = {{204, 360}, {272, 480}, {432, 768}, {568, 320}, {852, 480}, {1136, 640}};
-    const FrameSize fromFour[] = {{852, 480}, {272, 480}, {432, 768}, {568, 320}, {852, 480}, {1136, 640}};
+    const FrameSize fromZero[] = {{204, 360},  {272, 480},  {432, 768},   {568, 320},  {852, 480},
+                                  {1136, 640}, {720, 1280}, {1080, 1920}, {1280, 720}, {1920, 1080}};
+    const FrameSize fromFour[] = {{852, 480},  {272, 480},  {432, 768},   {568, 320},  {852, 480},
+                                  {1136, 640}, {720, 1280}, {1080, 1920}, {1280, 720}, {1920, 1080}};
     for (const auto& [index, expected] : {std::make_pair(0, fromZero), std::make_pair(4, fromFour)}) {
         CMediaType current;
         ASSERT_EQ(S_OK, BuildMediaType(&current, 333333, index));
-        for (int position = 0; position < 6; ++position) {
+        for (int position = 0; position < kFrameSizeTableCount; ++position) {
             CMediaType offered;
             ASSERT_EQ(S_OK, GetMediaType(position, &offered, current, 400000));
             EXPECT_EQ(expected[position].width, Format(offered).bmiHeader.biWidth);
@@ -235,7 +238,7 @@ TEST(OutputFormatsTest, OfferOrderStartsWithTheCurrentType) {
             EXPECT_EQ(position == 0 ? 333333 : 400000, Format(offered).AvgTimePerFrame);
         }
         CMediaType offered;
-        EXPECT_EQ(VFW_S_NO_MORE_ITEMS, GetMediaType(6, &offered, current, 333333));
+        EXPECT_EQ(VFW_S_NO_MORE_ITEMS, GetMediaType(kFrameSizeTableCount, &offered, current, 333333));
         EXPECT_EQ(E_INVALIDARG, GetMediaType(-1, &offered, current, 333333));
         EXPECT_EQ(E_POINTER, GetMediaType(2, nullptr, current, 333333));
     }
@@ -285,6 +288,25 @@ TEST(OutputFormatsTest, BufferNegotiationWithTheMemoryAllocator) {
     ASSERT_EQ(S_OK, allocator->GetProperties(&actual));
     EXPECT_EQ(4, actual.cBuffers);
     EXPECT_EQ(1226880, actual.cbBuffer);
+}
+
+TEST(OutputFormatsTest, AtTheHdSizesTheSamplesHoldNoMoreThanFourFullHdFrames) {
+    Microsoft::WRL::ComPtr<IMemAllocator> allocator;
+    ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_PPV_ARGS(&allocator)));
+    // index: the most buffers a downstream pin asking for many gets.
+    for (const auto& [index, most] : {std::make_pair(5, 8L), std::make_pair(8, 8L), std::make_pair(9, 4L),
+                                      std::make_pair(7, 4L)}) {
+        CMediaType current;
+        ASSERT_EQ(S_OK, BuildMediaType(&current, 166666, index));
+        ALLOCATOR_PROPERTIES request = {100, 100, 16, 0};
+        ASSERT_EQ(S_OK, DecideBufferSize(allocator.Get(), &request, current)) << index;
+        EXPECT_EQ(most, request.cBuffers) << index;
+        EXPECT_LE(static_cast<long long>(request.cBuffers) * request.cbBuffer, 25LL * 1000 * 1000) << index;
+        request = {0, 100, 16, 0};
+        ASSERT_EQ(S_OK, DecideBufferSize(allocator.Get(), &request, current)) << index;
+        EXPECT_EQ(2, request.cBuffers) << index;
+    }
 }
 
 TEST(OutputFormatsTest, BufferNegotiationAcceptsMoreAndRefusesLess) {

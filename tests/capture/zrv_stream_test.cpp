@@ -313,7 +313,7 @@ TEST_F(ZrvStreamTest, ASizeChosenWhileUnconnectedActsAtOnce) {
     ASSERT_EQ(S_OK, m_settings->SetSelectPixel(5));
     EXPECT_EQ("5", StoredText(kSelectPixelValue));
     EXPECT_EQ(1136, FormatSize().cx);
-    EXPECT_EQ(E_INVALIDARG, m_settings->SetSelectPixel(6));
+    EXPECT_EQ(E_INVALIDARG, m_settings->SetSelectPixel(10));
     EXPECT_EQ(E_INVALIDARG, m_settings->SetSelectPixel(-1));
     EXPECT_EQ("5", StoredText(kSelectPixelValue));
     ASSERT_NO_FATAL_FAILURE(Connect());

@@ -23,7 +23,9 @@ namespace {
 constexpr REFERENCE_TIME kDefaultFrameTime = 333333;
 constexpr DWORD kSampleTimeoutMs = 10000;
 
-const SIZE kSizes[6] = {{204, 360}, {272, 480}, {432, 768}, {568, 320}, {852, 480}, {1136, 640}};
+const SIZE kSizes[] = {{204, 360}, {272, 480}, {432, 768}, {568, 320}, {852, 480}, {1136, 640},
+                       {720, 1280}, {1080, 1920}, {1280, 720}, {1920, 1080}};
+constexpr int kSizeCount = static_cast<int>(sizeof(kSizes) / sizeof(kSizes[0]));
 
 std::wstring ClassKey() {
     wchar_t text[CHARS_IN_GUID];
@@ -253,7 +255,7 @@ TEST_F(DeviceTest, EverySampleOfAPauseToStopSpanIsDeliveredByOneThread) {
 
 TEST_F(DeviceTest, ClientChoosesEachSizeAndRateThroughStreamConfig) {
     constexpr REFERENCE_TIME kFifteenFps = 666666;
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < kSizeCount; ++i) {
         SCOPED_TRACE(i);
         ComPtr<IBaseFilter> filter;
         ASSERT_EQ(S_OK, CreateFromMoniker(&filter));
@@ -262,7 +264,7 @@ TEST_F(DeviceTest, ClientChoosesEachSizeAndRateThroughStreamConfig) {
         int count = 0;
         int capsSize = 0;
         ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &capsSize));
-        ASSERT_EQ(6, count);
+        ASSERT_EQ(kSizeCount, count);
         ASSERT_EQ(static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)), capsSize);
         AM_MEDIA_TYPE* mt = nullptr;
         VIDEO_STREAM_CONFIG_CAPS caps{};
@@ -272,7 +274,7 @@ TEST_F(DeviceTest, ClientChoosesEachSizeAndRateThroughStreamConfig) {
         EXPECT_EQ(kSizes[i].cy, caps.InputSize.cy);
         EXPECT_EQ(kSizes[i].cx, caps.MaxOutputSize.cx);
         EXPECT_EQ(kSizes[i].cy, caps.MinOutputSize.cy);
-        EXPECT_EQ(333333, caps.MinFrameInterval);
+        EXPECT_EQ(166666, caps.MinFrameInterval);
         EXPECT_EQ(10000000, caps.MaxFrameInterval);
         auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat);
         EXPECT_EQ(kDefaultFrameTime, vih->AvgTimePerFrame);

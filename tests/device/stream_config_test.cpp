@@ -6,6 +6,8 @@
 #include <dshow.h>
 #include <wrl/client.h>
 
+#include <algorithm>
+#include <climits>
 #include <functional>
 #include <memory>
 
@@ -22,7 +24,9 @@ using namespace qmtest;
 
 namespace {
 
-const SIZE kSizes[6] = {{204, 360}, {272, 480}, {432, 768}, {568, 320}, {852, 480}, {1136, 640}};
+const SIZE kSizes[] = {{204, 360}, {272, 480}, {432, 768}, {568, 320}, {852, 480}, {1136, 640},
+                       {720, 1280}, {1080, 1920}, {1280, 720}, {1920, 1080}};
+constexpr int kSizeCount = static_cast<int>(sizeof(kSizes) / sizeof(kSizes[0]));
 
 SIZE SizeOf(const AM_MEDIA_TYPE& mt) {
     const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
@@ -121,7 +125,7 @@ TEST_F(StreamConfigTest, CapabilitiesDescribeEachEntryAndTheFrameTimeInUse) {
     EXPECT_EQ(E_POINTER, m_config->GetNumberOfCapabilities(nullptr, &size));
     EXPECT_EQ(E_POINTER, m_config->GetNumberOfCapabilities(&count, nullptr));
     ASSERT_EQ(S_OK, m_config->GetNumberOfCapabilities(&count, &size));
-    EXPECT_EQ(6, count);
+    EXPECT_EQ(kSizeCount, count);
     EXPECT_EQ(128, size);
 
     ComPtr<ICaptureDeviceSettings> settings;
@@ -130,10 +134,10 @@ TEST_F(StreamConfigTest, CapabilitiesDescribeEachEntryAndTheFrameTimeInUse) {
     VIDEO_STREAM_CONFIG_CAPS caps{};
     AM_MEDIA_TYPE* mt = nullptr;
     EXPECT_EQ(E_INVALIDARG, m_config->GetStreamCaps(-1, &mt, reinterpret_cast<BYTE*>(&caps)));
-    EXPECT_EQ(E_INVALIDARG, m_config->GetStreamCaps(6, &mt, reinterpret_cast<BYTE*>(&caps)));
+    EXPECT_EQ(E_INVALIDARG, m_config->GetStreamCaps(kSizeCount, &mt, reinterpret_cast<BYTE*>(&caps)));
     EXPECT_EQ(E_POINTER, m_config->GetStreamCaps(0, nullptr, reinterpret_cast<BYTE*>(&caps)));
     EXPECT_EQ(E_POINTER, m_config->GetStreamCaps(0, &mt, nullptr));
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < kSizeCount; ++i) {
         SCOPED_TRACE(i);
         ASSERT_EQ(S_OK, m_config->GetStreamCaps(i, &mt, reinterpret_cast<BYTE*>(&caps)));
         EXPECT_TRUE(IsEqualGUID(MEDIATYPE_Video, mt->majortype));
@@ -153,10 +157,14 @@ TEST_F(StreamConfigTest, CapabilitiesDescribeEachEntryAndTheFrameTimeInUse) {
             EXPECT_EQ(kSizes[i].cx, s.cx);
             EXPECT_EQ(kSizes[i].cy, s.cy);
         }
-        EXPECT_EQ(333333, caps.MinFrameInterval);
+        EXPECT_EQ(166666, caps.MinFrameInterval);
         EXPECT_EQ(10000000, caps.MaxFrameInterval);
         EXPECT_EQ(kSizes[i].cx * kSizes[i].cy * 24, caps.MinBitsPerSecond);
-        EXPECT_EQ(kSizes[i].cx * kSizes[i].cy * 24 * 30, caps.MaxBitsPerSecond);
+        // The largest sizes at 60 fps pass 2^31 bit/s and are reported as
+        // the largest LONG rather than wrapping to a negative rate.
+        const LONGLONG maxBits = static_cast<LONGLONG>(kSizes[i].cx) * kSizes[i].cy * 24 * 60;
+        EXPECT_EQ(static_cast<LONG>(std::min<LONGLONG>(maxBits, LONG_MAX)), caps.MaxBitsPerSecond);
+        EXPECT_GT(caps.MaxBitsPerSecond, 0);
     }
 }
 
@@ -169,7 +177,7 @@ TEST_F(StreamConfigTest, SetFormatKeepsOrClampsTheFrameTimeAndStoresIt) {
     const struct {
         REFERENCE_TIME given;
         REFERENCE_TIME used;
-    } cases[] = {{0, 333333}, {-5, 333333}, {20000000, 10000000}, {1, 333333}, {666666, 666666}, {0, 666666}};
+    } cases[] = {{0, 333333}, {-5, 333333}, {20000000, 10000000}, {1, 166666}, {666666, 666666}, {0, 666666}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.given);
         vih->AvgTimePerFrame = c.given;
@@ -258,11 +266,12 @@ TEST_F(StreamConfigTest, StoredSizeComesFirstAmongTheOfferedTypes) {
     Create();
     ComPtr<IEnumMediaTypes> types;
     ASSERT_EQ(S_OK, m_pin->EnumMediaTypes(&types));
-    AM_MEDIA_TYPE* offered[7] = {};
+    AM_MEDIA_TYPE* offered[kSizeCount + 1] = {};
     ULONG fetched = 0;
-    EXPECT_EQ(S_FALSE, types->Next(7, offered, &fetched));
-    ASSERT_EQ(6u, fetched);
-    const SIZE expected[6] = {{852, 480}, {272, 480}, {432, 768}, {568, 320}, {852, 480}, {1136, 640}};
+    EXPECT_EQ(S_FALSE, types->Next(kSizeCount + 1, offered, &fetched));
+    ASSERT_EQ(static_cast<ULONG>(kSizeCount), fetched);
+    const SIZE expected[kSizeCount] = {{852, 480}, {272, 480}, {432, 768}, {568, 320},  {852, 480},
+                                       {1136, 640}, {720, 1280}, {1080, 1920}, {1280, 720}, {1920, 1080}};
     for (ULONG i = 0; i < fetched; ++i) {
         EXPECT_EQ(expected[i].cx, SizeOf(*offered[i]).cx);
         EXPECT_EQ(expected[i].cy, SizeOf(*offered[i]).cy);
@@ -293,7 +302,7 @@ TEST_F(StreamConfigTest, SettingsSettersCheckTheirArguments) {
         EXPECT_EQ(E_INVALIDARG, settings->SetFrameSize(size));
     }
     EXPECT_EQ(E_INVALIDARG, settings->SetSelectPixel(-1));
-    EXPECT_EQ(E_INVALIDARG, settings->SetSelectPixel(6));
+    EXPECT_EQ(E_INVALIDARG, settings->SetSelectPixel(kSizeCount));
     EXPECT_EQ(0, RegistrySandbox::CountEntries(HKEY_CURRENT_USER, L"Software\\QMCapture"));
 
     // A size outside the table: the type's image size follows.

@@ -29,9 +29,14 @@ using namespace qmtest;
 
 namespace {
 
-// The quality labels as code points: "標準", " 高 ", "最高".
-const std::wstring kQualityLabels[] = {L"\u6A19\u6E96", L" \u9AD8 ", L"\u6700\u9AD8"};
-constexpr SIZE kFrameSizes[] = {{204, 360}, {272, 480}, {432, 768}, {568, 320}, {852, 480}, {1136, 640}};
+// The quality labels as code points: "標準", " 高 ", "最高", "HD", "フルHD".
+const std::wstring kQualityLabels[] = {L"\u6A19\u6E96", L" \u9AD8 ", L"\u6700\u9AD8", L"HD", L"\u30D5\u30EBHD"};
+constexpr int kQualityCount = 5;
+constexpr SIZE kFrameSizes[] = {{204, 360},  {272, 480},  {432, 768},   {568, 320},  {852, 480},
+                                {1136, 640}, {720, 1280}, {1080, 1920}, {1280, 720}, {1920, 1080}};
+// Per quality item, the size index in portrait and in landscape.
+constexpr int kPortraitIndex[kQualityCount] = {0, 1, 2, 6, 7};
+constexpr int kLandscapeIndex[kQualityCount] = {3, 4, 5, 8, 9};
 
 int ComboCount(HWND dialog) {
     return static_cast<int>(::SendDlgItemMessageW(dialog, IDC_QUALITY, CB_GETCOUNT, 0, 0));
@@ -116,7 +121,7 @@ TEST_P(CaptureDevicePropTest, FrameSessionEditsTheDevice) {
     HWND dialog = session.dialog();
     ASSERT_NE(nullptr, dialog);
     EXPECT_TRUE(::IsWindowVisible(dialog));
-    EXPECT_EQ(3, ComboCount(dialog));
+    EXPECT_EQ(kQualityCount, ComboCount(dialog));
     EXPECT_EQ(1, ComboSelection(dialog));
     EXPECT_TRUE(IsButtonChecked(dialog, IDC_PORTRAIT));
     EXPECT_FALSE(IsButtonChecked(dialog, IDC_LANDSCAPE));
@@ -192,18 +197,21 @@ TEST_P(CaptureDevicePropTest, FrameSessionEditsTheDevice) {
 }
 
 TEST_P(CaptureDevicePropTest, ActivationShowsSizeAsQualityAndOrientation) {
-    for (int index = 0; index < 6; ++index) {
-        SCOPED_TRACE(index);
-        ASSERT_EQ(S_OK, PrepareDevice(object.Get(), index, 30.0, "x"));
-        PageSession session;
-        ASSERT_EQ(S_OK, session.Open(object.Get()));
-        HWND dialog = session.dialog();
-        ASSERT_EQ(3, ComboCount(dialog));
-        EXPECT_EQ(index % 3, ComboSelection(dialog));
-        EXPECT_EQ(kQualityLabels[index % 3], ComboItemText(dialog, ComboSelection(dialog)));
-        EXPECT_EQ(index < 3, IsButtonChecked(dialog, IDC_PORTRAIT));
-        EXPECT_EQ(index >= 3, IsButtonChecked(dialog, IDC_LANDSCAPE));
-        EXPECT_EQ(S_OK, session.Close());
+    for (int quality = 0; quality < kQualityCount; ++quality) {
+        for (const bool landscape : {false, true}) {
+            const int index = landscape ? kLandscapeIndex[quality] : kPortraitIndex[quality];
+            SCOPED_TRACE(index);
+            ASSERT_EQ(S_OK, PrepareDevice(object.Get(), index, 30.0, "x"));
+            PageSession session;
+            ASSERT_EQ(S_OK, session.Open(object.Get()));
+            HWND dialog = session.dialog();
+            ASSERT_EQ(kQualityCount, ComboCount(dialog));
+            EXPECT_EQ(quality, ComboSelection(dialog));
+            EXPECT_EQ(kQualityLabels[quality], ComboItemText(dialog, ComboSelection(dialog)));
+            EXPECT_EQ(!landscape, IsButtonChecked(dialog, IDC_PORTRAIT));
+            EXPECT_EQ(landscape, IsButtonChecked(dialog, IDC_LANDSCAPE));
+            EXPECT_EQ(S_OK, session.Close());
+        }
     }
 }
 
@@ -251,7 +259,8 @@ TEST_P(CaptureDevicePropTest, TypedRateIsClampedOrKept) {
         const char* frameTime;
     };
     const Case cases[] = {
-        {L"60", 20.0, "333333"},      // above 30: 30
+        {L"60", 20.0, "166666"},      // 60 frames per second
+        {L"75", 20.0, "166666"},      // above 60: 60
         {L"0.5", 20.0, "10000000"},   // below 1: 1
         {L"-3", 20.0, "10000000"},
         {L"12.5fps", 20.0, "800000"}, // the number before the letters
@@ -299,8 +308,8 @@ TEST_P(CaptureDevicePropTest, QualityAndOrientationGiveTheSizeIndex) {
     ASSERT_EQ(S_OK, session.Open(object.Get()));
     HWND dialog = session.dialog();
     for (int landscape = 0; landscape < 2; ++landscape) {
-        for (int quality = 0; quality < 3; ++quality) {
-            const int index = quality + 3 * landscape;
+        for (int quality = 0; quality < kQualityCount; ++quality) {
+            const int index = landscape != 0 ? kLandscapeIndex[quality] : kPortraitIndex[quality];
             SCOPED_TRACE(index);
             ASSERT_EQ(S_OK, SelectComboItem(dialog, IDC_QUALITY, quality));
             ASSERT_EQ(S_OK, ClickButton(dialog, landscape ? IDC_LANDSCAPE : IDC_PORTRAIT));
@@ -330,8 +339,8 @@ TEST_P(CaptureDevicePropTest, PageTextsReadAsUnicodeWhateverTheCodePage) {
     // The page's own labels arrive as the same code points on any system,
     // also where the 8-bit code page is not 932 (code page here: GetACP()).
     RecordProperty("AnsiCodePage", static_cast<int>(::GetACP()));
-    ASSERT_EQ(3, ComboCount(dialog));
-    for (int item = 0; item < 3; ++item) {
+    ASSERT_EQ(kQualityCount, ComboCount(dialog));
+    for (int item = 0; item < kQualityCount; ++item) {
         EXPECT_EQ(kQualityLabels[item], ComboItemText(dialog, item)) << "item " << item;
     }
     // The standby text is 8-bit in the system code page, both ways.
@@ -345,12 +354,12 @@ TEST_P(CaptureDevicePropTest, TextsLongerThanTheBuffersAreCut) {
     PageSession session;
     ASSERT_EQ(S_OK, session.Open(object.Get()));
     HWND dialog = session.dialog();
-    // 1000 digits: the first 255 still make a number far above 30.
+    // 1000 digits: the first 255 still make a number far above 60.
     ASSERT_EQ(S_OK, TypeText(dialog, IDC_FRAME_RATE, std::wstring(1000, L'1').c_str()));
     ASSERT_EQ(S_OK, TypeText(dialog, IDC_TITLE_TEXT, std::wstring(1000, L'y').c_str()));
     ASSERT_EQ(1000, ::GetWindowTextLengthW(::GetDlgItem(dialog, IDC_TITLE_TEXT)));
     ASSERT_EQ(S_OK, session.page()->Apply());
-    EXPECT_EQ("333333", StoredText("FrameTime"));
+    EXPECT_EQ("166666", StoredText("FrameTime"));
     const std::string title = StoredText("TitleText");
     EXPECT_FALSE(title.empty());
     EXPECT_LE(title.size(), 255u);
@@ -544,7 +553,8 @@ TEST_F(CaptureDevicePropCallsTest, RateReachesTheSetterClamped) {
     };
     // The stand-in reports 30 until a rate is applied, then the whole part
     // of the applied rate.
-    const Case cases[] = {{L"60", 30.0}, {L"0.5", 1.0}, {L"-3", 1.0}, {L"12.5abc", 12.5}, {L"abc", 12.0}, {L"1e400", 30.0}};
+    const Case cases[] = {{L"60", 60.0},       {L"90", 60.0},   {L"0.5", 1.0}, {L"-3", 1.0},
+                          {L"12.5abc", 12.5}, {L"abc", 12.0}, {L"1e400", 60.0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.text, c.text + wcslen(c.text)));
         ASSERT_EQ(S_OK, TypeText(dialog, IDC_FRAME_RATE, c.text));

@@ -8,9 +8,11 @@ namespace qmtest {
 
 namespace {
 
-constexpr SIZE kFrameSizes[] = {{204, 360}, {272, 480}, {432, 768}, {568, 320}, {852, 480}, {1136, 640}};
+constexpr SIZE kFrameSizes[] = {{204, 360},  {272, 480},  {432, 768},   {568, 320},  {852, 480},
+                                {1136, 640}, {720, 1280}, {1080, 1920}, {1280, 720}, {1920, 1080}};
 constexpr LONGLONG kUnitsPerSecond = 10000000;
-constexpr LONGLONG kMinFrameTime = 333333;
+constexpr LONGLONG kMinFrameTime = 166666;
+constexpr LONGLONG kDefaultFrameTime = 333333;
 constexpr LONGLONG kMaxFrameTime = 10000000;
 
 }  // namespace
@@ -19,7 +21,7 @@ FakeCaptureSettings::FakeCaptureSettings()
     : CUnknown(L"FakeCaptureSettings", nullptr),
       m_width(kFrameSizes[0].cx),
       m_height(kFrameSizes[0].cy),
-      m_frameTime(kMinFrameTime),
+      m_frameTime(kDefaultFrameTime),
       m_titleText("- QM Capture -") {}
 
 HRESULT STDMETHODCALLTYPE FakeCaptureSettings::NonDelegatingQueryInterface(REFIID riid, void** ppv) {

@@ -401,7 +401,7 @@ TEST(ResourcesTest, PageWorksWithCommonControls6Active) {
         // buttons know BCM_GETIDEALSIZE.
         SIZE ideal = {};
         EXPECT_TRUE(::SendDlgItemMessageW(dialog, IDC_PORTRAIT, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal)));
-        EXPECT_EQ(3, ::SendDlgItemMessageW(dialog, IDC_QUALITY, CB_GETCOUNT, 0, 0));
+        EXPECT_EQ(5, ::SendDlgItemMessageW(dialog, IDC_QUALITY, CB_GETCOUNT, 0, 0));
         wchar_t item[8] = {};
         ::SendDlgItemMessageW(dialog, IDC_QUALITY, CB_GETLBTEXT, 2, reinterpret_cast<LPARAM>(item));
         EXPECT_STREQ(L"\u6700\u9AD8", item);

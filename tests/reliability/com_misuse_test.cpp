@@ -193,7 +193,7 @@ TEST_F(ComMisuseTest, ConfigurationInterfacesWithNullPointers) {
     AM_MEDIA_TYPE* type = reinterpret_cast<AM_MEDIA_TYPE*>(1);
     EXPECT_EQ(E_POINTER, config->GetStreamCaps(0, nullptr, reinterpret_cast<BYTE*>(&caps)));
     EXPECT_EQ(E_POINTER, config->GetStreamCaps(0, &type, nullptr));
-    for (int index : {-1, 6, INT_MIN, INT_MAX}) {
+    for (int index : {-1, 10, INT_MIN, INT_MAX}) {
         EXPECT_EQ(E_INVALIDARG, config->GetStreamCaps(index, &type, reinterpret_cast<BYTE*>(&caps)));
     }
 
@@ -225,7 +225,7 @@ TEST_F(ComMisuseTest, ConfigurationInterfacesWithNullPointers) {
 TEST_F(ComMisuseTest, SettingsOutOfRangeKeepTheDeviceSound) {
     ComPtr<ICaptureDeviceSettings> settings;
     ASSERT_EQ(S_OK, m_filter.As(&settings));
-    for (int index : {-1, 6, INT_MIN, INT_MAX}) {
+    for (int index : {-1, 10, INT_MIN, INT_MAX}) {
         EXPECT_TRUE(FAILED(settings->SetSelectPixel(index))) << index;
     }
     int size[2] = {};
@@ -241,7 +241,7 @@ TEST_F(ComMisuseTest, SettingsOutOfRangeKeepTheDeviceSound) {
         double now = 0;
         settings->GetFrameRate(&now);
         EXPECT_GE(now, 1.0) << "after " << rate;
-        EXPECT_LE(now, 30.0) << "after " << rate;
+        EXPECT_LE(now, 60.0) << "after " << rate;
     }
 
     const std::string longText(1000, 'x');

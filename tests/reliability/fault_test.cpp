@@ -29,6 +29,8 @@ namespace {
 constexpr long kMaxAllocationsPerOperation = 200;
 constexpr DWORD kStreamTimeoutMs = 20000;
 constexpr DWORD kStateChangeTimeoutMs = 60000;
+// One type per size of the table, the stored size in the first place.
+constexpr ULONG kOfferedTypes = 10;
 
 class AllocationFaultTest : public testing::Test {
 protected:
@@ -101,7 +103,7 @@ protected:
 HRESULT EnumerateOneByOne(IPin* pin) {
     ComPtr<IEnumMediaTypes> types;
     RETURN_IF_FAILED(pin->EnumMediaTypes(&types));
-    int count = 0;
+    ULONG count = 0;
     for (;;) {
         AM_MEDIA_TYPE* type = nullptr;
         ULONG fetched = 0;
@@ -119,32 +121,32 @@ HRESULT EnumerateOneByOne(IPin* pin) {
         DeleteMediaType(type);
         ++count;
     }
-    // S_FALSE before the sixth type would be a failure passed off as the
+    // S_FALSE before the last type would be a failure passed off as the
     // end of the list.
-    return count == 6 ? S_OK : E_FAIL;
+    return count == kOfferedTypes ? S_OK : E_FAIL;
 }
 
 HRESULT EnumerateAtOnce(IPin* pin) {
     ComPtr<IEnumMediaTypes> types;
     RETURN_IF_FAILED(pin->EnumMediaTypes(&types));
-    AM_MEDIA_TYPE* all[7] = {};
+    AM_MEDIA_TYPE* all[kOfferedTypes + 1] = {};
     ULONG fetched = 0;
-    const HRESULT hr = types->Next(7, all, &fetched);
-    for (ULONG i = 0; i < fetched && i < 7; ++i) {
+    const HRESULT hr = types->Next(kOfferedTypes + 1, all, &fetched);
+    for (ULONG i = 0; i < fetched && i <= kOfferedTypes; ++i) {
         DeleteMediaType(all[i]);
     }
     if (FAILED(hr)) {
         RETURN_HR_IF(E_UNEXPECTED, fetched != 0);
         return hr;
     }
-    return hr == S_FALSE && fetched == 6 ? S_OK : E_FAIL;
+    return hr == S_FALSE && fetched == kOfferedTypes ? S_OK : E_FAIL;
 }
 
 }  // namespace
 
 TEST_F(AllocationFaultTest, MediaTypeEnumeration) {
     SweepAllocationFailures("Next(1) to the end", [&] { return EnumerateOneByOne(m_pin.Get()); });
-    SweepAllocationFailures("Next(7)", [&] { return EnumerateAtOnce(m_pin.Get()); });
+    SweepAllocationFailures("Next(all and one more)", [&] { return EnumerateAtOnce(m_pin.Get()); });
 }
 
 TEST_F(AllocationFaultTest, GetFormat) {

@@ -48,13 +48,14 @@ std::string Repeat(char c, size_t n) {
 
 constexpr REFERENCE_TIME kDefault = kDefaultFrameTime;
 constexpr REFERENCE_TIME kLongest = kMaxFrameTime;
+constexpr REFERENCE_TIME kShortest = kMinFrameTime;
 constexpr CaptureMethod kAuto = CaptureMethod::Auto;
 
 // The ways a stored value can be wrong. Texts are read up to 63 bytes with
 // their terminator; a value of another type, or one that does not end
 // within 64 bytes, gives the default. Numbers are decimal text as atoi
 // reads it: the frame time 0 or none gives the default and any other is
-// clamped into 1 to 30 frames per second; a size index or capture method
+// clamped into 1 to 60 frames per second; a size index or capture method
 // outside its range gives the default.
 std::vector<MalformedValue> MalformedValues() {
     using namespace std::string_literals;
@@ -75,10 +76,10 @@ std::vector<MalformedValue> MalformedValues() {
         {"63 bytes and terminator", REG_SZ, kSixtyThree + "\0"s, kSixtyThree.c_str(), kLongest, 0, kAuto},
         {"64 bytes and terminator", REG_SZ, Repeat('9', 64) + "\0"s, nullptr, kDefault, 0, kAuto},
         {"300 bytes", REG_SZ, Repeat('5', 300) + "\0"s, nullptr, kDefault, 0, kAuto},
-        {"short, no terminator", REG_SZ, "42"s, "42", kDefault, 0, kAuto},
-        {"minus one", REG_SZ, "-1\0"s, "-1", kDefault, 0, kAuto},
-        {"most negative int", REG_SZ, "-2147483648\0"s, "-2147483648", kDefault, 0, kAuto},
-        {"negative frame time", REG_SZ, "-333333\0"s, "-333333", kDefault, 0, kAuto},
+        {"short, no terminator", REG_SZ, "42"s, "42", kShortest, 0, kAuto},
+        {"minus one", REG_SZ, "-1\0"s, "-1", kShortest, 0, kAuto},
+        {"most negative int", REG_SZ, "-2147483648\0"s, "-2147483648", kShortest, 0, kAuto},
+        {"negative frame time", REG_SZ, "-333333\0"s, "-333333", kShortest, 0, kAuto},
         {"largest int", REG_SZ, "2147483647\0"s, "2147483647", kLongest, 0, kAuto},
         {"beyond 64 bits", REG_SZ, "99999999999999999999999\0"s, "99999999999999999999999", kLongest, 0, kAuto},
         {"zero", REG_SZ, "0\0"s, "0", kDefault, 0, kAuto},
@@ -86,9 +87,9 @@ std::vector<MalformedValue> MalformedValues() {
         {"blanks", REG_SZ, "   \0"s, "   ", kDefault, 0, kAuto},
         {"sign only", REG_SZ, "-\0"s, "-", kDefault, 0, kAuto},
         {"hexadecimal", REG_SZ, "0x10\0"s, "0x10", kDefault, 0, kAuto},
-        {"embedded terminator", REG_SZ, "12\0" "34\0"s, "12", kDefault, 0, kAuto},
-        {"blank, sign and digit", REG_SZ, " +1\0"s, " +1", kDefault, 1, CaptureMethod::Copy},
-        {"digit and letters", REG_SZ, "2px\0"s, "2px", kDefault, 2, CaptureMethod::Print},
+        {"embedded terminator", REG_SZ, "12\0" "34\0"s, "12", kShortest, 0, kAuto},
+        {"blank, sign and digit", REG_SZ, " +1\0"s, " +1", kShortest, 1, CaptureMethod::Copy},
+        {"digit and letters", REG_SZ, "2px\0"s, "2px", kShortest, 2, CaptureMethod::Print},
         {"five million", REG_SZ, "5000000\0"s, "5000000", 5000000, 0, kAuto},
         {"high bytes", REG_SZ, "\x81\x82\x83\xfe\xff\0"s, "\x81\x82\x83\xfe\xff", kDefault, 0, kAuto},
     };
@@ -281,7 +282,10 @@ TEST(MalformedSettings, AllValuesMalformedAtOnceStillStream) {
 
     ComPtr<IBaseFilter> filter;
     ASSERT_EQ(S_OK, CreateCaptureFilter(&filter));
-    ExpectDevice(filter.Get(), Loaded{});
+    Loaded expected;
+    // A negative frame time is clamped to the shortest.
+    expected.frameTime = kShortest;
+    ExpectDevice(filter.Get(), expected);
     ComPtr<IPin> pin;
     ASSERT_EQ(S_OK, GetPin(filter.Get(), PINDIR_OUTPUT, &pin));
     auto peer = MakeFake<FakeInputPin>();

@@ -255,19 +255,20 @@ TEST_F(ClientCaptureTest, SizeTheDeviceDoesNotOfferIsRefused) {
 }
 
 TEST_F(ClientCaptureTest, RateOutsideTheDeviceRangeIsRefused) {
-    const ClientRun run = Capture({L"--size", L"852x480", L"--fps", L"60", L"--frames", L"1"});
+    const ClientRun run = Capture({L"--size", L"852x480", L"--fps", L"75", L"--frames", L"1"});
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_TRUE(Contains(run.err, "the device offers 852x480 at ")) << run.err;
-    EXPECT_TRUE(Contains(run.err, "not 60.00 fps")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "not 75.00 fps")) << run.err;
     EXPECT_EQ("failed", m_summary["result"]);
 }
 
-TEST_F(ClientCaptureTest, CapabilitiesListTheSixSizes) {
+TEST_F(ClientCaptureTest, CapabilitiesListTheTenSizes) {
     ClientRun run;
     ASSERT_EQ(S_OK, RunCaptureClientProcess({L"--caps"}, kClientTimeoutMs, &run));
     EXPECT_EQ(0u, run.exitCode) << run.err;
-    EXPECT_TRUE(Contains(run.out, "QM Capture Device: 6 formats\n")) << run.out;
-    for (const char* size : {"204x360", "272x480", "432x768", "568x320", "852x480", "1136x640"}) {
+    EXPECT_TRUE(Contains(run.out, "QM Capture Device: 10 formats\n")) << run.out;
+    for (const char* size : {"204x360", "272x480", "432x768", "568x320", "852x480", "1136x640", "720x1280",
+                             "1080x1920", "1280x720", "1920x1080"}) {
         EXPECT_TRUE(Contains(run.out, size)) << size;
     }
     EXPECT_TRUE(Contains(run.out, "current: ")) << run.out;

@@ -338,8 +338,9 @@ Device and format:
   -d, --device NAME      device friendly name (default "QM Capture Device")
   -s, --size WxH         output size, one the device offers (e.g. 1136x640);
                          default: the device's current size
-  -r, --fps RATE         frame rate in frames per second (e.g. 30, 29.97);
-                         default: the device's current rate
+  -r, --fps RATE         frame rate in frames per second (e.g. 60, 29.97),
+                         within the device's range (QM Capture Device: 1 to
+                         60); default: the device's current rate
 
 Capture:
   -t, --seconds SECONDS  capture for this long (default 5 when --frames is
