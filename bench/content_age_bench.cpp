@@ -9,7 +9,9 @@
 // graph's clock (on the counter, so that times compare) and without one:
 // content age p50/p99, and with the clock the age at which a renderer that
 // queues samples would show each (when the clock reaches its time, or on
-// arrival if later). Then 10 s with a 3840x2160 window at 30 fps: how far
+// arrival if later). Then the HD sizes at 60 fps with the clock: 1280x720
+// from the same window, 1920x1080 from a 1920x1080 window against a direct
+// copy of that one. Then 10 s with a 3840x2160 window at 30 fps: how far
 // the sample times trail the clock.
 //
 // Usage: content_age_bench [seconds per case]   (default 4; 1 fps runs 3x)
@@ -31,6 +33,7 @@
 #include "capture/capture_device_settings.h"
 #include "capture/capture_settings.h"
 #include "capture/frame_pacer.h"
+#include "capture/output_formats.h"
 #include "capture/zrv_capture.h"
 #include "framework/memory_dib.h"
 #include "tests/support/counter_window.h"
@@ -47,6 +50,8 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"QMCaptureBench::Counter";
 constexpr REFERENCE_TIME kMs = 10000;
+constexpr int kHdLandscape = 8;
+constexpr int kFullHdLandscape = 9;
 
 LONGLONG CounterNow() {
     return CPerformanceCounterClock().Now();
@@ -212,6 +217,22 @@ CaseResult RunCase(int sizeIndex, double rate, bool withClock, double seconds) {
     return result;
 }
 
+// One line of the table: content age against the direct copy's p50.
+void PrintCase(int sizeIndex, double rate, bool withClock, const CaseResult& r, double directP50) {
+    char label[16];
+    std::snprintf(label, sizeof(label), "%dx%d", FrameSizeTable[sizeIndex].width, FrameSizeTable[sizeIndex].height);
+    std::printf("%-9s %-6.0f %-6s %7d %11.2f %11.2f %8.2f", label, rate, withClock ? "graph" : "none", r.frames,
+                Percentile(r.contentAges, 0.5), Percentile(r.contentAges, 0.99),
+                Percentile(r.contentAges, 0.5) / directP50);
+    if (withClock) {
+        std::printf(" %11.2f %11.2f", Percentile(r.shownAges, 0.5), Percentile(r.shownAges, 0.99));
+    }
+    if (r.unreadable > 0) {
+        std::printf("  (%d frames unreadable)", r.unreadable);
+    }
+    std::printf("\n");
+}
+
 int Run(double seconds) {
     RegistrySandbox sandbox;
     if (!sandbox.ok()) {
@@ -238,23 +259,23 @@ int Run(double seconds) {
     for (const int sizeIndex : {0, 5}) {
         for (const double rate : {30.0, 15.0, 1.0}) {
             for (const bool withClock : {false, true}) {
-                const CaseResult r = RunCase(sizeIndex, rate, withClock, rate < 2 ? seconds * 3 : seconds);
-                char label[16];
-                std::snprintf(label, sizeof(label), "%dx%d", sizeIndex == 0 ? 204 : 1136, sizeIndex == 0 ? 360 : 640);
-                std::printf("%-9s %-6.0f %-6s %7d %11.2f %11.2f %8.2f", label, rate, withClock ? "graph" : "none",
-                            r.frames, Percentile(r.contentAges, 0.5), Percentile(r.contentAges, 0.99),
-                            Percentile(r.contentAges, 0.5) / directP50);
-                if (withClock) {
-                    std::printf(" %11.2f %11.2f", Percentile(r.shownAges, 0.5), Percentile(r.shownAges, 0.99));
-                }
-                if (r.unreadable > 0) {
-                    std::printf("  (%d frames unreadable)", r.unreadable);
-                }
-                std::printf("\n");
+                PrintCase(sizeIndex, rate, withClock, RunCase(sizeIndex, rate, withClock, rate < 2 ? seconds * 3 : seconds),
+                          directP50);
             }
         }
     }
+    PrintCase(kHdLandscape, 60.0, true, RunCase(kHdLandscape, 60.0, true, seconds), directP50);
     window.Stop();
+
+    CounterWindow fullHd;
+    if (SUCCEEDED(fullHd.Start(kWindowClass, L"Counter", 1920, 1080))) {
+        const std::vector<double> fullHdDirect = DirectCopyAges(fullHd.hwnd(), 200);
+        const double fullHdP50 = Percentile(fullHdDirect, 0.5);
+        std::printf("\n1920x1080 counter window, direct copy: age p50 %.2f ms  p99 %.2f ms (%zu copies)\n",
+                    fullHdP50, Percentile(fullHdDirect, 0.99), fullHdDirect.size());
+        PrintCase(kFullHdLandscape, 60.0, true, RunCase(kFullHdLandscape, 60.0, true, seconds), fullHdP50);
+        fullHd.Stop();
+    }
 
     // A window too large to copy at the rate.
     CounterWindow large;

@@ -1,11 +1,17 @@
-// The device end to end: at each of the six sizes and the 30 fps setting,
+// The device end to end: at each of the ten sizes and the 30 fps setting,
 // the filter streams through a real graph (sample grabber, null renderer)
 // while it captures a 1280x720 window of another process. Prints the
 // delivered frame rate, the intervals between sample arrivals, whether the
-// sample times are contiguous, and whether the last frame shows the window
-// (not the black standby picture).
+// sample times are contiguous, and how many frames did not show the window
+// (the black standby picture).
 //
-// Usage: device_graph_bench [seconds per size]   (default 10)
+// Then the HD sizes at 60 fps: 1280x720 from a 1280x720 window and
+// 1920x1080 from a 1920x1080 window, each against what one copy of that
+// window costs in the same run (on a thread of its own, as the device
+// reads): the rate at which the window can be copied at all, and the
+// processor time of one copy against the processor time per frame.
+//
+// Usage: device_graph_bench [seconds per case]   (default 10)
 #include <windows.h>
 #include <dshow.h>
 #include <qedit.h>
@@ -20,7 +26,9 @@
 #include <mutex>
 #include <vector>
 
+#include "bench/support/bench_clock.h"
 #include "bench/support/child_window.h"
+#include "bench/support/window_copier.h"
 #include "capture/output_formats.h"
 #include "capture/zrv_capture.h"
 #include "framework/media_type.h"
@@ -35,20 +43,12 @@ using namespace qmbench;
 namespace {
 
 constexpr REFERENCE_TIME kThirtyFps = 333333;
+constexpr REFERENCE_TIME kSixtyFps = 166666;
+constexpr int kHdLandscape = 8;
+constexpr int kFullHdLandscape = 9;
 
-double NowMs() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
-// Records arrival moments and sample times; keeps whether the latest frame
-// had any picture in it.
+// Records arrival moments and sample times; counts the frames without any
+// picture in them.
 class ArrivalRecorder final : public ISampleGrabberCB {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
@@ -86,7 +86,7 @@ public:
         }
         m_lastEnd = end;
         m_arrivals.push_back(now);
-        m_lastHadPicture = picture;
+        m_blank += picture ? 0 : 1;
         return S_OK;
     }
     void Start() {
@@ -94,14 +94,15 @@ public:
         m_arrivals.clear();
         m_arrivals.reserve(4096);
         m_breaks = 0;
+        m_blank = 0;
         m_recording = true;
     }
-    void Finish(std::vector<double>& arrivals, int& breaks, bool& picture) {
+    void Finish(std::vector<double>& arrivals, int& breaks, int& blank) {
         std::lock_guard<std::mutex> lock(m_lock);
         m_recording = false;
         arrivals = m_arrivals;
         breaks = m_breaks;
-        picture = m_lastHadPicture;
+        blank = m_blank;
     }
 
 private:
@@ -110,10 +111,19 @@ private:
     std::vector<double> m_arrivals;
     REFERENCE_TIME m_lastEnd = 0;
     int m_breaks = 0;
-    bool m_lastHadPicture = false;
+    int m_blank = 0;
 };
 
-HRESULT RunSize(int index, double seconds) {
+struct RunFigures {
+    size_t frames = 0;
+    double fps = 0;
+    std::vector<double> intervals;
+    int breaks = 0;
+    int blank = 0;
+    double cpuPerFrameMs = 0;
+};
+
+HRESULT RunSize(int index, REFERENCE_TIME frameTime, double seconds, RunFigures* figures) {
     HRESULT hr = S_OK;
     CUnknown* object = CZRV_Capture::CreateInstance(nullptr, &hr);
     RETURN_HR_IF_NULL(E_OUTOFMEMORY, object);
@@ -124,7 +134,7 @@ HRESULT RunSize(int index, double seconds) {
     AM_MEDIA_TYPE* mt = nullptr;
     VIDEO_STREAM_CONFIG_CAPS caps{};
     RETURN_IF_FAILED(config->GetStreamCaps(index, &mt, reinterpret_cast<BYTE*>(&caps)));
-    reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat)->AvgTimePerFrame = kThirtyFps;
+    reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat)->AvgTimePerFrame = frameTime;
     hr = config->SetFormat(mt);
     DeleteMediaType(mt);
     RETURN_IF_FAILED(hr);
@@ -136,26 +146,87 @@ HRESULT RunSize(int index, double seconds) {
     RETURN_IF_FAILED(graph.Run());
     PumpFor(1000);  // the window is found, and the first frames settle
     recorder.Start();
+    const double cpuStart = ProcessCpuMs();
     PumpFor(static_cast<DWORD>(seconds * 1000.0));
+    const double cpu = ProcessCpuMs() - cpuStart;
     std::vector<double> arrivals;
-    int breaks = 0;
-    bool picture = false;
-    recorder.Finish(arrivals, breaks, picture);
+    recorder.Finish(arrivals, figures->breaks, figures->blank);
     graph.Stop();
     graph.grabber->SetCallback(nullptr, 0);
 
-    std::vector<double> intervals;
     for (size_t i = 1; i < arrivals.size(); ++i) {
-        intervals.push_back(arrivals[i] - arrivals[i - 1]);
+        figures->intervals.push_back(arrivals[i] - arrivals[i - 1]);
     }
     const double span = arrivals.size() > 1 ? arrivals.back() - arrivals.front() : 0;
-    const double fps = span > 0 ? static_cast<double>(arrivals.size() - 1) * 1000.0 / span : 0;
-    std::printf("%5dx%-4d %6zu frames %7.3f fps   interval ms p50 %6.2f p90 %6.2f p99 %6.2f max %7.2f   "
-                "times %s   picture %s\n",
-                FrameSizeTable[index].width, FrameSizeTable[index].height, arrivals.size(), fps,
-                Percentile(intervals, 0.5), Percentile(intervals, 0.9), Percentile(intervals, 0.99),
-                Percentile(intervals, 1.0), breaks == 0 ? "contiguous" : "BROKEN", picture ? "window" : "STANDBY");
+    figures->frames = arrivals.size();
+    figures->fps = span > 0 ? static_cast<double>(arrivals.size() - 1) * 1000.0 / span : 0;
+    figures->cpuPerFrameMs = arrivals.empty() ? 0 : cpu / static_cast<double>(arrivals.size());
     return S_OK;
+}
+
+void PrintRun(int index, const RunFigures& f) {
+    std::printf("%5dx%-4d %6zu frames %7.3f fps   interval ms p50 %6.2f p90 %6.2f p99 %6.2f max %7.2f   "
+                "times %s   without the window: %d\n",
+                FrameSizeTable[index].width, FrameSizeTable[index].height, f.frames, f.fps,
+                Percentile(f.intervals, 0.5), Percentile(f.intervals, 0.9), Percentile(f.intervals, 0.99),
+                Percentile(f.intervals, 1.0), f.breaks == 0 ? "contiguous" : "BROKEN", f.blank);
+}
+
+// What one copy of the window costs, on a thread of its own: wall time and
+// this process's processor time per copy, the median of blocks of copies.
+struct CopyFigures {
+    double wallMs = 0;
+    double cpuMs = 0;
+};
+
+CopyFigures MeasureCopy(HWND window, int width, int height) {
+    WindowCopier copier(width, height);
+    CopyFigures figures;
+    if (!copier.ok()) {
+        return figures;
+    }
+    copier.Read(window);
+    std::vector<double> walls;
+    std::vector<double> cpus;
+    for (int block = 0; block < 7; ++block) {
+        const double wall = NowMs();
+        const double cpu = ProcessCpuMs();
+        for (int i = 0; i < 20; ++i) {
+            copier.Read(window);
+        }
+        walls.push_back((NowMs() - wall) / 20);
+        cpus.push_back((ProcessCpuMs() - cpu) / 20);
+    }
+    figures.wallMs = Median(walls);
+    figures.cpuMs = Median(cpus);
+    return figures;
+}
+
+// One HD size at 60 fps from a window of the same size.
+bool RunHd(int index, double seconds) {
+    const FrameSize& size = FrameSizeTable[index];
+    ChildProcessWindow child;
+    if (FAILED(child.Start(BenchPicture::Application, size.width, size.height))) {
+        std::printf("%dx%d: the window could not be shown\n", size.width, size.height);
+        return false;
+    }
+    const CopyFigures copy = MeasureCopy(child.hwnd(), size.width, size.height);
+    RunFigures run;
+    const HRESULT hr = RunSize(index, kSixtyFps, seconds, &run);
+    if (FAILED(hr)) {
+        std::printf("%dx%d at 60 fps failed: 0x%08lx\n", size.width, size.height, static_cast<unsigned long>(hr));
+        return false;
+    }
+    const double copyRate = copy.wallMs > 0 ? 1000.0 / copy.wallMs : 0;
+    const double bound = 0.95 * std::min(60.0, copyRate);
+    PrintRun(index, run);
+    std::printf("          one copy of the %dx%d window: %.2f ms (%.1f copies/s), processor %.2f ms\n"
+                "          rate %.3f fps against 0.95 x min(60, copy rate) = %.2f: %s\n"
+                "          processor time per frame %.2f ms = %.2fx one copy\n",
+                size.width, size.height, copy.wallMs, copyRate, copy.cpuMs, run.fps, bound,
+                run.fps >= bound ? "met" : "NOT MET", run.cpuPerFrameMs,
+                copy.cpuMs > 0 ? run.cpuPerFrameMs / copy.cpuMs : 0.0);
+    return true;
 }
 
 }  // namespace
@@ -180,9 +251,19 @@ int main(int argc, char** argv) {
                         "%.0f s per size\n",
                         sizeof(void*) == 8 ? "x64" : "x86", seconds);
             for (int i = 0; i < kFrameSizeTableCount; ++i) {
-                const HRESULT hr = RunSize(i, seconds);
+                RunFigures run;
+                const HRESULT hr = RunSize(i, kThirtyFps, seconds, &run);
                 if (FAILED(hr)) {
                     std::printf("size %d failed: 0x%08lx\n", i, static_cast<unsigned long>(hr));
+                    result = 1;
+                } else {
+                    PrintRun(i, run);
+                }
+            }
+            child.Close();
+            std::printf("\nHD sizes at the 60 fps setting, each from a window of its own size:\n");
+            for (const int index : {kHdLandscape, kFullHdLandscape}) {
+                if (!RunHd(index, seconds)) {
                     result = 1;
                 }
             }

@@ -36,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_clock.h"
 #include "bench/support/child_window.h"
 #include "bench/support/window_copier.h"
 #include "capture/capture_settings.h"
@@ -80,7 +81,8 @@ public:
                                    sample);
             ++m_pictures;
         } else {
-            m_picture.RenderPrevious(sample);
+            const CWindowCapture::Picture& kept = m_capture.LastPicture();
+            m_picture.RenderPrevious(kept.topRow, kept.stride, kept.width, kept.height, mode, mirror, sample);
         }
     }
     DWORD ImageSize() const { return m_picture.ImageSize(); }
@@ -99,31 +101,6 @@ private:
 
 // Frames per block of the thread-time measurement.
 constexpr int kCpuBlockFrames = 20;
-
-double NowMs() {
-    LARGE_INTEGER counter;
-    LARGE_INTEGER frequency;
-    ::QueryPerformanceCounter(&counter);
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
-// Processor time this process has used, user and kernel, in all its
-// threads: a frame's copy runs on the capture thread, its scaling here.
-double ProcessCpuMs() {
-    FILETIME creation;
-    FILETIME exit;
-    FILETIME kernel;
-    FILETIME user;
-    if (!::GetProcessTimes(::GetCurrentProcess(), &creation, &exit, &kernel, &user)) {
-        return 0.0;
-    }
-    auto ticks = [](const FILETIME& time) {
-        return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-    };
-    // 100 ns units.
-    return static_cast<double>(ticks(kernel) + ticks(user)) / 10000.0;
-}
 
 // Processor time per call of each of `calls`, in blocks taken by turns; a
 // call drops out of the turns once it has summed at least minimumMs.

@@ -31,6 +31,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/support/bench_clock.h"
 #include "bench/support/child_window.h"
 #include "capture/capture_device_ids.h"
 #include "capture/capture_device_settings.h"
@@ -53,17 +54,6 @@ double Percentile(std::vector<double> values, double fraction) {
     std::sort(values.begin(), values.end());
     const size_t rank = static_cast<size_t>(std::ceil(fraction * static_cast<double>(values.size())));
     return values[std::min(values.size() - 1, rank == 0 ? 0 : rank - 1)];
-}
-
-double NowMs() {
-    static const double frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return static_cast<double>(f.QuadPart);
-    }();
-    LARGE_INTEGER counter;
-    ::QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) * 1000.0 / frequency;
 }
 
 HRESULT CreateDevice(IBaseFilter** filter) {
