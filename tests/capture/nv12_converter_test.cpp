@@ -11,6 +11,7 @@
 
 #include "capture/nv12_converter.h"
 #include "capture/output_formats.h"
+#include "framework/com_util.h"
 
 namespace {
 
@@ -95,21 +96,17 @@ struct Nv12 {
 
 HRESULT Convert(Instructions instructions, const Source& source, Nv12* target) {
     CNv12Converter converter;
-    const HRESULT hr = converter.UseInstructions(instructions);
-    if (FAILED(hr)) {
-        return hr;
-    }
+    RETURN_IF_FAILED(converter.UseInstructions(instructions));
     return converter.ToNv12(source.Picture(), target->Planes());
 }
 
-HRESULT ConvertRgb32(Instructions instructions, const Source& source, std::vector<BYTE>* target,
-                     size_t targetStride) {
+// RGB32 with rows `padding` bytes longer than needed (left at 0xEE).
+HRESULT ConvertRgb32(Instructions instructions, const Source& source, std::vector<BYTE>* target, size_t padding = 0) {
+    const size_t stride = static_cast<size_t>(source.width) * 4 + padding;
+    target->assign(stride * source.height, 0xEE);
     CNv12Converter converter;
-    const HRESULT hr = converter.UseInstructions(instructions);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    return converter.ToRgb32(source.Picture(), target->data(), static_cast<ptrdiff_t>(targetStride));
+    RETURN_IF_FAILED(converter.UseInstructions(instructions));
+    return converter.ToRgb32(source.Picture(), target->data(), static_cast<ptrdiff_t>(stride));
 }
 
 // The sets this processor runs; the scalar set and SSE2 always.
@@ -123,13 +120,17 @@ std::vector<Instructions> SupportedSets() {
     return sets;
 }
 
-struct ColourCase {
-    const char* name;
-    Bgr colour;
-    int y;
-    int u;
-    int v;
-};
+// An NV12 picture of a 2 x 2 block repeated: four lumas, one U and one V.
+Nv12 RepeatedBlock(int width, int height, const int (&luma)[4], int u, int v) {
+    Nv12 picture(width, height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            picture.bytes[static_cast<size_t>(y) * picture.lumaStride + x] = static_cast<BYTE>(luma[(y % 2) * 2 + x % 2]);
+            picture.Chroma()[(y / 2) * picture.chromaStride + x] = static_cast<BYTE>(x % 2 == 0 ? u : v);
+        }
+    }
+    return picture;
+}
 
 }  // namespace
 
@@ -148,27 +149,29 @@ TEST(Nv12ConverterTest, ScalarAndSse2AreAlwaysSupported) {
 TEST(Nv12ConverterTest, FlatColoursGiveTheirExactValues) {
     // Y = ((66 R + 129 G + 25 B + 128) >> 8) + 16, U and V alike, with the
     // shift rounding down: red's U is ((-9690 + 128) >> 8) + 128 = -38 + 128.
-    const ColourCase cases[] = {
-        {"black", {0, 0, 0}, 16, 128, 128},         {"white", {255, 255, 255}, 235, 128, 128},
-        {"red", {0, 0, 255}, 82, 90, 240},          {"green", {0, 255, 0}, 144, 54, 34},
-        {"blue", {255, 0, 0}, 41, 240, 110},        {"mid grey", {128, 128, 128}, 126, 128, 128},
+    const struct {
+        const char* name;
+        Bgr colour;
+        int y;
+        int u;
+        int v;
+    } cases[] = {
+        {"black", {0, 0, 0}, 16, 128, 128},  {"white", {255, 255, 255}, 235, 128, 128},
+        {"red", {0, 0, 255}, 82, 90, 240},   {"green", {0, 255, 0}, 144, 54, 34},
+        {"blue", {255, 0, 0}, 41, 240, 110}, {"mid grey", {128, 128, 128}, 126, 128, 128},
     };
     // Wide enough for whole vector steps and a tail of every set.
     const int width = 70;
     const int height = 4;
-    for (const Instructions instructions : SupportedSets()) {
-        for (const ColourCase& c : cases) {
-            Source source(width, height);
-            source.Fill(c.colour);
+    for (const auto& c : cases) {
+        Source source(width, height);
+        source.Fill(c.colour);
+        const Nv12 expected = RepeatedBlock(width, height, {c.y, c.y, c.y, c.y}, c.u, c.v);
+        for (const Instructions instructions : SupportedSets()) {
             Nv12 target(width, height);
             ASSERT_EQ(S_OK, Convert(instructions, source, &target));
-            for (int y = 0; y < height; ++y) {
-                for (int x = 0; x < width; ++x) {
-                    ASSERT_EQ(c.y, target.Y(x, y)) << c.name << " " << NameOf(instructions) << " at " << x << "," << y;
-                    ASSERT_EQ(c.u, target.U(x, y)) << c.name << " " << NameOf(instructions) << " at " << x << "," << y;
-                    ASSERT_EQ(c.v, target.V(x, y)) << c.name << " " << NameOf(instructions) << " at " << x << "," << y;
-                }
-            }
+            EXPECT_TRUE(expected.bytes == target.bytes) << c.name << " " << NameOf(instructions) << ": Y " << target.Y(0, 0)
+                                                        << ", U " << target.U(0, 0) << ", V " << target.V(0, 0);
         }
     }
 }
@@ -178,36 +181,24 @@ TEST(Nv12ConverterTest, ABlockOfFourColoursAveragesTheirChannels) {
     // (120, 120, 5), (33, 77, 250). Sums 363, 467, 405, rounded averages
     // 91, 117, 101: U = ((-676) >> 8) + 128 = 125, V = ((-2496) >> 8) + 128
     // = 118. Lumas 89, 148, 108, 88.
-    const Bgr topLeft = {60, 30, 200};
-    const Bgr topRight = {90, 240, 10};
-    const Bgr bottomLeft = {5, 120, 120};
-    const Bgr bottomRight = {250, 77, 33};
+    const Bgr block[4] = {{60, 30, 200}, {90, 240, 10}, {5, 120, 120}, {250, 77, 33}};
     // The block over a whole picture, so that every set converts it in its
     // vector steps and in its tail.
     const int width = 98;
     const int height = 4;
-    for (const Instructions instructions : SupportedSets()) {
-        Source source(width, height);
-        for (int y = 0; y < height; y += 2) {
-            for (int x = 0; x < width; x += 2) {
-                source.Set(x, y, topLeft);
-                source.Set(x + 1, y, topRight);
-                source.Set(x, y + 1, bottomLeft);
-                source.Set(x + 1, y + 1, bottomRight);
-            }
+    Source source(width, height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            source.Set(x, y, block[(y % 2) * 2 + x % 2]);
         }
+    }
+    const Nv12 expected = RepeatedBlock(width, height, {89, 148, 108, 88}, 125, 118);
+    for (const Instructions instructions : SupportedSets()) {
         Nv12 target(width, height);
         ASSERT_EQ(S_OK, Convert(instructions, source, &target));
-        for (int y = 0; y < height; y += 2) {
-            for (int x = 0; x < width; x += 2) {
-                ASSERT_EQ(89, target.Y(x, y)) << NameOf(instructions) << " at " << x << "," << y;
-                ASSERT_EQ(148, target.Y(x + 1, y)) << NameOf(instructions) << " at " << x << "," << y;
-                ASSERT_EQ(108, target.Y(x, y + 1)) << NameOf(instructions) << " at " << x << "," << y;
-                ASSERT_EQ(88, target.Y(x + 1, y + 1)) << NameOf(instructions) << " at " << x << "," << y;
-                ASSERT_EQ(125, target.U(x, y)) << NameOf(instructions) << " at " << x << "," << y;
-                ASSERT_EQ(118, target.V(x, y)) << NameOf(instructions) << " at " << x << "," << y;
-            }
-        }
+        EXPECT_TRUE(expected.bytes == target.bytes) << NameOf(instructions) << ": Y " << target.Y(0, 0) << " "
+                                                    << target.Y(1, 0) << " " << target.Y(0, 1) << " " << target.Y(1, 1)
+                                                    << ", U " << target.U(0, 0) << ", V " << target.V(0, 0);
     }
 }
 
@@ -252,20 +243,17 @@ TEST(Nv12ConverterTest, Rgb32CopiesEveryPixelWithOpaqueAlpha) {
     for (const int width : {1, 3, 15, 17, 33, 70}) {
         Source source(width, 3);
         source.FillRandom(random);
-        for (const Instructions instructions : SupportedSets()) {
-            const size_t stride = static_cast<size_t>(width) * 4;
-            std::vector<BYTE> target(stride * 3, 0);
-            ASSERT_EQ(S_OK, ConvertRgb32(instructions, source, &target, stride));
-            for (int y = 0; y < 3; ++y) {
-                for (int x = 0; x < width; ++x) {
-                    const BYTE* from = &source.bytes[static_cast<size_t>(y) * source.stride + static_cast<size_t>(x) * 3];
-                    const BYTE* to = &target[static_cast<size_t>(y) * stride + static_cast<size_t>(x) * 4];
-                    ASSERT_EQ(from[0], to[0]) << NameOf(instructions) << " width " << width << " at " << x << "," << y;
-                    ASSERT_EQ(from[1], to[1]) << NameOf(instructions) << " width " << width << " at " << x << "," << y;
-                    ASSERT_EQ(from[2], to[2]) << NameOf(instructions) << " width " << width << " at " << x << "," << y;
-                    ASSERT_EQ(255, to[3]) << NameOf(instructions) << " width " << width << " at " << x << "," << y;
-                }
+        std::vector<BYTE> expected;
+        for (int y = 0; y < 3; ++y) {
+            const BYTE* row = &source.bytes[static_cast<size_t>(y) * source.stride];
+            for (int x = 0; x < width; ++x) {
+                expected.insert(expected.end(), {row[3 * x], row[3 * x + 1], row[3 * x + 2], 255});
             }
+        }
+        for (const Instructions instructions : SupportedSets()) {
+            std::vector<BYTE> target;
+            ASSERT_EQ(S_OK, ConvertRgb32(instructions, source, &target));
+            EXPECT_TRUE(expected == target) << NameOf(instructions) << " at width " << width;
         }
     }
 }
@@ -278,16 +266,15 @@ TEST(Nv12ConverterTest, EverySetGivesTheScalarBytesAtEveryTableSize) {
         source.FillRandom(random);
         Nv12 reference(size.width, size.height);
         ASSERT_EQ(S_OK, Convert(Instructions::Scalar, source, &reference));
-        const size_t rgbStride = static_cast<size_t>(size.width) * 4;
-        std::vector<BYTE> rgbReference(rgbStride * size.height);
-        ASSERT_EQ(S_OK, ConvertRgb32(Instructions::Scalar, source, &rgbReference, rgbStride));
+        std::vector<BYTE> rgbReference;
+        ASSERT_EQ(S_OK, ConvertRgb32(Instructions::Scalar, source, &rgbReference));
         for (const Instructions instructions : SupportedSets()) {
             Nv12 target(size.width, size.height);
             ASSERT_EQ(S_OK, Convert(instructions, source, &target));
             EXPECT_TRUE(reference.bytes == target.bytes)
                 << NameOf(instructions) << " NV12 at " << size.width << "x" << size.height;
-            std::vector<BYTE> rgb(rgbStride * size.height);
-            ASSERT_EQ(S_OK, ConvertRgb32(instructions, source, &rgb, rgbStride));
+            std::vector<BYTE> rgb;
+            ASSERT_EQ(S_OK, ConvertRgb32(instructions, source, &rgb));
             EXPECT_TRUE(rgbReference == rgb) << NameOf(instructions) << " RGB32 at " << size.width << "x" << size.height;
         }
     }
@@ -321,37 +308,32 @@ TEST(Nv12ConverterTest, PaddedStridesWriteOnlyTheRows) {
     // The same picture with 7 bytes after each source row.
     Source padded(width, height, 7);
     for (int y = 0; y < height; ++y) {
-        std::copy_n(&packed.bytes[static_cast<size_t>(y) * packed.stride], packed.stride,
-                    &padded.bytes[static_cast<size_t>(y) * padded.stride]);
+        std::copy_n(&packed.bytes[y * packed.stride], packed.stride, &padded.bytes[y * padded.stride]);
     }
+    // The expected planes: the packed conversion's rows, then the padding
+    // as it was.
     Nv12 reference(width, height);
     ASSERT_EQ(S_OK, Convert(Instructions::Scalar, packed, &reference));
+    Nv12 expected(width, height, 20, 44);
+    for (int y = 0; y < height; ++y) {
+        std::copy_n(&reference.bytes[y * reference.lumaStride], width, &expected.bytes[y * expected.lumaStride]);
+    }
+    for (int y = 0; y < height / 2; ++y) {
+        std::copy_n(&reference.Chroma()[y * reference.chromaStride], width, &expected.Chroma()[y * expected.chromaStride]);
+    }
+    std::vector<BYTE> rgbReference;
+    ASSERT_EQ(S_OK, ConvertRgb32(Instructions::Scalar, packed, &rgbReference));
+    std::vector<BYTE> rgbExpected(static_cast<size_t>(width * 4 + 12) * height, 0xEE);
+    for (int y = 0; y < height; ++y) {
+        std::copy_n(&rgbReference[static_cast<size_t>(y) * width * 4], width * 4, &rgbExpected[static_cast<size_t>(y) * (width * 4 + 12)]);
+    }
     for (const Instructions instructions : SupportedSets()) {
         Nv12 target(width, height, 20, 44);
         ASSERT_EQ(S_OK, Convert(instructions, padded, &target));
-        for (int y = 0; y < height; ++y) {
-            for (size_t x = 0; x < target.lumaStride; ++x) {
-                const BYTE expected = x < static_cast<size_t>(width) ? reference.bytes[y * reference.lumaStride + x] : 0xEE;
-                ASSERT_EQ(expected, target.bytes[y * target.lumaStride + x])
-                    << NameOf(instructions) << " luma at " << x << "," << y;
-            }
-        }
-        for (int y = 0; y < height / 2; ++y) {
-            for (size_t x = 0; x < target.chromaStride; ++x) {
-                const BYTE expected =
-                    x < static_cast<size_t>(width) ? reference.Chroma()[y * reference.chromaStride + x] : 0xEE;
-                ASSERT_EQ(expected, target.Chroma()[y * target.chromaStride + x])
-                    << NameOf(instructions) << " chroma at " << x << "," << y;
-            }
-        }
-        const size_t rgbStride = static_cast<size_t>(width) * 4 + 12;
-        std::vector<BYTE> rgb(rgbStride * height, 0xEE);
-        ASSERT_EQ(S_OK, ConvertRgb32(instructions, padded, &rgb, rgbStride));
-        for (int y = 0; y < height; ++y) {
-            for (size_t x = static_cast<size_t>(width) * 4; x < rgbStride; ++x) {
-                ASSERT_EQ(0xEE, rgb[y * rgbStride + x]) << NameOf(instructions) << " RGB32 padding of row " << y;
-            }
-        }
+        EXPECT_TRUE(expected.bytes == target.bytes) << NameOf(instructions);
+        std::vector<BYTE> rgb;
+        ASSERT_EQ(S_OK, ConvertRgb32(instructions, padded, &rgb, 12));
+        EXPECT_TRUE(rgbExpected == rgb) << NameOf(instructions) << " RGB32";
     }
 }
 
