@@ -10,9 +10,10 @@
 //                                              went or changed its request
 //   Global\QMCapture.Camera<N>.FrameReady<k>   auto-reset, one per reader
 //                                              place k: a frame was committed
-// The readers create them: a service may create Global\ sections, a user's
-// process may not (that takes SeCreateGlobalPrivilege) but may open them,
-// which the security descriptor kSecurityDescriptor allows. While no
+// The readers create them: a process of session 0 may create sections in
+// Global\ freely, one of a user's session may not (that takes
+// SeCreateGlobalPrivilege) but may open them, which the security
+// descriptor kSecurityDescriptor allows. While no
 // reader exists there is nothing to open, and nothing for the writer to
 // do. Tests give another name prefix (Local\ and a suffix of their own).
 //
@@ -330,7 +331,9 @@ public:
     // failed a check, so there is no frame; nothing was copied.
     // HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER): the frame does not fit
     // (`info` says what it is). E_POINTER, E_INVALIDARG (a stride shorter
-    // than a row), E_UNEXPECTED (not created).
+    // than a row), E_UNEXPECTED (not created). The first frame a reader
+    // copies may have been committed before it came (the ring outlives its
+    // readers while the writer holds it): FrameInfo::time tells its age.
     [[nodiscard]] HRESULT CopyLatest(BYTE* destination, size_t capacity, uint32_t destinationStride,
                                      frame_ring::FrameInfo* info);
 
