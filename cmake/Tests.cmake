@@ -75,3 +75,10 @@ foreach(area IN LISTS QM_TEST_AREAS)
     set_tests_properties(${QM_ARCH}.${area} PROPERTIES RESOURCE_LOCK wine_desktop)
   endif()
 endforeach()
+
+# The frame ring's tests read frames from a writer in a process of its own,
+# which they start from beside capture_tests and kill
+# (tests/capture/frame_ring_writer/, outside the folder's glob).
+add_executable(frame_ring_writer ${CMAKE_SOURCE_DIR}/tests/capture/frame_ring_writer/frame_ring_writer.cpp)
+target_link_libraries(frame_ring_writer PRIVATE qmtestsupport)
+add_dependencies(capture_tests frame_ring_writer)

@@ -1,0 +1,603 @@
+// The shared-memory frame ring between the capturing program (writer) and
+// the Media Foundation camera's sources (readers): frames and requests
+// through real sections and events, several readers, readers that stop
+// beating, headers and slots that a broken writer overwrote, the names and
+// security descriptor of the real objects, and a writer in another process
+// that is killed in the middle of a frame.
+#include <gtest/gtest.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "capture/frame_ring.h"
+#include "capture/frame_time.h"
+#include "capture/output_formats.h"
+#include "framework/com_util.h"
+#include "tests/capture/frame_ring_test_support.h"
+
+using namespace frame_ring;
+using namespace qmtest;
+
+namespace {
+
+const HRESULT kInvalidData = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+
+// Object names of this process and test only: Local\ and a suffix.
+std::wstring UniquePrefix() {
+    static int counter = 0;
+    return L"Local\\QMTest." + std::to_wstring(::GetCurrentProcessId()) + L"." + std::to_wstring(++counter) + L".";
+}
+
+const FrameSize kSmallest = FrameSizeTable[0];
+const FrameSize kLargest = FrameSizeTable[kFrameSizeTableCount - 1];
+
+FrameRequest Nv12Request(FrameSize size = kSmallest) {
+    return {size.width, size.height, FrameFormat::Nv12, kMinFrameTime};
+}
+
+BYTE PatternByte(size_t row, size_t column) {
+    return static_cast<BYTE>(row * 7 + column * 13 + 1);
+}
+
+// Commits one frame whose bytes follow PatternByte (padding included).
+HRESULT WritePatternFrame(CFrameRingWriter* writer, const FrameDescription& frame, uint64_t* frameNumber) {
+    FrameSlot slot = {};
+    RETURN_IF_FAILED(writer->BeginFrame(&slot));
+    uint32_t dataSize = 0;
+    RETURN_HR_IF(E_INVALIDARG, !DataSizeOf(frame, &dataSize));
+    for (size_t i = 0; i < dataSize; ++i) {
+        slot.data[i] = PatternByte(i / frame.stride, i % frame.stride);
+    }
+    *frameNumber = slot.frameNumber;
+    return writer->CommitFrame(frame);
+}
+
+// Commits one frame whose every byte is FrameByte of its number.
+HRESULT WriteUniformFrame(CFrameRingWriter* writer, const FrameDescription& frame) {
+    FrameSlot slot = {};
+    RETURN_IF_FAILED(writer->BeginFrame(&slot));
+    uint32_t dataSize = 0;
+    RETURN_HR_IF(E_INVALIDARG, !DataSizeOf(frame, &dataSize));
+    std::memset(slot.data, FrameByte(slot.frameNumber), dataSize);
+    return writer->CommitFrame(frame);
+}
+
+// A reader and a writer on a ring of their own, and a view of its
+// section as anyone who opens it sees it.
+struct Ring {
+    std::wstring prefix = UniquePrefix();
+    CFrameRingReader reader;
+    CFrameRingWriter writer;
+    SectionView memory;
+
+    HRESULT Init() {
+        RETURN_IF_FAILED(reader.Create(1, prefix.c_str()));
+        RETURN_IF_FAILED(writer.Open(1, prefix.c_str()));
+        return memory.Open(ObjectName(prefix.c_str(), 1, L"Frames"));
+    }
+    RingHeader& Header() { return *memory.Header(); }
+    SlotHeader& LatestSlot() { return *memory.Slot(static_cast<uint32_t>(Header().latest.load() & 0xFF)); }
+};
+
+// The frame ring's writer program, started from beside the test program;
+// killed on destruction if it still runs.
+class WriterProcess {
+public:
+    ~WriterProcess() { Kill(); }
+
+    HRESULT Start(const std::wstring& prefix, const std::string& arguments) {
+        wchar_t path[MAX_PATH] = {};
+        RETURN_HR_IF(HResultFromLastError(), ::GetModuleFileNameW(nullptr, path, MAX_PATH) == 0);
+        std::wstring program(path);
+        program.erase(program.find_last_of(L'\\') + 1);
+        program += kRingWriterProgram;
+        std::wstring commandLine = L"\"" + program + L"\" " + prefix + L" 1 " + std::wstring(arguments.begin(), arguments.end());
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info = {};
+        RETURN_HR_IF(HResultFromLastError(), !::CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                                                                CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info));
+        ::CloseHandle(info.hThread);
+        m_process.reset(info.hProcess);
+        return S_OK;
+    }
+    bool HasExited() const { return ::WaitForSingleObject(m_process.get(), 0) == WAIT_OBJECT_0; }
+    DWORD ExitCode(DWORD timeoutMs) const {
+        DWORD code = STILL_ACTIVE;
+        if (::WaitForSingleObject(m_process.get(), timeoutMs) == WAIT_OBJECT_0) {
+            ::GetExitCodeProcess(m_process.get(), &code);
+        }
+        return code;
+    }
+    void Kill() {
+        if (m_process && !HasExited()) {
+            ::TerminateProcess(m_process.get(), 9);
+            ::WaitForSingleObject(m_process.get(), INFINITE);
+        }
+    }
+
+private:
+    UniqueHandle m_process;
+};
+
+// What a reader saw of a writer's uniform frames.
+struct ReadCount {
+    int frames = 0;
+    int torn = 0;
+    uint64_t last = 0;
+};
+
+// Copies every new frame into `buffer` and checks it, until `done` says
+// so or `timeoutMs` passes.
+template <typename Done>
+ReadCount ReadUniformFrames(CFrameRingReader* reader, std::vector<BYTE>* buffer, DWORD timeoutMs, Done done) {
+    ReadCount count;
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    while (!done(count) && ::GetTickCount64() < deadline) {
+        QM_IGNORE(reader->WaitForFrame(20, nullptr), "a frame may be waiting from before");
+        FrameInfo info = {};
+        while (reader->CopyLatest(buffer->data(), buffer->size(), 0, &info) == S_OK) {
+            ++count.frames;
+            if (!IsUniform(buffer->data(), info.dataSize, FrameByte(info.frameNumber)) || info.frameNumber <= count.last) {
+                ++count.torn;
+            }
+            count.last = info.frameNumber;
+        }
+    }
+    return count;
+}
+
+}  // namespace
+
+TEST(FrameRingTest, TheSectionHoldsTheLargestTableSizeAtFourBytesAPixel) {
+    EXPECT_GE(kSlotCapacity, static_cast<size_t>(kLargest.width) * kLargest.height * 4);
+    for (int i = 0; i < kFrameSizeTableCount; ++i) {
+        uint32_t dataSize = 0;
+        const FrameDescription frame = {FrameSizeTable[i].width, FrameSizeTable[i].height, FrameFormat::Rgb32,
+                                        static_cast<uint32_t>(FrameSizeTable[i].width) * 4, 0};
+        EXPECT_TRUE(DataSizeOf(frame, &dataSize)) << FrameSizeTable[i].width << "x" << FrameSizeTable[i].height;
+    }
+    EXPECT_EQ(kHeaderBytes + kSlotCount * kSlotStride, kSectionBytes);
+}
+
+TEST(FrameRingTest, FramesGoFromWriterToReaderWithTheirSizeFormatAndTime) {
+    Ring ring;
+    ASSERT_EQ(S_OK, ring.Init());
+    struct Case {
+        FrameSize size;
+        FrameFormat format;
+        uint32_t padding;
+        uint32_t destinationPadding;
+    };
+    const Case cases[] = {
+        {kLargest, FrameFormat::Nv12, 64, 0},  {kLargest, FrameFormat::Rgb32, 0, 0},
+        {kSmallest, FrameFormat::Nv12, 0, 32}, {kSmallest, FrameFormat::Rgb32, 16, 4},
+    };
+    std::vector<BYTE> buffer(kSlotCapacity + 4096);
+    for (const Case& c : cases) {
+        const FrameRequest request = {c.size.width, c.size.height, c.format, kMinFrameTime};
+        const FrameDescription frame = FrameFor(request, c.padding);
+        uint64_t frameNumber = 0;
+        ASSERT_EQ(S_OK, WritePatternFrame(&ring.writer, frame, &frameNumber));
+        const uint32_t rowBytes = frame.stride - c.padding;
+        const uint32_t rows = static_cast<uint32_t>(c.format == FrameFormat::Nv12 ? c.size.height * 3 / 2 : c.size.height);
+        const uint32_t destinationStride = c.destinationPadding == 0 ? 0 : rowBytes + c.destinationPadding;
+        FrameInfo info = {};
+        ASSERT_EQ(S_OK, ring.reader.CopyLatest(buffer.data(), buffer.size(), destinationStride, &info));
+        EXPECT_EQ(c.size.width, info.width);
+        EXPECT_EQ(c.size.height, info.height);
+        EXPECT_EQ(c.format, info.format);
+        EXPECT_EQ(frame.stride, info.stride);
+        EXPECT_EQ(frame.stride * rows, info.dataSize);
+        EXPECT_EQ(frame.time, info.time);
+        EXPECT_EQ(frameNumber, info.frameNumber);
+        const uint32_t stride = destinationStride == 0 ? frame.stride : destinationStride;
+        for (uint32_t row = 0; row < rows; ++row) {
+            for (uint32_t column = 0; column < rowBytes; ++column) {
+                ASSERT_EQ(PatternByte(row, column), buffer[static_cast<size_t>(row) * stride + column])
+                    << "row " << row << " column " << column << " of " << c.size.width << "x" << c.size.height;
+            }
+        }
+    }
+}
+
+TEST(FrameRingTest, AReaderGetsEachFrameOnceAndNothingBeforeTheFirst) {
+    Ring ring;
+    ASSERT_EQ(S_OK, ring.Init());
+    std::vector<BYTE> buffer(kSlotCapacity);
+    FrameInfo info = {};
+    EXPECT_EQ(S_FALSE, ring.reader.CopyLatest(buffer.data(), buffer.size(), 0, &info));
+    EXPECT_TRUE(ring.reader.IsWriterAlive()) << "an open writer has beaten";
+    const FrameDescription frame = FrameFor(Nv12Request());
+    for (uint64_t expected = 1; expected <= 7; ++expected) {
+        ASSERT_EQ(S_OK, WriteUniformFrame(&ring.writer, frame));
+        ASSERT_EQ(S_OK, ring.reader.CopyLatest(buffer.data(), buffer.size(), 0, &info));
+        EXPECT_EQ(expected, info.frameNumber);
+        EXPECT_TRUE(IsUniform(buffer.data(), info.dataSize, FrameByte(expected)));
+        EXPECT_EQ(S_FALSE, ring.reader.CopyLatest(buffer.data(), buffer.size(), 0, &info));
+    }
+    // A destination too small for the frame: told so, with what it is.
+    EXPECT_EQ(S_OK, WriteUniformFrame(&ring.writer, frame));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), ring.reader.CopyLatest(buffer.data(), 100, 0, &info));
+    EXPECT_EQ(kSmallest.width, info.width);
+}
+
+TEST(FrameRingTest, TheReadersRequestReachesTheWriter) {
+    Ring ring;
+    ASSERT_EQ(S_OK, ring.Init());
+    FrameRequest request = {};
+    EXPECT_EQ(S_FALSE, ring.writer.Request(&request)) << "a new reader asks for nothing";
+    QM_IGNORE(ring.writer.WaitForReaderChange(0, nullptr), "the reader's arrival");
+
+    const FrameRequest wanted = {kLargest.width, kLargest.height, FrameFormat::Rgb32, kMaxFrameTime};
+    ASSERT_EQ(S_OK, ring.reader.SetRequest(wanted));
+    EXPECT_EQ(WaitResult::Signalled, ring.writer.WaitForReaderChange(0, nullptr));
+    ASSERT_EQ(S_OK, ring.writer.Request(&request));
+    EXPECT_EQ(wanted.width, request.width);
+    EXPECT_EQ(wanted.height, request.height);
+    EXPECT_EQ(wanted.format, request.format);
+    EXPECT_EQ(wanted.frameTime, request.frameTime);
+
+    ASSERT_EQ(S_OK, ring.reader.ClearRequest());
+    EXPECT_EQ(S_FALSE, ring.writer.Request(&request));
+    EXPECT_EQ(0, request.width);
+
+    // Requests the writer could not serve are refused at once.
+    for (const FrameRequest& bad : {FrameRequest{123, 77, FrameFormat::Nv12, kMinFrameTime},
+                                    FrameRequest{kSmallest.width, kSmallest.height, FrameFormat::None, kMinFrameTime},
+                                    FrameRequest{kSmallest.width, kSmallest.height, FrameFormat::Nv12, 0},
+                                    FrameRequest{kSmallest.width, kSmallest.height, FrameFormat::Nv12, kMaxFrameTime + 1}}) {
+        EXPECT_EQ(E_INVALIDARG, ring.reader.SetRequest(bad)) << bad.width << "x" << bad.height;
+    }
+}
+
+TEST(FrameRingTest, TheWriterIgnoresRequestsItCannotServe) {
+    Ring ring;
+    ASSERT_EQ(S_OK, ring.Init());
+    ASSERT_EQ(S_OK, ring.reader.SetRequest(Nv12Request()));
+    FrameRequest request = {};
+    ASSERT_EQ(S_OK, ring.writer.Request(&request));
+    ReaderEntry& entry = ring.Header().readers[ring.reader.ReaderPlace()];
+    // What a broken reader could leave: a size not in the table, an
+    // unknown format, a frame time out of range, a request half written.
+    entry.width.store(123);
+    EXPECT_EQ(S_FALSE, ring.writer.Request(&request));
+    entry.width.store(static_cast<uint32_t>(kSmallest.width));
+    entry.format.store(9);
+    EXPECT_EQ(S_FALSE, ring.writer.Request(&request));
+    entry.format.store(static_cast<uint32_t>(FrameFormat::Nv12));
+    entry.frameTime.store(-1);
+    EXPECT_EQ(S_FALSE, ring.writer.Request(&request));
+    entry.frameTime.store(kMinFrameTime);
+    ASSERT_EQ(S_OK, ring.writer.Request(&request));
+    entry.requestSequence.fetch_add(1);
+    EXPECT_EQ(S_FALSE, ring.writer.Request(&request));
+}
+
+TEST(FrameRingTest, SeveralReadersEachGetTheFramesAndTheNewestRequestWins) {
+    Ring ring;
+    ASSERT_EQ(S_OK, ring.Init());
+    CFrameRingReader second;
+    CFrameRingReader third;
+    ASSERT_EQ(S_OK, second.Create(1, ring.prefix.c_str()));
+    ASSERT_EQ(S_OK, third.Create(1, ring.prefix.c_str()));
+    EXPECT_NE(ring.reader.ReaderPlace(), second.ReaderPlace());
+    EXPECT_NE(second.ReaderPlace(), third.ReaderPlace());
+
+    const FrameRequest small = Nv12Request(kSmallest);
+    const FrameRequest large = Nv12Request(kLargest);
+    ASSERT_EQ(S_OK, ring.reader.SetRequest(small));
+    ASSERT_EQ(S_OK, second.SetRequest(large));
+    FrameRequest request = {};
+    ASSERT_EQ(S_OK, ring.writer.Request(&request));
+    EXPECT_EQ(large.width, request.width);
+    ASSERT_EQ(S_OK, ring.reader.SetRequest(small));
+    ASSERT_EQ(S_OK, ring.writer.Request(&request));
+    EXPECT_EQ(small.width, request.width);
+
+    ASSERT_EQ(S_OK, WriteUniformFrame(&ring.writer, FrameFor(request)));
+    std::vector<BYTE> buffer(kSlotCapacity);
+    for (CFrameRingReader* reader : {&ring.reader, &second, &third}) {
+        EXPECT_EQ(WaitResult::Signalled, reader->WaitForFrame(5000, nullptr)) << "place " << reader->ReaderPlace();
+        FrameInfo info = {};
+        ASSERT_EQ(S_OK, reader->CopyLatest(buffer.data(), buffer.size(), 0, &info));
+        EXPECT_EQ(1u, info.frameNumber);
+    }
+
+    // Every place taken: one reader more is refused until one leaves.
+    std::vector<std::unique_ptr<CFrameRingReader>> more;
+    for (uint32_t i = 3; i < kMaxReaders; ++i) {
+        more.push_back(std::make_unique<CFrameRingReader>());
+        ASSERT_EQ(S_OK, more.back()->Create(1, ring.prefix.c_str()));
+    }
+    CFrameRingReader oneTooMany;
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS), oneTooMany.Create(1, ring.prefix.c_str()));
+    more.pop_back();
+    CFrameRingReader late;
+    EXPECT_EQ(S_OK, late.Create(1, ring.prefix.c_str()));
+}
+
+TEST(FrameRingTest, AReaderThatStopsBeatingReadsAsNoReader) {
+    Ring ring;
+    ASSERT_EQ(S_OK, ring.Init());
+    ASSERT_EQ(S_OK, ring.reader.SetRequest(Nv12Request()));
+    FrameRequest request = {};
+    ASSERT_EQ(S_OK, ring.writer.Request(&request));
+    ReaderEntry& entry = ring.Header().readers[ring.reader.ReaderPlace()];
+    entry.heartbeat.store(::GetTickCount() - 2 * kStaleAfterMs);
+    EXPECT_EQ(S_FALSE, ring.writer.Request(&request));
+
+    // Its beat brings it back.
+    ASSERT_EQ(S_OK, ring.reader.Heartbeat());
+    EXPECT_EQ(S_OK, ring.writer.Request(&request));
+
+    // Silent again, its place goes to a newcomer; its next beat takes
+    // another place and asks again.
+    entry.heartbeat.store(::GetTickCount() - 2 * kStaleAfterMs);
+    const int oldPlace = ring.reader.ReaderPlace();
+    CFrameRingReader newcomer;
+    ASSERT_EQ(S_OK, newcomer.Create(1, ring.prefix.c_str()));
+    EXPECT_EQ(oldPlace, newcomer.ReaderPlace());
+    EXPECT_EQ(S_FALSE, ring.writer.Request(&request)) << "the newcomer asks for nothing";
+    ASSERT_EQ(S_OK, ring.reader.Heartbeat());
+    EXPECT_NE(oldPlace, ring.reader.ReaderPlace());
+    ASSERT_EQ(S_OK, ring.writer.Request(&request));
+    EXPECT_EQ(kSmallest.width, request.width);
+}
+
+TEST(FrameRingTest, ACorruptHeaderOrSlotGivesNoFrame) {
+    struct Corruption {
+        const char* what;
+        void (*apply)(Ring& ring);
+    };
+    const Corruption corruptions[] = {
+        {"bad magic", [](Ring& r) { r.Header().magic.store(0xDEADBEEF); }},
+        {"other layout version", [](Ring& r) { r.Header().version.store(kLayoutVersion + 1); }},
+        {"other slot capacity", [](Ring& r) { r.Header().slotCapacity.store(1u << 30); }},
+        {"slot index out of range", [](Ring& r) { r.Header().latest.store((1u << 8) | kSlotCount); }},
+        {"slot index far out of range", [](Ring& r) { r.Header().latest.store((1u << 8) | 0xFF); }},
+        {"width not in the table", [](Ring& r) { r.LatestSlot().width.store(1000); }},
+        {"height not in the table", [](Ring& r) { r.LatestSlot().height.store(0xFFFFFFFF); }},
+        {"unknown format", [](Ring& r) { r.LatestSlot().format.store(9); }},
+        {"stride shorter than a row", [](Ring& r) { r.LatestSlot().stride.store(static_cast<uint32_t>(kSmallest.width) - 1); }},
+        {"stride x height beyond the capacity",
+         [](Ring& r) {
+             const uint32_t stride = static_cast<uint32_t>(kSlotCapacity / kSmallest.height);
+             r.LatestSlot().stride.store(stride);
+             r.LatestSlot().dataSize.store(static_cast<uint32_t>(uint64_t{stride} * kSmallest.height * 3 / 2));
+         }},
+        {"data size beyond the capacity",
+         [](Ring& r) { r.LatestSlot().dataSize.store(static_cast<uint32_t>(kSlotCapacity) + 1); }},
+        {"data size not that of the frame", [](Ring& r) { r.LatestSlot().dataSize.fetch_sub(1); }},
+    };
+    for (const Corruption& corruption : corruptions) {
+        Ring ring;
+        ASSERT_EQ(S_OK, ring.Init());
+        ASSERT_EQ(S_OK, WriteUniformFrame(&ring.writer, FrameFor(Nv12Request())));
+        const SlotHeader& slot = ring.LatestSlot();
+        const uint32_t sequence = slot.sequence.load();
+        corruption.apply(ring);
+        std::vector<BYTE> buffer(kSlotCapacity, 0xEE);
+        FrameInfo info = {};
+        EXPECT_EQ(kInvalidData, ring.reader.CopyLatest(buffer.data(), buffer.size(), 0, &info)) << corruption.what;
+        EXPECT_TRUE(IsUniform(buffer.data(), buffer.size(), 0xEE)) << corruption.what << ": bytes were copied";
+        EXPECT_EQ(sequence, slot.sequence.load()) << corruption.what << ": the frame itself stayed committed";
+    }
+    // A broken header stops the writer too.
+    Ring ring;
+    ASSERT_EQ(S_OK, ring.Init());
+    ring.Header().magic.store(0);
+    FrameRequest request = {};
+    EXPECT_EQ(kInvalidData, ring.writer.Request(&request));
+}
+
+TEST(FrameRingTest, APublishedSlotLeftOddIsSkipped) {
+    Ring ring;
+    ASSERT_EQ(S_OK, ring.Init());
+    ASSERT_EQ(S_OK, WriteUniformFrame(&ring.writer, FrameFor(Nv12Request())));
+    ring.LatestSlot().sequence.fetch_add(1);
+    std::vector<BYTE> buffer(kSlotCapacity, 0xEE);
+    FrameInfo info = {};
+    EXPECT_EQ(S_FALSE, ring.reader.CopyLatest(buffer.data(), buffer.size(), 0, &info));
+    EXPECT_TRUE(IsUniform(buffer.data(), buffer.size(), 0xEE));
+}
+
+TEST(FrameRingTest, TheWriterCommitsOnlyFramesThatFit) {
+    Ring ring;
+    ASSERT_EQ(S_OK, ring.Init());
+    const FrameDescription good = FrameFor(Nv12Request());
+    EXPECT_EQ(E_UNEXPECTED, ring.writer.CommitFrame(good)) << "nothing begun";
+    FrameSlot slot = {};
+    ASSERT_EQ(S_OK, ring.writer.BeginFrame(&slot));
+    EXPECT_EQ(kSlotCapacity, slot.capacity);
+    EXPECT_EQ(1u, slot.frameNumber);
+    FrameDescription bad = good;
+    bad.width = 100;
+    EXPECT_EQ(E_INVALIDARG, ring.writer.CommitFrame(bad));
+    bad = good;
+    bad.stride = static_cast<uint32_t>(good.width) - 2;
+    EXPECT_EQ(E_INVALIDARG, ring.writer.CommitFrame(bad));
+    bad = good;
+    bad.format = FrameFormat::None;
+    EXPECT_EQ(E_INVALIDARG, ring.writer.CommitFrame(bad));
+    bad = good;
+    bad.stride = static_cast<uint32_t>(kSlotCapacity);
+    EXPECT_EQ(E_INVALIDARG, ring.writer.CommitFrame(bad));
+    std::vector<BYTE> buffer(kSlotCapacity);
+    FrameInfo info = {};
+    EXPECT_EQ(S_FALSE, ring.reader.CopyLatest(buffer.data(), buffer.size(), 0, &info)) << "nothing published";
+    // The begun frame is still there to commit.
+    FrameSlot again = {};
+    ASSERT_EQ(S_OK, ring.writer.BeginFrame(&again));
+    EXPECT_EQ(slot.data, again.data);
+    ASSERT_EQ(S_OK, ring.writer.CommitFrame(good));
+    EXPECT_EQ(S_OK, ring.reader.CopyLatest(buffer.data(), buffer.size(), 0, &info));
+}
+
+TEST(FrameRingTest, AWriterNeedsAReaderAndHasTheRingToItself) {
+    const std::wstring prefix = UniquePrefix();
+    CFrameRingWriter early;
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), early.Open(1, prefix.c_str()));
+    CFrameRingReader reader;
+    ASSERT_EQ(S_OK, reader.Create(1, prefix.c_str()));
+    EXPECT_FALSE(reader.IsWriterAlive());
+    auto first = std::make_unique<CFrameRingWriter>();
+    ASSERT_EQ(S_OK, first->Open(1, prefix.c_str()));
+    EXPECT_TRUE(reader.IsWriterAlive());
+    CFrameRingWriter second;
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BUSY), second.Open(1, prefix.c_str()));
+    first.reset();
+    EXPECT_FALSE(reader.IsWriterAlive());
+    EXPECT_EQ(S_OK, second.Open(1, prefix.c_str()));
+
+    for (const int camera : {0, kMaxCamera + 1}) {
+        CFrameRingReader badReader;
+        EXPECT_EQ(E_INVALIDARG, badReader.Create(camera, prefix.c_str()));
+        CFrameRingWriter badWriter;
+        EXPECT_EQ(E_INVALIDARG, badWriter.Open(camera, prefix.c_str()));
+    }
+}
+
+TEST(FrameRingTest, TheRealObjectsAreGlobalAndCarryTheDescriptor) {
+    CFrameRingReader reader;
+    ASSERT_EQ(S_OK, reader.Create(kMaxCamera));
+    const std::wstring name = ObjectName(kGlobalPrefix, kMaxCamera, L"Frames");
+    EXPECT_EQ(L"Global\\QMCapture.Camera8.Frames", name);
+    const UniqueHandle section(::OpenFileMappingW(READ_CONTROL, FALSE, name.c_str()));
+    ASSERT_TRUE(section) << ::GetLastError();
+    const UniqueHandle readerChanged(
+        ::OpenEventW(SYNCHRONIZE, FALSE, ObjectName(kGlobalPrefix, kMaxCamera, L"ReaderChanged").c_str()));
+    EXPECT_TRUE(readerChanged);
+    const UniqueHandle frameReady(::OpenEventW(
+        SYNCHRONIZE, FALSE,
+        FrameReadyName(kGlobalPrefix, kMaxCamera, static_cast<uint32_t>(reader.ReaderPlace())).c_str()));
+    EXPECT_TRUE(frameReady);
+
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              ::GetSecurityInfo(section.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                nullptr, &descriptor));
+    const UniqueResource<LocalMemoryTraits> descriptorOwner(descriptor);
+    ASSERT_NE(nullptr, dacl);
+    ASSERT_EQ(3, dacl->AceCount);
+    const WELL_KNOWN_SID_TYPE expected[] = {WinLocalSystemSid, WinLocalServiceSid, WinInteractiveSid};
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        ASSERT_TRUE(::GetAce(dacl, i, &ace));
+        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+        ASSERT_EQ(ACCESS_ALLOWED_ACE_TYPE, allowed->Header.AceType);
+        BYTE sid[SECURITY_MAX_SID_SIZE] = {};
+        DWORD sidSize = sizeof(sid);
+        ASSERT_TRUE(::CreateWellKnownSid(expected[i], nullptr, sid, &sidSize));
+        EXPECT_TRUE(::EqualSid(const_cast<DWORD*>(&allowed->SidStart), sid)) << "ACE " << i;
+        if (expected[i] == WinInteractiveSid) {
+            // Generic rights, or the section rights they stand for once
+            // mapped: mapping for writing, never the descriptor's owner.
+            EXPECT_NE(0u, allowed->Mask & (GENERIC_WRITE | SECTION_MAP_WRITE));
+            EXPECT_EQ(0u, allowed->Mask & (GENERIC_ALL | WRITE_DAC | WRITE_OWNER | DELETE));
+        }
+    }
+}
+
+TEST(FrameRingProcessTest, AWriterInAnotherProcessDeliversTheRequestedFrames) {
+    const std::wstring prefix = UniquePrefix();
+    CFrameRingReader reader;
+    ASSERT_EQ(S_OK, reader.Create(1, prefix.c_str()));
+    const FrameRequest request = {FrameSizeTable[1].width, FrameSizeTable[1].height, FrameFormat::Rgb32, kMinFrameTime};
+    ASSERT_EQ(S_OK, reader.SetRequest(request));
+    WriterProcess writer;
+    ASSERT_EQ(S_OK, writer.Start(prefix, "frames 20"));
+    std::vector<BYTE> buffer(kSlotCapacity);
+    const ReadCount count = ReadUniformFrames(&reader, &buffer, 30000, [](const ReadCount& c) { return c.last == 20; });
+    EXPECT_EQ(static_cast<DWORD>(kRingWriterDone), writer.ExitCode(10000));
+    EXPECT_EQ(20u, count.last);
+    EXPECT_EQ(0, count.torn);
+    FrameInfo info = {};
+    EXPECT_EQ(S_FALSE, reader.CopyLatest(buffer.data(), buffer.size(), 0, &info));
+}
+
+TEST(FrameRingProcessTest, AWriterKilledMidFrameLeavesNoTornFrameAndTheNextWriterGoesOn) {
+    const std::wstring prefix = UniquePrefix();
+    CFrameRingReader reader;
+    ASSERT_EQ(S_OK, reader.Create(1, prefix.c_str()));
+    ASSERT_EQ(S_OK, reader.SetRequest(Nv12Request(kLargest)));
+    SectionView memory;
+    ASSERT_EQ(S_OK, memory.Open(ObjectName(prefix.c_str(), 1, L"Frames")));
+    const std::wstring midFrameName = prefix + L"MidFrame";
+    const UniqueHandle midFrame(::CreateEventW(nullptr, TRUE, FALSE, midFrameName.c_str()));
+    ASSERT_TRUE(midFrame);
+
+    WriterProcess dying;
+    ASSERT_EQ(S_OK, dying.Start(prefix, "hang 5 " + std::string(midFrameName.begin(), midFrameName.end())));
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(midFrame.get(), 30000)) << "exit code " << dying.ExitCode(0);
+
+    // Frame 5 is published; frame 6 is half written in the next slot,
+    // whose sequence is odd.
+    const uint64_t latest = memory.Header()->latest.load();
+    EXPECT_EQ(5u, latest >> 8);
+    const uint32_t halfWritten = static_cast<uint32_t>(((latest & 0xFF) + 1) % kSlotCount);
+    EXPECT_EQ(1u, memory.Slot(halfWritten)->sequence.load() % 2);
+    EXPECT_EQ(FrameByte(6), memory.SlotData(halfWritten)[0]);
+    std::vector<BYTE> buffer(kSlotCapacity);
+    FrameInfo info = {};
+    ASSERT_EQ(S_OK, reader.CopyLatest(buffer.data(), buffer.size(), 0, &info));
+    EXPECT_EQ(5u, info.frameNumber);
+    EXPECT_TRUE(IsUniform(buffer.data(), info.dataSize, FrameByte(5)));
+
+    dying.Kill();
+    EXPECT_EQ(S_FALSE, reader.CopyLatest(buffer.data(), buffer.size(), 0, &info));
+    EXPECT_EQ(1u, memory.Slot(halfWritten)->sequence.load() % 2) << "left odd for good";
+
+    // A new writer takes the ring over from the dead one and goes on.
+    WriterProcess next;
+    ASSERT_EQ(S_OK, next.Start(prefix, "frames 3"));
+    const ReadCount count = ReadUniformFrames(&reader, &buffer, 30000, [](const ReadCount& c) { return c.last == 8; });
+    EXPECT_EQ(static_cast<DWORD>(kRingWriterDone), next.ExitCode(10000));
+    EXPECT_EQ(8u, count.last);
+    EXPECT_EQ(0, count.torn);
+    EXPECT_EQ(0u, memory.Slot(halfWritten)->sequence.load() % 2) << "the slot was written again";
+}
+
+TEST(FrameRingProcessTest, AReaderNeverGetsATornFrameFromAStreamingWriterKilledAnyTime) {
+    const std::wstring prefix = UniquePrefix();
+    CFrameRingReader reader;
+    ASSERT_EQ(S_OK, reader.Create(1, prefix.c_str()));
+    ASSERT_EQ(S_OK, reader.SetRequest(Nv12Request(kLargest)));
+    std::vector<BYTE> buffer(kSlotCapacity);
+    std::mt19937 random(std::random_device{}());
+    uint64_t last = 0;
+    for (int round = 0; round < 3; ++round) {
+        WriterProcess writer;
+        ASSERT_EQ(S_OK, writer.Start(prefix, "stream"));
+        // From the first frame on, reads for a while, then kills the writer
+        // wherever it is.
+        ReadCount count = ReadUniformFrames(&reader, &buffer, 30000, [](const ReadCount& c) { return c.frames > 0; });
+        const DWORD readMs = 300 + static_cast<DWORD>(random() % 500);
+        const ReadCount more = ReadUniformFrames(&reader, &buffer, readMs, [](const ReadCount&) { return false; });
+        writer.Kill();
+        count.frames += more.frames;
+        count.torn += more.torn + (more.frames > 0 && more.last <= count.last ? 1 : 0);
+        count.last = more.frames > 0 ? more.last : count.last;
+        std::printf("round %d: %d frames read, up to frame %llu, then killed after %lu ms more\n", round, count.frames,
+                    static_cast<unsigned long long>(count.last), static_cast<unsigned long>(readMs));
+        EXPECT_EQ(0, count.torn) << "round " << round;
+        EXPECT_GT(count.frames, 0) << "round " << round;
+        EXPECT_GT(count.last, last) << "round " << round;
+        last = count.last;
+        // After the kill: the last published frame at most, whole.
+        FrameInfo info = {};
+        if (reader.CopyLatest(buffer.data(), buffer.size(), 0, &info) == S_OK) {
+            EXPECT_TRUE(IsUniform(buffer.data(), info.dataSize, FrameByte(info.frameNumber)));
+            EXPECT_GT(info.frameNumber, last);
+            last = info.frameNumber;
+        }
+    }
+}

@@ -1,0 +1,59 @@
+// What the frame ring's tests and their writer program (a process of its
+// own, tests/capture/frame_ring_writer/) agree on: the program's name and
+// modes, and frames whose every byte tells their number, so that a frame
+// put together from two shows.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "capture/frame_ring.h"
+
+namespace qmtest {
+
+// Beside the test program. Usage:
+//   frame_ring_writer PREFIX CAMERA frames COUNT
+//       writes COUNT frames of the readers' request, a few ms apart;
+//   frame_ring_writer PREFIX CAMERA hang COUNT EVENT
+//       writes COUNT frames, begins the next, writes half of it, sets the
+//       named event and waits to be killed;
+//   frame_ring_writer PREFIX CAMERA stream
+//       writes frames without a pause until killed.
+// It waits for the ring and a request first. Exit codes: RingWriterExit.
+inline constexpr wchar_t kRingWriterProgram[] = L"frame_ring_writer.exe";
+
+enum RingWriterExit : DWORD {
+    kRingWriterDone = 0,
+    kRingWriterUsage = 2,
+    kRingWriterNoRing = 3,
+    kRingWriterNoRequest = 4,
+    kRingWriterFailed = 5,
+    kRingWriterNotKilled = 6,
+};
+
+// The byte every byte of frame `frameNumber` holds: its low 8 bits, which
+// differ between any two frames that one slot holds in turn.
+inline BYTE FrameByte(uint64_t frameNumber) {
+    return static_cast<BYTE>(frameNumber & 0xFF);
+}
+
+inline bool IsUniform(const BYTE* data, size_t size, BYTE value) {
+    for (size_t i = 0; i < size; ++i) {
+        if (data[i] != value) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The frame a request asks for, rows `padding` bytes longer than needed.
+inline frame_ring::FrameDescription FrameFor(const frame_ring::FrameRequest& request, uint32_t padding = 0) {
+    const uint32_t rowBytes = static_cast<uint32_t>(request.width) *
+                              (request.format == frame_ring::FrameFormat::Rgb32 ? 4u : 1u);
+    return {request.width, request.height, request.format, rowBytes + padding, frame_ring::QpcTime()};
+}
+
+}  // namespace qmtest
