@@ -7,6 +7,7 @@
 #   2. starts the demo window (quillmere_demo.exe),
 #   3. captures a few seconds through the 64-bit and the 32-bit client,
 #   4. captures briefly at every output size through both clients,
+#   5. captures 1280x720 and 1920x1080 at 60 fps through both clients,
 # writing PNG frames, each client's summary and a SUMMARY.txt into the
 # output folder. Exits non-zero when any step failed.
 #
@@ -43,7 +44,7 @@ if [ -z "${QM_DEMO_UNDER_WINE:-}" ]; then
   echo "demo: building both architectures" >&2
   "$root/tools/build.sh" >/dev/null
   # Only what this script writes is removed from the output folder.
-  rm -rf "$out/standby" "$out/x64" "$out/x86" "$out/sizes" "$out/SUMMARY.txt" "$out/demo-window.png" "$out/logs"
+  rm -rf "$out/standby" "$out/x64" "$out/x86" "$out/sizes" "$out/fps60" "$out/SUMMARY.txt" "$out/demo-window.png" "$out/logs"
   QM_DEMO_UNDER_WINE=1 exec "$root/tools/with-wine.sh" "${BASH_SOURCE[0]}" --output "$out" --seconds "$seconds"
 fi
 
@@ -180,11 +181,12 @@ done
 # 3. The demo window, and a screenshot of it.
 ready=$out/logs/demo-window.ready
 rm -f "$ready"
-sizes=(204x360 272x480 432x768 568x320 852x480 1136x640)
+sizes=(204x360 272x480 432x768 568x320 852x480 1136x640 720x1280 1080x1920 1280x720 1920x1080)
+hd_sizes=(1280x720 1920x1080)
 sweep_seconds=1.5
 # Open long enough for every capture below, and closed by this script
 # before that.
-$wine64 "$build/x64/bin/quillmere_demo.exe" --seconds $((seconds * 2 + ${#sizes[@]} * 2 * 4 + 60)) \
+$wine64 "$build/x64/bin/quillmere_demo.exe" --seconds $((seconds * 2 + (${#sizes[@]} + ${#hd_sizes[@]}) * 2 * 4 + 60)) \
   --ready-file "$(winpath "$ready")" >"$out/logs/demo-window.log" 2>&1 &
 demo_pid=$!
 for _ in $(seq 150); do
@@ -226,10 +228,17 @@ for size in "${sizes[@]}"; do
   done
 done
 
+# 6. The HD sizes at 60 fps through both clients, keeping the last frame.
+for size in "${hd_sizes[@]}"; do
+  for arch in x64 x86; do
+    capture "fps60/$arch-$size" $arch --size "$size" --fps 60 --seconds 2 --save last --prefix "$size"
+  done
+done
+
 kill $demo_pid 2>/dev/null || true
 wait $demo_pid 2>/dev/null || true
 
-# 6. Checks of the pictures: the standby frames are (nearly) black, the
+# 7. Checks of the pictures: the standby frames are (nearly) black, the
 # last frame of each capture with the window shows it.
 check_picture() {
   local name=$1 index=$2 want=$3 level
@@ -255,6 +264,9 @@ for arch in x64 x86; do
   for size in "${sizes[@]}"; do
     check_last_picture "sizes/$arch-$size"
   done
+  for size in "${hd_sizes[@]}"; do
+    check_last_picture "fps60/$arch-$size"
+  done
 done
 
 report standby/x64 "standby frame, 64-bit client, x64 module, no demo window:"
@@ -262,9 +274,10 @@ report standby/x86 "standby frame, 32-bit client, x86 module, no demo window:"
 report x64 "64-bit client, x64 module, 1136x640 at 30 fps for $seconds s:"
 report x86 "32-bit client, x86 module, 432x768 at 30 fps for $seconds s:"
 
-# sweep_cell ARCH SIZE: the frame rate from the second frame on, or FAILED.
+# sweep_cell ARCH SIZE [FOLDER]: the frame rate from the second frame on,
+# or FAILED.
 sweep_cell() {
-  local file=$out/sizes/$1-$2/summary.txt
+  local file=$out/${3:-sizes}/$1-$2/summary.txt
   if [ "$(value "$file" result)" = ok ]; then
     printf '%7s fps' "$(value "$file" steady_fps)"
   else
@@ -277,6 +290,13 @@ sweep_cell() {
   echo "  size        64-bit client  32-bit client"
   for size in "${sizes[@]}"; do
     printf '  %-10s  %s     %s\n' "$size" "$(sweep_cell x64 "$size")" "$(sweep_cell x86 "$size")"
+  done
+  echo
+  echo "HD sizes at 60 fps for 2 s (frame rate from the second frame on;"
+  echo "last frames in fps60/):"
+  echo "  size        64-bit client  32-bit client"
+  for size in "${hd_sizes[@]}"; do
+    printf '  %-10s  %s     %s\n' "$size" "$(sweep_cell x64 "$size" fps60)" "$(sweep_cell x86 "$size" fps60)"
   done
   echo
 } >>"$summary"
@@ -295,5 +315,5 @@ fi
 echo >&2
 cat "$summary" >&2
 echo >&2
-echo "demo: results in $out (SUMMARY.txt, demo-window.png, standby/, x64/, x86/, sizes/, logs/)" >&2
+echo "demo: results in $out (SUMMARY.txt, demo-window.png, standby/, x64/, x86/, sizes/, fps60/, logs/)" >&2
 [ ${#failures[@]} -eq 0 ]

@@ -18,7 +18,10 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 
 if [ -z "${QM_UNDER_XVFB:-}" ]; then
   export QM_UNDER_XVFB=1
-  exec xvfb-run -a -s "-screen 0 1600x1000x24" "$0" "$@"
+  # Large enough for a 1920x1080 window with its frame: the benchmarks
+  # capture windows of the full-HD size, and a window partly off the
+  # screen reads back only in part.
+  exec xvfb-run -a -s "-screen 0 2560x1440x24" "$0" "$@"
 fi
 
 wineserver -k >/dev/null 2>&1 || true
