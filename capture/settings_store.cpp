@@ -166,7 +166,8 @@ bool WriteSettingW(const wchar_t* text, const char* valueName) {
     return CSettingsKey().WriteWide(valueName, text);
 }
 
-bool StoreWindowChoice(const wchar_t* windowName, const wchar_t* windowClass, const wchar_t* windowProgram) {
+bool StoreWindowChoice(const wchar_t* windowName, const wchar_t* windowClass, const wchar_t* windowProgram,
+                       const char* keyPath) {
     if (windowName == nullptr || windowClass == nullptr || windowProgram == nullptr) {
         return false;
     }
@@ -179,17 +180,17 @@ bool StoreWindowChoice(const wchar_t* windowName, const wchar_t* windowClass, co
     // The class first, the title last: a device that reloads between the
     // writes searches for a mix of old and new, which at worst finds
     // nothing until the last write follows.
-    const CSettingsKey key;
+    const CSettingsKey key(keyPath);
     const bool classStored = key.WriteWide(kWindowClassValue, windowClassText);
     const bool programStored = key.WriteWide(kWindowProgramValue, program);
     const bool nameStored = key.WriteWide(kWindowNameValue, name);
     return classStored && programStored && nameStored;
 }
 
-bool StoreScaleMode(ScaleMode mode) {
-    return CSettingsKey().WriteNumber(kScaleModeValue, static_cast<int>(mode));
+bool StoreScaleMode(ScaleMode mode, const char* keyPath) {
+    return CSettingsKey(keyPath).WriteNumber(kScaleModeValue, static_cast<int>(mode));
 }
 
-bool StoreMirror(bool mirror) {
-    return CSettingsKey().WriteNumber(kMirrorValue, mirror ? 1 : 0);
+bool StoreMirror(bool mirror, const char* keyPath) {
+    return CSettingsKey(keyPath).WriteNumber(kMirrorValue, mirror ? 1 : 0);
 }

@@ -71,8 +71,9 @@ private:
 // title, class and program (its file name), as UTF-16 text, each cut only
 // where it would not fit its setting (an empty title: any window of the
 // class; an empty class: any window of the program). False when a value
-// could not be written.
+// could not be written. keyPath: the settings key of the camera (below
+// HKEY_CURRENT_USER), camera 1's by default.
 [[nodiscard]] bool StoreWindowChoice(const wchar_t* windowName, const wchar_t* windowClass,
-                                     const wchar_t* windowProgram);
-[[nodiscard]] bool StoreScaleMode(ScaleMode mode);
-[[nodiscard]] bool StoreMirror(bool mirror);
+                                     const wchar_t* windowProgram, const char* keyPath = kSettingsKeyPath);
+[[nodiscard]] bool StoreScaleMode(ScaleMode mode, const char* keyPath = kSettingsKeyPath);
+[[nodiscard]] bool StoreMirror(bool mirror, const char* keyPath = kSettingsKeyPath);

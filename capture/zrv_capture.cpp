@@ -4,18 +4,30 @@
 
 #include <new>
 
+#include "capture/camera_list.h"
 #include "capture/capture_device_ids.h"
 #include "capture/capture_device_settings.h"
 #include "capture/zrv_stream.h"
 
 CUnknown* WINAPI CZRV_Capture::CreateInstance(IUnknown* outer, HRESULT* phr) {
-    return new (std::nothrow) CZRV_Capture(outer, phr);
+    return new (std::nothrow) CZRV_Capture(outer, phr, kFirstCamera);
 }
 
-CZRV_Capture::CZRV_Capture(IUnknown* outer, HRESULT* phr) : CSource(L"QM Capture Device", outer, CLSID_CaptureDevice) {
+CUnknown* CZRV_Capture::CreateCameraInstance(int camera, IUnknown* outer, HRESULT* phr) {
+    if (CameraClassId(camera) == nullptr) {
+        if (phr != nullptr) {
+            *phr = E_INVALIDARG;
+        }
+        return nullptr;
+    }
+    return new (std::nothrow) CZRV_Capture(outer, phr, camera);
+}
+
+CZRV_Capture::CZRV_Capture(IUnknown* outer, HRESULT* phr, int camera)
+    : CSource(L"QM Capture Device", outer, *CameraClassId(camera)) {
     CAutoLock lock(pStateLock());
     HRESULT hr = S_OK;
-    auto* stream = new (std::nothrow) CZRV_Stream(&hr, this);
+    auto* stream = new (std::nothrow) CZRV_Stream(&hr, this, camera);
     if (stream == nullptr) {
         hr = E_OUTOFMEMORY;
     } else if (GetStream(0) != stream) {

@@ -15,6 +15,14 @@ public:
 
     // The module's creation function for CLSID_CaptureDevice.
     static CUnknown* WINAPI CreateInstance(IUnknown* outer, HRESULT* phr);
+    // The creation functions of cameras 2..8, one per class: the camera
+    // reads its own settings.
+    template <int Camera>
+    static CUnknown* WINAPI CreateCamera(IUnknown* outer, HRESULT* phr) {
+        static_assert(Camera >= 2 && Camera <= 8, "cameras 2..8");
+        return CreateCameraInstance(Camera, outer, phr);
+    }
+    static CUnknown* CreateCameraInstance(int camera, IUnknown* outer, HRESULT* phr);
 
     // IAMStreamConfig, IKsPropertySet, ISpecifyPropertyPages and the
     // ICaptureDeviceSettings interfaces are answered by the pin, without
@@ -28,7 +36,7 @@ public:
     ULONG STDMETHODCALLTYPE GetMiscFlags() override;
 
 private:
-    CZRV_Capture(IUnknown* outer, HRESULT* phr);
+    CZRV_Capture(IUnknown* outer, HRESULT* phr, int camera);
     ~CZRV_Capture() override = default;
 
     CZRV_Stream* Stream();

@@ -1,5 +1,7 @@
 #include "capture/zrv_stream.h"
 
+#include "capture/camera_list.h"
+
 #include <uuids.h>
 
 #include <cstring>
@@ -25,8 +27,8 @@ SIZE SizeOf(const CMediaType& mt) {
 
 }  // namespace
 
-CZRV_Stream::CZRV_Stream(HRESULT* phr, CZRV_Capture* filter)
-    : CSourceStream(L"QM Capture Stream", phr, filter, kPinName) {
+CZRV_Stream::CZRV_Stream(HRESULT* phr, CZRV_Capture* filter, int camera)
+    : CSourceStream(L"QM Capture Stream", phr, filter, kPinName), m_settings(SettingsPathOfCamera(camera).text) {
     const HRESULT hr =
         output_formats::BuildMediaType(&m_mt, m_settings.GetFrameTime(), m_settings.GetSelectPixel());
     if (FAILED(hr) && phr != nullptr && SUCCEEDED(*phr)) {

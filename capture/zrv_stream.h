@@ -50,7 +50,9 @@ class CZRV_Stream : public IAMStreamConfig,
                     public IAMPushSource {
 public:
     // Registers the pin with the filter; a failure is stored in phr.
-    CZRV_Stream(HRESULT* phr, CZRV_Capture* filter);
+    // camera: 1..8, whose settings the pin reads and writes (camera 1's
+    // for any other number).
+    CZRV_Stream(HRESULT* phr, CZRV_Capture* filter, int camera = 1);
     ~CZRV_Stream() override;
 
     DECLARE_IUNKNOWN

@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "capture/camera_list.h"
 #include "capture/capture_device_ids.h"
 #include "framework/com_util.h"
 #include "framework/module_instance.h"
@@ -265,10 +266,26 @@ STDAPI DllRegisterServer() {
     ComPtr<IFilterMapper2> mapper;
     RETURN_IF_FAILED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&mapper)));
     const REGFILTER2 rf2 = MakeRegFilter2(sudCaptureDevice);
-    // The mapper hands back the moniker of the new entry; it is not needed.
-    ComPtr<IMoniker> moniker;
-    return mapper->RegisterFilter(CLSID_CaptureDevice, kCaptureDeviceName, moniker.GetAddressOf(),
-                                  &CLSID_VideoInputDeviceCategory, nullptr, &rf2);
+    // Camera 1, and every camera the machine's list names under its name;
+    // a camera no longer listed leaves the category.
+    for (int camera = kFirstCamera; camera <= kMaxCameras; ++camera) {
+        wchar_t name[kCameraNameCapacity];
+        const HRESULT listed = CCameraList::GetName(camera, name, kCameraNameCapacity);
+        const CLSID& clsid = *CameraClassId(camera);
+        if (listed == S_OK) {
+            // The mapper hands back the moniker of the new entry; it is not
+            // needed.
+            ComPtr<IMoniker> moniker;
+            RETURN_IF_FAILED(mapper->RegisterFilter(clsid, name, moniker.GetAddressOf(),
+                                                    &CLSID_VideoInputDeviceCategory, nullptr, &rf2));
+        } else {
+            const HRESULT removed = mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, nullptr, clsid);
+            if (removed != kNotRegistered) {
+                RETURN_IF_FAILED(removed);
+            }
+        }
+    }
+    return S_OK;
 }
 
 STDAPI DllUnregisterServer() {
@@ -277,14 +294,18 @@ STDAPI DllUnregisterServer() {
 
     ComPtr<IFilterMapper2> mapper;
     RETURN_IF_FAILED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&mapper)));
-    HRESULT hr = mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, nullptr, CLSID_CaptureDevice);
-    mapper.Reset();
-    // A device that is already gone from the video category (a second
-    // uninstall, or a registration that failed half-way) must not keep the
-    // rest from being removed.
-    if (hr == kNotRegistered) {
-        hr = S_OK;
+    // Every camera leaves the category, listed or not; the machine's list
+    // stays (an upgrade registers again and keeps it). A camera already
+    // gone from the category (a second uninstall, or a registration that
+    // failed half-way) must not keep the rest from being removed.
+    HRESULT hr = S_OK;
+    for (int camera = kFirstCamera; camera <= kMaxCameras && SUCCEEDED(hr); ++camera) {
+        hr = mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, nullptr, *CameraClassId(camera));
+        if (hr == kNotRegistered) {
+            hr = S_OK;
+        }
     }
+    mapper.Reset();
     RETURN_IF_FAILED(hr);
     return AMovieDllRegisterServer2(FALSE);
 }

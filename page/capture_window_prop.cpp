@@ -77,6 +77,8 @@ HRESULT CCaptureWindowProp::OnConnect(IUnknown* object) {
     // itself; it only makes sure that it edits a capture device.
     RETURN_IF_FAILED(object->QueryInterface(IID_ICaptureDeviceSettings,
                                             reinterpret_cast<void**>(m_device.ReleaseAndGetAddressOf())));
+    // The settings are those of the camera the object belongs to.
+    m_settingsPath = SettingsPathOfCamera(CameraOfObject(object));
     m_connected = true;
     return S_OK;
 }
@@ -213,7 +215,7 @@ INT_PTR CCaptureWindowProp::OnReceiveMessage(HWND window, UINT message, WPARAM w
 }
 
 void CCaptureWindowProp::LoadStoredChoice() {
-    CCaptureSettings stored;
+    CCaptureSettings stored(m_settingsPath.text);
     const CCaptureSettings::Snapshot snapshot = stored.GetSnapshot();
     m_captureMethod = snapshot.captureMethod;
 
@@ -354,9 +356,11 @@ ScaleMode CCaptureWindowProp::ChosenScaleMode() const {
 
 HRESULT CCaptureWindowProp::StoreChoice(const Choice& choice) const {
     // An empty title stands for any window of the class.
-    bool stored = StoreWindowChoice(choice.classOnly ? L"" : choice.title, choice.windowClass, choice.program);
-    stored = StoreScaleMode(choice.scaleMode) && stored;
-    stored = StoreMirror(choice.mirror) && stored;
+    const char* key = m_settingsPath.text;
+    bool stored =
+        StoreWindowChoice(choice.classOnly ? L"" : choice.title, choice.windowClass, choice.program, key);
+    stored = StoreScaleMode(choice.scaleMode, key) && stored;
+    stored = StoreMirror(choice.mirror, key) && stored;
     return stored ? S_OK : E_FAIL;
 }
 

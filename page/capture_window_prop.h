@@ -18,6 +18,7 @@
 
 #include <vector>
 
+#include "capture/camera_list.h"
 #include "capture/capture_settings.h"
 #include "capture/frame_scaler.h"
 #include "capture/window_capture.h"
@@ -123,6 +124,8 @@ private:
     wchar_t m_searchClass[kWindowClassCapacity] = {};
     CaptureMethod m_captureMethod = kDefaultCaptureMethod;
     Microsoft::WRL::ComPtr<ICaptureDeviceSettings> m_device;
+    // The settings key of the camera the page edits.
+    CameraSettingsPath m_settingsPath = SettingsPathOfCamera(1);
     static constexpr WindowMatchRule kNoRuleShown = static_cast<WindowMatchRule>(-1);
     WindowMatchRule m_shownRule = kNoRuleShown;
     CWindowTracker m_tracker;

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "capture/camera_list.h"
 #include "capture/capture_device_ids.h"
 #include "framework/com_util.h"
 #include "module/registration.h"
@@ -246,4 +247,43 @@ TEST_F(RegistrationTest, BothExportsWorkOnAThreadAlreadyInTheMultithreadedApartm
     EXPECT_EQ(S_OK, comAfterwards);
     EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, classKey));
     EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, instanceKey));
+}
+
+TEST_F(RegistrationTest, EveryListedCameraJoinsTheVideoCategoryUnderItsNameAndOnlyWhileListed) {
+    const std::wstring category = L"CLSID\\" + GuidText(CLSID_VideoInputDeviceCategory) + L"\\Instance\\";
+    const auto instance = [&](int camera) { return category + GuidText(*CameraClassId(camera)); };
+    int slides = 0;
+    int meeting = 0;
+    ASSERT_EQ(S_OK, CCameraList::Add(L"Slides", &slides));
+    ASSERT_EQ(S_OK, CCameraList::Add(L"\u4F1A\u8B70\u30E1\u30E2", &meeting));
+    ASSERT_EQ(2, slides);
+    ASSERT_EQ(3, meeting);
+
+    ASSERT_EQ(S_OK, DllRegisterServer());
+    EXPECT_EQ(L"QM Capture Device", ReadString(HKEY_CLASSES_ROOT, instance(1), L"FriendlyName"));
+    EXPECT_EQ(L"Slides", ReadString(HKEY_CLASSES_ROOT, instance(2), L"FriendlyName"));
+    EXPECT_EQ(L"\u4F1A\u8B70\u30E1\u30E2", ReadString(HKEY_CLASSES_ROOT, instance(3), L"FriendlyName"));
+    for (int camera = 4; camera <= kMaxCameras; ++camera) {
+        EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, instance(camera))) << camera;
+    }
+
+    // A camera taken off the list leaves the category at the next
+    // registration (an upgrade), which keeps the list and the others.
+    ASSERT_EQ(S_OK, CCameraList::Remove(slides));
+    ASSERT_EQ(S_OK, CCameraList::Rename(meeting, L"Notes"));
+    ASSERT_EQ(S_OK, DllRegisterServer());
+    EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, instance(2)));
+    EXPECT_EQ(L"Notes", ReadString(HKEY_CLASSES_ROOT, instance(3), L"FriendlyName"));
+    EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, instance(1)));
+
+    // Unregistering removes every camera from the category and every class,
+    // and leaves the machine's list to the installer.
+    ASSERT_EQ(S_OK, DllUnregisterServer());
+    for (int camera = kFirstCamera; camera <= kMaxCameras; ++camera) {
+        EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, instance(camera))) << camera;
+        EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(*CameraClassId(camera)))) << camera;
+    }
+    wchar_t name[kCameraNameCapacity] = {};
+    EXPECT_EQ(S_OK, CCameraList::GetName(meeting, name, kCameraNameCapacity));
+    EXPECT_STREQ(L"Notes", name);
 }
