@@ -12,6 +12,7 @@
 #include "capture/settings_values.h"
 #include "framework/com_util.h"
 #include "framework/diagnostic_log.h"
+#include "tools/capture_client/camera_commands.h"
 #include "tools/capture_client/capture_graph.h"
 #include "tools/capture_client/capture_summary.h"
 #include "tools/capture_client/console_output.h"
@@ -155,14 +156,14 @@ int ListDevices() {
     return kExitSuccess;
 }
 
-int ListWindows() {
+int ListWindows(const char* keyPath) {
     std::vector<ListedWindow> windows;
     const HRESULT hr = ListCaptureWindows(nullptr, &windows);
     if (FAILED(hr)) {
         PrintError(L"cannot list the windows: " + DescribeHresult(hr));
         return kExitFailure;
     }
-    WriteStdout(FormatWindowList(windows, FindStoredWindow()));
+    WriteStdout(FormatWindowList(windows, FindStoredWindow(keyPath)));
     return kExitSuccess;
 }
 
@@ -495,11 +496,34 @@ int RunCapture(const CaptureOptions& options) {
 
 }  // namespace
 
-int RunCaptureClient(const CaptureOptions& options) {
+int RunCaptureClient(const CaptureOptions& given, const std::wstring& commandLine) {
+    switch (given.action) {
+    case CaptureAction::kListCameras:
+    case CaptureAction::kAddCamera:
+    case CaptureAction::kRemoveCamera:
+    case CaptureAction::kRenameCamera:
+        return RunCameraCommand(given, commandLine);
+    case CaptureAction::kCapture:
+    case CaptureAction::kListDevices:
+    case CaptureAction::kListCapabilities:
+    case CaptureAction::kShowProperties:
+    case CaptureAction::kListWindows:
+    case CaptureAction::kStoreSettings:
+        break;
+    }
+    // --camera: its settings are stored, and it is the device.
+    ChosenCamera camera;
+    std::wstring cameraError;
+    if (!ResolveCamera(given, &camera, &cameraError)) {
+        PrintError(cameraError);
+        return kExitFailure;
+    }
+    CaptureOptions options = given;
+    options.deviceName = camera.name;
     if (options.StoresSettings()) {
         std::wstring report;
         std::wstring error;
-        if (StoreWindowSettings(options, &report, &error) != kExitSuccess) {
+        if (StoreWindowSettings(options, &report, &error, camera.settings.text) != kExitSuccess) {
             PrintError(error);
             return kExitFailure;
         }
@@ -509,7 +533,7 @@ int RunCaptureClient(const CaptureOptions& options) {
     case CaptureAction::kStoreSettings:
         return kExitSuccess;
     case CaptureAction::kListWindows:
-        return ListWindows();
+        return ListWindows(camera.settings.text);
     case CaptureAction::kListDevices:
         return ListDevices();
     case CaptureAction::kListCapabilities:
@@ -518,6 +542,11 @@ int RunCaptureClient(const CaptureOptions& options) {
         return ShowProperties(options);
     case CaptureAction::kCapture:
         return RunCapture(options);
+    case CaptureAction::kListCameras:
+    case CaptureAction::kAddCamera:
+    case CaptureAction::kRemoveCamera:
+    case CaptureAction::kRenameCamera:
+        break;
     }
     return kExitFailure;
 }
@@ -547,7 +576,16 @@ int CaptureClientMain(const std::vector<std::wstring>& args) {
         PrintError(L"cannot initialise COM: " + DescribeHresult(hr));
         return kExitFailure;
     }
-    const int status = RunCaptureClient(options);
+    // The arguments again, quoted, for a run with administrator rights.
+    std::wstring commandLine;
+    for (const std::wstring& arg : args) {
+        std::wstring quoted = L"\"";
+        for (const wchar_t c : arg) {
+            quoted += c == L'"' ? std::wstring(L"\\\"") : std::wstring(1, c);
+        }
+        commandLine += (commandLine.empty() ? L"" : L" ") + quoted + L"\"";
+    }
+    const int status = RunCaptureClient(options, commandLine);
     ::CoUninitialize();
     return status;
 }

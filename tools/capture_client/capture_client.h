@@ -18,6 +18,8 @@ inline constexpr int kExitUsage = 2;
 int CaptureClientMain(const std::vector<std::wstring>& args);
 
 // Runs parsed options on a thread that is already a single-threaded apartment.
-int RunCaptureClient(const CaptureOptions& options);
+// commandLine: the arguments as one quoted command line, for a run of
+// the camera commands with administrator rights.
+int RunCaptureClient(const CaptureOptions& options, const std::wstring& commandLine);
 
 }  // namespace qmcapture

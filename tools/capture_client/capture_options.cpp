@@ -196,6 +196,37 @@ ParseStatus ParseCaptureOptions(const std::vector<std::wstring>& args, CaptureOp
             if (!noValue()) return ParseStatus::kUsageError;
             parsed.action = CaptureAction::kListWindows;
             ++actions;
+        } else if (name == L"--cameras") {
+            if (!noValue()) return ParseStatus::kUsageError;
+            parsed.action = CaptureAction::kListCameras;
+            ++actions;
+        } else if (name == L"--add-camera") {
+            if (!takeValue(&text)) return ParseStatus::kUsageError;
+            if (text.empty()) return badValue(text, L"a camera name");
+            parsed.action = CaptureAction::kAddCamera;
+            parsed.cameraArgument = text;
+            ++actions;
+        } else if (name == L"--remove-camera") {
+            if (!takeValue(&text)) return ParseStatus::kUsageError;
+            if (text.empty()) return badValue(text, L"a camera number or name");
+            parsed.action = CaptureAction::kRemoveCamera;
+            parsed.cameraArgument = text;
+            ++actions;
+        } else if (name == L"--rename-camera") {
+            if (!takeValue(&text)) return ParseStatus::kUsageError;
+            if (text.empty()) return badValue(text, L"a camera number or name");
+            if (hasInlineValue || i + 1 >= args.size() || args[i + 1].empty()) {
+                *error = L"option " + name + L" needs a camera and a new name (--rename-camera 2 \"Slides\")";
+                return ParseStatus::kUsageError;
+            }
+            parsed.action = CaptureAction::kRenameCamera;
+            parsed.cameraArgument = text;
+            parsed.cameraNewName = args[++i];
+            ++actions;
+        } else if (name == L"--camera") {
+            if (!takeValue(&text)) return ParseStatus::kUsageError;
+            if (text.empty()) return badValue(text, L"a camera number or name");
+            parsed.camera = text;
         } else if (name == L"--use-window") {
             if (!takeValue(&text)) return ParseStatus::kUsageError;
             if (text.empty()) return badValue(text, L"a window title");
@@ -309,7 +340,7 @@ ParseStatus ParseCaptureOptions(const std::vector<std::wstring>& args, CaptureOp
     }
 
     if (actions > 1) {
-        *error = L"--list, --caps, --properties and --windows exclude each other";
+        *error = L"--list, --caps, --properties, --windows and the camera actions exclude each other";
         return ParseStatus::kUsageError;
     }
     if (actions == 0 && !captureOptions && parsed.StoresSettings()) {
@@ -333,6 +364,14 @@ Actions (at most one; without one, qmcapture captures):
   -c, --caps             list the device's formats (IAMStreamConfig) and exit
   -p, --properties       open the device's property pages and exit when closed
       --windows          list the windows the device can capture and exit
+      --cameras          list the cameras (number, name, class, window)
+      --add-camera NAME  add a camera named NAME (1 to 63 characters) and
+                         print its number; up to eight cameras in all
+      --remove-camera N  remove camera N (2 to 8, or its name)
+      --rename-camera N NAME
+                         give camera N (2 to 8, or its name) a new name
+                         The camera actions change the machine's camera
+                         list and need administrator rights.
 
 Device and format:
   -d, --device NAME      device friendly name (default "QM Capture Device")
@@ -356,6 +395,11 @@ Capture:
                          every:N, frame indexes from 0, or none
                          (default "first,last")
       --summary FILE     also write a key=value summary to FILE
+
+Camera:
+      --camera N|NAME    the camera (its number or name) whose window and
+                         framing the options below store, and which is
+                         captured (default: camera 1, "QM Capture Device")
 
 Window and framing, stored for the current user (a running device takes
 them over within a second); given alone they are only stored, with an action

@@ -29,6 +29,12 @@ enum class CaptureAction {
     kListWindows,
     // Only the settings below are stored; nothing is captured.
     kStoreSettings,
+    // The machine's cameras: list them, add, remove or rename one
+    // (cameraArgument, cameraNewName).
+    kListCameras,
+    kAddCamera,
+    kRemoveCamera,
+    kRenameCamera,
 };
 
 // Which captured frames are written as PNG files.
@@ -79,6 +85,13 @@ struct CaptureOptions {
     std::optional<std::wstring> useProgram;
     std::optional<ScaleMode> scale;
     std::optional<bool> mirror;
+
+    // --camera N|NAME: the camera whose settings are stored and which is
+    // captured (its name then replaces --device).
+    std::optional<std::wstring> camera;
+    // --add-camera NAME, --remove-camera N, --rename-camera N NAME.
+    std::wstring cameraArgument;
+    std::wstring cameraNewName;
 
     double EffectiveSeconds() const;
     bool StoresSettings() const { return useWindow || useClass || useProgram || scale || mirror; }

@@ -117,8 +117,8 @@ std::wstring FormatWindowList(const std::vector<ListedWindow>& windows, const Wi
     return text;
 }
 
-WindowMatch FindStoredWindow() {
-    const CCaptureSettings stored;
+WindowMatch FindStoredWindow(const char* keyPath) {
+    const CCaptureSettings stored(keyPath);
     const CCaptureSettings::Snapshot snapshot = stored.GetSnapshot();
     WindowIdentity identity;
     identity.windowClass = snapshot.windowClass;
@@ -127,7 +127,8 @@ WindowMatch FindStoredWindow() {
     return FindCaptureWindow(identity);
 }
 
-int StoreWindowSettings(const CaptureOptions& options, std::wstring* report, std::wstring* error) {
+int StoreWindowSettings(const CaptureOptions& options, std::wstring* report, std::wstring* error,
+                        const char* keyPath) {
     report->clear();
     const bool storesWindow = options.useWindow || options.useClass || options.useProgram;
     const std::wstring title = options.useWindow.value_or(std::wstring());
@@ -146,20 +147,24 @@ int StoreWindowSettings(const CaptureOptions& options, std::wstring* report, std
         }
     }
     const wchar_t* failed = nullptr;
-    if (storesWindow && !StoreWindowChoice(title.c_str(), windowClass.c_str(), program.c_str())) {
+    if (storesWindow && !StoreWindowChoice(title.c_str(), windowClass.c_str(), program.c_str(), keyPath)) {
         failed = L"WindowName, WindowClass and WindowProgram";
-    } else if (options.scale && !StoreScaleMode(*options.scale)) {
+    } else if (options.scale && !StoreScaleMode(*options.scale, keyPath)) {
         failed = L"ScaleMode";
-    } else if (options.mirror && !StoreMirror(*options.mirror)) {
+    } else if (options.mirror && !StoreMirror(*options.mirror, keyPath)) {
         failed = L"Mirror";
     }
     if (failed != nullptr) {
-        *error = std::wstring(L"cannot store ") + failed + L" under HKEY_CURRENT_USER\\Software\\QMCapture";
+        std::wstring path;
+        for (const char* c = keyPath; *c != '\0'; ++c) {
+            path += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+        }
+        *error = std::wstring(L"cannot store ") + failed + L" under HKEY_CURRENT_USER\\" + path;
         return kExitFailure;
     }
 
     // What the device will read, as it reads it.
-    const CCaptureSettings stored;
+    const CCaptureSettings stored(keyPath);
     const CCaptureSettings::Snapshot snapshot = stored.GetSnapshot();
     if (storesWindow) {
         *report += std::wstring(L"stored: WindowClass \"") + snapshot.windowClass + L"\", WindowName \"" +

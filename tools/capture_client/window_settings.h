@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/settings_store.h"
 #include "capture/window_list.h"
 #include "capture/window_search.h"
 #include "tools/capture_client/capture_options.h"
@@ -18,16 +19,18 @@ namespace qmcapture {
 // a star, and a last line says by which rule it is found.
 std::wstring FormatWindowList(const std::vector<ListedWindow>& windows, const WindowMatch& taken);
 
-// The window the device would take now, with the stored settings.
-WindowMatch FindStoredWindow();
+// The window the device would take now, with the settings stored under
+// keyPath (camera 1's by default).
+WindowMatch FindStoredWindow(const char* keyPath = kSettingsKeyPath);
 
 // Stores the settings the options carry (--use-window, --use-class,
-// --use-program, --scale, --mirror) under
-// HKEY_CURRENT_USER\Software\QMCapture. A title without a class takes the
+// --use-program, --scale, --mirror) under the camera's key below
+// HKEY_CURRENT_USER (keyPath; Software\QMCapture for camera 1). A title without a class takes the
 // class and program of the open window of that title, as --windows lists
 // them. Returns kExitSuccess with `report` saying what is
 // now stored, or kExitFailure with `error`: no window of that title
 // (nothing is stored), or the value that could not be written.
-int StoreWindowSettings(const CaptureOptions& options, std::wstring* report, std::wstring* error);
+int StoreWindowSettings(const CaptureOptions& options, std::wstring* report, std::wstring* error,
+                        const char* keyPath = kSettingsKeyPath);
 
 }  // namespace qmcapture

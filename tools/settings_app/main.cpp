@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/camera_list.h"
 #include "capture/capture_device_ids.h"
 #include "framework/com_util.h"
 #include "tools/capture_client/console_output.h"
@@ -70,6 +71,9 @@ Options:
                        to PATH (UTF-8), for scripts that wait for it
   --page N             show the Nth page first (1 the settings page, 2 the
                        window page)
+  --camera N|NAME      open the pages of another camera (its number or
+                       name, as qmcapture --cameras lists them); default:
+                       camera 1, "QM Capture Device"
   -h, --help           show this help and exit
 
 Exit status: 0 when the frame was closed, 1 when it could not be opened,
@@ -84,6 +88,7 @@ struct Options {
     int closeAfterSeconds = 0;  // 0: stay open until the user closes it
     std::wstring readyFile;
     int page = 1;  // the page shown first, counted from 1
+    std::wstring camera;  // empty: camera 1
 };
 
 enum class Parsed { kRun, kHelp, kError };
@@ -130,7 +135,7 @@ Parsed ParseArguments(const std::vector<std::wstring>& args, Options* options, s
             (name == L"--clsid" ? options->byClsid : options->editPin) = true;
             continue;
         }
-        if (name != L"--close-after" && name != L"--ready-file" && name != L"--page") {
+        if (name != L"--close-after" && name != L"--ready-file" && name != L"--page" && name != L"--camera") {
             *error = L"unknown option '" + args[i] + L"'";
             return Parsed::kError;
         }
@@ -159,6 +164,12 @@ Parsed ParseArguments(const std::vector<std::wstring>& args, Options* options, s
                 return Parsed::kError;
             }
             options->page = static_cast<int>(page);
+        } else if (name == L"--camera") {
+            if (value.empty()) {
+                *error = L"option --camera needs a camera number or name";
+                return Parsed::kError;
+            }
+            options->camera = value;
         } else {
             if (value.empty()) {
                 *error = L"option --ready-file needs a path";
@@ -335,19 +346,31 @@ private:
     bool m_closing = false;
 };
 
-HRESULT CreateDevice(const Options& options, IBaseFilter** filter, std::wstring* what) {
-    if (options.byClsid) {
-        *what = L"cannot create CLSID_CaptureDevice";
-        return ::CoCreateInstance(CLSID_CaptureDevice, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(filter));
+HRESULT CreateDevice(const Options& options, IBaseFilter** filter, std::wstring* what, std::wstring* caption) {
+    int camera = kFirstCamera;
+    if (!options.camera.empty()) {
+        camera = CCameraList::Find(options.camera.c_str());
+        if (camera == 0) {
+            *what = L"no camera \"" + options.camera + L"\" (qmcapture --cameras lists them)";
+            return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+        }
     }
-    *what = L"cannot open the video input device \"" + std::wstring(kCaptureDeviceName) + L"\"";
-    return OpenVideoInputDevice(kCaptureDeviceName, filter);
+    wchar_t name[kCameraNameCapacity] = {};
+    RETURN_IF_FAILED(CCameraList::GetName(camera, name, kCameraNameCapacity));
+    *caption = name;
+    if (options.byClsid) {
+        *what = L"cannot create the class of camera " + std::to_wstring(camera);
+        return ::CoCreateInstance(*CameraClassId(camera), nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(filter));
+    }
+    *what = L"cannot open the video input device \"" + std::wstring(name) + L"\"";
+    return OpenVideoInputDevice(name, filter);
 }
 
 int ShowFrame(const Options& options) {
     ComPtr<IBaseFilter> filter;
     std::wstring what;
-    HRESULT hr = CreateDevice(options, &filter, &what);
+    std::wstring caption = kCaptureDeviceName;
+    HRESULT hr = CreateDevice(options, &filter, &what, &caption);
     if (FAILED(hr)) {
         if (hr == HRESULT_FROM_WIN32(ERROR_NOT_FOUND) || hr == REGDB_E_CLASSNOTREG) {
             what += L": QM Capture Device is not installed for " +
@@ -393,7 +416,7 @@ int ShowFrame(const Options& options) {
     }
 
     IUnknown* objects[] = {edited.Get()};
-    hr = ::OleCreatePropertyFrame(nullptr, 0, 0, kCaptureDeviceName, 1, objects, pages.cElems, pages.pElems,
+    hr = ::OleCreatePropertyFrame(nullptr, 0, 0, caption.c_str(), 1, objects, pages.cElems, pages.pElems,
                                   ::GetUserDefaultLCID(), 0, nullptr);
     if (FAILED(hr)) {
         ShowError(L"OleCreatePropertyFrame failed: " + DescribeHresult(hr));

@@ -362,6 +362,11 @@ Section "un.${PRODUCT}" UnSecDevice
   Delete "${START_MENU_FOLDER}\${UNINSTALL_SHORTCUT}"
   RMDir "${START_MENU_FOLDER}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  ; The machine's camera list (64-bit view, which UseNativeView chose): the
+  ; modules took every camera out of the video category above. An upgrade
+  ; never comes here, so it keeps the list.
+  DeleteRegKey HKLM "${SETTINGS_KEY}\Cameras"
+  DeleteRegKey /ifempty HKLM "${SETTINGS_KEY}"
 
   ${If} $InUse == 1
     SetRebootFlag true
@@ -370,6 +375,7 @@ Section "un.${PRODUCT}" UnSecDevice
 SectionEnd
 
 Section /o "un.Remove my settings" UnSecSettings
+  ; Every camera's settings: camera 1's key holds the others' under Cameras.
   DeleteRegKey HKCU "${SETTINGS_KEY}"
   DetailPrint "Removed the settings under HKEY_CURRENT_USER\${SETTINGS_KEY}"
 SectionEnd

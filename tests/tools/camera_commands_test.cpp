@@ -1,0 +1,107 @@
+// qmcapture's camera commands run as users run them: a camera is added,
+// listed, captured by its name, renamed and removed again. The list is the
+// test prefix's own machine list; every camera a test adds it removes.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "capture/camera_list.h"
+#include "framework/com_util.h"
+#include "tests/tools/client_process.h"
+#include "tools/capture_client/capture_options.h"
+#include "tools/capture_client/console_output.h"
+
+using namespace qmtest;
+using namespace qmcapture;
+
+namespace {
+
+constexpr DWORD kClientTimeoutMs = 60000;
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+ClientRun RunClient(std::vector<std::wstring> args) {
+    ClientRun run;
+    EXPECT_EQ(S_OK, RunCaptureClientProcess(args, kClientTimeoutMs, &run)) << "running qmcapture.exe failed";
+    return run;
+}
+
+// Takes off the list whatever camera of that name a failed test left.
+void RemoveIfListed(const std::wstring& name) {
+    const int camera = CCameraList::Find(name.c_str());
+    if (camera > kFirstCamera) {
+        QM_IGNORE(CCameraList::Remove(camera), "best effort after a failed test");
+    }
+}
+
+}  // namespace
+
+TEST(CameraOptionsTest, CameraActionsTakeTheirArgumentsAndExcludeOtherActions) {
+    CaptureOptions options;
+    std::wstring error;
+    ASSERT_EQ(ParseStatus::kOk, ParseCaptureOptions({L"--rename-camera", L"2", L"Notes"}, &options, &error));
+    EXPECT_EQ(CaptureAction::kRenameCamera, options.action);
+    EXPECT_EQ(L"2", options.cameraArgument);
+    EXPECT_EQ(L"Notes", options.cameraNewName);
+    EXPECT_EQ(ParseStatus::kUsageError, ParseCaptureOptions({L"--rename-camera", L"2"}, &options, &error));
+    EXPECT_EQ(ParseStatus::kUsageError, ParseCaptureOptions({L"--add-camera", L""}, &options, &error));
+    EXPECT_EQ(ParseStatus::kUsageError, ParseCaptureOptions({L"--cameras", L"--list"}, &options, &error));
+    ASSERT_EQ(ParseStatus::kOk, ParseCaptureOptions({L"--camera", L"Slides", L"--use-class", L"Notepad"}, &options,
+                                                    &error));
+    EXPECT_EQ(CaptureAction::kStoreSettings, options.action);
+    EXPECT_EQ(L"Slides", *options.camera);
+}
+
+TEST(CameraCommandsTest, ACameraIsAddedListedCapturedRenamedAndRemoved) {
+    ScopedDeviceRegistration registration;
+    ASSERT_TRUE(SUCCEEDED(registration.Register()));
+    const std::wstring name = L"Slides " + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring renamed = L"\u30B9\u30E9\u30A4\u30C9 " + std::to_wstring(::GetCurrentProcessId());
+    RemoveIfListed(name);
+    RemoveIfListed(renamed);
+
+    ClientRun added = RunClient({L"--add-camera", name});
+    ASSERT_EQ(0u, added.exitCode) << added.err;
+    const int camera = std::atoi(added.out.c_str());
+    EXPECT_GE(camera, 2);
+    EXPECT_LE(camera, kMaxCameras);
+    EXPECT_EQ(camera, CCameraList::Find(name.c_str()));
+
+    // The same name again is refused with a clear message.
+    const ClientRun again = RunClient({L"--add-camera", name});
+    EXPECT_EQ(1u, again.exitCode);
+    EXPECT_TRUE(Contains(again.err, "exists already")) << again.err;
+
+    const ClientRun cameras = RunClient({L"--cameras"});
+    EXPECT_EQ(0u, cameras.exitCode);
+    EXPECT_TRUE(Contains(cameras.out, ToUtf8(name))) << cameras.out;
+    EXPECT_TRUE(Contains(cameras.out, "QM Capture Device")) << cameras.out;
+
+    // Registered again by the command, applications list it, and it is
+    // captured by its name at its own size.
+    const ClientRun devices = RunClient({L"--list"});
+    EXPECT_TRUE(Contains(devices.out, ToUtf8(name))) << devices.out;
+    const ClientRun caps = RunClient({L"--camera", name, L"--caps"});
+    EXPECT_EQ(0u, caps.exitCode) << caps.err;
+    EXPECT_TRUE(Contains(caps.out, "1920x1080")) << caps.out;
+
+    const ClientRun rename = RunClient({L"--rename-camera", std::to_wstring(camera), renamed});
+    EXPECT_EQ(0u, rename.exitCode) << rename.err;
+    EXPECT_EQ(camera, CCameraList::Find(renamed.c_str()));
+    const ClientRun renamedDevices = RunClient({L"--list"});
+    EXPECT_TRUE(Contains(renamedDevices.out, ToUtf8(renamed))) << renamedDevices.out;
+
+    const ClientRun removed = RunClient({L"--remove-camera", renamed});
+    EXPECT_EQ(0u, removed.exitCode) << removed.err;
+    EXPECT_EQ(0, CCameraList::Find(renamed.c_str()));
+    const ClientRun gone = RunClient({L"--list"});
+    EXPECT_FALSE(Contains(gone.out, ToUtf8(renamed))) << gone.out;
+    // Camera 1 stays whatever is asked.
+    const ClientRun first = RunClient({L"--remove-camera", L"1"});
+    EXPECT_EQ(1u, first.exitCode);
+    RemoveIfListed(name);
+    RemoveIfListed(renamed);
+}

@@ -1,0 +1,238 @@
+#include "tools/capture_client/camera_commands.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cwchar>
+
+#include "capture/capture_device_ids.h"
+#include "capture/capture_settings.h"
+#include "framework/com_util.h"
+#include "tools/capture_client/capture_client.h"
+#include "tools/capture_client/console_output.h"
+
+namespace qmcapture {
+
+namespace {
+
+void PrintError(const std::wstring& message) { WriteStderr(L"qmcapture: " + message + L"\n"); }
+
+std::wstring ClassIdText(const GUID& clsid) {
+    wchar_t text[CHARS_IN_GUID] = {};
+    return ::StringFromGUID2(clsid, text, CHARS_IN_GUID) != 0 ? text : L"?";
+}
+
+// Why a change of the list failed, in words.
+std::wstring DescribeListError(HRESULT hr, const std::wstring& argument) {
+    if (hr == E_INVALIDARG) {
+        return L"\"" + argument + L"\" is not a camera name (1 to 63 characters, no control characters)";
+    }
+    if (hr == HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)) {
+        return L"a camera named \"" + argument + L"\" exists already";
+    }
+    if (hr == HRESULT_FROM_WIN32(ERROR_TOO_MANY_NAMES)) {
+        return FormatText(L"there are %d cameras already, the most one module serves", kMaxCameras);
+    }
+    if (hr == HRESULT_FROM_WIN32(ERROR_NOT_FOUND)) {
+        return L"no camera " + argument + L" (qmcapture --cameras lists them)";
+    }
+    return FormatText(L"the camera list could not be changed (0x%08lX)", static_cast<unsigned long>(hr));
+}
+
+bool IsAccessDenied(HRESULT hr) {
+    return hr == E_ACCESSDENIED || hr == HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+}
+
+// Runs this program again with administrator rights and the same command
+// line, and returns its exit status; kExitFailure with a message when the
+// user or the system refused.
+int RunElevated(const std::wstring& commandLine) {
+    wchar_t program[MAX_PATH * 2] = {};
+    const DWORD length = ::GetModuleFileNameW(nullptr, program, MAX_PATH * 2);
+    if (length == 0 || length >= MAX_PATH * 2) {
+        PrintError(L"administrator rights are needed to change the camera list");
+        return kExitFailure;
+    }
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+    info.lpVerb = L"runas";
+    info.lpFile = program;
+    info.lpParameters = commandLine.c_str();
+    info.nShow = SW_HIDE;
+    if (!::ShellExecuteExW(&info) || info.hProcess == nullptr) {
+        const DWORD error = ::GetLastError();
+        PrintError(error == ERROR_CANCELLED
+                       ? L"administrator rights were refused; the camera list is unchanged"
+                       : L"administrator rights are needed to change the camera list, and could not be had");
+        return kExitFailure;
+    }
+    const UniqueHandle process(info.hProcess);
+    ::WaitForSingleObject(process.get(), INFINITE);
+    DWORD status = kExitFailure;
+    ::GetExitCodeProcess(process.get(), &status);
+    return static_cast<int>(status);
+}
+
+// regsvr32 of the architecture whose registry view is asked for.
+std::wstring Regsvr32For(REGSAM view) {
+    wchar_t windows[MAX_PATH] = {};
+    if (::GetSystemWindowsDirectoryW(windows, MAX_PATH) == 0) {
+        return {};
+    }
+    BOOL wow64 = FALSE;
+    ::IsWow64Process(::GetCurrentProcess(), &wow64);
+    const bool native64 = sizeof(void*) == 8 || wow64;
+    const wchar_t* folder = L"System32";
+    if (view == KEY_WOW64_32KEY && native64) {
+        folder = sizeof(void*) == 8 ? L"SysWOW64" : L"System32";
+    } else if (view == KEY_WOW64_64KEY && sizeof(void*) == 4) {
+        // A 32-bit process reaches the 64-bit system folder through its alias.
+        folder = L"Sysnative";
+    }
+    return std::wstring(windows) + L"\\" + folder + L"\\regsvr32.exe";
+}
+
+// The module that camera 1's class names in one registry view; empty when
+// it is not registered there.
+std::wstring RegisteredModule(REGSAM view) {
+    const std::wstring key = L"Software\\Classes\\CLSID\\" + ClassIdText(CLSID_CaptureDevice) + L"\\InprocServer32";
+    UniqueRegKey opened;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE | view, opened.put()) != ERROR_SUCCESS) {
+        return {};
+    }
+    wchar_t path[MAX_PATH * 2] = {};
+    DWORD bytes = sizeof(path) - sizeof(wchar_t);
+    if (::RegGetValueW(opened.get(), nullptr, nullptr, RRF_RT_REG_SZ, nullptr, path, &bytes) != ERROR_SUCCESS) {
+        return {};
+    }
+    return path;
+}
+
+// Registers the module of each architecture again, so that the video input
+// category of both follows the list.
+void RegisterModulesAgain() {
+    BOOL wow64 = FALSE;
+    ::IsWow64Process(::GetCurrentProcess(), &wow64);
+    const bool has64 = sizeof(void*) == 8 || wow64;
+    for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        if (view == KEY_WOW64_64KEY && !has64) {
+            continue;
+        }
+        const std::wstring module = RegisteredModule(view);
+        const wchar_t* label = view == KEY_WOW64_64KEY && has64 ? L"64-bit" : L"32-bit";
+        if (module.empty()) {
+            continue;
+        }
+        const std::wstring regsvr32 = Regsvr32For(view);
+        std::wstring commandLine = L"\"" + regsvr32 + L"\" /s \"" + module + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process{};
+        if (!::CreateProcessW(regsvr32.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                              nullptr, &startup, &process)) {
+            PrintError(std::wstring(L"the ") + label + L" module could not be registered again; run regsvr32 \"" +
+                       module + L"\"");
+            continue;
+        }
+        const UniqueHandle processHandle(process.hProcess);
+        const UniqueHandle threadHandle(process.hThread);
+        ::WaitForSingleObject(processHandle.get(), 60000);
+        DWORD status = 1;
+        ::GetExitCodeProcess(processHandle.get(), &status);
+        if (status != 0) {
+            PrintError(std::wstring(L"registering the ") + label + L" module again failed (regsvr32 exit code " +
+                       std::to_wstring(status) + L")");
+        }
+    }
+}
+
+}  // namespace
+
+bool ResolveCamera(const CaptureOptions& options, ChosenCamera* camera, std::wstring* error) {
+    *camera = ChosenCamera{};
+    if (!options.camera) {
+        camera->settings = SettingsPathOfCamera(kFirstCamera);
+        camera->name = options.deviceName;
+        return true;
+    }
+    const int number = CCameraList::Find(options.camera->c_str());
+    wchar_t name[kCameraNameCapacity] = {};
+    if (number == 0 || CCameraList::GetName(number, name, kCameraNameCapacity) != S_OK) {
+        *error = L"no camera \"" + *options.camera + L"\" (qmcapture --cameras lists them)";
+        return false;
+    }
+    camera->number = number;
+    camera->settings = SettingsPathOfCamera(number);
+    camera->name = name;
+    return true;
+}
+
+std::wstring FormatCameraList() {
+    std::wstring text = L"camera  name                              class                                   window\n";
+    for (int camera = kFirstCamera; camera <= kMaxCameras; ++camera) {
+        wchar_t name[kCameraNameCapacity] = {};
+        if (CCameraList::GetName(camera, name, kCameraNameCapacity) != S_OK) {
+            continue;
+        }
+        const CCaptureSettings settings(SettingsPathOfCamera(camera).text);
+        const CCaptureSettings::Snapshot snapshot = settings.GetSnapshot();
+        std::wstring window = std::wstring(L"class \"") + snapshot.windowClass + L"\"";
+        if (snapshot.windowName[0] != L'\0') {
+            window += std::wstring(L", title \"") + snapshot.windowName + L"\"";
+        }
+        if (snapshot.windowProgram[0] != L'\0') {
+            window += std::wstring(L", program ") + snapshot.windowProgram;
+        }
+        text += FormatText(L"%-7d %-33ls %-39ls ", camera, name, ClassIdText(*CameraClassId(camera)).c_str()) +
+                window + L"\n";
+    }
+    return text;
+}
+
+int RunCameraCommand(const CaptureOptions& options, const std::wstring& commandLine) {
+    if (options.action == CaptureAction::kListCameras) {
+        WriteStdout(FormatCameraList());
+        return kExitSuccess;
+    }
+    int camera = 0;
+    HRESULT hr = S_OK;
+    std::wstring report;
+    if (options.action == CaptureAction::kAddCamera) {
+        hr = CCameraList::Add(options.cameraArgument.c_str(), &camera);
+        report = FormatText(L"%d\n", camera);
+    } else {
+        camera = CCameraList::Find(options.cameraArgument.c_str());
+        if (camera == 0) {
+            PrintError(DescribeListError(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), options.cameraArgument));
+            return kExitFailure;
+        }
+        if (camera == kFirstCamera) {
+            PrintError(L"camera 1, \"QM Capture Device\", is always there under its own name");
+            return kExitFailure;
+        }
+        if (options.action == CaptureAction::kRemoveCamera) {
+            hr = CCameraList::Remove(camera);
+            report = FormatText(L"camera %d removed\n", camera);
+        } else {
+            hr = CCameraList::Rename(camera, options.cameraNewName.c_str());
+            report = FormatText(L"camera %d renamed\n", camera);
+        }
+    }
+    if (IsAccessDenied(hr)) {
+        return RunElevated(commandLine);
+    }
+    if (FAILED(hr)) {
+        const std::wstring& argument =
+            options.action == CaptureAction::kRenameCamera && hr != HRESULT_FROM_WIN32(ERROR_NOT_FOUND)
+                ? options.cameraNewName
+                : options.cameraArgument;
+        PrintError(DescribeListError(hr, argument));
+        return kExitFailure;
+    }
+    RegisterModulesAgain();
+    WriteStdout(report);
+    return kExitSuccess;
+}
+
+}  // namespace qmcapture

@@ -1,0 +1,34 @@
+// qmcapture's camera commands: --cameras, --add-camera, --remove-camera
+// and --rename-camera, and the camera that --camera picks for the other
+// options.
+#pragma once
+
+#include <string>
+
+#include "capture/camera_list.h"
+#include "tools/capture_client/capture_options.h"
+
+namespace qmcapture {
+
+// The camera the options name with --camera (camera 1 without it): its
+// number, settings key and name. False with `error` when no camera has
+// that number or name.
+struct ChosenCamera {
+    int number = kFirstCamera;
+    CameraSettingsPath settings;
+    std::wstring name;
+};
+bool ResolveCamera(const CaptureOptions& options, ChosenCamera* camera, std::wstring* error);
+
+// Runs kListCameras, kAddCamera, kRemoveCamera or kRenameCamera; returns
+// the exit status. A change that the machine's list refuses for want of
+// rights is asked for again with administrator rights (the system asks
+// the user); refused, nothing changes and the message says so. After a
+// change, the modules registered for both architectures are registered
+// again, so that applications of either see the new list.
+int RunCameraCommand(const CaptureOptions& options, const std::wstring& commandLine);
+
+// The listing that --cameras prints.
+std::wstring FormatCameraList();
+
+}  // namespace qmcapture
