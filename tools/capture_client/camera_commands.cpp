@@ -15,7 +15,26 @@ namespace qmcapture {
 
 namespace {
 
-void PrintError(const std::wstring& message) { WriteStderr(L"qmcapture: " + message + L"\n"); }
+// Where the command's messages go: standard error and output, or the
+// caller's strings.
+struct Messages {
+    std::wstring* output;
+    std::wstring* error;
+    void Error(const std::wstring& message) const {
+        if (error != nullptr) {
+            *error += message + L"\n";
+        } else {
+            WriteStderr(L"qmcapture: " + message + L"\n");
+        }
+    }
+    void Output(const std::wstring& text) const {
+        if (output != nullptr) {
+            *output += text;
+        } else {
+            WriteStdout(text);
+        }
+    }
+};
 
 std::wstring ClassIdText(const GUID& clsid) {
     wchar_t text[CHARS_IN_GUID] = {};
@@ -46,23 +65,27 @@ bool IsAccessDenied(HRESULT hr) {
 // Runs this program again with administrator rights and the same command
 // line, and returns its exit status; kExitFailure with a message when the
 // user or the system refused.
-int RunElevated(const std::wstring& commandLine) {
-    wchar_t program[MAX_PATH * 2] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, program, MAX_PATH * 2);
-    if (length == 0 || length >= MAX_PATH * 2) {
-        PrintError(L"administrator rights are needed to change the camera list");
+int RunElevated(const std::wstring& commandLine, const Messages& messages) {
+    // qmcapture.exe beside the running program (which may be qmsettings).
+    wchar_t running[MAX_PATH * 2] = {};
+    const DWORD length = ::GetModuleFileNameW(nullptr, running, MAX_PATH * 2);
+    std::wstring program(running, length < MAX_PATH * 2 ? length : 0);
+    const size_t slash = program.find_last_of(L"\\/");
+    if (length == 0 || slash == std::wstring::npos) {
+        messages.Error(L"administrator rights are needed to change the camera list");
         return kExitFailure;
     }
+    program = program.substr(0, slash + 1) + L"qmcapture.exe";
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof(info);
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
     info.lpVerb = L"runas";
-    info.lpFile = program;
+    info.lpFile = program.c_str();
     info.lpParameters = commandLine.c_str();
     info.nShow = SW_HIDE;
     if (!::ShellExecuteExW(&info) || info.hProcess == nullptr) {
         const DWORD error = ::GetLastError();
-        PrintError(error == ERROR_CANCELLED
+        messages.Error(error == ERROR_CANCELLED
                        ? L"administrator rights were refused; the camera list is unchanged"
                        : L"administrator rights are needed to change the camera list, and could not be had");
         return kExitFailure;
@@ -111,7 +134,7 @@ std::wstring RegisteredModule(REGSAM view) {
 
 // Registers the module of each architecture again, so that the video input
 // category of both follows the list.
-void RegisterModulesAgain() {
+void RegisterModulesAgain(const Messages& messages) {
     BOOL wow64 = FALSE;
     ::IsWow64Process(::GetCurrentProcess(), &wow64);
     const bool has64 = sizeof(void*) == 8 || wow64;
@@ -131,7 +154,7 @@ void RegisterModulesAgain() {
         PROCESS_INFORMATION process{};
         if (!::CreateProcessW(regsvr32.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                               nullptr, &startup, &process)) {
-            PrintError(std::wstring(L"the ") + label + L" module could not be registered again; run regsvr32 \"" +
+            messages.Error(std::wstring(L"the ") + label + L" module could not be registered again; run regsvr32 \"" +
                        module + L"\"");
             continue;
         }
@@ -141,7 +164,7 @@ void RegisterModulesAgain() {
         DWORD status = 1;
         ::GetExitCodeProcess(processHandle.get(), &status);
         if (status != 0) {
-            PrintError(std::wstring(L"registering the ") + label + L" module again failed (regsvr32 exit code " +
+            messages.Error(std::wstring(L"registering the ") + label + L" module again failed (regsvr32 exit code " +
                        std::to_wstring(status) + L")");
         }
     }
@@ -190,9 +213,11 @@ std::wstring FormatCameraList() {
     return text;
 }
 
-int RunCameraCommand(const CaptureOptions& options, const std::wstring& commandLine) {
+int RunCameraCommand(const CaptureOptions& options, const std::wstring& commandLine, std::wstring* output,
+                     std::wstring* error) {
+    const Messages messages{output, error};
     if (options.action == CaptureAction::kListCameras) {
-        WriteStdout(FormatCameraList());
+        messages.Output(FormatCameraList());
         return kExitSuccess;
     }
     int camera = 0;
@@ -204,11 +229,11 @@ int RunCameraCommand(const CaptureOptions& options, const std::wstring& commandL
     } else {
         camera = CCameraList::Find(options.cameraArgument.c_str());
         if (camera == 0) {
-            PrintError(DescribeListError(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), options.cameraArgument));
+            messages.Error(DescribeListError(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), options.cameraArgument));
             return kExitFailure;
         }
         if (camera == kFirstCamera) {
-            PrintError(L"camera 1, \"QM Capture Device\", is always there under its own name");
+            messages.Error(L"camera 1, \"QM Capture Device\", is always there under its own name");
             return kExitFailure;
         }
         if (options.action == CaptureAction::kRemoveCamera) {
@@ -220,18 +245,18 @@ int RunCameraCommand(const CaptureOptions& options, const std::wstring& commandL
         }
     }
     if (IsAccessDenied(hr)) {
-        return RunElevated(commandLine);
+        return RunElevated(commandLine, messages);
     }
     if (FAILED(hr)) {
         const std::wstring& argument =
             options.action == CaptureAction::kRenameCamera && hr != HRESULT_FROM_WIN32(ERROR_NOT_FOUND)
                 ? options.cameraNewName
                 : options.cameraArgument;
-        PrintError(DescribeListError(hr, argument));
+        messages.Error(DescribeListError(hr, argument));
         return kExitFailure;
     }
-    RegisterModulesAgain();
-    WriteStdout(report);
+    RegisterModulesAgain(messages);
+    messages.Output(report);
     return kExitSuccess;
 }
 

@@ -25,8 +25,12 @@ bool ResolveCamera(const CaptureOptions& options, ChosenCamera* camera, std::wst
 // rights is asked for again with administrator rights (the system asks
 // the user); refused, nothing changes and the message says so. After a
 // change, the modules registered for both architectures are registered
-// again, so that applications of either see the new list.
-int RunCameraCommand(const CaptureOptions& options, const std::wstring& commandLine);
+// again, so that applications of either see the new list. The run with
+// administrator rights is of qmcapture.exe beside the running program.
+// Messages go to standard output and error, or, when given, to `output`
+// and `error`.
+int RunCameraCommand(const CaptureOptions& options, const std::wstring& commandLine,
+                     std::wstring* output = nullptr, std::wstring* error = nullptr);
 
 // The listing that --cameras prints.
 std::wstring FormatCameraList();
