@@ -193,3 +193,10 @@ bool StoreScaleMode(ScaleMode mode) {
 bool StoreMirror(bool mirror) {
     return CSettingsKey().WriteNumber(kMirrorValue, mirror ? 1 : 0);
 }
+
+bool StoreStandbyImage(const wchar_t* path) {
+    if (path == nullptr || std::wcslen(path) >= kStandbyImageCapacity) {
+        return false;
+    }
+    return CSettingsKey().WriteWide(kStandbyImageValue, path);
+}
