@@ -1,7 +1,10 @@
 // CCaptureDeviceProp: the capture device's settings page. It shows quality,
-// orientation, frame rate and standby text in a Japanese dialog and edits
-// them through ICaptureDeviceSettings of the object the frame attaches (the
-// capture pin, or the filter, which routes the interface to its pin).
+// orientation, frame rate, standby text and standby picture in a Japanese
+// dialog and edits them through ICaptureDeviceSettings of the object the
+// frame attaches (the capture pin, or the filter, which routes the
+// interface to its pin). The standby picture's path is shown read only;
+// "参照…" chooses a file and "クリア" empties it. Objects without
+// ICaptureDeviceSettings3 have the two buttons disabled.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +12,7 @@
 #include <wrl/client.h>
 
 #include "capture/capture_device_settings.h"
+#include "capture/settings_values.h"
 #include "framework/base_property_page.h"
 
 class CCaptureDeviceProp : public CBasePropertyPage {
@@ -40,14 +44,21 @@ private:
         bool landscape = false;
         WCHAR rateText[kEditTextCapacity] = {};
         WCHAR titleText[kEditTextCapacity] = {};
+        WCHAR standbyImage[kStandbyImageCapacity] = {};
     };
 
     void ReadControls(Edits* edits) const;
     // The standby text in and out, in UTF-16 where the object offers it.
     void ReadTitleText(wchar_t (&title)[kEditTextCapacity]) const;
     void WriteTitleText(const wchar_t* title);
-    // Sets size, standby text and frame rate, in this order.
+    // Sets size, standby text, standby picture and frame rate, in this
+    // order.
     void WriteSettings(const Edits& edits);
+    // The buttons of the standby picture: a file chosen in the open dialog,
+    // or none; the path control shows it and the page turns dirty.
+    void BrowseStandbyImage();
+    void ShowStandbyImage(const wchar_t* path);
+    void MarkDirty();
 
     // The attached object's settings: null when none is attached or the
     // object has no such interface.
@@ -60,6 +71,9 @@ private:
     // 8-bit methods in the host's code page. Used on the frame's thread
     // only.
     Microsoft::WRL::ComPtr<ICaptureDeviceSettings2> m_pSettings2;
+    // The same object's interface with the standby picture, beside
+    // m_pSettings2 where the object has it; else null.
+    Microsoft::WRL::ComPtr<ICaptureDeviceSettings3> m_pSettings3;
     Microsoft::WRL::ComPtr<ICaptureDeviceSettings> m_pSettings;
     // The controls' values at Deactivate, for an Apply that comes after the
     // dialog is gone. Valid while m_hasPendingEdits.
