@@ -79,9 +79,12 @@ struct CaptureOptions {
     std::optional<std::wstring> useProgram;
     std::optional<ScaleMode> scale;
     std::optional<bool> mirror;
+    // The standby picture's file as given (relative paths are made full
+    // when stored); empty for none.
+    std::optional<std::wstring> standbyImage;
 
     double EffectiveSeconds() const;
-    bool StoresSettings() const { return useWindow || useClass || useProgram || scale || mirror; }
+    bool StoresSettings() const { return useWindow || useClass || useProgram || scale || mirror || standbyImage; }
 };
 
 enum class ParseStatus {

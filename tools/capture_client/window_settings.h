@@ -22,7 +22,8 @@ std::wstring FormatWindowList(const std::vector<ListedWindow>& windows, const Wi
 WindowMatch FindStoredWindow();
 
 // Stores the settings the options carry (--use-window, --use-class,
-// --use-program, --scale, --mirror) under
+// --use-program, --scale, --mirror, --standby-image: a relative path is
+// stored made full) under
 // HKEY_CURRENT_USER\Software\QMCapture. A title without a class takes the
 // class and program of the open window of that title, as --windows lists
 // them. Returns kExitSuccess with `report` saying what is
