@@ -79,7 +79,6 @@ HRESULT CCaptureDeviceProp::OnConnect(IUnknown* object) {
     // failed query leaves all null.
     if (SUCCEEDED(object->QueryInterface(IID_ICaptureDeviceSettings3,
                                          reinterpret_cast<void**>(m_pSettings3.ReleaseAndGetAddressOf())))) {
-        m_pSettings2 = m_pSettings3;
         return S_OK;
     }
     if (SUCCEEDED(object->QueryInterface(IID_ICaptureDeviceSettings2,
@@ -278,7 +277,7 @@ void CCaptureDeviceProp::WriteSettings(const Edits& edits) {
 
 void CCaptureDeviceProp::ReadTitleText(wchar_t (&title)[kEditTextCapacity]) const {
     title[0] = L'\0';
-    if (m_pSettings2 != nullptr && SUCCEEDED(m_pSettings2->GetTitleTextW(title, kEditTextCapacity))) {
+    if (Settings2() != nullptr && SUCCEEDED(Settings2()->GetTitleTextW(title, kEditTextCapacity))) {
         return;
     }
     // The 8-bit text is in the host's code page.
@@ -291,8 +290,8 @@ void CCaptureDeviceProp::ReadTitleText(wchar_t (&title)[kEditTextCapacity]) cons
 }
 
 void CCaptureDeviceProp::WriteTitleText(const wchar_t* title) {
-    if (m_pSettings2 != nullptr) {
-        m_pSettings2->SetTitleTextW(title);
+    if (Settings2() != nullptr) {
+        Settings2()->SetTitleTextW(title);
         return;
     }
     // Room for any code page's longest encoding of the edit box's text;

@@ -63,17 +63,21 @@ private:
     // The attached object's settings: null when none is attached or the
     // object has no such interface.
     ICaptureDeviceSettings* Settings() const {
-        return m_pSettings2 ? m_pSettings2.Get() : m_pSettings.Get();
+        ICaptureDeviceSettings2* settings2 = Settings2();
+        return settings2 != nullptr ? settings2 : m_pSettings.Get();
+    }
+    // The UTF-16 interface: the third one, which extends it, or the second.
+    ICaptureDeviceSettings2* Settings2() const {
+        return m_pSettings3 ? m_pSettings3.Get() : m_pSettings2.Get();
     }
 
-    // One of the two is held, never both. The UTF-16 one where the object
-    // offers it; else the first, and the standby text goes through its
-    // 8-bit methods in the host's code page. Used on the frame's thread
-    // only.
-    Microsoft::WRL::ComPtr<ICaptureDeviceSettings2> m_pSettings2;
-    // The same object's interface with the standby picture, beside
-    // m_pSettings2 where the object has it; else null.
+    // One of the three is held, never more, so that the page holds one
+    // reference on the object. The one with the standby picture where the
+    // object offers it; else the UTF-16 one; else the first, and the
+    // standby text goes through its 8-bit methods in the host's code page.
+    // Used on the frame's thread only.
     Microsoft::WRL::ComPtr<ICaptureDeviceSettings3> m_pSettings3;
+    Microsoft::WRL::ComPtr<ICaptureDeviceSettings2> m_pSettings2;
     Microsoft::WRL::ComPtr<ICaptureDeviceSettings> m_pSettings;
     // The controls' values at Deactivate, for an Apply that comes after the
     // dialog is gone. Valid while m_hasPendingEdits.
