@@ -49,9 +49,36 @@ public:
     virtual HRESULT STDMETHODCALLTYPE SetTitleTextW(const wchar_t* text) = 0;
 };
 
+// {EA4D1C4A-8449-4060-8356-4F87D2260B49}
+inline constexpr GUID IID_ICaptureDeviceSettings3 = {
+    0xea4d1c4a, 0x8449, 0x4060, {0x83, 0x56, 0x4f, 0x87, 0xd2, 0x26, 0x0b, 0x49}};
+
+// The settings interface with the standby picture: the path of a PNG, JPEG
+// or BMP file that the standby frame shows, fitted on black under the
+// standby text. The path is stored as it is given (UTF-16, at most
+// MAX_PATH - 1 characters); the device reads the file when the path
+// changes and when a stream starts.
+MIDL_INTERFACE("EA4D1C4A-8449-4060-8356-4F87D2260B49")
+ICaptureDeviceSettings3 : public ICaptureDeviceSettings2 {
+public:
+    // path: capacity characters; the stored path, empty for none. E_POINTER
+    // for null, E_INVALIDARG for a capacity below 1, and
+    // HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER) (path left empty) when
+    // the path does not fit: a cut path would name another file. MAX_PATH
+    // characters hold any stored path.
+    virtual HRESULT STDMETHODCALLTYPE GetStandbyImage(wchar_t* path, int capacity) = 0;
+    // Stores and persists the path; an empty one clears it. E_POINTER for
+    // null, E_INVALIDARG (and nothing changes) for a path of MAX_PATH
+    // characters or more. Whether the file is a usable picture is not
+    // checked here: one that is not gives the plain black standby frame.
+    virtual HRESULT STDMETHODCALLTYPE SetStandbyImage(const wchar_t* path) = 0;
+};
+
 #ifdef __CRT_UUID_DECL
 __CRT_UUID_DECL(ICaptureDeviceSettings, 0x42e354af, 0x99b8, 0x476e, 0xaa, 0x4b, 0x9f, 0xa8, 0x0e, 0xf0,
                 0xa9, 0xf2)
 __CRT_UUID_DECL(ICaptureDeviceSettings2, 0x6c1b7e0a, 0x3d52, 0x4f8b, 0x9e, 0x61, 0x2a, 0x7c, 0x58, 0xd9,
                 0x4b, 0x13)
+__CRT_UUID_DECL(ICaptureDeviceSettings3, 0xea4d1c4a, 0x8449, 0x4060, 0x83, 0x56, 0x4f, 0x87, 0xd2, 0x26,
+                0x0b, 0x49)
 #endif

@@ -68,6 +68,7 @@ constexpr SettingRow kSettingRows[] = {
     TextRow<&Values::windowClass, kDefaultWindowClass>(kWindowClassValue, CCaptureSettings::kWindowChanged),
     TextRow<&Values::windowProgram, kDefaultWindowProgram>(kWindowProgramValue, CCaptureSettings::kWindowChanged),
     TextRow<&Values::titleText, kDefaultTitleTextW>(kTitleTextValue, CCaptureSettings::kTitleTextChanged),
+    TextRow<&Values::standbyImage, kDefaultStandbyImage>(kStandbyImageValue, CCaptureSettings::kStandbyImageChanged),
     NumberRow<&Values::frameTime, &ParseFrameTime>(kFrameTimeValue, CCaptureSettings::kFrameTimeChanged),
     NumberRow<&Values::selectPixel, &ParseSelectPixel>(kSelectPixelValue, CCaptureSettings::kSelectPixelChanged),
     NumberRow<&Values::captureMethod, &ParseCaptureMethod>(kCaptureMethodValue,
@@ -212,6 +213,29 @@ HRESULT CCaptureSettings::SetTitleTextW(const wchar_t* text) {
     wchar_t copy[kSettingsTextCapacity];
     QM_IGNORE(CopySettingTextW(copy, text), "a long text is cut to 63 characters");
     SetAndPersist(kTitleTextValue, [&](Values& values) { std::memcpy(values.titleText, copy, sizeof(copy)); });
+    return S_OK;
+}
+
+HRESULT CCaptureSettings::GetStandbyImage(wchar_t* path, int capacity) const {
+    RETURN_HR_IF_NULL(E_POINTER, path);
+    RETURN_HR_IF(E_INVALIDARG, capacity <= 0);
+    CAutoLock lock(&m_valueLock);
+    const size_t length = std::wcslen(m_stored.standbyImage);
+    if (length >= static_cast<size_t>(capacity)) {
+        path[0] = L'\0';
+        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    }
+    std::wmemcpy(path, m_stored.standbyImage, length + 1);
+    return S_OK;
+}
+
+HRESULT CCaptureSettings::SetStandbyImage(const wchar_t* path) {
+    RETURN_HR_IF_NULL(E_POINTER, path);
+    // Counted only as far as the limit: the text may be long.
+    const size_t length = wcsnlen(path, kStandbyImageCapacity);
+    RETURN_HR_IF(E_INVALIDARG, length >= kStandbyImageCapacity);
+    SetAndPersist(kStandbyImageValue,
+                  [&](Values& values) { std::wmemcpy(values.standbyImage, path, length + 1); });
     return S_OK;
 }
 

@@ -41,6 +41,8 @@ public:
         wchar_t windowClass[kWindowClassCapacity] = {};
         wchar_t windowProgram[kWindowProgramCapacity] = {};
         wchar_t titleText[kSettingsTextCapacity] = {};
+        // The standby picture's file; empty for none.
+        wchar_t standbyImage[kStandbyImageCapacity] = {};
     };
     // What one frame needs, copied at once so that it stays consistent: the
     // values, with the frame time in use (which a format may have set).
@@ -57,6 +59,7 @@ public:
         kScaleModeChanged = 1u << 5,
         kMirrorChanged = 1u << 6,
         kDiagnosticLogChanged = 1u << 7,
+        kStandbyImageChanged = 1u << 8,
     };
 
     // Loads every value of the key (HKEY_CURRENT_USER\keyPath); nothing is
@@ -95,6 +98,13 @@ public:
     HRESULT GetTitleTextW(wchar_t* text, int capacity) const;
     // Cut to 63 characters, stored and persisted.
     HRESULT SetTitleTextW(const wchar_t* text);
+    // The standby picture's path: capacity in characters, at least 1.
+    // HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER) and an empty text when
+    // it does not fit (a cut path names another file).
+    HRESULT GetStandbyImage(wchar_t* path, int capacity) const;
+    // Stored and persisted; empty clears it. E_INVALIDARG, and nothing
+    // changes, for kStandbyImageCapacity characters or more.
+    HRESULT SetStandbyImage(const wchar_t* path);
     // Persists a size index; E_INVALIDARG and nothing written outside the
     // size table.
     HRESULT PersistSelectPixel(int index);

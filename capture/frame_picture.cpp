@@ -3,6 +3,7 @@
 #include <cstring>
 #include <cwchar>
 #include <new>
+#include <utility>
 
 #include "capture/output_formats.h"
 
@@ -174,6 +175,7 @@ void CFramePicture::RenderStandby(const wchar_t* text, IMediaSample* sample) {
     // The same standby frame again is already there: nothing to draw.
     if (m_content != Content::Standby || std::wcscmp(m_standbyText, text) != 0) {
         ClearCanvas();
+        DrawStandbyImage();
         RECT line = {0, 0, m_canvas->Width(),
                      m_canvas->Height() - StandbyTextMarginFor(m_canvas->Width(), m_canvas->Height())};
         HDC dc = m_canvas->Dc();
@@ -192,6 +194,35 @@ void CFramePicture::RenderStandby(const wchar_t* text, IMediaSample* sample) {
     }
     CopyInto(sample);
     m_lastWasWindow = false;
+}
+
+void CFramePicture::SetStandbyImage(CStandbyImage&& image) {
+    CAutoLock lock(&m_lock);
+    m_standbyImage = std::move(image);
+    // The canvas no longer shows the standby frame: the next one draws it.
+    if (HasCanvas()) {
+        ClearCanvas();
+    }
+}
+
+void CFramePicture::DrawStandbyImage() {
+    if (m_standbyImage.Empty()) {
+        return;
+    }
+    const int canvasWidth = m_canvas->Width();
+    const int canvasHeight = m_canvas->Height();
+    const int width = m_standbyImage.Width();
+    const int height = m_standbyImage.Height();
+    const FrameGeometry geometry = ComputeFrameGeometry(ScaleMode::Fit, false, width, height, canvasWidth, canvasHeight);
+    if (FAILED(m_scaler.Prepare(width, height, canvasWidth, canvasHeight, geometry))) {
+        return;  // the plain black standby frame
+    }
+    // The canvas's rows are bottom-up: addressed from the top row with a
+    // negative stride. Only the target rectangle is written; the bars stay
+    // as cleared.
+    const ptrdiff_t rowBytes = static_cast<ptrdiff_t>(DibStride(canvasWidth, 24));
+    BYTE* top = m_canvas->Pixels() + (canvasHeight - 1) * rowBytes;
+    m_scaler.Scale(m_standbyImage.TopRow(), m_standbyImage.Stride(), top, -rowBytes);
 }
 
 void CFramePicture::DetachFromStreamingThread() {

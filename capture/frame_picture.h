@@ -16,6 +16,7 @@
 #include "capture/frame_canvas.h"
 #include "capture/frame_geometry.h"
 #include "capture/frame_scaler.h"
+#include "capture/standby_image.h"
 #include "framework/com_util.h"
 
 class CFramePicture {
@@ -62,10 +63,17 @@ public:
     // come back with earlier pictures in them.
     void RenderWindow(const BYTE* topRow, ptrdiff_t stride, int width, int height, ScaleMode mode, bool mirror,
                       IMediaSample* sample);
-    // The standby frame, never mirrored: black, with text in white on one
-    // line, centred, its bottom a little above the bottom edge. Drawn into
-    // the canvas only when it does not show it already, then copied.
+    // The standby frame, never mirrored: black, with the standby picture
+    // (SetStandbyImage) fitted into it, aspect kept and centred, and over
+    // it the text in white on one line, centred, its bottom a little above
+    // the bottom edge (no text when it is empty). Drawn into the canvas
+    // only when it does not show it already (after a resize, a new picture
+    // or another text), then copied.
     void RenderStandby(const wchar_t* text, IMediaSample* sample);
+    // Takes over the standby picture (empty: none); the next standby frame
+    // is drawn with it. Streaming thread, which reads the file beforehand,
+    // outside the lock.
+    void SetStandbyImage(CStandbyImage&& image);
     // The last picture again: when the last frame showed a window, its
     // picture as the window capture kept it (keptTopRow and the rest, null
     // when there is none), scaled again; else the canvas.
@@ -90,6 +98,8 @@ private:
     // Under the lock.
     bool HasCanvas() const { return m_canvas && m_canvas->Pixels() != nullptr; }
     void ClearCanvas();
+    // The standby picture fitted into the black canvas.
+    void DrawStandbyImage();
     void CopyInto(IMediaSample* sample) const;
     // The sample's bytes when it has room for a picture of the canvas's
     // size; null otherwise.
@@ -109,6 +119,9 @@ private:
     wchar_t m_standbyText[kRememberedTextLength] = {};
     bool m_lastWasWindow = false;
     LONG m_standbyFontHeight = kStandbyFontHeight;
-    // Streaming thread only (under the lock, as it writes the canvas).
+    // The standby picture; under the lock.
+    CStandbyImage m_standbyImage;
+    // Streaming thread only (under the lock, as it writes the canvas); it
+    // scales the windows' pictures and the standby picture.
     CFrameScaler m_scaler;
 };

@@ -1,5 +1,9 @@
 #include "capture/frame_producer.h"
 
+#include <cwchar>
+#include <utility>
+
+#include "capture/standby_image.h"
 #include "framework/diagnostic_log.h"
 
 CFrameProducer::CFrameProducer(CCaptureSettings& settings, CFramePicture& picture)
@@ -11,6 +15,8 @@ HRESULT CFrameProducer::Start(std::optional<int>* storedSize) {
     // Without a watch the stream still runs, with the settings it has.
     QM_IGNORE(m_watch.Start(m_settings.Key().Path()), "the settings then apply from the next start");
     *storedSize = Reload();
+    // Read afresh at every start: the file may have changed meanwhile.
+    LoadStandbyImage(m_settings.GetSnapshot().standbyImage);
     RETURN_IF_FAILED(m_capture.Start());
     RETURN_IF_FAILED(m_pacing.Start());
     diagnostic_log::Write("stream started");
@@ -42,6 +48,18 @@ std::optional<int> CFrameProducer::TakeStoredChanges() {
     return Reload();
 }
 
+void CFrameProducer::LoadStandbyImage(const wchar_t* path) {
+    QM_DCHECK_ON_THREAD(m_streamingThread);
+    CStandbyImage image;
+    QM_IGNORE(image.Load(path), "a file that cannot be used gives the black standby frame; Load logs why");
+    m_picture.SetStandbyImage(std::move(image));
+    // Remembered even when the file failed: it is read again when the path
+    // changes or the next stream starts, not with every frame.
+    const size_t length = wcsnlen(path, kStandbyImageCapacity - 1);
+    std::wmemcpy(m_standbyImagePath, path, length);
+    m_standbyImagePath[length] = L'\0';
+}
+
 void CFrameProducer::NoteWindow(HWND window) {
     if (window == nullptr) {
         diagnostic_log::Write("window lost");
@@ -71,6 +89,9 @@ std::optional<int> CFrameProducer::Reload() {
 bool CFrameProducer::Produce(IMediaSample* sample, HANDLE wakeEvent) {
     QM_DCHECK_ON_THREAD(m_streamingThread);
     const CCaptureSettings::Snapshot settings = m_settings.GetSnapshot();
+    if (std::wcscmp(settings.standbyImage, m_standbyImagePath) != 0) {
+        LoadStandbyImage(settings.standbyImage);
+    }
     WindowIdentity identity;
     identity.windowClass = settings.windowClass;
     identity.windowName = settings.windowName;

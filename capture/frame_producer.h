@@ -5,6 +5,11 @@
 // owns it, the settings and the picture, and keeps the format model:
 // a stored size change comes back to it as a value it applies itself.
 //
+// The standby picture's file is read as the stream starts and whenever the
+// stored path differs from the one last read (checked once per frame: a
+// comparison, no file access), on the streaming thread before the frame
+// is drawn.
+//
 // Threads. Start, Stop, WaitUntilDue, TakeStoredChanges and Produce belong
 // to the streaming thread (checked: one thread from Start to Stop). Run,
 // Pause, ForgetWindow and the stream offset come from any thread.
@@ -64,6 +69,10 @@ private:
     std::optional<int> Reload();
     // Logs the window the frames now show (null: none).
     void NoteWindow(HWND window);
+    // Reads the standby picture from `path` (empty: none) and hands it to
+    // the picture; a file that cannot be used leaves the black standby
+    // frame (and a line in the log).
+    void LoadStandbyImage(const wchar_t* path);
 
     CCaptureSettings& m_settings;
     CFramePicture& m_picture;
@@ -74,4 +83,8 @@ private:
     CThreadChecker m_streamingThread;
     // The window the log last named; streaming thread.
     HWND m_loggedWindow = nullptr;
+    // The path the standby picture was last read from; streaming thread.
+    // A snapshot with another path (stored through the interface here, or
+    // reloaded from the registry) reads the picture again.
+    wchar_t m_standbyImagePath[kStandbyImageCapacity] = {};
 };

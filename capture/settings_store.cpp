@@ -194,3 +194,10 @@ bool StoreScaleMode(ScaleMode mode, const char* keyPath) {
 bool StoreMirror(bool mirror, const char* keyPath) {
     return CSettingsKey(keyPath).WriteNumber(kMirrorValue, mirror ? 1 : 0);
 }
+
+bool StoreStandbyImage(const wchar_t* path, const char* keyPath) {
+    if (path == nullptr || std::wcslen(path) >= kStandbyImageCapacity) {
+        return false;
+    }
+    return CSettingsKey(keyPath).WriteWide(kStandbyImageValue, path);
+}

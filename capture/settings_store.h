@@ -23,6 +23,7 @@ inline constexpr char kCaptureMethodValue[] = "CaptureMethod";
 inline constexpr char kScaleModeValue[] = "ScaleMode";
 inline constexpr char kMirrorValue[] = "Mirror";
 inline constexpr char kDiagnosticLogValue[] = "DiagnosticLog";
+inline constexpr char kStandbyImageValue[] = "StandbyImage";
 
 // One settings key: reads and writes of its values. A key that does not
 // exist is read as empty (every value missing) and created by the first
@@ -77,3 +78,6 @@ private:
                                      const wchar_t* windowProgram, const char* keyPath = kSettingsKeyPath);
 [[nodiscard]] bool StoreScaleMode(ScaleMode mode, const char* keyPath = kSettingsKeyPath);
 [[nodiscard]] bool StoreMirror(bool mirror, const char* keyPath = kSettingsKeyPath);
+// The standby picture's path (empty: none). False, and nothing written,
+// for null or a path of kStandbyImageCapacity characters or more.
+[[nodiscard]] bool StoreStandbyImage(const wchar_t* path, const char* keyPath = kSettingsKeyPath);

@@ -20,6 +20,10 @@ inline constexpr size_t kWindowProgramCapacity = MAX_PATH;
 inline constexpr wchar_t kDefaultWindowName[] = L"Quillmere";
 inline constexpr wchar_t kDefaultWindowClass[] = L"Quillmere::MainFrame";
 inline constexpr wchar_t kDefaultWindowProgram[] = L"";
+// The standby picture: the path of a PNG, JPEG or BMP file, at most
+// MAX_PATH - 1 characters; empty for none.
+inline constexpr size_t kStandbyImageCapacity = MAX_PATH;
+inline constexpr wchar_t kDefaultStandbyImage[] = L"";
 inline constexpr char kDefaultTitleText[] = "- QM Capture -";
 inline constexpr wchar_t kDefaultTitleTextW[] = L"- QM Capture -";
 inline constexpr int kDefaultSelectPixel = 0;

@@ -47,7 +47,7 @@ CZRV_Stream* CZRV_Capture::Stream() {
 HRESULT STDMETHODCALLTYPE CZRV_Capture::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (IsEqualIID(riid, IID_IAMStreamConfig) || IsEqualIID(riid, IID_IKsPropertySet) ||
         IsEqualIID(riid, IID_ISpecifyPropertyPages) || IsEqualIID(riid, IID_ICaptureDeviceSettings) ||
-        IsEqualIID(riid, IID_ICaptureDeviceSettings2)) {
+        IsEqualIID(riid, IID_ICaptureDeviceSettings2) || IsEqualIID(riid, IID_ICaptureDeviceSettings3)) {
         if (ppv == nullptr) {
             return E_POINTER;
         }

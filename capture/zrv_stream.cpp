@@ -58,8 +58,10 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::NonDelegatingQueryInterface(REFIID riid, 
     if (IsEqualIID(riid, IID_ISpecifyPropertyPages)) {
         return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
     }
-    if (IsEqualIID(riid, IID_ICaptureDeviceSettings) || IsEqualIID(riid, IID_ICaptureDeviceSettings2)) {
-        return GetInterface(static_cast<ICaptureDeviceSettings2*>(this), ppv);
+    // One vtable serves all three: each interface extends the one before.
+    if (IsEqualIID(riid, IID_ICaptureDeviceSettings) || IsEqualIID(riid, IID_ICaptureDeviceSettings2) ||
+        IsEqualIID(riid, IID_ICaptureDeviceSettings3)) {
+        return GetInterface(static_cast<ICaptureDeviceSettings3*>(this), ppv);
     }
     if (IsEqualIID(riid, IID_IAMPushSource) || IsEqualIID(riid, IID_IAMLatency)) {
         return GetInterface(static_cast<IAMPushSource*>(this), ppv);
@@ -400,6 +402,16 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::GetTitleTextW(wchar_t* text, int capacity
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::SetTitleTextW(const wchar_t* text) {
     return m_settings.SetTitleTextW(text);
+}
+
+// The standby picture's path is a plain setting too: the streaming thread
+// reads the file when it sees the path change.
+HRESULT STDMETHODCALLTYPE CZRV_Stream::GetStandbyImage(wchar_t* path, int capacity) {
+    return m_settings.GetStandbyImage(path, capacity);
+}
+
+HRESULT STDMETHODCALLTYPE CZRV_Stream::SetStandbyImage(const wchar_t* path) {
+    return m_settings.SetStandbyImage(path);
 }
 
 // ---- IAMPushSource, IAMLatency ----

@@ -45,7 +45,7 @@ class CZRV_Capture;
 class CZRV_Stream : public IAMStreamConfig,
                     public IKsPropertySet,
                     public CSourceStream,
-                    public ICaptureDeviceSettings2,
+                    public ICaptureDeviceSettings3,
                     public ISpecifyPropertyPages,
                     public IAMPushSource {
 public:
@@ -82,6 +82,9 @@ public:
     // ICaptureDeviceSettings2
     HRESULT STDMETHODCALLTYPE GetTitleTextW(wchar_t* text, int capacity) override;
     HRESULT STDMETHODCALLTYPE SetTitleTextW(const wchar_t* text) override;
+    // ICaptureDeviceSettings3
+    HRESULT STDMETHODCALLTYPE GetStandbyImage(wchar_t* path, int capacity) override;
+    HRESULT STDMETHODCALLTYPE SetStandbyImage(const wchar_t* path) override;
 
     // ISpecifyPropertyPages
     HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pages) override;

@@ -1,6 +1,8 @@
 #include "page/capture_device_prop.h"
 
 #include <cmath>
+#include <commdlg.h>
+
 #include <cwchar>
 #include <new>
 
@@ -44,6 +46,11 @@ int SizeIndexOf(int width, int height) {
     return 0;
 }
 
+// The open dialog's filter: "画像 (*.png;*.jpg;*.jpeg;*.bmp)", the three
+// formats the device reads.
+constexpr wchar_t kStandbyImageFilter[] =
+    L"\u753B\u50CF (*.png;*.jpg;*.jpeg;*.bmp)\0*.png;*.jpg;*.jpeg;*.bmp\0";
+
 bool IsChecked(HWND dialog, int id) {
     return ::SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
@@ -64,11 +71,16 @@ CCaptureDeviceProp::CCaptureDeviceProp(IUnknown* outer)
 HRESULT CCaptureDeviceProp::OnConnect(IUnknown* object) {
     RETURN_HR_IF_NULL(E_POINTER, object);
     m_hasPendingEdits = false;
+    m_pSettings3.Reset();
     m_pSettings2.Reset();
     m_pSettings.Reset();
-    // The UTF-16 interface where the object has it, else the first one; the
-    // page holds one reference on the object either way. A failed query
-    // leaves both null.
+    // The interface with the standby picture where the object has it, which
+    // is the UTF-16 one as well; else the UTF-16 one, else the first one. A
+    // failed query leaves all null.
+    if (SUCCEEDED(object->QueryInterface(IID_ICaptureDeviceSettings3,
+                                         reinterpret_cast<void**>(m_pSettings3.ReleaseAndGetAddressOf())))) {
+        return S_OK;
+    }
     if (SUCCEEDED(object->QueryInterface(IID_ICaptureDeviceSettings2,
                                          reinterpret_cast<void**>(m_pSettings2.ReleaseAndGetAddressOf())))) {
         return S_OK;
@@ -78,6 +90,7 @@ HRESULT CCaptureDeviceProp::OnConnect(IUnknown* object) {
 }
 
 HRESULT CCaptureDeviceProp::OnDisconnect() {
+    m_pSettings3.Reset();
     m_pSettings2.Reset();
     m_pSettings.Reset();
     m_hasPendingEdits = false;
@@ -117,6 +130,16 @@ HRESULT CCaptureDeviceProp::OnActivate() {
     wchar_t title[kEditTextCapacity] = {};
     ReadTitleText(title);
     ::SetDlgItemTextW(m_hwnd, IDC_TITLE_TEXT, title);
+
+    // The path, or nothing where the object has no standby picture (its
+    // buttons then do nothing).
+    wchar_t standbyImage[kStandbyImageCapacity] = {};
+    if (m_pSettings3 == nullptr || FAILED(m_pSettings3->GetStandbyImage(standbyImage, kStandbyImageCapacity))) {
+        standbyImage[0] = L'\0';
+    }
+    ::SetDlgItemTextW(m_hwnd, IDC_STANDBY_IMAGE, standbyImage);
+    ::EnableWindow(::GetDlgItem(m_hwnd, IDC_STANDBY_IMAGE_BROWSE), m_pSettings3 != nullptr);
+    ::EnableWindow(::GetDlgItem(m_hwnd, IDC_STANDBY_IMAGE_CLEAR), m_pSettings3 != nullptr);
 
     // Setting a non-empty text makes the edit box report a change, so the
     // page turns dirty here and tells its site at once.
@@ -162,13 +185,50 @@ INT_PTR CCaptureDeviceProp::OnReceiveMessage(HWND window, UINT message, WPARAM w
         // changes included.
         const int id = LOWORD(wParam);
         if (id >= IDC_QUALITY && id <= IDC_TITLE_TEXT) {
-            m_bDirty = TRUE;
-            if (m_pPageSite != nullptr) {
-                m_pPageSite->OnStatusChange(PROPPAGESTATUS_DIRTY);
+            MarkDirty();
+        } else if (HIWORD(wParam) == BN_CLICKED && m_pSettings3 != nullptr && m_hwnd != nullptr) {
+            // The path changes only through its buttons.
+            if (id == IDC_STANDBY_IMAGE_BROWSE) {
+                BrowseStandbyImage();
+                return TRUE;
+            }
+            if (id == IDC_STANDBY_IMAGE_CLEAR) {
+                ShowStandbyImage(L"");
+                return TRUE;
             }
         }
     }
     return CBasePropertyPage::OnReceiveMessage(window, message, wParam, lParam);
+}
+
+void CCaptureDeviceProp::MarkDirty() {
+    m_bDirty = TRUE;
+    if (m_pPageSite != nullptr) {
+        m_pPageSite->OnStatusChange(PROPPAGESTATUS_DIRTY);
+    }
+}
+
+void CCaptureDeviceProp::ShowStandbyImage(const wchar_t* path) {
+    ::SetDlgItemTextW(m_hwnd, IDC_STANDBY_IMAGE, path);
+    MarkDirty();
+}
+
+void CCaptureDeviceProp::BrowseStandbyImage() {
+    wchar_t path[kStandbyImageCapacity] = {};
+    ::GetDlgItemTextW(m_hwnd, IDC_STANDBY_IMAGE, path, static_cast<int>(kStandbyImageCapacity));
+    OPENFILENAMEW dialog = {};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = m_hwnd;
+    dialog.lpstrFilter = kStandbyImageFilter;
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = static_cast<DWORD>(kStandbyImageCapacity);
+    // The host's current folder stays as it was.
+    dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    // Cancelled, or a path that does not fit: the chosen path stays.
+    if (::GetOpenFileNameW(&dialog)) {
+        ShowStandbyImage(path);
+    }
 }
 
 void CCaptureDeviceProp::ReadControls(Edits* edits) const {
@@ -180,8 +240,10 @@ void CCaptureDeviceProp::ReadControls(Edits* edits) const {
     // the text in the control.
     ::GetDlgItemTextW(m_hwnd, IDC_FRAME_RATE, edits->rateText, kEditTextCapacity);
     ::GetDlgItemTextW(m_hwnd, IDC_TITLE_TEXT, edits->titleText, kEditTextCapacity);
+    ::GetDlgItemTextW(m_hwnd, IDC_STANDBY_IMAGE, edits->standbyImage, static_cast<int>(kStandbyImageCapacity));
     edits->rateText[kEditTextCapacity - 1] = L'\0';
     edits->titleText[kEditTextCapacity - 1] = L'\0';
+    edits->standbyImage[kStandbyImageCapacity - 1] = L'\0';
 }
 
 void CCaptureDeviceProp::WriteSettings(const Edits& edits) {
@@ -200,6 +262,9 @@ void CCaptureDeviceProp::WriteSettings(const Edits& edits) {
     }
 
     WriteTitleText(edits.titleText);
+    if (m_pSettings3 != nullptr) {
+        m_pSettings3->SetStandbyImage(edits.standbyImage);
+    }
 
     // Written so that a rate that is not a number ends up at the minimum.
     if (!(rate >= kMinFrameRate)) {
@@ -212,7 +277,7 @@ void CCaptureDeviceProp::WriteSettings(const Edits& edits) {
 
 void CCaptureDeviceProp::ReadTitleText(wchar_t (&title)[kEditTextCapacity]) const {
     title[0] = L'\0';
-    if (m_pSettings2 != nullptr && SUCCEEDED(m_pSettings2->GetTitleTextW(title, kEditTextCapacity))) {
+    if (Settings2() != nullptr && SUCCEEDED(Settings2()->GetTitleTextW(title, kEditTextCapacity))) {
         return;
     }
     // The 8-bit text is in the host's code page.
@@ -225,8 +290,8 @@ void CCaptureDeviceProp::ReadTitleText(wchar_t (&title)[kEditTextCapacity]) cons
 }
 
 void CCaptureDeviceProp::WriteTitleText(const wchar_t* title) {
-    if (m_pSettings2 != nullptr) {
-        m_pSettings2->SetTitleTextW(title);
+    if (Settings2() != nullptr) {
+        Settings2()->SetTitleTextW(title);
         return;
     }
     // Room for any code page's longest encoding of the edit box's text;

@@ -1,7 +1,10 @@
 // CCaptureDeviceProp: the capture device's settings page. It shows quality,
-// orientation, frame rate and standby text in a Japanese dialog and edits
-// them through ICaptureDeviceSettings of the object the frame attaches (the
-// capture pin, or the filter, which routes the interface to its pin).
+// orientation, frame rate, standby text and standby picture in a Japanese
+// dialog and edits them through ICaptureDeviceSettings of the object the
+// frame attaches (the capture pin, or the filter, which routes the
+// interface to its pin). The standby picture's path is shown read only;
+// "参照…" chooses a file and "クリア" empties it. Objects without
+// ICaptureDeviceSettings3 have the two buttons disabled.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +12,7 @@
 #include <wrl/client.h>
 
 #include "capture/capture_device_settings.h"
+#include "capture/settings_values.h"
 #include "framework/base_property_page.h"
 
 class CCaptureDeviceProp : public CBasePropertyPage {
@@ -40,25 +44,39 @@ private:
         bool landscape = false;
         WCHAR rateText[kEditTextCapacity] = {};
         WCHAR titleText[kEditTextCapacity] = {};
+        WCHAR standbyImage[kStandbyImageCapacity] = {};
     };
 
     void ReadControls(Edits* edits) const;
     // The standby text in and out, in UTF-16 where the object offers it.
     void ReadTitleText(wchar_t (&title)[kEditTextCapacity]) const;
     void WriteTitleText(const wchar_t* title);
-    // Sets size, standby text and frame rate, in this order.
+    // Sets size, standby text, standby picture and frame rate, in this
+    // order.
     void WriteSettings(const Edits& edits);
+    // The buttons of the standby picture: a file chosen in the open dialog,
+    // or none; the path control shows it and the page turns dirty.
+    void BrowseStandbyImage();
+    void ShowStandbyImage(const wchar_t* path);
+    void MarkDirty();
 
     // The attached object's settings: null when none is attached or the
     // object has no such interface.
     ICaptureDeviceSettings* Settings() const {
-        return m_pSettings2 ? m_pSettings2.Get() : m_pSettings.Get();
+        ICaptureDeviceSettings2* settings2 = Settings2();
+        return settings2 != nullptr ? settings2 : m_pSettings.Get();
+    }
+    // The UTF-16 interface: the third one, which extends it, or the second.
+    ICaptureDeviceSettings2* Settings2() const {
+        return m_pSettings3 ? m_pSettings3.Get() : m_pSettings2.Get();
     }
 
-    // One of the two is held, never both. The UTF-16 one where the object
-    // offers it; else the first, and the standby text goes through its
-    // 8-bit methods in the host's code page. Used on the frame's thread
-    // only.
+    // One of the three is held, never more, so that the page holds one
+    // reference on the object. The one with the standby picture where the
+    // object offers it; else the UTF-16 one; else the first, and the
+    // standby text goes through its 8-bit methods in the host's code page.
+    // Used on the frame's thread only.
+    Microsoft::WRL::ComPtr<ICaptureDeviceSettings3> m_pSettings3;
     Microsoft::WRL::ComPtr<ICaptureDeviceSettings2> m_pSettings2;
     Microsoft::WRL::ComPtr<ICaptureDeviceSettings> m_pSettings;
     // The controls' values at Deactivate, for an Apply that comes after the

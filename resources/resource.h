@@ -12,6 +12,11 @@
 #define IDC_PORTRAIT 1003
 #define IDC_LANDSCAPE 1004
 #define IDC_TITLE_TEXT 1005
+// The standby picture: its path (read only), and the buttons that choose
+// and clear it.
+#define IDC_STANDBY_IMAGE 1006
+#define IDC_STANDBY_IMAGE_BROWSE 1007
+#define IDC_STANDBY_IMAGE_CLEAR 1008
 
 // The window page: its dialog and the title on the frame's tab.
 #define IDD_CAPTURE_WINDOW_PROP 102

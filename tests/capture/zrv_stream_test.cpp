@@ -22,6 +22,7 @@
 #include "capture/zrv_stream.h"
 #include "framework/memory_dib.h"
 #include "tests/capture/capture_test_support.h"
+#include "tests/capture/standby_test_files.h"
 #include "tests/support/counter_window.h"
 #include "tests/support/fake_clocks.h"
 #include "tests/support/fake_com_object.h"
@@ -827,4 +828,122 @@ TEST_F(ZrvStreamTest, AStopBetweenFramesSendsNoFrameBeforeItsTime_OneFramePerSec
             << "the frame stamped " << samples[i].start / 10000 << " ms left at "
             << (samples[i].arrivalCounter - start) / 10000 << " ms";
     }
+}
+
+namespace {
+
+constexpr COLORREF kPictureOrange = RGB(255, 128, 0);
+constexpr COLORREF kPictureTeal = RGB(0, 128, 128);
+
+bool CentreIs(const ReceivedSample& sample, COLORREF colour) {
+    return CentreOf(sample, 204, 360) == colour;
+}
+
+}  // namespace
+
+TEST_F(ZrvStreamTest, AStandbyImageStoredBeforeTheStreamIsInItsFirstFrame) {
+    ScratchFolder folder;
+    const std::wstring path = folder.File(L"first.png");
+    // 90 x 30 into 204 x 360: 204 x 68, rows 146 to 213.
+    ASSERT_EQ(S_OK, WritePng(path, 90, 30, Solid(kPictureOrange)));
+    ASSERT_TRUE(StoreWideText(kStandbyImageValue, path.c_str()));
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
+    const ReceivedSample first = m_recorder->WaitFor(1).at(0);
+    ASSERT_EQ(static_cast<size_t>(220320), first.picture.size());
+    EXPECT_EQ(kPictureOrange, PixelOf(first.picture.data(), 204, 360, 102, 180));
+    EXPECT_EQ(kPictureOrange, PixelOf(first.picture.data(), 204, 360, 0, 147));
+    EXPECT_EQ(0u, PixelOf(first.picture.data(), 204, 360, 102, 144));
+    EXPECT_EQ(0u, PixelOf(first.picture.data(), 204, 360, 102, 215));
+    EXPECT_EQ(0u, PixelOf(first.picture.data(), 204, 360, 0, 0));
+}
+
+TEST_F(ZrvStreamTest, AStandbyImageChangedWhileStreamingIsTakenOverLive) {
+    ScratchFolder folder;
+    LogInFolder log(folder.Path());
+    ASSERT_TRUE(log.ok());
+    // The device turns the log on or off from its own setting.
+    ASSERT_TRUE(StoreText(kDiagnosticLogValue, "1"));
+    const std::wstring orange = folder.File(L"orange.png");
+    const std::wstring teal = folder.File(L"teal.bmp");
+    const std::wstring broken = folder.File(L"broken.png");
+    ASSERT_EQ(S_OK, WritePng(orange, 40, 40, Solid(kPictureOrange)));
+    ASSERT_TRUE(WriteBytes(teal, BmpBytes(40, 40, Solid(kPictureTeal))));
+    ASSERT_TRUE(WriteBytes(broken, "no picture here"));
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ComPtr<ICaptureDeviceSettings3> settings;
+    ASSERT_EQ(S_OK, m_pin.As(&settings));
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
+    ASSERT_TRUE(IsStandbyPicture(m_recorder->WaitFor(1).at(0), 204, 360));
+
+    // Stored by another process: the registry watch brings it in.
+    ASSERT_TRUE(StoreWideText(kStandbyImageValue, orange.c_str()));
+    auto samples = m_recorder->WaitUntil([](const ReceivedSample& s) { return CentreIs(s, kPictureOrange); });
+    ASSERT_TRUE(CentreIs(samples.back(), kPictureOrange));
+
+    // Set through the interface: the next frame reads the new file.
+    ASSERT_EQ(S_OK, settings->SetStandbyImage(teal.c_str()));
+    samples = m_recorder->WaitUntil([](const ReceivedSample& s) { return CentreIs(s, kPictureTeal); });
+    ASSERT_TRUE(CentreIs(samples.back(), kPictureTeal));
+
+    // A file that is no picture: the plain standby frame, a log line, and
+    // the stream goes on.
+    ASSERT_EQ(S_OK, settings->SetStandbyImage(broken.c_str()));
+    m_recorder->Clear();
+    samples = m_recorder->WaitUntil([](const ReceivedSample& s) { return CentreIs(s, RGB(0, 0, 0)); });
+    ASSERT_TRUE(IsStandbyPicture(samples.back(), 204, 360));
+    const size_t seen = m_recorder->WaitFor(0).size();
+    EXPECT_GT(m_recorder->WaitFor(seen + 3).size(), seen + 2) << "the stream stopped after the bad file";
+    const std::vector<std::string> lines = log.LinesWith("standby image");
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_NE(std::string::npos, lines[0].find(Utf8(broken))) << lines[0];
+
+    // Cleared: plain black from then on.
+    ASSERT_EQ(S_OK, settings->SetStandbyImage(teal.c_str()));
+    m_recorder->WaitUntil([](const ReceivedSample& s) { return CentreIs(s, kPictureTeal); });
+    ASSERT_EQ(S_OK, settings->SetStandbyImage(L""));
+    samples = m_recorder->WaitUntil([](const ReceivedSample& s) { return CentreIs(s, RGB(0, 0, 0)); });
+    EXPECT_TRUE(IsStandbyPicture(samples.back(), 204, 360));
+    EXPECT_EQ("", StoredText(kStandbyImageValue));
+    EXPECT_EQ(1u, log.LinesWith("standby image").size()) << "an empty path is not a failure";
+}
+
+TEST_F(ZrvStreamTest, TheStandbyImageInterfaceRefusesBadArgumentsAndChangesNothing) {
+    ASSERT_TRUE(StoreWideText(kStandbyImageValue, L"C:\\pictures\\away.png"));
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ComPtr<ICaptureDeviceSettings3> settings;
+    ASSERT_EQ(S_OK, m_pin.As(&settings));
+    // The filter routes the interface to its pin.
+    ComPtr<ICaptureDeviceSettings3> fromFilter;
+    ASSERT_EQ(S_OK, m_filter.As(&fromFilter));
+    EXPECT_EQ(settings.Get(), fromFilter.Get());
+    ComPtr<ICaptureDeviceSettings2> older;
+    ASSERT_EQ(S_OK, m_filter.As(&older));
+
+    wchar_t path[MAX_PATH] = {};
+    EXPECT_EQ(E_POINTER, settings->GetStandbyImage(nullptr, MAX_PATH));
+    EXPECT_EQ(E_INVALIDARG, settings->GetStandbyImage(path, 0));
+    EXPECT_EQ(E_POINTER, settings->SetStandbyImage(nullptr));
+    const std::wstring tooLong(MAX_PATH, L'a');
+    EXPECT_EQ(E_INVALIDARG, settings->SetStandbyImage(tooLong.c_str()));
+    ASSERT_EQ(S_OK, settings->GetStandbyImage(path, MAX_PATH));
+    EXPECT_STREQ(L"C:\\pictures\\away.png", path);
+    EXPECT_EQ(L"C:\\pictures\\away.png", StoredWideText(kStandbyImageValue));
+    // A buffer too small gets nothing rather than a cut path.
+    wchar_t small[8] = {L'x'};
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), settings->GetStandbyImage(small, 8));
+    EXPECT_STREQ(L"", small);
+
+    // The longest path that fits is stored whole; empty clears.
+    const std::wstring longest(MAX_PATH - 1, L'b');
+    ASSERT_EQ(S_OK, settings->SetStandbyImage(longest.c_str()));
+    ASSERT_EQ(S_OK, settings->GetStandbyImage(path, MAX_PATH));
+    EXPECT_EQ(longest, path);
+    EXPECT_EQ(longest, StoredWideText(kStandbyImageValue));
+    ASSERT_EQ(S_OK, settings->SetStandbyImage(L""));
+    ASSERT_EQ(S_OK, settings->GetStandbyImage(path, 1));
+    EXPECT_STREQ(L"", path);
+    EXPECT_EQ(L"", StoredWideText(kStandbyImageValue));
 }

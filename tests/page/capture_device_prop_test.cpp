@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "capture/capture_device_ids.h"
+#include "capture/settings_store.h"
 #include "framework/com_util.h"
 #include "framework/module_instance.h"
 #include "module/class_factory.h"
@@ -109,9 +110,9 @@ TEST_P(CaptureDevicePropTest, FrameSessionEditsTheDevice) {
     ASSERT_EQ(S_OK, session.Open(object.Get()));
     EXPECT_EQ(references + 1, RefCountOf(object.Get()));
 
-    // Title and the pixel size of the 171 x 86 dialog-unit dialog.
+    // Title and the pixel size of the 171 x 121 dialog-unit dialog.
     SIZE expected = {};
-    ASSERT_EQ(S_OK, MeasureDialogResource(ModuleInstance(), IDD_CAPTURE_DEVICE_PROP, 171, 86, &expected));
+    ASSERT_EQ(S_OK, MeasureDialogResource(ModuleInstance(), IDD_CAPTURE_DEVICE_PROP, 171, 121, &expected));
     ASSERT_NE(nullptr, session.info().pszTitle);
     EXPECT_STREQ(L"QM Capture", session.info().pszTitle);
     EXPECT_EQ(expected.cx, session.info().size.cx);
@@ -507,6 +508,19 @@ protected:
 
 }  // namespace
 
+TEST_F(CaptureDevicePropCallsTest, AnObjectWithoutTheStandbyImageHasItsButtonsDisabled) {
+    ASSERT_EQ(S_OK, session.Open(object.Get()));
+    HWND dialog = session.dialog();
+    EXPECT_EQ(L"", ControlText(dialog, IDC_STANDBY_IMAGE));
+    EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(dialog, IDC_STANDBY_IMAGE_BROWSE)));
+    EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(dialog, IDC_STANDBY_IMAGE_CLEAR)));
+    // Apply still sets what the object has.
+    fake->ClearCalls();
+    ASSERT_EQ(S_OK, session.page()->Apply());
+    EXPECT_EQ(1, fake->Count("SetFrameRate"));
+    EXPECT_EQ(S_OK, session.Close());
+}
+
 TEST_F(CaptureDevicePropCallsTest, ActivateReadsTheSettingsAndApplySetsEachOnce) {
     ASSERT_EQ(S_OK, session.Open(object.Get()));
     // What the page shows comes from the device; opening it sets nothing.
@@ -672,6 +686,39 @@ TEST(CaptureDevicePropCreationTest, HooksWithoutSettingsDoNothing) {
     EXPECT_EQ(S_OK, page->OnDeactivate());
     EXPECT_EQ(S_OK, page->OnApplyChanges());
     EXPECT_EQ(S_OK, page->OnDisconnect());
+}
+
+TEST_P(CaptureDevicePropTest, TheStandbyImagePathIsShownReadOnlyClearedAndApplied) {
+    const std::wstring path = L"C:\\pictures\\away.png";
+    ComPtr<ICaptureDeviceSettings3> settings;
+    ASSERT_EQ(S_OK, object.As(&settings));
+    ASSERT_EQ(S_OK, settings->SetStandbyImage(path.c_str()));
+
+    PageSession session;
+    ASSERT_EQ(S_OK, session.Open(object.Get()));
+    HWND dialog = session.dialog();
+    EXPECT_EQ(path, ControlText(dialog, IDC_STANDBY_IMAGE));
+    EXPECT_NE(0, ::GetWindowLongW(::GetDlgItem(dialog, IDC_STANDBY_IMAGE), GWL_STYLE) & ES_READONLY);
+    EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(dialog, IDC_STANDBY_IMAGE_BROWSE)));
+    EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(dialog, IDC_STANDBY_IMAGE_CLEAR)));
+    // OK without an edit keeps the path.
+    ASSERT_EQ(S_OK, session.page()->Apply());
+    EXPECT_EQ(path, StoredWideText(kStandbyImageValue));
+
+    // クリア empties the path on the page only; Apply stores it.
+    const int dirtyBefore = session.site()->DirtyReports();
+    ASSERT_EQ(S_OK, ClickButton(dialog, IDC_STANDBY_IMAGE_CLEAR));
+    EXPECT_EQ(L"", ControlText(dialog, IDC_STANDBY_IMAGE));
+    EXPECT_GT(session.site()->DirtyReports(), dirtyBefore);
+    EXPECT_EQ(S_OK, session.page()->IsPageDirty());
+    wchar_t stored[MAX_PATH] = {};
+    ASSERT_EQ(S_OK, settings->GetStandbyImage(stored, MAX_PATH));
+    EXPECT_EQ(path, stored);
+    ASSERT_EQ(S_OK, session.page()->Apply());
+    ASSERT_EQ(S_OK, settings->GetStandbyImage(stored, MAX_PATH));
+    EXPECT_STREQ(L"", stored);
+    EXPECT_EQ(L"", StoredWideText(kStandbyImageValue));
+    EXPECT_EQ(S_OK, session.Close());
 }
 
 TEST_P(CaptureDevicePropTest, AStandbyTextTheCodePageCannotHoldSurvivesThePage) {

@@ -40,8 +40,9 @@ struct ExpectedControl {
     DWORD style;
 };
 
-// The nine controls in template order. Texts as code points: "品質 :",
-// "フレームレート :", "方向 :", "縦", "横", "待機中文字 :".
+// The thirteen controls in template order. Texts as code points: "品質 :",
+// "フレームレート :", "方向 :", "縦", "横", "待機中文字 :", "待機中画像 :",
+// "参照…", "クリア".
 const ExpectedControl kControls[] = {
     {IDC_QUALITY, kComboBoxClass, L"ComboBox", L"", 73, 7, 49, 114,
      kChildVisible | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP},
@@ -59,6 +60,14 @@ const ExpectedControl kControls[] = {
      kChildVisible | SS_LEFT | WS_GROUP},
     {IDC_TITLE_TEXT, kEditClass, L"Edit", L"", 73, 64, 89, 12,
      kChildVisible | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP},
+    {static_cast<DWORD>(IDC_STATIC), kStaticClass, L"Static", L"\u5F85\u6A5F\u4E2D\u753B\u50CF :", 23, 86, 46, 8,
+     kChildVisible | SS_LEFT | WS_GROUP},
+    {IDC_STANDBY_IMAGE, kEditClass, L"Edit", L"", 73, 84, 89, 12,
+     kChildVisible | ES_AUTOHSCROLL | ES_READONLY | WS_BORDER | WS_TABSTOP},
+    {IDC_STANDBY_IMAGE_BROWSE, kButtonClass, L"Button", L"\u53C2\u7167\u2026", 73, 100, 42, 14,
+     kChildVisible | BS_PUSHBUTTON | WS_TABSTOP},
+    {IDC_STANDBY_IMAGE_CLEAR, kButtonClass, L"Button", L"\u30AF\u30EA\u30A2", 120, 100, 42, 14,
+     kChildVisible | BS_PUSHBUTTON | WS_TABSTOP},
 };
 
 // Reads a DLGTEMPLATEEX and its items.
@@ -190,11 +199,11 @@ void ExpectDialogTemplate(HMODULE module) {
     EXPECT_EQ(0u, reader.Dword());     // exStyle
     EXPECT_EQ(static_cast<DWORD>(WS_CHILD | WS_SYSMENU | DS_SETFONT | DS_FIXEDSYS), reader.Dword());
     const WORD count = reader.Word();
-    ASSERT_EQ(9, count);
+    ASSERT_EQ(13, count);
     EXPECT_EQ(0, reader.Short());
     EXPECT_EQ(0, reader.Short());
     EXPECT_EQ(171, reader.Short());
-    EXPECT_EQ(86, reader.Short());
+    EXPECT_EQ(121, reader.Short());
     WORD ordinal = 0;
     EXPECT_EQ(L"", reader.StringOrOrdinal(&ordinal));  // no menu
     EXPECT_EQ(0, ordinal);

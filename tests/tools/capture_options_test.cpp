@@ -108,6 +108,27 @@ TEST(CaptureOptionsTest, WindowAndFramingOptionsAloneOnlyStore) {
     EXPECT_EQ(CaptureAction::kStoreSettings, options.action);
 }
 
+TEST(CaptureOptionsTest, TheStandbyImageOptionTakesAPathOrNone) {
+    CaptureOptions options;
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--standby-image", L"C:\\pictures\\away.png"}, &options));
+    EXPECT_EQ(CaptureAction::kStoreSettings, options.action);
+    EXPECT_EQ(L"C:\\pictures\\away.png", options.standbyImage.value_or(L"<unset>"));
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--standby-image=none"}, &options));
+    EXPECT_EQ(L"", options.standbyImage.value_or(L"<unset>"));
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--standby-image", L"away.jpg", L"--seconds", L"1"}, &options));
+    EXPECT_EQ(CaptureAction::kCapture, options.action);
+    EXPECT_TRUE(options.StoresSettings());
+
+    std::wstring error;
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--standby-image="}, &options, &error));
+    EXPECT_NE(std::wstring::npos, error.find(L"--standby-image")) << error;
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--standby-image", std::wstring(260, L'a')}, &options, &error));
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--standby-image"}, &options, &error));
+    EXPECT_EQ(L"option --standby-image needs a value", error);
+    // The longest path that can be stored is taken.
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--standby-image", std::wstring(259, L'a')}, &options));
+}
+
 TEST(CaptureOptionsTest, WindowAndFramingOptionsWithAnActionOrACaptureAreStoredFirst) {
     CaptureOptions options;
     ASSERT_EQ(ParseStatus::kOk, Parse({L"--mirror", L"on", L"--seconds", L"2"}, &options));
@@ -224,7 +245,7 @@ TEST(CaptureOptionsTest, UsageNamesEveryOption) {
     for (const wchar_t* option : {L"--list", L"--caps", L"--properties", L"--device", L"--size", L"--fps",
                                   L"--seconds", L"--frames", L"--timeout", L"--no-clock", L"--output", L"--prefix",
                                   L"--save", L"--summary", L"--help", L"--version", L"--windows",
-                                  L"--use-window", L"--use-class", L"--scale", L"--mirror"}) {
+                                  L"--use-window", L"--use-class", L"--scale", L"--mirror", L"--standby-image"}) {
         EXPECT_NE(std::wstring::npos, usage.find(option)) << option;
     }
 }

@@ -161,6 +161,32 @@ TEST_F(WindowSettingsTest, FramingIsStoredAndReported) {
     EXPECT_EQ("0", StoredText(kMirrorValue));
 }
 
+TEST_F(WindowSettingsTest, TheStandbyImageIsStoredAsAFullPathAndNoneClearsIt) {
+    std::wstring report;
+    std::wstring error;
+    ASSERT_EQ(kExitSuccess, StoreWindowSettings(Options({L"--standby-image", L"C:\\pictures\\away.png"}), &report,
+                                                &error));
+    EXPECT_EQ(L"C:\\pictures\\away.png", StoredWideText(kStandbyImageValue));
+    EXPECT_EQ(L"stored: StandbyImage \"C:\\pictures\\away.png\"\n", report);
+    // A relative path is stored made full: the device has another folder.
+    wchar_t current[MAX_PATH] = {};
+    ASSERT_NE(0u, ::GetCurrentDirectoryW(MAX_PATH, current));
+    ASSERT_EQ(kExitSuccess, StoreWindowSettings(Options({L"--standby-image", L"away.png"}), &report, &error));
+    std::wstring expected = current;
+    if (expected.back() != L'\\') {
+        expected += L'\\';
+    }
+    EXPECT_EQ(expected + L"away.png", StoredWideText(kStandbyImageValue));
+    ASSERT_EQ(kExitSuccess, StoreWindowSettings(Options({L"--standby-image", L"none"}), &report, &error));
+    EXPECT_EQ(L"", StoredWideText(kStandbyImageValue));
+    EXPECT_EQ(L"stored: StandbyImage \"\" (none: plain black)\n", report);
+    // A relative path whose full form is too long stores nothing.
+    ASSERT_EQ(kExitFailure,
+              StoreWindowSettings(Options({L"--standby-image", std::wstring(258, L'p')}), &report, &error));
+    EXPECT_NE(std::wstring::npos, error.find(L"longer than 259")) << ToUtf8(error);
+    EXPECT_EQ(L"", StoredWideText(kStandbyImageValue));
+}
+
 TEST_F(WindowSettingsTest, TheClientListsTheTestsWindow) {
     const ClientRun run = RunClient({L"--windows"});
     EXPECT_EQ(0u, run.exitCode) << run.err;

@@ -6,6 +6,8 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "capture/settings_values.h"
+
 namespace qmcapture {
 
 namespace {
@@ -258,6 +260,12 @@ ParseStatus ParseCaptureOptions(const std::vector<std::wstring>& args, CaptureOp
                 return badValue(text, L"on or off");
             }
             parsed.mirror = text == L"on";
+        } else if (name == L"--standby-image") {
+            if (!takeValue(&text)) return ParseStatus::kUsageError;
+            if (text.empty() || text.size() >= kStandbyImageCapacity) {
+                return badValue(text, L"the path of a PNG, JPEG or BMP file of at most 259 characters, or none");
+            }
+            parsed.standbyImage = text == L"none" ? std::wstring() : text;
         } else if (name == L"--no-clock") {
             captureOptions = true;
             if (!noValue()) return ParseStatus::kUsageError;
@@ -401,7 +409,7 @@ Camera:
                          framing the options below store, and which is
                          captured (default: camera 1, "QM Capture Device")
 
-Window and framing, stored for the current user (a running device takes
+Window, framing and standby picture, stored for the current user (a running device takes
 them over within a second); given alone they are only stored, with an action
 or capture options they are stored first:
       --use-window TITLE
@@ -416,6 +424,11 @@ or capture options they are stored first:
       --scale MODE       stretch (fill the frame, aspect not kept), fit
                          (whole window, black bars) or fill (crop the centre)
       --mirror on|off    mirror the picture left to right
+      --standby-image PATH|none
+                         show this PNG, JPEG or BMP picture (fitted, on
+                         black) in the standby frame, under the standby
+                         text; none shows plain black. A file that cannot
+                         be read gives plain black and a diagnostic log line
 
   -h, --help             show this help and exit
   -V, --version          show the version and exit

@@ -85,6 +85,9 @@ struct CaptureOptions {
     std::optional<std::wstring> useProgram;
     std::optional<ScaleMode> scale;
     std::optional<bool> mirror;
+    // The standby picture's file as given (relative paths are made full
+    // when stored); empty for none.
+    std::optional<std::wstring> standbyImage;
 
     // --camera N|NAME: the camera whose settings are stored and which is
     // captured (its name then replaces --device).
@@ -94,7 +97,7 @@ struct CaptureOptions {
     std::wstring cameraNewName;
 
     double EffectiveSeconds() const;
-    bool StoresSettings() const { return useWindow || useClass || useProgram || scale || mirror; }
+    bool StoresSettings() const { return useWindow || useClass || useProgram || scale || mirror || standbyImage; }
 };
 
 enum class ParseStatus {

@@ -146,6 +146,19 @@ int StoreWindowSettings(const CaptureOptions& options, std::wstring* report, std
             program = open.program;
         }
     }
+    // The device runs in another process, with another current folder: a
+    // relative path is stored made full.
+    std::wstring standbyImage = options.standbyImage.value_or(std::wstring());
+    if (!standbyImage.empty()) {
+        wchar_t full[kStandbyImageCapacity] = {};
+        const DWORD length = ::GetFullPathNameW(standbyImage.c_str(), kStandbyImageCapacity, full, nullptr);
+        if (length == 0 || length >= kStandbyImageCapacity) {
+            *error = L"the full path of \"" + standbyImage + L"\" is longer than " +
+                     std::to_wstring(kStandbyImageCapacity - 1) + L" characters";
+            return kExitFailure;
+        }
+        standbyImage = full;
+    }
     const wchar_t* failed = nullptr;
     if (storesWindow && !StoreWindowChoice(title.c_str(), windowClass.c_str(), program.c_str(), keyPath)) {
         failed = L"WindowName, WindowClass and WindowProgram";
@@ -153,6 +166,8 @@ int StoreWindowSettings(const CaptureOptions& options, std::wstring* report, std
         failed = L"ScaleMode";
     } else if (options.mirror && !StoreMirror(*options.mirror, keyPath)) {
         failed = L"Mirror";
+    } else if (options.standbyImage && !StoreStandbyImage(standbyImage.c_str(), keyPath)) {
+        failed = L"StandbyImage";
     }
     if (failed != nullptr) {
         std::wstring path;
@@ -183,6 +198,11 @@ int StoreWindowSettings(const CaptureOptions& options, std::wstring* report, std
     }
     if (options.mirror) {
         *report += FormatText(L"stored: Mirror %d (%ls)\n", snapshot.mirror ? 1 : 0, snapshot.mirror ? L"on" : L"off");
+    }
+    if (options.standbyImage) {
+        *report += snapshot.standbyImage[0] == L'\0'
+                       ? std::wstring(L"stored: StandbyImage \"\" (none: plain black)\n")
+                       : std::wstring(L"stored: StandbyImage \"") + snapshot.standbyImage + L"\"\n";
     }
     return kExitSuccess;
 }

@@ -24,8 +24,9 @@ std::wstring FormatWindowList(const std::vector<ListedWindow>& windows, const Wi
 WindowMatch FindStoredWindow(const char* keyPath = kSettingsKeyPath);
 
 // Stores the settings the options carry (--use-window, --use-class,
-// --use-program, --scale, --mirror) under the camera's key below
-// HKEY_CURRENT_USER (keyPath; Software\QMCapture for camera 1). A title without a class takes the
+// --use-program, --scale, --mirror, --standby-image: a relative path is
+// stored made full) under the camera's key below HKEY_CURRENT_USER
+// (keyPath; Software\QMCapture for camera 1). A title without a class takes the
 // class and program of the open window of that title, as --windows lists
 // them. Returns kExitSuccess with `report` saying what is
 // now stored, or kExitFailure with `error`: no window of that title
