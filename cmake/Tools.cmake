@@ -24,7 +24,8 @@ target_link_libraries(quillmere_demo PRIVATE user32 gdi32 shell32)
 # from the Start menu). Of the device's code it uses only the class
 # identifiers.
 add_executable(qmsettings WIN32
-  ${CMAKE_SOURCE_DIR}/tools/settings_app/main.cpp ${CMAKE_SOURCE_DIR}/tools/settings_app/qmsettings.rc)
+  ${CMAKE_SOURCE_DIR}/tools/settings_app/main.cpp ${CMAKE_SOURCE_DIR}/tools/settings_app/camera_picker.cpp
+  ${CMAKE_SOURCE_DIR}/tools/settings_app/qmsettings.rc)
 target_link_libraries(qmsettings PRIVATE qmcaptureclient oleaut32 ole32 user32 shell32)
 target_compile_definitions(qmsettings PRIVATE
   QM_VERSION_MAJOR=${PROJECT_VERSION_MAJOR} QM_VERSION_MINOR=${PROJECT_VERSION_MINOR}

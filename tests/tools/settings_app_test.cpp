@@ -235,3 +235,43 @@ TEST(SettingsAppTest, TheWindowPageCanBeShownFirst) {
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_NE(std::string::npos, run.err.find("there is no page 3")) << run.err;
 }
+
+TEST(SettingsAppTest, StartedWithoutOptionsItListsTheCamerasFirst) {
+    ScopedDeviceRegistration registration;
+    ASSERT_TRUE(SUCCEEDED(registration.Register()));
+    ClientRun run;
+    HRESULT runResult = E_FAIL;
+    std::thread tool([&] { runResult = RunToolProcess(kProgram, {}, kFrameRunMs, &run); });
+
+    // The picker: camera 1 listed and chosen, Rename and Remove off for it.
+    HWND picker = nullptr;
+    for (DWORD waited = 0; waited < kFrameAppearMs && picker == nullptr; waited += 100) {
+        ::Sleep(100);
+        picker = ::FindWindowW(L"#32770", L"QM Capture Settings");
+    }
+    std::wstring first;
+    LRESULT selected = -1;
+    bool renameEnabled = true;
+    bool removeEnabled = true;
+    if (picker != nullptr) {
+        const HWND list = ::GetDlgItem(picker, 101);
+        wchar_t item[128] = {};
+        if (::SendMessageW(list, LB_GETTEXTLEN, 0, 0) < 128) {
+            ::SendMessageW(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(item));
+        }
+        first = item;
+        selected = ::SendMessageW(list, LB_GETCURSEL, 0, 0);
+        renameEnabled = ::IsWindowEnabled(::GetDlgItem(picker, 103)) != FALSE;
+        removeEnabled = ::IsWindowEnabled(::GetDlgItem(picker, 104)) != FALSE;
+        // Closed without a choice: nothing opens.
+        ::PostMessageW(picker, WM_COMMAND, IDCANCEL, 0);
+    }
+    tool.join();
+    ASSERT_NE(nullptr, picker) << "no camera picker; stderr: " << run.err;
+    ASSERT_EQ(S_OK, runResult);
+    EXPECT_EQ(0u, run.exitCode) << run.err;
+    EXPECT_EQ(L"1: QM Capture Device", first);
+    EXPECT_EQ(0, selected);
+    EXPECT_FALSE(renameEnabled);
+    EXPECT_FALSE(removeEnabled);
+}

@@ -21,6 +21,7 @@
 #include "framework/com_util.h"
 #include "tools/capture_client/console_output.h"
 #include "tools/capture_client/video_device.h"
+#include "tools/settings_app/camera_picker.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -51,6 +52,10 @@ constexpr wchar_t kProgramName[] = L"qmsettings";
 constexpr wchar_t kMessageCaption[] = L"QM Capture Settings";
 
 constexpr wchar_t kUsage[] = LR"(Usage: qmsettings [options]
+
+Started without options, shows the cameras first: the one chosen has its
+pages opened; cameras can be added, renamed and removed there (with
+administrator rights, which Windows asks for).
 
 Opens the settings of QM Capture Device: the device's property pages in the
 standard property frame (OleCreatePropertyFrame), as capture applications
@@ -431,11 +436,12 @@ int ShowFrame(const Options& options) {
 }  // namespace
 }  // namespace qmsettings
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     using namespace qmsettings;
     Options options;
     std::wstring error;
-    switch (ParseArguments(CommandLineArguments(), &options, &error)) {
+    const std::vector<std::wstring> args = CommandLineArguments();
+    switch (ParseArguments(args, &options, &error)) {
     case Parsed::kHelp:
         ShowInformation(kUsage);
         return kExitSuccess;
@@ -450,7 +456,18 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         ShowError(L"OleInitialize failed: " + DescribeHresult(hr));
         return kExitFailure;
     }
-    const int result = ShowFrame(options);
+    int result = kExitSuccess;
+    // Started without options (from the Start menu): the user picks the
+    // camera first, and may add, rename or remove one there.
+    if (args.size() <= 1) {
+        const int camera = ChooseCamera(instance);
+        if (camera != 0) {
+            options.camera = std::to_wstring(camera);
+            result = ShowFrame(options);
+        }
+    } else {
+        result = ShowFrame(options);
+    }
     ::OleUninitialize();
     return result;
 }
