@@ -65,7 +65,7 @@ client() { echo "$build/$1/bin/qmcapture.exe"; }
 loader() { if [ "$1" = x64 ]; then echo "$wine64"; else echo "$wine32"; fi; }
 
 # Windows paths for the clients' --output and --summary.
-winpath() { winepath -w "$1" 2>/dev/null; }
+winpath() { $wine64 winepath -w "$1" 2>/dev/null; }
 
 # value FILE KEY: one value of a client summary (empty when absent).
 value() { [ -f "$1" ] && sed -n "s/^$2=//p" "$1" | head -n1 | tr -d '\r' || true; }

@@ -86,7 +86,7 @@ fi
 # black under Xvfb), for the window page's list and thumbnail; it closes
 # by itself.
 demo_ready=$work/demo.ready
-$wine64 "$demo" --size 480x270 --position 600,40 --seconds 30 --ready-file "$(winepath -w "$demo_ready")" >"$work/demo.log" 2>&1 &
+$wine64 "$demo" --size 480x270 --position 600,40 --seconds 30 --ready-file "$($wine64 winepath -w "$demo_ready" 2>/dev/null)" >"$work/demo.log" 2>&1 &
 demo_pid=$!
 for _ in $(seq 100); do
   [ -e "$demo_ready" ] && break
@@ -95,7 +95,7 @@ done
 [ -e "$demo_ready" ] || echo "screenshot: the demo window did not appear; the window list will lack it" >&2
 
 ready=$work/frame.ready
-$wine64 "$tool" --page "$page" --close-after 5 --ready-file "$(winepath -w "$ready")" >"$work/qmsettings.log" 2>&1 &
+$wine64 "$tool" --page "$page" --close-after 5 --ready-file "$($wine64 winepath -w "$ready" 2>/dev/null)" >"$work/qmsettings.log" 2>&1 &
 frame_pid=$!
 for _ in $(seq 150); do
   [ -s "$ready" ] && break
