@@ -378,42 +378,6 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::SetSelectPixel(int index) {
     return m_settings.PersistSelectPixel(index);
 }
 
-// The rate and the standby text are plain settings: stored, persisted, and
-// read by the streaming thread with each frame.
-HRESULT STDMETHODCALLTYPE CZRV_Stream::GetFrameRate(double* rate) {
-    return m_settings.GetFrameRate(rate);
-}
-
-HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFrameRate(double rate) {
-    return m_settings.SetFrameRate(rate);
-}
-
-HRESULT STDMETHODCALLTYPE CZRV_Stream::GetTitleText(char* text) {
-    return m_settings.GetTitleText(text);
-}
-
-HRESULT STDMETHODCALLTYPE CZRV_Stream::SetTitleText(const char* text) {
-    return m_settings.SetTitleText(text);
-}
-
-HRESULT STDMETHODCALLTYPE CZRV_Stream::GetTitleTextW(wchar_t* text, int capacity) {
-    return m_settings.GetTitleTextW(text, capacity);
-}
-
-HRESULT STDMETHODCALLTYPE CZRV_Stream::SetTitleTextW(const wchar_t* text) {
-    return m_settings.SetTitleTextW(text);
-}
-
-// The standby picture's path is a plain setting too: the streaming thread
-// reads the file when it sees the path change.
-HRESULT STDMETHODCALLTYPE CZRV_Stream::GetStandbyImage(wchar_t* path, int capacity) {
-    return m_settings.GetStandbyImage(path, capacity);
-}
-
-HRESULT STDMETHODCALLTYPE CZRV_Stream::SetStandbyImage(const wchar_t* path) {
-    return m_settings.SetStandbyImage(path);
-}
-
 // ---- IAMPushSource, IAMLatency ----
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::GetLatency(REFERENCE_TIME* latency) {

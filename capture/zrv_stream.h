@@ -75,16 +75,25 @@ public:
     HRESULT STDMETHODCALLTYPE GetFrameSize(int* size) override;
     HRESULT STDMETHODCALLTYPE SetFrameSize(const int* size) override;
     HRESULT STDMETHODCALLTYPE SetSelectPixel(int index) override;
-    HRESULT STDMETHODCALLTYPE GetFrameRate(double* rate) override;
-    HRESULT STDMETHODCALLTYPE SetFrameRate(double rate) override;
-    HRESULT STDMETHODCALLTYPE GetTitleText(char* text) override;
-    HRESULT STDMETHODCALLTYPE SetTitleText(const char* text) override;
+    // The rate, the standby text and the standby picture are plain
+    // settings: stored, persisted, and read by the streaming thread with
+    // each frame (the picture's file when its path changes).
+    HRESULT STDMETHODCALLTYPE GetFrameRate(double* rate) override { return m_settings.GetFrameRate(rate); }
+    HRESULT STDMETHODCALLTYPE SetFrameRate(double rate) override { return m_settings.SetFrameRate(rate); }
+    HRESULT STDMETHODCALLTYPE GetTitleText(char* text) override { return m_settings.GetTitleText(text); }
+    HRESULT STDMETHODCALLTYPE SetTitleText(const char* text) override { return m_settings.SetTitleText(text); }
     // ICaptureDeviceSettings2
-    HRESULT STDMETHODCALLTYPE GetTitleTextW(wchar_t* text, int capacity) override;
-    HRESULT STDMETHODCALLTYPE SetTitleTextW(const wchar_t* text) override;
+    HRESULT STDMETHODCALLTYPE GetTitleTextW(wchar_t* text, int capacity) override {
+        return m_settings.GetTitleTextW(text, capacity);
+    }
+    HRESULT STDMETHODCALLTYPE SetTitleTextW(const wchar_t* text) override { return m_settings.SetTitleTextW(text); }
     // ICaptureDeviceSettings3
-    HRESULT STDMETHODCALLTYPE GetStandbyImage(wchar_t* path, int capacity) override;
-    HRESULT STDMETHODCALLTYPE SetStandbyImage(const wchar_t* path) override;
+    HRESULT STDMETHODCALLTYPE GetStandbyImage(wchar_t* path, int capacity) override {
+        return m_settings.GetStandbyImage(path, capacity);
+    }
+    HRESULT STDMETHODCALLTYPE SetStandbyImage(const wchar_t* path) override {
+        return m_settings.SetStandbyImage(path);
+    }
 
     // ISpecifyPropertyPages
     HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pages) override;
