@@ -1,4 +1,4 @@
-// Frame pacing in real time: at settings of 30, 15 and 1 frames per
+// Frame pacing in real time: at settings of 60, 30, 15 and 1 frames per
 // second, frames are made back to back as FillBuffer makes them (another
 // process's 1280x720 window into the largest format, after the wait for
 // the frame's due time)
@@ -48,10 +48,11 @@ int Run(double seconds) {
     }
     CPacingTimer probe;
     QM_IGNORE(probe.Start(), "the line below says which timer there is");
-    std::printf("frame_pacing_bench (%s): %s waitable timer, 1136x640 frames of a 1280x720 window in another "
+    const FrameSize largest = FrameSizeTable[kFrameSizeTableCount - 1];
+    std::printf("frame_pacing_bench (%s): %s waitable timer, %dx%d frames of a 1280x720 window in another "
                 "process, %.0f s per rate\n",
                 sizeof(void*) == 8 ? "x64" : "x86", probe.IsHighResolution() ? "high-resolution" : "1 ms period",
-                seconds);
+                largest.width, largest.height, seconds);
     probe.Stop();
 
     CCaptureSettings settings;
@@ -60,7 +61,7 @@ int Run(double seconds) {
     QM_IGNORE(capture.Start(), "without its thread the capture reads inline");
     CFramePicture picture;
     CStreamPacing pacing;
-    const FrameSize size = FrameSizeTable[kFrameSizeTableCount - 1];
+    const FrameSize size = largest;
     if (FAILED(picture.Resize(size.width, size.height))) {
         std::fprintf(stderr, "no canvas\n");
         return 1;
@@ -79,7 +80,7 @@ int Run(double seconds) {
     std::printf("%-8s %8s %10s %12s %10s %14s %14s %14s\n", "setting", "frames", "seconds", "rate fps",
                 "error %", "p50 |dev| ms", "p99 |dev| ms", "max |dev| ms");
     CPerformanceCounterClock clock;
-    for (const double rate : {30.0, 15.0, 1.0}) {
+    for (const double rate : {60.0, 30.0, 15.0, 1.0}) {
         settings.SetFrameRate(rate);
         const REFERENCE_TIME frameTime = settings.GetFrameTime();
         const int frames = std::max(3, static_cast<int>(seconds * 10000000.0 / static_cast<double>(frameTime)) + 1);
