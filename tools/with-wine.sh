@@ -29,7 +29,8 @@ wineserver -w >/dev/null 2>&1 || true
 mkdir -p "$build"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "with-wine: creating the Wine prefix $WINEPREFIX" >&2
-  wineboot --init </dev/null >/dev/null 2>&1
+  # Through the 64-bit loader where the 32-bit one cannot run at all.
+  wineboot --init </dev/null >/dev/null 2>&1 || /usr/lib/wine/wine64 wineboot --init </dev/null >/dev/null 2>&1 || true
   wineserver -w >/dev/null 2>&1 || true
 fi
 wineserver -p </dev/null >/dev/null 2>&1
