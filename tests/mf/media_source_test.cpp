@@ -370,6 +370,11 @@ TEST_F(MediaSourceTest, StartAnnouncesTheStreamThenRestartUpdatesItAndRequestsAr
     ASSERT_EQ(S_OK, stream2->GetStreamState(&state));
     EXPECT_EQ(MF_STREAM_STATE_RUNNING, state);
     EXPECT_EQ(static_cast<HRESULT>(MF_E_INVALID_STATE_TRANSITION), stream2->SetStreamState(MF_STREAM_STATE_PAUSED));
+    EXPECT_EQ(E_POINTER, stream2->GetStreamState(nullptr));
+    // The client stops the stream alone and starts it again.
+    ASSERT_EQ(S_OK, stream2->SetStreamState(MF_STREAM_STATE_STOPPED));
+    EXPECT_EQ(static_cast<HRESULT>(MF_E_MEDIA_SOURCE_WRONGSTATE), stream->RequestSample(nullptr));
+    ASSERT_EQ(S_OK, stream2->SetStreamState(MF_STREAM_STATE_RUNNING));
 
     // A request comes back as a sample with its token, of the default
     // type (NV12 1280x720), timed on the system clock.
