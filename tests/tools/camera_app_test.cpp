@@ -3,12 +3,15 @@
 // Windows 11 gives too. What it does on Windows 11 cannot run here.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "capture/frame_ring.h"
 #include "capture/frame_time.h"
+#include "capture/camera_list.h"
 #include "tests/support/registry_sandbox.h"
+#include "tests/support/test_window_thread.h"
 #include "tests/tools/client_process.h"
 #include "tools/camera_app/camera_frame_writer.h"
 #include "tools/camera_app/virtual_cameras.h"
@@ -70,4 +73,48 @@ TEST(CameraAppTest, TheFrameWriterServesTheReadersRequestAndStopsOnAsk) {
     EXPECT_TRUE(reader.IsWriterAlive());
     writer.Stop();
     EXPECT_GT(writer.Committed(), 0);
+}
+
+TEST(CameraAppTest, TheFrameWriterSendsTheCamerasWindowScaledToTheRequest) {
+    // Camera 2's settings name a red window; the reader asks for NV12 at
+    // 568x320, and the writer's frames show the window's red, converted as
+    // the media source's clients take it (BT.601 limited range).
+    RegistrySandbox sandbox;
+    ASSERT_TRUE(sandbox.ok());
+    const wchar_t title[] = L"QM camera app test window";
+    const std::string settingsPath = SettingsPathOfCamera(2).text;
+    const std::wstring keyPath(settingsPath.begin(), settingsPath.end());
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_CURRENT_USER, keyPath.c_str(), L"WindowName", REG_SZ, title,
+                                               static_cast<DWORD>(sizeof(title))));
+    const wchar_t windowClass[] = L"QMCameraAppTestWindow";
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_CURRENT_USER, keyPath.c_str(), L"WindowClass", REG_SZ,
+                                               windowClass, static_cast<DWORD>(sizeof(windowClass))));
+    TestWindowThread windows;
+    ASSERT_TRUE(windows.ok());
+    HWND window = nullptr;
+    ASSERT_EQ(S_OK, windows.Create(windowClass, title, 640, 360, SolidPainter(RGB(255, 0, 0)), &window));
+
+    const std::wstring prefix = L"Local\\QMCameraAppTest.W." + std::to_wstring(::GetCurrentProcessId()) + L".";
+    CFrameRingReader reader;
+    ASSERT_EQ(S_OK, reader.Create(2, prefix.c_str()));
+    ASSERT_EQ(S_OK, reader.SetRequest({568, 320, frame_ring::FrameFormat::Nv12, kDefaultFrameTime}));
+    qmcamera::CCameraFrameWriter writer(2, prefix.c_str());
+    ASSERT_EQ(S_OK, writer.Start());
+
+    const size_t luma = 568u * 320u;
+    std::vector<BYTE> frame(luma * 3 / 2);
+    const auto isRed = [&] {
+        const size_t middle = 160u * 568u + 284u;
+        const size_t chroma = luma + 80u * 568u + 284u;
+        return std::abs(frame[middle] - 82) <= 2 && std::abs(frame[chroma] - 90) <= 2 &&
+               std::abs(frame[chroma + 1] - 240) <= 2;
+    };
+    bool red = false;
+    for (int attempt = 0; attempt < 100 && !red; ++attempt) {
+        QM_IGNORE(reader.WaitForFrame(1000, nullptr), "the copy below tells");
+        frame_ring::FrameInfo info = {};
+        red = reader.CopyLatest(frame.data(), frame.size(), 0, &info) == S_OK && info.width == 568 && isRed();
+    }
+    writer.Stop();
+    EXPECT_TRUE(red) << "Y " << int{frame[160u * 568u + 284u]};
 }
