@@ -548,3 +548,29 @@ TEST(CameraMediaTypesTest, ForeignTypesAreRefusedAndOffersDescribeThemselves) {
     EXPECT_EQ(E_POINTER, camera_media_types::StreamFormatOf(nullptr, &format));
     EXPECT_EQ(S_OK, ::MFShutdown());
 }
+
+TEST(MediaSourceLifetimeTest, AStartedSourceReleasedWithoutShutdownLeavesNothingBehind) {
+    // The stream knows its source without a reference, so a client that
+    // forgets Shutdown does not keep both alive for ever (nor the
+    // delivery thread, nor the module).
+    ASSERT_EQ(S_OK, ::MFStartup(MF_VERSION, MFSTARTUP_NOSOCKET));
+    const LONG before = CBaseObject::ObjectsActive();
+    {
+        ComPtr<IMFMediaSource> source;
+        ASSERT_EQ(S_OK, CreateCameraMediaSourceForRing(kCamera, UniquePrefix().c_str(), IID_PPV_ARGS(&source)));
+        EXPECT_EQ(before + 2, CBaseObject::ObjectsActive()) << "the source and its stream";
+        ComPtr<IMFPresentationDescriptor> presentation;
+        ASSERT_EQ(S_OK, source->CreatePresentationDescriptor(&presentation));
+        ASSERT_EQ(S_OK, source->Start(presentation.Get(), nullptr, nullptr));
+        EXPECT_EQ(MESourceStarted, TypeOf(NextEvent(source.Get()).Get()));
+        ComPtr<IMFMediaStream> stream = StreamOf(NextEvent(source.Get()).Get());
+        ASSERT_TRUE(stream);
+        ASSERT_EQ(S_OK, stream->RequestSample(nullptr));
+        source.Reset();
+        // The client still holds the stream: its source is gone.
+        ComPtr<IMFMediaSource> back;
+        EXPECT_EQ(static_cast<HRESULT>(MF_E_SHUTDOWN), stream->GetMediaSource(&back));
+    }
+    EXPECT_EQ(before, CBaseObject::ObjectsActive());
+    EXPECT_EQ(S_OK, ::MFShutdown());
+}
