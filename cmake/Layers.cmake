@@ -57,3 +57,15 @@ function(qm_add_layer folder)
   target_link_libraries(qm_${folder} PRIVATE ${LAYER_SYSTEM_LIBRARIES})
   set_property(GLOBAL APPEND PROPERTY QM_LAYERS ${folder})
 endfunction()
+
+# qm_use_media_foundation(<target>)
+# The Media Foundation interfaces the media source implements
+# (IMFMediaSourceEx among them) are declared by mfidl.h only for Windows 8
+# and later, while the project builds for Windows 7 (WINVER 0x0601). The
+# targets whose sources include mf/ headers that need them raise WINVER for
+# themselves; the options come after the project's definitions on the
+# command line, so the value is replaced rather than defined twice.
+function(qm_use_media_foundation target)
+  target_compile_options(${target} PRIVATE
+    $<$<COMPILE_LANGUAGE:CXX>:-UWINVER> $<$<COMPILE_LANGUAGE:CXX>:-DWINVER=0x0A00>)
+endfunction()

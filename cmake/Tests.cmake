@@ -8,7 +8,7 @@ file(GLOB QM_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.
 add_library(qmtestsupport STATIC ${QM_TEST_SUPPORT})
 # Tests, tools and benchmarks see the whole tree and every layer.
 target_include_directories(qmtestsupport PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(qmtestsupport PUBLIC qm_module qm_page qm_capture qm_framework GTest::gtest)
+target_link_libraries(qmtestsupport PUBLIC qm_module qm_mf qm_page qm_capture qm_framework GTest::gtest)
 
 # The layering that the include roots cannot enforce: no include climbing
 # out of a layer's folder, and no symbol left undefined by a layer's archive
@@ -75,6 +75,13 @@ foreach(area IN LISTS QM_TEST_AREAS)
     set_tests_properties(${QM_ARCH}.${area} PROPERTIES RESOURCE_LOCK wine_desktop)
   endif()
 endforeach()
+
+# The media source's tests include the Media Foundation declarations of
+# mf/ and read through the platform's source reader.
+if(TARGET mf_tests)
+  qm_use_media_foundation(mf_tests)
+  target_link_libraries(mf_tests PRIVATE mfreadwrite mfplat mfuuid)
+endif()
 
 # The frame ring's tests read frames from a writer in a process of its own,
 # which they start from beside capture_tests and kill

@@ -44,3 +44,26 @@ if(TARGET tools_tests)
   target_link_libraries(tools_tests PRIVATE qmcaptureclient)
   add_dependencies(tools_tests qmcapture quillmere_demo qmsettings)
 endif()
+
+# qmcamera: the Windows 11 virtual cameras (MFCreateVirtualCamera, loaded
+# from mfsensorgroup.dll at run time) and the writer of their frame rings.
+# Everything but its entry point is a library, which the tool tests call.
+file(GLOB QM_CAMERA_APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/camera_app/*.cpp)
+list(FILTER QM_CAMERA_APP_SOURCES EXCLUDE REGEX "/main\\.cpp$")
+add_library(qmcameraapp STATIC ${QM_CAMERA_APP_SOURCES})
+target_include_directories(qmcameraapp PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(qmcameraapp PUBLIC qm_mf qm_capture qm_framework mfplat mfuuid uuid ole32 user32 gdi32
+  advapi32 winmm dwmapi)
+qm_use_media_foundation(qmcameraapp)
+
+add_executable(qmcamera ${CMAKE_SOURCE_DIR}/tools/camera_app/main.cpp)
+target_link_libraries(qmcamera PRIVATE qmcameraapp)
+qm_use_media_foundation(qmcamera)
+if(MINGW)
+  target_link_options(qmcamera PRIVATE -municode)
+endif()
+if(TARGET tools_tests)
+  target_link_libraries(tools_tests PRIVATE qmcameraapp)
+  qm_use_media_foundation(tools_tests)
+  add_dependencies(tools_tests qmcamera)
+endif()

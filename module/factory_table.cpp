@@ -1,6 +1,7 @@
 // The classes this module serves, in row order.
 #include "capture/capture_device_ids.h"
 #include "capture/zrv_capture.h"
+#include "mf/media_source_ids.h"
 #include "module/module.h"
 #include "module/registration.h"
 #include "page/capture_device_prop.h"
@@ -20,5 +21,16 @@ const CFactoryTemplate g_Templates[] = {
     {L"QM Capture Device 6", &CLSID_CaptureDeviceCameras[4], &CZRV_Capture::CreateCamera<6>, nullptr, nullptr},
     {L"QM Capture Device 7", &CLSID_CaptureDeviceCameras[5], &CZRV_Capture::CreateCamera<7>, nullptr, nullptr},
     {L"QM Capture Device 8", &CLSID_CaptureDeviceCameras[6], &CZRV_Capture::CreateCamera<8>, nullptr, nullptr},
+    // The Media Foundation camera's media sources, one per camera: plain
+    // COM classes, which Windows 11's Frame Server creates for the virtual
+    // cameras qmcamera makes.
+    {L"QM Capture Device Media Source 1", &CLSID_CameraMediaSources[0], &CreateCameraMediaSourceOf<1>, nullptr, nullptr},
+    {L"QM Capture Device Media Source 2", &CLSID_CameraMediaSources[1], &CreateCameraMediaSourceOf<2>, nullptr, nullptr},
+    {L"QM Capture Device Media Source 3", &CLSID_CameraMediaSources[2], &CreateCameraMediaSourceOf<3>, nullptr, nullptr},
+    {L"QM Capture Device Media Source 4", &CLSID_CameraMediaSources[3], &CreateCameraMediaSourceOf<4>, nullptr, nullptr},
+    {L"QM Capture Device Media Source 5", &CLSID_CameraMediaSources[4], &CreateCameraMediaSourceOf<5>, nullptr, nullptr},
+    {L"QM Capture Device Media Source 6", &CLSID_CameraMediaSources[5], &CreateCameraMediaSourceOf<6>, nullptr, nullptr},
+    {L"QM Capture Device Media Source 7", &CLSID_CameraMediaSources[6], &CreateCameraMediaSourceOf<7>, nullptr, nullptr},
+    {L"QM Capture Device Media Source 8", &CLSID_CameraMediaSources[7], &CreateCameraMediaSourceOf<8>, nullptr, nullptr},
 };
 const int g_cTemplates = static_cast<int>(sizeof(g_Templates) / sizeof(g_Templates[0]));

@@ -16,6 +16,7 @@
 #include "capture/camera_list.h"
 #include "capture/capture_device_ids.h"
 #include "framework/com_util.h"
+#include "mf/media_source_ids.h"
 #include "module/registration.h"
 #include "tests/support/registry_sandbox.h"
 
@@ -286,4 +287,24 @@ TEST_F(RegistrationTest, EveryListedCameraJoinsTheVideoCategoryUnderItsNameAndOn
     wchar_t name[kCameraNameCapacity] = {};
     EXPECT_EQ(S_OK, CCameraList::GetName(meeting, name, kCameraNameCapacity));
     EXPECT_STREQ(L"Notes", name);
+}
+
+TEST_F(RegistrationTest, EachCamerasMediaSourceIsAnInprocClassWhileRegistered) {
+    // What Windows 11's Frame Server creates for the virtual cameras: a
+    // class of this module, free-threaded or apartment (Both).
+    std::vector<wchar_t> module;
+    ASSERT_EQ(S_OK, GetModulePath(nullptr, module));
+    ASSERT_EQ(S_OK, DllRegisterServer());
+    for (int camera = 1; camera <= kCameraMediaSourceCount; ++camera) {
+        const std::wstring key = L"CLSID\\" + GuidText(*CameraMediaSourceClassId(camera));
+        EXPECT_EQ(L"QM Capture Device Media Source " + std::to_wstring(camera),
+                  ReadString(HKEY_CLASSES_ROOT, key, nullptr));
+        EXPECT_EQ(std::wstring(module.data()), ReadString(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", nullptr))
+            << camera;
+        EXPECT_EQ(L"Both", ReadString(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", L"ThreadingModel")) << camera;
+    }
+    ASSERT_EQ(S_OK, DllUnregisterServer());
+    for (int camera = 1; camera <= kCameraMediaSourceCount; ++camera) {
+        EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(*CameraMediaSourceClassId(camera)))) << camera;
+    }
 }

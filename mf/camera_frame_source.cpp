@@ -1,0 +1,163 @@
+#include "mf/camera_frame_source.h"
+
+#include <wrl/client.h>
+
+#include <cstring>
+#include <new>
+
+#include "capture/frame_picture.h"
+#include "capture/nv12_converter.h"
+#include "framework/com_util.h"
+#include "framework/diagnostic_log.h"
+
+using Microsoft::WRL::ComPtr;
+using frame_ring::FrameFormat;
+
+CCameraFrameSource::CCameraFrameSource(int camera, const wchar_t* ringPrefix)
+    : m_camera(camera), m_prefix(ringPrefix != nullptr ? ringPrefix : frame_ring::kGlobalPrefix) {}
+
+CCameraFrameSource::~CCameraFrameSource() = default;
+
+void CCameraFrameSource::OpenRing() {
+    if (m_reader || m_ringFailed) {
+        return;
+    }
+    auto reader = std::unique_ptr<CFrameRingReader>(new (std::nothrow) CFrameRingReader());
+    if (!reader) {
+        return;
+    }
+    const HRESULT hr = reader->Create(m_camera, m_prefix.c_str());
+    if (FAILED(hr)) {
+        // Tried once per source: the stream keeps showing the standby frame.
+        m_ringFailed = true;
+        diagnostic_log::Write("media source %d: the frame ring cannot be created (0x%08lX)", m_camera,
+                              static_cast<unsigned long>(hr));
+        return;
+    }
+    m_reader = std::move(reader);
+}
+
+HRESULT CCameraFrameSource::Begin(const camera_media_types::StreamFormat& format) {
+    QM_DCHECK_ON_THREAD(m_thread);
+    RETURN_HR_IF(E_INVALIDARG, format.imageBytes == 0 || format.format == FrameFormat::None);
+    m_begun = false;
+    if (format.imageBytes != m_bufferBytes) {
+        m_frame.reset(new (std::nothrow) BYTE[format.imageBytes]);
+        m_standby.reset(new (std::nothrow) BYTE[format.imageBytes]);
+        if (!m_frame || !m_standby) {
+            m_frame.reset();
+            m_standby.reset();
+            m_bufferBytes = 0;
+            return E_OUTOFMEMORY;
+        }
+        m_bufferBytes = format.imageBytes;
+    }
+    m_format = format;
+    m_haveFrame = false;
+    RETURN_IF_FAILED(m_pool.Reset(format.imageBytes));
+    RETURN_IF_FAILED(RenderStandby());
+
+    OpenRing();
+    if (m_reader) {
+        const frame_ring::FrameRequest request = {format.width, format.height, format.format, format.frameTime};
+        const HRESULT hr = m_reader->SetRequest(request);
+        if (FAILED(hr)) {
+            diagnostic_log::Write("media source %d: the request cannot be written (0x%08lX)", m_camera,
+                                  static_cast<unsigned long>(hr));
+        }
+    }
+    m_begun = true;
+    return S_OK;
+}
+
+void CCameraFrameSource::End() {
+    QM_DCHECK_ON_THREAD(m_thread);
+    m_begun = false;
+    m_haveFrame = false;
+    if (m_reader) {
+        QM_IGNORE(m_reader->ClearRequest(), "a ring that fails its checks has no writer to tell");
+    }
+}
+
+void CCameraFrameSource::Heartbeat() {
+    QM_DCHECK_ON_THREAD(m_thread);
+    if (m_reader) {
+        QM_IGNORE(m_reader->Heartbeat(), "a reader place that cannot be taken again only costs frames");
+    }
+}
+
+HRESULT CCameraFrameSource::RenderStandby() {
+    const int width = m_format.width;
+    const int height = m_format.height;
+    // Black first, in the stream's format: what stays when the text cannot
+    // be drawn. NV12 black is luma 16 and chroma 128 (limited range).
+    if (m_format.format == FrameFormat::Nv12) {
+        const size_t luma = static_cast<size_t>(width) * static_cast<size_t>(height);
+        std::memset(m_standby.get(), 16, luma);
+        std::memset(m_standby.get() + luma, 128, m_format.imageBytes - luma);
+    } else {
+        for (uint32_t i = 0; i + 3 < m_format.imageBytes; i += 4) {
+            m_standby[i] = 0;
+            m_standby[i + 1] = 0;
+            m_standby[i + 2] = 0;
+            m_standby[i + 3] = 0xFF;
+        }
+    }
+
+    // The text through the DirectShow device's own standby picture: a
+    // bottom-up 24-bit canvas, converted once.
+    CFramePicture picture;
+    if (FAILED(picture.Resize(width, height))) {
+        return S_OK;
+    }
+    picture.RenderStandby(kStandbyText, nullptr);
+    const DWORD canvasBytes = picture.ImageSize();
+    std::unique_ptr<BYTE[]> canvas(new (std::nothrow) BYTE[canvasBytes]);
+    if (!canvas || FAILED(picture.CopyPixels(canvas.get(), canvasBytes))) {
+        return S_OK;
+    }
+    const ptrdiff_t canvasStride = static_cast<ptrdiff_t>(canvasBytes) / height;
+    const Bgr24Picture source = {canvas.get() + canvasStride * (height - 1), -canvasStride, width, height};
+    CNv12Converter converter;
+    if (m_format.format == FrameFormat::Nv12) {
+        const ptrdiff_t stride = static_cast<ptrdiff_t>(m_format.stride);
+        BYTE* chroma = m_standby.get() + stride * height;
+        QM_IGNORE(converter.ToNv12(source, {m_standby.get(), stride, chroma, stride}),
+                  "the sizes are table sizes; black stays on failure");
+    } else {
+        QM_IGNORE(converter.ToRgb32(source, m_standby.get(), static_cast<ptrdiff_t>(m_format.stride)),
+                  "the sizes are table sizes; black stays on failure");
+    }
+    return S_OK;
+}
+
+HRESULT CCameraFrameSource::NextSample(IMFSample** sample) {
+    QM_DCHECK_ON_THREAD(m_thread);
+    RETURN_HR_IF_NULL(E_POINTER, sample);
+    *sample = nullptr;
+    RETURN_HR_IF(E_UNEXPECTED, !m_begun);
+
+    bool writerAlive = false;
+    if (m_reader) {
+        frame_ring::FrameInfo info = {};
+        const HRESULT copied = m_reader->CopyLatest(m_frame.get(), m_bufferBytes, m_format.stride, &info);
+        if (copied == S_OK) {
+            // A frame of another reader's request (the writer serves the
+            // newest) is not one of this stream's.
+            m_haveFrame = info.width == m_format.width && info.height == m_format.height &&
+                          info.format == m_format.format;
+        } else if (FAILED(copied)) {
+            m_haveFrame = false;
+        }
+        writerAlive = m_reader->IsWriterAlive();
+    }
+
+    ComPtr<IMFSample> next;
+    BYTE* data = nullptr;
+    RETURN_IF_FAILED(m_pool.Acquire(&next, &data));
+    m_lastWasWriterFrame = writerAlive && m_haveFrame;
+    std::memcpy(data, m_lastWasWriterFrame ? m_frame.get() : m_standby.get(), m_format.imageBytes);
+    m_pool.Unlock();
+    *sample = next.Detach();
+    return S_OK;
+}

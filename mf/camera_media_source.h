@@ -1,0 +1,87 @@
+// The Media Foundation camera's media source: what Windows 11's Frame
+// Server loads (by the class of CLSID_CameraMediaSources) for a virtual
+// camera that qmcamera created with MFCreateVirtualCamera, and what a
+// process may run itself through MFCreateSourceReaderFromMediaSource.
+//
+// One live video stream (CCameraMediaStream) offering NV12 and RGB32 at the
+// sizes of FrameSizeTable (camera_media_types.h); frames come from the
+// camera's frame ring, written by qmcamera in the user's session. Start
+// queues MESourceStarted, then MENewStream (MEUpdatedStream when the stream
+// was started before), then the stream's MEStreamStarted. Pause is refused
+// (MF_E_INVALID_STATE_TRANSITION). IKsControl answers every property,
+// method and event set with HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND): the
+// camera has no controls. After Shutdown every call answers MF_E_SHUTDOWN.
+//
+// Any thread may call; one lock guards the state, never held across a
+// wait (GetEvent waits outside it).
+#pragma once
+
+#include <windows.h>
+#include <wrl/client.h>
+
+#include "framework/com_util.h"
+#include "framework/unknown.h"
+#include "mf/mf_interfaces.h"
+
+class CCameraMediaStream;
+
+class CCameraMediaSource final : public CUnknown, public IMFMediaSourceEx, public IMFGetService, public IKsControl {
+public:
+    // A source of camera 1..8 whose ring objects are named under
+    // `ringPrefix` (frame_ring::kGlobalPrefix for the real camera),
+    // returned without a reference, as the class factory takes objects.
+    // E_INVALIDARG for another camera number or a null prefix.
+    [[nodiscard]] static HRESULT Make(int camera, const wchar_t* ringPrefix, CCameraMediaSource** source);
+
+    DECLARE_IUNKNOWN
+    HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+    // IMFMediaEventGenerator
+    HRESULT STDMETHODCALLTYPE GetEvent(DWORD flags, IMFMediaEvent** event) override;
+    HRESULT STDMETHODCALLTYPE BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override;
+    HRESULT STDMETHODCALLTYPE EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override;
+    HRESULT STDMETHODCALLTYPE QueueEvent(MediaEventType type, REFGUID extendedType, HRESULT status,
+                                         const PROPVARIANT* value) override;
+    // IMFMediaSource
+    HRESULT STDMETHODCALLTYPE GetCharacteristics(DWORD* characteristics) override;
+    HRESULT STDMETHODCALLTYPE CreatePresentationDescriptor(IMFPresentationDescriptor** descriptor) override;
+    HRESULT STDMETHODCALLTYPE Start(IMFPresentationDescriptor* descriptor, const GUID* timeFormat,
+                                    const PROPVARIANT* startPosition) override;
+    HRESULT STDMETHODCALLTYPE Stop() override;
+    HRESULT STDMETHODCALLTYPE Pause() override;
+    HRESULT STDMETHODCALLTYPE Shutdown() override;
+    // IMFMediaSourceEx
+    HRESULT STDMETHODCALLTYPE GetSourceAttributes(IMFAttributes** attributes) override;
+    HRESULT STDMETHODCALLTYPE GetStreamAttributes(DWORD streamId, IMFAttributes** attributes) override;
+    HRESULT STDMETHODCALLTYPE SetD3DManager(IUnknown* manager) override;
+    // IMFGetService
+    HRESULT STDMETHODCALLTYPE GetService(REFGUID service, REFIID riid, void** object) override;
+    // IKsControl
+    HRESULT STDMETHODCALLTYPE KsProperty(PKSPROPERTY property, ULONG propertyLength, void* data, ULONG dataLength,
+                                         ULONG* bytesReturned) override;
+    HRESULT STDMETHODCALLTYPE KsMethod(PKSMETHOD method, ULONG methodLength, void* data, ULONG dataLength,
+                                       ULONG* bytesReturned) override;
+    HRESULT STDMETHODCALLTYPE KsEvent(PKSEVENT event, ULONG eventLength, void* data, ULONG dataLength,
+                                      ULONG* bytesReturned) override;
+
+private:
+    explicit CCameraMediaSource(int camera);
+    ~CCameraMediaSource() override;
+    [[nodiscard]] HRESULT Init(const wchar_t* ringPrefix);
+
+    const int m_camera;
+    mutable CCritSec m_lock;
+    Microsoft::WRL::ComPtr<IMFMediaEventQueue> m_queue;
+    Microsoft::WRL::ComPtr<IMFAttributes> m_attributes;
+    Microsoft::WRL::ComPtr<IMFStreamDescriptor> m_streamDescriptor;
+    Microsoft::WRL::ComPtr<IMFPresentationDescriptor> m_presentation;
+    CCameraMediaStream* m_stream = nullptr;  // one reference, until Shutdown
+    bool m_shutdown = false;
+    bool m_started = false;
+    bool m_streamAnnounced = false;
+};
+
+// For tests: a source of `camera` reading the ring under `ringPrefix`
+// (Local\ and a suffix of the test's own), queried for `riid`. The class
+// factory's sources read Global\.
+[[nodiscard]] HRESULT CreateCameraMediaSourceForRing(int camera, const wchar_t* ringPrefix, REFIID riid, void** ppv);

@@ -1,0 +1,360 @@
+#include "mf/camera_media_stream.h"
+
+#include <mfapi.h>
+#include <mferror.h>
+
+#include <new>
+
+#include "capture/frame_ring.h"
+#include "capture/pacing_timer.h"
+#include "framework/diagnostic_log.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// While stopped, the thread still beats for the ring this often.
+constexpr DWORD kIdleBeatMs = 1000;
+
+}  // namespace
+
+CCameraMediaStream::CCameraMediaStream(int camera, const wchar_t* ringPrefix)
+    : CUnknown(L"QM camera media stream", nullptr), m_frames(camera, ringPrefix) {}
+
+CCameraMediaStream::~CCameraMediaStream() {
+    // A stream released without its source's Shutdown still ends its
+    // thread, which holds no reference of its own.
+    StopThread();
+}
+
+HRESULT CCameraMediaStream::Create(IMFMediaSource* source, IMFStreamDescriptor* descriptor, int camera,
+                                   const wchar_t* ringPrefix, CCameraMediaStream** stream) {
+    RETURN_HR_IF(E_POINTER, source == nullptr || descriptor == nullptr || stream == nullptr);
+    *stream = nullptr;
+    CCameraMediaStream* created = new (std::nothrow) CCameraMediaStream(camera, ringPrefix);
+    RETURN_HR_IF_NULL(E_OUTOFMEMORY, created);
+    created->NonDelegatingAddRef();
+    HRESULT hr = ::MFCreateEventQueue(&created->m_queue);
+    if (SUCCEEDED(hr)) {
+        created->m_wake.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        hr = created->m_wake ? S_OK : HResultFromLastError();
+    }
+    if (FAILED(hr)) {
+        created->NonDelegatingRelease();
+        return hr;
+    }
+    created->m_source = source;
+    created->m_descriptor = descriptor;
+    *stream = created;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CCameraMediaStream::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+    RETURN_HR_IF_NULL(E_POINTER, ppv);
+    if (riid == __uuidof(IMFMediaEventGenerator) || riid == __uuidof(IMFMediaStream) ||
+        riid == __uuidof(IMFMediaStream2)) {
+        return GetInterface(static_cast<IMFMediaStream2*>(this), ppv);
+    }
+    return CUnknown::NonDelegatingQueryInterface(riid, ppv);
+}
+
+// ---- IMFMediaEventGenerator ---------------------------------------------------
+
+HRESULT STDMETHODCALLTYPE CCameraMediaStream::GetEvent(DWORD flags, IMFMediaEvent** event) {
+    RETURN_HR_IF_NULL(E_POINTER, event);
+    *event = nullptr;
+    ComPtr<IMFMediaEventQueue> queue;
+    {
+        CAutoLock lock(&m_lock);
+        RETURN_HR_IF(MF_E_SHUTDOWN, m_shutdown);
+        queue = m_queue;
+    }
+    // May block until an event comes: outside the lock.
+    return queue->GetEvent(flags, event);
+}
+
+HRESULT STDMETHODCALLTYPE CCameraMediaStream::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) {
+    RETURN_HR_IF_NULL(E_POINTER, callback);
+    CAutoLock lock(&m_lock);
+    RETURN_HR_IF(MF_E_SHUTDOWN, m_shutdown);
+    return m_queue->BeginGetEvent(callback, state);
+}
+
+HRESULT STDMETHODCALLTYPE CCameraMediaStream::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) {
+    RETURN_HR_IF(E_POINTER, result == nullptr || event == nullptr);
+    *event = nullptr;
+    CAutoLock lock(&m_lock);
+    RETURN_HR_IF(MF_E_SHUTDOWN, m_shutdown);
+    return m_queue->EndGetEvent(result, event);
+}
+
+HRESULT STDMETHODCALLTYPE CCameraMediaStream::QueueEvent(MediaEventType type, REFGUID extendedType, HRESULT status,
+                                                         const PROPVARIANT* value) {
+    CAutoLock lock(&m_lock);
+    RETURN_HR_IF(MF_E_SHUTDOWN, m_shutdown);
+    return m_queue->QueueEventParamVar(type, extendedType, status, value);
+}
+
+// ---- IMFMediaStream -------------------------------------------------------------
+
+HRESULT STDMETHODCALLTYPE CCameraMediaStream::GetMediaSource(IMFMediaSource** source) {
+    RETURN_HR_IF_NULL(E_POINTER, source);
+    *source = nullptr;
+    CAutoLock lock(&m_lock);
+    RETURN_HR_IF(MF_E_SHUTDOWN, m_shutdown || m_source == nullptr);
+    m_source->AddRef();
+    *source = m_source;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CCameraMediaStream::GetStreamDescriptor(IMFStreamDescriptor** descriptor) {
+    RETURN_HR_IF_NULL(E_POINTER, descriptor);
+    *descriptor = nullptr;
+    CAutoLock lock(&m_lock);
+    RETURN_HR_IF(MF_E_SHUTDOWN, m_shutdown);
+    return m_descriptor.CopyTo(descriptor);
+}
+
+HRESULT STDMETHODCALLTYPE CCameraMediaStream::RequestSample(IUnknown* token) {
+    CAutoLock lock(&m_lock);
+    RETURN_HR_IF(MF_E_SHUTDOWN, m_shutdown);
+    RETURN_HR_IF(MF_E_MEDIA_SOURCE_WRONGSTATE, m_state != MF_STREAM_STATE_RUNNING);
+    RETURN_HR_IF(MF_E_NOTACCEPTING, m_requestCount == kMaxPendingRequests);
+    m_requests[(m_firstRequest + m_requestCount) % kMaxPendingRequests] = token;
+    ++m_requestCount;
+    return S_OK;
+}
+
+// ---- IMFMediaStream2 ------------------------------------------------------------
+
+HRESULT STDMETHODCALLTYPE CCameraMediaStream::SetStreamState(MF_STREAM_STATE value) {
+    CAutoLock lock(&m_lock);
+    RETURN_HR_IF(MF_E_SHUTDOWN, m_shutdown);
+    switch (value) {
+        case MF_STREAM_STATE_RUNNING:
+            RETURN_HR_IF(MF_E_INVALID_STATE_TRANSITION, !m_hasFormat);
+            if (m_state != MF_STREAM_STATE_RUNNING) {
+                RETURN_IF_FAILED(EnsureThread());
+                m_state = MF_STREAM_STATE_RUNNING;
+                ++m_generation;
+                ::SetEvent(m_wake.get());
+            }
+            return S_OK;
+        case MF_STREAM_STATE_STOPPED:
+            if (m_state != MF_STREAM_STATE_STOPPED) {
+                m_state = MF_STREAM_STATE_STOPPED;
+                DropRequests();
+                ++m_generation;
+                ::SetEvent(m_wake.get());
+            }
+            return S_OK;
+        case MF_STREAM_STATE_PAUSED:
+            return MF_E_INVALID_STATE_TRANSITION;
+    }
+    return E_INVALIDARG;
+}
+
+HRESULT STDMETHODCALLTYPE CCameraMediaStream::GetStreamState(MF_STREAM_STATE* value) {
+    RETURN_HR_IF_NULL(E_POINTER, value);
+    CAutoLock lock(&m_lock);
+    RETURN_HR_IF(MF_E_SHUTDOWN, m_shutdown);
+    *value = m_state;
+    return S_OK;
+}
+
+// ---- The source's side ----------------------------------------------------------
+
+HRESULT CCameraMediaStream::Start(const camera_media_types::StreamFormat& format, const PROPVARIANT* startPosition) {
+    CAutoLock lock(&m_lock);
+    RETURN_HR_IF(MF_E_SHUTDOWN, m_shutdown);
+    RETURN_IF_FAILED(EnsureThread());
+    RETURN_IF_FAILED(m_queue->QueueEventParamVar(MEStreamStarted, GUID_NULL, S_OK, startPosition));
+    m_format = format;
+    m_hasFormat = true;
+    m_state = MF_STREAM_STATE_RUNNING;
+    DropRequests();
+    ++m_generation;
+    ::SetEvent(m_wake.get());
+    return S_OK;
+}
+
+HRESULT CCameraMediaStream::Stop() {
+    CAutoLock lock(&m_lock);
+    RETURN_HR_IF(MF_E_SHUTDOWN, m_shutdown);
+    m_state = MF_STREAM_STATE_STOPPED;
+    DropRequests();
+    ++m_generation;
+    if (m_wake) {
+        ::SetEvent(m_wake.get());
+    }
+    return m_queue->QueueEventParamVar(MEStreamStopped, GUID_NULL, S_OK, nullptr);
+}
+
+void CCameraMediaStream::Shutdown() {
+    ComPtr<IMFMediaEventQueue> queue;
+    {
+        CAutoLock lock(&m_lock);
+        if (m_shutdown) {
+            return;
+        }
+        m_shutdown = true;
+        m_state = MF_STREAM_STATE_STOPPED;
+        DropRequests();
+        queue = m_queue;
+        m_source = nullptr;
+    }
+    StopThread();
+    if (queue) {
+        QM_IGNORE(queue->Shutdown(), "a queue shut down twice has nothing more to do");
+    }
+}
+
+void CCameraMediaStream::DropRequests() {
+    QM_DCHECK_HELD(m_lock);
+    for (ComPtr<IUnknown>& request : m_requests) {
+        request.Reset();
+    }
+    m_firstRequest = 0;
+    m_requestCount = 0;
+}
+
+// ---- The delivery thread ----------------------------------------------------------
+
+HRESULT CCameraMediaStream::EnsureThread() {
+    QM_DCHECK_HELD(m_lock);
+    if (m_thread) {
+        return S_OK;
+    }
+    m_exit = false;
+    m_thread.reset(::CreateThread(nullptr, 0, &CCameraMediaStream::ThreadProc, this, 0, nullptr));
+    return m_thread ? S_OK : HResultFromLastError();
+}
+
+void CCameraMediaStream::StopThread() {
+    HANDLE thread = nullptr;
+    {
+        CAutoLock lock(&m_lock);
+        m_exit = true;
+        thread = m_thread.get();
+        if (m_wake) {
+            ::SetEvent(m_wake.get());
+        }
+    }
+    if (thread != nullptr) {
+        // Not under the lock: the thread takes it on its way out.
+        ::WaitForSingleObject(thread, INFINITE);
+        CAutoLock lock(&m_lock);
+        m_thread.reset();
+    }
+}
+
+DWORD WINAPI CCameraMediaStream::ThreadProc(void* parameter) {
+    static_cast<CCameraMediaStream*>(parameter)->Run();
+    return 0;
+}
+
+void CCameraMediaStream::Run() {
+    CPacingTimer timer;
+    QM_IGNORE(timer.Start(), "without it the wait runs in whole milliseconds");
+    uint64_t seenGeneration = 0;
+    bool delivering = false;
+    int64_t frameTime = 0;
+    int64_t due = 0;
+    int64_t lastTime = 0;
+    for (;;) {
+        bool exit = false;
+        bool running = false;
+        uint64_t generation = 0;
+        camera_media_types::StreamFormat format = {};
+        {
+            CAutoLock lock(&m_lock);
+            exit = m_exit;
+            running = m_state == MF_STREAM_STATE_RUNNING;
+            generation = m_generation;
+            format = m_format;
+        }
+        if (exit) {
+            break;
+        }
+        if (generation != seenGeneration) {
+            seenGeneration = generation;
+            delivering = false;
+            if (running) {
+                const HRESULT hr = m_frames.Begin(format);
+                if (FAILED(hr)) {
+                    diagnostic_log::Write("media stream: frames of %dx%d cannot be prepared (0x%08lX)", format.width,
+                                          format.height, static_cast<unsigned long>(hr));
+                    QM_IGNORE(QueueEvent(MEError, GUID_NULL, hr, nullptr), "a stream shut down has no client");
+                } else {
+                    delivering = true;
+                    frameTime = format.frameTime;
+                    due = frame_ring::QpcTime();
+                }
+            } else {
+                m_frames.End();
+            }
+        }
+        if (!delivering) {
+            m_frames.Heartbeat();
+            ::WaitForSingleObject(m_wake.get(), kIdleBeatMs);
+            continue;
+        }
+        const int64_t now = frame_ring::QpcTime();
+        if (due > now) {
+            // Woken early: the state changed, look again.
+            QM_IGNORE(timer.Wait(due - now, m_wake.get()), "either way the loop looks at the state again");
+            continue;
+        }
+        m_frames.Heartbeat();
+        DeliverFrame(seenGeneration, frameTime, &lastTime);
+        due += frameTime;
+        // Far behind (a stalled machine): the next frame one period from
+        // now rather than a burst of late ones.
+        if (due < now - frameTime) {
+            due = now + frameTime;
+        }
+    }
+    m_frames.End();
+}
+
+void CCameraMediaStream::DeliverFrame(uint64_t generation, int64_t frameTime, int64_t* lastTime) {
+    {
+        CAutoLock lock(&m_lock);
+        if (m_requestCount == 0 || m_generation != generation) {
+            return;
+        }
+    }
+    // The frame is copied without the lock.
+    ComPtr<IMFSample> sample;
+    HRESULT hr = m_frames.NextSample(&sample);
+    if (FAILED(hr)) {
+        diagnostic_log::Write("media stream: no sample (0x%08lX)", static_cast<unsigned long>(hr));
+        return;
+    }
+    // Media Foundation's clock (QPC), rising strictly.
+    int64_t time = ::MFGetSystemTime();
+    if (time <= *lastTime) {
+        time = *lastTime + 1;
+    }
+    *lastTime = time;
+    QM_IGNORE(sample->SetSampleTime(time), "a sample's time is set on its own attribute store");
+    QM_IGNORE(sample->SetSampleDuration(frameTime), "as above");
+    QM_IGNORE(sample->SetUINT32(MFSampleExtension_CleanPoint, TRUE), "every frame is a whole picture");
+
+    CAutoLock lock(&m_lock);
+    // Stopped or restarted meanwhile: the request was dropped with it.
+    if (m_shutdown || m_requestCount == 0 || m_generation != generation) {
+        return;
+    }
+    ComPtr<IUnknown> token;
+    token.Swap(m_requests[m_firstRequest]);
+    m_firstRequest = (m_firstRequest + 1) % kMaxPendingRequests;
+    --m_requestCount;
+    if (token) {
+        QM_IGNORE(sample->SetUnknown(MFSampleExtension_Token, token.Get()), "the client then lacks its token only");
+    }
+    hr = m_queue->QueueEventParamUnk(MEMediaSample, GUID_NULL, S_OK, sample.Get());
+    if (FAILED(hr)) {
+        diagnostic_log::Write("media stream: the sample cannot be queued (0x%08lX)", static_cast<unsigned long>(hr));
+    }
+}

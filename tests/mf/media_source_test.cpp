@@ -1,0 +1,576 @@
+// The Media Foundation camera's media source, run in this process as Wine
+// runs it: through the platform's source reader
+// (MFCreateSourceReaderFromMediaSource), and driven directly through
+// IMFMediaSource and IMFMediaStream where the order of events and the
+// error answers matter. Frames come from a CFrameRingWriter in this test,
+// on a ring named under Local\ and a suffix of the test's own: the source
+// reads it through the test seam CreateCameraMediaSourceForRing.
+#include <gtest/gtest.h>
+
+#include <mfapi.h>
+#include <mferror.h>
+#include <mfidl.h>
+#include <mfreadwrite.h>
+#include <wrl/client.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <thread>
+#include <tuple>
+
+#include "capture/frame_ring.h"
+#include "capture/nv12_converter.h"
+#include "capture/output_formats.h"
+#include "framework/com_util.h"
+#include "mf/camera_media_source.h"
+#include "mf/camera_media_types.h"
+#include "mf/media_source_ids.h"
+#include "mf/mf_interfaces.h"
+#include "module/module.h"
+
+using Microsoft::WRL::ComPtr;
+using frame_ring::FrameFormat;
+
+namespace {
+
+constexpr int kCamera = 3;
+// Enough frames at 30 per second for a writer that starts late to be
+// seen many times over; counted, never timed.
+constexpr int kMaxReads = 300;
+
+std::wstring UniquePrefix() {
+    static int counter = 0;
+    return L"Local\\QMMfTest." + std::to_wstring(::GetCurrentProcessId()) + L"." + std::to_wstring(++counter) + L".";
+}
+
+// The RGB32 test picture: every pixel tells its place.
+void DrawRgb32(BYTE* data, int width, int height, uint32_t stride) {
+    for (int y = 0; y < height; ++y) {
+        BYTE* row = data + static_cast<size_t>(y) * stride;
+        for (int x = 0; x < width; ++x) {
+            row[x * 4 + 0] = static_cast<BYTE>(x);
+            row[x * 4 + 1] = static_cast<BYTE>(y);
+            row[x * 4 + 2] = static_cast<BYTE>(x + y + 7);
+            row[x * 4 + 3] = 0xFF;
+        }
+    }
+}
+
+// Writes frames for the readers' request until told to stop: the RGB32
+// picture above, or NV12 of a solid red converted as qmcamera converts.
+class TestWriter {
+public:
+    explicit TestWriter(std::wstring prefix) : m_prefix(std::move(prefix)) {}
+    ~TestWriter() { Stop(); }
+
+    void Start() {
+        m_thread = std::thread([this] { Run(); });
+    }
+    void Stop() {
+        m_stop = true;
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+    }
+    int Committed() const { return m_committed.load(); }
+
+private:
+    void Run() {
+        CFrameRingWriter writer;
+        bool open = false;
+        CNv12Converter converter;
+        std::vector<BYTE> red;
+        while (!m_stop) {
+            if (!open) {
+                open = SUCCEEDED(writer.Open(kCamera, m_prefix.c_str()));
+                ::Sleep(1);
+                continue;
+            }
+            frame_ring::FrameRequest request = {};
+            if (writer.Request(&request) != S_OK) {
+                ::Sleep(1);
+                continue;
+            }
+            frame_ring::FrameSlot slot = {};
+            if (FAILED(writer.BeginFrame(&slot))) {
+                return;
+            }
+            const uint32_t stride = camera_media_types::StrideOf(request.format, request.width);
+            if (request.format == FrameFormat::Rgb32) {
+                DrawRgb32(slot.data, request.width, request.height, stride);
+            } else {
+                const size_t rowBytes = static_cast<size_t>(request.width) * 3;
+                red.assign(rowBytes * static_cast<size_t>(request.height), 0);
+                for (size_t i = 0; i < red.size(); i += 3) {
+                    red[i + 2] = 0xFF;
+                }
+                const Bgr24Picture source = {red.data(), static_cast<ptrdiff_t>(rowBytes), request.width,
+                                             request.height};
+                BYTE* chroma = slot.data + static_cast<size_t>(stride) * static_cast<size_t>(request.height);
+                if (FAILED(converter.ToNv12(source, {slot.data, static_cast<ptrdiff_t>(stride), chroma,
+                                                     static_cast<ptrdiff_t>(stride)}))) {
+                    return;
+                }
+            }
+            const frame_ring::FrameDescription frame = {request.width, request.height, request.format, stride,
+                                                        frame_ring::QpcTime()};
+            if (SUCCEEDED(writer.CommitFrame(frame))) {
+                ++m_committed;
+            }
+            ::Sleep(5);
+        }
+    }
+
+    std::wstring m_prefix;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_committed{0};
+};
+
+class MediaSourceTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(S_OK, ::MFStartup(MF_VERSION, MFSTARTUP_NOSOCKET));
+        m_prefix = UniquePrefix();
+        ASSERT_EQ(S_OK, CreateCameraMediaSourceForRing(kCamera, m_prefix.c_str(), IID_PPV_ARGS(&m_source)));
+    }
+    void TearDown() override {
+        m_reader.Reset();
+        if (m_source) {
+            // The reader may have shut it down already.
+            const HRESULT hr = m_source->Shutdown();
+            EXPECT_TRUE(hr == S_OK || hr == MF_E_SHUTDOWN) << std::hex << hr;
+        }
+        m_source.Reset();
+        EXPECT_EQ(S_OK, ::MFShutdown());
+    }
+
+    // A source reader over the source, its stream set to `subtype` at
+    // 1280x720, 30 frames per second.
+    void OpenReader(const GUID& subtype) {
+        ASSERT_EQ(S_OK, ::MFCreateSourceReaderFromMediaSource(m_source.Get(), nullptr, &m_reader));
+        ComPtr<IMFMediaType> type;
+        ASSERT_EQ(S_OK, ::MFCreateMediaType(&type));
+        ASSERT_EQ(S_OK, type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video));
+        ASSERT_EQ(S_OK, type->SetGUID(MF_MT_SUBTYPE, subtype));
+        ASSERT_EQ(S_OK, ::MFSetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, 1280, 720));
+        ASSERT_EQ(S_OK, ::MFSetAttributeRatio(type.Get(), MF_MT_FRAME_RATE, 30, 1));
+        ASSERT_EQ(S_OK, m_reader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, type.Get()));
+    }
+
+    // The next sample's bytes and time.
+    void ReadOne(std::vector<BYTE>* bytes, LONGLONG* time) {
+        DWORD stream = 0;
+        DWORD flags = 0;
+        LONGLONG timestamp = 0;
+        ComPtr<IMFSample> sample;
+        ASSERT_EQ(S_OK, m_reader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, &stream, &flags, &timestamp,
+                                             &sample));
+        ASSERT_EQ(0u, flags & (MF_SOURCE_READERF_ERROR | MF_SOURCE_READERF_ENDOFSTREAM));
+        ASSERT_TRUE(sample) << "flags " << flags;
+        ComPtr<IMFMediaBuffer> buffer;
+        ASSERT_EQ(S_OK, sample->ConvertToContiguousBuffer(&buffer));
+        BYTE* data = nullptr;
+        DWORD length = 0;
+        ASSERT_EQ(S_OK, buffer->Lock(&data, nullptr, &length));
+        bytes->assign(data, data + length);
+        ASSERT_EQ(S_OK, buffer->Unlock());
+        *time = timestamp;
+    }
+
+    std::wstring m_prefix;
+    ComPtr<IMFMediaSource> m_source;
+    ComPtr<IMFSourceReader> m_reader;
+};
+
+ComPtr<IMFMediaEvent> NextEvent(IMFMediaEventGenerator* generator) {
+    ComPtr<IMFMediaEvent> event;
+    EXPECT_EQ(S_OK, generator->GetEvent(0, &event));
+    return event;
+}
+
+MediaEventType TypeOf(IMFMediaEvent* event) {
+    MediaEventType type = MEUnknown;
+    if (event != nullptr) {
+        EXPECT_EQ(S_OK, event->GetType(&type));
+    }
+    return type;
+}
+
+// The stream an MENewStream or MEUpdatedStream event carries.
+ComPtr<IMFMediaStream> StreamOf(IMFMediaEvent* event) {
+    PROPVARIANT value;
+    ::PropVariantInit(&value);
+    ComPtr<IMFMediaStream> stream;
+    if (event != nullptr && SUCCEEDED(event->GetValue(&value)) && value.vt == VT_UNKNOWN && value.punkVal) {
+        EXPECT_EQ(S_OK, value.punkVal->QueryInterface(IID_PPV_ARGS(&stream)));
+    }
+    ::PropVariantClear(&value);
+    return stream;
+}
+
+}  // namespace
+
+TEST_F(MediaSourceTest, OffersNv12AndRgb32AtTheTenSizesWithStridesOfItsOwn) {
+    ASSERT_EQ(S_OK, ::MFCreateSourceReaderFromMediaSource(m_source.Get(), nullptr, &m_reader));
+    std::set<std::tuple<bool, UINT32, UINT32>> offered;
+    for (DWORD index = 0;; ++index) {
+        ComPtr<IMFMediaType> type;
+        const HRESULT hr = m_reader->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, index, &type);
+        if (hr == MF_E_NO_MORE_TYPES) {
+            break;
+        }
+        ASSERT_EQ(S_OK, hr) << index;
+        GUID subtype = GUID_NULL;
+        UINT32 width = 0;
+        UINT32 height = 0;
+        UINT32 numerator = 0;
+        UINT32 denominator = 0;
+        ASSERT_EQ(S_OK, type->GetGUID(MF_MT_SUBTYPE, &subtype));
+        ASSERT_EQ(S_OK, ::MFGetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, &width, &height));
+        ASSERT_EQ(S_OK, ::MFGetAttributeRatio(type.Get(), MF_MT_FRAME_RATE, &numerator, &denominator));
+        EXPECT_LE(numerator, 60u * denominator);
+        const bool rgb = subtype == MFVideoFormat_RGB32;
+        EXPECT_TRUE(rgb || subtype == MFVideoFormat_NV12) << index;
+        EXPECT_EQ(rgb ? width * 4 : width, ::MFGetAttributeUINT32(type.Get(), MF_MT_DEFAULT_STRIDE, 0)) << index;
+        EXPECT_EQ(rgb ? width * height * 4 : width * height * 3 / 2,
+                  ::MFGetAttributeUINT32(type.Get(), MF_MT_SAMPLE_SIZE, 0))
+            << index;
+        EXPECT_EQ(static_cast<UINT32>(MFVideoInterlace_Progressive),
+                  ::MFGetAttributeUINT32(type.Get(), MF_MT_INTERLACE_MODE, 0));
+        EXPECT_EQ(1u, ::MFGetAttributeUINT32(type.Get(), MF_MT_ALL_SAMPLES_INDEPENDENT, 0));
+        offered.insert({rgb, width, height});
+    }
+    std::set<std::tuple<bool, UINT32, UINT32>> expected;
+    for (const FrameSize& size : FrameSizeTable) {
+        for (bool rgb : {false, true}) {
+            expected.insert({rgb, static_cast<UINT32>(size.width), static_cast<UINT32>(size.height)});
+        }
+    }
+    EXPECT_EQ(expected, offered);
+}
+
+TEST_F(MediaSourceTest, TheWritersRgb32PictureArrivesExactlyWithRisingSystemTimes) {
+    OpenReader(MFVideoFormat_RGB32);
+    const LONGLONG before = ::MFGetSystemTime();
+    std::vector<BYTE> bytes;
+    LONGLONG time = 0;
+    // The first read starts the source, which creates the ring the writer
+    // then opens.
+    ReadOne(&bytes, &time);
+    TestWriter writer(m_prefix);
+    writer.Start();
+
+    std::vector<BYTE> expected(1280u * 720u * 4u);
+    DrawRgb32(expected.data(), 1280, 720, 1280 * 4);
+    int reads = 0;
+    while (reads < kMaxReads && bytes != expected) {
+        ReadOne(&bytes, &time);
+        ++reads;
+    }
+    ASSERT_EQ(expected.size(), bytes.size());
+    ASSERT_TRUE(bytes == expected) << "the writer's picture never came in " << reads << " samples ("
+                                   << writer.Committed() << " frames committed)";
+
+    // Samples stamped on Media Foundation's clock, rising; the picture
+    // stays while the writer writes.
+    LONGLONG previous = time;
+    for (int i = 0; i < 5; ++i) {
+        ReadOne(&bytes, &time);
+        EXPECT_GT(time, previous);
+        EXPECT_TRUE(bytes == expected);
+        previous = time;
+    }
+    EXPECT_GE(time, before);
+    EXPECT_LE(time, ::MFGetSystemTime());
+    writer.Stop();
+}
+
+TEST_F(MediaSourceTest, TheWritersNv12FrameArrivesWithBt601LimitedRangeValuesOfRed) {
+    OpenReader(MFVideoFormat_NV12);
+    std::vector<BYTE> bytes;
+    LONGLONG time = 0;
+    ReadOne(&bytes, &time);
+    TestWriter writer(m_prefix);
+    writer.Start();
+
+    const size_t luma = 1280u * 720u;
+    // Red in BT.601 limited range: Y 81.5, U 90.2, V 239.9.
+    const auto isRed = [&] {
+        return bytes.size() == luma * 3 / 2 && std::abs(bytes[0] - 82) <= 1 && std::abs(bytes[luma - 1] - 82) <= 1 &&
+               std::abs(bytes[luma] - 90) <= 1 && std::abs(bytes[luma + 1] - 240) <= 1 &&
+               std::abs(bytes[bytes.size() - 2] - 90) <= 1 && std::abs(bytes[bytes.size() - 1] - 240) <= 1;
+    };
+    int reads = 0;
+    while (reads < kMaxReads && !isRed()) {
+        ReadOne(&bytes, &time);
+        ++reads;
+    }
+    ASSERT_EQ(luma * 3 / 2, bytes.size());
+    EXPECT_TRUE(isRed()) << "Y " << int{bytes[0]} << " U " << int{bytes[luma]} << " V " << int{bytes[luma + 1]};
+    writer.Stop();
+}
+
+TEST_F(MediaSourceTest, WithoutAWriterStandbyFramesKeepComing) {
+    OpenReader(MFVideoFormat_RGB32);
+    LONGLONG previous = 0;
+    for (int i = 0; i < 10; ++i) {
+        std::vector<BYTE> bytes;
+        LONGLONG time = 0;
+        ReadOne(&bytes, &time);
+        ASSERT_EQ(1280u * 720u * 4u, bytes.size());
+        EXPECT_GT(time, previous);
+        previous = time;
+        // Black with a line of text near the bottom.
+        EXPECT_EQ(0, bytes[0]);
+        EXPECT_EQ(0, bytes[1]);
+        EXPECT_EQ(0, bytes[2]);
+        EXPECT_EQ(0xFF, bytes[3]);
+        size_t lit = 0;
+        for (size_t p = 0; p < bytes.size(); p += 4) {
+            lit += bytes[p] > 128 ? 1 : 0;
+        }
+        EXPECT_GT(lit, 100u) << "the standby text";
+        EXPECT_LT(lit, bytes.size() / 4 / 10) << "mostly black";
+    }
+}
+
+TEST_F(MediaSourceTest, StartAnnouncesTheStreamThenRestartUpdatesItAndRequestsAreAnswered) {
+    ComPtr<IMFPresentationDescriptor> presentation;
+    ASSERT_EQ(S_OK, m_source->CreatePresentationDescriptor(&presentation));
+    BOOL selected = FALSE;
+    ComPtr<IMFStreamDescriptor> descriptor;
+    ASSERT_EQ(S_OK, presentation->GetStreamDescriptorByIndex(0, &selected, &descriptor));
+    EXPECT_TRUE(selected);
+    GUID category = GUID_NULL;
+    ASSERT_EQ(S_OK, descriptor->GetGUID(qm_mf::kDeviceStreamCategory, &category));
+    EXPECT_EQ(qm_mf::kPinNameVideoCapture, category);
+    EXPECT_EQ(0u, ::MFGetAttributeUINT32(descriptor.Get(), qm_mf::kDeviceStreamId, 99));
+    EXPECT_EQ(1u, ::MFGetAttributeUINT32(descriptor.Get(), qm_mf::kDeviceStreamFrameSourceTypes, 0));
+    EXPECT_EQ(1u, ::MFGetAttributeUINT32(descriptor.Get(), qm_mf::kDeviceStreamFrameServerShared, 0));
+    DWORD characteristics = 0;
+    ASSERT_EQ(S_OK, m_source->GetCharacteristics(&characteristics));
+    EXPECT_EQ(static_cast<DWORD>(MFMEDIASOURCE_IS_LIVE), characteristics & MFMEDIASOURCE_IS_LIVE);
+
+    PROPVARIANT now;
+    ::PropVariantInit(&now);
+    ASSERT_EQ(S_OK, m_source->Start(presentation.Get(), nullptr, &now));
+    EXPECT_EQ(MESourceStarted, TypeOf(NextEvent(m_source.Get()).Get()));
+    ComPtr<IMFMediaEvent> announced = NextEvent(m_source.Get());
+    EXPECT_EQ(MENewStream, TypeOf(announced.Get()));
+    ComPtr<IMFMediaStream> stream = StreamOf(announced.Get());
+    ASSERT_TRUE(stream);
+    EXPECT_EQ(MEStreamStarted, TypeOf(NextEvent(stream.Get()).Get()));
+    ComPtr<IMFMediaStream2> stream2;
+    ASSERT_EQ(S_OK, stream.As(&stream2));
+    MF_STREAM_STATE state = MF_STREAM_STATE_STOPPED;
+    ASSERT_EQ(S_OK, stream2->GetStreamState(&state));
+    EXPECT_EQ(MF_STREAM_STATE_RUNNING, state);
+    EXPECT_EQ(static_cast<HRESULT>(MF_E_INVALID_STATE_TRANSITION), stream2->SetStreamState(MF_STREAM_STATE_PAUSED));
+    EXPECT_EQ(E_POINTER, stream2->GetStreamState(nullptr));
+    // The client stops the stream alone and starts it again.
+    ASSERT_EQ(S_OK, stream2->SetStreamState(MF_STREAM_STATE_STOPPED));
+    EXPECT_EQ(static_cast<HRESULT>(MF_E_MEDIA_SOURCE_WRONGSTATE), stream->RequestSample(nullptr));
+    ASSERT_EQ(S_OK, stream2->SetStreamState(MF_STREAM_STATE_RUNNING));
+
+    // A request comes back as a sample with its token, of the default
+    // type (NV12 1280x720), timed on the system clock.
+    ComPtr<IMFAttributes> token;
+    ASSERT_EQ(S_OK, ::MFCreateAttributes(&token, 1));
+    const LONGLONG before = ::MFGetSystemTime();
+    ASSERT_EQ(S_OK, stream->RequestSample(token.Get()));
+    ComPtr<IMFMediaEvent> delivered = NextEvent(stream.Get());
+    ASSERT_EQ(MEMediaSample, TypeOf(delivered.Get()));
+    PROPVARIANT value;
+    ::PropVariantInit(&value);
+    ASSERT_EQ(S_OK, delivered->GetValue(&value));
+    ASSERT_EQ(VT_UNKNOWN, value.vt);
+    ComPtr<IMFSample> sample;
+    ASSERT_EQ(S_OK, value.punkVal->QueryInterface(IID_PPV_ARGS(&sample)));
+    ::PropVariantClear(&value);
+    ComPtr<IUnknown> carried;
+    ASSERT_EQ(S_OK, sample->GetUnknown(MFSampleExtension_Token, IID_PPV_ARGS(&carried)));
+    ComPtr<IUnknown> tokenUnknown;
+    ASSERT_EQ(S_OK, token.As(&tokenUnknown));
+    EXPECT_EQ(tokenUnknown.Get(), carried.Get());
+    LONGLONG time = 0;
+    ASSERT_EQ(S_OK, sample->GetSampleTime(&time));
+    EXPECT_GE(time, before);
+    EXPECT_LE(time, ::MFGetSystemTime());
+    DWORD length = 0;
+    ASSERT_EQ(S_OK, sample->GetTotalLength(&length));
+    EXPECT_EQ(1280u * 720u * 3u / 2u, length);
+    sample.Reset();
+
+    EXPECT_EQ(static_cast<HRESULT>(MF_E_INVALID_STATE_TRANSITION), m_source->Pause());
+    ASSERT_EQ(S_OK, m_source->Stop());
+    EXPECT_EQ(MEStreamStopped, TypeOf(NextEvent(stream.Get()).Get()));
+    EXPECT_EQ(MESourceStopped, TypeOf(NextEvent(m_source.Get()).Get()));
+    EXPECT_EQ(static_cast<HRESULT>(MF_E_MEDIA_SOURCE_WRONGSTATE), stream->RequestSample(nullptr));
+
+    // Started again: the same stream, updated.
+    ASSERT_EQ(S_OK, m_source->Start(presentation.Get(), &GUID_NULL, nullptr));
+    EXPECT_EQ(MESourceStarted, TypeOf(NextEvent(m_source.Get()).Get()));
+    ComPtr<IMFMediaEvent> updated = NextEvent(m_source.Get());
+    EXPECT_EQ(MEUpdatedStream, TypeOf(updated.Get()));
+    EXPECT_EQ(stream.Get(), StreamOf(updated.Get()).Get());
+    EXPECT_EQ(MEStreamStarted, TypeOf(NextEvent(stream.Get()).Get()));
+    ASSERT_EQ(S_OK, stream->RequestSample(nullptr));
+    EXPECT_EQ(MEMediaSample, TypeOf(NextEvent(stream.Get()).Get()));
+
+    // Only the default time format.
+    const GUID other = MFVideoFormat_NV12;
+    EXPECT_EQ(static_cast<HRESULT>(MF_E_UNSUPPORTED_TIME_FORMAT), m_source->Start(presentation.Get(), &other, nullptr));
+}
+
+TEST_F(MediaSourceTest, KsControlKnowsNoSetAndNullPointersAreRefused) {
+    ComPtr<IKsControl> ks;
+    ASSERT_EQ(S_OK, m_source.As(&ks));
+    KSPROPERTY property = {};
+    property.Set = MFVideoFormat_RGB32;  // any set the camera does not have
+    property.Id = 1;
+    property.Flags = 1;  // KSPROPERTY_TYPE_GET
+    ULONG returned = 77;
+    LONG data = 0;
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND),
+              ks->KsProperty(&property, sizeof(property), &data, sizeof(data), &returned));
+    EXPECT_EQ(0u, returned);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND),
+              ks->KsMethod(&property, sizeof(property), &data, sizeof(data), &returned));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND),
+              ks->KsEvent(&property, sizeof(property), &data, sizeof(data), &returned));
+    EXPECT_EQ(E_POINTER, ks->KsProperty(nullptr, sizeof(property), &data, sizeof(data), &returned));
+    EXPECT_EQ(E_POINTER, ks->KsProperty(&property, sizeof(property), &data, sizeof(data), nullptr));
+    EXPECT_EQ(E_INVALIDARG, ks->KsProperty(&property, 4, &data, sizeof(data), &returned));
+
+    ComPtr<IMFMediaSourceEx> sourceEx;
+    ASSERT_EQ(S_OK, m_source.As(&sourceEx));
+    EXPECT_EQ(E_POINTER, m_source->GetCharacteristics(nullptr));
+    EXPECT_EQ(E_POINTER, m_source->CreatePresentationDescriptor(nullptr));
+    EXPECT_EQ(E_POINTER, m_source->Start(nullptr, nullptr, nullptr));
+    EXPECT_EQ(E_POINTER, m_source->GetEvent(0, nullptr));
+    EXPECT_EQ(E_POINTER, m_source->BeginGetEvent(nullptr, nullptr));
+    EXPECT_EQ(E_POINTER, sourceEx->GetSourceAttributes(nullptr));
+    EXPECT_EQ(E_POINTER, sourceEx->GetStreamAttributes(0, nullptr));
+    ComPtr<IMFAttributes> attributes;
+    EXPECT_EQ(static_cast<HRESULT>(MF_E_INVALIDSTREAMNUMBER), sourceEx->GetStreamAttributes(1, &attributes));
+    ASSERT_EQ(S_OK, sourceEx->GetStreamAttributes(0, &attributes));
+    EXPECT_EQ(1u, ::MFGetAttributeUINT32(attributes.Get(), qm_mf::kDeviceStreamFrameServerShared, 0));
+    ComPtr<IMFGetService> service;
+    ASSERT_EQ(S_OK, m_source.As(&service));
+    EXPECT_EQ(E_POINTER, service->GetService(GUID_NULL, IID_IUnknown, nullptr));
+}
+
+TEST_F(MediaSourceTest, AfterShutdownEveryCallAnswersShutdown) {
+    ComPtr<IMFPresentationDescriptor> presentation;
+    ASSERT_EQ(S_OK, m_source->CreatePresentationDescriptor(&presentation));
+    ASSERT_EQ(S_OK, m_source->Start(presentation.Get(), nullptr, nullptr));
+    EXPECT_EQ(MESourceStarted, TypeOf(NextEvent(m_source.Get()).Get()));
+    ComPtr<IMFMediaStream> stream = StreamOf(NextEvent(m_source.Get()).Get());
+    ASSERT_TRUE(stream);
+    ASSERT_EQ(S_OK, stream->RequestSample(nullptr));
+
+    ASSERT_EQ(S_OK, m_source->Shutdown());
+    const HRESULT shutdown = MF_E_SHUTDOWN;
+    DWORD characteristics = 0;
+    ComPtr<IMFPresentationDescriptor> again;
+    ComPtr<IMFMediaEvent> event;
+    EXPECT_EQ(shutdown, m_source->GetCharacteristics(&characteristics));
+    EXPECT_EQ(shutdown, m_source->CreatePresentationDescriptor(&again));
+    EXPECT_EQ(shutdown, m_source->Start(presentation.Get(), nullptr, nullptr));
+    EXPECT_EQ(shutdown, m_source->Stop());
+    EXPECT_EQ(shutdown, m_source->Pause());
+    EXPECT_EQ(shutdown, m_source->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event));
+    EXPECT_EQ(shutdown, m_source->Shutdown());
+    ComPtr<IKsControl> ks;
+    ASSERT_EQ(S_OK, m_source.As(&ks));
+    KSPROPERTY property = {};
+    ULONG returned = 0;
+    EXPECT_EQ(shutdown, ks->KsProperty(&property, sizeof(property), nullptr, 0, &returned));
+    EXPECT_EQ(shutdown, stream->RequestSample(nullptr));
+    EXPECT_EQ(shutdown, stream->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event));
+    ComPtr<IMFMediaSource> back;
+    EXPECT_EQ(shutdown, stream->GetMediaSource(&back));
+}
+
+TEST(MediaSourceClassTest, TheModulesFactoryMakesEachCamerasSourceAndRefusesAggregation) {
+    ASSERT_EQ(S_OK, ::MFStartup(MF_VERSION, MFSTARTUP_NOSOCKET));
+    for (int camera = 1; camera <= kCameraMediaSourceCount; ++camera) {
+        ComPtr<IClassFactory> factory;
+        ASSERT_EQ(S_OK, GetClassObjectFromTable(g_Templates, g_cTemplates, *CameraMediaSourceClassId(camera),
+                                                IID_PPV_ARGS(&factory)))
+            << camera;
+        ComPtr<IMFMediaSourceEx> source;
+        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&source))) << camera;
+        ComPtr<IUnknown> inner;
+        ComPtr<IUnknown> outer;
+        ASSERT_EQ(S_OK, source.As(&outer));
+        EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(outer.Get(), IID_IUnknown, &inner));
+        EXPECT_EQ(S_OK, source->Shutdown());
+    }
+    EXPECT_EQ(nullptr, CameraMediaSourceClassId(0));
+    EXPECT_EQ(nullptr, CameraMediaSourceClassId(9));
+    EXPECT_EQ(S_OK, ::MFShutdown());
+}
+
+TEST(CameraMediaTypesTest, ForeignTypesAreRefusedAndOffersDescribeThemselves) {
+    ASSERT_EQ(S_OK, ::MFStartup(MF_VERSION, MFSTARTUP_NOSOCKET));
+    for (int index = 0; index < camera_media_types::kTypeCount; ++index) {
+        ComPtr<IMFMediaType> type;
+        ASSERT_EQ(S_OK, camera_media_types::CreateType(index, &type));
+        camera_media_types::StreamFormat format = {};
+        ASSERT_EQ(S_OK, camera_media_types::StreamFormatOf(type.Get(), &format)) << index;
+        EXPECT_TRUE(frame_ring::IsValidRequest({format.width, format.height, format.format, format.frameTime}))
+            << index;
+    }
+    ComPtr<IMFMediaType> type;
+    EXPECT_EQ(E_INVALIDARG, camera_media_types::CreateType(camera_media_types::kTypeCount, &type));
+    ASSERT_EQ(S_OK, camera_media_types::CreateType(camera_media_types::DefaultTypeIndex(), &type));
+    camera_media_types::StreamFormat format = {};
+    ASSERT_EQ(S_OK, camera_media_types::StreamFormatOf(type.Get(), &format));
+    EXPECT_EQ(1280, format.width);
+    EXPECT_EQ(FrameFormat::Nv12, format.format);
+
+    // RGB24, a size outside the table, 120 frames per second: refused.
+    ASSERT_EQ(S_OK, type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_RGB24));
+    EXPECT_EQ(static_cast<HRESULT>(MF_E_INVALIDMEDIATYPE), camera_media_types::StreamFormatOf(type.Get(), &format));
+    ASSERT_EQ(S_OK, type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_RGB32));
+    ASSERT_EQ(S_OK, ::MFSetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, 1280, 721));
+    EXPECT_EQ(static_cast<HRESULT>(MF_E_INVALIDMEDIATYPE), camera_media_types::StreamFormatOf(type.Get(), &format));
+    ASSERT_EQ(S_OK, ::MFSetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, 1280, 720));
+    ASSERT_EQ(S_OK, ::MFSetAttributeRatio(type.Get(), MF_MT_FRAME_RATE, 120, 1));
+    EXPECT_EQ(static_cast<HRESULT>(MF_E_INVALIDMEDIATYPE), camera_media_types::StreamFormatOf(type.Get(), &format));
+    EXPECT_EQ(1280, format.width) << "a refused type writes nothing";
+    EXPECT_EQ(FrameFormat::Nv12, format.format);
+    EXPECT_EQ(E_POINTER, camera_media_types::StreamFormatOf(nullptr, &format));
+    EXPECT_EQ(S_OK, ::MFShutdown());
+}
+
+TEST(MediaSourceLifetimeTest, AStartedSourceReleasedWithoutShutdownLeavesNothingBehind) {
+    // The stream knows its source without a reference, so a client that
+    // forgets Shutdown does not keep both alive for ever (nor the
+    // delivery thread, nor the module).
+    ASSERT_EQ(S_OK, ::MFStartup(MF_VERSION, MFSTARTUP_NOSOCKET));
+    const LONG before = CBaseObject::ObjectsActive();
+    {
+        ComPtr<IMFMediaSource> source;
+        ASSERT_EQ(S_OK, CreateCameraMediaSourceForRing(kCamera, UniquePrefix().c_str(), IID_PPV_ARGS(&source)));
+        EXPECT_EQ(before + 2, CBaseObject::ObjectsActive()) << "the source and its stream";
+        ComPtr<IMFPresentationDescriptor> presentation;
+        ASSERT_EQ(S_OK, source->CreatePresentationDescriptor(&presentation));
+        ASSERT_EQ(S_OK, source->Start(presentation.Get(), nullptr, nullptr));
+        EXPECT_EQ(MESourceStarted, TypeOf(NextEvent(source.Get()).Get()));
+        ComPtr<IMFMediaStream> stream = StreamOf(NextEvent(source.Get()).Get());
+        ASSERT_TRUE(stream);
+        ASSERT_EQ(S_OK, stream->RequestSample(nullptr));
+        source.Reset();
+        // The client still holds the stream: its source is gone.
+        ComPtr<IMFMediaSource> back;
+        EXPECT_EQ(static_cast<HRESULT>(MF_E_SHUTDOWN), stream->GetMediaSource(&back));
+    }
+    EXPECT_EQ(before, CBaseObject::ObjectsActive());
+    EXPECT_EQ(S_OK, ::MFShutdown());
+}

@@ -1,0 +1,120 @@
+// qmcamera.exe run as a program, under Wine: Wine has no mfsensorgroup.dll
+// and so no MFCreateVirtualCamera, which is the answer a system before
+// Windows 11 gives too. What it does on Windows 11 cannot run here.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "capture/frame_ring.h"
+#include "capture/frame_time.h"
+#include "capture/camera_list.h"
+#include "tests/support/registry_sandbox.h"
+#include "tests/support/test_window_thread.h"
+#include "tests/tools/client_process.h"
+#include "tools/camera_app/camera_frame_writer.h"
+#include "tools/camera_app/virtual_cameras.h"
+
+using namespace qmtest;
+
+TEST(CameraAppTest, WithoutVirtualCamerasItSaysSoInOneLineAndExitsWithItsCode) {
+    ASSERT_EQ(nullptr, qmcamera::LoadCreateVirtualCamera()) << "this system has virtual cameras";
+    ClientRun run;
+    ASSERT_EQ(S_OK, RunToolProcess(L"qmcamera.exe", {}, 60000, &run));
+    EXPECT_EQ(static_cast<DWORD>(qmcamera::kExitNoVirtualCameras), run.exitCode);
+    std::string line = run.err;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.pop_back();
+    }
+    EXPECT_EQ(qmcamera::kNoVirtualCamerasLine, line);
+    EXPECT_EQ("", run.out);
+}
+
+TEST(CameraAppTest, HelpAndUsage) {
+    ClientRun run;
+    ASSERT_EQ(S_OK, RunToolProcess(L"qmcamera.exe", {L"--help"}, 60000, &run));
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_NE(std::string::npos, run.out.find("Usage: qmcamera"));
+    ASSERT_EQ(S_OK, RunToolProcess(L"qmcamera.exe", {L"--frobnicate"}, 60000, &run));
+    EXPECT_EQ(2u, run.exitCode);
+}
+
+TEST(CameraAppTest, TheFrameWriterServesTheReadersRequestAndStopsOnAsk) {
+    // No window stored for the camera (an empty user registry): the writer
+    // sends its standby frame, black with the camera's standby text, in
+    // the format and size the reader asked for.
+    RegistrySandbox sandbox;
+    ASSERT_TRUE(sandbox.ok());
+    const std::wstring prefix = L"Local\\QMCameraAppTest." + std::to_wstring(::GetCurrentProcessId()) + L".";
+    CFrameRingReader reader;
+    ASSERT_EQ(S_OK, reader.Create(2, prefix.c_str()));
+    ASSERT_EQ(S_OK, reader.SetRequest({432, 768, frame_ring::FrameFormat::Rgb32, kDefaultFrameTime}));
+
+    qmcamera::CCameraFrameWriter writer(2, prefix.c_str());
+    ASSERT_EQ(S_OK, writer.Start());
+    std::vector<BYTE> frame(432u * 768u * 4u);
+    frame_ring::FrameInfo info = {};
+    HRESULT copied = S_FALSE;
+    for (int attempt = 0; attempt < 60 && copied != S_OK; ++attempt) {
+        QM_IGNORE(reader.WaitForFrame(1000, nullptr), "the copy below tells");
+        copied = reader.CopyLatest(frame.data(), frame.size(), 0, &info);
+    }
+    ASSERT_EQ(S_OK, copied);
+    EXPECT_EQ(432, info.width);
+    EXPECT_EQ(768, info.height);
+    EXPECT_EQ(frame_ring::FrameFormat::Rgb32, info.format);
+    EXPECT_EQ(432u * 4u, info.stride);
+    // Black with opaque alpha in the top left corner.
+    EXPECT_EQ(0, frame[0]);
+    EXPECT_EQ(0, frame[1]);
+    EXPECT_EQ(0, frame[2]);
+    EXPECT_EQ(0xFF, frame[3]);
+    EXPECT_TRUE(reader.IsWriterAlive());
+    writer.Stop();
+    EXPECT_GT(writer.Committed(), 0);
+}
+
+TEST(CameraAppTest, TheFrameWriterSendsTheCamerasWindowScaledToTheRequest) {
+    // Camera 2's settings name a red window; the reader asks for NV12 at
+    // 568x320, and the writer's frames show the window's red, converted as
+    // the media source's clients take it (BT.601 limited range).
+    RegistrySandbox sandbox;
+    ASSERT_TRUE(sandbox.ok());
+    const wchar_t title[] = L"QM camera app test window";
+    const std::string settingsPath = SettingsPathOfCamera(2).text;
+    const std::wstring keyPath(settingsPath.begin(), settingsPath.end());
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_CURRENT_USER, keyPath.c_str(), L"WindowName", REG_SZ, title,
+                                               static_cast<DWORD>(sizeof(title))));
+    const wchar_t windowClass[] = L"QMCameraAppTestWindow";
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_CURRENT_USER, keyPath.c_str(), L"WindowClass", REG_SZ,
+                                               windowClass, static_cast<DWORD>(sizeof(windowClass))));
+    TestWindowThread windows;
+    ASSERT_TRUE(windows.ok());
+    HWND window = nullptr;
+    ASSERT_EQ(S_OK, windows.Create(windowClass, title, 640, 360, SolidPainter(RGB(255, 0, 0)), &window));
+
+    const std::wstring prefix = L"Local\\QMCameraAppTest.W." + std::to_wstring(::GetCurrentProcessId()) + L".";
+    CFrameRingReader reader;
+    ASSERT_EQ(S_OK, reader.Create(2, prefix.c_str()));
+    ASSERT_EQ(S_OK, reader.SetRequest({568, 320, frame_ring::FrameFormat::Nv12, kDefaultFrameTime}));
+    qmcamera::CCameraFrameWriter writer(2, prefix.c_str());
+    ASSERT_EQ(S_OK, writer.Start());
+
+    const size_t luma = 568u * 320u;
+    std::vector<BYTE> frame(luma * 3 / 2);
+    const auto isRed = [&] {
+        const size_t middle = 160u * 568u + 284u;
+        const size_t chroma = luma + 80u * 568u + 284u;
+        return std::abs(frame[middle] - 82) <= 2 && std::abs(frame[chroma] - 90) <= 2 &&
+               std::abs(frame[chroma + 1] - 240) <= 2;
+    };
+    bool red = false;
+    for (int attempt = 0; attempt < 100 && !red; ++attempt) {
+        QM_IGNORE(reader.WaitForFrame(1000, nullptr), "the copy below tells");
+        frame_ring::FrameInfo info = {};
+        red = reader.CopyLatest(frame.data(), frame.size(), 0, &info) == S_OK && info.width == 568 && isRed();
+    }
+    writer.Stop();
+    EXPECT_TRUE(red) << "Y " << int{frame[160u * 568u + 284u]};
+}

@@ -1,0 +1,47 @@
+// The Media Foundation virtual cameras qmcamera keeps while it runs: one
+// per camera of the machine's list, made with MFCreateVirtualCamera
+// (Windows 11, mfsensorgroup.dll) as software camera sources of this
+// module's media source classes, living for this session and this user,
+// and started with a callback that logs what the Frame Server reports.
+#pragma once
+
+#include <windows.h>
+#include <wrl/client.h>
+
+#include <string>
+#include <vector>
+
+#include "framework/com_util.h"
+#include "mf/mf_interfaces.h"
+
+namespace qmcamera {
+
+// The process exit code and line for a system without virtual cameras.
+inline constexpr int kExitNoVirtualCameras = 3;
+inline constexpr char kNoVirtualCamerasLine[] =
+    "qmcamera: Media Foundation virtual cameras need Windows 11 (build 22000 or later); this system has none";
+
+// MFCreateVirtualCamera from mfsensorgroup.dll, or null where the system
+// lacks either (Windows 10 and before, Wine). The library stays loaded.
+qm_mf::CreateVirtualCameraFn LoadCreateVirtualCamera();
+
+class CVirtualCameras {
+public:
+    explicit CVirtualCameras(qm_mf::CreateVirtualCameraFn create) : m_create(create) {}
+    ~CVirtualCameras();
+    CVirtualCameras(const CVirtualCameras&) = delete;
+    CVirtualCameras& operator=(const CVirtualCameras&) = delete;
+
+    // Creates and starts camera 1..8 under `name` ("{CLSID}" of its media
+    // source). The platform's error when it refuses.
+    [[nodiscard]] HRESULT Add(int camera, const wchar_t* name);
+
+    // Stops and removes every camera made.
+    void RemoveAll();
+
+private:
+    qm_mf::CreateVirtualCameraFn m_create;
+    std::vector<Microsoft::WRL::ComPtr<IMFVirtualCamera>> m_cameras;
+};
+
+}  // namespace qmcamera
