@@ -11,7 +11,7 @@
 set(QM_SETUP_NAME QMCaptureDevice-${QM_VERSION}-setup.exe)
 set(QM_SETUP ${CMAKE_BINARY_DIR}/${QM_SETUP_NAME})
 set(QM_SETUP_SCRIPT ${CMAKE_SOURCE_DIR}/tools/windows/installer.nsi)
-set(QM_SETUP_BINARIES QMCaptureDevice.ax qmsettings.exe qmcapture.exe quillmere_demo.exe)
+set(QM_SETUP_BINARIES QMCaptureDevice.ax qmsettings.exe qmcapture.exe qmcamera.exe quillmere_demo.exe)
 
 find_program(QM_MAKENSIS makensis)
 if(NOT QM_MAKENSIS)

@@ -1,6 +1,6 @@
 # The Windows zip, built by the superbuild once both architectures are:
 #   build/QMCaptureDevice-<version>.zip
-#     x86/ and x64/: QMCaptureDevice.ax, qmsettings.exe, qmcapture.exe,
+#     x86/ and x64/: QMCaptureDevice.ax, qmsettings.exe, qmcapture.exe, qmcamera.exe,
 #       quillmere_demo.exe
 #     install.cmd, uninstall.cmd, USER-GUIDE.txt
 # Build it with: cmake --build build --target package_zip
@@ -17,7 +17,7 @@ set(QM_VERSION ${CMAKE_MATCH_1})
 set(QM_PACKAGE_NAME QMCaptureDevice-${QM_VERSION})
 set(QM_PACKAGE_STAGE ${CMAKE_BINARY_DIR}/package/${QM_PACKAGE_NAME})
 set(QM_PACKAGE_ZIP ${CMAKE_BINARY_DIR}/${QM_PACKAGE_NAME}.zip)
-set(QM_PACKAGE_BINARIES QMCaptureDevice.ax qmsettings.exe qmcapture.exe quillmere_demo.exe)
+set(QM_PACKAGE_BINARIES QMCaptureDevice.ax qmsettings.exe qmcapture.exe qmcamera.exe quillmere_demo.exe)
 set(QM_PACKAGE_DOCUMENTS install.cmd uninstall.cmd USER-GUIDE.txt)
 
 set(QM_PACKAGE_COMMANDS)

@@ -82,7 +82,7 @@ uninstall_root='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 device_clsid_key='HKLM\Software\Classes\CLSID\{94521ABB-B63B-42E2-95AB-796E3C67134A}'
 settings_key='HKCU\Software\QMCapture'
 pending_key='HKLM\System\CurrentControlSet\Control\Session Manager'
-binaries=(QMCaptureDevice.ax qmsettings.exe qmcapture.exe quillmere_demo.exe)
+binaries=(QMCaptureDevice.ax qmsettings.exe qmcapture.exe qmcamera.exe quillmere_demo.exe)
 # Setup's exit codes as Linux sees them: only the low 8 bits of a Windows
 # exit code survive, so ERROR_SUCCESS_REBOOT_REQUIRED (3010) arrives as 194.
 exit_not_installed=2

@@ -2,7 +2,7 @@
 ;
 ; Installs into Program Files\QM Capture Device (the 64-bit Program Files on
 ; 64-bit Windows): x86\ always, x64\ on 64-bit Windows, each holding the
-; module, qmsettings.exe, qmcapture.exe and quillmere_demo.exe; the user
+; module, qmsettings.exe, qmcapture.exe, qmcamera.exe and quillmere_demo.exe; the user
 ; guide and uninstall.exe beside them. It registers each module with the
 ; regsvr32 of its architecture, adds the Start menu entries "QM Capture
 ; Settings" and "Uninstall QM Capture Device", and the uninstall entry that
@@ -199,6 +199,7 @@ Var RegistrationFailed
   !insertmacro PlaceFile ${ARCH} ${MODULE} "${SOURCE_DIR}"
   !insertmacro PlaceFile ${ARCH} qmsettings.exe "${SOURCE_DIR}"
   !insertmacro PlaceFile ${ARCH} qmcapture.exe "${SOURCE_DIR}"
+  !insertmacro PlaceFile ${ARCH} qmcamera.exe "${SOURCE_DIR}"
   !insertmacro PlaceFile ${ARCH} quillmere_demo.exe "${SOURCE_DIR}"
 !macroend
 
@@ -335,6 +336,7 @@ SectionEnd
   !insertmacro RemoveFile ${ARCH} ${MODULE}
   !insertmacro RemoveFile ${ARCH} qmsettings.exe
   !insertmacro RemoveFile ${ARCH} qmcapture.exe
+  !insertmacro RemoveFile ${ARCH} qmcamera.exe
   !insertmacro RemoveFile ${ARCH} quillmere_demo.exe
   RMDir /REBOOTOK "$INSTDIR\${ARCH}"
 !macroend
