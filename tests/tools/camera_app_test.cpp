@@ -3,6 +3,7 @@
 // Windows 11 gives too. What it does on Windows 11 cannot run here.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -117,4 +118,56 @@ TEST(CameraAppTest, TheFrameWriterSendsTheCamerasWindowScaledToTheRequest) {
     }
     writer.Stop();
     EXPECT_TRUE(red) << "Y " << int{frame[160u * 568u + 284u]};
+}
+
+TEST(CameraAppTest, TheWholeChainShowsTheWindowToAMediaFoundationClientOfAnotherProcess) {
+    // This process is qmcamera's side: camera 1's settings name a window of
+    // four colours, and its frame writer serves the ring under Global\.
+    // qmmfclient, another process, creates camera 1's media source through
+    // its registered class and reads 60 NV12 frames at 1280x720 through a
+    // source reader.
+    ScopedDeviceRegistration registration;
+    ASSERT_TRUE(SUCCEEDED(registration.Register()));
+    RegistrySandbox sandbox;
+    ASSERT_TRUE(sandbox.ok());
+    const wchar_t title[] = L"QM camera chain test window";
+    const wchar_t windowClass[] = L"QMCameraChainTestWindow";
+    const std::string settingsPath = SettingsPathOfCamera(1).text;
+    const std::wstring keyPath(settingsPath.begin(), settingsPath.end());
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_CURRENT_USER, keyPath.c_str(), L"WindowName", REG_SZ, title,
+                                               static_cast<DWORD>(sizeof(title))));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_CURRENT_USER, keyPath.c_str(), L"WindowClass", REG_SZ,
+                                               windowClass, static_cast<DWORD>(sizeof(windowClass))));
+    TestWindowThread windows;
+    ASSERT_TRUE(windows.ok());
+    HWND window = nullptr;
+    ASSERT_EQ(S_OK, windows.Create(windowClass, title, 640, 360,
+                                   QuadrantPainter(640, 360, RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255),
+                                                   RGB(255, 255, 255)),
+                                   &window, 40, 40));
+    qmcamera::CCameraFrameWriter writer(1, frame_ring::kGlobalPrefix);
+    ASSERT_EQ(S_OK, writer.Start());
+
+    ClientRun run;
+    ASSERT_EQ(S_OK, RunToolProcess(L"qmmfclient.exe", {L"--camera", L"1", L"--frames", L"60", L"--size", L"1280x720",
+                                                       L"--format", L"nv12"},
+                                   120000, &run));
+    writer.Stop();
+    std::printf("[          ] qmmfclient printed:\n%s", run.out.c_str());
+    EXPECT_EQ(0u, run.exitCode) << run.out << run.err;
+    EXPECT_NE(std::string::npos, run.out.find("format: NV12 1280x720")) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("frames: 60")) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("times rising: yes")) << run.out;
+    // The luma of red, green, blue and white in BT.601 limited range.
+    double quarters[4] = {};
+    const size_t at = run.out.find("bottom right): ");
+    ASSERT_NE(std::string::npos, at) << run.out;
+    ASSERT_EQ(4, std::sscanf(run.out.c_str() + at + 15, "%lf %lf %lf %lf", &quarters[0], &quarters[1],
+                             &quarters[2], &quarters[3]))
+        << run.out;
+    const double expected[4] = {82, 145, 41, 235};
+    for (int q = 0; q < 4; ++q) {
+        EXPECT_NEAR(expected[q], quarters[q], 3.0) << "quarter " << q << ": " << run.out;
+    }
+    EXPECT_GT(writer.Committed(), 0);
 }

@@ -245,9 +245,12 @@ TEST(SettingsAppTest, StartedWithoutOptionsItListsTheCamerasFirst) {
 
     // The picker: camera 1 listed and chosen, Rename and Remove off for it.
     HWND picker = nullptr;
+    // Found once it shows: a dialog exists, hidden, before its
+    // initialisation has filled it.
     for (DWORD waited = 0; waited < kFrameAppearMs && picker == nullptr; waited += 100) {
         ::Sleep(100);
-        picker = ::FindWindowW(L"#32770", L"QM Capture Settings");
+        const HWND found = ::FindWindowW(L"#32770", L"QM Capture Settings");
+        picker = found != nullptr && ::IsWindowVisible(found) ? found : nullptr;
     }
     std::wstring first;
     LRESULT selected = -1;
