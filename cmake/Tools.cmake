@@ -53,7 +53,7 @@ list(FILTER QM_CAMERA_APP_SOURCES EXCLUDE REGEX "/main\\.cpp$")
 add_library(qmcameraapp STATIC ${QM_CAMERA_APP_SOURCES})
 target_include_directories(qmcameraapp PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(qmcameraapp PUBLIC qm_mf qm_capture qm_framework mfplat mfuuid uuid ole32 user32 gdi32
-  advapi32 winmm dwmapi)
+  advapi32 winmm dwmapi shell32)
 qm_use_media_foundation(qmcameraapp)
 
 add_executable(qmcamera ${CMAKE_SOURCE_DIR}/tools/camera_app/main.cpp)

@@ -11,10 +11,12 @@
 #include "capture/frame_ring.h"
 #include "capture/frame_time.h"
 #include "capture/camera_list.h"
+#include "framework/com_util.h"
 #include "tests/support/registry_sandbox.h"
 #include "tests/support/test_window_thread.h"
 #include "tests/tools/client_process.h"
 #include "tools/camera_app/camera_frame_writer.h"
+#include "tools/camera_app/tray_icon.h"
 #include "tools/camera_app/virtual_cameras.h"
 
 using namespace qmtest;
@@ -170,4 +172,20 @@ TEST(CameraAppTest, TheWholeChainShowsTheWindowToAMediaFoundationClientOfAnother
         EXPECT_NEAR(expected[q], quarters[q], 3.0) << "quarter " << q << ": " << run.out;
     }
     EXPECT_GT(writer.Committed(), 0);
+}
+
+TEST(CameraAppTest, TheIconsQuitCommandEndsTheProgramsWait) {
+    // What the icon's menu does, sent as the menu sends it; whether the
+    // shell shows the icon at all depends on a notification area, which
+    // Xvfb has not.
+    UniqueHandle quit(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(quit);
+    qmcamera::CTrayIcon icon;
+    ASSERT_TRUE(icon.Create(quit.get()));
+    ASSERT_NE(nullptr, icon.hwnd());
+    EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(quit.get(), 0));
+    ASSERT_TRUE(::PostMessageW(icon.hwnd(), WM_COMMAND, qmcamera::CTrayIcon::kCommandQuit, 0));
+    // Returns once the posted command has set the event.
+    icon.RunUntil(quit.get());
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(quit.get(), 0));
 }

@@ -1,8 +1,9 @@
 // qmcamera: keeps a Media Foundation virtual camera (Windows 11) for each
 // camera of the machine's list, and feeds each one's frame ring with the
 // picture of the window its settings name, while a media source of the
-// camera reads. The cameras live as long as this program runs (Ctrl+C or
-// closing the console ends it). There is no notification-area icon.
+// camera reads. The cameras live as long as this program runs: its icon in
+// the notification area opens the settings or quits; Ctrl+C or closing the
+// console ends it too.
 //
 // Exit codes:
 //   0  ended by the user
@@ -22,6 +23,7 @@
 #include "capture/frame_ring.h"
 #include "framework/com_util.h"
 #include "tools/camera_app/camera_frame_writer.h"
+#include "tools/camera_app/tray_icon.h"
 #include "tools/camera_app/virtual_cameras.h"
 
 namespace {
@@ -99,9 +101,15 @@ int wmain(int argc, wchar_t** argv) {
         }
         std::fflush(stdout);
         if (made > 0) {
-            std::printf("qmcamera: press Ctrl+C to remove the cameras and end\n");
+            std::printf("qmcamera: quit from its icon in the notification area, or press Ctrl+C, to remove the "
+                        "cameras and end\n");
             std::fflush(stdout);
-            ::WaitForSingleObject(quit.get(), INFINITE);
+            qmcamera::CTrayIcon icon;
+            if (icon.Create(quit.get())) {
+                icon.RunUntil(quit.get());
+            } else {
+                ::WaitForSingleObject(quit.get(), INFINITE);
+            }
         }
         for (auto& writer : writers) {
             writer->Stop();
