@@ -138,3 +138,41 @@ TEST(CamerasTest, ACamerasSettingsInterfaceWritesItsOwnKeyOnly) {
         return none == nullptr ? result : S_OK;
     }());
 }
+
+TEST(CamerasTest, TwoCamerasFollowingTwoWindowsEachShowTheirOwn) {
+    RegistrySandbox sandbox;
+    ASSERT_TRUE(sandbox.ok());
+    TestWindowThread ui;
+    ASSERT_TRUE(ui.ok());
+    HWND red = nullptr;
+    HWND green = nullptr;
+    ASSERT_EQ(S_OK, ui.Create(L"QMCamerasTest::Red", L"Red", 320, 180, SolidPainter(RGB(255, 0, 0)), &red, 40, 40));
+    ASSERT_EQ(S_OK,
+              ui.Create(L"QMCamerasTest::Green", L"Green", 320, 180, SolidPainter(RGB(0, 255, 0)), &green, 400, 40));
+    ASSERT_TRUE(StoreWindowChoice(L"Red", L"QMCamerasTest::Red", L""));
+    ASSERT_TRUE(StoreWindowChoice(L"Green", L"QMCamerasTest::Green", L"", SettingsPathOfCamera(4).text));
+
+    ComPtr<IBaseFilter> first;
+    ComPtr<IBaseFilter> fourth;
+    HRESULT hr = S_OK;
+    ASSERT_EQ(S_OK, CreateCamera(CZRV_Capture::CreateInstance(nullptr, &hr), hr, &first));
+    hr = S_OK;
+    ASSERT_EQ(S_OK, CreateCamera(CZRV_Capture::CreateCamera<4>(nullptr, &hr), hr, &fourth));
+    CaptureGraph a;
+    CaptureGraph b;
+    ASSERT_EQ(S_OK, a.Build(first.Get(), false));
+    ASSERT_EQ(S_OK, b.Build(fourth.Get(), false));
+    ASSERT_TRUE(SUCCEEDED(a.Run()));
+    ASSERT_TRUE(SUCCEEDED(b.Run()));
+    ASSERT_TRUE(a.recorder.WaitForSamples(6, kTimeoutMs));
+    ASSERT_TRUE(b.recorder.WaitForSamples(6, kTimeoutMs));
+    const std::vector<BYTE> frameA = a.recorder.latestFrame();
+    const std::vector<BYTE> frameB = b.recorder.latestFrame();
+    EXPECT_EQ(S_OK, a.Stop());
+    EXPECT_EQ(S_OK, b.Stop());
+    // Both at the default size, 204x360.
+    ASSERT_EQ(204u * 360u * 3u, frameA.size());
+    ASSERT_EQ(204u * 360u * 3u, frameB.size());
+    EXPECT_TRUE(IsNear(RGB(255, 0, 0), PixelAt(frameA, 204, 360, 100, 180)));
+    EXPECT_TRUE(IsNear(RGB(0, 255, 0), PixelAt(frameB, 204, 360, 100, 180)));
+}
