@@ -14,6 +14,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/support/bench_clock.h"
 #include "bench/support/child_window.h"
 #include "capture/nv12_converter.h"
 
@@ -22,29 +23,6 @@ using namespace qmbench;
 namespace {
 
 using Instructions = CNv12Converter::Instructions;
-
-double NowMs() {
-    static const double frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return static_cast<double>(f.QuadPart);
-    }();
-    LARGE_INTEGER counter;
-    ::QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) * 1000.0 / frequency;
-}
-
-const char* NameOf(Instructions instructions) {
-    switch (instructions) {
-    case Instructions::Scalar:
-        return "scalar";
-    case Instructions::Sse2:
-        return "SSE2";
-    case Instructions::Avx2:
-        return "AVX2";
-    }
-    return "?";
-}
 
 struct Figures {
     double median;
@@ -91,9 +69,10 @@ int main(int argc, char** argv) {
             Time(repetitions, [&] { std::memcpy(copy.data(), source.data(), copy.size()); });
         std::printf("  %-8s %-6s %8.3f / %8.3f\n", "memcpy", "NV12", memcpyFigures.median, memcpyFigures.fastest);
         for (const Instructions instructions : {Instructions::Scalar, Instructions::Sse2, Instructions::Avx2}) {
+            const char* name = CNv12Converter::NameOf(instructions);
             CNv12Converter converter;
             if (FAILED(converter.UseInstructions(instructions))) {
-                std::printf("  %-8s not supported by this processor\n", NameOf(instructions));
+                std::printf("  %-8s not supported by this processor\n", name);
                 continue;
             }
             HRESULT hr = S_OK;
@@ -101,11 +80,11 @@ int main(int argc, char** argv) {
             const Figures toRgb32 =
                 Time(repetitions, [&] { hr = converter.ToRgb32(picture, rgb32.data(), width * 4); });
             if (FAILED(hr)) {
-                std::printf("  %-8s failed: 0x%08lx\n", NameOf(instructions), static_cast<unsigned long>(hr));
+                std::printf("  %-8s failed: 0x%08lx\n", name, static_cast<unsigned long>(hr));
                 return 1;
             }
-            std::printf("  %-8s %-6s %8.3f / %8.3f\n", NameOf(instructions), "NV12", toNv12.median, toNv12.fastest);
-            std::printf("  %-8s %-6s %8.3f / %8.3f\n", NameOf(instructions), "RGB32", toRgb32.median, toRgb32.fastest);
+            std::printf("  %-8s %-6s %8.3f / %8.3f\n", name, "NV12", toNv12.median, toNv12.fastest);
+            std::printf("  %-8s %-6s %8.3f / %8.3f\n", name, "RGB32", toRgb32.median, toRgb32.fastest);
         }
     }
     return 0;

@@ -128,3 +128,15 @@ HRESULT CNv12Converter::ToRgb32(const Bgr24Picture& source, BYTE* targetTop, ptr
     }
     return S_OK;
 }
+
+const char* CNv12Converter::NameOf(Instructions instructions) {
+    switch (instructions) {
+    case Instructions::Scalar:
+        return "scalar";
+    case Instructions::Sse2:
+        return "SSE2";
+    case Instructions::Avx2:
+        return "AVX2";
+    }
+    return "?";
+}

@@ -49,6 +49,8 @@ public:
     [[nodiscard]] static bool IsSupported(Instructions instructions);
     // The fastest set this processor can run: what a new converter uses.
     static Instructions Best();
+    // "scalar", "SSE2" or "AVX2", for reports.
+    static const char* NameOf(Instructions instructions);
 
     CNv12Converter();
 

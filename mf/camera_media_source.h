@@ -21,6 +21,7 @@
 
 #include "framework/com_util.h"
 #include "framework/unknown.h"
+#include "mf/media_event_generator.h"
 #include "mf/mf_interfaces.h"
 
 class CCameraMediaStream;
@@ -37,11 +38,19 @@ public:
     HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
     // IMFMediaEventGenerator
-    HRESULT STDMETHODCALLTYPE GetEvent(DWORD flags, IMFMediaEvent** event) override;
-    HRESULT STDMETHODCALLTYPE BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override;
-    HRESULT STDMETHODCALLTYPE EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override;
+    HRESULT STDMETHODCALLTYPE GetEvent(DWORD flags, IMFMediaEvent** event) override {
+        return m_events.GetEvent(flags, event);
+    }
+    HRESULT STDMETHODCALLTYPE BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override {
+        return m_events.BeginGetEvent(callback, state);
+    }
+    HRESULT STDMETHODCALLTYPE EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override {
+        return m_events.EndGetEvent(result, event);
+    }
     HRESULT STDMETHODCALLTYPE QueueEvent(MediaEventType type, REFGUID extendedType, HRESULT status,
-                                         const PROPVARIANT* value) override;
+                                         const PROPVARIANT* value) override {
+        return m_events.QueueEvent(type, extendedType, status, value);
+    }
     // IMFMediaSource
     HRESULT STDMETHODCALLTYPE GetCharacteristics(DWORD* characteristics) override;
     HRESULT STDMETHODCALLTYPE CreatePresentationDescriptor(IMFPresentationDescriptor** descriptor) override;
@@ -77,6 +86,8 @@ private:
     Microsoft::WRL::ComPtr<IMFPresentationDescriptor> m_presentation;
     CCameraMediaStream* m_stream = nullptr;  // one reference, until Shutdown
     bool m_shutdown = false;
+    // The event generator calls, over m_lock, m_shutdown and m_queue.
+    CMediaEventGenerator m_events{m_lock, m_shutdown, m_queue};
     bool m_started = false;
     bool m_streamAnnounced = false;
 };

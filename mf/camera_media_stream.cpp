@@ -60,40 +60,8 @@ HRESULT STDMETHODCALLTYPE CCameraMediaStream::NonDelegatingQueryInterface(REFIID
 
 // ---- IMFMediaEventGenerator ---------------------------------------------------
 
-HRESULT STDMETHODCALLTYPE CCameraMediaStream::GetEvent(DWORD flags, IMFMediaEvent** event) {
-    RETURN_HR_IF_NULL(E_POINTER, event);
-    *event = nullptr;
-    ComPtr<IMFMediaEventQueue> queue;
-    {
-        CAutoLock lock(&m_lock);
-        RETURN_HR_IF(MF_E_SHUTDOWN, m_shutdown);
-        queue = m_queue;
-    }
-    // May block until an event comes: outside the lock.
-    return queue->GetEvent(flags, event);
-}
-
-HRESULT STDMETHODCALLTYPE CCameraMediaStream::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) {
-    RETURN_HR_IF_NULL(E_POINTER, callback);
-    CAutoLock lock(&m_lock);
-    RETURN_HR_IF(MF_E_SHUTDOWN, m_shutdown);
-    return m_queue->BeginGetEvent(callback, state);
-}
-
-HRESULT STDMETHODCALLTYPE CCameraMediaStream::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) {
-    RETURN_HR_IF(E_POINTER, result == nullptr || event == nullptr);
-    *event = nullptr;
-    CAutoLock lock(&m_lock);
-    RETURN_HR_IF(MF_E_SHUTDOWN, m_shutdown);
-    return m_queue->EndGetEvent(result, event);
-}
-
-HRESULT STDMETHODCALLTYPE CCameraMediaStream::QueueEvent(MediaEventType type, REFGUID extendedType, HRESULT status,
-                                                         const PROPVARIANT* value) {
-    CAutoLock lock(&m_lock);
-    RETURN_HR_IF(MF_E_SHUTDOWN, m_shutdown);
-    return m_queue->QueueEventParamVar(type, extendedType, status, value);
-}
+// GetEvent, BeginGetEvent, EndGetEvent and QueueEvent are m_events'
+// (media_event_generator.h), in the class.
 
 // ---- IMFMediaStream -------------------------------------------------------------
 

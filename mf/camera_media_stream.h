@@ -24,6 +24,7 @@
 
 #include "framework/com_util.h"
 #include "framework/unknown.h"
+#include "mf/media_event_generator.h"
 #include "mf/camera_frame_source.h"
 #include "mf/camera_media_types.h"
 #include "mf/mf_interfaces.h"
@@ -43,11 +44,19 @@ public:
     HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
     // IMFMediaEventGenerator
-    HRESULT STDMETHODCALLTYPE GetEvent(DWORD flags, IMFMediaEvent** event) override;
-    HRESULT STDMETHODCALLTYPE BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override;
-    HRESULT STDMETHODCALLTYPE EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override;
+    HRESULT STDMETHODCALLTYPE GetEvent(DWORD flags, IMFMediaEvent** event) override {
+        return m_events.GetEvent(flags, event);
+    }
+    HRESULT STDMETHODCALLTYPE BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override {
+        return m_events.BeginGetEvent(callback, state);
+    }
+    HRESULT STDMETHODCALLTYPE EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override {
+        return m_events.EndGetEvent(result, event);
+    }
     HRESULT STDMETHODCALLTYPE QueueEvent(MediaEventType type, REFGUID extendedType, HRESULT status,
-                                         const PROPVARIANT* value) override;
+                                         const PROPVARIANT* value) override {
+        return m_events.QueueEvent(type, extendedType, status, value);
+    }
     // IMFMediaStream
     HRESULT STDMETHODCALLTYPE GetMediaSource(IMFMediaSource** source) override;
     HRESULT STDMETHODCALLTYPE GetStreamDescriptor(IMFStreamDescriptor** descriptor) override;
@@ -86,6 +95,8 @@ private:
     IMFMediaSource* m_source = nullptr;  // not counted; null after Shutdown
     Microsoft::WRL::ComPtr<IMFStreamDescriptor> m_descriptor;
     bool m_shutdown = false;
+    // The event generator calls, over m_lock, m_shutdown and m_queue.
+    CMediaEventGenerator m_events{m_lock, m_shutdown, m_queue};
     bool m_exit = false;
     bool m_hasFormat = false;
     MF_STREAM_STATE m_state = MF_STREAM_STATE_STOPPED;

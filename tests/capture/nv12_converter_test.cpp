@@ -19,18 +19,6 @@ using Instructions = CNv12Converter::Instructions;
 
 constexpr Instructions kEverySet[] = {Instructions::Scalar, Instructions::Sse2, Instructions::Avx2};
 
-const char* NameOf(Instructions instructions) {
-    switch (instructions) {
-    case Instructions::Scalar:
-        return "scalar";
-    case Instructions::Sse2:
-        return "SSE2";
-    case Instructions::Avx2:
-        return "AVX2";
-    }
-    return "?";
-}
-
 struct Bgr {
     BYTE blue;
     BYTE green;
@@ -170,7 +158,7 @@ TEST(Nv12ConverterTest, FlatColoursGiveTheirExactValues) {
         for (const Instructions instructions : SupportedSets()) {
             Nv12 target(width, height);
             ASSERT_EQ(S_OK, Convert(instructions, source, &target));
-            EXPECT_TRUE(expected.bytes == target.bytes) << c.name << " " << NameOf(instructions) << ": Y " << target.Y(0, 0)
+            EXPECT_TRUE(expected.bytes == target.bytes) << c.name << " " << CNv12Converter::NameOf(instructions) << ": Y " << target.Y(0, 0)
                                                         << ", U " << target.U(0, 0) << ", V " << target.V(0, 0);
         }
     }
@@ -196,7 +184,7 @@ TEST(Nv12ConverterTest, ABlockOfFourColoursAveragesTheirChannels) {
     for (const Instructions instructions : SupportedSets()) {
         Nv12 target(width, height);
         ASSERT_EQ(S_OK, Convert(instructions, source, &target));
-        EXPECT_TRUE(expected.bytes == target.bytes) << NameOf(instructions) << ": Y " << target.Y(0, 0) << " "
+        EXPECT_TRUE(expected.bytes == target.bytes) << CNv12Converter::NameOf(instructions) << ": Y " << target.Y(0, 0) << " "
                                                     << target.Y(1, 0) << " " << target.Y(0, 1) << " " << target.Y(1, 1)
                                                     << ", U " << target.U(0, 0) << ", V " << target.V(0, 0);
     }
@@ -224,10 +212,10 @@ TEST(Nv12ConverterTest, ABottomUpSourceComesOutTopRowFirst) {
         Nv12 target(width, height);
         ASSERT_EQ(S_OK, converter.ToNv12(bottomUp, target.Planes()));
         for (int x = 0; x < width; ++x) {
-            EXPECT_EQ(82, target.Y(x, 0)) << NameOf(instructions);
-            EXPECT_EQ(240, target.V(x, 0)) << NameOf(instructions);
-            EXPECT_EQ(41, target.Y(x, height - 1)) << NameOf(instructions);
-            EXPECT_EQ(240, target.U(x, height - 1)) << NameOf(instructions);
+            EXPECT_EQ(82, target.Y(x, 0)) << CNv12Converter::NameOf(instructions);
+            EXPECT_EQ(240, target.V(x, 0)) << CNv12Converter::NameOf(instructions);
+            EXPECT_EQ(41, target.Y(x, height - 1)) << CNv12Converter::NameOf(instructions);
+            EXPECT_EQ(240, target.U(x, height - 1)) << CNv12Converter::NameOf(instructions);
         }
         std::vector<BYTE> rgb32(static_cast<size_t>(width) * 4 * height);
         ASSERT_EQ(S_OK, converter.ToRgb32(bottomUp, rgb32.data(), width * 4));
@@ -253,7 +241,7 @@ TEST(Nv12ConverterTest, Rgb32CopiesEveryPixelWithOpaqueAlpha) {
         for (const Instructions instructions : SupportedSets()) {
             std::vector<BYTE> target;
             ASSERT_EQ(S_OK, ConvertRgb32(instructions, source, &target));
-            EXPECT_TRUE(expected == target) << NameOf(instructions) << " at width " << width;
+            EXPECT_TRUE(expected == target) << CNv12Converter::NameOf(instructions) << " at width " << width;
         }
     }
 }
@@ -272,10 +260,10 @@ TEST(Nv12ConverterTest, EverySetGivesTheScalarBytesAtEveryTableSize) {
             Nv12 target(size.width, size.height);
             ASSERT_EQ(S_OK, Convert(instructions, source, &target));
             EXPECT_TRUE(reference.bytes == target.bytes)
-                << NameOf(instructions) << " NV12 at " << size.width << "x" << size.height;
+                << CNv12Converter::NameOf(instructions) << " NV12 at " << size.width << "x" << size.height;
             std::vector<BYTE> rgb;
             ASSERT_EQ(S_OK, ConvertRgb32(instructions, source, &rgb));
-            EXPECT_TRUE(rgbReference == rgb) << NameOf(instructions) << " RGB32 at " << size.width << "x" << size.height;
+            EXPECT_TRUE(rgbReference == rgb) << CNv12Converter::NameOf(instructions) << " RGB32 at " << size.width << "x" << size.height;
         }
     }
 }
@@ -293,7 +281,7 @@ TEST(Nv12ConverterTest, EverySetGivesTheScalarBytesAtSmallWidths) {
             for (const Instructions instructions : SupportedSets()) {
                 Nv12 target(width, height);
                 ASSERT_EQ(S_OK, Convert(instructions, source, &target));
-                EXPECT_TRUE(reference.bytes == target.bytes) << NameOf(instructions) << " at " << width << "x" << height;
+                EXPECT_TRUE(reference.bytes == target.bytes) << CNv12Converter::NameOf(instructions) << " at " << width << "x" << height;
             }
         }
     }
@@ -330,10 +318,10 @@ TEST(Nv12ConverterTest, PaddedStridesWriteOnlyTheRows) {
     for (const Instructions instructions : SupportedSets()) {
         Nv12 target(width, height, 20, 44);
         ASSERT_EQ(S_OK, Convert(instructions, padded, &target));
-        EXPECT_TRUE(expected.bytes == target.bytes) << NameOf(instructions);
+        EXPECT_TRUE(expected.bytes == target.bytes) << CNv12Converter::NameOf(instructions);
         std::vector<BYTE> rgb;
         ASSERT_EQ(S_OK, ConvertRgb32(instructions, padded, &rgb, 12));
-        EXPECT_TRUE(rgbExpected == rgb) << NameOf(instructions) << " RGB32";
+        EXPECT_TRUE(rgbExpected == rgb) << CNv12Converter::NameOf(instructions) << " RGB32";
     }
 }
 
