@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "capture/camera_list.h"
 #include "framework/com_util.h"
 #include "tests/tools/client_process.h"
+#include "tools/capture_client/camera_commands.h"
 #include "tools/capture_client/capture_options.h"
 #include "tools/capture_client/console_output.h"
 
@@ -104,4 +106,20 @@ TEST(CameraCommandsTest, ACameraIsAddedListedCapturedRenamedAndRemoved) {
     EXPECT_EQ(1u, first.exitCode);
     RemoveIfListed(name);
     RemoveIfListed(renamed);
+}
+
+TEST(CameraOptionsTest, ArgumentsQuotedForTheElevatedRunSplitBackWhole) {
+    for (const std::wstring& argument :
+         {std::wstring(L"Slides"), std::wstring(L"two words"), std::wstring(L"say \"hi\""),
+          std::wstring(L"C:\\folder\\"), std::wstring(L"a\\\\\"b"), std::wstring(L""), std::wstring(L"\u4F1A\u8B70")}) {
+        const std::wstring line = L"qmcapture.exe " + QuoteArgument(argument);
+        int count = 0;
+        LPWSTR* split = ::CommandLineToArgvW(line.c_str(), &count);
+        ASSERT_NE(nullptr, split);
+        EXPECT_EQ(2, count);
+        if (count == 2) {
+            EXPECT_EQ(argument, std::wstring(split[1]));
+        }
+        ::LocalFree(split);
+    }
 }

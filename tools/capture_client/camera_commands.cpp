@@ -191,6 +191,24 @@ bool ResolveCamera(const CaptureOptions& options, ChosenCamera* camera, std::wst
     return true;
 }
 
+std::wstring QuoteArgument(const std::wstring& argument) {
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes before a quote are doubled, and the quote escaped.
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    // Before the closing quote, too.
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L"\"";
+}
+
 std::wstring FormatCameraList() {
     std::wstring text = L"camera  name                              class                                   window\n";
     for (int camera = kFirstCamera; camera <= kMaxCameras; ++camera) {

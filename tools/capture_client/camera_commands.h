@@ -32,6 +32,11 @@ bool ResolveCamera(const CaptureOptions& options, ChosenCamera* camera, std::wst
 int RunCameraCommand(const CaptureOptions& options, const std::wstring& commandLine,
                      std::wstring* output = nullptr, std::wstring* error = nullptr);
 
+// One argument quoted as the C runtime and CommandLineToArgvW split it
+// back: inner quotes escaped, and backslashes doubled where they precede
+// a quote (the closing one included).
+std::wstring QuoteArgument(const std::wstring& argument);
+
 // The listing that --cameras prints.
 std::wstring FormatCameraList();
 

@@ -579,11 +579,7 @@ int CaptureClientMain(const std::vector<std::wstring>& args) {
     // The arguments again, quoted, for a run with administrator rights.
     std::wstring commandLine;
     for (const std::wstring& arg : args) {
-        std::wstring quoted = L"\"";
-        for (const wchar_t c : arg) {
-            quoted += c == L'"' ? std::wstring(L"\\\"") : std::wstring(1, c);
-        }
-        commandLine += (commandLine.empty() ? L"" : L" ") + quoted + L"\"";
+        commandLine += (commandLine.empty() ? L"" : L" ") + QuoteArgument(arg);
     }
     const int status = RunCaptureClient(options, commandLine);
     ::CoUninitialize();

@@ -11,6 +11,8 @@ namespace qmsettings {
 
 namespace {
 
+using qmcapture::QuoteArgument;
+
 constexpr wchar_t kCaption[] = L"QM Capture Settings";
 
 // The name dialog's text: in before it opens, out after OK.
@@ -59,14 +61,6 @@ bool AskName(HWND owner, std::wstring* name) {
     return true;
 }
 
-std::wstring Quoted(const std::wstring& text) {
-    std::wstring quoted = L"\"";
-    for (const wchar_t c : text) {
-        quoted += c == L'"' ? std::wstring(L"\\\"") : std::wstring(1, c);
-    }
-    return quoted + L"\"";
-}
-
 // Runs one of qmcapture's camera commands; its messages show in a box
 // when it fails.
 void RunCommand(HWND dialog, qmcapture::CaptureAction action, const std::wstring& camera,
@@ -77,16 +71,16 @@ void RunCommand(HWND dialog, qmcapture::CaptureAction action, const std::wstring
     switch (action) {
     case qmcapture::CaptureAction::kAddCamera:
         options.cameraArgument = name;
-        commandLine = L"--add-camera " + Quoted(name);
+        commandLine = L"--add-camera " + QuoteArgument(name);
         break;
     case qmcapture::CaptureAction::kRenameCamera:
         options.cameraArgument = camera;
         options.cameraNewName = name;
-        commandLine = L"--rename-camera " + Quoted(camera) + L" " + Quoted(name);
+        commandLine = L"--rename-camera " + QuoteArgument(camera) + L" " + QuoteArgument(name);
         break;
     case qmcapture::CaptureAction::kRemoveCamera:
         options.cameraArgument = camera;
-        commandLine = L"--remove-camera " + Quoted(camera);
+        commandLine = L"--remove-camera " + QuoteArgument(camera);
         break;
     case qmcapture::CaptureAction::kCapture:
     case qmcapture::CaptureAction::kListDevices:
