@@ -1,10 +1,23 @@
 #include "capture/frame_producer.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <utility>
 
 #include "capture/standby_image.h"
 #include "framework/diagnostic_log.h"
+
+namespace {
+
+// How long the first frame of a stream may wait for the window's picture.
+// It goes out while the graph is still paused, so a wait costs no frame,
+// whereas giving up after one frame time would send it black: the first
+// reads of a stream set up the capture's buffers, and under some drivers
+// (Wine's, for a window of another process) the first read into each new
+// buffer costs several frame times.
+constexpr DWORD kFirstFrameDeadlineMs = 500;
+
+}  // namespace
 
 CFrameProducer::CFrameProducer(CCaptureSettings& settings, CFramePicture& picture)
     : m_settings(settings), m_picture(picture) {}
@@ -14,6 +27,7 @@ HRESULT CFrameProducer::Start(std::optional<int>* storedSize) {
     QM_DCHECK_ON_THREAD(m_streamingThread);
     // Without a watch the stream still runs, with the settings it has.
     QM_IGNORE(m_watch.Start(m_settings.Key().Path()), "the settings then apply from the next start");
+    m_sentFrame = false;
     *storedSize = Reload();
     // Read afresh at every start: the file may have changed meanwhile.
     LoadStandbyImage(m_settings.GetSnapshot().standbyImage);
@@ -101,9 +115,24 @@ bool CFrameProducer::Produce(IMediaSample* sample, HANDLE wakeEvent) {
         NoteWindow(window);
     }
     // A window that does not answer may hold up its frame by one frame
-    // time at most; later frames repeat the last picture until it answers.
-    const DWORD deadlineMs = MillisecondsOf(settings.frameTime);
-    switch (m_capture.Read(window, settings.captureMethod, deadlineMs, wakeEvent)) {
+    // time at most (the stream's first frame: kFirstFrameDeadlineMs); later
+    // frames repeat the last picture until it answers.
+    const DWORD frameMs = MillisecondsOf(settings.frameTime);
+    const DWORD deadlineMs = m_sentFrame ? frameMs : (std::max)(frameMs, kFirstFrameDeadlineMs);
+    CWindowCapture::Outcome outcome = m_capture.Read(window, settings.captureMethod, deadlineMs, wakeEvent);
+    if (!m_sentFrame && outcome == CWindowCapture::Outcome::Picture) {
+        // Once more, into the capture's other buffer, so that its first read
+        // is paid for here and not by the first frames on the running clock.
+        // Whatever this read gives, the newest picture is the one sent.
+        const CWindowCapture::Outcome again =
+            m_capture.Read(window, settings.captureMethod, deadlineMs, wakeEvent);
+        if (again != CWindowCapture::Outcome::KeepPrevious) {
+            outcome = again;
+        } else if (::WaitForSingleObject(wakeEvent, 0) == WAIT_OBJECT_0) {
+            return false;
+        }
+    }
+    switch (outcome) {
     case CWindowCapture::Outcome::Picture: {
         const CWindowCapture::Picture& picture = m_capture.LastPicture();
         m_picture.RenderWindow(picture.topRow, picture.stride, picture.width, picture.height, settings.scaleMode,
@@ -131,5 +160,6 @@ bool CFrameProducer::Produce(IMediaSample* sample, HANDLE wakeEvent) {
         break;
     }
     m_pacing.Stamp(sample, settings.frameTime);
+    m_sentFrame = true;
     return true;
 }

@@ -60,7 +60,6 @@ public:
     void Pause() { m_pacing.Pause(); }
     // Any thread: the next frame searches for the window again.
     void ForgetWindow() { m_tracker.Forget(); }
-    // Any thread: the offset added to every sample time.
     // Any thread: the pacing's, which is the stream's timing.
     CStreamPacing& Pacing() { return m_pacing; }
 
@@ -81,6 +80,8 @@ private:
     CWindowCapture m_capture;
     CStreamPacing m_pacing;
     CThreadChecker m_streamingThread;
+    // Whether a frame has been sent since Start; streaming thread.
+    bool m_sentFrame = false;
     // The window the log last named; streaming thread.
     HWND m_loggedWindow = nullptr;
     // The path the standby picture was last read from; streaming thread.
