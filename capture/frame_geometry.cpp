@@ -1,5 +1,8 @@
 #include "capture/frame_geometry.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
 struct Span {
@@ -71,4 +74,18 @@ FrameGeometry ComputeFrameGeometry(ScaleMode mode, bool mirror, int sourceWidth,
 
 bool operator==(const FrameGeometry& a, const FrameGeometry& b) {
     return SameRect(a.source, b.source) && SameRect(a.target, b.target) && a.mirror == b.mirror;
+}
+
+void ClearAroundTarget(BYTE* topRow, ptrdiff_t stride, size_t rowBytes, int height, const RECT& target) {
+    const size_t left = static_cast<size_t>(target.left) * 3;
+    const size_t right = (std::min)(static_cast<size_t>(target.right) * 3, rowBytes);
+    for (int y = 0; y < height; ++y) {
+        BYTE* row = topRow + y * stride;
+        if (y < target.top || y >= target.bottom) {
+            std::memset(row, 0, rowBytes);
+            continue;
+        }
+        std::memset(row, 0, (std::min)(left, rowBytes));
+        std::memset(row + right, 0, rowBytes - right);
+    }
 }

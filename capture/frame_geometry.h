@@ -25,6 +25,12 @@ struct FrameGeometry {
 FrameGeometry ComputeFrameGeometry(ScaleMode mode, bool mirror, int sourceWidth, int sourceHeight, int targetWidth,
                                    int targetHeight);
 
+// Blacks out what lies around `target` in a picture of 24-bit pixels
+// (height rows of rowBytes bytes, padding included, from topRow on at
+// `stride`, which is negative for a bottom-up picture): the scaler writes
+// only the target rectangle, and the picture may hold an older frame.
+void ClearAroundTarget(BYTE* topRow, ptrdiff_t stride, size_t rowBytes, int height, const RECT& target);
+
 bool operator==(const FrameGeometry& a, const FrameGeometry& b);
 inline bool operator!=(const FrameGeometry& a, const FrameGeometry& b) {
     return !(a == b);

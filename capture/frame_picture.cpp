@@ -149,17 +149,7 @@ void CFramePicture::ScaleInto(const BYTE* topRow, ptrdiff_t stride, int width, i
     // from the top row with a negative stride.
     const ptrdiff_t rowBytes = static_cast<ptrdiff_t>(DibStride(canvasWidth, 24));
     BYTE* top = buffer + (canvasHeight - 1) * rowBytes;
-    // Black around the target rectangle: the sample holds an older picture.
-    const RECT& target = geometry.target;
-    for (int y = 0; y < canvasHeight; ++y) {
-        BYTE* row = top - y * rowBytes;
-        if (y < target.top || y >= target.bottom) {
-            std::memset(row, 0, static_cast<size_t>(rowBytes));
-            continue;
-        }
-        std::memset(row, 0, static_cast<size_t>(target.left) * 3);
-        std::memset(row + target.right * 3, 0, static_cast<size_t>(rowBytes - target.right * 3));
-    }
+    ClearAroundTarget(top, -rowBytes, static_cast<size_t>(rowBytes), canvasHeight, geometry.target);
     m_scaler.Scale(topRow, stride, top, -rowBytes);
     QM_IGNORE(sample->SetActualDataLength(static_cast<long>(m_canvas->ImageSize())), "the length fits the buffer");
 }

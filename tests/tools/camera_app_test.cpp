@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,18 @@
 #include "tools/camera_app/virtual_cameras.h"
 
 using namespace qmtest;
+
+namespace {
+
+// Stores one text value in a camera's settings.
+void StoreCameraText(int camera, const wchar_t* name, const wchar_t* value) {
+    const std::string settingsPath = SettingsPathOfCamera(camera).text;
+    const std::wstring keyPath(settingsPath.begin(), settingsPath.end());
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_CURRENT_USER, keyPath.c_str(), name, REG_SZ, value,
+                                               static_cast<DWORD>((std::wcslen(value) + 1) * sizeof(wchar_t))));
+}
+
+}  // namespace
 
 TEST(CameraAppTest, WithoutVirtualCamerasItSaysSoInOneLineAndExitsWithItsCode) {
     ASSERT_EQ(nullptr, qmcamera::LoadCreateVirtualCamera()) << "this system has virtual cameras";
@@ -85,13 +98,9 @@ TEST(CameraAppTest, TheFrameWriterSendsTheCamerasWindowScaledToTheRequest) {
     RegistrySandbox sandbox;
     ASSERT_TRUE(sandbox.ok());
     const wchar_t title[] = L"QM camera app test window";
-    const std::string settingsPath = SettingsPathOfCamera(2).text;
-    const std::wstring keyPath(settingsPath.begin(), settingsPath.end());
-    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_CURRENT_USER, keyPath.c_str(), L"WindowName", REG_SZ, title,
-                                               static_cast<DWORD>(sizeof(title))));
     const wchar_t windowClass[] = L"QMCameraAppTestWindow";
-    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_CURRENT_USER, keyPath.c_str(), L"WindowClass", REG_SZ,
-                                               windowClass, static_cast<DWORD>(sizeof(windowClass))));
+    ASSERT_NO_FATAL_FAILURE(StoreCameraText(2, L"WindowName", title));
+    ASSERT_NO_FATAL_FAILURE(StoreCameraText(2, L"WindowClass", windowClass));
     TestWindowThread windows;
     ASSERT_TRUE(windows.ok());
     HWND window = nullptr;
@@ -120,6 +129,54 @@ TEST(CameraAppTest, TheFrameWriterSendsTheCamerasWindowScaledToTheRequest) {
     }
     writer.Stop();
     EXPECT_TRUE(red) << "Y " << int{frame[160u * 568u + 284u]};
+}
+
+TEST(CameraAppTest, TheFrameWriterFramesAndMirrorsTheWindowAsTheCameraIsSet) {
+    // A 4:3 window, red on its left half and blue on its right, fitted
+    // into a 16:9 request and mirrored: black bars at the sides, blue left
+    // of the middle and red right of it, as the DirectShow camera shows it.
+    RegistrySandbox sandbox;
+    ASSERT_TRUE(sandbox.ok());
+    const wchar_t title[] = L"QM camera app framing window";
+    const wchar_t windowClass[] = L"QMCameraAppFramingWindow";
+    ASSERT_NO_FATAL_FAILURE(StoreCameraText(3, L"WindowName", title));
+    ASSERT_NO_FATAL_FAILURE(StoreCameraText(3, L"WindowClass", windowClass));
+    ASSERT_NO_FATAL_FAILURE(StoreCameraText(3, L"ScaleMode", L"1"));
+    ASSERT_NO_FATAL_FAILURE(StoreCameraText(3, L"Mirror", L"1"));
+    TestWindowThread windows;
+    ASSERT_TRUE(windows.ok());
+    HWND window = nullptr;
+    const TestWindowPainter halves = [](int x, int) { return x < 160 ? RGB(255, 0, 0) : RGB(0, 0, 255); };
+    ASSERT_EQ(S_OK, windows.Create(windowClass, title, 320, 240, halves, &window));
+
+    const std::wstring prefix = L"Local\\QMCameraAppTest.F." + std::to_wstring(::GetCurrentProcessId()) + L".";
+    CFrameRingReader reader;
+    ASSERT_EQ(S_OK, reader.Create(3, prefix.c_str()));
+    ASSERT_EQ(S_OK, reader.SetRequest({568, 320, frame_ring::FrameFormat::Rgb32, kDefaultFrameTime}));
+    qmcamera::CCameraFrameWriter writer(3, prefix.c_str());
+    ASSERT_EQ(S_OK, writer.Start());
+
+    std::vector<BYTE> frame(568u * 320u * 4u);
+    // B, G, R of a pixel in the middle row.
+    const auto colourAt = [&](int x) {
+        const BYTE* p = frame.data() + (160u * 568u + static_cast<unsigned>(x)) * 4u;
+        return RGB(p[2], p[1], p[0]);
+    };
+    // The picture is 427 pixels wide (320x240 fitted into 320 rows), from
+    // x = 71 to 497.
+    const auto framed = [&] {
+        return colourAt(20) == RGB(0, 0, 0) && colourAt(548) == RGB(0, 0, 0) && colourAt(150) == RGB(0, 0, 255) &&
+               colourAt(418) == RGB(255, 0, 0);
+    };
+    bool seen = false;
+    for (int attempt = 0; attempt < 100 && !seen; ++attempt) {
+        QM_IGNORE(reader.WaitForFrame(1000, nullptr), "the copy below tells");
+        frame_ring::FrameInfo info = {};
+        seen = reader.CopyLatest(frame.data(), frame.size(), 0, &info) == S_OK && info.width == 568 && framed();
+    }
+    writer.Stop();
+    EXPECT_TRUE(seen) << std::hex << "bar " << colourAt(20) << ", left " << colourAt(150) << ", right "
+                      << colourAt(418);
 }
 
 TEST(CameraAppTest, TheWholeChainShowsTheWindowToAMediaFoundationClientOfAnotherProcess) {

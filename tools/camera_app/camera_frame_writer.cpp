@@ -7,6 +7,7 @@
 
 #include "capture/camera_list.h"
 #include "capture/capture_settings.h"
+#include "capture/frame_geometry.h"
 #include "capture/frame_picture.h"
 #include "capture/frame_ring.h"
 #include "capture/frame_scaler.h"
@@ -128,8 +129,14 @@ void CCameraFrameWriter::Run() {
         const ptrdiff_t rowBytes = static_cast<ptrdiff_t>(request.width) * 3;
         switch (capture.Read(window, values.captureMethod, MillisecondsOf(request.frameTime), stop)) {
             case CWindowCapture::Outcome::Picture: {
+                // Framed and mirrored as the user set it for this camera,
+                // as the DirectShow camera frames it.
                 const CWindowCapture::Picture& read = capture.LastPicture();
-                if (SUCCEEDED(scaler.Prepare(read.width, read.height, request.width, request.height))) {
+                const FrameGeometry geometry = ComputeFrameGeometry(values.scaleMode, values.mirror, read.width,
+                                                                    read.height, request.width, request.height);
+                if (SUCCEEDED(scaler.Prepare(read.width, read.height, request.width, request.height, geometry))) {
+                    ClearAroundTarget(picture.data(), rowBytes, static_cast<size_t>(rowBytes), request.height,
+                                      geometry.target);
                     scaler.Scale(read.topRow, read.stride, picture.data(), rowBytes);
                     havePicture = true;
                 }
