@@ -134,7 +134,12 @@ HRESULT CFrameScaler::Prepare(int sourceWidth, int sourceHeight, int targetWidth
     // A checkerboard is finer than the target can show only when the
     // picture shrinks along at least one axis; otherwise it is kept.
     m_correct = (m_width < m_columns || m_height < m_rows) && m_columns >= 2 && m_rows >= 2;
+    m_copy = m_width == m_columns && m_height == m_rows;
     m_useWindows = CHorizontalWindowPass::Suits(m_columns, m_width);
+    if (m_copy) {
+        m_prepared = true;
+        return S_OK;
+    }
     try {
         Build();
     } catch (const std::bad_alloc&) {
@@ -187,7 +192,7 @@ void CFrameScaler::Reset() {
     m_sourceWidth = m_sourceHeight = m_targetWidth = m_targetHeight = 0;
     m_geometry = {};
     m_columns = m_rows = m_width = m_height = 0;
-    m_useWindows = m_horizontalFirst = m_correct = false;
+    m_copy = m_useWindows = m_horizontalFirst = m_correct = false;
     m_vertical.Clear();
     m_windowPass.Clear();
     m_pixelPass.Clear();
@@ -202,7 +207,9 @@ void CFrameScaler::Scale(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* ta
         return;
     }
     m_correction.Forget();
-    if (m_horizontalFirst) {
+    if (m_copy) {
+        Copy(sourceTop, sourceStride, targetTop, targetStride);
+    } else if (m_horizontalFirst) {
         ScaleHorizontalFirst(sourceTop, sourceStride, targetTop, targetStride);
     } else {
         ScaleVerticalFirst(sourceTop, sourceStride, targetTop, targetStride);
@@ -256,6 +263,18 @@ void CFrameScaler::ScaleHorizontalFirst(const BYTE* sourceTop, ptrdiff_t sourceS
         vertical.pixels = m_width;
         vertical.target = TargetRow(targetTop, targetStride, y);
         m_kernels->vertical(vertical);
+    }
+}
+
+void CFrameScaler::Copy(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* targetTop, ptrdiff_t targetStride) {
+    kernels::CopyRow row = {};
+    row.pixels = m_width;
+    row.mirror = m_geometry.mirror;
+    for (int y = 0; y < m_height; ++y) {
+        row.source = sourceTop + (m_geometry.source.top + y) * sourceStride +
+                     static_cast<ptrdiff_t>(m_geometry.source.left) * kernels::kBytesPerPixel;
+        row.target = TargetRow(targetTop, targetStride, y);
+        m_kernels->copy(row);
     }
 }
 

@@ -19,6 +19,10 @@
 // AVX2 (chosen at run time when the processor has it); both give exactly
 // the same pictures (see frame_scaler_kernels.h).
 //
+// A rectangle of the target's own size (neither axis scaled, as for a
+// 1280x720 window sent at 1280x720) is not filtered at all: its rows are
+// copied, as 3-byte pixels, mirrored where asked.
+//
 // One correction on top (CCheckerboardCorrection): an area average over a
 // non-integer number of pixels leaks a one-pixel checkerboard (dithered
 // areas, 50% patterns) into coarse beats instead of the grey a viewer
@@ -112,6 +116,7 @@ private:
     void ScaleVerticalFirst(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* targetTop, ptrdiff_t targetStride);
     void ScaleHorizontalFirst(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* targetTop,
                               ptrdiff_t targetStride);
+    void Copy(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* targetTop, ptrdiff_t targetStride);
     // A source row through the pixel pass into the ring (corrected first,
     // where the correction is on).
     void FilterSourceRow(const BYTE* sourceTop, ptrdiff_t sourceStride, int row);
@@ -132,9 +137,10 @@ private:
     int m_width = 0;
     int m_height = 0;
 
-    // The choices: the horizontal pass by windows, else by pixels, and
-    // then which pass comes first; whether the checkerboard correction is
-    // on.
+    // The choices: a plain copy (no pass at all); else the horizontal pass
+    // by windows, else by pixels, and then which pass comes first; whether
+    // the checkerboard correction is on.
+    bool m_copy = false;
     bool m_useWindows = false;
     bool m_horizontalFirst = false;
     bool m_correct = false;

@@ -198,6 +198,35 @@ struct Avx2Ops {
                          _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(sums, firstWords)));
     }
 
+    // A row at its own size, eight pixels per vector: each half's four
+    // pixels shuffled into twelve bytes, stored 16 bytes at a time (the
+    // next store overwrites the four bytes after them) while 28 bytes of
+    // the row are left; the rest as every set does. Mirrored, the eight
+    // source pixels that end where the target's start are reversed: the
+    // halves swapped, then the pixels within each.
+    QM_SIMD_TARGET static void Copy(const CopyRow& row) {
+        const __m256i forward = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,  //
+                                                 0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+        const __m256i backward = _mm256_setr_epi8(12, 13, 14, 8, 9, 10, 4, 5, 6, 0, 1, 2, -1, -1, -1, -1,  //
+                                                  12, 13, 14, 8, 9, 10, 4, 5, 6, 0, 1, 2, -1, -1, -1, -1);
+        int x = 0;
+        for (; (x + 8) * kBytesPerTargetPixel + 4 <= row.pixels * kBytesPerTargetPixel; x += 8) {
+            __m256i pixels;
+            if (row.mirror) {
+                const BYTE* source = row.source + static_cast<ptrdiff_t>(row.pixels - 8 - x) * kBytesPerPixel;
+                pixels = _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(source)), 0x4E);
+                pixels = _mm256_shuffle_epi8(pixels, backward);
+            } else {
+                const BYTE* source = row.source + static_cast<ptrdiff_t>(x) * kBytesPerPixel;
+                pixels = _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(source)), forward);
+            }
+            BYTE* target = row.target + static_cast<ptrdiff_t>(x) * kBytesPerTargetPixel;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(target), _mm256_castsi256_si128(pixels));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 12), _mm256_extracti128_si256(pixels, 1));
+        }
+        CopyPixels(row, x);
+    }
+
     // Of the four tiles from the one before the chunk's first: per column
     // (two tiles of four), the left and right tile it lies between.
     QM_SIMD_TARGET static void SpreadTiles(const int32_t* tiles, Vec& left, Vec& right) {

@@ -26,6 +26,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace frame_scaler_kernels {
 
@@ -207,6 +208,16 @@ enum class PixelWeights {
     Digits,
 };
 
+// A row copied at its own size (neither axis scaled): BGRX source pixels
+// as 3-byte BGR pixels, in reverse order when mirrored. Exactly `pixels`
+// pixels are written.
+struct CopyRow {
+    const BYTE* source;
+    BYTE* target;
+    int pixels;
+    bool mirror;
+};
+
 // The loops of one instruction set, and what preparing for them must know.
 struct KernelSet {
     void (*vertical)(const VerticalRow&);
@@ -215,6 +226,7 @@ struct KernelSet {
     void (*band)(const BandRows&);
     void (*correction)(const CorrectionRow&);
     void (*correctRow)(const CorrectedRow&);
+    void (*copy)(const CopyRow&);
     // Output pixels per window group: the vector's lanes.
     int windowLanes;
     // Bytes a window group stores at WindowGroup::store; 0: it has none.
@@ -356,6 +368,30 @@ inline void CorrectionColumn(const CorrectionRow& row, int x) {
                                                       rightWeight * channel(row.tileEven[right]));
         row.odd[2 * x + lane] = static_cast<int16_t>(leftWeight * channel(row.tileOdd[left]) +
                                                      rightWeight * channel(row.tileOdd[right]));
+    }
+}
+
+// The source pixel that target pixel x of a CopyRow shows.
+inline const BYTE* CopySource(const CopyRow& row, int x) {
+    return row.source + static_cast<ptrdiff_t>(row.mirror ? row.pixels - 1 - x : x) * kBytesPerPixel;
+}
+
+// Target pixels x.. of a CopyRow, four at a time in 32-bit words (twelve
+// bytes from four pixels: B0 G0 R0 B1 | G1 R1 B2 G2 | R2 B3 G3 R3), the
+// rest one at a time. Writes nothing past the row's last pixel.
+inline void CopyPixels(const CopyRow& row, int x) {
+    for (; x + 4 <= row.pixels; x += 4) {
+        uint32_t p[4];
+        for (int i = 0; i < 4; ++i) {
+            std::memcpy(&p[i], CopySource(row, x + i), sizeof(p[i]));
+        }
+        const uint32_t words[3] = {(p[0] & 0xFFFFFFu) | (p[1] << 24), ((p[1] >> 8) & 0xFFFFu) | (p[2] << 16),
+                                   ((p[2] >> 16) & 0xFFu) | (p[3] << 8)};
+        std::memcpy(row.target + static_cast<ptrdiff_t>(x) * kBytesPerTargetPixel, words, sizeof(words));
+    }
+    for (; x < row.pixels; ++x) {
+        std::memcpy(row.target + static_cast<ptrdiff_t>(x) * kBytesPerTargetPixel, CopySource(row, x),
+                    kBytesPerTargetPixel);
     }
 }
 

@@ -508,8 +508,8 @@ QM_SIMD_TARGET void CorrectRow(const CorrectedRow& row) {
 
 template <class Ops>
 constexpr KernelSet KernelsFor() {
-    return {Vertical<Ops>,  Window<Ops>,     Pixels<Ops>,          Band<Ops>,           Correction<Ops>,
-            CorrectRow<Ops>, Ops::kLanes, Ops::kWindowStoreBytes, Ops::kPixelWeights};
+    return {Vertical<Ops>,   Window<Ops>, Pixels<Ops>,           Band<Ops>,          Correction<Ops>,
+            CorrectRow<Ops>, Ops::Copy,   Ops::kLanes,           Ops::kWindowStoreBytes, Ops::kPixelWeights};
 }
 
 }  // namespace

@@ -35,6 +35,9 @@ struct Sse2Ops {
 
     static constexpr int kLanes = 4;
 
+    // A row at its own size: four pixels in three words at a time.
+    static void Copy(const CopyRow& row) { CopyPixels(row, 0); }
+
     static Vec PackedToBgrx(Vec packed) { return _mm_unpacklo_epi8(packed, _mm_srli_si128(packed, 8)); }
 
     static Vec DivideBy128Rounded(Vec v) { return _mm_srai_epi16(_mm_adds_epi16(v, _mm_set1_epi16(64)), 7); }

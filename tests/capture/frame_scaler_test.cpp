@@ -346,6 +346,40 @@ TEST(FrameScalerTest, ARectangleOfTheSourceFillsARectangleOfTheTarget) {
     }
 }
 
+TEST(FrameScalerTest, ARectangleOfTheTargetsOwnSizeIsCopiedExactlyByEverySet) {
+    // Neither axis scaled: a plain copy of the source rectangle, mirrored
+    // or not, in every instruction set, at widths around the vector loops'
+    // steps (the ends of a row are done pixel by pixel), written exactly
+    // into its rectangle and nowhere else.
+    const Picture source(300, 40, [](int x, int y) { return Rgb((x * 7 + y) % 256, (x * 13) % 256, (x + 5 * y) % 256); });
+    for (const CFrameScaler::Instructions set : {CFrameScaler::Instructions::Sse2, CFrameScaler::Instructions::Avx2}) {
+        if (!CFrameScaler::IsSupported(set)) {
+            continue;
+        }
+        for (const int width : {1, 3, 4, 7, 8, 9, 10, 11, 17, 33, 259}) {
+            for (const bool mirror : {false, true}) {
+                const FrameGeometry geometry = {{20, 3, 20 + width, 3 + 30}, {2, 5, 2 + width, 5 + 30}, mirror};
+                const Target target = ScaleFramed(source, width + 4, 40, geometry, set);
+                for (int y = 0; y < 40; ++y) {
+                    for (int x = 0; x < width + 4; ++x) {
+                        const bool inside = x >= 2 && x < 2 + width && y >= 5 && y < 35;
+                        ASSERT_EQ(!inside, Untouched(target, x, y)) << width << " at " << x << "," << y;
+                        if (!inside) {
+                            continue;
+                        }
+                        const int sx = 20 + (mirror ? width - 1 - (x - 2) : x - 2);
+                        const int sy = y - 5 + 3;
+                        for (int c = 0; c < 3; ++c) {
+                            ASSERT_EQ(source.Channel(sx, sy, c), target.Pixel(x, y)[c])
+                                << width << (mirror ? " mirrored" : "") << " at " << x << "," << y;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST(FrameScalerTest, MirroringReversesEveryRowExactly) {
     // Detail in every column (and a checkerboard patch for the correction):
     // the mirrored picture is the plain one read backwards, byte for byte,
