@@ -415,8 +415,10 @@ int Run(int iterations, bool halftone, double cpuMs) {
                 const auto reference =
                     ExactAreaAverage(reader.bits(), kWindowWidth, kWindowHeight, size.width, size.height);
                 const bool shrinks = size.width < kWindowWidth && size.height < kWindowHeight;
+                const bool same = size.width == kWindowWidth && size.height == kWindowHeight;
                 std::printf("%-10s %12.2f %12.2f %8.2f %10.1f%s", label, baselineMs, fillMs, fillMs / baselineMs,
-                            Psnr(buffer, size.width, size.height, reference), shrinks ? "" : " (enlarges)");
+                            Psnr(buffer, size.width, size.height, reference),
+                            shrinks ? "" : (same ? " (same size: a copy)" : " (enlarges)"));
                 if (halftone) {
                     std::printf("  %11.1f", HalftoneMs(child.hwnd(), size.width, size.height));
                 }
