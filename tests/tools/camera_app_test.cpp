@@ -32,6 +32,20 @@ void StoreCameraText(int camera, const wchar_t* name, const wchar_t* value) {
                                                static_cast<DWORD>((std::wcslen(value) + 1) * sizeof(wchar_t))));
 }
 
+// Copies the reader's newest frames into `frame` until one of `width`
+// pixels satisfies `shows` (about 100 s at most); whether one did.
+template <typename Test>
+bool WaitForFrameThat(CFrameRingReader& reader, std::vector<BYTE>& frame, int width, Test shows) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QM_IGNORE(reader.WaitForFrame(1000, nullptr), "the copy below tells");
+        frame_ring::FrameInfo info = {};
+        if (reader.CopyLatest(frame.data(), frame.size(), 0, &info) == S_OK && info.width == width && shows()) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 TEST(CameraAppTest, WithoutVirtualCamerasItSaysSoInOneLineAndExitsWithItsCode) {
@@ -121,12 +135,7 @@ TEST(CameraAppTest, TheFrameWriterSendsTheCamerasWindowScaledToTheRequest) {
         return std::abs(frame[middle] - 82) <= 2 && std::abs(frame[chroma] - 90) <= 2 &&
                std::abs(frame[chroma + 1] - 240) <= 2;
     };
-    bool red = false;
-    for (int attempt = 0; attempt < 100 && !red; ++attempt) {
-        QM_IGNORE(reader.WaitForFrame(1000, nullptr), "the copy below tells");
-        frame_ring::FrameInfo info = {};
-        red = reader.CopyLatest(frame.data(), frame.size(), 0, &info) == S_OK && info.width == 568 && isRed();
-    }
+    const bool red = WaitForFrameThat(reader, frame, 568, isRed);
     writer.Stop();
     EXPECT_TRUE(red) << "Y " << int{frame[160u * 568u + 284u]};
 }
@@ -168,12 +177,7 @@ TEST(CameraAppTest, TheFrameWriterFramesAndMirrorsTheWindowAsTheCameraIsSet) {
         return colourAt(20) == RGB(0, 0, 0) && colourAt(548) == RGB(0, 0, 0) && colourAt(150) == RGB(0, 0, 255) &&
                colourAt(418) == RGB(255, 0, 0);
     };
-    bool seen = false;
-    for (int attempt = 0; attempt < 100 && !seen; ++attempt) {
-        QM_IGNORE(reader.WaitForFrame(1000, nullptr), "the copy below tells");
-        frame_ring::FrameInfo info = {};
-        seen = reader.CopyLatest(frame.data(), frame.size(), 0, &info) == S_OK && info.width == 568 && framed();
-    }
+    const bool seen = WaitForFrameThat(reader, frame, 568, framed);
     writer.Stop();
     EXPECT_TRUE(seen) << std::hex << "bar " << colourAt(20) << ", left " << colourAt(150) << ", right "
                       << colourAt(418);
