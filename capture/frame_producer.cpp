@@ -1,6 +1,5 @@
 #include "capture/frame_producer.h"
 
-#include <algorithm>
 #include <cwchar>
 #include <utility>
 
@@ -9,13 +8,12 @@
 
 namespace {
 
-// How long the first frame of a stream may wait for the window's picture.
-// It goes out while the graph is still paused, so a wait costs no frame,
-// whereas giving up after one frame time would send it black: the first
-// reads of a stream set up the capture's buffers, and under some drivers
-// (Wine's, for a window of another process) the first read into each new
-// buffer costs several frame times.
-constexpr DWORD kFirstFrameDeadlineMs = 500;
+// How long each of the reads that prepare a stream may take. The first
+// read into each of the capture's two new buffers costs several frame
+// times under some drivers (Wine's, for a window of another process: 40 to
+// 60 ms); given only a frame time, the first frame would go out black and
+// the next would miss its time.
+constexpr DWORD kPrimingReadMs = 500;
 
 }  // namespace
 
@@ -27,7 +25,7 @@ HRESULT CFrameProducer::Start(std::optional<int>* storedSize) {
     QM_DCHECK_ON_THREAD(m_streamingThread);
     // Without a watch the stream still runs, with the settings it has.
     QM_IGNORE(m_watch.Start(m_settings.Key().Path()), "the settings then apply from the next start");
-    m_sentFrame = false;
+    m_primed = false;
     *storedSize = Reload();
     // Read afresh at every start: the file may have changed meanwhile.
     LoadStandbyImage(m_settings.GetSnapshot().standbyImage);
@@ -51,7 +49,32 @@ void CFrameProducer::Stop() {
 
 bool CFrameProducer::WaitUntilDue(HANDLE wakeEvent) {
     QM_DCHECK_ON_THREAD(m_streamingThread);
+    if (!m_primed) {
+        m_primed = true;
+        Prime(wakeEvent);
+    }
     return m_pacing.WaitUntilDue(wakeEvent, m_settings.GetFrameTime());
+}
+
+void CFrameProducer::Prime(HANDLE wakeEvent) {
+    // Before the first frame's time (while the graph is paused, or before
+    // the stream start that Run gave): the window is read into both of the
+    // capture's buffers, so that the first frames' reads are the usual
+    // ones. The pictures stay with the capture; a window that does not
+    // answer holds this up by kPrimingReadMs once, and then the frames
+    // repeat what there is, as they do for any window that hangs.
+    const CCaptureSettings::Snapshot settings = m_settings.GetSnapshot();
+    WindowIdentity identity;
+    identity.windowClass = settings.windowClass;
+    identity.windowName = settings.windowName;
+    identity.program = settings.windowProgram;
+    const HWND window = m_tracker.WindowForFrame(identity);
+    for (int read = 0; read < 2; ++read) {
+        if (m_capture.Read(window, settings.captureMethod, kPrimingReadMs, wakeEvent) !=
+            CWindowCapture::Outcome::Picture) {
+            return;
+        }
+    }
 }
 
 std::optional<int> CFrameProducer::TakeStoredChanges() {
@@ -115,24 +138,9 @@ bool CFrameProducer::Produce(IMediaSample* sample, HANDLE wakeEvent) {
         NoteWindow(window);
     }
     // A window that does not answer may hold up its frame by one frame
-    // time at most (the stream's first frame: kFirstFrameDeadlineMs); later
-    // frames repeat the last picture until it answers.
-    const DWORD frameMs = MillisecondsOf(settings.frameTime);
-    const DWORD deadlineMs = m_sentFrame ? frameMs : (std::max)(frameMs, kFirstFrameDeadlineMs);
-    CWindowCapture::Outcome outcome = m_capture.Read(window, settings.captureMethod, deadlineMs, wakeEvent);
-    if (!m_sentFrame && outcome == CWindowCapture::Outcome::Picture) {
-        // Once more, into the capture's other buffer, so that its first read
-        // is paid for here and not by the first frames on the running clock.
-        // Whatever this read gives, the newest picture is the one sent.
-        const CWindowCapture::Outcome again =
-            m_capture.Read(window, settings.captureMethod, deadlineMs, wakeEvent);
-        if (again != CWindowCapture::Outcome::KeepPrevious) {
-            outcome = again;
-        } else if (::WaitForSingleObject(wakeEvent, 0) == WAIT_OBJECT_0) {
-            return false;
-        }
-    }
-    switch (outcome) {
+    // time at most; later frames repeat the last picture until it answers.
+    const DWORD deadlineMs = MillisecondsOf(settings.frameTime);
+    switch (m_capture.Read(window, settings.captureMethod, deadlineMs, wakeEvent)) {
     case CWindowCapture::Outcome::Picture: {
         const CWindowCapture::Picture& picture = m_capture.LastPicture();
         m_picture.RenderWindow(picture.topRow, picture.stride, picture.width, picture.height, settings.scaleMode,
@@ -160,6 +168,5 @@ bool CFrameProducer::Produce(IMediaSample* sample, HANDLE wakeEvent) {
         break;
     }
     m_pacing.Stamp(sample, settings.frameTime);
-    m_sentFrame = true;
     return true;
 }

@@ -44,7 +44,8 @@ public:
     void Stop();
 
     // Streaming thread: waits until the next frame is due; false when
-    // wakeEvent (the worker's request, left set) ended the wait.
+    // wakeEvent (the worker's request, left set) ended the wait. The first
+    // wait of a stream reads the window ahead first (Prime).
     [[nodiscard]] bool WaitUntilDue(HANDLE wakeEvent);
     // Streaming thread: takes over what changed in the registry since the
     // last call; a new stored size index is returned for the pin.
@@ -66,6 +67,9 @@ public:
 private:
     // Reloads the settings; the stored size when it changed.
     std::optional<int> Reload();
+    // Reads the window into both of the capture's buffers before the first
+    // frame is due.
+    void Prime(HANDLE wakeEvent);
     // Logs the window the frames now show (null: none).
     void NoteWindow(HWND window);
     // Reads the standby picture from `path` (empty: none) and hands it to
@@ -80,8 +84,9 @@ private:
     CWindowCapture m_capture;
     CStreamPacing m_pacing;
     CThreadChecker m_streamingThread;
-    // Whether a frame has been sent since Start; streaming thread.
-    bool m_sentFrame = false;
+    // Whether the stream's first wait has read the window ahead; streaming
+    // thread.
+    bool m_primed = false;
     // The window the log last named; streaming thread.
     HWND m_loggedWindow = nullptr;
     // The path the standby picture was last read from; streaming thread.
