@@ -130,6 +130,9 @@ public:
 protected:
     HRESULT FillBuffer(IMediaSample* sample) override;
     HRESULT OnThreadCreate() override;
+    // Streaming thread, as each stream starts: writes every buffer of the
+    // allocator once.
+    HRESULT OnThreadStartPlay() override;
     HRESULT OnThreadDestroy() override;
 
 protected:
