@@ -23,6 +23,7 @@
 #include "capture/capture_device_settings.h"
 #include "capture/settings_store.h"
 #include "capture/settings_values.h"
+#include "capture/window_search.h"
 #include "framework/com_util.h"
 
 class CCaptureSettings {
@@ -43,6 +44,9 @@ public:
         wchar_t titleText[kSettingsTextCapacity] = {};
         // The standby picture's file; empty for none.
         wchar_t standbyImage[kStandbyImageCapacity] = {};
+
+        // The window these values name, for the search; valid while they are.
+        WindowIdentity Identity() const { return {windowClass, windowName, windowProgram}; }
     };
     // What one frame needs, copied at once so that it stays consistent: the
     // values, with the frame time in use (which a format may have set).

@@ -64,11 +64,7 @@ void CFrameProducer::Prime(HANDLE wakeEvent) {
     // answer holds this up by kPrimingReadMs once, and then the frames
     // repeat what there is, as they do for any window that hangs.
     const CCaptureSettings::Snapshot settings = m_settings.GetSnapshot();
-    WindowIdentity identity;
-    identity.windowClass = settings.windowClass;
-    identity.windowName = settings.windowName;
-    identity.program = settings.windowProgram;
-    const HWND window = m_tracker.WindowForFrame(identity);
+    const HWND window = m_tracker.WindowForFrame(settings.Identity());
     for (int read = 0; read < 2; ++read) {
         if (m_capture.Read(window, settings.captureMethod, kPrimingReadMs, wakeEvent) !=
             CWindowCapture::Outcome::Picture) {
@@ -129,11 +125,7 @@ bool CFrameProducer::Produce(IMediaSample* sample, HANDLE wakeEvent) {
     if (std::wcscmp(settings.standbyImage, m_standbyImagePath) != 0) {
         LoadStandbyImage(settings.standbyImage);
     }
-    WindowIdentity identity;
-    identity.windowClass = settings.windowClass;
-    identity.windowName = settings.windowName;
-    identity.program = settings.windowProgram;
-    const HWND window = m_tracker.WindowForFrame(identity);
+    const HWND window = m_tracker.WindowForFrame(settings.Identity());
     if (window != m_loggedWindow) {
         NoteWindow(window);
     }

@@ -121,11 +121,7 @@ void CCameraFrameWriter::Run() {
             framesToReload = kSettingsReloadFrames;
         }
         const CCaptureSettings::Snapshot values = settings.GetSnapshot();
-        WindowIdentity identity;
-        identity.windowClass = values.windowClass;
-        identity.windowName = values.windowName;
-        identity.program = values.windowProgram;
-        const HWND window = tracker.WindowForFrame(identity);
+        const HWND window = tracker.WindowForFrame(values.Identity());
         const ptrdiff_t rowBytes = static_cast<ptrdiff_t>(request.width) * 3;
         switch (capture.Read(window, values.captureMethod, MillisecondsOf(request.frameTime), stop)) {
             case CWindowCapture::Outcome::Picture: {

@@ -120,11 +120,7 @@ std::wstring FormatWindowList(const std::vector<ListedWindow>& windows, const Wi
 WindowMatch FindStoredWindow(const char* keyPath) {
     const CCaptureSettings stored(keyPath);
     const CCaptureSettings::Snapshot snapshot = stored.GetSnapshot();
-    WindowIdentity identity;
-    identity.windowClass = snapshot.windowClass;
-    identity.windowName = snapshot.windowName;
-    identity.program = snapshot.windowProgram;
-    return FindCaptureWindow(identity);
+    return FindCaptureWindow(snapshot.Identity());
 }
 
 int StoreWindowSettings(const CaptureOptions& options, std::wstring* report, std::wstring* error,
