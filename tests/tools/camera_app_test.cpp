@@ -32,6 +32,17 @@ void StoreCameraText(int camera, const wchar_t* name, const wchar_t* value) {
                                                static_cast<DWORD>((std::wcslen(value) + 1) * sizeof(wchar_t))));
 }
 
+// Names a window of the test's own in camera `camera`'s settings and shows
+// it, `width` x `height`, painted by `painter`.
+void ShowCameraWindow(TestWindowThread& windows, int camera, const wchar_t* windowClass, const wchar_t* title,
+                      int width, int height, const TestWindowPainter& painter) {
+    ASSERT_NO_FATAL_FAILURE(StoreCameraText(camera, L"WindowName", title));
+    ASSERT_NO_FATAL_FAILURE(StoreCameraText(camera, L"WindowClass", windowClass));
+    ASSERT_TRUE(windows.ok());
+    HWND window = nullptr;
+    ASSERT_EQ(S_OK, windows.Create(windowClass, title, width, height, painter, &window));
+}
+
 // Copies the reader's newest frames into `frame` until one of `width`
 // pixels satisfies `shows` (about 100 s at most); whether one did.
 template <typename Test>
@@ -111,14 +122,9 @@ TEST(CameraAppTest, TheFrameWriterSendsTheCamerasWindowScaledToTheRequest) {
     // the media source's clients take it (BT.601 limited range).
     RegistrySandbox sandbox;
     ASSERT_TRUE(sandbox.ok());
-    const wchar_t title[] = L"QM camera app test window";
-    const wchar_t windowClass[] = L"QMCameraAppTestWindow";
-    ASSERT_NO_FATAL_FAILURE(StoreCameraText(2, L"WindowName", title));
-    ASSERT_NO_FATAL_FAILURE(StoreCameraText(2, L"WindowClass", windowClass));
     TestWindowThread windows;
-    ASSERT_TRUE(windows.ok());
-    HWND window = nullptr;
-    ASSERT_EQ(S_OK, windows.Create(windowClass, title, 640, 360, SolidPainter(RGB(255, 0, 0)), &window));
+    ASSERT_NO_FATAL_FAILURE(ShowCameraWindow(windows, 2, L"QMCameraAppTestWindow", L"QM camera app test window", 640,
+                                             360, SolidPainter(RGB(255, 0, 0))));
 
     const std::wstring prefix = L"Local\\QMCameraAppTest.W." + std::to_wstring(::GetCurrentProcessId()) + L".";
     CFrameRingReader reader;
@@ -146,17 +152,12 @@ TEST(CameraAppTest, TheFrameWriterFramesAndMirrorsTheWindowAsTheCameraIsSet) {
     // of the middle and red right of it, as the DirectShow camera shows it.
     RegistrySandbox sandbox;
     ASSERT_TRUE(sandbox.ok());
-    const wchar_t title[] = L"QM camera app framing window";
-    const wchar_t windowClass[] = L"QMCameraAppFramingWindow";
-    ASSERT_NO_FATAL_FAILURE(StoreCameraText(3, L"WindowName", title));
-    ASSERT_NO_FATAL_FAILURE(StoreCameraText(3, L"WindowClass", windowClass));
     ASSERT_NO_FATAL_FAILURE(StoreCameraText(3, L"ScaleMode", L"1"));
     ASSERT_NO_FATAL_FAILURE(StoreCameraText(3, L"Mirror", L"1"));
     TestWindowThread windows;
-    ASSERT_TRUE(windows.ok());
-    HWND window = nullptr;
     const TestWindowPainter halves = [](int x, int) { return x < 160 ? RGB(255, 0, 0) : RGB(0, 0, 255); };
-    ASSERT_EQ(S_OK, windows.Create(windowClass, title, 320, 240, halves, &window));
+    ASSERT_NO_FATAL_FAILURE(ShowCameraWindow(windows, 3, L"QMCameraAppFramingWindow", L"QM camera app framing window",
+                                             320, 240, halves));
 
     const std::wstring prefix = L"Local\\QMCameraAppTest.F." + std::to_wstring(::GetCurrentProcessId()) + L".";
     CFrameRingReader reader;
