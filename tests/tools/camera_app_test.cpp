@@ -13,6 +13,7 @@
 #include "capture/frame_time.h"
 #include "capture/camera_list.h"
 #include "framework/com_util.h"
+#include "tests/capture/standby_test_files.h"
 #include "tests/support/registry_sandbox.h"
 #include "tests/support/test_window_thread.h"
 #include "tests/tools/client_process.h"
@@ -182,6 +183,36 @@ TEST(CameraAppTest, TheFrameWriterFramesAndMirrorsTheWindowAsTheCameraIsSet) {
     writer.Stop();
     EXPECT_TRUE(seen) << std::hex << "bar " << colourAt(20) << ", left " << colourAt(150) << ", right "
                       << colourAt(418);
+}
+
+TEST(CameraAppTest, TheFrameWriterShowsTheCamerasStandbyPicture) {
+    // No window for camera 4, which has a standby picture: an orange 3:1
+    // PNG, fitted on black into a 568x320 request (rows 65 to 254), as the
+    // DirectShow camera shows it.
+    RegistrySandbox sandbox;
+    ASSERT_TRUE(sandbox.ok());
+    ScratchFolder folder;
+    const std::wstring path = folder.File(L"camera-standby.png");
+    ASSERT_EQ(S_OK, WritePng(path, 90, 30, Solid(RGB(255, 128, 0))));
+    ASSERT_NO_FATAL_FAILURE(StoreCameraText(4, L"StandbyImage", path.c_str()));
+
+    const std::wstring prefix = L"Local\\QMCameraAppTest.S." + std::to_wstring(::GetCurrentProcessId()) + L".";
+    CFrameRingReader reader;
+    ASSERT_EQ(S_OK, reader.Create(4, prefix.c_str()));
+    ASSERT_EQ(S_OK, reader.SetRequest({568, 320, frame_ring::FrameFormat::Rgb32, kDefaultFrameTime}));
+    qmcamera::CCameraFrameWriter writer(4, prefix.c_str());
+    ASSERT_EQ(S_OK, writer.Start());
+    std::vector<BYTE> frame(568u * 320u * 4u);
+    const auto colourAt = [&](int x, int y) {
+        const BYTE* p = frame.data() + (static_cast<unsigned>(y) * 568u + static_cast<unsigned>(x)) * 4u;
+        return RGB(p[2], p[1], p[0]);
+    };
+    const auto pictured = [&] {
+        return colourAt(284, 160) == RGB(255, 128, 0) && colourAt(284, 20) == RGB(0, 0, 0);
+    };
+    const bool seen = WaitForFrameThat(reader, frame, 568, pictured);
+    writer.Stop();
+    EXPECT_TRUE(seen) << std::hex << "middle " << colourAt(284, 160) << ", top " << colourAt(284, 20);
 }
 
 TEST(CameraAppTest, TheWholeChainShowsTheWindowToAMediaFoundationClientOfAnotherProcess) {

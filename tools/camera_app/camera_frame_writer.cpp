@@ -1,6 +1,7 @@
 #include "tools/camera_app/camera_frame_writer.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <memory>
 #include <new>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "capture/frame_time.h"
 #include "capture/nv12_converter.h"
 #include "capture/pacing_timer.h"
+#include "capture/standby_image.h"
 #include "capture/window_capture.h"
 #include "capture/window_tracker.h"
 
@@ -29,6 +31,14 @@ constexpr DWORD kRingPollMs = 500;
 
 bool SameRequest(const frame_ring::FrameRequest& a, const frame_ring::FrameRequest& b) {
     return a.width == b.width && a.height == b.height && a.format == b.format && a.frameTime == b.frameTime;
+}
+
+// Copies a text into a buffer of its own size, cut to fit.
+template <size_t kCapacity>
+void CopyText(wchar_t (&buffer)[kCapacity], const wchar_t* text) {
+    const size_t length = wcsnlen(text, kCapacity - 1);
+    std::wmemcpy(buffer, text, length);
+    buffer[length] = L'\0';
 }
 
 }  // namespace
@@ -81,6 +91,10 @@ void CCameraFrameWriter::Run() {
     std::vector<BYTE> picture;  // BGR24, top-down, the request's size
     std::vector<BYTE> canvas;   // the standby picture's copy, bottom-up
     bool havePicture = false;
+    // The path the standby picture was last read from (read again when the
+    // setting names another, not with every frame).
+    bool standbyImageRead = false;
+    wchar_t standbyImagePath[kStandbyImageCapacity] = {};
     int framesToReload = 0;
     int64_t due = 0;
 
@@ -121,6 +135,14 @@ void CCameraFrameWriter::Run() {
             framesToReload = kSettingsReloadFrames;
         }
         const CCaptureSettings::Snapshot values = settings.GetSnapshot();
+        if (!standbyImageRead || std::wcscmp(values.standbyImage, standbyImagePath) != 0) {
+            // The camera's standby picture, as the DirectShow camera shows it.
+            CStandbyImage image;
+            QM_IGNORE(image.Load(values.standbyImage), "a file that cannot be used gives the black standby frame");
+            standby.SetStandbyImage(std::move(image));
+            CopyText(standbyImagePath, values.standbyImage);
+            standbyImageRead = true;
+        }
         const HWND window = tracker.WindowForFrame(values.Identity());
         const ptrdiff_t rowBytes = static_cast<ptrdiff_t>(request.width) * 3;
         switch (capture.Read(window, values.captureMethod, MillisecondsOf(request.frameTime), stop)) {
