@@ -91,6 +91,10 @@ void CCameraFrameWriter::Run() {
     std::vector<BYTE> picture;  // BGR24, top-down, the request's size
     std::vector<BYTE> canvas;   // the standby picture's copy, bottom-up
     bool havePicture = false;
+    // Whether `picture` holds the standby frame for standbyText (drawn and
+    // flipped only when that changes, not with every frame).
+    bool pictureIsStandby = false;
+    wchar_t standbyText[kSettingsTextCapacity] = {};
     // The path the standby picture was last read from (read again when the
     // setting names another, not with every frame).
     bool standbyImageRead = false;
@@ -124,6 +128,7 @@ void CCameraFrameWriter::Run() {
             served = request;
             picture.assign(static_cast<size_t>(request.width) * static_cast<size_t>(request.height) * 3, 0);
             havePicture = false;
+            pictureIsStandby = false;
             due = frame_ring::QpcTime();
             QM_IGNORE(standby.Resize(request.width, request.height), "the standby frame stays black then");
             canvas.assign(standby.ImageSize(), 0);
@@ -142,6 +147,7 @@ void CCameraFrameWriter::Run() {
             standby.SetStandbyImage(std::move(image));
             CopyText(standbyImagePath, values.standbyImage);
             standbyImageRead = true;
+            pictureIsStandby = false;
         }
         const HWND window = tracker.WindowForFrame(values.Identity());
         const ptrdiff_t rowBytes = static_cast<ptrdiff_t>(request.width) * 3;
@@ -157,10 +163,14 @@ void CCameraFrameWriter::Run() {
                                       geometry.target);
                     scaler.Scale(read.topRow, read.stride, picture.data(), rowBytes);
                     havePicture = true;
+                    pictureIsStandby = false;
                 }
                 break;
             }
             case CWindowCapture::Outcome::Standby: {
+                if (pictureIsStandby && std::wcscmp(standbyText, values.titleText) == 0) {
+                    break;
+                }
                 standby.RenderStandby(values.titleText, nullptr);
                 // The canvas is bottom-up with rows padded to 4 bytes.
                 const DWORD bytes = standby.ImageSize();
@@ -172,6 +182,8 @@ void CCameraFrameWriter::Run() {
                     }
                 }
                 havePicture = true;
+                pictureIsStandby = true;
+                CopyText(standbyText, values.titleText);
                 break;
             }
             case CWindowCapture::Outcome::KeepPrevious:
