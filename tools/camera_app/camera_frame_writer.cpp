@@ -129,6 +129,9 @@ void CCameraFrameWriter::Run() {
             picture.assign(static_cast<size_t>(request.width) * static_cast<size_t>(request.height) * 3, 0);
             havePicture = false;
             pictureIsStandby = false;
+            // A new request starts a stream: the picture's file is read
+            // afresh, as a DirectShow stream start reads it.
+            standbyImageRead = false;
             due = frame_ring::QpcTime();
             QM_IGNORE(standby.Resize(request.width, request.height), "the standby frame stays black then");
             canvas.assign(standby.ImageSize(), 0);
