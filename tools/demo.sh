@@ -59,13 +59,14 @@ mkdir -p "$out/logs"
 failures=()
 summary=$out/SUMMARY.txt
 # The architectures this machine can run: a kernel without 32-bit support
-# runs no 32-bit program, so the x86 module is built but not shown.
+# runs no 32-bit program, and without the 32-bit Wine neither does Wine,
+# so the x86 module is built but not shown.
 arches=(x64 x86)
 runs_x86=1
-if ! "$root/tools/can-run-x86.sh"; then
+if ! x86_reason=$("$root/tools/can-run-x86.sh" -v); then
   arches=(x64)
   runs_x86=0
-  echo "demo: this machine cannot execute 32-bit programs: the x86 module and client are skipped" >&2
+  echo "demo: $x86_reason: the x86 module and client are skipped" >&2
 fi
 
 # client ARCH: the capture client of one architecture; loader ARCH: the
@@ -94,7 +95,7 @@ describe_regsvr32() {
   echo "output: $out"
   echo
   if [ $runs_x86 = 0 ]; then
-    echo "x86: skipped, this machine's kernel cannot execute 32-bit programs"
+    echo "x86: skipped, $x86_reason"
     echo "(\"Exec format error\"); the x86 module was built, not run."
     echo
   fi

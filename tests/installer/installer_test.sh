@@ -54,11 +54,12 @@ if [ -z "$setup" ] || [ -z "$build" ] || [ -z "$work" ] || [ -z "$version" ] || 
 fi
 
 # The setup program, its uninstaller and the 32-bit regsvr32 are 32-bit
-# programs: on a machine whose kernel cannot execute those at all, nothing
-# here can run. Reported as skipped (77), never as passed;
-# QM_REQUIRE_X86=1 makes it a failure.
-if ! "$(dirname "${BASH_SOURCE[0]}")/../../tools/can-run-x86.sh"; then
-  echo "installer test: SKIPPED: the setup program is a 32-bit program, and this machine's kernel cannot execute 32-bit programs (\"Exec format error\"). It was built, not run."
+# programs: on a machine that cannot run those under Wine (a kernel
+# without 32-bit support, or no 32-bit Wine), nothing here can run.
+# Reported as skipped (77), never as passed; QM_REQUIRE_X86=1 makes it a
+# failure.
+if ! reason=$("$(dirname "${BASH_SOURCE[0]}")/../../tools/can-run-x86.sh" -v); then
+  echo "installer test: SKIPPED: the setup program is a 32-bit program, and $reason. It was built, not run."
   [ "${QM_REQUIRE_X86:-0}" = 1 ] && exit 1
   exit 77
 fi
