@@ -96,7 +96,7 @@ describe_regsvr32() {
   echo
   if [ $runs_x86 = 0 ]; then
     echo "x86: skipped, $x86_reason"
-    echo "(\"Exec format error\"); the x86 module was built, not run."
+    echo "The x86 module was built, not run."
     echo
   fi
 } >"$summary"
