@@ -4,10 +4,15 @@
 file(GLOB QM_BENCH_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/support/*.cpp)
 add_library(qmbenchsupport STATIC ${QM_BENCH_SUPPORT})
 target_link_libraries(qmbenchsupport PUBLIC qmtestsupport)
+qm_test_code(qmbenchsupport)
 
 file(GLOB QM_BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
 foreach(source IN LISTS QM_BENCH_SOURCES)
   get_filename_component(name ${source} NAME_WE)
   add_executable(${name} ${source})
   target_link_libraries(${name} PRIVATE qmbenchsupport)
+  # One file each: the support library's headers, precompiled with the
+  # same options, serve them all.
+  target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-O1>)
+  target_precompile_headers(${name} REUSE_FROM qmbenchsupport)
 endforeach()

@@ -23,15 +23,30 @@
 
 set(QM_LAYER_ROOTS ${CMAKE_BINARY_DIR}/layers)
 
-# qm_add_layer(<folder> [DEPENDS <folder>...] [EXPOSES <folder>...]
-#              [SYSTEM_LIBRARIES <library>...])
+# The system headers nearly every file of the product includes (windows.h
+# alone is some 90,000 lines), parsed once per library instead of once per
+# file: each of the four trees compiles every file of the product, and
+# parsing them was most of the build's time. Not the DirectShow headers:
+# through strsafe.h they turn the C library's string functions into
+# errors, and they turn off shlwapi's string functions, which Media
+# Foundation's propvarutil.h needs; a file takes them when it needs them.
+set(QM_SYSTEM_HEADERS
+  <windows.h> <wrl/client.h>
+  <algorithm> <atomic> <cstddef> <cstdint> <cstring> <cwchar> <memory> <new> <string> <utility> <vector>)
+function(qm_precompile_system_headers target)
+  target_precompile_headers(${target} PRIVATE ${QM_SYSTEM_HEADERS})
+endfunction()
+
+# qm_add_layer(<folder> [MEDIA_FOUNDATION] [DEPENDS <folder>...]
+#              [EXPOSES <folder>...] [SYSTEM_LIBRARIES <library>...])
 # Builds <folder>/*.cpp into the static library qm_<folder>. DEPENDS names
 # the layers below it, which it links privately; EXPOSES names folders
 # without code of their own that the layer and its users may include
 # (resources/); SYSTEM_LIBRARIES are the Windows import libraries its code
-# calls into.
+# calls into. MEDIA_FOUNDATION: the layer's code uses Media Foundation
+# (qm_use_media_foundation) rather than DirectShow.
 function(qm_add_layer folder)
-  cmake_parse_arguments(PARSE_ARGV 1 LAYER "" "" "DEPENDS;EXPOSES;SYSTEM_LIBRARIES")
+  cmake_parse_arguments(PARSE_ARGV 1 LAYER "MEDIA_FOUNDATION" "" "DEPENDS;EXPOSES;SYSTEM_LIBRARIES")
   set(root ${QM_LAYER_ROOTS}/${folder})
   file(MAKE_DIRECTORY ${root})
   foreach(exposed IN ITEMS ${folder} ${LAYER_EXPOSES})
@@ -50,6 +65,13 @@ function(qm_add_layer folder)
   file(CONFIGURE OUTPUT ${check} CONTENT "${includes}" @ONLY)
 
   add_library(qm_${folder} STATIC ${sources} ${check})
+  if(LAYER_MEDIA_FOUNDATION)
+    qm_use_media_foundation(qm_${folder})
+  endif()
+  qm_precompile_system_headers(qm_${folder})
+  # The file of every header is compiled without the precompiled system
+  # headers, as a user of the layer compiles them.
+  set_source_files_properties(${check} PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
   target_include_directories(qm_${folder} PUBLIC ${root})
   foreach(dependency IN LISTS LAYER_DEPENDS)
     target_link_libraries(qm_${folder} PRIVATE qm_${dependency})

@@ -7,6 +7,7 @@
 file(GLOB QM_CAPTURE_CLIENT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/capture_client/*.cpp)
 list(FILTER QM_CAPTURE_CLIENT_SOURCES EXCLUDE REGEX "/main\\.cpp$")
 add_library(qmcaptureclient STATIC ${QM_CAPTURE_CLIENT_SOURCES})
+qm_precompile_system_headers(qmcaptureclient)
 target_include_directories(qmcaptureclient PUBLIC ${CMAKE_SOURCE_DIR})
 # It lists windows and stores settings with the device's own code.
 target_link_libraries(qmcaptureclient PUBLIC qm_capture qm_framework strmiids uuid ole32 oleaut32 user32)
@@ -51,6 +52,7 @@ endif()
 file(GLOB QM_CAMERA_APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/camera_app/*.cpp)
 list(FILTER QM_CAMERA_APP_SOURCES EXCLUDE REGEX "/main\\.cpp$")
 add_library(qmcameraapp STATIC ${QM_CAMERA_APP_SOURCES})
+qm_precompile_system_headers(qmcameraapp)
 target_include_directories(qmcameraapp PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(qmcameraapp PUBLIC qm_mf qm_capture qm_framework mfplat mfuuid uuid ole32 user32 gdi32
   advapi32 winmm dwmapi shell32)
