@@ -1,7 +1,6 @@
 #include "tools/capture_client/camera_commands.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <cwchar>
 
@@ -10,6 +9,7 @@
 #include "framework/com_util.h"
 #include "tools/capture_client/capture_client.h"
 #include "tools/capture_client/console_output.h"
+#include "tools/capture_client/elevation.h"
 
 namespace qmcapture {
 
@@ -60,41 +60,6 @@ std::wstring DescribeListError(HRESULT hr, const std::wstring& argument) {
 
 bool IsAccessDenied(HRESULT hr) {
     return hr == E_ACCESSDENIED || hr == HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
-}
-
-// Runs this program again with administrator rights and the same command
-// line, and returns its exit status; kExitFailure with a message when the
-// user or the system refused.
-int RunElevated(const std::wstring& commandLine, const Messages& messages) {
-    // qmcapture.exe beside the running program (which may be qmsettings).
-    wchar_t running[MAX_PATH * 2] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, running, MAX_PATH * 2);
-    std::wstring program(running, length < MAX_PATH * 2 ? length : 0);
-    const size_t slash = program.find_last_of(L"\\/");
-    if (length == 0 || slash == std::wstring::npos) {
-        messages.Error(L"administrator rights are needed to change the camera list");
-        return kExitFailure;
-    }
-    program = program.substr(0, slash + 1) + L"qmcapture.exe";
-    SHELLEXECUTEINFOW info{};
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
-    info.lpVerb = L"runas";
-    info.lpFile = program.c_str();
-    info.lpParameters = commandLine.c_str();
-    info.nShow = SW_HIDE;
-    if (!::ShellExecuteExW(&info) || info.hProcess == nullptr) {
-        const DWORD error = ::GetLastError();
-        messages.Error(error == ERROR_CANCELLED
-                       ? L"administrator rights were refused; the camera list is unchanged"
-                       : L"administrator rights are needed to change the camera list, and could not be had");
-        return kExitFailure;
-    }
-    const UniqueHandle process(info.hProcess);
-    ::WaitForSingleObject(process.get(), INFINITE);
-    DWORD status = kExitFailure;
-    ::GetExitCodeProcess(process.get(), &status);
-    return static_cast<int>(status);
 }
 
 // regsvr32 of the architecture whose registry view is asked for.
@@ -233,6 +198,11 @@ std::wstring FormatCameraList() {
 
 int RunCameraCommand(const CaptureOptions& options, const std::wstring& commandLine, std::wstring* output,
                      std::wstring* error) {
+    return RunCameraCommand(options, commandLine, SystemElevation(), output, error);
+}
+
+int RunCameraCommand(const CaptureOptions& options, const std::wstring& commandLine, const Elevation& elevation,
+                     std::wstring* output, std::wstring* error) {
     const Messages messages{output, error};
     if (options.action == CaptureAction::kListCameras) {
         messages.Output(FormatCameraList());
@@ -262,8 +232,20 @@ int RunCameraCommand(const CaptureOptions& options, const std::wstring& commandL
             report = FormatText(L"camera %d renamed\n", camera);
         }
     }
+    return ConcludeCameraChange(hr, options, commandLine, report, elevation, output, error);
+}
+
+int ConcludeCameraChange(HRESULT hr, const CaptureOptions& options, const std::wstring& commandLine,
+                         const std::wstring& report, const Elevation& elevation, std::wstring* output,
+                         std::wstring* error) {
+    const Messages messages{output, error};
     if (IsAccessDenied(hr)) {
-        return RunElevated(commandLine, messages);
+        std::wstring failure;
+        const int status = elevation.RunElevated(commandLine, &failure);
+        if (!failure.empty()) {
+            messages.Error(failure);
+        }
+        return status;
     }
     if (FAILED(hr)) {
         const std::wstring& argument =

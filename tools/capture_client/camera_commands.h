@@ -7,6 +7,7 @@
 
 #include "capture/camera_list.h"
 #include "tools/capture_client/capture_options.h"
+#include "tools/capture_client/elevation.h"
 
 namespace qmcapture {
 
@@ -31,6 +32,18 @@ bool ResolveCamera(const CaptureOptions& options, ChosenCamera* camera, std::wst
 // and `error`.
 int RunCameraCommand(const CaptureOptions& options, const std::wstring& commandLine,
                      std::wstring* output = nullptr, std::wstring* error = nullptr);
+// The same with the answers on administrator rights given.
+int RunCameraCommand(const CaptureOptions& options, const std::wstring& commandLine, const Elevation& elevation,
+                     std::wstring* output, std::wstring* error);
+
+// What a change of the list that answered `hr` comes to: on success the
+// modules are registered again and `report` is printed; a refusal for want
+// of rights is asked for again with them; any other failure is described.
+// Apart from RunCameraCommand so that tests can give it answers that the
+// registry under test cannot produce.
+int ConcludeCameraChange(HRESULT hr, const CaptureOptions& options, const std::wstring& commandLine,
+                         const std::wstring& report, const Elevation& elevation, std::wstring* output,
+                         std::wstring* error);
 
 // One argument quoted as the C runtime and CommandLineToArgvW split it
 // back: inner quotes escaped, and backslashes doubled where they precede
