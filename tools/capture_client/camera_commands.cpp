@@ -44,7 +44,12 @@ std::wstring ClassIdText(const GUID& clsid) {
 // Why a change of the list failed, in words.
 std::wstring DescribeListError(HRESULT hr, const std::wstring& argument) {
     if (hr == E_INVALIDARG) {
-        return L"\"" + argument + L"\" is not a camera name (1 to 63 characters, no control characters)";
+        return L"\"" + argument +
+               L"\" is not a camera name (1 to 63 characters, not only digits, no control or text-direction "
+               L"characters)";
+    }
+    if (hr == HRESULT_FROM_WIN32(ERROR_TIMEOUT)) {
+        return L"another program kept the camera list locked for a change that did not end; nothing changed";
     }
     if (hr == HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)) {
         return L"a camera named \"" + argument + L"\" exists already";
@@ -240,10 +245,31 @@ int ConcludeCameraChange(HRESULT hr, const CaptureOptions& options, const std::w
                          std::wstring* error) {
     const Messages messages{output, error};
     if (IsAccessDenied(hr)) {
+        // Asked for once, by a run that lacks the rights: a run that has
+        // them, or that was started to have them (elevation may give the
+        // same token again), would only ask again, and again.
+        const unsigned long code = static_cast<unsigned long>(hr);
+        if (elevation.IsProcessElevated()) {
+            messages.Error(FormatText(
+                L"the camera list could not be changed even with administrator rights: access denied (0x%08lX)",
+                code));
+            return kExitFailure;
+        }
+        if (options.elevatedRun) {
+            messages.Error(FormatText(L"the camera list could not be changed: access denied (0x%08lX); this run was "
+                                      L"started to have administrator rights and has none",
+                                      code));
+            return kExitFailure;
+        }
         std::wstring failure;
-        const int status = elevation.RunElevated(commandLine, &failure);
+        const std::wstring marked =
+            commandLine.empty() ? std::wstring(kElevatedRunSwitch) : commandLine + L" " + kElevatedRunSwitch;
+        const int status = elevation.RunElevated(marked, &failure);
         if (!failure.empty()) {
             messages.Error(failure);
+        } else if (status != kExitSuccess) {
+            messages.Error(FormatText(
+                L"the run with administrator rights did not change the camera list (exit status %d)", status));
         }
         return status;
     }
