@@ -2,12 +2,13 @@
 
 #include <cstdio>
 #include <cwchar>
-#include <cwctype>
+#include <iterator>
 
 #include <dshow.h>
 #include <strsafe.h>
 #include <wrl/client.h>
 
+#include "capture/camera_list_lock.h"
 #include "capture/capture_device_ids.h"
 #include "framework/com_util.h"
 #include "framework/diagnostic_log.h"
@@ -27,17 +28,60 @@ void ListEntryPath(int camera, wchar_t (&path)[64]) {
     QM_IGNORE(::StringCchPrintfW(path, 64, L"%ls\\%d", kCameraListKeyPath, camera), "the path always fits");
 }
 
+// Characters no name may hold: controls (C0, DEL, C1), which lists show as
+// nothing or break lines on, and the text-direction controls and marks,
+// which make a name read in another order than it is stored (U+202E can
+// make one camera's name read as another's) or make two names that differ
+// look the same.
+bool IsForbiddenCharacter(wchar_t c) {
+    return c < L' ' || (c >= 0x7F && c <= 0x9F) ||
+           c == 0x061C ||                   // ARABIC LETTER MARK
+           c == 0x200E || c == 0x200F ||    // LEFT-TO-RIGHT and RIGHT-TO-LEFT MARK
+           (c >= 0x2028 && c <= 0x202E) ||  // line and paragraph separators, embeddings and overrides
+           (c >= 0x2066 && c <= 0x2069);    // isolates
+}
+
+bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// A name of digits alone would read as a camera's number, and Find takes
+// "2" for camera 2. Digits of every script count: the system folds them
+// to ASCII ones first (fullwidth, Arabic-Indic, Devanagari and the rest).
+bool IsDigitsOnly(const wchar_t* name, size_t length) {
+    // Folding may widen a character ("10" for a circled ten).
+    wchar_t folded[kCameraNameCapacity * 4];
+    const int foldedLength =
+        ::FoldStringW(MAP_FOLDDIGITS, name, static_cast<int>(length), folded, static_cast<int>(std::size(folded)));
+    const wchar_t* text = foldedLength > 0 ? folded : name;
+    const size_t count = foldedLength > 0 ? static_cast<size_t>(foldedLength) : length;
+    for (size_t i = 0; i < count; ++i) {
+        if (text[i] < L'0' || text[i] > L'9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The rule for names given and names stored alike: a stored name that
+// breaks it is no camera's, so that the module never registers it.
 bool IsValidName(const wchar_t* name) {
     const size_t length = std::wcslen(name);
     if (length == 0 || length >= kCameraNameCapacity) {
         return false;
     }
     for (size_t i = 0; i < length; ++i) {
-        if (name[i] < L' ' || name[i] == 0x7F) {
+        if (IsForbiddenCharacter(name[i]) || IsLowSurrogate(name[i])) {
             return false;
         }
+        // A pair is one character; a high surrogate alone is none.
+        if (IsHighSurrogate(name[i])) {
+            if (i + 1 == length || !IsLowSurrogate(name[i + 1])) {
+                return false;
+            }
+            ++i;
+        }
     }
-    return true;
+    return !IsDigitsOnly(name, length);
 }
 
 HRESULT WriteName(int camera, const wchar_t* name) {
@@ -50,6 +94,29 @@ HRESULT WriteName(int camera, const wchar_t* name) {
     const DWORD bytes = static_cast<DWORD>((std::wcslen(name) + 1) * sizeof(wchar_t));
     return HResultFromWin32(static_cast<DWORD>(
         ::RegSetValueExW(key.get(), kCameraNameValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(name), bytes)));
+}
+
+// Removes a camera's entry with everything below it. RegDeleteKeyExW
+// refuses a key that has subkeys, to administrators too, and the refusal
+// reads as access denied.
+HRESULT DeleteListEntry(int camera) {
+    wchar_t path[64];
+    ListEntryPath(camera, path);
+    UniqueRegKey key;
+    const LONG opened = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0,
+                                        DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE | kListView,
+                                        key.put());
+    RETURN_IF_FAILED(HResultFromWin32(static_cast<DWORD>(opened)));
+    RETURN_IF_FAILED(HResultFromWin32(static_cast<DWORD>(::RegDeleteTreeW(key.get(), nullptr))));
+    key.reset();
+    return HResultFromWin32(static_cast<DWORD>(::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path, kListView, 0)));
+}
+
+// The current user's settings of a camera number (2..8).
+HRESULT ClearSettings(int camera) {
+    const CameraSettingsPath settings = SettingsPathOfCamera(camera);
+    const LONG cleared = ::RegDeleteTreeA(HKEY_CURRENT_USER, settings.text);
+    return cleared == ERROR_FILE_NOT_FOUND ? S_OK : HResultFromWin32(static_cast<DWORD>(cleared));
 }
 
 }  // namespace
@@ -158,10 +225,19 @@ HRESULT CCameraList::CheckName(const wchar_t* name, int camera) {
 
 HRESULT CCameraList::Add(const wchar_t* name, int* camera) {
     RETURN_HR_IF_NULL(E_POINTER, camera);
+    RETURN_HR_IF_NULL(E_POINTER, name);
+    RETURN_HR_IF(E_INVALIDARG, !IsValidName(name));
+    CCameraListLock lock;
+    RETURN_IF_FAILED(lock.Acquire());
     RETURN_IF_FAILED(CheckName(name, 0));
     for (int number = kFirstCamera + 1; number <= kMaxCameras; ++number) {
         wchar_t existing[kCameraNameCapacity];
         if (GetName(number, existing, kCameraNameCapacity) == S_FALSE) {
+            // A free number may have been a camera's: removed by another
+            // user, or left as an entry that is no name. What the current
+            // user set for it goes first, so that the new camera starts
+            // afresh as after Remove.
+            RETURN_IF_FAILED(ClearSettings(number));
             RETURN_IF_FAILED(WriteName(number, name));
             *camera = number;
             return S_OK;
@@ -174,28 +250,29 @@ HRESULT CCameraList::Remove(int camera) {
     if (!IsCameraNumber(camera) || camera == kFirstCamera) {
         return E_INVALIDARG;
     }
+    CCameraListLock lock;
+    RETURN_IF_FAILED(lock.Acquire());
     wchar_t existing[kCameraNameCapacity];
     if (GetName(camera, existing, kCameraNameCapacity) != S_OK) {
         return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
     }
-    wchar_t path[64];
-    ListEntryPath(camera, path);
-    const LONG deleted = ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path, kListView, 0);
-    RETURN_IF_FAILED(HResultFromWin32(static_cast<DWORD>(deleted)));
+    RETURN_IF_FAILED(DeleteListEntry(camera));
     // The user's settings of that camera go with it.
-    const CameraSettingsPath settings = SettingsPathOfCamera(camera);
-    const LONG cleared = ::RegDeleteTreeA(HKEY_CURRENT_USER, settings.text);
-    if (cleared != ERROR_SUCCESS && cleared != ERROR_FILE_NOT_FOUND) {
-        diagnostic_log::Write("camera %d removed; its settings could not be removed (error %ld)", camera, cleared);
+    const HRESULT cleared = ClearSettings(camera);
+    if (FAILED(cleared)) {
+        diagnostic_log::Write("camera %d removed; its settings could not be removed (0x%08lX)", camera,
+                              static_cast<unsigned long>(cleared));
     }
     return S_OK;
 }
 
 HRESULT CCameraList::Rename(int camera, const wchar_t* name) {
     RETURN_HR_IF_NULL(E_POINTER, name);
-    if (!IsCameraNumber(camera) || camera == kFirstCamera) {
+    if (!IsCameraNumber(camera) || camera == kFirstCamera || !IsValidName(name)) {
         return E_INVALIDARG;
     }
+    CCameraListLock lock;
+    RETURN_IF_FAILED(lock.Acquire());
     wchar_t existing[kCameraNameCapacity];
     if (GetName(camera, existing, kCameraNameCapacity) != S_OK) {
         return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);

@@ -42,26 +42,40 @@ CameraSettingsPath SettingsPathOfCamera(int camera);
 
 // The machine's camera list. Every function reads or writes the registry
 // afresh; nothing is cached, so another process's change shows at once.
+// Each change (Add, Remove, Rename) checks and writes under
+// CCameraListLock, so that changes made at once by several threads,
+// processes or users follow one another; each of them may answer
+// HRESULT_FROM_WIN32(ERROR_TIMEOUT) when another change holds the lock
+// for far longer than a change takes, and then changes nothing.
 class CCameraList {
 public:
     // Camera 1's name for 1; the listed name for a listed camera (S_OK).
     // S_FALSE and an empty name for a number that is not listed, or whose
-    // stored name is not a name (not REG_SZ, empty, too long, unterminated).
+    // stored name is not a name (not REG_SZ, unterminated, or against the
+    // rule of CheckName).
     // E_INVALIDARG for a number outside 1..8, E_POINTER for null.
     [[nodiscard]] static HRESULT GetName(int camera, wchar_t* name, size_t capacity);
 
     // Whether `name` may be given to `camera` (0: a new camera): S_OK, or
-    // E_INVALIDARG (empty, longer than 63 characters, or a control
-    // character in it), or HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) (another
-    // camera has it, compared without regard to case).
+    // E_INVALIDARG for a name that is empty, longer than 63 characters,
+    // made only of digits (of any script: it would read as a number), or
+    // that holds a control character (U+0000-U+001F, U+007F-U+009F), a
+    // line or paragraph separator (U+2028, U+2029), a text-direction
+    // control or mark (U+061C, U+200E, U+200F, U+202A-U+202E,
+    // U+2066-U+2069) or half of a surrogate pair without the other; or
+    // HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) (another camera has it,
+    // compared without regard to case).
     [[nodiscard]] static HRESULT CheckName(const wchar_t* name, int camera);
 
-    // Lists a new camera under the lowest free number and returns it.
+    // Lists a new camera under the lowest free number and returns it. The
+    // current user's settings left under that number (of a camera removed
+    // by another user, or of an entry that is no name) are cleared first.
     // HRESULT_FROM_WIN32(ERROR_TOO_MANY_NAMES) when all eight exist;
     // E_ACCESSDENIED without the right to write the machine's list.
     [[nodiscard]] static HRESULT Add(const wchar_t* name, int* camera);
-    // Takes a camera 2..8 off the list, and the current user's settings of
-    // it with it (a camera added later under that number starts afresh).
+    // Takes a camera 2..8 off the list with everything stored below its
+    // entry, and the current user's settings of it (a camera added later
+    // under that number starts afresh).
     // E_INVALIDARG for camera 1 or a number outside 1..8,
     // HRESULT_FROM_WIN32(ERROR_NOT_FOUND) for one that is not listed.
     [[nodiscard]] static HRESULT Remove(int camera);

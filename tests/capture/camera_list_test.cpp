@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <aclapi.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "capture/camera_list.h"
+#include "capture/camera_list_lock.h"
 #include "capture/capture_device_ids.h"
 #include "framework/com_util.h"
 #include "tests/support/registry_sandbox.h"
@@ -147,4 +151,102 @@ TEST_F(CameraListTest, RemovingACameraRemovesTheUsersSettingsOfIt) {
     // Camera 1's settings stay.
     ASSERT_TRUE(CSettingsKey().Read(kSelectPixelValue, "none", stored));
     EXPECT_STREQ("3", stored);
+}
+
+TEST_F(CameraListTest, TwoAddsAtOnceGetTwoNumbersAndBothNamesAreListed) {
+    constexpr int kRounds = 100;
+    int failedRounds = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        std::atomic<int> ready{0};
+        int numbers[2] = {};
+        HRESULT results[2] = {E_FAIL, E_FAIL};
+        auto add = [&](int index) {
+            // Both threads leave the gate together, so that the adds overlap.
+            ++ready;
+            while (ready.load() < 2) {
+            }
+            results[index] = CCameraList::Add(index == 0 ? L"Left" : L"Right", &numbers[index]);
+        };
+        std::thread left(add, 0);
+        std::thread right(add, 1);
+        left.join();
+        right.join();
+        const bool good = results[0] == S_OK && results[1] == S_OK && numbers[0] != numbers[1] &&
+                          CCameraList::Find(L"Left") == numbers[0] && CCameraList::Find(L"Right") == numbers[1];
+        failedRounds += good ? 0 : 1;
+        for (int camera = kFirstCamera + 1; camera <= kMaxCameras; ++camera) {
+            QM_IGNORE(CCameraList::Remove(camera), "only the listed ones go");
+        }
+    }
+    EXPECT_EQ(0, failedRounds) << "of " << kRounds << " rounds";
+}
+
+TEST_F(CameraListTest, NamesMadeOnlyOfDigitsAreRefused) {
+    int camera = 0;
+    // ASCII digits, fullwidth digits and Arabic-Indic digits all read as a
+    // number.
+    for (const wchar_t* digits : {L"2", L"007", L"\uFF12\uFF13", L"\u0663"}) {
+        EXPECT_EQ(E_INVALIDARG, CCameraList::Add(digits, &camera)) << static_cast<int>(digits[0]);
+    }
+    EXPECT_EQ(0, RegistrySandbox::CountEntries(HKEY_LOCAL_MACHINE, kCameraListKeyPath));
+    ASSERT_EQ(S_OK, CCameraList::Add(L"Camera 2", &camera));
+    EXPECT_EQ(E_INVALIDARG, CCameraList::Rename(camera, L"3"));
+    EXPECT_EQ(L"Camera 2", Name(camera));
+}
+
+TEST_F(CameraListTest, ControlsLoneSurrogatesAndTextDirectionCharactersAreRefused) {
+    int camera = 0;
+    for (const wchar_t* bad : {L"c1\u0085x", L"c1\u009Fx", L"lone \xD83C high", L"lone \xDFA5 low", L"end \xD83C",
+                               L"evil\u202Egpj.exe", L"\u202Aembed", L"iso\u2066late\u2069", L"mark\u200F",
+                               L"mark\u200E", L"arabic\u061C", L"line\u2028break"}) {
+        EXPECT_EQ(E_INVALIDARG, CCameraList::Add(bad, &camera)) << std::wstring(bad).size();
+    }
+    EXPECT_EQ(0, RegistrySandbox::CountEntries(HKEY_LOCAL_MACHINE, kCameraListKeyPath));
+    // A surrogate pair is one character: a camera emoji is a name.
+    ASSERT_EQ(S_OK, CCameraList::Add(L"Cam \xD83C\xDFA5", &camera));
+    EXPECT_EQ(L"Cam \xD83C\xDFA5", Name(camera));
+}
+
+TEST_F(CameraListTest, AddingOverADamagedEntryClearsTheSettingsLeftUnderItsNumber) {
+    StoreRaw(2, REG_SZ, L"bad\x01name", 9 * sizeof(wchar_t));
+    const CSettingsKey settings(SettingsPathOfCamera(2).text);
+    ASSERT_TRUE(settings.Write(kStandbyImageValue, "C:\\old.png"));
+    int camera = 0;
+    ASSERT_EQ(S_OK, CCameraList::Add(L"Fresh", &camera));
+    ASSERT_EQ(2, camera);
+    char stored[kSettingsTextCapacity] = {};
+    ASSERT_TRUE(settings.Read(kStandbyImageValue, "none", stored));
+    EXPECT_STREQ("none", stored);
+}
+
+TEST_F(CameraListTest, EveryUserMayWaitOnTheListLockAndAHeldLockTimesOut) {
+    CCameraListLock held;
+    ASSERT_EQ(S_OK, held.Acquire());
+    const UniqueHandle mutex(::OpenMutexW(READ_CONTROL, FALSE, kCameraListLockName));
+    ASSERT_TRUE(mutex);
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), ::GetSecurityInfo(mutex.get(), SE_KERNEL_OBJECT,
+                                                                   DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                                                   &dacl, nullptr, &descriptor));
+    BYTE everyone[SECURITY_MAX_SID_SIZE];
+    DWORD sidBytes = sizeof(everyone);
+    ASSERT_TRUE(::CreateWellKnownSid(WinWorldSid, nullptr, everyone, &sidBytes));
+    ACCESS_MASK granted = 0;
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (::GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+            ::EqualSid(&ace->SidStart, everyone)) {
+            granted |= ace->Mask;
+        }
+    }
+    ::LocalFree(descriptor);
+    EXPECT_EQ(static_cast<ACCESS_MASK>(SYNCHRONIZE | MUTEX_MODIFY_STATE), granted);
+    // The lock is the thread's: another thread's change gives up.
+    HRESULT other = S_OK;
+    std::thread([&other] {
+        CCameraListLock waiting;
+        other = waiting.Acquire(10);
+    }).join();
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_TIMEOUT), other);
 }

@@ -11,8 +11,10 @@
 
 #include "capture/camera_list.h"
 #include "framework/com_util.h"
+#include "tests/support/registry_sandbox.h"
 #include "tests/tools/client_process.h"
 #include "tools/capture_client/camera_commands.h"
+#include "tools/capture_client/capture_client.h"
 #include "tools/capture_client/capture_options.h"
 #include "tools/capture_client/console_output.h"
 
@@ -22,6 +24,8 @@ using namespace qmcapture;
 namespace {
 
 constexpr DWORD kClientTimeoutMs = 60000;
+// The hidden switch that marks the run with administrator rights.
+constexpr wchar_t kElevatedRunArg[] = L"--elevated-run";
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -39,7 +43,80 @@ void RemoveIfListed(const std::wstring& name) {
     }
 }
 
+// Answers on administrator rights as a test sets them, and counts the
+// elevated runs asked for instead of starting them.
+class FakeElevation final : public Elevation {
+public:
+    explicit FakeElevation(bool elevated) : m_elevated(elevated) {}
+    bool IsProcessElevated() const override { return m_elevated; }
+    int RunElevated(const std::wstring& parameters, std::wstring*) const override {
+        launches.push_back(parameters);
+        return kElevatedRunStatus;
+    }
+
+    static constexpr int kElevatedRunStatus = 42;
+    mutable std::vector<std::wstring> launches;
+
+private:
+    bool m_elevated;
+};
+
+CaptureOptions ParsedOptions(const std::vector<std::wstring>& args) {
+    CaptureOptions options;
+    std::wstring error;
+    EXPECT_EQ(ParseStatus::kOk, ParseCaptureOptions(args, &options, &error)) << error;
+    return options;
+}
+
 }  // namespace
+
+TEST(CameraElevationTest, AnElevatedOrMarkedRunReportsARefusalAndNeverElevatesAgain_ElevationInjected) {
+    // Where elevation gives the same token again (elevation switched off),
+    // the token cannot tell; the mark can.
+    for (const bool marked : {false, true}) {
+        const FakeElevation elevation(!marked);
+        const CaptureOptions options = marked ? ParsedOptions({L"--remove-camera", L"2", kElevatedRunArg})
+                                              : ParsedOptions({L"--remove-camera", L"2"});
+        std::wstring output;
+        std::wstring error;
+        EXPECT_EQ(kExitFailure, ConcludeCameraChange(E_ACCESSDENIED, options, L"--remove-camera \"2\"", L"",
+                                                     elevation, &output, &error));
+        EXPECT_EQ(0u, elevation.launches.size()) << marked;
+        EXPECT_NE(std::wstring::npos, error.find(L"access denied (0x80070005)")) << error;
+    }
+}
+
+TEST(CameraElevationTest, ARunWithoutRightsAsksOnceAndMarksTheElevatedRun_ElevationInjected) {
+    const FakeElevation notElevated(false);
+    const CaptureOptions options = ParsedOptions({L"--add-camera", L"Slides"});
+    std::wstring output;
+    std::wstring error;
+    EXPECT_EQ(FakeElevation::kElevatedRunStatus,
+              ConcludeCameraChange(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), options, L"--add-camera \"Slides\"",
+                                   L"", notElevated, &output, &error));
+    ASSERT_EQ(1u, notElevated.launches.size());
+    EXPECT_EQ(std::wstring(L"--add-camera \"Slides\" ") + kElevatedRunArg, notElevated.launches[0]);
+}
+
+TEST(CameraElevationTest, RemovingAnEntryWithASubkeyNeedsNoElevation_ElevationInjected) {
+    RegistrySandbox sandbox{HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
+    ASSERT_TRUE(sandbox.ok());
+    int camera = 0;
+    ASSERT_EQ(S_OK, CCameraList::Add(L"Slides", &camera));
+    const std::wstring child = std::wstring(kCameraListKeyPath) + L"\\" + std::to_wstring(camera) + L"\\Extra";
+    UniqueRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, child.c_str(), 0, nullptr, 0,
+                                               KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, key.put(), nullptr));
+    key.reset();
+    const FakeElevation elevated(true);
+    std::wstring output;
+    std::wstring error;
+    EXPECT_EQ(kExitSuccess, RunCameraCommand(ParsedOptions({L"--remove-camera", L"Slides"}), L"", elevated, &output,
+                                             &error))
+        << error;
+    EXPECT_EQ(0u, elevated.launches.size());
+    EXPECT_EQ(0, CCameraList::Find(L"Slides"));
+}
 
 TEST(CameraOptionsTest, CameraActionsTakeTheirArgumentsAndExcludeOtherActions) {
     CaptureOptions options;

@@ -1,7 +1,6 @@
 #include "tools/capture_client/camera_commands.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <cwchar>
 
@@ -10,6 +9,7 @@
 #include "framework/com_util.h"
 #include "tools/capture_client/capture_client.h"
 #include "tools/capture_client/console_output.h"
+#include "tools/capture_client/elevation.h"
 
 namespace qmcapture {
 
@@ -44,7 +44,12 @@ std::wstring ClassIdText(const GUID& clsid) {
 // Why a change of the list failed, in words.
 std::wstring DescribeListError(HRESULT hr, const std::wstring& argument) {
     if (hr == E_INVALIDARG) {
-        return L"\"" + argument + L"\" is not a camera name (1 to 63 characters, no control characters)";
+        return L"\"" + argument +
+               L"\" is not a camera name (1 to 63 characters, not only digits, no control or text-direction "
+               L"characters)";
+    }
+    if (hr == HRESULT_FROM_WIN32(ERROR_TIMEOUT)) {
+        return L"another program kept the camera list locked for a change that did not end; nothing changed";
     }
     if (hr == HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)) {
         return L"a camera named \"" + argument + L"\" exists already";
@@ -60,41 +65,6 @@ std::wstring DescribeListError(HRESULT hr, const std::wstring& argument) {
 
 bool IsAccessDenied(HRESULT hr) {
     return hr == E_ACCESSDENIED || hr == HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
-}
-
-// Runs this program again with administrator rights and the same command
-// line, and returns its exit status; kExitFailure with a message when the
-// user or the system refused.
-int RunElevated(const std::wstring& commandLine, const Messages& messages) {
-    // qmcapture.exe beside the running program (which may be qmsettings).
-    wchar_t running[MAX_PATH * 2] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, running, MAX_PATH * 2);
-    std::wstring program(running, length < MAX_PATH * 2 ? length : 0);
-    const size_t slash = program.find_last_of(L"\\/");
-    if (length == 0 || slash == std::wstring::npos) {
-        messages.Error(L"administrator rights are needed to change the camera list");
-        return kExitFailure;
-    }
-    program = program.substr(0, slash + 1) + L"qmcapture.exe";
-    SHELLEXECUTEINFOW info{};
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
-    info.lpVerb = L"runas";
-    info.lpFile = program.c_str();
-    info.lpParameters = commandLine.c_str();
-    info.nShow = SW_HIDE;
-    if (!::ShellExecuteExW(&info) || info.hProcess == nullptr) {
-        const DWORD error = ::GetLastError();
-        messages.Error(error == ERROR_CANCELLED
-                       ? L"administrator rights were refused; the camera list is unchanged"
-                       : L"administrator rights are needed to change the camera list, and could not be had");
-        return kExitFailure;
-    }
-    const UniqueHandle process(info.hProcess);
-    ::WaitForSingleObject(process.get(), INFINITE);
-    DWORD status = kExitFailure;
-    ::GetExitCodeProcess(process.get(), &status);
-    return static_cast<int>(status);
 }
 
 // regsvr32 of the architecture whose registry view is asked for.
@@ -233,6 +203,11 @@ std::wstring FormatCameraList() {
 
 int RunCameraCommand(const CaptureOptions& options, const std::wstring& commandLine, std::wstring* output,
                      std::wstring* error) {
+    return RunCameraCommand(options, commandLine, SystemElevation(), output, error);
+}
+
+int RunCameraCommand(const CaptureOptions& options, const std::wstring& commandLine, const Elevation& elevation,
+                     std::wstring* output, std::wstring* error) {
     const Messages messages{output, error};
     if (options.action == CaptureAction::kListCameras) {
         messages.Output(FormatCameraList());
@@ -262,8 +237,41 @@ int RunCameraCommand(const CaptureOptions& options, const std::wstring& commandL
             report = FormatText(L"camera %d renamed\n", camera);
         }
     }
+    return ConcludeCameraChange(hr, options, commandLine, report, elevation, output, error);
+}
+
+int ConcludeCameraChange(HRESULT hr, const CaptureOptions& options, const std::wstring& commandLine,
+                         const std::wstring& report, const Elevation& elevation, std::wstring* output,
+                         std::wstring* error) {
+    const Messages messages{output, error};
     if (IsAccessDenied(hr)) {
-        return RunElevated(commandLine, messages);
+        // Asked for once, by a run that lacks the rights: a run that has
+        // them, or that was started to have them (elevation may give the
+        // same token again), would only ask again, and again.
+        const unsigned long code = static_cast<unsigned long>(hr);
+        if (elevation.IsProcessElevated()) {
+            messages.Error(FormatText(
+                L"the camera list could not be changed even with administrator rights: access denied (0x%08lX)",
+                code));
+            return kExitFailure;
+        }
+        if (options.elevatedRun) {
+            messages.Error(FormatText(L"the camera list could not be changed: access denied (0x%08lX); this run was "
+                                      L"started to have administrator rights and has none",
+                                      code));
+            return kExitFailure;
+        }
+        std::wstring failure;
+        const std::wstring marked =
+            commandLine.empty() ? std::wstring(kElevatedRunSwitch) : commandLine + L" " + kElevatedRunSwitch;
+        const int status = elevation.RunElevated(marked, &failure);
+        if (!failure.empty()) {
+            messages.Error(failure);
+        } else if (status != kExitSuccess) {
+            messages.Error(FormatText(
+                L"the run with administrator rights did not change the camera list (exit status %d)", status));
+        }
+        return status;
     }
     if (FAILED(hr)) {
         const std::wstring& argument =

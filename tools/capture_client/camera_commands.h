@@ -7,6 +7,7 @@
 
 #include "capture/camera_list.h"
 #include "tools/capture_client/capture_options.h"
+#include "tools/capture_client/elevation.h"
 
 namespace qmcapture {
 
@@ -23,14 +24,28 @@ bool ResolveCamera(const CaptureOptions& options, ChosenCamera* camera, std::wst
 // Runs kListCameras, kAddCamera, kRemoveCamera or kRenameCamera; returns
 // the exit status. A change that the machine's list refuses for want of
 // rights is asked for again with administrator rights (the system asks
-// the user); refused, nothing changes and the message says so. After a
-// change, the modules registered for both architectures are registered
-// again, so that applications of either see the new list. The run with
-// administrator rights is of qmcapture.exe beside the running program.
-// Messages go to standard output and error, or, when given, to `output`
-// and `error`.
+// the user) by a run whose token is not elevated, once: the run started
+// so carries kElevatedRunSwitch, and a refusal there, or in any elevated
+// run, is a failure with its reason. Refused, nothing changes and the
+// message says so. After a change, the modules registered for both
+// architectures are registered again, so that applications of either see
+// the new list. The run with administrator rights is of qmcapture.exe
+// beside the running program. Messages go to standard output and error,
+// or, when given, to `output` and `error`.
 int RunCameraCommand(const CaptureOptions& options, const std::wstring& commandLine,
                      std::wstring* output = nullptr, std::wstring* error = nullptr);
+// The same with the answers on administrator rights given.
+int RunCameraCommand(const CaptureOptions& options, const std::wstring& commandLine, const Elevation& elevation,
+                     std::wstring* output, std::wstring* error);
+
+// What a change of the list that answered `hr` comes to: on success the
+// modules are registered again and `report` is printed; a refusal for want
+// of rights is asked for again with them; any other failure is described.
+// Apart from RunCameraCommand so that tests can give it answers that the
+// registry under test cannot produce.
+int ConcludeCameraChange(HRESULT hr, const CaptureOptions& options, const std::wstring& commandLine,
+                         const std::wstring& report, const Elevation& elevation, std::wstring* output,
+                         std::wstring* error);
 
 // One argument quoted as the C runtime and CommandLineToArgvW split it
 // back: inner quotes escaped, and backslashes doubled where they precede

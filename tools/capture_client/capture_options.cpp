@@ -225,6 +225,9 @@ ParseStatus ParseCaptureOptions(const std::vector<std::wstring>& args, CaptureOp
             parsed.cameraArgument = text;
             parsed.cameraNewName = args[++i];
             ++actions;
+        } else if (name == kElevatedRunSwitch) {
+            if (!noValue()) return ParseStatus::kUsageError;
+            parsed.elevatedRun = true;
         } else if (name == L"--camera") {
             if (!takeValue(&text)) return ParseStatus::kUsageError;
             if (text.empty()) return badValue(text, L"a camera number or name");
@@ -373,8 +376,9 @@ Actions (at most one; without one, qmcapture captures):
   -p, --properties       open the device's property pages and exit when closed
       --windows          list the windows the device can capture and exit
       --cameras          list the cameras (number, name, class, window)
-      --add-camera NAME  add a camera named NAME (1 to 63 characters) and
-                         print its number; up to eight cameras in all
+      --add-camera NAME  add a camera named NAME (1 to 63 characters, not
+                         only digits) and print its number; up to eight
+                         cameras in all
       --remove-camera N  remove camera N (2 to 8, or its name)
       --rename-camera N NAME
                          give camera N (2 to 8, or its name) a new name

@@ -19,6 +19,9 @@ inline constexpr double kDefaultStallSeconds = 10.0;
 inline constexpr double kMaxCaptureSeconds = 24.0 * 3600.0;
 inline constexpr double kMaxFrameRate = 1000.0;
 inline constexpr int kMaxFrameDimension = 16384;
+// The switch that the run asked for with administrator rights is given, so
+// that it never asks again; not in the help text, since users never type it.
+inline constexpr wchar_t kElevatedRunSwitch[] = L"--elevated-run";
 
 enum class CaptureAction {
     kCapture,
@@ -95,6 +98,9 @@ struct CaptureOptions {
     // --add-camera NAME, --remove-camera N, --rename-camera N NAME.
     std::wstring cameraArgument;
     std::wstring cameraNewName;
+    // kElevatedRunSwitch: this run was started with administrator rights
+    // for a camera action, and must not ask for them again.
+    bool elevatedRun = false;
 
     double EffectiveSeconds() const;
     bool StoresSettings() const { return useWindow || useClass || useProgram || scale || mirror || standbyImage; }
