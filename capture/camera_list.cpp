@@ -62,9 +62,9 @@ bool IsDigitsOnly(const wchar_t* name, size_t length) {
     return true;
 }
 
-// The rule for names given and names stored alike: a stored name that
+// What any camera's name must be, stored or given: a stored name that
 // breaks it is no camera's, so that the module never registers it.
-bool IsValidName(const wchar_t* name) {
+bool HasNameCharacters(const wchar_t* name) {
     const size_t length = std::wcslen(name);
     if (length == 0 || length >= kCameraNameCapacity) {
         return false;
@@ -81,7 +81,14 @@ bool IsValidName(const wchar_t* name) {
             ++i;
         }
     }
-    return !IsDigitsOnly(name, length);
+    return true;
+}
+
+// What a name given now must be besides: not digits alone. A camera that
+// was named so before this rule keeps its name (it can still be reached
+// by its number), rather than disappearing from every application.
+bool IsValidNewName(const wchar_t* name) {
+    return HasNameCharacters(name) && !IsDigitsOnly(name, std::wcslen(name));
 }
 
 HRESULT WriteName(int camera, const wchar_t* name) {
@@ -202,7 +209,7 @@ HRESULT CCameraList::GetName(int camera, wchar_t* name, size_t capacity) {
     }
     // The data may lack its terminator; the buffer's last one stays.
     stored[bytes / sizeof(wchar_t)] = L'\0';
-    if (!IsValidName(stored) || std::wcslen(stored) >= capacity) {
+    if (!HasNameCharacters(stored) || std::wcslen(stored) >= capacity) {
         return S_FALSE;
     }
     return ::StringCchCopyW(name, capacity, stored);
@@ -210,7 +217,7 @@ HRESULT CCameraList::GetName(int camera, wchar_t* name, size_t capacity) {
 
 HRESULT CCameraList::CheckName(const wchar_t* name, int camera) {
     RETURN_HR_IF_NULL(E_POINTER, name);
-    if (!IsValidName(name)) {
+    if (!IsValidNewName(name)) {
         return E_INVALIDARG;
     }
     for (int other = kFirstCamera; other <= kMaxCameras; ++other) {
@@ -226,7 +233,7 @@ HRESULT CCameraList::CheckName(const wchar_t* name, int camera) {
 HRESULT CCameraList::Add(const wchar_t* name, int* camera) {
     RETURN_HR_IF_NULL(E_POINTER, camera);
     RETURN_HR_IF_NULL(E_POINTER, name);
-    RETURN_HR_IF(E_INVALIDARG, !IsValidName(name));
+    RETURN_HR_IF(E_INVALIDARG, !IsValidNewName(name));
     CCameraListLock lock;
     RETURN_IF_FAILED(lock.Acquire());
     RETURN_IF_FAILED(CheckName(name, 0));
@@ -268,7 +275,7 @@ HRESULT CCameraList::Remove(int camera) {
 
 HRESULT CCameraList::Rename(int camera, const wchar_t* name) {
     RETURN_HR_IF_NULL(E_POINTER, name);
-    if (!IsCameraNumber(camera) || camera == kFirstCamera || !IsValidName(name)) {
+    if (!IsCameraNumber(camera) || camera == kFirstCamera || !IsValidNewName(name)) {
         return E_INVALIDARG;
     }
     CCameraListLock lock;

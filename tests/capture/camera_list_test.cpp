@@ -194,6 +194,18 @@ TEST_F(CameraListTest, NamesMadeOnlyOfDigitsAreRefused) {
     EXPECT_EQ(L"Camera 2", Name(camera));
 }
 
+TEST_F(CameraListTest, ACameraNamedWithDigitsBeforeTheRuleKeepsItsNameAndNumber) {
+    // Stored by an earlier version, which took such names.
+    const wchar_t digits[] = L"2";
+    ASSERT_NO_FATAL_FAILURE(StoreRaw(5, REG_SZ, digits, sizeof(digits)));
+    EXPECT_EQ(L"2", Name(5));
+    EXPECT_EQ(5, CCameraList::Find(L"5"));
+    // A deceptive stored name is no camera's, however old.
+    const wchar_t reversed[] = L"evil\u202Egpj";
+    ASSERT_NO_FATAL_FAILURE(StoreRaw(6, REG_SZ, reversed, sizeof(reversed)));
+    EXPECT_EQ(L"", Name(6));
+}
+
 TEST_F(CameraListTest, ControlsLoneSurrogatesAndTextDirectionCharactersAreRefused) {
     int camera = 0;
     for (const wchar_t* bad : {L"c1\u0085x", L"c1\u009Fx", L"lone \xD83C high", L"lone \xDFA5 low", L"end \xD83C",
