@@ -48,6 +48,13 @@ else()
   message(STATUS "python3 not found: no CTest entry ${QM_ARCH}.class_names")
 endif()
 
+# The module imports no DLL of Media Foundation, so that it loads where
+# Media Foundation is missing (tests/module/check_module_imports.sh reads
+# its import table with the cross toolchain's objdump: no Wine needed).
+add_test(NAME ${QM_ARCH}.module_imports
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/module/check_module_imports.sh ${CMAKE_OBJDUMP}
+    $<TARGET_FILE:QMCaptureDevice>)
+
 # One test program per folder of tests/, one CTest entry per program: each
 # entry costs a Wine process start, so per-case entries would be slow.
 # Tests are declared here, in the top directory, so that the superbuild can

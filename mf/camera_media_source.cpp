@@ -9,6 +9,7 @@
 #include "capture/frame_ring.h"
 #include "mf/camera_media_stream.h"
 #include "mf/camera_media_types.h"
+#include "mf/media_foundation.h"
 #include "mf/media_source_ids.h"
 
 using Microsoft::WRL::ComPtr;
@@ -47,6 +48,8 @@ HRESULT CCameraMediaSource::Make(int camera, const wchar_t* ringPrefix, CCameraM
     RETURN_HR_IF_NULL(E_POINTER, source);
     *source = nullptr;
     RETURN_HR_IF(E_INVALIDARG, camera < frame_ring::kMinCamera || camera > frame_ring::kMaxCamera || ringPrefix == nullptr);
+    // Where Media Foundation is missing, this is where its lack is told.
+    RETURN_IF_FAILED(media_foundation::Load());
     CCameraMediaSource* created = new (std::nothrow) CCameraMediaSource(camera);
     RETURN_HR_IF_NULL(E_OUTOFMEMORY, created);
     const HRESULT hr = created->Init(ringPrefix);
@@ -60,8 +63,8 @@ HRESULT CCameraMediaSource::Make(int camera, const wchar_t* ringPrefix, CCameraM
 }
 
 HRESULT CCameraMediaSource::Init(const wchar_t* ringPrefix) {
-    RETURN_IF_FAILED(::MFCreateEventQueue(&m_queue));
-    RETURN_IF_FAILED(::MFCreateAttributes(&m_attributes, 1));
+    RETURN_IF_FAILED(media_foundation::CreateEventQueue(&m_queue));
+    RETURN_IF_FAILED(media_foundation::CreateAttributes(&m_attributes, 1));
 
     IMFMediaType* types[camera_media_types::kTypeCount] = {};
     HRESULT hr = S_OK;
@@ -69,7 +72,8 @@ HRESULT CCameraMediaSource::Init(const wchar_t* ringPrefix) {
         hr = camera_media_types::CreateType(i, &types[i]);
     }
     if (SUCCEEDED(hr)) {
-        hr = ::MFCreateStreamDescriptor(kStreamId, camera_media_types::kTypeCount, types, &m_streamDescriptor);
+        hr = media_foundation::CreateStreamDescriptor(kStreamId, camera_media_types::kTypeCount, types,
+                                                      &m_streamDescriptor);
     }
     if (SUCCEEDED(hr)) {
         ComPtr<IMFMediaTypeHandler> handler;
@@ -94,7 +98,7 @@ HRESULT CCameraMediaSource::Init(const wchar_t* ringPrefix) {
     RETURN_IF_FAILED(m_streamDescriptor->SetUINT32(qm_mf::kDeviceStreamFrameServerShared, 1));
 
     IMFStreamDescriptor* descriptors[] = {m_streamDescriptor.Get()};
-    RETURN_IF_FAILED(::MFCreatePresentationDescriptor(1, descriptors, &m_presentation));
+    RETURN_IF_FAILED(media_foundation::CreatePresentationDescriptor(1, descriptors, &m_presentation));
     RETURN_IF_FAILED(m_presentation->SelectStream(0));
 
     return CCameraMediaStream::Create(static_cast<IMFMediaSourceEx*>(this), m_streamDescriptor.Get(), m_camera,
@@ -179,7 +183,7 @@ HRESULT STDMETHODCALLTYPE CCameraMediaSource::Start(IMFPresentationDescriptor* d
     PROPVARIANT now;
     ::PropVariantInit(&now);
     now.vt = VT_I8;
-    now.hVal.QuadPart = ::MFGetSystemTime();
+    now.hVal.QuadPart = media_foundation::SystemTime();
     const PROPVARIANT* position = startPosition != nullptr && startPosition->vt == VT_I8 ? startPosition : &now;
 
     RETURN_IF_FAILED(m_queue->QueueEventParamVar(MESourceStarted, GUID_NULL, S_OK, position));

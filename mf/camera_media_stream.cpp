@@ -8,6 +8,7 @@
 #include "capture/frame_ring.h"
 #include "capture/pacing_timer.h"
 #include "framework/diagnostic_log.h"
+#include "mf/media_foundation.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -34,7 +35,7 @@ HRESULT CCameraMediaStream::Create(IMFMediaSource* source, IMFStreamDescriptor* 
     CCameraMediaStream* created = new (std::nothrow) CCameraMediaStream(camera, ringPrefix);
     RETURN_HR_IF_NULL(E_OUTOFMEMORY, created);
     created->NonDelegatingAddRef();
-    HRESULT hr = ::MFCreateEventQueue(&created->m_queue);
+    HRESULT hr = media_foundation::CreateEventQueue(&created->m_queue);
     if (SUCCEEDED(hr)) {
         created->m_wake.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
         hr = created->m_wake ? S_OK : HResultFromLastError();
@@ -300,7 +301,7 @@ void CCameraMediaStream::DeliverFrame(uint64_t generation, int64_t frameTime, in
         return;
     }
     // Media Foundation's clock (QPC), rising strictly.
-    int64_t time = ::MFGetSystemTime();
+    int64_t time = media_foundation::SystemTime();
     if (time <= *lastTime) {
         time = *lastTime + 1;
     }

@@ -6,6 +6,7 @@
 
 #include "capture/frame_time.h"
 #include "framework/com_util.h"
+#include "mf/media_foundation.h"
 
 using Microsoft::WRL::ComPtr;
 using frame_ring::FrameFormat;
@@ -57,7 +58,7 @@ HRESULT CreateType(int index, IMFMediaType** type) {
     const UINT32 height = static_cast<UINT32>(FrameSizeTable[size].height);
 
     ComPtr<IMFMediaType> created;
-    RETURN_IF_FAILED(::MFCreateMediaType(&created));
+    RETURN_IF_FAILED(media_foundation::CreateMediaType(&created));
     RETURN_IF_FAILED(created->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video));
     RETURN_IF_FAILED(created->SetGUID(MF_MT_SUBTYPE, SubtypeOf(format)));
     RETURN_IF_FAILED(::MFSetAttributeSize(created.Get(), MF_MT_FRAME_SIZE, width, height));
