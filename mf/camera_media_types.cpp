@@ -118,8 +118,21 @@ HRESULT StreamFormatOf(IMFMediaType* type, StreamFormat* format) {
     }
     const int w = static_cast<int>(width);
     const int h = static_cast<int>(height);
+    // The stream writes top-down rows of exactly its own stride: a type
+    // that asks for bottom-up rows (a negative stride) or padded ones asks
+    // for what it would not get. Without a stride, the type takes the
+    // stream's.
+    UINT32 stride = 0;
+    if (SUCCEEDED(type->GetUINT32(MF_MT_DEFAULT_STRIDE, &stride)) && stride != StrideOf(frameFormat, w)) {
+        return MF_E_INVALIDMEDIATYPE;
+    }
     *format = {w, h, frameFormat, frameTime, StrideOf(frameFormat, w), ImageBytesOf(frameFormat, w, h)};
     return S_OK;
+}
+
+bool SameFormat(const StreamFormat& a, const StreamFormat& b) {
+    return a.width == b.width && a.height == b.height && a.format == b.format && a.frameTime == b.frameTime &&
+           a.stride == b.stride && a.imageBytes == b.imageBytes;
 }
 
 }  // namespace camera_media_types

@@ -549,6 +549,46 @@ TEST(CameraMediaTypesTest, ForeignTypesAreRefusedAndOffersDescribeThemselves) {
     EXPECT_EQ(S_OK, ::MFShutdown());
 }
 
+TEST(CameraMediaTypesTest, BottomUpRowsAreRefused) {
+    // The stream writes top-down rows only: a negative default stride asks
+    // for what it cannot deliver.
+    ASSERT_EQ(S_OK, ::MFStartup(MF_VERSION, MFSTARTUP_NOSOCKET));
+    ComPtr<IMFMediaType> type;
+    ASSERT_EQ(S_OK, camera_media_types::CreateType(camera_media_types::DefaultTypeIndex() +
+                                                       camera_media_types::kTypeCount / 2,
+                                                   &type));
+    camera_media_types::StreamFormat format = {};
+    ASSERT_EQ(S_OK, camera_media_types::StreamFormatOf(type.Get(), &format));
+    ASSERT_EQ(FrameFormat::Rgb32, format.format);
+    // Padded rows are not what it writes either; no stride at all takes
+    // the stream's.
+    ASSERT_EQ(S_OK, type->SetUINT32(MF_MT_DEFAULT_STRIDE, format.stride + 64));
+    EXPECT_EQ(static_cast<HRESULT>(MF_E_INVALIDMEDIATYPE), camera_media_types::StreamFormatOf(type.Get(), &format));
+    ASSERT_EQ(S_OK, type->DeleteItem(MF_MT_DEFAULT_STRIDE));
+    EXPECT_EQ(S_OK, camera_media_types::StreamFormatOf(type.Get(), &format));
+    const INT32 bottomUp = -static_cast<INT32>(format.stride);
+    ASSERT_EQ(S_OK, type->SetUINT32(MF_MT_DEFAULT_STRIDE, static_cast<UINT32>(bottomUp)));
+    EXPECT_EQ(static_cast<HRESULT>(MF_E_INVALIDMEDIATYPE), camera_media_types::StreamFormatOf(type.Get(), &format));
+
+    // Nor does the source start with it.
+    ComPtr<IMFMediaSource> source;
+    ASSERT_EQ(S_OK, CreateCameraMediaSourceForRing(kCamera, UniquePrefix().c_str(), IID_PPV_ARGS(&source)));
+    ComPtr<IMFPresentationDescriptor> presentation;
+    ASSERT_EQ(S_OK, source->CreatePresentationDescriptor(&presentation));
+    BOOL selected = FALSE;
+    ComPtr<IMFStreamDescriptor> descriptor;
+    ASSERT_EQ(S_OK, presentation->GetStreamDescriptorByIndex(0, &selected, &descriptor));
+    ComPtr<IMFMediaTypeHandler> handler;
+    ASSERT_EQ(S_OK, descriptor->GetMediaTypeHandler(&handler));
+    ASSERT_EQ(S_OK, handler->SetCurrentMediaType(type.Get()));
+    EXPECT_EQ(static_cast<HRESULT>(MF_E_INVALIDMEDIATYPE), source->Start(presentation.Get(), nullptr, nullptr));
+    ComPtr<IMFMediaEvent> event;
+    EXPECT_EQ(static_cast<HRESULT>(MF_E_NO_EVENTS_AVAILABLE), source->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event));
+    EXPECT_EQ(S_OK, source->Shutdown());
+    source.Reset();
+    EXPECT_EQ(S_OK, ::MFShutdown());
+}
+
 TEST(MediaSourceLifetimeTest, AStartedSourceReleasedWithoutShutdownLeavesNothingBehind) {
     // The stream knows its source without a reference, so a client that
     // forgets Shutdown does not keep both alive for ever (nor the
