@@ -92,6 +92,12 @@ if(TARGET mf_tests)
   target_link_libraries(mf_tests PRIVATE mfreadwrite mfplat mfuuid)
 endif()
 
+# The reliability tests run the media source with memory running out.
+if(TARGET reliability_tests)
+  qm_use_media_foundation(reliability_tests)
+  target_link_libraries(reliability_tests PRIVATE mfplat mfuuid)
+endif()
+
 # The frame ring's tests read frames from a writer in a process of its own,
 # which they start from beside capture_tests and kill
 # (tests/capture/frame_ring_writer/, outside the folder's glob).
