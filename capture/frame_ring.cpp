@@ -3,6 +3,7 @@
 #include <sddl.h>
 
 #include <cstring>
+#include <cwchar>
 #include <utility>
 
 #include "capture/frame_time.h"
@@ -203,42 +204,152 @@ int64_t frame_ring::QpcTime() {
     return seconds * kUnitsPerSecond + rest * kUnitsPerSecond / frequency;
 }
 
-std::wstring frame_ring::ObjectName(const wchar_t* prefix, int camera, const wchar_t* what) {
-    std::wstring name(prefix);
-    name += L"QMCapture.Camera";
-    name += std::to_wstring(camera);
-    name += L'.';
-    name += what;
-    return name;
+namespace {
+
+// A SID as text, the one way ConvertSidToStringSidW writes it.
+HRESULT SidText(PSID sid, OwnerSid* owner) {
+    wchar_t* text = nullptr;
+    RETURN_HR_IF(HResultFromLastError(), !::ConvertSidToStringSidW(sid, &text));
+    const UniqueResource<LocalMemoryTraits> textOwner(text);
+    const size_t length = std::wcslen(text);
+    RETURN_HR_IF(E_INVALIDARG, length >= kMaxSidTextLength);
+    std::wmemcpy(owner->text, text, length + 1);
+    return S_OK;
 }
 
-std::wstring frame_ring::FrameReadyName(const wchar_t* prefix, int camera, uint32_t reader) {
-    return ObjectName(prefix, camera, (L"FrameReady" + std::to_wstring(reader)).c_str());
+// Whether `sid` names a user's account: a local or domain account
+// (S-1-5-21-...) or an Azure AD account (S-1-12-1-...); never a group,
+// an alias such as "everyone" or a service.
+bool IsUserAccount(PSID sid) {
+    const SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    const SID_IDENTIFIER_AUTHORITY azure = {{0, 0, 0, 0, 0, 12}};
+    const SID_IDENTIFIER_AUTHORITY* authority = ::GetSidIdentifierAuthority(sid);
+    if (*::GetSidSubAuthorityCount(sid) < 2) {
+        return false;
+    }
+    const DWORD first = *::GetSidSubAuthority(sid, 0);
+    return (std::memcmp(authority, &nt, sizeof(nt)) == 0 && first == SECURITY_NT_NON_UNIQUE) ||
+           (std::memcmp(authority, &azure, sizeof(azure)) == 0 && first == 1);
+}
+
+}  // namespace
+
+HRESULT frame_ring::ProcessUserSid(OwnerSid* owner) {
+    RETURN_HR_IF_NULL(E_POINTER, owner);
+    HANDLE token = nullptr;
+    RETURN_HR_IF(HResultFromLastError(), !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token));
+    const UniqueHandle tokenOwner(token);
+    // TOKEN_USER followed by its SID.
+    alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+    DWORD size = 0;
+    RETURN_HR_IF(HResultFromLastError(), !::GetTokenInformation(token, TokenUser, user, sizeof(user), &size));
+    // Whatever account the process runs as, a service's too: its own ring
+    // is no other user's.
+    return SidText(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, owner);
+}
+
+HRESULT frame_ring::ParseOwnerSid(const wchar_t* text, OwnerSid* owner) {
+    RETURN_HR_IF(E_POINTER, text == nullptr || owner == nullptr);
+    PSID sid = nullptr;
+    RETURN_HR_IF(E_INVALIDARG, !::ConvertStringSidToSidW(text, &sid));
+    const UniqueResource<LocalMemoryTraits> sidOwner(sid);
+    RETURN_HR_IF(E_INVALIDARG, !::IsValidSid(sid) || !IsUserAccount(sid));
+    // Written back from the SID itself: the one spelling the names use,
+    // whatever spelling came in.
+    OwnerSid canonical = {};
+    RETURN_IF_FAILED(SidText(sid, &canonical));
+    *owner = canonical;
+    return S_OK;
+}
+
+namespace {
+
+// Appends `text` to the name in `name` (`length` characters so far);
+// false when it does not fit with its terminating null.
+bool Append(wchar_t (&name)[kMaxObjectNameLength], size_t* length, const wchar_t* text) {
+    const size_t add = std::wcslen(text);
+    if (*length + add >= kMaxObjectNameLength) {
+        return false;
+    }
+    std::wmemcpy(name + *length, text, add + 1);
+    *length += add;
+    return true;
+}
+
+// prefix + "QMCapture." + owner + ".Camera<N>." + what (+ the number
+// `index` when it is 0 or more).
+bool BuildName(wchar_t (&name)[kMaxObjectNameLength], const wchar_t* prefix, const OwnerSid& owner, int camera,
+               const wchar_t* what, int index = -1) {
+    const wchar_t cameraDigit[] = {static_cast<wchar_t>(L'0' + camera), L'\0'};
+    const wchar_t indexDigit[] = {static_cast<wchar_t>(L'0' + index), L'\0'};
+    size_t length = 0;
+    name[0] = L'\0';
+    return Append(name, &length, prefix) && Append(name, &length, L"QMCapture.") &&
+           Append(name, &length, owner.text) && Append(name, &length, L".Camera") &&
+           Append(name, &length, cameraDigit) && Append(name, &length, L".") && Append(name, &length, what) &&
+           (index < 0 || Append(name, &length, indexDigit));
+}
+
+}  // namespace
+
+static_assert(kMaxCamera < 10 && kMaxReaders <= 10, "camera numbers and reader places are one digit in the names");
+
+HRESULT frame_ring::BuildRingAccess(int camera, const wchar_t* prefix, const OwnerSid& owner, RingAccess* access) {
+    RETURN_HR_IF_NULL(E_POINTER, access);
+    RETURN_HR_IF(E_INVALIDARG, !IsCamera(camera) || !IsPrefix(prefix));
+    // A SID, the one way it is written.
+    PSID sid = nullptr;
+    RETURN_HR_IF(E_INVALIDARG, ::wmemchr(owner.text, L'\0', kMaxSidTextLength) == nullptr ||
+                                   !::ConvertStringSidToSidW(owner.text, &sid));
+    const UniqueResource<LocalMemoryTraits> sidOwner(sid);
+    OwnerSid checked = {};
+    RETURN_IF_FAILED(SidText(sid, &checked));
+    // Large for a stack (a few kilobytes), but built once per ring.
+    RingAccess built = {};
+    built.camera = camera;
+    bool named = BuildName(built.frames, prefix, checked, camera, L"Frames") &&
+                 BuildName(built.readerChanged, prefix, checked, camera, L"ReaderChanged");
+    for (uint32_t place = 0; place < kMaxReaders && named; ++place) {
+        named = BuildName(built.frameReady[place], prefix, checked, camera, L"FrameReady", static_cast<int>(place));
+    }
+    RETURN_HR_IF(E_INVALIDARG, !named);
+
+    wchar_t sddl[64 + kMaxSidTextLength] = L"D:P(A;;GA;;;SY)(A;;GA;;;LS)(A;;GRGWGX;;;";
+    const size_t head = std::wcslen(sddl);
+    const size_t sidLength = std::wcslen(checked.text);
+    std::wmemcpy(sddl + head, checked.text, sidLength);
+    sddl[head + sidLength] = L')';
+    sddl[head + sidLength + 1] = L'\0';
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    RETURN_HR_IF(HResultFromLastError(),
+                 !::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+    const UniqueResource<LocalMemoryTraits> descriptorOwner(descriptor);
+    // Self-relative, as the conversion makes it: one block that copies.
+    const DWORD bytes = ::GetSecurityDescriptorLength(descriptor);
+    RETURN_HR_IF(E_UNEXPECTED, bytes == 0 || bytes > sizeof(built.descriptor));
+    std::memcpy(built.descriptor, descriptor, bytes);
+    *access = built;
+    return S_OK;
+}
+
+HRESULT frame_ring::BuildRingAccessOfProcessUser(int camera, const wchar_t* prefix, RingAccess* access) {
+    OwnerSid user = {};
+    RETURN_IF_FAILED(ProcessUserSid(&user));
+    return BuildRingAccess(camera, prefix, user, access);
 }
 
 // ---- Owners -----------------------------------------------------------------------
 
-HRESULT frame_ring::SecurityAttributes::Init() {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    RETURN_HR_IF(HResultFromLastError(), !::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-                                             kSecurityDescriptor, SDDL_REVISION_1, &descriptor, nullptr));
-    m_descriptor.reset(descriptor);
-    m_attributes.nLength = sizeof(m_attributes);
-    m_attributes.lpSecurityDescriptor = descriptor;
-    m_attributes.bInheritHandle = FALSE;
-    return S_OK;
-}
-
-HRESULT frame_ring::SectionView::Create(const std::wstring& name, SECURITY_ATTRIBUTES* attributes) {
+HRESULT frame_ring::SectionView::Create(const wchar_t* name, SECURITY_ATTRIBUTES* attributes) {
     const uint64_t bytes = kSectionBytes;
     m_section.reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, attributes, PAGE_READWRITE,
-                                         static_cast<DWORD>(bytes >> 32), static_cast<DWORD>(bytes), name.c_str()));
+                                         static_cast<DWORD>(bytes >> 32), static_cast<DWORD>(bytes), name));
     RETURN_HR_IF(HResultFromLastError(), !m_section);
     return Map();
 }
 
-HRESULT frame_ring::SectionView::Open(const std::wstring& name) {
-    m_section.reset(::OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name.c_str()));
+HRESULT frame_ring::SectionView::Open(const wchar_t* name) {
+    m_section.reset(::OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name));
     if (!m_section) {
         const DWORD error = ::GetLastError();
         // No reader yet: what a writer sees until one comes, not a failure.
@@ -279,21 +390,28 @@ void CFrameRingReader::Close() {
     m_view = SectionView();
 }
 
-HRESULT CFrameRingReader::Create(int camera, const wchar_t* prefix) {
+HRESULT CFrameRingReader::Create(const RingAccess& access) {
     RETURN_HR_IF(E_UNEXPECTED, m_view.IsMapped());
-    RETURN_HR_IF(E_INVALIDARG, !IsCamera(camera) || !IsPrefix(prefix));
-    const HRESULT hr = CreateRing(camera, prefix);
+    m_access = access;
+    m_security.nLength = sizeof(m_security);
+    m_security.lpSecurityDescriptor = m_access.descriptor;
+    m_security.bInheritHandle = FALSE;
+    const HRESULT hr = CreateRing();
     if (FAILED(hr)) {
         Close();
     }
     return hr;
 }
 
-HRESULT CFrameRingReader::CreateRing(int camera, const wchar_t* prefix) {
-    m_camera = camera;
-    m_prefix = prefix;
-    RETURN_IF_FAILED(m_security.Init());
-    RETURN_IF_FAILED(m_view.Create(ObjectName(prefix, camera, L"Frames"), m_security.get()));
+HRESULT CFrameRingReader::Create(int camera, const wchar_t* prefix) {
+    RETURN_HR_IF(E_UNEXPECTED, m_view.IsMapped());
+    RingAccess access = {};
+    RETURN_IF_FAILED(BuildRingAccessOfProcessUser(camera, prefix, &access));
+    return Create(access);
+}
+
+HRESULT CFrameRingReader::CreateRing() {
+    RETURN_IF_FAILED(m_view.Create(m_access.frames, &m_security));
     RingHeader* const header = m_view.Header();
     // A new section is all zeros: the reader that turns the magic from 0
     // fills in the header; any other waits until it has.
@@ -307,8 +425,7 @@ HRESULT CFrameRingReader::CreateRing(int camera, const wchar_t* prefix) {
         }
     }
     RETURN_HR_IF(kInvalidData, !HasValidIdentity(*header));
-    m_readerChanged.reset(::CreateEventW(m_security.get(), FALSE, FALSE,
-                                         ObjectName(prefix, camera, L"ReaderChanged").c_str()));
+    m_readerChanged.reset(::CreateEventW(&m_security, FALSE, FALSE, m_access.readerChanged));
     RETURN_HR_IF(HResultFromLastError(), !m_readerChanged);
     return TakePlace();
 }
@@ -337,8 +454,7 @@ HRESULT CFrameRingReader::TakePlace() {
     // it beats, and must not serve the previous reader's request.
     WriteRequest();
     header->readers[m_place].heartbeat.store(::GetTickCount(), std::memory_order_release);
-    m_frameReady.reset(::CreateEventW(m_security.get(), FALSE, FALSE,
-                                      FrameReadyName(m_prefix.c_str(), m_camera, static_cast<uint32_t>(m_place)).c_str()));
+    m_frameReady.reset(::CreateEventW(&m_security, FALSE, FALSE, m_access.frameReady[m_place]));
     if (!m_frameReady) {
         const HRESULT hr = HResultFromLastError();
         LeavePlace();
@@ -511,31 +627,34 @@ void CFrameRingWriter::Close() {
     m_view = SectionView();
 }
 
-HRESULT CFrameRingWriter::Open(int camera, const wchar_t* prefix) {
+HRESULT CFrameRingWriter::Open(const RingAccess& access) {
     QM_DCHECK_ON_THREAD(m_thread);
     RETURN_HR_IF(E_UNEXPECTED, m_view.IsMapped());
-    RETURN_HR_IF(E_INVALIDARG, !IsCamera(camera) || !IsPrefix(prefix));
-    const HRESULT hr = OpenRing(camera, prefix);
+    m_access = access;
+    const HRESULT hr = OpenRing();
     if (FAILED(hr)) {
         Close();
     }
     return hr;
 }
 
-HRESULT CFrameRingWriter::OpenRing(int camera, const wchar_t* prefix) {
-    m_camera = camera;
-    m_prefix = prefix;
-    const HRESULT opened = m_view.Open(ObjectName(prefix, camera, L"Frames"));
+HRESULT CFrameRingWriter::Open(int camera, const wchar_t* prefix) {
+    QM_DCHECK_ON_THREAD(m_thread);
+    RETURN_HR_IF(E_UNEXPECTED, m_view.IsMapped());
+    RingAccess access = {};
+    RETURN_IF_FAILED(BuildRingAccessOfProcessUser(camera, prefix, &access));
+    return Open(access);
+}
+
+HRESULT CFrameRingWriter::OpenRing() {
+    const HRESULT opened = m_view.Open(m_access.frames);
     if (FAILED(opened)) {
         return opened;
     }
     RingHeader* const header = m_view.Header();
     RETURN_HR_IF(kInvalidData, !HasValidIdentity(*header));
-    m_readerChanged.reset(::OpenEventW(SYNCHRONIZE, FALSE, ObjectName(prefix, camera, L"ReaderChanged").c_str()));
+    m_readerChanged.reset(::OpenEventW(SYNCHRONIZE, FALSE, m_access.readerChanged));
     RETURN_HR_IF(HResultFromLastError(), !m_readerChanged);
-    for (uint32_t place = 0; place < kMaxReaders; ++place) {
-        m_frameReadyNames[place] = FrameReadyName(prefix, camera, place);
-    }
     const HRESULT claimed = ClaimRing();
     if (FAILED(claimed)) {
         return claimed;
@@ -671,7 +790,7 @@ void CFrameRingWriter::SignalReaders(uint32_t now) {
         // Opened once per place and kept: a later reader of the place
         // creates the same event while this handle keeps it.
         if (!m_frameReady[place]) {
-            m_frameReady[place].reset(::OpenEventW(EVENT_MODIFY_STATE, FALSE, m_frameReadyNames[place].c_str()));
+            m_frameReady[place].reset(::OpenEventW(EVENT_MODIFY_STATE, FALSE, m_access.frameReady[place]));
         }
         if (m_frameReady[place]) {
             QM_IGNORE(::SetEvent(m_frameReady[place].get()), "a reader that misses a signal finds the frame later");

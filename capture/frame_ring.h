@@ -4,18 +4,24 @@
 // 0, LOCAL SERVICE, which cannot read the user's windows): shared memory
 // holding a few frames, and events.
 //
-// Objects, per camera number N (1..8), in the Global\ namespace:
-//   Global\QMCapture.Camera<N>.Frames          the section (layout below)
-//   Global\QMCapture.Camera<N>.ReaderChanged   auto-reset: a reader came,
-//                                              went or changed its request
-//   Global\QMCapture.Camera<N>.FrameReady<k>   auto-reset, one per reader
-//                                              place k: a frame was committed
+// Objects, per user U (the SID, as text, of the user whose camera it is)
+// and camera number N (1..8), in the Global\ namespace:
+//   Global\QMCapture.<U>.Camera<N>.Frames          the section (layout
+//                                                  below)
+//   Global\QMCapture.<U>.Camera<N>.ReaderChanged   auto-reset: a reader
+//                                                  came, went or changed
+//                                                  its request
+//   Global\QMCapture.<U>.Camera<N>.FrameReady<k>   auto-reset, one per
+//                                                  reader place k: a frame
+//                                                  was committed
 // The readers create them: a process of session 0 may create sections in
 // Global\ freely, one of a user's session may not (that takes
-// SeCreateGlobalPrivilege) but may open them, which the security
-// descriptor kSecurityDescriptor allows. While no
-// reader exists there is nothing to open, and nothing for the writer to
-// do. Tests give another name prefix (Local\ and a suffix of their own).
+// SeCreateGlobalPrivilege) but may open them, which the objects'
+// descriptor allows that user alone, besides SYSTEM and LOCAL SERVICE
+// (RingAccess). Each user's cameras thus have rings of their own that no
+// other user may open, even with several users signed in at once. While no reader exists there is
+// nothing to open, and nothing for the writer to do. Tests give another
+// name prefix (Local\ and a suffix of their own).
 //
 // Layout of the section (offsets in bytes; every field a reader takes from
 // it is checked before use, and every offset comes from the constants
@@ -44,7 +50,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "capture/output_formats.h"
 #include "framework/com_util.h"
@@ -59,14 +64,6 @@ constexpr int kMaxCamera = 8;
 inline constexpr wchar_t kGlobalPrefix[] = L"Global\\";
 // The longest prefix the rings take.
 constexpr size_t kMaxPrefixLength = 96;
-
-// Who may use the objects. P: no rights inherited from the namespace.
-// System and LOCAL SERVICE (the Frame Server and its sources): all rights.
-// Interactive users (the capturing program in the user's session): read,
-// write and wait, which is what mapping the section read-write, setting
-// the frame events and waiting for ReaderChanged take, but neither
-// changing the descriptor or owner nor deleting.
-inline constexpr wchar_t kSecurityDescriptor[] = L"D:P(A;;GA;;;SY)(A;;GA;;;LS)(A;;GRGWGX;;;IU)";
 
 enum class FrameFormat : uint32_t { None = 0, Nv12 = 1, Rgb32 = 2 };
 
@@ -235,9 +232,61 @@ bool IsStale(uint32_t heartbeat, uint32_t now);
 // (Media Foundation's MFGetSystemTime runs on it too).
 int64_t QpcTime();
 
-// The name of a ring's object: prefix + "QMCapture.Camera<N>." + what.
-std::wstring ObjectName(const wchar_t* prefix, int camera, const wchar_t* what);
-std::wstring FrameReadyName(const wchar_t* prefix, int camera, uint32_t reader);
+// ---- Whose ring, its names and who may use it ------------------------------
+
+// The characters of the longest SID as text, with its terminating null
+// (SECURITY_MAX_SID_STRING_CHARACTERS).
+constexpr size_t kMaxSidTextLength = 187;
+
+// The SID of the user whose camera a ring is, as text ("S-1-5-21-...").
+struct OwnerSid {
+    wchar_t text[kMaxSidTextLength];
+};
+
+// The user of this process's token: the owner of the cameras of the
+// capturing program, and of a media source that a client of the user runs
+// in its own process.
+[[nodiscard]] HRESULT ProcessUserSid(OwnerSid* owner);
+// The SID of a user's account given as text (by another process),
+// checked and written the one way the names use. E_INVALIDARG for
+// anything but a local, domain or Azure AD account's SID (a group such as
+// everyone or the interactive users, a service, an alias, no SID at all):
+// nothing written. E_POINTER for null.
+[[nodiscard]] HRESULT ParseOwnerSid(const wchar_t* text, OwnerSid* owner);
+
+// Room for prefix + "QMCapture." + SID + ".Camera<N>." + the longest object
+// name and the terminating null.
+constexpr size_t kMaxObjectNameLength = kMaxPrefixLength + 10 + kMaxSidTextLength + 9 + 14;
+// Room for a self-relative descriptor of three ACEs, one of them with the
+// longest SID.
+constexpr size_t kMaxDescriptorBytes = 256;
+
+// Where one camera's ring of one user lives and who may use it: the names
+// of its objects (prefix + "QMCapture." + SID + ".Camera<N>." + what) and
+// the self-relative security descriptor a reader creates them with.
+// Built once (BuildRingAccess), where a failure can be reported; copied
+// and used afterwards without allocating. The descriptor: no rights
+// inherited from the namespace (P); SYSTEM and LOCAL SERVICE (the Frame
+// Server and its sources) all rights; the owner (the capturing program in
+// the user's session) read, write and wait, which is what mapping the
+// section read-write, setting the frame events and waiting for
+// ReaderChanged take, but neither changing the descriptor or owner nor
+// deleting. Nobody else: neither another interactive user nor everyone.
+struct RingAccess {
+    int camera;
+    wchar_t frames[kMaxObjectNameLength];
+    wchar_t readerChanged[kMaxObjectNameLength];
+    wchar_t frameReady[kMaxReaders][kMaxObjectNameLength];
+    alignas(8) BYTE descriptor[kMaxDescriptorBytes];
+};
+
+// The ring of camera 1..kMaxCamera of `owner` under `prefix`. E_INVALIDARG
+// for another camera number, a null prefix or one longer than
+// kMaxPrefixLength, an owner that is not a SID; E_POINTER for a null
+// access. Nothing written on failure.
+[[nodiscard]] HRESULT BuildRingAccess(int camera, const wchar_t* prefix, const OwnerSid& owner, RingAccess* access);
+// The ring of this process's user (ProcessUserSid).
+[[nodiscard]] HRESULT BuildRingAccessOfProcessUser(int camera, const wchar_t* prefix, RingAccess* access);
 
 // ---- Owners -------------------------------------------------------------------
 
@@ -247,32 +296,22 @@ struct MappedViewTraits {
     static void Close(Type view) { ::UnmapViewOfFile(view); }
 };
 
+// Memory the platform hands out with LocalAlloc (a SID or descriptor
+// converted from text).
 struct LocalMemoryTraits {
     using Type = HLOCAL;
     static Type Null() { return nullptr; }
     static void Close(Type memory) { ::LocalFree(memory); }
 };
 
-// kSecurityDescriptor as security attributes for the objects a reader
-// creates.
-class SecurityAttributes {
-public:
-    [[nodiscard]] HRESULT Init();
-    SECURITY_ATTRIBUTES* get() { return &m_attributes; }
-
-private:
-    UniqueResource<LocalMemoryTraits> m_descriptor;
-    SECURITY_ATTRIBUTES m_attributes = {};
-};
-
 // The section and its view of kSectionBytes.
 class SectionView {
 public:
     // Creates the section, or opens it when it exists already.
-    [[nodiscard]] HRESULT Create(const std::wstring& name, SECURITY_ATTRIBUTES* attributes);
+    [[nodiscard]] HRESULT Create(const wchar_t* name, SECURITY_ATTRIBUTES* attributes);
     // Opens an existing section: HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)
     // while there is none.
-    [[nodiscard]] HRESULT Open(const std::wstring& name);
+    [[nodiscard]] HRESULT Open(const wchar_t* name);
 
     bool IsMapped() const { return static_cast<bool>(m_view); }
     RingHeader* Header() const { return static_cast<RingHeader*>(m_view.get()); }
@@ -300,12 +339,16 @@ public:
     CFrameRingReader(const CFrameRingReader&) = delete;
     CFrameRingReader& operator=(const CFrameRingReader&) = delete;
 
-    // Creates or joins the ring of camera 1..kMaxCamera with the objects'
-    // names under `prefix`. E_INVALIDARG for another camera number or a
-    // prefix longer than kMaxPrefixLength; HRESULT_FROM_WIN32(
-    // ERROR_INVALID_DATA) when an existing section is not a ring of this
-    // layout; HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS) when every reader
-    // place is taken; E_UNEXPECTED when created already.
+    // Creates or joins the ring that `access` describes (copied: it need
+    // not outlive the call), without allocating.
+    // HRESULT_FROM_WIN32(ERROR_INVALID_DATA) when an existing section is
+    // not a ring of this layout; HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS)
+    // when every reader place is taken; E_UNEXPECTED when created already;
+    // the platform's error when an object cannot be made or opened. A
+    // reader whose Create failed may try again.
+    [[nodiscard]] HRESULT Create(const frame_ring::RingAccess& access);
+    // The same for the ring of this process's user, of camera
+    // 1..kMaxCamera under `prefix` (E_INVALIDARG as BuildRingAccess).
     [[nodiscard]] HRESULT Create(int camera, const wchar_t* prefix = frame_ring::kGlobalPrefix);
 
     // Asks for frames (E_INVALIDARG unless frame_ring::IsValidRequest),
@@ -344,15 +387,14 @@ public:
     int ReaderPlace() const { return m_place; }
 
 private:
-    [[nodiscard]] HRESULT CreateRing(int camera, const wchar_t* prefix);
+    [[nodiscard]] HRESULT CreateRing();
     [[nodiscard]] HRESULT TakePlace();
     void WriteRequest();
     void LeavePlace();
     void Close();
 
-    int m_camera = 0;
-    std::wstring m_prefix;
-    frame_ring::SecurityAttributes m_security;
+    frame_ring::RingAccess m_access = {};
+    SECURITY_ATTRIBUTES m_security = {};
     frame_ring::SectionView m_view;
     UniqueHandle m_readerChanged;
     UniqueHandle m_frameReady;
@@ -374,11 +416,15 @@ public:
     CFrameRingWriter(const CFrameRingWriter&) = delete;
     CFrameRingWriter& operator=(const CFrameRingWriter&) = delete;
 
-    // Opens the ring of camera 1..kMaxCamera. HRESULT_FROM_WIN32(
-    // ERROR_FILE_NOT_FOUND) while no reader has created it (poll);
-    // HRESULT_FROM_WIN32(ERROR_INVALID_DATA) for a section of another
-    // layout; HRESULT_FROM_WIN32(ERROR_BUSY) while another writer that is
-    // alive holds it; E_INVALIDARG, E_UNEXPECTED as for the reader.
+    // Opens the ring that `access` describes (copied).
+    // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) while no reader has created
+    // it (poll); HRESULT_FROM_WIN32(ERROR_INVALID_DATA) for a section of
+    // another layout; HRESULT_FROM_WIN32(ERROR_BUSY) while another writer
+    // that is alive holds it; E_UNEXPECTED when open already.
+    [[nodiscard]] HRESULT Open(const frame_ring::RingAccess& access);
+    // The same for the ring of this process's user, of camera
+    // 1..kMaxCamera under `prefix` (E_INVALIDARG as BuildRingAccess): the
+    // ring of the cameras this user's capturing program feeds.
     [[nodiscard]] HRESULT Open(int camera, const wchar_t* prefix = frame_ring::kGlobalPrefix);
 
     // Beats, then tells whether a reader wants frames: S_OK and the
@@ -403,19 +449,17 @@ public:
     [[nodiscard]] HRESULT CommitFrame(const frame_ring::FrameDescription& frame);
 
 private:
-    [[nodiscard]] HRESULT OpenRing(int camera, const wchar_t* prefix);
+    [[nodiscard]] HRESULT OpenRing();
     [[nodiscard]] HRESULT ClaimRing();
     [[nodiscard]] bool HoldsRing() const;
     void Close();
     void SignalReaders(uint32_t now);
 
     CThreadChecker m_thread;
-    int m_camera = 0;
-    std::wstring m_prefix;
+    frame_ring::RingAccess m_access = {};
     frame_ring::SectionView m_view;
     UniqueHandle m_readerChanged;
-    // Per reader place: its event's name, and the event once opened.
-    std::wstring m_frameReadyNames[frame_ring::kMaxReaders];
+    // Per reader place: its event, once opened.
     UniqueHandle m_frameReady[frame_ring::kMaxReaders];
     uint32_t m_process = 0;
     // The slot and number of the last frame committed (or, after Open,

@@ -63,6 +63,13 @@ else()
   message(STATUS "python3 not found: no CTest entry ${QM_ARCH}.class_names")
 endif()
 
+# The module imports no DLL of Media Foundation, so that it loads where
+# Media Foundation is missing (tests/module/check_module_imports.sh reads
+# its import table with the cross toolchain's objdump: no Wine needed).
+add_test(NAME ${QM_ARCH}.module_imports
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/module/check_module_imports.sh ${CMAKE_OBJDUMP}
+    $<TARGET_FILE:QMCaptureDevice>)
+
 # One test program per folder of tests/, one CTest entry per program: each
 # entry costs a Wine process start, so per-case entries would be slow.
 # Tests are declared here, in the top directory, so that the superbuild can
@@ -99,6 +106,12 @@ endforeach()
 if(TARGET mf_tests)
   qm_use_media_foundation(mf_tests)
   target_link_libraries(mf_tests PRIVATE mfreadwrite mfplat mfuuid)
+endif()
+
+# The reliability tests run the media source with memory running out.
+if(TARGET reliability_tests)
+  qm_use_media_foundation(reliability_tests)
+  target_link_libraries(reliability_tests PRIVATE mfplat mfuuid)
 endif()
 
 # The frame ring's tests read frames from a writer in a process of its own,

@@ -74,6 +74,18 @@ qm_use_media_foundation(qmmfclient)
 if(MINGW)
   target_link_options(qmmfclient PRIVATE -municode)
 endif()
+# The tool tests run this program with Media Foundation taken away: it
+# creates the module's classes as an application does
+# (tests/tools/mf_absent_probe/, outside the folder's glob).
+if(TARGET tools_tests)
+  add_executable(mf_absent_probe ${CMAKE_SOURCE_DIR}/tests/tools/mf_absent_probe/mf_absent_probe.cpp)
+  target_include_directories(mf_absent_probe PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(mf_absent_probe PRIVATE ole32 uuid)
+  if(MINGW)
+    target_link_options(mf_absent_probe PRIVATE -municode)
+  endif()
+  add_dependencies(tools_tests mf_absent_probe)
+endif()
 if(TARGET tools_tests)
   target_link_libraries(tools_tests PRIVATE qmcameraapp)
   qm_use_media_foundation(tools_tests)

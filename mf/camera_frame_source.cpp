@@ -13,28 +13,46 @@
 using Microsoft::WRL::ComPtr;
 using frame_ring::FrameFormat;
 
-CCameraFrameSource::CCameraFrameSource(int camera, const wchar_t* ringPrefix)
-    : m_camera(camera), m_prefix(ringPrefix != nullptr ? ringPrefix : frame_ring::kGlobalPrefix) {}
-
-CCameraFrameSource::~CCameraFrameSource() = default;
+void CCameraFrameSource::SetRing(const frame_ring::RingAccess& ring) {
+    m_ring = ring;
+    m_hasRing = true;
+}
 
 void CCameraFrameSource::OpenRing() {
-    if (m_reader || m_ringFailed) {
+    if (m_ringOpen || !m_hasRing) {
         return;
     }
-    auto reader = std::unique_ptr<CFrameRingReader>(new (std::nothrow) CFrameRingReader());
-    if (!reader) {
-        return;
-    }
-    const HRESULT hr = reader->Create(m_camera, m_prefix.c_str());
+    m_ringTriedAt = ::GetTickCount();
+    const HRESULT hr = m_reader.Create(m_ring);
     if (FAILED(hr)) {
-        // Tried once per source: the stream keeps showing the standby frame.
+        // A passing state (no reader place while those of readers that went
+        // away age out, a header still being filled in) or a lasting one:
+        // either way the heartbeat tries again.
+        if (!m_ringFailed || hr != m_ringFailure) {
+            diagnostic_log::Write("media source %d: the frame ring cannot be created (0x%08lX); trying again",
+                                  m_ring.camera, static_cast<unsigned long>(hr));
+        }
         m_ringFailed = true;
-        diagnostic_log::Write("media source %d: the frame ring cannot be created (0x%08lX)", m_camera,
-                              static_cast<unsigned long>(hr));
+        m_ringFailure = hr;
         return;
     }
-    m_reader = std::move(reader);
+    if (m_ringFailed) {
+        diagnostic_log::Write("media source %d: the frame ring is created now", m_ring.camera);
+    }
+    m_ringFailed = false;
+    m_ringOpen = true;
+    if (m_begun) {
+        WriteRequest();
+    }
+}
+
+void CCameraFrameSource::WriteRequest() {
+    const frame_ring::FrameRequest request = {m_format.width, m_format.height, m_format.format, m_format.frameTime};
+    const HRESULT hr = m_reader.SetRequest(request);
+    if (FAILED(hr)) {
+        diagnostic_log::Write("media source %d: the request cannot be written (0x%08lX)", m_ring.camera,
+                              static_cast<unsigned long>(hr));
+    }
 }
 
 HRESULT CCameraFrameSource::Begin(const camera_media_types::StreamFormat& format) {
@@ -57,16 +75,13 @@ HRESULT CCameraFrameSource::Begin(const camera_media_types::StreamFormat& format
     RETURN_IF_FAILED(m_pool.Reset(format.imageBytes));
     RETURN_IF_FAILED(RenderStandby());
 
-    OpenRing();
-    if (m_reader) {
-        const frame_ring::FrameRequest request = {format.width, format.height, format.format, format.frameTime};
-        const HRESULT hr = m_reader->SetRequest(request);
-        if (FAILED(hr)) {
-            diagnostic_log::Write("media source %d: the request cannot be written (0x%08lX)", m_camera,
-                                  static_cast<unsigned long>(hr));
-        }
-    }
     m_begun = true;
+    if (m_ringOpen) {
+        WriteRequest();
+    } else {
+        // A stream start is worth an attempt of its own.
+        OpenRing();
+    }
     return S_OK;
 }
 
@@ -74,15 +89,20 @@ void CCameraFrameSource::End() {
     QM_DCHECK_ON_THREAD(m_thread);
     m_begun = false;
     m_haveFrame = false;
-    if (m_reader) {
-        QM_IGNORE(m_reader->ClearRequest(), "a ring that fails its checks has no writer to tell");
+    if (m_ringOpen) {
+        QM_IGNORE(m_reader.ClearRequest(), "a ring that fails its checks has no writer to tell");
     }
 }
 
 void CCameraFrameSource::Heartbeat() {
     QM_DCHECK_ON_THREAD(m_thread);
-    if (m_reader) {
-        QM_IGNORE(m_reader->Heartbeat(), "a reader place that cannot be taken again only costs frames");
+    if (m_ringOpen) {
+        QM_IGNORE(m_reader.Heartbeat(), "a reader place that cannot be taken again is tried at the next beat");
+        return;
+    }
+    // GetTickCount wraps after 49.7 days: the difference still counts.
+    if (!m_ringFailed || ::GetTickCount() - m_ringTriedAt >= kRingRetryMs) {
+        OpenRing();
     }
 }
 
@@ -138,9 +158,9 @@ HRESULT CCameraFrameSource::NextSample(IMFSample** sample) {
     RETURN_HR_IF(E_UNEXPECTED, !m_begun);
 
     bool writerAlive = false;
-    if (m_reader) {
+    if (m_ringOpen) {
         frame_ring::FrameInfo info = {};
-        const HRESULT copied = m_reader->CopyLatest(m_frame.get(), m_bufferBytes, m_format.stride, &info);
+        const HRESULT copied = m_reader.CopyLatest(m_frame.get(), m_bufferBytes, m_format.stride, &info);
         if (copied == S_OK) {
             // A frame of another reader's request (the writer serves the
             // newest) is not one of this stream's.
@@ -149,7 +169,7 @@ HRESULT CCameraFrameSource::NextSample(IMFSample** sample) {
         } else if (FAILED(copied)) {
             m_haveFrame = false;
         }
-        writerAlive = m_reader->IsWriterAlive();
+        writerAlive = m_reader.IsWriterAlive();
     }
 
     ComPtr<IMFSample> next;

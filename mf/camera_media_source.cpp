@@ -4,11 +4,16 @@
 #include <mferror.h>
 #include <propvarutil.h>
 
+#include <atomic>
+#include <cwchar>
+#include <memory>
 #include <new>
 
 #include "capture/frame_ring.h"
 #include "mf/camera_media_stream.h"
 #include "mf/camera_media_types.h"
+#include "mf/camera_owner.h"
+#include "mf/media_foundation.h"
 #include "mf/media_source_ids.h"
 
 using Microsoft::WRL::ComPtr;
@@ -27,11 +32,22 @@ HRESULT CurrentTypeOf(IMFStreamDescriptor* descriptor, IMFMediaType** type) {
     return handler->GetCurrentMediaType(type);
 }
 
+std::atomic<void (*)(void*)> g_destructionHook{nullptr};
+std::atomic<void*> g_destructionHookContext{nullptr};
+
 }  // namespace
+
+void CCameraMediaSource::SetDestructionHookForTesting(void (*hook)(void* context), void* context) {
+    g_destructionHookContext = context;
+    g_destructionHook = hook;
+}
 
 CCameraMediaSource::CCameraMediaSource(int camera) : CUnknown(L"QM camera media source", nullptr), m_camera(camera) {}
 
 CCameraMediaSource::~CCameraMediaSource() {
+    if (void (*hook)(void*) = g_destructionHook.load()) {
+        hook(g_destructionHookContext.load());
+    }
     // Released without Shutdown (or a failed Init): the stream stops
     // first, as it would have then.
     if (m_stream != nullptr) {
@@ -46,7 +62,10 @@ CCameraMediaSource::~CCameraMediaSource() {
 HRESULT CCameraMediaSource::Make(int camera, const wchar_t* ringPrefix, CCameraMediaSource** source) {
     RETURN_HR_IF_NULL(E_POINTER, source);
     *source = nullptr;
-    RETURN_HR_IF(E_INVALIDARG, camera < frame_ring::kMinCamera || camera > frame_ring::kMaxCamera || ringPrefix == nullptr);
+    RETURN_HR_IF(E_INVALIDARG, camera < frame_ring::kMinCamera || camera > frame_ring::kMaxCamera ||
+                                   ringPrefix == nullptr || std::wcslen(ringPrefix) > frame_ring::kMaxPrefixLength);
+    // Where Media Foundation is missing, this is where its lack is told.
+    RETURN_IF_FAILED(media_foundation::Load());
     CCameraMediaSource* created = new (std::nothrow) CCameraMediaSource(camera);
     RETURN_HR_IF_NULL(E_OUTOFMEMORY, created);
     const HRESULT hr = created->Init(ringPrefix);
@@ -60,8 +79,9 @@ HRESULT CCameraMediaSource::Make(int camera, const wchar_t* ringPrefix, CCameraM
 }
 
 HRESULT CCameraMediaSource::Init(const wchar_t* ringPrefix) {
-    RETURN_IF_FAILED(::MFCreateEventQueue(&m_queue));
-    RETURN_IF_FAILED(::MFCreateAttributes(&m_attributes, 1));
+    std::wmemcpy(m_ringPrefix, ringPrefix, std::wcslen(ringPrefix) + 1);
+    RETURN_IF_FAILED(media_foundation::CreateEventQueue(&m_queue));
+    RETURN_IF_FAILED(media_foundation::CreateAttributes(&m_store, 1));
 
     IMFMediaType* types[camera_media_types::kTypeCount] = {};
     HRESULT hr = S_OK;
@@ -69,7 +89,8 @@ HRESULT CCameraMediaSource::Init(const wchar_t* ringPrefix) {
         hr = camera_media_types::CreateType(i, &types[i]);
     }
     if (SUCCEEDED(hr)) {
-        hr = ::MFCreateStreamDescriptor(kStreamId, camera_media_types::kTypeCount, types, &m_streamDescriptor);
+        hr = media_foundation::CreateStreamDescriptor(kStreamId, camera_media_types::kTypeCount, types,
+                                                      &m_streamDescriptor);
     }
     if (SUCCEEDED(hr)) {
         ComPtr<IMFMediaTypeHandler> handler;
@@ -94,11 +115,46 @@ HRESULT CCameraMediaSource::Init(const wchar_t* ringPrefix) {
     RETURN_IF_FAILED(m_streamDescriptor->SetUINT32(qm_mf::kDeviceStreamFrameServerShared, 1));
 
     IMFStreamDescriptor* descriptors[] = {m_streamDescriptor.Get()};
-    RETURN_IF_FAILED(::MFCreatePresentationDescriptor(1, descriptors, &m_presentation));
+    RETURN_IF_FAILED(media_foundation::CreatePresentationDescriptor(1, descriptors, &m_presentation));
     RETURN_IF_FAILED(m_presentation->SelectStream(0));
 
-    return CCameraMediaStream::Create(static_cast<IMFMediaSourceEx*>(this), m_streamDescriptor.Get(), m_camera,
-                                      ringPrefix, &m_stream);
+    return CCameraMediaStream::Create(static_cast<IMFMediaSourceEx*>(this), m_streamDescriptor.Get(), &m_stream);
+}
+
+ULONG STDMETHODCALLTYPE CCameraMediaSource::NonDelegatingRelease() {
+    LONG count = m_cRef.load();
+    for (;;) {
+        if (count > 1) {
+            if (m_cRef.compare_exchange_weak(count, count - 1)) {
+                return static_cast<ULONG>(count - 1);
+            }
+            continue;
+        }
+        if (count < 1) {
+            // A release too many: the base counts it as it always did.
+            return CUnknown::NonDelegatingRelease();
+        }
+        if (ReleaseLastReference()) {
+            break;
+        }
+        count = m_cRef.load();
+    }
+    // As the base does: a reference taken and dropped during destruction
+    // must not start a second destruction.
+    m_cRef = 1;
+    delete this;
+    return 0;
+}
+
+bool CCameraMediaSource::ReleaseLastReference() {
+    const auto releaseLast = [this] {
+        LONG last = 1;
+        return m_cRef.compare_exchange_strong(last, 0);
+    };
+    // The source's lock, then the stream's: the usual order. Without a
+    // stream (shut down) nobody can add a reference but a holder of one.
+    CAutoLock lock(&m_lock);
+    return m_stream != nullptr ? m_stream->ForgetSourceIf(releaseLast) : releaseLast();
 }
 
 HRESULT STDMETHODCALLTYPE CCameraMediaSource::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
@@ -112,6 +168,9 @@ HRESULT STDMETHODCALLTYPE CCameraMediaSource::NonDelegatingQueryInterface(REFIID
     }
     if (riid == qm_mf::kIidKsControl) {
         return GetInterface(static_cast<IKsControl*>(this), ppv);
+    }
+    if (riid == __uuidof(IMFActivate) || riid == __uuidof(IMFAttributes)) {
+        return GetInterface(static_cast<IMFActivate*>(this), ppv);
     }
     return CUnknown::NonDelegatingQueryInterface(riid, ppv);
 }
@@ -169,25 +228,50 @@ HRESULT STDMETHODCALLTYPE CCameraMediaSource::Start(IMFPresentationDescriptor* d
     }
     camera_media_types::StreamFormat format = {};
     RETURN_IF_FAILED(camera_media_types::StreamFormatOf(type.Get(), &format));
+
+    // Everything that can fail before the first event: a client must not
+    // hold start events of a start that failed.
+    RETURN_IF_FAILED(EnsureRing());
+    RETURN_IF_FAILED(m_stream->PrepareStart());
     if (stream.Get() != m_streamDescriptor.Get()) {
-        // A descriptor of the client's own: the source's says the same.
+        // A descriptor of the client's own: the source's says the same, and
+        // the stream delivers the source's current type.
         ComPtr<IMFMediaTypeHandler> handler;
         RETURN_IF_FAILED(m_streamDescriptor->GetMediaTypeHandler(&handler));
-        QM_IGNORE(handler->SetCurrentMediaType(type.Get()), "the stream delivers the format checked above");
+        RETURN_IF_FAILED(handler->SetCurrentMediaType(type.Get()));
     }
 
     PROPVARIANT now;
     ::PropVariantInit(&now);
     now.vt = VT_I8;
-    now.hVal.QuadPart = ::MFGetSystemTime();
+    now.hVal.QuadPart = media_foundation::SystemTime();
     const PROPVARIANT* position = startPosition != nullptr && startPosition->vt == VT_I8 ? startPosition : &now;
 
+    // Queueing fails only for want of memory: the queues are shut down only
+    // by Shutdown, which takes this lock first.
     RETURN_IF_FAILED(m_queue->QueueEventParamVar(MESourceStarted, GUID_NULL, S_OK, position));
     RETURN_IF_FAILED(m_queue->QueueEventParamUnk(m_streamAnnounced ? MEUpdatedStream : MENewStream, GUID_NULL, S_OK,
                                                  static_cast<IMFMediaStream2*>(m_stream)));
     m_streamAnnounced = true;
-    RETURN_IF_FAILED(m_stream->Start(format, position));
+    RETURN_IF_FAILED(m_stream->Start(format, type.Get(), position));
     m_started = true;
+    return S_OK;
+}
+
+HRESULT CCameraMediaSource::EnsureRing() {
+    QM_DCHECK_HELD(m_lock);
+    if (m_hasRing) {
+        return S_OK;
+    }
+    frame_ring::OwnerSid owner = {};
+    RETURN_IF_FAILED(camera_owner::OwnerOf(m_store.Get(), &owner));
+    // A few kilobytes, once per source: from the heap rather than from a
+    // client's thread's stack.
+    std::unique_ptr<frame_ring::RingAccess> ring(new (std::nothrow) frame_ring::RingAccess());
+    RETURN_HR_IF_NULL(E_OUTOFMEMORY, ring);
+    RETURN_IF_FAILED(frame_ring::BuildRingAccess(m_camera, m_ringPrefix, owner, ring.get()));
+    RETURN_IF_FAILED(m_stream->SetRing(*ring));
+    m_hasRing = true;
     return S_OK;
 }
 
@@ -235,7 +319,7 @@ HRESULT STDMETHODCALLTYPE CCameraMediaSource::GetSourceAttributes(IMFAttributes*
     *attributes = nullptr;
     CAutoLock lock(&m_lock);
     RETURN_HR_IF(MF_E_SHUTDOWN, m_shutdown);
-    return m_attributes.CopyTo(attributes);
+    return m_store.CopyTo(attributes);
 }
 
 HRESULT STDMETHODCALLTYPE CCameraMediaSource::GetStreamAttributes(DWORD streamId, IMFAttributes** attributes) {
@@ -299,6 +383,30 @@ HRESULT STDMETHODCALLTYPE CCameraMediaSource::KsEvent(PKSEVENT event, ULONG even
     }
     RETURN_HR_IF(E_INVALIDARG, eventLength < sizeof(KSEVENT));
     return kSetNotFound;
+}
+
+// ---- IMFActivate ------------------------------------------------------------------
+
+HRESULT STDMETHODCALLTYPE CCameraMediaSource::ActivateObject(REFIID riid, void** ppv) {
+    RETURN_HR_IF_NULL(E_POINTER, ppv);
+    *ppv = nullptr;
+    {
+        CAutoLock lock(&m_lock);
+        RETURN_HR_IF(MF_E_SHUTDOWN, m_shutdown);
+    }
+    return NonDelegatingQueryInterface(riid, ppv);
+}
+
+HRESULT STDMETHODCALLTYPE CCameraMediaSource::ShutdownObject() {
+    const HRESULT hr = Shutdown();
+    // Shut down before: nothing more to do.
+    return hr == MF_E_SHUTDOWN ? S_OK : hr;
+}
+
+HRESULT STDMETHODCALLTYPE CCameraMediaSource::DetachObject() {
+    // The object is the activation object itself: there is no other to let
+    // go of.
+    return S_OK;
 }
 
 // ---- Creation ---------------------------------------------------------------------

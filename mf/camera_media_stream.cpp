@@ -3,11 +3,13 @@
 #include <mfapi.h>
 #include <mferror.h>
 
+#include <atomic>
 #include <new>
 
 #include "capture/frame_ring.h"
 #include "capture/pacing_timer.h"
 #include "framework/diagnostic_log.h"
+#include "mf/media_foundation.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -16,10 +18,15 @@ namespace {
 // While stopped, the thread still beats for the ring this often.
 constexpr DWORD kIdleBeatMs = 1000;
 
+std::atomic<HRESULT> g_threadStartFailure{S_OK};
+
 }  // namespace
 
-CCameraMediaStream::CCameraMediaStream(int camera, const wchar_t* ringPrefix)
-    : CUnknown(L"QM camera media stream", nullptr), m_frames(camera, ringPrefix) {}
+void CCameraMediaStream::FailNextThreadStartForTesting(HRESULT hr) {
+    g_threadStartFailure = hr;
+}
+
+CCameraMediaStream::CCameraMediaStream() : CUnknown(L"QM camera media stream", nullptr) {}
 
 CCameraMediaStream::~CCameraMediaStream() {
     // A stream released without its source's Shutdown still ends its
@@ -27,14 +34,17 @@ CCameraMediaStream::~CCameraMediaStream() {
     StopThread();
 }
 
-HRESULT CCameraMediaStream::Create(IMFMediaSource* source, IMFStreamDescriptor* descriptor, int camera,
-                                   const wchar_t* ringPrefix, CCameraMediaStream** stream) {
+HRESULT CCameraMediaStream::Create(IMFMediaSource* source, IMFStreamDescriptor* descriptor,
+                                   CCameraMediaStream** stream) {
     RETURN_HR_IF(E_POINTER, source == nullptr || descriptor == nullptr || stream == nullptr);
     *stream = nullptr;
-    CCameraMediaStream* created = new (std::nothrow) CCameraMediaStream(camera, ringPrefix);
+    CCameraMediaStream* created = new (std::nothrow) CCameraMediaStream();
     RETURN_HR_IF_NULL(E_OUTOFMEMORY, created);
     created->NonDelegatingAddRef();
-    HRESULT hr = ::MFCreateEventQueue(&created->m_queue);
+    HRESULT hr = media_foundation::CreateEventQueue(&created->m_queue);
+    if (SUCCEEDED(hr)) {
+        hr = descriptor->GetMediaTypeHandler(&created->m_handler);
+    }
     if (SUCCEEDED(hr)) {
         created->m_wake.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
         hr = created->m_wake ? S_OK : HResultFromLastError();
@@ -132,12 +142,32 @@ HRESULT STDMETHODCALLTYPE CCameraMediaStream::GetStreamState(MF_STREAM_STATE* va
 
 // ---- The source's side ----------------------------------------------------------
 
-HRESULT CCameraMediaStream::Start(const camera_media_types::StreamFormat& format, const PROPVARIANT* startPosition) {
+HRESULT CCameraMediaStream::SetRing(const frame_ring::RingAccess& ring) {
     CAutoLock lock(&m_lock);
     RETURN_HR_IF(MF_E_SHUTDOWN, m_shutdown);
-    RETURN_IF_FAILED(EnsureThread());
+    // Once, before the thread that reads it exists: creating the thread
+    // hands the frame source over to it.
+    RETURN_HR_IF(E_UNEXPECTED, m_hasRing || m_thread);
+    m_frames.SetRing(ring);
+    m_hasRing = true;
+    return S_OK;
+}
+
+HRESULT CCameraMediaStream::PrepareStart() {
+    CAutoLock lock(&m_lock);
+    RETURN_HR_IF(MF_E_SHUTDOWN, m_shutdown);
+    return EnsureThread();
+}
+
+HRESULT CCameraMediaStream::Start(const camera_media_types::StreamFormat& format, IMFMediaType* type,
+                                  const PROPVARIANT* startPosition) {
+    RETURN_HR_IF_NULL(E_POINTER, type);
+    CAutoLock lock(&m_lock);
+    RETURN_HR_IF(MF_E_SHUTDOWN, m_shutdown);
+    RETURN_HR_IF(E_UNEXPECTED, !m_thread);
     RETURN_IF_FAILED(m_queue->QueueEventParamVar(MEStreamStarted, GUID_NULL, S_OK, startPosition));
-    m_format = format;
+    m_delivery.format = format;
+    m_delivery.type = type;
     m_hasFormat = true;
     m_state = MF_STREAM_STATE_RUNNING;
     DropRequests();
@@ -193,6 +223,8 @@ HRESULT CCameraMediaStream::EnsureThread() {
     if (m_thread) {
         return S_OK;
     }
+    const HRESULT injected = g_threadStartFailure.exchange(S_OK);
+    RETURN_IF_FAILED(injected);
     m_exit = false;
     m_thread.reset(::CreateThread(nullptr, 0, &CCameraMediaStream::ThreadProc, this, 0, nullptr));
     return m_thread ? S_OK : HResultFromLastError();
@@ -226,20 +258,21 @@ void CCameraMediaStream::Run() {
     QM_IGNORE(timer.Start(), "without it the wait runs in whole milliseconds");
     uint64_t seenGeneration = 0;
     bool delivering = false;
-    int64_t frameTime = 0;
+    Delivery delivery = {};
     int64_t due = 0;
     int64_t lastTime = 0;
     for (;;) {
         bool exit = false;
         bool running = false;
         uint64_t generation = 0;
-        camera_media_types::StreamFormat format = {};
         {
             CAutoLock lock(&m_lock);
             exit = m_exit;
             running = m_state == MF_STREAM_STATE_RUNNING;
             generation = m_generation;
-            format = m_format;
+            if (generation != seenGeneration) {
+                delivery = m_delivery;
+            }
         }
         if (exit) {
             break;
@@ -248,14 +281,14 @@ void CCameraMediaStream::Run() {
             seenGeneration = generation;
             delivering = false;
             if (running) {
-                const HRESULT hr = m_frames.Begin(format);
+                const HRESULT hr = m_frames.Begin(delivery.format);
                 if (FAILED(hr)) {
-                    diagnostic_log::Write("media stream: frames of %dx%d cannot be prepared (0x%08lX)", format.width,
-                                          format.height, static_cast<unsigned long>(hr));
+                    diagnostic_log::Write("media stream: frames of %dx%d cannot be prepared (0x%08lX)",
+                                          delivery.format.width, delivery.format.height,
+                                          static_cast<unsigned long>(hr));
                     QM_IGNORE(QueueEvent(MEError, GUID_NULL, hr, nullptr), "a stream shut down has no client");
                 } else {
                     delivering = true;
-                    frameTime = format.frameTime;
                     due = frame_ring::QpcTime();
                 }
             } else {
@@ -273,16 +306,58 @@ void CCameraMediaStream::Run() {
             QM_IGNORE(timer.Wait(due - now, m_wake.get()), "either way the loop looks at the state again");
             continue;
         }
+        if (!FollowCurrentType(seenGeneration, &delivery)) {
+            delivering = false;
+            continue;
+        }
         m_frames.Heartbeat();
-        DeliverFrame(seenGeneration, frameTime, &lastTime);
-        due += frameTime;
+        DeliverFrame(seenGeneration, delivery.format.frameTime, &lastTime);
+        due += delivery.format.frameTime;
         // Far behind (a stalled machine): the next frame one period from
         // now rather than a burst of late ones.
-        if (due < now - frameTime) {
-            due = now + frameTime;
+        if (due < now - delivery.format.frameTime) {
+            due = now + delivery.format.frameTime;
         }
     }
     m_frames.End();
+}
+
+bool CCameraMediaStream::FollowCurrentType(uint64_t generation, Delivery* delivery) {
+    ComPtr<IMFMediaType> current;
+    if (FAILED(m_handler->GetCurrentMediaType(&current)) || current.Get() == delivery->type.Get()) {
+        return true;
+    }
+    camera_media_types::StreamFormat format = {};
+    HRESULT hr = camera_media_types::StreamFormatOf(current.Get(), &format);
+    if (SUCCEEDED(hr) && !camera_media_types::SameFormat(format, delivery->format)) {
+        hr = m_frames.Begin(format);
+    }
+    CAutoLock lock(&m_lock);
+    if (m_generation != generation) {
+        // Stopped or started again meanwhile: the next look starts afresh.
+        return false;
+    }
+    if (FAILED(hr)) {
+        // Samples of another type than the one the client reads as current
+        // would be read past their end by a client that sizes its copy from
+        // the type: none rather than those.
+        diagnostic_log::Write("media stream: the type set while running cannot be delivered (0x%08lX)",
+                              static_cast<unsigned long>(hr));
+        m_delivery.type = current;
+        delivery->type = current;
+        QM_IGNORE(m_queue->QueueEventParamVar(MEError, GUID_NULL, hr, nullptr), "a stream shut down has no client");
+        return false;
+    }
+    const bool changed = !camera_media_types::SameFormat(format, delivery->format);
+    delivery->format = format;
+    delivery->type = current;
+    m_delivery = *delivery;
+    if (changed) {
+        // Before the first sample of the new type, in the same queue.
+        QM_IGNORE(m_queue->QueueEventParamUnk(MEStreamFormatChanged, GUID_NULL, S_OK, current.Get()),
+                  "the samples carry the new size either way");
+    }
+    return true;
 }
 
 void CCameraMediaStream::DeliverFrame(uint64_t generation, int64_t frameTime, int64_t* lastTime) {
@@ -300,7 +375,7 @@ void CCameraMediaStream::DeliverFrame(uint64_t generation, int64_t frameTime, in
         return;
     }
     // Media Foundation's clock (QPC), rising strictly.
-    int64_t time = ::MFGetSystemTime();
+    int64_t time = media_foundation::SystemTime();
     if (time <= *lastTime) {
         time = *lastTime + 1;
     }

@@ -6,6 +6,7 @@
 
 #include "capture/frame_time.h"
 #include "framework/com_util.h"
+#include "mf/media_foundation.h"
 
 using Microsoft::WRL::ComPtr;
 using frame_ring::FrameFormat;
@@ -57,7 +58,7 @@ HRESULT CreateType(int index, IMFMediaType** type) {
     const UINT32 height = static_cast<UINT32>(FrameSizeTable[size].height);
 
     ComPtr<IMFMediaType> created;
-    RETURN_IF_FAILED(::MFCreateMediaType(&created));
+    RETURN_IF_FAILED(media_foundation::CreateMediaType(&created));
     RETURN_IF_FAILED(created->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video));
     RETURN_IF_FAILED(created->SetGUID(MF_MT_SUBTYPE, SubtypeOf(format)));
     RETURN_IF_FAILED(::MFSetAttributeSize(created.Get(), MF_MT_FRAME_SIZE, width, height));
@@ -117,8 +118,21 @@ HRESULT StreamFormatOf(IMFMediaType* type, StreamFormat* format) {
     }
     const int w = static_cast<int>(width);
     const int h = static_cast<int>(height);
+    // The stream writes top-down rows of exactly its own stride: a type
+    // that asks for bottom-up rows (a negative stride) or padded ones asks
+    // for what it would not get. Without a stride, the type takes the
+    // stream's.
+    UINT32 stride = 0;
+    if (SUCCEEDED(type->GetUINT32(MF_MT_DEFAULT_STRIDE, &stride)) && stride != StrideOf(frameFormat, w)) {
+        return MF_E_INVALIDMEDIATYPE;
+    }
     *format = {w, h, frameFormat, frameTime, StrideOf(frameFormat, w), ImageBytesOf(frameFormat, w, h)};
     return S_OK;
+}
+
+bool SameFormat(const StreamFormat& a, const StreamFormat& b) {
+    return a.width == b.width && a.height == b.height && a.format == b.format && a.frameTime == b.frameTime &&
+           a.stride == b.stride && a.imageBytes == b.imageBytes;
 }
 
 }  // namespace camera_media_types

@@ -45,8 +45,12 @@ int DefaultTypeIndex();
 
 // What `type` asks for, when it is one the stream can deliver: video,
 // NV12 or RGB32, a table size, a frame rate whose frame time lies within
-// kMinFrameTime..kMaxFrameTime. MF_E_INVALIDMEDIATYPE otherwise (nothing
+// kMinFrameTime..kMaxFrameTime, and no default stride but the stream's own
+// (top-down rows, unpadded). MF_E_INVALIDMEDIATYPE otherwise (nothing
 // written); E_POINTER for null.
 [[nodiscard]] HRESULT StreamFormatOf(IMFMediaType* type, StreamFormat* format);
+
+// Whether two formats are one.
+bool SameFormat(const StreamFormat& a, const StreamFormat& b);
 
 }  // namespace camera_media_types

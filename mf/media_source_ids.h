@@ -29,6 +29,14 @@ inline constexpr GUID CLSID_CameraMediaSources[] = {
 inline constexpr int kCameraMediaSourceCount =
     static_cast<int>(sizeof(CLSID_CameraMediaSources) / sizeof(CLSID_CameraMediaSources[0]));
 
+// The user whose camera a media source is: the SID, as text, of the user
+// whose qmcamera created the virtual camera, which qmcamera sets under this
+// key on the camera it creates (IMFVirtualCamera is an attribute store)
+// and the media source reads from its own attributes (camera_owner.h).
+// {BCB41585-E05F-452D-88BC-2430387EED75}
+inline constexpr GUID kCameraOwnerAttribute = {
+    0xbcb41585, 0xe05f, 0x452d, {0x88, 0xbc, 0x24, 0x30, 0x38, 0x7e, 0xed, 0x75}};
+
 // The media source class of camera 1..8; nullptr for any other number.
 inline const GUID* CameraMediaSourceClassId(int camera) {
     return camera >= 1 && camera <= kCameraMediaSourceCount ? &CLSID_CameraMediaSources[camera - 1] : nullptr;

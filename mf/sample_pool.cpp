@@ -3,14 +3,15 @@
 #include <mfapi.h>
 
 #include "framework/com_util.h"
+#include "mf/media_foundation.h"
 
 using Microsoft::WRL::ComPtr;
 
 HRESULT CSamplePool::MakeEntry(uint32_t bytes, Entry* entry) {
     ComPtr<IMFSample> sample;
     ComPtr<IMFMediaBuffer> buffer;
-    RETURN_IF_FAILED(::MFCreateSample(&sample));
-    RETURN_IF_FAILED(::MFCreateMemoryBuffer(bytes, &buffer));
+    RETURN_IF_FAILED(media_foundation::CreateSample(&sample));
+    RETURN_IF_FAILED(media_foundation::CreateMemoryBuffer(bytes, &buffer));
     RETURN_IF_FAILED(sample->AddBuffer(buffer.Get()));
     entry->sample = std::move(sample);
     entry->buffer = std::move(buffer);

@@ -35,6 +35,53 @@ std::wstring UniquePrefix() {
     return L"Local\\QMTest." + std::to_wstring(::GetCurrentProcessId()) + L"." + std::to_wstring(++counter) + L".";
 }
 
+// The SID of this process's user, as text, found apart from the ring's own
+// code.
+HRESULT ProcessUserSidText(std::wstring* text) {
+    HANDLE token = nullptr;
+    RETURN_HR_IF(HResultFromLastError(), !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token));
+    const UniqueHandle tokenOwner(token);
+    BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+    DWORD size = 0;
+    RETURN_HR_IF(HResultFromLastError(), !::GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size));
+    wchar_t* sid = nullptr;
+    RETURN_HR_IF(HResultFromLastError(),
+                 !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid));
+    *text = sid;
+    ::LocalFree(sid);
+    return S_OK;
+}
+
+// A DACL that allows SYSTEM and LOCAL SERVICE everything and the user
+// `userSid` reading, writing and waiting, and nobody else anything.
+void ExpectOnlyTheUserLocalServiceAndSystem(PACL dacl, const std::wstring& userSid) {
+    ASSERT_NE(nullptr, dacl);
+    ASSERT_EQ(3, dacl->AceCount);
+    PSID user = nullptr;
+    ASSERT_TRUE(::ConvertStringSidToSidW(userSid.c_str(), &user));
+    const UniqueResource<LocalMemoryTraits> userOwner(user);
+    BYTE system[SECURITY_MAX_SID_SIZE] = {};
+    BYTE localService[SECURITY_MAX_SID_SIZE] = {};
+    DWORD size = sizeof(system);
+    ASSERT_TRUE(::CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &size));
+    size = sizeof(localService);
+    ASSERT_TRUE(::CreateWellKnownSid(WinLocalServiceSid, nullptr, localService, &size));
+    const PSID expected[] = {system, localService, user};
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        ASSERT_TRUE(::GetAce(dacl, i, &ace));
+        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+        ASSERT_EQ(ACCESS_ALLOWED_ACE_TYPE, allowed->Header.AceType);
+        EXPECT_TRUE(::EqualSid(const_cast<DWORD*>(&allowed->SidStart), expected[i])) << "ACE " << i;
+        if (i == 2) {
+            // Generic rights, or the section rights they stand for once
+            // mapped: mapping for writing, never the descriptor's owner.
+            EXPECT_NE(0u, allowed->Mask & (GENERIC_WRITE | SECTION_MAP_WRITE));
+            EXPECT_EQ(0u, allowed->Mask & (GENERIC_ALL | WRITE_DAC | WRITE_OWNER | DELETE));
+        }
+    }
+}
+
 const FrameSize kSmallest = FrameSizeTable[0];
 const FrameSize kLargest = FrameSizeTable[kFrameSizeTableCount - 1];
 
@@ -80,7 +127,9 @@ struct Ring {
     HRESULT Init() {
         RETURN_IF_FAILED(reader.Create(1, prefix.c_str()));
         RETURN_IF_FAILED(writer.Open(1, prefix.c_str()));
-        return memory.Open(ObjectName(prefix.c_str(), 1, L"Frames"));
+        RingAccess access = {};
+        RETURN_IF_FAILED(BuildRingAccessOfProcessUser(1, prefix.c_str(), &access));
+        return memory.Open(access.frames);
     }
     RingHeader& Header() { return *memory.Header(); }
     SlotHeader& LatestSlot() { return *memory.Slot(static_cast<uint32_t>(Header().latest.load() & 0xFF)); }
@@ -465,19 +514,21 @@ TEST(FrameRingTest, AWriterNeedsAReaderAndHasTheRingToItself) {
     }
 }
 
-TEST(FrameRingTest, TheRealObjectsAreGlobalAndCarryTheDescriptor) {
+TEST(FrameRingTest, TheRealObjectsAreGlobalNamedForTheUserAndGrantedToItAlone) {
+    // The ring of this process's user: its SID in every name, and only
+    // that user, LOCAL SERVICE and SYSTEM in the descriptor (no other
+    // interactive user, nor everyone).
+    std::wstring user;
+    ASSERT_EQ(S_OK, ProcessUserSidText(&user));
     CFrameRingReader reader;
     ASSERT_EQ(S_OK, reader.Create(kMaxCamera));
-    const std::wstring name = ObjectName(kGlobalPrefix, kMaxCamera, L"Frames");
-    EXPECT_EQ(L"Global\\QMCapture.Camera8.Frames", name);
-    const UniqueHandle section(::OpenFileMappingW(READ_CONTROL, FALSE, name.c_str()));
+    const std::wstring stem = L"Global\\QMCapture." + user + L".Camera8.";
+    const UniqueHandle section(::OpenFileMappingW(READ_CONTROL, FALSE, (stem + L"Frames").c_str()));
     ASSERT_TRUE(section) << ::GetLastError();
-    const UniqueHandle readerChanged(
-        ::OpenEventW(SYNCHRONIZE, FALSE, ObjectName(kGlobalPrefix, kMaxCamera, L"ReaderChanged").c_str()));
+    const UniqueHandle readerChanged(::OpenEventW(SYNCHRONIZE, FALSE, (stem + L"ReaderChanged").c_str()));
     EXPECT_TRUE(readerChanged);
     const UniqueHandle frameReady(::OpenEventW(
-        SYNCHRONIZE, FALSE,
-        FrameReadyName(kGlobalPrefix, kMaxCamera, static_cast<uint32_t>(reader.ReaderPlace())).c_str()));
+        SYNCHRONIZE, FALSE, (stem + L"FrameReady" + std::to_wstring(reader.ReaderPlace())).c_str()));
     EXPECT_TRUE(frameReady);
 
     PACL dacl = nullptr;
@@ -486,25 +537,55 @@ TEST(FrameRingTest, TheRealObjectsAreGlobalAndCarryTheDescriptor) {
               ::GetSecurityInfo(section.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
                                 nullptr, &descriptor));
     const UniqueResource<LocalMemoryTraits> descriptorOwner(descriptor);
-    ASSERT_NE(nullptr, dacl);
-    ASSERT_EQ(3, dacl->AceCount);
-    const WELL_KNOWN_SID_TYPE expected[] = {WinLocalSystemSid, WinLocalServiceSid, WinInteractiveSid};
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        void* ace = nullptr;
-        ASSERT_TRUE(::GetAce(dacl, i, &ace));
-        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
-        ASSERT_EQ(ACCESS_ALLOWED_ACE_TYPE, allowed->Header.AceType);
-        BYTE sid[SECURITY_MAX_SID_SIZE] = {};
-        DWORD sidSize = sizeof(sid);
-        ASSERT_TRUE(::CreateWellKnownSid(expected[i], nullptr, sid, &sidSize));
-        EXPECT_TRUE(::EqualSid(const_cast<DWORD*>(&allowed->SidStart), sid)) << "ACE " << i;
-        if (expected[i] == WinInteractiveSid) {
-            // Generic rights, or the section rights they stand for once
-            // mapped: mapping for writing, never the descriptor's owner.
-            EXPECT_NE(0u, allowed->Mask & (GENERIC_WRITE | SECTION_MAP_WRITE));
-            EXPECT_EQ(0u, allowed->Mask & (GENERIC_ALL | WRITE_DAC | WRITE_OWNER | DELETE));
-        }
+    ASSERT_NO_FATAL_FAILURE(ExpectOnlyTheUserLocalServiceAndSystem(dacl, user));
+}
+
+TEST(FrameRingTest, TwoUsersRingsHaveNamesOfTheirOwnAndEachIsGrantedToItsUserAlone) {
+    // What the media source builds for the camera of each of two users
+    // signed in at once (only Windows can run the two; the names and the
+    // descriptors are what keeps them apart).
+    const wchar_t* const users[] = {L"S-1-5-21-1004336348-1177238915-682003330-1001",
+                                    L"S-1-5-21-1004336348-1177238915-682003330-1002"};
+    RingAccess rings[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        OwnerSid owner = {};
+        ASSERT_EQ(S_OK, ParseOwnerSid(users[i], &owner));
+        ASSERT_EQ(S_OK, BuildRingAccess(3, kGlobalPrefix, owner, &rings[i]));
+        const std::wstring stem = std::wstring(L"Global\\QMCapture.") + users[i] + L".Camera3.";
+        EXPECT_EQ(stem + L"Frames", rings[i].frames);
+        EXPECT_EQ(stem + L"ReaderChanged", rings[i].readerChanged);
+        EXPECT_EQ(stem + L"FrameReady0", rings[i].frameReady[0]);
+        EXPECT_EQ(stem + L"FrameReady7", rings[i].frameReady[kMaxReaders - 1]);
+
+        BOOL present = FALSE;
+        BOOL defaulted = TRUE;
+        PACL dacl = nullptr;
+        ASSERT_TRUE(::IsValidSecurityDescriptor(rings[i].descriptor));
+        ASSERT_TRUE(::GetSecurityDescriptorDacl(rings[i].descriptor, &present, &dacl, &defaulted));
+        EXPECT_TRUE(present);
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        ASSERT_TRUE(::GetSecurityDescriptorControl(rings[i].descriptor, &control, &revision));
+        EXPECT_NE(0, control & SE_DACL_PROTECTED) << "nothing inherited from the namespace";
+        ASSERT_NO_FATAL_FAILURE(ExpectOnlyTheUserLocalServiceAndSystem(dacl, users[i]));
     }
+    EXPECT_STRNE(rings[0].frames, rings[1].frames);
+
+    // Only SIDs name an owner; names and prefixes that do not fit are
+    // refused.
+    OwnerSid owner = {};
+    for (const wchar_t* notAUser : {L"Everyone", L"", L"WD", L"S-1-1-0", L"S-1-5-4", L"S-1-5-11", L"S-1-5-32-545",
+                                    L"S-1-5-19", L"S-1-5-18"}) {
+        EXPECT_EQ(E_INVALIDARG, ParseOwnerSid(notAUser, &owner)) << notAUser;
+    }
+    ASSERT_EQ(S_OK, ParseOwnerSid(L"s-1-12-1-1-2-3-4", &owner)) << "an Azure AD account";
+    EXPECT_STREQ(L"S-1-12-1-1-2-3-4", owner.text);
+    ASSERT_EQ(S_OK, ParseOwnerSid(users[0], &owner));
+    RingAccess ring = {};
+    EXPECT_EQ(E_INVALIDARG, BuildRingAccess(0, kGlobalPrefix, owner, &ring));
+    EXPECT_EQ(E_INVALIDARG, BuildRingAccess(1, std::wstring(kMaxPrefixLength + 1, L'x').c_str(), owner, &ring));
+    EXPECT_EQ(E_INVALIDARG, BuildRingAccess(1, nullptr, owner, &ring));
+    EXPECT_EQ(0, ring.camera) << "a refused ring writes nothing";
 }
 
 TEST(FrameRingProcessTest, AWriterInAnotherProcessDeliversTheRequestedFrames) {
@@ -530,7 +611,9 @@ TEST(FrameRingProcessTest, AWriterKilledMidFrameLeavesNoTornFrameAndTheNextWrite
     ASSERT_EQ(S_OK, reader.Create(1, prefix.c_str()));
     ASSERT_EQ(S_OK, reader.SetRequest(Nv12Request(kLargest)));
     SectionView memory;
-    ASSERT_EQ(S_OK, memory.Open(ObjectName(prefix.c_str(), 1, L"Frames")));
+    RingAccess access = {};
+    ASSERT_EQ(S_OK, BuildRingAccessOfProcessUser(1, prefix.c_str(), &access));
+    ASSERT_EQ(S_OK, memory.Open(access.frames));
     const std::wstring midFrameName = prefix + L"MidFrame";
     const UniqueHandle midFrame(::CreateEventW(nullptr, TRUE, FALSE, midFrameName.c_str()));
     ASSERT_TRUE(midFrame);

@@ -7,7 +7,9 @@
 // reads it through the test seam CreateCameraMediaSourceForRing.
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
 #include <mfapi.h>
+#include <sddl.h>
 #include <mferror.h>
 #include <mfidl.h>
 #include <mfreadwrite.h>
@@ -16,6 +18,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -26,6 +29,7 @@
 #include "capture/output_formats.h"
 #include "framework/com_util.h"
 #include "mf/camera_media_source.h"
+#include "mf/camera_media_stream.h"
 #include "mf/camera_media_types.h"
 #include "mf/media_source_ids.h"
 #include "mf/mf_interfaces.h"
@@ -549,6 +553,46 @@ TEST(CameraMediaTypesTest, ForeignTypesAreRefusedAndOffersDescribeThemselves) {
     EXPECT_EQ(S_OK, ::MFShutdown());
 }
 
+TEST(CameraMediaTypesTest, BottomUpRowsAreRefused) {
+    // The stream writes top-down rows only: a negative default stride asks
+    // for what it cannot deliver.
+    ASSERT_EQ(S_OK, ::MFStartup(MF_VERSION, MFSTARTUP_NOSOCKET));
+    ComPtr<IMFMediaType> type;
+    ASSERT_EQ(S_OK, camera_media_types::CreateType(camera_media_types::DefaultTypeIndex() +
+                                                       camera_media_types::kTypeCount / 2,
+                                                   &type));
+    camera_media_types::StreamFormat format = {};
+    ASSERT_EQ(S_OK, camera_media_types::StreamFormatOf(type.Get(), &format));
+    ASSERT_EQ(FrameFormat::Rgb32, format.format);
+    // Padded rows are not what it writes either; no stride at all takes
+    // the stream's.
+    ASSERT_EQ(S_OK, type->SetUINT32(MF_MT_DEFAULT_STRIDE, format.stride + 64));
+    EXPECT_EQ(static_cast<HRESULT>(MF_E_INVALIDMEDIATYPE), camera_media_types::StreamFormatOf(type.Get(), &format));
+    ASSERT_EQ(S_OK, type->DeleteItem(MF_MT_DEFAULT_STRIDE));
+    EXPECT_EQ(S_OK, camera_media_types::StreamFormatOf(type.Get(), &format));
+    const INT32 bottomUp = -static_cast<INT32>(format.stride);
+    ASSERT_EQ(S_OK, type->SetUINT32(MF_MT_DEFAULT_STRIDE, static_cast<UINT32>(bottomUp)));
+    EXPECT_EQ(static_cast<HRESULT>(MF_E_INVALIDMEDIATYPE), camera_media_types::StreamFormatOf(type.Get(), &format));
+
+    // Nor does the source start with it.
+    ComPtr<IMFMediaSource> source;
+    ASSERT_EQ(S_OK, CreateCameraMediaSourceForRing(kCamera, UniquePrefix().c_str(), IID_PPV_ARGS(&source)));
+    ComPtr<IMFPresentationDescriptor> presentation;
+    ASSERT_EQ(S_OK, source->CreatePresentationDescriptor(&presentation));
+    BOOL selected = FALSE;
+    ComPtr<IMFStreamDescriptor> descriptor;
+    ASSERT_EQ(S_OK, presentation->GetStreamDescriptorByIndex(0, &selected, &descriptor));
+    ComPtr<IMFMediaTypeHandler> handler;
+    ASSERT_EQ(S_OK, descriptor->GetMediaTypeHandler(&handler));
+    ASSERT_EQ(S_OK, handler->SetCurrentMediaType(type.Get()));
+    EXPECT_EQ(static_cast<HRESULT>(MF_E_INVALIDMEDIATYPE), source->Start(presentation.Get(), nullptr, nullptr));
+    ComPtr<IMFMediaEvent> event;
+    EXPECT_EQ(static_cast<HRESULT>(MF_E_NO_EVENTS_AVAILABLE), source->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event));
+    EXPECT_EQ(S_OK, source->Shutdown());
+    source.Reset();
+    EXPECT_EQ(S_OK, ::MFShutdown());
+}
+
 TEST(MediaSourceLifetimeTest, AStartedSourceReleasedWithoutShutdownLeavesNothingBehind) {
     // The stream knows its source without a reference, so a client that
     // forgets Shutdown does not keep both alive for ever (nor the
@@ -573,4 +617,269 @@ TEST(MediaSourceLifetimeTest, AStartedSourceReleasedWithoutShutdownLeavesNothing
     }
     EXPECT_EQ(before, CBaseObject::ObjectsActive());
     EXPECT_EQ(S_OK, ::MFShutdown());
+}
+
+TEST_F(MediaSourceTest, ATypeSetWhileRunningIsTheTypeOfEveryLaterSample) {
+    // NV12 1280x720 first; then, while the source runs, RGB32 1920x1080
+    // through the reader. A client that sizes its copy from the current
+    // type must get samples of that size from the change on.
+    OpenReader(MFVideoFormat_NV12);
+    std::vector<BYTE> bytes;
+    LONGLONG time = 0;
+    ReadOne(&bytes, &time);
+    ASSERT_EQ(1280u * 720u * 3u / 2u, bytes.size());
+
+    ComPtr<IMFMediaType> type;
+    ASSERT_EQ(S_OK, ::MFCreateMediaType(&type));
+    ASSERT_EQ(S_OK, type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video));
+    ASSERT_EQ(S_OK, type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_RGB32));
+    ASSERT_EQ(S_OK, ::MFSetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, 1920, 1080));
+    ASSERT_EQ(S_OK, ::MFSetAttributeRatio(type.Get(), MF_MT_FRAME_RATE, 30, 1));
+    ASSERT_EQ(S_OK, m_reader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, type.Get()));
+    ComPtr<IMFMediaType> current;
+    ASSERT_EQ(S_OK, m_reader->GetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, &current));
+    EXPECT_EQ(1920u * 1080u * 4u, ::MFGetAttributeUINT32(current.Get(), MF_MT_SAMPLE_SIZE, 0));
+
+    // Samples requested before the change may still come in the old
+    // size; a few frames later every one has the new size.
+    const size_t newSize = 1920u * 1080u * 4u;
+    int reads = 0;
+    while (reads < 30 && bytes.size() != newSize) {
+        ReadOne(&bytes, &time);
+        ++reads;
+    }
+    ASSERT_EQ(newSize, bytes.size()) << "after " << reads << " samples";
+    for (int i = 0; i < 10; ++i) {
+        ReadOne(&bytes, &time);
+        EXPECT_EQ(newSize, bytes.size()) << i;
+    }
+}
+
+TEST_F(MediaSourceTest, ATypeChangeWhileRunningIsAnnouncedBeforeItsSamplesAndOneItCannotDeliverEndsDelivery) {
+    ComPtr<IMFPresentationDescriptor> presentation;
+    ASSERT_EQ(S_OK, m_source->CreatePresentationDescriptor(&presentation));
+    ASSERT_EQ(S_OK, m_source->Start(presentation.Get(), nullptr, nullptr));
+    EXPECT_EQ(MESourceStarted, TypeOf(NextEvent(m_source.Get()).Get()));
+    ComPtr<IMFMediaStream> stream = StreamOf(NextEvent(m_source.Get()).Get());
+    ASSERT_TRUE(stream);
+    EXPECT_EQ(MEStreamStarted, TypeOf(NextEvent(stream.Get()).Get()));
+    BOOL selected = FALSE;
+    ComPtr<IMFStreamDescriptor> descriptor;
+    ASSERT_EQ(S_OK, presentation->GetStreamDescriptorByIndex(0, &selected, &descriptor));
+    ComPtr<IMFMediaTypeHandler> handler;
+    ASSERT_EQ(S_OK, descriptor->GetMediaTypeHandler(&handler));
+
+    // RGB32 568x320: announced with the type, then samples of its size.
+    ComPtr<IMFMediaType> rgb;
+    ASSERT_EQ(S_OK, camera_media_types::CreateType(camera_media_types::kTypeCount / 2 + 3 * 2, &rgb));
+    ASSERT_EQ(568u * 320u * 4u, ::MFGetAttributeUINT32(rgb.Get(), MF_MT_SAMPLE_SIZE, 0));
+    ASSERT_EQ(S_OK, handler->SetCurrentMediaType(rgb.Get()));
+    ASSERT_EQ(S_OK, stream->RequestSample(nullptr));
+    ComPtr<IMFMediaEvent> changed = NextEvent(stream.Get());
+    ASSERT_EQ(MEStreamFormatChanged, TypeOf(changed.Get()));
+    PROPVARIANT value;
+    ::PropVariantInit(&value);
+    ASSERT_EQ(S_OK, changed->GetValue(&value));
+    ASSERT_EQ(VT_UNKNOWN, value.vt);
+    ComPtr<IUnknown> rgbUnknown;
+    ASSERT_EQ(S_OK, rgb.As(&rgbUnknown));
+    EXPECT_EQ(rgbUnknown.Get(), value.punkVal);
+    ::PropVariantClear(&value);
+    ComPtr<IMFMediaEvent> delivered = NextEvent(stream.Get());
+    ASSERT_EQ(MEMediaSample, TypeOf(delivered.Get()));
+    ::PropVariantInit(&value);
+    ASSERT_EQ(S_OK, delivered->GetValue(&value));
+    ComPtr<IMFSample> sample;
+    ASSERT_EQ(S_OK, value.punkVal->QueryInterface(IID_PPV_ARGS(&sample)));
+    ::PropVariantClear(&value);
+    DWORD length = 0;
+    ASSERT_EQ(S_OK, sample->GetTotalLength(&length));
+    EXPECT_EQ(568u * 320u * 4u, length);
+    sample.Reset();
+
+    // Bottom-up rows, which the stream cannot write: no more samples of
+    // any size, an error instead.
+    ComPtr<IMFMediaType> bottomUp;
+    ASSERT_EQ(S_OK, ::MFCreateMediaType(&bottomUp));
+    ASSERT_EQ(S_OK, rgb->CopyAllItems(bottomUp.Get()));
+    ASSERT_EQ(S_OK, bottomUp->SetUINT32(MF_MT_DEFAULT_STRIDE, static_cast<UINT32>(-568 * 4)));
+    ASSERT_EQ(S_OK, handler->SetCurrentMediaType(bottomUp.Get()));
+    ASSERT_EQ(S_OK, stream->RequestSample(nullptr));
+    ComPtr<IMFMediaEvent> failed = NextEvent(stream.Get());
+    ASSERT_EQ(MEError, TypeOf(failed.Get()));
+    HRESULT status = S_OK;
+    ASSERT_EQ(S_OK, failed->GetStatus(&status));
+    EXPECT_EQ(static_cast<HRESULT>(MF_E_INVALIDMEDIATYPE), status);
+}
+
+TEST_F(MediaSourceTest, AReaderPlaceThatFreesUpLaterIsTakenAndTheWritersFramesCome) {
+    // Every reader place of the ring is taken when the source starts (as
+    // while places of readers that went away still age out): the source
+    // shows its standby frame, and takes the place once it is free.
+    std::unique_ptr<CFrameRingReader> others[frame_ring::kMaxReaders];
+    for (auto& other : others) {
+        other.reset(new CFrameRingReader());
+        ASSERT_EQ(S_OK, other->Create(kCamera, m_prefix.c_str()));
+    }
+    OpenReader(MFVideoFormat_RGB32);
+    std::vector<BYTE> bytes;
+    LONGLONG time = 0;
+    ReadOne(&bytes, &time);
+    TestWriter writer(m_prefix);
+    writer.Start();
+    for (int i = 0; i < 5; ++i) {
+        ReadOne(&bytes, &time);
+    }
+    others[3].reset();
+
+    std::vector<BYTE> expected(1280u * 720u * 4u);
+    DrawRgb32(expected.data(), 1280, 720, 1280 * 4);
+    int reads = 0;
+    while (reads < kMaxReads && bytes != expected) {
+        ReadOne(&bytes, &time);
+        ++reads;
+    }
+    EXPECT_TRUE(bytes == expected) << "the writer's picture never came in " << reads << " samples ("
+                                   << writer.Committed() << " frames committed)";
+    writer.Stop();
+}
+
+namespace {
+
+// What the stream answered when asked for its source while that source
+// was being destroyed.
+struct SourceAskedWhileItGoes {
+    IMFMediaStream* stream = nullptr;
+    bool asked = false;
+    HRESULT hr = S_OK;
+    IMFMediaSource* handedOut = nullptr;
+};
+
+void AskTheStreamForItsSource(void* context) {
+    auto* probe = static_cast<SourceAskedWhileItGoes*>(context);
+    probe->asked = true;
+    // Never released: a source handed out here is already being freed.
+    probe->hr = probe->stream->GetMediaSource(&probe->handedOut);
+}
+
+}  // namespace
+
+TEST(MediaSourceLifetimeTest, TheStreamNeverHandsOutASourceWhoseLastReferenceIsGone_DestructionHookInjected) {
+    // A client releases the source without Shutdown while another thread
+    // asks the stream for it: the hook asks at the worst moment, when the
+    // source's count has reached 0 and its destruction has begun.
+    ASSERT_EQ(S_OK, ::MFStartup(MF_VERSION, MFSTARTUP_NOSOCKET));
+    ComPtr<IMFMediaSource> source;
+    ASSERT_EQ(S_OK, CreateCameraMediaSourceForRing(kCamera, UniquePrefix().c_str(), IID_PPV_ARGS(&source)));
+    ComPtr<IMFPresentationDescriptor> presentation;
+    ASSERT_EQ(S_OK, source->CreatePresentationDescriptor(&presentation));
+    ASSERT_EQ(S_OK, source->Start(presentation.Get(), nullptr, nullptr));
+    EXPECT_EQ(MESourceStarted, TypeOf(NextEvent(source.Get()).Get()));
+    ComPtr<IMFMediaStream> stream = StreamOf(NextEvent(source.Get()).Get());
+    ASSERT_TRUE(stream);
+
+    SourceAskedWhileItGoes probe;
+    probe.stream = stream.Get();
+    CCameraMediaSource::SetDestructionHookForTesting(&AskTheStreamForItsSource, &probe);
+    source.Reset();
+    CCameraMediaSource::SetDestructionHookForTesting(nullptr, nullptr);
+    EXPECT_TRUE(probe.asked);
+    EXPECT_EQ(static_cast<HRESULT>(MF_E_SHUTDOWN), probe.hr);
+    EXPECT_EQ(nullptr, probe.handedOut);
+    stream.Reset();
+    EXPECT_EQ(S_OK, ::MFShutdown());
+}
+
+TEST_F(MediaSourceTest, AStartThatFailsAnnouncesNothing_ThreadStartFailureInjected) {
+    ComPtr<IMFPresentationDescriptor> presentation;
+    ASSERT_EQ(S_OK, m_source->CreatePresentationDescriptor(&presentation));
+    CCameraMediaStream::FailNextThreadStartForTesting(E_OUTOFMEMORY);
+    EXPECT_EQ(E_OUTOFMEMORY, m_source->Start(presentation.Get(), nullptr, nullptr));
+    ComPtr<IMFMediaEvent> event;
+    EXPECT_EQ(static_cast<HRESULT>(MF_E_NO_EVENTS_AVAILABLE), m_source->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event))
+        << "event " << TypeOf(event.Get());
+
+    // The next start is the stream's first announcement.
+    ASSERT_EQ(S_OK, m_source->Start(presentation.Get(), nullptr, nullptr));
+    EXPECT_EQ(MESourceStarted, TypeOf(NextEvent(m_source.Get()).Get()));
+    ComPtr<IMFMediaEvent> announced = NextEvent(m_source.Get());
+    EXPECT_EQ(MENewStream, TypeOf(announced.Get()));
+    ComPtr<IMFMediaStream> stream = StreamOf(announced.Get());
+    ASSERT_TRUE(stream);
+    EXPECT_EQ(MEStreamStarted, TypeOf(NextEvent(stream.Get()).Get()));
+}
+
+namespace {
+
+// The SID the third ACE of a ring object's DACL allows, as text; what
+// SYSTEM and LOCAL SERVICE in the first two have is the frame ring's
+// tests' concern.
+std::wstring UserAllowedOn(const std::wstring& objectName) {
+    const UniqueHandle section(::OpenFileMappingW(READ_CONTROL, FALSE, objectName.c_str()));
+    if (!section) {
+        return L"(no such object: " + std::to_wstring(::GetLastError()) + L")";
+    }
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(section.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                          nullptr, &descriptor) != ERROR_SUCCESS) {
+        return L"(no descriptor)";
+    }
+    const UniqueResource<frame_ring::LocalMemoryTraits> descriptorOwner(descriptor);
+    void* ace = nullptr;
+    wchar_t* text = nullptr;
+    if (dacl == nullptr || dacl->AceCount != 3 || !::GetAce(dacl, 2, &ace) ||
+        !::ConvertSidToStringSidW(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, &text)) {
+        return L"(not three ACEs)";
+    }
+    const std::wstring sid = text;
+    ::LocalFree(text);
+    return sid;
+}
+
+}  // namespace
+
+TEST_F(MediaSourceTest, TheOwnerGivenInItsAttributesDecidesWhoseRingItReadsAndWhoMayUseIt) {
+    // What the Frame Server is expected to do with the attributes of a
+    // virtual camera: hand them to the source, its own activation object,
+    // before it starts. Without them the ring is this process's user's.
+    const wchar_t owner[] = L"S-1-5-21-1004336348-1177238915-682003330-1003";
+    ComPtr<IMFActivate> activate;
+    ASSERT_EQ(S_OK, m_source.As(&activate));
+    ASSERT_EQ(S_OK, activate->SetString(kCameraOwnerAttribute, owner));
+    ComPtr<IMFMediaSource> activated;
+    ASSERT_EQ(S_OK, activate->ActivateObject(IID_PPV_ARGS(&activated)));
+    EXPECT_EQ(m_source.Get(), activated.Get());
+
+    ComPtr<IMFPresentationDescriptor> presentation;
+    ASSERT_EQ(S_OK, m_source->CreatePresentationDescriptor(&presentation));
+    ASSERT_EQ(S_OK, m_source->Start(presentation.Get(), nullptr, nullptr));
+    EXPECT_EQ(MESourceStarted, TypeOf(NextEvent(m_source.Get()).Get()));
+    ComPtr<IMFMediaStream> stream = StreamOf(NextEvent(m_source.Get()).Get());
+    ASSERT_TRUE(stream);
+    // A sample: the delivery thread has made the ring by then.
+    ASSERT_EQ(S_OK, stream->RequestSample(nullptr));
+    EXPECT_EQ(MEStreamStarted, TypeOf(NextEvent(stream.Get()).Get()));
+    EXPECT_EQ(MEMediaSample, TypeOf(NextEvent(stream.Get()).Get()));
+
+    EXPECT_EQ(owner, UserAllowedOn(m_prefix + L"QMCapture." + owner + L".Camera3.Frames"));
+    frame_ring::OwnerSid self = {};
+    ASSERT_EQ(S_OK, frame_ring::ProcessUserSid(&self));
+    const UniqueHandle ofThisUser(
+        ::OpenFileMappingW(READ_CONTROL, FALSE, (m_prefix + L"QMCapture." + self.text + L".Camera3.Frames").c_str()));
+    EXPECT_FALSE(ofThisUser) << "a ring of this process's user was made too";
+    EXPECT_EQ(S_OK, activate->ShutdownObject());
+    EXPECT_EQ(S_OK, activate->DetachObject());
+}
+
+TEST_F(MediaSourceTest, AnOwnerThatIsNoUsersAccountStartsNothing) {
+    // Everyone: a ring that every user could open.
+    ComPtr<IMFActivate> activate;
+    ASSERT_EQ(S_OK, m_source.As(&activate));
+    ASSERT_EQ(S_OK, activate->SetString(kCameraOwnerAttribute, L"S-1-1-0"));
+    ComPtr<IMFPresentationDescriptor> presentation;
+    ASSERT_EQ(S_OK, m_source->CreatePresentationDescriptor(&presentation));
+    EXPECT_EQ(E_INVALIDARG, m_source->Start(presentation.Get(), nullptr, nullptr));
+    ComPtr<IMFMediaEvent> event;
+    EXPECT_EQ(static_cast<HRESULT>(MF_E_NO_EVENTS_AVAILABLE), m_source->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event));
 }

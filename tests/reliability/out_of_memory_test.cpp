@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <dshow.h>
+#include <mfapi.h>
+#include <mferror.h>
+#include <mfidl.h>
 #include <wrl/client.h>
 
 #include <functional>
@@ -12,6 +15,7 @@
 
 #include "capture/capture_device_ids.h"
 #include "framework/unknown.h"
+#include "mf/camera_media_source.h"
 #include "module/module.h"
 #include "tests/reliability/failing_new.h"
 #include "tests/reliability/reliability_support.h"
@@ -107,4 +111,50 @@ TEST_F(OutOfMemoryTest, AStreamThatCannotStartStopsCleanlyAndOneThatStartsRuns) 
         },
         /*anyFailureCode=*/true);
     EXPECT_EQ(S_OK, pin->Disconnect());
+}
+
+TEST_F(OutOfMemoryTest, TheMediaSourceAndItsDeliveryThreadAnswerOutOfMemoryInsteadOfThrowing) {
+    // Creating the Media Foundation camera's source, starting it and
+    // delivering its first sample (the delivery thread prepares its
+    // buffers and opens the ring then): each allocation failing in turn
+    // must give an error or a sample, never an exception out of a COM
+    // method or the thread, which would end the Frame Server's process.
+    ASSERT_EQ(S_OK, ::MFStartup(MF_VERSION, MFSTARTUP_NOSOCKET));
+    const std::wstring prefix = L"Local\\QMOutOfMemoryTest." + std::to_wstring(::GetCurrentProcessId()) + L".";
+    SweepAllocationFailures("the media source", [&]() -> HRESULT {
+        ComPtr<IMFMediaSource> source;
+        RETURN_IF_FAILED(CreateCameraMediaSourceForRing(2, prefix.c_str(), IID_PPV_ARGS(&source)));
+        ComPtr<IMFPresentationDescriptor> presentation;
+        HRESULT hr = source->CreatePresentationDescriptor(&presentation);
+        if (SUCCEEDED(hr)) {
+            hr = source->Start(presentation.Get(), nullptr, nullptr);
+        }
+        ComPtr<IMFMediaEvent> event;
+        ComPtr<IMFMediaStream> stream;
+        while (SUCCEEDED(hr) && !stream && source->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event) == S_OK) {
+            PROPVARIANT value;
+            ::PropVariantInit(&value);
+            if (SUCCEEDED(event->GetValue(&value)) && value.vt == VT_UNKNOWN && value.punkVal != nullptr) {
+                QM_IGNORE(value.punkVal->QueryInterface(IID_PPV_ARGS(&stream)), "checked below");
+            }
+            ::PropVariantClear(&value);
+        }
+        if (stream && SUCCEEDED(stream->RequestSample(nullptr))) {
+            // A sample, or the error the thread reports instead; bounded,
+            // so that a silent stream fails the run rather than hangs it.
+            MediaEventType type = MEUnknown;
+            for (int polls = 0; polls < 5000 && type != MEMediaSample && type != MEError; ++polls) {
+                event.Reset();
+                if (stream->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event) == S_OK) {
+                    QM_IGNORE(event->GetType(&type), "an event without a type is skipped");
+                } else {
+                    ::Sleep(1);
+                }
+            }
+            EXPECT_TRUE(type == MEMediaSample || type == MEError) << "the stream went silent";
+        }
+        QM_IGNORE(source->Shutdown(), "the source goes either way");
+        return hr;
+    });
+    EXPECT_EQ(S_OK, ::MFShutdown());
 }

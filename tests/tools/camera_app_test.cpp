@@ -3,6 +3,8 @@
 // Windows 11 gives too. What it does on Windows 11 cannot run here.
 #include <gtest/gtest.h>
 
+#include <mfapi.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -13,6 +15,8 @@
 #include "capture/frame_time.h"
 #include "capture/camera_list.h"
 #include "framework/com_util.h"
+#include "mf/attribute_store_forwarder.h"
+#include "mf/media_source_ids.h"
 #include "tests/capture/standby_test_files.h"
 #include "tests/support/registry_sandbox.h"
 #include "tests/support/test_window_thread.h"
@@ -58,7 +62,103 @@ bool WaitForFrameThat(CFrameRingReader& reader, std::vector<BYTE>& frame, int wi
     return false;
 }
 
+// A virtual camera as MFCreateVirtualCamera makes one, in this process: an
+// attribute store that notes what it held when it was started.
+class FakeVirtualCamera final : public CAttributeStoreForwarder<IMFVirtualCamera> {
+public:
+    explicit FakeVirtualCamera(IMFAttributes* store) { m_store = store; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (ppv == nullptr) {
+            return E_POINTER;
+        }
+        *ppv = nullptr;
+        if (riid != IID_IUnknown && riid != __uuidof(IMFAttributes) && riid != __uuidof(IMFVirtualCamera)) {
+            return E_NOINTERFACE;
+        }
+        *ppv = static_cast<IMFVirtualCamera*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&m_references)); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const LONG left = ::InterlockedDecrement(&m_references);
+        if (left == 0) {
+            delete this;
+        }
+        return static_cast<ULONG>(left);
+    }
+
+    HRESULT STDMETHODCALLTYPE Start(IMFAsyncCallback*) override {
+        UINT32 length = 0;
+        if (FAILED(m_store->GetString(kCameraOwnerAttribute, ownerAtStart, frame_ring::kMaxSidTextLength, &length))) {
+            ownerAtStart[0] = L'\0';
+        }
+        started = true;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Stop() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Remove() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Shutdown() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE AddDeviceSourceInfo(LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE AddProperty(const DEVPROPKEY*, DEVPROPTYPE, const BYTE*, ULONG) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE AddRegistryEntry(LPCWSTR, LPCWSTR, DWORD, const BYTE*, ULONG) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetMediaSource(IMFMediaSource**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SendCameraProperty(REFGUID, ULONG, ULONG, void*, ULONG, void*, ULONG, ULONG*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE CreateSyncEvent(REFGUID, ULONG, ULONG, HANDLE, IMFCameraSyncObject**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE CreateSyncSemaphore(REFGUID, ULONG, ULONG, HANDLE, LONG, IMFCameraSyncObject**) override {
+        return E_NOTIMPL;
+    }
+
+    bool started = false;
+    wchar_t ownerAtStart[frame_ring::kMaxSidTextLength] = {};
+
+private:
+    ~FakeVirtualCamera() = default;
+    volatile LONG m_references = 1;
+};
+
+// The camera the fake MFCreateVirtualCamera made last (one reference).
+Microsoft::WRL::ComPtr<FakeVirtualCamera> g_fakeCamera;
+
+HRESULT STDAPICALLTYPE FakeCreateVirtualCamera(qm_mf::VirtualCameraType, qm_mf::VirtualCameraLifetime,
+                                               qm_mf::VirtualCameraAccess, LPCWSTR, LPCWSTR, const GUID*, ULONG,
+                                               IMFVirtualCamera** camera) {
+    Microsoft::WRL::ComPtr<IMFAttributes> store;
+    RETURN_IF_FAILED(::MFCreateAttributes(&store, 1));
+    // Not Attach: mingw-w64's ComPtr::Attach takes a reference of its own.
+    *g_fakeCamera.ReleaseAndGetAddressOf() = new FakeVirtualCamera(store.Get());
+    *camera = g_fakeCamera.Get();
+    (*camera)->AddRef();
+    return S_OK;
+}
+
 }  // namespace
+
+TEST(CameraAppTest, EachVirtualCameraNamesItsOwnerBeforeItStarts_VirtualCameraFaked) {
+    // The media source runs in the Frame Server, not as the user: what the
+    // camera carries is how it learns whose frame ring to read.
+    ASSERT_EQ(S_OK, ::MFStartup(MF_VERSION, MFSTARTUP_NOSOCKET));
+    frame_ring::OwnerSid owner = {};
+    ASSERT_EQ(S_OK, frame_ring::ParseOwnerSid(L"S-1-5-21-1004336348-1177238915-682003330-1004", &owner));
+    {
+        qmcamera::CVirtualCameras cameras(&FakeCreateVirtualCamera, owner);
+        ASSERT_EQ(S_OK, cameras.Add(2, L"Slides"));
+        ASSERT_TRUE(g_fakeCamera);
+        EXPECT_TRUE(g_fakeCamera->started);
+        EXPECT_STREQ(owner.text, g_fakeCamera->ownerAtStart);
+    }
+    g_fakeCamera.Reset();
+    EXPECT_EQ(S_OK, ::MFShutdown());
+}
 
 TEST(CameraAppTest, WithoutVirtualCamerasItSaysSoInOneLineAndExitsWithItsCode) {
     ASSERT_EQ(nullptr, qmcamera::LoadCreateVirtualCamera()) << "this system has virtual cameras";

@@ -71,12 +71,22 @@ int wmain(int argc, wchar_t** argv) {
         ::CoUninitialize();
         return kExitNoCamera;
     }
+    // The cameras are this user's: only this user's frame rings feed them.
+    frame_ring::OwnerSid owner = {};
+    const HRESULT identified = frame_ring::ProcessUserSid(&owner);
+    if (FAILED(identified)) {
+        std::fprintf(stderr, "qmcamera: cannot tell which user runs it: 0x%08lX\n",
+                     static_cast<unsigned long>(identified));
+        QM_IGNORE(::MFShutdown(), "the process ends");
+        ::CoUninitialize();
+        return kExitNoCamera;
+    }
     g_quit = quit.get();
     ::SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
 
     int made = 0;
     {
-        qmcamera::CVirtualCameras cameras(create);
+        qmcamera::CVirtualCameras cameras(create, owner);
         std::vector<std::unique_ptr<qmcamera::CCameraFrameWriter>> writers;
         for (int camera = kFirstCamera; camera <= kMaxCameras; ++camera) {
             wchar_t name[kCameraNameCapacity] = {};

@@ -87,9 +87,20 @@ HRESULT CVirtualCameras::Add(int camera, const wchar_t* name) {
     ComPtr<IMFVirtualCamera> created;
     RETURN_IF_FAILED(m_create(qm_mf::VirtualCameraType::SoftwareCameraSource, qm_mf::VirtualCameraLifetime::Session,
                               qm_mf::VirtualCameraAccess::CurrentUser, name, sourceId, nullptr, 0, &created));
+    // Before the start, which hands the camera to the Frame Server.
+    const HRESULT owned = created->SetString(kCameraOwnerAttribute, m_owner.text);
+    if (FAILED(owned)) {
+        QM_IGNORE(created->Shutdown(), "the camera is dropped");
+        return owned;
+    }
     ComPtr<IMFAsyncCallback> callback;
-    callback.Attach(new (std::nothrow) CCameraEventCallback(camera));
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, callback);
+    // Not Attach: mingw-w64's ComPtr::Attach takes a reference of its own,
+    // and the callback would never go.
+    *callback.ReleaseAndGetAddressOf() = new (std::nothrow) CCameraEventCallback(camera);
+    if (!callback) {
+        QM_IGNORE(created->Shutdown(), "the camera is dropped");
+        return E_OUTOFMEMORY;
+    }
     const HRESULT started = created->Start(callback.Get());
     if (FAILED(started)) {
         QM_IGNORE(created->Shutdown(), "the camera is dropped");

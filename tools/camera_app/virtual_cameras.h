@@ -3,6 +3,9 @@
 // (Windows 11, mfsensorgroup.dll) as software camera sources of this
 // module's media source classes, living for this session and this user,
 // and started with a callback that logs what the Frame Server reports.
+// Each carries its owner, the SID of the user who runs qmcamera, as the
+// attribute kCameraOwnerAttribute, from which its media source learns
+// whose frame ring to read (mf/camera_owner.h).
 #pragma once
 
 #include <windows.h>
@@ -11,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/frame_ring.h"
 #include "framework/com_util.h"
 #include "mf/mf_interfaces.h"
 
@@ -27,13 +31,16 @@ qm_mf::CreateVirtualCameraFn LoadCreateVirtualCamera();
 
 class CVirtualCameras {
 public:
-    explicit CVirtualCameras(qm_mf::CreateVirtualCameraFn create) : m_create(create) {}
+    // Cameras of `owner` (frame_ring::ProcessUserSid for qmcamera's).
+    CVirtualCameras(qm_mf::CreateVirtualCameraFn create, const frame_ring::OwnerSid& owner)
+        : m_create(create), m_owner(owner) {}
     ~CVirtualCameras();
     CVirtualCameras(const CVirtualCameras&) = delete;
     CVirtualCameras& operator=(const CVirtualCameras&) = delete;
 
-    // Creates and starts camera 1..8 under `name` ("{CLSID}" of its media
-    // source). The platform's error when it refuses.
+    // Creates camera 1..8 under `name` ("{CLSID}" of its media source),
+    // names its owner on it and starts it. The platform's error when it
+    // refuses.
     [[nodiscard]] HRESULT Add(int camera, const wchar_t* name);
 
     // Stops and removes every camera made.
@@ -41,6 +48,7 @@ public:
 
 private:
     qm_mf::CreateVirtualCameraFn m_create;
+    frame_ring::OwnerSid m_owner;
     std::vector<Microsoft::WRL::ComPtr<IMFVirtualCamera>> m_cameras;
 };
 
