@@ -30,9 +30,9 @@
 
 #include "bench/support/child_window.h"
 #include "bench/support/window_copier.h"
-#include "capture/capture_device_settings.h"
-#include "capture/capture_settings.h"
-#include "capture/frame_pacer.h"
+#include "settings/capture_device_settings.h"
+#include "settings/capture_settings.h"
+#include "timing/frame_pacer.h"
 #include "capture/output_formats.h"
 #include "capture/zrv_capture.h"
 #include "framework/memory_dib.h"

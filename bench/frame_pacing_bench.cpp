@@ -21,12 +21,12 @@
 #include <vector>
 
 #include "bench/support/child_window.h"
-#include "capture/capture_settings.h"
-#include "capture/frame_picture.h"
+#include "settings/capture_settings.h"
+#include "picture/frame_picture.h"
 #include "capture/output_formats.h"
-#include "capture/stream_pacing.h"
-#include "capture/window_capture.h"
-#include "capture/window_tracker.h"
+#include "timing/stream_pacing.h"
+#include "window/window_capture.h"
+#include "window/window_tracker.h"
 #include "tests/support/registry_sandbox.h"
 
 using Microsoft::WRL::ComPtr;

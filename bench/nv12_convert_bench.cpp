@@ -16,7 +16,7 @@
 
 #include "bench/support/bench_clock.h"
 #include "bench/support/child_window.h"
-#include "capture/nv12_converter.h"
+#include "picture/nv12_converter.h"
 
 using namespace qmbench;
 

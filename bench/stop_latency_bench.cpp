@@ -33,8 +33,8 @@
 
 #include "bench/support/bench_clock.h"
 #include "bench/support/child_window.h"
-#include "capture/capture_device_ids.h"
-#include "capture/capture_device_settings.h"
+#include "settings/capture_device_ids.h"
+#include "settings/capture_device_settings.h"
 #include "capture/output_formats.h"
 #include "framework/module_instance.h"
 #include "module/module.h"

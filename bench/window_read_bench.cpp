@@ -17,8 +17,8 @@
 
 #include "bench/support/bench_clock.h"
 #include "bench/support/child_window.h"
-#include "capture/dpi_awareness.h"
-#include "capture/window_capture.h"
+#include "window/dpi_awareness.h"
+#include "window/window_capture.h"
 #include "framework/memory_dib.h"
 
 using namespace qmbench;

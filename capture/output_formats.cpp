@@ -6,7 +6,7 @@
 #include <climits>
 #include <cstring>
 
-#include "capture/frame_time.h"
+#include "settings/frame_time.h"
 #include "framework/com_util.h"
 #include "framework/memory_dib.h"
 

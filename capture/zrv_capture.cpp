@@ -4,9 +4,9 @@
 
 #include <new>
 
-#include "capture/camera_list.h"
-#include "capture/capture_device_ids.h"
-#include "capture/capture_device_settings.h"
+#include "settings/camera_list.h"
+#include "settings/capture_device_ids.h"
+#include "settings/capture_device_settings.h"
 #include "capture/zrv_stream.h"
 
 CUnknown* WINAPI CZRV_Capture::CreateInstance(IUnknown* outer, HRESULT* phr) {

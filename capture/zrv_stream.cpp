@@ -1,14 +1,14 @@
 #include "capture/zrv_stream.h"
 
-#include "capture/camera_list.h"
+#include "settings/camera_list.h"
 
 #include <uuids.h>
 
 #include <cstring>
 #include <utility>
 
-#include "capture/capture_device_ids.h"
-#include "capture/capture_settings.h"
+#include "settings/capture_device_ids.h"
+#include "settings/capture_settings.h"
 #include "capture/output_formats.h"
 #include "capture/zrv_capture.h"
 

@@ -34,10 +34,10 @@
 
 #include <optional>
 
-#include "capture/capture_device_settings.h"
-#include "capture/capture_settings.h"
-#include "capture/frame_picture.h"
-#include "capture/frame_producer.h"
+#include "settings/capture_device_settings.h"
+#include "settings/capture_settings.h"
+#include "picture/frame_picture.h"
+#include "produce/frame_producer.h"
 #include "framework/source_stream.h"
 
 class CZRV_Capture;

@@ -1,13 +1,14 @@
-# The device's code in layers the build enforces: framework/ at the bottom,
-# then capture/, page/ and module/. Each folder is a static library that
-# links the layers below it privately.
+# The device's code in layers the build enforces, each folder a static
+# library. A layer names the layers it stands on (DEPENDS); it links those
+# and everything they stand on, privately, and sees their headers and no
+# others. Layers on the same ground are siblings: neither sees the other.
 #
 # Every include is written "folder/file.h" from the top of the tree. A
 # layer's library therefore does not get the top of the tree as an include
 # directory: it gets an include root of its own, a folder in the build tree
 # that holds a link to its own source folder and nothing else. A library
-# sees its own root and the roots of the layers it links, so an include of
-# a folder further up the stack is not found and the compile fails.
+# sees its own root and the roots of the layers it stands on, so an include
+# of any other layer's folder is not found and the compile fails.
 #
 # A header that no source file of its layer includes would escape that
 # check, so each layer also compiles one generated file that includes every
@@ -15,11 +16,11 @@
 #
 # Two holes remain that include roots cannot close: an include with a ".."
 # component, which the compiler resolves from the including file's folder,
-# and a declaration written by hand of something only a higher layer
+# and a declaration written by hand of something only another layer
 # defines (an extern variable, a function). The CTest entry
 # <arch>.layers (tests/layers/check_layers.sh) looks for both, in the
-# sources and in the layers' archives, in the order the layers are added
-# here (the global property QM_LAYERS).
+# sources and in the layers' archives, with what each layer stands on (the
+# global properties QM_LAYERS and QM_LAYER_DEPENDS_<layer>).
 
 set(QM_LAYER_ROOTS ${CMAKE_BINARY_DIR}/layers)
 
@@ -40,7 +41,8 @@ endfunction()
 # qm_add_layer(<folder> [MEDIA_FOUNDATION] [DEPENDS <folder>...]
 #              [EXPOSES <folder>...] [SYSTEM_LIBRARIES <library>...])
 # Builds <folder>/*.cpp into the static library qm_<folder>. DEPENDS names
-# the layers below it, which it links privately; EXPOSES names folders
+# the layers it stands on directly (added before it); it links them and
+# what they stand on, privately. EXPOSES names folders
 # without code of their own that the layer and its users may include
 # (resources/); SYSTEM_LIBRARIES are the Windows import libraries its code
 # calls into. MEDIA_FOUNDATION: the layer's code uses Media Foundation
@@ -73,9 +75,20 @@ function(qm_add_layer folder)
   # headers, as a user of the layer compiles them.
   set_source_files_properties(${check} PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
   target_include_directories(qm_${folder} PUBLIC ${root})
+  set(closure)
   foreach(dependency IN LISTS LAYER_DEPENDS)
+    get_property(below GLOBAL PROPERTY QM_LAYER_CLOSURE_${dependency})
+    if(NOT TARGET qm_${dependency})
+      message(FATAL_ERROR "layer ${folder} stands on ${dependency}, which is not added before it")
+    endif()
+    list(APPEND closure ${dependency} ${below})
+  endforeach()
+  list(REMOVE_DUPLICATES closure)
+  foreach(dependency IN LISTS closure)
     target_link_libraries(qm_${folder} PRIVATE qm_${dependency})
   endforeach()
+  set_property(GLOBAL PROPERTY QM_LAYER_CLOSURE_${folder} ${closure})
+  set_property(GLOBAL PROPERTY QM_LAYER_DEPENDS_${folder} ${LAYER_DEPENDS})
   target_link_libraries(qm_${folder} PRIVATE ${LAYER_SYSTEM_LIBRARIES})
   set_property(GLOBAL APPEND PROPERTY QM_LAYERS ${folder})
 endfunction()

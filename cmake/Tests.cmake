@@ -22,19 +22,26 @@ file(GLOB QM_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.
 add_library(qmtestsupport STATIC ${QM_TEST_SUPPORT})
 # Tests, tools and benchmarks see the whole tree and every layer.
 target_include_directories(qmtestsupport PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(qmtestsupport PUBLIC qm_module qm_mf qm_page qm_capture qm_framework GTest::gtest)
+get_property(QM_LAYERS GLOBAL PROPERTY QM_LAYERS)
+foreach(layer IN LISTS QM_LAYERS)
+  target_link_libraries(qmtestsupport PUBLIC qm_${layer})
+endforeach()
+target_link_libraries(qmtestsupport PUBLIC GTest::gtest)
 qm_test_code(qmtestsupport)
 
 # The layering that the include roots cannot enforce: no include climbing
 # out of a layer's folder, and no symbol left undefined by a layer's archive
-# that only a higher layer's archive defines. The script reads the sources
+# that only the archives of layers it does not stand on define (above it,
+# or beside it). The script reads the sources
 # and the archives with the cross toolchain's nm: no Wine, no display. Its
 # self-test builds small layered trees with one known hole each and checks
 # that the script finds them.
 get_property(QM_LAYERS GLOBAL PROPERTY QM_LAYERS)
 set(QM_LAYER_ARCHIVES)
 foreach(layer IN LISTS QM_LAYERS)
-  list(APPEND QM_LAYER_ARCHIVES ${layer}=$<TARGET_FILE:qm_${layer}>)
+  get_property(below GLOBAL PROPERTY QM_LAYER_DEPENDS_${layer})
+  string(REPLACE ";" "," below "${below}")
+  list(APPEND QM_LAYER_ARCHIVES ${layer}=$<TARGET_FILE:qm_${layer}>:${below})
 endforeach()
 get_filename_component(QM_NM_NAME ${CMAKE_NM} NAME)
 string(REGEX REPLACE "nm$" "c++filt" QM_CXXFILT_NAME ${QM_NM_NAME})

@@ -9,8 +9,13 @@ list(FILTER QM_CAPTURE_CLIENT_SOURCES EXCLUDE REGEX "/main\\.cpp$")
 add_library(qmcaptureclient STATIC ${QM_CAPTURE_CLIENT_SOURCES})
 qm_precompile_system_headers(qmcaptureclient)
 target_include_directories(qmcaptureclient PUBLIC ${CMAKE_SOURCE_DIR})
-# It lists windows and stores settings with the device's own code.
-target_link_libraries(qmcaptureclient PUBLIC qm_capture qm_framework strmiids uuid ole32 oleaut32 user32)
+# It lists windows and stores settings with the device's own code, and may
+# use any layer of it.
+get_property(QM_LAYERS GLOBAL PROPERTY QM_LAYERS)
+foreach(layer IN LISTS QM_LAYERS)
+  target_link_libraries(qmcaptureclient PUBLIC qm_${layer})
+endforeach()
+target_link_libraries(qmcaptureclient PUBLIC strmiids uuid ole32 oleaut32 user32)
 
 add_executable(qmcapture ${CMAKE_SOURCE_DIR}/tools/capture_client/main.cpp)
 target_link_libraries(qmcapture PRIVATE qmcaptureclient)
@@ -54,7 +59,10 @@ list(FILTER QM_CAMERA_APP_SOURCES EXCLUDE REGEX "/main\\.cpp$")
 add_library(qmcameraapp STATIC ${QM_CAMERA_APP_SOURCES})
 qm_precompile_system_headers(qmcameraapp)
 target_include_directories(qmcameraapp PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(qmcameraapp PUBLIC qm_mf qm_capture qm_framework mfplat mfuuid uuid ole32 user32 gdi32
+foreach(layer IN LISTS QM_LAYERS)
+  target_link_libraries(qmcameraapp PUBLIC qm_${layer})
+endforeach()
+target_link_libraries(qmcameraapp PUBLIC mfplat mfuuid uuid ole32 user32 gdi32
   advapi32 winmm dwmapi shell32)
 qm_use_media_foundation(qmcameraapp)
 

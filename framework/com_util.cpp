@@ -10,6 +10,7 @@ namespace qm_failures {
 namespace {
 
 std::atomic<long> g_count{0};
+std::atomic<long> g_survived{0};
 
 // The file's name without its folders: build paths say nothing to a user.
 const char* BaseName(const char* path) {
@@ -40,6 +41,18 @@ void Report(const char* file, int line, const char* expression, HRESULT hr) noex
 
 long Count() noexcept {
     return g_count.load();
+}
+
+HRESULT Survived(const char* file, int line, const char* expression, HRESULT hr) noexcept {
+    if (FAILED(hr)) {
+        g_survived.fetch_add(1);
+        Report(file, line, expression, hr);
+    }
+    return hr;
+}
+
+long SurvivedCount() noexcept {
+    return g_survived.load();
 }
 
 }  // namespace qm_failures

@@ -19,6 +19,12 @@ void Report(const char* file, int line, const char* expression, HRESULT hr) noex
 // How many failures were reported in this process so far.
 long Count() noexcept;
 
+// A failure the code survives (LOG_IF_FAILED): reported like the others,
+// and counted apart as well, since no caller sees it: a test that does not
+// expect one fails when this count rises.
+HRESULT Survived(const char* file, int line, const char* expression, HRESULT hr) noexcept;
+long SurvivedCount() noexcept;
+
 }  // namespace qm_failures
 
 #define RETURN_IF_FAILED(expr)                                               \
@@ -43,6 +49,12 @@ long Count() noexcept;
     } while (0)
 
 #define RETURN_HR_IF_NULL(hr, pointer) RETURN_HR_IF(hr, (pointer) == nullptr)
+
+// A failure the code goes on after (a registry write that could not be
+// made, a watch that could not be re-armed): reported, so that it leaves
+// a trace in the diagnostic log, and counted for the tests. Evaluates to
+// the result.
+#define LOG_IF_FAILED(expr) ::qm_failures::Survived(__FILE__, __LINE__, #expr, (expr))
 
 // A result ignored on purpose, with the reason why (which the compiler
 // checks is a string and then drops).

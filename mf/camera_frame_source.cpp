@@ -5,8 +5,8 @@
 #include <cstring>
 #include <new>
 
-#include "capture/frame_picture.h"
-#include "capture/nv12_converter.h"
+#include "picture/frame_picture.h"
+#include "picture/nv12_converter.h"
 #include "framework/com_util.h"
 #include "framework/diagnostic_log.h"
 

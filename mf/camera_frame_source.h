@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "capture/frame_ring.h"
+#include "ring/frame_ring.h"
 #include "framework/thread_checks.h"
 #include "mf/camera_media_types.h"
 #include "mf/sample_pool.h"

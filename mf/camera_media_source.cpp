@@ -9,7 +9,7 @@
 #include <memory>
 #include <new>
 
-#include "capture/frame_ring.h"
+#include "ring/frame_ring.h"
 #include "mf/camera_media_stream.h"
 #include "mf/camera_media_types.h"
 #include "mf/camera_owner.h"

@@ -30,7 +30,7 @@
 #include <windows.h>
 #include <wrl/client.h>
 
-#include "capture/frame_ring.h"
+#include "ring/frame_ring.h"
 #include "framework/com_util.h"
 #include "framework/unknown.h"
 #include "mf/attribute_store_forwarder.h"

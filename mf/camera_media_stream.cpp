@@ -6,8 +6,8 @@
 #include <atomic>
 #include <new>
 
-#include "capture/frame_ring.h"
-#include "capture/pacing_timer.h"
+#include "ring/frame_ring.h"
+#include "timing/pacing_timer.h"
 #include "framework/diagnostic_log.h"
 #include "mf/media_foundation.h"
 

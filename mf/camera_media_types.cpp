@@ -4,7 +4,7 @@
 #include <mferror.h>
 #include <wrl/client.h>
 
-#include "capture/frame_time.h"
+#include "settings/frame_time.h"
 #include "framework/com_util.h"
 #include "mf/media_foundation.h"
 

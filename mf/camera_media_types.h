@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "capture/frame_ring.h"
+#include "ring/frame_ring.h"
 
 namespace camera_media_types {
 

@@ -21,7 +21,7 @@
 #include <windows.h>
 #include <mfobjects.h>
 
-#include "capture/frame_ring.h"
+#include "ring/frame_ring.h"
 
 namespace camera_owner {
 

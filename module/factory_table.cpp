@@ -1,5 +1,5 @@
 // The classes this module serves, in row order.
-#include "capture/capture_device_ids.h"
+#include "settings/capture_device_ids.h"
 #include "capture/zrv_capture.h"
 #include "mf/media_source_ids.h"
 #include "module/module.h"

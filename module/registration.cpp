@@ -8,8 +8,8 @@
 #include <new>
 #include <vector>
 
-#include "capture/camera_list.h"
-#include "capture/capture_device_ids.h"
+#include "settings/camera_list.h"
+#include "settings/capture_device_ids.h"
 #include "framework/com_util.h"
 #include "framework/module_instance.h"
 #include "module/module.h"

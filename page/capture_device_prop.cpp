@@ -6,8 +6,8 @@
 #include <cwchar>
 #include <new>
 
-#include "capture/capture_device_ids.h"
-#include "capture/output_formats.h"
+#include "settings/capture_device_ids.h"
+#include "settings/frame_sizes.h"
 #include "framework/com_util.h"
 #include "resources/resource.h"
 

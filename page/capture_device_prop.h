@@ -11,8 +11,8 @@
 
 #include <wrl/client.h>
 
-#include "capture/capture_device_settings.h"
-#include "capture/settings_values.h"
+#include "settings/capture_device_settings.h"
+#include "settings/settings_values.h"
 #include "framework/base_property_page.h"
 
 class CCaptureDeviceProp : public CBasePropertyPage {

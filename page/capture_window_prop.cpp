@@ -6,9 +6,9 @@
 #include <cstring>
 #include <new>
 
-#include "capture/capture_device_ids.h"
-#include "capture/capture_device_settings.h"
-#include "capture/frame_geometry.h"
+#include "settings/capture_device_ids.h"
+#include "settings/capture_device_settings.h"
+#include "scaler/frame_geometry.h"
 #include "framework/com_util.h"
 #include "framework/module_instance.h"
 #include "resources/resource.h"

@@ -18,13 +18,13 @@
 
 #include <vector>
 
-#include "capture/camera_list.h"
-#include "capture/capture_settings.h"
-#include "capture/frame_scaler.h"
-#include "capture/window_capture.h"
-#include "capture/window_list.h"
-#include "capture/window_tracker.h"
-#include "capture/window_search.h"
+#include "settings/camera_list.h"
+#include "settings/capture_settings.h"
+#include "scaler/frame_scaler.h"
+#include "window/window_capture.h"
+#include "window/window_list.h"
+#include "window/window_tracker.h"
+#include "window/window_search.h"
 #include "framework/base_property_page.h"
 #include "framework/memory_dib.h"
 

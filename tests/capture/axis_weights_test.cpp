@@ -5,7 +5,7 @@
 
 #include <utility>
 
-#include "capture/axis_weights.h"
+#include "scaler/axis_weights.h"
 
 TEST(AxisWeightsTest, TheWeightsOfAnyFixedPointSumToItsOne) {
     for (const int one : {1 << 12, 1 << 15}) {

@@ -10,9 +10,9 @@
 #include <string>
 #include <thread>
 
-#include "capture/camera_list.h"
-#include "capture/camera_list_lock.h"
-#include "capture/capture_device_ids.h"
+#include "settings/camera_list.h"
+#include "settings/camera_list_lock.h"
+#include "settings/capture_device_ids.h"
 #include "framework/com_util.h"
 #include "tests/support/registry_sandbox.h"
 

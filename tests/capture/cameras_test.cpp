@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "capture/camera_list.h"
-#include "capture/capture_device_settings.h"
-#include "capture/settings_store.h"
+#include "settings/camera_list.h"
+#include "settings/capture_device_settings.h"
+#include "settings/settings_store.h"
 #include "capture/zrv_capture.h"
 #include "framework/media_type.h"
 #include "framework/memory_dib.h"

@@ -7,9 +7,9 @@
 #include <limits>
 #include <string>
 
-#include "capture/capture_settings.h"
+#include "settings/capture_settings.h"
 #include "capture/output_formats.h"
-#include "capture/window_search.h"
+#include "window/window_search.h"
 #include "framework/diagnostic_log.h"
 #include "tests/capture/capture_test_support.h"
 #include "tests/support/registry_sandbox.h"

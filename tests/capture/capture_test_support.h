@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture_settings.h"
-#include "capture/frame_pacer.h"
+#include "settings/capture_settings.h"
+#include "timing/frame_pacer.h"
 #include "framework/com_util.h"
 #include "framework/memory_dib.h"
 #include "tests/support/stored_settings.h"

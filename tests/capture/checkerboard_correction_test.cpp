@@ -9,9 +9,10 @@
 #include <functional>
 #include <vector>
 
-#include "capture/checkerboard_correction.h"
-#include "capture/corrected_source_row.h"
-#include "capture/frame_scaler_kernels.h"
+#include "framework/cpu_features.h"
+#include "scaler/checkerboard_correction.h"
+#include "scaler/corrected_source_row.h"
+#include "scaler/frame_scaler_kernels.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ struct Grey {
 
 std::vector<const kernels::KernelSet*> KernelSets() {
     std::vector<const kernels::KernelSet*> sets = {&kernels::kSse2Kernels};
-    if (kernels::ProcessorHasAvx2()) {
+    if (cpu_features::HasAvx2()) {
         sets.push_back(&kernels::kAvx2Kernels);
     }
     return sets;

@@ -2,7 +2,7 @@
 // system has them.
 #include <gtest/gtest.h>
 
-#include "capture/dpi_awareness.h"
+#include "window/dpi_awareness.h"
 
 namespace {
 

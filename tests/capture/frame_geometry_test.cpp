@@ -8,7 +8,7 @@
 #include <tuple>
 #include <utility>
 
-#include "capture/frame_geometry.h"
+#include "scaler/frame_geometry.h"
 #include "capture/output_formats.h"
 
 namespace {

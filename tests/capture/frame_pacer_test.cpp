@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "capture/frame_pacer.h"
-#include "capture/pacing_timer.h"
+#include "timing/frame_pacer.h"
+#include "timing/pacing_timer.h"
 
 namespace {
 

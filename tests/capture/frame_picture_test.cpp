@@ -14,11 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include "capture/capture_settings.h"
-#include "capture/frame_geometry.h"
-#include "capture/frame_picture.h"
+#include "settings/capture_settings.h"
+#include "scaler/frame_geometry.h"
+#include "picture/frame_picture.h"
 #include "capture/output_formats.h"
-#include "capture/window_capture.h"
+#include "window/window_capture.h"
 #include "tests/capture/capture_test_support.h"
 #include "tests/support/test_window.h"
 

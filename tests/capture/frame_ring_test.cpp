@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "capture/frame_ring.h"
-#include "capture/frame_time.h"
+#include "ring/frame_ring.h"
+#include "settings/frame_time.h"
 #include "capture/output_formats.h"
 #include "framework/com_util.h"
 #include "tests/capture/frame_ring_test_support.h"

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "capture/frame_ring.h"
+#include "ring/frame_ring.h"
 
 namespace qmtest {
 

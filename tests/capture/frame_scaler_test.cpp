@@ -10,8 +10,8 @@
 #include <functional>
 #include <vector>
 
-#include "capture/frame_geometry.h"
-#include "capture/frame_scaler.h"
+#include "scaler/frame_geometry.h"
+#include "scaler/frame_scaler.h"
 #include "capture/output_formats.h"
 #include "framework/memory_dib.h"
 

@@ -5,8 +5,9 @@
 
 #include <vector>
 
-#include "capture/frame_scaler_kernels.h"
-#include "capture/horizontal_window_pass.h"
+#include "framework/cpu_features.h"
+#include "scaler/frame_scaler_kernels.h"
+#include "scaler/horizontal_window_pass.h"
 
 namespace kernels = frame_scaler_kernels;
 
@@ -21,7 +22,7 @@ TEST(HorizontalWindowPassTest, ItTakesShrinksUpToEightFifthsAndTheSameWidth) {
 
 TEST(HorizontalWindowPassTest, AFlatRowStaysFlatAndWithinItsTarget) {
     std::vector<const kernels::KernelSet*> sets = {&kernels::kSse2Kernels};
-    if (kernels::ProcessorHasAvx2()) {
+    if (cpu_features::HasAvx2()) {
         sets.push_back(&kernels::kAvx2Kernels);
     }
     constexpr BYTE kCanary = 0xEE;

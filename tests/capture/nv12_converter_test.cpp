@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "capture/nv12_converter.h"
+#include "picture/nv12_converter.h"
 #include "capture/output_formats.h"
 #include "framework/com_util.h"
 

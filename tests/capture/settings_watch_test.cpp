@@ -2,8 +2,8 @@
 // changes to the settings key, its creation, and quiet otherwise.
 #include <gtest/gtest.h>
 
-#include "capture/capture_settings.h"
-#include "capture/settings_watch.h"
+#include "settings/capture_settings.h"
+#include "settings/settings_watch.h"
 #include "tests/capture/capture_test_support.h"
 #include "tests/support/message_pump.h"
 #include "tests/support/registry_sandbox.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "capture/frame_picture.h"
-#include "capture/standby_image.h"
+#include "picture/frame_picture.h"
+#include "picture/standby_image.h"
 #include "tests/capture/capture_test_support.h"
 #include "tests/capture/standby_test_files.h"
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <utility>
 
-#include "capture/stream_pacing.h"
+#include "timing/stream_pacing.h"
 #include "tests/capture/capture_test_support.h"
 #include "tests/support/fake_clocks.h"
 

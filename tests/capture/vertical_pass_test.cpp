@@ -5,9 +5,9 @@
 
 #include <vector>
 
-#include "capture/axis_weights.h"
-#include "capture/frame_scaler_kernels.h"
-#include "capture/vertical_pass.h"
+#include "scaler/axis_weights.h"
+#include "scaler/frame_scaler_kernels.h"
+#include "scaler/vertical_pass.h"
 
 namespace {
 

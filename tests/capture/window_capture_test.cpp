@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "capture/window_capture.h"
+#include "window/window_capture.h"
 #include "tests/support/resource_counts.h"
 #include "tests/support/test_window_thread.h"
 

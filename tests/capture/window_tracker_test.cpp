@@ -9,8 +9,8 @@
 
 #include <string>
 
-#include "capture/capture_settings.h"
-#include "capture/window_tracker.h"
+#include "settings/capture_settings.h"
+#include "window/window_tracker.h"
 #include "tests/support/test_window.h"
 
 using namespace qmtest;

@@ -15,8 +15,8 @@
 #include <mutex>
 #include <vector>
 
-#include "capture/capture_device_settings.h"
-#include "capture/capture_settings.h"
+#include "settings/capture_device_settings.h"
+#include "settings/capture_settings.h"
 #include "capture/output_formats.h"
 #include "capture/zrv_capture.h"
 #include "capture/zrv_stream.h"

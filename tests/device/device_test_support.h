@@ -10,8 +10,8 @@
 
 #include <memory>
 
-#include "capture/capture_device_ids.h"
-#include "capture/capture_device_settings.h"
+#include "settings/capture_device_ids.h"
+#include "settings/capture_device_settings.h"
 #include "framework/media_type.h"
 #include "tests/support/capture_graph.h"
 #include "tests/support/registry_sandbox.h"

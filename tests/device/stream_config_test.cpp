@@ -11,8 +11,8 @@
 #include <functional>
 #include <memory>
 
-#include "capture/capture_device_ids.h"
-#include "capture/capture_device_settings.h"
+#include "settings/capture_device_ids.h"
+#include "settings/capture_device_settings.h"
 #include "capture/zrv_capture.h"
 #include "framework/media_type.h"
 #include "tests/support/capture_graph.h"

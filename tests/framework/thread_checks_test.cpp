@@ -7,7 +7,7 @@
 
 #include <thread>
 
-#include "capture/stream_pacing.h"
+#include "timing/stream_pacing.h"
 #include "framework/com_util.h"
 #include "framework/thread_checks.h"
 

@@ -58,8 +58,11 @@ expect() {
     failures=$((failures + 1))
     return
   fi
+  # mid_below, top_below: what those layers stand on (":low", say);
+  # empty for a plain stack.
   output=$("$here/check_layers.sh" --source "$work/$name" --nm "$nm_tool" \
-    low="$work/$name/build/liblow.a" mid="$work/$name/build/libmid.a" top="$work/$name/build/libtop.a" 2>&1)
+    low="$work/$name/build/liblow.a" mid="$work/$name/build/libmid.a${mid_below:-}" \
+    top="$work/$name/build/libtop.a${top_below:-}" 2>&1)
   actual=$?
   for text in "$@"; do
     grep -qF -- "$text" <<<"$output" || missing+=" \"$text\""
@@ -101,7 +104,7 @@ int g_topState = 3;
 EOF
 # (i686 names carry a leading underscore, x64 names none.)
 expect upward_variable 1 "low (liblow.a[low.cpp.obj]) uses " \
-  "g_topState, which only the higher layer top (libtop.a[top.cpp.obj]) defines"
+  "g_topState, which only top (libtop.a[top.cpp.obj]) defines, a layer that low does not stand on"
 
 # The middle layer calls a function of the top layer.
 make_tree upward_call
@@ -112,7 +115,27 @@ EOF
 cat >"$work/upward_call/top/top.cpp" <<'EOF'
 int TopHelper() { return 4; }
 EOF
-expect upward_call 1 "only the higher layer top"
+expect upward_call 1 "which only top (libtop.a[top.cpp.obj]) defines, a layer that mid does not stand on"
+
+# Siblings: mid and top both stand on low alone, so neither may use the
+# other, although top is named after mid.
+make_tree sibling_call
+cat >"$work/sibling_call/low/low.cpp" <<'EOF'
+int LowValue() { return 1; }
+EOF
+cat >"$work/sibling_call/mid/mid.cpp" <<'EOF'
+int LowValue();
+int MidValue() { return LowValue() + 1; }
+EOF
+cat >"$work/sibling_call/top/top.cpp" <<'EOF'
+int MidValue();
+int TopValue() { return MidValue() + 1; }
+EOF
+mid_below=:low top_below=:low expect sibling_call 1 \
+  "top (libtop.a[top.cpp.obj]) uses " "MidValue" \
+  "which only mid (libmid.a[mid.cpp.obj]) defines, a layer that top does not stand on"
+# The same tree with top standing on mid: no finding.
+mid_below=:low top_below=:mid expect sibling_call 0 "layers: OK"
 
 # A symbol that a lower layer defines as well as a higher one is not a
 # finding: the layer's own or a lower definition serves it.

@@ -24,8 +24,8 @@
 #include <thread>
 #include <tuple>
 
-#include "capture/frame_ring.h"
-#include "capture/nv12_converter.h"
+#include "ring/frame_ring.h"
+#include "picture/nv12_converter.h"
 #include "capture/output_formats.h"
 #include "framework/com_util.h"
 #include "mf/camera_media_source.h"

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "capture/camera_list.h"
-#include "capture/capture_device_ids.h"
+#include "settings/camera_list.h"
+#include "settings/capture_device_ids.h"
 #include "framework/com_util.h"
 #include "mf/media_source_ids.h"
 #include "module/registration.h"

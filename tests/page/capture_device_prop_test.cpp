@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture_device_ids.h"
-#include "capture/settings_store.h"
+#include "settings/capture_device_ids.h"
+#include "settings/settings_store.h"
 #include "framework/com_util.h"
 #include "framework/module_instance.h"
 #include "module/class_factory.h"

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture_device_settings.h"
-#include "capture/capture_settings.h"
+#include "settings/capture_device_settings.h"
+#include "settings/capture_settings.h"
 #include "framework/com_util.h"
 #include "framework/memory_dib.h"
 #include "page/capture_window_prop.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture_device_settings.h"
+#include "settings/capture_device_settings.h"
 #include "framework/unknown.h"
 
 namespace qmtest {

@@ -3,7 +3,7 @@
 #include <amvideo.h>
 #include <dshow.h>
 
-#include "capture/capture_device_ids.h"
+#include "settings/capture_device_ids.h"
 #include "framework/com_util.h"
 #include "framework/media_type.h"
 #include "module/module.h"

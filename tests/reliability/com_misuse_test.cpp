@@ -14,8 +14,8 @@
 #include <limits>
 #include <string>
 
-#include "capture/capture_device_ids.h"
-#include "capture/capture_device_settings.h"
+#include "settings/capture_device_ids.h"
+#include "settings/capture_device_settings.h"
 #include "framework/com_util.h"
 #include "module/module.h"
 #include "tests/reliability/reliability_support.h"

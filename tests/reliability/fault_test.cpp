@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture_device_ids.h"
-#include "capture/capture_device_settings.h"
+#include "settings/capture_device_ids.h"
+#include "settings/capture_device_settings.h"
 #include "framework/com_util.h"
 #include "framework/unknown.h"
 #include "tests/reliability/reliability_support.h"

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture_device_ids.h"
-#include "capture/capture_device_settings.h"
+#include "settings/capture_device_ids.h"
+#include "settings/capture_device_settings.h"
 #include "framework/com_util.h"
 #include "framework/unknown.h"
 #include "module/class_factory.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture_device_settings.h"
+#include "settings/capture_device_settings.h"
 #include "capture/output_formats.h"
 #include "framework/com_util.h"
 #include "tests/reliability/reliability_support.h"

@@ -13,7 +13,7 @@
 #include <functional>
 #include <string>
 
-#include "capture/capture_device_ids.h"
+#include "settings/capture_device_ids.h"
 #include "framework/unknown.h"
 #include "mf/camera_media_source.h"
 #include "module/module.h"

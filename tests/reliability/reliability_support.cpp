@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "capture/capture_device_ids.h"
+#include "settings/capture_device_ids.h"
 #include "framework/com_util.h"
 #include "module/module.h"
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "capture/frame_pacer.h"
+#include "timing/frame_pacer.h"
 #include "framework/memory_dib.h"
 #include "tests/support/message_pump.h"
 

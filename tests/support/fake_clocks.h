@@ -8,7 +8,7 @@
 
 #include <atomic>
 
-#include "capture/frame_pacer.h"
+#include "timing/frame_pacer.h"
 #include "tests/support/fake_com_object.h"
 
 namespace qmtest {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "capture/capture_settings.h"
+#include "settings/capture_settings.h"
 #include "framework/com_util.h"
 
 namespace qmtest {

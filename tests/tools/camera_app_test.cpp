@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "capture/frame_ring.h"
-#include "capture/frame_time.h"
-#include "capture/camera_list.h"
+#include "ring/frame_ring.h"
+#include "settings/frame_time.h"
+#include "settings/camera_list.h"
 #include "framework/com_util.h"
 #include "mf/attribute_store_forwarder.h"
 #include "mf/media_source_ids.h"
@@ -21,7 +21,7 @@
 #include "tests/support/registry_sandbox.h"
 #include "tests/support/test_window_thread.h"
 #include "tests/tools/client_process.h"
-#include "tools/camera_app/camera_frame_writer.h"
+#include "camera/camera_frame_writer.h"
 #include "tools/camera_app/tray_icon.h"
 #include "tools/camera_app/virtual_cameras.h"
 

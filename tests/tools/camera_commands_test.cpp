@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/camera_list.h"
+#include "settings/camera_list.h"
 #include "framework/com_util.h"
 #include "tests/support/registry_sandbox.h"
 #include "tests/tools/client_process.h"

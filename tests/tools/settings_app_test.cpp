@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "capture/capture_device_ids.h"
+#include "settings/capture_device_ids.h"
 #include "framework/com_util.h"
 #include "tests/tools/client_process.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture_settings.h"
+#include "settings/capture_settings.h"
 #include "framework/com_util.h"
 #include "tests/support/registry_sandbox.h"
 #include "tests/support/stored_settings.h"

@@ -19,10 +19,10 @@
 #include <memory>
 #include <vector>
 
-#include "capture/camera_list.h"
-#include "capture/frame_ring.h"
+#include "settings/camera_list.h"
+#include "ring/frame_ring.h"
 #include "framework/com_util.h"
-#include "tools/camera_app/camera_frame_writer.h"
+#include "camera/camera_frame_writer.h"
 #include "tools/camera_app/tray_icon.h"
 #include "tools/camera_app/virtual_cameras.h"
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/frame_ring.h"
+#include "ring/frame_ring.h"
 #include "framework/com_util.h"
 #include "mf/mf_interfaces.h"
 

@@ -4,8 +4,8 @@
 
 #include <cwchar>
 
-#include "capture/capture_device_ids.h"
-#include "capture/capture_settings.h"
+#include "settings/capture_device_ids.h"
+#include "settings/capture_settings.h"
 #include "framework/com_util.h"
 #include "tools/capture_client/capture_client.h"
 #include "tools/capture_client/console_output.h"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "capture/camera_list.h"
+#include "settings/camera_list.h"
 #include "tools/capture_client/capture_options.h"
 #include "tools/capture_client/elevation.h"
 

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "capture/settings_store.h"
-#include "capture/settings_values.h"
+#include "settings/settings_store.h"
+#include "settings/settings_values.h"
 #include "framework/com_util.h"
 #include "framework/diagnostic_log.h"
 #include "tools/capture_client/camera_commands.h"

@@ -6,7 +6,7 @@
 #include <cwchar>
 #include <cwctype>
 
-#include "capture/settings_values.h"
+#include "settings/settings_values.h"
 
 namespace qmcapture {
 

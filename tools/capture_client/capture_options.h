@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/scale_mode.h"
+#include "settings/scale_mode.h"
 
 namespace qmcapture {
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "capture/capture_settings.h"
+#include "settings/capture_settings.h"
 #include "tools/capture_client/capture_client.h"
 #include "tools/capture_client/console_output.h"
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "capture/settings_store.h"
-#include "capture/window_list.h"
-#include "capture/window_search.h"
+#include "settings/settings_store.h"
+#include "window/window_list.h"
+#include "window/window_search.h"
 #include "tools/capture_client/capture_options.h"
 
 namespace qmcapture {

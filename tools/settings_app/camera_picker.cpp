@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "capture/camera_list.h"
+#include "settings/camera_list.h"
 #include "tools/capture_client/camera_commands.h"
 #include "tools/capture_client/capture_options.h"
 #include "tools/settings_app/camera_picker_ids.h"

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "capture/camera_list.h"
-#include "capture/capture_device_ids.h"
+#include "settings/camera_list.h"
+#include "settings/capture_device_ids.h"
 #include "framework/com_util.h"
 #include "tools/capture_client/console_output.h"
 #include "tools/capture_client/video_device.h"

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "capture/frame_ring.h"
+#include "ring/frame_ring.h"
 #include "framework/com_util.h"
 #include "tests/capture/frame_ring_test_support.h"
 

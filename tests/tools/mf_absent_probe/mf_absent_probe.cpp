@@ -13,7 +13,7 @@
 
 #include <cstdio>
 
-#include "capture/capture_device_ids.h"
+#include "settings/capture_device_ids.h"
 #include "mf/media_source_ids.h"
 
 using Microsoft::WRL::ComPtr;

@@ -1,0 +1,188 @@
+// The converter's pixel loops, written once for any vector width:
+// templates over an operations struct that names the instructions of one
+// set.
+//
+// Each instruction set has a translation unit of its own
+// (nv12_converter_sse2.cpp, nv12_converter_avx2.cpp) that defines
+// QM_SIMD_TARGET, the attribute its vector functions compile with, then
+// includes this file, defines its operations struct and fills its
+// KernelSet with KernelsFor<Ops>(). Everything here lives in an unnamed
+// namespace, so each of those units gets copies of its own, compiled for
+// its own set. The arithmetic is that of nv12_converter_kernels.h on
+// every lane: every set gives the bytes of the scalar loops.
+//
+// The loops go through a row in steps of 16 pixels per 16-byte half of a
+// vector, as four groups. Group k's vector holds, in each half h, the
+// pixels 16h + 4k .. 16h + 4k + 3 of the step as BGRX doublewords (the
+// fourth byte anything). That order lets the packs, which work within each
+// half, put the results of the four groups back into column order, and
+// keeps each pixel's right-hand neighbour, its partner in a 2 x 2 block,
+// in the same half.
+//
+// An operations struct Ops provides:
+// - Vec, the vector type, and kStepPixels: the pixels of one step (16 per
+//   half);
+// - the element-wise instructions, named after the intrinsics they stand
+//   for (AddI16: add_epi16, MaddI16: madd_epi16, ...);
+// - SetI32Pair(even, odd): even and odd doublewords alternating;
+// - DuplicateEvenI32(v): each even doubleword copied over the odd one
+//   after it (shuffle_epi32 with 2, 2, 0, 0);
+// - LoadGroup<k>(step): group k of the step that starts at `step`, from
+//   3-byte pixels, reading no byte outside the step's pixels;
+// - StoreGroup<k>(target, v): group k's BGRX pixels to a row of 4-byte
+//   pixels at the step's first column.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "picture/nv12_converter_kernels.h"
+
+#ifndef QM_SIMD_TARGET
+#define QM_SIMD_TARGET
+#endif
+
+namespace nv12_converter_kernels {
+
+namespace {
+
+// A doubleword of two 16-bit multipliers for madd_epi16: `low` for the
+// word in the low half, `high` for the other.
+constexpr int32_t MultiplierPair(int low, int high) {
+    return static_cast<int32_t>((static_cast<uint32_t>(high) << 16) | (static_cast<uint32_t>(low) & 0xFFFFu));
+}
+
+// The luma of each pixel of a group, one per doubleword.
+template <class Ops>
+QM_SIMD_TARGET inline typename Ops::Vec LumaOfGroup(typename Ops::Vec bgrx) {
+    using Vec = typename Ops::Vec;
+    // Words: blue and red of each pixel; green and the fourth byte.
+    const Vec blueRed = Ops::And(bgrx, Ops::SetI16(0x00FF));
+    const Vec greenRest = Ops::SrliI16(bgrx, 8);
+    const Vec sum = Ops::AddI32(Ops::AddI32(Ops::MaddI16(blueRed, Ops::SetI32(MultiplierPair(25, 66))),
+                                            Ops::MaddI16(greenRest, Ops::SetI32(MultiplierPair(129, 0)))),
+                                Ops::SetI32(kLumaOffset));
+    return Ops::SrliI32(sum, 8);
+}
+
+// U and V of the two 2 x 2 blocks of a group's four columns over two rows:
+// per block, U in the even doubleword and V in the odd one.
+template <class Ops>
+QM_SIMD_TARGET inline typename Ops::Vec ChromaOfGroup(typename Ops::Vec top, typename Ops::Vec bottom) {
+    using Vec = typename Ops::Vec;
+    const Vec lowBytes = Ops::SetI16(0x00FF);
+    // Words of both rows' sums: blue, red; green, the fourth bytes (which
+    // the multipliers ignore). At most 510.
+    Vec blueRed = Ops::AddI16(Ops::And(top, lowBytes), Ops::And(bottom, lowBytes));
+    Vec greenRest = Ops::AddI16(Ops::SrliI16(top, 8), Ops::SrliI16(bottom, 8));
+    // The right-hand pixel's sums onto the left-hand one's: each block's
+    // four values in its even doubleword, at most 1020.
+    blueRed = Ops::AddI16(blueRed, Ops::SrliI64(blueRed, 32));
+    greenRest = Ops::AddI16(greenRest, Ops::SrliI64(greenRest, 32));
+    // Rounded averages, each block's in both its doublewords.
+    const Vec two = Ops::SetI16(2);
+    blueRed = Ops::DuplicateEvenI32(Ops::SrliI16(Ops::AddI16(blueRed, two), 2));
+    greenRest = Ops::DuplicateEvenI32(Ops::SrliI16(Ops::AddI16(greenRest, two), 2));
+    const Vec blueRedMultipliers = Ops::SetI32Pair(MultiplierPair(112, -38), MultiplierPair(-18, 112));
+    const Vec greenMultipliers = Ops::SetI32Pair(MultiplierPair(-74, 0), MultiplierPair(-94, 0));
+    const Vec sum = Ops::AddI32(
+        Ops::AddI32(Ops::MaddI16(blueRed, blueRedMultipliers), Ops::MaddI16(greenRest, greenMultipliers)),
+        Ops::SetI32(kChromaOffset));
+    return Ops::SrliI32(sum, 8);
+}
+
+// Four groups' doublewords (each 0..255) as bytes in column order.
+template <class Ops>
+QM_SIMD_TARGET inline typename Ops::Vec PackGroups(const typename Ops::Vec* groups) {
+    return Ops::PackusI16(Ops::PacksI32(groups[0], groups[1]), Ops::PacksI32(groups[2], groups[3]));
+}
+
+template <class Ops, int kGroup>
+QM_SIMD_TARGET inline void ConvertGroup(const BYTE* top, const BYTE* bottom, typename Ops::Vec* lumaTop,
+                                        typename Ops::Vec* lumaBottom, typename Ops::Vec* chroma) {
+    const typename Ops::Vec upper = Ops::template LoadGroup<kGroup>(top);
+    const typename Ops::Vec lower = Ops::template LoadGroup<kGroup>(bottom);
+    lumaTop[kGroup] = LumaOfGroup<Ops>(upper);
+    lumaBottom[kGroup] = LumaOfGroup<Ops>(lower);
+    chroma[kGroup] = ChromaOfGroup<Ops>(upper, lower);
+}
+
+// One step of a row pair from column x (even).
+template <class Ops>
+QM_SIMD_TARGET inline void RowPairStep(const RowPair& rows, int x) {
+    using Vec = typename Ops::Vec;
+    const size_t offset = static_cast<size_t>(x) * kSourceBytesPerPixel;
+    const BYTE* const top = rows.top + offset;
+    const BYTE* const bottom = rows.bottom + offset;
+    Vec lumaTop[4];
+    Vec lumaBottom[4];
+    Vec chroma[4];
+    ConvertGroup<Ops, 0>(top, bottom, lumaTop, lumaBottom, chroma);
+    ConvertGroup<Ops, 1>(top, bottom, lumaTop, lumaBottom, chroma);
+    ConvertGroup<Ops, 2>(top, bottom, lumaTop, lumaBottom, chroma);
+    ConvertGroup<Ops, 3>(top, bottom, lumaTop, lumaBottom, chroma);
+    Ops::Store(rows.lumaTop + x, PackGroups<Ops>(lumaTop));
+    Ops::Store(rows.lumaBottom + x, PackGroups<Ops>(lumaBottom));
+    // One U and one V byte per two columns: the chroma row's bytes line up
+    // with the columns.
+    Ops::Store(rows.chroma + x, PackGroups<Ops>(chroma));
+}
+
+template <class Ops>
+QM_SIMD_TARGET void RowPairOf(const RowPair& rows) {
+    constexpr int kStep = Ops::kStepPixels;
+    if (rows.width < kStep) {
+        ScalarRowPairColumns(rows, 0);
+        return;
+    }
+    int x = 0;
+    for (; x + kStep <= rows.width; x += kStep) {
+        RowPairStep<Ops>(rows, x);
+    }
+    if (x < rows.width) {
+        // The last columns again, ending at the last: the same bytes where
+        // the steps overlap. The start stays even, as width and the step are.
+        RowPairStep<Ops>(rows, rows.width - kStep);
+    }
+}
+
+template <class Ops, int kGroup>
+QM_SIMD_TARGET inline void CopyGroup(const BYTE* source, BYTE* target, typename Ops::Vec alpha) {
+    Ops::template StoreGroup<kGroup>(target, Ops::Or(Ops::template LoadGroup<kGroup>(source), alpha));
+}
+
+template <class Ops>
+QM_SIMD_TARGET inline void Rgb32Step(const BYTE* source, BYTE* target, int x, typename Ops::Vec alpha) {
+    const BYTE* const from = source + static_cast<size_t>(x) * kSourceBytesPerPixel;
+    BYTE* const to = target + static_cast<size_t>(x) * kRgb32BytesPerPixel;
+    CopyGroup<Ops, 0>(from, to, alpha);
+    CopyGroup<Ops, 1>(from, to, alpha);
+    CopyGroup<Ops, 2>(from, to, alpha);
+    CopyGroup<Ops, 3>(from, to, alpha);
+}
+
+template <class Ops>
+QM_SIMD_TARGET void Rgb32RowOf(const BYTE* source, BYTE* target, int width) {
+    constexpr int kStep = Ops::kStepPixels;
+    if (width < kStep) {
+        ScalarRgb32Columns(source, target, 0, width);
+        return;
+    }
+    const typename Ops::Vec alpha = Ops::SetI32(static_cast<int32_t>(0xFF000000u));
+    int x = 0;
+    for (; x + kStep <= width; x += kStep) {
+        Rgb32Step<Ops>(source, target, x, alpha);
+    }
+    if (x < width) {
+        Rgb32Step<Ops>(source, target, width - kStep, alpha);
+    }
+}
+
+template <class Ops>
+constexpr KernelSet KernelsFor() {
+    return {RowPairOf<Ops>, Rgb32RowOf<Ops>};
+}
+
+}  // namespace
+
+}  // namespace nv12_converter_kernels

@@ -1,0 +1,164 @@
+#include "produce/frame_producer.h"
+
+#include <cwchar>
+#include <utility>
+
+#include "picture/standby_image.h"
+#include "framework/diagnostic_log.h"
+
+namespace {
+
+// How long each of the reads that prepare a stream may take. The first
+// read into each of the capture's two new buffers costs several frame
+// times under some drivers (Wine's, for a window of another process: 40 to
+// 60 ms); given only a frame time, the first frame would go out black and
+// the next would miss its time.
+constexpr DWORD kPrimingReadMs = 500;
+
+}  // namespace
+
+CFrameProducer::CFrameProducer(CCaptureSettings& settings, CFramePicture& picture)
+    : m_settings(settings), m_picture(picture) {}
+
+HRESULT CFrameProducer::Start(std::optional<int>* storedSize) {
+    RETURN_HR_IF_NULL(E_POINTER, storedSize);
+    QM_DCHECK_ON_THREAD(m_streamingThread);
+    // Without a watch the stream still runs, with the settings it has.
+    QM_IGNORE(m_watch.Start(m_settings.Key().Path()), "the settings then apply from the next start");
+    m_primed = false;
+    *storedSize = Reload();
+    // Read afresh at every start: the file may have changed meanwhile.
+    LoadStandbyImage(m_settings.GetSnapshot().standbyImage);
+    RETURN_IF_FAILED(m_capture.Start());
+    RETURN_IF_FAILED(m_pacing.Start());
+    diagnostic_log::Write("stream started");
+    return S_OK;
+}
+
+void CFrameProducer::Stop() {
+    QM_DCHECK_ON_THREAD(m_streamingThread);
+    m_pacing.Stop();
+    m_capture.Stop();
+    m_watch.Stop();
+    diagnostic_log::Write("stream stopped");
+    // The next stream may run on another thread.
+    m_tracker.DetachFromThread();
+    m_picture.DetachFromStreamingThread();
+    m_streamingThread.Detach();
+}
+
+bool CFrameProducer::WaitUntilDue(HANDLE wakeEvent) {
+    QM_DCHECK_ON_THREAD(m_streamingThread);
+    if (!m_primed) {
+        m_primed = true;
+        Prime(wakeEvent);
+    }
+    return m_pacing.WaitUntilDue(wakeEvent, m_settings.GetFrameTime());
+}
+
+void CFrameProducer::Prime(HANDLE wakeEvent) {
+    // Before the first frame's time (while the graph is paused, or before
+    // the stream start that Run gave): the window is read into both of the
+    // capture's buffers, so that the first frames' reads are the usual
+    // ones. The pictures stay with the capture; a window that does not
+    // answer holds this up by kPrimingReadMs once, and then the frames
+    // repeat what there is, as they do for any window that hangs.
+    const CCaptureSettings::Snapshot settings = m_settings.GetSnapshot();
+    const HWND window = m_tracker.WindowForFrame(settings.Identity());
+    for (int read = 0; read < 2; ++read) {
+        if (m_capture.Read(window, settings.captureMethod, kPrimingReadMs, wakeEvent) !=
+            CWindowCapture::Outcome::Picture) {
+            return;
+        }
+    }
+}
+
+std::optional<int> CFrameProducer::TakeStoredChanges() {
+    QM_DCHECK_ON_THREAD(m_streamingThread);
+    if (!m_watch.Changed()) {
+        return std::nullopt;
+    }
+    return Reload();
+}
+
+void CFrameProducer::LoadStandbyImage(const wchar_t* path) {
+    QM_DCHECK_ON_THREAD(m_streamingThread);
+    CStandbyImage image;
+    QM_IGNORE(image.Load(path), "a file that cannot be used gives the black standby frame; Load logs why");
+    m_picture.SetStandbyImage(std::move(image));
+    // Remembered even when the file failed: it is read again when the path
+    // changes or the next stream starts, not with every frame.
+    const size_t length = wcsnlen(path, kStandbyImageCapacity - 1);
+    std::wmemcpy(m_standbyImagePath, path, length);
+    m_standbyImagePath[length] = L'\0';
+}
+
+void CFrameProducer::NoteWindow(HWND window) {
+    if (window == nullptr) {
+        diagnostic_log::Write("window lost");
+    } else {
+        char className[64] = {};
+        ::GetClassNameA(window, className, sizeof(className));
+        diagnostic_log::Write("window found: %p, class \"%s\", by rule %d", static_cast<void*>(window), className,
+                              static_cast<int>(m_tracker.CurrentRule()));
+    }
+    m_loggedWindow = window;
+}
+
+std::optional<int> CFrameProducer::Reload() {
+    const unsigned changes = m_settings.Reload();
+    if (changes != CCaptureSettings::kNoChange) {
+        diagnostic_log::Write("settings reloaded (changes 0x%02X)", changes);
+    }
+    if ((changes & CCaptureSettings::kWindowChanged) != 0) {
+        m_tracker.Forget();
+    }
+    if ((changes & CCaptureSettings::kSelectPixelChanged) != 0) {
+        return m_settings.GetSelectPixel();
+    }
+    return std::nullopt;
+}
+
+bool CFrameProducer::Produce(IMediaSample* sample, HANDLE wakeEvent) {
+    QM_DCHECK_ON_THREAD(m_streamingThread);
+    const CCaptureSettings::Snapshot settings = m_settings.GetSnapshot();
+    if (std::wcscmp(settings.standbyImage, m_standbyImagePath) != 0) {
+        LoadStandbyImage(settings.standbyImage);
+    }
+    const HWND window = m_tracker.WindowForFrame(settings.Identity());
+    if (window != m_loggedWindow) {
+        NoteWindow(window);
+    }
+    // A window that does not answer may hold up its frame by one frame
+    // time at most; later frames repeat the last picture until it answers.
+    const DWORD deadlineMs = MillisecondsOf(settings.frameTime);
+    switch (m_capture.Read(window, settings.captureMethod, deadlineMs, wakeEvent)) {
+    case CWindowCapture::Outcome::Picture: {
+        const CWindowCapture::Picture& picture = m_capture.LastPicture();
+        m_picture.RenderWindow(picture.topRow, picture.stride, picture.width, picture.height, settings.scaleMode,
+                               settings.mirror, sample);
+        break;
+    }
+    case CWindowCapture::Outcome::Standby:
+        m_picture.RenderStandby(settings.titleText, sample);
+        break;
+    case CWindowCapture::Outcome::KeepPrevious:
+        // A stop or pause asked for while the window was being read ends
+        // the read early: the frame is dropped rather than sent now with
+        // the previous frame's picture. (The request stays pending until
+        // the command loop answers it, so looking does not consume it.)
+        if (::WaitForSingleObject(wakeEvent, 0) == WAIT_OBJECT_0) {
+            return false;
+        }
+        {
+            // The window's last picture stays with the capture until a new
+            // one comes, whatever read is still running.
+            const CWindowCapture::Picture& kept = m_capture.LastPicture();
+            m_picture.RenderPrevious(kept.topRow, kept.stride, kept.width, kept.height, settings.scaleMode,
+                                     settings.mirror, sample);
+        }
+        break;
+    }
+    m_pacing.Stamp(sample, settings.frameTime);
+    return true;
+}

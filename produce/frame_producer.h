@@ -1,0 +1,96 @@
+// CFrameProducer: makes the frames of one stream, one per sample, on the
+// streaming thread: it waits until the next frame is due, takes over
+// stored settings that changed, finds and reads the window, has the
+// picture drawn into the sample and stamps it. The pin (CZRV_Stream)
+// owns it, the settings and the picture, and keeps the format model:
+// a stored size change comes back to it as a value it applies itself.
+//
+// The standby picture's file is read as the stream starts and whenever the
+// stored path differs from the one last read (checked once per frame: a
+// comparison, no file access), on the streaming thread before the frame
+// is drawn.
+//
+// Threads. Start, Stop, WaitUntilDue, TakeStoredChanges and Produce belong
+// to the streaming thread (checked: one thread from Start to Stop). Run,
+// Pause, ForgetWindow and the stream offset come from any thread.
+#pragma once
+
+#include <windows.h>
+#include <strmif.h>
+
+#include <optional>
+
+#include "settings/capture_settings.h"
+#include "picture/frame_picture.h"
+#include "settings/settings_watch.h"
+#include "timing/stream_pacing.h"
+#include "window/window_capture.h"
+#include "window/window_tracker.h"
+#include "framework/thread_checks.h"
+
+class CFrameProducer {
+public:
+    // settings and picture: the pin's; they outlive the producer.
+    CFrameProducer(CCaptureSettings& settings, CFramePicture& picture);
+    CFrameProducer(const CFrameProducer&) = delete;
+    CFrameProducer& operator=(const CFrameProducer&) = delete;
+
+    // Streaming thread, as it starts: watches the settings, starts the
+    // capture thread and the pacing. Settings changed since the device was
+    // created apply from the first frame: the stored size, when it changed,
+    // is returned through storedSize for the pin to apply.
+    [[nodiscard]] HRESULT Start(std::optional<int>* storedSize);
+    // Streaming thread, as it ends.
+    void Stop();
+
+    // Streaming thread: waits until the next frame is due; false when
+    // wakeEvent (the worker's request, left set) ended the wait. The first
+    // wait of a stream reads the window ahead first (Prime).
+    [[nodiscard]] bool WaitUntilDue(HANDLE wakeEvent);
+    // Streaming thread: takes over what changed in the registry since the
+    // last call; a new stored size index is returned for the pin.
+    [[nodiscard]] std::optional<int> TakeStoredChanges();
+    // Streaming thread: draws this frame's picture into the sample and
+    // stamps it. False when wakeEvent asked to stop meanwhile: then no
+    // sample is to be delivered.
+    [[nodiscard]] bool Produce(IMediaSample* sample, HANDLE wakeEvent);
+
+    // Any thread: the graph runs from streamStart on clock (null: none),
+    // or pauses.
+    void Run(REFERENCE_TIME streamStart, IReferenceClock* clock) { m_pacing.Run(streamStart, clock); }
+    void Pause() { m_pacing.Pause(); }
+    // Any thread: the next frame searches for the window again.
+    void ForgetWindow() { m_tracker.Forget(); }
+    // Any thread: the pacing's, which is the stream's timing.
+    CStreamPacing& Pacing() { return m_pacing; }
+
+private:
+    // Reloads the settings; the stored size when it changed.
+    std::optional<int> Reload();
+    // Reads the window into both of the capture's buffers before the first
+    // frame is due.
+    void Prime(HANDLE wakeEvent);
+    // Logs the window the frames now show (null: none).
+    void NoteWindow(HWND window);
+    // Reads the standby picture from `path` (empty: none) and hands it to
+    // the picture; a file that cannot be used leaves the black standby
+    // frame (and a line in the log).
+    void LoadStandbyImage(const wchar_t* path);
+
+    CCaptureSettings& m_settings;
+    CFramePicture& m_picture;
+    CSettingsWatch m_watch;
+    CWindowTracker m_tracker;
+    CWindowCapture m_capture;
+    CStreamPacing m_pacing;
+    CThreadChecker m_streamingThread;
+    // Whether the stream's first wait has read the window ahead; streaming
+    // thread.
+    bool m_primed = false;
+    // The window the log last named; streaming thread.
+    HWND m_loggedWindow = nullptr;
+    // The path the standby picture was last read from; streaming thread.
+    // A snapshot with another path (stored through the interface here, or
+    // reloaded from the registry) reads the picture again.
+    wchar_t m_standbyImagePath[kStandbyImageCapacity] = {};
+};

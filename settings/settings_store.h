@@ -1,0 +1,83 @@
+// Where the capture device's per-user settings are stored: REG_SZ values
+// under a key of HKEY_CURRENT_USER ("Software\QMCapture"), numbers as
+// decimal text; and the writes that the window page and the capture client
+// make for the user.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+#include "settings/capture_device_settings.h"
+#include "settings/scale_mode.h"
+
+inline constexpr char kSettingsKeyPath[] = "Software\\QMCapture";
+
+inline constexpr char kWindowNameValue[] = "WindowName";
+inline constexpr char kWindowClassValue[] = "WindowClass";
+inline constexpr char kWindowProgramValue[] = "WindowProgram";
+inline constexpr char kTitleTextValue[] = "TitleText";
+inline constexpr char kFrameTimeValue[] = "FrameTime";
+inline constexpr char kSelectPixelValue[] = "SelectPixel";
+inline constexpr char kCaptureMethodValue[] = "CaptureMethod";
+inline constexpr char kScaleModeValue[] = "ScaleMode";
+inline constexpr char kMirrorValue[] = "Mirror";
+inline constexpr char kDiagnosticLogValue[] = "DiagnosticLog";
+inline constexpr char kStandbyImageValue[] = "StandbyImage";
+
+// One settings key: reads and writes of its values. A key that does not
+// exist is read as empty (every value missing) and created by the first
+// write.
+class CSettingsKey {
+public:
+    // path: below HKEY_CURRENT_USER, at most kMaxPath - 1 characters; a
+    // longer one is cut (and then names a key nobody writes).
+    static constexpr size_t kMaxPath = 128;
+    explicit CSettingsKey(const char* path = kSettingsKeyPath);
+
+    const char* Path() const { return m_path; }
+
+    // Reads an 8-bit value into a kSettingsTextCapacity-byte destination,
+    // which always ends up a terminated string of at most 63 bytes. A
+    // missing key or value, or one longer than the buffer, yields the
+    // default text and true. A value that is not REG_SZ, or REG_SZ data that
+    // fills the buffer without a terminator, yields the default text and
+    // false. Otherwise the stored text and true.
+    [[nodiscard]] bool Read(const char* valueName, const char* defaultText, char* destination) const;
+    // The same for UTF-16 text into `capacity` characters (at least 1):
+    // at most capacity - 1 characters remain, never half a surrogate pair.
+    [[nodiscard]] bool ReadWide(const char* valueName, const wchar_t* defaultText, wchar_t* destination,
+                                size_t capacity) const;
+
+    // Writes a text as REG_SZ (terminator included); true on success.
+    [[nodiscard]] bool Write(const char* valueName, const char* text) const;
+    [[nodiscard]] bool WriteWide(const char* valueName, const wchar_t* text) const;
+    // A number as decimal text.
+    [[nodiscard]] bool WriteNumber(const char* valueName, long long value) const;
+
+private:
+    char m_path[kMaxPath] = {};
+};
+
+// The first camera's key, in the shapes the rest of the code and its tests
+// have always used: 8-bit texts of at most 63 bytes, and UTF-16 texts of at
+// most 63 characters.
+[[nodiscard]] bool ReadSetting(const char* defaultText, char* destination, const char* valueName);
+[[nodiscard]] bool WriteSetting(const char* text, const char* valueName);
+[[nodiscard]] bool ReadSettingW(const wchar_t* defaultText, wchar_t* destination, const char* valueName);
+[[nodiscard]] bool WriteSettingW(const wchar_t* text, const char* valueName);
+
+// What the window page and the capture client store for the user; a
+// running device takes it over through its registry watch. The window's
+// title, class and program (its file name), as UTF-16 text, each cut only
+// where it would not fit its setting (an empty title: any window of the
+// class; an empty class: any window of the program). False when a value
+// could not be written. keyPath: the settings key of the camera (below
+// HKEY_CURRENT_USER), camera 1's by default.
+[[nodiscard]] bool StoreWindowChoice(const wchar_t* windowName, const wchar_t* windowClass,
+                                     const wchar_t* windowProgram, const char* keyPath = kSettingsKeyPath);
+[[nodiscard]] bool StoreScaleMode(ScaleMode mode, const char* keyPath = kSettingsKeyPath);
+[[nodiscard]] bool StoreMirror(bool mirror, const char* keyPath = kSettingsKeyPath);
+// The standby picture's path (empty: none). False, and nothing written,
+// for null or a path of kStandbyImageCapacity characters or more.
+[[nodiscard]] bool StoreStandbyImage(const wchar_t* path, const char* keyPath = kSettingsKeyPath);

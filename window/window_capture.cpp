@@ -1,0 +1,498 @@
+#include "window/window_capture.h"
+
+#include <atomic>
+#include <cstdint>
+#include <new>
+
+#include "framework/com_util.h"
+#include "framework/diagnostic_log.h"
+
+namespace {
+
+// PrintWindow's flag for the window's full, composed content (Windows 8.1
+// and later); older systems and Wine print through WM_PRINT instead.
+constexpr UINT kPrintRenderFullContent = 2;
+// Auto mode: copies that read back all black, in a row, before a window
+// is printed instead; and how often a printed window gets a copy again.
+constexpr int kBlackCopiesBeforePrint = 3;
+constexpr ULONGLONG kCopyRetryMs = 3000;
+// How long a print waits for another thread's print of the same window to
+// return before it takes the window as hung.
+constexpr DWORD kPrintTurnWaitMs = 500;
+
+}  // namespace
+
+enum class CWindowCapture::ReadResult { Read, Empty, Failed, Hung };
+
+bool CPlatformWindowReader::Copy(HWND window, SIZE client, CMemoryDib& dib) {
+    WindowDc windowDc(window);
+    if (windowDc.get() == nullptr) {
+        return false;
+    }
+    return ::BitBlt(dib.Dc(), 0, 0, client.cx, client.cy, windowDc.get(), 0, 0, SRCCOPY) != FALSE;
+}
+
+bool CPlatformWindowReader::Print(HWND window, SIZE /*windowSize*/, POINT /*clientOrigin*/, CMemoryDib& dib) {
+    return ::PrintWindow(window, dib.Dc(), kPrintRenderFullContent) != FALSE;
+}
+
+namespace {
+
+// The windows a print has been sent to that has not returned yet, in the
+// whole process. A capture thread stuck in such a print is left behind by
+// its stream; no other thread sends that window a print until the first
+// returns, so that a hung window holds at most one thread however often a
+// stream starts and stops. A print of a window that another device is
+// printing just then (two cameras of one window) waits its turn for a
+// while.
+class CPendingPrints {
+public:
+    // Waits up to waitMs for the window's pending print to return; false
+    // when it did not (the window hangs) or every slot is taken.
+    static bool Begin(HWND window, DWORD waitMs) {
+        CPendingPrints& self = Instance();
+        const ULONGLONG deadline = ::GetTickCount64() + waitMs;
+        CAutoLock lock(&self.m_lock);
+        for (;;) {
+            int free = -1;
+            bool pending = false;
+            for (int i = 0; i < kSlots; ++i) {
+                if (self.m_windows[i] == window) {
+                    pending = true;
+                } else if (self.m_windows[i] == nullptr && free < 0) {
+                    free = i;
+                }
+            }
+            if (!pending) {
+                if (free < 0) {
+                    return false;
+                }
+                self.m_windows[free] = window;
+                return true;
+            }
+            const ULONGLONG now = ::GetTickCount64();
+            if (now >= deadline) {
+                return false;
+            }
+            // Lets go of the lock while it waits.
+            self.m_lock.WaitFor(&self.m_returned, static_cast<DWORD>(deadline - now));
+        }
+    }
+
+    static void End(HWND window) {
+        CPendingPrints& self = Instance();
+        {
+            CAutoLock lock(&self.m_lock);
+            for (HWND& slot : self.m_windows) {
+                if (slot == window) {
+                    slot = nullptr;
+                    break;
+                }
+            }
+        }
+        ::WakeAllConditionVariable(&self.m_returned);
+    }
+
+private:
+    static constexpr int kSlots = 64;
+    static CPendingPrints& Instance() {
+        // Lives as long as the module, which every capture thread keeps
+        // loaded while it runs.
+        static CPendingPrints instance;
+        return instance;
+    }
+    CCritSec m_lock;
+    CONDITION_VARIABLE m_returned = CONDITION_VARIABLE_INIT;
+    HWND m_windows[kSlots] = {};
+};
+
+}  // namespace
+
+struct CWindowCapture::Shared {
+    Shared(IWindowReader* reader, SetThreadDpiContextFunction dpiContextSetter)
+        : injectedReader(reader), setDpiContext(dpiContextSetter) {}
+
+    // Shared by the owner and its capture thread; the last one to let go
+    // deletes it. Counted by hand rather than by shared_ptr, whose separate
+    // count would be one more allocation that can throw.
+    void AddRef() { references.fetch_add(1); }
+    void Release() {
+        if (references.fetch_sub(1) == 1) {
+            delete this;
+        }
+    }
+
+    IWindowReader& Reader() { return injectedReader != nullptr ? *injectedReader : platformReader; }
+
+    // Reads `window` by `method` into dib; on the capture thread, or on the
+    // owner's thread when there is none.
+    ReadResult DoRead(HWND window, CaptureMethod method);
+    ReadResult ReadCopy(HWND window, SIZE client);
+    ReadResult ReadPrint(HWND window, SIZE client);
+    ReadResult ReadAuto(HWND window, SIZE client);
+    bool Fit(int width, int height);
+
+    std::atomic<long> references{1};
+    CPlatformWindowReader platformReader;
+    IWindowReader* const injectedReader;
+    const SetThreadDpiContextFunction setDpiContext;
+
+    // Auto-reset: a read (or the end) is asked for. Manual-reset: the read
+    // asked for has ended.
+    UniqueHandle requestEvent{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    UniqueHandle doneEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::atomic<bool> stopping{false};
+    // The module stays loaded while the capture thread runs its code.
+    HMODULE module = nullptr;
+
+    // Written by the owner before requestEvent is set, read by the capture
+    // thread after.
+    HWND requestWindow = nullptr;
+    CaptureMethod requestMethod = CaptureMethod::Auto;
+
+    // Two pictures by turns: while a read fills one, the other keeps the
+    // last picture read, which the owner may scale again meanwhile. Each
+    // with where the client area lies in it.
+    struct Buffer {
+        CMemoryDib dib;
+        POINT clientOrigin = {0, 0};
+        SIZE client = {0, 0};
+    };
+    Buffer buffers[2];
+    // The buffer the next read fills: written by the owner before
+    // requestEvent is set.
+    int target = 0;
+    Buffer& Target() { return buffers[target]; }
+
+    // Written by the capture thread before doneEvent is set, read by the
+    // owner after.
+    ReadResult result = ReadResult::Failed;
+
+    // Auto mode, on the thread that reads.
+    HWND autoWindow = nullptr;
+    std::atomic<CaptureMethod> autoMethod{CaptureMethod::Copy};
+    int blackCopies = 0;
+    ULONGLONG lastCopyTry = 0;
+};
+
+bool CWindowCapture::Shared::Fit(int width, int height) {
+    CMemoryDib& dib = Target().dib;
+    if (dib && dib.Width() == width && dib.Height() == height) {
+        return true;
+    }
+    return dib.Create(width, height, 32, /*topDown=*/true);
+}
+
+CWindowCapture::ReadResult CWindowCapture::Shared::ReadCopy(HWND window, SIZE size) {
+    if (!Fit(size.cx, size.cy)) {
+        return ReadResult::Failed;
+    }
+    Target().clientOrigin = {0, 0};
+    if (!Reader().Copy(window, size, Target().dib)) {
+        return ReadResult::Failed;
+    }
+    // The DIB must hold the copy before its pixels are read directly.
+    ::GdiFlush();
+    return ReadResult::Read;
+}
+
+CWindowCapture::ReadResult CWindowCapture::Shared::ReadPrint(HWND window, SIZE size) {
+    // A print waits for the window's own thread: none to a window that
+    // does not answer, or that has not returned from the last one.
+    if (::IsHungAppWindow(window)) {
+        return ReadResult::Hung;
+    }
+    RECT frame = {};
+    if (!::GetWindowRect(window, &frame)) {
+        return ReadResult::Failed;
+    }
+    // The client rectangle in screen coordinates; for a right-to-left
+    // (mirrored) window the points come back swapped into a proper
+    // rectangle, where its origin alone would be its right edge.
+    RECT onScreen = {0, 0, size.cx, size.cy};
+    ::SetLastError(ERROR_SUCCESS);
+    if (::MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&onScreen), 2) == 0 &&
+        ::GetLastError() != ERROR_SUCCESS) {
+        return ReadResult::Failed;
+    }
+    const SIZE windowSize = {frame.right - frame.left, frame.bottom - frame.top};
+    const POINT inWindow = {onScreen.left - frame.left, onScreen.top - frame.top};
+    if (inWindow.x < 0 || inWindow.y < 0 || inWindow.x + size.cx > windowSize.cx ||
+        inWindow.y + size.cy > windowSize.cy || !Fit(windowSize.cx, windowSize.cy)) {
+        return ReadResult::Failed;
+    }
+    if (!CPendingPrints::Begin(window, kPrintTurnWaitMs)) {
+        return ReadResult::Hung;
+    }
+    Target().clientOrigin = inWindow;
+    const bool printed = Reader().Print(window, windowSize, inWindow, Target().dib);
+    CPendingPrints::End(window);
+    if (!printed) {
+        return ReadResult::Failed;
+    }
+    ::GdiFlush();
+    return ReadResult::Read;
+}
+
+CWindowCapture::ReadResult CWindowCapture::Shared::ReadAuto(HWND window, SIZE size) {
+    if (window != autoWindow) {
+        autoWindow = window;
+        autoMethod = CaptureMethod::Copy;
+        blackCopies = 0;
+    }
+    const ULONGLONG now = ::GetTickCount64();
+    if (autoMethod == CaptureMethod::Print && now - lastCopyTry < kCopyRetryMs) {
+        return ReadPrint(window, size);
+    }
+    // A copy: the usual way, or the printed window's periodic retry.
+    const ReadResult copied = ReadCopy(window, size);
+    if (copied != ReadResult::Read) {
+        return autoMethod == CaptureMethod::Print ? ReadPrint(window, size) : copied;
+    }
+    const CMemoryDib& dib = Target().dib;
+    if (!IsBlack(dib.Pixels(), dib.Stride(), size.cx, size.cy)) {
+        if (autoMethod == CaptureMethod::Print) {
+            diagnostic_log::Write("window %p copies again", static_cast<void*>(window));
+        }
+        autoMethod = CaptureMethod::Copy;
+        blackCopies = 0;
+        return ReadResult::Read;
+    }
+    if (autoMethod == CaptureMethod::Copy && ++blackCopies < kBlackCopiesBeforePrint) {
+        // Black for now; it may be a black picture after all.
+        return ReadResult::Read;
+    }
+    if (autoMethod == CaptureMethod::Copy) {
+        diagnostic_log::Write("window %p reads back black: printed instead", static_cast<void*>(window));
+    }
+    autoMethod = CaptureMethod::Print;
+    lastCopyTry = now;
+    return ReadPrint(window, size);
+}
+
+CWindowCapture::ReadResult CWindowCapture::Shared::DoRead(HWND window, CaptureMethod method) {
+    // Client rectangle and pixels at the window's own scale, whatever the
+    // host's awareness.
+    CPerMonitorDpiScope dpi(setDpiContext);
+    RECT rect = {};
+    if (!::GetClientRect(window, &rect)) {
+        return ReadResult::Failed;
+    }
+    const SIZE size = {rect.right - rect.left, rect.bottom - rect.top};
+    if (size.cx <= 0 || size.cy <= 0) {
+        return ReadResult::Empty;
+    }
+    Target().client = size;
+    switch (method) {
+    case CaptureMethod::Copy:
+        return ReadCopy(window, size);
+    case CaptureMethod::Print: {
+        // A print that fails (not one that waits) is made up for by a copy,
+        // for this frame.
+        const ReadResult printed = ReadPrint(window, size);
+        return printed == ReadResult::Failed ? ReadCopy(window, size) : printed;
+    }
+    case CaptureMethod::Auto:
+        break;
+    }
+    return ReadAuto(window, size);
+}
+
+namespace {
+
+DWORD WINAPI CaptureThreadProc(LPVOID parameter) {
+    // The thread's own reference, taken for it by Start.
+    auto* shared = static_cast<CWindowCapture::Shared*>(parameter);
+    const HMODULE module = shared->module;
+    for (;;) {
+        ::WaitForSingleObject(shared->requestEvent.get(), INFINITE);
+        if (shared->stopping) {
+            break;
+        }
+        shared->result = shared->DoRead(shared->requestWindow, shared->requestMethod);
+        ::SetEvent(shared->doneEvent.get());
+    }
+    // The last reference may be this one: the state goes with the thread.
+    shared->Release();
+    if (module != nullptr) {
+        ::FreeLibraryAndExitThread(module, 0);
+    }
+    return 0;
+}
+
+}  // namespace
+
+CWindowCapture::CWindowCapture(IWindowReader* reader, SetThreadDpiContextFunction setDpiContext)
+    : m_reader(reader), m_setDpiContext(setDpiContext) {}
+
+CWindowCapture::~CWindowCapture() {
+    Stop();
+    if (m_shared != nullptr) {
+        m_shared->Release();
+    }
+}
+
+bool CWindowCapture::EnsureShared() {
+    if (m_shared == nullptr) {
+        m_shared = new (std::nothrow) Shared(m_reader, m_setDpiContext);
+    }
+    return m_shared != nullptr && m_shared->requestEvent && m_shared->doneEvent;
+}
+
+HRESULT CWindowCapture::Start() {
+    QM_DCHECK_ON_THREAD(m_owner);
+    if (m_thread) {
+        return S_OK;
+    }
+    RETURN_HR_IF(E_OUTOFMEMORY, !EnsureShared());
+    Shared& shared = *m_shared;
+    shared.stopping = false;
+    m_busy = false;
+    QM_IGNORE(::ResetEvent(shared.requestEvent.get()), "a valid event resets");
+    HMODULE module = nullptr;
+    QM_IGNORE(::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                   reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(&CaptureThreadProc)), &module),
+              "without a module reference the thread still runs; only a host that unloads us mid-read would mind");
+    shared.module = module;
+    // The thread's reference.
+    shared.AddRef();
+    m_thread.reset(::CreateThread(nullptr, 0, &CaptureThreadProc, &shared, 0, nullptr));
+    if (!m_thread) {
+        const HRESULT hr = HResultFromLastError();
+        shared.Release();
+        if (module != nullptr) {
+            ::FreeLibrary(module);
+        }
+        return hr;
+    }
+    return S_OK;
+}
+
+void CWindowCapture::LeaveThreadBehind() {
+    // The capture thread keeps its own reference to the old state and ends
+    // once its read returns; later reads get a new state and thread.
+    m_shared->stopping = true;
+    QM_IGNORE(::SetEvent(m_shared->requestEvent.get()), "a valid event sets");
+    m_shared->Release();
+    m_shared = nullptr;
+    m_thread.reset();
+    m_busy = false;
+    m_picture = Picture{};
+}
+
+void CWindowCapture::Stop() {
+    QM_DCHECK_ON_THREAD(m_owner);
+    // The next Start may come from another thread.
+    m_owner.Detach();
+    if (!m_thread) {
+        return;
+    }
+    m_picture = Picture{};
+    // An idle thread ends at once. One inside a read (a hung target), or
+    // one that does not end in time, is left to end by itself.
+    if (!m_busy) {
+        m_shared->stopping = true;
+        QM_IGNORE(::SetEvent(m_shared->requestEvent.get()), "a valid event sets");
+        if (::WaitForSingleObject(m_thread.get(), m_idleExitWaitMs) == WAIT_OBJECT_0) {
+            m_thread.reset();
+            return;
+        }
+    }
+    LeaveThreadBehind();
+}
+
+CWindowCapture::Outcome CWindowCapture::Read(HWND window, CaptureMethod method, DWORD deadlineMs,
+                                             HANDLE wakeEvent) {
+    QM_DCHECK_ON_THREAD(m_owner);
+    if (window == nullptr || !::IsWindowVisible(window)) {
+        return Outcome::Standby;
+    }
+    if (::IsIconic(window)) {
+        return Outcome::KeepPrevious;
+    }
+    if (!EnsureShared()) {
+        return Outcome::KeepPrevious;
+    }
+    if (!m_thread) {
+        m_shared->target = 1 - m_keptBuffer;
+        m_shared->result = m_shared->DoRead(window, method);
+        return Finish();
+    }
+    if (m_busy) {
+        if (::WaitForSingleObject(m_shared->doneEvent.get(), 0) == WAIT_OBJECT_0) {
+            // A read that missed its deadline has ended since: its picture
+            // is the newest there is, when it is of this window.
+            m_busy = false;
+            if (m_readWindow == window && m_readMethod == method) {
+                return Finish();
+            }
+        } else if (m_readWindow == window && m_readMethod == method) {
+            // Still reading (a slow or hung target): no waiting on it again.
+            return Outcome::KeepPrevious;
+        } else {
+            // Another window or method is not held up by this one's hang:
+            // the stuck read keeps its thread, and this read gets a new one.
+            LeaveThreadBehind();
+            if (FAILED(Start())) {
+                return Outcome::KeepPrevious;
+            }
+        }
+    }
+    Shared& shared = *m_shared;
+    shared.requestWindow = window;
+    shared.requestMethod = method;
+    // Into the buffer that does not hold the kept picture.
+    shared.target = 1 - m_keptBuffer;
+    QM_IGNORE(::ResetEvent(shared.doneEvent.get()), "a valid event resets");
+    m_busy = true;
+    m_readWindow = window;
+    m_readMethod = method;
+    QM_IGNORE(::SetEvent(shared.requestEvent.get()), "a valid event sets");
+    const HANDLE waits[] = {shared.doneEvent.get(), wakeEvent};
+    const DWORD count = wakeEvent != nullptr ? 2 : 1;
+    if (::WaitForMultipleObjects(count, waits, FALSE, deadlineMs) != WAIT_OBJECT_0) {
+        return Outcome::KeepPrevious;
+    }
+    m_busy = false;
+    return Finish();
+}
+
+CWindowCapture::Outcome CWindowCapture::Finish() {
+    const Shared& shared = *m_shared;
+    switch (shared.result) {
+    case ReadResult::Empty:
+        return Outcome::Standby;
+    case ReadResult::Failed:
+    case ReadResult::Hung:
+        return Outcome::KeepPrevious;
+    case ReadResult::Read:
+        break;
+    }
+    const Shared::Buffer& read = shared.buffers[shared.target];
+    const ptrdiff_t stride = read.dib.Stride();
+    m_picture.topRow = read.dib.Pixels() + read.clientOrigin.y * stride + read.clientOrigin.x * 4;
+    m_picture.stride = stride;
+    m_picture.width = read.client.cx;
+    m_picture.height = read.client.cy;
+    m_keptBuffer = shared.target;
+    return Outcome::Picture;
+}
+
+CaptureMethod CWindowCapture::AutoMethodInUse() const {
+    return m_shared != nullptr ? m_shared->autoMethod.load() : CaptureMethod::Copy;
+}
+
+bool CWindowCapture::IsBlack(const BYTE* topRow, ptrdiff_t stride, int width, int height) {
+    for (int y = 0; y < height; ++y) {
+        const auto* row = reinterpret_cast<const uint32_t*>(topRow + y * stride);
+        uint32_t any = 0;
+        for (int x = 0; x < width; ++x) {
+            any |= row[x];
+        }
+        // The fourth byte of each pixel is not part of the picture.
+        if ((any & 0x00FFFFFFu) != 0) {
+            return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,147 @@
+// CWindowCapture: reads the client area of a window, unscaled, into a
+// 32-bit top-down picture, on a capture thread of its own. A print runs on
+// the target's UI thread, so a slow or hung target would stall whoever
+// asks; here the streaming thread waits for a read only until a deadline,
+// and while a read is still running it goes on with the picture it has.
+//
+// Three ways to read a window (CaptureMethod): a copy from its DC, a print
+// (PrintWindow with full content; a print that fails is made up for by a
+// copy for that frame), or auto: the copy, switching a window to the print
+// once its copy has come back all black for three frames in a row
+// (GPU-drawn windows read back black), and trying the copy again every few
+// seconds. A right-to-left (mirrored) window is printed like any other.
+//
+// Hung windows. A print waits for the window's own thread. A read that
+// does not return in time is left to its capture thread, and later reads
+// of the same window and method repeat the last picture; a read of another
+// window, or by another method, starts at once on a fresh capture thread.
+// Process-wide, no second print is sent to a window that has not returned
+// from the last one (nor to one the system calls hung), so a hung window
+// holds at most one capture thread however often streams start and stop.
+//
+// Threads. Start, Stop and Read belong to the owner's thread (checked): the
+// streaming thread of a device, the dialog thread of the window page. The
+// capture thread owns the picture while a read runs; the owner looks at it
+// only between reads. The state both share is reference counted, so that
+// a capture thread stuck in a hung target may outlive this object (and
+// Stop never waits for it); it keeps the module loaded until it ends.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+#include "settings/capture_method.h"
+#include "window/dpi_awareness.h"
+#include "framework/com_util.h"
+#include "framework/memory_dib.h"
+#include "framework/thread_checks.h"
+
+// How a window's pixels are read. The platform's ways are the default; a
+// test injects another to produce what Wine cannot (a copy that reads
+// back black).
+class IWindowReader {
+public:
+    // Copies the window's client area (client: its size, origin 0) into
+    // dib at (0, 0). False when nothing could be read.
+    virtual bool Copy(HWND window, SIZE client, CMemoryDib& dib) = 0;
+    // Has the window print itself into dib, whole (frame included) at
+    // (0, 0); its client area then lies at clientOrigin. False when nothing
+    // could be read.
+    virtual bool Print(HWND window, SIZE windowSize, POINT clientOrigin, CMemoryDib& dib) = 0;
+
+protected:
+    ~IWindowReader() = default;
+};
+
+// BitBlt from the window's DC, and PrintWindow with PW_RENDERFULLCONTENT.
+class CPlatformWindowReader final : public IWindowReader {
+public:
+    bool Copy(HWND window, SIZE client, CMemoryDib& dib) override;
+    bool Print(HWND window, SIZE windowSize, POINT clientOrigin, CMemoryDib& dib) override;
+};
+
+class CWindowCapture {
+public:
+    enum class Outcome {
+        // A new picture of the window: the Picture() fields.
+        Picture,
+        // Nothing new: repeat the last picture (minimised window, a read
+        // still running or failed).
+        KeepPrevious,
+        // No window to show: no window, or one that is hidden or empty.
+        Standby,
+    };
+
+    // The picture of the last Read that gave Outcome::Picture. It stays
+    // valid (a later read fills another buffer) until a later Read gives a
+    // new picture, or Stop.
+    struct Picture {
+        const BYTE* topRow = nullptr;
+        ptrdiff_t stride = 0;
+        int width = 0;
+        int height = 0;
+    };
+
+    // reader (not owned; it must outlive every read started) and
+    // setDpiContext are seams for tests; null means the platform's.
+    explicit CWindowCapture(IWindowReader* reader = nullptr, SetThreadDpiContextFunction setDpiContext = nullptr);
+    ~CWindowCapture();
+    CWindowCapture(const CWindowCapture&) = delete;
+    CWindowCapture& operator=(const CWindowCapture&) = delete;
+
+    // Starts the capture thread (a device's streaming thread calls it as
+    // it starts). E_OUTOFMEMORY or the thread's error.
+    [[nodiscard]] HRESULT Start();
+    // Ends the capture thread without waiting for a read in progress; the
+    // next Start may come from another thread.
+    void Stop();
+
+    // Reads the window's picture. Waits at most deadlineMs for the read,
+    // or until wakeEvent (may be null) is signalled. A read that misses
+    // the deadline goes on, and the picture it brings is used by the next
+    // Read. Without Start, reads on the calling thread.
+    Outcome Read(HWND window, CaptureMethod method, DWORD deadlineMs, HANDLE wakeEvent);
+    const Picture& LastPicture() const { return m_picture; }
+
+    // The way auto mode reads the current window now (Copy or Print). For
+    // tests and diagnostics.
+    CaptureMethod AutoMethodInUse() const;
+
+    // How long Stop waits for an idle capture thread to end before it
+    // leaves it behind: a seam for tests, which cannot make a thread slow
+    // to end on demand.
+    static constexpr DWORD kIdleThreadExitMs = 1000;
+    void SetIdleExitWaitForTesting(DWORD milliseconds) { m_idleExitWaitMs = milliseconds; }
+
+    // All-black check of a 32-bit picture (the unused fourth byte ignored).
+    static bool IsBlack(const BYTE* topRow, ptrdiff_t stride, int width, int height);
+
+    // What the capture thread and this object share.
+    struct Shared;
+    enum class ReadResult;
+
+private:
+    Outcome Finish();
+    // The state shared with a capture thread, made when first needed;
+    // false when memory ran out.
+    bool EnsureShared();
+    // Leaves the capture thread, stuck in a read or slow to end, with its
+    // own reference to the current state; the next read starts afresh.
+    void LeaveThreadBehind();
+
+    IWindowReader* const m_reader;
+    const SetThreadDpiContextFunction m_setDpiContext;
+    // One reference of the owner's (the capture thread holds another).
+    Shared* m_shared = nullptr;
+    UniqueHandle m_thread;
+    CThreadChecker m_owner;
+    // A read asked of the capture thread has not been seen to end yet.
+    bool m_busy = false;
+    HWND m_readWindow = nullptr;
+    CaptureMethod m_readMethod = CaptureMethod::Auto;
+    Picture m_picture;
+    // The shared buffer m_picture lies in; reads fill the other one.
+    int m_keptBuffer = 1;
+    DWORD m_idleExitWaitMs = kIdleThreadExitMs;
+};
