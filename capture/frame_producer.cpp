@@ -28,7 +28,7 @@ HRESULT CFrameProducer::Start(std::optional<int>* storedSize) {
     m_primed = false;
     *storedSize = Reload();
     // Read afresh at every start: the file may have changed meanwhile.
-    LoadStandbyImage(m_settings.GetSnapshot().standbyImage);
+    RequestStandbyImage(m_settings.GetSnapshot().standbyImage);
     RETURN_IF_FAILED(m_capture.Start());
     RETURN_IF_FAILED(m_pacing.Start());
     diagnostic_log::Write("stream started");
@@ -37,6 +37,8 @@ HRESULT CFrameProducer::Start(std::optional<int>* storedSize) {
 
 void CFrameProducer::Stop() {
     QM_DCHECK_ON_THREAD(m_streamingThread);
+    // A read still running is dropped, not waited for.
+    m_loader.Cancel();
     m_pacing.Stop();
     m_capture.Stop();
     m_watch.Stop();
@@ -81,12 +83,11 @@ std::optional<int> CFrameProducer::TakeStoredChanges() {
     return Reload();
 }
 
-void CFrameProducer::LoadStandbyImage(const wchar_t* path) {
+void CFrameProducer::RequestStandbyImage(const wchar_t* path) {
     QM_DCHECK_ON_THREAD(m_streamingThread);
-    CStandbyImage image;
-    QM_IGNORE(image.Load(path), "a file that cannot be used gives the black standby frame; Load logs why");
-    m_picture.SetStandbyImage(std::move(image));
-    // Remembered even when the file failed: it is read again when the path
+    m_picture.SetStandbyImage(CStandbyImage());
+    m_loader.Request(path);
+    // Remembered even when the file fails: it is read again when the path
     // changes or the next stream starts, not with every frame.
     const size_t length = wcsnlen(path, kStandbyImageCapacity - 1);
     std::wmemcpy(m_standbyImagePath, path, length);
@@ -123,7 +124,11 @@ bool CFrameProducer::Produce(IMediaSample* sample, HANDLE wakeEvent) {
     QM_DCHECK_ON_THREAD(m_streamingThread);
     const CCaptureSettings::Snapshot settings = m_settings.GetSnapshot();
     if (std::wcscmp(settings.standbyImage, m_standbyImagePath) != 0) {
-        LoadStandbyImage(settings.standbyImage);
+        RequestStandbyImage(settings.standbyImage);
+    }
+    CStandbyImage loaded;
+    if (m_loader.TakeLoaded(&loaded)) {
+        m_picture.SetStandbyImage(std::move(loaded));
     }
     const HWND window = m_tracker.WindowForFrame(settings.Identity());
     if (window != m_loggedWindow) {
