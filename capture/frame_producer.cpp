@@ -25,7 +25,6 @@ HRESULT CFrameProducer::Start(std::optional<int>* storedSize) {
     QM_DCHECK_ON_THREAD(m_streamingThread);
     // Without a watch the stream still runs, with the settings it has.
     QM_IGNORE(m_watch.Start(m_settings.Key().Path()), "the settings then apply from the next start");
-    m_primed = false;
     *storedSize = Reload();
     // Read afresh at every start: the file may have changed meanwhile.
     RequestStandbyImage(m_settings.GetSnapshot().standbyImage);
@@ -35,12 +34,19 @@ HRESULT CFrameProducer::Start(std::optional<int>* storedSize) {
     return S_OK;
 }
 
+void CFrameProducer::ReadAhead() {
+    QM_DCHECK_ON_THREAD(m_streamingThread);
+    // Nothing can ask the thread to stop before it has started.
+    Prime(nullptr);
+}
+
 void CFrameProducer::Stop() {
     QM_DCHECK_ON_THREAD(m_streamingThread);
     // A read still running is dropped, not waited for.
     m_loader.Cancel();
-    m_pacing.Stop();
+    // The capture thread first: it ends while the rest stops.
     m_capture.Stop();
+    m_pacing.Stop();
     m_watch.Stop();
     diagnostic_log::Write("stream stopped");
     // The next stream may run on another thread.
@@ -51,19 +57,19 @@ void CFrameProducer::Stop() {
 
 bool CFrameProducer::WaitUntilDue(HANDLE wakeEvent) {
     QM_DCHECK_ON_THREAD(m_streamingThread);
-    if (!m_primed) {
-        m_primed = true;
-        Prime(wakeEvent);
-    }
     return m_pacing.WaitUntilDue(wakeEvent, m_settings.GetFrameTime());
 }
 
 void CFrameProducer::Prime(HANDLE wakeEvent) {
-    // Before the first frame's time (while the graph is paused, or before
-    // the stream start that Run gave): the window is read into both of the
-    // capture's buffers, so that the first frames' reads are the usual
-    // ones. The pictures stay with the capture; a window that does not
-    // answer holds this up by kPrimingReadMs once, and then the frames
+    // Before the graph can run (the filter's Pause waits for the streaming
+    // thread's start): the window is read into both of the capture's
+    // buffers, so that the first frames' reads are the usual ones. Done
+    // after Pause returned instead, the slow first reads ran on the
+    // graph's clock, which a graph that runs at once starts a few
+    // milliseconds later: the first frame came late, and the next one
+    // after its slot, leaving a gap in the sample times. The pictures stay
+    // with the capture; a window that does not answer holds this (and so
+    // the filter's Pause) up by kPrimingReadMs once, and then the frames
     // repeat what there is, as they do for any window that hangs.
     const CCaptureSettings::Snapshot settings = m_settings.GetSnapshot();
     const HWND window = m_tracker.WindowForFrame(settings.Identity());

@@ -43,10 +43,17 @@ public:
     [[nodiscard]] HRESULT Start(std::optional<int>* storedSize);
     // Streaming thread, as it ends.
     void Stop();
+    // The thread that started and stopped the stream has ended (the pin's
+    // stop, on the application's thread): waits for the capture thread
+    // that Stop told to end, which has been ending meanwhile.
+    void AfterStreamingThreadEnded() { m_capture.WaitUntilEnded(); }
 
+    // Streaming thread, after Start, while the filter's Pause still waits
+    // for it: reads the window ahead (Prime), so that the first frames
+    // cost what later ones do.
+    void ReadAhead();
     // Streaming thread: waits until the next frame is due; false when
-    // wakeEvent (the worker's request, left set) ended the wait. The first
-    // wait of a stream reads the window ahead first (Prime).
+    // wakeEvent (the worker's request, left set) ended the wait.
     [[nodiscard]] bool WaitUntilDue(HANDLE wakeEvent);
     // Streaming thread: takes over what changed in the registry since the
     // last call; a new stored size index is returned for the pin.
@@ -88,9 +95,6 @@ private:
     CWindowCapture m_capture;
     CStreamPacing m_pacing;
     CThreadChecker m_streamingThread;
-    // Whether the stream's first wait has read the window ahead; streaming
-    // thread.
-    bool m_primed = false;
     // The window the log last named; streaming thread.
     HWND m_loggedWindow = nullptr;
     // The path the standby picture was last asked for; streaming thread.

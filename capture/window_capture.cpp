@@ -377,6 +377,7 @@ CWindowCapture::CWindowCapture(IWindowReader* reader, SetThreadDpiContextFunctio
 
 CWindowCapture::~CWindowCapture() {
     Stop();
+    WaitUntilEnded();
     if (m_shared != nullptr) {
         m_shared->Release();
     }
@@ -394,6 +395,8 @@ HRESULT CWindowCapture::Start() {
     if (m_thread) {
         return S_OK;
     }
+    // The last stream's thread shares the state: it must have ended first.
+    WaitUntilEnded();
     RETURN_HR_IF(E_OUTOFMEMORY, !EnsureShared());
     Shared& shared = *m_shared;
     shared.stopping = false;
@@ -442,17 +445,31 @@ void CWindowCapture::Stop() {
         return;
     }
     m_picture = Picture{};
-    // An idle thread ends at once. One inside a read (a hung target), or
-    // one that does not end in time, is left to end by itself.
+    // An idle thread is told to end and is not waited for here: its exit
+    // (under Wine several milliseconds, its display connection included)
+    // would lengthen every stop. WaitUntilEnded waits for it later, when
+    // it has long ended or while other threads end too. One inside a read
+    // (a hung target) is left to end by itself.
     if (!m_busy) {
         m_shared->stopping = true;
         QM_IGNORE(::SetEvent(m_shared->requestEvent.get()), "a valid event sets");
-        if (::WaitForSingleObject(m_thread.get(), m_idleExitWaitMs) == WAIT_OBJECT_0) {
-            m_thread.reset();
-            return;
-        }
+        m_endingThread = std::move(m_thread);
+        return;
     }
     LeaveThreadBehind();
+}
+
+void CWindowCapture::WaitUntilEnded() {
+    if (!m_endingThread) {
+        return;
+    }
+    // A thread that does not end in time (the loader lock, a starved
+    // processor) keeps the old state to itself; the next start gets anew.
+    if (::WaitForSingleObject(m_endingThread.get(), m_idleExitWaitMs) != WAIT_OBJECT_0 && m_shared != nullptr) {
+        m_shared->Release();
+        m_shared = nullptr;
+    }
+    m_endingThread.reset();
 }
 
 CWindowCapture::Outcome CWindowCapture::Read(HWND window, CaptureMethod method, DWORD deadlineMs,

@@ -105,9 +105,16 @@ public:
     // Starts the capture thread (a device's streaming thread calls it as
     // it starts). E_OUTOFMEMORY or the thread's error.
     [[nodiscard]] HRESULT Start();
-    // Ends the capture thread without waiting for a read in progress; the
-    // next Start may come from another thread.
+    // Tells the capture thread to end and returns: waits neither for a
+    // read in progress nor for the thread's exit. The next Start may come
+    // from another thread.
     void Stop();
+    // After Stop: waits (kIdleThreadExitMs at most) until the thread that
+    // Stop told to end has ended, so that the owner's stop leaves no
+    // thread of its own behind. Start and the destructor call it too. Any
+    // thread, while no Start or Read runs (the owner's lock or its
+    // stopped state keeps them apart).
+    void WaitUntilEnded();
 
     // Reads the window's picture. Waits at most deadlineMs for the read,
     // or until wakeEvent (may be null) is signalled. A read that misses
@@ -120,9 +127,9 @@ public:
     // tests and diagnostics.
     CaptureMethod AutoMethodInUse() const;
 
-    // How long Stop waits for an idle capture thread to end before it
-    // leaves it behind: a seam for tests, which cannot make a thread slow
-    // to end on demand.
+    // How long WaitUntilEnded waits for an idle capture thread to end
+    // before it leaves it behind: a seam for tests, which cannot make a
+    // thread slow to end on demand.
     static constexpr DWORD kIdleThreadExitMs = 1000;
     void SetIdleExitWaitForTesting(DWORD milliseconds) { m_idleExitWaitMs = milliseconds; }
     // How long a window that newly became the target may read back black
@@ -155,6 +162,8 @@ private:
     // One reference of the owner's (the capture thread holds another).
     Shared* m_shared = nullptr;
     UniqueHandle m_thread;
+    // The idle thread Stop told to end, until WaitUntilEnded sees it gone.
+    UniqueHandle m_endingThread;
     CThreadChecker m_owner;
     // A read asked of the capture thread has not been seen to end yet.
     bool m_busy = false;

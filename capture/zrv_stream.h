@@ -112,6 +112,10 @@ public:
     // stream start (the base pin calls it), and a pause of a running graph.
     HRESULT Run(REFERENCE_TIME start) override;
     void OnGraphPaused();
+    // Stops the streaming thread, then waits for the capture thread that
+    // it told to end as it stopped: both end side by side, and the stop
+    // leaves no thread behind.
+    HRESULT Inactive() override;
 
     // Negotiation (the connection code calls these under the state lock;
     // queries come from any thread).
@@ -135,10 +139,10 @@ public:
 
 protected:
     HRESULT FillBuffer(IMediaSample* sample) override;
+    // Streaming thread, as each stream starts (the filter's Pause waits
+    // for it): starts the producer, writes every buffer of the allocator
+    // once and reads the window ahead.
     HRESULT OnThreadCreate() override;
-    // Streaming thread, as each stream starts: writes every buffer of the
-    // allocator once.
-    HRESULT OnThreadStartPlay() override;
     HRESULT OnThreadDestroy() override;
 
 protected:
@@ -161,6 +165,8 @@ private:
     // Streaming thread: a size index stored by someone else, taken like one
     // set here but not written back.
     void ApplyStoredSize(const std::optional<int>& index);
+    // Streaming thread: writes every buffer of the allocator once.
+    void WarmBuffers();
 
     // Guards m_mt, m_pendingType and m_hasPendingType (see above).
     mutable CCritSec m_formatLock;

@@ -423,10 +423,13 @@ TEST_F(WindowCaptureTest, StartsAgainstAWindowWhosePrintIsStuckCostNoThreadNorPi
     ::Sleep(700);
     const long threads = CountProcessThreads();
     for (int cycle = 0; cycle < 6; ++cycle) {
-        CWindowCapture capture;
-        ASSERT_EQ(S_OK, capture.Start());
-        EXPECT_EQ(CWindowCapture::Outcome::KeepPrevious, capture.Read(hung, CaptureMethod::Print, 50, nullptr));
-        capture.Stop();
+        {
+            // Each start a new device's capture, gone before the count.
+            CWindowCapture capture;
+            ASSERT_EQ(S_OK, capture.Start());
+            EXPECT_EQ(CWindowCapture::Outcome::KeepPrevious, capture.Read(hung, CaptureMethod::Print, 50, nullptr));
+            capture.Stop();
+        }
         EXPECT_EQ(threads, CountProcessThreads()) << "a thread left behind by start " << cycle;
     }
     EXPECT_EQ(gdiObjects, MeasureResources().gdiObjects) << "pictures made for the starts";

@@ -529,6 +529,30 @@ TEST_F(ZrvStreamTest, SlowFirstReadsLeaveNoGapWhenTheGraphRunsAtOnce_SlowPrintsA
     ASSERT_EQ(S_OK, m_filter->SetSyncSource(nullptr));
 }
 
+TEST_F(ZrvStreamTest, SlowFirstReadsLeaveNoGapWhenTheGraphRunsAsSoonAsItHasPaused_SlowPrintsAndClockInjected) {
+    // As a graph manager that gives the stream no head start: Pause, then
+    // Run with a stream start of the clock's time at once. The slow first
+    // reads must be over before Pause returns, or the first frames come
+    // after their time.
+    const HWND window = CreateTarget(kFirstClass, "QMCaptureTest::First", kRed);
+    ASSERT_NE(nullptr, window);
+    ASSERT_TRUE(StoreText(kCaptureMethodValue, "2"));
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    auto clock = MakeFake<CounterReferenceClock>();
+    ASSERT_EQ(S_OK, m_filter->SetSyncSource(clock.Get()));
+    ExpectASlowStartToLeaveNoMark(window, m_ui, [&] {
+        EXPECT_EQ(S_OK, m_filter->Pause());
+        REFERENCE_TIME now = 0;
+        EXPECT_EQ(S_OK, clock->GetTime(&now));
+        EXPECT_EQ(S_OK, m_filter->Run(now));
+        const auto samples = m_recorder->WaitFor(6);
+        m_filter->Stop();
+        return samples;
+    });
+    ASSERT_EQ(S_OK, m_filter->SetSyncSource(nullptr));
+}
+
 TEST_F(ZrvStreamTest, AHiddenWindowGivesTheStandbyFrameUntilItIsShown) {
     const HWND window = CreateTarget(kFirstClass, "QMCaptureTest::First", kRed);
     m_ui.Run([&]() { ::ShowWindow(window, SW_HIDE); });
