@@ -193,6 +193,13 @@ void CZRV_Stream::OnGraphPaused() {
     m_producer.Pause();
 }
 
+HRESULT CZRV_Stream::Inactive() {
+    const HRESULT hr = CSourceStream::Inactive();
+    // Under the state lock, which no capture thread takes.
+    m_producer.AfterStreamingThreadEnded();
+    return hr;
+}
+
 void CZRV_Stream::ApplyStoredSize(const std::optional<int>& index) {
     if (!index) {
         return;
@@ -214,15 +221,19 @@ HRESULT CZRV_Stream::OnThreadCreate() {
     std::optional<int> storedSize;
     RETURN_IF_FAILED(m_producer.Start(&storedSize));
     ApplyStoredSize(storedSize);
+    // What makes the first frames slow is done here, while the filter's
+    // Pause waits for this start: a graph that runs at once then starts
+    // its clock only after it, and no frame of the stream pays for it.
+    WarmBuffers();
+    m_producer.ReadAhead();
     return S_OK;
 }
 
-HRESULT CZRV_Stream::OnThreadStartPlay() {
+void CZRV_Stream::WarmBuffers() {
     // The first write into fresh memory pays for its pages (under Wine about
     // 25 ms for a 1920x1080 frame, more than a frame time at 60 fps), and
     // each buffer of the allocator takes its turn among the first frames.
-    // Written here, before the first frame is due, that cost falls on no
-    // frame. Buffers the allocator cannot give at once are left as they are.
+    // Buffers the allocator cannot give at once are left as they are.
     constexpr int kMostTouched = 8;
     Microsoft::WRL::ComPtr<IMediaSample> held[kMostTouched];
     for (int i = 0; i < kMostTouched && m_pAllocator; ++i) {
@@ -235,7 +246,6 @@ HRESULT CZRV_Stream::OnThreadStartPlay() {
             std::memset(data, 0, static_cast<size_t>(size));
         }
     }
-    return S_OK;
 }
 
 HRESULT CZRV_Stream::OnThreadDestroy() {

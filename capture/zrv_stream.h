@@ -112,6 +112,10 @@ public:
     // stream start (the base pin calls it), and a pause of a running graph.
     HRESULT Run(REFERENCE_TIME start) override;
     void OnGraphPaused();
+    // Stops the streaming thread, then waits for the capture thread that
+    // it told to end as it stopped: both end side by side, and the stop
+    // leaves no thread behind.
+    HRESULT Inactive() override;
 
     // Negotiation (the connection code calls these under the state lock;
     // queries come from any thread).
@@ -126,13 +130,19 @@ public:
     // A seam for tests: canvas builds that fail, which the platform
     // produces only when it runs out of memory.
     void InjectCanvasBuilder(CFramePicture::CanvasBuilder build) { m_picture.InjectCanvasBuilder(build); }
+    // A seam for tests: how the standby picture's file is read (a slow
+    // read, which the platform gives only for large files or slow disks).
+    // Before the stream starts.
+    void InjectStandbyLoadForTesting(CStandbyImageLoader::LoadFunction load) {
+        m_producer.InjectStandbyLoadForTesting(load);
+    }
 
 protected:
     HRESULT FillBuffer(IMediaSample* sample) override;
+    // Streaming thread, as each stream starts (the filter's Pause waits
+    // for it): starts the producer, writes every buffer of the allocator
+    // once and reads the window ahead.
     HRESULT OnThreadCreate() override;
-    // Streaming thread, as each stream starts: writes every buffer of the
-    // allocator once.
-    HRESULT OnThreadStartPlay() override;
     HRESULT OnThreadDestroy() override;
 
 protected:
@@ -155,6 +165,8 @@ private:
     // Streaming thread: a size index stored by someone else, taken like one
     // set here but not written back.
     void ApplyStoredSize(const std::optional<int>& index);
+    // Streaming thread: writes every buffer of the allocator once.
+    void WarmBuffers();
 
     // Guards m_mt, m_pendingType and m_hasPendingType (see above).
     mutable CCritSec m_formatLock;

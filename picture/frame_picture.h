@@ -71,8 +71,8 @@ public:
     // or another text), then copied.
     void RenderStandby(const wchar_t* text, IMediaSample* sample);
     // Takes over the standby picture (empty: none); the next standby frame
-    // is drawn with it. Streaming thread, which reads the file beforehand,
-    // outside the lock.
+    // is drawn with it. Streaming thread; the file is read beforehand, off
+    // that thread (CStandbyImageLoader).
     void SetStandbyImage(CStandbyImage&& image);
     // The last picture again: when the last frame showed a window, its
     // picture as the window capture kept it (keptTopRow and the rest, null

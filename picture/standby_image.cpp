@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "capture/output_formats.h"
 #include "framework/com_util.h"
 #include "framework/diagnostic_log.h"
 
@@ -36,6 +37,26 @@ private:
     HRESULT m_hr;
 };
 
+// Rows copied out of the decoder at a time; a cancelled read ends between
+// two strips.
+constexpr UINT kStripRows = 64;
+
+// The size of a width x height picture fitted into a box, aspect kept;
+// the picture's own size when it fits already.
+SIZE FitInto(UINT width, UINT height, UINT boxWidth, UINT boxHeight) {
+    if (width <= boxWidth && height <= boxHeight) {
+        return {static_cast<LONG>(width), static_cast<LONG>(height)};
+    }
+    const auto w = static_cast<unsigned long long>(width);
+    const auto h = static_cast<unsigned long long>(height);
+    if (w * boxHeight >= h * boxWidth) {
+        const unsigned long long fitted = (h * boxWidth + w / 2) / w;
+        return {static_cast<LONG>(boxWidth), static_cast<LONG>(fitted > 0 ? fitted : 1)};
+    }
+    const unsigned long long fitted = (w * boxHeight + h / 2) / h;
+    return {static_cast<LONG>(fitted > 0 ? fitted : 1), static_cast<LONG>(boxHeight)};
+}
+
 bool IsTakenFormat(const GUID& container) {
     return IsEqualGUID(container, GUID_ContainerFormatPng) || IsEqualGUID(container, GUID_ContainerFormatJpeg) ||
            IsEqualGUID(container, GUID_ContainerFormatBmp);
@@ -64,14 +85,17 @@ void CStandbyImage::Clear() {
     m_height = 0;
 }
 
-HRESULT CStandbyImage::Load(const wchar_t* path) {
+HRESULT CStandbyImage::Load(const wchar_t* path, const std::atomic<bool>* cancel) {
     Clear();
     if (path == nullptr || path[0] == L'\0') {
         return S_FALSE;
     }
     const char* step = "";
-    const HRESULT hr = Decode(path, &step);
-    if (FAILED(hr)) {
+    const HRESULT hr = Decode(path, cancel, &step);
+    if (hr == E_ABORT) {
+        // Given up on request: nothing to report.
+        Clear();
+    } else if (FAILED(hr)) {
         Clear();
         // The log is UTF-8; a path that does not convert is logged empty.
         char utf8[kMaxUtf8Path] = {};
@@ -85,7 +109,20 @@ HRESULT CStandbyImage::Load(const wchar_t* path) {
     return hr;
 }
 
-HRESULT CStandbyImage::Decode(const wchar_t* path, const char** step) {
+SIZE CStandbyImage::KeptSize(UINT width, UINT height) {
+    // The standby frame fits the picture into the frame, aspect kept: no
+    // frame size shows more of it than the largest fit among them.
+    SIZE kept = {0, 0};
+    for (const FrameSize& frame : FrameSizeTable) {
+        const SIZE fitted = FitInto(width, height, static_cast<UINT>(frame.width), static_cast<UINT>(frame.height));
+        if (static_cast<long long>(fitted.cx) * fitted.cy > static_cast<long long>(kept.cx) * kept.cy) {
+            kept = fitted;
+        }
+    }
+    return kept;
+}
+
+HRESULT CStandbyImage::Decode(const wchar_t* path, const std::atomic<bool>* cancel, const char** step) {
     // The failures here are reported by the one log line of Load, not by
     // the error macros, which would log each step again.
     const ScopedComInit com;
@@ -136,20 +173,47 @@ HRESULT CStandbyImage::Decode(const wchar_t* path, const char** step) {
     if (FAILED(hr)) {
         return hr;
     }
-    const UINT stride = width * 4;
-    const size_t size = static_cast<size_t>(stride) * height;
+    // Decoded straight to the size kept, a strip at a time: a huge picture
+    // is never held whole here.
+    const SIZE kept = KeptSize(width, height);
+    ComPtr<IWICBitmapSource> source = converter;
+    if (static_cast<UINT>(kept.cx) != width || static_cast<UINT>(kept.cy) != height) {
+        ComPtr<IWICBitmapScaler> scaler;
+        *step = "cannot be scaled down";
+        hr = factory->CreateBitmapScaler(&scaler);
+        if (SUCCEEDED(hr)) {
+            hr = scaler->Initialize(converter.Get(), static_cast<UINT>(kept.cx), static_cast<UINT>(kept.cy),
+                                    WICBitmapInterpolationModeFant);
+        }
+        if (FAILED(hr)) {
+            return hr;
+        }
+        source = scaler;
+    }
+    const UINT keptWidth = static_cast<UINT>(kept.cx);
+    const UINT keptHeight = static_cast<UINT>(kept.cy);
+    const UINT stride = keptWidth * 4;
+    const size_t size = static_cast<size_t>(stride) * keptHeight;
     *step = "no memory for its pixels";
     std::unique_ptr<BYTE[]> pixels(new (std::nothrow) BYTE[size]);
     if (!pixels) {
         return E_OUTOFMEMORY;
     }
-    *step = "damaged or cut short";
-    hr = converter->CopyPixels(nullptr, stride, static_cast<UINT>(size), pixels.get());
-    if (FAILED(hr)) {
-        return hr;
+    for (UINT row = 0; row < keptHeight; row += kStripRows) {
+        *step = "no longer wanted";
+        if (cancel != nullptr && cancel->load()) {
+            return E_ABORT;
+        }
+        const UINT rows = keptHeight - row < kStripRows ? keptHeight - row : kStripRows;
+        const WICRect strip = {0, static_cast<INT>(row), static_cast<INT>(keptWidth), static_cast<INT>(rows)};
+        *step = "damaged or cut short";
+        hr = source->CopyPixels(&strip, stride, stride * rows, pixels.get() + static_cast<size_t>(stride) * row);
+        if (FAILED(hr)) {
+            return hr;
+        }
     }
     m_pixels = std::move(pixels);
-    m_width = static_cast<int>(width);
-    m_height = static_cast<int>(height);
+    m_width = kept.cx;
+    m_height = kept.cy;
     return S_OK;
 }

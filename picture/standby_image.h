@@ -3,8 +3,15 @@
 // pixel, no padding), the layout the frame scaler reads. Transparent parts
 // come out black, as if the picture lay on the black standby frame.
 //
+// A picture larger than any frame needs is decoded straight to the size
+// the largest fit into a frame size shows (at most 1920 x 1080 for a wide
+// picture, 1080 x 1920 for a tall one), through WIC's scaler, a strip of
+// rows at a time: a file that declares 8192 x 8192 costs 1080 x 1080 x 4
+// bytes here, not 256 MiB.
+//
 // A file is read only when asked (when the setting changes or a stream
-// starts), never per frame. A file that cannot be used (missing, not a
+// starts), never per frame, and off the streaming thread
+// (CStandbyImageLoader). A file that cannot be used (missing, not a
 // picture of those three formats, damaged, or wider or higher than
 // kMaxDimension) leaves the picture empty and writes one line to the
 // diagnostic log saying which file and why; its size is checked before any
@@ -16,6 +23,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 
@@ -35,8 +43,9 @@ public:
     // Otherwise a failure code, the picture empty and one log line:
     // WINCODEC_ERR_IMAGESIZEOUTOFRANGE for a picture over kMaxDimension,
     // WINCODEC_ERR_COMPONENTNOTFOUND for a format other than PNG, JPEG or
-    // BMP (or no picture at all), E_OUTOFMEMORY, or what WIC reported.
-    [[nodiscard]] HRESULT Load(const wchar_t* path);
+    // BMP (or no picture at all), E_OUTOFMEMORY, E_ABORT when `cancel`
+    // (may be null) turned true meanwhile, or what WIC reported.
+    [[nodiscard]] HRESULT Load(const wchar_t* path, const std::atomic<bool>* cancel = nullptr);
     void Clear();
 
     bool Empty() const { return !m_pixels; }
@@ -46,9 +55,13 @@ public:
     const BYTE* TopRow() const { return m_pixels.get(); }
     ptrdiff_t Stride() const { return static_cast<ptrdiff_t>(m_width) * 4; }
 
+    // The size a width x height picture is kept at: the largest fit of it
+    // into a frame size of the table, never larger than its own.
+    static SIZE KeptSize(UINT width, UINT height);
+
 private:
     // The decoding steps; `step` names the one that failed, for the log.
-    HRESULT Decode(const wchar_t* path, const char** step);
+    HRESULT Decode(const wchar_t* path, const std::atomic<bool>* cancel, const char** step);
 
     std::unique_ptr<BYTE[]> m_pixels;
     int m_width = 0;

@@ -25,20 +25,28 @@ HRESULT CFrameProducer::Start(std::optional<int>* storedSize) {
     QM_DCHECK_ON_THREAD(m_streamingThread);
     // Without a watch the stream still runs, with the settings it has.
     QM_IGNORE(m_watch.Start(m_settings.Key().Path()), "the settings then apply from the next start");
-    m_primed = false;
     *storedSize = Reload();
     // Read afresh at every start: the file may have changed meanwhile.
-    LoadStandbyImage(m_settings.GetSnapshot().standbyImage);
+    RequestStandbyImage(m_settings.GetSnapshot().standbyImage);
     RETURN_IF_FAILED(m_capture.Start());
     RETURN_IF_FAILED(m_pacing.Start());
     diagnostic_log::Write("stream started");
     return S_OK;
 }
 
+void CFrameProducer::ReadAhead() {
+    QM_DCHECK_ON_THREAD(m_streamingThread);
+    // Nothing can ask the thread to stop before it has started.
+    Prime(nullptr);
+}
+
 void CFrameProducer::Stop() {
     QM_DCHECK_ON_THREAD(m_streamingThread);
-    m_pacing.Stop();
+    // A read still running is dropped, not waited for.
+    m_loader.Cancel();
+    // The capture thread first: it ends while the rest stops.
     m_capture.Stop();
+    m_pacing.Stop();
     m_watch.Stop();
     diagnostic_log::Write("stream stopped");
     // The next stream may run on another thread.
@@ -49,19 +57,19 @@ void CFrameProducer::Stop() {
 
 bool CFrameProducer::WaitUntilDue(HANDLE wakeEvent) {
     QM_DCHECK_ON_THREAD(m_streamingThread);
-    if (!m_primed) {
-        m_primed = true;
-        Prime(wakeEvent);
-    }
     return m_pacing.WaitUntilDue(wakeEvent, m_settings.GetFrameTime());
 }
 
 void CFrameProducer::Prime(HANDLE wakeEvent) {
-    // Before the first frame's time (while the graph is paused, or before
-    // the stream start that Run gave): the window is read into both of the
-    // capture's buffers, so that the first frames' reads are the usual
-    // ones. The pictures stay with the capture; a window that does not
-    // answer holds this up by kPrimingReadMs once, and then the frames
+    // Before the graph can run (the filter's Pause waits for the streaming
+    // thread's start): the window is read into both of the capture's
+    // buffers, so that the first frames' reads are the usual ones. Done
+    // after Pause returned instead, the slow first reads ran on the
+    // graph's clock, which a graph that runs at once starts a few
+    // milliseconds later: the first frame came late, and the next one
+    // after its slot, leaving a gap in the sample times. The pictures stay
+    // with the capture; a window that does not answer holds this (and so
+    // the filter's Pause) up by kPrimingReadMs once, and then the frames
     // repeat what there is, as they do for any window that hangs.
     const CCaptureSettings::Snapshot settings = m_settings.GetSnapshot();
     const HWND window = m_tracker.WindowForFrame(settings.Identity());
@@ -81,12 +89,11 @@ std::optional<int> CFrameProducer::TakeStoredChanges() {
     return Reload();
 }
 
-void CFrameProducer::LoadStandbyImage(const wchar_t* path) {
+void CFrameProducer::RequestStandbyImage(const wchar_t* path) {
     QM_DCHECK_ON_THREAD(m_streamingThread);
-    CStandbyImage image;
-    QM_IGNORE(image.Load(path), "a file that cannot be used gives the black standby frame; Load logs why");
-    m_picture.SetStandbyImage(std::move(image));
-    // Remembered even when the file failed: it is read again when the path
+    m_picture.SetStandbyImage(CStandbyImage());
+    m_loader.Request(path);
+    // Remembered even when the file fails: it is read again when the path
     // changes or the next stream starts, not with every frame.
     const size_t length = wcsnlen(path, kStandbyImageCapacity - 1);
     std::wmemcpy(m_standbyImagePath, path, length);
@@ -123,7 +130,11 @@ bool CFrameProducer::Produce(IMediaSample* sample, HANDLE wakeEvent) {
     QM_DCHECK_ON_THREAD(m_streamingThread);
     const CCaptureSettings::Snapshot settings = m_settings.GetSnapshot();
     if (std::wcscmp(settings.standbyImage, m_standbyImagePath) != 0) {
-        LoadStandbyImage(settings.standbyImage);
+        RequestStandbyImage(settings.standbyImage);
+    }
+    CStandbyImage loaded;
+    if (m_loader.TakeLoaded(&loaded)) {
+        m_picture.SetStandbyImage(std::move(loaded));
     }
     const HWND window = m_tracker.WindowForFrame(settings.Identity());
     if (window != m_loggedWindow) {

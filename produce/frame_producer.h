@@ -6,9 +6,9 @@
 // a stored size change comes back to it as a value it applies itself.
 //
 // The standby picture's file is read as the stream starts and whenever the
-// stored path differs from the one last read (checked once per frame: a
-// comparison, no file access), on the streaming thread before the frame
-// is drawn.
+// stored path differs from the one last asked for (checked once per frame:
+// a comparison, no file access), by a loader thread: the frames show the
+// plain standby frame until the picture is read, then the picture.
 //
 // Threads. Start, Stop, WaitUntilDue, TakeStoredChanges and Produce belong
 // to the streaming thread (checked: one thread from Start to Stop). Run,
@@ -20,8 +20,9 @@
 
 #include <optional>
 
-#include "settings/capture_settings.h"
 #include "picture/frame_picture.h"
+#include "picture/standby_image_loader.h"
+#include "settings/capture_settings.h"
 #include "settings/settings_watch.h"
 #include "timing/stream_pacing.h"
 #include "window/window_capture.h"
@@ -42,10 +43,17 @@ public:
     [[nodiscard]] HRESULT Start(std::optional<int>* storedSize);
     // Streaming thread, as it ends.
     void Stop();
+    // The thread that started and stopped the stream has ended (the pin's
+    // stop, on the application's thread): waits for the capture thread
+    // that Stop told to end, which has been ending meanwhile.
+    void AfterStreamingThreadEnded() { m_capture.WaitUntilEnded(); }
 
+    // Streaming thread, after Start, while the filter's Pause still waits
+    // for it: reads the window ahead (Prime), so that the first frames
+    // cost what later ones do.
+    void ReadAhead();
     // Streaming thread: waits until the next frame is due; false when
-    // wakeEvent (the worker's request, left set) ended the wait. The first
-    // wait of a stream reads the window ahead first (Prime).
+    // wakeEvent (the worker's request, left set) ended the wait.
     [[nodiscard]] bool WaitUntilDue(HANDLE wakeEvent);
     // Streaming thread: takes over what changed in the registry since the
     // last call; a new stored size index is returned for the pin.
@@ -63,6 +71,9 @@ public:
     void ForgetWindow() { m_tracker.Forget(); }
     // Any thread: the pacing's, which is the stream's timing.
     CStreamPacing& Pacing() { return m_pacing; }
+    // A seam for tests: how the standby picture's file is read. Before
+    // Start.
+    void InjectStandbyLoadForTesting(CStandbyImageLoader::LoadFunction load) { m_loader.InjectLoadForTesting(load); }
 
 private:
     // Reloads the settings; the stored size when it changed.
@@ -72,10 +83,10 @@ private:
     void Prime(HANDLE wakeEvent);
     // Logs the window the frames now show (null: none).
     void NoteWindow(HWND window);
-    // Reads the standby picture from `path` (empty: none) and hands it to
-    // the picture; a file that cannot be used leaves the black standby
-    // frame (and a line in the log).
-    void LoadStandbyImage(const wchar_t* path);
+    // Asks the loader for the standby picture of `path` (empty: none); the
+    // plain standby frame shows until it is read. A file that cannot be
+    // used leaves the plain frame (and a line in the log).
+    void RequestStandbyImage(const wchar_t* path);
 
     CCaptureSettings& m_settings;
     CFramePicture& m_picture;
@@ -84,13 +95,13 @@ private:
     CWindowCapture m_capture;
     CStreamPacing m_pacing;
     CThreadChecker m_streamingThread;
-    // Whether the stream's first wait has read the window ahead; streaming
-    // thread.
-    bool m_primed = false;
     // The window the log last named; streaming thread.
     HWND m_loggedWindow = nullptr;
-    // The path the standby picture was last read from; streaming thread.
+    // The path the standby picture was last asked for; streaming thread.
     // A snapshot with another path (stored through the interface here, or
     // reloaded from the registry) reads the picture again.
     wchar_t m_standbyImagePath[kStandbyImageCapacity] = {};
+    // Reads the standby picture's file; its thread lives as long as the
+    // producer.
+    CStandbyImageLoader m_loader;
 };

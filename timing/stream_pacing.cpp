@@ -160,6 +160,12 @@ HRESULT CStreamPacing::SetMaxStreamOffset(REFERENCE_TIME maxOffset) {
     RETURN_HR_IF(E_INVALIDARG, maxOffset < 0 || maxOffset > kStreamOffsetCeiling);
     CAutoLock lock(&m_graphLock);
     m_maxStreamOffset = maxOffset;
+    // The offset in use comes down to the new largest one, as a lowered
+    // offset does (see Stamp), rather than staying above it.
+    const REFERENCE_TIME largest = maxOffset > 0 ? maxOffset : kDefaultMaxStreamOffset;
+    if (m_streamOffset > largest) {
+        m_streamOffset = largest;
+    }
     return S_OK;
 }
 

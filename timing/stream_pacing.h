@@ -69,6 +69,10 @@ public:
     [[nodiscard]] HRESULT SetStreamOffset(REFERENCE_TIME offset);
     REFERENCE_TIME GetStreamOffset() const;
     // E_INVALIDARG (and nothing changes) below 0 or above a day. 0: none.
+    // An offset in use above the new largest one is lowered to it: the
+    // largest offset is the graph's bound, and a graph that lowers it
+    // expects no sample beyond it (refusing instead would make the order
+    // of the two calls matter to every caller).
     [[nodiscard]] HRESULT SetMaxStreamOffset(REFERENCE_TIME maxOffset);
     REFERENCE_TIME GetMaxStreamOffset() const;
     static constexpr REFERENCE_TIME kDefaultMaxStreamOffset = 3600LL * 10000000;

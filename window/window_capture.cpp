@@ -68,6 +68,7 @@ public:
                     return false;
                 }
                 self.m_windows[free] = window;
+                self.m_since[free] = ::GetTickCount64();
                 return true;
             }
             const ULONGLONG now = ::GetTickCount64();
@@ -77,6 +78,20 @@ public:
             // Lets go of the lock while it waits.
             self.m_lock.WaitFor(&self.m_returned, static_cast<DWORD>(deadline - now));
         }
+    }
+
+    // Whether the window has a print pending for longer than stuckMs: one
+    // that a print of another thread would wait for in vain. Never waits.
+    static bool IsStuck(HWND window, DWORD stuckMs) {
+        CPendingPrints& self = Instance();
+        const ULONGLONG now = ::GetTickCount64();
+        CAutoLock lock(&self.m_lock);
+        for (int i = 0; i < kSlots; ++i) {
+            if (self.m_windows[i] == window && now - self.m_since[i] >= stuckMs) {
+                return true;
+            }
+        }
+        return false;
     }
 
     static void End(HWND window) {
@@ -104,6 +119,8 @@ private:
     CCritSec m_lock;
     CONDITION_VARIABLE m_returned = CONDITION_VARIABLE_INIT;
     HWND m_windows[kSlots] = {};
+    // When each slot's print was sent.
+    ULONGLONG m_since[kSlots] = {};
 };
 
 }  // namespace
@@ -129,6 +146,8 @@ struct CWindowCapture::Shared {
     ReadResult DoRead(HWND window, CaptureMethod method);
     ReadResult ReadCopy(HWND window, SIZE client);
     ReadResult ReadPrint(HWND window, SIZE client);
+    ReadResult PrintInto(HWND window, SIZE client);
+    ReadResult CopyOverBlackPrint(HWND window, SIZE client);
     ReadResult ReadAuto(HWND window, SIZE client);
     bool Fit(int width, int height);
 
@@ -198,10 +217,18 @@ CWindowCapture::ReadResult CWindowCapture::Shared::ReadCopy(HWND window, SIZE si
 
 CWindowCapture::ReadResult CWindowCapture::Shared::ReadPrint(HWND window, SIZE size) {
     // A print waits for the window's own thread: none to a window that
-    // does not answer, or that has not returned from the last one.
-    if (::IsHungAppWindow(window)) {
+    // does not answer, or that has not returned from the last one. Asked
+    // before anything is allocated for the picture, so that a thread that
+    // waits its turn behind a hung print holds no window-sized picture.
+    if (::IsHungAppWindow(window) || !CPendingPrints::Begin(window, kPrintTurnWaitMs)) {
         return ReadResult::Hung;
     }
+    const ReadResult printed = PrintInto(window, size);
+    CPendingPrints::End(window);
+    return printed;
+}
+
+CWindowCapture::ReadResult CWindowCapture::Shared::PrintInto(HWND window, SIZE size) {
     RECT frame = {};
     if (!::GetWindowRect(window, &frame)) {
         return ReadResult::Failed;
@@ -221,14 +248,24 @@ CWindowCapture::ReadResult CWindowCapture::Shared::ReadPrint(HWND window, SIZE s
         inWindow.y + size.cy > windowSize.cy || !Fit(windowSize.cx, windowSize.cy)) {
         return ReadResult::Failed;
     }
-    if (!CPendingPrints::Begin(window, kPrintTurnWaitMs)) {
-        return ReadResult::Hung;
-    }
     Target().clientOrigin = inWindow;
-    const bool printed = Reader().Print(window, windowSize, inWindow, Target().dib);
-    CPendingPrints::End(window);
-    if (!printed) {
+    if (!Reader().Print(window, windowSize, inWindow, Target().dib)) {
         return ReadResult::Failed;
+    }
+    ::GdiFlush();
+    return ReadResult::Read;
+}
+
+CWindowCapture::ReadResult CWindowCapture::Shared::CopyOverBlackPrint(HWND window, SIZE size) {
+    // Into the print's own picture, which holds the whole window and so
+    // the client area at its origin: nothing is allocated for it.
+    Buffer& read = Target();
+    const POINT printOrigin = read.clientOrigin;
+    read.clientOrigin = {0, 0};
+    if (!Reader().Copy(window, size, read.dib)) {
+        // The black print stands (the failed copy may have left nothing).
+        read.clientOrigin = printOrigin;
+        return ReadResult::Read;
     }
     ::GdiFlush();
     return ReadResult::Read;
@@ -288,9 +325,22 @@ CWindowCapture::ReadResult CWindowCapture::Shared::DoRead(HWND window, CaptureMe
         return ReadCopy(window, size);
     case CaptureMethod::Print: {
         // A print that fails (not one that waits) is made up for by a copy,
-        // for this frame.
+        // for this frame; so is one that reads back all black (a window
+        // that ignores WM_PRINTCLIENT, or, under Wine, a window of another
+        // process), the mirror of auto mode's print for a black copy.
         const ReadResult printed = ReadPrint(window, size);
-        return printed == ReadResult::Failed ? ReadCopy(window, size) : printed;
+        if (printed == ReadResult::Failed) {
+            return ReadCopy(window, size);
+        }
+        if (printed == ReadResult::Read) {
+            const Buffer& read = Target();
+            const ptrdiff_t stride = read.dib.Stride();
+            const BYTE* client = read.dib.Pixels() + read.clientOrigin.y * stride + read.clientOrigin.x * 4;
+            if (IsBlack(client, stride, size.cx, size.cy)) {
+                return CopyOverBlackPrint(window, size);
+            }
+        }
+        return printed;
     }
     case CaptureMethod::Auto:
         break;
@@ -327,6 +377,7 @@ CWindowCapture::CWindowCapture(IWindowReader* reader, SetThreadDpiContextFunctio
 
 CWindowCapture::~CWindowCapture() {
     Stop();
+    WaitUntilEnded();
     if (m_shared != nullptr) {
         m_shared->Release();
     }
@@ -344,6 +395,8 @@ HRESULT CWindowCapture::Start() {
     if (m_thread) {
         return S_OK;
     }
+    // The last stream's thread shares the state: it must have ended first.
+    WaitUntilEnded();
     RETURN_HR_IF(E_OUTOFMEMORY, !EnsureShared());
     Shared& shared = *m_shared;
     shared.stopping = false;
@@ -384,31 +437,57 @@ void CWindowCapture::Stop() {
     QM_DCHECK_ON_THREAD(m_owner);
     // The next Start may come from another thread.
     m_owner.Detach();
+    // The next stream starts with nothing sent, and a new target.
+    m_targetWindow = nullptr;
+    m_sentPicture = false;
+    m_graceEnd = 0;
     if (!m_thread) {
         return;
     }
     m_picture = Picture{};
-    // An idle thread ends at once. One inside a read (a hung target), or
-    // one that does not end in time, is left to end by itself.
+    // An idle thread is told to end and is not waited for here: its exit
+    // (under Wine several milliseconds, its display connection included)
+    // would lengthen every stop. WaitUntilEnded waits for it later, when
+    // it has long ended or while other threads end too. One inside a read
+    // (a hung target) is left to end by itself.
     if (!m_busy) {
         m_shared->stopping = true;
         QM_IGNORE(::SetEvent(m_shared->requestEvent.get()), "a valid event sets");
-        if (::WaitForSingleObject(m_thread.get(), m_idleExitWaitMs) == WAIT_OBJECT_0) {
-            m_thread.reset();
-            return;
-        }
+        m_endingThread = std::move(m_thread);
+        return;
     }
     LeaveThreadBehind();
+}
+
+void CWindowCapture::WaitUntilEnded() {
+    if (!m_endingThread) {
+        return;
+    }
+    // A thread that does not end in time (the loader lock, a starved
+    // processor) keeps the old state to itself; the next start gets anew.
+    if (::WaitForSingleObject(m_endingThread.get(), m_idleExitWaitMs) != WAIT_OBJECT_0 && m_shared != nullptr) {
+        m_shared->Release();
+        m_shared = nullptr;
+    }
+    m_endingThread.reset();
 }
 
 CWindowCapture::Outcome CWindowCapture::Read(HWND window, CaptureMethod method, DWORD deadlineMs,
                                              HANDLE wakeEvent) {
     QM_DCHECK_ON_THREAD(m_owner);
     if (window == nullptr || !::IsWindowVisible(window)) {
-        return Outcome::Standby;
+        return SendStandby();
     }
     if (::IsIconic(window)) {
+        // Restored, it may show what it held before it repaints.
+        m_targetWindow = nullptr;
         return Outcome::KeepPrevious;
+    }
+    if (window != m_targetWindow) {
+        // Newly the target (it appeared, was shown, restored or created
+        // again, or the stream starts): it may not have painted yet.
+        m_targetWindow = window;
+        m_graceEnd = m_newWindowGraceMs != 0 ? ::GetTickCount64() + m_newWindowGraceMs : 0;
     }
     if (!EnsureShared()) {
         return Outcome::KeepPrevious;
@@ -438,6 +517,12 @@ CWindowCapture::Outcome CWindowCapture::Read(HWND window, CaptureMethod method, 
             }
         }
     }
+    // A print that another thread's read has left stuck in the window (a
+    // hung target, from an earlier stream): no read is sent after it, so
+    // that every start does not cost a thread that waits its turn in vain.
+    if (method == CaptureMethod::Print && CPendingPrints::IsStuck(window, kPrintTurnWaitMs)) {
+        return Outcome::KeepPrevious;
+    }
     Shared& shared = *m_shared;
     shared.requestWindow = window;
     shared.requestMethod = method;
@@ -461,7 +546,7 @@ CWindowCapture::Outcome CWindowCapture::Finish() {
     const Shared& shared = *m_shared;
     switch (shared.result) {
     case ReadResult::Empty:
-        return Outcome::Standby;
+        return SendStandby();
     case ReadResult::Failed:
     case ReadResult::Hung:
         return Outcome::KeepPrevious;
@@ -470,12 +555,29 @@ CWindowCapture::Outcome CWindowCapture::Finish() {
     }
     const Shared::Buffer& read = shared.buffers[shared.target];
     const ptrdiff_t stride = read.dib.Stride();
-    m_picture.topRow = read.dib.Pixels() + read.clientOrigin.y * stride + read.clientOrigin.x * 4;
+    const BYTE* topRow = read.dib.Pixels() + read.clientOrigin.y * stride + read.clientOrigin.x * 4;
+    if (m_graceEnd != 0) {
+        // A window that newly became the target and reads back black has
+        // most likely not painted yet: what was sent before it stays, for
+        // the grace. The black check runs only until then.
+        if (::GetTickCount64() < m_graceEnd && IsBlack(topRow, stride, read.client.cx, read.client.cy)) {
+            return m_sentPicture ? Outcome::KeepPrevious : Outcome::Standby;
+        }
+        m_graceEnd = 0;
+    }
+    m_picture.topRow = topRow;
     m_picture.stride = stride;
     m_picture.width = read.client.cx;
     m_picture.height = read.client.cy;
     m_keptBuffer = shared.target;
+    m_sentPicture = true;
     return Outcome::Picture;
+}
+
+CWindowCapture::Outcome CWindowCapture::SendStandby() {
+    m_targetWindow = nullptr;
+    m_sentPicture = false;
+    return Outcome::Standby;
 }
 
 CaptureMethod CWindowCapture::AutoMethodInUse() const {

@@ -10,6 +10,14 @@
 // once its copy has come back all black for three frames in a row
 // (GPU-drawn windows read back black), and trying the copy again every few
 // seconds. A right-to-left (mirrored) window is printed like any other.
+// A forced print that reads back all black is made up for by a copy, for
+// that frame, as a print that fails is.
+//
+// A window that newly becomes the target (it appears, is shown, restored
+// or created again, or the stream starts) may not have painted yet: while
+// it reads back all black, for kNewWindowGraceMs at most, the reads give
+// what was sent before it (the standby frame, or the last picture) rather
+// than black.
 //
 // Hung windows. A print waits for the window's own thread. A read that
 // does not return in time is left to its capture thread, and later reads
@@ -18,6 +26,10 @@
 // Process-wide, no second print is sent to a window that has not returned
 // from the last one (nor to one the system calls hung), so a hung window
 // holds at most one capture thread however often streams start and stop.
+// A print that has been pending longer than a print waits for its turn is
+// taken as stuck: a stream that starts meanwhile sends no read after it
+// (it repeats what it has), so a start costs no thread that waits in vain,
+// and no picture is allocated for a print before its turn has come.
 //
 // Threads. Start, Stop and Read belong to the owner's thread (checked): the
 // streaming thread of a device, the dialog thread of the window page. The
@@ -93,9 +105,16 @@ public:
     // Starts the capture thread (a device's streaming thread calls it as
     // it starts). E_OUTOFMEMORY or the thread's error.
     [[nodiscard]] HRESULT Start();
-    // Ends the capture thread without waiting for a read in progress; the
-    // next Start may come from another thread.
+    // Tells the capture thread to end and returns: waits neither for a
+    // read in progress nor for the thread's exit. The next Start may come
+    // from another thread.
     void Stop();
+    // After Stop: waits (kIdleThreadExitMs at most) until the thread that
+    // Stop told to end has ended, so that the owner's stop leaves no
+    // thread of its own behind. Start and the destructor call it too. Any
+    // thread, while no Start or Read runs (the owner's lock or its
+    // stopped state keeps them apart).
+    void WaitUntilEnded();
 
     // Reads the window's picture. Waits at most deadlineMs for the read,
     // or until wakeEvent (may be null) is signalled. A read that misses
@@ -108,11 +127,16 @@ public:
     // tests and diagnostics.
     CaptureMethod AutoMethodInUse() const;
 
-    // How long Stop waits for an idle capture thread to end before it
-    // leaves it behind: a seam for tests, which cannot make a thread slow
-    // to end on demand.
+    // How long WaitUntilEnded waits for an idle capture thread to end
+    // before it leaves it behind: a seam for tests, which cannot make a
+    // thread slow to end on demand.
     static constexpr DWORD kIdleThreadExitMs = 1000;
     void SetIdleExitWaitForTesting(DWORD milliseconds) { m_idleExitWaitMs = milliseconds; }
+    // How long a window that newly became the target may read back black
+    // before its black is sent (kNewWindowGraceMs): a seam for tests,
+    // which cannot make a window paint late on demand.
+    void SetNewWindowGraceForTesting(DWORD milliseconds) { m_newWindowGraceMs = milliseconds; }
+    static constexpr DWORD kNewWindowGraceMs = 100;
 
     // All-black check of a 32-bit picture (the unused fourth byte ignored).
     static bool IsBlack(const BYTE* topRow, ptrdiff_t stride, int width, int height);
@@ -123,6 +147,9 @@ public:
 
 private:
     Outcome Finish();
+    // No window to show: the standby frame, and the next window shown is
+    // a new target.
+    Outcome SendStandby();
     // The state shared with a capture thread, made when first needed;
     // false when memory ran out.
     bool EnsureShared();
@@ -135,6 +162,8 @@ private:
     // One reference of the owner's (the capture thread holds another).
     Shared* m_shared = nullptr;
     UniqueHandle m_thread;
+    // The idle thread Stop told to end, until WaitUntilEnded sees it gone.
+    UniqueHandle m_endingThread;
     CThreadChecker m_owner;
     // A read asked of the capture thread has not been seen to end yet.
     bool m_busy = false;
@@ -144,4 +173,13 @@ private:
     // The shared buffer m_picture lies in; reads fill the other one.
     int m_keptBuffer = 1;
     DWORD m_idleExitWaitMs = kIdleThreadExitMs;
+    DWORD m_newWindowGraceMs = kNewWindowGraceMs;
+    // The window the last reads found shown (null after the standby frame,
+    // a minimised window, or Stop); a read of another one starts its grace.
+    HWND m_targetWindow = nullptr;
+    // The tick at which the target's grace ends; 0 once it has shown a
+    // picture that is not black, or the grace is over.
+    ULONGLONG m_graceEnd = 0;
+    // Whether the frames show a window's picture (else the standby frame).
+    bool m_sentPicture = false;
 };

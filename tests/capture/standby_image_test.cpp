@@ -138,6 +138,31 @@ TEST_F(StandbyImageTest, APictureOver8192InEitherDirectionIsRefusedBeforeItsPixe
     EXPECT_NE(WINCODEC_ERR_IMAGESIZEOUTOFRANGE, image.Load(edge.c_str()));
 }
 
+TEST_F(StandbyImageTest, AHugePictureIsReadNoLargerThanTheLargestFrameNeeds) {
+    // A small file that declares 8192 x 8192: fitted into 1920 x 1080 or
+    // 1080 x 1920, the largest frames, it needs no more than 1080 x 1080.
+    const std::wstring square = m_folder.File(L"square.png");
+    ASSERT_EQ(S_OK, WriteBlackWhitePng(square, 8192, 8192, true));
+    CStandbyImage image;
+    ASSERT_EQ(S_OK, image.Load(square.c_str()));
+    EXPECT_EQ(1080, image.Width());
+    EXPECT_EQ(1080, image.Height());
+    EXPECT_EQ(kWhite, ImagePixel(image, 540, 540));
+    EXPECT_EQ(kWhite, ImagePixel(image, 1079, 1079));
+    // Wide and tall ones keep their shape, each within its largest frame.
+    const std::wstring wide = m_folder.File(L"wide.png");
+    ASSERT_EQ(S_OK, WriteBlackWhitePng(wide, 8000, 2000, true));
+    ASSERT_EQ(S_OK, image.Load(wide.c_str()));
+    EXPECT_EQ(1920, image.Width());
+    EXPECT_EQ(480, image.Height());
+    const std::wstring tall = m_folder.File(L"tall.png");
+    ASSERT_EQ(S_OK, WriteBlackWhitePng(tall, 2000, 8000, true));
+    ASSERT_EQ(S_OK, image.Load(tall.c_str()));
+    EXPECT_EQ(480, image.Width());
+    EXPECT_EQ(1920, image.Height());
+    EXPECT_TRUE(StandbyLines().empty());
+}
+
 TEST_F(StandbyImageTest, ALoadThatFailsDropsThePictureItHad) {
     const std::wstring good = m_folder.File(L"good.png");
     ASSERT_EQ(S_OK, WritePng(good, 4, 4, Solid(kRed)));

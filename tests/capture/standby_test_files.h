@@ -108,6 +108,38 @@ inline HRESULT WritePng(const std::wstring& path, int width, int height, const P
     return encoder->Commit();
 }
 
+// A one-bit PNG of any size, all white (or black), written in strips so
+// that the test never holds the whole picture: a small file that declares
+// a huge picture.
+inline HRESULT WriteBlackWhitePng(const std::wstring& path, UINT width, UINT height, bool white) {
+    using Microsoft::WRL::ComPtr;
+    ComPtr<IWICImagingFactory> factory;
+    RETURN_IF_FAILED(
+        ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory)));
+    ComPtr<IWICStream> stream;
+    RETURN_IF_FAILED(factory->CreateStream(&stream));
+    RETURN_IF_FAILED(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE));
+    ComPtr<IWICBitmapEncoder> encoder;
+    RETURN_IF_FAILED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder));
+    RETURN_IF_FAILED(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache));
+    ComPtr<IWICBitmapFrameEncode> frame;
+    RETURN_IF_FAILED(encoder->CreateNewFrame(&frame, nullptr));
+    RETURN_IF_FAILED(frame->Initialize(nullptr));
+    RETURN_IF_FAILED(frame->SetSize(width, height));
+    WICPixelFormatGUID format = GUID_WICPixelFormatBlackWhite;
+    RETURN_IF_FAILED(frame->SetPixelFormat(&format));
+    RETURN_HR_IF(E_FAIL, !IsEqualGUID(format, GUID_WICPixelFormatBlackWhite));
+    constexpr UINT kStripRows = 256;
+    const UINT stride = (width + 7) / 8;
+    const std::vector<BYTE> strip(static_cast<size_t>(stride) * kStripRows, white ? 0xFF : 0x00);
+    for (UINT row = 0; row < height; row += kStripRows) {
+        const UINT rows = height - row < kStripRows ? height - row : kStripRows;
+        RETURN_IF_FAILED(frame->WritePixels(rows, stride, stride * rows, const_cast<BYTE*>(strip.data())));
+    }
+    RETURN_IF_FAILED(frame->Commit());
+    return encoder->Commit();
+}
+
 // A 24-bit bottom-up BMP: the file and info headers, then the rows. With
 // `claimedWidth`/`claimedHeight` the header claims that size while only
 // the pixels of width x height follow.

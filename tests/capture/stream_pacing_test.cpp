@@ -276,3 +276,25 @@ TEST_F(StreamPacingTest, ALowerOffsetWhileStreamingNeverSendsTimesBackwards) {
     EXPECT_TRUE(Discontinuity());
     pacing.Stop();
 }
+
+TEST_F(StreamPacingTest, ALargestOffsetBelowTheOffsetInUseBringsTheOffsetDownToIt) {
+    ManualCounter counter;
+    CStreamPacing pacing(&counter);
+    ASSERT_EQ(S_OK, pacing.SetStreamOffset(CStreamPacing::kDefaultMaxStreamOffset));
+    ASSERT_EQ(S_OK, pacing.SetMaxStreamOffset(1000 * kMs));
+    EXPECT_EQ(1000 * kMs, pacing.GetStreamOffset());
+    // The samples of a stream that starts then carry the lower offset.
+    ASSERT_EQ(S_OK, pacing.Start());
+    pacing.Run(0, nullptr);
+    ASSERT_TRUE(Frame(pacing));
+    EXPECT_EQ(Times(1000 * kMs, 1000 * kMs + kFrameTime), Stamped());
+    pacing.Stop();
+    // Back to no largest offset set: the hour's bound holds again, and an
+    // offset within it is left alone.
+    ASSERT_EQ(S_OK, pacing.SetMaxStreamOffset(CStreamPacing::kStreamOffsetCeiling));
+    ASSERT_EQ(S_OK, pacing.SetStreamOffset(2 * CStreamPacing::kDefaultMaxStreamOffset));
+    ASSERT_EQ(S_OK, pacing.SetMaxStreamOffset(0));
+    EXPECT_EQ(CStreamPacing::kDefaultMaxStreamOffset, pacing.GetStreamOffset());
+    ASSERT_EQ(S_OK, pacing.SetMaxStreamOffset(CStreamPacing::kDefaultMaxStreamOffset));
+    EXPECT_EQ(CStreamPacing::kDefaultMaxStreamOffset, pacing.GetStreamOffset());
+}

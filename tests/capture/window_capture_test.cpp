@@ -122,6 +122,9 @@ TEST_F(WindowCaptureTest, AutoPrintsAWindowWhoseCopyStaysBlackAndCopiesAgainOnce
     const HWND window = CreateQuadrants(200, 200);
     BlackCopyReader reader;
     CWindowCapture capture(&reader);
+    // Black from its first read on: no grace for a window that has just
+    // appeared (tested on its own below).
+    capture.SetNewWindowGraceForTesting(0);
     ASSERT_EQ(S_OK, capture.Start());
     // Two black copies may be a black picture: they are shown as they are.
     for (int i = 0; i < 2; ++i) {
@@ -398,4 +401,131 @@ TEST(WindowCaptureBlack, OnlyPicturesWithoutAnyLitPixelAreBlack) {
     // Only the rows and columns of the picture count.
     EXPECT_TRUE(CWindowCapture::IsBlack(top, 16 * 4, 15, 8));
     EXPECT_TRUE(CWindowCapture::IsBlack(top, 16 * 4, 16, 7));
+}
+
+TEST_F(WindowCaptureTest, StartsAgainstAWindowWhosePrintIsStuckCostNoThreadNorPictureEach) {
+    const HWND hung = CreateQuadrants(640, 480);
+    // The system calls the window hung only after five seconds; the test
+    // is over well before that.
+    {
+        CWindowCapture first;
+        ASSERT_EQ(S_OK, first.Start());
+        ASSERT_EQ(CWindowCapture::Outcome::Picture,
+                  first.Read(hung, CaptureMethod::Print, kGenerousDeadlineMs, nullptr));
+        m_ui.Hang(8000);
+        ::Sleep(50);
+        EXPECT_EQ(CWindowCapture::Outcome::KeepPrevious, first.Read(hung, CaptureMethod::Print, 50, nullptr));
+        first.Stop();
+    }
+    const long gdiObjects = MeasureResources().gdiObjects;
+    // Longer than a print waits for another one's turn: the first print is
+    // stuck from now on.
+    ::Sleep(700);
+    const long threads = CountProcessThreads();
+    for (int cycle = 0; cycle < 6; ++cycle) {
+        {
+            // Each start a new device's capture, gone before the count.
+            CWindowCapture capture;
+            ASSERT_EQ(S_OK, capture.Start());
+            EXPECT_EQ(CWindowCapture::Outcome::KeepPrevious, capture.Read(hung, CaptureMethod::Print, 50, nullptr));
+            capture.Stop();
+        }
+        EXPECT_EQ(threads, CountProcessThreads()) << "a thread left behind by start " << cycle;
+    }
+    EXPECT_EQ(gdiObjects, MeasureResources().gdiObjects) << "pictures made for the starts";
+}
+
+namespace {
+
+// The test window's own procedure, and one in front of it that prints
+// nothing but black, as a window that ignores WM_PRINTCLIENT prints.
+WNDPROC g_targetProc = nullptr;
+LRESULT CALLBACK BlackPrintProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_PRINTCLIENT) {
+        RECT client = {};
+        ::GetClientRect(window, &client);
+        ::FillRect(reinterpret_cast<HDC>(wParam), &client, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+        return 0;
+    }
+    return ::CallWindowProcW(g_targetProc, window, message, wParam, lParam);
+}
+
+}  // namespace
+
+TEST_F(WindowCaptureTest, AForcedPrintThatReadsBackBlackIsMadeUpForByACopy) {
+    const HWND window = CreateQuadrants(200, 200);
+    m_ui.Run([&]() {
+        g_targetProc = reinterpret_cast<WNDPROC>(
+            ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&BlackPrintProc)));
+    });
+    ASSERT_NE(nullptr, g_targetProc);
+    CWindowCapture capture;
+    ASSERT_EQ(S_OK, capture.Start());
+    for (int frame = 0; frame < 2; ++frame) {
+        ASSERT_EQ(CWindowCapture::Outcome::Picture,
+                  capture.Read(window, CaptureMethod::Print, kGenerousDeadlineMs, nullptr));
+        EXPECT_EQ(kRed, PixelAt(capture.LastPicture(), 10, 10)) << "frame " << frame;
+        EXPECT_EQ(kYellow, PixelAt(capture.LastPicture(), 190, 190)) << "frame " << frame;
+    }
+    // A window that is black on the screen too is sent black.
+    m_ui.Paint(window, SolidPainter(RGB(0, 0, 0)));
+    ASSERT_EQ(CWindowCapture::Outcome::Picture,
+              capture.Read(window, CaptureMethod::Print, kGenerousDeadlineMs, nullptr));
+    EXPECT_EQ(RGB(0, 0, 0), PixelAt(capture.LastPicture(), 10, 10));
+    capture.Stop();
+    m_ui.Run([&]() { ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_targetProc)); });
+}
+
+TEST_F(WindowCaptureTest, AWindowThatNewlyBecomesTheTargetKeepsWhatWasSentWhileItReadsBlack_BlackReadsInjected) {
+    const HWND first = CreateQuadrants(200, 200);
+    HWND second = nullptr;
+    ASSERT_EQ(S_OK, m_ui.Create(kTargetClass, L"Second", 120, 90, SolidPainter(kGreen), &second, 300, 0));
+    BlackCopyReader reader;
+    CWindowCapture capture(&reader);
+    // Long enough that no read here outlasts it, on any machine.
+    capture.SetNewWindowGraceForTesting(60000);
+    ASSERT_EQ(S_OK, capture.Start());
+    m_ui.Run([&]() { ::ShowWindow(first, SW_HIDE); });
+    EXPECT_EQ(CWindowCapture::Outcome::Standby, capture.Read(first, CaptureMethod::Copy, kGenerousDeadlineMs, nullptr));
+    // Shown, it reads back black for a while: the standby frame stays.
+    m_ui.Run([&]() { ::ShowWindow(first, SW_SHOWNOACTIVATE); });
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(CWindowCapture::Outcome::Standby,
+                  capture.Read(first, CaptureMethod::Copy, kGenerousDeadlineMs, nullptr));
+    }
+    reader.black = false;
+    ASSERT_EQ(CWindowCapture::Outcome::Picture, capture.Read(first, CaptureMethod::Copy, kGenerousDeadlineMs, nullptr));
+    EXPECT_EQ(kRed, PixelAt(capture.LastPicture(), 10, 10));
+    // Once it has shown a picture, black is the window's own again.
+    reader.black = true;
+    ASSERT_EQ(CWindowCapture::Outcome::Picture, capture.Read(first, CaptureMethod::Copy, kGenerousDeadlineMs, nullptr));
+    EXPECT_EQ(RGB(0, 0, 0), PixelAt(capture.LastPicture(), 10, 10));
+    reader.black = false;
+    ASSERT_EQ(CWindowCapture::Outcome::Picture, capture.Read(first, CaptureMethod::Copy, kGenerousDeadlineMs, nullptr));
+    // Another window that reads back black at first: the first one's
+    // picture is sent again meanwhile.
+    reader.black = true;
+    EXPECT_EQ(CWindowCapture::Outcome::KeepPrevious,
+              capture.Read(second, CaptureMethod::Copy, kGenerousDeadlineMs, nullptr));
+    EXPECT_EQ(kRed, PixelAt(capture.LastPicture(), 10, 10));
+    reader.black = false;
+    ASSERT_EQ(CWindowCapture::Outcome::Picture,
+              capture.Read(second, CaptureMethod::Copy, kGenerousDeadlineMs, nullptr));
+    EXPECT_EQ(kGreen, PixelAt(capture.LastPicture(), 60, 45));
+    capture.Stop();
+    // A new stream starts with nothing sent: the standby frame.
+    ASSERT_EQ(S_OK, capture.Start());
+    reader.black = true;
+    EXPECT_EQ(CWindowCapture::Outcome::Standby,
+              capture.Read(second, CaptureMethod::Copy, kGenerousDeadlineMs, nullptr));
+    // Past the grace, a window that stays black is sent black.
+    capture.SetNewWindowGraceForTesting(0);
+    m_ui.Run([&]() { ::ShowWindow(second, SW_HIDE); });
+    EXPECT_EQ(CWindowCapture::Outcome::Standby,
+              capture.Read(second, CaptureMethod::Copy, kGenerousDeadlineMs, nullptr));
+    m_ui.Run([&]() { ::ShowWindow(second, SW_SHOWNOACTIVATE); });
+    ASSERT_EQ(CWindowCapture::Outcome::Picture,
+              capture.Read(second, CaptureMethod::Copy, kGenerousDeadlineMs, nullptr));
+    EXPECT_EQ(RGB(0, 0, 0), PixelAt(capture.LastPicture(), 60, 45));
+    capture.Stop();
 }

@@ -529,6 +529,30 @@ TEST_F(ZrvStreamTest, SlowFirstReadsLeaveNoGapWhenTheGraphRunsAtOnce_SlowPrintsA
     ASSERT_EQ(S_OK, m_filter->SetSyncSource(nullptr));
 }
 
+TEST_F(ZrvStreamTest, SlowFirstReadsLeaveNoGapWhenTheGraphRunsAsSoonAsItHasPaused_SlowPrintsAndClockInjected) {
+    // As a graph manager that gives the stream no head start: Pause, then
+    // Run with a stream start of the clock's time at once. The slow first
+    // reads must be over before Pause returns, or the first frames come
+    // after their time.
+    const HWND window = CreateTarget(kFirstClass, "QMCaptureTest::First", kRed);
+    ASSERT_NE(nullptr, window);
+    ASSERT_TRUE(StoreText(kCaptureMethodValue, "2"));
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    auto clock = MakeFake<CounterReferenceClock>();
+    ASSERT_EQ(S_OK, m_filter->SetSyncSource(clock.Get()));
+    ExpectASlowStartToLeaveNoMark(window, m_ui, [&] {
+        EXPECT_EQ(S_OK, m_filter->Pause());
+        REFERENCE_TIME now = 0;
+        EXPECT_EQ(S_OK, clock->GetTime(&now));
+        EXPECT_EQ(S_OK, m_filter->Run(now));
+        const auto samples = m_recorder->WaitFor(6);
+        m_filter->Stop();
+        return samples;
+    });
+    ASSERT_EQ(S_OK, m_filter->SetSyncSource(nullptr));
+}
+
 TEST_F(ZrvStreamTest, AHiddenWindowGivesTheStandbyFrameUntilItIsShown) {
     const HWND window = CreateTarget(kFirstClass, "QMCaptureTest::First", kRed);
     m_ui.Run([&]() { ::ShowWindow(window, SW_HIDE); });
@@ -916,7 +940,20 @@ bool CentreIs(const ReceivedSample& sample, COLORREF colour) {
 
 }  // namespace
 
-TEST_F(ZrvStreamTest, AStandbyImageStoredBeforeTheStreamIsInItsFirstFrame) {
+namespace {
+
+// A standby picture whose file is slow to read (a large picture, a slow
+// disk): each load waits until the test opens the gate (or, so that a
+// stream that waits for it cannot hang the test, for 15 s).
+UniqueHandle g_loadGate;
+HRESULT GatedStandbyLoad(const wchar_t* path, const std::atomic<bool>& cancel, CStandbyImage* image) {
+    ::WaitForSingleObject(g_loadGate.get(), 15000);
+    return image->Load(path, &cancel);
+}
+
+}  // namespace
+
+TEST_F(ZrvStreamTest, AStandbyImageStoredBeforeTheStreamIsShownOnceReadWithThePlainFrameUntilThen) {
     ScratchFolder folder;
     const std::wstring path = folder.File(L"first.png");
     // 90 x 30 into 204 x 360: 204 x 68, rows 146 to 213.
@@ -925,13 +962,46 @@ TEST_F(ZrvStreamTest, AStandbyImageStoredBeforeTheStreamIsInItsFirstFrame) {
     ASSERT_NO_FATAL_FAILURE(Create());
     ASSERT_NO_FATAL_FAILURE(Connect());
     ASSERT_EQ(S_OK, m_filter->Run(0));
-    const ReceivedSample first = m_recorder->WaitFor(1).at(0);
-    ASSERT_EQ(static_cast<size_t>(220320), first.picture.size());
-    EXPECT_EQ(kPictureOrange, PixelOf(first.picture.data(), 204, 360, 102, 180));
-    EXPECT_EQ(kPictureOrange, PixelOf(first.picture.data(), 204, 360, 0, 147));
-    EXPECT_EQ(0u, PixelOf(first.picture.data(), 204, 360, 102, 144));
-    EXPECT_EQ(0u, PixelOf(first.picture.data(), 204, 360, 102, 215));
-    EXPECT_EQ(0u, PixelOf(first.picture.data(), 204, 360, 0, 0));
+    const auto samples = m_recorder->WaitUntil([](const ReceivedSample& s) { return CentreIs(s, kPictureOrange); });
+    ASSERT_FALSE(samples.empty());
+    const ReceivedSample& shown = samples.back();
+    ASSERT_EQ(static_cast<size_t>(220320), shown.picture.size());
+    EXPECT_EQ(kPictureOrange, PixelOf(shown.picture.data(), 204, 360, 102, 180));
+    EXPECT_EQ(kPictureOrange, PixelOf(shown.picture.data(), 204, 360, 0, 147));
+    EXPECT_EQ(0u, PixelOf(shown.picture.data(), 204, 360, 102, 144));
+    EXPECT_EQ(0u, PixelOf(shown.picture.data(), 204, 360, 102, 215));
+    EXPECT_EQ(0u, PixelOf(shown.picture.data(), 204, 360, 0, 0));
+    for (size_t i = 0; i + 1 < samples.size(); ++i) {
+        EXPECT_TRUE(IsStandbyPicture(samples[i], 204, 360)) << "frame " << i;
+    }
+}
+
+TEST_F(ZrvStreamTest, AStandbyImageSlowToReadHoldsUpNoFrameAndIsShownOnceRead_SlowLoadInjected) {
+    ScratchFolder folder;
+    const std::wstring path = folder.File(L"slow.png");
+    ASSERT_EQ(S_OK, WritePng(path, 40, 40, Solid(kPictureTeal)));
+    ASSERT_TRUE(StoreWideText(kStandbyImageValue, path.c_str()));
+    g_loadGate.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(g_loadGate);
+    // Whatever fails below, the load ends, so that the stream can stop.
+    struct OpenGate {
+        ~OpenGate() { ::SetEvent(g_loadGate.get()); }
+    } openAtEnd;
+    ASSERT_NO_FATAL_FAILURE(Create());
+    StreamOf(m_pin.Get())->InjectStandbyLoadForTesting(&GatedStandbyLoad);
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
+    // The frames go while the file is still being read: the plain standby
+    // frame.
+    const auto waiting = m_recorder->WaitFor(4);
+    ASSERT_GE(waiting.size(), 4u) << "the frames waited for the standby picture";
+    for (const ReceivedSample& sample : waiting) {
+        EXPECT_TRUE(IsStandbyPicture(sample, 204, 360));
+    }
+    ASSERT_TRUE(::SetEvent(g_loadGate.get()));
+    const auto samples = m_recorder->WaitUntil([](const ReceivedSample& s) { return CentreIs(s, kPictureTeal); });
+    ASSERT_FALSE(samples.empty());
+    EXPECT_TRUE(CentreIs(samples.back(), kPictureTeal)) << "the picture never came";
 }
 
 TEST_F(ZrvStreamTest, AStandbyImageChangedWhileStreamingIsTakenOverLive) {
