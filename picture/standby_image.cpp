@@ -6,7 +6,7 @@
 #include <new>
 #include <utility>
 
-#include "capture/output_formats.h"
+#include "settings/frame_sizes.h"
 #include "framework/com_util.h"
 #include "framework/diagnostic_log.h"
 
