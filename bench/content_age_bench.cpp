@@ -33,6 +33,7 @@
 #include "settings/capture_device_settings.h"
 #include "settings/capture_settings.h"
 #include "timing/frame_pacer.h"
+#include "timing/pacing_clock.h"
 #include "capture/output_formats.h"
 #include "capture/zrv_capture.h"
 #include "framework/memory_dib.h"

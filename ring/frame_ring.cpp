@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <utility>
 
+#include "framework/performance_counter.h"
 #include "settings/frame_time.h"
 
 using namespace frame_ring;
@@ -188,20 +189,6 @@ bool frame_ring::HasValidIdentity(const RingHeader& header) {
 bool frame_ring::IsStale(uint32_t heartbeat, uint32_t now) {
     const int64_t age = static_cast<int32_t>(now - heartbeat);
     return age > static_cast<int64_t>(kStaleAfterMs) || age < -static_cast<int64_t>(kStaleAfterMs);
-}
-
-int64_t frame_ring::QpcTime() {
-    static const int64_t frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return static_cast<int64_t>(f.QuadPart);
-    }();
-    LARGE_INTEGER counter;
-    ::QueryPerformanceCounter(&counter);
-    // In two parts, so that the product cannot overflow.
-    const int64_t seconds = counter.QuadPart / frequency;
-    const int64_t rest = counter.QuadPart % frequency;
-    return seconds * kUnitsPerSecond + rest * kUnitsPerSecond / frequency;
 }
 
 namespace {

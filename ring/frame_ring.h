@@ -79,7 +79,8 @@ struct FrameRequest {
 // What the writer says of the frame it commits: NV12 is a luma plane of
 // `stride` x height bytes followed by a chroma plane of stride x height / 2;
 // RGB32 is height rows of `stride` bytes. `time` is the frame's capture
-// time on the QPC clock in 100-ns units (QpcTime).
+// time on the performance counter in 100-ns units
+// (PerformanceCounterTime).
 struct FrameDescription {
     int width;
     int height;
@@ -227,10 +228,6 @@ bool HasValidIdentity(const RingHeader& header);
 // kStaleAfterMs apart either way (a heartbeat a little ahead of `now` is
 // one stamped after `now` was read).
 bool IsStale(uint32_t heartbeat, uint32_t now);
-
-// The QPC clock in 100-ns units, the clock of FrameDescription::time
-// (Media Foundation's MFGetSystemTime runs on it too).
-int64_t QpcTime();
 
 // ---- Whose ring, its names and who may use it ------------------------------
 

@@ -2,23 +2,6 @@
 
 #include "settings/frame_time.h"
 
-CPerformanceCounterClock::CPerformanceCounterClock() {
-    LARGE_INTEGER frequency = {};
-    if (::QueryPerformanceFrequency(&frequency) && frequency.QuadPart > 0) {
-        m_frequency = frequency.QuadPart;
-    }
-}
-
-REFERENCE_TIME CPerformanceCounterClock::Now() {
-    LARGE_INTEGER counter = {};
-    ::QueryPerformanceCounter(&counter);
-    // Whole seconds and the remainder apart: counter * 10^7 would overflow
-    // after some days of uptime at a 10 MHz counter.
-    const LONGLONG seconds = counter.QuadPart / m_frequency;
-    const LONGLONG remainder = counter.QuadPart % m_frequency;
-    return seconds * kUnitsPerSecond + remainder * kUnitsPerSecond / m_frequency;
-}
-
 void CFramePacer::Restart() {
     m_nextStart = 0;
     m_taken = false;

@@ -14,26 +14,6 @@
 #include <windows.h>
 #include <strmif.h>
 
-// A monotonic time source in 100-ns units: the performance counter, or a
-// simulated clock in tests.
-class IPacingClock {
-public:
-    virtual REFERENCE_TIME Now() = 0;
-
-protected:
-    ~IPacingClock() = default;
-};
-
-// The high-resolution performance counter.
-class CPerformanceCounterClock final : public IPacingClock {
-public:
-    CPerformanceCounterClock();
-    REFERENCE_TIME Now() override;
-
-private:
-    LONGLONG m_frequency = 1;
-};
-
 class CFramePacer {
 public:
     struct Slot {

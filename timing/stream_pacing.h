@@ -25,6 +25,7 @@
 #include <atomic>
 
 #include "timing/frame_pacer.h"
+#include "timing/pacing_clock.h"
 #include "timing/pacing_timer.h"
 #include "framework/com_util.h"
 #include "framework/thread_checks.h"
@@ -54,10 +55,20 @@ public:
     // set) ended the wait: then no frame is to be made.
     [[nodiscard]] bool WaitUntilDue(HANDLE wakeEvent, REFERENCE_TIME frameTime);
 
-    // Streaming thread: stamps the sample with the next sample times (plus
-    // the stream offset), as a sync point, and as a discontinuity when it
-    // is the first after a gap. A frame finished a whole frame time or
-    // more past the end of its slot takes the slot it is finished in.
+    // Streaming thread: the next frame's times (plus the stream offset),
+    // and whether it is the first after a gap. A frame finished a whole
+    // frame time or more past the end of its slot takes the slot it is
+    // finished in. Every frame made takes its times, whether or not a
+    // sample carries them.
+    struct SampleTimes {
+        REFERENCE_TIME start;
+        REFERENCE_TIME end;
+        bool discontinuity;
+    };
+    SampleTimes Take(REFERENCE_TIME frameTime);
+    // Streaming thread: stamps the sample with the next frame's times
+    // (Take), as a sync point, and as a discontinuity when it is the first
+    // after a gap.
     void Stamp(IMediaSample* sample, REFERENCE_TIME frameTime);
 
     // The offset added to every sample time (IAMPushSource); any thread.

@@ -16,6 +16,7 @@
 
 #include "settings/capture_settings.h"
 #include "timing/frame_pacer.h"
+#include "timing/pacing_clock.h"
 #include "framework/com_util.h"
 #include "framework/memory_dib.h"
 #include "tests/support/stored_settings.h"

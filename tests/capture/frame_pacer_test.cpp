@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "timing/frame_pacer.h"
+#include "timing/pacing_clock.h"
 #include "timing/pacing_timer.h"
 
 namespace {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "framework/performance_counter.h"
 #include "ring/frame_ring.h"
 
 namespace qmtest {
@@ -53,7 +54,7 @@ inline bool IsUniform(const BYTE* data, size_t size, BYTE value) {
 inline frame_ring::FrameDescription FrameFor(const frame_ring::FrameRequest& request, uint32_t padding = 0) {
     const uint32_t rowBytes = static_cast<uint32_t>(request.width) *
                               (request.format == frame_ring::FrameFormat::Rgb32 ? 4u : 1u);
-    return {request.width, request.height, request.format, rowBytes + padding, frame_ring::QpcTime()};
+    return {request.width, request.height, request.format, rowBytes + padding, PerformanceCounterTime()};
 }
 
 }  // namespace qmtest

@@ -1,4 +1,3 @@
-// The Media Foundation camera's media source, run in this process as Wine
 // runs it: through the platform's source reader
 // (MFCreateSourceReaderFromMediaSource), and driven directly through
 // IMFMediaSource and IMFMediaStream where the order of events and the
@@ -24,6 +23,7 @@
 #include <thread>
 #include <tuple>
 
+#include "framework/performance_counter.h"
 #include "ring/frame_ring.h"
 #include "picture/nv12_converter.h"
 #include "capture/output_formats.h"
@@ -120,7 +120,7 @@ private:
                 }
             }
             const frame_ring::FrameDescription frame = {request.width, request.height, request.format, stride,
-                                                        frame_ring::QpcTime()};
+                                                        PerformanceCounterTime()};
             if (SUCCEEDED(writer.CommitFrame(frame))) {
                 ++m_committed;
             }

@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "timing/frame_pacer.h"
+#include "timing/pacing_clock.h"
 #include "framework/memory_dib.h"
 #include "tests/support/message_pump.h"
 

@@ -9,6 +9,7 @@
 #include <atomic>
 
 #include "timing/frame_pacer.h"
+#include "timing/pacing_clock.h"
 #include "tests/support/fake_com_object.h"
 
 namespace qmtest {
