@@ -36,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/sample_rendering.h"
 #include "bench/support/bench_clock.h"
 #include "bench/support/child_window.h"
 #include "bench/support/window_copier.h"
@@ -77,12 +78,12 @@ public:
             m_window != nullptr ? m_window : m_tracker.WindowForFrame(WindowIdentity{kDefaultWindowClass, kDefaultWindowName, L""});
         if (m_capture.Read(window, m_method, INFINITE, nullptr) == CWindowCapture::Outcome::Picture) {
             const CWindowCapture::Picture& picture = m_capture.LastPicture();
-            m_picture.RenderWindow(picture.topRow, picture.stride, picture.width, picture.height, mode, mirror,
+            RenderWindow(m_picture, picture.topRow, picture.stride, picture.width, picture.height, mode, mirror,
                                    sample);
             ++m_pictures;
         } else {
             const CWindowCapture::Picture& kept = m_capture.LastPicture();
-            m_picture.RenderPrevious(kept.topRow, kept.stride, kept.width, kept.height, mode, mirror, sample);
+            RenderPrevious(m_picture, kept.topRow, kept.stride, kept.width, kept.height, mode, mirror, sample);
         }
     }
     DWORD ImageSize() const { return m_picture.ImageSize(); }

@@ -28,6 +28,7 @@
 #include "window/window_capture.h"
 #include "window/window_tracker.h"
 #include "tests/support/registry_sandbox.h"
+#include "tests/support/sample_rendering.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace qmtest;
@@ -97,11 +98,11 @@ int Run(double seconds) {
             if (capture.Read(window, CaptureMethod::Auto, static_cast<DWORD>(frameTime / 10000), nullptr) ==
                 CWindowCapture::Outcome::Picture) {
                 const CWindowCapture::Picture& read = capture.LastPicture();
-                picture.RenderWindow(read.topRow, read.stride, read.width, read.height, ScaleMode::Stretch,
+                RenderWindow(picture, read.topRow, read.stride, read.width, read.height, ScaleMode::Stretch,
                                      /*mirror=*/false, sample.Get());
             } else {
                 const CWindowCapture::Picture& kept = capture.LastPicture();
-                picture.RenderPrevious(kept.topRow, kept.stride, kept.width, kept.height, ScaleMode::Stretch,
+                RenderPrevious(picture, kept.topRow, kept.stride, kept.width, kept.height, ScaleMode::Stretch,
                                        /*mirror=*/false, sample.Get());
             }
             pacing.Stamp(sample.Get(), frameTime);

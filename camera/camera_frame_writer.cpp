@@ -1,31 +1,22 @@
 #include "camera/camera_frame_writer.h"
 
-#include <algorithm>
-#include <cwchar>
 #include <memory>
 #include <new>
-#include <vector>
+#include <optional>
 
+#include "framework/performance_counter.h"
 #include "settings/camera_list.h"
 #include "settings/capture_settings.h"
-#include "scaler/frame_geometry.h"
 #include "picture/frame_picture.h"
+#include "picture/frame_target.h"
+#include "produce/frame_producer.h"
 #include "ring/frame_ring.h"
-#include "scaler/frame_scaler.h"
-#include "settings/frame_time.h"
-#include "picture/nv12_converter.h"
-#include "timing/pacing_timer.h"
-#include "picture/standby_image.h"
-#include "window/window_capture.h"
-#include "window/window_tracker.h"
+#include "framework/diagnostic_log.h"
 
 using frame_ring::FrameFormat;
 
 namespace {
 
-// How often the camera's stored settings (its window above all) are read
-// again, in frames.
-constexpr int kSettingsReloadFrames = 30;
 // How long to wait between looks for a ring while no reader created one.
 constexpr DWORD kRingPollMs = 500;
 
@@ -33,12 +24,15 @@ bool SameRequest(const frame_ring::FrameRequest& a, const frame_ring::FrameReque
     return a.width == b.width && a.height == b.height && a.format == b.format && a.frameTime == b.frameTime;
 }
 
-// Copies a text into a buffer of its own size, cut to fit.
-template <size_t kCapacity>
-void CopyText(wchar_t (&buffer)[kCapacity], const wchar_t* text) {
-    const size_t length = wcsnlen(text, kCapacity - 1);
-    std::wmemcpy(buffer, text, length);
-    buffer[length] = L'\0';
+// The ring slot as a frame target: the writer lays frames out as media
+// types do (LayoutOf: NV12's chroma right after its luma, rows unpadded),
+// top-down, as Media Foundation wants them. No planes when the slot is
+// too small.
+FrameTarget TargetOfSlot(const frame_ring::FrameSlot& slot, const frame_ring::FrameRequest& request) {
+    const PixelFormat format = request.format == FrameFormat::Nv12 ? PixelFormat::Nv12 : PixelFormat::Rgb32;
+    const size_t bytes = LayoutOf(format, request.width, request.height).imageBytes;
+    BYTE* block = bytes != 0 && slot.capacity >= bytes ? slot.data : nullptr;
+    return TargetOf(format, request.width, request.height, block, false);
 }
 
 }  // namespace
@@ -77,30 +71,23 @@ DWORD WINAPI CCameraFrameWriter::ThreadProc(void* parameter) {
 void CCameraFrameWriter::Run() {
     const HANDLE stop = m_stop.get();
     std::unique_ptr<CFrameRingWriter> writer;
+    // One stream per request of the readers, made as the DirectShow device
+    // makes its frames: the camera's settings (reloaded when the registry
+    // says they changed), its window, its standby frame and picture, paced
+    // at the reader's rate.
     CCaptureSettings settings(SettingsPathOfCamera(m_camera).text);
-    CWindowTracker tracker;
-    CWindowCapture capture;
-    CFrameScaler scaler;
-    CNv12Converter converter;
-    CFramePicture standby;
-    CPacingTimer timer;
-    QM_IGNORE(timer.Start(), "without it the pacing waits in whole milliseconds");
-    QM_IGNORE(capture.Start(), "without its thread the capture reads on this one");
-
+    CFramePicture picture;
+    CFrameProducer producer(settings, picture);
     frame_ring::FrameRequest served = {};
-    std::vector<BYTE> picture;  // BGR24, top-down, the request's size
-    std::vector<BYTE> canvas;   // the standby picture's copy, bottom-up
-    bool havePicture = false;
-    // Whether `picture` holds the standby frame for standbyText (drawn and
-    // flipped only when that changes, not with every frame).
-    bool pictureIsStandby = false;
-    wchar_t standbyText[kSettingsTextCapacity] = {};
-    // The path the standby picture was last read from (read again when the
-    // setting names another, not with every frame).
-    bool standbyImageRead = false;
-    wchar_t standbyImagePath[kStandbyImageCapacity] = {};
-    int framesToReload = 0;
-    int64_t due = 0;
+    bool streaming = false;
+    const auto endStream = [&] {
+        if (streaming) {
+            producer.Stop();
+            producer.AfterStreamingThreadEnded();
+            streaming = false;
+        }
+        served = {};
+    };
 
     while (::WaitForSingleObject(stop, 0) != WAIT_OBJECT_0) {
         if (!writer) {
@@ -116,111 +103,64 @@ void CCameraFrameWriter::Run() {
         const HRESULT asked = writer->Request(&request);
         if (FAILED(asked)) {
             // A broken ring or another writer: start over.
+            endStream();
             writer.reset();
             continue;
         }
         if (asked == S_FALSE) {
-            served = {};
-            QM_IGNORE(writer->WaitForReaderChange(1000, stop), "the loop looks again either way");
+            endStream();
+            // However the wait ends, the loop looks again.
+            (void)writer->WaitForReaderChange(1000, stop);
             continue;
         }
         if (!SameRequest(request, served)) {
+            // A new request starts a stream: settings and the standby
+            // picture's file are read afresh, as a DirectShow stream start
+            // reads them.
+            endStream();
+            const HRESULT started = StartStream(producer, picture, request);
+            streaming = true;
+            if (FAILED(started)) {
+                diagnostic_log::Write("camera %d: a stream of %dx%d cannot start (0x%08lX)", m_camera, request.width,
+                                      request.height, static_cast<unsigned long>(started));
+                endStream();
+                ::WaitForSingleObject(stop, kRingPollMs);
+                continue;
+            }
             served = request;
-            picture.assign(static_cast<size_t>(request.width) * static_cast<size_t>(request.height) * 3, 0);
-            havePicture = false;
-            pictureIsStandby = false;
-            // A new request starts a stream: the picture's file is read
-            // afresh, as a DirectShow stream start reads it.
-            standbyImageRead = false;
-            due = frame_ring::QpcTime();
-            QM_IGNORE(standby.Resize(request.width, request.height), "the standby frame stays black then");
-            canvas.assign(standby.ImageSize(), 0);
         }
-        if (--framesToReload <= 0) {
-            if ((settings.Reload() & CCaptureSettings::kWindowChanged) != 0) {
-                tracker.Forget();
-            }
-            framesToReload = kSettingsReloadFrames;
+        if (!producer.WaitUntilDue(stop)) {
+            break;
         }
-        const CCaptureSettings::Snapshot values = settings.GetSnapshot();
-        if (!standbyImageRead || std::wcscmp(values.standbyImage, standbyImagePath) != 0) {
-            // The camera's standby picture, as the DirectShow camera shows it.
-            CStandbyImage image;
-            QM_IGNORE(image.Load(values.standbyImage), "a file that cannot be used gives the black standby frame");
-            standby.SetStandbyImage(std::move(image));
-            CopyText(standbyImagePath, values.standbyImage);
-            standbyImageRead = true;
-            pictureIsStandby = false;
-        }
-        const HWND window = tracker.WindowForFrame(values.Identity());
-        const ptrdiff_t rowBytes = static_cast<ptrdiff_t>(request.width) * 3;
-        switch (capture.Read(window, values.captureMethod, MillisecondsOf(request.frameTime), stop)) {
-            case CWindowCapture::Outcome::Picture: {
-                // Framed and mirrored as the user set it for this camera,
-                // as the DirectShow camera frames it.
-                const CWindowCapture::Picture& read = capture.LastPicture();
-                const FrameGeometry geometry = ComputeFrameGeometry(values.scaleMode, values.mirror, read.width,
-                                                                    read.height, request.width, request.height);
-                if (SUCCEEDED(scaler.Prepare(read.width, read.height, request.width, request.height, geometry))) {
-                    ClearAroundTarget(picture.data(), rowBytes, static_cast<size_t>(rowBytes), request.height,
-                                      geometry.target);
-                    scaler.Scale(read.topRow, read.stride, picture.data(), rowBytes);
-                    havePicture = true;
-                    pictureIsStandby = false;
-                }
-                break;
-            }
-            case CWindowCapture::Outcome::Standby: {
-                if (pictureIsStandby && std::wcscmp(standbyText, values.titleText) == 0) {
-                    break;
-                }
-                standby.RenderStandby(values.titleText, nullptr);
-                // The canvas is bottom-up with rows padded to 4 bytes.
-                const DWORD bytes = standby.ImageSize();
-                if (bytes != 0 && bytes == canvas.size() && SUCCEEDED(standby.CopyPixels(canvas.data(), bytes))) {
-                    const size_t stride = bytes / static_cast<size_t>(request.height);
-                    for (int y = 0; y < request.height; ++y) {
-                        std::copy_n(canvas.data() + stride * static_cast<size_t>(request.height - 1 - y),
-                                    static_cast<size_t>(rowBytes), picture.data() + static_cast<size_t>(rowBytes) * static_cast<size_t>(y));
-                    }
-                }
-                havePicture = true;
-                pictureIsStandby = true;
-                CopyText(standbyText, values.titleText);
-                break;
-            }
-            case CWindowCapture::Outcome::KeepPrevious:
-                break;
-        }
-
+        // The reader's request sizes the frames, not the stored size.
+        (void)producer.TakeStoredChanges();
         frame_ring::FrameSlot slot = {};
-        if (havePicture && SUCCEEDED(writer->BeginFrame(&slot))) {
-            const Bgr24Picture source = {picture.data(), rowBytes, request.width, request.height};
-            const uint32_t stride = static_cast<uint32_t>(request.width) * (request.format == FrameFormat::Rgb32 ? 4u : 1u);
-            HRESULT converted = E_UNEXPECTED;
-            if (request.format == FrameFormat::Rgb32) {
-                converted = converter.ToRgb32(source, slot.data, static_cast<ptrdiff_t>(stride));
-            } else if (request.format == FrameFormat::Nv12) {
-                BYTE* chroma = slot.data + static_cast<size_t>(stride) * static_cast<size_t>(request.height);
-                converted = converter.ToNv12(source, {slot.data, static_cast<ptrdiff_t>(stride), chroma,
-                                                      static_cast<ptrdiff_t>(stride)});
-            }
-            if (SUCCEEDED(converted) &&
-                SUCCEEDED(writer->CommitFrame({request.width, request.height, request.format, stride, frame_ring::QpcTime()}))) {
-                ::InterlockedIncrement(&m_committed);
-            }
+        const bool haveSlot = SUCCEEDED(writer->BeginFrame(&slot));
+        bool drawn = false;
+        const FrameTarget target = haveSlot ? TargetOfSlot(slot, request) : FrameTarget{};
+        if (!producer.Produce(target, stop, &drawn)) {
+            break;
         }
-
-        due += request.frameTime;
-        const int64_t now = frame_ring::QpcTime();
-        if (due < now - request.frameTime) {
-            due = now;
-        }
-        if (due > now) {
-            QM_IGNORE(timer.Wait(due - now, stop), "the loop checks the stop event");
+        (void)producer.TakeTimes();
+        const uint32_t stride = static_cast<uint32_t>(target.planes[0].stride);
+        if (drawn && SUCCEEDED(writer->CommitFrame(
+                         {request.width, request.height, request.format, stride, PerformanceCounterTime()}))) {
+            ::InterlockedIncrement(&m_committed);
         }
     }
-    capture.Stop();
+    endStream();
+}
+
+HRESULT CCameraFrameWriter::StartStream(CFrameProducer& producer, CFramePicture& picture,
+                                        const frame_ring::FrameRequest& request) {
+    RETURN_IF_FAILED(picture.Resize(request.width, request.height));
+    producer.UseFrameTime(request.frameTime);
+    std::optional<int> storedSize;
+    RETURN_IF_FAILED(producer.Start(&storedSize));
+    // No graph here: the stream runs on the performance counter from now.
+    producer.Run(0, nullptr);
+    producer.ReadAhead();
+    return S_OK;
 }
 
 }  // namespace qmcamera

@@ -1,9 +1,10 @@
 // One camera's side of qmcamera: a thread that, while a media source of
-// the camera reads its frame ring, captures the camera's window (the
-// window its settings name, found and followed as the DirectShow device
-// does), scales it to the size the reader asked for, converts it to the
-// asked format and commits it to the ring at the asked rate. While no
-// reader asks, it only waits for one.
+// the camera reads its frame ring, makes the camera's frames with the
+// producer the DirectShow device uses (CFrameProducer: the window its
+// settings name, found and followed, framed, scaled, or the standby
+// frame), at the size, in the format and at the rate the reader asked
+// for, drawn straight into the ring's slots. While no reader asks, it only
+// waits for one.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +12,10 @@
 #include <string>
 
 #include "framework/com_util.h"
+#include "ring/frame_ring.h"
+
+class CFramePicture;
+class CFrameProducer;
 
 namespace qmcamera {
 
@@ -32,6 +37,10 @@ public:
 private:
     static DWORD WINAPI ThreadProc(void* parameter);
     void Run();
+    // Sizes the picture, sets the rate and starts the producer for a
+    // reader's request.
+    [[nodiscard]] static HRESULT StartStream(CFrameProducer& producer, CFramePicture& picture,
+                                             const frame_ring::FrameRequest& request);
 
     const int m_camera;
     const std::wstring m_prefix;

@@ -9,6 +9,7 @@
 
 #include "settings/capture_device_ids.h"
 #include "settings/capture_settings.h"
+#include "capture/sample_target.h"
 #include "capture/output_formats.h"
 #include "capture/zrv_capture.h"
 
@@ -177,7 +178,17 @@ HRESULT CZRV_Stream::FillBuffer(IMediaSample* sample) {
         return kNoSample;
     }
     ApplyStoredSize(m_producer.TakeStoredChanges());
-    return m_producer.Produce(sample, GetRequestHandle()) ? S_OK : kNoSample;
+    bool produced = true;
+    DrawIntoSample(sample, PixelFormat::Rgb24, m_picture.Width(), m_picture.Height(), [&](const FrameTarget& target) {
+        bool drawn = false;
+        produced = m_producer.Produce(target, GetRequestHandle(), &drawn);
+        return drawn;
+    });
+    if (!produced) {
+        return kNoSample;
+    }
+    m_producer.Pacing().Stamp(sample, m_producer.FrameTime());
+    return S_OK;
 }
 
 HRESULT CZRV_Stream::Run(REFERENCE_TIME start) {

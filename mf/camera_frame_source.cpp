@@ -6,7 +6,7 @@
 #include <new>
 
 #include "picture/frame_picture.h"
-#include "picture/nv12_converter.h"
+#include "picture/frame_target.h"
 #include "framework/com_util.h"
 #include "framework/diagnostic_log.h"
 
@@ -107,12 +107,18 @@ void CCameraFrameSource::Heartbeat() {
 }
 
 HRESULT CCameraFrameSource::RenderStandby() {
-    const int width = m_format.width;
-    const int height = m_format.height;
-    // Black first, in the stream's format: what stays when the text cannot
-    // be drawn. NV12 black is luma 16 and chroma 128 (limited range).
+    // The DirectShow device's own standby frame, drawn once per format
+    // straight into the stream's buffer (top-down, as Media Foundation
+    // wants frames). When it cannot be drawn, black in the stream's format
+    // stays: NV12 black is luma 16 and chroma 128 (limited range).
+    const PixelFormat format = m_format.format == FrameFormat::Nv12 ? PixelFormat::Nv12 : PixelFormat::Rgb32;
+    const FrameTarget target = TargetOf(format, m_format.width, m_format.height, m_standby.get(), false);
+    CFramePicture picture;
+    if (SUCCEEDED(picture.Resize(m_format.width, m_format.height)) && picture.RenderStandby(kStandbyText, target)) {
+        return S_OK;
+    }
     if (m_format.format == FrameFormat::Nv12) {
-        const size_t luma = static_cast<size_t>(width) * static_cast<size_t>(height);
+        const size_t luma = static_cast<size_t>(m_format.width) * static_cast<size_t>(m_format.height);
         std::memset(m_standby.get(), 16, luma);
         std::memset(m_standby.get() + luma, 128, m_format.imageBytes - luma);
     } else {
@@ -122,31 +128,6 @@ HRESULT CCameraFrameSource::RenderStandby() {
             m_standby[i + 2] = 0;
             m_standby[i + 3] = 0xFF;
         }
-    }
-
-    // The text through the DirectShow device's own standby picture: a
-    // bottom-up 24-bit canvas, converted once.
-    CFramePicture picture;
-    if (FAILED(picture.Resize(width, height))) {
-        return S_OK;
-    }
-    picture.RenderStandby(kStandbyText, nullptr);
-    const DWORD canvasBytes = picture.ImageSize();
-    std::unique_ptr<BYTE[]> canvas(new (std::nothrow) BYTE[canvasBytes]);
-    if (!canvas || FAILED(picture.CopyPixels(canvas.get(), canvasBytes))) {
-        return S_OK;
-    }
-    const ptrdiff_t canvasStride = static_cast<ptrdiff_t>(canvasBytes) / height;
-    const Bgr24Picture source = {canvas.get() + canvasStride * (height - 1), -canvasStride, width, height};
-    CNv12Converter converter;
-    if (m_format.format == FrameFormat::Nv12) {
-        const ptrdiff_t stride = static_cast<ptrdiff_t>(m_format.stride);
-        BYTE* chroma = m_standby.get() + stride * height;
-        QM_IGNORE(converter.ToNv12(source, {m_standby.get(), stride, chroma, stride}),
-                  "the sizes are table sizes; black stays on failure");
-    } else {
-        QM_IGNORE(converter.ToRgb32(source, m_standby.get(), static_cast<ptrdiff_t>(m_format.stride)),
-                  "the sizes are table sizes; black stays on failure");
     }
     return S_OK;
 }

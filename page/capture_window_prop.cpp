@@ -110,7 +110,7 @@ HRESULT CCaptureWindowProp::OnActivate() {
     }
     // Without its own thread the capture reads on this one, which a print
     // of a hung window would stop: then only the copy is used.
-    if (FAILED(m_capture.Start())) {
+    if (FAILED(m_producer.StartPreview())) {
         m_captureMethod = CaptureMethod::Copy;
     }
     RefreshThumbnail();
@@ -123,8 +123,7 @@ HRESULT CCaptureWindowProp::OnDeactivate() {
         ::KillTimer(m_hwnd, kThumbnailTimer);
     }
     // A read still waiting for a hung window is left to end by itself.
-    m_capture.Stop();
-    m_tracker.Forget();
+    m_producer.StopPreview();
     m_thumbnail.Reset();
     // A frame may apply a page after deactivating it; the dialog is gone by
     // then, so its values are kept now.
@@ -379,27 +378,45 @@ void CCaptureWindowProp::UpdateSearch() {
         ::GetDlgItemTextW(m_hwnd, IDC_WINDOW_TITLE, m_searchName, static_cast<int>(kWindowTitleCapacity));
     }
     ::GetDlgItemTextW(m_hwnd, IDC_WINDOW_CLASS, m_searchClass, static_cast<int>(kWindowClassCapacity));
-    m_tracker.Forget();
+    m_producer.ForgetWindow();
 }
 
 void CCaptureWindowProp::RefreshThumbnail() {
     if (m_hwnd == nullptr || !m_thumbnail || !::IsWindowVisible(m_hwnd)) {
         return;
     }
-    WindowIdentity identity;
-    identity.windowClass = m_searchClass;
-    identity.windowName = m_searchName;
-    identity.program = m_program;
-    const HWND window = m_tracker.WindowForFrame(identity);
-    ShowMatchRule(m_tracker.CurrentRule());
-    switch (m_capture.Read(window, m_captureMethod, kThumbnailReadDeadlineMs, nullptr)) {
-    case CWindowCapture::Outcome::Picture:
-        DrawPicture(m_capture.LastPicture());
+    // The window's picture as the device frames it, in the box of the
+    // device's output frame; black around the box.
+    const RECT box = OutputBox();
+    const int boxWidth = box.right - box.left;
+    const int boxHeight = box.bottom - box.top;
+    FrameTarget target;
+    target.width = boxWidth;
+    target.height = boxHeight;
+    target.planes[0].stride = m_thumbnail.DownStride();
+    target.planes[0].top = m_thumbnail.TopRow() + box.top * target.planes[0].stride + box.left * 3;
+    if (m_previewPicture.Width() != boxWidth || m_previewPicture.Height() != boxHeight) {
+        LOG_IF_FAILED(m_previewPicture.Resize(boxWidth, boxHeight));
+    }
+    CFrameProducer::PreviewChoice choice;
+    choice.identity.windowClass = m_searchClass;
+    choice.identity.windowName = m_searchName;
+    choice.identity.program = m_program;
+    choice.method = m_captureMethod;
+    choice.mode = ChosenScaleMode();
+    choice.mirror = IsChecked(m_hwnd, IDC_MIRROR);
+    choice.deadlineMs = kThumbnailReadDeadlineMs;
+    const CFrameProducer::PreviewOutcome outcome = m_producer.DrawPreview(choice, target);
+    ShowMatchRule(m_producer.CurrentRule());
+    switch (outcome) {
+    case CFrameProducer::PreviewOutcome::Drawn:
+        ClearAroundTarget(m_thumbnail.TopRow(), m_thumbnail.DownStride(), static_cast<size_t>(kThumbnailWidth) * 3,
+                          kThumbnailHeight, box);
         break;
-    case CWindowCapture::Outcome::Standby:
+    case CFrameProducer::PreviewOutcome::NoWindow:
         ClearThumbnail();
         break;
-    case CWindowCapture::Outcome::KeepPrevious:
+    case CFrameProducer::PreviewOutcome::Unchanged:
         return;
     }
     ::InvalidateRect(::GetDlgItem(m_hwnd, IDC_THUMBNAIL), nullptr, FALSE);
@@ -411,29 +428,13 @@ void CCaptureWindowProp::ClearThumbnail() {
     }
 }
 
-void CCaptureWindowProp::DrawPicture(const CWindowCapture::Picture& picture) {
-    ClearThumbnail();
-    if (picture.topRow == nullptr || picture.width <= 0 || picture.height <= 0) {
-        return;
-    }
-    // The device's output frame, its proportions kept, in the middle of
-    // the thumbnail; in it the window's picture as the device frames it.
+RECT CCaptureWindowProp::OutputBox() const {
     int size[2] = {0, 0};
     if (m_device == nullptr || FAILED(m_device->GetFrameSize(size)) || size[0] <= 0 || size[1] <= 0) {
         size[0] = kThumbnailWidth;
         size[1] = kThumbnailHeight;
     }
-    const FrameGeometry box = ComputeFrameGeometry(ScaleMode::Fit, false, size[0], size[1], kThumbnailWidth,
-                                                   kThumbnailHeight);
-    const int boxWidth = box.target.right - box.target.left;
-    const int boxHeight = box.target.bottom - box.target.top;
-    FrameGeometry geometry = ComputeFrameGeometry(ChosenScaleMode(), IsChecked(m_hwnd, IDC_MIRROR), picture.width,
-                                                  picture.height, boxWidth, boxHeight);
-    ::OffsetRect(&geometry.target, box.target.left, box.target.top);
-    if (FAILED(m_scaler.Prepare(picture.width, picture.height, kThumbnailWidth, kThumbnailHeight, geometry))) {
-        return;
-    }
-    m_scaler.Scale(picture.topRow, picture.stride, m_thumbnail.TopRow(), m_thumbnail.DownStride());
+    return ComputeFrameGeometry(ScaleMode::Fit, false, size[0], size[1], kThumbnailWidth, kThumbnailHeight).target;
 }
 
 void CCaptureWindowProp::ShowMatchRule(WindowMatchRule rule) {

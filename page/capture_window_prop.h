@@ -20,7 +20,8 @@
 
 #include "settings/camera_list.h"
 #include "settings/capture_settings.h"
-#include "scaler/frame_scaler.h"
+#include "picture/frame_picture.h"
+#include "produce/frame_producer.h"
 #include "window/window_capture.h"
 #include "window/window_list.h"
 #include "window/window_tracker.h"
@@ -97,7 +98,9 @@ private:
     void UpdateSearch();
     void RefreshThumbnail();
     void ClearThumbnail();
-    void DrawPicture(const CWindowCapture::Picture& picture);
+    // The thumbnail's box for the device's output frame, its proportions
+    // kept, in the middle of the thumbnail.
+    RECT OutputBox() const;
     // Says which rule found the thumbnail's window.
     void ShowMatchRule(WindowMatchRule rule);
     void DrawThumbnailItem(const DRAWITEMSTRUCT& item) const;
@@ -128,8 +131,10 @@ private:
     CameraSettingsPath m_settingsPath = SettingsPathOfCamera(1);
     static constexpr WindowMatchRule kNoRuleShown = static_cast<WindowMatchRule>(-1);
     WindowMatchRule m_shownRule = kNoRuleShown;
-    CWindowTracker m_tracker;
-    CWindowCapture m_capture;
-    CFrameScaler m_scaler;
+    // The thumbnail is made by the frame producer the cameras use, from the
+    // page's choices; its stored settings are not read for a preview.
+    CCaptureSettings m_previewSettings;
+    CFramePicture m_previewPicture;
+    CFrameProducer m_producer{m_previewSettings, m_previewPicture};
     CMemoryDib m_thumbnail;
 };

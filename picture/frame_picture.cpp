@@ -47,6 +47,16 @@ bool HasFace(HDC dc, const wchar_t* face) {
     return found;
 }
 
+// The bytes of an RGB24 target's row that a picture writes: its padding
+// too where the rows are a DIB's (the DirectShow layout, whose padding the
+// picture clears), else only the pixels (a target may be a rectangle of a
+// larger picture, whose neighbours are not the picture's).
+size_t RowBytesOf(const FramePlane& plane, int width) {
+    const size_t dibStride = DibStride(width, 24);
+    const size_t stride = static_cast<size_t>(plane.stride < 0 ? -plane.stride : plane.stride);
+    return stride == dibStride ? dibStride : static_cast<size_t>(width) * 3;
+}
+
 }  // namespace
 
 LONG CFramePicture::StandbyFontHeightFor(int width, int height) {
@@ -125,39 +135,50 @@ void CFramePicture::InjectCanvasBuilder(CanvasBuilder build) {
     m_build = build != nullptr ? build : &BuildCanvas;
 }
 
-void CFramePicture::RenderWindow(const BYTE* topRow, ptrdiff_t stride, int width, int height, ScaleMode mode,
-                                 bool mirror, IMediaSample* sample) {
+bool CFramePicture::RenderWindow(const BYTE* topRow, ptrdiff_t stride, int width, int height, ScaleMode mode,
+                                 bool mirror, const FrameTarget& target) {
     CAutoLock lock(&m_lock);
     if (!HasCanvas()) {
-        return;
+        return false;
     }
-    ScaleInto(topRow, stride, width, height, mode, mirror, sample);
     m_lastWasWindow = true;
+    return ScaleInto(topRow, stride, width, height, mode, mirror, target);
 }
 
-void CFramePicture::ScaleInto(const BYTE* topRow, ptrdiff_t stride, int width, int height, ScaleMode mode,
-                              bool mirror, IMediaSample* sample) {
-    BYTE* buffer = PictureBufferOf(sample);
+bool CFramePicture::Fits(const FrameTarget& target) const {
+    return IsUsable(target) && target.width == m_canvas->Width() && target.height == m_canvas->Height();
+}
+
+bool CFramePicture::ScaleInto(const BYTE* topRow, ptrdiff_t stride, int width, int height, ScaleMode mode,
+                              bool mirror, const FrameTarget& target) {
     const int canvasWidth = m_canvas->Width();
     const int canvasHeight = m_canvas->Height();
     const FrameGeometry geometry = ComputeFrameGeometry(mode, mirror, width, height, canvasWidth, canvasHeight);
-    if (buffer == nullptr || topRow == nullptr ||
+    if (!Fits(target) || topRow == nullptr ||
         FAILED(m_scaler.Prepare(width, height, canvasWidth, canvasHeight, geometry))) {
-        return;
+        return false;
     }
-    // The sample's rows, bottom-up as RGB24 video stores them, addressed
-    // from the top row with a negative stride.
-    const ptrdiff_t rowBytes = static_cast<ptrdiff_t>(DibStride(canvasWidth, 24));
-    BYTE* top = buffer + (canvasHeight - 1) * rowBytes;
-    ClearAroundTarget(top, -rowBytes, static_cast<size_t>(rowBytes), canvasHeight, geometry.target);
-    m_scaler.Scale(topRow, stride, top, -rowBytes);
-    QM_IGNORE(sample->SetActualDataLength(static_cast<long>(m_canvas->ImageSize())), "the length fits the buffer");
+    if (target.format == PixelFormat::Rgb24) {
+        // Straight into the target, in its own row order.
+        const FramePlane& plane = target.planes[0];
+        ClearAroundTarget(plane.top, plane.stride, RowBytesOf(plane, canvasWidth), canvasHeight, geometry.target);
+        m_scaler.Scale(topRow, stride, plane.top, plane.stride);
+        return true;
+    }
+    BYTE* frame = BgrFrame();
+    if (frame == nullptr) {
+        return false;
+    }
+    const ptrdiff_t frameStride = static_cast<ptrdiff_t>(canvasWidth) * 3;
+    ClearAroundTarget(frame, frameStride, static_cast<size_t>(frameStride), canvasHeight, geometry.target);
+    m_scaler.Scale(topRow, stride, frame, frameStride);
+    return Convert({frame, frameStride, canvasWidth, canvasHeight}, target);
 }
 
-void CFramePicture::RenderStandby(const wchar_t* text, IMediaSample* sample) {
+bool CFramePicture::RenderStandby(const wchar_t* text, const FrameTarget& target) {
     CAutoLock lock(&m_lock);
     if (!HasCanvas()) {
-        return;
+        return false;
     }
     if (text == nullptr) {
         text = L"";
@@ -182,8 +203,8 @@ void CFramePicture::RenderStandby(const wchar_t* text, IMediaSample* sample) {
             m_content = Content::Standby;
         }
     }
-    CopyInto(sample);
     m_lastWasWindow = false;
+    return CopyInto(target);
 }
 
 void CFramePicture::SetStandbyImage(CStandbyImage&& image) {
@@ -220,17 +241,16 @@ void CFramePicture::DetachFromStreamingThread() {
     m_scaler.DetachFromThread();
 }
 
-void CFramePicture::RenderPrevious(const BYTE* keptTopRow, ptrdiff_t keptStride, int keptWidth, int keptHeight,
-                                   ScaleMode mode, bool mirror, IMediaSample* sample) {
+bool CFramePicture::RenderPrevious(const BYTE* keptTopRow, ptrdiff_t keptStride, int keptWidth, int keptHeight,
+                                   ScaleMode mode, bool mirror, const FrameTarget& target) {
     CAutoLock lock(&m_lock);
     if (!HasCanvas()) {
-        return;
+        return false;
     }
     if (m_lastWasWindow && keptTopRow != nullptr) {
-        ScaleInto(keptTopRow, keptStride, keptWidth, keptHeight, mode, mirror, sample);
-    } else {
-        CopyInto(sample);
+        return ScaleInto(keptTopRow, keptStride, keptWidth, keptHeight, mode, mirror, target);
     }
+    return CopyInto(target);
 }
 
 void CFramePicture::ClearCanvas() {
@@ -238,26 +258,55 @@ void CFramePicture::ClearCanvas() {
     m_content = Content::Black;
 }
 
-BYTE* CFramePicture::PictureBufferOf(IMediaSample* sample) const {
-    BYTE* buffer = nullptr;
-    if (sample == nullptr || FAILED(sample->GetPointer(&buffer)) || buffer == nullptr) {
-        return nullptr;
+bool CFramePicture::CopyInto(const FrameTarget& target) {
+    if (!Fits(target)) {
+        return false;
     }
-    // An allocator may hand out buffers larger than asked for: the picture
-    // fills the front and the data length says how much. A smaller sample
-    // is left untouched rather than half filled.
-    const long size = sample->GetSize();
-    const DWORD imageSize = m_canvas->ImageSize();
-    return imageSize != 0 && size >= 0 && static_cast<DWORD>(size) >= imageSize ? buffer : nullptr;
+    // The canvas is a bottom-up DIB: addressed from its top row with a
+    // negative stride.
+    const int width = m_canvas->Width();
+    const int height = m_canvas->Height();
+    const ptrdiff_t canvasStride = static_cast<ptrdiff_t>(DibStride(width, 24));
+    const BYTE* canvasTop = m_canvas->Pixels() + canvasStride * (height - 1);
+    if (target.format != PixelFormat::Rgb24) {
+        return Convert({canvasTop, -canvasStride, width, height}, target);
+    }
+    const FramePlane& plane = target.planes[0];
+    if (plane.stride == -canvasStride) {
+        // The same layout (a DirectShow RGB24 sample): one copy of the block.
+        std::memcpy(plane.top + plane.stride * (height - 1), m_canvas->Pixels(), m_canvas->ImageSize());
+        return true;
+    }
+    const size_t rowBytes = RowBytesOf(plane, width);
+    for (int y = 0; y < height; ++y) {
+        std::memcpy(plane.top + plane.stride * y, canvasTop - canvasStride * y, rowBytes);
+    }
+    return true;
 }
 
-void CFramePicture::CopyInto(IMediaSample* sample) const {
-    BYTE* buffer = PictureBufferOf(sample);
-    if (buffer != nullptr) {
-        const DWORD imageSize = m_canvas->ImageSize();
-        std::memcpy(buffer, m_canvas->Pixels(), imageSize);
-        QM_IGNORE(sample->SetActualDataLength(static_cast<long>(imageSize)), "the length fits the buffer");
+bool CFramePicture::Convert(const Bgr24Picture& picture, const FrameTarget& target) const {
+    switch (target.format) {
+    case PixelFormat::Rgb32:
+        return SUCCEEDED(m_converter.ToRgb32(picture, target.planes[0].top, target.planes[0].stride));
+    case PixelFormat::Nv12:
+        return SUCCEEDED(m_converter.ToNv12(picture, {target.planes[0].top, target.planes[0].stride,
+                                                      target.planes[1].top, target.planes[1].stride}));
+    case PixelFormat::Rgb24:
+    case PixelFormat::Yuy2:
+    case PixelFormat::I420:
+        break;
     }
+    return false;
+}
+
+BYTE* CFramePicture::BgrFrame() {
+    const size_t bytes = static_cast<size_t>(m_canvas->Width()) * 3 * static_cast<size_t>(m_canvas->Height());
+    if (bytes > m_bgrFrameBytes) {
+        // Once per larger size, never per frame.
+        m_bgrFrame.reset(new (std::nothrow) BYTE[bytes]);
+        m_bgrFrameBytes = m_bgrFrame ? bytes : 0;
+    }
+    return m_bgrFrame.get();
 }
 
 int CFramePicture::Width() const {

@@ -1,8 +1,14 @@
-// CFramePicture: draws the picture each sample carries: a window's picture
-// scaled straight into the sample, the standby frame, or the last picture
-// again. The canvas holds only what is sent again as it is: the standby
-// frame (drawn once, copied into each sample) and black; a window's last
-// picture is scaled again from the picture the window capture keeps.
+// CFramePicture: draws the picture each frame carries, into a frame target
+// (a DirectShow sample, a slot of the frame ring, a bitmap): a window's
+// picture scaled straight into the target, the standby frame, or the last
+// picture again. The canvas holds only what is sent again as it is: the
+// standby frame (drawn once, copied into each frame) and black; a window's
+// last picture is scaled again from the picture the window capture keeps.
+//
+// Pictures are made in 24-bit BGR. A target of that format gets them
+// directly, in whatever row order its stride gives; a target of another
+// format gets them through one BGR frame of the canvas's size (kept, not
+// made per frame), converted into it by the frame converter.
 //
 // Threads and locks. Any thread may resize the picture; the streaming
 // thread renders. A private lock guards the canvas and the standby font,
@@ -11,9 +17,12 @@
 #pragma once
 
 #include <windows.h>
-#include <strmif.h>
+
+#include <memory>
 
 #include "picture/frame_canvas.h"
+#include "picture/frame_target.h"
+#include "picture/nv12_converter.h"
 #include "scaler/frame_geometry.h"
 #include "scaler/frame_scaler.h"
 #include "picture/standby_image.h"
@@ -52,24 +61,24 @@ public:
     using CanvasBuilder = bool (*)(FrameCanvas* canvas, int width, int height);
     void InjectCanvasBuilder(CanvasBuilder build);
 
-    // Streaming thread: draws the next picture into the sample (may be
-    // null). A sample with room for the picture gets it in front, with its
-    // data length set; a smaller one is left untouched.
+    // Streaming thread: draws the next picture into the target. A target
+    // of the canvas's size with every plane it needs (IsUsable) gets it,
+    // and the call answers true; any other is left untouched (false).
     //
     // A window's picture (32-bit top-down rows), framed as `mode` says
     // (ComputeFrameGeometry) and mirrored left-right if `mirror`, scaled
-    // straight into the sample. The bars of Fit are black: cleared in the
-    // sample, since the scaler writes only its target rectangle and samples
-    // come back with earlier pictures in them.
-    void RenderWindow(const BYTE* topRow, ptrdiff_t stride, int width, int height, ScaleMode mode, bool mirror,
-                      IMediaSample* sample);
+    // straight into the target. The bars of Fit are black: cleared in the
+    // target, since the scaler writes only its target rectangle and
+    // targets come back with earlier pictures in them.
+    bool RenderWindow(const BYTE* topRow, ptrdiff_t stride, int width, int height, ScaleMode mode, bool mirror,
+                      const FrameTarget& target);
     // The standby frame, never mirrored: black, with the standby picture
     // (SetStandbyImage) fitted into it, aspect kept and centred, and over
     // it the text in white on one line, centred, its bottom a little above
     // the bottom edge (no text when it is empty). Drawn into the canvas
     // only when it does not show it already (after a resize, a new picture
     // or another text), then copied.
-    void RenderStandby(const wchar_t* text, IMediaSample* sample);
+    bool RenderStandby(const wchar_t* text, const FrameTarget& target);
     // Takes over the standby picture (empty: none); the next standby frame
     // is drawn with it. Streaming thread; the file is read beforehand, off
     // that thread (CStandbyImageLoader).
@@ -77,8 +86,8 @@ public:
     // The last picture again: when the last frame showed a window, its
     // picture as the window capture kept it (keptTopRow and the rest, null
     // when there is none), scaled again; else the canvas.
-    void RenderPrevious(const BYTE* keptTopRow, ptrdiff_t keptStride, int keptWidth, int keptHeight, ScaleMode mode,
-                        bool mirror, IMediaSample* sample);
+    bool RenderPrevious(const BYTE* keptTopRow, ptrdiff_t keptStride, int keptWidth, int keptHeight, ScaleMode mode,
+                        bool mirror, const FrameTarget& target);
 
     // The stream ended: the next one may render on another thread.
     void DetachFromStreamingThread();
@@ -100,12 +109,17 @@ private:
     void ClearCanvas();
     // The standby picture fitted into the black canvas.
     void DrawStandbyImage();
-    void CopyInto(IMediaSample* sample) const;
-    // The sample's bytes when it has room for a picture of the canvas's
-    // size; null otherwise.
-    BYTE* PictureBufferOf(IMediaSample* sample) const;
-    void ScaleInto(const BYTE* topRow, ptrdiff_t stride, int width, int height, ScaleMode mode, bool mirror,
-                   IMediaSample* sample);
+    // Whether the target takes a picture of the canvas's size.
+    bool Fits(const FrameTarget& target) const;
+    bool CopyInto(const FrameTarget& target);
+    bool ScaleInto(const BYTE* topRow, ptrdiff_t stride, int width, int height, ScaleMode mode, bool mirror,
+                   const FrameTarget& target);
+    // A BGR picture of the canvas's size into a target of another format.
+    bool Convert(const Bgr24Picture& picture, const FrameTarget& target) const;
+    // The BGR frame that pictures for targets of other formats are scaled
+    // into, top-down, rows of 3 bytes a pixel; made once per size (null
+    // when memory runs out).
+    BYTE* BgrFrame();
 
     mutable CCritSec m_lock;
     CanvasBuilder m_build = &BuildCanvas;
@@ -124,4 +138,7 @@ private:
     // Streaming thread only (under the lock, as it writes the canvas); it
     // scales the windows' pictures and the standby picture.
     CFrameScaler m_scaler;
+    CNv12Converter m_converter;
+    std::unique_ptr<BYTE[]> m_bgrFrame;
+    size_t m_bgrFrameBytes = 0;
 };

@@ -24,7 +24,8 @@ HRESULT CFrameProducer::Start(std::optional<int>* storedSize) {
     RETURN_HR_IF_NULL(E_POINTER, storedSize);
     QM_DCHECK_ON_THREAD(m_streamingThread);
     // Without a watch the stream still runs, with the settings it has.
-    QM_IGNORE(m_watch.Start(m_settings.Key().Path()), "the settings then apply from the next start");
+    // Without a watch the settings apply from the next start.
+    LOG_IF_FAILED(m_watch.Start(m_settings.Key().Path()));
     *storedSize = Reload();
     // Read afresh at every start: the file may have changed meanwhile.
     RequestStandbyImage(m_settings.GetSnapshot().standbyImage);
@@ -57,7 +58,12 @@ void CFrameProducer::Stop() {
 
 bool CFrameProducer::WaitUntilDue(HANDLE wakeEvent) {
     QM_DCHECK_ON_THREAD(m_streamingThread);
-    return m_pacing.WaitUntilDue(wakeEvent, m_settings.GetFrameTime());
+    return m_pacing.WaitUntilDue(wakeEvent, FrameTime());
+}
+
+REFERENCE_TIME CFrameProducer::FrameTime() const {
+    const REFERENCE_TIME own = m_frameTime;
+    return own > 0 ? own : m_settings.GetFrameTime();
 }
 
 void CFrameProducer::Prime(HANDLE wakeEvent) {
@@ -126,9 +132,10 @@ std::optional<int> CFrameProducer::Reload() {
     return std::nullopt;
 }
 
-bool CFrameProducer::Produce(IMediaSample* sample, HANDLE wakeEvent) {
+bool CFrameProducer::Produce(const FrameTarget& target, HANDLE wakeEvent, bool* drawn) {
     QM_DCHECK_ON_THREAD(m_streamingThread);
     const CCaptureSettings::Snapshot settings = m_settings.GetSnapshot();
+    bool made = false;
     if (std::wcscmp(settings.standbyImage, m_standbyImagePath) != 0) {
         RequestStandbyImage(settings.standbyImage);
     }
@@ -142,16 +149,13 @@ bool CFrameProducer::Produce(IMediaSample* sample, HANDLE wakeEvent) {
     }
     // A window that does not answer may hold up its frame by one frame
     // time at most; later frames repeat the last picture until it answers.
-    const DWORD deadlineMs = MillisecondsOf(settings.frameTime);
-    switch (m_capture.Read(window, settings.captureMethod, deadlineMs, wakeEvent)) {
-    case CWindowCapture::Outcome::Picture: {
-        const CWindowCapture::Picture& picture = m_capture.LastPicture();
-        m_picture.RenderWindow(picture.topRow, picture.stride, picture.width, picture.height, settings.scaleMode,
-                               settings.mirror, sample);
+    const DWORD deadlineMs = MillisecondsOf(FrameTime());
+    switch (ReadAndDraw(window, settings.captureMethod, deadlineMs, wakeEvent, settings.scaleMode, settings.mirror,
+                        target, &made)) {
+    case CWindowCapture::Outcome::Picture:
         break;
-    }
     case CWindowCapture::Outcome::Standby:
-        m_picture.RenderStandby(settings.titleText, sample);
+        made = m_picture.RenderStandby(settings.titleText, target);
         break;
     case CWindowCapture::Outcome::KeepPrevious:
         // A stop or pause asked for while the window was being read ends
@@ -165,11 +169,45 @@ bool CFrameProducer::Produce(IMediaSample* sample, HANDLE wakeEvent) {
             // The window's last picture stays with the capture until a new
             // one comes, whatever read is still running.
             const CWindowCapture::Picture& kept = m_capture.LastPicture();
-            m_picture.RenderPrevious(kept.topRow, kept.stride, kept.width, kept.height, settings.scaleMode,
-                                     settings.mirror, sample);
+            made = m_picture.RenderPrevious(kept.topRow, kept.stride, kept.width, kept.height, settings.scaleMode,
+                                            settings.mirror, target);
         }
         break;
     }
-    m_pacing.Stamp(sample, settings.frameTime);
+    if (drawn != nullptr) {
+        *drawn = made;
+    }
     return true;
+}
+
+CWindowCapture::Outcome CFrameProducer::ReadAndDraw(HWND window, CaptureMethod method, DWORD deadlineMs,
+                                                    HANDLE wakeEvent, ScaleMode mode, bool mirror,
+                                                    const FrameTarget& target, bool* drawn) {
+    const CWindowCapture::Outcome outcome = m_capture.Read(window, method, deadlineMs, wakeEvent);
+    if (outcome == CWindowCapture::Outcome::Picture) {
+        const CWindowCapture::Picture& picture = m_capture.LastPicture();
+        *drawn = m_picture.RenderWindow(picture.topRow, picture.stride, picture.width, picture.height, mode, mirror,
+                                        target);
+    }
+    return outcome;
+}
+
+CFrameProducer::PreviewOutcome CFrameProducer::DrawPreview(const PreviewChoice& choice, const FrameTarget& target) {
+    const HWND window = m_tracker.WindowForFrame(choice.identity);
+    bool drawn = false;
+    switch (ReadAndDraw(window, choice.method, choice.deadlineMs, nullptr, choice.mode, choice.mirror, target,
+                        &drawn)) {
+    case CWindowCapture::Outcome::Picture:
+        return drawn ? PreviewOutcome::Drawn : PreviewOutcome::Unchanged;
+    case CWindowCapture::Outcome::Standby:
+        return PreviewOutcome::NoWindow;
+    case CWindowCapture::Outcome::KeepPrevious:
+        break;
+    }
+    return PreviewOutcome::Unchanged;
+}
+
+void CFrameProducer::StopPreview() {
+    m_capture.Stop();
+    m_tracker.Forget();
 }

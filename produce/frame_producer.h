@@ -1,8 +1,12 @@
-// CFrameProducer: makes the frames of one stream, one per sample, on the
-// streaming thread: it waits until the next frame is due, takes over
-// stored settings that changed, finds and reads the window, has the
-// picture drawn into the sample and stamps it. The pin (CZRV_Stream)
-// owns it, the settings and the picture, and keeps the format model:
+// CFrameProducer: makes the frames of one stream of either camera, on the
+// thread that streams them: it waits until the next frame is due (one
+// pacing, CStreamPacing, with one catch-up rule), takes over stored
+// settings that changed (on the registry's notification), finds and reads
+// the window, and has the picture drawn into the frame target it is
+// given. It knows no media type: the DirectShow pin (CZRV_Stream) hands it
+// its samples as targets and stamps them with the pacing's times; the
+// Media Foundation camera's writer (qmcamera) hands it slots of the frame
+// ring. The owner owns the settings and the picture, and keeps the format:
 // a stored size change comes back to it as a value it applies itself.
 //
 // The standby picture's file is read as the stream starts and whenever the
@@ -10,17 +14,20 @@
 // a comparison, no file access), by a loader thread: the frames show the
 // plain standby frame until the picture is read, then the picture.
 //
-// Threads. Start, Stop, WaitUntilDue, TakeStoredChanges and Produce belong
-// to the streaming thread (checked: one thread from Start to Stop). Run,
-// Pause, ForgetWindow and the stream offset come from any thread.
+// Threads. Start, Stop, WaitUntilDue, TakeStoredChanges, Produce and
+// TakeTimes belong to the streaming thread (checked: one thread from Start
+// to Stop). Run, Pause, ForgetWindow, UseFrameTime and the stream offset
+// come from any thread.
 #pragma once
 
 #include <windows.h>
 #include <strmif.h>
 
+#include <atomic>
 #include <optional>
 
 #include "picture/frame_picture.h"
+#include "picture/frame_target.h"
 #include "picture/standby_image_loader.h"
 #include "settings/capture_settings.h"
 #include "settings/settings_watch.h"
@@ -58,10 +65,47 @@ public:
     // Streaming thread: takes over what changed in the registry since the
     // last call; a new stored size index is returned for the pin.
     [[nodiscard]] std::optional<int> TakeStoredChanges();
-    // Streaming thread: draws this frame's picture into the sample and
-    // stamps it. False when wakeEvent asked to stop meanwhile: then no
-    // sample is to be delivered.
-    [[nodiscard]] bool Produce(IMediaSample* sample, HANDLE wakeEvent);
+    // Streaming thread: draws this frame's picture into the target (a
+    // target the picture does not fit is left untouched: *drawn false).
+    // False when wakeEvent asked to stop meanwhile: then no frame is to be
+    // delivered. The owner then takes the frame's times (TakeTimes, or the
+    // pacing's Stamp).
+    [[nodiscard]] bool Produce(const FrameTarget& target, HANDLE wakeEvent, bool* drawn = nullptr);
+    // Streaming thread: the times of the frame just made.
+    CStreamPacing::SampleTimes TakeTimes() { return m_pacing.Take(FrameTime()); }
+
+    // The frame time the stream runs at: the stored rate's, unless the
+    // owner sets one of its own (a Media Foundation reader asks for its
+    // rate; 0 gives the stored one again). Any thread.
+    void UseFrameTime(REFERENCE_TIME frameTime) { m_frameTime = frameTime; }
+    REFERENCE_TIME FrameTime() const;
+
+    // The window page's thumbnail: what a frame would show of a window,
+    // made by the same steps (the tracker finds the window, the capture
+    // reads it, the picture frames and scales it) into a target of the
+    // picture's size, with the page's choices instead of the stored ones.
+    // Not while the producer streams: the thread that starts the preview
+    // owns it until StopPreview.
+    struct PreviewChoice {
+        WindowIdentity identity;
+        CaptureMethod method;
+        ScaleMode mode;
+        bool mirror;
+        DWORD deadlineMs;
+    };
+    enum class PreviewOutcome {
+        // The target shows the window.
+        Drawn,
+        // No window: the target is left as it was (the page shows black).
+        NoWindow,
+        // The window has not answered yet: the target is left as it was.
+        Unchanged,
+    };
+    [[nodiscard]] HRESULT StartPreview() { return m_capture.Start(); }
+    void StopPreview();
+    PreviewOutcome DrawPreview(const PreviewChoice& choice, const FrameTarget& target);
+    // The rule by which the window of the last frame or preview was found.
+    WindowMatchRule CurrentRule() const { return m_tracker.CurrentRule(); }
 
     // Any thread: the graph runs from streamStart on clock (null: none),
     // or pauses.
@@ -81,6 +125,10 @@ private:
     // Reads the window into both of the capture's buffers before the first
     // frame is due.
     void Prime(HANDLE wakeEvent);
+    // Reads the window and, when a new picture came, draws it into the
+    // target (*drawn says whether it could); the read's outcome.
+    CWindowCapture::Outcome ReadAndDraw(HWND window, CaptureMethod method, DWORD deadlineMs, HANDLE wakeEvent,
+                                        ScaleMode mode, bool mirror, const FrameTarget& target, bool* drawn);
     // Logs the window the frames now show (null: none).
     void NoteWindow(HWND window);
     // Asks the loader for the standby picture of `path` (empty: none); the
@@ -90,6 +138,7 @@ private:
 
     CCaptureSettings& m_settings;
     CFramePicture& m_picture;
+    std::atomic<REFERENCE_TIME> m_frameTime{0};
     CSettingsWatch m_watch;
     CWindowTracker m_tracker;
     CWindowCapture m_capture;

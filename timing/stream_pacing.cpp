@@ -24,7 +24,8 @@ HRESULT CStreamPacing::Start() {
     m_pausedAt = 0;
     m_stamped = false;
     m_pacer.Restart();
-    QM_IGNORE(m_timer.Start(), "without the timer the wait falls back to whole milliseconds");
+    // Without the timer the wait falls back to whole milliseconds.
+    LOG_IF_FAILED(m_timer.Start());
     return m_changed ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -116,7 +117,7 @@ bool CStreamPacing::WaitUntilDue(HANDLE wakeEvent, REFERENCE_TIME frameTime) {
     }
 }
 
-void CStreamPacing::Stamp(IMediaSample* sample, REFERENCE_TIME frameTime) {
+CStreamPacing::SampleTimes CStreamPacing::Take(REFERENCE_TIME frameTime) {
     QM_DCHECK_ON_THREAD(m_streamingThread);
     // A frame that took longer to make than its slot lasts (a window too
     // large to read at the rate) takes the slot it is finished in, so that
@@ -133,14 +134,18 @@ void CStreamPacing::Stamp(IMediaSample* sample, REFERENCE_TIME frameTime) {
     const bool discontinuity = slot.discontinuity || (m_stamped && offset != m_appliedOffset);
     m_stamped = true;
     m_appliedOffset = offset;
-    REFERENCE_TIME start = slot.start + offset;
-    REFERENCE_TIME end = slot.end + offset;
-    m_lastEnd = end;
+    m_lastEnd = slot.end + offset;
+    return {slot.start + offset, slot.end + offset, discontinuity};
+}
+
+void CStreamPacing::Stamp(IMediaSample* sample, REFERENCE_TIME frameTime) {
+    QM_DCHECK_ON_THREAD(m_streamingThread);
+    SampleTimes times = Take(frameTime);
     // A sample of the standard allocator accepts all three; a failure of
     // another one leaves the sample as it was, which the graph tolerates.
-    QM_IGNORE(sample->SetTime(&start, &end), "see above");
+    QM_IGNORE(sample->SetTime(&times.start, &times.end), "see above");
     QM_IGNORE(sample->SetSyncPoint(TRUE), "see above");
-    QM_IGNORE(sample->SetDiscontinuity(discontinuity ? TRUE : FALSE), "see above");
+    QM_IGNORE(sample->SetDiscontinuity(times.discontinuity ? TRUE : FALSE), "see above");
 }
 
 HRESULT CStreamPacing::SetStreamOffset(REFERENCE_TIME offset) {

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/sample_rendering.h"
 #include "settings/capture_settings.h"
 #include "scaler/frame_geometry.h"
 #include "picture/frame_picture.h"
@@ -59,14 +60,14 @@ protected:
     void Render(CFramePicture& picture, HWND window, const wchar_t* text, IMediaSample* sample,
                 ScaleMode mode = ScaleMode::Stretch, bool mirror = false) {
         if (window == nullptr) {
-            picture.RenderStandby(text, sample);
+            RenderStandby(picture, text, sample);
         } else if (m_capture.Read(window, CaptureMethod::Copy, INFINITE, nullptr) ==
                    CWindowCapture::Outcome::Picture) {
             const CWindowCapture::Picture& read = m_capture.LastPicture();
-            picture.RenderWindow(read.topRow, read.stride, read.width, read.height, mode, mirror, sample);
+            RenderWindow(picture, read.topRow, read.stride, read.width, read.height, mode, mirror, sample);
         } else {
             const CWindowCapture::Picture& kept = m_capture.LastPicture();
-            picture.RenderPrevious(kept.topRow, kept.stride, kept.width, kept.height, mode, mirror, sample);
+            RenderPrevious(picture, kept.topRow, kept.stride, kept.width, kept.height, mode, mirror, sample);
         }
     }
 
@@ -362,14 +363,14 @@ TEST_F(FramePictureTest, ThePreviousPictureIsRepeatedAsItWas) {
     // The window's picture as the capture keeps it, scaled again.
     const CWindowCapture::Picture kept = m_capture.LastPicture();
     std::memset(SampleBytes(m_sample.Get()), 0xAB, 220320);
-    picture.RenderPrevious(kept.topRow, kept.stride, kept.width, kept.height, ScaleMode::Stretch, false,
+    RenderPrevious(picture, kept.topRow, kept.stride, kept.width, kept.height, ScaleMode::Stretch, false,
                            m_sample.Get());
     EXPECT_EQ(kGreen, PixelOf(SampleBytes(m_sample.Get()), 204, 360, 50, 50));
     EXPECT_EQ(220320, m_sample->GetActualDataLength());
     // After a standby frame, the standby frame again, whatever is kept.
-    picture.RenderStandby(L"", m_sample.Get());
+    RenderStandby(picture, L"", m_sample.Get());
     std::memset(SampleBytes(m_sample.Get()), 0xAB, 220320);
-    picture.RenderPrevious(kept.topRow, kept.stride, kept.width, kept.height, ScaleMode::Stretch, false,
+    RenderPrevious(picture, kept.topRow, kept.stride, kept.width, kept.height, ScaleMode::Stretch, false,
                            m_sample.Get());
     EXPECT_EQ(0u, PixelOf(SampleBytes(m_sample.Get()), 204, 360, 50, 50));
 }
@@ -400,7 +401,7 @@ TEST_F(FramePictureTest, TheStandbyTextGrowsWithTheHdSizesAndKeepsItsSizeBelowTh
     CFramePicture picture;
     ASSERT_EQ(S_OK, picture.Resize(1920, 1080));
     MakeSample(picture);
-    picture.RenderStandby(L"HHHH", m_sample.Get());
+    RenderStandby(picture, L"HHHH", m_sample.Get());
     const BYTE* bytes = SampleBytes(m_sample.Get());
     int top = 1080;
     int bottom = -1;
@@ -521,7 +522,7 @@ TEST_F(FramePictureTest, TheStandbyFrameIsNeverMirrored) {
     }
     MakeSample(fresh);
     const size_t bytes = fresh.ImageSize();
-    fresh.RenderStandby(L"Be right back", m_sample.Get());
+    RenderStandby(fresh, L"Be right back", m_sample.Get());
     const std::vector<BYTE> expected(SampleBytes(m_sample.Get()), SampleBytes(m_sample.Get()) + bytes);
     TestWindow window;
     ASSERT_EQ(S_OK, window.Create(kQuillmereClass, L"Quillmere", 640, 360,
@@ -530,7 +531,7 @@ TEST_F(FramePictureTest, TheStandbyFrameIsNeverMirrored) {
         RenderFramed(mirrored, window.hwnd(), mode, true);
         for (int frame = 0; frame < 2; ++frame) {
             std::memset(SampleBytes(m_sample.Get()), 0xAB, bytes);
-            mirrored.RenderStandby(L"Be right back", m_sample.Get());
+            RenderStandby(mirrored, L"Be right back", m_sample.Get());
             const BYTE* standby = SampleBytes(m_sample.Get());
             ExpectStandbyFrame(standby, 852, 480, L"Be right back");
             EXPECT_TRUE(std::equal(expected.begin(), expected.end(), standby)) << "mode " << static_cast<int>(mode);
@@ -571,7 +572,7 @@ TEST_F(FramePictureTest, LargerSamplesCarryThePictureInFrontAndSmallerOnesNone) 
     ASSERT_EQ(220321, sample->GetSize());
     BYTE* bytes = SampleBytes(sample.Get());
     std::memset(bytes, 0xAB, 220321);
-    picture.RenderStandby(kDefaultTitleTextW, sample.Get());
+    RenderStandby(picture, kDefaultTitleTextW, sample.Get());
     // The black standby picture fills the front; the length says how much.
     EXPECT_EQ(0, bytes[0]);
     EXPECT_EQ(0xAB, bytes[220320]);
@@ -582,7 +583,7 @@ TEST_F(FramePictureTest, LargerSamplesCarryThePictureInFrontAndSmallerOnesNone) 
     ASSERT_EQ(S_OK, smaller.GetSample(&sample));
     bytes = SampleBytes(sample.Get());
     std::memset(bytes, 0xAB, 220319);
-    picture.RenderStandby(kDefaultTitleTextW, sample.Get());
+    RenderStandby(picture, kDefaultTitleTextW, sample.Get());
     EXPECT_TRUE(std::all_of(bytes, bytes + 220319, [](BYTE b) { return b == 0xAB; }));
 }
 
@@ -615,10 +616,10 @@ TEST_F(FramePictureTest, ResizesOnAnotherThreadNeverOverlapAFrame) {
             if (i % 2 == 0 && capture.Read(window.hwnd(), CaptureMethod::Copy, INFINITE, nullptr) ==
                                   CWindowCapture::Outcome::Picture) {
                 const CWindowCapture::Picture& read = capture.LastPicture();
-                picture.RenderWindow(read.topRow, read.stride, read.width, read.height, ScaleMode::Stretch,
+                RenderWindow(picture, read.topRow, read.stride, read.width, read.height, ScaleMode::Stretch,
                                      /*mirror=*/false, m_sample.Get());
             } else {
-                picture.RenderStandby(L"a somewhat longer standby text", m_sample.Get());
+                RenderStandby(picture, L"a somewhat longer standby text", m_sample.Get());
             }
             ++frames;
             if (bytes[0] == 0xAB && bytes[220319] == 0xAB) {

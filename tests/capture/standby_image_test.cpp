@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/sample_rendering.h"
 #include "picture/frame_picture.h"
 #include "picture/standby_image.h"
 #include "tests/capture/capture_test_support.h"
@@ -195,7 +196,7 @@ protected:
     // Renders the standby frame into the sample; its pixels.
     const BYTE* Render(CFramePicture& picture, const wchar_t* text) {
         std::memset(SampleBytes(m_sample.Get()), 0xAB, kCanvasBytes);
-        picture.RenderStandby(text, m_sample.Get());
+        RenderStandby(picture, text, m_sample.Get());
         EXPECT_EQ(static_cast<long>(kCanvasBytes), m_sample->GetActualDataLength());
         return SampleBytes(m_sample.Get());
     }
@@ -266,7 +267,7 @@ TEST_F(StandbyFrameTest, APictureOutlivesAResizeAndIsFittedToTheNewSize) {
     picture.SetStandbyImage(Picture(100, 50, Solid(kRed)));
     // 360 x 204 takes as many bytes as 204 x 360: the same sample serves.
     ASSERT_EQ(S_OK, picture.Resize(360, 204));
-    picture.RenderStandby(L"", m_sample.Get());
+    RenderStandby(picture, L"", m_sample.Get());
     const BYTE* frame = SampleBytes(m_sample.Get());
     // 100 x 50 into 360 x 204: 360 x 180, rows 12 to 191.
     EXPECT_EQ(kRed, PixelOf(frame, 360, 204, 180, 100));
