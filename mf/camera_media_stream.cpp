@@ -6,7 +6,9 @@
 #include <atomic>
 #include <new>
 
+#include "framework/performance_counter.h"
 #include "ring/frame_ring.h"
+#include "timing/frame_pacer.h"
 #include "timing/pacing_timer.h"
 #include "framework/diagnostic_log.h"
 #include "mf/media_foundation.h"
@@ -255,11 +257,16 @@ DWORD WINAPI CCameraMediaStream::ThreadProc(void* parameter) {
 
 void CCameraMediaStream::Run() {
     CPacingTimer timer;
-    QM_IGNORE(timer.Start(), "without it the wait runs in whole milliseconds");
+    // Without it the wait runs in whole milliseconds.
+    LOG_IF_FAILED(timer.Start());
     uint64_t seenGeneration = 0;
     bool delivering = false;
     Delivery delivery = {};
-    int64_t due = 0;
+    // The schedule in stream time, as the DirectShow device keeps it: each
+    // frame due where the one before it ended, and after a stall the slot
+    // the stream has reached rather than a burst of late frames.
+    CFramePacer pacer;
+    int64_t streamStart = 0;
     int64_t lastTime = 0;
     for (;;) {
         bool exit = false;
@@ -289,7 +296,8 @@ void CCameraMediaStream::Run() {
                     QM_IGNORE(QueueEvent(MEError, GUID_NULL, hr, nullptr), "a stream shut down has no client");
                 } else {
                     delivering = true;
-                    due = frame_ring::QpcTime();
+                    pacer.Restart();
+                    streamStart = PerformanceCounterTime();
                 }
             } else {
                 m_frames.End();
@@ -300,7 +308,8 @@ void CCameraMediaStream::Run() {
             ::WaitForSingleObject(m_wake.get(), kIdleBeatMs);
             continue;
         }
-        const int64_t now = frame_ring::QpcTime();
+        const int64_t now = PerformanceCounterTime() - streamStart;
+        const int64_t due = pacer.Due(now, delivery.format.frameTime);
         if (due > now) {
             // Woken early: the state changed, look again.
             QM_IGNORE(timer.Wait(due - now, m_wake.get()), "either way the loop looks at the state again");
@@ -312,12 +321,7 @@ void CCameraMediaStream::Run() {
         }
         m_frames.Heartbeat();
         DeliverFrame(seenGeneration, delivery.format.frameTime, &lastTime);
-        due += delivery.format.frameTime;
-        // Far behind (a stalled machine): the next frame one period from
-        // now rather than a burst of late ones.
-        if (due < now - delivery.format.frameTime) {
-            due = now + delivery.format.frameTime;
-        }
+        (void)pacer.Take(delivery.format.frameTime);
     }
     m_frames.End();
 }
