@@ -108,6 +108,18 @@ foreach(area IN LISTS QM_TEST_AREAS)
   endif()
 endforeach()
 
+# The pictures again on the SSE2 loops: a processor with AVX2 otherwise
+# runs only those of AVX2 in the pictures' tests (the loops' own tests
+# compare both either way).
+if(TARGET capture_tests)
+  add_test(NAME ${QM_ARCH}.capture_sse2
+    COMMAND capture_tests --sse2
+      --gtest_filter=FrameScaler*:*Converter*:*Pass*:Checkerboard*:FramePicture*:StandbyFrame*
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+  set_tests_properties(${QM_ARCH}.capture_sse2 PROPERTIES
+    TIMEOUT 1200 SKIP_RETURN_CODE 77 RESOURCE_LOCK wine_desktop)
+endif()
+
 # The media source's tests include the Media Foundation declarations of
 # mf/ and read through the platform's source reader.
 if(TARGET mf_tests)

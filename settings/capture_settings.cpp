@@ -150,8 +150,9 @@ void CCaptureSettings::SetAndPersist(const char* valueName, Update update) {
         update(m_stored);
         written = m_stored;
     }
-    QM_IGNORE(RowOf(valueName).write(m_key, valueName, written),
-              "a failed write is not reported: the value still applies to this device");
+    // A failed write still applies the value to this device; the log says
+    // that it was not stored.
+    LOG_IF_FAILED(RowOf(valueName).write(m_key, valueName, written));
 }
 
 HRESULT CCaptureSettings::GetFrameRate(double* rate) const {

@@ -69,6 +69,7 @@ bool CSettingsWatch::Changed() {
     if (!m_watchingAncestor) {
         m_key.reset();
     }
-    QM_IGNORE(Arm(), "a watch that cannot be armed again reports no more changes");
+    // A watch that cannot be armed again reports no more changes: logged.
+    LOG_IF_FAILED(Arm());
     return true;
 }

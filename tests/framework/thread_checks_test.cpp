@@ -10,6 +10,7 @@
 #include "timing/stream_pacing.h"
 #include "framework/com_util.h"
 #include "framework/thread_checks.h"
+#include "tests/support/survived_failures.h"
 
 namespace {
 
@@ -83,4 +84,38 @@ TEST(FailureHookTest, EveryFailureTheMacrosReturnIsCounted) {
     EXPECT_EQ(before, qm_failures::Count()) << "successes are not failures";
     EXPECT_EQ(E_ACCESSDENIED, FailWith(E_ACCESSDENIED));
     EXPECT_EQ(before + 1, qm_failures::Count());
+}
+
+TEST(FailureHookTest, ASurvivedFailureIsCountedApartAndReportedLikeTheOthers) {
+    // This test provokes one on purpose; without the declaration the test
+    // main would fail the run for it.
+    ExpectSurvivedFailures expected;
+    const long failures = qm_failures::Count();
+    const long survived = qm_failures::SurvivedCount();
+    EXPECT_EQ(S_FALSE, LOG_IF_FAILED(S_FALSE));
+    EXPECT_EQ(survived, qm_failures::SurvivedCount()) << "successes are not failures";
+    EXPECT_EQ(E_OUTOFMEMORY, LOG_IF_FAILED(E_OUTOFMEMORY)) << "the code goes on with the result";
+    EXPECT_EQ(survived + 1, qm_failures::SurvivedCount());
+    EXPECT_EQ(failures + 1, qm_failures::Count());
+}
+
+TEST(FailureHookTest, TheListenerNamesATestThatRaisedTheCountUndeclared) {
+    ExpectSurvivedFailures expected;
+    SurvivedFailureListener listener(/*quiet=*/true);
+    const testing::TestInfo& self = *testing::UnitTest::GetInstance()->current_test_info();
+    listener.OnTestStart(self);
+    listener.OnTestEnd(self);
+    EXPECT_EQ(0, listener.Offenders()) << "nothing survived meanwhile";
+    listener.OnTestStart(self);
+    (void)LOG_IF_FAILED(E_FAIL);
+    listener.OnTestEnd(self);
+    EXPECT_EQ(1, listener.Offenders());
+    // Declared within the test: not an offender.
+    listener.OnTestStart(self);
+    ExpectSurvivedFailures declared;
+    (void)LOG_IF_FAILED(E_FAIL);
+    listener.OnTestEnd(self);
+    EXPECT_EQ(1, listener.Offenders());
+    // The listener's OnTestStart cleared this test's own declaration.
+    ExpectSurvivedFailures again;
 }
