@@ -15,7 +15,6 @@
 // the HD cases at 60 fps only)
 #include <windows.h>
 #include <dshow.h>
-#include <qedit.h>
 
 #include <wrl/client.h>
 
@@ -37,6 +36,7 @@
 #include "tests/support/capture_graph.h"
 #include "tests/support/message_pump.h"
 #include "tests/support/registry_sandbox.h"
+#include "tools/capture_client/sample_callback.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace qmtest;
@@ -51,22 +51,8 @@ constexpr int kFullHdLandscape = 9;
 
 // Records arrival moments and sample times; counts the frames without any
 // picture in them.
-class ArrivalRecorder final : public ISampleGrabberCB {
+class ArrivalRecorder final : public CSampleCallback {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISampleGrabberCB)) {
-            *ppv = static_cast<ISampleGrabberCB*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE BufferCB(double, BYTE*, long) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SampleCB(double, IMediaSample* sample) override {
         const double now = NowMs();
         REFERENCE_TIME start = 0;

@@ -13,7 +13,6 @@
 // Usage: start_gap_bench [starts] [seconds per start]   (default 50 and 3)
 #include <windows.h>
 #include <dshow.h>
-#include <qedit.h>
 
 #include <wrl/client.h>
 
@@ -31,6 +30,7 @@
 #include "tests/support/capture_graph.h"
 #include "tests/support/message_pump.h"
 #include "tests/support/registry_sandbox.h"
+#include "tools/capture_client/sample_callback.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace qmtest;
@@ -51,22 +51,8 @@ struct Arrival {
 };
 
 // Keeps the times of every sample and the stream time it arrived at.
-class TimeRecorder final : public ISampleGrabberCB {
+class TimeRecorder final : public CSampleCallback {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISampleGrabberCB)) {
-            *ppv = static_cast<ISampleGrabberCB*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE BufferCB(double, BYTE*, long) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SampleCB(double, IMediaSample* sample) override {
         Arrival arrival;
         sample->GetTime(&arrival.start, &arrival.end);

@@ -69,6 +69,4 @@ protected:
     std::atomic<HANDLE> m_hThread{nullptr};
     // Serialises requesters, thread creation and Close.
     CCritSec m_AccessLock;
-    // Left to derived classes; nothing in the framework takes it.
-    CCritSec m_WorkerLock;
 };

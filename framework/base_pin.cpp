@@ -371,8 +371,8 @@ HRESULT STDMETHODCALLTYPE CBasePin::Notify(IBaseFilter* /*self*/, Quality /*q*/)
     return E_NOTIMPL;
 }
 
-HRESULT STDMETHODCALLTYPE CBasePin::SetSink(IQualityControl* sink) {
-    CAutoLock lock(m_pLock);
-    m_pQSink = sink;
+HRESULT STDMETHODCALLTYPE CBasePin::SetSink(IQualityControl* /*sink*/) {
+    // Accepted and not kept: the pin sends no quality messages (Notify is
+    // not implemented), so a sink would never hear from it.
     return S_OK;
 }

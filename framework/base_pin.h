@@ -120,9 +120,6 @@ protected:
     bool m_bTryMyTypesFirst = false;
     // Not counted: the filter owns the pin.
     CBaseFilter* const m_pFilter;
-    // Not counted and not read by the framework: whoever sets the sink
-    // keeps it alive.
-    IQualityControl* m_pQSink = nullptr;
     LONG m_TypeVersion = 1;
     // Guarded by m_pLock.
     CMediaType m_mt;

@@ -83,7 +83,6 @@ public:
 
     explicit operator bool() const { return m_pixels != nullptr; }
     HDC Dc() const { return m_dc.get(); }
-    HBITMAP Bitmap() const { return static_cast<HBITMAP>(m_bitmap.get()); }
     // The pixel memory in memory order: the top row first for a top-down
     // DIB, the bottom row first otherwise.
     BYTE* Pixels() const { return m_pixels; }
@@ -91,7 +90,6 @@ public:
     int Height() const { return m_height; }
     ptrdiff_t Stride() const { return m_stride; }
     size_t ImageSize() const { return static_cast<size_t>(m_stride) * static_cast<size_t>(m_height); }
-    bool IsTopDown() const { return m_topDown; }
 
     // The picture's top row and the signed step from one row down to the
     // next, whichever way the rows lie in memory.

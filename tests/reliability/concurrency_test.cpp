@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <dshow.h>
-#include <qedit.h>
 #include <wrl/client.h>
 
 #include <atomic>
@@ -25,6 +24,7 @@
 #include "tests/support/capture_graph.h"
 #include "tests/support/registry_sandbox.h"
 #include "tests/support/test_window.h"
+#include "tools/capture_client/sample_callback.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -55,22 +55,10 @@ struct SampleCheck {
 // buffer it sees; the allocator hands the buffers out again, and a buffer
 // that comes back with a mark was not (or not wholly) filled with a new
 // picture.
-class CheckingRecorder final : public ISampleGrabberCB {
+class CheckingRecorder final : public CSampleCallback {
 public:
     explicit CheckingRecorder(long imageSize) : m_imageSize(imageSize) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        RETURN_HR_IF_NULL(E_POINTER, ppv);
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISampleGrabberCB)) {
-            *ppv = static_cast<ISampleGrabberCB*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE BufferCB(double, BYTE*, long) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SampleCB(double, IMediaSample* sample) override {
         REFERENCE_TIME start = 0;
         REFERENCE_TIME end = 0;

@@ -52,16 +52,6 @@ RegisteredModule::~RegisteredModule() {
     RunRegsvr32(true);
 }
 
-HRESULT STDMETHODCALLTYPE SampleRecorder::QueryInterface(REFIID riid, void** ppv) {
-    RETURN_HR_IF_NULL(E_POINTER, ppv);
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISampleGrabberCB)) {
-        *ppv = static_cast<ISampleGrabberCB*>(this);
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
 HRESULT STDMETHODCALLTYPE SampleRecorder::SampleCB(double, IMediaSample* sample) {
     RecordedSample record;
     record.timeResult = sample->GetTime(&record.start, &record.end);

@@ -5,7 +5,6 @@
 
 #include <windows.h>
 #include <dshow.h>
-#include <qedit.h>
 #include <wrl/client.h>
 
 #include <mutex>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "tests/support/graph_lookup.h"
+#include "tools/capture_client/sample_callback.h"
 
 namespace qmtest {
 
@@ -48,13 +48,9 @@ struct RecordedSample {
 };
 
 // Records every sample the grabber sees; keeps the pixels of the latest.
-class SampleRecorder final : public ISampleGrabberCB {
+class SampleRecorder final : public CSampleCallback {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE SampleCB(double time, IMediaSample* sample) override;
-    HRESULT STDMETHODCALLTYPE BufferCB(double, BYTE*, long) override { return E_NOTIMPL; }
 
     std::vector<RecordedSample> samples() const;
     size_t count() const;

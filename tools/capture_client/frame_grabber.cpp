@@ -21,17 +21,6 @@ FrameGrabber::FrameGrabber(const FrameLayout& layout, const FrameSelection& sele
     }
 }
 
-STDMETHODIMP FrameGrabber::QueryInterface(REFIID riid, void** ppv) {
-    RETURN_HR_IF_NULL(E_POINTER, ppv);
-    *ppv = nullptr;
-    if (riid == IID_IUnknown || riid == IID_ISampleGrabberCB) {
-        *ppv = static_cast<ISampleGrabberCB*>(this);
-        AddRef();
-        return S_OK;
-    }
-    return E_NOINTERFACE;
-}
-
 STDMETHODIMP_(ULONG) FrameGrabber::AddRef() { return ++m_refCount; }
 
 STDMETHODIMP_(ULONG) FrameGrabber::Release() {
@@ -108,11 +97,6 @@ void FrameGrabber::KeepFrame(IMediaSample* sample, uint32_t index) {
             ++m_notKept;
         }
     }
-}
-
-STDMETHODIMP FrameGrabber::BufferCB(double /*sampleTime*/, BYTE* /*buffer*/, LONG /*length*/) {
-    // The grabber is set up for SampleCB, which carries the sample's times.
-    return E_NOTIMPL;
 }
 
 }  // namespace qmcapture

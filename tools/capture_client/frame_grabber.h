@@ -13,6 +13,7 @@
 #include "framework/com_util.h"
 #include "tools/capture_client/capture_options.h"
 #include "tools/capture_client/frame_statistics.h"
+#include "tools/capture_client/sample_callback.h"
 #include "tools/capture_client/png_file.h"
 
 namespace qmcapture {
@@ -27,7 +28,7 @@ struct KeptFrame {
 // can watch progress. Everything else is read by the controlling thread
 // only after the graph has stopped, since Stop waits for the streaming
 // thread to leave the grabber.
-class FrameGrabber final : public ISampleGrabberCB {
+class FrameGrabber final : public CSampleCallback {
 public:
     // Frames past `frameLimit` (0: no limit) are ignored. Kept copies stop
     // at `keepBytesLimit`; further chosen frames are counted as not kept.
@@ -38,13 +39,11 @@ public:
     FrameGrabber& operator=(const FrameGrabber&) = delete;
 
     // IUnknown
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override;
     STDMETHODIMP_(ULONG) Release() override;
 
     // ISampleGrabberCB
     STDMETHODIMP SampleCB(double sampleTime, IMediaSample* sample) override;
-    STDMETHODIMP BufferCB(double sampleTime, BYTE* buffer, LONG length) override;
 
     // Signalled when the frame limit has been reached.
     HANDLE LimitReachedEvent() const { return m_limitReached.get(); }
