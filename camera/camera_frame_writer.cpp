@@ -13,7 +13,7 @@
 #include "ring/frame_ring.h"
 #include "scaler/frame_scaler.h"
 #include "settings/frame_time.h"
-#include "picture/nv12_converter.h"
+#include "picture/frame_converter.h"
 #include "timing/pacing_timer.h"
 #include "picture/standby_image.h"
 #include "window/window_capture.h"
@@ -81,7 +81,7 @@ void CCameraFrameWriter::Run() {
     CWindowTracker tracker;
     CWindowCapture capture;
     CFrameScaler scaler;
-    CNv12Converter converter;
+    CFrameConverter converter;
     CFramePicture standby;
     CPacingTimer timer;
     QM_IGNORE(timer.Start(), "without it the pacing waits in whole milliseconds");

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "picture/frame_picture.h"
-#include "picture/nv12_converter.h"
+#include "picture/frame_converter.h"
 #include "framework/com_util.h"
 #include "framework/diagnostic_log.h"
 
@@ -138,7 +138,7 @@ HRESULT CCameraFrameSource::RenderStandby() {
     }
     const ptrdiff_t canvasStride = static_cast<ptrdiff_t>(canvasBytes) / height;
     const Bgr24Picture source = {canvas.get() + canvasStride * (height - 1), -canvasStride, width, height};
-    CNv12Converter converter;
+    CFrameConverter converter;
     if (m_format.format == FrameFormat::Nv12) {
         const ptrdiff_t stride = static_cast<ptrdiff_t>(m_format.stride);
         BYTE* chroma = m_standby.get() + stride * height;

@@ -9,13 +9,13 @@
 #include <random>
 #include <vector>
 
-#include "picture/nv12_converter.h"
+#include "picture/frame_converter.h"
 #include "capture/output_formats.h"
 #include "framework/com_util.h"
 
 namespace {
 
-using Instructions = CNv12Converter::Instructions;
+using Instructions = CFrameConverter::Instructions;
 
 constexpr Instructions kEverySet[] = {Instructions::Scalar, Instructions::Sse2, Instructions::Avx2};
 
@@ -83,7 +83,7 @@ struct Nv12 {
 };
 
 HRESULT Convert(Instructions instructions, const Source& source, Nv12* target) {
-    CNv12Converter converter;
+    CFrameConverter converter;
     RETURN_IF_FAILED(converter.UseInstructions(instructions));
     return converter.ToNv12(source.Picture(), target->Planes());
 }
@@ -92,7 +92,7 @@ HRESULT Convert(Instructions instructions, const Source& source, Nv12* target) {
 HRESULT ConvertRgb32(Instructions instructions, const Source& source, std::vector<BYTE>* target, size_t padding = 0) {
     const size_t stride = static_cast<size_t>(source.width) * 4 + padding;
     target->assign(stride * source.height, 0xEE);
-    CNv12Converter converter;
+    CFrameConverter converter;
     RETURN_IF_FAILED(converter.UseInstructions(instructions));
     return converter.ToRgb32(source.Picture(), target->data(), static_cast<ptrdiff_t>(stride));
 }
@@ -101,7 +101,7 @@ HRESULT ConvertRgb32(Instructions instructions, const Source& source, std::vecto
 std::vector<Instructions> SupportedSets() {
     std::vector<Instructions> sets;
     for (const Instructions instructions : kEverySet) {
-        if (CNv12Converter::IsSupported(instructions)) {
+        if (CFrameConverter::IsSupported(instructions)) {
             sets.push_back(instructions);
         }
     }
@@ -122,19 +122,19 @@ Nv12 RepeatedBlock(int width, int height, const int (&luma)[4], int u, int v) {
 
 }  // namespace
 
-TEST(Nv12ConverterTest, ScalarAndSse2AreAlwaysSupported) {
-    EXPECT_TRUE(CNv12Converter::IsSupported(Instructions::Scalar));
-    EXPECT_TRUE(CNv12Converter::IsSupported(Instructions::Sse2));
-    CNv12Converter converter;
-    EXPECT_EQ(CNv12Converter::Best(), converter.CurrentInstructions());
+TEST(FrameConverterTest, ScalarAndSse2AreAlwaysSupported) {
+    EXPECT_TRUE(CFrameConverter::IsSupported(Instructions::Scalar));
+    EXPECT_TRUE(CFrameConverter::IsSupported(Instructions::Sse2));
+    CFrameConverter converter;
+    EXPECT_EQ(CFrameConverter::Best(), converter.CurrentInstructions());
     EXPECT_NE(Instructions::Scalar, converter.CurrentInstructions());
-    if (!CNv12Converter::IsSupported(Instructions::Avx2)) {
+    if (!CFrameConverter::IsSupported(Instructions::Avx2)) {
         EXPECT_EQ(E_NOTIMPL, converter.UseInstructions(Instructions::Avx2));
         EXPECT_EQ(Instructions::Sse2, converter.CurrentInstructions());
     }
 }
 
-TEST(Nv12ConverterTest, FlatColoursGiveTheirExactValues) {
+TEST(FrameConverterTest, FlatColoursGiveTheirExactValues) {
     // Y = ((66 R + 129 G + 25 B + 128) >> 8) + 16, U and V alike, with the
     // shift rounding down: red's U is ((-9690 + 128) >> 8) + 128 = -38 + 128.
     const struct {
@@ -158,13 +158,13 @@ TEST(Nv12ConverterTest, FlatColoursGiveTheirExactValues) {
         for (const Instructions instructions : SupportedSets()) {
             Nv12 target(width, height);
             ASSERT_EQ(S_OK, Convert(instructions, source, &target));
-            EXPECT_TRUE(expected.bytes == target.bytes) << c.name << " " << CNv12Converter::NameOf(instructions) << ": Y " << target.Y(0, 0)
+            EXPECT_TRUE(expected.bytes == target.bytes) << c.name << " " << CFrameConverter::NameOf(instructions) << ": Y " << target.Y(0, 0)
                                                         << ", U " << target.U(0, 0) << ", V " << target.V(0, 0);
         }
     }
 }
 
-TEST(Nv12ConverterTest, ABlockOfFourColoursAveragesTheirChannels) {
+TEST(FrameConverterTest, ABlockOfFourColoursAveragesTheirChannels) {
     // R, G, B of the block: top (200, 30, 60), (10, 240, 90); bottom
     // (120, 120, 5), (33, 77, 250). Sums 363, 467, 405, rounded averages
     // 91, 117, 101: U = ((-676) >> 8) + 128 = 125, V = ((-2496) >> 8) + 128
@@ -184,13 +184,13 @@ TEST(Nv12ConverterTest, ABlockOfFourColoursAveragesTheirChannels) {
     for (const Instructions instructions : SupportedSets()) {
         Nv12 target(width, height);
         ASSERT_EQ(S_OK, Convert(instructions, source, &target));
-        EXPECT_TRUE(expected.bytes == target.bytes) << CNv12Converter::NameOf(instructions) << ": Y " << target.Y(0, 0) << " "
+        EXPECT_TRUE(expected.bytes == target.bytes) << CFrameConverter::NameOf(instructions) << ": Y " << target.Y(0, 0) << " "
                                                     << target.Y(1, 0) << " " << target.Y(0, 1) << " " << target.Y(1, 1)
                                                     << ", U " << target.U(0, 0) << ", V " << target.V(0, 0);
     }
 }
 
-TEST(Nv12ConverterTest, ABottomUpSourceComesOutTopRowFirst) {
+TEST(FrameConverterTest, ABottomUpSourceComesOutTopRowFirst) {
     // Stored as DirectShow stores RGB24: the picture's bottom row first in
     // memory. The picture is red in its top half and blue below; passing
     // the last memory row and a negative stride makes the top the first
@@ -207,15 +207,15 @@ TEST(Nv12ConverterTest, ABottomUpSourceComesOutTopRowFirst) {
     const Bgr24Picture bottomUp = {memory.bytes.data() + memory.stride * (height - 1),
                                    -static_cast<ptrdiff_t>(memory.stride), width, height};
     for (const Instructions instructions : SupportedSets()) {
-        CNv12Converter converter;
+        CFrameConverter converter;
         ASSERT_EQ(S_OK, converter.UseInstructions(instructions));
         Nv12 target(width, height);
         ASSERT_EQ(S_OK, converter.ToNv12(bottomUp, target.Planes()));
         for (int x = 0; x < width; ++x) {
-            EXPECT_EQ(82, target.Y(x, 0)) << CNv12Converter::NameOf(instructions);
-            EXPECT_EQ(240, target.V(x, 0)) << CNv12Converter::NameOf(instructions);
-            EXPECT_EQ(41, target.Y(x, height - 1)) << CNv12Converter::NameOf(instructions);
-            EXPECT_EQ(240, target.U(x, height - 1)) << CNv12Converter::NameOf(instructions);
+            EXPECT_EQ(82, target.Y(x, 0)) << CFrameConverter::NameOf(instructions);
+            EXPECT_EQ(240, target.V(x, 0)) << CFrameConverter::NameOf(instructions);
+            EXPECT_EQ(41, target.Y(x, height - 1)) << CFrameConverter::NameOf(instructions);
+            EXPECT_EQ(240, target.U(x, height - 1)) << CFrameConverter::NameOf(instructions);
         }
         std::vector<BYTE> rgb32(static_cast<size_t>(width) * 4 * height);
         ASSERT_EQ(S_OK, converter.ToRgb32(bottomUp, rgb32.data(), width * 4));
@@ -226,7 +226,7 @@ TEST(Nv12ConverterTest, ABottomUpSourceComesOutTopRowFirst) {
     }
 }
 
-TEST(Nv12ConverterTest, Rgb32CopiesEveryPixelWithOpaqueAlpha) {
+TEST(FrameConverterTest, Rgb32CopiesEveryPixelWithOpaqueAlpha) {
     std::mt19937 random(7);
     for (const int width : {1, 3, 15, 17, 33, 70}) {
         Source source(width, 3);
@@ -241,12 +241,12 @@ TEST(Nv12ConverterTest, Rgb32CopiesEveryPixelWithOpaqueAlpha) {
         for (const Instructions instructions : SupportedSets()) {
             std::vector<BYTE> target;
             ASSERT_EQ(S_OK, ConvertRgb32(instructions, source, &target));
-            EXPECT_TRUE(expected == target) << CNv12Converter::NameOf(instructions) << " at width " << width;
+            EXPECT_TRUE(expected == target) << CFrameConverter::NameOf(instructions) << " at width " << width;
         }
     }
 }
 
-TEST(Nv12ConverterTest, EverySetGivesTheScalarBytesAtEveryTableSize) {
+TEST(FrameConverterTest, EverySetGivesTheScalarBytesAtEveryTableSize) {
     std::mt19937 random(2024);
     for (int i = 0; i < kFrameSizeTableCount; ++i) {
         const FrameSize size = FrameSizeTable[i];
@@ -260,15 +260,15 @@ TEST(Nv12ConverterTest, EverySetGivesTheScalarBytesAtEveryTableSize) {
             Nv12 target(size.width, size.height);
             ASSERT_EQ(S_OK, Convert(instructions, source, &target));
             EXPECT_TRUE(reference.bytes == target.bytes)
-                << CNv12Converter::NameOf(instructions) << " NV12 at " << size.width << "x" << size.height;
+                << CFrameConverter::NameOf(instructions) << " NV12 at " << size.width << "x" << size.height;
             std::vector<BYTE> rgb;
             ASSERT_EQ(S_OK, ConvertRgb32(instructions, source, &rgb));
-            EXPECT_TRUE(rgbReference == rgb) << CNv12Converter::NameOf(instructions) << " RGB32 at " << size.width << "x" << size.height;
+            EXPECT_TRUE(rgbReference == rgb) << CFrameConverter::NameOf(instructions) << " RGB32 at " << size.width << "x" << size.height;
         }
     }
 }
 
-TEST(Nv12ConverterTest, EverySetGivesTheScalarBytesAtSmallWidths) {
+TEST(FrameConverterTest, EverySetGivesTheScalarBytesAtSmallWidths) {
     // Twice an odd number: below one SSE2 step, between the steps of SSE2
     // and AVX2, and just past whole steps, where the last step overlaps.
     std::mt19937 random(99);
@@ -281,13 +281,13 @@ TEST(Nv12ConverterTest, EverySetGivesTheScalarBytesAtSmallWidths) {
             for (const Instructions instructions : SupportedSets()) {
                 Nv12 target(width, height);
                 ASSERT_EQ(S_OK, Convert(instructions, source, &target));
-                EXPECT_TRUE(reference.bytes == target.bytes) << CNv12Converter::NameOf(instructions) << " at " << width << "x" << height;
+                EXPECT_TRUE(reference.bytes == target.bytes) << CFrameConverter::NameOf(instructions) << " at " << width << "x" << height;
             }
         }
     }
 }
 
-TEST(Nv12ConverterTest, PaddedStridesWriteOnlyTheRows) {
+TEST(FrameConverterTest, PaddedStridesWriteOnlyTheRows) {
     std::mt19937 random(5);
     const int width = 204;
     const int height = 8;
@@ -318,15 +318,15 @@ TEST(Nv12ConverterTest, PaddedStridesWriteOnlyTheRows) {
     for (const Instructions instructions : SupportedSets()) {
         Nv12 target(width, height, 20, 44);
         ASSERT_EQ(S_OK, Convert(instructions, padded, &target));
-        EXPECT_TRUE(expected.bytes == target.bytes) << CNv12Converter::NameOf(instructions);
+        EXPECT_TRUE(expected.bytes == target.bytes) << CFrameConverter::NameOf(instructions);
         std::vector<BYTE> rgb;
         ASSERT_EQ(S_OK, ConvertRgb32(instructions, padded, &rgb, 12));
-        EXPECT_TRUE(rgbExpected == rgb) << CNv12Converter::NameOf(instructions) << " RGB32";
+        EXPECT_TRUE(rgbExpected == rgb) << CFrameConverter::NameOf(instructions) << " RGB32";
     }
 }
 
-TEST(Nv12ConverterTest, RefusesOddSizesShortStridesAndNullPointers) {
-    CNv12Converter converter;
+TEST(FrameConverterTest, RefusesOddSizesShortStridesAndNullPointers) {
+    CFrameConverter converter;
     Source source(64, 64);
     Nv12 target(64, 64);
     const std::vector<BYTE> untouched = target.bytes;

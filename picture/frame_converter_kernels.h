@@ -1,7 +1,7 @@
-// The pixel loops of CNv12Converter: what each loop is given, the
+// The pixel loops of CFrameConverter: what each loop is given, the
 // arithmetic it does on every pixel (the scalar functions below, the one
 // definition of the conversion), and the sets of loops per instruction
-// set. The SSE2 and AVX2 sets are the templates of nv12_converter_simd.h
+// set. The SSE2 and AVX2 sets are the templates of frame_converter_simd.h
 // and give exactly the bytes of the scalar set.
 //
 // The conversion is BT.601 with limited range, as webcams send it, in
@@ -23,7 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace nv12_converter_kernels {
+namespace frame_converter_kernels {
 
 constexpr int kSourceBytesPerPixel = 3;
 constexpr int kRgb32BytesPerPixel = 4;
@@ -80,4 +80,4 @@ extern const KernelSet kSse2Kernels;
 // Only for a processor where cpu_features::HasAvx2 says yes.
 extern const KernelSet kAvx2Kernels;
 
-}  // namespace nv12_converter_kernels
+}  // namespace frame_converter_kernels

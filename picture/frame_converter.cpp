@@ -1,12 +1,12 @@
-#include "picture/nv12_converter.h"
+#include "picture/frame_converter.h"
 
 #include "framework/com_util.h"
 #include "framework/cpu_features.h"
 #include "settings/frame_sizes.h"
 
-namespace kernels = nv12_converter_kernels;
+namespace kernels = frame_converter_kernels;
 
-void nv12_converter_kernels::ScalarRowPairColumns(const RowPair& rows, int first) {
+void frame_converter_kernels::ScalarRowPairColumns(const RowPair& rows, int first) {
     for (int x = first; x < rows.width; x += 2) {
         const size_t offset = static_cast<size_t>(x) * kSourceBytesPerPixel;
         const BYTE* const top = rows.top + offset;
@@ -23,7 +23,7 @@ void nv12_converter_kernels::ScalarRowPairColumns(const RowPair& rows, int first
     }
 }
 
-void nv12_converter_kernels::ScalarRgb32Columns(const BYTE* source, BYTE* target, int first, int width) {
+void frame_converter_kernels::ScalarRgb32Columns(const BYTE* source, BYTE* target, int first, int width) {
     for (int x = first; x < width; ++x) {
         const BYTE* const from = source + static_cast<size_t>(x) * kSourceBytesPerPixel;
         BYTE* const to = target + static_cast<size_t>(x) * kRgb32BytesPerPixel;
@@ -44,13 +44,13 @@ void ScalarRgb32Row(const BYTE* source, BYTE* target, int width) {
     kernels::ScalarRgb32Columns(source, target, 0, width);
 }
 
-const kernels::KernelSet& KernelsOf(CNv12Converter::Instructions instructions) {
+const kernels::KernelSet& KernelsOf(CFrameConverter::Instructions instructions) {
     switch (instructions) {
-    case CNv12Converter::Instructions::Scalar:
+    case CFrameConverter::Instructions::Scalar:
         return kernels::kScalarKernels;
-    case CNv12Converter::Instructions::Sse2:
+    case CFrameConverter::Instructions::Sse2:
         return kernels::kSse2Kernels;
-    case CNv12Converter::Instructions::Avx2:
+    case CFrameConverter::Instructions::Avx2:
         return kernels::kAvx2Kernels;
     }
     return kernels::kScalarKernels;
@@ -77,17 +77,17 @@ const BYTE* RowOf(const BYTE* top, ptrdiff_t stride, int y) {
 
 const kernels::KernelSet kernels::kScalarKernels = {ScalarRowPair, ScalarRgb32Row};
 
-bool CNv12Converter::IsSupported(Instructions instructions) {
+bool CFrameConverter::IsSupported(Instructions instructions) {
     return instructions != Instructions::Avx2 || cpu_features::HasAvx2();
 }
 
-CNv12Converter::Instructions CNv12Converter::Best() {
+CFrameConverter::Instructions CFrameConverter::Best() {
     return IsSupported(Instructions::Avx2) ? Instructions::Avx2 : Instructions::Sse2;
 }
 
-CNv12Converter::CNv12Converter() : m_instructions(Best()), m_kernels(&KernelsOf(m_instructions)) {}
+CFrameConverter::CFrameConverter() : m_instructions(Best()), m_kernels(&KernelsOf(m_instructions)) {}
 
-HRESULT CNv12Converter::UseInstructions(Instructions instructions) {
+HRESULT CFrameConverter::UseInstructions(Instructions instructions) {
     if (!IsSupported(instructions)) {
         return E_NOTIMPL;
     }
@@ -96,7 +96,7 @@ HRESULT CNv12Converter::UseInstructions(Instructions instructions) {
     return S_OK;
 }
 
-HRESULT CNv12Converter::ToNv12(const Bgr24Picture& source, const Nv12Planes& target) const {
+HRESULT CFrameConverter::ToNv12(const Bgr24Picture& source, const Nv12Planes& target) const {
     RETURN_HR_IF(E_POINTER, source.top == nullptr || target.luma == nullptr || target.chroma == nullptr);
     RETURN_HR_IF(E_INVALIDARG, !IsFrameLength(source.width) || !IsFrameLength(source.height) ||
                                    source.width % 2 != 0 || source.height % 2 != 0);
@@ -116,7 +116,7 @@ HRESULT CNv12Converter::ToNv12(const Bgr24Picture& source, const Nv12Planes& tar
     return S_OK;
 }
 
-HRESULT CNv12Converter::ToRgb32(const Bgr24Picture& source, BYTE* targetTop, ptrdiff_t targetStride) const {
+HRESULT CFrameConverter::ToRgb32(const Bgr24Picture& source, BYTE* targetTop, ptrdiff_t targetStride) const {
     RETURN_HR_IF(E_POINTER, source.top == nullptr || targetTop == nullptr);
     RETURN_HR_IF(E_INVALIDARG, !IsFrameLength(source.width) || !IsFrameLength(source.height));
     RETURN_HR_IF(E_INVALIDARG, !CoversRow(source.stride, source.width * kernels::kSourceBytesPerPixel) ||
@@ -127,7 +127,7 @@ HRESULT CNv12Converter::ToRgb32(const Bgr24Picture& source, BYTE* targetTop, ptr
     return S_OK;
 }
 
-const char* CNv12Converter::NameOf(Instructions instructions) {
+const char* CFrameConverter::NameOf(Instructions instructions) {
     switch (instructions) {
     case Instructions::Scalar:
         return "scalar";

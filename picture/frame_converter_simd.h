@@ -3,12 +3,12 @@
 // set.
 //
 // Each instruction set has a translation unit of its own
-// (nv12_converter_sse2.cpp, nv12_converter_avx2.cpp) that defines
+// (frame_converter_sse2.cpp, frame_converter_avx2.cpp) that defines
 // QM_SIMD_TARGET, the attribute its vector functions compile with, then
 // includes this file, defines its operations struct and fills its
 // KernelSet with KernelsFor<Ops>(). Everything here lives in an unnamed
 // namespace, so each of those units gets copies of its own, compiled for
-// its own set. The arithmetic is that of nv12_converter_kernels.h on
+// its own set. The arithmetic is that of frame_converter_kernels.h on
 // every lane: every set gives the bytes of the scalar loops.
 //
 // The loops go through a row in steps of 16 pixels per 16-byte half of a
@@ -36,13 +36,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "picture/nv12_converter_kernels.h"
+#include "picture/frame_converter_kernels.h"
 
 #ifndef QM_SIMD_TARGET
 #define QM_SIMD_TARGET
 #endif
 
-namespace nv12_converter_kernels {
+namespace frame_converter_kernels {
 
 namespace {
 
@@ -185,4 +185,4 @@ constexpr KernelSet KernelsFor() {
 
 }  // namespace
 
-}  // namespace nv12_converter_kernels
+}  // namespace frame_converter_kernels

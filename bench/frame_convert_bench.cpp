@@ -1,10 +1,10 @@
-// How long CNv12Converter takes per frame: NV12 and RGB32 from a bottom-up
+// How long CFrameConverter takes per frame: NV12 and RGB32 from a bottom-up
 // RGB24 frame (as the device produces them) at 1280x720 and 1920x1080,
 // for the scalar loops, SSE2 and AVX2 (when the processor has it), with a
 // plain memcpy of the NV12 frame's bytes beside them for scale. Prints the
 // median and the fastest of the repetitions in milliseconds per frame.
 //
-// Usage: nv12_convert_bench [repetitions] (default 200)
+// Usage: frame_convert_bench [repetitions] (default 200)
 #include <windows.h>
 
 #include <algorithm>
@@ -16,13 +16,13 @@
 
 #include "bench/support/bench_clock.h"
 #include "bench/support/child_window.h"
-#include "picture/nv12_converter.h"
+#include "picture/frame_converter.h"
 
 using namespace qmbench;
 
 namespace {
 
-using Instructions = CNv12Converter::Instructions;
+using Instructions = CFrameConverter::Instructions;
 
 struct Figures {
     double median;
@@ -48,7 +48,7 @@ Figures Time(int repetitions, Work work) {
 int main(int argc, char** argv) {
     const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
     std::printf("NV12 and RGB32 from a bottom-up RGB24 frame, ms per frame (median / fastest of %d)\n", repetitions);
-    std::printf("AVX2 on this processor: %s\n", CNv12Converter::IsSupported(Instructions::Avx2) ? "yes" : "no");
+    std::printf("AVX2 on this processor: %s\n", CFrameConverter::IsSupported(Instructions::Avx2) ? "yes" : "no");
     std::mt19937 random(1);
     for (const auto& [width, height] : {std::make_pair(1280, 720), std::make_pair(1920, 1080)}) {
         const size_t sourceStride = (static_cast<size_t>(width) * 3 + 3) & ~static_cast<size_t>(3);
@@ -69,8 +69,8 @@ int main(int argc, char** argv) {
             Time(repetitions, [&] { std::memcpy(copy.data(), source.data(), copy.size()); });
         std::printf("  %-8s %-6s %8.3f / %8.3f\n", "memcpy", "NV12", memcpyFigures.median, memcpyFigures.fastest);
         for (const Instructions instructions : {Instructions::Scalar, Instructions::Sse2, Instructions::Avx2}) {
-            const char* name = CNv12Converter::NameOf(instructions);
-            CNv12Converter converter;
+            const char* name = CFrameConverter::NameOf(instructions);
+            CFrameConverter converter;
             if (FAILED(converter.UseInstructions(instructions))) {
                 std::printf("  %-8s not supported by this processor\n", name);
                 continue;

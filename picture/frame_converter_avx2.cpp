@@ -1,5 +1,5 @@
 // The converter's pixel loops for AVX2: 32 pixels per step. The loops are
-// the templates of nv12_converter_simd.h; here are the instructions they
+// the templates of frame_converter_simd.h; here are the instructions they
 // run on, and how AVX2 spreads 3-byte pixels over doublewords: each half
 // loaded on its own, in the order the templates expect, then one byte
 // shuffle. Every function here is compiled for AVX2 through its target
@@ -7,16 +7,16 @@
 // of the program stays plain SSE2.
 #include <immintrin.h>
 
-#include "picture/nv12_converter_kernels.h"
+#include "picture/frame_converter_kernels.h"
 
 #if defined(__GNUC__)
 #define QM_SIMD_TARGET __attribute__((target("avx2")))
 #else
 #define QM_SIMD_TARGET
 #endif
-#include "picture/nv12_converter_simd.h"
+#include "picture/frame_converter_simd.h"
 
-namespace nv12_converter_kernels {
+namespace frame_converter_kernels {
 
 namespace {
 
@@ -72,4 +72,4 @@ struct Avx2Ops {
 
 const KernelSet kAvx2Kernels = KernelsFor<Avx2Ops>();
 
-}  // namespace nv12_converter_kernels
+}  // namespace frame_converter_kernels

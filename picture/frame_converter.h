@@ -7,7 +7,7 @@
 // its last memory row and a negative stride; the outputs are written in
 // whatever order their own top rows and strides give (Media Foundation
 // wants NV12 top-down). The arithmetic (BT.601, limited range) is defined
-// once, in nv12_converter_kernels.h; the loops exist as plain C++ (the
+// once, in frame_converter_kernels.h; the loops exist as plain C++ (the
 // reference), for SSE2 and for AVX2 (chosen at run time when the processor
 // has it), and all three give exactly the same bytes.
 //
@@ -20,7 +20,7 @@
 
 #include <cstddef>
 
-#include "picture/nv12_converter_kernels.h"
+#include "picture/frame_converter_kernels.h"
 
 // A 24-bit BGR picture: its top row and the signed distance in bytes from
 // one row to the one below it.
@@ -41,7 +41,7 @@ struct Nv12Planes {
     ptrdiff_t chromaStride;
 };
 
-class CNv12Converter {
+class CFrameConverter {
 public:
     // The loops the converter can run: the scalar reference, SSE2, AVX2.
     enum class Instructions { Scalar, Sse2, Avx2 };
@@ -52,7 +52,7 @@ public:
     // "scalar", "SSE2" or "AVX2", for reports.
     static const char* NameOf(Instructions instructions);
 
-    CNv12Converter();
+    CFrameConverter();
 
     // Uses another set from the next call on; E_NOTIMPL (and nothing
     // changes) when the processor cannot run it.
@@ -73,5 +73,5 @@ public:
 
 private:
     Instructions m_instructions;
-    const nv12_converter_kernels::KernelSet* m_kernels;
+    const frame_converter_kernels::KernelSet* m_kernels;
 };

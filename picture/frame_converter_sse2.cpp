@@ -1,17 +1,17 @@
 // The converter's pixel loops for SSE2 (every processor the module runs
 // on): 16 pixels per step. The loops are the templates of
-// nv12_converter_simd.h; here are the instructions they run on, and how
+// frame_converter_simd.h; here are the instructions they run on, and how
 // SSE2, which has no byte shuffle, spreads four 3-byte pixels over four
 // doublewords: the 12 bytes shifted by 0 to 3 bytes, each doubleword
 // taken from the copy that has its pixel in place.
 #include <emmintrin.h>
 
-#include "picture/nv12_converter_kernels.h"
+#include "picture/frame_converter_kernels.h"
 
 #define QM_SIMD_TARGET
-#include "picture/nv12_converter_simd.h"
+#include "picture/frame_converter_simd.h"
 
-namespace nv12_converter_kernels {
+namespace frame_converter_kernels {
 
 namespace {
 
@@ -72,4 +72,4 @@ struct Sse2Ops {
 
 const KernelSet kSse2Kernels = KernelsFor<Sse2Ops>();
 
-}  // namespace nv12_converter_kernels
+}  // namespace frame_converter_kernels
