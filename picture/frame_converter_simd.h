@@ -16,8 +16,8 @@
 // pixels 16h + 4k .. 16h + 4k + 3 of the step as BGRX doublewords (the
 // fourth byte anything). That order lets the packs, which work within each
 // half, put the results of the four groups back into column order, and
-// keeps each pixel's right-hand neighbour, its partner in a 2 x 2 block,
-// in the same half.
+// keeps each pixel's right-hand neighbour, its partner in a 2 x 2 block
+// or a YUY2 pair, in the same half.
 //
 // An operations struct Ops provides:
 // - Vec, the vector type, and kStepPixels: the pixels of one step (16 per
@@ -30,7 +30,12 @@
 // - LoadGroup<k>(step): group k of the step that starts at `step`, from
 //   3-byte pixels, reading no byte outside the step's pixels;
 // - StoreGroup<k>(target, v): group k's BGRX pixels to a row of 4-byte
-//   pixels at the step's first column.
+//   pixels at the step's first column;
+// - StoreInterleaved(target, even, odd): the bytes of two vectors in
+//   column order, alternating (even[0], odd[0], even[1], ...): 2 x
+//   kStepPixels bytes;
+// - StoreWordLows(target, v): the low byte of each word of v (whose words
+//   are 0..255) in column order: kStepPixels / 2 bytes.
 #pragma once
 
 #include <cstddef>
@@ -65,30 +70,52 @@ QM_SIMD_TARGET inline typename Ops::Vec LumaOfGroup(typename Ops::Vec bgrx) {
     return Ops::SrliI32(sum, 8);
 }
 
-// U and V of the two 2 x 2 blocks of a group's four columns over two rows:
-// per block, U in the even doubleword and V in the odd one.
-template <class Ops>
-QM_SIMD_TARGET inline typename Ops::Vec ChromaOfGroup(typename Ops::Vec top, typename Ops::Vec bottom) {
+// U and V of the blocks of a group from the blocks' sums, each block's in
+// its even doubleword as words (blue, red; green, the fourth bytes, which
+// the multipliers ignore): the rounded averages ((sum + 2^(kShift - 1)) >>
+// kShift, over 2^kShift pixels), then the formulas; per block, U in the
+// even doubleword and V in the odd one.
+template <class Ops, int kShift>
+QM_SIMD_TARGET inline typename Ops::Vec ChromaOfSums(typename Ops::Vec blueRed, typename Ops::Vec greenRest) {
     using Vec = typename Ops::Vec;
-    const Vec lowBytes = Ops::SetI16(0x00FF);
-    // Words of both rows' sums: blue, red; green, the fourth bytes (which
-    // the multipliers ignore). At most 510.
-    Vec blueRed = Ops::AddI16(Ops::And(top, lowBytes), Ops::And(bottom, lowBytes));
-    Vec greenRest = Ops::AddI16(Ops::SrliI16(top, 8), Ops::SrliI16(bottom, 8));
-    // The right-hand pixel's sums onto the left-hand one's: each block's
-    // four values in its even doubleword, at most 1020.
-    blueRed = Ops::AddI16(blueRed, Ops::SrliI64(blueRed, 32));
-    greenRest = Ops::AddI16(greenRest, Ops::SrliI64(greenRest, 32));
-    // Rounded averages, each block's in both its doublewords.
-    const Vec two = Ops::SetI16(2);
-    blueRed = Ops::DuplicateEvenI32(Ops::SrliI16(Ops::AddI16(blueRed, two), 2));
-    greenRest = Ops::DuplicateEvenI32(Ops::SrliI16(Ops::AddI16(greenRest, two), 2));
+    const Vec half = Ops::SetI16(1 << (kShift - 1));
+    // Each block's averages in both its doublewords.
+    blueRed = Ops::DuplicateEvenI32(Ops::SrliI16(Ops::AddI16(blueRed, half), kShift));
+    greenRest = Ops::DuplicateEvenI32(Ops::SrliI16(Ops::AddI16(greenRest, half), kShift));
     const Vec blueRedMultipliers = Ops::SetI32Pair(MultiplierPair(112, -38), MultiplierPair(-18, 112));
     const Vec greenMultipliers = Ops::SetI32Pair(MultiplierPair(-74, 0), MultiplierPair(-94, 0));
     const Vec sum = Ops::AddI32(
         Ops::AddI32(Ops::MaddI16(blueRed, blueRedMultipliers), Ops::MaddI16(greenRest, greenMultipliers)),
         Ops::SetI32(kChromaOffset));
     return Ops::SrliI32(sum, 8);
+}
+
+// The right-hand pixel's words onto the left-hand one's: each pair's sums
+// in its even doubleword.
+template <class Ops>
+QM_SIMD_TARGET inline typename Ops::Vec AddPairs(typename Ops::Vec v) {
+    return Ops::AddI16(v, Ops::SrliI64(v, 32));
+}
+
+// U and V of the two 2 x 2 blocks of a group's four columns over two rows
+// (NV12, I420).
+template <class Ops>
+QM_SIMD_TARGET inline typename Ops::Vec ChromaOfBlocks(typename Ops::Vec top, typename Ops::Vec bottom) {
+    using Vec = typename Ops::Vec;
+    const Vec lowBytes = Ops::SetI16(0x00FF);
+    // Both rows' sums, at most 510; then the pairs', at most 1020.
+    const Vec blueRed = Ops::AddI16(Ops::And(top, lowBytes), Ops::And(bottom, lowBytes));
+    const Vec greenRest = Ops::AddI16(Ops::SrliI16(top, 8), Ops::SrliI16(bottom, 8));
+    return ChromaOfSums<Ops, 2>(AddPairs<Ops>(blueRed), AddPairs<Ops>(greenRest));
+}
+
+// U and V of the two horizontal pairs of a group's four columns (YUY2).
+template <class Ops>
+QM_SIMD_TARGET inline typename Ops::Vec ChromaOfPairs(typename Ops::Vec row) {
+    using Vec = typename Ops::Vec;
+    const Vec blueRed = Ops::And(row, Ops::SetI16(0x00FF));
+    const Vec greenRest = Ops::SrliI16(row, 8);
+    return ChromaOfSums<Ops, 1>(AddPairs<Ops>(blueRed), AddPairs<Ops>(greenRest));
 }
 
 // Four groups' doublewords (each 0..255) as bytes in column order.
@@ -98,17 +125,20 @@ QM_SIMD_TARGET inline typename Ops::Vec PackGroups(const typename Ops::Vec* grou
 }
 
 template <class Ops, int kGroup>
-QM_SIMD_TARGET inline void ConvertGroup(const BYTE* top, const BYTE* bottom, typename Ops::Vec* lumaTop,
-                                        typename Ops::Vec* lumaBottom, typename Ops::Vec* chroma) {
+QM_SIMD_TARGET inline void ConvertBlockGroup(const BYTE* top, const BYTE* bottom, typename Ops::Vec* lumaTop,
+                                             typename Ops::Vec* lumaBottom, typename Ops::Vec* chroma) {
     const typename Ops::Vec upper = Ops::template LoadGroup<kGroup>(top);
     const typename Ops::Vec lower = Ops::template LoadGroup<kGroup>(bottom);
     lumaTop[kGroup] = LumaOfGroup<Ops>(upper);
     lumaBottom[kGroup] = LumaOfGroup<Ops>(lower);
-    chroma[kGroup] = ChromaOfGroup<Ops>(upper, lower);
+    chroma[kGroup] = ChromaOfBlocks<Ops>(upper, lower);
 }
 
+// The chroma planes a row pair goes to.
+enum class ChromaPlanes { Interleaved, Separate };
+
 // One step of a row pair from column x (even).
-template <class Ops>
+template <class Ops, ChromaPlanes kPlanes>
 QM_SIMD_TARGET inline void RowPairStep(const RowPair& rows, int x) {
     using Vec = typename Ops::Vec;
     const size_t offset = static_cast<size_t>(x) * kSourceBytesPerPixel;
@@ -117,32 +147,83 @@ QM_SIMD_TARGET inline void RowPairStep(const RowPair& rows, int x) {
     Vec lumaTop[4];
     Vec lumaBottom[4];
     Vec chroma[4];
-    ConvertGroup<Ops, 0>(top, bottom, lumaTop, lumaBottom, chroma);
-    ConvertGroup<Ops, 1>(top, bottom, lumaTop, lumaBottom, chroma);
-    ConvertGroup<Ops, 2>(top, bottom, lumaTop, lumaBottom, chroma);
-    ConvertGroup<Ops, 3>(top, bottom, lumaTop, lumaBottom, chroma);
+    ConvertBlockGroup<Ops, 0>(top, bottom, lumaTop, lumaBottom, chroma);
+    ConvertBlockGroup<Ops, 1>(top, bottom, lumaTop, lumaBottom, chroma);
+    ConvertBlockGroup<Ops, 2>(top, bottom, lumaTop, lumaBottom, chroma);
+    ConvertBlockGroup<Ops, 3>(top, bottom, lumaTop, lumaBottom, chroma);
     Ops::Store(rows.lumaTop + x, PackGroups<Ops>(lumaTop));
     Ops::Store(rows.lumaBottom + x, PackGroups<Ops>(lumaBottom));
-    // One U and one V byte per two columns: the chroma row's bytes line up
-    // with the columns.
-    Ops::Store(rows.chroma + x, PackGroups<Ops>(chroma));
+    // One U and one V byte per two columns, U first: NV12's chroma row
+    // lines up with the columns; I420 takes the U bytes and the V bytes
+    // apart.
+    const Vec interleaved = PackGroups<Ops>(chroma);
+    if constexpr (kPlanes == ChromaPlanes::Interleaved) {
+        Ops::Store(rows.chroma + x, interleaved);
+    } else {
+        Ops::StoreWordLows(rows.chroma + x / 2, Ops::And(interleaved, Ops::SetI16(0x00FF)));
+        Ops::StoreWordLows(rows.redDifference + x / 2, Ops::SrliI16(interleaved, 8));
+    }
 }
 
-template <class Ops>
+template <class Ops, ChromaPlanes kPlanes>
 QM_SIMD_TARGET void RowPairOf(const RowPair& rows) {
     constexpr int kStep = Ops::kStepPixels;
     if (rows.width < kStep) {
-        ScalarRowPairColumns(rows, 0);
+        if constexpr (kPlanes == ChromaPlanes::Interleaved) {
+            ScalarNv12Columns(rows, 0);
+        } else {
+            ScalarI420Columns(rows, 0);
+        }
         return;
     }
     int x = 0;
     for (; x + kStep <= rows.width; x += kStep) {
-        RowPairStep<Ops>(rows, x);
+        RowPairStep<Ops, kPlanes>(rows, x);
     }
     if (x < rows.width) {
         // The last columns again, ending at the last: the same bytes where
         // the steps overlap. The start stays even, as width and the step are.
-        RowPairStep<Ops>(rows, rows.width - kStep);
+        RowPairStep<Ops, kPlanes>(rows, rows.width - kStep);
+    }
+}
+
+template <class Ops, int kGroup>
+QM_SIMD_TARGET inline void ConvertPairGroup(const BYTE* row, typename Ops::Vec* luma, typename Ops::Vec* chroma) {
+    const typename Ops::Vec pixels = Ops::template LoadGroup<kGroup>(row);
+    luma[kGroup] = LumaOfGroup<Ops>(pixels);
+    chroma[kGroup] = ChromaOfPairs<Ops>(pixels);
+}
+
+// One step of a YUY2 row from column x (even).
+template <class Ops>
+QM_SIMD_TARGET inline void Yuy2Step(const BYTE* source, BYTE* target, int x) {
+    using Vec = typename Ops::Vec;
+    const BYTE* const from = source + static_cast<size_t>(x) * kSourceBytesPerPixel;
+    Vec luma[4];
+    Vec chroma[4];
+    ConvertPairGroup<Ops, 0>(from, luma, chroma);
+    ConvertPairGroup<Ops, 1>(from, luma, chroma);
+    ConvertPairGroup<Ops, 2>(from, luma, chroma);
+    ConvertPairGroup<Ops, 3>(from, luma, chroma);
+    // The chroma bytes are U, V alternating by column, so each pixel's
+    // luma followed by its column's chroma byte is Y0 U Y1 V.
+    Ops::StoreInterleaved(target + static_cast<size_t>(x) * kYuy2BytesPerPixel, PackGroups<Ops>(luma),
+                          PackGroups<Ops>(chroma));
+}
+
+template <class Ops>
+QM_SIMD_TARGET void Yuy2RowOf(const BYTE* source, BYTE* target, int width) {
+    constexpr int kStep = Ops::kStepPixels;
+    if (width < kStep) {
+        ScalarYuy2Columns(source, target, 0, width);
+        return;
+    }
+    int x = 0;
+    for (; x + kStep <= width; x += kStep) {
+        Yuy2Step<Ops>(source, target, x);
+    }
+    if (x < width) {
+        Yuy2Step<Ops>(source, target, width - kStep);
     }
 }
 
@@ -180,7 +261,8 @@ QM_SIMD_TARGET void Rgb32RowOf(const BYTE* source, BYTE* target, int width) {
 
 template <class Ops>
 constexpr KernelSet KernelsFor() {
-    return {RowPairOf<Ops>, Rgb32RowOf<Ops>};
+    return {RowPairOf<Ops, ChromaPlanes::Interleaved>, RowPairOf<Ops, ChromaPlanes::Separate>, Yuy2RowOf<Ops>,
+            Rgb32RowOf<Ops>};
 }
 
 }  // namespace

@@ -66,6 +66,15 @@ struct Sse2Ops {
     static void StoreGroup(BYTE* target, Vec pixels) {
         Store(target + 16 * kGroup, pixels);
     }
+
+    static void StoreInterleaved(BYTE* target, Vec even, Vec odd) {
+        Store(target, _mm_unpacklo_epi8(even, odd));
+        Store(target + 16, _mm_unpackhi_epi8(even, odd));
+    }
+
+    static void StoreWordLows(BYTE* target, Vec words) {
+        _mm_storel_epi64(reinterpret_cast<Vec*>(target), _mm_packus_epi16(words, words));
+    }
 };
 
 }  // namespace
