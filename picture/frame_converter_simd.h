@@ -211,58 +211,46 @@ QM_SIMD_TARGET inline void Yuy2Step(const BYTE* source, BYTE* target, int x) {
                           PackGroups<Ops>(chroma));
 }
 
-template <class Ops>
-QM_SIMD_TARGET void Yuy2RowOf(const BYTE* source, BYTE* target, int width) {
-    constexpr int kStep = Ops::kStepPixels;
-    if (width < kStep) {
-        ScalarYuy2Columns(source, target, 0, width);
-        return;
-    }
-    int x = 0;
-    for (; x + kStep <= width; x += kStep) {
-        Yuy2Step<Ops>(source, target, x);
-    }
-    if (x < width) {
-        Yuy2Step<Ops>(source, target, width - kStep);
-    }
-}
-
 template <class Ops, int kGroup>
 QM_SIMD_TARGET inline void CopyGroup(const BYTE* source, BYTE* target, typename Ops::Vec alpha) {
     Ops::template StoreGroup<kGroup>(target, Ops::Or(Ops::template LoadGroup<kGroup>(source), alpha));
 }
 
+// One step of an RGB32 row from column x.
 template <class Ops>
-QM_SIMD_TARGET inline void Rgb32Step(const BYTE* source, BYTE* target, int x, typename Ops::Vec alpha) {
+QM_SIMD_TARGET inline void Rgb32Step(const BYTE* source, BYTE* target, int x) {
     const BYTE* const from = source + static_cast<size_t>(x) * kSourceBytesPerPixel;
     BYTE* const to = target + static_cast<size_t>(x) * kRgb32BytesPerPixel;
+    const typename Ops::Vec alpha = Ops::SetI32(static_cast<int32_t>(0xFF000000u));
     CopyGroup<Ops, 0>(from, to, alpha);
     CopyGroup<Ops, 1>(from, to, alpha);
     CopyGroup<Ops, 2>(from, to, alpha);
     CopyGroup<Ops, 3>(from, to, alpha);
 }
 
-template <class Ops>
-QM_SIMD_TARGET void Rgb32RowOf(const BYTE* source, BYTE* target, int width) {
+// A row into a single-plane format: kRowStep for each whole step, then
+// for the last columns again as RowPairOf does; a row narrower than one
+// step through kScalarColumns.
+template <class Ops, void (*kRowStep)(const BYTE*, BYTE*, int), void (*kScalarColumns)(const BYTE*, BYTE*, int, int)>
+QM_SIMD_TARGET void RowOf(const BYTE* source, BYTE* target, int width) {
     constexpr int kStep = Ops::kStepPixels;
     if (width < kStep) {
-        ScalarRgb32Columns(source, target, 0, width);
+        kScalarColumns(source, target, 0, width);
         return;
     }
-    const typename Ops::Vec alpha = Ops::SetI32(static_cast<int32_t>(0xFF000000u));
     int x = 0;
     for (; x + kStep <= width; x += kStep) {
-        Rgb32Step<Ops>(source, target, x, alpha);
+        kRowStep(source, target, x);
     }
     if (x < width) {
-        Rgb32Step<Ops>(source, target, width - kStep, alpha);
+        kRowStep(source, target, width - kStep);
     }
 }
 
 template <class Ops>
 constexpr KernelSet KernelsFor() {
-    return {RowPairOf<Ops, ChromaPlanes::Interleaved>, RowPairOf<Ops, ChromaPlanes::Separate>, Yuy2RowOf<Ops>,
-            Rgb32RowOf<Ops>};
+    return {RowPairOf<Ops, ChromaPlanes::Interleaved>, RowPairOf<Ops, ChromaPlanes::Separate>,
+            RowOf<Ops, Yuy2Step<Ops>, ScalarYuy2Columns>, RowOf<Ops, Rgb32Step<Ops>, ScalarRgb32Columns>};
 }
 
 }  // namespace
