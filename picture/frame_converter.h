@@ -10,10 +10,10 @@
 // whatever order their own top rows and strides give (Media Foundation
 // wants NV12 top-down). Chroma shared between pixels is the converted
 // average of their channels: of each 2 x 2 block for NV12 and I420, of
-// each horizontal pair for YUY2. The arithmetic (BT.601, limited range) is defined
-// once, in frame_converter_kernels.h; the loops exist as plain C++ (the
-// reference), for SSE2 and for AVX2 (chosen at run time when the processor
-// has it), and all three give exactly the same bytes.
+// each horizontal pair for YUY2. The arithmetic (BT.601, limited range)
+// is defined once, in frame_converter_kernels.h; the loops exist as plain
+// C++ (the reference), for SSE2 and for AVX2 (chosen at run time when the
+// processor has it), and all three give exactly the same bytes.
 //
 // A converter holds no buffers: every call writes straight into the
 // caller's planes and allocates nothing, so it may run for every frame.
