@@ -6,6 +6,7 @@
 #include <new>
 
 #include "picture/frame_picture.h"
+#include "picture/frame_converter.h"
 #include "picture/frame_target.h"
 #include "framework/com_util.h"
 #include "framework/diagnostic_log.h"
@@ -109,26 +110,14 @@ void CCameraFrameSource::Heartbeat() {
 HRESULT CCameraFrameSource::RenderStandby() {
     // The DirectShow device's own standby frame, drawn once per format
     // straight into the stream's buffer (top-down, as Media Foundation
-    // wants frames). When it cannot be drawn, black in the stream's format
-    // stays: NV12 black is luma 16 and chroma 128 (limited range).
+    // wants frames); black in the stream's format when it cannot be drawn.
     const PixelFormat format = m_format.format == FrameFormat::Nv12 ? PixelFormat::Nv12 : PixelFormat::Rgb32;
     const FrameTarget target = TargetOf(format, m_format.width, m_format.height, m_standby.get(), false);
     CFramePicture picture;
     if (SUCCEEDED(picture.Resize(m_format.width, m_format.height)) && picture.RenderStandby(kStandbyText, target)) {
         return S_OK;
     }
-    if (m_format.format == FrameFormat::Nv12) {
-        const size_t luma = static_cast<size_t>(m_format.width) * static_cast<size_t>(m_format.height);
-        std::memset(m_standby.get(), 16, luma);
-        std::memset(m_standby.get() + luma, 128, m_format.imageBytes - luma);
-    } else {
-        for (uint32_t i = 0; i + 3 < m_format.imageBytes; i += 4) {
-            m_standby[i] = 0;
-            m_standby[i + 1] = 0;
-            m_standby[i + 2] = 0;
-            m_standby[i + 3] = 0xFF;
-        }
-    }
+    LOG_IF_FAILED(CFrameConverter().FillBlack(target));
     return S_OK;
 }
 

@@ -285,18 +285,7 @@ bool CFramePicture::CopyInto(const FrameTarget& target) {
 }
 
 bool CFramePicture::Convert(const Bgr24Picture& picture, const FrameTarget& target) const {
-    switch (target.format) {
-    case PixelFormat::Rgb32:
-        return SUCCEEDED(m_converter.ToRgb32(picture, target.planes[0].top, target.planes[0].stride));
-    case PixelFormat::Nv12:
-        return SUCCEEDED(m_converter.ToNv12(picture, {target.planes[0].top, target.planes[0].stride,
-                                                      target.planes[1].top, target.planes[1].stride}));
-    case PixelFormat::Rgb24:
-    case PixelFormat::Yuy2:
-    case PixelFormat::I420:
-        break;
-    }
-    return false;
+    return SUCCEEDED(m_converter.Convert(picture, target));
 }
 
 BYTE* CFramePicture::BgrFrame() {

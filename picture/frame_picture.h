@@ -22,7 +22,7 @@
 
 #include "picture/frame_canvas.h"
 #include "picture/frame_target.h"
-#include "picture/nv12_converter.h"
+#include "picture/frame_converter.h"
 #include "scaler/frame_geometry.h"
 #include "scaler/frame_scaler.h"
 #include "picture/standby_image.h"
@@ -138,7 +138,7 @@ private:
     // Streaming thread only (under the lock, as it writes the canvas); it
     // scales the windows' pictures and the standby picture.
     CFrameScaler m_scaler;
-    CNv12Converter m_converter;
+    CFrameConverter m_converter;
     std::unique_ptr<BYTE[]> m_bgrFrame;
     size_t m_bgrFrameBytes = 0;
 };

@@ -25,7 +25,7 @@
 
 #include "framework/performance_counter.h"
 #include "ring/frame_ring.h"
-#include "picture/nv12_converter.h"
+#include "picture/frame_converter.h"
 #include "capture/output_formats.h"
 #include "framework/com_util.h"
 #include "mf/camera_media_source.h"
@@ -85,7 +85,7 @@ private:
     void Run() {
         CFrameRingWriter writer;
         bool open = false;
-        CNv12Converter converter;
+        CFrameConverter converter;
         std::vector<BYTE> red;
         while (!m_stop) {
             if (!open) {

@@ -1,17 +1,17 @@
 // The converter's pixel loops for SSE2 (every processor the module runs
 // on): 16 pixels per step. The loops are the templates of
-// nv12_converter_simd.h; here are the instructions they run on, and how
+// frame_converter_simd.h; here are the instructions they run on, and how
 // SSE2, which has no byte shuffle, spreads four 3-byte pixels over four
 // doublewords: the 12 bytes shifted by 0 to 3 bytes, each doubleword
 // taken from the copy that has its pixel in place.
 #include <emmintrin.h>
 
-#include "picture/nv12_converter_kernels.h"
+#include "picture/frame_converter_kernels.h"
 
 #define QM_SIMD_TARGET
-#include "picture/nv12_converter_simd.h"
+#include "picture/frame_converter_simd.h"
 
-namespace nv12_converter_kernels {
+namespace frame_converter_kernels {
 
 namespace {
 
@@ -66,10 +66,19 @@ struct Sse2Ops {
     static void StoreGroup(BYTE* target, Vec pixels) {
         Store(target + 16 * kGroup, pixels);
     }
+
+    static void StoreInterleaved(BYTE* target, Vec even, Vec odd) {
+        Store(target, _mm_unpacklo_epi8(even, odd));
+        Store(target + 16, _mm_unpackhi_epi8(even, odd));
+    }
+
+    static void StoreWordLows(BYTE* target, Vec words) {
+        _mm_storel_epi64(reinterpret_cast<Vec*>(target), _mm_packus_epi16(words, words));
+    }
 };
 
 }  // namespace
 
 const KernelSet kSse2Kernels = KernelsFor<Sse2Ops>();
 
-}  // namespace nv12_converter_kernels
+}  // namespace frame_converter_kernels

@@ -1,15 +1,19 @@
-// Converts the device's 24-bit BGR frames into the formats Media
-// Foundation clients take: NV12 (a plane of luma, then one of interleaved
-// U and V at half the width and height) and RGB32 (BGRA with alpha 255).
+// Converts the device's 24-bit BGR frames into every format frames are
+// made in (frame_target.h): RGB24 (a copy), RGB32 (BGRA with alpha 255),
+// NV12 (a plane of luma, then one of interleaved U and V at half the
+// width and height), YUY2 (Y0 U Y1 V for every two pixels of a row) and
+// I420 (planes of luma, U and V, the chroma at half the width and height).
 //
 // Pictures are addressed by their top row and a signed row stride in
 // bytes, as CFrameScaler does, so a bottom-up DirectShow RGB24 frame passes
 // its last memory row and a negative stride; the outputs are written in
 // whatever order their own top rows and strides give (Media Foundation
-// wants NV12 top-down). The arithmetic (BT.601, limited range) is defined
-// once, in nv12_converter_kernels.h; the loops exist as plain C++ (the
-// reference), for SSE2 and for AVX2 (chosen at run time when the processor
-// has it), and all three give exactly the same bytes.
+// wants NV12 top-down). Chroma shared between pixels is the converted
+// average of their channels: of each 2 x 2 block for NV12 and I420, of
+// each horizontal pair for YUY2. The arithmetic (BT.601, limited range)
+// is defined once, in frame_converter_kernels.h; the loops exist as plain
+// C++ (the reference), for SSE2 and for AVX2 (chosen at run time when the
+// processor has it), and all three give exactly the same bytes.
 //
 // A converter holds no buffers: every call writes straight into the
 // caller's planes and allocates nothing, so it may run for every frame.
@@ -20,7 +24,8 @@
 
 #include <cstddef>
 
-#include "picture/nv12_converter_kernels.h"
+#include "picture/frame_converter_kernels.h"
+#include "picture/frame_target.h"
 
 // A 24-bit BGR picture: its top row and the signed distance in bytes from
 // one row to the one below it.
@@ -41,7 +46,7 @@ struct Nv12Planes {
     ptrdiff_t chromaStride;
 };
 
-class CNv12Converter {
+class CFrameConverter {
 public:
     // The loops the converter can run: the scalar reference, SSE2, AVX2.
     enum class Instructions { Scalar, Sse2, Avx2 };
@@ -52,7 +57,7 @@ public:
     // "scalar", "SSE2" or "AVX2", for reports.
     static const char* NameOf(Instructions instructions);
 
-    CNv12Converter();
+    CFrameConverter();
 
     // Uses another set from the next call on; E_NOTIMPL (and nothing
     // changes) when the processor cannot run it.
@@ -71,7 +76,26 @@ public:
     // pixel.
     [[nodiscard]] HRESULT ToRgb32(const Bgr24Picture& source, BYTE* targetTop, ptrdiff_t targetStride) const;
 
+    // The source in the target's format. E_POINTER for a null source row;
+    // E_INVALIDARG, and nothing written, for a target that is not
+    // IsUsable, a source of another size, or a stride (the source's or a
+    // plane's) shorter than a row.
+    [[nodiscard]] HRESULT Convert(const Bgr24Picture& source, const FrameTarget& target) const;
+
+    // Convert for rows firstRow..firstRow + rowCount - 1 of the picture
+    // only, so that a caller can convert a frame in strips (on several
+    // threads, or between other work). For NV12 and I420, whose rows share
+    // chroma in pairs, firstRow and rowCount must be even. Beyond the
+    // errors of Convert, E_INVALIDARG for rows outside the picture.
+    [[nodiscard]] HRESULT ConvertRows(const Bgr24Picture& source, const FrameTarget& target, int firstRow,
+                                      int rowCount) const;
+
+    // Black in the target's format: 0 for RGB, with alpha 255 for RGB32;
+    // Y 16 with U and V 128 for the YUV formats. E_INVALIDARG for a target
+    // that is not IsUsable or has a short stride.
+    [[nodiscard]] HRESULT FillBlack(const FrameTarget& target) const;
+
 private:
     Instructions m_instructions;
-    const nv12_converter_kernels::KernelSet* m_kernels;
+    const frame_converter_kernels::KernelSet* m_kernels;
 };

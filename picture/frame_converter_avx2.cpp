@@ -1,5 +1,5 @@
 // The converter's pixel loops for AVX2: 32 pixels per step. The loops are
-// the templates of nv12_converter_simd.h; here are the instructions they
+// the templates of frame_converter_simd.h; here are the instructions they
 // run on, and how AVX2 spreads 3-byte pixels over doublewords: each half
 // loaded on its own, in the order the templates expect, then one byte
 // shuffle. Every function here is compiled for AVX2 through its target
@@ -7,16 +7,16 @@
 // of the program stays plain SSE2.
 #include <immintrin.h>
 
-#include "picture/nv12_converter_kernels.h"
+#include "picture/frame_converter_kernels.h"
 
 #if defined(__GNUC__)
 #define QM_SIMD_TARGET __attribute__((target("avx2")))
 #else
 #define QM_SIMD_TARGET
 #endif
-#include "picture/nv12_converter_simd.h"
+#include "picture/frame_converter_simd.h"
 
-namespace nv12_converter_kernels {
+namespace frame_converter_kernels {
 
 namespace {
 
@@ -66,10 +66,27 @@ struct Avx2Ops {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 16 * kGroup), _mm256_castsi256_si128(pixels));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 64 + 16 * kGroup), _mm256_extracti128_si256(pixels, 1));
     }
+
+    // The unpacks interleave within each half: the lower half's bytes
+    // become the first and second quarters of the result, the upper
+    // half's the third and fourth.
+    QM_SIMD_TARGET static void StoreInterleaved(BYTE* target, Vec even, Vec odd) {
+        const Vec low = _mm256_unpacklo_epi8(even, odd);
+        const Vec high = _mm256_unpackhi_epi8(even, odd);
+        Store(target, _mm256_permute2x128_si256(low, high, 0x20));
+        Store(target + 32, _mm256_permute2x128_si256(low, high, 0x31));
+    }
+
+    // The pack works within each half: each half's 8 bytes sit in its low
+    // quadword, brought together before the store.
+    QM_SIMD_TARGET static void StoreWordLows(BYTE* target, Vec words) {
+        const Vec packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(words, words), _MM_SHUFFLE(3, 1, 2, 0));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target), _mm256_castsi256_si128(packed));
+    }
 };
 
 }  // namespace
 
 const KernelSet kAvx2Kernels = KernelsFor<Avx2Ops>();
 
-}  // namespace nv12_converter_kernels
+}  // namespace frame_converter_kernels
