@@ -155,8 +155,10 @@ HRESULT CCameraFrameWriter::StartStream(CFrameProducer& producer, CFramePicture&
                                         const frame_ring::FrameRequest& request) {
     RETURN_IF_FAILED(picture.Resize(request.width, request.height));
     producer.UseFrameTime(request.frameTime);
-    std::optional<int> storedSize;
-    RETURN_IF_FAILED(producer.Start(&storedSize));
+    // The stored size and format are the DirectShow device's; the reader's
+    // request sets this stream's.
+    std::optional<CFrameProducer::StoredFormat> stored;
+    RETURN_IF_FAILED(producer.Start(&stored));
     // No graph here: the stream runs on the performance counter from now.
     producer.Run(0, nullptr);
     producer.ReadAhead();

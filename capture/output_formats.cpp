@@ -30,9 +30,91 @@ VIDEOINFOHEADER* MutableVideoInfo(AM_MEDIA_TYPE& mt) {
     return const_cast<VIDEOINFOHEADER*>(output_formats::GetVideoInfo(mt));
 }
 
+constexpr DWORD FourCc(char a, char b, char c, char d) {
+    return static_cast<DWORD>(static_cast<BYTE>(a)) | (static_cast<DWORD>(static_cast<BYTE>(b)) << 8) |
+           (static_cast<DWORD>(static_cast<BYTE>(c)) << 16) | (static_cast<DWORD>(static_cast<BYTE>(d)) << 24);
+}
+
+// How a format is written in a bitmap header.
+struct HeaderForm {
+    DWORD compression;
+    WORD bitCount;
+};
+
+HeaderForm HeaderFormOf(PixelFormat format) {
+    switch (format) {
+    case PixelFormat::Rgb24:
+        return {BI_RGB, 24};
+    case PixelFormat::Rgb32:
+        return {BI_RGB, 32};
+    case PixelFormat::Nv12:
+        return {FourCc('N', 'V', '1', '2'), 12};
+    case PixelFormat::Yuy2:
+        return {FourCc('Y', 'U', 'Y', '2'), 16};
+    case PixelFormat::I420:
+        return {FourCc('I', '4', '2', '0'), 12};
+    }
+    return {BI_RGB, 24};
+}
+
+// The bytes of a frame of a header's format and size; 0 for a header of
+// no offered format or a size the format does not take.
+DWORD ImageSizeOf(const BITMAPINFOHEADER& header) {
+    const std::optional<PixelFormat> format = output_formats::PixelFormatOfHeader(header);
+    if (!format) {
+        return 0;
+    }
+    const LONG height = header.biHeight < 0 ? -header.biHeight : header.biHeight;
+    return static_cast<DWORD>(LayoutOf(*format, header.biWidth, height).imageBytes);
+}
+
 }  // namespace
 
 namespace output_formats {
+
+PixelFormat OfferedFormat(int outputFormat) {
+    return outputFormat >= 0 && outputFormat < kOutputFormatCount ? kOfferedFormats[outputFormat]
+                                                                   : PixelFormat::Rgb24;
+}
+
+int OutputFormatOf(PixelFormat format) {
+    for (int place = 0; place < kOutputFormatCount; ++place) {
+        if (kOfferedFormats[place] == format) {
+            return place;
+        }
+    }
+    return kDefaultOutputFormat;
+}
+
+GUID SubtypeOf(PixelFormat format) {
+    BITMAPINFOHEADER header = {};
+    header.biSize = sizeof(header);
+    header.biCompression = HeaderFormOf(format).compression;
+    header.biBitCount = HeaderFormOf(format).bitCount;
+    return GetBitmapSubtype(&header);
+}
+
+std::optional<PixelFormat> PixelFormatOfHeader(const BITMAPINFOHEADER& header) {
+    for (const PixelFormat format : kOfferedFormats) {
+        const HeaderForm form = HeaderFormOf(format);
+        if (header.biCompression == form.compression && header.biBitCount == form.bitCount) {
+            return format;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<PixelFormat> PixelFormatOfType(const AM_MEDIA_TYPE& mt) {
+    const VIDEOINFOHEADER* vih = GetVideoInfo(mt);
+    if (vih == nullptr) {
+        return std::nullopt;
+    }
+    const std::optional<PixelFormat> format = PixelFormatOfHeader(vih->bmiHeader);
+    if (!format || !IsEqualGUID(mt.subtype, SubtypeOf(*format))) {
+        return std::nullopt;
+    }
+    return format;
+}
 
 DWORD GetBitmapSize(const BITMAPINFOHEADER* header) {
     const LONG height = header->biHeight < 0 ? -header->biHeight : header->biHeight;
@@ -77,20 +159,21 @@ GUID GetBitmapSubtype(const BITMAPINFOHEADER* header) {
     }
 }
 
-HRESULT BuildMediaType(CMediaType* target, REFERENCE_TIME frameTime, int index) {
+HRESULT BuildMediaType(CMediaType* target, REFERENCE_TIME frameTime, int index, PixelFormat format) {
     RETURN_HR_IF_NULL(E_POINTER, target);
     RETURN_HR_IF(E_INVALIDARG, index < 0 || index >= kFrameSizeTableCount);
 
-    VIDEOINFOHEADER format = {};
-    format.AvgTimePerFrame = frameTime;
-    BITMAPINFOHEADER& header = format.bmiHeader;
+    VIDEOINFOHEADER info = {};
+    info.AvgTimePerFrame = frameTime;
+    BITMAPINFOHEADER& header = info.bmiHeader;
     header.biSize = sizeof(BITMAPINFOHEADER);
     header.biWidth = FrameSizeTable[index].width;
     header.biHeight = FrameSizeTable[index].height;
     header.biPlanes = 1;
-    header.biBitCount = 24;
-    header.biCompression = BI_RGB;
-    header.biSizeImage = GetBitmapSize(&header);
+    header.biBitCount = HeaderFormOf(format).bitCount;
+    header.biCompression = HeaderFormOf(format).compression;
+    header.biSizeImage = ImageSizeOf(header);
+    RETURN_HR_IF(E_INVALIDARG, header.biSizeImage == 0);
 
     // An 88-byte block is reused; otherwise a new one replaces the old only
     // once it exists, so a failed allocation leaves the target as it was.
@@ -104,7 +187,7 @@ HRESULT BuildMediaType(CMediaType* target, REFERENCE_TIME frameTime, int index) 
         target->pbFormat = block;
         target->cbFormat = sizeof(VIDEOINFOHEADER);
     }
-    std::memcpy(block, &format, sizeof(format));
+    std::memcpy(block, &info, sizeof(info));
 
     target->SetType(&MEDIATYPE_Video);
     target->SetFormatType(&FORMAT_VideoInfo);
@@ -120,7 +203,7 @@ bool IsSupportedFormat(const VIDEOINFOHEADER* format) {
         return false;
     }
     const BITMAPINFOHEADER& header = format->bmiHeader;
-    if (header.biCompression != BI_RGB || header.biBitCount != 24) {
+    if (!PixelFormatOfHeader(header)) {
         return false;
     }
     for (const FrameSize& size : FrameSizeTable) {
@@ -133,12 +216,13 @@ bool IsSupportedFormat(const VIDEOINFOHEADER* format) {
 
 HRESULT GetMediaType(int position, CMediaType* target, const CMediaType& current, REFERENCE_TIME frameTime) {
     RETURN_HR_IF(E_INVALIDARG, position < 0);
-    RETURN_HR_IF(VFW_S_NO_MORE_ITEMS, position >= kFrameSizeTableCount);
+    RETURN_HR_IF(VFW_S_NO_MORE_ITEMS, position >= kOfferCount);
     RETURN_HR_IF_NULL(E_POINTER, target);
     if (position == 0) {
         return target->Set(current);
     }
-    return BuildMediaType(target, frameTime, position);
+    return BuildMediaType(target, frameTime, position % kFrameSizeTableCount,
+                          kOfferedFormats[position / kFrameSizeTableCount]);
 }
 
 HRESULT CheckMediaType(const CMediaType* proposed, const CMediaType& current) {
@@ -170,11 +254,16 @@ HRESULT ApplyFrameSize(CMediaType* target, int width, int height) {
                                    height > kMaxFrameDimension);
     VIDEOINFOHEADER* format = MutableVideoInfo(*target);
     RETURN_HR_IF_NULL(E_INVALIDARG, format);
+    BITMAPINFOHEADER sized = format->bmiHeader;
+    sized.biWidth = width;
+    sized.biHeight = height;
+    const DWORD imageSize = ImageSizeOf(sized);
+    RETURN_HR_IF(E_INVALIDARG, imageSize == 0);
     BITMAPINFOHEADER& header = format->bmiHeader;
     header.biWidth = width;
     header.biHeight = height;
-    header.biSizeImage = GetBitmapSize(&header);
-    target->SetSampleSize(header.biSizeImage);
+    header.biSizeImage = imageSize;
+    target->SetSampleSize(imageSize);
     return S_OK;
 }
 
@@ -186,7 +275,7 @@ const VIDEOINFOHEADER* GetVideoInfo(const AM_MEDIA_TYPE& mt) {
     return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
 }
 
-void FillStreamCaps(VIDEO_STREAM_CONFIG_CAPS* caps, const FrameSize& size) {
+void FillStreamCaps(VIDEO_STREAM_CONFIG_CAPS* caps, const FrameSize& size, PixelFormat format) {
     *caps = VIDEO_STREAM_CONFIG_CAPS{};
     caps->guid = FORMAT_VideoInfo;
     caps->VideoStandard = AnalogVideo_None;
@@ -203,7 +292,7 @@ void FillStreamCaps(VIDEO_STREAM_CONFIG_CAPS* caps, const FrameSize& size) {
     caps->MaxFrameInterval = kMaxFrameTime;
     // 1920x1080 at 60 fps is about 3 Gbit/s, more than a LONG holds: the
     // highest rate is reported as the largest LONG instead of wrapping.
-    const LONGLONG bitsPerFrame = static_cast<LONGLONG>(size.width) * size.height * 24;
+    const LONGLONG bitsPerFrame = static_cast<LONGLONG>(size.width) * size.height * HeaderFormOf(format).bitCount;
     const LONGLONG maxBits = bitsPerFrame * (kUnitsPerSecond / kMinFrameTime);
     caps->MinBitsPerSecond = static_cast<LONG>(std::min<LONGLONG>(bitsPerFrame, LONG_MAX));
     caps->MaxBitsPerSecond = static_cast<LONG>(std::min<LONGLONG>(maxBits, LONG_MAX));
@@ -214,16 +303,17 @@ HRESULT TypeFromStreamConfig(const AM_MEDIA_TYPE& requested, CMediaType* target)
     RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE, !IsEqualGUID(requested.formattype, FORMAT_VideoInfo));
     const VIDEOINFOHEADER* vih = GetVideoInfo(requested);
     RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE, vih == nullptr || !IsSupportedFormat(vih));
-    // Only RGB24 video is produced; an unset GUID is taken as that.
+    // Video of the header's format; an unset GUID is taken as that.
+    const GUID subtype = SubtypeOf(*PixelFormatOfHeader(vih->bmiHeader));
     RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE,
                  !IsEqualGUID(requested.majortype, MEDIATYPE_Video) && !IsEqualGUID(requested.majortype, GUID_NULL));
     RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE,
-                 !IsEqualGUID(requested.subtype, MEDIASUBTYPE_RGB24) && !IsEqualGUID(requested.subtype, GUID_NULL));
+                 !IsEqualGUID(requested.subtype, subtype) && !IsEqualGUID(requested.subtype, GUID_NULL));
     HRESULT hr = S_OK;
     CMediaType type(requested, &hr);
     RETURN_IF_FAILED(hr);
     type.SetType(&MEDIATYPE_Video);
-    type.SetSubtype(&MEDIASUBTYPE_RGB24);
+    type.SetSubtype(&subtype);
     RETURN_IF_FAILED(ApplyFrameSize(&type, vih->bmiHeader.biWidth, vih->bmiHeader.biHeight));
     target->Swap(type);
     return S_OK;

@@ -1,17 +1,50 @@
-// The six RGB24 output formats of the capture pin and the negotiation
-// rules over them. Free functions over CMediaType, named like the pin
-// operations they serve: the pin that owns the current media type calls
-// them under its own locks.
+// The output formats of the capture pin and the negotiation rules over
+// them: every size of the size table in RGB24 (first, in the positions
+// and capability indices the pin had when it offered nothing else), then
+// in NV12, YUY2, I420 and RGB32. Free functions over CMediaType, named
+// like the pin operations they serve: the pin that owns the current media
+// type calls them under its own locks.
+//
+// Layouts are those of DirectShow: RGB rows bottom-up and padded to 4
+// bytes (a positive biHeight), YUV planes top-down and unpadded, the
+// FOURCC in biCompression and biBitCount 12 (NV12, I420) or 16 (YUY2).
 #pragma once
 
 #include <windows.h>
 #include <strmif.h>
 #include <amvideo.h>
 
+#include <optional>
+
 #include "framework/media_type.h"
+#include "picture/frame_target.h"
 #include "settings/frame_sizes.h"
+#include "settings/settings_values.h"
 
 namespace output_formats {
+
+// The formats in the order the pin offers them; the stored "OutputFormat"
+// is a place in this order.
+inline constexpr PixelFormat kOfferedFormats[kOutputFormatCount] = {
+    PixelFormat::Rgb24, PixelFormat::Nv12, PixelFormat::Yuy2, PixelFormat::I420, PixelFormat::Rgb32,
+};
+// Every size in every format: offer i is size i % kFrameSizeTableCount in
+// format i / kFrameSizeTableCount.
+inline constexpr int kOfferCount = kOutputFormatCount * kFrameSizeTableCount;
+
+// The format at a place of kOfferedFormats; RGB24 for a place outside it.
+PixelFormat OfferedFormat(int outputFormat);
+// The place of a format in kOfferedFormats.
+int OutputFormatOf(PixelFormat format);
+// The media subtype of a format.
+GUID SubtypeOf(PixelFormat format);
+// The format a bitmap header describes, when it is one the pin makes:
+// BI_RGB with 24 or 32 bits, or the FOURCC of NV12, YUY2 or I420 with its
+// bit count.
+std::optional<PixelFormat> PixelFormatOfHeader(const BITMAPINFOHEADER& header);
+// The format of a FORMAT_VideoInfo type whose subtype agrees with its
+// header.
+std::optional<PixelFormat> PixelFormatOfType(const AM_MEDIA_TYPE& mt);
 
 // Bytes of a picture for a bitmap header: rows padded to 4 bytes, times
 // the absolute height.
@@ -21,19 +54,21 @@ DWORD GetBitmapSize(const BITMAPINFOHEADER* header);
 // four-character code), GUID_NULL when there is none.
 GUID GetBitmapSubtype(const BITMAPINFOHEADER* header);
 
-// Fills target with the RGB24 FORMAT_VideoInfo type of FrameSizeTable
-// entry `index`, AvgTimePerFrame = frameTime. An index outside the table
-// gives E_INVALIDARG and a failed format allocation E_OUTOFMEMORY; in both
-// cases the target is left untouched.
-[[nodiscard]] HRESULT BuildMediaType(CMediaType* target, REFERENCE_TIME frameTime, int index);
+// Fills target with the FORMAT_VideoInfo type of FrameSizeTable entry
+// `index` in `format`, AvgTimePerFrame = frameTime. An index outside the
+// table gives E_INVALIDARG and a failed format allocation E_OUTOFMEMORY;
+// in both cases the target is left untouched.
+[[nodiscard]] HRESULT BuildMediaType(CMediaType* target, REFERENCE_TIME frameTime, int index,
+                                     PixelFormat format = PixelFormat::Rgb24);
 
-// True for an uncompressed 24-bit header whose size is a table entry.
+// True for a header of one of the offered formats whose size is a table
+// entry (a positive height: the layouts above).
 bool IsSupportedFormat(const VIDEOINFOHEADER* format);
 
-// The pin's offer at a position: 0 is a copy of the current type, 1..5 the
-// table entries built with frameTime; E_INVALIDARG below 0,
-// VFW_S_NO_MORE_ITEMS from kFrameSizeTableCount on, E_POINTER for a null
-// target.
+// The pin's offer at a position: 0 is a copy of the current type, 1 to
+// kOfferCount - 1 the offers (see kOfferCount) built with frameTime;
+// E_INVALIDARG below 0, VFW_S_NO_MORE_ITEMS from kOfferCount on,
+// E_POINTER for a null target.
 [[nodiscard]] HRESULT GetMediaType(int position, CMediaType* target, const CMediaType& current, REFERENCE_TIME frameTime);
 
 // S_OK only for a type byte-for-byte equal to the current one (GUIDs and
@@ -47,23 +82,25 @@ bool IsSupportedFormat(const VIDEOINFOHEADER* format);
 [[nodiscard]] HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request, const CMediaType& current);
 
 // The type IAMStreamConfig::SetFormat asks for, checked and completed: a
-// FORMAT_VideoInfo RGB24 type (GUID_NULL major type and subtype are taken
-// as video and RGB24) of a table entry's size, with its image and sample
-// size computed from the header, whatever the caller wrote.
+// FORMAT_VideoInfo type of an offered format (GUID_NULL major type and
+// subtype are taken as video and the header's format; another subtype
+// must agree with the header) of a table entry's size, with its image and
+// sample size computed from the header, whatever the caller wrote.
 // VFW_E_INVALIDMEDIATYPE for anything else, E_OUTOFMEMORY; the target is
 // written only on success.
 [[nodiscard]] HRESULT TypeFromStreamConfig(const AM_MEDIA_TYPE& requested, CMediaType* target);
 
 // Writes a width and height into a VideoInfo type and recomputes its image
 // size and sample size. E_INVALIDARG for a size outside
-// 1..kMaxFrameDimension or a type without a VIDEOINFOHEADER; the type is
-// then unchanged.
+// 1..kMaxFrameDimension (or odd, for the YUV formats) or a type without a
+// VIDEOINFOHEADER of an offered format; the type is then unchanged.
 [[nodiscard]] HRESULT ApplyFrameSize(CMediaType* target, int width, int height);
 
-// The stream configuration capabilities of one entry of the size table:
-// the entry's own size everywhere, the frame intervals of the frame time
-// range and the bit rates that follow from them.
-void FillStreamCaps(VIDEO_STREAM_CONFIG_CAPS* caps, const FrameSize& size);
+// The stream configuration capabilities of one entry of the size table in
+// a format: the entry's own size everywhere, the frame intervals of the
+// frame time range and the bit rates that follow from them.
+void FillStreamCaps(VIDEO_STREAM_CONFIG_CAPS* caps, const FrameSize& size,
+                    PixelFormat format = PixelFormat::Rgb24);
 
 // The VIDEOINFOHEADER of a type, or null when it has none.
 const VIDEOINFOHEADER* GetVideoInfo(const AM_MEDIA_TYPE& mt);

@@ -31,7 +31,8 @@ SIZE SizeOf(const CMediaType& mt) {
 CZRV_Stream::CZRV_Stream(HRESULT* phr, CZRV_Capture* filter, int camera)
     : CSourceStream(L"QM Capture Stream", phr, filter, kPinName), m_settings(SettingsPathOfCamera(camera).text) {
     const HRESULT hr =
-        output_formats::BuildMediaType(&m_mt, m_settings.GetFrameTime(), m_settings.GetSelectPixel());
+        output_formats::BuildMediaType(&m_mt, m_settings.GetFrameTime(), m_settings.GetSelectPixel(),
+                                       output_formats::OfferedFormat(m_settings.GetOutputFormat()));
     if (FAILED(hr) && phr != nullptr && SUCCEEDED(*phr)) {
         *phr = hr;
     }
@@ -93,7 +94,9 @@ HRESULT CZRV_Stream::FitPictureTo(const CMediaType& type) {
     QM_DCHECK_HELD(m_formatLock);
     m_producer.ForgetWindow();
     const SIZE size = SizeOf(type);
-    return m_picture.Resize(size.cx, size.cy);
+    RETURN_IF_FAILED(m_picture.Resize(size.cx, size.cy));
+    m_pixelFormat = output_formats::PixelFormatOfType(type).value_or(PixelFormat::Rgb24);
+    return S_OK;
 }
 
 // ---- Negotiation ----
@@ -177,9 +180,9 @@ HRESULT CZRV_Stream::FillBuffer(IMediaSample* sample) {
     if (!m_producer.WaitUntilDue(GetRequestHandle())) {
         return kNoSample;
     }
-    ApplyStoredSize(m_producer.TakeStoredChanges());
+    ApplyStoredFormat(m_producer.TakeStoredChanges());
     bool produced = true;
-    DrawIntoSample(sample, PixelFormat::Rgb24, m_picture.Width(), m_picture.Height(), [&](const FrameTarget& target) {
+    DrawIntoSample(sample, m_pixelFormat, m_picture.Width(), m_picture.Height(), [&](const FrameTarget& target) {
         bool drawn = false;
         produced = m_producer.Produce(target, GetRequestHandle(), &drawn);
         return drawn;
@@ -211,14 +214,16 @@ HRESULT CZRV_Stream::Inactive() {
     return hr;
 }
 
-void CZRV_Stream::ApplyStoredSize(const std::optional<int>& index) {
-    if (!index) {
+void CZRV_Stream::ApplyStoredFormat(const std::optional<CFrameProducer::StoredFormat>& stored) {
+    if (!stored) {
         return;
     }
-    // A size stored by someone else is taken like one set here, but not
-    // written back: while connected it waits for the next connection.
+    // A size or format stored by someone else is taken like one set here,
+    // but not written back: while connected it waits for the next
+    // connection.
     CMediaType type;
-    if (FAILED(output_formats::BuildMediaType(&type, m_settings.GetFrameTime(), *index))) {
+    if (FAILED(output_formats::BuildMediaType(&type, m_settings.GetFrameTime(), stored->sizeIndex,
+                                              output_formats::OfferedFormat(stored->outputFormat)))) {
         return;
     }
     CAutoLock format(&m_formatLock);
@@ -229,9 +234,9 @@ void CZRV_Stream::ApplyStoredSize(const std::optional<int>& index) {
 }
 
 HRESULT CZRV_Stream::OnThreadCreate() {
-    std::optional<int> storedSize;
-    RETURN_IF_FAILED(m_producer.Start(&storedSize));
-    ApplyStoredSize(storedSize);
+    std::optional<CFrameProducer::StoredFormat> stored;
+    RETURN_IF_FAILED(m_producer.Start(&stored));
+    ApplyStoredFormat(stored);
     // What makes the first frames slow is done here, while the filter's
     // Pause waits for this start: a graph that runs at once then starts
     // its clock only after it, and no frame of the stream pays for it.
@@ -319,23 +324,27 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::GetFormat(AM_MEDIA_TYPE** mt) {
 HRESULT STDMETHODCALLTYPE CZRV_Stream::GetNumberOfCapabilities(int* count, int* size) {
     RETURN_HR_IF_NULL(E_POINTER, count);
     RETURN_HR_IF_NULL(E_POINTER, size);
-    *count = kFrameSizeTableCount;
+    *count = output_formats::kOfferCount;
     *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) {
-    RETURN_HR_IF(E_INVALIDARG, index < 0 || index >= kFrameSizeTableCount);
+    RETURN_HR_IF(E_INVALIDARG, index < 0 || index >= output_formats::kOfferCount);
     RETURN_HR_IF_NULL(E_POINTER, mt);
     RETURN_HR_IF_NULL(E_POINTER, caps);
     *mt = nullptr;
+    // The offers' order: every size in RGB24 (the indices the pin had
+    // before it offered other formats), then in each other format.
+    const int sizeIndex = index % kFrameSizeTableCount;
+    const PixelFormat pixelFormat = output_formats::kOfferedFormats[index / kFrameSizeTableCount];
     CMediaType type;
-    RETURN_IF_FAILED(output_formats::BuildMediaType(&type, m_settings.GetFrameTime(), index));
+    RETURN_IF_FAILED(output_formats::BuildMediaType(&type, m_settings.GetFrameTime(), sizeIndex, pixelFormat));
     type.bFixedSizeSamples = FALSE;
     UniqueMediaType copy(CreateMediaType(&type));
     RETURN_HR_IF(E_OUTOFMEMORY, !copy);
     VIDEO_STREAM_CONFIG_CAPS filled;
-    output_formats::FillStreamCaps(&filled, FrameSizeTable[index]);
+    output_formats::FillStreamCaps(&filled, FrameSizeTable[sizeIndex], pixelFormat);
     std::memcpy(caps, &filled, sizeof(filled));
     *mt = copy.release();
     return S_OK;
@@ -409,10 +418,13 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFrameSize(const int* size) {
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::SetSelectPixel(int index) {
     RETURN_HR_IF(E_INVALIDARG, index < 0 || index >= kFrameSizeTableCount);
-    CMediaType type;
-    RETURN_IF_FAILED(output_formats::BuildMediaType(&type, m_settings.GetFrameTime(), index));
     {
+        // Another size in the format the pin has.
         CAutoLock format(&m_formatLock);
+        const PixelFormat pixelFormat =
+            output_formats::PixelFormatOfType(SelectedType()).value_or(PixelFormat::Rgb24);
+        CMediaType type;
+        RETURN_IF_FAILED(output_formats::BuildMediaType(&type, m_settings.GetFrameTime(), index, pixelFormat));
         RETURN_IF_FAILED(ApplySelectedType(type));
     }
     // Stored once it applies, outside the format lock: a registry write

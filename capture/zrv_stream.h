@@ -158,13 +158,14 @@ private:
     // contents when it succeeds; a failure (a canvas that cannot be built)
     // changes nothing. The caller holds the format lock.
     [[nodiscard]] HRESULT ApplySelectedType(CMediaType& type);
-    // Sizes the picture to `type` and forgets the captured window, so that
-    // the next frame searches again. A failure keeps the canvas's size.
-    // The caller holds the format lock.
+    // Sizes the picture to `type`, takes its pixel format for the frames
+    // and forgets the captured window, so that the next frame searches
+    // again. A failure keeps the canvas's size and format. The caller
+    // holds the format lock.
     [[nodiscard]] HRESULT FitPictureTo(const CMediaType& type);
-    // Streaming thread: a size index stored by someone else, taken like one
-    // set here but not written back.
-    void ApplyStoredSize(const std::optional<int>& index);
+    // Streaming thread: a size or output format stored by someone else,
+    // taken like one set here but not written back.
+    void ApplyStoredFormat(const std::optional<CFrameProducer::StoredFormat>& stored);
     // Streaming thread: writes every buffer of the allocator once.
     void WarmBuffers();
 
@@ -175,6 +176,11 @@ private:
 
     CCaptureSettings m_settings;
     CFramePicture m_picture;
+    // The pixel format of m_mt, which the frames are drawn in: written
+    // with the picture's size under the format lock, read by the streaming
+    // thread without it (a sample too small for the layout it gives is
+    // left alone, and the picture draws only a target of its own size).
+    std::atomic<PixelFormat> m_pixelFormat{PixelFormat::Rgb24};
     // Makes the frames; declared after what it refers to.
     CFrameProducer m_producer{m_settings, m_picture};
 };

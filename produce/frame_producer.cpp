@@ -20,13 +20,13 @@ constexpr DWORD kPrimingReadMs = 500;
 CFrameProducer::CFrameProducer(CCaptureSettings& settings, CFramePicture& picture)
     : m_settings(settings), m_picture(picture) {}
 
-HRESULT CFrameProducer::Start(std::optional<int>* storedSize) {
-    RETURN_HR_IF_NULL(E_POINTER, storedSize);
+HRESULT CFrameProducer::Start(std::optional<StoredFormat>* storedFormat) {
+    RETURN_HR_IF_NULL(E_POINTER, storedFormat);
     QM_DCHECK_ON_THREAD(m_streamingThread);
     // Without a watch the stream still runs, with the settings it has.
     // Without a watch the settings apply from the next start.
     LOG_IF_FAILED(m_watch.Start(m_settings.Key().Path()));
-    *storedSize = Reload();
+    *storedFormat = Reload();
     // Read afresh at every start: the file may have changed meanwhile.
     RequestStandbyImage(m_settings.GetSnapshot().standbyImage);
     RETURN_IF_FAILED(m_capture.Start());
@@ -87,7 +87,7 @@ void CFrameProducer::Prime(HANDLE wakeEvent) {
     }
 }
 
-std::optional<int> CFrameProducer::TakeStoredChanges() {
+std::optional<CFrameProducer::StoredFormat> CFrameProducer::TakeStoredChanges() {
     QM_DCHECK_ON_THREAD(m_streamingThread);
     if (!m_watch.Changed()) {
         return std::nullopt;
@@ -118,7 +118,7 @@ void CFrameProducer::NoteWindow(HWND window) {
     m_loggedWindow = window;
 }
 
-std::optional<int> CFrameProducer::Reload() {
+std::optional<CFrameProducer::StoredFormat> CFrameProducer::Reload() {
     const unsigned changes = m_settings.Reload();
     if (changes != CCaptureSettings::kNoChange) {
         diagnostic_log::Write("settings reloaded (changes 0x%02X)", changes);
@@ -126,8 +126,8 @@ std::optional<int> CFrameProducer::Reload() {
     if ((changes & CCaptureSettings::kWindowChanged) != 0) {
         m_tracker.Forget();
     }
-    if ((changes & CCaptureSettings::kSelectPixelChanged) != 0) {
-        return m_settings.GetSelectPixel();
+    if ((changes & (CCaptureSettings::kSelectPixelChanged | CCaptureSettings::kOutputFormatChanged)) != 0) {
+        return StoredFormat{m_settings.GetSelectPixel(), m_settings.GetOutputFormat()};
     }
     return std::nullopt;
 }

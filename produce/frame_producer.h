@@ -43,11 +43,19 @@ public:
     CFrameProducer(const CFrameProducer&) = delete;
     CFrameProducer& operator=(const CFrameProducer&) = delete;
 
+    // The stored size and output format, handed back to the owner when
+    // either changed in the registry: the owner keeps the format.
+    struct StoredFormat {
+        int sizeIndex;
+        int outputFormat;
+    };
+
     // Streaming thread, as it starts: watches the settings, starts the
     // capture thread and the pacing. Settings changed since the device was
-    // created apply from the first frame: the stored size, when it changed,
-    // is returned through storedSize for the pin to apply.
-    [[nodiscard]] HRESULT Start(std::optional<int>* storedSize);
+    // created apply from the first frame: the stored size and format, when
+    // either changed, are returned through storedFormat for the pin to
+    // apply.
+    [[nodiscard]] HRESULT Start(std::optional<StoredFormat>* storedFormat);
     // Streaming thread, as it ends.
     void Stop();
     // The thread that started and stopped the stream has ended (the pin's
@@ -63,8 +71,8 @@ public:
     // wakeEvent (the worker's request, left set) ended the wait.
     [[nodiscard]] bool WaitUntilDue(HANDLE wakeEvent);
     // Streaming thread: takes over what changed in the registry since the
-    // last call; a new stored size index is returned for the pin.
-    [[nodiscard]] std::optional<int> TakeStoredChanges();
+    // last call; a new stored size or format is returned for the pin.
+    [[nodiscard]] std::optional<StoredFormat> TakeStoredChanges();
     // Streaming thread: draws this frame's picture into the target (a
     // target the picture does not fit is left untouched: *drawn false).
     // False when wakeEvent asked to stop meanwhile: then no frame is to be
@@ -120,8 +128,8 @@ public:
     void InjectStandbyLoadForTesting(CStandbyImageLoader::LoadFunction load) { m_loader.InjectLoadForTesting(load); }
 
 private:
-    // Reloads the settings; the stored size when it changed.
-    std::optional<int> Reload();
+    // Reloads the settings; the stored size and format when either changed.
+    std::optional<StoredFormat> Reload();
     // Reads the window into both of the capture's buffers before the first
     // frame is due.
     void Prime(HANDLE wakeEvent);

@@ -71,6 +71,7 @@ constexpr SettingRow kSettingRows[] = {
     TextRow<&Values::standbyImage, kDefaultStandbyImage>(kStandbyImageValue, CCaptureSettings::kStandbyImageChanged),
     NumberRow<&Values::frameTime, &ParseFrameTime>(kFrameTimeValue, CCaptureSettings::kFrameTimeChanged),
     NumberRow<&Values::selectPixel, &ParseSelectPixel>(kSelectPixelValue, CCaptureSettings::kSelectPixelChanged),
+    NumberRow<&Values::outputFormat, &ParseOutputFormat>(kOutputFormatValue, CCaptureSettings::kOutputFormatChanged),
     NumberRow<&Values::captureMethod, &ParseCaptureMethod>(kCaptureMethodValue,
                                                           CCaptureSettings::kCaptureMethodChanged),
     NumberRow<&Values::scaleMode, &ParseScaleMode>(kScaleModeValue, CCaptureSettings::kScaleModeChanged),
@@ -139,6 +140,11 @@ REFERENCE_TIME CCaptureSettings::GetFrameTime() const {
 int CCaptureSettings::GetSelectPixel() const {
     CAutoLock lock(&m_valueLock);
     return m_stored.selectPixel;
+}
+
+int CCaptureSettings::GetOutputFormat() const {
+    CAutoLock lock(&m_valueLock);
+    return m_stored.outputFormat;
 }
 
 template <typename Update>
@@ -243,6 +249,12 @@ HRESULT CCaptureSettings::SetStandbyImage(const wchar_t* path) {
 HRESULT CCaptureSettings::PersistSelectPixel(int index) {
     RETURN_HR_IF(E_INVALIDARG, index < 0 || index >= kFrameSizeTableCount);
     SetAndPersist(kSelectPixelValue, [&](Values& values) { values.selectPixel = index; });
+    return S_OK;
+}
+
+HRESULT CCaptureSettings::PersistOutputFormat(int format) {
+    RETURN_HR_IF(E_INVALIDARG, format < 0 || format >= kOutputFormatCount);
+    SetAndPersist(kOutputFormatValue, [&](Values& values) { values.outputFormat = format; });
     return S_OK;
 }
 

@@ -32,6 +32,7 @@ public:
     struct Values {
         REFERENCE_TIME frameTime = kDefaultFrameTime;
         int selectPixel = kDefaultSelectPixel;
+        int outputFormat = kDefaultOutputFormat;
         CaptureMethod captureMethod = kDefaultCaptureMethod;
         ScaleMode scaleMode = kDefaultScaleMode;
         bool mirror = kDefaultMirror;
@@ -64,6 +65,7 @@ public:
         kMirrorChanged = 1u << 6,
         kDiagnosticLogChanged = 1u << 7,
         kStandbyImageChanged = 1u << 8,
+        kOutputFormatChanged = 1u << 9,
     };
 
     // Loads every value of the key (HKEY_CURRENT_USER\keyPath); nothing is
@@ -85,6 +87,7 @@ public:
     REFERENCE_TIME GetFrameTime() const;
     // The stored size index: as loaded, or as last persisted.
     int GetSelectPixel() const;
+    int GetOutputFormat() const;
 
     // Whole frames per second of the frame time; E_POINTER for null.
     HRESULT GetFrameRate(double* rate) const;
@@ -112,6 +115,9 @@ public:
     // Persists a size index; E_INVALIDARG and nothing written outside the
     // size table.
     HRESULT PersistSelectPixel(int index);
+    // Stores the output format (0..kOutputFormatCount - 1); E_INVALIDARG
+    // otherwise.
+    HRESULT PersistOutputFormat(int format);
     // The frame time of a format accepted by IAMStreamConfig::SetFormat;
     // not persisted. 0 or below keeps the current frame time; any other
     // value is clamped into kMinFrameTime..kMaxFrameTime.

@@ -19,6 +19,7 @@ inline constexpr char kWindowProgramValue[] = "WindowProgram";
 inline constexpr char kTitleTextValue[] = "TitleText";
 inline constexpr char kFrameTimeValue[] = "FrameTime";
 inline constexpr char kSelectPixelValue[] = "SelectPixel";
+inline constexpr char kOutputFormatValue[] = "OutputFormat";
 inline constexpr char kCaptureMethodValue[] = "CaptureMethod";
 inline constexpr char kScaleModeValue[] = "ScaleMode";
 inline constexpr char kMirrorValue[] = "Mirror";

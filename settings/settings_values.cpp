@@ -88,6 +88,14 @@ int ParseSelectPixel(const char* text) {
     return static_cast<int>(value);
 }
 
+int ParseOutputFormat(const char* text) {
+    long long value = 0;
+    if (!ParseDecimal(text, &value) || value < 0 || value >= kOutputFormatCount) {
+        return kDefaultOutputFormat;
+    }
+    return static_cast<int>(value);
+}
+
 bool CopySettingText(char* destination, const char* text, UINT codePage) {
     constexpr size_t kMaxLength = kSettingsTextCapacity - 1;
     size_t length = 0;

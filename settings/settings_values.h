@@ -27,6 +27,11 @@ inline constexpr wchar_t kDefaultStandbyImage[] = L"";
 inline constexpr char kDefaultTitleText[] = "- QM Capture -";
 inline constexpr wchar_t kDefaultTitleTextW[] = L"- QM Capture -";
 inline constexpr int kDefaultSelectPixel = 0;
+// The output format, as its place in the order the pin offers formats in:
+// 0 RGB24 (the default, and what the device sent before it had others),
+// 1 NV12, 2 YUY2, 3 I420, 4 RGB32.
+inline constexpr int kOutputFormatCount = 5;
+inline constexpr int kDefaultOutputFormat = 0;
 inline constexpr CaptureMethod kDefaultCaptureMethod = CaptureMethod::Auto;
 inline constexpr ScaleMode kDefaultScaleMode = ScaleMode::Stretch;
 inline constexpr bool kDefaultMirror = false;
@@ -38,6 +43,8 @@ REFERENCE_TIME ParseFrameTime(const char* text);
 
 // A stored size index: decimal text within the size table, else 0.
 int ParseSelectPixel(const char* text);
+// A stored output format: decimal text below kOutputFormatCount, else 0.
+int ParseOutputFormat(const char* text);
 
 // A stored capture method: "0", "1" or "2" as decimal text; anything else
 // is Auto.
