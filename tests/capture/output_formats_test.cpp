@@ -17,6 +17,10 @@ using namespace qmtest;
 
 namespace {
 
+// The FOURCC family's subtype of I420, written out (the SDK declares it
+// only among the codec headers).
+const GUID kI420Subtype = {MAKEFOURCC('I', '4', '2', '0'), 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+
 const VIDEOINFOHEADER& Format(const CMediaType& mt) {
     return *reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
 }
@@ -150,7 +154,7 @@ TEST(OutputFormatsTest, BadIndexOrFailedAllocationLeavesTheTargetUntouched) {
     EXPECT_EQ(before, Bytes(empty));
 }
 
-TEST(OutputFormatsTest, SupportedFormatsAreExactlyTheSixUncompressed24BitSizes) {
+TEST(OutputFormatsTest, SupportedFormatsAreTheOfferedFormatsAtTheTableSizes) {
     for (int i = 0; i < kFrameSizeTableCount; ++i) {
         CMediaType mt;
         ASSERT_EQ(S_OK, BuildMediaType(&mt, 0, i));
@@ -163,7 +167,7 @@ TEST(OutputFormatsTest, SupportedFormatsAreExactlyTheSixUncompressed24BitSizes) 
     vih.bmiHeader.biHeight = 568;
     EXPECT_FALSE(IsSupportedFormat(&vih));
     vih = Format(mt);
-    vih.bmiHeader.biBitCount = 32;
+    vih.bmiHeader.biBitCount = 16;
     EXPECT_FALSE(IsSupportedFormat(&vih));
     vih = Format(mt);
     vih.bmiHeader.biHeight = -360;
@@ -237,8 +241,16 @@ TEST(OutputFormatsTest, OfferOrderStartsWithTheCurrentType) {
             // The current type as it is; the others with the current frame time.
             EXPECT_EQ(position == 0 ? 333333 : 400000, Format(offered).AvgTimePerFrame);
         }
+        // Then every size again in each other format, in the order of
+        // kOfferedFormats, and nothing after the last.
+        for (int position = kFrameSizeTableCount; position < kOfferCount; ++position) {
+            CMediaType offered;
+            ASSERT_EQ(S_OK, GetMediaType(position, &offered, current, 400000));
+            EXPECT_EQ(FrameSizeTable[position % kFrameSizeTableCount].width, Format(offered).bmiHeader.biWidth);
+            EXPECT_EQ(kOfferedFormats[position / kFrameSizeTableCount], PixelFormatOfType(offered));
+        }
         CMediaType offered;
-        EXPECT_EQ(VFW_S_NO_MORE_ITEMS, GetMediaType(kFrameSizeTableCount, &offered, current, 333333));
+        EXPECT_EQ(VFW_S_NO_MORE_ITEMS, GetMediaType(kOfferCount, &offered, current, 333333));
         EXPECT_EQ(E_INVALIDARG, GetMediaType(-1, &offered, current, 333333));
         EXPECT_EQ(E_POINTER, GetMediaType(2, nullptr, current, 333333));
     }
@@ -349,4 +361,87 @@ TEST(OutputFormatsTest, ApplyFrameSizeRecomputesSizesAndRefusesNonsense) {
     CMediaType noFormat;
     EXPECT_EQ(E_INVALIDARG, ApplyFrameSize(&noFormat, 204, 360));
     EXPECT_EQ(E_POINTER, ApplyFrameSize(nullptr, 204, 360));
+}
+
+TEST(OutputFormatsTest, EachFormatIsDescribedAsDirectShowHostsExpectIt) {
+    struct Expected {
+        PixelFormat format;
+        GUID subtype;
+        DWORD compression;
+        WORD bits;
+        // Bytes of a 1280x720 frame.
+        DWORD imageSize;
+    };
+    const Expected formats[] = {
+        {PixelFormat::Rgb24, MEDIASUBTYPE_RGB24, BI_RGB, 24, 1280 * 720 * 3},
+        {PixelFormat::Nv12, MEDIASUBTYPE_NV12, MAKEFOURCC('N', 'V', '1', '2'), 12, 1280 * 720 * 3 / 2},
+        {PixelFormat::Yuy2, MEDIASUBTYPE_YUY2, MAKEFOURCC('Y', 'U', 'Y', '2'), 16, 1280 * 720 * 2},
+        {PixelFormat::I420, kI420Subtype, MAKEFOURCC('I', '4', '2', '0'), 12, 1280 * 720 * 3 / 2},
+        {PixelFormat::Rgb32, MEDIASUBTYPE_RGB32, BI_RGB, 32, 1280 * 720 * 4},
+    };
+    ASSERT_EQ(kOutputFormatCount, static_cast<int>(std::size(formats)));
+    for (int place = 0; place < kOutputFormatCount; ++place) {
+        const Expected& e = formats[place];
+        SCOPED_TRACE(NameOf(e.format));
+        EXPECT_EQ(e.format, OfferedFormat(place)) << "the stored value's order";
+        EXPECT_EQ(place, OutputFormatOf(e.format));
+        CMediaType mt;
+        ASSERT_EQ(S_OK, BuildMediaType(&mt, 333333, 8, e.format));  // 1280x720
+        const BITMAPINFOHEADER& header = Format(mt).bmiHeader;
+        EXPECT_TRUE(IsEqualGUID(e.subtype, mt.subtype));
+        EXPECT_EQ(e.compression, header.biCompression);
+        EXPECT_EQ(e.bits, header.biBitCount);
+        EXPECT_EQ(720, header.biHeight) << "RGB bottom-up; YUV top-down with a positive height";
+        EXPECT_EQ(e.imageSize, header.biSizeImage);
+        EXPECT_EQ(e.imageSize, mt.lSampleSize);
+        EXPECT_EQ(e.format, PixelFormatOfType(mt));
+        VIDEO_STREAM_CONFIG_CAPS caps;
+        FillStreamCaps(&caps, FrameSizeTable[8], e.format);
+        EXPECT_EQ(1280 * 720 * e.bits, caps.MinBitsPerSecond);
+    }
+    EXPECT_EQ(PixelFormat::Rgb24, OfferedFormat(-1));
+    EXPECT_EQ(PixelFormat::Rgb24, OfferedFormat(kOutputFormatCount));
+    // A header and a subtype that disagree describe no format.
+    CMediaType mt;
+    ASSERT_EQ(S_OK, BuildMediaType(&mt, 333333, 8, PixelFormat::Nv12));
+    mt.subtype = MEDIASUBTYPE_YUY2;
+    EXPECT_FALSE(PixelFormatOfType(mt).has_value());
+}
+
+TEST(OutputFormatsTest, StreamConfigTakesEveryFormatAndRefusesTheRest) {
+    // A host that writes only the header (GUID_NULL subtype) gets the
+    // header's format; one that names a subtype must name the header's.
+    for (const PixelFormat format : kOfferedFormats) {
+        SCOPED_TRACE(NameOf(format));
+        CMediaType asked;
+        ASSERT_EQ(S_OK, BuildMediaType(&asked, 333333, 9, format));  // 1920x1080
+        reinterpret_cast<VIDEOINFOHEADER*>(asked.pbFormat)->bmiHeader.biSizeImage = 7;
+        asked.subtype = GUID_NULL;
+        CMediaType taken;
+        ASSERT_EQ(S_OK, TypeFromStreamConfig(asked, &taken));
+        EXPECT_EQ(format, PixelFormatOfType(taken));
+        EXPECT_EQ(LayoutOf(format, 1920, 1080).imageBytes, Format(taken).bmiHeader.biSizeImage);
+    }
+    CMediaType nv12;
+    ASSERT_EQ(S_OK, BuildMediaType(&nv12, 333333, 9, PixelFormat::Nv12));
+    CMediaType untouched;
+    nv12.subtype = MEDIASUBTYPE_RGB24;
+    EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, TypeFromStreamConfig(nv12, &untouched));
+    nv12.subtype = MEDIASUBTYPE_NV12;
+    reinterpret_cast<VIDEOINFOHEADER*>(nv12.pbFormat)->bmiHeader.biBitCount = 16;
+    EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, TypeFromStreamConfig(nv12, &untouched)) << "NV12 has 12 bits a pixel";
+    // VIDEOINFOHEADER2 is not one of the pin's format types: refused.
+    CMediaType second;
+    ASSERT_EQ(S_OK, BuildMediaType(&second, 333333, 9, PixelFormat::Nv12));
+    second.formattype = FORMAT_VideoInfo2;
+    EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, TypeFromStreamConfig(second, &untouched));
+    EXPECT_EQ(nullptr, untouched.pbFormat) << "nothing is written on refusal";
+    // Sizes the YUV formats cannot take (odd) are refused by ApplyFrameSize.
+    CMediaType yuy2;
+    ASSERT_EQ(S_OK, BuildMediaType(&yuy2, 333333, 0, PixelFormat::Yuy2));
+    const std::vector<BYTE> before = Bytes(yuy2);
+    EXPECT_EQ(E_INVALIDARG, ApplyFrameSize(&yuy2, 641, 480));
+    EXPECT_EQ(before, Bytes(yuy2));
+    EXPECT_EQ(S_OK, ApplyFrameSize(&yuy2, 640, 480));
+    EXPECT_EQ(640u * 480u * 2u, Format(yuy2).bmiHeader.biSizeImage);
 }

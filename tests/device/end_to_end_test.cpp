@@ -264,7 +264,7 @@ TEST_F(DeviceTest, ClientChoosesEachSizeAndRateThroughStreamConfig) {
         int count = 0;
         int capsSize = 0;
         ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &capsSize));
-        ASSERT_EQ(kSizeCount, count);
+        ASSERT_EQ(kSizeCount * 5, count) << "RGB24, then NV12, YUY2, I420 and RGB32";
         ASSERT_EQ(static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)), capsSize);
         AM_MEDIA_TYPE* mt = nullptr;
         VIDEO_STREAM_CONFIG_CAPS caps{};

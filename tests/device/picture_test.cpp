@@ -6,6 +6,8 @@
 #include <dshow.h>
 #include <wrl/client.h>
 
+#include <string>
+
 #include "framework/memory_dib.h"
 #include "tests/device/device_test_support.h"
 #include "tests/support/test_window.h"
@@ -139,5 +141,115 @@ TEST_F(PictureTest, SizeChangeOnAConnectedPinTakesEffectAtReconnection) {
     EXPECT_EQ(S_OK, m_graph.Stop());
     for (const RecordedSample& s : m_graph.recorder.samples()) {
         EXPECT_EQ(1136 * 640 * 3, s.size);
+    }
+}
+
+namespace {
+
+// A pixel's limited-range BT.601 values, as a YUV host reads them.
+struct Yuv {
+    int y;
+    int u;
+    int v;
+};
+
+// The YUV of (x, y) in a top-down frame of the format, or of the BGR of a
+// bottom-up RGB32 frame converted with the same formula as the device (so
+// that one expectation serves every format).
+Yuv YuvAt(const std::vector<BYTE>& frame, const GUID& subtype, int width, int height, int x, int y) {
+    const size_t w = static_cast<size_t>(width);
+    const size_t h = static_cast<size_t>(height);
+    const size_t px = static_cast<size_t>(x);
+    const size_t py = static_cast<size_t>(y);
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_NV12)) {
+        const BYTE* chroma = frame.data() + w * h + (py / 2) * w + (px / 2) * 2;
+        return {frame[py * w + px], chroma[0], chroma[1]};
+    }
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_YUY2)) {
+        const BYTE* pair = frame.data() + py * w * 2 + (px / 2) * 4;
+        return {pair[(px % 2) * 2], pair[1], pair[3]};
+    }
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB32)) {
+        const BYTE* p = frame.data() + (h - 1 - py) * w * 4 + px * 4;
+        const int b = p[0];
+        const int g = p[1];
+        const int r = p[2];
+        return {(66 * r + 129 * g + 25 * b + 4224) >> 8, (112 * b - 74 * g - 38 * r + 32896) >> 8,
+                (112 * r - 94 * g - 18 * b + 32896) >> 8};
+    }
+    // I420: U plane, then V plane, each a quarter of the luma plane.
+    const size_t chromaAt = (py / 2) * (w / 2) + px / 2;
+    return {frame[py * w + px], frame[w * h + chromaAt], frame[w * h + w * h / 4 + chromaAt]};
+}
+
+bool IsNear(const Yuv& a, const Yuv& b) {
+    return std::abs(a.y - b.y) <= 2 && std::abs(a.u - b.u) <= 2 && std::abs(a.v - b.v) <= 2;
+}
+
+std::string Text(const Yuv& c) {
+    return std::to_string(c.y) + "," + std::to_string(c.u) + "," + std::to_string(c.v);
+}
+
+}  // namespace
+
+TEST_F(DeviceTest, EveryFormatCarriesTheWindowFramedAndMirroredInItsOwnLayout) {
+    // The quadrant colours in limited-range BT.601, as webcams send them.
+    constexpr Yuv kRedYuv = {82, 90, 240};
+    constexpr Yuv kGreenYuv = {144, 54, 34};
+    constexpr Yuv kBlueYuv = {41, 240, 110};
+    constexpr Yuv kWhiteYuv = {235, 128, 128};
+    constexpr Yuv kBlackYuv = {16, 128, 128};
+    const GUID i420 = {MAKEFOURCC('I', '4', '2', '0'), 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+    struct Format {
+        const char* stored;
+        GUID subtype;
+        size_t bytes;
+    };
+    const Format formats[] = {
+        {"1", MEDIASUBTYPE_NV12, 568 * 320 * 3 / 2},
+        {"2", MEDIASUBTYPE_YUY2, 568 * 320 * 2},
+        {"3", i420, 568 * 320 * 3 / 2},
+        {"4", MEDIASUBTYPE_RGB32, 568 * 320 * 4},
+    };
+    // A square window fitted into 568x320 and mirrored: a 320x320 picture
+    // from x = 124, black bars beside it, red at the top right.
+    TestWindow window;
+    ASSERT_EQ(S_OK, window.Create(L"Quillmere::MainFrame", L"Quillmere", 200, 200,
+                                  QuadrantPainter(200, 200, kRed, kGreen, kBlue, kWhite), 40, 40));
+    ASSERT_TRUE(StoreText("SelectPixel", "3"));
+    ASSERT_TRUE(StoreText("ScaleMode", "1"));
+    ASSERT_TRUE(StoreText("Mirror", "1"));
+    for (const Format& format : formats) {
+        SCOPED_TRACE(format.stored);
+        ASSERT_TRUE(StoreText("OutputFormat", format.stored));
+        ComPtr<IBaseFilter> filter;
+        ASSERT_EQ(S_OK, CreateFromMoniker(&filter));
+        CaptureGraph graph;
+        ASSERT_EQ(S_OK, graph.Build(filter.Get(), true, format.subtype));
+        AM_MEDIA_TYPE connected = {};
+        ASSERT_EQ(S_OK, graph.ConnectedType(&connected));
+        EXPECT_TRUE(IsEqualGUID(format.subtype, connected.subtype));
+        FreeMediaType(connected);
+        ASSERT_TRUE(SUCCEEDED(graph.Run()));
+        const std::vector<BYTE> frame = NextFrames(graph, 3);
+        ASSERT_EQ(format.bytes, frame.size());
+        const struct {
+            int x;
+            int y;
+            Yuv expected;
+        } points[] = {
+            {20, 160, kBlackYuv},  {548, 160, kBlackYuv},  // the bars
+            {204, 80, kGreenYuv},  {364, 80, kRedYuv},     // mirrored: red on the right
+            {204, 240, kWhiteYuv}, {364, 240, kBlueYuv},
+        };
+        for (const auto& point : points) {
+            const Yuv seen = YuvAt(frame, format.subtype, 568, 320, point.x, point.y);
+            EXPECT_TRUE(IsNear(point.expected, seen))
+                << "at " << point.x << "," << point.y << ": " << Text(seen) << " for " << Text(point.expected);
+        }
+        EXPECT_EQ(S_OK, graph.Stop());
+        for (const RecordedSample& sample : graph.recorder.samples()) {
+            EXPECT_EQ(static_cast<long>(format.bytes), sample.actualLength);
+        }
     }
 }

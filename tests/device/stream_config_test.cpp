@@ -125,7 +125,8 @@ TEST_F(StreamConfigTest, CapabilitiesDescribeEachEntryAndTheFrameTimeInUse) {
     EXPECT_EQ(E_POINTER, m_config->GetNumberOfCapabilities(nullptr, &size));
     EXPECT_EQ(E_POINTER, m_config->GetNumberOfCapabilities(&count, nullptr));
     ASSERT_EQ(S_OK, m_config->GetNumberOfCapabilities(&count, &size));
-    EXPECT_EQ(kSizeCount, count);
+    // Every size in RGB24 first, then in NV12, YUY2, I420 and RGB32.
+    EXPECT_EQ(kSizeCount * 5, count);
     EXPECT_EQ(128, size);
 
     ComPtr<ICaptureDeviceSettings> settings;
@@ -134,7 +135,17 @@ TEST_F(StreamConfigTest, CapabilitiesDescribeEachEntryAndTheFrameTimeInUse) {
     VIDEO_STREAM_CONFIG_CAPS caps{};
     AM_MEDIA_TYPE* mt = nullptr;
     EXPECT_EQ(E_INVALIDARG, m_config->GetStreamCaps(-1, &mt, reinterpret_cast<BYTE*>(&caps)));
-    EXPECT_EQ(E_INVALIDARG, m_config->GetStreamCaps(kSizeCount, &mt, reinterpret_cast<BYTE*>(&caps)));
+    EXPECT_EQ(E_INVALIDARG, m_config->GetStreamCaps(count, &mt, reinterpret_cast<BYTE*>(&caps)));
+    const GUID i420 = {MAKEFOURCC('I', '4', '2', '0'), 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+    const GUID laterSubtypes[] = {MEDIASUBTYPE_NV12, MEDIASUBTYPE_YUY2, i420, MEDIASUBTYPE_RGB32};
+    for (int i = kSizeCount; i < count; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(S_OK, m_config->GetStreamCaps(i, &mt, reinterpret_cast<BYTE*>(&caps)));
+        EXPECT_TRUE(IsEqualGUID(laterSubtypes[i / kSizeCount - 1], mt->subtype));
+        EXPECT_EQ(kSizes[i % kSizeCount].cx, SizeOf(*mt).cx);
+        EXPECT_EQ(kSizes[i % kSizeCount].cx, caps.InputSize.cx);
+        DeleteMediaType(mt);
+    }
     EXPECT_EQ(E_POINTER, m_config->GetStreamCaps(0, nullptr, reinterpret_cast<BYTE*>(&caps)));
     EXPECT_EQ(E_POINTER, m_config->GetStreamCaps(0, &mt, nullptr));
     for (int i = 0; i < kSizeCount; ++i) {
@@ -266,10 +277,20 @@ TEST_F(StreamConfigTest, StoredSizeComesFirstAmongTheOfferedTypes) {
     Create();
     ComPtr<IEnumMediaTypes> types;
     ASSERT_EQ(S_OK, m_pin->EnumMediaTypes(&types));
-    AM_MEDIA_TYPE* offered[kSizeCount + 1] = {};
+    // The RGB24 types come first, as before the pin offered other
+    // formats; every size in the four others follows them.
+    AM_MEDIA_TYPE* offered[kSizeCount] = {};
     ULONG fetched = 0;
-    EXPECT_EQ(S_FALSE, types->Next(kSizeCount + 1, offered, &fetched));
+    EXPECT_EQ(S_OK, types->Next(kSizeCount, offered, &fetched));
     ASSERT_EQ(static_cast<ULONG>(kSizeCount), fetched);
+    AM_MEDIA_TYPE* rest[kSizeCount * 4 + 1] = {};
+    ULONG more = 0;
+    EXPECT_EQ(S_FALSE, types->Next(kSizeCount * 4 + 1, rest, &more));
+    EXPECT_EQ(static_cast<ULONG>(kSizeCount * 4), more);
+    for (ULONG i = 0; i < more; ++i) {
+        EXPECT_FALSE(IsEqualGUID(MEDIASUBTYPE_RGB24, rest[i]->subtype));
+        DeleteMediaType(rest[i]);
+    }
     const SIZE expected[kSizeCount] = {{852, 480}, {272, 480}, {432, 768}, {568, 320},  {852, 480},
                                        {1136, 640}, {720, 1280}, {1080, 1920}, {1280, 720}, {1920, 1080}};
     for (ULONG i = 0; i < fetched; ++i) {

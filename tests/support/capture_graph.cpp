@@ -95,7 +95,7 @@ void SampleRecorder::Clear() {
     m_latest.clear();
 }
 
-HRESULT CaptureGraph::Build(IBaseFilter* sourceFilter, bool throughCaptureGraphBuilder) {
+HRESULT CaptureGraph::Build(IBaseFilter* sourceFilter, bool throughCaptureGraphBuilder, const GUID& subtype) {
     source = sourceFilter;
     RETURN_IF_FAILED(::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&graph)));
     RETURN_IF_FAILED(graph.As(&control));
@@ -105,7 +105,7 @@ HRESULT CaptureGraph::Build(IBaseFilter* sourceFilter, bool throughCaptureGraphB
     RETURN_IF_FAILED(grabberFilter.As(&grabber));
     AM_MEDIA_TYPE want{};
     want.majortype = MEDIATYPE_Video;
-    want.subtype = MEDIASUBTYPE_RGB24;
+    want.subtype = subtype;
     RETURN_IF_FAILED(grabber->SetMediaType(&want));
     RETURN_IF_FAILED(grabber->SetCallback(&recorder, 0));
     RETURN_IF_FAILED(graph->AddFilter(grabberFilter.Get(), L"Grabber"));

@@ -67,7 +67,8 @@ private:
     std::vector<BYTE> m_latest;
 };
 
-// source -> sample grabber (RGB24 video) -> null renderer.
+// source -> sample grabber (RGB24 video, or the subtype Build names) ->
+// null renderer.
 struct CaptureGraph {
     Microsoft::WRL::ComPtr<IGraphBuilder> graph;
     Microsoft::WRL::ComPtr<IMediaControl> control;
@@ -79,7 +80,8 @@ struct CaptureGraph {
 
     // Adds the filters; connects them through ICaptureGraphBuilder2::
     // RenderStream with PIN_CATEGORY_CAPTURE, or pin to pin.
-    HRESULT Build(IBaseFilter* sourceFilter, bool throughCaptureGraphBuilder);
+    HRESULT Build(IBaseFilter* sourceFilter, bool throughCaptureGraphBuilder,
+                  const GUID& subtype = MEDIASUBTYPE_RGB24);
     // The media type of the source pin's connection.
     HRESULT ConnectedType(AM_MEDIA_TYPE* mt) const;
     HRESULT Run();
