@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <commdlg.h>
+#include <strmif.h>
+#include <uuids.h>
 
 #include <cwchar>
 #include <new>
@@ -9,6 +11,7 @@
 #include "settings/capture_device_ids.h"
 #include "settings/frame_sizes.h"
 #include "framework/com_util.h"
+#include "framework/media_type.h"
 #include "resources/resource.h"
 
 namespace {
@@ -141,12 +144,49 @@ HRESULT CCaptureDeviceProp::OnActivate() {
     ::EnableWindow(::GetDlgItem(m_hwnd, IDC_STANDBY_IMAGE_BROWSE), m_pSettings3 != nullptr);
     ::EnableWindow(::GetDlgItem(m_hwnd, IDC_STANDBY_IMAGE_CLEAR), m_pSettings3 != nullptr);
 
+    ShowOutputFormat();
+
     // Setting a non-empty text makes the edit box report a change, so the
     // page turns dirty here and tells its site at once.
     wchar_t rateText[kRateTextCapacity] = {};
     std::swprintf(rateText, kRateTextCapacity, L"%g", rate);
     ::SetDlgItemTextW(m_hwnd, IDC_FRAME_RATE, rateText);
     return S_OK;
+}
+
+void CCaptureDeviceProp::ShowOutputFormat() {
+    // The format the host chose (or the stored one, before it chose): the
+    // host sets it, so the page only shows it.
+    const wchar_t* name = L"-";
+    Microsoft::WRL::ComPtr<IAMStreamConfig> config;
+    AM_MEDIA_TYPE* type = nullptr;
+    if (Settings() != nullptr &&
+        SUCCEEDED(Settings()->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(config.GetAddressOf()))) &&
+        SUCCEEDED(config->GetFormat(&type)) && type != nullptr) {
+        name = FormatNameOf(type->subtype);
+        DeleteMediaType(type);
+    }
+    ::SetDlgItemTextW(m_hwnd, IDC_OUTPUT_FORMAT, name);
+}
+
+const wchar_t* CCaptureDeviceProp::FormatNameOf(const GUID& subtype) {
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB24)) {
+        return L"RGB24";
+    }
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB32)) {
+        return L"RGB32";
+    }
+    // The FOURCC formats: the code is the subtype's first field.
+    switch (subtype.Data1) {
+    case MAKEFOURCC('N', 'V', '1', '2'):
+        return L"NV12";
+    case MAKEFOURCC('Y', 'U', 'Y', '2'):
+        return L"YUY2";
+    case MAKEFOURCC('I', '4', '2', '0'):
+        return L"I420";
+    default:
+        return L"-";
+    }
 }
 
 HRESULT CCaptureDeviceProp::OnDeactivate() {

@@ -50,6 +50,10 @@ private:
     void ReadControls(Edits* edits) const;
     // The standby text in and out, in UTF-16 where the object offers it.
     void ReadTitleText(wchar_t (&title)[kEditTextCapacity]) const;
+    // Shows the device's output format (read only).
+    void ShowOutputFormat();
+    // "RGB24", "NV12", ... for the formats the device sends; "-" else.
+    static const wchar_t* FormatNameOf(const GUID& subtype);
     void WriteTitleText(const wchar_t* title);
     // Sets size, standby text, standby picture and frame rate, in this
     // order.

@@ -17,6 +17,8 @@
 #define IDC_STANDBY_IMAGE 1006
 #define IDC_STANDBY_IMAGE_BROWSE 1007
 #define IDC_STANDBY_IMAGE_CLEAR 1008
+// The pixel format the device sends (read only: the host chooses it).
+#define IDC_OUTPUT_FORMAT 1009
 
 // The window page: its dialog and the title on the frame's tab.
 #define IDD_CAPTURE_WINDOW_PROP 102

@@ -83,7 +83,7 @@ TEST_F(DevicePropertyPageTest, PageIsCreatableThroughCom) {
     HMODULE module = ::GetModuleHandleW(RegisteredModule::ModulePath().c_str());
     ASSERT_NE(nullptr, module) << "the page did not come from the registered module";
     SIZE expected = {};
-    ASSERT_EQ(S_OK, MeasureDialogResource(module, IDD_CAPTURE_DEVICE_PROP, 171, 121, &expected));
+    ASSERT_EQ(S_OK, MeasureDialogResource(module, IDD_CAPTURE_DEVICE_PROP, 171, 137, &expected));
     EXPECT_EQ(expected.cx, info.size.cx);
     EXPECT_EQ(expected.cy, info.size.cy);
 }

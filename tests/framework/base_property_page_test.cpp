@@ -322,7 +322,7 @@ TEST_F(BasePropertyPageTest, ActivateWithMissingDialogFailsAndStaysInactive) {
 
 TEST_F(BasePropertyPageTest, PageInfoHasTitleAndMeasuredSize) {
     SIZE expected = {};
-    ASSERT_EQ(S_OK, MeasureDialogResource(::GetModuleHandleW(nullptr), IDD_CAPTURE_DEVICE_PROP, 171, 121, &expected));
+    ASSERT_EQ(S_OK, MeasureDialogResource(::GetModuleHandleW(nullptr), IDD_CAPTURE_DEVICE_PROP, 171, 137, &expected));
     EXPECT_GT(expected.cx, 171);  // pixels, not dialog units
 
     PROPPAGEINFO info = {};
@@ -391,7 +391,7 @@ TEST_F(BasePropertyPageTest, PageInfoComesFromTheModuleInstance) {
     ASSERT_NE(nullptr, own.pszTitle);
     EXPECT_STREQ(L"QM Capture", own.pszTitle);
     SIZE measured = {};
-    ASSERT_EQ(S_OK, MeasureDialogResource(restore.saved, IDD_CAPTURE_DEVICE_PROP, 171, 121, &measured));
+    ASSERT_EQ(S_OK, MeasureDialogResource(restore.saved, IDD_CAPTURE_DEVICE_PROP, 171, 137, &measured));
     EXPECT_EQ(measured.cx, own.size.cx);
     EXPECT_EQ(measured.cy, own.size.cy);
 }
@@ -516,7 +516,7 @@ TEST_F(BasePropertyPageTest, FinalReleaseOfAnActivePageDestroysItsWindowFirst) {
 
 TEST(GetDialogSizeTest, MeasuresDialogResourcesInPixels) {
     SIZE expected = {};
-    ASSERT_EQ(S_OK, MeasureDialogResource(::GetModuleHandleW(nullptr), IDD_CAPTURE_DEVICE_PROP, 171, 121, &expected));
+    ASSERT_EQ(S_OK, MeasureDialogResource(::GetModuleHandleW(nullptr), IDD_CAPTURE_DEVICE_PROP, 171, 137, &expected));
     SIZE size = {-1, -1};
     EXPECT_TRUE(GetDialogSize(IDD_CAPTURE_DEVICE_PROP, CBasePropertyPage::DialogProc, 0, &size));
     EXPECT_EQ(expected.cx, size.cx);

@@ -17,6 +17,7 @@
 #include "settings/capture_device_ids.h"
 #include "settings/settings_store.h"
 #include "framework/com_util.h"
+#include "framework/media_type.h"
 #include "framework/module_instance.h"
 #include "module/class_factory.h"
 #include "page/capture_device_prop.h"
@@ -110,9 +111,9 @@ TEST_P(CaptureDevicePropTest, FrameSessionEditsTheDevice) {
     ASSERT_EQ(S_OK, session.Open(object.Get()));
     EXPECT_EQ(references + 1, RefCountOf(object.Get()));
 
-    // Title and the pixel size of the 171 x 121 dialog-unit dialog.
+    // Title and the pixel size of the 171 x 137 dialog-unit dialog.
     SIZE expected = {};
-    ASSERT_EQ(S_OK, MeasureDialogResource(ModuleInstance(), IDD_CAPTURE_DEVICE_PROP, 171, 121, &expected));
+    ASSERT_EQ(S_OK, MeasureDialogResource(ModuleInstance(), IDD_CAPTURE_DEVICE_PROP, 171, 137, &expected));
     ASSERT_NE(nullptr, session.info().pszTitle);
     EXPECT_STREQ(L"QM Capture", session.info().pszTitle);
     EXPECT_EQ(expected.cx, session.info().size.cx);
@@ -213,6 +214,36 @@ TEST_P(CaptureDevicePropTest, ActivationShowsSizeAsQualityAndOrientation) {
             EXPECT_EQ(landscape, IsButtonChecked(dialog, IDC_LANDSCAPE));
             EXPECT_EQ(S_OK, session.Close());
         }
+    }
+}
+
+TEST_P(CaptureDevicePropTest, TheOutputFormatTheHostChoseIsShownAndCannotBeEdited) {
+    ComPtr<IAMStreamConfig> config;
+    ASSERT_EQ(S_OK, object.As(&config));
+    struct Case {
+        int capability;
+        const wchar_t* shown;
+    };
+    // Capabilities 0..9 are RGB24, then ten each of NV12, YUY2, I420 and
+    // RGB32.
+    for (const Case& c : {Case{0, L"RGB24"}, Case{18, L"NV12"}, Case{23, L"YUY2"}, Case{31, L"I420"},
+                          Case{49, L"RGB32"}}) {
+        SCOPED_TRACE(c.capability);
+        AM_MEDIA_TYPE* type = nullptr;
+        VIDEO_STREAM_CONFIG_CAPS caps{};
+        ASSERT_EQ(S_OK, config->GetStreamCaps(c.capability, &type, reinterpret_cast<BYTE*>(&caps)));
+        ASSERT_EQ(S_OK, config->SetFormat(type));
+        DeleteMediaType(type);
+        PageSession session;
+        ASSERT_EQ(S_OK, session.Open(object.Get()));
+        wchar_t shown[16] = {};
+        ::GetDlgItemTextW(session.dialog(), IDC_OUTPUT_FORMAT, shown, 16);
+        EXPECT_STREQ(c.shown, shown);
+        // A label, not an edit box: the host chooses the format.
+        wchar_t className[16] = {};
+        ::GetClassNameW(::GetDlgItem(session.dialog(), IDC_OUTPUT_FORMAT), className, 16);
+        EXPECT_STREQ(L"Static", className);
+        EXPECT_EQ(S_OK, session.Close());
     }
 }
 

@@ -68,6 +68,10 @@ const ExpectedControl kControls[] = {
      kChildVisible | BS_PUSHBUTTON | WS_TABSTOP},
     {IDC_STANDBY_IMAGE_CLEAR, kButtonClass, L"Button", L"\u30AF\u30EA\u30A2", 120, 100, 42, 14,
      kChildVisible | BS_PUSHBUTTON | WS_TABSTOP},
+    // The output format, shown and not edited.
+    {static_cast<DWORD>(IDC_STATIC), kStaticClass, L"Static", L"\u51FA\u529B\u5F62\u5F0F :", 31, 122, 38, 8,
+     kChildVisible | SS_LEFT | WS_GROUP},
+    {IDC_OUTPUT_FORMAT, kStaticClass, L"Static", L"", 73, 122, 89, 8, kChildVisible | SS_LEFT | SS_NOPREFIX},
 };
 
 // Reads a DLGTEMPLATEEX and its items.
@@ -199,11 +203,11 @@ void ExpectDialogTemplate(HMODULE module) {
     EXPECT_EQ(0u, reader.Dword());     // exStyle
     EXPECT_EQ(static_cast<DWORD>(WS_CHILD | WS_SYSMENU | DS_SETFONT | DS_FIXEDSYS), reader.Dword());
     const WORD count = reader.Word();
-    ASSERT_EQ(13, count);
+    ASSERT_EQ(15, count);
     EXPECT_EQ(0, reader.Short());
     EXPECT_EQ(0, reader.Short());
     EXPECT_EQ(171, reader.Short());
-    EXPECT_EQ(121, reader.Short());
+    EXPECT_EQ(137, reader.Short());
     WORD ordinal = 0;
     EXPECT_EQ(L"", reader.StringOrOrdinal(&ordinal));  // no menu
     EXPECT_EQ(0, ordinal);
