@@ -19,9 +19,14 @@
 // Last, a frame of a 1280x720 window printed (CaptureMethod "2") against
 // the same frame copied ("1"), by turns, in wall time.
 //
-// Usage: frame_fill_bench [iterations] [--halftone] [--cpu-ms N]
+// With --formats, instead: the processor time per frame in each output
+// format (RGB24, NV12, YUY2, I420, RGB32) at 1280x720 and 1920x1080 from
+// the same window, and each against RGB24.
+//
+// Usage: frame_fill_bench [iterations] [--halftone] [--cpu-ms N] [--formats]
 //   --halftone also times GDI's StretchBlt in HALFTONE mode for reference.
 //   --cpu-ms   thread time each CPU figure sums at least (default 1500).
+//   --formats  the output formats' figures only.
 #include <windows.h>
 #include <dshow.h>
 
@@ -42,6 +47,7 @@
 #include "bench/support/window_copier.h"
 #include "settings/capture_settings.h"
 #include "picture/frame_picture.h"
+#include "picture/frame_target.h"
 #include "capture/output_formats.h"
 #include "window/window_capture.h"
 #include "window/window_tracker.h"
@@ -84,6 +90,17 @@ public:
         } else {
             const CWindowCapture::Picture& kept = m_capture.LastPicture();
             RenderPrevious(m_picture, kept.topRow, kept.stride, kept.width, kept.height, mode, mirror, sample);
+        }
+    }
+    // The same frame into a target of any format (a block of memory).
+    void FillTarget(const FrameTarget& target) {
+        const HWND window =
+            m_window != nullptr ? m_window : m_tracker.WindowForFrame(WindowIdentity{kDefaultWindowClass, kDefaultWindowName, L""});
+        if (m_capture.Read(window, m_method, INFINITE, nullptr) == CWindowCapture::Outcome::Picture) {
+            const CWindowCapture::Picture& picture = m_capture.LastPicture();
+            m_picture.RenderWindow(picture.topRow, picture.stride, picture.width, picture.height, ScaleMode::Stretch,
+                                   false, target);
+            ++m_pictures;
         }
     }
     DWORD ImageSize() const { return m_picture.ImageSize(); }
@@ -348,6 +365,64 @@ int RunPrintAgainstCopy(int iterations) {
     return 0;
 }
 
+// The processor time of a frame in each output format, by turns.
+int RunFormats(double cpuMs) {
+    RegistrySandbox sandbox;
+    if (!sandbox.ok()) {
+        std::fprintf(stderr, "registry sandbox failed\n");
+        return 1;
+    }
+    ChildProcessWindow child;
+    const HRESULT hr = child.Start(BenchPicture::Application, kWindowWidth, kWindowHeight);
+    if (FAILED(hr)) {
+        std::fprintf(stderr, "child window failed: 0x%08lx\n", static_cast<unsigned long>(hr));
+        return 1;
+    }
+    std::printf("frame_fill_bench --formats (%s): processor time per frame (process time ms) from a %dx%d\n"
+                "window in another process, read, scaled and written in each format, and against RGB24\n",
+                sizeof(void*) == 8 ? "x64" : "x86", kWindowWidth, kWindowHeight);
+    std::printf("%-10s", "size");
+    for (const PixelFormat format : output_formats::kOfferedFormats) {
+        std::printf(" %15s", NameOf(format));
+    }
+    std::printf("\n");
+    for (const int index : {8, 9}) {
+        const FrameSize size = FrameSizeTable[index];
+        constexpr size_t kFormats = std::size(output_formats::kOfferedFormats);
+        FramePictureWork work[kFormats] = {
+            FramePictureWork(CaptureMethod::Auto, child.hwnd()), FramePictureWork(CaptureMethod::Auto, child.hwnd()),
+            FramePictureWork(CaptureMethod::Auto, child.hwnd()), FramePictureWork(CaptureMethod::Auto, child.hwnd()),
+            FramePictureWork(CaptureMethod::Auto, child.hwnd())};
+        std::vector<std::vector<BYTE>> blocks(kFormats);
+        FrameTarget targets[kFormats];
+        std::vector<std::function<void()>> calls;
+        for (size_t k = 0; k < kFormats; ++k) {
+            const PixelFormat format = output_formats::kOfferedFormats[k];
+            blocks[k].assign(LayoutOf(format, size.width, size.height).imageBytes, 0);
+            // As the pin lays samples out: RGB bottom-up.
+            targets[k] = TargetOf(format, size.width, size.height, blocks[k].data(), true);
+            work[k].Resize(size.width, size.height);
+            work[k].FillTarget(targets[k]);
+            calls.push_back([&, k]() { work[k].FillTarget(targets[k]); });
+        }
+        const std::vector<double> figures = MeasureCpuPerCall(cpuMs, calls);
+        char label[16];
+        std::snprintf(label, sizeof(label), "%dx%d", size.width, size.height);
+        std::printf("%-10s %15.2f", label, figures[0]);
+        for (size_t k = 1; k < kFormats; ++k) {
+            std::printf(" %15s", RatioText(figures[k], figures[0]).c_str());
+        }
+        std::printf("\n");
+        for (size_t k = 0; k < kFormats; ++k) {
+            if (work[k].Pictures() == 0) {
+                std::fprintf(stderr, "%s: the window was never read\n", NameOf(output_formats::kOfferedFormats[k]));
+                return 1;
+            }
+        }
+    }
+    return 0;
+}
+
 int Run(int iterations, bool halftone, double cpuMs) {
     RegistrySandbox sandbox;
     if (!sandbox.ok()) {
@@ -517,9 +592,12 @@ int main(int argc, char** argv) {
     }
     int iterations = 41;
     bool halftone = false;
+    bool formats = false;
     double cpuMs = 1500.0;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--halftone") == 0) {
+        if (std::strcmp(argv[i], "--formats") == 0) {
+            formats = true;
+        } else if (std::strcmp(argv[i], "--halftone") == 0) {
             halftone = true;
         } else if (std::strcmp(argv[i], "--cpu-ms") == 0 && i + 1 < argc) {
             cpuMs = std::max(10.0, std::atof(argv[++i]));
@@ -530,7 +608,7 @@ int main(int argc, char** argv) {
     if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
         return 1;
     }
-    const int result = Run(iterations, halftone, cpuMs);
+    const int result = formats ? RunFormats(cpuMs) : Run(iterations, halftone, cpuMs);
     ::CoUninitialize();
     return result;
 }

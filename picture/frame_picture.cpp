@@ -1,5 +1,6 @@
 #include "picture/frame_picture.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <new>
@@ -165,14 +166,26 @@ bool CFramePicture::ScaleInto(const BYTE* topRow, ptrdiff_t stride, int width, i
         m_scaler.Scale(topRow, stride, plane.top, plane.stride);
         return true;
     }
-    BYTE* frame = BgrFrame();
-    if (frame == nullptr) {
+    // Another format: a band of rows at a time, scaled into the BGR strip
+    // and converted from it into the target while the strip is still in
+    // the cache.
+    BYTE* strip = BgrStrip();
+    if (strip == nullptr) {
         return false;
     }
-    const ptrdiff_t frameStride = static_cast<ptrdiff_t>(canvasWidth) * 3;
-    ClearAroundTarget(frame, frameStride, static_cast<size_t>(frameStride), canvasHeight, geometry.target);
-    m_scaler.Scale(topRow, stride, frame, frameStride);
-    return Convert({frame, frameStride, canvasWidth, canvasHeight}, target);
+    const ptrdiff_t stripStride = static_cast<ptrdiff_t>(canvasWidth) * 3;
+    const RECT& rectangle = geometry.target;
+    for (int first = 0; first < canvasHeight; first += kStripRows) {
+        const int rows = std::min(kStripRows, canvasHeight - first);
+        const auto bandRow = [first, rows](LONG row) { return std::clamp(static_cast<int>(row) - first, 0, rows); };
+        const RECT inBand = {rectangle.left, bandRow(rectangle.top), rectangle.right, bandRow(rectangle.bottom)};
+        ClearAroundTarget(strip, stripStride, static_cast<size_t>(stripStride), rows, inBand);
+        m_scaler.ScaleBand(topRow, stride, strip, stripStride, first, rows);
+        if (!Convert({strip, stripStride, canvasWidth, rows}, BandOf(target, first, rows))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool CFramePicture::RenderStandby(const wchar_t* text, const FrameTarget& target) {
@@ -288,14 +301,14 @@ bool CFramePicture::Convert(const Bgr24Picture& picture, const FrameTarget& targ
     return SUCCEEDED(m_converter.Convert(picture, target));
 }
 
-BYTE* CFramePicture::BgrFrame() {
-    const size_t bytes = static_cast<size_t>(m_canvas->Width()) * 3 * static_cast<size_t>(m_canvas->Height());
-    if (bytes > m_bgrFrameBytes) {
-        // Once per larger size, never per frame.
-        m_bgrFrame.reset(new (std::nothrow) BYTE[bytes]);
-        m_bgrFrameBytes = m_bgrFrame ? bytes : 0;
+BYTE* CFramePicture::BgrStrip() {
+    const size_t bytes = static_cast<size_t>(m_canvas->Width()) * 3 * kStripRows;
+    if (bytes > m_bgrStripBytes) {
+        // Once per wider canvas, never per frame.
+        m_bgrStrip.reset(new (std::nothrow) BYTE[bytes]);
+        m_bgrStripBytes = m_bgrStrip ? bytes : 0;
     }
-    return m_bgrFrame.get();
+    return m_bgrStrip.get();
 }
 
 int CFramePicture::Width() const {

@@ -7,8 +7,9 @@
 //
 // Pictures are made in 24-bit BGR. A target of that format gets them
 // directly, in whatever row order its stride gives; a target of another
-// format gets them through one BGR frame of the canvas's size (kept, not
-// made per frame), converted into it by the frame converter.
+// format gets them a band of rows at a time through a BGR strip (kept,
+// not made per frame), converted into it by the frame converter while the
+// strip is in the cache.
 //
 // Threads and locks. Any thread may resize the picture; the streaming
 // thread renders. A private lock guards the canvas and the standby font,
@@ -116,10 +117,11 @@ private:
                    const FrameTarget& target);
     // A BGR picture of the canvas's size into a target of another format.
     bool Convert(const Bgr24Picture& picture, const FrameTarget& target) const;
-    // The BGR frame that pictures for targets of other formats are scaled
-    // into, top-down, rows of 3 bytes a pixel; made once per size (null
-    // when memory runs out).
-    BYTE* BgrFrame();
+    // The BGR strip that pictures for targets of other formats are scaled
+    // into, kStripRows rows of 3 bytes a pixel, top-down; made once per
+    // width (null when memory runs out).
+    static constexpr int kStripRows = 16;
+    BYTE* BgrStrip();
 
     mutable CCritSec m_lock;
     CanvasBuilder m_build = &BuildCanvas;
@@ -139,6 +141,6 @@ private:
     // scales the windows' pictures and the standby picture.
     CFrameScaler m_scaler;
     CFrameConverter m_converter;
-    std::unique_ptr<BYTE[]> m_bgrFrame;
-    size_t m_bgrFrameBytes = 0;
+    std::unique_ptr<BYTE[]> m_bgrStrip;
+    size_t m_bgrStripBytes = 0;
 };

@@ -121,3 +121,21 @@ bool IsUsable(const FrameTarget& target) {
     }
     return true;
 }
+
+FrameTarget BandOf(const FrameTarget& target, int firstRow, int rows) {
+    FrameTarget band;
+    band.format = target.format;
+    band.width = target.width;
+    band.height = rows;
+    const bool pairs = target.format == PixelFormat::Nv12 || target.format == PixelFormat::I420;
+    if (!IsUsable(target) || firstRow < 0 || rows <= 0 || rows > target.height - firstRow ||
+        (pairs && (firstRow % 2 != 0 || rows % 2 != 0))) {
+        return band;
+    }
+    for (int plane = 0; plane < PlaneCountOf(target.format); ++plane) {
+        const int row = plane == 0 ? firstRow : firstRow / 2;
+        band.planes[plane].top = target.planes[plane].top + target.planes[plane].stride * row;
+        band.planes[plane].stride = target.planes[plane].stride;
+    }
+    return band;
+}

@@ -76,3 +76,8 @@ FrameTarget TargetOf(PixelFormat format, int width, int height, BYTE* block, boo
 // Whether a target can be drawn into: a valid size and every plane it
 // needs present.
 bool IsUsable(const FrameTarget& target);
+
+// Rows firstRow .. firstRow + rows - 1 of a target, as a target of their
+// own (the chroma rows of NV12 and I420 halved: firstRow and rows must be
+// even for them). A target with no planes for rows outside the target.
+FrameTarget BandOf(const FrameTarget& target, int firstRow, int rows);

@@ -1,5 +1,6 @@
 #include "scaler/frame_scaler.h"
 
+#include <algorithm>
 #include <new>
 
 #include "framework/cpu_features.h"
@@ -152,42 +153,58 @@ void CFrameScaler::Reset() {
 }
 
 void CFrameScaler::Scale(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* targetTop, ptrdiff_t targetStride) {
+    ScaleBand(sourceTop, sourceStride, targetTop, targetStride, 0, m_targetHeight);
+}
+
+void CFrameScaler::ScaleBand(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* bandTop, ptrdiff_t bandStride,
+                             int bandFirst, int bandRows) {
     QM_DCHECK_ON_THREAD(m_owner);
-    if (!m_prepared || sourceTop == nullptr || targetTop == nullptr) {
+    if (!m_prepared || sourceTop == nullptr || bandTop == nullptr || bandRows <= 0) {
         return;
     }
-    m_correction.Forget();
+    if (bandFirst == 0) {
+        // A new frame.
+        m_correction.Forget();
+        m_filtered = static_cast<int>(m_geometry.source.top);
+    }
+    // The rectangle's rows within the band.
+    const int top = static_cast<int>(m_geometry.target.top);
+    const int first = (std::max)(0, bandFirst - top);
+    const int end = (std::min)(m_height, bandFirst + bandRows - top);
+    if (first >= end) {
+        return;
+    }
+    const Band band = {bandTop, bandStride, bandFirst, first, end};
     if (m_copy) {
-        Copy(sourceTop, sourceStride, targetTop, targetStride);
+        Copy(sourceTop, sourceStride, band);
     } else if (m_horizontalFirst) {
-        ScaleHorizontalFirst(sourceTop, sourceStride, targetTop, targetStride);
+        ScaleHorizontalFirst(sourceTop, sourceStride, band);
     } else {
-        ScaleVerticalFirst(sourceTop, sourceStride, targetTop, targetStride);
+        ScaleVerticalFirst(sourceTop, sourceStride, band);
     }
 }
 
-BYTE* CFrameScaler::TargetRow(BYTE* targetTop, ptrdiff_t targetStride, int y) const {
-    return targetTop + (m_geometry.target.top + y) * targetStride +
+BYTE* CFrameScaler::TargetRow(const Band& band, int y) const {
+    return band.top + (m_geometry.target.top + y - band.bandFirst) * band.stride +
            static_cast<ptrdiff_t>(m_geometry.target.left) * kernels::kBytesPerTargetPixel;
 }
 
-void CFrameScaler::ScaleVerticalFirst(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* targetTop,
-                                      ptrdiff_t targetStride) {
+void CFrameScaler::ScaleVerticalFirst(const BYTE* sourceTop, ptrdiff_t sourceStride, const Band& band) {
     const size_t left = static_cast<size_t>(m_geometry.source.left) * kernels::kBytesPerPixel;
     const auto sourceRow = [sourceTop, sourceStride, left](int row) { return sourceTop + row * sourceStride + left; };
-    for (int y = 0; y < m_height; ++y) {
+    for (int y = band.first; y < band.end; ++y) {
         kernels::VerticalRow vertical = m_vertical.Arrange(y, sourceRow);
         vertical.pixels = m_columns;
         m_vertical.Prefetch(y, sourceRow, vertical);
         const int16_t leak = m_vertical.Leak(y);
         if (leak != 0) {
-            const int band = m_vertical.Band(y);
-            if (band != m_correction.Band()) {
-                m_correction.Prepare(sourceTop, sourceStride, band, *m_kernels);
+            const int tileBand = m_vertical.Band(y);
+            if (tileBand != m_correction.Band()) {
+                m_correction.Prepare(sourceTop, sourceStride, tileBand, *m_kernels);
             }
             m_correction.ApplyTo(leak, vertical);
         }
-        BYTE* target = TargetRow(targetTop, targetStride, y);
+        BYTE* target = TargetRow(band, y);
         if (m_useWindows) {
             m_windowPass.TakeOutputOf(vertical);
             m_kernels->vertical(vertical);
@@ -200,30 +217,29 @@ void CFrameScaler::ScaleVerticalFirst(const BYTE* sourceTop, ptrdiff_t sourceStr
     }
 }
 
-void CFrameScaler::ScaleHorizontalFirst(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* targetTop,
-                                        ptrdiff_t targetStride) {
-    // Source rows pass the pixel pass once each, in order, into the ring.
-    int filtered = static_cast<int>(m_geometry.source.top);
+void CFrameScaler::ScaleHorizontalFirst(const BYTE* sourceTop, ptrdiff_t sourceStride, const Band& band) {
+    // Source rows pass the pixel pass once each, in order, into the ring;
+    // how far they went is kept from band to band.
     const auto ringRow = [this](int row) -> const BYTE* { return m_ring.Row(row); };
-    for (int y = 0; y < m_height; ++y) {
-        for (const int last = m_vertical.LastSource(y); filtered <= last; ++filtered) {
-            FilterSourceRow(sourceTop, sourceStride, filtered);
+    for (int y = band.first; y < band.end; ++y) {
+        for (const int last = m_vertical.LastSource(y); m_filtered <= last; ++m_filtered) {
+            FilterSourceRow(sourceTop, sourceStride, m_filtered);
         }
         kernels::VerticalRow vertical = m_vertical.Arrange(y, ringRow);
         vertical.pixels = m_width;
-        vertical.target = TargetRow(targetTop, targetStride, y);
+        vertical.target = TargetRow(band, y);
         m_kernels->vertical(vertical);
     }
 }
 
-void CFrameScaler::Copy(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* targetTop, ptrdiff_t targetStride) {
+void CFrameScaler::Copy(const BYTE* sourceTop, ptrdiff_t sourceStride, const Band& band) {
     kernels::CopyRow row = {};
     row.pixels = m_width;
     row.mirror = m_geometry.mirror;
-    for (int y = 0; y < m_height; ++y) {
+    for (int y = band.first; y < band.end; ++y) {
         row.source = sourceTop + (m_geometry.source.top + y) * sourceStride +
                      static_cast<ptrdiff_t>(m_geometry.source.left) * kernels::kBytesPerPixel;
-        row.target = TargetRow(targetTop, targetStride, y);
+        row.target = TargetRow(band, y);
         m_kernels->copy(row);
     }
 }

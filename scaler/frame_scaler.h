@@ -98,6 +98,15 @@ public:
     // row and a signed row stride in bytes, so a bottom-up picture passes its
     // last memory row and a negative stride.
     void Scale(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* targetTop, ptrdiff_t targetStride);
+    // Scale, a band of the target at a time: the band is `bandRows` rows of
+    // the target picture from row `bandFirst` on, its first row at
+    // bandTop; only what of the target rectangle lies in the band is
+    // written. Bands come in order, the first from row 0 (which starts a
+    // frame) and each where the one before ended; all of them together
+    // write exactly what Scale writes. So a caller can use each band (to
+    // convert it, while it is in the cache) before the next is scaled.
+    void ScaleBand(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* bandTop, ptrdiff_t bandStride, int bandFirst,
+                   int bandRows);
 
     // The weights of one axis, as taps of one output position: source index
     // and weight in units of 1 / kWeightOne. For tests and benchmarks.
@@ -113,14 +122,22 @@ private:
     // Whether the horizontal pass goes first: when its estimated work is
     // less.
     bool HorizontalFirstIsLessWork() const;
-    void ScaleVerticalFirst(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* targetTop, ptrdiff_t targetStride);
-    void ScaleHorizontalFirst(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* targetTop,
-                              ptrdiff_t targetStride);
-    void Copy(const BYTE* sourceTop, ptrdiff_t sourceStride, BYTE* targetTop, ptrdiff_t targetStride);
+    // The rows [first, end) of the target rectangle, the band's first row
+    // (target row `bandFirst`) at bandTop.
+    struct Band {
+        BYTE* top;
+        ptrdiff_t stride;
+        int bandFirst;
+        int first;
+        int end;
+    };
+    void ScaleVerticalFirst(const BYTE* sourceTop, ptrdiff_t sourceStride, const Band& band);
+    void ScaleHorizontalFirst(const BYTE* sourceTop, ptrdiff_t sourceStride, const Band& band);
+    void Copy(const BYTE* sourceTop, ptrdiff_t sourceStride, const Band& band);
     // A source row through the pixel pass into the ring (corrected first,
     // where the correction is on).
     void FilterSourceRow(const BYTE* sourceTop, ptrdiff_t sourceStride, int row);
-    BYTE* TargetRow(BYTE* targetTop, ptrdiff_t targetStride, int y) const;
+    BYTE* TargetRow(const Band& band, int y) const;
 
     Instructions m_instructions;
     const frame_scaler_kernels::KernelSet* m_kernels;
@@ -136,6 +153,9 @@ private:
     int m_rows = 0;
     int m_width = 0;
     int m_height = 0;
+    // The horizontal-first order: the source rows filtered into the ring so
+    // far in this frame (kept from band to band).
+    int m_filtered = 0;
 
     // The choices: a plain copy (no pass at all); else the horizontal pass
     // by windows, else by pixels, and then which pass comes first; whether

@@ -17,6 +17,7 @@
 #include "tests/support/sample_rendering.h"
 #include "settings/capture_settings.h"
 #include "scaler/frame_geometry.h"
+#include "picture/frame_converter.h"
 #include "picture/frame_picture.h"
 #include "capture/output_formats.h"
 #include "window/window_capture.h"
@@ -651,4 +652,47 @@ TEST_F(FramePictureTest, ResizesOnAnotherThreadNeverOverlapAFrame) {
     EXPECT_GT(frames.load(), 0);
     EXPECT_GT(captured.load(), 0) << "the worker never captured the window";
     EXPECT_EQ(0, torn.load());
+}
+
+TEST(FramePictureFormatsTest, EveryFormatGetsTheRgbPictureConvertedExactly) {
+    // A picture of noise, fitted and mirrored (bars, and a rectangle that
+    // starts within a band of the strip), then the standby frame: every
+    // format's frame is the RGB24 frame converted, byte for byte, and the
+    // bands leave nothing of the target unwritten.
+    unsigned seed = 3;
+    std::vector<uint32_t> window(701 * 433);
+    for (uint32_t& pixel : window) {
+        seed = seed * 1103515245u + 12345u;
+        pixel = (seed >> 8) & 0xFFFFFFu;
+    }
+    const auto* windowTop = reinterpret_cast<const BYTE*>(window.data());
+    const CFrameConverter converter;
+    for (const int index : {4, 9}) {
+        const int width = FrameSizeTable[index].width;
+        const int height = FrameSizeTable[index].height;
+        SCOPED_TRACE(testing::Message() << width << "x" << height);
+        CFramePicture picture;
+        ASSERT_EQ(S_OK, picture.Resize(width, height));
+        std::vector<BYTE> rgb(LayoutOf(PixelFormat::Rgb24, width, height).imageBytes);
+        const FrameTarget rgbTarget = TargetOf(PixelFormat::Rgb24, width, height, rgb.data(), false);
+        const Bgr24Picture rgbPicture = {rgb.data(), rgbTarget.planes[0].stride, width, height};
+        for (const bool standby : {false, true}) {
+            SCOPED_TRACE(standby ? "standby" : "window");
+            const auto render = [&](const FrameTarget& target) {
+                return standby ? picture.RenderStandby(L"QM Capture", target)
+                               : picture.RenderWindow(windowTop, 701 * 4, 701, 433, ScaleMode::Fit, true, target);
+            };
+            ASSERT_TRUE(render(rgbTarget));
+            for (const PixelFormat format : {PixelFormat::Nv12, PixelFormat::Yuy2, PixelFormat::I420, PixelFormat::Rgb32}) {
+                SCOPED_TRACE(NameOf(format));
+                const size_t bytes = LayoutOf(format, width, height).imageBytes;
+                std::vector<BYTE> drawn(bytes, 0xAB);
+                std::vector<BYTE> expected(bytes, 0xCD);
+                // As DirectShow samples lie: RGB32 bottom-up.
+                ASSERT_TRUE(render(TargetOf(format, width, height, drawn.data(), true)));
+                ASSERT_EQ(S_OK, converter.Convert(rgbPicture, TargetOf(format, width, height, expected.data(), true)));
+                EXPECT_TRUE(drawn == expected);
+            }
+        }
+    }
 }

@@ -585,3 +585,54 @@ TEST(FrameScalerTest, ThePicturesStayTheSameBitForBit) {
         }
     }
 }
+
+TEST(FrameScalerTest, ScaledInBandsThePictureIsTheSameAsScaledWhole) {
+    // Bands of 16 rows (what the picture's strip uses) and of 7 (odd, and
+    // smaller than a tile of the correction), over every path: the copy of
+    // a rectangle of the target's own size, the passes in both orders with
+    // the correction, enlargement, framing and mirroring.
+    unsigned seed = 5;
+    const Picture noise(701, 433, [&seed](int, int) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) & 0xFFFFFFu;
+    });
+    const Picture board(1280, 720, [](int x, int y) { return ((x + y) % 2 == 0) ? 0xFFFFFFu : Rgb(40, 90, 160); });
+    struct Case {
+        const Picture* picture;
+        int width;
+        int height;
+        ScaleMode mode;
+        bool mirror;
+    };
+    const Case cases[] = {
+        {&board, 1280, 720, ScaleMode::Stretch, true},  {&board, 852, 480, ScaleMode::Fit, true},
+        {&board, 432, 768, ScaleMode::Fill, false},     {&board, 1500, 900, ScaleMode::Fit, false},
+        {&noise, 272, 480, ScaleMode::Stretch, false},  {&noise, 640, 48, ScaleMode::Stretch, false},
+        {&noise, 1136, 640, ScaleMode::Fit, true},
+    };
+    for (const Case& c : cases) {
+        const FrameGeometry geometry =
+            ComputeFrameGeometry(c.mode, c.mirror, c.picture->width, c.picture->height, c.width, c.height);
+        const Target whole = ScaleFramed(*c.picture, c.width, c.height, geometry);
+        for (const int bandRows : {16, 7}) {
+            SCOPED_TRACE(testing::Message() << c.picture->width << "x" << c.picture->height << " -> " << c.width
+                                            << "x" << c.height << " in bands of " << bandRows);
+            CFrameScaler scaler;
+            ASSERT_EQ(S_OK, scaler.Prepare(c.picture->width, c.picture->height, c.width, c.height, geometry));
+            Target assembled(c.width, c.height);
+            std::vector<BYTE> band(assembled.stride * static_cast<size_t>(bandRows));
+            // Twice: the second frame starts afresh at row 0.
+            for (int frame = 0; frame < 2; ++frame) {
+                for (int first = 0; first < c.height; first += bandRows) {
+                    const int rows = std::min(bandRows, c.height - first);
+                    std::fill(band.begin(), band.end(), kCanary);
+                    scaler.ScaleBand(c.picture->bgrx.data(), c.picture->width * 4, band.data(),
+                                     static_cast<ptrdiff_t>(assembled.stride), first, rows);
+                    std::copy_n(band.data(), assembled.stride * static_cast<size_t>(rows),
+                                &assembled.bytes[assembled.stride * static_cast<size_t>(first)]);
+                }
+                EXPECT_TRUE(whole.bytes == assembled.bytes) << "frame " << frame;
+            }
+        }
+    }
+}
