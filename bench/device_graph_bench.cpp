@@ -11,8 +11,9 @@
 // reads): the rate at which the window can be copied at all, and the
 // processor time of one copy against the processor time per frame.
 //
-// Usage: device_graph_bench [seconds per case] [hd]   (default 10; "hd":
-// the HD cases at 60 fps only)
+// Usage: device_graph_bench [seconds per case] [hd] [rgb24|nv12|yuy2|i420|rgb32]
+//   (default 10 s; "hd": the HD cases at 60 fps only; the output format,
+//   RGB24 unless named)
 #include <windows.h>
 #include <dshow.h>
 
@@ -29,6 +30,7 @@
 
 #include "bench/support/bench_clock.h"
 #include "bench/support/child_window.h"
+#include "bench/support/configured_device.h"
 #include "bench/support/window_copier.h"
 #include "capture/output_formats.h"
 #include "capture/zrv_capture.h"
@@ -61,9 +63,12 @@ public:
         BYTE* data = nullptr;
         sample->GetPointer(&data);
         const long length = sample->GetActualDataLength();
+        // Black and white in every format (RGB 0 and 255, Y 16 and 235,
+        // neutral chroma 128) are what the standby frame holds.
         bool picture = false;
         for (long i = 0; data != nullptr && i < length; i += 997) {
-            picture = picture || (data[i] != 0 && data[i] != 255);
+            const BYTE b = data[i];
+            picture = picture || (b != 0 && b != 255 && b != 16 && b != 235 && b != 128);
         }
         std::lock_guard<std::mutex> lock(m_lock);
         if (!m_recording) {
@@ -111,24 +116,17 @@ struct RunFigures {
     double cpuPerFrameMs = 0;
 };
 
+// The output format of the runs (--format): a place of kOfferedFormats.
+int g_outputFormat = 0;
+
 HRESULT RunSize(int index, REFERENCE_TIME frameTime, double seconds, RunFigures* figures) {
-    HRESULT hr = S_OK;
-    CUnknown* object = CZRV_Capture::CreateInstance(nullptr, &hr);
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, object);
     ComPtr<IBaseFilter> filter;
-    RETURN_IF_FAILED(object->NonDelegatingQueryInterface(IID_PPV_ARGS(&filter)));
-    ComPtr<IAMStreamConfig> config;
-    RETURN_IF_FAILED(filter.As(&config));
-    AM_MEDIA_TYPE* mt = nullptr;
-    VIDEO_STREAM_CONFIG_CAPS caps{};
-    RETURN_IF_FAILED(config->GetStreamCaps(index, &mt, reinterpret_cast<BYTE*>(&caps)));
-    reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat)->AvgTimePerFrame = frameTime;
-    hr = config->SetFormat(mt);
-    DeleteMediaType(mt);
-    RETURN_IF_FAILED(hr);
+    GUID subtype = GUID_NULL;
+    RETURN_IF_FAILED(
+        CreateConfiguredDevice(g_outputFormat * kFrameSizeTableCount + index, frameTime, &filter, &subtype));
 
     CaptureGraph graph;
-    RETURN_IF_FAILED(graph.Build(filter.Get(), false));
+    RETURN_IF_FAILED(graph.Build(filter.Get(), false, subtype));
     ArrivalRecorder recorder;
     RETURN_IF_FAILED(graph.grabber->SetCallback(&recorder, 0));
     RETURN_IF_FAILED(graph.Run());
@@ -225,6 +223,13 @@ int main(int argc, char** argv) {
     }
     const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
     const bool hdOnly = argc > 2 && std::strcmp(argv[2], "hd") == 0;
+    for (int i = 2; i < argc; ++i) {
+        for (int place = 0; place < kOutputFormatCount; ++place) {
+            if (_stricmp(argv[i], NameOf(output_formats::kOfferedFormats[place])) == 0) {
+                g_outputFormat = place;
+            }
+        }
+    }
     if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
         return 1;
     }
@@ -236,9 +241,10 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "set-up failed\n");
             result = 1;
         } else {
-            std::printf("device_graph_bench (%s): 30 fps setting, 1280x720 window in another process, "
+            std::printf("device_graph_bench (%s, %s): 30 fps setting, 1280x720 window in another process, "
                         "%.0f s per size\n",
-                        sizeof(void*) == 8 ? "x64" : "x86", seconds);
+                        sizeof(void*) == 8 ? "x64" : "x86", NameOf(output_formats::kOfferedFormats[g_outputFormat]),
+                        seconds);
             for (int i = 0; i < (hdOnly ? 0 : kFrameSizeTableCount); ++i) {
                 RunFigures run;
                 const HRESULT hr = RunSize(i, kThirtyFps, seconds, &run);

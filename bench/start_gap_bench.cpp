@@ -105,20 +105,8 @@ struct SizeFigures {
 };
 
 HRESULT RunOnce(int size, double seconds, TimeRecorder* recorder) {
-    HRESULT hr = S_OK;
-    CUnknown* object = CZRV_Capture::CreateInstance(nullptr, &hr);
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, object);
     ComPtr<IBaseFilter> filter;
-    RETURN_IF_FAILED(object->NonDelegatingQueryInterface(IID_PPV_ARGS(&filter)));
-    ComPtr<IAMStreamConfig> config;
-    RETURN_IF_FAILED(filter.As(&config));
-    AM_MEDIA_TYPE* mt = nullptr;
-    VIDEO_STREAM_CONFIG_CAPS caps{};
-    RETURN_IF_FAILED(config->GetStreamCaps(size, &mt, reinterpret_cast<BYTE*>(&caps)));
-    reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat)->AvgTimePerFrame = kThirtyFps;
-    hr = config->SetFormat(mt);
-    DeleteMediaType(mt);
-    RETURN_IF_FAILED(hr);
+    RETURN_IF_FAILED(CreateConfiguredDevice(size, kThirtyFps, &filter));
 
     CaptureGraph graph;
     RETURN_IF_FAILED(graph.Build(filter.Get(), false));

@@ -119,14 +119,13 @@ void CCameraFrameWriter::Run() {
             // reads them.
             endStream();
             const HRESULT started = StartStream(producer, picture, request);
-            streaming = true;
             if (FAILED(started)) {
                 diagnostic_log::Write("camera %d: a stream of %dx%d cannot start (0x%08lX)", m_camera, request.width,
                                       request.height, static_cast<unsigned long>(started));
-                endStream();
                 ::WaitForSingleObject(stop, kRingPollMs);
                 continue;
             }
+            streaming = true;
             served = request;
         }
         if (!producer.WaitUntilDue(stop)) {
@@ -158,7 +157,13 @@ HRESULT CCameraFrameWriter::StartStream(CFrameProducer& producer, CFramePicture&
     // The stored size and format are the DirectShow device's; the reader's
     // request sets this stream's.
     std::optional<CFrameProducer::StoredFormat> stored;
-    RETURN_IF_FAILED(producer.Start(&stored));
+    const HRESULT started = producer.Start(&stored);
+    if (FAILED(started)) {
+        // What did start (the watch, the capture thread) stops again.
+        producer.Stop();
+        producer.AfterStreamingThreadEnded();
+        return started;
+    }
     // No graph here: the stream runs on the performance counter from now.
     producer.Run(0, nullptr);
     producer.ReadAhead();

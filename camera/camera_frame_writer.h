@@ -38,7 +38,7 @@ private:
     static DWORD WINAPI ThreadProc(void* parameter);
     void Run();
     // Sizes the picture, sets the rate and starts the producer for a
-    // reader's request.
+    // reader's request; on failure nothing of the stream runs.
     [[nodiscard]] static HRESULT StartStream(CFrameProducer& producer, CFramePicture& picture,
                                              const frame_ring::FrameRequest& request);
 

@@ -129,7 +129,9 @@ public:
 
     // A seam for tests: canvas builds that fail, which the platform
     // produces only when it runs out of memory.
-    void InjectCanvasBuilder(CFramePicture::CanvasBuilder build) { m_picture.InjectCanvasBuilder(build); }
+    void InjectCanvasBuilderForTesting(CFramePicture::CanvasBuilder build) {
+        m_picture.InjectCanvasBuilderForTesting(build);
+    }
     // A seam for tests: how the standby picture's file is read (a slow
     // read, which the platform gives only for large files or slow disks).
     // Before the stream starts.

@@ -145,8 +145,8 @@ HRESULT CCameraFrameSource::NextSample(IMFSample** sample) {
     ComPtr<IMFSample> next;
     BYTE* data = nullptr;
     RETURN_IF_FAILED(m_pool.Acquire(&next, &data));
-    m_lastWasWriterFrame = writerAlive && m_haveFrame;
-    std::memcpy(data, m_lastWasWriterFrame ? m_frame.get() : m_standby.get(), m_format.imageBytes);
+    const bool writerFrame = writerAlive && m_haveFrame;
+    std::memcpy(data, writerFrame ? m_frame.get() : m_standby.get(), m_format.imageBytes);
     m_pool.Unlock();
     *sample = next.Detach();
     return S_OK;

@@ -56,9 +56,6 @@ public:
     // and duration are left to the caller. E_UNEXPECTED before Begin.
     [[nodiscard]] HRESULT NextSample(IMFSample** sample);
 
-    // Whether the last sample carried the writer's frame (for tests and
-    // the log).
-    bool LastWasWriterFrame() const { return m_lastWasWriterFrame; }
 
 private:
     [[nodiscard]] HRESULT RenderStandby();
@@ -86,6 +83,5 @@ private:
     std::unique_ptr<BYTE[]> m_standby;
     uint32_t m_bufferBytes = 0;
     bool m_haveFrame = false;
-    bool m_lastWasWriterFrame = false;
     CSamplePool m_pool;
 };

@@ -43,7 +43,7 @@ public:
     void Unlock();
 
     // How many samples were made outside the pool since Reset (for tests).
-    uint32_t OverflowCount() const { return m_overflow; }
+    uint32_t OverflowCountForTesting() const { return m_overflow; }
     uint32_t Bytes() const { return m_bytes; }
 
 private:

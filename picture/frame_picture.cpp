@@ -53,7 +53,7 @@ bool HasFace(HDC dc, const wchar_t* face) {
 // picture clears), else only the pixels (a target may be a rectangle of a
 // larger picture, whose neighbours are not the picture's).
 size_t RowBytesOf(const FramePlane& plane, int width) {
-    const size_t dibStride = DibStride(width, 24);
+    const size_t dibStride = static_cast<size_t>(DibStride(width, 24));
     const size_t stride = static_cast<size_t>(plane.stride < 0 ? -plane.stride : plane.stride);
     return stride == dibStride ? dibStride : static_cast<size_t>(width) * 3;
 }
@@ -131,7 +131,7 @@ HRESULT CFramePicture::Resize(int width, int height) {
     return hr;
 }
 
-void CFramePicture::InjectCanvasBuilder(CanvasBuilder build) {
+void CFramePicture::InjectCanvasBuilderForTesting(CanvasBuilder build) {
     CAutoLock lock(&m_lock);
     m_build = build != nullptr ? build : &BuildCanvas;
 }

@@ -60,7 +60,7 @@ public:
     // What builds a canvas: BuildCanvas, unless a test injects a builder
     // that fails, which the platform does only when memory runs out.
     using CanvasBuilder = bool (*)(FrameCanvas* canvas, int width, int height);
-    void InjectCanvasBuilder(CanvasBuilder build);
+    void InjectCanvasBuilderForTesting(CanvasBuilder build);
 
     // Streaming thread: draws the next picture into the target. A target
     // of the canvas's size with every plane it needs (IsUsable) gets it,

@@ -381,7 +381,7 @@ public:
     [[nodiscard]] bool IsWriterAlive() const;
 
     // The reader's place, -1 before Create (for tests).
-    int ReaderPlace() const { return m_place; }
+    int ReaderPlaceForTesting() const { return m_place; }
 
 private:
     [[nodiscard]] HRESULT CreateRing();

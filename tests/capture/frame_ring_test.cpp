@@ -313,7 +313,7 @@ TEST(FrameRingTest, TheWriterIgnoresRequestsItCannotServe) {
     ASSERT_EQ(S_OK, ring.reader.SetRequest(Nv12Request()));
     FrameRequest request = {};
     ASSERT_EQ(S_OK, ring.writer.Request(&request));
-    ReaderEntry& entry = ring.Header().readers[ring.reader.ReaderPlace()];
+    ReaderEntry& entry = ring.Header().readers[ring.reader.ReaderPlaceForTesting()];
     // What a broken reader could leave: a size not in the table, an
     // unknown format, a frame time out of range, a request half written.
     entry.width.store(123);
@@ -337,8 +337,8 @@ TEST(FrameRingTest, SeveralReadersEachGetTheFramesAndTheNewestRequestWins) {
     CFrameRingReader third;
     ASSERT_EQ(S_OK, second.Create(1, ring.prefix.c_str()));
     ASSERT_EQ(S_OK, third.Create(1, ring.prefix.c_str()));
-    EXPECT_NE(ring.reader.ReaderPlace(), second.ReaderPlace());
-    EXPECT_NE(second.ReaderPlace(), third.ReaderPlace());
+    EXPECT_NE(ring.reader.ReaderPlaceForTesting(), second.ReaderPlaceForTesting());
+    EXPECT_NE(second.ReaderPlaceForTesting(), third.ReaderPlaceForTesting());
 
     const FrameRequest small = Nv12Request(kSmallest);
     const FrameRequest large = Nv12Request(kLargest);
@@ -354,7 +354,7 @@ TEST(FrameRingTest, SeveralReadersEachGetTheFramesAndTheNewestRequestWins) {
     ASSERT_EQ(S_OK, WriteUniformFrame(&ring.writer, FrameFor(request)));
     std::vector<BYTE> buffer(kSlotCapacity);
     for (CFrameRingReader* reader : {&ring.reader, &second, &third}) {
-        EXPECT_EQ(WaitResult::Signalled, reader->WaitForFrame(5000, nullptr)) << "place " << reader->ReaderPlace();
+        EXPECT_EQ(WaitResult::Signalled, reader->WaitForFrame(5000, nullptr)) << "place " << reader->ReaderPlaceForTesting();
         FrameInfo info = {};
         ASSERT_EQ(S_OK, reader->CopyLatest(buffer.data(), buffer.size(), 0, &info));
         EXPECT_EQ(1u, info.frameNumber);
@@ -379,7 +379,7 @@ TEST(FrameRingTest, AReaderThatStopsBeatingReadsAsNoReader) {
     ASSERT_EQ(S_OK, ring.reader.SetRequest(Nv12Request()));
     FrameRequest request = {};
     ASSERT_EQ(S_OK, ring.writer.Request(&request));
-    ReaderEntry& entry = ring.Header().readers[ring.reader.ReaderPlace()];
+    ReaderEntry& entry = ring.Header().readers[ring.reader.ReaderPlaceForTesting()];
     entry.heartbeat.store(::GetTickCount() - 2 * kStaleAfterMs);
     EXPECT_EQ(S_FALSE, ring.writer.Request(&request));
 
@@ -390,13 +390,13 @@ TEST(FrameRingTest, AReaderThatStopsBeatingReadsAsNoReader) {
     // Silent again, its place goes to a newcomer; its next beat takes
     // another place and asks again.
     entry.heartbeat.store(::GetTickCount() - 2 * kStaleAfterMs);
-    const int oldPlace = ring.reader.ReaderPlace();
+    const int oldPlace = ring.reader.ReaderPlaceForTesting();
     CFrameRingReader newcomer;
     ASSERT_EQ(S_OK, newcomer.Create(1, ring.prefix.c_str()));
-    EXPECT_EQ(oldPlace, newcomer.ReaderPlace());
+    EXPECT_EQ(oldPlace, newcomer.ReaderPlaceForTesting());
     EXPECT_EQ(S_FALSE, ring.writer.Request(&request)) << "the newcomer asks for nothing";
     ASSERT_EQ(S_OK, ring.reader.Heartbeat());
-    EXPECT_NE(oldPlace, ring.reader.ReaderPlace());
+    EXPECT_NE(oldPlace, ring.reader.ReaderPlaceForTesting());
     ASSERT_EQ(S_OK, ring.writer.Request(&request));
     EXPECT_EQ(kSmallest.width, request.width);
 }
@@ -528,7 +528,7 @@ TEST(FrameRingTest, TheRealObjectsAreGlobalNamedForTheUserAndGrantedToItAlone) {
     const UniqueHandle readerChanged(::OpenEventW(SYNCHRONIZE, FALSE, (stem + L"ReaderChanged").c_str()));
     EXPECT_TRUE(readerChanged);
     const UniqueHandle frameReady(::OpenEventW(
-        SYNCHRONIZE, FALSE, (stem + L"FrameReady" + std::to_wstring(reader.ReaderPlace())).c_str()));
+        SYNCHRONIZE, FALSE, (stem + L"FrameReady" + std::to_wstring(reader.ReaderPlaceForTesting())).c_str()));
     EXPECT_TRUE(frameReady);
 
     PACL dacl = nullptr;

@@ -257,7 +257,7 @@ struct Target {
     std::vector<BYTE> bytes;
 
     Target(int w, int h)
-        : width(w), height(h), stride(((static_cast<size_t>(w) * 24 + 31) / 32) * 4), bytes(stride * h, kCanary) {}
+        : width(w), height(h), stride(static_cast<size_t>(DibStride(w, 24))), bytes(stride * h, kCanary) {}
     const BYTE* Pixel(int x, int y) const { return &bytes[static_cast<size_t>(y) * stride + static_cast<size_t>(x) * 3]; }
 };
 

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/memory_dib.h"
 #include "framework/com_util.h"
 #include "framework/diagnostic_log.h"
 
@@ -145,7 +146,7 @@ inline HRESULT WriteBlackWhitePng(const std::wstring& path, UINT width, UINT hei
 // the pixels of width x height follow.
 inline std::string BmpBytes(int width, int height, const PixelColour& colour, int claimedWidth = 0,
                             int claimedHeight = 0) {
-    const int stride = (width * 3 + 3) & ~3;
+    const int stride = static_cast<int>(DibStride(width, 24));
     const int imageSize = stride * height;
     BITMAPFILEHEADER file = {};
     BITMAPINFOHEADER info = {};

@@ -349,7 +349,7 @@ TEST_F(ZrvStreamTest, AFormatWhoseCanvasCannotBeBuiltChangesNothing_CanvasFailur
     DeleteMediaType(largest);
     reinterpret_cast<VIDEOINFOHEADER*>(target.pbFormat)->AvgTimePerFrame = 10000000;
 
-    StreamOf(m_pin.Get())->InjectCanvasBuilder(&FailingCanvasBuild);
+    StreamOf(m_pin.Get())->InjectCanvasBuilderForTesting(&FailingCanvasBuild);
     EXPECT_EQ(E_OUTOFMEMORY, m_config->SetFormat(&target));
     EXPECT_EQ(204, FormatSize().cx) << "the format changed";
     double rate = 0;
@@ -366,7 +366,7 @@ TEST_F(ZrvStreamTest, AFormatWhoseCanvasCannotBeBuiltChangesNothing_CanvasFailur
     EXPECT_EQ("<missing or malformed>", StoredText(kSelectPixelValue)) << "a size that did not apply was stored";
 
     // Where canvases can be built, the same calls take effect.
-    StreamOf(m_pin.Get())->InjectCanvasBuilder(nullptr);
+    StreamOf(m_pin.Get())->InjectCanvasBuilderForTesting(nullptr);
     EXPECT_EQ(S_OK, m_config->SetFormat(&target));
     EXPECT_EQ(1136, FormatSize().cx);
     ASSERT_EQ(S_OK, m_settings->GetFrameRate(&rate));
@@ -382,11 +382,11 @@ TEST_F(ZrvStreamTest, AWaitingSizeWhoseCanvasCannotBeBuiltIsGivenUpWithTheConnec
     ASSERT_NO_FATAL_FAILURE(Connect());
     ASSERT_EQ(S_OK, m_settings->SetSelectPixel(3));
     EXPECT_EQ(568, FormatSize().cx);
-    StreamOf(m_pin.Get())->InjectCanvasBuilder(&FailingCanvasBuild);
+    StreamOf(m_pin.Get())->InjectCanvasBuilderForTesting(&FailingCanvasBuild);
     ASSERT_NO_FATAL_FAILURE(Disconnect());
     // The pin offers the size its canvas has, not one it cannot fill.
     EXPECT_EQ(204, FormatSize().cx);
-    StreamOf(m_pin.Get())->InjectCanvasBuilder(nullptr);
+    StreamOf(m_pin.Get())->InjectCanvasBuilderForTesting(nullptr);
     ASSERT_NO_FATAL_FAILURE(Connect());
     EXPECT_EQ(204, ConnectionSize().cx);
     ASSERT_EQ(S_OK, m_filter->Run(0));

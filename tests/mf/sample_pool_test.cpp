@@ -64,7 +64,7 @@ TEST_F(SamplePoolTest, HeldSamplesAreNeverHandedOutAgainReleasedOnesAre) {
         distinct.insert(sample.Get());
     }
     EXPECT_EQ(held.size(), distinct.size());
-    EXPECT_EQ(1u, m_pool.OverflowCount());
+    EXPECT_EQ(1u, m_pool.OverflowCountForTesting());
     for (size_t i = 0; i < held.size(); ++i) {
         EXPECT_EQ(static_cast<BYTE>(i + 1), FirstByte(held[i].Get())) << "a held sample was overwritten";
         DWORD length = 0;
@@ -77,7 +77,7 @@ TEST_F(SamplePoolTest, HeldSamplesAreNeverHandedOutAgainReleasedOnesAre) {
     held[1].Reset();
     ComPtr<IMFSample> again = Acquire(0x55);
     EXPECT_EQ(released, again.Get());
-    EXPECT_EQ(1u, m_pool.OverflowCount());
+    EXPECT_EQ(1u, m_pool.OverflowCountForTesting());
     again.Reset();
 
     // A sample let go while its buffer is still held stays out.
@@ -108,7 +108,7 @@ TEST_F(SamplePoolTest, WhatAClientSetOnASampleDoesNotTravelToTheNextFrame) {
         ASSERT_EQ(S_OK, sample->GetBufferByIndex(0, &buffer));
         ASSERT_EQ(S_OK, buffer->SetCurrentLength(3));
     }
-    EXPECT_EQ(0u, m_pool.OverflowCount());
+    EXPECT_EQ(0u, m_pool.OverflowCountForTesting());
     ComPtr<IMFSample> last = Acquire(2);
     DWORD length = 0;
     ASSERT_EQ(S_OK, last->GetTotalLength(&length));

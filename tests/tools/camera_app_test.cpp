@@ -285,6 +285,39 @@ TEST(CameraAppTest, TheFrameWriterFramesAndMirrorsTheWindowAsTheCameraIsSet) {
                       << colourAt(418);
 }
 
+TEST(CameraAppTest, TheFrameWriterTakesAStoredChangeFromTheNextFrame) {
+    // The writer makes its frames with the DirectShow device's producer,
+    // which reloads the settings when the registry says they changed: at 2
+    // frames a second, mirroring stored while streaming shows within a few
+    // frames (reloading every 30 frames, as the writer once did, would take
+    // 15 s).
+    RegistrySandbox sandbox;
+    ASSERT_TRUE(sandbox.ok());
+    TestWindowThread windows;
+    const TestWindowPainter halves = [](int x, int) { return x < 160 ? RGB(255, 0, 0) : RGB(0, 0, 255); };
+    ASSERT_NO_FATAL_FAILURE(ShowCameraWindow(windows, 5, L"QMCameraAppChangeWindow", L"QM camera app change window",
+                                             320, 180, halves));
+    const std::wstring prefix = L"Local\\QMCameraAppTest.C." + std::to_wstring(::GetCurrentProcessId()) + L".";
+    CFrameRingReader reader;
+    ASSERT_EQ(S_OK, reader.Create(5, prefix.c_str()));
+    ASSERT_EQ(S_OK, reader.SetRequest({568, 320, frame_ring::FrameFormat::Rgb32, 5000000}));
+    qmcamera::CCameraFrameWriter writer(5, prefix.c_str());
+    ASSERT_EQ(S_OK, writer.Start());
+    std::vector<BYTE> frame(568u * 320u * 4u);
+    const auto redAt = [&](int x) {
+        const BYTE* p = frame.data() + (160u * 568u + static_cast<unsigned>(x)) * 4u;
+        return p[2] == 255 && p[0] == 0;
+    };
+    ASSERT_TRUE(WaitForFrameThat(reader, frame, 568, [&] { return redAt(100); })) << "red on the left first";
+    ASSERT_NO_FATAL_FAILURE(StoreCameraText(5, L"Mirror", L"1"));
+    const DWORD stored = ::GetTickCount();
+    const bool mirrored = WaitForFrameThat(reader, frame, 568, [&] { return redAt(468); });
+    const DWORD took = ::GetTickCount() - stored;
+    writer.Stop();
+    EXPECT_TRUE(mirrored);
+    EXPECT_LT(took, 5000u) << "the change waited for a periodic reload";
+}
+
 TEST(CameraAppTest, TheFrameWriterShowsTheCamerasStandbyPicture) {
     // No window for camera 4, which has a standby picture: an orange 3:1
     // PNG, fitted on black into a 568x320 request (rows 65 to 254), as the
