@@ -162,6 +162,38 @@ TEST(CaptureOptionsTest, UnknownOptionAndStrayArgumentAreUsageErrors) {
     EXPECT_EQ(L"option --list takes no value", error);
 }
 
+TEST(CaptureOptionsTest, FormatIsNamedInAnyCaseAndShapesACapture) {
+    CaptureOptions options;
+    ASSERT_EQ(ParseStatus::kOk, Parse({}, &options));
+    EXPECT_FALSE(options.format.has_value());
+    const struct {
+        const wchar_t* name;
+        SampleFormat format;
+    } cases[] = {
+        {L"nv12", SampleFormat::kNv12}, {L"YUY2", SampleFormat::kYuy2}, {L"i420", SampleFormat::kI420},
+        {L"Rgb32", SampleFormat::kRgb32}, {L"rgb24", SampleFormat::kRgb24},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(ParseStatus::kOk, Parse({L"--format", c.name}, &options)) << c.name;
+        ASSERT_TRUE(options.format.has_value()) << c.name;
+        EXPECT_EQ(c.format, *options.format) << c.name;
+        EXPECT_EQ(CaptureAction::kCapture, options.action);
+    }
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--format=yuy2", L"--size", L"1280x720"}, &options));
+    EXPECT_EQ(SampleFormat::kYuy2, *options.format);
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"-f", L"i420"}, &options));
+    EXPECT_EQ(SampleFormat::kI420, *options.format);
+    // With a setting to store, a format makes it a capture, not a store alone.
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--mirror", L"on", L"--format", L"nv12"}, &options));
+    EXPECT_EQ(CaptureAction::kCapture, options.action);
+
+    std::wstring error;
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--format", L"mjpg"}, &options, &error));
+    EXPECT_EQ(L"bad value 'mjpg' for --format (expected rgb24, nv12, yuy2, i420 or rgb32)", error);
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--format"}, &options, &error));
+    EXPECT_EQ(L"option --format needs a value", error);
+}
+
 TEST(CaptureOptionsTest, MissingValueIsAUsageError) {
     CaptureOptions options;
     std::wstring error;
@@ -212,7 +244,9 @@ INSTANTIATE_TEST_SUITE_P(
                     BadValue{L"--save", L"-1"}, BadValue{L"--scale", L"Fit"}, BadValue{L"--scale", L""},
                     BadValue{L"--scale", L"1"}, BadValue{L"--scale", L"letterbox"}, BadValue{L"--mirror", L"yes"},
                     BadValue{L"--mirror", L"1"}, BadValue{L"--mirror", L""}, BadValue{L"--mirror", L"ON"},
-                    BadValue{L"--use-window", L""}, BadValue{L"--use-class", L""}));
+                    BadValue{L"--use-window", L""}, BadValue{L"--use-class", L""}, BadValue{L"--format", L""},
+                    BadValue{L"--format", L"mjpg"}, BadValue{L"--format", L"nv21"}, BadValue{L"--format", L"rgb"},
+                    BadValue{L"--format", L"nv12 "}));
 
 TEST(FrameSelectionTest, ListIsParsedSortedAndWithoutRepeats) {
     FrameSelection selection;
@@ -245,7 +279,8 @@ TEST(CaptureOptionsTest, UsageNamesEveryOption) {
     for (const wchar_t* option : {L"--list", L"--caps", L"--properties", L"--device", L"--size", L"--fps",
                                   L"--seconds", L"--frames", L"--timeout", L"--no-clock", L"--output", L"--prefix",
                                   L"--save", L"--summary", L"--help", L"--version", L"--windows",
-                                  L"--use-window", L"--use-class", L"--scale", L"--mirror", L"--standby-image"}) {
+                                  L"--use-window", L"--use-class", L"--scale", L"--mirror", L"--standby-image",
+                                  L"--format", L"nv12", L"yuy2", L"i420", L"rgb32"}) {
         EXPECT_NE(std::wstring::npos, usage.find(option)) << option;
     }
 }

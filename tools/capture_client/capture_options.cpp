@@ -284,6 +284,14 @@ ParseStatus ParseCaptureOptions(const std::vector<std::wstring>& args, CaptureOp
             if (!ParseSize(text, &parsed.width, &parsed.height)) {
                 return badValue(text, L"WIDTHxHEIGHT, for example 1136x640");
             }
+        } else if (name == L"-f" || name == L"--format") {
+            captureOptions = true;
+            if (!takeValue(&text)) return ParseStatus::kUsageError;
+            SampleFormat format = SampleFormat::kRgb24;
+            if (!ParseSampleFormat(text, &format)) {
+                return badValue(text, L"rgb24, nv12, yuy2, i420 or rgb32");
+            }
+            parsed.format = format;
         } else if (name == L"-r" || name == L"--fps") {
             captureOptions = true;
             if (!takeValue(&text)) return ParseStatus::kUsageError;
@@ -372,7 +380,8 @@ frame timing.
 
 Actions (at most one; without one, qmcapture captures):
   -l, --list             list the video input devices and exit
-  -c, --caps             list the device's formats (IAMStreamConfig) and exit
+  -c, --caps             list the device's formats (IAMStreamConfig): index,
+                         format, size and frame rate range, one a line; exit
   -p, --properties       open the device's property pages and exit when closed
       --windows          list the windows the device can capture and exit
       --cameras          list the cameras (number, name, class, window)
@@ -389,6 +398,13 @@ Device and format:
   -d, --device NAME      device friendly name (default "QM Capture Device")
   -s, --size WxH         output size, one the device offers (e.g. 1136x640);
                          default: the device's current size
+  -f, --format FORMAT    sample format: rgb24, nv12, yuy2, i420 or rgb32 (in
+                         any case); the device must offer it at the size.
+                         Default: the device's current format when it offers
+                         it at the size, else the first it offers there (QM
+                         Capture Device: RGB24 unless its stored OutputFormat
+                         says otherwise). YUV frames are saved as PNG through
+                         a BT.601 limited-range conversion
   -r, --fps RATE         frame rate in frames per second (e.g. 60, 29.97),
                          within the device's range (QM Capture Device: 1 to
                          60); default: the device's current rate
