@@ -194,6 +194,74 @@ TEST(CaptureOptionsTest, FormatIsNamedInAnyCaseAndShapesACapture) {
     EXPECT_EQ(L"option --format needs a value", error);
 }
 
+// The few things the parser does with one option and the argument after
+// it, and the names every option answers to.
+TEST(CaptureOptionsTest, ShortNamesActLikeTheLongOnes) {
+    // What a parse set, as text, for the fields the short names reach.
+    const auto describe = [](const CaptureOptions& o) {
+        return o.deviceName + L"|" + std::to_wstring(o.width) + L"x" + std::to_wstring(o.height) + L"|" +
+               (o.format ? SampleFormatName(*o.format) : L"-") + L"|" + std::to_wstring(o.frameRate) + L"|" +
+               std::to_wstring(o.seconds) + L"|" + std::to_wstring(o.frames) + L"|" + o.outputDir + L"|" +
+               std::to_wstring(static_cast<int>(o.action));
+    };
+    const struct {
+        const wchar_t* shortName;
+        const wchar_t* longName;
+        const wchar_t* value;
+    } pairs[] = {
+        {L"-d", L"--device", L"Cam"}, {L"-s", L"--size", L"852x480"}, {L"-f", L"--format", L"i420"},
+        {L"-r", L"--fps", L"15"},     {L"-t", L"--seconds", L"2"},    {L"-n", L"--frames", L"7"},
+        {L"-o", L"--output", L"out"}, {L"-l", L"--list", nullptr},    {L"-c", L"--caps", nullptr},
+        {L"-p", L"--properties", nullptr},
+    };
+    for (const auto& pair : pairs) {
+        CaptureOptions byShort;
+        CaptureOptions byLong;
+        std::vector<std::wstring> shortArgs = {pair.shortName};
+        std::vector<std::wstring> longArgs = {pair.longName};
+        if (pair.value != nullptr) {
+            shortArgs.push_back(pair.value);
+            longArgs.push_back(pair.value);
+        }
+        ASSERT_EQ(ParseStatus::kOk, Parse(shortArgs, &byShort)) << pair.shortName;
+        ASSERT_EQ(ParseStatus::kOk, Parse(longArgs, &byLong)) << pair.longName;
+        EXPECT_EQ(describe(byLong), describe(byShort)) << pair.shortName;
+        EXPECT_NE(describe(CaptureOptions()), describe(byShort)) << pair.shortName << " changed nothing";
+    }
+    CaptureOptions options;
+    EXPECT_EQ(ParseStatus::kHelp, Parse({L"/?"}, &options));
+    EXPECT_EQ(ParseStatus::kVersion, Parse({L"-V"}, &options));
+}
+
+TEST(CaptureOptionsTest, RenamingACameraTakesTwoArgumentsOfItsOwn) {
+    CaptureOptions options;
+    std::wstring error;
+    const std::wstring needsBoth = L"option --rename-camera needs a camera and a new name (--rename-camera 2 \"Slides\")";
+    // The new name must follow as an argument of its own.
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--rename-camera=2", L"Notes"}, &options, &error));
+    EXPECT_EQ(needsBoth, error);
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--rename-camera", L"2", L""}, &options, &error));
+    EXPECT_EQ(needsBoth, error);
+    // An empty camera is its own mistake, whatever follows.
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--rename-camera", L""}, &options, &error));
+    EXPECT_EQ(L"bad value '' for --rename-camera (expected a camera number or name)", error);
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--rename-camera"}, &options, &error));
+    EXPECT_EQ(L"option --rename-camera needs a value", error);
+    // The argument after the new name is an option again.
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--rename-camera", L"3", L"--list", L"-d", L"X"}, &options, &error));
+    EXPECT_EQ(L"--list", options.cameraNewName);
+    EXPECT_EQ(L"X", options.deviceName);
+
+    // The switch of an elevated run is neither an action nor a capture.
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--elevated-run", L"--remove-camera", L"2"}, &options, &error));
+    EXPECT_TRUE(options.elevatedRun);
+    EXPECT_EQ(CaptureAction::kRemoveCamera, options.action);
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--elevated-run", L"--mirror", L"on"}, &options, &error));
+    EXPECT_EQ(CaptureAction::kStoreSettings, options.action);
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--help=me"}, &options, &error));
+    EXPECT_EQ(L"option --help takes no value", error);
+}
+
 TEST(CaptureOptionsTest, MissingValueIsAUsageError) {
     CaptureOptions options;
     std::wstring error;
