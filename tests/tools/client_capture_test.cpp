@@ -57,6 +57,29 @@ std::string ColourText(COLORREF colour) {
            std::to_string(GetBValue(colour)) + ")";
 }
 
+// The demo window's corner markers: red top left, green top right, blue
+// bottom right, white bottom left, each looked at `inset` pixels in from
+// its corners.
+void ExpectDemoCorners(const DecodedPicture& picture, UINT inset) {
+    const UINT right = picture.width - 1 - inset;
+    const UINT bottom = picture.height - 1 - inset;
+    const struct {
+        UINT x;
+        UINT y;
+        COLORREF colour;
+        const char* where;
+    } corners[] = {
+        {inset, inset, RGB(255, 0, 0), "top left (red)"},
+        {right, inset, RGB(0, 255, 0), "top right (green)"},
+        {right, bottom, RGB(0, 0, 255), "bottom right (blue)"},
+        {inset, bottom, RGB(255, 255, 255), "bottom left (white)"},
+    };
+    for (const auto& corner : corners) {
+        const COLORREF actual = picture.At(corner.x, corner.y);
+        EXPECT_TRUE(Near(actual, corner.colour)) << corner.where << " is " << ColourText(actual);
+    }
+}
+
 class ClientCaptureTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -196,22 +219,7 @@ TEST_F(ClientCaptureTest, CaptureOfTheDemoWindowKeepsItsCorners) {
     ASSERT_EQ(852u, picture.width);
     ASSERT_EQ(480u, picture.height);
     // The markers are 1/18 of the height square: 26 pixels here.
-    const UINT inset = 6;
-    const struct {
-        UINT x;
-        UINT y;
-        COLORREF colour;
-        const char* where;
-    } corners[] = {
-        {inset, inset, RGB(255, 0, 0), "top left (red)"},
-        {851 - inset, inset, RGB(0, 255, 0), "top right (green)"},
-        {851 - inset, 479 - inset, RGB(0, 0, 255), "bottom right (blue)"},
-        {inset, 479 - inset, RGB(255, 255, 255), "bottom left (white)"},
-    };
-    for (const auto& corner : corners) {
-        const COLORREF actual = picture.At(corner.x, corner.y);
-        EXPECT_TRUE(Near(actual, corner.colour)) << corner.where << " is " << ColourText(actual);
-    }
+    ExpectDemoCorners(picture, 6);
 }
 
 // A window of a class of its own chosen by its title, as users choose
@@ -307,22 +315,7 @@ TEST_F(ClientCaptureTest, YuvCapturesShowTheDemoWindowInItsColours) {
         ReadSaved(0, &picture);
         ASSERT_EQ(1280u, picture.width);
         ASSERT_EQ(720u, picture.height);
-        const UINT inset = 8;
-        const struct {
-            UINT x;
-            UINT y;
-            COLORREF colour;
-            const char* where;
-        } corners[] = {
-            {inset, inset, RGB(255, 0, 0), "top left (red)"},
-            {1279 - inset, inset, RGB(0, 255, 0), "top right (green)"},
-            {1279 - inset, 719 - inset, RGB(0, 0, 255), "bottom right (blue)"},
-            {inset, 719 - inset, RGB(255, 255, 255), "bottom left (white)"},
-        };
-        for (const auto& corner : corners) {
-            const COLORREF actual = picture.At(corner.x, corner.y);
-            EXPECT_TRUE(Near(actual, corner.colour)) << corner.where << " is " << ColourText(actual);
-        }
+        ExpectDemoCorners(picture, 8);
         TearDown();
         m_summary.clear();
     }

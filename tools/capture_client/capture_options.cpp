@@ -149,21 +149,14 @@ bool RenameCamera(const OptionCall& call) {
     return true;
 }
 
-// A text that must not be empty, stored in a member of the options.
+// A text, neither empty nor holding any of the `forbidden` characters,
+// stored in a member of the options.
 template <auto kMember>
-bool NonEmptyText(const OptionCall& call, const wchar_t* expected) {
-    if (call.value.empty()) {
+bool Text(const OptionCall& call, const wchar_t* expected, const wchar_t* forbidden = L"") {
+    if (call.value.empty() || call.value.find_first_of(forbidden) != std::wstring::npos) {
         return call.Bad(expected);
     }
     call.options->*kMember = call.value;
-    return true;
-}
-
-bool UseProgram(const OptionCall& call) {
-    if (call.value.empty() || call.value.find_first_of(L"\\/:") != std::wstring::npos) {
-        return call.Bad(L"a program's file name, for example notes.exe");
-    }
-    call.options->useProgram = call.value;
     return true;
 }
 
@@ -241,14 +234,6 @@ bool Frames(const OptionCall& call) {
     return true;
 }
 
-bool Prefix(const OptionCall& call) {
-    if (call.value.empty() || call.value.find_first_of(L"\\/:*?\"<>|") != std::wstring::npos) {
-        return call.Bad(L"a file name prefix without path characters");
-    }
-    call.options->filePrefix = call.value;
-    return true;
-}
-
 bool Save(const OptionCall& call) {
     std::wstring why;
     if (!ParseFrameSelection(call.value, &call.options->save, &why)) {
@@ -276,12 +261,15 @@ const OptionRow kOptionRows[] = {
          return true;
      }},
     {nullptr, L"--camera", Arity::kOne, OptionKind::kOther,
-     [](const OptionCall& call) { return NonEmptyText<&CaptureOptions::camera>(call, L"a camera number or name"); }},
+     [](const OptionCall& call) { return Text<&CaptureOptions::camera>(call, L"a camera number or name"); }},
     {nullptr, L"--use-window", Arity::kOne, OptionKind::kOther,
-     [](const OptionCall& call) { return NonEmptyText<&CaptureOptions::useWindow>(call, L"a window title"); }},
+     [](const OptionCall& call) { return Text<&CaptureOptions::useWindow>(call, L"a window title"); }},
     {nullptr, L"--use-class", Arity::kOne, OptionKind::kOther,
-     [](const OptionCall& call) { return NonEmptyText<&CaptureOptions::useClass>(call, L"a window class"); }},
-    {nullptr, L"--use-program", Arity::kOne, OptionKind::kOther, UseProgram},
+     [](const OptionCall& call) { return Text<&CaptureOptions::useClass>(call, L"a window class"); }},
+    {nullptr, L"--use-program", Arity::kOne, OptionKind::kOther,
+     [](const OptionCall& call) {
+         return Text<&CaptureOptions::useProgram>(call, L"a program's file name, for example notes.exe", L"\\/:");
+     }},
     {nullptr, L"--scale", Arity::kOne, OptionKind::kOther, Scale},
     {nullptr, L"--mirror", Arity::kOne, OptionKind::kOther, Mirror},
     {nullptr, L"--standby-image", Arity::kOne, OptionKind::kOther, StandbyImage},
@@ -291,7 +279,7 @@ const OptionRow kOptionRows[] = {
          return true;
      }},
     {L"-d", L"--device", Arity::kOne, OptionKind::kCapture,
-     [](const OptionCall& call) { return NonEmptyText<&CaptureOptions::deviceName>(call, L"a device name"); }},
+     [](const OptionCall& call) { return Text<&CaptureOptions::deviceName>(call, L"a device name"); }},
     {L"-s", L"--size", Arity::kOne, OptionKind::kCapture, Size},
     {L"-f", L"--format", Arity::kOne, OptionKind::kCapture, Format},
     {L"-r", L"--fps", Arity::kOne, OptionKind::kCapture, FrameRate},
@@ -299,11 +287,15 @@ const OptionRow kOptionRows[] = {
     {L"-n", L"--frames", Arity::kOne, OptionKind::kCapture, Frames},
     {nullptr, L"--timeout", Arity::kOne, OptionKind::kCapture, Seconds<&CaptureOptions::stallSeconds>},
     {L"-o", L"--output", Arity::kOne, OptionKind::kCapture,
-     [](const OptionCall& call) { return NonEmptyText<&CaptureOptions::outputDir>(call, L"a folder"); }},
-    {nullptr, L"--prefix", Arity::kOne, OptionKind::kCapture, Prefix},
+     [](const OptionCall& call) { return Text<&CaptureOptions::outputDir>(call, L"a folder"); }},
+    {nullptr, L"--prefix", Arity::kOne, OptionKind::kCapture,
+     [](const OptionCall& call) {
+         return Text<&CaptureOptions::filePrefix>(call, L"a file name prefix without path characters",
+                                                  L"\\/:*?\"<>|");
+     }},
     {nullptr, L"--save", Arity::kOne, OptionKind::kCapture, Save},
     {nullptr, L"--summary", Arity::kOne, OptionKind::kCapture,
-     [](const OptionCall& call) { return NonEmptyText<&CaptureOptions::summaryFile>(call, L"a file name"); }},
+     [](const OptionCall& call) { return Text<&CaptureOptions::summaryFile>(call, L"a file name"); }},
 };
 
 const OptionRow* FindOption(const std::wstring& name) {
