@@ -321,6 +321,25 @@ TEST_F(ClientCaptureTest, YuvCapturesShowTheDemoWindowInItsColours) {
     }
 }
 
+// Without --format the client keeps the format the device has now, which
+// QM Capture Device takes from its stored OutputFormat; --format wins.
+TEST_F(ClientCaptureTest, WithoutAFormatTheDevicesStoredFormatIsKept) {
+    SavedUserSettings saved;
+    ASSERT_TRUE(StoreText("OutputFormat", "2"));  // YUY2
+    ClientRun run = Capture({L"--size", L"852x480", L"--frames", L"2", L"--save", L"last"});
+    ASSERT_EQ(0u, run.exitCode) << run.err;
+    EXPECT_TRUE(Contains(run.out, "format: 852x480 YUY2, ")) << run.out;
+    EXPECT_EQ("YUY2", m_summary["subtype"]);
+    DecodedPicture picture;
+    ReadSaved(0, &picture);
+    EXPECT_EQ(852u, picture.width);
+    TearDown();
+
+    run = Capture({L"--format", L"rgb24", L"--size", L"852x480", L"--frames", L"2", L"--save", L"none"});
+    ASSERT_EQ(0u, run.exitCode) << run.err;
+    EXPECT_TRUE(Contains(run.out, "format: 852x480 RGB24, ")) << run.out;
+}
+
 TEST_F(ClientCaptureTest, FormatTheDeviceDoesNotOfferAtTheSizeIsRefused) {
     const ClientRun run = Capture({L"--format", L"nv12", L"--size", L"640x480", L"--frames", L"1"});
     EXPECT_EQ(1u, run.exitCode);
