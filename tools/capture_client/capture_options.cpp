@@ -470,10 +470,10 @@ Device and format:
   -f, --format FORMAT    sample format: rgb24, nv12, yuy2, i420 or rgb32 (in
                          any case); the device must offer it at the size.
                          Default: the device's current format when it offers
-                         it at the size, else the first it offers there (QM
-                         Capture Device: RGB24 unless its stored OutputFormat
-                         says otherwise). YUV frames are saved as PNG through
-                         a BT.601 limited-range conversion
+                         it at the size, else the first of these it offers
+                         there (QM Capture Device: RGB24 unless its stored
+                         OutputFormat says otherwise). YUV frames are saved
+                         as PNG through a BT.601 limited-range conversion
   -r, --fps RATE         frame rate in frames per second (e.g. 60, 29.97),
                          within the device's range (QM Capture Device: 1 to
                          60); default: the device's current rate
