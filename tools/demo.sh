@@ -8,6 +8,9 @@
 #   3. captures a few seconds through the 64-bit and the 32-bit client,
 #   4. captures briefly at every output size through both clients,
 #   5. captures 1280x720 and 1920x1080 at 60 fps through both clients,
+#   6. captures 1280x720 in a YUV format through each client (the 64-bit
+#      one YUY2, the 32-bit one NV12), the PNG frames converted from it by
+#      the client,
 # writing PNG frames, each client's summary and a SUMMARY.txt into the
 # output folder. Exits non-zero when any step failed.
 #
@@ -19,7 +22,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${QM_BUILD_DIR:-$root/build}
 
-usage() { sed -n '2,17s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; }
+usage() { sed -n '2,20s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; }
 
 out=$root/out/demo
 seconds=3
@@ -44,7 +47,7 @@ if [ -z "${QM_DEMO_UNDER_WINE:-}" ]; then
   echo "demo: building both architectures" >&2
   "$root/tools/build.sh" >/dev/null
   # Only what this script writes is removed from the output folder.
-  rm -rf "$out/standby" "$out/x64" "$out/x86" "$out/sizes" "$out/fps60" "$out/SUMMARY.txt" "$out/demo-window.png" "$out/logs"
+  rm -rf "$out/standby" "$out/x64" "$out/x86" "$out/sizes" "$out/fps60" "$out/yuv" "$out/SUMMARY.txt" "$out/demo-window.png" "$out/logs"
   QM_DEMO_UNDER_WINE=1 exec "$root/tools/with-wine.sh" "${BASH_SOURCE[0]}" --output "$out" --seconds "$seconds"
 fi
 
@@ -198,10 +201,15 @@ ready=$out/logs/demo-window.ready
 rm -f "$ready"
 sizes=(204x360 272x480 432x768 568x320 852x480 1136x640 720x1280 1080x1920 1280x720 1920x1080)
 hd_sizes=(1280x720 1920x1080)
+# The YUV format each architecture's client asks for: one per client, so
+# that both the packed and a planar layout go through a real host path.
+declare -A yuv_format=([x64]=yuy2 [x86]=nv12)
+yuv_size=1280x720
+yuv_seconds=2
 sweep_seconds=1.5
 # Open long enough for every capture below, and closed by this script
 # before that.
-$wine64 "$build/x64/bin/quillmere_demo.exe" --seconds $((seconds * 2 + (${#sizes[@]} + ${#hd_sizes[@]}) * 2 * 4 + 60)) \
+$wine64 "$build/x64/bin/quillmere_demo.exe" --seconds $((seconds * 2 + (${#sizes[@]} + ${#hd_sizes[@]} + 1) * 2 * 4 + 60)) \
   --ready-file "$(winpath "$ready")" >"$out/logs/demo-window.log" 2>&1 &
 demo_pid=$!
 for _ in $(seq 150); do
@@ -250,10 +258,19 @@ for size in "${hd_sizes[@]}"; do
   done
 done
 
+# 7. One YUV format through each client: the client asks the device for it
+# through IAMStreamConfig, the sample grabber takes it as it comes, and
+# the PNG frames are the client's own BT.601 limited-range conversion of
+# it back to RGB (what a host of that format shows).
+for arch in "${arches[@]}"; do
+  capture "yuv/$arch-${yuv_format[$arch]}" $arch --format "${yuv_format[$arch]}" --size $yuv_size --fps 30 \
+    --seconds $yuv_seconds --save first,last --prefix "${yuv_format[$arch]}"
+done
+
 kill $demo_pid 2>/dev/null || true
 wait $demo_pid 2>/dev/null || true
 
-# 7. Checks of the pictures: the standby frames are (nearly) black, the
+# 8. Checks of the pictures: the standby frames are (nearly) black, the
 # last frame of each capture with the window shows it.
 check_picture() {
   local name=$1 index=$2 want=$3 level
@@ -282,12 +299,27 @@ for arch in "${arches[@]}"; do
   for size in "${hd_sizes[@]}"; do
     check_last_picture "fps60/$arch-$size"
   done
+  check_last_picture "yuv/$arch-${yuv_format[$arch]}"
 done
 
 report standby/x64 "standby frame, 64-bit client, x64 module, no demo window:"
 [ $runs_x86 = 0 ] || report standby/x86 "standby frame, 32-bit client, x86 module, no demo window:"
 report x64 "64-bit client, x64 module, 1136x640 at 30 fps for $seconds s:"
 [ $runs_x86 = 0 ] || report x86 "32-bit client, x86 module, 432x768 at 30 fps for $seconds s:"
+for arch in x64 x86; do
+  bits=64
+  [ $arch = x64 ] || bits=32
+  name=${yuv_format[$arch]}
+  if [ $arch = x86 ] && [ $runs_x86 = 0 ]; then
+    {
+      echo "${name^^}, 32-bit client, x86 module, $yuv_size at 30 fps: skipped, $x86_reason"
+      echo
+    } >>"$summary"
+    continue
+  fi
+  title="${name^^}, $bits-bit client, $arch module, $yuv_size at 30 fps for $yuv_seconds s"
+  report "yuv/$arch-$name" "$title (PNG frames converted by the client from ${name^^}):"
+done
 
 # sweep_cell ARCH SIZE [FOLDER]: the frame rate from the second frame on,
 # or FAILED.
@@ -334,5 +366,5 @@ fi
 echo >&2
 cat "$summary" >&2
 echo >&2
-echo "demo: results in $out (SUMMARY.txt, demo-window.png, standby/, x64/, x86/, sizes/, fps60/, logs/)" >&2
+echo "demo: results in $out (SUMMARY.txt, demo-window.png, standby/, x64/, x86/, sizes/, fps60/, yuv/, logs/)" >&2
 [ ${#failures[@]} -eq 0 ]

@@ -162,6 +162,106 @@ TEST(CaptureOptionsTest, UnknownOptionAndStrayArgumentAreUsageErrors) {
     EXPECT_EQ(L"option --list takes no value", error);
 }
 
+TEST(CaptureOptionsTest, FormatIsNamedInAnyCaseAndShapesACapture) {
+    CaptureOptions options;
+    ASSERT_EQ(ParseStatus::kOk, Parse({}, &options));
+    EXPECT_FALSE(options.format.has_value());
+    const struct {
+        const wchar_t* name;
+        SampleFormat format;
+    } cases[] = {
+        {L"nv12", SampleFormat::kNv12}, {L"YUY2", SampleFormat::kYuy2}, {L"i420", SampleFormat::kI420},
+        {L"Rgb32", SampleFormat::kRgb32}, {L"rgb24", SampleFormat::kRgb24},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(ParseStatus::kOk, Parse({L"--format", c.name}, &options)) << c.name;
+        ASSERT_TRUE(options.format.has_value()) << c.name;
+        EXPECT_EQ(c.format, *options.format) << c.name;
+        EXPECT_EQ(CaptureAction::kCapture, options.action);
+    }
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--format=yuy2", L"--size", L"1280x720"}, &options));
+    EXPECT_EQ(SampleFormat::kYuy2, *options.format);
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"-f", L"i420"}, &options));
+    EXPECT_EQ(SampleFormat::kI420, *options.format);
+    // With a setting to store, a format makes it a capture, not a store alone.
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--mirror", L"on", L"--format", L"nv12"}, &options));
+    EXPECT_EQ(CaptureAction::kCapture, options.action);
+
+    std::wstring error;
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--format", L"mjpg"}, &options, &error));
+    EXPECT_EQ(L"bad value 'mjpg' for --format (expected rgb24, nv12, yuy2, i420 or rgb32)", error);
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--format"}, &options, &error));
+    EXPECT_EQ(L"option --format needs a value", error);
+}
+
+// The few things the parser does with one option and the argument after
+// it, and the names every option answers to.
+TEST(CaptureOptionsTest, ShortNamesActLikeTheLongOnes) {
+    // What a parse set, as text, for the fields the short names reach.
+    const auto describe = [](const CaptureOptions& o) {
+        return o.deviceName + L"|" + std::to_wstring(o.width) + L"x" + std::to_wstring(o.height) + L"|" +
+               (o.format ? SampleFormatName(*o.format) : L"-") + L"|" + std::to_wstring(o.frameRate) + L"|" +
+               std::to_wstring(o.seconds) + L"|" + std::to_wstring(o.frames) + L"|" + o.outputDir + L"|" +
+               std::to_wstring(static_cast<int>(o.action));
+    };
+    const struct {
+        const wchar_t* shortName;
+        const wchar_t* longName;
+        const wchar_t* value;
+    } pairs[] = {
+        {L"-d", L"--device", L"Cam"}, {L"-s", L"--size", L"852x480"}, {L"-f", L"--format", L"i420"},
+        {L"-r", L"--fps", L"15"},     {L"-t", L"--seconds", L"2"},    {L"-n", L"--frames", L"7"},
+        {L"-o", L"--output", L"out"}, {L"-l", L"--list", nullptr},    {L"-c", L"--caps", nullptr},
+        {L"-p", L"--properties", nullptr},
+    };
+    for (const auto& pair : pairs) {
+        CaptureOptions byShort;
+        CaptureOptions byLong;
+        std::vector<std::wstring> shortArgs = {pair.shortName};
+        std::vector<std::wstring> longArgs = {pair.longName};
+        if (pair.value != nullptr) {
+            shortArgs.push_back(pair.value);
+            longArgs.push_back(pair.value);
+        }
+        ASSERT_EQ(ParseStatus::kOk, Parse(shortArgs, &byShort)) << pair.shortName;
+        ASSERT_EQ(ParseStatus::kOk, Parse(longArgs, &byLong)) << pair.longName;
+        EXPECT_EQ(describe(byLong), describe(byShort)) << pair.shortName;
+        EXPECT_NE(describe(CaptureOptions()), describe(byShort)) << pair.shortName << " changed nothing";
+    }
+    CaptureOptions options;
+    EXPECT_EQ(ParseStatus::kHelp, Parse({L"/?"}, &options));
+    EXPECT_EQ(ParseStatus::kVersion, Parse({L"-V"}, &options));
+}
+
+TEST(CaptureOptionsTest, RenamingACameraTakesTwoArgumentsOfItsOwn) {
+    CaptureOptions options;
+    std::wstring error;
+    const std::wstring needsBoth = L"option --rename-camera needs a camera and a new name (--rename-camera 2 \"Slides\")";
+    // The new name must follow as an argument of its own.
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--rename-camera=2", L"Notes"}, &options, &error));
+    EXPECT_EQ(needsBoth, error);
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--rename-camera", L"2", L""}, &options, &error));
+    EXPECT_EQ(needsBoth, error);
+    // An empty camera is its own mistake, whatever follows.
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--rename-camera", L""}, &options, &error));
+    EXPECT_EQ(L"bad value '' for --rename-camera (expected a camera number or name)", error);
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--rename-camera"}, &options, &error));
+    EXPECT_EQ(L"option --rename-camera needs a value", error);
+    // The argument after the new name is an option again.
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--rename-camera", L"3", L"--list", L"-d", L"X"}, &options, &error));
+    EXPECT_EQ(L"--list", options.cameraNewName);
+    EXPECT_EQ(L"X", options.deviceName);
+
+    // The switch of an elevated run is neither an action nor a capture.
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--elevated-run", L"--remove-camera", L"2"}, &options, &error));
+    EXPECT_TRUE(options.elevatedRun);
+    EXPECT_EQ(CaptureAction::kRemoveCamera, options.action);
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--elevated-run", L"--mirror", L"on"}, &options, &error));
+    EXPECT_EQ(CaptureAction::kStoreSettings, options.action);
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--help=me"}, &options, &error));
+    EXPECT_EQ(L"option --help takes no value", error);
+}
+
 TEST(CaptureOptionsTest, MissingValueIsAUsageError) {
     CaptureOptions options;
     std::wstring error;
@@ -212,7 +312,9 @@ INSTANTIATE_TEST_SUITE_P(
                     BadValue{L"--save", L"-1"}, BadValue{L"--scale", L"Fit"}, BadValue{L"--scale", L""},
                     BadValue{L"--scale", L"1"}, BadValue{L"--scale", L"letterbox"}, BadValue{L"--mirror", L"yes"},
                     BadValue{L"--mirror", L"1"}, BadValue{L"--mirror", L""}, BadValue{L"--mirror", L"ON"},
-                    BadValue{L"--use-window", L""}, BadValue{L"--use-class", L""}));
+                    BadValue{L"--use-window", L""}, BadValue{L"--use-class", L""}, BadValue{L"--format", L""},
+                    BadValue{L"--format", L"mjpg"}, BadValue{L"--format", L"nv21"}, BadValue{L"--format", L"rgb"},
+                    BadValue{L"--format", L"nv12 "}));
 
 TEST(FrameSelectionTest, ListIsParsedSortedAndWithoutRepeats) {
     FrameSelection selection;
@@ -245,7 +347,8 @@ TEST(CaptureOptionsTest, UsageNamesEveryOption) {
     for (const wchar_t* option : {L"--list", L"--caps", L"--properties", L"--device", L"--size", L"--fps",
                                   L"--seconds", L"--frames", L"--timeout", L"--no-clock", L"--output", L"--prefix",
                                   L"--save", L"--summary", L"--help", L"--version", L"--windows",
-                                  L"--use-window", L"--use-class", L"--scale", L"--mirror", L"--standby-image"}) {
+                                  L"--use-window", L"--use-class", L"--scale", L"--mirror", L"--standby-image",
+                                  L"--format", L"nv12", L"yuy2", L"i420", L"rgb32"}) {
         EXPECT_NE(std::wstring::npos, usage.find(option)) << option;
     }
 }

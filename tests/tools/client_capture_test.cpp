@@ -3,6 +3,7 @@
 // the PNG files they write, with and without the window to capture.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -54,6 +55,29 @@ bool Near(COLORREF actual, COLORREF expected) {
 std::string ColourText(COLORREF colour) {
     return "RGB(" + std::to_string(GetRValue(colour)) + ", " + std::to_string(GetGValue(colour)) + ", " +
            std::to_string(GetBValue(colour)) + ")";
+}
+
+// The demo window's corner markers: red top left, green top right, blue
+// bottom right, white bottom left, each looked at `inset` pixels in from
+// its corners.
+void ExpectDemoCorners(const DecodedPicture& picture, UINT inset) {
+    const UINT right = picture.width - 1 - inset;
+    const UINT bottom = picture.height - 1 - inset;
+    const struct {
+        UINT x;
+        UINT y;
+        COLORREF colour;
+        const char* where;
+    } corners[] = {
+        {inset, inset, RGB(255, 0, 0), "top left (red)"},
+        {right, inset, RGB(0, 255, 0), "top right (green)"},
+        {right, bottom, RGB(0, 0, 255), "bottom right (blue)"},
+        {inset, bottom, RGB(255, 255, 255), "bottom left (white)"},
+    };
+    for (const auto& corner : corners) {
+        const COLORREF actual = picture.At(corner.x, corner.y);
+        EXPECT_TRUE(Near(actual, corner.colour)) << corner.where << " is " << ColourText(actual);
+    }
 }
 
 class ClientCaptureTest : public ::testing::Test {
@@ -195,22 +219,7 @@ TEST_F(ClientCaptureTest, CaptureOfTheDemoWindowKeepsItsCorners) {
     ASSERT_EQ(852u, picture.width);
     ASSERT_EQ(480u, picture.height);
     // The markers are 1/18 of the height square: 26 pixels here.
-    const UINT inset = 6;
-    const struct {
-        UINT x;
-        UINT y;
-        COLORREF colour;
-        const char* where;
-    } corners[] = {
-        {inset, inset, RGB(255, 0, 0), "top left (red)"},
-        {851 - inset, inset, RGB(0, 255, 0), "top right (green)"},
-        {851 - inset, 479 - inset, RGB(0, 0, 255), "bottom right (blue)"},
-        {inset, 479 - inset, RGB(255, 255, 255), "bottom left (white)"},
-    };
-    for (const auto& corner : corners) {
-        const COLORREF actual = picture.At(corner.x, corner.y);
-        EXPECT_TRUE(Near(actual, corner.colour)) << corner.where << " is " << ColourText(actual);
-    }
+    ExpectDemoCorners(picture, 6);
 }
 
 // A window of a class of its own chosen by its title, as users choose
@@ -262,16 +271,87 @@ TEST_F(ClientCaptureTest, RateOutsideTheDeviceRangeIsRefused) {
     EXPECT_EQ("failed", m_summary["result"]);
 }
 
-TEST_F(ClientCaptureTest, CapabilitiesListTheTenSizes) {
+TEST_F(ClientCaptureTest, CapabilitiesListEverySizeInEveryFormat) {
     ClientRun run;
     ASSERT_EQ(S_OK, RunCaptureClientProcess({L"--caps"}, kClientTimeoutMs, &run));
     EXPECT_EQ(0u, run.exitCode) << run.err;
-    EXPECT_TRUE(Contains(run.out, "QM Capture Device: 10 formats\n")) << run.out;
-    for (const char* size : {"204x360", "272x480", "432x768", "568x320", "852x480", "1136x640", "720x1280",
-                             "1080x1920", "1280x720", "1920x1080"}) {
-        EXPECT_TRUE(Contains(run.out, size)) << size;
+    EXPECT_TRUE(Contains(run.out, "QM Capture Device: 50 formats\n")) << run.out;
+    const char* const sizes[] = {"204x360", "272x480", "432x768", "568x320", "852x480", "1136x640", "720x1280",
+                                 "1080x1920", "1280x720", "1920x1080"};
+    const char* const formats[] = {"RGB24", "NV12", "YUY2", "I420", "RGB32"};
+    // One line each, in the device's order: every size in RGB24 at
+    // indexes 0 to 9, then in NV12, YUY2, I420 and RGB32.
+    for (int f = 0; f < 5; ++f) {
+        for (int s = 0; s < 10; ++s) {
+            char line[96];
+            std::snprintf(line, sizeof(line), "  %5d  %-9s  %-7s  1.00 - 60.00", f * 10 + s, sizes[s], formats[f]);
+            EXPECT_TRUE(Contains(run.out, line)) << line << "\n" << run.out;
+        }
     }
     EXPECT_TRUE(Contains(run.out, "current: ")) << run.out;
+}
+
+// A capture in each YUV format and in RGB32 writes PNG files through the
+// client's own conversion: the demo window's corner markers come out in
+// their colours and places, so the device's planes are where the media
+// type says and the chroma is not swapped.
+TEST_F(ClientCaptureTest, YuvCapturesShowTheDemoWindowInItsColours) {
+    ScopedDemoWindow window;
+    ASSERT_EQ(S_OK, window.Start(StoredSetting("WindowName", kDefaultWindowName),
+                                 StoredSetting("WindowClass", kDefaultWindowClass), kDemoWindowReadyMs));
+    const struct {
+        const wchar_t* option;
+        const char* subtype;
+    } formats[] = {{L"nv12", "NV12"}, {L"yuy2", "YUY2"}, {L"i420", "I420"}, {L"rgb32", "RGB32"}};
+    for (const auto& format : formats) {
+        SCOPED_TRACE(format.subtype);
+        const ClientRun run = Capture({L"--format", format.option, L"--size", L"1280x720", L"--frames", L"6",
+                                       L"--save", L"last"});
+        ASSERT_EQ(0u, run.exitCode) << run.err;
+        EXPECT_TRUE(Contains(run.out, std::string("format: 1280x720 ") + format.subtype + ", ")) << run.out;
+        EXPECT_EQ(format.subtype, m_summary["subtype"]);
+        EXPECT_EQ("0", m_summary["short_frames"]);
+        DecodedPicture picture;
+        ReadSaved(0, &picture);
+        ASSERT_EQ(1280u, picture.width);
+        ASSERT_EQ(720u, picture.height);
+        ExpectDemoCorners(picture, 8);
+        TearDown();
+        m_summary.clear();
+    }
+}
+
+// Without --format the client keeps the format the device has now, which
+// QM Capture Device takes from its stored OutputFormat; --format wins.
+TEST_F(ClientCaptureTest, WithoutAFormatTheDevicesStoredFormatIsKept) {
+    SavedUserSettings saved;
+    ASSERT_TRUE(StoreText("OutputFormat", "2"));  // YUY2
+    ClientRun run = Capture({L"--size", L"852x480", L"--frames", L"2", L"--save", L"last"});
+    ASSERT_EQ(0u, run.exitCode) << run.err;
+    EXPECT_TRUE(Contains(run.out, "format: 852x480 YUY2, ")) << run.out;
+    EXPECT_EQ("YUY2", m_summary["subtype"]);
+    DecodedPicture picture;
+    ReadSaved(0, &picture);
+    EXPECT_EQ(852u, picture.width);
+    TearDown();
+
+    run = Capture({L"--format", L"rgb24", L"--size", L"852x480", L"--frames", L"2", L"--save", L"none"});
+    ASSERT_EQ(0u, run.exitCode) << run.err;
+    EXPECT_TRUE(Contains(run.out, "format: 852x480 RGB24, ")) << run.out;
+}
+
+TEST_F(ClientCaptureTest, FormatTheDeviceDoesNotOfferAtTheSizeIsRefused) {
+    const ClientRun run = Capture({L"--format", L"nv12", L"--size", L"640x480", L"--frames", L"1"});
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_TRUE(Contains(run.err, "the device offers no 640x480 NV12 format (NV12 sizes: 204x360, ")) << run.err;
+    EXPECT_EQ("failed", m_summary["result"]);
+
+    ClientRun unknown;
+    ASSERT_EQ(S_OK, RunCaptureClientProcess({L"--format", L"mjpg"}, kClientTimeoutMs, &unknown));
+    EXPECT_EQ(2u, unknown.exitCode);
+    EXPECT_TRUE(Contains(unknown.err, "qmcapture: bad value 'mjpg' for --format (expected rgb24, nv12, yuy2, i420 "
+                                      "or rgb32)"))
+        << unknown.err;
 }
 
 }  // namespace

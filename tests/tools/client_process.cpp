@@ -230,7 +230,8 @@ ScopedDeviceRegistration::~ScopedDeviceRegistration() {
 namespace {
 
 constexpr wchar_t kUserSettingsKey[] = L"Software\\QMCapture";
-constexpr const wchar_t* kSavedNames[] = {L"WindowName", L"WindowClass", L"WindowProgram", L"ScaleMode", L"Mirror"};
+constexpr const wchar_t* kSavedNames[] = {L"WindowName", L"WindowClass", L"WindowProgram",
+                                          L"ScaleMode",  L"Mirror",      L"OutputFormat"};
 
 }  // namespace
 

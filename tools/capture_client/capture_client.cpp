@@ -12,6 +12,7 @@
 #include "settings/settings_values.h"
 #include "framework/com_util.h"
 #include "framework/diagnostic_log.h"
+#include "framework/memory_dib.h"
 #include "tools/capture_client/camera_commands.h"
 #include "tools/capture_client/capture_graph.h"
 #include "tools/capture_client/capture_summary.h"
@@ -22,6 +23,7 @@
 #include "tools/capture_client/stream_format.h"
 #include "tools/capture_client/video_device.h"
 #include "tools/capture_client/window_settings.h"
+#include "tools/capture_client/yuv_frame.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -278,13 +280,17 @@ int Capture(const CaptureOptions& options, CaptureSummary* summary, std::wstring
         return kExitFailure;
     }
 
-    GUID grabberSubtype = MEDIASUBTYPE_RGB24;
+    // Without a format asked for, the grabber takes what the device sends
+    // when the client reads it, and RGB24 (through a converter the graph
+    // finds) otherwise.
+    GUID grabberSubtype = options.format ? SubtypeOfSampleFormat(*options.format) : MEDIASUBTYPE_RGB24;
     ComPtr<IAMStreamConfig> config;
     if (SUCCEEDED(FindStreamConfig(device.Get(), capturePin.Get(), &config))) {
         FormatRequest request;
         request.width = options.width;
         request.height = options.height;
         request.frameRate = options.frameRate;
+        request.subtype = options.format ? grabberSubtype : GUID_NULL;
         UniqueMediaType chosen;
         std::wstring why;
         hr = ChooseStreamFormat(config.Get(), request, &chosen, &why);
@@ -292,11 +298,12 @@ int Capture(const CaptureOptions& options, CaptureSummary* summary, std::wstring
             *error = L"cannot set the format of \"" + options.deviceName + L"\": " + why;
             return kExitFailure;
         }
-        if (chosen->subtype == MEDIASUBTYPE_RGB32) {
-            grabberSubtype = MEDIASUBTYPE_RGB32;
+        SampleFormat sent = SampleFormat::kRgb24;
+        if (!options.format && SampleFormatOfSubtype(chosen->subtype, &sent)) {
+            grabberSubtype = chosen->subtype;
         }
-    } else if (options.width > 0 || options.frameRate > 0.0) {
-        *error = L"\"" + options.deviceName + L"\" offers no IAMStreamConfig to choose a size or frame rate with";
+    } else if (options.width > 0 || options.frameRate > 0.0 || options.format) {
+        *error = L"\"" + options.deviceName + L"\" offers no IAMStreamConfig to choose a size, format or frame rate with";
         return kExitFailure;
     }
 
@@ -317,15 +324,15 @@ int Capture(const CaptureOptions& options, CaptureSummary* summary, std::wstring
     }
     AM_MEDIA_TYPE connected = {};
     hr = graph.GetConnectedType(&connected);
-    FrameLayout layout;
+    SampleLayout layout;
     VideoFormatView view;
     const bool usable = SUCCEEDED(hr) && GetVideoFormatView(connected, &view) &&
-                        LayoutFromBitmapHeader(*view.header, &layout);
+                        SampleLayoutFromHeader(*view.header, &layout);
     const std::wstring connectedText = SUCCEEDED(hr) ? DescribeFormat(connected) : std::wstring(L"unknown");
     const REFERENCE_TIME avgTimePerFrame = usable ? *view.avgTimePerFrame : 0;
     FreeMediaTypeContents(&connected);
     if (!usable) {
-        *error = L"the device delivers " + connectedText + L", which is not 24- or 32-bit RGB";
+        *error = L"the device delivers " + connectedText + L", which is not RGB24, RGB32, NV12, YUY2 or I420";
         return kExitFailure;
     }
     WriteStdout(L"device: " + options.deviceName + L"\nformat: " + connectedText + L"\n");
@@ -334,7 +341,7 @@ int Capture(const CaptureOptions& options, CaptureSummary* summary, std::wstring
     summary->Add(L"diagnostic_log", log);
     summary->Add(L"width", static_cast<long long>(layout.width));
     summary->Add(L"height", static_cast<long long>(layout.height));
-    summary->Add(L"subtype", layout.bitsPerPixel == 24 ? L"RGB24" : L"RGB32");
+    summary->Add(L"subtype", SampleFormatName(layout.format));
     summary->Add(L"avg_time_per_frame", static_cast<long long>(avgTimePerFrame));
     summary->Add(L"format_fps", FrameRateText(avgTimePerFrame));
 
@@ -349,7 +356,8 @@ int Capture(const CaptureOptions& options, CaptureSummary* summary, std::wstring
         expectedFrames = std::min(expectedFrames, static_cast<size_t>(estimate));
     }
     ComPtr<FrameGrabber> grabber;
-    grabber.Attach(new FrameGrabber(layout, options.save, options.frames, expectedFrames, kKeepBytesLimit));
+    grabber.Attach(new FrameGrabber(SampleBytes(layout), options.save, options.frames, expectedFrames,
+                                    kKeepBytesLimit));
 
     CaptureWaitResult waited;
     hr = graph.Capture(grabber.Get(), seconds, options.stallSeconds, &waited);
@@ -425,17 +433,30 @@ int Capture(const CaptureOptions& options, CaptureSummary* summary, std::wstring
             toSave.push_back({latest, grabber->LatestPixels().data()});
         }
     }
+    // Every format becomes top-down BGR24 first, into one picture reused
+    // for every frame: the PNG and the mean level show what a host of that
+    // format sees.
+    FrameLayout picture;
+    picture.width = layout.width;
+    picture.height = layout.height;
+    picture.bitsPerPixel = 24;
+    picture.bottomUp = false;
+    picture.stride = static_cast<size_t>(DibStride(layout.width, picture.bitsPerPixel));
+    std::vector<BYTE> bgr(toSave.empty() ? 0 : picture.ImageSize());
     bool saveFailed = false;
     long long savedCount = 0;
     for (const ToSave& frame : toSave) {
         const std::wstring path = FramePath(options, frame.index);
-        hr = SaveFrameAsPng(path, layout, frame.pixels);
+        hr = ConvertToBgr24(layout, frame.pixels, SampleBytes(layout), bgr.data(), picture.stride, bgr.size());
+        if (SUCCEEDED(hr)) {
+            hr = SaveFrameAsPng(path, picture, bgr.data());
+        }
         if (FAILED(hr)) {
             PrintError(L"cannot write " + path + L": " + DescribeHresult(hr));
             saveFailed = true;
             continue;
         }
-        const double level = MeanLevel(layout, frame.pixels);
+        const double level = MeanLevel(picture, bgr.data());
         WriteStdout(FormatText(L"saved: %ls (frame %u, mean level %.1f)\n", path.c_str(), frame.index, level));
         const std::wstring key = FormatText(L"saved.%lld.", savedCount++);
         summary->Add(key + L"frame", static_cast<long long>(frame.index));

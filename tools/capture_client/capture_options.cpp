@@ -68,6 +68,245 @@ bool ParseSize(const std::wstring& text, int* width, int* height) {
 
 std::wstring Quoted(const std::wstring& text) { return L"'" + text + L"'"; }
 
+// The options, one row each: their names, how many values they take, what
+// kind of option they are and what they do with their value. A handler
+// that refuses its value sets the error and returns false.
+
+enum class Arity {
+    kNone,
+    kOne,
+    // The value and the argument after it (--rename-camera N NAME).
+    kTwo,
+};
+
+enum class OptionKind {
+    // Ends the parse with ParseStatus::kHelp or kVersion.
+    kShowHelp,
+    kShowVersion,
+    // One of the actions, which exclude each other.
+    kAction,
+    // Shapes a capture: with settings to store, the run also captures.
+    kCapture,
+    // Settings to store, the camera, the elevated-run switch.
+    kOther,
+};
+
+struct OptionCall {
+    // The name as given (-r or --fps), for the messages.
+    const std::wstring& name;
+    const std::wstring& value;
+    // kTwo only: the argument after the value; null when the value came
+    // after '=' or nothing follows it.
+    const std::wstring* second;
+    CaptureOptions* options;
+    std::wstring* error;
+
+    bool Bad(const wchar_t* expected) const {
+        *error = L"bad value " + Quoted(value) + L" for " + name + L" (expected " + expected + L")";
+        return false;
+    }
+};
+
+struct OptionRow {
+    // Either may be null.
+    const wchar_t* shortName;
+    const wchar_t* longName;
+    Arity arity;
+    OptionKind kind;
+    bool (*handle)(const OptionCall& call);
+};
+
+bool Nothing(const OptionCall&) { return true; }
+
+template <CaptureAction kAction>
+bool Act(const OptionCall& call) {
+    call.options->action = kAction;
+    return true;
+}
+
+// An action on a camera named by the value.
+template <CaptureAction kAction>
+bool ActOnCamera(const OptionCall& call) {
+    if (call.value.empty()) {
+        return call.Bad(kAction == CaptureAction::kAddCamera ? L"a camera name" : L"a camera number or name");
+    }
+    call.options->action = kAction;
+    call.options->cameraArgument = call.value;
+    return true;
+}
+
+bool RenameCamera(const OptionCall& call) {
+    if (call.value.empty()) {
+        return call.Bad(L"a camera number or name");
+    }
+    if (call.second == nullptr || call.second->empty()) {
+        *call.error = L"option " + call.name + L" needs a camera and a new name (--rename-camera 2 \"Slides\")";
+        return false;
+    }
+    call.options->action = CaptureAction::kRenameCamera;
+    call.options->cameraArgument = call.value;
+    call.options->cameraNewName = *call.second;
+    return true;
+}
+
+// A text, neither empty nor holding any of the `forbidden` characters,
+// stored in a member of the options.
+template <auto kMember>
+bool Text(const OptionCall& call, const wchar_t* expected, const wchar_t* forbidden = L"") {
+    if (call.value.empty() || call.value.find_first_of(forbidden) != std::wstring::npos) {
+        return call.Bad(expected);
+    }
+    call.options->*kMember = call.value;
+    return true;
+}
+
+bool Scale(const OptionCall& call) {
+    if (call.value == L"stretch") {
+        call.options->scale = ScaleMode::Stretch;
+    } else if (call.value == L"fit") {
+        call.options->scale = ScaleMode::Fit;
+    } else if (call.value == L"fill") {
+        call.options->scale = ScaleMode::Fill;
+    } else {
+        return call.Bad(L"stretch, fit or fill");
+    }
+    return true;
+}
+
+bool Mirror(const OptionCall& call) {
+    if (call.value != L"on" && call.value != L"off") {
+        return call.Bad(L"on or off");
+    }
+    call.options->mirror = call.value == L"on";
+    return true;
+}
+
+bool StandbyImage(const OptionCall& call) {
+    if (call.value.empty() || call.value.size() >= kStandbyImageCapacity) {
+        return call.Bad(L"the path of a PNG, JPEG or BMP file of at most 259 characters, or none");
+    }
+    call.options->standbyImage = call.value == L"none" ? std::wstring() : call.value;
+    return true;
+}
+
+bool Size(const OptionCall& call) {
+    if (!ParseSize(call.value, &call.options->width, &call.options->height)) {
+        return call.Bad(L"WIDTHxHEIGHT, for example 1136x640");
+    }
+    return true;
+}
+
+bool Format(const OptionCall& call) {
+    SampleFormat format = SampleFormat::kRgb24;
+    if (!ParseSampleFormat(call.value, &format)) {
+        return call.Bad(L"rgb24, nv12, yuy2, i420 or rgb32");
+    }
+    call.options->format = format;
+    return true;
+}
+
+bool FrameRate(const OptionCall& call) {
+    double rate = 0.0;
+    if (!ParseDouble(call.value, &rate) || rate <= 0.0 || rate > kMaxFrameRate) {
+        return call.Bad(L"a frame rate above 0 and at most 1000");
+    }
+    call.options->frameRate = rate;
+    return true;
+}
+
+// A number of seconds above 0 and at most kMaxCaptureSeconds.
+template <double CaptureOptions::*kMember>
+bool Seconds(const OptionCall& call) {
+    double seconds = 0.0;
+    if (!ParseDouble(call.value, &seconds) || seconds <= 0.0 || seconds > kMaxCaptureSeconds) {
+        return call.Bad(L"a number of seconds above 0 and at most 86400");
+    }
+    call.options->*kMember = seconds;
+    return true;
+}
+
+bool Frames(const OptionCall& call) {
+    uint32_t frames = 0;
+    if (!ParseUnsigned(call.value, &frames) || frames == 0) {
+        return call.Bad(L"a whole number of frames, at least 1");
+    }
+    call.options->frames = frames;
+    return true;
+}
+
+bool Save(const OptionCall& call) {
+    std::wstring why;
+    if (!ParseFrameSelection(call.value, &call.options->save, &why)) {
+        *call.error = L"bad value for " + call.name + L": " + why;
+        return false;
+    }
+    return true;
+}
+
+const OptionRow kOptionRows[] = {
+    {L"-h", L"--help", Arity::kNone, OptionKind::kShowHelp, Nothing},
+    {L"/?", nullptr, Arity::kNone, OptionKind::kShowHelp, Nothing},
+    {L"-V", L"--version", Arity::kNone, OptionKind::kShowVersion, Nothing},
+    {L"-l", L"--list", Arity::kNone, OptionKind::kAction, Act<CaptureAction::kListDevices>},
+    {L"-c", L"--caps", Arity::kNone, OptionKind::kAction, Act<CaptureAction::kListCapabilities>},
+    {L"-p", L"--properties", Arity::kNone, OptionKind::kAction, Act<CaptureAction::kShowProperties>},
+    {nullptr, L"--windows", Arity::kNone, OptionKind::kAction, Act<CaptureAction::kListWindows>},
+    {nullptr, L"--cameras", Arity::kNone, OptionKind::kAction, Act<CaptureAction::kListCameras>},
+    {nullptr, L"--add-camera", Arity::kOne, OptionKind::kAction, ActOnCamera<CaptureAction::kAddCamera>},
+    {nullptr, L"--remove-camera", Arity::kOne, OptionKind::kAction, ActOnCamera<CaptureAction::kRemoveCamera>},
+    {nullptr, L"--rename-camera", Arity::kTwo, OptionKind::kAction, RenameCamera},
+    {nullptr, kElevatedRunSwitch, Arity::kNone, OptionKind::kOther,
+     [](const OptionCall& call) {
+         call.options->elevatedRun = true;
+         return true;
+     }},
+    {nullptr, L"--camera", Arity::kOne, OptionKind::kOther,
+     [](const OptionCall& call) { return Text<&CaptureOptions::camera>(call, L"a camera number or name"); }},
+    {nullptr, L"--use-window", Arity::kOne, OptionKind::kOther,
+     [](const OptionCall& call) { return Text<&CaptureOptions::useWindow>(call, L"a window title"); }},
+    {nullptr, L"--use-class", Arity::kOne, OptionKind::kOther,
+     [](const OptionCall& call) { return Text<&CaptureOptions::useClass>(call, L"a window class"); }},
+    {nullptr, L"--use-program", Arity::kOne, OptionKind::kOther,
+     [](const OptionCall& call) {
+         return Text<&CaptureOptions::useProgram>(call, L"a program's file name, for example notes.exe", L"\\/:");
+     }},
+    {nullptr, L"--scale", Arity::kOne, OptionKind::kOther, Scale},
+    {nullptr, L"--mirror", Arity::kOne, OptionKind::kOther, Mirror},
+    {nullptr, L"--standby-image", Arity::kOne, OptionKind::kOther, StandbyImage},
+    {nullptr, L"--no-clock", Arity::kNone, OptionKind::kCapture,
+     [](const OptionCall& call) {
+         call.options->noClock = true;
+         return true;
+     }},
+    {L"-d", L"--device", Arity::kOne, OptionKind::kCapture,
+     [](const OptionCall& call) { return Text<&CaptureOptions::deviceName>(call, L"a device name"); }},
+    {L"-s", L"--size", Arity::kOne, OptionKind::kCapture, Size},
+    {L"-f", L"--format", Arity::kOne, OptionKind::kCapture, Format},
+    {L"-r", L"--fps", Arity::kOne, OptionKind::kCapture, FrameRate},
+    {L"-t", L"--seconds", Arity::kOne, OptionKind::kCapture, Seconds<&CaptureOptions::seconds>},
+    {L"-n", L"--frames", Arity::kOne, OptionKind::kCapture, Frames},
+    {nullptr, L"--timeout", Arity::kOne, OptionKind::kCapture, Seconds<&CaptureOptions::stallSeconds>},
+    {L"-o", L"--output", Arity::kOne, OptionKind::kCapture,
+     [](const OptionCall& call) { return Text<&CaptureOptions::outputDir>(call, L"a folder"); }},
+    {nullptr, L"--prefix", Arity::kOne, OptionKind::kCapture,
+     [](const OptionCall& call) {
+         return Text<&CaptureOptions::filePrefix>(call, L"a file name prefix without path characters",
+                                                  L"\\/:*?\"<>|");
+     }},
+    {nullptr, L"--save", Arity::kOne, OptionKind::kCapture, Save},
+    {nullptr, L"--summary", Arity::kOne, OptionKind::kCapture,
+     [](const OptionCall& call) { return Text<&CaptureOptions::summaryFile>(call, L"a file name"); }},
+};
+
+const OptionRow* FindOption(const std::wstring& name) {
+    for (const OptionRow& row : kOptionRows) {
+        if ((row.shortName != nullptr && name == row.shortName) || (row.longName != nullptr && name == row.longName)) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 bool FrameSelection::SelectsWhileCapturing(uint32_t index) const {
@@ -150,204 +389,42 @@ ParseStatus ParseCaptureOptions(const std::vector<std::wstring>& args, CaptureOp
             }
         }
 
-        // Fetches the option's value: inline after '=' or the next argument.
-        auto takeValue = [&](std::wstring* out) {
-            if (hasInlineValue) {
-                *out = value;
-                return true;
-            }
-            if (i + 1 >= args.size()) {
-                *error = L"option " + name + L" needs a value";
-                return false;
-            }
-            *out = args[++i];
-            return true;
-        };
-        auto noValue = [&]() {
-            if (hasInlineValue) {
-                *error = L"option " + name + L" takes no value";
-                return false;
-            }
-            return true;
-        };
-        auto badValue = [&](const std::wstring& text, const wchar_t* expected) {
-            *error = L"bad value " + Quoted(text) + L" for " + name + L" (expected " + expected + L")";
-            return ParseStatus::kUsageError;
-        };
-
-        std::wstring text;
-        if (name == L"-h" || name == L"--help" || name == L"/?") {
-            if (!noValue()) return ParseStatus::kUsageError;
-            return ParseStatus::kHelp;
-        } else if (name == L"-V" || name == L"--version") {
-            if (!noValue()) return ParseStatus::kUsageError;
-            return ParseStatus::kVersion;
-        } else if (name == L"-l" || name == L"--list") {
-            if (!noValue()) return ParseStatus::kUsageError;
-            parsed.action = CaptureAction::kListDevices;
-            ++actions;
-        } else if (name == L"-c" || name == L"--caps") {
-            if (!noValue()) return ParseStatus::kUsageError;
-            parsed.action = CaptureAction::kListCapabilities;
-            ++actions;
-        } else if (name == L"-p" || name == L"--properties") {
-            if (!noValue()) return ParseStatus::kUsageError;
-            parsed.action = CaptureAction::kShowProperties;
-            ++actions;
-        } else if (name == L"--windows") {
-            if (!noValue()) return ParseStatus::kUsageError;
-            parsed.action = CaptureAction::kListWindows;
-            ++actions;
-        } else if (name == L"--cameras") {
-            if (!noValue()) return ParseStatus::kUsageError;
-            parsed.action = CaptureAction::kListCameras;
-            ++actions;
-        } else if (name == L"--add-camera") {
-            if (!takeValue(&text)) return ParseStatus::kUsageError;
-            if (text.empty()) return badValue(text, L"a camera name");
-            parsed.action = CaptureAction::kAddCamera;
-            parsed.cameraArgument = text;
-            ++actions;
-        } else if (name == L"--remove-camera") {
-            if (!takeValue(&text)) return ParseStatus::kUsageError;
-            if (text.empty()) return badValue(text, L"a camera number or name");
-            parsed.action = CaptureAction::kRemoveCamera;
-            parsed.cameraArgument = text;
-            ++actions;
-        } else if (name == L"--rename-camera") {
-            if (!takeValue(&text)) return ParseStatus::kUsageError;
-            if (text.empty()) return badValue(text, L"a camera number or name");
-            if (hasInlineValue || i + 1 >= args.size() || args[i + 1].empty()) {
-                *error = L"option " + name + L" needs a camera and a new name (--rename-camera 2 \"Slides\")";
-                return ParseStatus::kUsageError;
-            }
-            parsed.action = CaptureAction::kRenameCamera;
-            parsed.cameraArgument = text;
-            parsed.cameraNewName = args[++i];
-            ++actions;
-        } else if (name == kElevatedRunSwitch) {
-            if (!noValue()) return ParseStatus::kUsageError;
-            parsed.elevatedRun = true;
-        } else if (name == L"--camera") {
-            if (!takeValue(&text)) return ParseStatus::kUsageError;
-            if (text.empty()) return badValue(text, L"a camera number or name");
-            parsed.camera = text;
-        } else if (name == L"--use-window") {
-            if (!takeValue(&text)) return ParseStatus::kUsageError;
-            if (text.empty()) return badValue(text, L"a window title");
-            parsed.useWindow = text;
-        } else if (name == L"--use-class") {
-            if (!takeValue(&text)) return ParseStatus::kUsageError;
-            if (text.empty()) return badValue(text, L"a window class");
-            parsed.useClass = text;
-        } else if (name == L"--use-program") {
-            if (!takeValue(&text)) return ParseStatus::kUsageError;
-            if (text.empty() || text.find_first_of(L"\\/:") != std::wstring::npos) {
-                return badValue(text, L"a program's file name, for example notes.exe");
-            }
-            parsed.useProgram = text;
-        } else if (name == L"--scale") {
-            if (!takeValue(&text)) return ParseStatus::kUsageError;
-            if (text == L"stretch") {
-                parsed.scale = ScaleMode::Stretch;
-            } else if (text == L"fit") {
-                parsed.scale = ScaleMode::Fit;
-            } else if (text == L"fill") {
-                parsed.scale = ScaleMode::Fill;
-            } else {
-                return badValue(text, L"stretch, fit or fill");
-            }
-        } else if (name == L"--mirror") {
-            if (!takeValue(&text)) return ParseStatus::kUsageError;
-            if (text != L"on" && text != L"off") {
-                return badValue(text, L"on or off");
-            }
-            parsed.mirror = text == L"on";
-        } else if (name == L"--standby-image") {
-            if (!takeValue(&text)) return ParseStatus::kUsageError;
-            if (text.empty() || text.size() >= kStandbyImageCapacity) {
-                return badValue(text, L"the path of a PNG, JPEG or BMP file of at most 259 characters, or none");
-            }
-            parsed.standbyImage = text == L"none" ? std::wstring() : text;
-        } else if (name == L"--no-clock") {
-            captureOptions = true;
-            if (!noValue()) return ParseStatus::kUsageError;
-            parsed.noClock = true;
-        } else if (name == L"-d" || name == L"--device") {
-            captureOptions = true;
-            if (!takeValue(&text)) return ParseStatus::kUsageError;
-            if (text.empty()) return badValue(text, L"a device name");
-            parsed.deviceName = text;
-        } else if (name == L"-s" || name == L"--size") {
-            captureOptions = true;
-            if (!takeValue(&text)) return ParseStatus::kUsageError;
-            if (!ParseSize(text, &parsed.width, &parsed.height)) {
-                return badValue(text, L"WIDTHxHEIGHT, for example 1136x640");
-            }
-        } else if (name == L"-r" || name == L"--fps") {
-            captureOptions = true;
-            if (!takeValue(&text)) return ParseStatus::kUsageError;
-            double rate = 0.0;
-            if (!ParseDouble(text, &rate) || rate <= 0.0 || rate > kMaxFrameRate) {
-                return badValue(text, L"a frame rate above 0 and at most 1000");
-            }
-            parsed.frameRate = rate;
-        } else if (name == L"-t" || name == L"--seconds") {
-            captureOptions = true;
-            if (!takeValue(&text)) return ParseStatus::kUsageError;
-            double seconds = 0.0;
-            if (!ParseDouble(text, &seconds) || seconds <= 0.0 || seconds > kMaxCaptureSeconds) {
-                return badValue(text, L"a number of seconds above 0 and at most 86400");
-            }
-            parsed.seconds = seconds;
-        } else if (name == L"-n" || name == L"--frames") {
-            captureOptions = true;
-            if (!takeValue(&text)) return ParseStatus::kUsageError;
-            uint32_t frames = 0;
-            if (!ParseUnsigned(text, &frames) || frames == 0) {
-                return badValue(text, L"a whole number of frames, at least 1");
-            }
-            parsed.frames = frames;
-        } else if (name == L"--timeout") {
-            captureOptions = true;
-            if (!takeValue(&text)) return ParseStatus::kUsageError;
-            double seconds = 0.0;
-            if (!ParseDouble(text, &seconds) || seconds <= 0.0 || seconds > kMaxCaptureSeconds) {
-                return badValue(text, L"a number of seconds above 0 and at most 86400");
-            }
-            parsed.stallSeconds = seconds;
-        } else if (name == L"-o" || name == L"--output") {
-            captureOptions = true;
-            if (!takeValue(&text)) return ParseStatus::kUsageError;
-            if (text.empty()) return badValue(text, L"a folder");
-            parsed.outputDir = text;
-        } else if (name == L"--prefix") {
-            captureOptions = true;
-            if (!takeValue(&text)) return ParseStatus::kUsageError;
-            if (text.empty() || text.find_first_of(L"\\/:*?\"<>|") != std::wstring::npos) {
-                return badValue(text, L"a file name prefix without path characters");
-            }
-            parsed.filePrefix = text;
-        } else if (name == L"--save") {
-            captureOptions = true;
-            if (!takeValue(&text)) return ParseStatus::kUsageError;
-            std::wstring why;
-            if (!ParseFrameSelection(text, &parsed.save, &why)) {
-                *error = L"bad value for " + name + L": " + why;
-                return ParseStatus::kUsageError;
-            }
-        } else if (name == L"--summary") {
-            captureOptions = true;
-            if (!takeValue(&text)) return ParseStatus::kUsageError;
-            if (text.empty()) return badValue(text, L"a file name");
-            parsed.summaryFile = text;
-        } else if (!name.empty() && name[0] == L'-') {
-            *error = L"unknown option " + Quoted(name);
-            return ParseStatus::kUsageError;
-        } else {
-            *error = L"unexpected argument " + Quoted(name);
+        const OptionRow* row = FindOption(name);
+        if (row == nullptr) {
+            *error = (!name.empty() && name[0] == L'-' ? L"unknown option " : L"unexpected argument ") + Quoted(name);
             return ParseStatus::kUsageError;
         }
+        // The value: inline after '=' or the next argument.
+        if (row->arity == Arity::kNone) {
+            if (hasInlineValue) {
+                *error = L"option " + name + L" takes no value";
+                return ParseStatus::kUsageError;
+            }
+        } else if (!hasInlineValue) {
+            if (i + 1 >= args.size()) {
+                *error = L"option " + name + L" needs a value";
+                return ParseStatus::kUsageError;
+            }
+            value = args[++i];
+        }
+        if (row->kind == OptionKind::kShowHelp) {
+            return ParseStatus::kHelp;
+        }
+        if (row->kind == OptionKind::kShowVersion) {
+            return ParseStatus::kVersion;
+        }
+        // A second value only ever follows as an argument of its own.
+        const std::wstring* second = row->arity == Arity::kTwo && !hasInlineValue && i + 1 < args.size()
+                                         ? &args[i + 1]
+                                         : nullptr;
+        if (!row->handle(OptionCall{name, value, second, &parsed, error})) {
+            return ParseStatus::kUsageError;
+        }
+        if (second != nullptr) {
+            ++i;
+        }
+        actions += row->kind == OptionKind::kAction ? 1 : 0;
+        captureOptions = captureOptions || row->kind == OptionKind::kCapture;
     }
 
     if (actions > 1) {
@@ -372,7 +449,8 @@ frame timing.
 
 Actions (at most one; without one, qmcapture captures):
   -l, --list             list the video input devices and exit
-  -c, --caps             list the device's formats (IAMStreamConfig) and exit
+  -c, --caps             list the device's formats (IAMStreamConfig): index,
+                         format, size and frame rate range, one a line; exit
   -p, --properties       open the device's property pages and exit when closed
       --windows          list the windows the device can capture and exit
       --cameras          list the cameras (number, name, class, window)
@@ -389,6 +467,13 @@ Device and format:
   -d, --device NAME      device friendly name (default "QM Capture Device")
   -s, --size WxH         output size, one the device offers (e.g. 1136x640);
                          default: the device's current size
+  -f, --format FORMAT    sample format: rgb24, nv12, yuy2, i420 or rgb32 (in
+                         any case); the device must offer it at the size.
+                         Default: the device's current format when it offers
+                         it at the size, else the first of these it offers
+                         there (QM Capture Device: RGB24 unless its stored
+                         OutputFormat says otherwise). YUV frames are saved
+                         as PNG through a BT.601 limited-range conversion
   -r, --fps RATE         frame rate in frames per second (e.g. 60, 29.97),
                          within the device's range (QM Capture Device: 1 to
                          60); default: the device's current rate

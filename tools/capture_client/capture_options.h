@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "settings/scale_mode.h"
+#include "tools/capture_client/yuv_frame.h"
 
 namespace qmcapture {
 
@@ -64,6 +65,10 @@ struct CaptureOptions {
     int height = 0;
     // Requested frame rate; 0 keeps the device's current rate.
     double frameRate = 0.0;
+    // Requested sample format; none keeps the device's current format when
+    // it is offered at the size, else takes the first the device offers
+    // for the size.
+    std::optional<SampleFormat> format;
 
     // The capture ends after `seconds` or after `frames` frames, whichever
     // comes first; with neither given, after kDefaultCaptureSeconds.

@@ -6,9 +6,9 @@
 
 namespace qmcapture {
 
-FrameGrabber::FrameGrabber(const FrameLayout& layout, const FrameSelection& selection, uint32_t frameLimit,
+FrameGrabber::FrameGrabber(size_t frameBytes, const FrameSelection& selection, uint32_t frameLimit,
                            size_t expectedFrames, size_t keepBytesLimit)
-    : m_layout(layout),
+    : m_frameBytes(frameBytes),
       m_selection(selection),
       m_frameLimit(frameLimit),
       m_keepBytesLimit(keepBytesLimit),
@@ -17,7 +17,7 @@ FrameGrabber::FrameGrabber(const FrameLayout& layout, const FrameSelection& sele
     // rarely allocates.
     m_timings.reserve(expectedFrames);
     if (selection.last) {
-        m_latest.resize(layout.ImageSize());
+        m_latest.resize(frameBytes);
     }
 }
 
@@ -79,20 +79,19 @@ STDMETHODIMP FrameGrabber::SampleCB(double /*sampleTime*/, IMediaSample* sample)
 void FrameGrabber::KeepFrame(IMediaSample* sample, uint32_t index) {
     BYTE* data = nullptr;
     const long length = sample->GetActualDataLength();
-    const size_t imageSize = m_layout.ImageSize();
     if (FAILED(sample->GetPointer(&data)) || data == nullptr || length < 0 ||
-        static_cast<size_t>(length) < imageSize) {
+        static_cast<size_t>(length) < m_frameBytes) {
         ++m_shortFrames;
         return;
     }
     if (m_selection.last) {
-        std::memcpy(m_latest.data(), data, imageSize);
+        std::memcpy(m_latest.data(), data, m_frameBytes);
         m_latestIndex = index;
     }
     if (m_selection.SelectsWhileCapturing(index)) {
-        if (m_keptBytes + imageSize <= m_keepBytesLimit) {
-            m_kept.push_back(KeptFrame{index, std::vector<BYTE>(data, data + imageSize)});
-            m_keptBytes += imageSize;
+        if (m_keptBytes + m_frameBytes <= m_keepBytesLimit) {
+            m_kept.push_back(KeptFrame{index, std::vector<BYTE>(data, data + m_frameBytes)});
+            m_keptBytes += m_frameBytes;
         } else {
             ++m_notKept;
         }

@@ -14,7 +14,6 @@
 #include "tools/capture_client/capture_options.h"
 #include "tools/capture_client/frame_statistics.h"
 #include "tools/capture_client/sample_callback.h"
-#include "tools/capture_client/png_file.h"
 
 namespace qmcapture {
 
@@ -30,9 +29,11 @@ struct KeptFrame {
 // thread to leave the grabber.
 class FrameGrabber final : public CSampleCallback {
 public:
-    // Frames past `frameLimit` (0: no limit) are ignored. Kept copies stop
-    // at `keepBytesLimit`; further chosen frames are counted as not kept.
-    FrameGrabber(const FrameLayout& layout, const FrameSelection& selection, uint32_t frameLimit,
+    // Each frame is `frameBytes` long (SampleBytes of the connected
+    // layout). Frames past `frameLimit` (0: no limit) are ignored. Kept
+    // copies stop at `keepBytesLimit`; further chosen frames are counted as
+    // not kept.
+    FrameGrabber(size_t frameBytes, const FrameSelection& selection, uint32_t frameLimit,
                  size_t expectedFrames, size_t keepBytesLimit);
 
     FrameGrabber(const FrameGrabber&) = delete;
@@ -53,7 +54,6 @@ public:
     void Close() { m_closed.store(true, std::memory_order_release); }
 
     // After the graph has stopped:
-    const FrameLayout& Layout() const { return m_layout; }
     const std::vector<FrameTiming>& Timings() const { return m_timings; }
     std::vector<KeptFrame>& KeptFrames() { return m_kept; }
     // The most recent complete frame, for "last"; -1 when there is none.
@@ -72,7 +72,7 @@ private:
     void KeepFrame(IMediaSample* sample, uint32_t index);
 
     std::atomic<ULONG> m_refCount{1};
-    const FrameLayout m_layout;
+    const size_t m_frameBytes;
     const FrameSelection m_selection;
     const uint32_t m_frameLimit;
     const size_t m_keepBytesLimit;

@@ -10,6 +10,7 @@
 #include "framework/com_util.h"
 #include "framework/memory_dib.h"
 #include "tools/capture_client/console_output.h"
+#include "tools/capture_client/yuv_frame.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -25,18 +26,26 @@ struct SubtypeEntry {
 };
 
 const SubtypeEntry kSubtypeNames[] = {
-    {&MEDIASUBTYPE_RGB24, L"RGB24"}, {&MEDIASUBTYPE_RGB32, L"RGB32"}, {&MEDIASUBTYPE_ARGB32, L"ARGB32"},
-    {&MEDIASUBTYPE_RGB565, L"RGB565"}, {&MEDIASUBTYPE_RGB555, L"RGB555"}, {&MEDIASUBTYPE_RGB8, L"RGB8"},
-    {&MEDIASUBTYPE_YUY2, L"YUY2"}, {&MEDIASUBTYPE_UYVY, L"UYVY"}, {&MEDIASUBTYPE_NV12, L"NV12"},
-    {&MEDIASUBTYPE_IYUV, L"I420"}, {&MEDIASUBTYPE_YV12, L"YV12"}, {&MEDIASUBTYPE_MJPG, L"MJPG"},
+    // The formats the client reads are named by yuv_frame.h.
+    {&MEDIASUBTYPE_ARGB32, L"ARGB32"}, {&MEDIASUBTYPE_RGB565, L"RGB565"}, {&MEDIASUBTYPE_RGB555, L"RGB555"},
+    {&MEDIASUBTYPE_RGB8, L"RGB8"}, {&MEDIASUBTYPE_UYVY, L"UYVY"},
+    {&MEDIASUBTYPE_IYUV, L"IYUV"}, {&MEDIASUBTYPE_YV12, L"YV12"}, {&MEDIASUBTYPE_MJPG, L"MJPG"},
 };
 
-// Preference among formats of the requested size: RGB needs no converter
-// before the sample grabber and can be written to PNG as it comes.
-int SubtypeRank(const GUID& subtype) {
-    if (subtype == MEDIASUBTYPE_RGB24) return 0;
-    if (subtype == MEDIASUBTYPE_RGB32) return 1;
-    return 2;
+// Preference among the formats of the size, lower first, when no subtype
+// was asked for: the device's current subtype (QM Capture Device's stored
+// OutputFormat), then the ones the client reads, then the rest (the graph
+// may put a converter before the grabber). A subtype asked for is the only
+// one taken (-1 for the others).
+int SubtypePreference(const GUID& subtype, const GUID& requested, const GUID& current) {
+    if (requested != GUID_NULL) {
+        return subtype == requested ? 0 : -1;
+    }
+    if (subtype == current) {
+        return 0;
+    }
+    SampleFormat readable = SampleFormat::kRgb24;
+    return SampleFormatOfSubtype(subtype, &readable) ? 1 : 2;
 }
 
 int AbsHeight(const BITMAPINFOHEADER& header) { return header.biHeight < 0 ? -header.biHeight : header.biHeight; }
@@ -62,9 +71,13 @@ bool RangeAllows(const VIDEO_STREAM_CONFIG_CAPS& caps, int width, int height) {
     return (gx <= 0 || (width - min.cx) % gx == 0) && (gy <= 0 || (height - min.cy) % gy == 0);
 }
 
-std::wstring SizeList(const std::vector<StreamCapability>& capabilities) {
+// The sizes offered (in `subtype` only, unless it is GUID_NULL).
+std::wstring SizeList(const std::vector<StreamCapability>& capabilities, const GUID& subtype) {
     std::wstring text;
     for (const StreamCapability& cap : capabilities) {
+        if (subtype != GUID_NULL && cap.subtype != subtype) {
+            continue;
+        }
         const std::wstring item = FormatText(L"%dx%d", cap.width, cap.height);
         if (text.find(item) != std::wstring::npos) {
             continue;
@@ -116,6 +129,10 @@ bool GetVideoFormatView(const AM_MEDIA_TYPE& type, VideoFormatView* view) {
 }
 
 std::wstring SubtypeName(const GUID& subtype) {
+    SampleFormat format = SampleFormat::kRgb24;
+    if (SampleFormatOfSubtype(subtype, &format)) {
+        return SampleFormatName(format);
+    }
     for (const SubtypeEntry& entry : kSubtypeNames) {
         if (*entry.guid == subtype) {
             return entry.name;
@@ -223,7 +240,8 @@ HRESULT ChooseStreamFormat(IAMStreamConfig* config, const FormatRequest& request
     VideoFormatView currentView;
     const bool haveCurrent = current && GetVideoFormatView(*current, &currentView);
 
-    if (request.width == 0 && request.frameRate <= 0.0) {
+    const bool currentSubtype = request.subtype == GUID_NULL || (current && current->subtype == request.subtype);
+    if (request.width == 0 && request.frameRate <= 0.0 && currentSubtype) {
         if (!current) {
             *error = L"the device reports no current format (IAMStreamConfig::GetFormat failed)";
             return E_FAIL;
@@ -253,22 +271,32 @@ HRESULT ChooseStreamFormat(IAMStreamConfig* config, const FormatRequest& request
 
     // A format of exactly that size is preferred; a size range that
     // contains it is the fallback for devices that describe ranges.
+    const GUID currentType = current ? current->subtype : GUID_NULL;
     const StreamCapability* best = nullptr;
     bool exact = false;
+    int bestPreference = 0;
     for (const StreamCapability& cap : capabilities) {
         const bool isExact = cap.width == width && cap.height == height;
-        if (!isExact && !RangeAllows(cap.caps, width, height)) {
+        const int preference = SubtypePreference(cap.subtype, request.subtype, currentType);
+        if (preference < 0 || (!isExact && !RangeAllows(cap.caps, width, height))) {
             continue;
         }
-        if (best == nullptr || (isExact && !exact) ||
-            (isExact == exact && SubtypeRank(cap.subtype) < SubtypeRank(best->subtype))) {
+        // Among equals, the device's order decides.
+        if (best == nullptr || (isExact && !exact) || (isExact == exact && preference < bestPreference)) {
             best = &cap;
             exact = isExact;
+            bestPreference = preference;
         }
     }
-    if (best == nullptr) {
+    if (best == nullptr && request.subtype == GUID_NULL) {
         *error = FormatText(L"the device offers no %dx%d format (it offers %ls)", width, height,
-                            SizeList(capabilities).c_str());
+                            SizeList(capabilities, GUID_NULL).c_str());
+        return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
+    }
+    if (best == nullptr) {
+        const std::wstring name = SubtypeName(request.subtype);
+        *error = FormatText(L"the device offers no %dx%d %ls format (%ls sizes: %ls)", width, height, name.c_str(),
+                            name.c_str(), SizeList(capabilities, request.subtype).c_str());
         return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
     }
 
@@ -311,7 +339,11 @@ HRESULT ChooseStreamFormat(IAMStreamConfig* config, const FormatRequest& request
     BITMAPINFOHEADER& header = *view.header;
     header.biWidth = width;
     header.biHeight = header.biHeight < 0 ? -height : height;
-    if (IsUncompressedRgb(header) && header.biBitCount != 0) {
+    SampleLayout layout;
+    if (SampleLayoutFromHeader(header, &layout)) {
+        header.biSizeImage = static_cast<DWORD>(SampleBytes(layout));
+        type->lSampleSize = header.biSizeImage;
+    } else if (IsUncompressedRgb(header) && header.biBitCount != 0) {
         header.biSizeImage = RgbImageSize(header);
         type->lSampleSize = header.biSizeImage;
     }

@@ -56,10 +56,15 @@ struct FormatRequest {
     int height = 0;
     // 0 keeps the current frame rate.
     double frameRate = 0.0;
+    // The media subtype; GUID_NULL takes the current subtype when the
+    // device offers it at the size, else the first subtype the device
+    // offers there that the client reads (yuv_frame.h), else the first.
+    GUID subtype = GUID_NULL;
 };
 
-// Applies the request through SetFormat; with nothing requested, leaves the
-// device as it is. `chosen` receives the format now set (GetFormat), and
+// Applies the request through SetFormat: the GetStreamCaps entry of the
+// size (and subtype) with the requested frame time. With nothing requested
+// (or only the current subtype), leaves the device as it is. `chosen` receives the format now set (GetFormat), and
 // `error` explains a failure in words.
 HRESULT ChooseStreamFormat(IAMStreamConfig* config, const FormatRequest& request, UniqueMediaType* chosen,
                            std::wstring* error);
