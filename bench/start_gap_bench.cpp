@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "bench/support/child_window.h"
+#include "bench/support/configured_device.h"
 #include "capture/output_formats.h"
 #include "capture/zrv_capture.h"
 #include "framework/media_type.h"
