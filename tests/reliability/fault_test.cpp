@@ -26,11 +26,12 @@ using namespace qmtest;
 namespace {
 
 // More allocations than any single operation here makes.
-constexpr long kMaxAllocationsPerOperation = 200;
+constexpr long kMaxAllocationsPerOperation = 400;
 constexpr DWORD kStreamTimeoutMs = 20000;
 constexpr DWORD kStateChangeTimeoutMs = 60000;
 // One type per size of the table, the stored size in the first place.
-constexpr ULONG kOfferedTypes = 10;
+// Every size in RGB24, NV12, YUY2, I420 and RGB32.
+constexpr ULONG kOfferedTypes = 50;
 
 class AllocationFaultTest : public testing::Test {
 protected:

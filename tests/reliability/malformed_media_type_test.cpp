@@ -111,9 +111,15 @@ std::vector<RawType> MalformedTypes() {
     types.push_back(Malformed("0 bits", [](RawType& r) { Header(r).bmiHeader.biBitCount = 0; }));
     types.push_back(Malformed("BI_BITFIELDS", [](RawType& r) { Header(r).bmiHeader.biCompression = BI_BITFIELDS; }));
     types.push_back(Malformed("BI_JPEG", [](RawType& r) { Header(r).bmiHeader.biCompression = BI_JPEG; }));
-    types.push_back(Malformed("YUY2", [](RawType& r) {
-        Header(r).bmiHeader.biCompression = MAKEFOURCC('Y', 'U', 'Y', '2');
+    // A packed 4:2:2 format the device does not make (it makes YUY2).
+    types.push_back(Malformed("UYVY", [](RawType& r) {
+        Header(r).bmiHeader.biCompression = MAKEFOURCC('U', 'Y', 'V', 'Y');
         Header(r).bmiHeader.biBitCount = 16;
+        r.mt.subtype = MEDIASUBTYPE_UYVY;
+    }));
+    // YUY2 with the bit count of RGB24.
+    types.push_back(Malformed("YUY2 of 24 bits", [](RawType& r) {
+        Header(r).bmiHeader.biCompression = MAKEFOURCC('Y', 'U', 'Y', '2');
         r.mt.subtype = MEDIASUBTYPE_YUY2;
     }));
     types.push_back(Malformed("MJPG", [](RawType& r) {
