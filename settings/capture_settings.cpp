@@ -252,12 +252,6 @@ HRESULT CCaptureSettings::PersistSelectPixel(int index) {
     return S_OK;
 }
 
-HRESULT CCaptureSettings::PersistOutputFormat(int format) {
-    RETURN_HR_IF(E_INVALIDARG, format < 0 || format >= kOutputFormatCount);
-    SetAndPersist(kOutputFormatValue, [&](Values& values) { values.outputFormat = format; });
-    return S_OK;
-}
-
 void CCaptureSettings::SetFrameTime(REFERENCE_TIME avgTimePerFrame) {
     if (avgTimePerFrame <= 0) {
         return;

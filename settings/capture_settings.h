@@ -115,9 +115,6 @@ public:
     // Persists a size index; E_INVALIDARG and nothing written outside the
     // size table.
     HRESULT PersistSelectPixel(int index);
-    // Stores the output format (0..kOutputFormatCount - 1); E_INVALIDARG
-    // otherwise.
-    HRESULT PersistOutputFormat(int format);
     // The frame time of a format accepted by IAMStreamConfig::SetFormat;
     // not persisted. 0 or below keeps the current frame time; any other
     // value is clamped into kMinFrameTime..kMaxFrameTime.

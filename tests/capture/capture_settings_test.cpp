@@ -119,6 +119,13 @@ TEST(CaptureSettingsParsing, SelectPixelOutsideTheTableGivesZero) {
     EXPECT_EQ(0, ParseSelectPixel("-1"));
     EXPECT_EQ(0, ParseSelectPixel("x"));
     EXPECT_EQ(0, ParseSelectPixel("4294967299"));
+    // The output format: a place among the five formats, else RGB24 (0).
+    EXPECT_EQ(1, ParseOutputFormat("1"));
+    EXPECT_EQ(4, ParseOutputFormat("4"));
+    EXPECT_EQ(0, ParseOutputFormat("5"));
+    EXPECT_EQ(0, ParseOutputFormat("-1"));
+    EXPECT_EQ(0, ParseOutputFormat("nv12"));
+    EXPECT_EQ(0, ParseOutputFormat(""));
 }
 
 TEST(CaptureSettingsParsing, FrameTimeFromRateClampsAndRefusesNonPositiveRates) {

@@ -250,6 +250,36 @@ TEST_F(ZrvStreamTest, TheStoredSizeShapesTypeCanvasAndSamples) {
     EXPECT_TRUE(IsStandbyPicture(samples[1], 568, 320));
 }
 
+TEST_F(ZrvStreamTest, AFormatStoredWhileConnectedWaitsForTheNextConnection) {
+    // The stored OutputFormat changes while the pin streams RGB24: the
+    // change is taken from the registry's notification like a stored size,
+    // and waits for the next connection, while the samples keep the
+    // connected type.
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    ASSERT_EQ(S_OK, m_filter->Run(0));
+    ASSERT_GE(m_recorder->WaitFor(2).size(), 2u);
+    ASSERT_TRUE(StoreText(kOutputFormatValue, "2"));  // YUY2
+    bool selected = false;
+    for (int attempt = 0; attempt < 100 && !selected; ++attempt) {
+        AM_MEDIA_TYPE* mt = nullptr;
+        ASSERT_EQ(S_OK, m_config->GetFormat(&mt));
+        selected = IsEqualGUID(MEDIASUBTYPE_YUY2, mt->subtype);
+        DeleteMediaType(mt);
+        ::Sleep(20);
+    }
+    EXPECT_TRUE(selected) << "the stored format was not taken while streaming";
+    const size_t seen = m_recorder->WaitFor(1).size();
+    const auto samples = m_recorder->WaitFor(seen + 2);
+    ASSERT_GE(samples.size(), seen + 2);
+    EXPECT_EQ(static_cast<size_t>(DibStride(204, 24) * 360), samples.back().picture.size())
+        << "RGB24 until reconnected";
+    AM_MEDIA_TYPE connected = {};
+    ASSERT_EQ(S_OK, m_pin->ConnectionMediaType(&connected));
+    EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_RGB24, connected.subtype));
+    FreeMediaType(connected);
+}
+
 TEST_F(ZrvStreamTest, SamplesAreStampedContiguouslyFromZeroAtEachStart) {
     ASSERT_NO_FATAL_FAILURE(Create());
     ASSERT_NO_FATAL_FAILURE(Connect());
