@@ -41,7 +41,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/sample_rendering.h"
+#include "capture/sample_target.h"
 #include "bench/support/bench_clock.h"
 #include "bench/support/child_window.h"
 #include "bench/support/window_copier.h"
@@ -79,29 +79,24 @@ public:
             std::fprintf(stderr, "no canvas of %dx%d\n", width, height);
         }
     }
+    // Into a sample, as the pin fills it (an RGB24 target over the sample,
+    // the data length set).
     void Fill(IMediaSample* sample, ScaleMode mode = ScaleMode::Stretch, bool mirror = false) {
-        const HWND window =
-            m_window != nullptr ? m_window : m_tracker.WindowForFrame(WindowIdentity{kDefaultWindowClass, kDefaultWindowName, L""});
-        if (m_capture.Read(window, m_method, INFINITE, nullptr) == CWindowCapture::Outcome::Picture) {
-            const CWindowCapture::Picture& picture = m_capture.LastPicture();
-            RenderWindow(m_picture, picture.topRow, picture.stride, picture.width, picture.height, mode, mirror,
-                                   sample);
-            ++m_pictures;
-        } else {
-            const CWindowCapture::Picture& kept = m_capture.LastPicture();
-            RenderPrevious(m_picture, kept.topRow, kept.stride, kept.width, kept.height, mode, mirror, sample);
-        }
+        DrawIntoSample(sample, PixelFormat::Rgb24, m_picture.Width(), m_picture.Height(),
+                       [&](const FrameTarget& target) { return FillTarget(target, mode, mirror); });
     }
     // The same frame into a target of any format (a block of memory).
-    void FillTarget(const FrameTarget& target) {
+    bool FillTarget(const FrameTarget& target, ScaleMode mode = ScaleMode::Stretch, bool mirror = false) {
         const HWND window =
             m_window != nullptr ? m_window : m_tracker.WindowForFrame(WindowIdentity{kDefaultWindowClass, kDefaultWindowName, L""});
         if (m_capture.Read(window, m_method, INFINITE, nullptr) == CWindowCapture::Outcome::Picture) {
             const CWindowCapture::Picture& picture = m_capture.LastPicture();
-            m_picture.RenderWindow(picture.topRow, picture.stride, picture.width, picture.height, ScaleMode::Stretch,
-                                   false, target);
             ++m_pictures;
+            return m_picture.RenderWindow(picture.topRow, picture.stride, picture.width, picture.height, mode, mirror,
+                                          target);
         }
+        const CWindowCapture::Picture& kept = m_capture.LastPicture();
+        return m_picture.RenderPrevious(kept.topRow, kept.stride, kept.width, kept.height, mode, mirror, target);
     }
     DWORD ImageSize() const { return m_picture.ImageSize(); }
     HWND Window() const { return m_window != nullptr ? m_window : m_tracker.Current(); }

@@ -149,7 +149,10 @@ bool CFrameProducer::Produce(const FrameTarget& target, HANDLE wakeEvent, bool* 
     }
     // A window that does not answer may hold up its frame by one frame
     // time at most; later frames repeat the last picture until it answers.
-    const DWORD deadlineMs = MillisecondsOf(FrameTime());
+    // The frame time of the snapshot, unless the owner set its own: no
+    // second look at the settings for it.
+    const REFERENCE_TIME own = m_frameTime;
+    const DWORD deadlineMs = MillisecondsOf(own > 0 ? own : settings.frameTime);
     switch (ReadAndDraw(window, settings.captureMethod, deadlineMs, wakeEvent, settings.scaleMode, settings.mirror,
                         target, &made)) {
     case CWindowCapture::Outcome::Picture:
