@@ -180,6 +180,13 @@ run_setup() {
 # Waits until every program in the prefix has ended (the uninstaller runs
 # on from a copy in the temporary folder after its first process returns).
 wait_for_prefix() { wineserver -w >/dev/null 2>&1; }
+# Waits (30 s at most) until a path no longer exists.
+wait_until_gone() {
+  for _ in $(seq 600); do
+    [ -e "$1" ] || return 0
+    sleep 0.05
+  done
+}
 
 check_nothing_registered() {
   local what=$1 arch
@@ -471,10 +478,7 @@ wine_log uninstall.log $wine32 "$program" /S
 rc=$?
 # The time until the uninstaller's copy removed the folder; what it does
 # after that (shortcuts, entry) takes milliseconds.
-for _ in $(seq 600); do
-  [ -e "$install_dir" ] || break
-  sleep 0.05
-done
+wait_until_gone "$install_dir"
 uninstall_ms=$(($(now_ms) - started))
 wait_for_prefix
 [ $rc = 0 ] && pass "silent uninstall ($quiet): exit code 0" || fail "silent uninstall: exit code $rc"
@@ -487,6 +491,9 @@ run_setup "$setup" /S
 rc=$?
 [ $rc = 0 ] && pass "install again: exit code 0" || fail "install again: setup exits with $rc"
 wine_log uninstall.log $wine32 "$install_dir/uninstall.exe" /S /REMOVESETTINGS
+# The uninstaller runs on as a copy of itself after the program started
+# here has exited: its work is done when the folder is gone.
+wait_until_gone "$install_dir"
 wait_for_prefix
 key_exists 64 "$settings_key" && fail "uninstall /REMOVESETTINGS: $settings_key is still there" \
   || pass "uninstall /REMOVESETTINGS: the user's settings are gone"
@@ -537,6 +544,7 @@ else
   check_registered_once "upgrade into another folder"
   check_one_uninstall_entry "upgrade into another folder"
   wine_log uninstall.log $wine32 "$install_dir/uninstall.exe" /S
+  wait_until_gone "$install_dir"
   wait_for_prefix
   check_nothing_registered "after the upgrades"
   [ -e "$install_dir" ] && fail "after the upgrades: $install_win is still there"
