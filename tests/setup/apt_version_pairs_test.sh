@@ -93,5 +93,34 @@ else
   failures=$((failures + 1))
 fi
 
+# apt's priorities, on recorded `apt-cache policy` texts (one line per
+# case: name | text of tests/setup/recorded/policy | what is pinned): the
+# pair is chosen among the versions apt would install, of the priority it
+# would install them with.
+recorded=$(cd "$(dirname "${BASH_SOURCE[0]}")/recorded/policy" && pwd)
+while IFS='|' read -r name text want; do
+  name=${name%"${name##*[! ]}"}
+  text=${text// /}
+  want=${want# }
+  got=$("$tools/apt-policy-versions.sh" <"$recorded/$text.txt" | "$tools/apt-version-pairs.sh" 2>&1)
+  if [ "$got" = "$want" ]; then
+    echo "ok: $name"
+  else
+    echo "FAILED: $name"
+    echo "  expected: $want"
+    echo "  got:      $(printf '%s' "$got" | tr '\n' '|')"
+    failures=$((failures + 1))
+  fi
+done <<'EOF'
+a version pinned to -1 is never chosen, though both offer it       | pinned-away      | pin libssl3 3.0.17-1~deb12u2
+a lag behind a backports version both offer is found and paired at main's | behind-backports | pin libssl3 3.0.20-1~deb12u2
+versions of priority-100 archives (testing, unstable) are no lag where main's agree | testing-unstable |
+a version of priority below 100 does not replace an installed one  | experimental     | pin libssl3 3.0.17-1~deb12u2
+a version older than the installed one is not chosen while another pairs | installed-kept | pin libpng16-16 1.6.39-2+deb12u4
+EOF
+
+# tools/setup.sh itself, end to end with stubs.
+bash "$(dirname "${BASH_SOURCE[0]}")/setup_test.sh" || failures=$((failures + 1))
+
 echo "apt version pairs: $failures failures"
 [ $failures -eq 0 ]
