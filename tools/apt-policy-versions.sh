@@ -1,21 +1,35 @@
 #!/bin/bash
-# Turns the output of `apt-cache policy NAME NAME:i386 ...` (stdin) into the
-# plain lines tools/apt-version-pairs.sh reads: per package and
-# architecture, the versions some archive offers, and "installed=V" for
-# the installed one. A version whose only source is the dpkg status file
-# is installed, not offered.
+# Turns the output of `apt-cache policy NAME NAME:i386 ...` (stdin, read in
+# the C locale) into the plain lines tools/apt-version-pairs.sh reads: per
+# package and architecture, the versions some archive offers, and
+# "installed=V" for the installed one, each with apt's priority for it as
+# "@P" where it is not the default (500 for an archive's version, 100 for
+# the installed one that no archive offers). A version whose only source is
+# the dpkg status file is installed, not offered.
 #
 # The package header is "name:" for the native architecture (amd64) and
-# "name:i386:" for the foreign one.
+# "name:i386:" for the foreign one. The priority is the number on the
+# version's own line: apt's priority for that version, a pin's where one
+# applies (a version pinned to -1 shows -1 there, though its sources' lines
+# show their own 500), else the highest of its sources'.
 set -euo pipefail
 exec awk '
 function flush() {
   if (pkg == "") return
   line = pkg " " arch
-  if (installed != "" && installed != "(none)") line = line " installed=" installed
-  for (i = 1; i <= n; i++) if (offered[versions[i]]) line = line " " versions[i]
+  if (installed != "" && installed != "(none)") {
+    line = line " installed=" installed
+    if (!offered[installed] && priority[installed] != "" && priority[installed] != 100)
+      line = line "@" priority[installed]
+  }
+  for (i = 1; i <= n; i++) {
+    v = versions[i]
+    if (!offered[v]) continue
+    line = line " " v
+    if (priority[v] != 500) line = line "@" priority[v]
+  }
   print line
-  pkg = ""; n = 0; installed = ""; delete offered
+  pkg = ""; n = 0; installed = ""; delete offered; delete priority
 }
 /^[^ ].*:$/ {
   flush()
@@ -31,9 +45,10 @@ $1 == "Installed:" { installed = $2; next }
 $1 == "Candidate:" || $1 == "Version" { next }
 # A version line: "     V PRIO" or " *** V PRIO".
 /^     [^ ]/ || /^ \*\*\* / {
-  v = ($1 == "***") ? $2 : $1
+  if ($1 == "***") { v = $2; p = $3 } else { v = $1; p = $2 }
   versions[++n] = v
   offered[v] = 0
+  priority[v] = p
   current = v
   next
 }
