@@ -38,9 +38,10 @@
 # differ, one side has the version only installed, and the status file's
 # 100 says nothing of how much the other side's archives want it (so the
 # installed version that the other side offers is kept rather than both
-# going back to an older one). The pairing may downgrade: a pair older than
-# the installed version is chosen where no newer one exists; the set-up
-# installs it with --allow-downgrades.
+# going back to an older one). The pairing may downgrade (rule 2 is not
+# applied to it): a pair older than the installed version is chosen where
+# no newer pair of its priority exists; the set-up installs it with
+# --allow-downgrades.
 #
 # Versions compare as Debian versions (epochs, "~", "+"), through
 # dpkg --compare-versions. The choice is a function of the text alone, so
