@@ -721,6 +721,9 @@ HRESULT CFrameRingWriter::BeginFrame(FrameSlot* slot) {
     RETURN_HR_IF_NULL(E_POINTER, slot);
     RETURN_HR_IF(E_UNEXPECTED, !m_view.IsMapped());
     RETURN_HR_IF(kRingBusy, !HoldsRing());
+    if (m_pauseHook != nullptr) {
+        m_pauseHook(PausePoint::AfterBeginCheck, m_pauseContext);
+    }
     if (!m_begun) {
         // Never the published slot: readers copy that one.
         const uint32_t index = (m_lastSlot + 1) % kSlotCount;
@@ -744,6 +747,9 @@ HRESULT CFrameRingWriter::CommitFrame(const FrameDescription& frame) {
     RETURN_HR_IF(kRingBusy, !HoldsRing());
     uint32_t dataSize = 0;
     RETURN_HR_IF(E_INVALIDARG, !DataSizeOf(frame, &dataSize));
+    if (m_pauseHook != nullptr) {
+        m_pauseHook(PausePoint::AfterCommitCheck, m_pauseContext);
+    }
     RingHeader& header = *m_view.Header();
     SlotHeader& slot = *m_view.Slot(m_beginSlot);
     const uint64_t frameNumber = m_lastFrameNumber + 1;

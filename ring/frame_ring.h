@@ -445,6 +445,17 @@ public:
     // a begun frame.
     [[nodiscard]] HRESULT CommitFrame(const frame_ring::FrameDescription& frame);
 
+    // Where BeginFrame and CommitFrame have found that this writer holds
+    // the ring and have not yet acted on it. A test's hook runs there, on
+    // the writer's thread, as a stall of that length would: it may drive
+    // another writer of the ring meanwhile.
+    enum class PausePoint { AfterBeginCheck, AfterCommitCheck };
+    using PauseHook = void (*)(PausePoint point, void* context);
+    void SetPauseHookForTesting(PauseHook hook, void* context) {
+        m_pauseHook = hook;
+        m_pauseContext = context;
+    }
+
 private:
     [[nodiscard]] HRESULT OpenRing();
     [[nodiscard]] HRESULT ClaimRing();
@@ -467,4 +478,6 @@ private:
     bool m_begun = false;
     uint32_t m_beginSlot = 0;
     uint32_t m_beginSequence = 0;
+    PauseHook m_pauseHook = nullptr;
+    void* m_pauseContext = nullptr;
 };
