@@ -120,7 +120,7 @@ struct FrameInfo {
 };
 
 // Where a writer writes a frame: the slot's data, its capacity, and the
-// number the frame will have once committed.
+// number the frame will have once published.
 struct FrameSlot {
     BYTE* data;
     size_t capacity;
