@@ -35,6 +35,17 @@ constexpr uint32_t SlotOfLatest(uint64_t latest) {
 constexpr uint64_t FrameNumberOfLatest(uint64_t latest) {
     return latest >> 8;
 }
+// Whether `latest` publishes slot `index`.
+constexpr bool IsPublished(uint64_t latest, uint32_t index) {
+    return latest != 0 && SlotOfLatest(latest) == index;
+}
+
+constexpr uint64_t PackWriter(uint32_t process, uint32_t token) {
+    return (static_cast<uint64_t>(process) << 32) | token;
+}
+constexpr uint32_t ProcessOfWriter(uint64_t writer) {
+    return static_cast<uint32_t>(writer >> 32);
+}
 
 // The odd value that starts a sequence lock's write phase: the next one,
 // or the one after when a writer that died left it odd.
@@ -590,7 +601,7 @@ bool CFrameRingReader::IsWriterAlive() const {
         return false;
     }
     const RingHeader& header = *m_view.Header();
-    return header.writerProcess.load(std::memory_order_acquire) != 0 &&
+    return header.writer.load(std::memory_order_acquire) != 0 &&
            !IsStale(header.writerHeartbeat.load(std::memory_order_acquire), ::GetTickCount());
 }
 
@@ -601,11 +612,14 @@ CFrameRingWriter::~CFrameRingWriter() {
 }
 
 void CFrameRingWriter::Close() {
-    if (m_view.IsMapped() && m_process != 0) {
-        uint32_t process = m_process;
-        m_view.Header()->writerProcess.compare_exchange_strong(process, 0, std::memory_order_acq_rel);
+    if (m_view.IsMapped()) {
+        AbandonFrame();
+        if (m_identity != 0) {
+            uint64_t identity = m_identity;
+            m_view.Header()->writer.compare_exchange_strong(identity, 0, std::memory_order_acq_rel);
+        }
     }
-    m_process = 0;
+    m_identity = 0;
     m_begun = false;
     for (UniqueHandle& event : m_frameReady) {
         event.reset();
@@ -647,27 +661,30 @@ HRESULT CFrameRingWriter::OpenRing() {
         return claimed;
     }
     // Numbers go on from the frame published last, whose slot stays alone.
-    const uint64_t latest = header->latest.load(std::memory_order_acquire);
-    m_lastSlot = SlotOfLatest(latest) < kSlotCount ? SlotOfLatest(latest) : 0;
-    m_lastFrameNumber = FrameNumberOfLatest(latest);
+    m_seenLatest = header->latest.load(std::memory_order_acquire);
     return S_OK;
 }
 
 HRESULT CFrameRingWriter::ClaimRing() {
     RingHeader* const header = m_view.Header();
-    const uint32_t self = ::GetCurrentProcessId();
+    uint32_t token = header->nextWriterToken.fetch_add(1, std::memory_order_relaxed) + 1;
+    if (token == 0) {
+        token = header->nextWriterToken.fetch_add(1, std::memory_order_relaxed) + 1;
+    }
+    const uint64_t self = PackWriter(::GetCurrentProcessId(), token);
     for (int attempt = 0; attempt < 4; ++attempt) {
-        uint32_t holder = header->writerProcess.load(std::memory_order_acquire);
+        uint64_t holder = header->writer.load(std::memory_order_acquire);
         // A holder that beats and runs keeps the ring; one that stopped
         // beating (or whose process id now names another program) or ended
-        // gives it up.
+        // gives it up. One that only stalled may wake and go on writing:
+        // the slots' owners keep it out of this writer's frames.
         if (holder != 0 && !IsStale(header->writerHeartbeat.load(std::memory_order_acquire), ::GetTickCount()) &&
-            ProcessRuns(holder)) {
+            ProcessRuns(ProcessOfWriter(holder))) {
             return kRingBusy;
         }
-        if (header->writerProcess.compare_exchange_strong(holder, self, std::memory_order_acq_rel)) {
+        if (header->writer.compare_exchange_strong(holder, self, std::memory_order_acq_rel)) {
             header->writerHeartbeat.store(::GetTickCount(), std::memory_order_release);
-            m_process = self;
+            m_identity = self;
             return S_OK;
         }
     }
@@ -675,7 +692,13 @@ HRESULT CFrameRingWriter::ClaimRing() {
 }
 
 bool CFrameRingWriter::HoldsRing() const {
-    return m_view.Header()->writerProcess.load(std::memory_order_acquire) == m_process;
+    return m_view.Header()->writer.load(std::memory_order_acquire) == m_identity;
+}
+
+void CFrameRingWriter::Pause(PausePoint point) {
+    if (m_pauseHook != nullptr) {
+        m_pauseHook(point, m_pauseContext);
+    }
 }
 
 HRESULT CFrameRingWriter::Request(FrameRequest* request) {
@@ -720,10 +743,17 @@ HRESULT CFrameRingWriter::BeginFrame(FrameSlot* slot) {
     QM_DCHECK_ON_THREAD(m_thread);
     RETURN_HR_IF_NULL(E_POINTER, slot);
     RETURN_HR_IF(E_UNEXPECTED, !m_view.IsMapped());
-    RETURN_HR_IF(kRingBusy, !HoldsRing());
+    const bool holds = HoldsRing();
+    if (!holds) {
+        AbandonFrame();
+    }
+    RETURN_HR_IF(kRingBusy, !holds);
+    // From here on the ring may be lost; the slot's owner keeps this
+    // writer's rows out of any other writer's frames.
+    Pause(PausePoint::AfterBeginCheck);
     if (!m_begun) {
-        // Never the published slot: readers copy that one.
-        const uint32_t index = (m_lastSlot + 1) % kSlotCount;
+        uint32_t index = 0;
+        RETURN_IF_FAILED(ClaimSlot(&index));
         SlotHeader& header = *m_view.Slot(index);
         m_beginSequence = BeginSequence(header.sequence.load(std::memory_order_relaxed));
         header.sequence.store(m_beginSequence, std::memory_order_relaxed);
@@ -734,19 +764,70 @@ HRESULT CFrameRingWriter::BeginFrame(FrameSlot* slot) {
     }
     slot->data = m_view.SlotData(m_beginSlot);
     slot->capacity = kSlotCapacity;
-    slot->frameNumber = m_lastFrameNumber + 1;
+    slot->frameNumber = FrameNumberOfLatest(m_seenLatest) + 1;
     return S_OK;
+}
+
+HRESULT CFrameRingWriter::ClaimSlot(uint32_t* index) {
+    RingHeader& header = *m_view.Header();
+    const uint64_t latest = header.latest.load(std::memory_order_acquire);
+    for (uint32_t step = 1; step <= kSlotCount; ++step) {
+        const uint32_t candidate = (SlotOfLatest(latest) + step) % kSlotCount;
+        // Never the published slot: readers copy that one.
+        if (IsPublished(latest, candidate)) {
+            continue;
+        }
+        SlotHeader& slot = *m_view.Slot(candidate);
+        uint64_t owner = slot.owner.load(std::memory_order_acquire);
+        // Another writer's while its process runs, however long it has
+        // been silent: it may still write into it. One whose process
+        // ended is taken back (its frame stays odd, never published).
+        if (owner != 0 && ProcessRuns(ProcessOfWriter(owner))) {
+            continue;
+        }
+        if (!slot.owner.compare_exchange_strong(owner, m_identity, std::memory_order_acq_rel)) {
+            continue;
+        }
+        // Its last owner publishes before it lets a slot go, so the slot
+        // may have become the published one since `latest` was read.
+        if (IsPublished(header.latest.load(std::memory_order_acquire), candidate)) {
+            slot.owner.store(0, std::memory_order_release);
+            continue;
+        }
+        *index = candidate;
+        return S_OK;
+    }
+    // Every other slot is held by a writer that runs.
+    return kRingBusy;
+}
+
+void CFrameRingWriter::AbandonFrame() {
+    if (!m_begun) {
+        return;
+    }
+    // Left odd: no reader returns it.
+    uint64_t identity = m_identity;
+    m_view.Slot(m_beginSlot)->owner.compare_exchange_strong(identity, 0, std::memory_order_acq_rel);
+    m_begun = false;
 }
 
 HRESULT CFrameRingWriter::CommitFrame(const FrameDescription& frame) {
     QM_DCHECK_ON_THREAD(m_thread);
     RETURN_HR_IF(E_UNEXPECTED, !m_begun);
-    RETURN_HR_IF(kRingBusy, !HoldsRing());
     uint32_t dataSize = 0;
     RETURN_HR_IF(E_INVALIDARG, !DataSizeOf(frame, &dataSize));
+    const bool holds = HoldsRing();
+    if (!holds) {
+        AbandonFrame();
+    }
+    RETURN_HR_IF(kRingBusy, !holds);
+    // From here on the ring may be lost; publishing from what this writer
+    // saw last keeps a frame of a writer that lost it from going out over
+    // the new writer's.
+    Pause(PausePoint::AfterCommitCheck);
     RingHeader& header = *m_view.Header();
     SlotHeader& slot = *m_view.Slot(m_beginSlot);
-    const uint64_t frameNumber = m_lastFrameNumber + 1;
+    const uint64_t frameNumber = FrameNumberOfLatest(m_seenLatest) + 1;
     slot.width.store(static_cast<uint32_t>(frame.width), std::memory_order_relaxed);
     slot.height.store(static_cast<uint32_t>(frame.height), std::memory_order_relaxed);
     slot.format.store(static_cast<uint32_t>(frame.format), std::memory_order_relaxed);
@@ -754,14 +835,22 @@ HRESULT CFrameRingWriter::CommitFrame(const FrameDescription& frame) {
     slot.dataSize.store(dataSize, std::memory_order_relaxed);
     slot.frameNumber.store(frameNumber, std::memory_order_relaxed);
     slot.time.store(frame.time, std::memory_order_relaxed);
-    // Even: committed, the data and fields above before it. Then published.
+    // Even: committed, the data and fields above before it. Then published,
+    // then let go (so that whoever takes the slot next sees it published).
     slot.sequence.store(m_beginSequence + 1, std::memory_order_release);
-    header.latest.store(PackLatest(frameNumber, m_beginSlot), std::memory_order_release);
-    m_lastSlot = m_beginSlot;
-    m_lastFrameNumber = frameNumber;
+    uint64_t seen = m_seenLatest;
+    const uint64_t published = PackLatest(frameNumber, m_beginSlot);
+    const bool won = header.latest.compare_exchange_strong(seen, published, std::memory_order_acq_rel);
+    uint64_t identity = m_identity;
+    slot.owner.compare_exchange_strong(identity, 0, std::memory_order_acq_rel);
     m_begun = false;
+    // After a failed publish, `seen` holds the latest as it is.
+    m_seenLatest = won ? published : seen;
+    RETURN_HR_IF(kRingBusy, !won);
     const uint32_t now = ::GetTickCount();
-    header.writerHeartbeat.store(now, std::memory_order_release);
+    if (HoldsRing()) {
+        header.writerHeartbeat.store(now, std::memory_order_release);
+    }
     SignalReaders(now);
     return S_OK;
 }

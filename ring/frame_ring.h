@@ -26,23 +26,41 @@
 // Layout of the section (offsets in bytes; every field a reader takes from
 // it is checked before use, and every offset comes from the constants
 // here, never from the section):
-//   0      RingHeader: identity (magic, layout version, sizes), the writer's
-//          process id and heartbeat, the latest committed frame, and
-//          kMaxReaders ReaderEntry places (each: token, heartbeat, request)
-//   4096   slot 0: SlotHeader (64 bytes), then kSlotCapacity bytes of data
+//   0      RingHeader: identity (magic, layout version, sizes), the writer
+//          that holds the ring and its heartbeat, the latest published
+//          frame, and kMaxReaders ReaderEntry places (each: token,
+//          heartbeat, request)
+//   4096   slot 0: SlotHeader (64 bytes: sequence, owner, the frame's
+//          description), then kSlotCapacity bytes of data
 //   4096 + kSlotStride, 4096 + 2 kSlotStride: slots 1 and 2
 //
-// Each slot's sequence is a sequence lock: the writer makes it odd, writes
-// the frame, makes it even, and only then publishes the slot as the
-// latest. A reader copies the latest slot only between two equal even
-// reads of its sequence, so it never returns a frame the writer was
-// changing; a writer that dies mid-frame leaves its slot odd and never
-// published, and readers never return it. The writer never begins the
-// published slot, so a reader is retried only when the writer laps it.
-//
-// One writer per ring (it claims the ring with its process id; a dead or
-// silent writer can be replaced), up to kMaxReaders readers. The writer
-// serves the newest valid request among the readers that still beat.
+// One writer holds the ring at a time, up to kMaxReaders readers read it;
+// the writer serves the newest valid request among the readers that still
+// beat. A writer claims the ring with its identity (its process id and a
+// token of its own, so that two writers of one process differ too) and
+// beats; one whose process ended, or that has not beaten for
+// kStaleAfterMs, can be replaced. A replaced writer may be stalled rather
+// than dead, and it draws straight into slot memory without asking again;
+// so each slot has an owner too, and the frames stay whole:
+//  - A writer owns the slot it writes from BeginFrame, which takes it by a
+//    compare-exchange of the slot's owner, until its commit or abandon.
+//    No writer begins a slot another writer owns while that writer's
+//    process runs (one whose process ended is taken back), nor the
+//    published slot: of three slots, one is published, one may be held by
+//    a stalled writer, and one is left for the writer that holds the ring.
+//  - Each slot's sequence is a sequence lock: its owner makes it odd
+//    before it writes any of the frame, and even once the frame and its
+//    description are written; only then does it publish the slot.
+//  - Publishing is a compare-exchange of `latest` from the value this
+//    writer saw last (its own last publish, or what it read at Open or
+//    after a publish failed). Once another writer has published, a
+//    replaced writer's publish fails and its frame is dropped; numbers
+//    rise by one with every frame published.
+// A reader copies the latest slot only between two equal even reads of its
+// sequence. Only the slot's owner writes into it, and only while it is
+// odd, so a reader never returns a frame being written, nor one made of
+// two writers' rows; it is retried only when a writer laps it. A writer
+// that dies mid-frame leaves its slot odd and never published.
 #pragma once
 
 #include <windows.h>
@@ -102,7 +120,7 @@ struct FrameInfo {
 };
 
 // Where a writer writes a frame: the slot's data, its capacity, and the
-// number the frame will have once committed.
+// number the frame will have once published.
 struct FrameSlot {
     BYTE* data;
     size_t capacity;
@@ -116,7 +134,7 @@ enum class WaitResult { Signalled, Woken, TimedOut, Failed };
 constexpr uint32_t kMagic = 0x52464D51;  // "QMFR"
 // The magic while the creating reader fills in the header.
 constexpr uint32_t kInitialising = 0x494E4954;  // "TINI"
-constexpr uint32_t kLayoutVersion = 1;
+constexpr uint32_t kLayoutVersion = 2;
 constexpr uint32_t kSlotCount = 3;
 constexpr uint32_t kMaxReaders = 8;
 // A reader or writer that has not beaten for this long counts as gone.
@@ -176,20 +194,21 @@ struct RingHeader {
     SharedU32 slotStride;
     SharedU32 sectionBytes;
     SharedU32 maxReaders;
-    // Counters the readers share.
+    // Counters the readers share, and the one the writers share.
     SharedU32 nextReaderToken;
     SharedU32 requestCounter;
-    // The writer: its process id (0: none) and GetTickCount when it last
-    // beat.
-    SharedU32 writerProcess;
+    SharedU32 nextWriterToken;
+    // GetTickCount when the writer that holds the ring last beat.
     SharedU32 writerHeartbeat;
-    // The latest committed frame: its number << 8 | its slot; 0: none yet.
+    // The latest published frame: its number << 8 | its slot; 0: none yet.
     SharedU64 latest;
-    BYTE padding[8];
+    // The writer that holds the ring: its process id << 32 | its token
+    // (never 0); 0: none.
+    SharedU64 writer;
     ReaderEntry readers[kMaxReaders];
 };
-static_assert(offsetof(RingHeader, writerProcess) == 40 && offsetof(RingHeader, latest) == 48 &&
-                  offsetof(RingHeader, readers) == 64,
+static_assert(offsetof(RingHeader, writerHeartbeat) == 44 && offsetof(RingHeader, latest) == 48 &&
+                  offsetof(RingHeader, writer) == 56 && offsetof(RingHeader, readers) == 64,
               "the header's layout");
 static_assert(sizeof(RingHeader) <= kHeaderBytes, "the header fits its page");
 
@@ -202,10 +221,13 @@ struct SlotHeader {
     SharedU32 dataSize;
     SharedU64 frameNumber;
     SharedI64 time;
-    BYTE padding[24];
+    // The writer that writes the slot (as RingHeader::writer), from its
+    // BeginFrame to its commit or abandon; 0: none.
+    SharedU64 owner;
+    BYTE padding[16];
 };
 static_assert(offsetof(SlotHeader, frameNumber) == 24 && offsetof(SlotHeader, time) == 32 &&
-                  sizeof(SlotHeader) == kSlotHeaderBytes,
+                  offsetof(SlotHeader, owner) == 40 && sizeof(SlotHeader) == kSlotHeaderBytes,
               "the slot header's layout");
 
 // ---- Rules both sides check -------------------------------------------------
@@ -408,7 +430,8 @@ private:
 class CFrameRingWriter {
 public:
     CFrameRingWriter() = default;
-    // Gives the ring up; a frame begun and not committed stays unpublished.
+    // Gives the ring up; a frame begun and not committed stays unpublished,
+    // and its slot is let go.
     ~CFrameRingWriter();
     CFrameRingWriter(const CFrameRingWriter&) = delete;
     CFrameRingWriter& operator=(const CFrameRingWriter&) = delete;
@@ -435,20 +458,41 @@ public:
     // (optional) is signalled, or the time is up.
     [[nodiscard]] frame_ring::WaitResult WaitForReaderChange(DWORD timeoutMs, HANDLE wake);
 
-    // The slot to write the next frame into (a slot no reader is given
-    // meanwhile); again the same slot while a begun frame is not committed.
+    // The slot to write the next frame into, this writer's until its
+    // commit (a slot no reader is given meanwhile, and no other writer);
+    // again the same slot while a begun frame is not committed.
+    // HRESULT_FROM_WIN32(ERROR_BUSY) when another writer took the ring over
+    // (a begun frame is abandoned), or while every slot but the published
+    // one is held by other writers whose processes run.
     [[nodiscard]] HRESULT BeginFrame(frame_ring::FrameSlot* slot);
 
     // Publishes the begun frame and signals the readers. E_INVALIDARG
     // (nothing published, the frame stays begun) unless
     // frame_ring::DataSizeOf accepts the description; E_UNEXPECTED without
-    // a begun frame.
+    // a begun frame. HRESULT_FROM_WIN32(ERROR_BUSY) when another writer took
+    // the ring over or has published since this writer last did: the frame
+    // is dropped unpublished, and the next one goes on from the latest.
     [[nodiscard]] HRESULT CommitFrame(const frame_ring::FrameDescription& frame);
+
+    // Where BeginFrame and CommitFrame have found that this writer holds
+    // the ring and have not yet acted on it. A test's hook runs there, on
+    // the writer's thread, as a stall of that length would: it may drive
+    // another writer of the ring meanwhile.
+    enum class PausePoint { AfterBeginCheck, AfterCommitCheck };
+    using PauseHook = void (*)(PausePoint point, void* context);
+    void SetPauseHookForTesting(PauseHook hook, void* context) {
+        m_pauseHook = hook;
+        m_pauseContext = context;
+    }
 
 private:
     [[nodiscard]] HRESULT OpenRing();
     [[nodiscard]] HRESULT ClaimRing();
     [[nodiscard]] bool HoldsRing() const;
+    [[nodiscard]] HRESULT ClaimSlot(uint32_t* index);
+    // Lets the begun frame's slot go, unpublished.
+    void AbandonFrame();
+    void Pause(PausePoint point);
     void Close();
     void SignalReaders(uint32_t now);
 
@@ -458,13 +502,18 @@ private:
     UniqueHandle m_readerChanged;
     // Per reader place: its event, once opened.
     UniqueHandle m_frameReady[frame_ring::kMaxReaders];
-    uint32_t m_process = 0;
-    // The slot and number of the last frame committed (or, after Open,
-    // published before); the next frame goes into the slot after it.
-    uint32_t m_lastSlot = 0;
-    uint64_t m_lastFrameNumber = 0;
-    // The frame begun: its slot and the odd sequence it was given.
+    // This writer's identity in the ring (RingHeader::writer), once it
+    // claimed it.
+    uint64_t m_identity = 0;
+    // `latest` as this writer last saw it: its own last publish, or what
+    // it read at Open or after a publish failed. The next frame's number
+    // follows it, and it is what the next publish replaces.
+    uint64_t m_seenLatest = 0;
+    // The frame begun: its slot (owned by this writer) and the odd
+    // sequence it was given.
     bool m_begun = false;
     uint32_t m_beginSlot = 0;
     uint32_t m_beginSequence = 0;
+    PauseHook m_pauseHook = nullptr;
+    void* m_pauseContext = nullptr;
 };

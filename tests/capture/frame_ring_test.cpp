@@ -588,6 +588,188 @@ TEST(FrameRingTest, TwoUsersRingsHaveNamesOfTheirOwnAndEachIsGrantedToItsUserAlo
     EXPECT_EQ(0, ring.camera) << "a refused ring writes nothing";
 }
 
+// ---- Two writers: one stalls past the stale limit, the other takes over ----
+
+namespace {
+
+// Where the first writer stalls, long enough (more than kStaleAfterMs) for
+// a second writer to take the ring over.
+enum class Stall {
+    // Half of its frame's rows written.
+    MidFrame,
+    // In BeginFrame, after it found that it holds the ring.
+    AfterBeginCheck,
+    // In CommitFrame, after it found that it holds the ring, every row
+    // written.
+    AfterCommitCheck,
+};
+
+const char* StallName(Stall stall) {
+    switch (stall) {
+    case Stall::MidFrame:
+        return "MidFrame";
+    case Stall::AfterBeginCheck:
+        return "AfterBeginCheck";
+    case Stall::AfterCommitCheck:
+        return "AfterCommitCheck";
+    }
+    return "?";
+}
+
+// Row r of frame n of a writer is all RowByte(writer, n, r), its padding
+// too; neighbouring rows differ, and the two writers' rows differ in
+// length, so that a frame made of both writers' rows, or of one writer's
+// description over the other's rows, fails WriterOfFrame.
+constexpr BYTE kStallingWriter = 0x55;
+constexpr BYTE kTakingWriter = 0xAA;
+constexpr uint32_t kStallingPadding = 16;
+
+BYTE RowByte(BYTE writer, uint64_t frameNumber, uint32_t row) {
+    return static_cast<BYTE>(writer ^ static_cast<BYTE>(frameNumber * 29) ^ static_cast<BYTE>(row * 7));
+}
+
+FrameDescription WriterFrame(BYTE writer) {
+    return FrameFor({kSmallest.width, kSmallest.height, FrameFormat::Rgb32, kMinFrameTime},
+                    writer == kStallingWriter ? kStallingPadding : 0);
+}
+
+void FillRows(const FrameSlot& slot, BYTE writer, uint32_t firstRow, uint32_t endRow) {
+    const FrameDescription frame = WriterFrame(writer);
+    for (uint32_t row = firstRow; row < endRow; ++row) {
+        std::memset(slot.data + static_cast<size_t>(row) * frame.stride, RowByte(writer, slot.frameNumber, row),
+                    frame.stride);
+    }
+}
+
+// The writer whose rows a copied frame holds, all of them its rows of
+// that frame; 0 when it holds anything else.
+BYTE WriterOfFrame(const BYTE* data, const FrameInfo& info) {
+    const BYTE writer = static_cast<BYTE>(data[0] ^ RowByte(0, info.frameNumber, 0));
+    if (writer != kStallingWriter && writer != kTakingWriter) {
+        return 0;
+    }
+    const uint32_t rowBytes = static_cast<uint32_t>(info.width) * 4;
+    for (uint32_t row = 0; row < static_cast<uint32_t>(info.height); ++row) {
+        if (!IsUniform(data + static_cast<size_t>(row) * info.stride, rowBytes,
+                       RowByte(writer, info.frameNumber, row))) {
+            return 0;
+        }
+    }
+    return writer;
+}
+
+class FrameRingTakeOverTest : public testing::TestWithParam<Stall> {
+protected:
+    void SetUp() override { ASSERT_EQ(S_OK, ring.Init()); }
+
+    // What a reader copies now, if anything: one writer's whole frame, a
+    // number above the last, and never the stalled writer's once the
+    // taking writer's came.
+    void Read(const char* when) {
+        FrameInfo info = {};
+        const HRESULT copied = ring.reader.CopyLatest(buffer.data(), buffer.size(), 0, &info);
+        ASSERT_TRUE(copied == S_OK || copied == S_FALSE) << when << ": 0x" << std::hex << copied;
+        if (copied != S_OK) {
+            return;
+        }
+        ++framesRead;
+        const BYTE writer = WriterOfFrame(buffer.data(), info);
+        EXPECT_NE(0, writer) << when << ": frame " << info.frameNumber << " is not one writer's whole frame";
+        EXPECT_GT(info.frameNumber, lastNumber) << when;
+        if (takerRead) {
+            EXPECT_NE(kStallingWriter, writer) << when << ": the writer that lost the ring published over the new one";
+        }
+        takerRead = takerRead || writer == kTakingWriter;
+        lastNumber = info.frameNumber;
+    }
+
+    // One whole frame of `writer`, committed; then read.
+    void WriteFrame(CFrameRingWriter& writer, BYTE tag) {
+        FrameSlot slot = {};
+        ASSERT_EQ(S_OK, writer.BeginFrame(&slot));
+        FillRows(slot, tag, 0, static_cast<uint32_t>(kSmallest.height));
+        ASSERT_EQ(S_OK, writer.CommitFrame(WriterFrame(tag)));
+        Read("after a whole frame");
+    }
+
+    // The stalled writer has not beaten for longer than the stale limit
+    // (what its stall looks like to the others; no need to wait that
+    // long): the taking writer claims the ring and commits `frames`
+    // frames, enough to go round the ring's slots.
+    void TakeOver(int frames) {
+        ring.Header().writerHeartbeat.store(::GetTickCount() - 2 * kStaleAfterMs);
+        ASSERT_EQ(S_OK, taker.Open(1, ring.prefix.c_str())) << "the stalled writer's ring is taken over";
+        for (int i = 0; i < frames; ++i) {
+            WriteFrame(taker, kTakingWriter);
+        }
+    }
+
+    static void TakeOverWhilePaused(CFrameRingWriter::PausePoint, void* context) {
+        static_cast<FrameRingTakeOverTest*>(context)->TakeOver(static_cast<int>(kSlotCount));
+    }
+
+    Ring ring;  // its writer is the one that stalls
+    CFrameRingWriter taker;
+    std::vector<BYTE> buffer = std::vector<BYTE>(kSlotCapacity);
+    int framesRead = 0;
+    uint64_t lastNumber = 0;
+    bool takerRead = false;
+};
+
+}  // namespace
+
+TEST_P(FrameRingTakeOverTest, AReaderGetsOnlyWholeFramesOfOneWriterAndTheStalledWriterCannotPublish) {
+    const uint32_t rows = static_cast<uint32_t>(kSmallest.height);
+    ASSERT_NO_FATAL_FAILURE(WriteFrame(ring.writer, kStallingWriter));
+    FrameSlot slot = {};
+    HRESULT committed = E_FAIL;
+    switch (GetParam()) {
+    case Stall::MidFrame:
+        ASSERT_EQ(S_OK, ring.writer.BeginFrame(&slot));
+        FillRows(slot, kStallingWriter, 0, rows / 2);
+        ASSERT_NO_FATAL_FAILURE(TakeOver(static_cast<int>(kSlotCount)));
+        // It wakes, writes its other rows straight into its slot's memory
+        // and commits.
+        FillRows(slot, kStallingWriter, rows / 2, rows);
+        Read("after the stalled writer's last rows");
+        committed = ring.writer.CommitFrame(WriterFrame(kStallingWriter));
+        break;
+    case Stall::AfterBeginCheck:
+        ring.writer.SetPauseHookForTesting(&TakeOverWhilePaused, this);
+        committed = ring.writer.BeginFrame(&slot);
+        ring.writer.SetPauseHookForTesting(nullptr, nullptr);
+        if (committed == S_OK) {
+            FillRows(slot, kStallingWriter, 0, rows / 2);
+            for (uint32_t i = 0; i < kSlotCount; ++i) {
+                ASSERT_NO_FATAL_FAILURE(WriteFrame(taker, kTakingWriter));
+            }
+            FillRows(slot, kStallingWriter, rows / 2, rows);
+            Read("after the stalled writer's last rows");
+            committed = ring.writer.CommitFrame(WriterFrame(kStallingWriter));
+        }
+        break;
+    case Stall::AfterCommitCheck:
+        ASSERT_EQ(S_OK, ring.writer.BeginFrame(&slot));
+        FillRows(slot, kStallingWriter, 0, rows);
+        ring.writer.SetPauseHookForTesting(&TakeOverWhilePaused, this);
+        committed = ring.writer.CommitFrame(WriterFrame(kStallingWriter));
+        ring.writer.SetPauseHookForTesting(nullptr, nullptr);
+        break;
+    }
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BUSY), committed) << "the stalled writer is told that it lost the ring";
+    Read("after the stalled writer's commit");
+    // The taking writer goes on, through every slot.
+    for (uint32_t i = 0; i < 2 * kSlotCount; ++i) {
+        ASSERT_NO_FATAL_FAILURE(WriteFrame(taker, kTakingWriter));
+    }
+    EXPECT_TRUE(takerRead);
+    EXPECT_GE(framesRead, static_cast<int>(3 * kSlotCount));
+}
+
+INSTANTIATE_TEST_SUITE_P(WhereTheFirstWriterStalls, FrameRingTakeOverTest,
+                         testing::Values(Stall::MidFrame, Stall::AfterBeginCheck, Stall::AfterCommitCheck),
+                         [](const testing::TestParamInfo<Stall>& param) { return std::string(StallName(param.param)); });
+
 TEST(FrameRingProcessTest, AWriterInAnotherProcessDeliversTheRequestedFrames) {
     const std::wstring prefix = UniquePrefix();
     CFrameRingReader reader;
@@ -682,5 +864,60 @@ TEST(FrameRingProcessTest, AReaderNeverGetsATornFrameFromAStreamingWriterKilledA
             EXPECT_GT(info.frameNumber, last);
             last = info.frameNumber;
         }
+    }
+}
+
+TEST(FrameRingProcessTest, AWriterThatStallsMidFrameInAnotherProcessNeverWritesIntoTheNewWritersFrames) {
+    // The writer process stalls half way through a frame for longer than
+    // the stale limit (its heartbeat is made that old), this process takes
+    // the ring over and commits frames, then the stalled writer wakes,
+    // writes its other half straight into its slot and commits.
+    const std::wstring prefix = UniquePrefix();
+    CFrameRingReader reader;
+    ASSERT_EQ(S_OK, reader.Create(1, prefix.c_str()));
+    const FrameRequest request = Nv12Request();
+    ASSERT_EQ(S_OK, reader.SetRequest(request));
+    SectionView memory;
+    RingAccess access = {};
+    ASSERT_EQ(S_OK, BuildRingAccessOfProcessUser(1, prefix.c_str(), &access));
+    ASSERT_EQ(S_OK, memory.Open(access.frames));
+    const std::wstring midFrameName = prefix + L"MidFrame";
+    const std::wstring resumeName = prefix + L"Resume";
+    const UniqueHandle midFrame(::CreateEventW(nullptr, TRUE, FALSE, midFrameName.c_str()));
+    const UniqueHandle resume(::CreateEventW(nullptr, TRUE, FALSE, resumeName.c_str()));
+    ASSERT_TRUE(midFrame && resume);
+
+    WriterProcess stalled;
+    ASSERT_EQ(S_OK, stalled.Start(prefix, "stall 3 " + std::string(midFrameName.begin(), midFrameName.end()) + " " +
+                                              std::string(resumeName.begin(), resumeName.end())));
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(midFrame.get(), 30000)) << "exit code " << stalled.ExitCode(0);
+    memory.Header()->writerHeartbeat.store(::GetTickCount() - 2 * kStaleAfterMs);
+
+    // This process's frames: every byte the complement of FrameByte.
+    CFrameRingWriter taker;
+    ASSERT_EQ(S_OK, taker.Open(1, prefix.c_str()));
+    const auto writeOwnFrame = [&] {
+        FrameSlot slot = {};
+        RETURN_IF_FAILED(taker.BeginFrame(&slot));
+        uint32_t dataSize = 0;
+        RETURN_HR_IF(E_INVALIDARG, !DataSizeOf(FrameFor(request), &dataSize));
+        std::memset(slot.data, static_cast<BYTE>(~FrameByte(slot.frameNumber)), dataSize);
+        return taker.CommitFrame(FrameFor(request));
+    };
+    std::vector<BYTE> buffer(kSlotCapacity);
+    FrameInfo info = {};
+    const auto readOwnFrame = [&](const char* when) {
+        ASSERT_EQ(S_OK, reader.CopyLatest(buffer.data(), buffer.size(), 0, &info)) << when;
+        EXPECT_TRUE(IsUniform(buffer.data(), info.dataSize, static_cast<BYTE>(~FrameByte(info.frameNumber))))
+            << when << ": frame " << info.frameNumber << " is not this process's whole frame";
+    };
+    ASSERT_EQ(S_OK, writeOwnFrame());
+
+    ASSERT_TRUE(::SetEvent(resume.get()));
+    EXPECT_EQ(static_cast<DWORD>(kRingWriterLostTheRing), stalled.ExitCode(30000));
+    readOwnFrame("after the stalled writer's second half");
+    for (uint32_t i = 0; i < kSlotCount; ++i) {
+        ASSERT_EQ(S_OK, writeOwnFrame());
+        readOwnFrame("later");
     }
 }

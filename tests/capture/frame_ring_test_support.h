@@ -22,7 +22,12 @@ namespace qmtest {
 //       writes COUNT frames, begins the next, writes half of it, sets the
 //       named event and waits to be killed;
 //   frame_ring_writer PREFIX CAMERA stream
-//       writes frames without a pause until killed.
+//       writes frames without a pause until killed;
+//   frame_ring_writer PREFIX CAMERA stall COUNT EVENT RESUME
+//       writes COUNT frames, begins the next, writes half of it, sets the
+//       named event EVENT, waits until the named event RESUME is set (as a
+//       writer that stalls mid-frame), writes the other half straight into
+//       the slot and commits it.
 // It waits for the ring and a request first. Exit codes: RingWriterExit.
 inline constexpr wchar_t kRingWriterProgram[] = L"frame_ring_writer.exe";
 
@@ -33,6 +38,9 @@ enum RingWriterExit : DWORD {
     kRingWriterNoRequest = 4,
     kRingWriterFailed = 5,
     kRingWriterNotKilled = 6,
+    // stall: the commit after the stall was refused, since another writer
+    // took the ring over meanwhile.
+    kRingWriterLostTheRing = 7,
 };
 
 // The byte every byte of frame `frameNumber` holds: its low 8 bits, which

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <mfapi.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,7 @@
 #include "tests/support/test_window_thread.h"
 #include "tests/tools/client_process.h"
 #include "camera/camera_frame_writer.h"
+#include "tools/camera_app/single_instance.h"
 #include "tools/camera_app/tray_icon.h"
 #include "tools/camera_app/virtual_cameras.h"
 
@@ -171,6 +173,97 @@ TEST(CameraAppTest, WithoutVirtualCamerasItSaysSoInOneLineAndExitsWithItsCode) {
     }
     EXPECT_EQ(qmcamera::kNoVirtualCamerasLine, line);
     EXPECT_EQ("", run.out);
+}
+
+namespace {
+
+// What a run wrote to standard error, without the line's end.
+std::string ErrorLine(const ClientRun& run) {
+    std::string line = run.err;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.pop_back();
+    }
+    return line;
+}
+
+}  // namespace
+
+TEST(CameraAppTest, ASecondStartOfTheSameUserSaysOneRunsAndExitsWithItsCodeAndAStartAfterItRuns) {
+    // This process holds the user's claim as a running qmcamera holds it
+    // (qmcamera itself ends at once here: Wine has no virtual cameras).
+    frame_ring::OwnerSid user = {};
+    ASSERT_EQ(S_OK, frame_ring::ProcessUserSid(&user));
+    ClientRun run;
+    {
+        qmcamera::CSingleInstance running;
+        ASSERT_EQ(S_OK, running.Claim(frame_ring::kGlobalPrefix, user));
+        ASSERT_EQ(S_OK, RunToolProcess(L"qmcamera.exe", {}, 60000, &run));
+        EXPECT_EQ(static_cast<DWORD>(qmcamera::kExitAlreadyRunning), run.exitCode);
+        EXPECT_EQ(qmcamera::kAlreadyRunningLine, ErrorLine(run));
+        EXPECT_EQ("", run.out);
+        // What only prints and exits is not held up by the running one.
+        ASSERT_EQ(S_OK, RunToolProcess(L"qmcamera.exe", {L"--help"}, 60000, &run));
+        EXPECT_EQ(0u, run.exitCode);
+        EXPECT_NE(std::string::npos, run.out.find("Usage: qmcamera"));
+    }
+    // Once it has ended, a start goes on: here to the virtual cameras that
+    // Wine lacks.
+    ASSERT_EQ(S_OK, RunToolProcess(L"qmcamera.exe", {}, 60000, &run));
+    EXPECT_EQ(static_cast<DWORD>(qmcamera::kExitNoVirtualCameras), run.exitCode);
+    // And the claim is free again.
+    qmcamera::CSingleInstance next;
+    EXPECT_EQ(S_OK, next.Claim(frame_ring::kGlobalPrefix, user));
+}
+
+TEST(CameraAppTest, TheClaimIsHeldOncePerUserAndNeverTakenFromAnObjectOfAnotherAccount) {
+    const std::wstring prefix = L"Local\\QMCameraAppTest.I." + std::to_wstring(::GetCurrentProcessId()) + L".";
+    frame_ring::OwnerSid user = {};
+    ASSERT_EQ(S_OK, frame_ring::ProcessUserSid(&user));
+    {
+        qmcamera::CSingleInstance first;
+        ASSERT_EQ(S_OK, first.Claim(prefix.c_str(), user));
+        EXPECT_EQ(E_UNEXPECTED, first.Claim(prefix.c_str(), user));
+        qmcamera::CSingleInstance second;
+        EXPECT_EQ(S_FALSE, second.Claim(prefix.c_str(), user));
+        EXPECT_FALSE(second.Holds());
+        // Another user's claim is another name.
+        frame_ring::OwnerSid other = {};
+        ASSERT_EQ(S_OK, frame_ring::ParseOwnerSid(L"S-1-5-21-1004336348-1177238915-682003330-1001", &other));
+        EXPECT_NE(qmcamera::CSingleInstance::ObjectName(prefix.c_str(), user),
+                  qmcamera::CSingleInstance::ObjectName(prefix.c_str(), other));
+    }
+    qmcamera::CSingleInstance after;
+    EXPECT_EQ(S_OK, after.Claim(prefix.c_str(), user)) << "the first one's end frees the claim";
+
+    // Objects of the name that this user did not make as qmcamera does.
+    struct Squatter {
+        const char* what;
+        const wchar_t* sddl;  // a mutex with this descriptor; null: an event
+        HRESULT expected;
+    };
+    const Squatter squatters[] = {
+        {"a mutex that only SYSTEM may open", L"D:P(A;;GA;;;SY)", E_ACCESSDENIED},
+        {"a mutex that everyone may open, owned by SYSTEM", L"O:SYD:P(A;;GA;;;WD)", E_ACCESSDENIED},
+        {"an event", nullptr, HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE)},
+    };
+    for (const Squatter& squatter : squatters) {
+        const std::wstring squatPrefix = prefix + L"Squat." + std::to_wstring(&squatter - squatters) + L".";
+        const std::wstring name = qmcamera::CSingleInstance::ObjectName(squatPrefix.c_str(), user);
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (squatter.sddl != nullptr) {
+            ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(squatter.sddl, SDDL_REVISION_1,
+                                                                              &descriptor, nullptr));
+        }
+        const UniqueResource<frame_ring::LocalMemoryTraits> descriptorOwner(descriptor);
+        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+        const UniqueHandle object(squatter.sddl != nullptr
+                                      ? ::CreateMutexW(&attributes, FALSE, name.c_str())
+                                      : ::CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+        ASSERT_TRUE(object) << squatter.what << ": " << ::GetLastError();
+        qmcamera::CSingleInstance claim;
+        EXPECT_EQ(squatter.expected, claim.Claim(squatPrefix.c_str(), user)) << squatter.what;
+        EXPECT_FALSE(claim.Holds()) << squatter.what;
+    }
 }
 
 TEST(CameraAppTest, HelpAndUsage) {

@@ -3,14 +3,17 @@
 // picture of the window its settings name, while a media source of the
 // camera reads. The cameras live as long as this program runs: its icon in
 // the notification area opens the settings or quits; Ctrl+C or closing the
-// console ends it too.
+// console ends it too. It runs once per user (tools/camera_app/
+// single_instance.h): a second start, in any of the user's sessions, ends.
 //
 // Exit codes:
 //   0  ended by the user
 //   2  usage
 //   3  no Media Foundation virtual cameras on this system (before Windows
 //      11 build 22000, or Wine): one line says so
-//   4  no camera could be created (each failure is printed)
+//   4  no camera could be created (each failure is printed), or qmcamera
+//      cannot start at all
+//   5  qmcamera already runs for this user: one line says so
 #include <windows.h>
 #include <mfapi.h>
 
@@ -23,6 +26,7 @@
 #include "ring/frame_ring.h"
 #include "framework/com_util.h"
 #include "camera/camera_frame_writer.h"
+#include "tools/camera_app/single_instance.h"
 #include "tools/camera_app/tray_icon.h"
 #include "tools/camera_app/virtual_cameras.h"
 
@@ -42,9 +46,10 @@ void PrintUsage() {
     std::printf(
         "Usage: qmcamera\n"
         "Keeps a Windows 11 virtual camera for each camera of QM Capture Device and shows each camera's\n"
-        "window in it, until Ctrl+C. Exit codes: 0 ended, 2 usage, %d no virtual cameras on this system,\n"
-        "%d no camera could be created.\n",
-        qmcamera::kExitNoVirtualCameras, kExitNoCamera);
+        "window in it, until Ctrl+C. It runs once per user: a second start, in any session of the user,\n"
+        "says that qmcamera is already running and ends. Exit codes: 0 ended, 2 usage, %d no virtual\n"
+        "cameras on this system, %d no camera could be created, %d qmcamera is already running.\n",
+        qmcamera::kExitNoVirtualCameras, kExitNoCamera, qmcamera::kExitAlreadyRunning);
 }
 
 }  // namespace
@@ -54,6 +59,28 @@ int wmain(int argc, wchar_t** argv) {
         const bool help = std::wcscmp(argv[1], L"--help") == 0 || std::wcscmp(argv[1], L"/?") == 0;
         PrintUsage();
         return help && argc == 2 ? 0 : kExitUsage;
+    }
+    // The cameras are this user's: only this user's frame rings feed them,
+    // and only one qmcamera of the user does.
+    frame_ring::OwnerSid owner = {};
+    const HRESULT identified = frame_ring::ProcessUserSid(&owner);
+    if (FAILED(identified)) {
+        std::fprintf(stderr, "qmcamera: cannot tell which user runs it: 0x%08lX\n",
+                     static_cast<unsigned long>(identified));
+        return kExitNoCamera;
+    }
+    // Held until the process ends, whichever way it returns.
+    qmcamera::CSingleInstance instance;
+    const HRESULT claimed = instance.Claim(frame_ring::kGlobalPrefix, owner);
+    if (claimed == S_FALSE) {
+        std::fprintf(stderr, "%s\n", qmcamera::kAlreadyRunningLine);
+        return qmcamera::kExitAlreadyRunning;
+    }
+    if (FAILED(claimed)) {
+        std::fprintf(stderr, "qmcamera: cannot tell whether qmcamera already runs for this user (%ls): 0x%08lX\n",
+                     qmcamera::CSingleInstance::ObjectName(frame_ring::kGlobalPrefix, owner).c_str(),
+                     static_cast<unsigned long>(claimed));
+        return kExitNoCamera;
     }
     const qm_mf::CreateVirtualCameraFn create = qmcamera::LoadCreateVirtualCamera();
     if (create == nullptr) {
@@ -68,16 +95,6 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (FAILED(::MFStartup(MF_VERSION, MFSTARTUP_NOSOCKET))) {
         std::fprintf(stderr, "qmcamera: Media Foundation cannot start\n");
-        ::CoUninitialize();
-        return kExitNoCamera;
-    }
-    // The cameras are this user's: only this user's frame rings feed them.
-    frame_ring::OwnerSid owner = {};
-    const HRESULT identified = frame_ring::ProcessUserSid(&owner);
-    if (FAILED(identified)) {
-        std::fprintf(stderr, "qmcamera: cannot tell which user runs it: 0x%08lX\n",
-                     static_cast<unsigned long>(identified));
-        QM_IGNORE(::MFShutdown(), "the process ends");
         ::CoUninitialize();
         return kExitNoCamera;
     }

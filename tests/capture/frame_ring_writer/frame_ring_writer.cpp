@@ -40,31 +40,40 @@ DWORD OpenAndWaitForRequest(CFrameRingWriter* writer, int camera, const wchar_t*
     return kRingWriterDone;
 }
 
+// The tests pass only ASCII arguments.
+std::wstring Widen(const char* text) {
+    return std::wstring(text, text + std::strlen(text));
+}
+
 // Begins a frame and fills its data with its byte, then commits it; or
-// fills only half of it and leaves it begun.
-HRESULT WriteFrame(CFrameRingWriter* writer, const FrameRequest& request, bool whole) {
+// fills only half of it and leaves it begun (`slot` says where).
+HRESULT WriteFrame(CFrameRingWriter* writer, const FrameRequest& request, bool whole, FrameSlot* begun = nullptr) {
     FrameSlot slot = {};
     RETURN_IF_FAILED(writer->BeginFrame(&slot));
     const FrameDescription frame = FrameFor(request);
     uint32_t dataSize = 0;
     RETURN_HR_IF(E_INVALIDARG, !DataSizeOf(frame, &dataSize) || dataSize > slot.capacity);
     std::memset(slot.data, FrameByte(slot.frameNumber), whole ? dataSize : dataSize / 2);
+    if (begun != nullptr) {
+        *begun = slot;
+    }
     if (!whole) {
         return S_OK;
     }
     return writer->CommitFrame(FrameFor(request));
 }
 
-// The tests pass only ASCII arguments.
-std::wstring Widen(const char* text) {
-    return std::wstring(text, text + std::strlen(text));
+// Sets the named event.
+bool Signal(const char* name) {
+    const UniqueHandle event(::OpenEventW(EVENT_MODIFY_STATE, FALSE, Widen(name).c_str()));
+    return event && ::SetEvent(event.get());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: frame_ring_writer PREFIX CAMERA frames|hang|stream [COUNT [EVENT]]\n");
+        std::fprintf(stderr, "usage: frame_ring_writer PREFIX CAMERA frames|hang|stream|stall [COUNT [EVENT [RESUME]]]\n");
         return kRingWriterUsage;
     }
     const std::wstring prefixText = Widen(argv[1]);
@@ -75,7 +84,8 @@ int main(int argc, char** argv) {
     const bool frames = std::strcmp(mode, "frames") == 0;
     const bool hang = std::strcmp(mode, "hang") == 0 && argc > 5;
     const bool stream = std::strcmp(mode, "stream") == 0;
-    if (!frames && !hang && !stream) {
+    const bool stall = std::strcmp(mode, "stall") == 0 && argc > 6;
+    if (!frames && !hang && !stream && !stall) {
         return kRingWriterUsage;
     }
 
@@ -104,14 +114,30 @@ int main(int argc, char** argv) {
     if (frames) {
         return kRingWriterDone;
     }
-    // Half a frame, then the test kills this process.
-    if (FAILED(WriteFrame(&writer, request, false))) {
+    // Half a frame, then the test kills this process, or lets it go on.
+    FrameSlot slot = {};
+    if (FAILED(WriteFrame(&writer, request, false, &slot)) || !Signal(argv[5])) {
         return kRingWriterFailed;
     }
-    const UniqueHandle midFrame(::OpenEventW(EVENT_MODIFY_STATE, FALSE, Widen(argv[5]).c_str()));
-    if (!midFrame || !::SetEvent(midFrame.get())) {
+    if (hang) {
+        ::Sleep(kKillTimeoutMs);
+        return kRingWriterNotKilled;
+    }
+    const UniqueHandle resume(::OpenEventW(SYNCHRONIZE, FALSE, Widen(argv[6]).c_str()));
+    if (!resume || ::WaitForSingleObject(resume.get(), kKillTimeoutMs) != WAIT_OBJECT_0) {
         return kRingWriterFailed;
     }
-    ::Sleep(kKillTimeoutMs);
-    return kRingWriterNotKilled;
+    // The other half, straight into the slot it was given, as a writer
+    // that draws into the ring does, whatever happened meanwhile.
+    const FrameDescription frame = FrameFor(request);
+    uint32_t dataSize = 0;
+    if (!DataSizeOf(frame, &dataSize)) {
+        return kRingWriterFailed;
+    }
+    std::memset(slot.data + dataSize / 2, FrameByte(slot.frameNumber), dataSize - dataSize / 2);
+    const HRESULT committed = writer.CommitFrame(frame);
+    if (committed == HRESULT_FROM_WIN32(ERROR_BUSY)) {
+        return kRingWriterLostTheRing;
+    }
+    return SUCCEEDED(committed) ? kRingWriterDone : kRingWriterFailed;
 }
