@@ -6,10 +6,16 @@
 //
 // Threads. Request, Cancel and TakeLoaded belong to one owner thread at a
 // time (a device's streaming thread); the reads run on the loader's own
-// thread, started with the first request and ended (and waited for) by the
-// destructor. A newer request or Cancel supersedes the read in progress:
-// its result is dropped, and the read ends early where it can (between
-// strips of rows).
+// thread, started with the first request and ended by the destructor. A
+// newer request or Cancel supersedes the read in progress: its result is
+// dropped, and the read ends early where it can (between strips of rows).
+// The destructor waits for the thread's end kThreadExitWaitMs at most: a
+// read that blocks (a path on a share that does not answer, a pipe) must
+// not hold up the application's last Release. Such a read finishes on its
+// own thread afterwards, which holds nothing of the owner's: what it uses
+// is a reference-counted state it shares with the loader, its result goes
+// nowhere once the loader has gone, and it keeps the module loaded until
+// it ends.
 #pragma once
 
 #include <windows.h>
@@ -30,14 +36,17 @@ public:
     }
 
     CStandbyImageLoader() = default;
-    // Ends a read in progress and waits for the thread.
+    // Ends a read in progress and waits for the thread, kThreadExitWaitMs
+    // at most.
     ~CStandbyImageLoader();
     CStandbyImageLoader(const CStandbyImageLoader&) = delete;
     CStandbyImageLoader& operator=(const CStandbyImageLoader&) = delete;
 
     // Owner: reads `path` (empty or null: no picture, handed over at once)
     // in the background, superseding any earlier request. Where the thread
-    // cannot be started the file is read here and now.
+    // cannot be started the file is read here and now; where not even the
+    // state shared with it can be allocated, nothing is handed over (the
+    // plain standby frame stays).
     void Request(const wchar_t* path);
     // Owner: drops the request in progress (the stream stops); never waits.
     void Cancel();
@@ -48,31 +57,22 @@ public:
     // Before the first Request: a seam for tests.
     void InjectLoadForTesting(LoadFunction load) { m_load = load; }
 
+    // How long the destructor waits for the thread to end. A cancelled
+    // decode ends between two strips of rows, well within it.
+    static constexpr DWORD kThreadExitWaitMs = 1000;
+
+    // What the loader's thread and the loader share.
+    struct Shared;
+
 private:
-    static DWORD WINAPI ThreadProc(LPVOID parameter);
-    void Serve();
+    // The state shared with the thread, made with the first request;
+    // false when memory ran out.
+    [[nodiscard]] bool EnsureShared();
+    // After EnsureShared: starts the thread unless it runs.
     [[nodiscard]] bool EnsureThread();
 
     LoadFunction m_load = &LoadFromFile;
+    // One reference of the owner's (the thread holds another while it runs).
+    Shared* m_shared = nullptr;
     UniqueHandle m_thread;
-    // Auto-reset: a request (or the end) is waiting.
-    UniqueHandle m_wake;
-
-    // Guards what follows; never held across a read.
-    CCritSec m_lock;
-    // The latest request: its number and path.
-    unsigned m_requested = 0;
-    wchar_t m_path[kStandbyImageCapacity] = {};
-    bool m_quit = false;
-    // The result of request m_readNumber, waiting to be taken.
-    unsigned m_readNumber = 0;
-    bool m_ready = false;
-    CStandbyImage m_result;
-    // Set whenever a result waits, so that the owner's check per frame is
-    // a plain load while nothing has come.
-    std::atomic<bool> m_hasResult{false};
-    // Tells the read in progress that its result is no longer wanted: set
-    // by every newer request, Cancel and the destructor, cleared by the
-    // loader's thread as it starts a read (both under the lock).
-    std::atomic<bool> m_cancel{false};
 };

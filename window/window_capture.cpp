@@ -48,12 +48,16 @@ namespace {
 class CPendingPrints {
 public:
     // Waits up to waitMs for the window's pending print to return; false
-    // when it did not (the window hangs) or every slot is taken.
-    static bool Begin(HWND window, DWORD waitMs) {
+    // when it did not (the window hangs), every slot is taken, or giveUp
+    // turned true (the read's stream stops; WakeWaiters then ends the wait).
+    static bool Begin(HWND window, DWORD waitMs, const std::atomic<bool>& giveUp) {
         CPendingPrints& self = Instance();
         const ULONGLONG deadline = ::GetTickCount64() + waitMs;
         CAutoLock lock(&self.m_lock);
         for (;;) {
+            if (giveUp) {
+                return false;
+            }
             int free = -1;
             bool pending = false;
             for (int i = 0; i < kSlots; ++i) {
@@ -104,6 +108,17 @@ public:
                     break;
                 }
             }
+        }
+        ::WakeAllConditionVariable(&self.m_returned);
+    }
+
+    // Has every print that waits its turn look at its giveUp flag again.
+    static void WakeWaiters() {
+        CPendingPrints& self = Instance();
+        {
+            // A waiter that looked at its flag before it was set is asleep
+            // once the lock is free, and so woken below.
+            CAutoLock lock(&self.m_lock);
         }
         ::WakeAllConditionVariable(&self.m_returned);
     }
@@ -161,6 +176,12 @@ struct CWindowCapture::Shared {
     UniqueHandle requestEvent{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     UniqueHandle doneEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     std::atomic<bool> stopping{false};
+    // The capture thread is inside a print that had its turn: the one call
+    // that waits for the window's own thread, and so may never return.
+    // Set before it looks at `stopping` and the owner sets `stopping`
+    // before it looks at this (both sequentially consistent): either the
+    // owner sees the print, or the thread sees the stop and sends none.
+    std::atomic<bool> printing{false};
     // The module stays loaded while the capture thread runs its code.
     HMODULE module = nullptr;
 
@@ -220,10 +241,13 @@ CWindowCapture::ReadResult CWindowCapture::Shared::ReadPrint(HWND window, SIZE s
     // does not answer, or that has not returned from the last one. Asked
     // before anything is allocated for the picture, so that a thread that
     // waits its turn behind a hung print holds no window-sized picture.
-    if (::IsHungAppWindow(window) || !CPendingPrints::Begin(window, kPrintTurnWaitMs)) {
+    // A stream that stops meanwhile ends the wait for the turn.
+    if (::IsHungAppWindow(window) || !CPendingPrints::Begin(window, kPrintTurnWaitMs, stopping)) {
         return ReadResult::Hung;
     }
-    const ReadResult printed = PrintInto(window, size);
+    printing = true;
+    const ReadResult printed = stopping ? ReadResult::Hung : PrintInto(window, size);
+    printing = false;
     CPendingPrints::End(window);
     return printed;
 }
@@ -423,8 +447,10 @@ HRESULT CWindowCapture::Start() {
 
 void CWindowCapture::LeaveThreadBehind() {
     // The capture thread keeps its own reference to the old state and ends
-    // once its read returns; later reads get a new state and thread.
+    // once its read returns (at once when it only waits its turn to print);
+    // later reads get a new state and thread.
     m_shared->stopping = true;
+    CPendingPrints::WakeWaiters();
     QM_IGNORE(::SetEvent(m_shared->requestEvent.get()), "a valid event sets");
     m_shared->Release();
     m_shared = nullptr;
@@ -448,15 +474,23 @@ void CWindowCapture::Stop() {
     // An idle thread is told to end and is not waited for here: its exit
     // (under Wine several milliseconds, its display connection included)
     // would lengthen every stop. WaitUntilEnded waits for it later, when
-    // it has long ended or while other threads end too. One inside a read
-    // (a hung target) is left to end by itself.
-    if (!m_busy) {
-        m_shared->stopping = true;
-        QM_IGNORE(::SetEvent(m_shared->requestEvent.get()), "a valid event sets");
-        m_endingThread = std::move(m_thread);
+    // it has long ended or while other threads end too. So is a thread
+    // whose read has not reached a print: one that waits its turn behind
+    // another thread's print of the window (a print that hung, left by an
+    // earlier stream) gives up that wait now, so that a start and stop
+    // under a hung window costs no thread that outlives the stop. One
+    // inside a print (a hung target) is left to end by itself.
+    m_shared->stopping = true;
+    if (m_busy && m_shared->printing) {
+        LeaveThreadBehind();
         return;
     }
-    LeaveThreadBehind();
+    if (m_busy) {
+        CPendingPrints::WakeWaiters();
+        m_busy = false;
+    }
+    QM_IGNORE(::SetEvent(m_shared->requestEvent.get()), "a valid event sets");
+    m_endingThread = std::move(m_thread);
 }
 
 void CWindowCapture::WaitUntilEnded() {

@@ -29,7 +29,11 @@
 // A print that has been pending longer than a print waits for its turn is
 // taken as stuck: a stream that starts meanwhile sends no read after it
 // (it repeats what it has), so a start costs no thread that waits in vain,
-// and no picture is allocated for a print before its turn has come.
+// and no picture is allocated for a print before its turn has come. A
+// read that waits its turn behind a pending print gives up as its stream
+// stops, and its thread ends like an idle one (WaitUntilEnded waits for
+// it): streams that start and stop under a hung window add at most the
+// thread of the one that runs.
 //
 // Threads. Start, Stop and Read belong to the owner's thread (checked): the
 // streaming thread of a device, the dialog thread of the window page. The
@@ -106,14 +110,16 @@ public:
     // it starts). E_OUTOFMEMORY or the thread's error.
     [[nodiscard]] HRESULT Start();
     // Tells the capture thread to end and returns: waits neither for a
-    // read in progress nor for the thread's exit. The next Start may come
-    // from another thread.
+    // read in progress nor for the thread's exit. A thread inside a print
+    // is left to end by itself; any other (idle, copying, or waiting its
+    // turn to print, which it gives up) is left for WaitUntilEnded. The
+    // next Start may come from another thread.
     void Stop();
     // After Stop: waits (kIdleThreadExitMs at most) until the thread that
-    // Stop told to end has ended, so that the owner's stop leaves no
-    // thread of its own behind. Start and the destructor call it too. Any
-    // thread, while no Start or Read runs (the owner's lock or its
-    // stopped state keeps them apart).
+    // Stop told to end (one not inside a print) has ended, so that the
+    // owner's stop leaves no thread of its own behind. Start and the
+    // destructor call it too. Any thread, while no Start or Read runs
+    // (the owner's lock or its stopped state keeps them apart).
     void WaitUntilEnded();
 
     // Reads the window's picture. Waits at most deadlineMs for the read,

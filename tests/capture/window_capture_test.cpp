@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -252,6 +253,139 @@ TEST_F(WindowCaptureTest, StreamsStartedAndStoppedUnderAHungWindowLeaveOneThread
         ::Sleep(20);
     }
     EXPECT_EQ(afterFirst, CountProcessThreads());
+}
+
+namespace {
+
+// The highest count of the process's threads seen while it runs: a thread
+// of its own takes snapshots one after another, a millisecond apart
+// (itself counted).
+class ThreadCountPeak {
+public:
+    ThreadCountPeak() : m_sampler([this] { Sample(); }) {
+        // The first sample is taken: the sampler itself is counted from now on.
+        while (m_peak.load() == 0) {
+            ::Sleep(1);
+        }
+    }
+    ~ThreadCountPeak() { Finish(); }
+    ThreadCountPeak(const ThreadCountPeak&) = delete;
+    ThreadCountPeak& operator=(const ThreadCountPeak&) = delete;
+
+    // Forgets the counts seen so far; the count now.
+    long Reset() {
+        const long now = CountProcessThreads();
+        m_peak = now;
+        return now;
+    }
+    // Ends the sampling; the highest count seen since the last Reset.
+    long Finish() {
+        m_done = true;
+        if (m_sampler.joinable()) {
+            m_sampler.join();
+        }
+        return m_peak.load();
+    }
+
+private:
+    void Sample() {
+        while (!m_done) {
+            const long count = CountProcessThreads();
+            long peak = m_peak.load();
+            while (count > peak && !m_peak.compare_exchange_weak(peak, count)) {
+            }
+            ::Sleep(1);
+        }
+    }
+
+    std::atomic<bool> m_done{false};
+    std::atomic<long> m_peak{0};
+    std::thread m_sampler;
+};
+
+// A print of the window waits until the gate opens: the window's thread
+// is held inside it, as a hung application's is, for as long as the test
+// needs and no longer.
+HANDLE g_printGate = nullptr;
+HANDLE g_printEntered = nullptr;
+WNDPROC g_gatedProc = nullptr;
+LRESULT CALLBACK GatedPrintProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_PRINT || message == WM_PRINTCLIENT) {
+        ::SetEvent(g_printEntered);
+        ::WaitForSingleObject(g_printGate, INFINITE);
+    }
+    return ::CallWindowProcW(g_gatedProc, window, message, wParam, lParam);
+}
+
+class GatedPrints {
+public:
+    GatedPrints(TestWindowThread& ui, HWND window) : m_ui(ui), m_window(window) {
+        g_printGate = m_gate.get();
+        g_printEntered = m_entered.get();
+        m_ui.Run([&]() {
+            g_gatedProc = reinterpret_cast<WNDPROC>(
+                ::SetWindowLongPtrW(m_window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&GatedPrintProc)));
+        });
+    }
+    // Lets the print go, and the window answer again.
+    ~GatedPrints() {
+        ::SetEvent(m_gate.get());
+        m_ui.Run([&]() { ::SetWindowLongPtrW(m_window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_gatedProc)); });
+        g_printGate = nullptr;
+        g_printEntered = nullptr;
+    }
+    GatedPrints(const GatedPrints&) = delete;
+    GatedPrints& operator=(const GatedPrints&) = delete;
+    bool ok() const { return m_gate && m_entered && g_gatedProc != nullptr; }
+    // Whether a print has reached the window (and waits there) in time.
+    bool Entered(DWORD timeoutMs) const { return ::WaitForSingleObject(m_entered.get(), timeoutMs) == WAIT_OBJECT_0; }
+
+private:
+    TestWindowThread& m_ui;
+    const HWND m_window;
+    const UniqueHandle m_gate{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    const UniqueHandle m_entered{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+};
+
+}  // namespace
+
+TEST_F(WindowCaptureTest, StartsAndStopsUnderAHungWindowNeverCostMoreThanOneThreadAtATime) {
+    const HWND hung = CreateQuadrants(200, 200);
+    // One capture, started and stopped as a device's streams are: Start
+    // and the reads of the first frames on the streaming thread, Stop as
+    // it ends, WaitUntilEnded once it has ended.
+    CWindowCapture capture;
+    ASSERT_EQ(S_OK, capture.Start());
+    ASSERT_EQ(CWindowCapture::Outcome::Picture, capture.Read(hung, CaptureMethod::Print, kGenerousDeadlineMs, nullptr));
+    // From the next print on the window hangs, until the test ends.
+    GatedPrints gated(m_ui, hung);
+    ASSERT_TRUE(gated.ok());
+    ThreadCountPeak peak;
+    // The print that does not return: the one thread the hung window holds.
+    EXPECT_EQ(CWindowCapture::Outcome::KeepPrevious, capture.Read(hung, CaptureMethod::Print, 50, nullptr));
+    ASSERT_TRUE(gated.Entered(10000));
+    capture.Stop();
+    capture.WaitUntilEnded();
+    // Counted with the stuck thread and the sampler (and whatever threads
+    // of its own Wine runs by then).
+    const long baseline = peak.Reset();
+    const ULONGLONG start = ::GetTickCount64();
+    // The starts begin while the stuck print is young (a print of another
+    // stream waits its turn behind it for a while) and go on after.
+    for (int cycle = 0; cycle < 20; ++cycle) {
+        ASSERT_EQ(S_OK, capture.Start());
+        for (int frame = 0; frame < 2; ++frame) {
+            EXPECT_EQ(CWindowCapture::Outcome::KeepPrevious, capture.Read(hung, CaptureMethod::Print, 33, nullptr));
+        }
+        capture.Stop();
+        capture.WaitUntilEnded();
+    }
+    const long highest = peak.Finish();
+    std::printf("[          ] threads: %ld with the stuck one, at most %ld while the streams started and stopped "
+                "(%llu ms)\n",
+                baseline, highest, static_cast<unsigned long long>(MillisecondsSince(start)));
+    // The thread of the stream that runs is the only one more.
+    EXPECT_LE(highest, baseline + 1) << "starts and stops under the hung window left threads waiting";
 }
 
 TEST_F(WindowCaptureTest, AThreadThatDoesNotEndInTimeIsLeftWithItsOwnState_WaitInjected) {
