@@ -26,6 +26,15 @@ constexpr long kMaxBuffers = 8;
 // so that a 32-bit host has room: fewer buffers for larger frames.
 constexpr long long kMaxSampleBytes = 4LL * 1920 * 1080 * 3;
 
+// A rectangle of zeros (the whole frame, by DirectShow's convention) or
+// one that is the whole frame.
+bool IsWholeFrame(const RECT& rect, const BITMAPINFOHEADER& header) {
+    const LONG height = header.biHeight < 0 ? -header.biHeight : header.biHeight;
+    const bool zeros = rect.left == 0 && rect.top == 0 && rect.right == 0 && rect.bottom == 0;
+    const bool whole = rect.left == 0 && rect.top == 0 && rect.right == header.biWidth && rect.bottom == height;
+    return zeros || whole;
+}
+
 VIDEOINFOHEADER* MutableVideoInfo(AM_MEDIA_TYPE& mt) {
     return const_cast<VIDEOINFOHEADER*>(output_formats::GetVideoInfo(mt));
 }
@@ -309,11 +318,18 @@ HRESULT TypeFromStreamConfig(const AM_MEDIA_TYPE& requested, CMediaType* target)
                  !IsEqualGUID(requested.majortype, MEDIATYPE_Video) && !IsEqualGUID(requested.majortype, GUID_NULL));
     RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE,
                  !IsEqualGUID(requested.subtype, subtype) && !IsEqualGUID(requested.subtype, GUID_NULL));
+    // The frames fill the whole buffer: rectangles that name only a part
+    // of it (or another place) describe frames the device does not make.
+    RETURN_HR_IF(VFW_E_INVALIDMEDIATYPE,
+                 !IsWholeFrame(vih->rcSource, vih->bmiHeader) || !IsWholeFrame(vih->rcTarget, vih->bmiHeader));
     HRESULT hr = S_OK;
     CMediaType type(requested, &hr);
     RETURN_IF_FAILED(hr);
     type.SetType(&MEDIATYPE_Video);
     type.SetSubtype(&subtype);
+    VIDEOINFOHEADER* const taken = reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat);
+    ::SetRectEmpty(&taken->rcSource);
+    ::SetRectEmpty(&taken->rcTarget);
     RETURN_IF_FAILED(ApplyFrameSize(&type, vih->bmiHeader.biWidth, vih->bmiHeader.biHeight));
     target->Swap(type);
     return S_OK;

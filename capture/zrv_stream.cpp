@@ -12,6 +12,7 @@
 #include "capture/sample_target.h"
 #include "capture/output_formats.h"
 #include "capture/zrv_capture.h"
+#include "framework/diagnostic_log.h"
 
 namespace {
 
@@ -182,16 +183,37 @@ HRESULT CZRV_Stream::FillBuffer(IMediaSample* sample) {
     }
     ApplyStoredFormat(m_producer.TakeStoredChanges());
     bool produced = true;
-    DrawIntoSample(sample, m_pixelFormat, m_picture.Width(), m_picture.Height(), [&](const FrameTarget& target) {
-        bool drawn = false;
-        produced = m_producer.Produce(target, GetRequestHandle(), &drawn);
-        return drawn;
-    });
+    const bool drawn =
+        DrawIntoSample(sample, m_pixelFormat, m_picture.Width(), m_picture.Height(), [&](const FrameTarget& target) {
+            bool made = false;
+            produced = m_producer.Produce(target, GetRequestHandle(), &made);
+            return made;
+        });
     if (!produced) {
+        return kNoSample;
+    }
+    if (!drawn) {
+        // A sample the frame does not fit (a downstream allocator that
+        // hands out less than it granted) carries no picture: it goes back
+        // to the allocator undelivered, and the frame's slot passes, so
+        // that the next sample keeps its own slot's times.
+        QM_IGNORE(m_producer.TakeTimes(), "no sample carries this frame's times");
+        NoteUndrawnSample(sample);
         return kNoSample;
     }
     m_producer.Pacing().Stamp(sample, m_producer.FrameTime());
     return S_OK;
+}
+
+void CZRV_Stream::NoteUndrawnSample(IMediaSample* sample) {
+    if (m_undrawnReported) {
+        return;
+    }
+    // Once per stream: a trace in the log and the survived-failure count.
+    m_undrawnReported = true;
+    diagnostic_log::Write("a sample of %ld bytes cannot hold a %dx%d frame: not delivered", sample->GetSize(),
+                          m_picture.Width(), m_picture.Height());
+    QM_IGNORE(LOG_IF_FAILED(VFW_E_BUFFER_OVERFLOW), "the stream goes on with the next sample");
 }
 
 HRESULT CZRV_Stream::Run(REFERENCE_TIME start) {
@@ -220,13 +242,25 @@ void CZRV_Stream::ApplyStoredFormat(const std::optional<CFrameProducer::StoredFo
     }
     // A size or format stored by someone else is taken like one set here,
     // but not written back: while connected it waits for the next
-    // connection.
+    // connection. Only what was stored changes: a new size keeps the
+    // format the pin has (which an application may have chosen), a new
+    // format the size.
+    CAutoLock format(&m_formatLock);
+    const CMediaType& selected = SelectedType();
+    const PixelFormat pixelFormat =
+        stored->outputFormat ? output_formats::OfferedFormat(*stored->outputFormat)
+                             : output_formats::PixelFormatOfType(selected).value_or(PixelFormat::Rgb24);
     CMediaType type;
-    if (FAILED(output_formats::BuildMediaType(&type, m_settings.GetFrameTime(), stored->sizeIndex,
-                                              output_formats::OfferedFormat(stored->outputFormat)))) {
+    if (FAILED(output_formats::BuildMediaType(&type, m_settings.GetFrameTime(), stored->sizeIndex.value_or(0),
+                                              pixelFormat))) {
         return;
     }
-    CAutoLock format(&m_formatLock);
+    if (!stored->sizeIndex) {
+        const SIZE size = SizeOf(selected);
+        if (FAILED(output_formats::ApplyFrameSize(&type, size.cx, size.cy))) {
+            return;
+        }
+    }
     // Nobody on this thread could be told of a failure: a canvas that
     // cannot be built leaves the pin with the type it has, and the stored
     // size applies when it next changes.
@@ -234,6 +268,7 @@ void CZRV_Stream::ApplyStoredFormat(const std::optional<CFrameProducer::StoredFo
 }
 
 HRESULT CZRV_Stream::OnThreadCreate() {
+    m_undrawnReported = false;
     std::optional<CFrameProducer::StoredFormat> stored;
     RETURN_IF_FAILED(m_producer.Start(&stored));
     ApplyStoredFormat(stored);
@@ -273,6 +308,9 @@ HRESULT CZRV_Stream::OnThreadDestroy() {
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFormat(AM_MEDIA_TYPE* mt) {
     RETURN_HR_IF_NULL(E_POINTER, mt);
+    // Hosts set the format of a stopped filter: while the graph pauses or
+    // runs, its connection's format is in use and cannot be renegotiated.
+    RETURN_HR_IF(VFW_E_NOT_STOPPED, !m_pFilter->IsStopped());
     CMediaType type;
     RETURN_IF_FAILED(output_formats::TypeFromStreamConfig(*mt, &type));
     const REFERENCE_TIME requestedFrameTime = output_formats::GetVideoInfo(type)->AvgTimePerFrame;
@@ -298,11 +336,15 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFormat(AM_MEDIA_TYPE* mt) {
         reconnect = IsConnected() && m_hasPendingType;
     }
     // The graph renegotiates through this pin's own operations, which take
-    // the locks themselves; so no lock is held here. While the graph runs
-    // it refuses, and the new type waits for the next connection: its
-    // answer changes nothing here. The graph is held by a reference of our
-    // own for the call, in case the application lets go of it meanwhile.
-    if (reconnect) {
+    // the locks themselves; so no lock is held here. A graph that has
+    // started meanwhile (Run on another thread) is not asked: Wine's graph
+    // manager disconnects both pins of a running graph and cannot connect
+    // them again, so the new type waits for the next connection instead.
+    // That leaves the moment between this look and the graph's own; a
+    // graph that ends up disconnected gives the pin the new type as its
+    // connection ends. The graph is held by a reference of our own for the
+    // call, in case the application lets go of it meanwhile.
+    if (reconnect && m_pFilter->IsStopped()) {
         const Microsoft::WRL::ComPtr<IFilterGraph> graph = m_pFilter->GetFilterGraph();
         if (graph) {
             QM_IGNORE(graph->Reconnect(static_cast<IPin*>(this)), "a running graph refuses; the type waits");

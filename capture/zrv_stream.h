@@ -170,6 +170,9 @@ private:
     void ApplyStoredFormat(const std::optional<CFrameProducer::StoredFormat>& stored);
     // Streaming thread: writes every buffer of the allocator once.
     void WarmBuffers();
+    // Streaming thread: leaves a trace of a sample that could not carry
+    // its frame, once per stream.
+    void NoteUndrawnSample(IMediaSample* sample);
 
     // Guards m_mt, m_pendingType and m_hasPendingType (see above).
     mutable CCritSec m_formatLock;
@@ -183,6 +186,9 @@ private:
     // thread without it (a sample too small for the layout it gives is
     // left alone, and the picture draws only a target of its own size).
     std::atomic<PixelFormat> m_pixelFormat{PixelFormat::Rgb24};
+    // Whether this stream has reported a sample it could not draw into;
+    // streaming thread.
+    bool m_undrawnReported = false;
     // Makes the frames; declared after what it refers to.
     CFrameProducer m_producer{m_settings, m_picture};
 };

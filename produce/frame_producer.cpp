@@ -126,10 +126,17 @@ std::optional<CFrameProducer::StoredFormat> CFrameProducer::Reload() {
     if ((changes & CCaptureSettings::kWindowChanged) != 0) {
         m_tracker.Forget();
     }
-    if ((changes & (CCaptureSettings::kSelectPixelChanged | CCaptureSettings::kOutputFormatChanged)) != 0) {
-        return StoredFormat{m_settings.GetSelectPixel(), m_settings.GetOutputFormat()};
+    if ((changes & (CCaptureSettings::kSelectPixelChanged | CCaptureSettings::kOutputFormatChanged)) == 0) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    StoredFormat stored;
+    if ((changes & CCaptureSettings::kSelectPixelChanged) != 0) {
+        stored.sizeIndex = m_settings.GetSelectPixel();
+    }
+    if ((changes & CCaptureSettings::kOutputFormatChanged) != 0) {
+        stored.outputFormat = m_settings.GetOutputFormat();
+    }
+    return stored;
 }
 
 bool CFrameProducer::Produce(const FrameTarget& target, HANDLE wakeEvent, bool* drawn) {

@@ -44,10 +44,13 @@ public:
     CFrameProducer& operator=(const CFrameProducer&) = delete;
 
     // The stored size and output format, handed back to the owner when
-    // either changed in the registry: the owner keeps the format.
+    // either changed in the registry: the owner keeps the format. Each is
+    // set only when that value itself changed, so that a new size keeps
+    // the format in use (an application's choice) and a new format the
+    // size.
     struct StoredFormat {
-        int sizeIndex;
-        int outputFormat;
+        std::optional<int> sizeIndex;
+        std::optional<int> outputFormat;
     };
 
     // Streaming thread, as it starts: watches the settings, starts the

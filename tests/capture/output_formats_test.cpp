@@ -6,6 +6,7 @@
 #include <dvdmedia.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "capture/output_formats.h"
@@ -444,4 +445,49 @@ TEST(OutputFormatsTest, StreamConfigTakesEveryFormatAndRefusesTheRest) {
     EXPECT_EQ(before, Bytes(yuy2));
     EXPECT_EQ(S_OK, ApplyFrameSize(&yuy2, 640, 480));
     EXPECT_EQ(640u * 480u * 2u, Format(yuy2).bmiHeader.biSizeImage);
+}
+
+TEST(OutputFormatsTest, StreamConfigTakesNoRectangleTheFramesDoNotFill) {
+    // The device fills the whole buffer: a type that claims part of it is
+    // refused, and one that names the whole frame is kept with empty
+    // rectangles, as the device's own types have them.
+    struct Case {
+        RECT source;
+        RECT target;
+        HRESULT expected;
+    };
+    const RECT none = {0, 0, 0, 0};
+    const RECT whole = {0, 0, 1920, 1080};
+    const RECT quarter = {0, 0, 960, 540};
+    const RECT offset = {8, 8, 1928, 1088};
+    const Case cases[] = {
+        {none, none, S_OK},
+        {whole, whole, S_OK},
+        {whole, none, S_OK},
+        {quarter, quarter, VFW_E_INVALIDMEDIATYPE},
+        {none, quarter, VFW_E_INVALIDMEDIATYPE},
+        {quarter, none, VFW_E_INVALIDMEDIATYPE},
+        {offset, offset, VFW_E_INVALIDMEDIATYPE},
+    };
+    for (const PixelFormat format : kOfferedFormats) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(NameOf(format)) + " source " + std::to_string(c.source.right) + " target " +
+                         std::to_string(c.target.right));
+            CMediaType asked;
+            ASSERT_EQ(S_OK, BuildMediaType(&asked, 333333, 9, format));  // 1920x1080
+            reinterpret_cast<VIDEOINFOHEADER*>(asked.pbFormat)->rcSource = c.source;
+            reinterpret_cast<VIDEOINFOHEADER*>(asked.pbFormat)->rcTarget = c.target;
+            CMediaType taken;
+            EXPECT_EQ(c.expected, TypeFromStreamConfig(asked, &taken));
+            if (c.expected == S_OK) {
+                EXPECT_TRUE(::IsRectEmpty(&Format(taken).rcSource));
+                EXPECT_TRUE(::IsRectEmpty(&Format(taken).rcTarget));
+                CMediaType built;
+                ASSERT_EQ(S_OK, BuildMediaType(&built, 333333, 9, format));
+                EXPECT_EQ(S_OK, output_formats::CheckMediaType(&taken, built)) << "the device's own type";
+            } else {
+                EXPECT_EQ(nullptr, taken.pbFormat) << "nothing is written on refusal";
+            }
+        }
+    }
 }

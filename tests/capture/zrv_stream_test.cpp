@@ -31,6 +31,7 @@
 #include "tests/support/message_pump.h"
 #include "tests/support/registry_sandbox.h"
 #include "tests/support/resource_counts.h"
+#include "tests/support/survived_failures.h"
 #include "tests/support/test_window_thread.h"
 
 using Microsoft::WRL::ComPtr;
@@ -444,6 +445,122 @@ TEST_F(ZrvStreamTest, TheConnectedTypeStaysAcceptableWhileANewSizeWaits) {
     EXPECT_EQ(S_FALSE, m_pin->QueryAccept(&connected));
     EXPECT_EQ(S_OK, m_pin->QueryAccept(waiting));
     DeleteMediaType(waiting);
+}
+
+TEST_F(ZrvStreamTest, SetFormatOfAFilterThatIsNotStoppedIsRefusedAndChangesNothing) {
+    ASSERT_NO_FATAL_FAILURE(Create());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    AM_MEDIA_TYPE* other = nullptr;
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    ASSERT_EQ(S_OK, m_config->GetStreamCaps(3, &other, reinterpret_cast<BYTE*>(&caps)));
+    reinterpret_cast<VIDEOINFOHEADER*>(other->pbFormat)->AvgTimePerFrame = 666666;
+    for (const bool running : {false, true}) {
+        SCOPED_TRACE(running ? "running" : "paused");
+        ASSERT_EQ(S_OK, running ? m_filter->Run(0) : m_filter->Pause());
+        EXPECT_EQ(VFW_E_NOT_STOPPED, m_config->SetFormat(other));
+        EXPECT_EQ(204, FormatSize().cx);
+        double rate = 0;
+        ASSERT_EQ(S_OK, m_settings->GetFrameRate(&rate));
+        EXPECT_EQ(30.0, rate);
+        EXPECT_EQ("<missing or malformed>", StoredText(kFrameTimeValue));
+    }
+    ASSERT_EQ(S_OK, m_filter->Stop());
+    EXPECT_EQ(S_OK, m_config->SetFormat(other));
+    EXPECT_EQ(568, FormatSize().cx);
+    DeleteMediaType(other);
+}
+
+// A size stored by another program (the settings program, another
+// instance, reg add) changes the size, and only the size: the format the
+// application chose stays, whether the size is stored before the stream
+// starts or while it runs.
+class StoredSizeTest : public ZrvStreamTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(StoredSizeTest, AStoredSizeKeepsTheFormatTheApplicationChose) {
+    const bool whileStreaming = GetParam();
+    ASSERT_NO_FATAL_FAILURE(Create());
+    AM_MEDIA_TYPE* nv12 = nullptr;
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    ASSERT_EQ(S_OK, m_config->GetStreamCaps(kFrameSizeTableCount, &nv12, reinterpret_cast<BYTE*>(&caps)));
+    ASSERT_TRUE(IsEqualGUID(MEDIASUBTYPE_NV12, nv12->subtype));
+    ASSERT_EQ(S_OK, m_config->SetFormat(nv12));
+    DeleteMediaType(nv12);
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    if (whileStreaming) {
+        ASSERT_EQ(S_OK, m_filter->Run(0));
+        ASSERT_GE(m_recorder->WaitFor(1).size(), 1u);
+    }
+    ASSERT_TRUE(StoreText(kSelectPixelValue, "3"));  // 568x320
+    if (!whileStreaming) {
+        ASSERT_EQ(S_OK, m_filter->Run(0));
+    }
+    ASSERT_TRUE(::WaitUntil([&] { return FormatSize().cx == 568; }, 5000)) << "the stored size was not taken";
+    AM_MEDIA_TYPE* selected = nullptr;
+    ASSERT_EQ(S_OK, m_config->GetFormat(&selected));
+    EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_NV12, selected->subtype)) << "the chosen format gave way";
+    DeleteMediaType(selected);
+    CMediaType own;
+    ASSERT_EQ(S_OK, output_formats::BuildMediaType(&own, kDefaultFrameTime, 3, PixelFormat::Nv12));
+    EXPECT_EQ(S_OK, m_pin->QueryAccept(&own));
+    // The next connection has the new size in the chosen format.
+    ASSERT_EQ(S_OK, m_filter->Stop());
+    ASSERT_NO_FATAL_FAILURE(Disconnect());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    CMediaType connected;
+    ASSERT_EQ(S_OK, m_pin->ConnectionMediaType(&connected));
+    EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_NV12, connected.subtype));
+    EXPECT_EQ(568, ConnectionSize().cx);
+}
+
+INSTANTIATE_TEST_SUITE_P(BeforeAndWhileStreaming, StoredSizeTest, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& when) {
+                             return when.param ? "WhileStreaming" : "BeforeTheStreamStarts";
+                         });
+
+namespace {
+
+// Every other buffer comes from an allocator of buffers smaller than a
+// frame, though SetProperties granted frames: what a downstream allocator
+// that misbehaves (or changes the format under the pin) hands out.
+class ShortSampleAllocator final : public FakeAllocator {
+public:
+    ShortSampleAllocator() { m_shortOk = SUCCEEDED(m_short.Init(4096, 2)); }
+    HRESULT STDMETHODCALLTYPE GetBuffer(IMediaSample** sample, REFERENCE_TIME* start, REFERENCE_TIME* end,
+                                        DWORD flags) override {
+        if ((m_calls++ % 2) == 1 && m_shortOk) {
+            return m_short.get()->GetBuffer(sample, start, end, flags);
+        }
+        return FakeAllocator::GetBuffer(sample, start, end, flags);
+    }
+    LONG Calls() const { return m_calls.load(); }
+
+private:
+    SampleAllocator m_short;
+    bool m_shortOk = false;
+    std::atomic<LONG> m_calls{0};
+};
+
+}  // namespace
+
+TEST_F(ZrvStreamTest, ASampleTooSmallForTheFrameIsNotDeliveredAndTheStreamGoesOn) {
+    ExpectSurvivedFailures provoked;
+    const long survivedBefore = qm_failures::SurvivedCount();
+    ASSERT_NO_FATAL_FAILURE(Create());
+    m_recorder = MakeFake<PictureRecorder>();
+    const ComPtr<ShortSampleAllocator> allocator = MakeFake<ShortSampleAllocator>();
+    ASSERT_TRUE(allocator->ok());
+    m_recorder->OfferAllocator(allocator.Get());
+    ASSERT_EQ(S_OK, m_pin->Connect(m_recorder.Get(), nullptr));
+    ASSERT_EQ(S_OK, m_filter->Run(0));
+    const auto samples = m_recorder->WaitFor(6);
+    ASSERT_GE(samples.size(), 6u);
+    ASSERT_EQ(S_OK, m_filter->Stop());
+    EXPECT_GE(allocator->Calls(), 10) << "short buffers were handed out";
+    for (size_t i = 0; i < samples.size(); ++i) {
+        EXPECT_TRUE(IsStandbyPicture(samples[i], 204, 360)) << "sample " << i << " carries no frame";
+    }
+    // One trace per stream, not one per short buffer.
+    EXPECT_EQ(1, qm_failures::SurvivedCount() - survivedBefore);
 }
 
 // ---- Which window, and when ---------------------------------------------------

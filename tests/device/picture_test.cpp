@@ -112,9 +112,9 @@ TEST_F(PictureTest, SizeChangeOnAConnectedPinTakesEffectAtReconnection) {
     AM_MEDIA_TYPE* mt = nullptr;
     VIDEO_STREAM_CONFIG_CAPS caps{};
     ASSERT_EQ(S_OK, config->GetStreamCaps(5, &mt, reinterpret_cast<BYTE*>(&caps)));
-    // While running the graph cannot reconnect: the stream stays live at
-    // the connected size.
-    ASSERT_EQ(S_OK, config->SetFormat(mt));
+    // While running the format is in use: SetFormat is refused and the
+    // stream stays live at the connected size.
+    ASSERT_EQ(VFW_E_NOT_STOPPED, config->SetFormat(mt));
     NextFrames(m_graph, 2);
     CMediaType connected;
     ASSERT_EQ(S_OK, m_graph.ConnectedType(&connected));

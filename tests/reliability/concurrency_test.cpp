@@ -372,6 +372,105 @@ TEST(Concurrency, StopCompletesWhileSettersRun) {
     hammer.Join();
 }
 
+TEST(Concurrency, SetFormatRacingRunAndStopLeavesTheDeviceConsistent) {
+    // One thread sets formats while another runs and stops the graph: a
+    // SetFormat that meets a graph that is not stopped is refused and
+    // changes nothing; one that meets a stopped graph reconnects it.
+    // Whatever the graph's reconnection leaves (Wine's graph manager can
+    // leave both pins disconnected when a Run comes between the device's
+    // look at its state and the graph's own), the device stays whole: it
+    // accepts its connection's type, connects again where the graph left
+    // it unconnected, and streams whole pictures of the connected size.
+    RegistrySandbox sandbox;
+    ASSERT_TRUE(sandbox.ok());
+    ComPtr<IBaseFilter> filter;
+    ASSERT_EQ(S_OK, CreateCaptureFilter(&filter));
+    CaptureGraph graph;
+    ASSERT_EQ(S_OK, graph.Build(filter.Get(), false));
+    ComPtr<IAMStreamConfig> config;
+    ASSERT_EQ(S_OK, filter.As(&config));
+    Watchdog watchdog("SetFormat racing Run and Stop", kHangTimeoutMs);
+
+    std::atomic<long> refused{0};
+    std::atomic<long> taken{0};
+    std::atomic<long> unexpected{0};
+    std::atomic<long> refusalsThatChanged{0};
+    HammerThread configurer([&](const std::atomic<bool>& stop) {
+        for (int i = 0; !stop; ++i) {
+            CMediaType type = FormatFor(i % 2 == 0 ? 0 : 3, 333333);
+            AM_MEDIA_TYPE* before = nullptr;
+            if (FAILED(config->GetFormat(&before))) {
+                ++unexpected;
+                continue;
+            }
+            const HRESULT hr = config->SetFormat(&type);
+            AM_MEDIA_TYPE* after = nullptr;
+            if (FAILED(config->GetFormat(&after))) {
+                DeleteMediaType(before);
+                ++unexpected;
+                continue;
+            }
+            if (hr == VFW_E_NOT_STOPPED) {
+                ++refused;
+                // Only this thread changes the format.
+                if (before->cbFormat != after->cbFormat ||
+                    std::memcmp(before->pbFormat, after->pbFormat, before->cbFormat) != 0) {
+                    ++refusalsThatChanged;
+                }
+            } else if (hr == S_OK) {
+                ++taken;
+            } else {
+                ++unexpected;
+            }
+            DeleteMediaType(before);
+            DeleteMediaType(after);
+        }
+    });
+    const ULONGLONG until = ::GetTickCount64() + kMinimumHammerMs;
+    int cycles = 0;
+    while (::GetTickCount64() < until || cycles < 20) {
+        graph.control->Run();
+        ::Sleep(static_cast<DWORD>(cycles % 5));
+        graph.control->Stop();
+        ++cycles;
+    }
+    configurer.Join();
+    EXPECT_GT(refused.load(), 0) << "no SetFormat met a running graph";
+    EXPECT_GT(taken.load(), 0);
+    EXPECT_EQ(0, unexpected.load());
+    EXPECT_EQ(0, refusalsThatChanged.load()) << "a refused SetFormat changed the format";
+
+    // The device afterwards: connected (again, if the graph left it
+    // disconnected) in the format it reports, and streaming it.
+    ComPtr<IPin> source;
+    ASSERT_EQ(S_OK, GetPin(filter.Get(), PINDIR_OUTPUT, &source));
+    ComPtr<IPin> peer;
+    const bool leftConnected = source->ConnectedTo(&peer) == S_OK;
+    if (!leftConnected) {
+        ComPtr<IPin> grabberIn;
+        ASSERT_EQ(S_OK, GetPin(graph.grabberFilter.Get(), PINDIR_INPUT, &grabberIn));
+        ComPtr<IPin> grabberPeer;
+        if (grabberIn->ConnectedTo(&grabberPeer) == S_OK) {
+            ASSERT_EQ(S_OK, graph.graph->Disconnect(grabberIn.Get()));
+        }
+        ASSERT_EQ(S_OK, graph.graph->ConnectDirect(source.Get(), grabberIn.Get(), nullptr));
+    }
+    std::printf("[          ] %d runs, %ld formats taken, %ld refused, pins left %s\n", cycles, taken.load(),
+                refused.load(), leftConnected ? "connected" : "disconnected");
+    CMediaType connected;
+    ASSERT_EQ(S_OK, graph.ConnectedType(&connected));
+    EXPECT_EQ(S_OK, source->QueryAccept(&connected)) << "the connection's own type is refused";
+    const long connectedSize = static_cast<long>(GetVideoInfo(connected)->bmiHeader.biSizeImage);
+    graph.recorder.Clear();
+    ASSERT_TRUE(SUCCEEDED(graph.Run()));
+    EXPECT_TRUE(graph.recorder.WaitForSamples(3, kSampleTimeoutMs));
+    EXPECT_EQ(S_OK, graph.Stop());
+    for (const RecordedSample& sample : graph.recorder.samples()) {
+        EXPECT_EQ(connectedSize, sample.size);
+        EXPECT_EQ(connectedSize, sample.actualLength);
+    }
+}
+
 TEST(Concurrency, StopRightAfterRunWhileTheGraphStillStarts) {
     RegistrySandbox sandbox;
     ASSERT_TRUE(sandbox.ok());
