@@ -161,7 +161,7 @@ private:
     // A snapshot with another path (stored through the interface here, or
     // reloaded from the registry) reads the picture again.
     wchar_t m_standbyImagePath[kStandbyImageCapacity] = {};
-    // Reads the standby picture's file; its thread lives as long as the
-    // producer.
+    // Reads the standby picture's file on a thread of its own, which a
+    // read that blocks may leave running after the producer has gone.
     CStandbyImageLoader m_loader;
 };
