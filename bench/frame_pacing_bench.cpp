@@ -24,6 +24,7 @@
 #include "settings/capture_settings.h"
 #include "picture/frame_picture.h"
 #include "capture/output_formats.h"
+#include "capture/sample_stamper.h"
 #include "timing/stream_pacing.h"
 #include "window/window_capture.h"
 #include "window/window_tracker.h"
@@ -62,6 +63,7 @@ int Run(double seconds) {
     QM_IGNORE(capture.Start(), "without its thread the capture reads inline");
     CFramePicture picture;
     CStreamPacing pacing;
+    CSampleStamper stamper;
     const FrameSize size = largest;
     if (FAILED(picture.Resize(size.width, size.height))) {
         std::fprintf(stderr, "no canvas\n");
@@ -92,6 +94,7 @@ int Run(double seconds) {
             return 1;
         }
         pacing.Run(0, nullptr);
+        stamper.Restart();
         for (int i = 0; i < frames; ++i) {
             QM_IGNORE(pacing.WaitUntilDue(nullptr, frameTime), "nothing wakes it early");
             const HWND window = tracker.WindowForFrame(WindowIdentity{kDefaultWindowClass, kDefaultWindowName, L""});
@@ -105,7 +108,7 @@ int Run(double seconds) {
                 RenderPrevious(picture, kept.topRow, kept.stride, kept.width, kept.height, ScaleMode::Stretch,
                                        /*mirror=*/false, sample.Get());
             }
-            pacing.Stamp(sample.Get(), frameTime);
+            stamper.Stamp(sample.Get(), pacing.Take(frameTime));
             released.push_back(clock.Now());
         }
         pacing.Stop();

@@ -35,6 +35,39 @@ FrameTarget TargetOfSlot(const frame_ring::FrameSlot& slot, const frame_ring::Fr
     return TargetOf(format, request.width, request.height, block, false);
 }
 
+// A slot of the ring as the producer's sink for one frame: the slot the
+// writer begins is the target, and a drawn frame is committed with the
+// counter's time (the ring's readers stamp their own samples). A stored
+// size or format is not heeded: the reader's request sizes the frames.
+class CSlotSink final : public IFrameSink {
+public:
+    CSlotSink(CFrameRingWriter& writer, const frame_ring::FrameRequest& request)
+        : m_writer(writer), m_request(request) {}
+
+    void StoredFormatChanged(const StoredFormat& /*stored*/) override {}
+    FrameTarget Target() override {
+        frame_ring::FrameSlot slot = {};
+        if (FAILED(m_writer.BeginFrame(&slot))) {
+            return {};
+        }
+        m_target = TargetOfSlot(slot, m_request);
+        return m_target;
+    }
+    void FrameDrawn(const FrameTimes& /*times*/) override {
+        const uint32_t stride = static_cast<uint32_t>(m_target.planes[0].stride);
+        m_committed = SUCCEEDED(m_writer.CommitFrame(
+            {m_request.width, m_request.height, m_request.format, stride, PerformanceCounterTime()}));
+    }
+    // Whether the frame drawn reached the ring.
+    bool Committed() const { return m_committed; }
+
+private:
+    CFrameRingWriter& m_writer;
+    const frame_ring::FrameRequest& m_request;
+    FrameTarget m_target;
+    bool m_committed = false;
+};
+
 }  // namespace
 
 namespace qmcamera {
@@ -128,24 +161,19 @@ void CCameraFrameWriter::Run() {
             streaming = true;
             served = request;
         }
-        if (!producer.WaitUntilDue(stop)) {
+        CSlotSink sink(*writer, request);
+        switch (producer.Next(sink, stop)) {
+        case CFrameProducer::FrameOutcome::Drawn:
+            if (sink.Committed()) {
+                ::InterlockedIncrement(&m_committed);
+            }
+            continue;
+        case CFrameProducer::FrameOutcome::NotDrawn:
+            continue;
+        case CFrameProducer::FrameOutcome::Woken:
             break;
         }
-        // The reader's request sizes the frames, not the stored size.
-        (void)producer.TakeStoredChanges();
-        frame_ring::FrameSlot slot = {};
-        const bool haveSlot = SUCCEEDED(writer->BeginFrame(&slot));
-        bool drawn = false;
-        const FrameTarget target = haveSlot ? TargetOfSlot(slot, request) : FrameTarget{};
-        if (!producer.Produce(target, stop, &drawn)) {
-            break;
-        }
-        (void)producer.TakeTimes();
-        const uint32_t stride = static_cast<uint32_t>(target.planes[0].stride);
-        if (drawn && SUCCEEDED(writer->CommitFrame(
-                         {request.width, request.height, request.format, stride, PerformanceCounterTime()}))) {
-            ::InterlockedIncrement(&m_committed);
-        }
+        break;
     }
     endStream();
 }
@@ -156,7 +184,7 @@ HRESULT CCameraFrameWriter::StartStream(CFrameProducer& producer, CFramePicture&
     producer.UseFrameTime(request.frameTime);
     // The stored size and format are the DirectShow device's; the reader's
     // request sets this stream's.
-    std::optional<CFrameProducer::StoredFormat> stored;
+    std::optional<StoredFormat> stored;
     const HRESULT started = producer.Start(&stored);
     if (FAILED(started)) {
         // What did start (the watch, the capture thread) stops again.

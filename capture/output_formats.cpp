@@ -207,6 +207,30 @@ HRESULT BuildMediaType(CMediaType* target, REFERENCE_TIME frameTime, int index, 
     return S_OK;
 }
 
+FrameShape ShapeOfType(const AM_MEDIA_TYPE& mt) {
+    const VIDEOINFOHEADER* vih = GetVideoInfo(mt);
+    const std::optional<PixelFormat> format = PixelFormatOfType(mt);
+    if (vih == nullptr || !format) {
+        return {};
+    }
+    return {*format, vih->bmiHeader.biWidth, vih->bmiHeader.biHeight};
+}
+
+HRESULT BuildVariant(const CMediaType& current, std::optional<int> sizeIndex, std::optional<PixelFormat> format,
+                     REFERENCE_TIME frameTime, CMediaType* target) {
+    RETURN_HR_IF_NULL(E_POINTER, target);
+    const PixelFormat pixelFormat = format ? *format : PixelFormatOfType(current).value_or(PixelFormat::Rgb24);
+    CMediaType type;
+    RETURN_IF_FAILED(BuildMediaType(&type, frameTime, sizeIndex.value_or(0), pixelFormat));
+    if (!sizeIndex) {
+        const VIDEOINFOHEADER* vih = GetVideoInfo(current);
+        RETURN_HR_IF(E_INVALIDARG, vih == nullptr);
+        RETURN_IF_FAILED(ApplyFrameSize(&type, vih->bmiHeader.biWidth, vih->bmiHeader.biHeight));
+    }
+    target->Swap(type);
+    return S_OK;
+}
+
 bool IsSupportedFormat(const VIDEOINFOHEADER* format) {
     if (format == nullptr) {
         return false;
@@ -305,6 +329,22 @@ void FillStreamCaps(VIDEO_STREAM_CONFIG_CAPS* caps, const FrameSize& size, Pixel
     const LONGLONG maxBits = bitsPerFrame * (kUnitsPerSecond / kMinFrameTime);
     caps->MinBitsPerSecond = static_cast<LONG>(std::min<LONGLONG>(bitsPerFrame, LONG_MAX));
     caps->MaxBitsPerSecond = static_cast<LONG>(std::min<LONGLONG>(maxBits, LONG_MAX));
+}
+
+HRESULT BuildOffer(int index, REFERENCE_TIME frameTime, CMediaType* type, VIDEO_STREAM_CONFIG_CAPS* caps) {
+    RETURN_HR_IF_NULL(E_POINTER, type);
+    RETURN_HR_IF_NULL(E_POINTER, caps);
+    RETURN_HR_IF(E_INVALIDARG, index < 0 || index >= kOfferCount);
+    // The offers' order: every size in RGB24 (the indices the pin had
+    // before it offered other formats), then in each other format.
+    const int sizeIndex = index % kFrameSizeTableCount;
+    const PixelFormat format = kOfferedFormats[index / kFrameSizeTableCount];
+    CMediaType built;
+    RETURN_IF_FAILED(BuildMediaType(&built, frameTime, sizeIndex, format));
+    built.bFixedSizeSamples = FALSE;
+    FillStreamCaps(caps, FrameSizeTable[sizeIndex], format);
+    type->Swap(built);
+    return S_OK;
 }
 
 HRESULT TypeFromStreamConfig(const AM_MEDIA_TYPE& requested, CMediaType* target) {

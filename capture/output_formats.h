@@ -54,6 +54,16 @@ DWORD GetBitmapSize(const BITMAPINFOHEADER* header);
 // four-character code), GUID_NULL when there is none.
 GUID GetBitmapSubtype(const BITMAPINFOHEADER* header);
 
+// The format and size of the frames of a type the pin makes (an empty
+// shape, which no frame fits, for any other).
+FrameShape ShapeOfType(const AM_MEDIA_TYPE& mt);
+// A type like `current` (one the pin makes) with only what is given
+// changed: the size of table entry `sizeIndex`, the format `format`; its
+// frame time frameTime. E_INVALIDARG for an index outside the table or a
+// size the format cannot take (an odd one for the YUV formats); the target
+// is written only on success.
+[[nodiscard]] HRESULT BuildVariant(const CMediaType& current, std::optional<int> sizeIndex,
+                                   std::optional<PixelFormat> format, REFERENCE_TIME frameTime, CMediaType* target);
 // Fills target with the FORMAT_VideoInfo type of FrameSizeTable entry
 // `index` in `format`, AvgTimePerFrame = frameTime. An index outside the
 // table gives E_INVALIDARG and a failed format allocation E_OUTOFMEMORY;
@@ -96,6 +106,12 @@ bool IsSupportedFormat(const VIDEOINFOHEADER* format);
 // VIDEOINFOHEADER of an offered format; the type is then unchanged.
 [[nodiscard]] HRESULT ApplyFrameSize(CMediaType* target, int width, int height);
 
+// IAMStreamConfig's offer at capability index `index` (0 to kOfferCount - 1,
+// in the order of kOfferCount): its type (AvgTimePerFrame frameTime,
+// samples not of a fixed size) and its capabilities. E_INVALIDARG outside
+// the offers, E_OUTOFMEMORY.
+[[nodiscard]] HRESULT BuildOffer(int index, REFERENCE_TIME frameTime, CMediaType* type,
+                                 VIDEO_STREAM_CONFIG_CAPS* caps);
 // The stream configuration capabilities of one entry of the size table in
 // a format: the entry's own size everywhere, the frame intervals of the
 // frame time range and the bit rates that follow from them.

@@ -9,15 +9,15 @@
 
 #include "settings/capture_device_ids.h"
 #include "settings/capture_settings.h"
-#include "capture/sample_target.h"
+#include "capture/sample_sink.h"
 #include "capture/output_formats.h"
+#include "capture/pin_category.h"
+#include "capture/sample_target.h"
 #include "capture/zrv_capture.h"
-#include "framework/diagnostic_log.h"
 
 namespace {
 
 constexpr wchar_t kPinName[] = L"RGB Out";
-constexpr DWORD kPinCategorySize = sizeof(GUID);
 
 SIZE SizeOf(const CMediaType& mt) {
     const VIDEOINFOHEADER* vih = output_formats::GetVideoInfo(mt);
@@ -93,11 +93,9 @@ HRESULT CZRV_Stream::ApplySelectedType(CMediaType& type) {
 
 HRESULT CZRV_Stream::FitPictureTo(const CMediaType& type) {
     QM_DCHECK_HELD(m_formatLock);
-    m_producer.ForgetWindow();
+    m_producer.Forget();
     const SIZE size = SizeOf(type);
-    RETURN_IF_FAILED(m_picture.Resize(size.cx, size.cy));
-    m_pixelFormat = output_formats::PixelFormatOfType(type).value_or(PixelFormat::Rgb24);
-    return S_OK;
+    return m_picture.Resize(size.cx, size.cy);
 }
 
 // ---- Negotiation ----
@@ -176,44 +174,23 @@ HRESULT CZRV_Stream::BreakConnect() {
 
 HRESULT CZRV_Stream::FillBuffer(IMediaSample* sample) {
     RETURN_HR_IF_NULL(E_POINTER, sample);
-    // The wait comes first and the window is read after it, so that the
-    // picture is as fresh as the read when the frame leaves.
-    if (!m_producer.WaitUntilDue(GetRequestHandle())) {
-        return kNoSample;
+    FrameShape shape;
+    {
+        // The connection's type, which cannot change while the pin streams
+        // (a new one waits for the next connection).
+        CAutoLock format(&m_formatLock);
+        shape = output_formats::ShapeOfType(m_mt);
     }
-    ApplyStoredFormat(m_producer.TakeStoredChanges());
-    bool produced = true;
-    const bool drawn =
-        DrawIntoSample(sample, m_pixelFormat, m_picture.Width(), m_picture.Height(), [&](const FrameTarget& target) {
-            bool made = false;
-            produced = m_producer.Produce(target, GetRequestHandle(), &made);
-            return made;
-        });
-    if (!produced) {
-        return kNoSample;
+    CSampleSink sink(sample, shape, m_stamper);
+    const CFrameProducer::FrameOutcome outcome = m_producer.Next(sink, GetRequestHandle());
+    if (sink.Stored()) {
+        ApplyStoredFormat(*sink.Stored());
     }
-    if (!drawn) {
-        // A sample the frame does not fit (a downstream allocator that
-        // hands out less than it granted) carries no picture: it goes back
-        // to the allocator undelivered, and the frame's slot passes, so
-        // that the next sample keeps its own slot's times.
-        QM_IGNORE(m_producer.TakeTimes(), "no sample carries this frame's times");
-        NoteUndrawnSample(sample);
-        return kNoSample;
-    }
-    m_producer.Pacing().Stamp(sample, m_producer.FrameTime());
-    return S_OK;
-}
-
-void CZRV_Stream::NoteUndrawnSample(IMediaSample* sample) {
-    if (m_undrawnReported) {
-        return;
-    }
-    // Once per stream: a trace in the log and the survived-failure count.
-    m_undrawnReported = true;
-    diagnostic_log::Write("a sample of %ld bytes cannot hold a %dx%d frame: not delivered", sample->GetSize(),
-                          m_picture.Width(), m_picture.Height());
-    QM_IGNORE(LOG_IF_FAILED(VFW_E_BUFFER_OVERFLOW), "the stream goes on with the next sample");
+    // A sample the frame does not fit (a downstream allocator that hands
+    // out less than it granted) carries no picture: it goes back to the
+    // allocator undelivered (the producer leaves a trace), and the frame's
+    // slot passes, so that the next sample keeps its own slot's times.
+    return outcome == CFrameProducer::FrameOutcome::Drawn ? S_OK : kNoSample;
 }
 
 HRESULT CZRV_Stream::Run(REFERENCE_TIME start) {
@@ -221,7 +198,8 @@ HRESULT CZRV_Stream::Run(REFERENCE_TIME start) {
     // out cannot change meanwhile.
     Microsoft::WRL::ComPtr<IReferenceClock> clock;
     QM_IGNORE(m_pFilter->GetSyncSource(&clock), "without a clock the pacing runs on the performance counter");
-    m_producer.Run(start, clock.Get());
+    m_graphClock.Set(clock.Get());
+    m_producer.Run(start, clock ? &m_graphClock : nullptr);
     return CSourceStream::Run(start);
 }
 
@@ -236,67 +214,40 @@ HRESULT CZRV_Stream::Inactive() {
     return hr;
 }
 
-void CZRV_Stream::ApplyStoredFormat(const std::optional<CFrameProducer::StoredFormat>& stored) {
-    if (!stored) {
-        return;
-    }
+void CZRV_Stream::ApplyStoredFormat(const StoredFormat& stored) {
     // A size or format stored by someone else is taken like one set here,
     // but not written back: while connected it waits for the next
     // connection. Only what was stored changes: a new size keeps the
     // format the pin has (which an application may have chosen), a new
-    // format the size.
+    // format the size. Nobody on this thread could be told of a failure: a
+    // type that cannot be built, or a canvas that cannot, leaves the pin
+    // with the type it has, and the stored value applies when it next
+    // changes.
+    std::optional<PixelFormat> pixelFormat;
+    if (stored.outputFormat) {
+        pixelFormat = output_formats::OfferedFormat(*stored.outputFormat);
+    }
     CAutoLock format(&m_formatLock);
-    const CMediaType& selected = SelectedType();
-    const PixelFormat pixelFormat =
-        stored->outputFormat ? output_formats::OfferedFormat(*stored->outputFormat)
-                             : output_formats::PixelFormatOfType(selected).value_or(PixelFormat::Rgb24);
     CMediaType type;
-    if (FAILED(output_formats::BuildMediaType(&type, m_settings.GetFrameTime(), stored->sizeIndex.value_or(0),
-                                              pixelFormat))) {
-        return;
+    if (SUCCEEDED(output_formats::BuildVariant(SelectedType(), stored.sizeIndex, pixelFormat,
+                                               m_settings.GetFrameTime(), &type))) {
+        QM_IGNORE(ApplySelectedType(type), "the pin keeps the type it has");
     }
-    if (!stored->sizeIndex) {
-        const SIZE size = SizeOf(selected);
-        if (FAILED(output_formats::ApplyFrameSize(&type, size.cx, size.cy))) {
-            return;
-        }
-    }
-    // Nobody on this thread could be told of a failure: a canvas that
-    // cannot be built leaves the pin with the type it has, and the stored
-    // size applies when it next changes.
-    QM_IGNORE(ApplySelectedType(type), "the pin keeps the type it has");
 }
 
 HRESULT CZRV_Stream::OnThreadCreate() {
-    m_undrawnReported = false;
-    std::optional<CFrameProducer::StoredFormat> stored;
+    m_stamper.Restart();
+    std::optional<StoredFormat> stored;
     RETURN_IF_FAILED(m_producer.Start(&stored));
-    ApplyStoredFormat(stored);
+    if (stored) {
+        ApplyStoredFormat(*stored);
+    }
     // What makes the first frames slow is done here, while the filter's
     // Pause waits for this start: a graph that runs at once then starts
     // its clock only after it, and no frame of the stream pays for it.
-    WarmBuffers();
+    WarmBuffers(m_pAllocator.Get());
     m_producer.ReadAhead();
     return S_OK;
-}
-
-void CZRV_Stream::WarmBuffers() {
-    // The first write into fresh memory pays for its pages (under Wine about
-    // 25 ms for a 1920x1080 frame, more than a frame time at 60 fps), and
-    // each buffer of the allocator takes its turn among the first frames.
-    // Buffers the allocator cannot give at once are left as they are.
-    constexpr int kMostTouched = 8;
-    Microsoft::WRL::ComPtr<IMediaSample> held[kMostTouched];
-    for (int i = 0; i < kMostTouched && m_pAllocator; ++i) {
-        if (FAILED(m_pAllocator->GetBuffer(&held[i], nullptr, nullptr, AM_GBF_NOWAIT))) {
-            break;
-        }
-        BYTE* data = nullptr;
-        const long size = held[i]->GetSize();
-        if (SUCCEEDED(held[i]->GetPointer(&data)) && data != nullptr && size > 0) {
-            std::memset(data, 0, static_cast<size_t>(size));
-        }
-    }
 }
 
 HRESULT CZRV_Stream::OnThreadDestroy() {
@@ -337,13 +288,11 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::SetFormat(AM_MEDIA_TYPE* mt) {
     }
     // The graph renegotiates through this pin's own operations, which take
     // the locks themselves; so no lock is held here. A graph that has
-    // started meanwhile (Run on another thread) is not asked: Wine's graph
-    // manager disconnects both pins of a running graph and cannot connect
-    // them again, so the new type waits for the next connection instead.
-    // That leaves the moment between this look and the graph's own; a
-    // graph that ends up disconnected gives the pin the new type as its
-    // connection ends. The graph is held by a reference of our own for the
-    // call, in case the application lets go of it meanwhile.
+    // started meanwhile (Run on another thread) is not asked, and the type
+    // waits for the next connection: Wine's graph manager, whose Reconnect
+    // is not atomic with a Run, can leave both pins disconnected (the pin
+    // then takes the type as its connection ends). The graph is held by a
+    // reference of our own for the call, in case the application lets go.
     if (reconnect && m_pFilter->IsStopped()) {
         const Microsoft::WRL::ComPtr<IFilterGraph> graph = m_pFilter->GetFilterGraph();
         if (graph) {
@@ -376,17 +325,11 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::GetStreamCaps(int index, AM_MEDIA_TYPE** 
     RETURN_HR_IF_NULL(E_POINTER, mt);
     RETURN_HR_IF_NULL(E_POINTER, caps);
     *mt = nullptr;
-    // The offers' order: every size in RGB24 (the indices the pin had
-    // before it offered other formats), then in each other format.
-    const int sizeIndex = index % kFrameSizeTableCount;
-    const PixelFormat pixelFormat = output_formats::kOfferedFormats[index / kFrameSizeTableCount];
     CMediaType type;
-    RETURN_IF_FAILED(output_formats::BuildMediaType(&type, m_settings.GetFrameTime(), sizeIndex, pixelFormat));
-    type.bFixedSizeSamples = FALSE;
+    VIDEO_STREAM_CONFIG_CAPS filled;
+    RETURN_IF_FAILED(output_formats::BuildOffer(index, m_settings.GetFrameTime(), &type, &filled));
     UniqueMediaType copy(CreateMediaType(&type));
     RETURN_HR_IF(E_OUTOFMEMORY, !copy);
-    VIDEO_STREAM_CONFIG_CAPS filled;
-    output_formats::FillStreamCaps(&filled, FrameSizeTable[sizeIndex], pixelFormat);
     std::memcpy(caps, &filled, sizeof(filled));
     *mt = copy.release();
     return S_OK;
@@ -400,27 +343,11 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::Set(REFGUID, DWORD, void*, DWORD, void*, 
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::Get(REFGUID set, DWORD id, void*, DWORD, void* data, DWORD dataLength,
                                            DWORD* returned) {
-    RETURN_HR_IF(E_PROP_SET_UNSUPPORTED, !IsEqualGUID(set, AMPROPSETID_Pin));
-    RETURN_HR_IF(E_PROP_ID_UNSUPPORTED, id != AMPROPERTY_PIN_CATEGORY);
-    RETURN_HR_IF(E_POINTER, data == nullptr && returned == nullptr);
-    if (returned != nullptr) {
-        *returned = kPinCategorySize;
-    }
-    if (data == nullptr) {
-        return S_OK;  // a size query
-    }
-    RETURN_HR_IF(E_UNEXPECTED, dataLength < kPinCategorySize);
-    *static_cast<GUID*>(data) = PIN_CATEGORY_CAPTURE;
-    return S_OK;
+    return pin_category::Get(set, id, data, dataLength, returned);
 }
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
-    RETURN_HR_IF(E_PROP_SET_UNSUPPORTED, !IsEqualGUID(set, AMPROPSETID_Pin));
-    RETURN_HR_IF(E_PROP_ID_UNSUPPORTED, id != AMPROPERTY_PIN_CATEGORY);
-    if (support != nullptr) {
-        *support = KSPROPERTY_SUPPORT_GET;
-    }
-    return S_OK;
+    return pin_category::QuerySupported(set, id, support);
 }
 
 // ---- ISpecifyPropertyPages ----
@@ -463,10 +390,9 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::SetSelectPixel(int index) {
     {
         // Another size in the format the pin has.
         CAutoLock format(&m_formatLock);
-        const PixelFormat pixelFormat =
-            output_formats::PixelFormatOfType(SelectedType()).value_or(PixelFormat::Rgb24);
         CMediaType type;
-        RETURN_IF_FAILED(output_formats::BuildMediaType(&type, m_settings.GetFrameTime(), index, pixelFormat));
+        RETURN_IF_FAILED(
+            output_formats::BuildVariant(SelectedType(), index, std::nullopt, m_settings.GetFrameTime(), &type));
         RETURN_IF_FAILED(ApplySelectedType(type));
     }
     // Stored once it applies, outside the format lock: a registry write
@@ -498,21 +424,21 @@ HRESULT STDMETHODCALLTYPE CZRV_Stream::SetPushSourceFlags(ULONG /*flags*/) {
 }
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::SetStreamOffset(REFERENCE_TIME offset) {
-    return m_producer.Pacing().SetStreamOffset(offset);
+    return m_stamper.SetStreamOffset(offset);
 }
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::GetStreamOffset(REFERENCE_TIME* offset) {
     RETURN_HR_IF_NULL(E_POINTER, offset);
-    *offset = m_producer.Pacing().GetStreamOffset();
+    *offset = m_stamper.GetStreamOffset();
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::GetMaxStreamOffset(REFERENCE_TIME* maxOffset) {
     RETURN_HR_IF_NULL(E_POINTER, maxOffset);
-    *maxOffset = m_producer.Pacing().GetMaxStreamOffset();
+    *maxOffset = m_stamper.GetMaxStreamOffset();
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CZRV_Stream::SetMaxStreamOffset(REFERENCE_TIME maxOffset) {
-    return m_producer.Pacing().SetMaxStreamOffset(maxOffset);
+    return m_stamper.SetMaxStreamOffset(maxOffset);
 }

@@ -30,13 +30,13 @@
 #include <windows.h>
 #include <dshow.h>
 
-#include <atomic>
-
 #include <optional>
 
 #include "settings/capture_device_settings.h"
 #include "settings/capture_settings.h"
 #include "picture/frame_picture.h"
+#include "capture/graph_clock.h"
+#include "capture/sample_stamper.h"
 #include "produce/frame_producer.h"
 #include "framework/source_stream.h"
 
@@ -167,12 +167,7 @@ private:
     [[nodiscard]] HRESULT FitPictureTo(const CMediaType& type);
     // Streaming thread: a size or output format stored by someone else,
     // taken like one set here but not written back.
-    void ApplyStoredFormat(const std::optional<CFrameProducer::StoredFormat>& stored);
-    // Streaming thread: writes every buffer of the allocator once.
-    void WarmBuffers();
-    // Streaming thread: leaves a trace of a sample that could not carry
-    // its frame, once per stream.
-    void NoteUndrawnSample(IMediaSample* sample);
+    void ApplyStoredFormat(const StoredFormat& stored);
 
     // Guards m_mt, m_pendingType and m_hasPendingType (see above).
     mutable CCritSec m_formatLock;
@@ -180,15 +175,13 @@ private:
     bool m_hasPendingType = false;
 
     CCaptureSettings m_settings;
+    // The canvas, sized to m_mt under the format lock: the frames are
+    // drawn at the size and in the format of m_mt, the one fact of both.
     CFramePicture m_picture;
-    // The pixel format of m_mt, which the frames are drawn in: written
-    // with the picture's size under the format lock, read by the streaming
-    // thread without it (a sample too small for the layout it gives is
-    // left alone, and the picture draws only a target of its own size).
-    std::atomic<PixelFormat> m_pixelFormat{PixelFormat::Rgb24};
-    // Whether this stream has reported a sample it could not draw into;
-    // streaming thread.
-    bool m_undrawnReported = false;
+    // The graph's clock, which the pacing follows while the graph runs.
+    CGraphClock m_graphClock;
+    // The samples' times and the stream offset.
+    CSampleStamper m_stamper;
     // Makes the frames; declared after what it refers to.
     CFrameProducer m_producer{m_settings, m_picture};
 };

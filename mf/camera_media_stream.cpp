@@ -8,8 +8,7 @@
 
 #include "framework/performance_counter.h"
 #include "ring/frame_ring.h"
-#include "timing/frame_pacer.h"
-#include "timing/pacing_timer.h"
+#include "timing/stream_pacing.h"
 #include "framework/diagnostic_log.h"
 #include "mf/media_foundation.h"
 
@@ -256,18 +255,21 @@ DWORD WINAPI CCameraMediaStream::ThreadProc(void* parameter) {
 }
 
 void CCameraMediaStream::Run() {
-    CPacingTimer timer;
-    // Without it the wait runs in whole milliseconds.
-    LOG_IF_FAILED(timer.Start());
     uint64_t seenGeneration = 0;
     bool delivering = false;
     Delivery delivery = {};
-    // The schedule in stream time, as the DirectShow device keeps it: each
+    // The schedule in stream time, as every camera paces its frames: each
     // frame due where the one before it ended, and after a stall the slot
-    // the stream has reached rather than a burst of late frames.
-    CFramePacer pacer;
-    int64_t streamStart = 0;
+    // the stream has reached rather than a burst of late frames; on the
+    // performance counter, from the start of each delivery.
+    CStreamPacing pacing;
     int64_t lastTime = 0;
+    const auto endDelivery = [&] {
+        if (delivering) {
+            pacing.Stop();
+            delivering = false;
+        }
+    };
     for (;;) {
         bool exit = false;
         bool running = false;
@@ -286,9 +288,12 @@ void CCameraMediaStream::Run() {
         }
         if (generation != seenGeneration) {
             seenGeneration = generation;
-            delivering = false;
+            endDelivery();
             if (running) {
-                const HRESULT hr = m_frames.Begin(delivery.format);
+                HRESULT hr = m_frames.Begin(delivery.format);
+                if (SUCCEEDED(hr)) {
+                    hr = pacing.Start();
+                }
                 if (FAILED(hr)) {
                     diagnostic_log::Write("media stream: frames of %dx%d cannot be prepared (0x%08lX)",
                                           delivery.format.width, delivery.format.height,
@@ -296,8 +301,7 @@ void CCameraMediaStream::Run() {
                     QM_IGNORE(QueueEvent(MEError, GUID_NULL, hr, nullptr), "a stream shut down has no client");
                 } else {
                     delivering = true;
-                    pacer.Restart();
-                    streamStart = PerformanceCounterTime();
+                    pacing.Run(0, nullptr);
                 }
             } else {
                 m_frames.End();
@@ -308,21 +312,19 @@ void CCameraMediaStream::Run() {
             ::WaitForSingleObject(m_wake.get(), kIdleBeatMs);
             continue;
         }
-        const int64_t now = PerformanceCounterTime() - streamStart;
-        const int64_t due = pacer.Due(now, delivery.format.frameTime);
-        if (due > now) {
+        if (!pacing.WaitUntilDue(m_wake.get(), delivery.format.frameTime)) {
             // Woken early: the state changed, look again.
-            QM_IGNORE(timer.Wait(due - now, m_wake.get()), "either way the loop looks at the state again");
             continue;
         }
         if (!FollowCurrentType(seenGeneration, &delivery)) {
-            delivering = false;
+            endDelivery();
             continue;
         }
         m_frames.Heartbeat();
         DeliverFrame(seenGeneration, delivery.format.frameTime, &lastTime);
-        (void)pacer.Take(delivery.format.frameTime);
+        QM_IGNORE(pacing.Take(delivery.format.frameTime), "samples carry Media Foundation's clock");
     }
+    endDelivery();
     m_frames.End();
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "page/camera_of_object.h"
 #include "settings/capture_device_ids.h"
 #include "settings/capture_device_settings.h"
 #include "scaler/frame_geometry.h"
@@ -110,7 +111,7 @@ HRESULT CCaptureWindowProp::OnActivate() {
     }
     // Without its own thread the capture reads on this one, which a print
     // of a hung window would stop: then only the copy is used.
-    if (FAILED(m_producer.StartPreview())) {
+    if (FAILED(m_preview.Start())) {
         m_captureMethod = CaptureMethod::Copy;
     }
     RefreshThumbnail();
@@ -123,7 +124,7 @@ HRESULT CCaptureWindowProp::OnDeactivate() {
         ::KillTimer(m_hwnd, kThumbnailTimer);
     }
     // A read still waiting for a hung window is left to end by itself.
-    m_producer.StopPreview();
+    m_preview.Stop();
     m_thumbnail.Reset();
     // A frame may apply a page after deactivating it; the dialog is gone by
     // then, so its values are kept now.
@@ -378,7 +379,7 @@ void CCaptureWindowProp::UpdateSearch() {
         ::GetDlgItemTextW(m_hwnd, IDC_WINDOW_TITLE, m_searchName, static_cast<int>(kWindowTitleCapacity));
     }
     ::GetDlgItemTextW(m_hwnd, IDC_WINDOW_CLASS, m_searchClass, static_cast<int>(kWindowClassCapacity));
-    m_producer.ForgetWindow();
+    m_preview.Forget();
 }
 
 void CCaptureWindowProp::RefreshThumbnail() {
@@ -395,28 +396,24 @@ void CCaptureWindowProp::RefreshThumbnail() {
     target.height = boxHeight;
     target.planes[0].stride = m_thumbnail.DownStride();
     target.planes[0].top = m_thumbnail.TopRow() + box.top * target.planes[0].stride + box.left * 3;
-    if (m_previewPicture.Width() != boxWidth || m_previewPicture.Height() != boxHeight) {
-        LOG_IF_FAILED(m_previewPicture.Resize(boxWidth, boxHeight));
-    }
-    CFrameProducer::PreviewChoice choice;
-    choice.identity.windowClass = m_searchClass;
-    choice.identity.windowName = m_searchName;
-    choice.identity.program = m_program;
-    choice.method = m_captureMethod;
-    choice.mode = ChosenScaleMode();
+    CCaptureSettings::Values choice;
+    CopyWideText(choice.windowClass, m_searchClass, kWindowClassCapacity);
+    CopyWideText(choice.windowName, m_searchName, kWindowTitleCapacity);
+    CopyWideText(choice.windowProgram, m_program, kWindowProgramCapacity);
+    choice.captureMethod = m_captureMethod;
+    choice.scaleMode = ChosenScaleMode();
     choice.mirror = IsChecked(m_hwnd, IDC_MIRROR);
-    choice.deadlineMs = kThumbnailReadDeadlineMs;
-    const CFrameProducer::PreviewOutcome outcome = m_producer.DrawPreview(choice, target);
-    ShowMatchRule(m_producer.CurrentRule());
+    const CFramePreview::Outcome outcome = m_preview.Draw(choice, kThumbnailReadDeadlineMs, target);
+    ShowMatchRule(m_preview.CurrentRule());
     switch (outcome) {
-    case CFrameProducer::PreviewOutcome::Drawn:
+    case CFramePreview::Outcome::Drawn:
         ClearAroundTarget(m_thumbnail.TopRow(), m_thumbnail.DownStride(), static_cast<size_t>(kThumbnailWidth) * 3,
                           kThumbnailHeight, box);
         break;
-    case CFrameProducer::PreviewOutcome::NoWindow:
+    case CFramePreview::Outcome::NoPicture:
         ClearThumbnail();
         break;
-    case CFrameProducer::PreviewOutcome::Unchanged:
+    case CFramePreview::Outcome::Unchanged:
         return;
     }
     ::InvalidateRect(::GetDlgItem(m_hwnd, IDC_THUMBNAIL), nullptr, FALSE);

@@ -20,11 +20,8 @@
 
 #include "settings/camera_list.h"
 #include "settings/capture_settings.h"
-#include "picture/frame_picture.h"
-#include "produce/frame_producer.h"
-#include "window/window_capture.h"
+#include "produce/frame_preview.h"
 #include "window/window_list.h"
-#include "window/window_tracker.h"
 #include "window/window_search.h"
 #include "framework/base_property_page.h"
 #include "framework/memory_dib.h"
@@ -131,10 +128,8 @@ private:
     CameraSettingsPath m_settingsPath = SettingsPathOfCamera(1);
     static constexpr WindowMatchRule kNoRuleShown = static_cast<WindowMatchRule>(-1);
     WindowMatchRule m_shownRule = kNoRuleShown;
-    // The thumbnail is made by the frame producer the cameras use, from the
-    // page's choices; its stored settings are not read for a preview.
-    CCaptureSettings m_previewSettings;
-    CFramePicture m_previewPicture;
-    CFrameProducer m_producer{m_previewSettings, m_previewPicture};
+    // The thumbnail is made as the cameras make their frames (the same
+    // frame source, framing and scaler), from the page's choices.
+    CFramePreview m_preview;
     CMemoryDib m_thumbnail;
 };

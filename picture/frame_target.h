@@ -38,6 +38,13 @@ const char* NameOf(PixelFormat format);
 // pixels (NV12, YUY2, I420).
 bool IsValidFrameSize(PixelFormat format, int width, int height);
 
+// The format and size of a stream's frames.
+struct FrameShape {
+    PixelFormat format = PixelFormat::Rgb24;
+    int width = 0;
+    int height = 0;
+};
+
 struct FramePlane {
     BYTE* top = nullptr;
     ptrdiff_t stride = 0;

@@ -17,8 +17,8 @@ constexpr DWORD kPrimingReadMs = 500;
 
 }  // namespace
 
-CFrameProducer::CFrameProducer(CCaptureSettings& settings, CFramePicture& picture)
-    : m_settings(settings), m_picture(picture) {}
+CFrameProducer::CFrameProducer(CCaptureSettings& settings, CFramePicture& picture, IFrameSource* source)
+    : m_settings(settings), m_picture(picture), m_source(source != nullptr ? *source : m_windowSource) {}
 
 HRESULT CFrameProducer::Start(std::optional<StoredFormat>* storedFormat) {
     RETURN_HR_IF_NULL(E_POINTER, storedFormat);
@@ -29,70 +29,91 @@ HRESULT CFrameProducer::Start(std::optional<StoredFormat>* storedFormat) {
     *storedFormat = Reload();
     // Read afresh at every start: the file may have changed meanwhile.
     RequestStandbyImage(m_settings.GetSnapshot().standbyImage);
-    RETURN_IF_FAILED(m_capture.Start());
+    RETURN_IF_FAILED(m_source.Start());
     RETURN_IF_FAILED(m_pacing.Start());
+    m_undrawnNoted = false;
     diagnostic_log::Write("stream started");
     return S_OK;
 }
 
 void CFrameProducer::ReadAhead() {
     QM_DCHECK_ON_THREAD(m_streamingThread);
-    // Nothing can ask the thread to stop before it has started.
-    Prime(nullptr);
+    // Before the graph can run (the filter's Pause waits for the streaming
+    // thread's start): the source is read twice (a window into both of the
+    // capture's buffers), so that the first frames' reads are the usual
+    // ones. Done after Pause returned instead, the slow first reads ran on
+    // the graph's clock, which a graph that runs at once starts a few
+    // milliseconds later: the first frame came late, and the next one
+    // after its slot, leaving a gap in the sample times. The pictures stay
+    // with the source; a window that does not answer holds this (and so
+    // the filter's Pause) up by kPrimingReadMs once, and then the frames
+    // repeat what there is, as they do for any window that hangs. Nothing
+    // can ask the thread to stop before it has started.
+    const CCaptureSettings::Snapshot settings = m_settings.GetSnapshot();
+    for (int read = 0; read < 2; ++read) {
+        if (m_source.Read(settings, kPrimingReadMs, nullptr) != IFrameSource::Outcome::Picture) {
+            return;
+        }
+    }
 }
 
 void CFrameProducer::Stop() {
     QM_DCHECK_ON_THREAD(m_streamingThread);
     // A read still running is dropped, not waited for.
     m_loader.Cancel();
-    // The capture thread first: it ends while the rest stops.
-    m_capture.Stop();
+    // The source first: its capture thread ends while the rest stops.
+    m_source.Stop();
     m_pacing.Stop();
     m_watch.Stop();
     diagnostic_log::Write("stream stopped");
     // The next stream may run on another thread.
-    m_tracker.DetachFromThread();
+    m_source.DetachFromThread();
     m_picture.DetachFromStreamingThread();
     m_streamingThread.Detach();
 }
 
-bool CFrameProducer::WaitUntilDue(HANDLE wakeEvent) {
+CFrameProducer::FrameOutcome CFrameProducer::Next(IFrameSink& sink, HANDLE wakeEvent) {
     QM_DCHECK_ON_THREAD(m_streamingThread);
-    return m_pacing.WaitUntilDue(wakeEvent, FrameTime());
-}
-
-REFERENCE_TIME CFrameProducer::FrameTime() const {
-    const REFERENCE_TIME own = m_frameTime;
-    return own > 0 ? own : m_settings.GetFrameTime();
-}
-
-void CFrameProducer::Prime(HANDLE wakeEvent) {
-    // Before the graph can run (the filter's Pause waits for the streaming
-    // thread's start): the window is read into both of the capture's
-    // buffers, so that the first frames' reads are the usual ones. Done
-    // after Pause returned instead, the slow first reads ran on the
-    // graph's clock, which a graph that runs at once starts a few
-    // milliseconds later: the first frame came late, and the next one
-    // after its slot, leaving a gap in the sample times. The pictures stay
-    // with the capture; a window that does not answer holds this (and so
-    // the filter's Pause) up by kPrimingReadMs once, and then the frames
-    // repeat what there is, as they do for any window that hangs.
-    const CCaptureSettings::Snapshot settings = m_settings.GetSnapshot();
-    const HWND window = m_tracker.WindowForFrame(settings.Identity());
-    for (int read = 0; read < 2; ++read) {
-        if (m_capture.Read(window, settings.captureMethod, kPrimingReadMs, wakeEvent) !=
-            CWindowCapture::Outcome::Picture) {
-            return;
+    // The wait comes first and the source is read after it, so that the
+    // picture is as fresh as the read when the frame leaves.
+    const int64_t frameTime = FrameTime();
+    if (!m_pacing.WaitUntilDue(wakeEvent, frameTime)) {
+        return FrameOutcome::Woken;
+    }
+    if (m_watch.Changed()) {
+        if (const std::optional<StoredFormat> stored = Reload()) {
+            sink.StoredFormatChanged(*stored);
         }
     }
+    bool drawn = false;
+    const FrameTarget target = sink.Target();
+    if (!Produce(target, wakeEvent, &drawn)) {
+        return FrameOutcome::Woken;
+    }
+    // Every frame made takes its slot's times, whether or not it was drawn.
+    const FrameTimes times = m_pacing.Take(FrameTime());
+    if (!drawn) {
+        NoteUndrawn(target);
+        return FrameOutcome::NotDrawn;
+    }
+    sink.FrameDrawn(times);
+    return FrameOutcome::Drawn;
 }
 
-std::optional<CFrameProducer::StoredFormat> CFrameProducer::TakeStoredChanges() {
-    QM_DCHECK_ON_THREAD(m_streamingThread);
-    if (!m_watch.Changed()) {
-        return std::nullopt;
+void CFrameProducer::NoteUndrawn(const FrameTarget& target) {
+    if (m_undrawnNoted) {
+        return;
     }
-    return Reload();
+    // Once per stream: a line in the log and the survived-failure count.
+    m_undrawnNoted = true;
+    diagnostic_log::Write("a %s target of %dx%d%s cannot take the frame: none is delivered", NameOf(target.format),
+                          target.width, target.height, IsUsable(target) ? "" : " without room for it");
+    QM_IGNORE(LOG_IF_FAILED(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER)), "the stream goes on with the next frame");
+}
+
+int64_t CFrameProducer::FrameTime() const {
+    const int64_t own = m_frameTime;
+    return own > 0 ? own : m_settings.GetFrameTime();
 }
 
 void CFrameProducer::RequestStandbyImage(const wchar_t* path) {
@@ -106,25 +127,13 @@ void CFrameProducer::RequestStandbyImage(const wchar_t* path) {
     m_standbyImagePath[length] = L'\0';
 }
 
-void CFrameProducer::NoteWindow(HWND window) {
-    if (window == nullptr) {
-        diagnostic_log::Write("window lost");
-    } else {
-        char className[64] = {};
-        ::GetClassNameA(window, className, sizeof(className));
-        diagnostic_log::Write("window found: %p, class \"%s\", by rule %d", static_cast<void*>(window), className,
-                              static_cast<int>(m_tracker.CurrentRule()));
-    }
-    m_loggedWindow = window;
-}
-
-std::optional<CFrameProducer::StoredFormat> CFrameProducer::Reload() {
+std::optional<StoredFormat> CFrameProducer::Reload() {
     const unsigned changes = m_settings.Reload();
     if (changes != CCaptureSettings::kNoChange) {
         diagnostic_log::Write("settings reloaded (changes 0x%02X)", changes);
     }
     if ((changes & CCaptureSettings::kWindowChanged) != 0) {
-        m_tracker.Forget();
+        m_source.Forget();
     }
     if ((changes & (CCaptureSettings::kSelectPixelChanged | CCaptureSettings::kOutputFormatChanged)) == 0) {
         return std::nullopt;
@@ -140,7 +149,6 @@ std::optional<CFrameProducer::StoredFormat> CFrameProducer::Reload() {
 }
 
 bool CFrameProducer::Produce(const FrameTarget& target, HANDLE wakeEvent, bool* drawn) {
-    QM_DCHECK_ON_THREAD(m_streamingThread);
     const CCaptureSettings::Snapshot settings = m_settings.GetSnapshot();
     bool made = false;
     if (std::wcscmp(settings.standbyImage, m_standbyImagePath) != 0) {
@@ -150,74 +158,39 @@ bool CFrameProducer::Produce(const FrameTarget& target, HANDLE wakeEvent, bool* 
     if (m_loader.TakeLoaded(&loaded)) {
         m_picture.SetStandbyImage(std::move(loaded));
     }
-    const HWND window = m_tracker.WindowForFrame(settings.Identity());
-    if (window != m_loggedWindow) {
-        NoteWindow(window);
-    }
-    // A window that does not answer may hold up its frame by one frame
+    // A source that does not answer may hold up its frame by one frame
     // time at most; later frames repeat the last picture until it answers.
     // The frame time of the snapshot, unless the owner set its own: no
     // second look at the settings for it.
-    const REFERENCE_TIME own = m_frameTime;
+    const int64_t own = m_frameTime;
     const DWORD deadlineMs = MillisecondsOf(own > 0 ? own : settings.frameTime);
-    switch (ReadAndDraw(window, settings.captureMethod, deadlineMs, wakeEvent, settings.scaleMode, settings.mirror,
-                        target, &made)) {
-    case CWindowCapture::Outcome::Picture:
+    switch (m_source.Read(settings, deadlineMs, wakeEvent)) {
+    case IFrameSource::Outcome::Picture: {
+        const SourcePicture picture = m_source.LastPicture();
+        made = m_picture.RenderWindow(picture.topRow, picture.stride, picture.width, picture.height,
+                                      settings.scaleMode, settings.mirror, target);
         break;
-    case CWindowCapture::Outcome::Standby:
+    }
+    case IFrameSource::Outcome::Standby:
         made = m_picture.RenderStandby(settings.titleText, target);
         break;
-    case CWindowCapture::Outcome::KeepPrevious:
-        // A stop or pause asked for while the window was being read ends
+    case IFrameSource::Outcome::KeepPrevious:
+        // A stop or pause asked for while the source was being read ends
         // the read early: the frame is dropped rather than sent now with
         // the previous frame's picture. (The request stays pending until
         // the command loop answers it, so looking does not consume it.)
-        if (::WaitForSingleObject(wakeEvent, 0) == WAIT_OBJECT_0) {
+        if (wakeEvent != nullptr && ::WaitForSingleObject(wakeEvent, 0) == WAIT_OBJECT_0) {
             return false;
         }
         {
-            // The window's last picture stays with the capture until a new
-            // one comes, whatever read is still running.
-            const CWindowCapture::Picture& kept = m_capture.LastPicture();
+            // The last picture stays with the source until a new one comes,
+            // whatever read is still running.
+            const SourcePicture kept = m_source.LastPicture();
             made = m_picture.RenderPrevious(kept.topRow, kept.stride, kept.width, kept.height, settings.scaleMode,
                                             settings.mirror, target);
         }
         break;
     }
-    if (drawn != nullptr) {
-        *drawn = made;
-    }
+    *drawn = made;
     return true;
-}
-
-CWindowCapture::Outcome CFrameProducer::ReadAndDraw(HWND window, CaptureMethod method, DWORD deadlineMs,
-                                                    HANDLE wakeEvent, ScaleMode mode, bool mirror,
-                                                    const FrameTarget& target, bool* drawn) {
-    const CWindowCapture::Outcome outcome = m_capture.Read(window, method, deadlineMs, wakeEvent);
-    if (outcome == CWindowCapture::Outcome::Picture) {
-        const CWindowCapture::Picture& picture = m_capture.LastPicture();
-        *drawn = m_picture.RenderWindow(picture.topRow, picture.stride, picture.width, picture.height, mode, mirror,
-                                        target);
-    }
-    return outcome;
-}
-
-CFrameProducer::PreviewOutcome CFrameProducer::DrawPreview(const PreviewChoice& choice, const FrameTarget& target) {
-    const HWND window = m_tracker.WindowForFrame(choice.identity);
-    bool drawn = false;
-    switch (ReadAndDraw(window, choice.method, choice.deadlineMs, nullptr, choice.mode, choice.mirror, target,
-                        &drawn)) {
-    case CWindowCapture::Outcome::Picture:
-        return drawn ? PreviewOutcome::Drawn : PreviewOutcome::Unchanged;
-    case CWindowCapture::Outcome::Standby:
-        return PreviewOutcome::NoWindow;
-    case CWindowCapture::Outcome::KeepPrevious:
-        break;
-    }
-    return PreviewOutcome::Unchanged;
-}
-
-void CFrameProducer::StopPreview() {
-    m_capture.Stop();
-    m_tracker.Forget();
 }

@@ -4,7 +4,6 @@
 #include <cwchar>
 #include <iterator>
 
-#include <dshow.h>
 #include <strsafe.h>
 #include <wrl/client.h>
 
@@ -145,28 +144,6 @@ int CameraOfClassId(const GUID& clsid) {
         }
     }
     return 0;
-}
-
-int CameraOfObject(IUnknown* object) {
-    if (object == nullptr) {
-        return kFirstCamera;
-    }
-    Microsoft::WRL::ComPtr<IBaseFilter> filter;
-    if (FAILED(object->QueryInterface(IID_PPV_ARGS(&filter)))) {
-        Microsoft::WRL::ComPtr<IPin> pin;
-        PIN_INFO info{};
-        if (FAILED(object->QueryInterface(IID_PPV_ARGS(&pin))) || FAILED(pin->QueryPinInfo(&info))) {
-            return kFirstCamera;
-        }
-        // QueryPinInfo hands over a reference to the filter.
-        filter.Attach(info.pFilter);
-    }
-    CLSID clsid = GUID_NULL;
-    if (filter == nullptr || FAILED(filter->GetClassID(&clsid))) {
-        return kFirstCamera;
-    }
-    const int camera = CameraOfClassId(clsid);
-    return camera != 0 ? camera : kFirstCamera;
 }
 
 CameraSettingsPath SettingsPathOfCamera(int camera) {

@@ -29,10 +29,6 @@ const GUID* CameraClassId(int camera);
 // The camera whose class `clsid` is; 0 for another class.
 int CameraOfClassId(const GUID& clsid);
 
-// The camera an object of the device is part of: its filter, or its pin
-// (through the pin's filter). Camera 1 for anything else.
-int CameraOfObject(IUnknown* object);
-
 // The settings key of a camera, below HKEY_CURRENT_USER.
 struct CameraSettingsPath {
     char text[CSettingsKey::kMaxPath] = {};

@@ -132,7 +132,7 @@ CCaptureSettings::Snapshot CCaptureSettings::GetSnapshot() const {
     return snapshot;
 }
 
-REFERENCE_TIME CCaptureSettings::GetFrameTime() const {
+int64_t CCaptureSettings::GetFrameTime() const {
     CAutoLock lock(&m_valueLock);
     return FrameTime;
 }
@@ -168,7 +168,7 @@ HRESULT CCaptureSettings::GetFrameRate(double* rate) const {
 }
 
 HRESULT CCaptureSettings::SetFrameRate(double rate) {
-    REFERENCE_TIME frameTime = 0;
+    int64_t frameTime = 0;
     if (!FrameTimeFromRate(rate, &frameTime)) {
         return S_OK;
     }
@@ -252,7 +252,7 @@ HRESULT CCaptureSettings::PersistSelectPixel(int index) {
     return S_OK;
 }
 
-void CCaptureSettings::SetFrameTime(REFERENCE_TIME avgTimePerFrame) {
+void CCaptureSettings::SetFrameTime(int64_t avgTimePerFrame) {
     if (avgTimePerFrame <= 0) {
         return;
     }

@@ -18,7 +18,7 @@
 #pragma once
 
 #include <windows.h>
-#include <strmif.h>
+#include <cstdint>
 
 #include "settings/capture_device_settings.h"
 #include "settings/settings_store.h"
@@ -30,7 +30,7 @@ class CCaptureSettings {
 public:
     // One field per stored value.
     struct Values {
-        REFERENCE_TIME frameTime = kDefaultFrameTime;
+        int64_t frameTime = kDefaultFrameTime;
         int selectPixel = kDefaultSelectPixel;
         int outputFormat = kDefaultOutputFormat;
         CaptureMethod captureMethod = kDefaultCaptureMethod;
@@ -84,7 +84,7 @@ public:
     unsigned Reload();
 
     Snapshot GetSnapshot() const;
-    REFERENCE_TIME GetFrameTime() const;
+    int64_t GetFrameTime() const;
     // The stored size index: as loaded, or as last persisted.
     int GetSelectPixel() const;
     int GetOutputFormat() const;
@@ -118,7 +118,7 @@ public:
     // The frame time of a format accepted by IAMStreamConfig::SetFormat;
     // not persisted. 0 or below keeps the current frame time; any other
     // value is clamped into kMinFrameTime..kMaxFrameTime.
-    void SetFrameTime(REFERENCE_TIME avgTimePerFrame);
+    void SetFrameTime(int64_t avgTimePerFrame);
 
 private:
     // Changes a stored value under the value lock, then writes its row.
@@ -133,5 +133,5 @@ private:
     Values m_stored;
     // The frame time in use: the stored one, or one a format set. Under the
     // value lock.
-    REFERENCE_TIME FrameTime = kDefaultFrameTime;
+    int64_t FrameTime = kDefaultFrameTime;
 };

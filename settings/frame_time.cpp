@@ -1,6 +1,6 @@
 #include "settings/frame_time.h"
 
-REFERENCE_TIME ClampFrameTime(REFERENCE_TIME frameTime) {
+int64_t ClampFrameTime(int64_t frameTime) {
     if (frameTime < kMinFrameTime) {
         return kMinFrameTime;
     }
@@ -10,7 +10,7 @@ REFERENCE_TIME ClampFrameTime(REFERENCE_TIME frameTime) {
     return frameTime;
 }
 
-bool FrameTimeFromRate(double rate, REFERENCE_TIME* frameTime) {
+bool FrameTimeFromRate(double rate, int64_t* frameTime) {
     // Written so that NaN fails the test as well.
     if (!(rate > 0.0)) {
         return false;
@@ -20,22 +20,22 @@ bool FrameTimeFromRate(double rate, REFERENCE_TIME* frameTime) {
     if (exact >= static_cast<double>(kMaxFrameTime)) {
         *frameTime = kMaxFrameTime;
     } else {
-        *frameTime = ClampFrameTime(static_cast<REFERENCE_TIME>(exact));
+        *frameTime = ClampFrameTime(static_cast<int64_t>(exact));
     }
     return true;
 }
 
-double FrameRateFromFrameTime(REFERENCE_TIME frameTime) {
+double FrameRateFromFrameTime(int64_t frameTime) {
     if (frameTime <= 0) {
         return 0.0;
     }
     return static_cast<double>(kUnitsPerSecond / frameTime);
 }
 
-DWORD MillisecondsOf(REFERENCE_TIME time) {
+DWORD MillisecondsOf(int64_t time) {
     if (time <= 0) {
         return 0;
     }
-    const REFERENCE_TIME milliseconds = time / kUnitsPerMillisecond;
-    return milliseconds > static_cast<REFERENCE_TIME>(MAXDWORD) ? MAXDWORD : static_cast<DWORD>(milliseconds);
+    const int64_t milliseconds = time / kUnitsPerMillisecond;
+    return milliseconds > static_cast<int64_t>(MAXDWORD) ? MAXDWORD : static_cast<DWORD>(milliseconds);
 }

@@ -1,31 +1,32 @@
-// Frame times: the duration of one frame in 100-ns units (REFERENCE_TIME),
+// Frame times: the duration of one frame in 100-ns units (the unit of
+// DirectShow's REFERENCE_TIME and of Media Foundation's times),
 // the range the device runs at, and the conversions to and from frames
 // per second. Every unit of time the capture code uses is defined here.
 #pragma once
 
 #include <windows.h>
-#include <strmif.h>
+#include <cstdint>
 
-inline constexpr REFERENCE_TIME kUnitsPerSecond = 10000000;
-inline constexpr REFERENCE_TIME kUnitsPerMillisecond = 10000;
+inline constexpr int64_t kUnitsPerSecond = 10000000;
+inline constexpr int64_t kUnitsPerMillisecond = 10000;
 
 // About 60 frames per second at the shortest, one frame per second at the
 // longest; about 30 unless a setting says otherwise.
-inline constexpr REFERENCE_TIME kMinFrameTime = 166666;
-inline constexpr REFERENCE_TIME kMaxFrameTime = kUnitsPerSecond;
-inline constexpr REFERENCE_TIME kDefaultFrameTime = 333333;
+inline constexpr int64_t kMinFrameTime = 166666;
+inline constexpr int64_t kMaxFrameTime = kUnitsPerSecond;
+inline constexpr int64_t kDefaultFrameTime = 333333;
 
 // A frame time clamped into kMinFrameTime..kMaxFrameTime.
-REFERENCE_TIME ClampFrameTime(REFERENCE_TIME frameTime);
+int64_t ClampFrameTime(int64_t frameTime);
 
 // The frame time for a rate in frames per second, clamped into
 // kMinFrameTime..kMaxFrameTime; false (and nothing changed) for a rate
 // that is not above zero or not a number.
-[[nodiscard]] bool FrameTimeFromRate(double rate, REFERENCE_TIME* frameTime);
+[[nodiscard]] bool FrameTimeFromRate(double rate, int64_t* frameTime);
 
 // Whole frames per second for a frame time (10,000,000 / frameTime,
 // truncated); 0 for a frame time that is not positive.
-double FrameRateFromFrameTime(REFERENCE_TIME frameTime);
+double FrameRateFromFrameTime(int64_t frameTime);
 
 // Whole milliseconds of a time, rounded down; 0 below zero.
-DWORD MillisecondsOf(REFERENCE_TIME time);
+DWORD MillisecondsOf(int64_t time);

@@ -37,7 +37,7 @@ bool ParseDecimal(const char* text, long long* value) {
 
 }  // namespace
 
-REFERENCE_TIME ParseFrameTime(const char* text) {
+int64_t ParseFrameTime(const char* text) {
     long long value = 0;
     if (!ParseDecimal(text, &value) || value == 0) {
         return kDefaultFrameTime;

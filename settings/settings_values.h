@@ -39,7 +39,7 @@ inline constexpr bool kDefaultMirror = false;
 // A stored frame time: decimal text. "0", text without a number, and a
 // missing or unreadable value give kDefaultFrameTime; anything else is
 // clamped into kMinFrameTime..kMaxFrameTime.
-REFERENCE_TIME ParseFrameTime(const char* text);
+int64_t ParseFrameTime(const char* text);
 
 // A stored size index: decimal text within the size table, else 0.
 int ParseSelectPixel(const char* text);

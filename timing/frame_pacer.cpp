@@ -8,18 +8,18 @@ void CFramePacer::Restart() {
     m_gap = false;
 }
 
-REFERENCE_TIME CFramePacer::Due(REFERENCE_TIME streamNow, REFERENCE_TIME frameTime) {
+int64_t CFramePacer::Due(int64_t streamNow, int64_t frameTime) {
     // Before the first sample there is no slot to be late for; a frame
     // time of 0 (frames as fast as they are taken) has no slots at all.
     if (m_taken && frameTime > 0 && streamNow - m_nextStart >= frameTime) {
-        const REFERENCE_TIME missed = (streamNow - m_nextStart) / frameTime;
+        const int64_t missed = (streamNow - m_nextStart) / frameTime;
         m_nextStart += missed * frameTime;
         m_gap = true;
     }
     return m_nextStart;
 }
 
-CFramePacer::Slot CFramePacer::Take(REFERENCE_TIME frameTime) {
+CFramePacer::Slot CFramePacer::Take(int64_t frameTime) {
     const Slot slot = {m_nextStart, m_nextStart + frameTime, m_gap};
     m_nextStart = slot.end;
     m_taken = true;

@@ -12,13 +12,13 @@
 #pragma once
 
 #include <windows.h>
-#include <strmif.h>
+#include <cstdint>
 
 class CFramePacer {
 public:
     struct Slot {
-        REFERENCE_TIME start;
-        REFERENCE_TIME end;
+        int64_t start;
+        int64_t end;
         // The first sample after a gap.
         bool discontinuity;
     };
@@ -29,18 +29,18 @@ public:
     // The stream time at which the next sample is due, given the stream
     // time now: where the previous sample ended, or, when now is a whole
     // frameTime or more past that, the start of the slot now lies in.
-    REFERENCE_TIME Due(REFERENCE_TIME streamNow, REFERENCE_TIME frameTime);
+    int64_t Due(int64_t streamNow, int64_t frameTime);
 
     // The next sample's times, frameTime long; the one after starts at its
     // end.
-    Slot Take(REFERENCE_TIME frameTime);
+    Slot Take(int64_t frameTime);
 
-    REFERENCE_TIME NextStart() const { return m_nextStart; }
+    int64_t NextStart() const { return m_nextStart; }
     // Whether a sample has been taken since the restart.
     bool HasTaken() const { return m_taken; }
 
 private:
-    REFERENCE_TIME m_nextStart = 0;
+    int64_t m_nextStart = 0;
     bool m_taken = false;
     bool m_gap = false;
 };

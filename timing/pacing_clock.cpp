@@ -2,6 +2,6 @@
 
 #include "framework/performance_counter.h"
 
-REFERENCE_TIME CPerformanceCounterClock::Now() {
+int64_t CPerformanceCounterClock::Now() {
     return PerformanceCounterTime();
 }

@@ -9,7 +9,7 @@
 namespace {
 
 constexpr UINT kTimerPeriodMs = 1;
-constexpr REFERENCE_TIME kUnitsPerMs = 10000;
+constexpr int64_t kUnitsPerMs = 10000;
 
 }  // namespace
 
@@ -39,7 +39,7 @@ void CPacingTimer::Stop() {
     m_highResolution = false;
 }
 
-int CPacingTimer::Wait(REFERENCE_TIME duration, const HANDLE* events, int count) {
+int CPacingTimer::Wait(int64_t duration, const HANDLE* events, int count) {
     // The events that exist, and where each came from.
     HANDLE handles[kMaxEvents + 1];
     int origin[kMaxEvents + 1];

@@ -3,7 +3,7 @@
 #pragma once
 
 #include <windows.h>
-#include <strmif.h>
+#include <cstdint>
 
 #include "framework/com_util.h"
 
@@ -30,9 +30,9 @@ public:
     // kMaxEvents events; null entries are skipped. Without Start, waits in
     // whole milliseconds.
     static constexpr int kMaxEvents = 4;
-    int Wait(REFERENCE_TIME duration, const HANDLE* events, int count);
+    int Wait(int64_t duration, const HANDLE* events, int count);
     // The same with one event (may be null): true when it ended the wait.
-    bool Wait(REFERENCE_TIME duration, HANDLE wakeEvent) { return Wait(duration, &wakeEvent, 1) == 0; }
+    bool Wait(int64_t duration, HANDLE wakeEvent) { return Wait(duration, &wakeEvent, 1) == 0; }
 
 private:
     UniqueHandle m_timer;

@@ -1,14 +1,18 @@
-// The streaming thread's pacing with clocks of the test's own: the graph's
-// reference clock (a fake whose time the test sets) and the counter used
+// The streaming thread's pacing and the pin's sample times, with clocks of
+// the test's own: the graph's reference clock (a fake whose time the test
+// sets, followed through the pin's CGraphClock) and the counter used
 // without one. Frames are due at the stream start plus their sample
 // start; one frame is made while paused; stalls leave gaps; a pause and a
-// later run continue the times; a request ends any wait.
+// later run continue the times; a request ends any wait; the stream
+// offset shifts the samples' times.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 #include <utility>
 
+#include "capture/graph_clock.h"
+#include "capture/sample_stamper.h"
 #include "timing/stream_pacing.h"
 #include "tests/capture/capture_test_support.h"
 #include "tests/support/fake_clocks.h"
@@ -27,7 +31,7 @@ using Times = std::pair<REFERENCE_TIME, REFERENCE_TIME>;
 // A time the test sets; it stands still otherwise.
 class ManualCounter final : public IPacingClock {
 public:
-    REFERENCE_TIME Now() override { return now.load(); }
+    int64_t Now() override { return now.load(); }
     std::atomic<REFERENCE_TIME> now{0};
 };
 
@@ -39,13 +43,18 @@ protected:
         ASSERT_TRUE(m_wake);
     }
 
-    // One frame as the streaming thread makes it: wait, then stamp.
+    // One frame as the pin's streaming thread makes it: wait, then stamp.
     bool Frame(CStreamPacing& pacing, REFERENCE_TIME frameTime = kFrameTime) {
         if (!pacing.WaitUntilDue(m_wake.get(), frameTime)) {
             return false;
         }
-        pacing.Stamp(m_sample.Get(), frameTime);
+        m_stamper.Stamp(m_sample.Get(), pacing.Take(frameTime));
         return true;
+    }
+    // The graph runs from `start` on `clock`, as the pin hands it over.
+    void Run(CStreamPacing& pacing, REFERENCE_TIME start, IReferenceClock* clock) {
+        m_graphClock.Set(clock);
+        pacing.Run(start, &m_graphClock);
     }
 
     Times Stamped() {
@@ -67,6 +76,8 @@ protected:
 
     SampleAllocator m_allocator;
     ComPtr<IMediaSample> m_sample;
+    CGraphClock m_graphClock;
+    CSampleStamper m_stamper;
     UniqueHandle m_wake{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
@@ -104,7 +115,7 @@ TEST_F(StreamPacingTest, OnTheGraphClockFramesAreDueAtTheStreamStartPlusTheirSam
     clock->now = kStreamStart - 100 * kMs;
     CStreamPacing pacing;
     ASSERT_EQ(S_OK, pacing.Start());
-    pacing.Run(kStreamStart, clock.Get());
+    Run(pacing, kStreamStart, clock.Get());
     // The first frame waits for the stream start itself.
     std::thread atStart = SetLater(clock->now, kStreamStart);
     ASSERT_TRUE(Frame(pacing));
@@ -127,7 +138,7 @@ TEST_F(StreamPacingTest, AStallLeavesAGapMarkedAsADiscontinuityAndThenKeepsTheCl
     clock->now = kStreamStart;
     CStreamPacing pacing;
     ASSERT_EQ(S_OK, pacing.Start());
-    pacing.Run(kStreamStart, clock.Get());
+    Run(pacing, kStreamStart, clock.Get());
     ASSERT_TRUE(Frame(pacing));
     clock->now = kStreamStart + kFrameTime;
     ASSERT_TRUE(Frame(pacing));
@@ -151,13 +162,13 @@ TEST_F(StreamPacingTest, AFrameSlowerToMakeThanItsSlotTakesTheSlotItIsFinishedIn
     clock->now = kStreamStart;
     CStreamPacing pacing;
     ASSERT_EQ(S_OK, pacing.Start());
-    pacing.Run(kStreamStart, clock.Get());
+    Run(pacing, kStreamStart, clock.Get());
     ASSERT_TRUE(Frame(pacing));
     // Frame 1 is due at one frame time; reading the window takes 2.5.
     clock->now = kStreamStart + kFrameTime;
     ASSERT_TRUE(pacing.WaitUntilDue(m_wake.get(), kFrameTime));
     clock->now = kStreamStart + kFrameTime + 5 * kFrameTime / 2;
-    pacing.Stamp(m_sample.Get(), kFrameTime);
+    m_stamper.Stamp(m_sample.Get(), pacing.Take(kFrameTime));
     const Times times = Stamped();
     EXPECT_EQ(Times(3 * kFrameTime, 4 * kFrameTime), times);
     EXPECT_TRUE(Discontinuity());
@@ -170,7 +181,7 @@ TEST_F(StreamPacingTest, PauseThenRunWithALaterStartContinuesTheTimes_ClockInjec
     clock->now = kStreamStart;
     CStreamPacing pacing;
     ASSERT_EQ(S_OK, pacing.Start());
-    pacing.Run(kStreamStart, clock.Get());
+    Run(pacing, kStreamStart, clock.Get());
     for (REFERENCE_TIME k = 0; k < 3; ++k) {
         clock->now = kStreamStart + k * kFrameTime;
         ASSERT_TRUE(Frame(pacing));
@@ -183,7 +194,7 @@ TEST_F(StreamPacingTest, PauseThenRunWithALaterStartContinuesTheTimes_ClockInjec
     const REFERENCE_TIME laterStart = kStreamStart + 100000000;
     std::thread run([&]() {
         ::Sleep(60);
-        pacing.Run(laterStart, clock.Get());
+        Run(pacing, laterStart, clock.Get());
     });
     std::thread due = SetLater(clock->now, laterStart + 3 * kFrameTime, 150);
     ASSERT_TRUE(Frame(pacing));
@@ -200,7 +211,7 @@ TEST_F(StreamPacingTest, ARequestEndsAWaitForAFrameAtOnce) {
     ASSERT_EQ(S_OK, pacing.Start());
     // A whole second to the first frame; the request comes first.
     clock->now = kStreamStart - 10000000;
-    pacing.Run(kStreamStart, clock.Get());
+    Run(pacing, kStreamStart, clock.Get());
     ::SetEvent(m_wake.get());
     const ULONGLONG start = ::GetTickCount64();
     EXPECT_FALSE(Frame(pacing));
@@ -213,34 +224,35 @@ TEST_F(StreamPacingTest, TheStreamOffsetIsAddedToEverySampleTime) {
     ManualCounter counter;
     CStreamPacing pacing(&counter);
     ASSERT_EQ(S_OK, pacing.Start());
-    ASSERT_EQ(S_OK, pacing.SetStreamOffset(5 * kMs));
-    EXPECT_EQ(5 * kMs, pacing.GetStreamOffset());
+    ASSERT_EQ(S_OK, m_stamper.SetStreamOffset(5 * kMs));
+    EXPECT_EQ(5 * kMs, m_stamper.GetStreamOffset());
     ASSERT_TRUE(Frame(pacing));
     EXPECT_EQ(Times(5 * kMs, kFrameTime + 5 * kMs), Stamped());
     pacing.Stop();
     // A new streaming thread starts again at 0.
     ASSERT_EQ(S_OK, pacing.Start());
-    EXPECT_EQ(0, pacing.GetNextSampleStart());
+    m_stamper.Restart();
+    EXPECT_EQ(0, pacing.GetNextStart());
     pacing.Stop();
 }
 
 TEST_F(StreamPacingTest, AnOffsetBeyondTheLargestAllowedIsRefusedAndChangesNothing) {
     CStreamPacing pacing;
-    ASSERT_EQ(S_OK, pacing.SetStreamOffset(kMs));
+    ASSERT_EQ(S_OK, m_stamper.SetStreamOffset(kMs));
     // Without a largest offset set, an hour is the most.
-    EXPECT_EQ(S_OK, pacing.SetStreamOffset(CStreamPacing::kDefaultMaxStreamOffset));
-    EXPECT_EQ(E_INVALIDARG, pacing.SetStreamOffset(CStreamPacing::kDefaultMaxStreamOffset + 1));
-    EXPECT_EQ(E_INVALIDARG, pacing.SetStreamOffset(9223372036854774807LL));
-    EXPECT_EQ(E_INVALIDARG, pacing.SetStreamOffset(-1));
-    EXPECT_EQ(CStreamPacing::kDefaultMaxStreamOffset, pacing.GetStreamOffset());
+    EXPECT_EQ(S_OK, m_stamper.SetStreamOffset(CSampleStamper::kDefaultMaxStreamOffset));
+    EXPECT_EQ(E_INVALIDARG, m_stamper.SetStreamOffset(CSampleStamper::kDefaultMaxStreamOffset + 1));
+    EXPECT_EQ(E_INVALIDARG, m_stamper.SetStreamOffset(9223372036854774807LL));
+    EXPECT_EQ(E_INVALIDARG, m_stamper.SetStreamOffset(-1));
+    EXPECT_EQ(CSampleStamper::kDefaultMaxStreamOffset, m_stamper.GetStreamOffset());
     // The graph's own largest offset, which itself is bounded by a day.
-    ASSERT_EQ(S_OK, pacing.SetMaxStreamOffset(10 * kMs));
-    EXPECT_EQ(10 * kMs, pacing.GetMaxStreamOffset());
-    EXPECT_EQ(S_OK, pacing.SetStreamOffset(10 * kMs));
-    EXPECT_EQ(E_INVALIDARG, pacing.SetStreamOffset(10 * kMs + 1));
-    EXPECT_EQ(E_INVALIDARG, pacing.SetMaxStreamOffset(CStreamPacing::kStreamOffsetCeiling + 1));
-    EXPECT_EQ(E_INVALIDARG, pacing.SetMaxStreamOffset(-1));
-    EXPECT_EQ(10 * kMs, pacing.GetMaxStreamOffset());
+    ASSERT_EQ(S_OK, m_stamper.SetMaxStreamOffset(10 * kMs));
+    EXPECT_EQ(10 * kMs, m_stamper.GetMaxStreamOffset());
+    EXPECT_EQ(S_OK, m_stamper.SetStreamOffset(10 * kMs));
+    EXPECT_EQ(E_INVALIDARG, m_stamper.SetStreamOffset(10 * kMs + 1));
+    EXPECT_EQ(E_INVALIDARG, m_stamper.SetMaxStreamOffset(CSampleStamper::kStreamOffsetCeiling + 1));
+    EXPECT_EQ(E_INVALIDARG, m_stamper.SetMaxStreamOffset(-1));
+    EXPECT_EQ(10 * kMs, m_stamper.GetMaxStreamOffset());
 }
 
 TEST_F(StreamPacingTest, ALowerOffsetWhileStreamingNeverSendsTimesBackwards) {
@@ -248,11 +260,11 @@ TEST_F(StreamPacingTest, ALowerOffsetWhileStreamingNeverSendsTimesBackwards) {
     CStreamPacing pacing(&counter);
     ASSERT_EQ(S_OK, pacing.Start());
     pacing.Run(0, nullptr);
-    ASSERT_EQ(S_OK, pacing.SetStreamOffset(1000 * kMs));
+    ASSERT_EQ(S_OK, m_stamper.SetStreamOffset(1000 * kMs));
     ASSERT_TRUE(Frame(pacing));
     EXPECT_EQ(Times(1000 * kMs, 1000 * kMs + kFrameTime), Stamped());
     REFERENCE_TIME lastEnd = Stamped().second;
-    ASSERT_EQ(S_OK, pacing.SetStreamOffset(0));
+    ASSERT_EQ(S_OK, m_stamper.SetStreamOffset(0));
     for (int i = 0; i < 5; ++i) {
         counter.now = counter.now + kFrameTime;
         ASSERT_TRUE(Frame(pacing));
@@ -270,7 +282,7 @@ TEST_F(StreamPacingTest, ALowerOffsetWhileStreamingNeverSendsTimesBackwards) {
     EXPECT_GE(afterGap.first, lastEnd);
     EXPECT_LT(afterGap.first, counter.now.load() + kFrameTime) << "the offset is 0 again";
     // A higher offset leaves a gap, marked as one.
-    ASSERT_EQ(S_OK, pacing.SetStreamOffset(50 * kMs));
+    ASSERT_EQ(S_OK, m_stamper.SetStreamOffset(50 * kMs));
     counter.now = counter.now + kFrameTime;
     ASSERT_TRUE(Frame(pacing));
     EXPECT_TRUE(Discontinuity());
@@ -280,9 +292,9 @@ TEST_F(StreamPacingTest, ALowerOffsetWhileStreamingNeverSendsTimesBackwards) {
 TEST_F(StreamPacingTest, ALargestOffsetBelowTheOffsetInUseBringsTheOffsetDownToIt) {
     ManualCounter counter;
     CStreamPacing pacing(&counter);
-    ASSERT_EQ(S_OK, pacing.SetStreamOffset(CStreamPacing::kDefaultMaxStreamOffset));
-    ASSERT_EQ(S_OK, pacing.SetMaxStreamOffset(1000 * kMs));
-    EXPECT_EQ(1000 * kMs, pacing.GetStreamOffset());
+    ASSERT_EQ(S_OK, m_stamper.SetStreamOffset(CSampleStamper::kDefaultMaxStreamOffset));
+    ASSERT_EQ(S_OK, m_stamper.SetMaxStreamOffset(1000 * kMs));
+    EXPECT_EQ(1000 * kMs, m_stamper.GetStreamOffset());
     // The samples of a stream that starts then carry the lower offset.
     ASSERT_EQ(S_OK, pacing.Start());
     pacing.Run(0, nullptr);
@@ -291,10 +303,10 @@ TEST_F(StreamPacingTest, ALargestOffsetBelowTheOffsetInUseBringsTheOffsetDownToI
     pacing.Stop();
     // Back to no largest offset set: the hour's bound holds again, and an
     // offset within it is left alone.
-    ASSERT_EQ(S_OK, pacing.SetMaxStreamOffset(CStreamPacing::kStreamOffsetCeiling));
-    ASSERT_EQ(S_OK, pacing.SetStreamOffset(2 * CStreamPacing::kDefaultMaxStreamOffset));
-    ASSERT_EQ(S_OK, pacing.SetMaxStreamOffset(0));
-    EXPECT_EQ(CStreamPacing::kDefaultMaxStreamOffset, pacing.GetStreamOffset());
-    ASSERT_EQ(S_OK, pacing.SetMaxStreamOffset(CStreamPacing::kDefaultMaxStreamOffset));
-    EXPECT_EQ(CStreamPacing::kDefaultMaxStreamOffset, pacing.GetStreamOffset());
+    ASSERT_EQ(S_OK, m_stamper.SetMaxStreamOffset(CSampleStamper::kStreamOffsetCeiling));
+    ASSERT_EQ(S_OK, m_stamper.SetStreamOffset(2 * CSampleStamper::kDefaultMaxStreamOffset));
+    ASSERT_EQ(S_OK, m_stamper.SetMaxStreamOffset(0));
+    EXPECT_EQ(CSampleStamper::kDefaultMaxStreamOffset, m_stamper.GetStreamOffset());
+    ASSERT_EQ(S_OK, m_stamper.SetMaxStreamOffset(CSampleStamper::kDefaultMaxStreamOffset));
+    EXPECT_EQ(CSampleStamper::kDefaultMaxStreamOffset, m_stamper.GetStreamOffset());
 }

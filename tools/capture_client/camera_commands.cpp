@@ -1,6 +1,7 @@
 #include "tools/capture_client/camera_commands.h"
 
 #include <windows.h>
+#include <strmif.h>
 
 #include <cwchar>
 
