@@ -1,5 +1,10 @@
 #include "settings/frame_time.h"
 
+#include <type_traits>
+
+// The units of framework/time_units.h mix with frame times unconverted.
+static_assert(std::is_same_v<REFERENCE_TIME, int64_t>, "REFERENCE_TIME is int64_t");
+
 REFERENCE_TIME ClampFrameTime(REFERENCE_TIME frameTime) {
     if (frameTime < kMinFrameTime) {
         return kMinFrameTime;

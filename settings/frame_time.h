@@ -1,13 +1,12 @@
-// Frame times: the duration of one frame in 100-ns units (REFERENCE_TIME),
-// the range the device runs at, and the conversions to and from frames
-// per second. Every unit of time the capture code uses is defined here.
+// Frame times: the duration of one frame in 100-ns units (REFERENCE_TIME,
+// whose units framework/time_units.h defines), the range the device runs
+// at, and the conversions to and from frames per second.
 #pragma once
 
 #include <windows.h>
 #include <strmif.h>
 
-inline constexpr REFERENCE_TIME kUnitsPerSecond = 10000000;
-inline constexpr REFERENCE_TIME kUnitsPerMillisecond = 10000;
+#include "framework/time_units.h"
 
 // About 60 frames per second at the shortest, one frame per second at the
 // longest; about 30 unless a setting says otherwise.
