@@ -66,8 +66,24 @@ bool HasAvx2() {
     return hasAvx2 && !g_forceSse2.load(std::memory_order_relaxed);
 }
 
-void ForceSse2ForTesting(bool force) {
-    g_forceSse2.store(force, std::memory_order_relaxed);
+bool CanRun(InstructionSet set) {
+    return set != InstructionSet::Avx2 || HasAvx2();
+}
+
+const char* NameOf(InstructionSet set) {
+    switch (set) {
+    case InstructionSet::Scalar:
+        return "scalar";
+    case InstructionSet::Sse2:
+        return "SSE2";
+    case InstructionSet::Avx2:
+        return "AVX2";
+    }
+    return "?";
+}
+
+bool ForceSse2ForTesting(bool force) {
+    return g_forceSse2.exchange(force, std::memory_order_relaxed);
 }
 
 }  // namespace cpu_features

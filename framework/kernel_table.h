@@ -1,0 +1,61 @@
+// KernelTable: the pixel loops of one family (the scaler's passes, the
+// pixel format converter) per instruction set, and the choice among them
+// that every family makes the same way: the fastest set the family has
+// loops for and this processor runs (cpu_features.h). So the scaler and
+// the converter of a frame always run the same set, and both take their
+// SSE2 loops while a test forces them.
+//
+// The table only hands out pointers to the families' own sets of loops,
+// each compiled in a file of its own for its instruction set; it is
+// consulted when an object is made or told to use another set, never per
+// frame.
+#pragma once
+
+#include <initializer_list>
+
+#include "framework/cpu_features.h"
+
+namespace cpu_features {
+
+template <class Kernels>
+class KernelTable {
+public:
+    // The family's loops per set; null for a set it has none for.
+    constexpr KernelTable(const Kernels* scalar, const Kernels* sse2, const Kernels* avx2)
+        : m_scalar(scalar), m_sse2(sse2), m_avx2(avx2) {}
+
+    // The loops for a set; null where the family has none or this processor
+    // cannot run them.
+    const Kernels* For(InstructionSet set) const {
+        if (!CanRun(set)) {
+            return nullptr;
+        }
+        switch (set) {
+        case InstructionSet::Scalar:
+            return m_scalar;
+        case InstructionSet::Sse2:
+            return m_sse2;
+        case InstructionSet::Avx2:
+            return m_avx2;
+        }
+        return nullptr;
+    }
+
+    // The fastest set the family has loops for and this processor runs:
+    // what a new object of the family takes.
+    InstructionSet Fastest() const {
+        for (const InstructionSet set : {InstructionSet::Avx2, InstructionSet::Sse2}) {
+            if (For(set) != nullptr) {
+                return set;
+            }
+        }
+        return InstructionSet::Scalar;
+    }
+
+private:
+    const Kernels* m_scalar;
+    const Kernels* m_sse2;
+    const Kernels* m_avx2;
+};
+
+}  // namespace cpu_features
