@@ -71,15 +71,9 @@ bool CanRun(InstructionSet set) {
 }
 
 const char* NameOf(InstructionSet set) {
-    switch (set) {
-    case InstructionSet::Scalar:
-        return "scalar";
-    case InstructionSet::Sse2:
-        return "SSE2";
-    case InstructionSet::Avx2:
-        return "AVX2";
-    }
-    return "?";
+    static constexpr const char* kNames[kInstructionSetCount] = {"scalar", "SSE2", "AVX2"};
+    const int index = static_cast<int>(set);
+    return index >= 0 && index < kInstructionSetCount ? kNames[index] : "?";
 }
 
 bool ForceSse2ForTesting(bool force) {

@@ -9,8 +9,10 @@
 namespace cpu_features {
 
 // The instruction sets pixel loops are written for: plain C++ (the
-// reference the others must match), SSE2 and AVX2.
+// reference the others must match), SSE2 and AVX2. Numbered from 0 in
+// that order, for tables indexed by set.
 enum class InstructionSet { Scalar, Sse2, Avx2 };
+inline constexpr int kInstructionSetCount = 3;
 
 // Whether the processor has AVX2 and the operating system saves the AVX
 // registers. Asked once; false while ForceSse2ForTesting holds.

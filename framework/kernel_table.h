@@ -22,23 +22,13 @@ class KernelTable {
 public:
     // The family's loops per set; null for a set it has none for.
     constexpr KernelTable(const Kernels* scalar, const Kernels* sse2, const Kernels* avx2)
-        : m_scalar(scalar), m_sse2(sse2), m_avx2(avx2) {}
+        : m_sets{scalar, sse2, avx2} {}
 
     // The loops for a set; null where the family has none or this processor
     // cannot run them.
     const Kernels* For(InstructionSet set) const {
-        if (!CanRun(set)) {
-            return nullptr;
-        }
-        switch (set) {
-        case InstructionSet::Scalar:
-            return m_scalar;
-        case InstructionSet::Sse2:
-            return m_sse2;
-        case InstructionSet::Avx2:
-            return m_avx2;
-        }
-        return nullptr;
+        const int index = static_cast<int>(set);
+        return index >= 0 && index < kInstructionSetCount && CanRun(set) ? m_sets[index] : nullptr;
     }
 
     // The fastest set the family has loops for and this processor runs:
@@ -53,9 +43,8 @@ public:
     }
 
 private:
-    const Kernels* m_scalar;
-    const Kernels* m_sse2;
-    const Kernels* m_avx2;
+    // Indexed by InstructionSet.
+    const Kernels* m_sets[kInstructionSetCount];
 };
 
 }  // namespace cpu_features
