@@ -31,15 +31,22 @@ public:
         return index >= 0 && index < kInstructionSetCount && CanRun(set) ? m_sets[index] : nullptr;
     }
 
-    // The fastest set the family has loops for and this processor runs:
-    // what a new object of the family takes.
-    InstructionSet Fastest() const {
-        for (const InstructionSet set : {InstructionSet::Avx2, InstructionSet::Sse2}) {
-            if (For(set) != nullptr) {
-                return set;
+    // A set and the family's loops for it.
+    struct Choice {
+        InstructionSet set;
+        const Kernels* kernels;
+    };
+
+    // The fastest set the family has loops for and this processor runs,
+    // and those loops: what a new object of the family takes. Both come
+    // from one look at the processor's answer, which a test may change.
+    Choice Fastest() const {
+        for (const InstructionSet set : {InstructionSet::Avx2, InstructionSet::Sse2, InstructionSet::Scalar}) {
+            if (const Kernels* kernels = For(set)) {
+                return {set, kernels};
             }
         }
-        return InstructionSet::Scalar;
+        return {InstructionSet::Scalar, nullptr};
     }
 
 private:

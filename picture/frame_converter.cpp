@@ -153,10 +153,14 @@ bool CFrameConverter::IsSupported(Instructions instructions) {
 }
 
 CFrameConverter::Instructions CFrameConverter::Best() {
-    return kKernelTable.Fastest();
+    return kKernelTable.Fastest().set;
 }
 
-CFrameConverter::CFrameConverter() : m_instructions(Best()), m_kernels(kKernelTable.For(m_instructions)) {}
+CFrameConverter::CFrameConverter() {
+    const auto fastest = kKernelTable.Fastest();
+    m_instructions = fastest.set;
+    m_kernels = fastest.kernels;
+}
 
 HRESULT CFrameConverter::UseInstructions(Instructions instructions) {
     const kernels::KernelSet* chosen = kKernelTable.For(instructions);

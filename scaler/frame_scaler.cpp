@@ -25,10 +25,14 @@ bool CFrameScaler::IsSupported(Instructions instructions) {
 }
 
 CFrameScaler::Instructions CFrameScaler::Best() {
-    return kKernelTable.Fastest();
+    return kKernelTable.Fastest().set;
 }
 
-CFrameScaler::CFrameScaler() : m_instructions(Best()), m_kernels(kKernelTable.For(m_instructions)) {}
+CFrameScaler::CFrameScaler() {
+    const auto fastest = kKernelTable.Fastest();
+    m_instructions = fastest.set;
+    m_kernels = fastest.kernels;
+}
 
 HRESULT CFrameScaler::UseInstructions(Instructions instructions) {
     const kernels::KernelSet* chosen = kKernelTable.For(instructions);

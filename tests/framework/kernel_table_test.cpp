@@ -57,9 +57,12 @@ TEST(KernelTableTest, HandsOutOnlyLoopsTheFamilyHasAndTheProcessorRuns) {
         EXPECT_EQ(avx2 ? &kAvx2 : nullptr, every.For(InstructionSet::Avx2));
         EXPECT_EQ(nullptr, vectorsOnly.For(InstructionSet::Scalar));
         EXPECT_EQ(nullptr, scalarOnly.For(InstructionSet::Sse2));
-        EXPECT_EQ(avx2 ? InstructionSet::Avx2 : InstructionSet::Sse2, every.Fastest());
-        EXPECT_EQ(every.Fastest(), vectorsOnly.Fastest());
-        EXPECT_EQ(InstructionSet::Scalar, scalarOnly.Fastest());
+        const InstructionSet fastest = avx2 ? InstructionSet::Avx2 : InstructionSet::Sse2;
+        EXPECT_EQ(fastest, every.Fastest().set);
+        EXPECT_EQ(every.For(fastest), every.Fastest().kernels);
+        EXPECT_EQ(fastest, vectorsOnly.Fastest().set);
+        EXPECT_EQ(InstructionSet::Scalar, scalarOnly.Fastest().set);
+        EXPECT_EQ(&kScalar, scalarOnly.Fastest().kernels);
     }
 }
 
