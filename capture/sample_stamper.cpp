@@ -1,5 +1,11 @@
 #include "capture/sample_stamper.h"
 
+#include <type_traits>
+
+// The stream's frame times (int64_t, 100-ns units) become sample times
+// unconverted.
+static_assert(std::is_same_v<REFERENCE_TIME, int64_t>, "REFERENCE_TIME is int64_t");
+
 void CSampleStamper::Restart() {
     m_streamingThread.Detach();
     QM_DCHECK_ON_THREAD(m_streamingThread);

@@ -13,6 +13,7 @@
 #include <strmif.h>
 
 #include "timing/stream_pacing.h"
+#include "framework/time_units.h"
 #include "framework/com_util.h"
 #include "framework/thread_checks.h"
 
@@ -39,7 +40,7 @@ public:
     // of the two calls matter to every caller).
     [[nodiscard]] HRESULT SetMaxStreamOffset(REFERENCE_TIME maxOffset);
     REFERENCE_TIME GetMaxStreamOffset() const;
-    static constexpr REFERENCE_TIME kDefaultMaxStreamOffset = 3600LL * 10000000;
+    static constexpr REFERENCE_TIME kDefaultMaxStreamOffset = 3600 * kUnitsPerSecond;
     static constexpr REFERENCE_TIME kStreamOffsetCeiling = 24 * kDefaultMaxStreamOffset;
 
 private:

@@ -50,6 +50,10 @@ if(TARGET tools_tests)
   target_link_libraries(tools_tests PRIVATE qmcaptureclient)
   add_dependencies(tools_tests qmcapture quillmere_demo qmsettings)
 endif()
+# The standby picture tests write their PNG files with the client's writer.
+if(TARGET capture_tests)
+  target_link_libraries(capture_tests PRIVATE qmcaptureclient)
+endif()
 
 # qmcamera: the Windows 11 virtual cameras (MFCreateVirtualCamera, loaded
 # from mfsensorgroup.dll at run time) and the writer of their frame rings.

@@ -66,8 +66,18 @@ bool HasAvx2() {
     return hasAvx2 && !g_forceSse2.load(std::memory_order_relaxed);
 }
 
-void ForceSse2ForTesting(bool force) {
-    g_forceSse2.store(force, std::memory_order_relaxed);
+bool CanRun(InstructionSet set) {
+    return set != InstructionSet::Avx2 || HasAvx2();
+}
+
+const char* NameOf(InstructionSet set) {
+    static constexpr const char* kNames[kInstructionSetCount] = {"scalar", "SSE2", "AVX2"};
+    const int index = static_cast<int>(set);
+    return index >= 0 && index < kInstructionSetCount ? kNames[index] : "?";
+}
+
+bool ForceSse2ForTesting(bool force) {
+    return g_forceSse2.exchange(force, std::memory_order_relaxed);
 }
 
 }  // namespace cpu_features

@@ -1,40 +1,35 @@
 // CEnumMediaTypes: walks the preferred media types of a pin. It asks the
 // pin afresh on every step and notices a changed type list by the pin's
-// media type version.
+// media type version (CBaseEnumerator); out of step, it refuses every step
+// but Skip(0) until Reset.
 #pragma once
 
 #include <windows.h>
 #include <strmif.h>
 
-#include <atomic>
+#include "framework/base_enumerator.h"
 
 class CBasePin;
 
-class CEnumMediaTypes final : public IEnumMediaTypes {
+class CEnumMediaTypes final
+    : public CBaseEnumerator<CEnumMediaTypes, IEnumMediaTypes, AM_MEDIA_TYPE*, CBasePin, IPin> {
 public:
     // Starts at the first type, or at `source`'s position and version for
     // a clone. Holds a reference on the pin (and so on its filter).
     CEnumMediaTypes(CBasePin* pin, const CEnumMediaTypes* source);
-    CEnumMediaTypes(const CEnumMediaTypes&) = delete;
-    CEnumMediaTypes& operator=(const CEnumMediaTypes&) = delete;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-
-    // Each record handed out lives in task memory and belongs to the
+    // Next: each record handed out lives in task memory and belongs to the
     // caller, who frees it with DeleteMediaType.
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override;
     HRESULT STDMETHODCALLTYPE Skip(ULONG count) override;
-    HRESULT STDMETHODCALLTYPE Reset() override;
-    HRESULT STDMETHODCALLTYPE Clone(IEnumMediaTypes** enumerator) override;
 
 private:
-    ~CEnumMediaTypes();
-    bool AreWeOutOfSync() const;
+    using Base = CBaseEnumerator<CEnumMediaTypes, IEnumMediaTypes, AM_MEDIA_TYPE*, CBasePin, IPin>;
+    friend Base;
 
-    LONG m_Position = 0;
-    CBasePin* const m_pPin;
-    LONG m_Version = 0;
-    std::atomic<LONG> m_cRef{1};
+    ~CEnumMediaTypes() = default;
+
+    static LONG VersionOf(CBasePin& pin);
+    HRESULT CheckInStep() const;
+    HRESULT Fetch(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched);
+    void OnReset() {}
 };

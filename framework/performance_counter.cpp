@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-namespace {
+#include "framework/time_units.h"
 
-constexpr int64_t kUnitsPerSecond = 10000000;
+namespace {
 
 int64_t CounterFrequency() {
     // The frequency is fixed at boot; asked once. Never 0 on Windows XP and

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "framework/com_util.h"
-#include "framework/cpu_features.h"
+#include "framework/kernel_table.h"
 
 namespace kernels = frame_converter_kernels;
 
@@ -89,17 +89,8 @@ void ScalarRgb32Row(const BYTE* source, BYTE* target, int width) {
     kernels::ScalarRgb32Columns(source, target, 0, width);
 }
 
-const kernels::KernelSet& KernelsOf(CFrameConverter::Instructions instructions) {
-    switch (instructions) {
-    case CFrameConverter::Instructions::Scalar:
-        return kernels::kScalarKernels;
-    case CFrameConverter::Instructions::Sse2:
-        return kernels::kSse2Kernels;
-    case CFrameConverter::Instructions::Avx2:
-        return kernels::kAvx2Kernels;
-    }
-    return kernels::kScalarKernels;
-}
+constexpr cpu_features::KernelTable<kernels::KernelSet> kKernelTable(&kernels::kScalarKernels, &kernels::kSse2Kernels,
+                                                                     &kernels::kAvx2Kernels);
 
 // Whether a stride reaches past a row of `rowBytes`, in either direction.
 bool CoversRow(ptrdiff_t stride, int rowBytes) {
@@ -158,21 +149,26 @@ const kernels::KernelSet kernels::kScalarKernels = {ScalarNv12RowPair, ScalarI42
                                                     ScalarRgb32Row};
 
 bool CFrameConverter::IsSupported(Instructions instructions) {
-    return instructions != Instructions::Avx2 || cpu_features::HasAvx2();
+    return kKernelTable.For(instructions) != nullptr;
 }
 
 CFrameConverter::Instructions CFrameConverter::Best() {
-    return IsSupported(Instructions::Avx2) ? Instructions::Avx2 : Instructions::Sse2;
+    return kKernelTable.Fastest().set;
 }
 
-CFrameConverter::CFrameConverter() : m_instructions(Best()), m_kernels(&KernelsOf(m_instructions)) {}
+CFrameConverter::CFrameConverter() {
+    const auto fastest = kKernelTable.Fastest();
+    m_instructions = fastest.set;
+    m_kernels = fastest.kernels;
+}
 
 HRESULT CFrameConverter::UseInstructions(Instructions instructions) {
-    if (!IsSupported(instructions)) {
+    const kernels::KernelSet* chosen = kKernelTable.For(instructions);
+    if (chosen == nullptr) {
         return E_NOTIMPL;
     }
     m_instructions = instructions;
-    m_kernels = &KernelsOf(instructions);
+    m_kernels = chosen;
     return S_OK;
 }
 
@@ -289,16 +285,4 @@ HRESULT CFrameConverter::FillBlack(const FrameTarget& target) const {
         break;
     }
     return S_OK;
-}
-
-const char* CFrameConverter::NameOf(Instructions instructions) {
-    switch (instructions) {
-    case Instructions::Scalar:
-        return "scalar";
-    case Instructions::Sse2:
-        return "SSE2";
-    case Instructions::Avx2:
-        return "AVX2";
-    }
-    return "?";
 }

@@ -24,6 +24,7 @@
 
 #include <cstddef>
 
+#include "framework/cpu_features.h"
 #include "picture/frame_converter_kernels.h"
 #include "picture/frame_target.h"
 
@@ -48,14 +49,16 @@ struct Nv12Planes {
 
 class CFrameConverter {
 public:
-    // The loops the converter can run: the scalar reference, SSE2, AVX2.
-    enum class Instructions { Scalar, Sse2, Avx2 };
+    // The instruction sets of cpu_features: the converter has loops for
+    // all three, the scalar reference, SSE2 and AVX2.
+    using Instructions = cpu_features::InstructionSet;
     // Whether this processor (and its operating system) can run a set.
     [[nodiscard]] static bool IsSupported(Instructions instructions);
-    // The fastest set this processor can run: what a new converter uses.
+    // The fastest set this processor can run: what a new converter uses,
+    // the same set a new CFrameScaler uses.
     static Instructions Best();
     // "scalar", "SSE2" or "AVX2", for reports.
-    static const char* NameOf(Instructions instructions);
+    static const char* NameOf(Instructions instructions) { return cpu_features::NameOf(instructions); }
 
     CFrameConverter();
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "framework/cpu_features.h"
+#include "framework/kernel_table.h"
 
 namespace kernels = frame_scaler_kernels;
 
@@ -14,28 +14,33 @@ bool Within(const RECT& rect, int width, int height) {
            rect.right <= width && rect.bottom <= height;
 }
 
-const kernels::KernelSet& KernelsOf(CFrameScaler::Instructions instructions) {
-    return instructions == CFrameScaler::Instructions::Avx2 ? kernels::kAvx2Kernels : kernels::kSse2Kernels;
-}
+// No scalar loops: SSE2 is the least any processor the module runs on has.
+constexpr cpu_features::KernelTable<kernels::KernelSet> kKernelTable(nullptr, &kernels::kSse2Kernels,
+                                                                     &kernels::kAvx2Kernels);
 
 }  // namespace
 
 bool CFrameScaler::IsSupported(Instructions instructions) {
-    return instructions == Instructions::Sse2 || cpu_features::HasAvx2();
+    return kKernelTable.For(instructions) != nullptr;
 }
 
 CFrameScaler::Instructions CFrameScaler::Best() {
-    return IsSupported(Instructions::Avx2) ? Instructions::Avx2 : Instructions::Sse2;
+    return kKernelTable.Fastest().set;
 }
 
-CFrameScaler::CFrameScaler() : m_instructions(Best()), m_kernels(&KernelsOf(m_instructions)) {}
+CFrameScaler::CFrameScaler() {
+    const auto fastest = kKernelTable.Fastest();
+    m_instructions = fastest.set;
+    m_kernels = fastest.kernels;
+}
 
 HRESULT CFrameScaler::UseInstructions(Instructions instructions) {
-    if (!IsSupported(instructions)) {
+    const kernels::KernelSet* chosen = kKernelTable.For(instructions);
+    if (chosen == nullptr) {
         return E_NOTIMPL;
     }
     m_instructions = instructions;
-    m_kernels = &KernelsOf(instructions);
+    m_kernels = chosen;
     Reset();
     return S_OK;
 }

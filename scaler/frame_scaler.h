@@ -57,6 +57,7 @@
 #include "scaler/horizontal_pixel_pass.h"
 #include "scaler/horizontal_window_pass.h"
 #include "scaler/vertical_pass.h"
+#include "framework/cpu_features.h"
 #include "framework/thread_checks.h"
 
 class CFrameScaler {
@@ -65,11 +66,14 @@ public:
     static constexpr int kWeightShift = frame_scaler_kernels::kWeightShift;
     static constexpr int kWeightOne = frame_scaler_kernels::kWeightOne;
 
-    // The instruction sets the pixel loops exist for.
-    enum class Instructions { Sse2, Avx2 };
-    // Whether this processor (and its operating system) can run a set.
+    // The instruction sets of cpu_features; the pixel loops exist for SSE2
+    // and AVX2.
+    using Instructions = cpu_features::InstructionSet;
+    // Whether the scaler has loops for a set and this processor (and its
+    // operating system) can run them.
     [[nodiscard]] static bool IsSupported(Instructions instructions);
-    // The fastest set this processor can run: what a new scaler uses.
+    // The fastest set this processor can run: what a new scaler uses, the
+    // same set a new CFrameConverter uses.
     static Instructions Best();
 
     CFrameScaler();

@@ -1,14 +1,13 @@
-// Frame times: the duration of one frame in 100-ns units (the unit of
-// DirectShow's REFERENCE_TIME and of Media Foundation's times),
-// the range the device runs at, and the conversions to and from frames
-// per second. Every unit of time the capture code uses is defined here.
+// Frame times: the duration of one frame in 100-ns units (whose units
+// framework/time_units.h defines: DirectShow's REFERENCE_TIME and Media
+// Foundation's times), the range the device runs at, and the conversions
+// to and from frames per second.
 #pragma once
 
 #include <windows.h>
 #include <cstdint>
 
-inline constexpr int64_t kUnitsPerSecond = 10000000;
-inline constexpr int64_t kUnitsPerMillisecond = 10000;
+#include "framework/time_units.h"
 
 // About 60 frames per second at the shortest, one frame per second at the
 // longest; about 30 unless a setting says otherwise.

@@ -2,6 +2,8 @@
 
 #include <mmsystem.h>
 
+#include "framework/time_units.h"
+
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
 #endif
@@ -9,7 +11,6 @@
 namespace {
 
 constexpr UINT kTimerPeriodMs = 1;
-constexpr int64_t kUnitsPerMs = 10000;
 
 }  // namespace
 
@@ -79,7 +80,7 @@ int CPacingTimer::Wait(int64_t duration, const HANDLE* events, int count) {
             return -1;
         }
     }
-    const DWORD ms = static_cast<DWORD>((duration + kUnitsPerMs - 1) / kUnitsPerMs);
+    const DWORD ms = static_cast<DWORD>((duration + kUnitsPerMillisecond - 1) / kUnitsPerMillisecond);
     if (used > 0) {
         const DWORD result = ::WaitForMultipleObjects(used, handles, FALSE, ms);
         if (result == WAIT_TIMEOUT) {

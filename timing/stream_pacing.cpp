@@ -1,9 +1,11 @@
 #include "timing/stream_pacing.h"
 
+#include "framework/time_units.h"
+
 namespace {
 
 // While paused the wait ends on Run, a request or, as a safeguard, this.
-constexpr int64_t kPausedRecheck = 10000000;
+constexpr int64_t kPausedRecheck = kUnitsPerSecond;
 
 }  // namespace
 

@@ -1,13 +1,11 @@
 // Files for the standby picture tests: a scratch folder, pictures written
-// there through the platform's own encoders (PNG through WIC, BMP by hand
-// so that its header can claim any size), and the diagnostic log pointed
-// into the folder so that a test can read the lines it gained.
+// there (PNG through the capture client's writer on WIC's encoder, BMP by
+// hand so that its header can claim any size), and the diagnostic log
+// pointed into the folder so that a test can read the lines it gained.
 #pragma once
 
 #include <windows.h>
 #include <wincodec.h>
-
-#include <wrl/client.h>
 
 #include <cstdint>
 #include <cstring>
@@ -20,6 +18,7 @@
 #include "framework/memory_dib.h"
 #include "framework/com_util.h"
 #include "framework/diagnostic_log.h"
+#include "tools/capture_client/png_file.h"
 
 namespace qmtest {
 
@@ -71,74 +70,35 @@ inline std::string ReadBytes(const std::wstring& path) {
     return bytes.str();
 }
 
-// A 32-bit BGRA PNG through WIC's encoder; alpha(x, y) gives each pixel's
-// opacity (null: opaque).
+// A 32-bit BGRA PNG through the capture client's writer (WIC's encoder);
+// alpha(x, y) gives each pixel's opacity (null: opaque).
 inline HRESULT WritePng(const std::wstring& path, int width, int height, const PixelColour& colour,
                         const std::function<BYTE(int x, int y)>& alpha = nullptr) {
-    using Microsoft::WRL::ComPtr;
-    ComPtr<IWICImagingFactory> factory;
-    RETURN_IF_FAILED(
-        ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory)));
-    ComPtr<IWICStream> stream;
-    RETURN_IF_FAILED(factory->CreateStream(&stream));
-    RETURN_IF_FAILED(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE));
-    ComPtr<IWICBitmapEncoder> encoder;
-    RETURN_IF_FAILED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder));
-    RETURN_IF_FAILED(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache));
-    ComPtr<IWICBitmapFrameEncode> frame;
-    RETURN_IF_FAILED(encoder->CreateNewFrame(&frame, nullptr));
-    RETURN_IF_FAILED(frame->Initialize(nullptr));
-    RETURN_IF_FAILED(frame->SetSize(static_cast<UINT>(width), static_cast<UINT>(height)));
-    WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
-    RETURN_IF_FAILED(frame->SetPixelFormat(&format));
-    RETURN_HR_IF(E_FAIL, !IsEqualGUID(format, GUID_WICPixelFormat32bppBGRA));
-    std::vector<BYTE> pixels(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            BYTE* p = &pixels[(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 4];
-            const COLORREF c = colour(x, y);
-            p[0] = GetBValue(c);
-            p[1] = GetGValue(c);
-            p[2] = GetRValue(c);
-            p[3] = alpha ? alpha(x, y) : 255;
-        }
-    }
-    RETURN_IF_FAILED(frame->WritePixels(static_cast<UINT>(height), static_cast<UINT>(width) * 4,
-                                        static_cast<UINT>(pixels.size()), pixels.data()));
-    RETURN_IF_FAILED(frame->Commit());
-    return encoder->Commit();
+    RETURN_HR_IF(E_INVALIDARG, width <= 0 || height <= 0);
+    return qmcapture::WritePngFile(path, static_cast<UINT>(width), static_cast<UINT>(height),
+                                   GUID_WICPixelFormat32bppBGRA, static_cast<UINT>(width) * 4,
+                                   [&](UINT row, BYTE* pixels) {
+                                       const int y = static_cast<int>(row);
+                                       for (int x = 0; x < width; ++x) {
+                                           BYTE* p = pixels + static_cast<size_t>(x) * 4;
+                                           const COLORREF c = colour(x, y);
+                                           p[0] = GetBValue(c);
+                                           p[1] = GetGValue(c);
+                                           p[2] = GetRValue(c);
+                                           p[3] = alpha ? alpha(x, y) : 255;
+                                       }
+                                       return static_cast<const BYTE*>(pixels);
+                                   });
 }
 
-// A one-bit PNG of any size, all white (or black), written in strips so
-// that the test never holds the whole picture: a small file that declares
-// a huge picture.
+// A one-bit PNG of any size, all white (or black), written a row at a
+// time from one row, so that the test never holds the whole picture: a
+// small file that declares a huge picture.
 inline HRESULT WriteBlackWhitePng(const std::wstring& path, UINT width, UINT height, bool white) {
-    using Microsoft::WRL::ComPtr;
-    ComPtr<IWICImagingFactory> factory;
-    RETURN_IF_FAILED(
-        ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory)));
-    ComPtr<IWICStream> stream;
-    RETURN_IF_FAILED(factory->CreateStream(&stream));
-    RETURN_IF_FAILED(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE));
-    ComPtr<IWICBitmapEncoder> encoder;
-    RETURN_IF_FAILED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder));
-    RETURN_IF_FAILED(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache));
-    ComPtr<IWICBitmapFrameEncode> frame;
-    RETURN_IF_FAILED(encoder->CreateNewFrame(&frame, nullptr));
-    RETURN_IF_FAILED(frame->Initialize(nullptr));
-    RETURN_IF_FAILED(frame->SetSize(width, height));
-    WICPixelFormatGUID format = GUID_WICPixelFormatBlackWhite;
-    RETURN_IF_FAILED(frame->SetPixelFormat(&format));
-    RETURN_HR_IF(E_FAIL, !IsEqualGUID(format, GUID_WICPixelFormatBlackWhite));
-    constexpr UINT kStripRows = 256;
     const UINT stride = (width + 7) / 8;
-    const std::vector<BYTE> strip(static_cast<size_t>(stride) * kStripRows, white ? 0xFF : 0x00);
-    for (UINT row = 0; row < height; row += kStripRows) {
-        const UINT rows = height - row < kStripRows ? height - row : kStripRows;
-        RETURN_IF_FAILED(frame->WritePixels(rows, stride, stride * rows, const_cast<BYTE*>(strip.data())));
-    }
-    RETURN_IF_FAILED(frame->Commit());
-    return encoder->Commit();
+    const std::vector<BYTE> row(stride, white ? 0xFF : 0x00);
+    return qmcapture::WritePngFile(path, width, height, GUID_WICPixelFormatBlackWhite, stride,
+                                   [&row](UINT, BYTE*) { return row.data(); });
 }
 
 // A 24-bit bottom-up BMP: the file and info headers, then the rows. With

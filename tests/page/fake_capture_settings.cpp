@@ -4,13 +4,14 @@
 #include <cstring>
 #include <iterator>
 
+#include "framework/time_units.h"
+
 namespace qmtest {
 
 namespace {
 
 constexpr SIZE kFrameSizes[] = {{204, 360},  {272, 480},  {432, 768},   {568, 320},  {852, 480},
                                 {1136, 640}, {720, 1280}, {1080, 1920}, {1280, 720}, {1920, 1080}};
-constexpr LONGLONG kUnitsPerSecond = 10000000;
 constexpr LONGLONG kMinFrameTime = 166666;
 constexpr LONGLONG kDefaultFrameTime = 333333;
 constexpr LONGLONG kMaxFrameTime = 10000000;
