@@ -63,6 +63,22 @@ constexpr SettingRow NumberRow(const char* valueName, unsigned change) {
             }};
 }
 
+// A rectangle as "X,Y,W,H" text; missing or unusable, none.
+template <auto kMember>
+constexpr SettingRow RectRow(const char* valueName, unsigned change) {
+    return {valueName, change,
+            [](const CSettingsKey& key, const char* name, Values& values) {
+                char text[kSettingsTextCapacity];
+                values.*kMember = ParseStoredRect(key.Read(name, "", text) ? text : "");
+            },
+            [](const Values& a, const Values& b) { return a.*kMember == b.*kMember; },
+            [](const CSettingsKey& key, const char* name, const Values& values) {
+                char text[kSettingsTextCapacity];
+                FormatStoredRect(values.*kMember, text);
+                return key.Write(name, text);
+            }};
+}
+
 constexpr SettingRow kSettingRows[] = {
     TextRow<&Values::windowName, kDefaultWindowName>(kWindowNameValue, CCaptureSettings::kWindowChanged),
     TextRow<&Values::windowClass, kDefaultWindowClass>(kWindowClassValue, CCaptureSettings::kWindowChanged),
@@ -77,6 +93,11 @@ constexpr SettingRow kSettingRows[] = {
     NumberRow<&Values::scaleMode, &ParseScaleMode>(kScaleModeValue, CCaptureSettings::kScaleModeChanged),
     NumberRow<&Values::mirror, &ParseSwitch>(kMirrorValue, CCaptureSettings::kMirrorChanged),
     NumberRow<&Values::diagnosticLog, &ParseSwitch>(kDiagnosticLogValue, CCaptureSettings::kDiagnosticLogChanged),
+    NumberRow<&Values::sourceKind, &ParseSourceKind>(kSourceKindValue, CCaptureSettings::kSourceChanged),
+    TextRow<&Values::sourceMonitor, kDefaultSourceMonitor>(kSourceMonitorValue, CCaptureSettings::kSourceChanged),
+    RectRow<&Values::sourceRegion>(kSourceRegionValue, CCaptureSettings::kSourceChanged),
+    RectRow<&Values::cropRect>(kCropRectValue, CCaptureSettings::kCropChanged),
+    NumberRow<&Values::showCursor, &ParseCursorChoice>(kShowCursorValue, CCaptureSettings::kCursorChanged),
 };
 
 const SettingRow& RowOf(const char* valueName) {

@@ -45,6 +45,15 @@ public:
         wchar_t titleText[kSettingsTextCapacity] = {};
         // The standby picture's file; empty for none.
         wchar_t standbyImage[kStandbyImageCapacity] = {};
+        // What is shown: a window (the fields above), a monitor (by its
+        // device name; empty: the primary) or a region of the screen.
+        SourceKind sourceKind = kDefaultSourceKind;
+        wchar_t sourceMonitor[kMonitorNameCapacity] = {};
+        StoredRect sourceRegion;
+        // The part of a window's client area shown; empty: all of it.
+        StoredRect cropRect;
+        // Whether the pointer is drawn (ShowsCursor says for the kind).
+        CursorChoice showCursor = CursorChoice::Default;
 
         // The window these values name, for the search; valid while they are.
         WindowIdentity Identity() const { return {windowClass, windowName, windowProgram}; }
@@ -66,6 +75,9 @@ public:
         kDiagnosticLogChanged = 1u << 7,
         kStandbyImageChanged = 1u << 8,
         kOutputFormatChanged = 1u << 9,
+        kSourceChanged = 1u << 10,  // SourceKind, SourceMonitor or SourceRegion
+        kCropChanged = 1u << 11,
+        kCursorChanged = 1u << 12,
     };
 
     // Loads every value of the key (HKEY_CURRENT_USER\keyPath); nothing is

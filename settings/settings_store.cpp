@@ -150,6 +150,19 @@ bool CSettingsKey::WriteNumber(const char* valueName, long long value) const {
     return Write(valueName, text);
 }
 
+bool CSettingsKey::Remove(const char* valueName) const {
+    UniqueRegKey key;
+    const LONG opened = ::RegOpenKeyExA(HKEY_CURRENT_USER, m_path, 0, KEY_SET_VALUE, key.put());
+    if (opened == ERROR_FILE_NOT_FOUND) {
+        return true;  // no key, no value
+    }
+    if (opened != ERROR_SUCCESS) {
+        return false;
+    }
+    const LONG removed = ::RegDeleteValueA(key.get(), valueName);
+    return removed == ERROR_SUCCESS || removed == ERROR_FILE_NOT_FOUND;
+}
+
 bool ReadSetting(const char* defaultText, char* destination, const char* valueName) {
     return CSettingsKey().Read(valueName, defaultText, destination);
 }
@@ -189,6 +202,49 @@ bool StoreWindowChoice(const wchar_t* windowName, const wchar_t* windowClass, co
 
 bool StoreScaleMode(ScaleMode mode, const char* keyPath) {
     return CSettingsKey(keyPath).WriteNumber(kScaleModeValue, static_cast<int>(mode));
+}
+
+bool StoreSourceWindow(const char* keyPath) {
+    return CSettingsKey(keyPath).WriteNumber(kSourceKindValue, static_cast<int>(SourceKind::Window));
+}
+
+bool StoreSourceMonitor(const wchar_t* deviceName, const char* keyPath) {
+    if (deviceName == nullptr || std::wcslen(deviceName) >= kMonitorNameCapacity) {
+        return false;
+    }
+    // The name first: a device that reloads between the writes shows the
+    // monitor it names from the kind's write on.
+    const CSettingsKey key(keyPath);
+    return key.WriteWide(kSourceMonitorValue, deviceName) &&
+           key.WriteNumber(kSourceKindValue, static_cast<int>(SourceKind::Monitor));
+}
+
+bool StoreSourceRegion(const StoredRect& region, const char* keyPath) {
+    if (!IsStorableRect(region)) {
+        return false;
+    }
+    char text[kSettingsTextCapacity];
+    FormatStoredRect(region, text);
+    const CSettingsKey key(keyPath);
+    return key.Write(kSourceRegionValue, text) &&
+           key.WriteNumber(kSourceKindValue, static_cast<int>(SourceKind::Region));
+}
+
+bool StoreCropRect(const StoredRect& crop, const char* keyPath) {
+    if (!crop.Empty() && !IsStorableRect(crop)) {
+        return false;
+    }
+    char text[kSettingsTextCapacity];
+    FormatStoredRect(crop, text);
+    return CSettingsKey(keyPath).Write(kCropRectValue, text);
+}
+
+bool StoreShowCursor(CursorChoice choice, const char* keyPath) {
+    const CSettingsKey key(keyPath);
+    if (choice == CursorChoice::Default) {
+        return key.Remove(kShowCursorValue);
+    }
+    return key.WriteNumber(kShowCursorValue, static_cast<int>(choice));
 }
 
 bool StoreMirror(bool mirror, const char* keyPath) {

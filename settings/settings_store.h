@@ -10,6 +10,7 @@
 
 #include "settings/capture_device_settings.h"
 #include "settings/scale_mode.h"
+#include "settings/source_choice.h"
 
 inline constexpr char kSettingsKeyPath[] = "Software\\QMCapture";
 
@@ -25,6 +26,11 @@ inline constexpr char kScaleModeValue[] = "ScaleMode";
 inline constexpr char kMirrorValue[] = "Mirror";
 inline constexpr char kDiagnosticLogValue[] = "DiagnosticLog";
 inline constexpr char kStandbyImageValue[] = "StandbyImage";
+inline constexpr char kSourceKindValue[] = "SourceKind";
+inline constexpr char kSourceMonitorValue[] = "SourceMonitor";
+inline constexpr char kSourceRegionValue[] = "SourceRegion";
+inline constexpr char kCropRectValue[] = "CropRect";
+inline constexpr char kShowCursorValue[] = "ShowCursor";
 
 // One settings key: reads and writes of its values. A key that does not
 // exist is read as empty (every value missing) and created by the first
@@ -55,6 +61,8 @@ public:
     [[nodiscard]] bool WriteWide(const char* valueName, const wchar_t* text) const;
     // A number as decimal text.
     [[nodiscard]] bool WriteNumber(const char* valueName, long long value) const;
+    // Removes a value; true also when there was none.
+    [[nodiscard]] bool Remove(const char* valueName) const;
 
 private:
     char m_path[kMaxPath] = {};
@@ -78,6 +86,18 @@ private:
 [[nodiscard]] bool StoreWindowChoice(const wchar_t* windowName, const wchar_t* windowClass,
                                      const wchar_t* windowProgram, const char* keyPath = kSettingsKeyPath);
 [[nodiscard]] bool StoreScaleMode(ScaleMode mode, const char* keyPath = kSettingsKeyPath);
+// What is shown: a window (the stored window choice), a monitor by its
+// device name (empty: the primary), or a region; the monitor's name and the
+// region are stored only with their kind, and a window keeps its stored
+// crop. False when a value could not be written (or a name too long).
+[[nodiscard]] bool StoreSourceWindow(const char* keyPath = kSettingsKeyPath);
+[[nodiscard]] bool StoreSourceMonitor(const wchar_t* deviceName, const char* keyPath = kSettingsKeyPath);
+[[nodiscard]] bool StoreSourceRegion(const StoredRect& region, const char* keyPath = kSettingsKeyPath);
+// The part of a window's client area shown; an empty rectangle: all of it.
+[[nodiscard]] bool StoreCropRect(const StoredRect& crop, const char* keyPath = kSettingsKeyPath);
+// The pointer on or off (CursorChoice::Default removes the value: the
+// kind's default).
+[[nodiscard]] bool StoreShowCursor(CursorChoice choice, const char* keyPath = kSettingsKeyPath);
 [[nodiscard]] bool StoreMirror(bool mirror, const char* keyPath = kSettingsKeyPath);
 // The standby picture's path (empty: none). False, and nothing written,
 // for null or a path of kStandbyImageCapacity characters or more.

@@ -1,5 +1,6 @@
 #include "settings/settings_values.h"
 
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 
@@ -73,6 +74,100 @@ ScaleMode ParseScaleMode(const char* text) {
     default:
         return ScaleMode::Stretch;
     }
+}
+
+SourceKind ParseSourceKind(const char* text) {
+    long long value = 0;
+    if (!ParseDecimal(text, &value)) {
+        return kDefaultSourceKind;
+    }
+    switch (value) {
+    case static_cast<int>(SourceKind::Monitor):
+        return SourceKind::Monitor;
+    case static_cast<int>(SourceKind::Region):
+        return SourceKind::Region;
+    default:
+        return SourceKind::Window;
+    }
+}
+
+namespace {
+
+// One integer of a stored rectangle, with the spaces around it and the
+// separator after it (none after the last); false for anything else.
+bool TakeRectNumber(const char** cursor, char separator, int low, int high, int* value) {
+    const char* p = *cursor;
+    while (*p == ' ') {
+        ++p;
+    }
+    const bool negative = *p == '-';
+    if (negative) {
+        ++p;
+    }
+    if (*p < '0' || *p > '9') {
+        return false;
+    }
+    // Far beyond any bound: more digits cannot bring it back in.
+    constexpr long long kBeyond = 1LL << 40;
+    long long number = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        number = number * 10 + (*p - '0');
+        if (number > kBeyond) {
+            return false;
+        }
+    }
+    if (negative) {
+        number = -number;
+    }
+    while (*p == ' ') {
+        ++p;
+    }
+    if (*p != separator || number < low || number > high) {
+        return false;
+    }
+    *cursor = separator == '\0' ? p : p + 1;
+    *value = static_cast<int>(number);
+    return true;
+}
+
+}  // namespace
+
+StoredRect ParseStoredRect(const char* text) {
+    if (text == nullptr) {
+        return {};
+    }
+    StoredRect rect;
+    const char* cursor = text;
+    if (!TakeRectNumber(&cursor, ',', -kMaxStoredRectOrigin, kMaxStoredRectOrigin, &rect.x) ||
+        !TakeRectNumber(&cursor, ',', -kMaxStoredRectOrigin, kMaxStoredRectOrigin, &rect.y) ||
+        !TakeRectNumber(&cursor, ',', 1, kMaxStoredRectSide, &rect.width) ||
+        !TakeRectNumber(&cursor, '\0', 1, kMaxStoredRectSide, &rect.height)) {
+        return {};
+    }
+    return rect;
+}
+
+bool IsStorableRect(const StoredRect& rect) {
+    const auto within = [](int value, int low, int high) { return value >= low && value <= high; };
+    return within(rect.x, -kMaxStoredRectOrigin, kMaxStoredRectOrigin) &&
+           within(rect.y, -kMaxStoredRectOrigin, kMaxStoredRectOrigin) && within(rect.width, 1, kMaxStoredRectSide) &&
+           within(rect.height, 1, kMaxStoredRectSide);
+}
+
+void FormatStoredRect(const StoredRect& rect, char* destination) {
+    if (rect.Empty()) {
+        destination[0] = '\0';
+        return;
+    }
+    std::snprintf(destination, kSettingsTextCapacity, "%d,%d,%d,%d", rect.x, rect.y, rect.width, rect.height);
+}
+
+CursorChoice ParseCursorChoice(const char* text) {
+    long long value = 0;
+    if (!ParseDecimal(text, &value)) {
+        return CursorChoice::Default;
+    }
+    return value == 1 ? CursorChoice::On : value == 0 ? CursorChoice::Off : CursorChoice::Default;
 }
 
 bool ParseSwitch(const char* text) {

@@ -11,6 +11,7 @@
 #include "settings/capture_method.h"
 #include "settings/frame_time.h"
 #include "settings/scale_mode.h"
+#include "settings/source_choice.h"
 
 // The window to capture: its title (whole, UTF-16; longer ones are stored
 // cut), its class and the file name of its program.
@@ -33,6 +34,15 @@ inline constexpr int kDefaultSelectPixel = 0;
 inline constexpr int kOutputFormatCount = 5;
 inline constexpr int kDefaultOutputFormat = 0;
 inline constexpr CaptureMethod kDefaultCaptureMethod = CaptureMethod::Auto;
+inline constexpr SourceKind kDefaultSourceKind = SourceKind::Window;
+// A monitor's device name as Windows reports it ("\\.\DISPLAY2"): at most
+// 31 characters (CCHDEVICENAME with its terminator).
+inline constexpr size_t kMonitorNameCapacity = 32;
+inline constexpr wchar_t kDefaultSourceMonitor[] = L"";
+// The largest width or height of a region or a crop: beyond any screen.
+inline constexpr int kMaxStoredRectSide = 16384;
+// The bounds of a stored rectangle's origin: the virtual screen's.
+inline constexpr int kMaxStoredRectOrigin = 32767;
 inline constexpr ScaleMode kDefaultScaleMode = ScaleMode::Stretch;
 inline constexpr bool kDefaultMirror = false;
 
@@ -49,6 +59,25 @@ int ParseOutputFormat(const char* text);
 // A stored capture method: "0", "1" or "2" as decimal text; anything else
 // is Auto.
 CaptureMethod ParseCaptureMethod(const char* text);
+
+// A stored source kind: "0", "1" or "2" as decimal text; anything else is
+// a window.
+SourceKind ParseSourceKind(const char* text);
+
+// A stored rectangle: "X,Y,W,H", four decimal integers separated by commas
+// (spaces allowed around them), W and H from 1 to kMaxStoredRectSide, X and
+// Y within +-kMaxStoredRectOrigin. Anything else, or an empty text, is the
+// empty rectangle (none).
+StoredRect ParseStoredRect(const char* text);
+// Whether a rectangle is one ParseStoredRect gives back (not empty, within
+// the bounds).
+bool IsStorableRect(const StoredRect& rect);
+// "X,Y,W,H" into a kSettingsTextCapacity-byte destination; "" for an empty
+// rectangle.
+void FormatStoredRect(const StoredRect& rect, char* destination);
+
+// A stored pointer switch: "1" on, "0" off, anything else the default.
+CursorChoice ParseCursorChoice(const char* text);
 
 // A stored scale mode: "0", "1" or "2" as decimal text; anything else is
 // Stretch.

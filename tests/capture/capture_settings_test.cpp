@@ -616,3 +616,88 @@ TEST_F(CaptureSettingsTest, TheDiagnosticLogSettingTurnsTheModulesLogOnAndOff) {
     EXPECT_EQ(static_cast<unsigned>(CCaptureSettings::kDiagnosticLogChanged), settings.Reload());
     EXPECT_FALSE(diagnostic_log::IsEnabled());
 }
+
+// ---- What is shown -----------------------------------------------------------
+
+TEST(CaptureSettingsParsing, SourceValuesThatDoNotParseMeanTheDefault) {
+    struct RectCase {
+        const char* text;
+        StoredRect expected;
+    };
+    const RectCase rects[] = {
+        {"100,200,640,360", {100, 200, 640, 360}},
+        {" -1920 , 0 , 1920 , 1080 ", {-1920, 0, 1920, 1080}},
+        {"0,0,1,1", {0, 0, 1, 1}},
+        {"0,0,16384,16384", {0, 0, 16384, 16384}},
+        {"", {}},
+        {"1,2,3", {}},
+        {"1,2,3,4,5", {}},
+        {"1,2,0,4", {}},
+        {"1,2,-3,4", {}},
+        {"1,2,16385,4", {}},
+        {"40000,0,10,10", {}},
+        {"1,2,3,4x", {}},
+        {"a,b,c,d", {}},
+        {"1,,3,4", {}},
+        {"99999999999999999999,0,1,1", {}},
+    };
+    for (const RectCase& c : rects) {
+        EXPECT_EQ(c.expected, ParseStoredRect(c.text)) << "\"" << c.text << "\"";
+        if (!c.expected.Empty()) {
+            // What is parsed is stored back as the same text.
+            char text[kSettingsTextCapacity];
+            FormatStoredRect(c.expected, text);
+            EXPECT_EQ(c.expected, ParseStoredRect(text));
+            EXPECT_TRUE(IsStorableRect(c.expected));
+        }
+    }
+    EXPECT_EQ(SourceKind::Monitor, ParseSourceKind("1"));
+    EXPECT_EQ(SourceKind::Region, ParseSourceKind("2"));
+    for (const char* text : {"0", "3", "-1", "monitor", ""}) {
+        EXPECT_EQ(SourceKind::Window, ParseSourceKind(text)) << text;
+    }
+    EXPECT_EQ(CursorChoice::On, ParseCursorChoice("1"));
+    EXPECT_EQ(CursorChoice::Off, ParseCursorChoice("0"));
+    for (const char* text : {"2", "on", ""}) {
+        EXPECT_EQ(CursorChoice::Default, ParseCursorChoice(text)) << text;
+    }
+    // Missing, the pointer is drawn for the screen's sources only.
+    EXPECT_FALSE(ShowsCursor(CursorChoice::Default, SourceKind::Window));
+    EXPECT_TRUE(ShowsCursor(CursorChoice::Default, SourceKind::Monitor));
+    EXPECT_TRUE(ShowsCursor(CursorChoice::Default, SourceKind::Region));
+    EXPECT_TRUE(ShowsCursor(CursorChoice::On, SourceKind::Window));
+    EXPECT_FALSE(ShowsCursor(CursorChoice::Off, SourceKind::Monitor));
+}
+
+TEST_F(CaptureSettingsTest, StoredSourcesAreLoadedAndTheirChangesReported) {
+    CCaptureSettings source;
+    EXPECT_EQ(SourceKind::Window, source.GetSnapshot().sourceKind);
+    EXPECT_TRUE(source.GetSnapshot().cropRect.Empty());
+    ASSERT_TRUE(StoreSourceMonitor(L"\\\\.\\DISPLAY2"));
+    EXPECT_EQ(static_cast<unsigned>(CCaptureSettings::kSourceChanged), source.Reload());
+    EXPECT_EQ(SourceKind::Monitor, source.GetSnapshot().sourceKind);
+    EXPECT_STREQ(L"\\\\.\\DISPLAY2", source.GetSnapshot().sourceMonitor);
+    ASSERT_TRUE(StoreSourceRegion({-100, 50, 640, 360}));
+    EXPECT_EQ(static_cast<unsigned>(CCaptureSettings::kSourceChanged), source.Reload());
+    EXPECT_EQ((StoredRect{-100, 50, 640, 360}), source.GetSnapshot().sourceRegion);
+    EXPECT_EQ("-100,50,640,360", StoredText(kSourceRegionValue));
+    ASSERT_TRUE(StoreCropRect({10, 20, 30, 40}));
+    ASSERT_TRUE(StoreShowCursor(CursorChoice::Off));
+    EXPECT_EQ(static_cast<unsigned>(CCaptureSettings::kCropChanged | CCaptureSettings::kCursorChanged),
+              source.Reload());
+    EXPECT_EQ(CursorChoice::Off, source.GetSnapshot().showCursor);
+    // The window again keeps the crop; the default pointer removes the value.
+    ASSERT_TRUE(StoreSourceWindow());
+    ASSERT_TRUE(StoreShowCursor(CursorChoice::Default));
+    EXPECT_EQ(static_cast<unsigned>(CCaptureSettings::kSourceChanged | CCaptureSettings::kCursorChanged),
+              source.Reload());
+    EXPECT_EQ((StoredRect{10, 20, 30, 40}), source.GetSnapshot().cropRect);
+    EXPECT_EQ("<missing or malformed>", StoredText(kShowCursorValue));
+    ASSERT_TRUE(StoreCropRect({}));
+    EXPECT_EQ("", StoredText(kCropRectValue));
+    // Nothing is stored that would not read back.
+    EXPECT_FALSE(StoreSourceRegion({}));
+    EXPECT_FALSE(StoreCropRect({0, 0, 20000, 10}));
+    EXPECT_FALSE(StoreSourceMonitor(L"\\\\.\\A-NAME-FAR-TOO-LONG-FOR-A-MONITOR"));
+    EXPECT_EQ("-100,50,640,360", StoredText(kSourceRegionValue));
+}
