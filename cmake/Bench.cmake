@@ -16,3 +16,8 @@ foreach(source IN LISTS QM_BENCH_SOURCES)
   target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-O1>)
   target_precompile_headers(${name} REUSE_FROM qmbenchsupport)
 endforeach()
+# The graphics capture benchmark reads through the tests' stand-in for the
+# capture runtime (cmake/Tests.cmake).
+if(TARGET graphics_capture_bench)
+  add_dependencies(graphics_capture_bench graphics_capture_stand_in)
+endif()

@@ -71,11 +71,18 @@ else()
 endif()
 
 # The module imports no DLL of Media Foundation, so that it loads where
-# Media Foundation is missing (tests/module/check_module_imports.sh reads
-# its import table with the cross toolchain's objdump: no Wine needed).
+# Media Foundation is missing, and nothing of Direct3D, DXGI or the Windows
+# Runtime, so that it loads where those are missing
+# (tests/module/check_module_imports.sh reads its import table with the
+# cross toolchain's objdump: no Wine needed). Its self-test shows it
+# refusing each kind of import, on import tables of its own and on the
+# graphics capture stand-in below, which imports a Windows Runtime API set.
 add_test(NAME ${QM_ARCH}.module_imports
   COMMAND bash ${CMAKE_SOURCE_DIR}/tests/module/check_module_imports.sh ${CMAKE_OBJDUMP}
     $<TARGET_FILE:QMCaptureDevice>)
+add_test(NAME ${QM_ARCH}.module_imports_selftest
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/module/check_module_imports_selftest.sh ${CMAKE_OBJDUMP}
+    $<TARGET_FILE:graphics_capture_stand_in>)
 
 # One test program per folder of tests/, one CTest entry per program: each
 # entry costs a Wine process start, so per-case entries would be slow.
@@ -140,3 +147,18 @@ add_executable(frame_ring_writer ${CMAKE_SOURCE_DIR}/tests/capture/frame_ring_wr
 target_link_libraries(frame_ring_writer PRIVATE qmtestsupport)
 qm_test_code(frame_ring_writer)
 add_dependencies(capture_tests frame_ring_writer)
+
+# Wine has no Windows.Graphics.Capture runtime. The graphics capture tests
+# and benchmark register this stand-in for it under the real class names,
+# so that the reader finds it through the real activation path
+# (tests/capture/graphics_capture_stand_in/, outside the folder's glob; its
+# exports undecorated on x86 too, as Wine looks them up). It is test code
+# and may import what the module must not.
+add_library(graphics_capture_stand_in MODULE
+  ${CMAKE_SOURCE_DIR}/tests/capture/graphics_capture_stand_in/graphics_capture_stand_in.cpp
+  ${CMAKE_SOURCE_DIR}/tests/capture/graphics_capture_stand_in/graphics_capture_stand_in.def)
+set_target_properties(graphics_capture_stand_in PROPERTIES PREFIX "")
+target_include_directories(graphics_capture_stand_in PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(graphics_capture_stand_in PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-O1>)
+target_link_libraries(graphics_capture_stand_in PRIVATE dwmapi runtimeobject)
+add_dependencies(capture_tests graphics_capture_stand_in)

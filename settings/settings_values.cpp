@@ -56,6 +56,8 @@ CaptureMethod ParseCaptureMethod(const char* text) {
         return CaptureMethod::Copy;
     case static_cast<int>(CaptureMethod::Print):
         return CaptureMethod::Print;
+    case static_cast<int>(CaptureMethod::Graphics):
+        return CaptureMethod::Graphics;
     default:
         return CaptureMethod::Auto;
     }

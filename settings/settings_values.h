@@ -56,8 +56,8 @@ int ParseSelectPixel(const char* text);
 // A stored output format: decimal text below kOutputFormatCount, else 0.
 int ParseOutputFormat(const char* text);
 
-// A stored capture method: "0", "1" or "2" as decimal text; anything else
-// is Auto.
+// A stored capture method: "0", "1", "2" or "3" as decimal text; anything
+// else is Auto.
 CaptureMethod ParseCaptureMethod(const char* text);
 
 // A stored source kind: "0", "1" or "2" as decimal text; anything else is

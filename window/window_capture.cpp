@@ -13,16 +13,21 @@ namespace {
 // and later); older systems and Wine print through WM_PRINT instead.
 constexpr UINT kPrintRenderFullContent = 2;
 // Auto mode: copies that read back all black, in a row, before a window
-// is printed instead; and how often a printed window gets a copy again.
-constexpr int kBlackCopiesBeforePrint = 3;
+// is read another way; and how often such a window gets a copy again.
+constexpr int kBlackCopiesBeforeAnotherWay = 3;
 constexpr ULONGLONG kCopyRetryMs = 3000;
+// How long a window whose graphics capture failed or read back black is
+// not captured that way again. Each new capture of a window is a new
+// session, and Windows 10 draws its border anew around the window.
+constexpr ULONGLONG kGraphicsRetryMs = 10000;
 // How long a print waits for another thread's print of the same window to
 // return before it takes the window as hung.
 constexpr DWORD kPrintTurnWaitMs = 500;
 
 }  // namespace
 
-enum class CWindowCapture::ReadResult { Read, Empty, Failed, Hung };
+// Unchanged: a graphics capture without a new frame, nothing read.
+enum class CWindowCapture::ReadResult { Read, Empty, Failed, Hung, Unchanged };
 
 bool CPlatformWindowReader::Copy(HWND window, SIZE client, CMemoryDib& dib) {
     WindowDc windowDc(window);
@@ -141,8 +146,11 @@ private:
 }  // namespace
 
 struct CWindowCapture::Shared {
-    Shared(IWindowReader* reader, SetThreadDpiContextFunction dpiContextSetter)
-        : injectedReader(reader), setDpiContext(dpiContextSetter) {}
+    Shared(IWindowReader* reader, SetThreadDpiContextFunction dpiContextSetter,
+           qm_wgc::CreateDirect3D11DeviceFromDxgiFunction graphicsInterop)
+        : injectedReader(reader), setDpiContext(dpiContextSetter) {
+        graphics.SetDeviceInteropForTesting(graphicsInterop);
+    }
 
     // Shared by the owner and its capture thread; the last one to let go
     // deletes it. Counted by hand rather than by shared_ptr, whose separate
@@ -162,8 +170,17 @@ struct CWindowCapture::Shared {
     ReadResult ReadCopy(HWND window, SIZE client);
     ReadResult ReadPrint(HWND window, SIZE client);
     ReadResult PrintInto(HWND window, SIZE client);
-    ReadResult CopyOverBlackPrint(HWND window, SIZE client);
+    ReadResult CopyOverBlack(HWND window, SIZE client);
+    ReadResult ReadGraphics(HWND window, SIZE client);
+    ReadResult ReadForcedGraphics(HWND window, SIZE client);
     ReadResult ReadAuto(HWND window, SIZE client);
+    // Auto mode past the copy: graphics capture, or the print.
+    ReadResult ReadBeyondCopy(HWND window, SIZE client, ULONGLONG now);
+    // Graphics capture is available, and the window's has not failed or
+    // read back black lately.
+    bool GraphicsUsable(HWND window, ULONGLONG now);
+    void HoldOffGraphics(HWND window, ULONGLONG now);
+    bool TargetIsBlack();
     bool Fit(int width, int height);
 
     std::atomic<long> references{1};
@@ -213,6 +230,13 @@ struct CWindowCapture::Shared {
     std::atomic<CaptureMethod> autoMethod{CaptureMethod::Copy};
     int blackCopies = 0;
     ULONGLONG lastCopyTry = 0;
+
+    // Graphics capture, on the thread that reads (which shuts it down as
+    // it ends). The window whose capture failed or read back black, and
+    // the tick before which it is not tried again.
+    CGraphicsCaptureReader graphics;
+    HWND graphicsHeldOff = nullptr;
+    ULONGLONG graphicsRetryAt = 0;
 };
 
 bool CWindowCapture::Shared::Fit(int width, int height) {
@@ -280,19 +304,91 @@ CWindowCapture::ReadResult CWindowCapture::Shared::PrintInto(HWND window, SIZE s
     return ReadResult::Read;
 }
 
-CWindowCapture::ReadResult CWindowCapture::Shared::CopyOverBlackPrint(HWND window, SIZE size) {
-    // Into the print's own picture, which holds the whole window and so
-    // the client area at its origin: nothing is allocated for it.
+CWindowCapture::ReadResult CWindowCapture::Shared::CopyOverBlack(HWND window, SIZE size) {
+    // Into the black picture's own buffer, which holds at least the client
+    // area (a print holds the whole window): nothing is allocated for it.
     Buffer& read = Target();
-    const POINT printOrigin = read.clientOrigin;
+    const POINT blackOrigin = read.clientOrigin;
+    const SIZE blackSize = read.client;
     read.clientOrigin = {0, 0};
+    read.client = size;
     if (!Reader().Copy(window, size, read.dib)) {
-        // The black print stands (the failed copy may have left nothing).
-        read.clientOrigin = printOrigin;
+        // The black picture stands (the failed copy may have left nothing).
+        read.clientOrigin = blackOrigin;
+        read.client = blackSize;
         return ReadResult::Read;
     }
     ::GdiFlush();
     return ReadResult::Read;
+}
+
+bool CWindowCapture::Shared::TargetIsBlack() {
+    const Buffer& read = Target();
+    const ptrdiff_t stride = read.dib.Stride();
+    const BYTE* client = read.dib.Pixels() + read.clientOrigin.y * stride + read.clientOrigin.x * 4;
+    return IsBlack(client, stride, read.client.cx, read.client.cy);
+}
+
+bool CWindowCapture::Shared::GraphicsUsable(HWND window, ULONGLONG now) {
+    if (window == graphicsHeldOff && now < graphicsRetryAt) {
+        return false;
+    }
+    // Looked at on the first call of the thread, which may take a moment
+    // where the runtime is there (it makes a Direct3D device).
+    return graphics.Availability() == GraphicsCaptureAvailability::Available;
+}
+
+void CWindowCapture::Shared::HoldOffGraphics(HWND window, ULONGLONG now) {
+    graphics.Close();
+    graphicsHeldOff = window;
+    graphicsRetryAt = now + kGraphicsRetryMs;
+}
+
+CWindowCapture::ReadResult CWindowCapture::Shared::ReadGraphics(HWND window, SIZE size) {
+    if (!Fit(size.cx, size.cy)) {
+        return ReadResult::Failed;
+    }
+    Buffer& read = Target();
+    read.clientOrigin = {0, 0};
+    const RECT client = {0, 0, size.cx, size.cy};
+    SIZE picture = {0, 0};
+    // No option asks for the pointer yet: it is left out of the frames.
+    switch (graphics.Read(window, client, /*pointer=*/false, stopping, read.dib, &picture)) {
+    case CGraphicsCaptureReader::Result::Picture:
+        // Less than the client area where the frame holds only part of it.
+        read.client = picture;
+        return ReadResult::Read;
+    case CGraphicsCaptureReader::Result::Unchanged:
+        return ReadResult::Unchanged;
+    case CGraphicsCaptureReader::Result::Closed:
+        if (!::IsWindow(window)) {
+            return ReadResult::Empty;
+        }
+        break;
+    case CGraphicsCaptureReader::Result::Failed:
+    case CGraphicsCaptureReader::Result::Unavailable:
+        break;
+    }
+    HoldOffGraphics(window, ::GetTickCount64());
+    return ReadResult::Failed;
+}
+
+CWindowCapture::ReadResult CWindowCapture::Shared::ReadForcedGraphics(HWND window, SIZE size) {
+    if (GraphicsUsable(window, ::GetTickCount64())) {
+        const ReadResult captured = ReadGraphics(window, size);
+        if (captured == ReadResult::Read) {
+            // A black frame (a window that is black, or content the system
+            // keeps out of captures) is made up for by a copy, for this
+            // frame, as a black print is.
+            return TargetIsBlack() ? CopyOverBlack(window, size) : captured;
+        }
+        if (captured != ReadResult::Failed) {
+            return captured;
+        }
+    }
+    // Not available here, or failed for this window: read as auto reads
+    // (without graphics capture until it is tried again).
+    return ReadAuto(window, size);
 }
 
 CWindowCapture::ReadResult CWindowCapture::Shared::ReadAuto(HWND window, SIZE size) {
@@ -300,34 +396,60 @@ CWindowCapture::ReadResult CWindowCapture::Shared::ReadAuto(HWND window, SIZE si
         autoWindow = window;
         autoMethod = CaptureMethod::Copy;
         blackCopies = 0;
+        // No session for the window left behind: its border goes.
+        graphics.Close();
     }
     const ULONGLONG now = ::GetTickCount64();
-    if (autoMethod == CaptureMethod::Print && now - lastCopyTry < kCopyRetryMs) {
-        return ReadPrint(window, size);
+    const CaptureMethod method = autoMethod;
+    if (method != CaptureMethod::Copy && now - lastCopyTry < kCopyRetryMs) {
+        return ReadBeyondCopy(window, size, now);
     }
-    // A copy: the usual way, or the printed window's periodic retry.
+    // A copy: the usual way, or the periodic retry of a window read
+    // another way.
     const ReadResult copied = ReadCopy(window, size);
     if (copied != ReadResult::Read) {
-        return autoMethod == CaptureMethod::Print ? ReadPrint(window, size) : copied;
+        return method != CaptureMethod::Copy ? ReadBeyondCopy(window, size, now) : copied;
     }
-    const CMemoryDib& dib = Target().dib;
-    if (!IsBlack(dib.Pixels(), dib.Stride(), size.cx, size.cy)) {
-        if (autoMethod == CaptureMethod::Print) {
+    if (!TargetIsBlack()) {
+        if (method != CaptureMethod::Copy) {
             diagnostic_log::Write("window %p copies again", static_cast<void*>(window));
+            graphics.Close();
         }
         autoMethod = CaptureMethod::Copy;
         blackCopies = 0;
         return ReadResult::Read;
     }
-    if (autoMethod == CaptureMethod::Copy && ++blackCopies < kBlackCopiesBeforePrint) {
+    if (method == CaptureMethod::Copy && ++blackCopies < kBlackCopiesBeforeAnotherWay) {
         // Black for now; it may be a black picture after all.
         return ReadResult::Read;
     }
-    if (autoMethod == CaptureMethod::Copy) {
+    lastCopyTry = now;
+    return ReadBeyondCopy(window, size, now);
+}
+
+CWindowCapture::ReadResult CWindowCapture::Shared::ReadBeyondCopy(HWND window, SIZE size, ULONGLONG now) {
+    // Graphics capture before the print: it runs nothing on the window's
+    // own thread.
+    const bool graphicsUsable = GraphicsUsable(window, now);
+    if (graphicsUsable && autoMethod != CaptureMethod::Graphics) {
+        diagnostic_log::Write("window %p reads back black: graphics capture instead", static_cast<void*>(window));
+        autoMethod = CaptureMethod::Graphics;
+    }
+    if (graphicsUsable) {
+        const ReadResult captured = ReadGraphics(window, size);
+        if (captured == ReadResult::Unchanged || captured == ReadResult::Empty ||
+            (captured == ReadResult::Read && !TargetIsBlack())) {
+            return captured;
+        }
+        if (captured == ReadResult::Read) {
+            HoldOffGraphics(window, now);
+        }
+        diagnostic_log::Write("window %p: graphics capture failed or reads back black: printed instead",
+                              static_cast<void*>(window));
+    } else if (autoMethod == CaptureMethod::Copy) {
         diagnostic_log::Write("window %p reads back black: printed instead", static_cast<void*>(window));
     }
     autoMethod = CaptureMethod::Print;
-    lastCopyTry = now;
     return ReadPrint(window, size);
 }
 
@@ -344,9 +466,15 @@ CWindowCapture::ReadResult CWindowCapture::Shared::DoRead(HWND window, CaptureMe
         return ReadResult::Empty;
     }
     Target().client = size;
+    if (method != CaptureMethod::Auto && method != CaptureMethod::Graphics) {
+        // No session left running for a window read otherwise now.
+        graphics.Close();
+    }
     switch (method) {
     case CaptureMethod::Copy:
         return ReadCopy(window, size);
+    case CaptureMethod::Graphics:
+        return ReadForcedGraphics(window, size);
     case CaptureMethod::Print: {
         // A print that fails (not one that waits) is made up for by a copy,
         // for this frame; so is one that reads back all black (a window
@@ -356,13 +484,8 @@ CWindowCapture::ReadResult CWindowCapture::Shared::DoRead(HWND window, CaptureMe
         if (printed == ReadResult::Failed) {
             return ReadCopy(window, size);
         }
-        if (printed == ReadResult::Read) {
-            const Buffer& read = Target();
-            const ptrdiff_t stride = read.dib.Stride();
-            const BYTE* client = read.dib.Pixels() + read.clientOrigin.y * stride + read.clientOrigin.x * 4;
-            if (IsBlack(client, stride, size.cx, size.cy)) {
-                return CopyOverBlackPrint(window, size);
-            }
+        if (printed == ReadResult::Read && TargetIsBlack()) {
+            return CopyOverBlack(window, size);
         }
         return printed;
     }
@@ -386,6 +509,8 @@ DWORD WINAPI CaptureThreadProc(LPVOID parameter) {
         shared->result = shared->DoRead(shared->requestWindow, shared->requestMethod);
         ::SetEvent(shared->doneEvent.get());
     }
+    // The graphics capture's objects and apartment are this thread's.
+    shared->graphics.Shutdown();
     // The last reference may be this one: the state goes with the thread.
     shared->Release();
     if (module != nullptr) {
@@ -409,7 +534,7 @@ CWindowCapture::~CWindowCapture() {
 
 bool CWindowCapture::EnsureShared() {
     if (m_shared == nullptr) {
-        m_shared = new (std::nothrow) Shared(m_reader, m_setDpiContext);
+        m_shared = new (std::nothrow) Shared(m_reader, m_setDpiContext, m_graphicsInterop);
     }
     return m_shared != nullptr && m_shared->requestEvent && m_shared->doneEvent;
 }
@@ -423,6 +548,9 @@ HRESULT CWindowCapture::Start() {
     WaitUntilEnded();
     RETURN_HR_IF(E_OUTOFMEMORY, !EnsureShared());
     Shared& shared = *m_shared;
+    // Reads made on this thread before (without Start) leave the graphics
+    // capture to the capture thread.
+    shared.graphics.Shutdown();
     shared.stopping = false;
     m_busy = false;
     QM_IGNORE(::ResetEvent(shared.requestEvent.get()), "a valid event resets");
@@ -468,6 +596,11 @@ void CWindowCapture::Stop() {
     m_sentPicture = false;
     m_graceEnd = 0;
     if (!m_thread) {
+        if (m_shared != nullptr && !m_endingThread) {
+            // Reads ran on this thread (an ending thread shuts its own
+            // down): so did the graphics capture.
+            m_shared->graphics.Shutdown();
+        }
         return;
     }
     m_picture = Picture{};
@@ -583,6 +716,7 @@ CWindowCapture::Outcome CWindowCapture::Finish() {
         return SendStandby();
     case ReadResult::Failed:
     case ReadResult::Hung:
+    case ReadResult::Unchanged:
         return Outcome::KeepPrevious;
     case ReadResult::Read:
         break;
@@ -616,6 +750,10 @@ CWindowCapture::Outcome CWindowCapture::SendStandby() {
 
 CaptureMethod CWindowCapture::AutoMethodInUse() const {
     return m_shared != nullptr ? m_shared->autoMethod.load() : CaptureMethod::Copy;
+}
+
+GraphicsCaptureAvailability CWindowCapture::GraphicsAvailabilityFound() const {
+    return m_shared != nullptr ? m_shared->graphics.KnownAvailability() : GraphicsCaptureAvailability::Unknown;
 }
 
 bool CWindowCapture::IsBlack(const BYTE* topRow, ptrdiff_t stride, int width, int height) {

@@ -4,14 +4,21 @@
 // asks; here the streaming thread waits for a read only until a deadline,
 // and while a read is still running it goes on with the picture it has.
 //
-// Three ways to read a window (CaptureMethod): a copy from its DC, a print
+// Four ways to read a window (CaptureMethod): a copy from its DC, a print
 // (PrintWindow with full content; a print that fails is made up for by a
-// copy for that frame), or auto: the copy, switching a window to the print
-// once its copy has come back all black for three frames in a row
-// (GPU-drawn windows read back black), and trying the copy again every few
-// seconds. A right-to-left (mirrored) window is printed like any other.
-// A forced print that reads back all black is made up for by a copy, for
-// that frame, as a print that fails is.
+// copy for that frame), graphics capture (CGraphicsCaptureReader), or
+// auto. Auto takes the copy, the cheapest, which shows no capture border;
+// a window whose copy has come back all black for three frames in a row
+// (GPU-drawn windows read back black) moves to graphics capture where the
+// system has it, else to the print, and one whose graphics capture fails
+// or reads back black moves on to the print. The copy is tried again every
+// few seconds, and graphics capture again a while after it failed. A
+// right-to-left (mirrored) window is printed like any other. A forced
+// print that reads back all black is made up for by a copy, for that
+// frame, as a print that fails is; so is a forced graphics capture that
+// reads back black, and one that is not available or fails gives way to
+// auto's copy and print until it is tried again. A graphics capture whose
+// window has not changed reads nothing: the last picture stands.
 //
 // A window that newly becomes the target (it appears, is shown, restored
 // or created again, or the stream starts) may not have painted yet: while
@@ -49,6 +56,7 @@
 
 #include "settings/capture_method.h"
 #include "window/dpi_awareness.h"
+#include "window/graphics_capture_reader.h"
 #include "framework/com_util.h"
 #include "framework/memory_dib.h"
 #include "framework/thread_checks.h"
@@ -83,7 +91,7 @@ public:
         // A new picture of the window: the Picture() fields.
         Picture,
         // Nothing new: repeat the last picture (minimised window, a read
-        // still running or failed).
+        // still running or failed, a graphics capture without a new frame).
         KeepPrevious,
         // No window to show: no window, or one that is hidden or empty.
         Standby,
@@ -129,9 +137,20 @@ public:
     Outcome Read(HWND window, CaptureMethod method, DWORD deadlineMs, HANDLE wakeEvent);
     const Picture& LastPicture() const { return m_picture; }
 
-    // The way auto mode reads the current window now (Copy or Print). For
-    // tests and diagnostics.
+    // The way auto mode reads the current window now (Copy, Graphics or
+    // Print). For tests and diagnostics.
     CaptureMethod AutoMethodInUse() const;
+    // Whether graphics capture is available to the reads, and why not: what
+    // the capture thread found when a read first needed it (Unknown before,
+    // and for a capture whose reads never needed it).
+    GraphicsCaptureAvailability GraphicsAvailabilityFound() const;
+
+    // Where graphics capture takes CreateDirect3D11DeviceFromDXGIDevice
+    // from (d3d11.dll's when null): a seam for tests, since Wine has none.
+    // Before the first Start or Read.
+    void SetGraphicsDeviceInteropForTesting(qm_wgc::CreateDirect3D11DeviceFromDxgiFunction function) {
+        m_graphicsInterop = function;
+    }
 
     // How long WaitUntilEnded waits for an idle capture thread to end
     // before it leaves it behind: a seam for tests, which cannot make a
@@ -165,6 +184,7 @@ private:
 
     IWindowReader* const m_reader;
     const SetThreadDpiContextFunction m_setDpiContext;
+    qm_wgc::CreateDirect3D11DeviceFromDxgiFunction m_graphicsInterop = nullptr;
     // One reference of the owner's (the capture thread holds another).
     Shared* m_shared = nullptr;
     UniqueHandle m_thread;

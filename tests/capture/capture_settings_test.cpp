@@ -369,12 +369,13 @@ TEST_F(CaptureSettingsTest, FormatFrameTimeKeepsOrClampsAndIsNotPersisted) {
 
 // ---- Capture method ----------------------------------------------------------
 
-TEST(CaptureSettingsParsing, CaptureMethodIsAutoUnlessOneOrTwo) {
+TEST(CaptureSettingsParsing, CaptureMethodIsAutoUnlessOneToThree) {
     EXPECT_EQ(CaptureMethod::Auto, ParseCaptureMethod("0"));
     EXPECT_EQ(CaptureMethod::Copy, ParseCaptureMethod("1"));
     EXPECT_EQ(CaptureMethod::Print, ParseCaptureMethod("2"));
     EXPECT_EQ(CaptureMethod::Print, ParseCaptureMethod(" 2x"));
-    for (const char* text : {"3", "-1", "", "print", "4294967297"}) {
+    EXPECT_EQ(CaptureMethod::Graphics, ParseCaptureMethod("3"));
+    for (const char* text : {"4", "-1", "", "print", "4294967297", "4294967299"}) {
         EXPECT_EQ(CaptureMethod::Auto, ParseCaptureMethod(text)) << text;
     }
 }
@@ -383,6 +384,8 @@ TEST_F(CaptureSettingsTest, CaptureMethodIsLoadedAndMalformedValuesMeanAuto) {
     EXPECT_EQ(CaptureMethod::Auto, CCaptureSettings().GetSnapshot().captureMethod);
     ASSERT_TRUE(StoreText(kCaptureMethodValue, "2"));
     EXPECT_EQ(CaptureMethod::Print, CCaptureSettings().GetSnapshot().captureMethod);
+    ASSERT_TRUE(StoreText(kCaptureMethodValue, "3"));
+    EXPECT_EQ(CaptureMethod::Graphics, CCaptureSettings().GetSnapshot().captureMethod);
     const DWORD one = 1;
     ASSERT_TRUE(StoreSetting(kCaptureMethodValue, REG_DWORD, &one, sizeof(one)));
     EXPECT_EQ(CaptureMethod::Auto, CCaptureSettings().GetSnapshot().captureMethod);

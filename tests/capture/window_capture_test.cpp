@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "window/window_capture.h"
+#include "tests/capture/black_copy_reader.h"
 #include "tests/support/resource_counts.h"
 #include "tests/support/test_window_thread.h"
 
@@ -52,36 +53,6 @@ protected:
 
     // The windows share the test's private desktop (see private_desktop.cpp).
     TestWindowThread m_ui{PrivateTestDesktop::Handle()};
-};
-
-// The platform's reader, with a copy that reads back black on demand, as
-// the copy of a GPU-drawn window does on Windows.
-class BlackCopyReader final : public IWindowReader {
-public:
-    bool Copy(HWND window, SIZE client, CMemoryDib& dib) override {
-        ++copies;
-        if (!m_platform.Copy(window, client, dib)) {
-            return false;
-        }
-        if (black) {
-            ::GdiFlush();
-            for (int y = 0; y < client.cy; ++y) {
-                std::memset(dib.Pixels() + y * dib.Stride(), 0, static_cast<size_t>(client.cx) * 4);
-            }
-        }
-        return true;
-    }
-    bool Print(HWND window, SIZE windowSize, POINT clientOrigin, CMemoryDib& dib) override {
-        ++prints;
-        return m_platform.Print(window, windowSize, clientOrigin, dib);
-    }
-
-    std::atomic<bool> black{true};
-    std::atomic<int> copies{0};
-    std::atomic<int> prints{0};
-
-private:
-    CPlatformWindowReader m_platform;
 };
 
 }  // namespace
