@@ -13,7 +13,7 @@
 #include "picture/frame_target.h"
 #include "settings/capture_settings.h"
 #include "source/frame_source.h"
-#include "source/window_source.h"
+#include "source/capture_source.h"
 
 class CFramePreview {
 public:
@@ -29,9 +29,9 @@ public:
     };
 
     // source: what the preview shows (not owned, must outlive it); null for
-    // the choices' window, read by a window source of its own.
+    // what the choices name, read by a capture source of its own.
     explicit CFramePreview(IFrameSource* source = nullptr)
-        : m_source(source != nullptr ? *source : m_windowSource) {}
+        : m_source(source != nullptr ? *source : m_ownSource) {}
     CFramePreview(const CFramePreview&) = delete;
     CFramePreview& operator=(const CFramePreview&) = delete;
 
@@ -49,7 +49,7 @@ public:
     WindowMatchRule CurrentRule() const { return m_source.MatchRule(); }
 
 private:
-    CWindowSource m_windowSource;
+    CCaptureSource m_ownSource;
     IFrameSource& m_source;
     CFramePicture m_picture;
 };

@@ -18,7 +18,7 @@ constexpr DWORD kPrimingReadMs = 500;
 }  // namespace
 
 CFrameProducer::CFrameProducer(CCaptureSettings& settings, CFramePicture& picture, IFrameSource* source)
-    : m_settings(settings), m_picture(picture), m_source(source != nullptr ? *source : m_windowSource) {}
+    : m_settings(settings), m_picture(picture), m_source(source != nullptr ? *source : m_ownSource) {}
 
 HRESULT CFrameProducer::Start(std::optional<StoredFormat>* storedFormat) {
     RETURN_HR_IF_NULL(E_POINTER, storedFormat);

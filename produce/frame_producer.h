@@ -4,7 +4,8 @@
 // frame is due (one pacing, CStreamPacing, with one catch-up rule), takes
 // over stored settings that changed (on the registry's notification, and
 // tells the sink of a new size or format), asks its frame source for a
-// picture of what the settings name (IFrameSource: a window), draws it
+// picture of what the settings name (IFrameSource: a window, a monitor or
+// a region), draws it
 // framed and scaled, or the standby frame, into the sink's target, and
 // hands the sink the frame's times. It knows no camera API: the
 // DirectShow pin's sink is a media sample, which it stamps with the times;
@@ -34,7 +35,7 @@
 #include "settings/capture_settings.h"
 #include "settings/settings_watch.h"
 #include "source/frame_source.h"
-#include "source/window_source.h"
+#include "source/capture_source.h"
 #include "timing/stream_pacing.h"
 #include "framework/thread_checks.h"
 
@@ -54,8 +55,8 @@ public:
 
     // settings and picture: the owner's; they outlive the producer.
     // source: what the frames show (not owned; it must outlive the
-    // producer); null for the settings' window, found and read by the
-    // producer's own CWindowSource.
+    // producer); null for what the settings name (a window, a monitor or a
+    // region), read by the producer's own CCaptureSource.
     CFrameProducer(CCaptureSettings& settings, CFramePicture& picture, IFrameSource* source = nullptr);
     CFrameProducer(const CFrameProducer&) = delete;
     CFrameProducer& operator=(const CFrameProducer&) = delete;
@@ -114,8 +115,8 @@ private:
     CFramePicture& m_picture;
     std::atomic<int64_t> m_frameTime{0};
     CSettingsWatch m_watch;
-    // The source of the frames: the injected one, or the window source.
-    CWindowSource m_windowSource;
+    // The source of the frames: the injected one, or the producer's own.
+    CCaptureSource m_ownSource;
     IFrameSource& m_source;
     CStreamPacing m_pacing;
     CThreadChecker m_streamingThread;

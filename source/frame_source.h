@@ -1,9 +1,10 @@
 // IFrameSource: what turns "the thing a camera shows" into a picture: it
 // finds it, reads it, and says whether it is there. The frame producer
 // asks its source for a picture for every frame and frames it; the window
-// page's thumbnail asks the same source through its own producer. The
-// window (found by class, title and program; read by copy or print) is
-// the first source; others plug in behind the same interface.
+// page's thumbnail asks the same kind of source through CFramePreview.
+// CCaptureSource reads what the settings name: a window (found by class,
+// title and program; read by copy, print or graphics capture, whole or
+// cropped), a monitor or a region of the screen.
 //
 // Threads. Start, Stop, Read, LastPicture and DetachFromThread belong to
 // the owner's thread: a stream's streaming thread, or the page's dialog

@@ -2,7 +2,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <new>
+
+#include "window/pointer_overlay.h"
 
 #include "framework/com_util.h"
 #include "framework/diagnostic_log.h"
@@ -29,12 +32,34 @@ constexpr DWORD kPrintTurnWaitMs = 500;
 // Unchanged: a graphics capture without a new frame, nothing read.
 enum class CWindowCapture::ReadResult { Read, Empty, Failed, Hung, Unchanged };
 
-bool CPlatformWindowReader::Copy(HWND window, SIZE client, CMemoryDib& dib) {
+bool CPlatformWindowReader::Copy(HWND window, const RECT& part, CMemoryDib& dib) {
     WindowDc windowDc(window);
     if (windowDc.get() == nullptr) {
         return false;
     }
-    return ::BitBlt(dib.Dc(), 0, 0, client.cx, client.cy, windowDc.get(), 0, 0, SRCCOPY) != FALSE;
+    return ::BitBlt(dib.Dc(), 0, 0, part.right - part.left, part.bottom - part.top, windowDc.get(), part.left,
+                    part.top, SRCCOPY) != FALSE;
+}
+
+bool CPlatformWindowReader::CopyScreen(const RECT& area, const RECT* monitors, int count, CMemoryDib& dib) {
+    // What lies on no monitor stays black.
+    std::memset(dib.Pixels(), 0, dib.ImageSize());
+    WindowDc screenDc(nullptr);
+    if (screenDc.get() == nullptr) {
+        return false;
+    }
+    bool copied = false;
+    for (int i = 0; i < count; ++i) {
+        RECT part = {};
+        if (!::IntersectRect(&part, &area, &monitors[i])) {
+            continue;
+        }
+        // CAPTUREBLT: layered windows (menus, tooltips, translucent
+        // applications) are part of what the screen shows.
+        copied |= ::BitBlt(dib.Dc(), part.left - area.left, part.top - area.top, part.right - part.left,
+                           part.bottom - part.top, screenDc.get(), part.left, part.top, SRCCOPY | CAPTUREBLT) != FALSE;
+    }
+    return copied;
 }
 
 bool CPlatformWindowReader::Print(HWND window, SIZE /*windowSize*/, POINT /*clientOrigin*/, CMemoryDib& dib) {
@@ -164,9 +189,15 @@ struct CWindowCapture::Shared {
 
     IWindowReader& Reader() { return injectedReader != nullptr ? *injectedReader : platformReader; }
 
-    // Reads `window` by `method` into dib; on the capture thread, or on the
-    // owner's thread when there is none.
-    ReadResult DoRead(HWND window, CaptureMethod method);
+    // Reads what the request names into dib, the pointer drawn in where
+    // asked; on the capture thread, or on the owner's thread when there is
+    // none.
+    ReadResult DoRead(const CaptureRequest& read);
+    ReadResult ReadWindow(HWND window, CaptureMethod method, const StoredRect& crop);
+    ReadResult ReadScreen(const CaptureRequest& read);
+    // Draws the pointer into the picture just read.
+    void DrawPointerInto();
+    // The part of the client area read: `part` (client pixels).
     ReadResult ReadCopy(HWND window, SIZE client);
     ReadResult ReadPrint(HWND window, SIZE client);
     ReadResult PrintInto(HWND window, SIZE client);
@@ -204,16 +235,20 @@ struct CWindowCapture::Shared {
 
     // Written by the owner before requestEvent is set, read by the capture
     // thread after.
-    HWND requestWindow = nullptr;
-    CaptureMethod requestMethod = CaptureMethod::Auto;
+    CaptureRequest request;
+    // The part of the client area the read in progress reads (client
+    // pixels): the crop, or the whole client area. The thread that reads.
+    RECT part = {0, 0, 0, 0};
 
     // Two pictures by turns: while a read fills one, the other keeps the
     // last picture read, which the owner may scale again meanwhile. Each
-    // with where the client area lies in it.
+    // with where the picture (the client area, or its part read) lies in
+    // it, and the screen point its top-left pixel shows.
     struct Buffer {
         CMemoryDib dib;
         POINT clientOrigin = {0, 0};
         SIZE client = {0, 0};
+        POINT screenOrigin = {0, 0};
     };
     Buffer buffers[2];
     // The buffer the next read fills: written by the owner before
@@ -231,6 +266,12 @@ struct CWindowCapture::Shared {
     int blackCopies = 0;
     ULONGLONG lastCopyTry = 0;
 
+    // The pointer was drawn into the picture by the read itself (a
+    // graphics capture session); the thread that reads.
+    bool pointerInPicture = false;
+    // Where the pointer is: the system's, or a test's.
+    PointerFunction pointer = nullptr;
+
     // Graphics capture, on the thread that reads (which shuts it down as
     // it ends). The window whose capture failed or read back black, and
     // the tick before which it is not tried again.
@@ -247,12 +288,17 @@ bool CWindowCapture::Shared::Fit(int width, int height) {
     return dib.Create(width, height, 32, /*topDown=*/true);
 }
 
-CWindowCapture::ReadResult CWindowCapture::Shared::ReadCopy(HWND window, SIZE size) {
+CWindowCapture::ReadResult CWindowCapture::Shared::ReadCopy(HWND window, SIZE /*client*/) {
+    const SIZE size = {part.right - part.left, part.bottom - part.top};
     if (!Fit(size.cx, size.cy)) {
         return ReadResult::Failed;
     }
-    Target().clientOrigin = {0, 0};
-    if (!Reader().Copy(window, size, Target().dib)) {
+    Buffer& read = Target();
+    read.clientOrigin = {0, 0};
+    read.client = size;
+    read.screenOrigin = {part.left, part.top};
+    ::ClientToScreen(window, &read.screenOrigin);
+    if (!Reader().Copy(window, part, read.dib)) {
         return ReadResult::Failed;
     }
     // The DIB must hold the copy before its pixels are read directly.
@@ -296,26 +342,34 @@ CWindowCapture::ReadResult CWindowCapture::Shared::PrintInto(HWND window, SIZE s
         inWindow.y + size.cy > windowSize.cy || !Fit(windowSize.cx, windowSize.cy)) {
         return ReadResult::Failed;
     }
-    Target().clientOrigin = inWindow;
-    if (!Reader().Print(window, windowSize, inWindow, Target().dib)) {
+    // The picture is the part read, wherever it lies in the whole window.
+    Buffer& read = Target();
+    read.clientOrigin = {inWindow.x + part.left, inWindow.y + part.top};
+    read.client = {part.right - part.left, part.bottom - part.top};
+    read.screenOrigin = {frame.left, frame.top};
+    if (!Reader().Print(window, windowSize, inWindow, read.dib)) {
         return ReadResult::Failed;
     }
     ::GdiFlush();
     return ReadResult::Read;
 }
 
-CWindowCapture::ReadResult CWindowCapture::Shared::CopyOverBlack(HWND window, SIZE size) {
-    // Into the black picture's own buffer, which holds at least the client
-    // area (a print holds the whole window): nothing is allocated for it.
+CWindowCapture::ReadResult CWindowCapture::Shared::CopyOverBlack(HWND window, SIZE /*client*/) {
+    // Into the black picture's own buffer, which holds at least the part
+    // read (a print holds the whole window): nothing is allocated for it.
     Buffer& read = Target();
     const POINT blackOrigin = read.clientOrigin;
     const SIZE blackSize = read.client;
+    const POINT blackScreenOrigin = read.screenOrigin;
     read.clientOrigin = {0, 0};
-    read.client = size;
-    if (!Reader().Copy(window, size, read.dib)) {
+    read.client = {part.right - part.left, part.bottom - part.top};
+    read.screenOrigin = {part.left, part.top};
+    ::ClientToScreen(window, &read.screenOrigin);
+    if (!Reader().Copy(window, part, read.dib)) {
         // The black picture stands (the failed copy may have left nothing).
         read.clientOrigin = blackOrigin;
         read.client = blackSize;
+        read.screenOrigin = blackScreenOrigin;
         return ReadResult::Read;
     }
     ::GdiFlush();
@@ -344,19 +398,20 @@ void CWindowCapture::Shared::HoldOffGraphics(HWND window, ULONGLONG now) {
     graphicsRetryAt = now + kGraphicsRetryMs;
 }
 
-CWindowCapture::ReadResult CWindowCapture::Shared::ReadGraphics(HWND window, SIZE size) {
-    if (!Fit(size.cx, size.cy)) {
+CWindowCapture::ReadResult CWindowCapture::Shared::ReadGraphics(HWND window, SIZE /*client*/) {
+    if (!Fit(part.right - part.left, part.bottom - part.top)) {
         return ReadResult::Failed;
     }
     Buffer& read = Target();
     read.clientOrigin = {0, 0};
-    const RECT client = {0, 0, size.cx, size.cy};
     SIZE picture = {0, 0};
-    // No option asks for the pointer yet: it is left out of the frames.
-    switch (graphics.Read(window, client, /*pointer=*/false, stopping, read.dib, &picture)) {
+    // The session draws the pointer itself where it is asked for.
+    switch (graphics.Read(window, part, request.pointer, stopping, read.dib, &picture)) {
     case CGraphicsCaptureReader::Result::Picture:
-        // Less than the client area where the frame holds only part of it.
+        // Less than the part asked for where the frame holds only part of
+        // it.
         read.client = picture;
+        pointerInPicture = true;
         return ReadResult::Read;
     case CGraphicsCaptureReader::Result::Unchanged:
         return ReadResult::Unchanged;
@@ -453,10 +508,47 @@ CWindowCapture::ReadResult CWindowCapture::Shared::ReadBeyondCopy(HWND window, S
     return ReadPrint(window, size);
 }
 
-CWindowCapture::ReadResult CWindowCapture::Shared::DoRead(HWND window, CaptureMethod method) {
-    // Client rectangle and pixels at the window's own scale, whatever the
-    // host's awareness.
+CWindowCapture::ReadResult CWindowCapture::Shared::DoRead(const CaptureRequest& read) {
+    // Rectangles and pixels at the window's (or screen's) own scale,
+    // whatever the host's awareness.
     CPerMonitorDpiScope dpi(setDpiContext);
+    pointerInPicture = false;
+    const ReadResult outcome = read.IsScreen() ? ReadScreen(read) : ReadWindow(read.window, read.method, read.crop);
+    if (outcome == ReadResult::Read && read.pointer && !pointerInPicture) {
+        DrawPointerInto();
+    }
+    return outcome;
+}
+
+CWindowCapture::ReadResult CWindowCapture::Shared::ReadScreen(const CaptureRequest& read) {
+    // A monitor or region: no window, no method; the screen as it shows.
+    graphics.Close();
+    const SIZE size = {read.screenArea.right - read.screenArea.left, read.screenArea.bottom - read.screenArea.top};
+    if (!Fit(size.cx, size.cy)) {
+        return ReadResult::Failed;
+    }
+    Buffer& into = Target();
+    into.clientOrigin = {0, 0};
+    into.client = size;
+    into.screenOrigin = {read.screenArea.left, read.screenArea.top};
+    if (!Reader().CopyScreen(read.screenArea, read.monitors, read.monitorCount, into.dib)) {
+        // On no monitor at all (one that went away meanwhile): nothing to
+        // show.
+        return read.monitorCount == 0 ? ReadResult::Empty : ReadResult::Failed;
+    }
+    ::GdiFlush();
+    return ReadResult::Read;
+}
+
+void CWindowCapture::Shared::DrawPointerInto() {
+    Buffer& read = Target();
+    QM_IGNORE(DrawPointer(read.dib.Dc(), read.screenOrigin, read.dib.Width(), read.dib.Height(),
+                          pointer != nullptr ? pointer() : CurrentPointer()),
+              "a pointer that cannot be drawn is left out of this frame");
+}
+
+CWindowCapture::ReadResult CWindowCapture::Shared::ReadWindow(HWND window, CaptureMethod method,
+                                                              const StoredRect& crop) {
     RECT rect = {};
     if (!::GetClientRect(window, &rect)) {
         return ReadResult::Failed;
@@ -465,7 +557,16 @@ CWindowCapture::ReadResult CWindowCapture::Shared::DoRead(HWND window, CaptureMe
     if (size.cx <= 0 || size.cy <= 0) {
         return ReadResult::Empty;
     }
-    Target().client = size;
+    // The crop, clipped to the client area of now (a window that shrank);
+    // nothing of it left: nothing to show.
+    part = rect;
+    if (!crop.Empty()) {
+        const RECT wanted = {crop.x, crop.y, crop.x + crop.width, crop.y + crop.height};
+        if (!::IntersectRect(&part, &rect, &wanted)) {
+            return ReadResult::Empty;
+        }
+    }
+    Target().client = {part.right - part.left, part.bottom - part.top};
     if (method != CaptureMethod::Auto && method != CaptureMethod::Graphics) {
         // No session left running for a window read otherwise now.
         graphics.Close();
@@ -506,7 +607,7 @@ DWORD WINAPI CaptureThreadProc(LPVOID parameter) {
         if (shared->stopping) {
             break;
         }
-        shared->result = shared->DoRead(shared->requestWindow, shared->requestMethod);
+        shared->result = shared->DoRead(shared->request);
         ::SetEvent(shared->doneEvent.get());
     }
     // The graphics capture's objects and apartment are this thread's.
@@ -535,6 +636,9 @@ CWindowCapture::~CWindowCapture() {
 bool CWindowCapture::EnsureShared() {
     if (m_shared == nullptr) {
         m_shared = new (std::nothrow) Shared(m_reader, m_setDpiContext, m_graphicsInterop);
+        if (m_shared != nullptr) {
+            m_shared->pointer = m_pointer;
+        }
     }
     return m_shared != nullptr && m_shared->requestEvent && m_shared->doneEvent;
 }
@@ -639,18 +743,20 @@ void CWindowCapture::WaitUntilEnded() {
     m_endingThread.reset();
 }
 
-CWindowCapture::Outcome CWindowCapture::Read(HWND window, CaptureMethod method, DWORD deadlineMs,
-                                             HANDLE wakeEvent) {
+CWindowCapture::Outcome CWindowCapture::Read(const CaptureRequest& request, DWORD deadlineMs, HANDLE wakeEvent) {
     QM_DCHECK_ON_THREAD(m_owner);
-    if (window == nullptr || !::IsWindowVisible(window)) {
+    const HWND window = request.window;
+    if (request.IsScreen()) {
+        // The screen shows what it shows: no window to wait for.
+        m_targetWindow = nullptr;
+        m_graceEnd = 0;
+    } else if (window == nullptr || !::IsWindowVisible(window)) {
         return SendStandby();
-    }
-    if (::IsIconic(window)) {
+    } else if (::IsIconic(window)) {
         // Restored, it may show what it held before it repaints.
         m_targetWindow = nullptr;
         return Outcome::KeepPrevious;
-    }
-    if (window != m_targetWindow) {
+    } else if (window != m_targetWindow) {
         // Newly the target (it appeared, was shown, restored or created
         // again, or the stream starts): it may not have painted yet.
         m_targetWindow = window;
@@ -661,18 +767,20 @@ CWindowCapture::Outcome CWindowCapture::Read(HWND window, CaptureMethod method, 
     }
     if (!m_thread) {
         m_shared->target = 1 - m_keptBuffer;
-        m_shared->result = m_shared->DoRead(window, method);
+        m_shared->request = request;
+        m_shared->result = m_shared->DoRead(m_shared->request);
         return Finish();
     }
+    const bool sameRead = m_readRequest.SameTarget(request);
     if (m_busy) {
         if (::WaitForSingleObject(m_shared->doneEvent.get(), 0) == WAIT_OBJECT_0) {
             // A read that missed its deadline has ended since: its picture
             // is the newest there is, when it is of this window.
             m_busy = false;
-            if (m_readWindow == window && m_readMethod == method) {
+            if (sameRead) {
                 return Finish();
             }
-        } else if (m_readWindow == window && m_readMethod == method) {
+        } else if (sameRead) {
             // Still reading (a slow or hung target): no waiting on it again.
             return Outcome::KeepPrevious;
         } else {
@@ -687,18 +795,17 @@ CWindowCapture::Outcome CWindowCapture::Read(HWND window, CaptureMethod method, 
     // A print that another thread's read has left stuck in the window (a
     // hung target, from an earlier stream): no read is sent after it, so
     // that every start does not cost a thread that waits its turn in vain.
-    if (method == CaptureMethod::Print && CPendingPrints::IsStuck(window, kPrintTurnWaitMs)) {
+    if (window != nullptr && request.method == CaptureMethod::Print &&
+        CPendingPrints::IsStuck(window, kPrintTurnWaitMs)) {
         return Outcome::KeepPrevious;
     }
     Shared& shared = *m_shared;
-    shared.requestWindow = window;
-    shared.requestMethod = method;
+    shared.request = request;
     // Into the buffer that does not hold the kept picture.
     shared.target = 1 - m_keptBuffer;
     QM_IGNORE(::ResetEvent(shared.doneEvent.get()), "a valid event resets");
     m_busy = true;
-    m_readWindow = window;
-    m_readMethod = method;
+    m_readRequest = request;
     QM_IGNORE(::SetEvent(shared.requestEvent.get()), "a valid event sets");
     const HANDLE waits[] = {shared.doneEvent.get(), wakeEvent};
     const DWORD count = wakeEvent != nullptr ? 2 : 1;

@@ -1,5 +1,7 @@
-// CWindowCapture: reads the client area of a window, unscaled, into a
-// 32-bit top-down picture, on a capture thread of its own. A print runs on
+// CWindowCapture: reads the client area of a window (or a part of it: a
+// crop), or an area of the screen (a monitor, a region), unscaled, into a
+// 32-bit top-down picture, with the mouse pointer drawn in where asked, on
+// a capture thread of its own. A print runs on
 // the target's UI thread, so a slow or hung target would stall whoever
 // asks; here the streaming thread waits for a read only until a deadline,
 // and while a read is still running it goes on with the picture it has.
@@ -19,6 +21,13 @@
 // reads back black, and one that is not available or fails gives way to
 // auto's copy and print until it is tried again. A graphics capture whose
 // window has not changed reads nothing: the last picture stands.
+//
+// A crop reads only its part where the method allows it (the copy, and
+// graphics capture); a print reads the whole window and the picture is the
+// crop's part of it. A crop is clipped to the client area (a window that
+// shrank); with nothing left the window reads as none (the standby
+// frame). An area of the screen is read from the screen's DC where it lies
+// on a monitor; what lies outside every monitor is black.
 //
 // A window that newly becomes the target (it appears, is shown, restored
 // or created again, or the stream starts) may not have painted yet: while
@@ -55,34 +64,71 @@
 #include <cstddef>
 
 #include "settings/capture_method.h"
+#include "settings/source_choice.h"
 #include "window/dpi_awareness.h"
 #include "window/graphics_capture_reader.h"
+#include "window/pointer_overlay.h"
 #include "framework/com_util.h"
 #include "framework/memory_dib.h"
 #include "framework/thread_checks.h"
 
-// How a window's pixels are read. The platform's ways are the default; a
-// test injects another to produce what Wine cannot (a copy that reads
-// back black).
+// How a window's (or the screen's) pixels are read. The platform's ways are
+// the default; a test injects another to produce what Wine cannot (a copy
+// that reads back black).
 class IWindowReader {
 public:
-    // Copies the window's client area (client: its size, origin 0) into
-    // dib at (0, 0). False when nothing could be read.
-    virtual bool Copy(HWND window, SIZE client, CMemoryDib& dib) = 0;
+    // Copies `part` of the window's client area (client pixels) into dib
+    // at (0, 0). False when nothing could be read.
+    virtual bool Copy(HWND window, const RECT& part, CMemoryDib& dib) = 0;
     // Has the window print itself into dib, whole (frame included) at
     // (0, 0); its client area then lies at clientOrigin. False when nothing
     // could be read.
     virtual bool Print(HWND window, SIZE windowSize, POINT clientOrigin, CMemoryDib& dib) = 0;
+    // Copies `area` of the screen (virtual-screen pixels) into dib at
+    // (0, 0): the parts on the `count` monitors, black elsewhere. False
+    // when nothing could be read.
+    virtual bool CopyScreen(const RECT& area, const RECT* monitors, int count, CMemoryDib& dib) = 0;
 
 protected:
     ~IWindowReader() = default;
 };
 
-// BitBlt from the window's DC, and PrintWindow with PW_RENDERFULLCONTENT.
+// BitBlt from the window's DC, PrintWindow with PW_RENDERFULLCONTENT, and
+// BitBlt from the screen's DC.
 class CPlatformWindowReader final : public IWindowReader {
 public:
-    bool Copy(HWND window, SIZE client, CMemoryDib& dib) override;
+    bool Copy(HWND window, const RECT& part, CMemoryDib& dib) override;
     bool Print(HWND window, SIZE windowSize, POINT clientOrigin, CMemoryDib& dib) override;
+    bool CopyScreen(const RECT& area, const RECT* monitors, int count, CMemoryDib& dib) override;
+};
+
+// What one read reads: a window's client area (or its crop), or an area of
+// the screen; with the pointer drawn in or not.
+struct CaptureRequest {
+    // The window (null: the screen's area below, or nothing at all).
+    HWND window = nullptr;
+    CaptureMethod method = CaptureMethod::Auto;
+    // The part of the window's client area read, in client pixels; empty:
+    // all of it.
+    StoredRect crop;
+    // Without a window: the area of the screen read (virtual-screen
+    // pixels), and the monitors it may lie on (the rest reads black).
+    static constexpr int kMostMonitors = 16;
+    RECT screenArea = {0, 0, 0, 0};
+    RECT monitors[kMostMonitors] = {};
+    int monitorCount = 0;
+    // The mouse pointer drawn in where it is.
+    bool pointer = false;
+
+    bool IsScreen() const {
+        return window == nullptr && screenArea.right > screenArea.left && screenArea.bottom > screenArea.top;
+    }
+    // Whether two requests read the same thing the same way (a read of one
+    // still running serves the other).
+    bool SameTarget(const CaptureRequest& other) const {
+        return window == other.window && method == other.method && crop == other.crop &&
+               ::EqualRect(&screenArea, &other.screenArea) != FALSE;
+    }
 };
 
 class CWindowCapture {
@@ -130,11 +176,18 @@ public:
     // (the owner's lock or its stopped state keeps them apart).
     void WaitUntilEnded();
 
-    // Reads the window's picture. Waits at most deadlineMs for the read,
+    // Reads what the request names. Waits at most deadlineMs for the read,
     // or until wakeEvent (may be null) is signalled. A read that misses
     // the deadline goes on, and the picture it brings is used by the next
     // Read. Without Start, reads on the calling thread.
-    Outcome Read(HWND window, CaptureMethod method, DWORD deadlineMs, HANDLE wakeEvent);
+    Outcome Read(const CaptureRequest& request, DWORD deadlineMs, HANDLE wakeEvent);
+    // A whole window's client area, without the pointer.
+    Outcome Read(HWND window, CaptureMethod method, DWORD deadlineMs, HANDLE wakeEvent) {
+        CaptureRequest request;
+        request.window = window;
+        request.method = method;
+        return Read(request, deadlineMs, wakeEvent);
+    }
     const Picture& LastPicture() const { return m_picture; }
 
     // The way auto mode reads the current window now (Copy, Graphics or
@@ -151,6 +204,11 @@ public:
     void SetGraphicsDeviceInteropForTesting(qm_wgc::CreateDirect3D11DeviceFromDxgiFunction function) {
         m_graphicsInterop = function;
     }
+
+    // Where the pointer is and what it looks like (the system's when null):
+    // a seam for tests, since Wine gives no pointer's shape over another
+    // process's window. Before the first Start or Read.
+    void SetPointerForTesting(PointerFunction pointer) { m_pointer = pointer; }
 
     // How long WaitUntilEnded waits for an idle capture thread to end
     // before it leaves it behind: a seam for tests, which cannot make a
@@ -185,16 +243,17 @@ private:
     IWindowReader* const m_reader;
     const SetThreadDpiContextFunction m_setDpiContext;
     qm_wgc::CreateDirect3D11DeviceFromDxgiFunction m_graphicsInterop = nullptr;
+    PointerFunction m_pointer = nullptr;
     // One reference of the owner's (the capture thread holds another).
     Shared* m_shared = nullptr;
     UniqueHandle m_thread;
     // The idle thread Stop told to end, until WaitUntilEnded sees it gone.
     UniqueHandle m_endingThread;
     CThreadChecker m_owner;
-    // A read asked of the capture thread has not been seen to end yet.
+    // A read asked of the capture thread has not been seen to end yet, and
+    // what it reads.
     bool m_busy = false;
-    HWND m_readWindow = nullptr;
-    CaptureMethod m_readMethod = CaptureMethod::Auto;
+    CaptureRequest m_readRequest;
     Picture m_picture;
     // The shared buffer m_picture lies in; reads fill the other one.
     int m_keptBuffer = 1;

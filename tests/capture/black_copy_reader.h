@@ -15,15 +15,15 @@ namespace qmtest {
 
 class BlackCopyReader final : public IWindowReader {
 public:
-    bool Copy(HWND window, SIZE client, CMemoryDib& dib) override {
+    bool Copy(HWND window, const RECT& part, CMemoryDib& dib) override {
         ++copies;
-        if (!m_platform.Copy(window, client, dib)) {
+        if (!m_platform.Copy(window, part, dib)) {
             return false;
         }
         if (black) {
             ::GdiFlush();
-            for (int y = 0; y < client.cy; ++y) {
-                std::memset(dib.Pixels() + y * dib.Stride(), 0, static_cast<size_t>(client.cx) * 4);
+            for (int y = 0; y < part.bottom - part.top; ++y) {
+                std::memset(dib.Pixels() + y * dib.Stride(), 0, static_cast<size_t>(part.right - part.left) * 4);
             }
         }
         return true;
@@ -31,6 +31,9 @@ public:
     bool Print(HWND window, SIZE windowSize, POINT clientOrigin, CMemoryDib& dib) override {
         ++prints;
         return m_platform.Print(window, windowSize, clientOrigin, dib);
+    }
+    bool CopyScreen(const RECT& area, const RECT* monitors, int count, CMemoryDib& dib) override {
+        return m_platform.CopyScreen(area, monitors, count, dib);
     }
 
     std::atomic<bool> black{true};

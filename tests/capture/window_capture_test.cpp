@@ -386,13 +386,16 @@ TEST_F(WindowCaptureTest, AThreadThatDoesNotEndInTimeIsLeftWithItsOwnState_WaitI
 // A print that fails outright, as PrintWindow does for some windows.
 class FailingPrintReader final : public IWindowReader {
 public:
-    bool Copy(HWND window, SIZE client, CMemoryDib& dib) override {
+    bool Copy(HWND window, const RECT& part, CMemoryDib& dib) override {
         ++copies;
-        return m_platform.Copy(window, client, dib);
+        return m_platform.Copy(window, part, dib);
     }
     bool Print(HWND, SIZE, POINT, CMemoryDib&) override {
         ++prints;
         return false;
+    }
+    bool CopyScreen(const RECT& area, const RECT* monitors, int count, CMemoryDib& dib) override {
+        return m_platform.CopyScreen(area, monitors, count, dib);
     }
     std::atomic<int> copies{0};
     std::atomic<int> prints{0};
