@@ -18,7 +18,7 @@
 #include "framework/com_util.h"
 #include "mf/attribute_store_forwarder.h"
 #include "mf/media_source_ids.h"
-#include "tests/capture/standby_test_files.h"
+#include "tests/support/standby_test_files.h"
 #include "tests/support/registry_sandbox.h"
 #include "tests/support/test_window_thread.h"
 #include "tests/tools/client_process.h"
