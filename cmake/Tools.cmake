@@ -52,7 +52,7 @@ if(TARGET tools_tests)
 endif()
 # The standby picture tests write their PNG files with the client's writer
 # (tests/support/standby_test_files.h).
-foreach(area IN ITEMS picture capture)
+foreach(area IN ITEMS picture capture camera)
   if(TARGET ${area}_tests)
     target_link_libraries(${area}_tests PRIVATE qmcaptureclient)
   endif()
