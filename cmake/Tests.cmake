@@ -19,6 +19,11 @@ function(qm_test_code target)
 endfunction()
 
 file(GLOB QM_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
+# The private desktop acts from a static initializer that nothing calls:
+# from a static library it would never be linked. The programs that need
+# it compile it themselves (below).
+set(QM_PRIVATE_DESKTOP ${CMAKE_SOURCE_DIR}/tests/support/private_desktop.cpp)
+list(REMOVE_ITEM QM_TEST_SUPPORT ${QM_PRIVATE_DESKTOP})
 add_library(qmtestsupport STATIC ${QM_TEST_SUPPORT})
 # Tests, tools and benchmarks see the whole tree and every layer.
 target_include_directories(qmtestsupport PUBLIC ${CMAKE_SOURCE_DIR})
@@ -85,9 +90,17 @@ add_test(NAME ${QM_ARCH}.module_imports_selftest
     $<TARGET_FILE:graphics_capture_stand_in>)
 
 # One test program per folder of tests/, one CTest entry per program: each
-# entry costs a Wine process start, so per-case entries would be slow.
+# entry costs a Wine process start, so per-case entries would be slow. A
+# layer's tests are in the folder of its name (tests/scaler/ makes
+# scaler_tests and x64.scaler); device/, reliability/ and tools/ test the
+# built programs and the registered module across the layers.
 # Tests are declared here, in the top directory, so that the superbuild can
 # include this directory's CTest file with absolute paths.
+#
+# The programs whose tests create windows and expect the window search to
+# find those and no other program's run on a desktop of their own
+# (tests/support/private_desktop.cpp).
+set(QM_PRIVATE_DESKTOP_TESTS window picture capture)
 file(GLOB QM_TEST_AREAS CONFIGURE_DEPENDS LIST_DIRECTORIES true RELATIVE ${CMAKE_SOURCE_DIR}/tests
   ${CMAKE_SOURCE_DIR}/tests/*)
 foreach(area IN LISTS QM_TEST_AREAS)
@@ -99,6 +112,9 @@ foreach(area IN LISTS QM_TEST_AREAS)
     continue()
   endif()
   add_executable(${area}_tests ${sources} ${QM_RESOURCES})
+  if(area IN_LIST QM_PRIVATE_DESKTOP_TESTS)
+    target_sources(${area}_tests PRIVATE ${QM_PRIVATE_DESKTOP})
+  endif()
   target_link_libraries(${area}_tests PRIVATE qmtestsupport)
   qm_test_code(${area}_tests)
   add_dependencies(${area}_tests QMCaptureDevice)
@@ -116,16 +132,19 @@ foreach(area IN LISTS QM_TEST_AREAS)
 endforeach()
 
 # The pictures again on the SSE2 loops: a processor with AVX2 otherwise
-# runs only those of AVX2 in the pictures' tests (the loops' own tests
-# compare both either way).
-if(TARGET capture_tests)
-  add_test(NAME ${QM_ARCH}.capture_sse2
-    COMMAND capture_tests --sse2
-      --gtest_filter=FrameScaler*:*Converter*:*Pass*:Checkerboard*:FramePicture*:StandbyFrame*
-    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
-  set_tests_properties(${QM_ARCH}.capture_sse2 PROPERTIES
-    TIMEOUT 1200 SKIP_RETURN_CODE 77 RESOURCE_LOCK wine_desktop)
-endif()
+# runs only those of AVX2 in the scaler's and the pictures' tests (the
+# loops' own tests compare both either way). One entry per program,
+# <arch>.scaler_sse2 and <arch>.picture_sse2, with one filter.
+foreach(area IN ITEMS scaler picture)
+  if(TARGET ${area}_tests)
+    add_test(NAME ${QM_ARCH}.${area}_sse2
+      COMMAND ${area}_tests --sse2
+        --gtest_filter=FrameScaler*:*Converter*:*Pass*:Checkerboard*:FramePicture*:StandbyFrame*
+      WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+    set_tests_properties(${QM_ARCH}.${area}_sse2 PROPERTIES
+      TIMEOUT 1200 SKIP_RETURN_CODE 77 RESOURCE_LOCK wine_desktop)
+  endif()
+endforeach()
 
 # The media source's tests include the Media Foundation declarations of
 # mf/ and read through the platform's source reader.
@@ -141,24 +160,24 @@ if(TARGET reliability_tests)
 endif()
 
 # The frame ring's tests read frames from a writer in a process of its own,
-# which they start from beside capture_tests and kill
-# (tests/capture/frame_ring_writer/, outside the folder's glob).
-add_executable(frame_ring_writer ${CMAKE_SOURCE_DIR}/tests/capture/frame_ring_writer/frame_ring_writer.cpp)
+# which they start from beside ring_tests and kill
+# (tests/ring/frame_ring_writer/, outside the folder's glob).
+add_executable(frame_ring_writer ${CMAKE_SOURCE_DIR}/tests/ring/frame_ring_writer/frame_ring_writer.cpp)
 target_link_libraries(frame_ring_writer PRIVATE qmtestsupport)
 qm_test_code(frame_ring_writer)
-add_dependencies(capture_tests frame_ring_writer)
+add_dependencies(ring_tests frame_ring_writer)
 
 # Wine has no Windows.Graphics.Capture runtime. The graphics capture tests
 # and benchmark register this stand-in for it under the real class names,
 # so that the reader finds it through the real activation path
-# (tests/capture/graphics_capture_stand_in/, outside the folder's glob; its
+# (tests/window/graphics_capture_stand_in/, outside the folder's glob; its
 # exports undecorated on x86 too, as Wine looks them up). It is test code
 # and may import what the module must not.
 add_library(graphics_capture_stand_in MODULE
-  ${CMAKE_SOURCE_DIR}/tests/capture/graphics_capture_stand_in/graphics_capture_stand_in.cpp
-  ${CMAKE_SOURCE_DIR}/tests/capture/graphics_capture_stand_in/graphics_capture_stand_in.def)
+  ${CMAKE_SOURCE_DIR}/tests/window/graphics_capture_stand_in/graphics_capture_stand_in.cpp
+  ${CMAKE_SOURCE_DIR}/tests/window/graphics_capture_stand_in/graphics_capture_stand_in.def)
 set_target_properties(graphics_capture_stand_in PROPERTIES PREFIX "")
 target_include_directories(graphics_capture_stand_in PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(graphics_capture_stand_in PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-O1>)
 target_link_libraries(graphics_capture_stand_in PRIVATE dwmapi runtimeobject)
-add_dependencies(capture_tests graphics_capture_stand_in)
+add_dependencies(window_tests graphics_capture_stand_in)

@@ -50,10 +50,13 @@ if(TARGET tools_tests)
   target_link_libraries(tools_tests PRIVATE qmcaptureclient)
   add_dependencies(tools_tests qmcapture quillmere_demo qmsettings)
 endif()
-# The standby picture tests write their PNG files with the client's writer.
-if(TARGET capture_tests)
-  target_link_libraries(capture_tests PRIVATE qmcaptureclient)
-endif()
+# The standby picture tests write their PNG files with the client's writer
+# (tests/support/standby_test_files.h).
+foreach(area IN ITEMS picture capture camera)
+  if(TARGET ${area}_tests)
+    target_link_libraries(${area}_tests PRIVATE qmcaptureclient)
+  endif()
+endforeach()
 
 # qmcamera: the Windows 11 virtual cameras (MFCreateVirtualCamera, loaded
 # from mfsensorgroup.dll at run time) and the writer of their frame rings.

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "capture/output_formats.h"
-#include "tests/capture/capture_test_support.h"
+#include "tests/support/capture_test_support.h"
 #include "tests/support/malloc_spy.h"
 
 using namespace output_formats;

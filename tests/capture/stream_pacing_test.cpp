@@ -14,7 +14,7 @@
 #include "capture/graph_clock.h"
 #include "capture/sample_stamper.h"
 #include "timing/stream_pacing.h"
-#include "tests/capture/capture_test_support.h"
+#include "tests/support/capture_test_support.h"
 #include "tests/support/fake_clocks.h"
 
 using Microsoft::WRL::ComPtr;

@@ -1,4 +1,4 @@
-// The graphics capture stand-in (tests/capture/graphics_capture_stand_in/)
+// The graphics capture stand-in (tests/window/graphics_capture_stand_in/)
 // as a test or benchmark uses it: loaded from beside the program, and
 // registered for its lifetime under the real class names of the Windows
 // Runtime's capture classes, where Wine's RoGetActivationFactory looks:

@@ -1,5 +1,5 @@
 // What a test and the graphics capture stand-in (the test DLL in
-// tests/capture/graphics_capture_stand_in/, which plays the Windows
+// tests/window/graphics_capture_stand_in/, which plays the Windows
 // Runtime's capture classes under Wine) share: the switches the test sets,
 // the counts the stand-in keeps, the picture of its frames, and the names
 // of the functions it exports besides DllGetActivationFactory.

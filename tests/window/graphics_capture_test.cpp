@@ -23,7 +23,7 @@
 
 #include "window/graphics_capture_reader.h"
 #include "window/window_capture.h"
-#include "tests/capture/black_copy_reader.h"
+#include "tests/window/black_copy_reader.h"
 #include "tests/support/graphics_capture_stand_in.h"
 #include "tests/support/test_window_thread.h"
 

@@ -4,7 +4,7 @@
 
 #include "settings/capture_settings.h"
 #include "settings/settings_watch.h"
-#include "tests/capture/capture_test_support.h"
+#include "tests/support/capture_test_support.h"
 #include "tests/support/message_pump.h"
 #include "tests/support/registry_sandbox.h"
 

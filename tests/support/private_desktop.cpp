@@ -1,7 +1,9 @@
-// The capture tests create windows of class "Quillmere::MainFrame" and
-// expect the frame source to find exactly those (or none). Other test
-// programs may run at the same time under the same display, so the main
-// thread moves to a desktop of this process before main starts COM.
+// The window, picture and capture tests create windows of class
+// "Quillmere::MainFrame" and expect the frame source to find exactly those
+// (or none). Other test programs may run at the same time under the same
+// display, so the main thread moves to a desktop of this process before
+// main starts COM. Linked into those programs only (cmake/Tests.cmake):
+// in the support library nothing would pull it in.
 #include <cstdio>
 
 #include "tests/support/test_window.h"

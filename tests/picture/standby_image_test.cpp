@@ -10,8 +10,8 @@
 #include "tests/support/sample_rendering.h"
 #include "picture/frame_picture.h"
 #include "picture/standby_image.h"
-#include "tests/capture/capture_test_support.h"
-#include "tests/capture/standby_test_files.h"
+#include "tests/support/capture_test_support.h"
+#include "tests/support/standby_test_files.h"
 
 using namespace qmtest;
 

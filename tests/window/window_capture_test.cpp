@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "window/window_capture.h"
-#include "tests/capture/black_copy_reader.h"
+#include "tests/window/black_copy_reader.h"
 #include "tests/support/resource_counts.h"
 #include "tests/support/test_window_thread.h"
 

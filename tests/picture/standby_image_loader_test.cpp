@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "picture/standby_image_loader.h"
-#include "tests/capture/standby_test_files.h"
+#include "tests/support/standby_test_files.h"
 #include "tests/support/message_pump.h"
 
 using namespace qmtest;

@@ -1,5 +1,5 @@
 // What the frame ring's tests and their writer program (a process of its
-// own, tests/capture/frame_ring_writer/) agree on: the program's name and
+// own, tests/ring/frame_ring_writer/) agree on: the program's name and
 // modes, and frames whose every byte tells their number, so that a frame
 // put together from two shows.
 #pragma once

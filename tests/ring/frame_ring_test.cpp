@@ -20,7 +20,7 @@
 #include "settings/frame_time.h"
 #include "capture/output_formats.h"
 #include "framework/com_util.h"
-#include "tests/capture/frame_ring_test_support.h"
+#include "tests/ring/frame_ring_test_support.h"
 
 using namespace frame_ring;
 using namespace qmtest;

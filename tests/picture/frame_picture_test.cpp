@@ -21,7 +21,7 @@
 #include "picture/frame_picture.h"
 #include "capture/output_formats.h"
 #include "window/window_capture.h"
-#include "tests/capture/capture_test_support.h"
+#include "tests/support/capture_test_support.h"
 #include "tests/support/test_window.h"
 
 using Microsoft::WRL::ComPtr;

@@ -11,7 +11,7 @@
 #include "capture/output_formats.h"
 #include "window/window_search.h"
 #include "framework/diagnostic_log.h"
-#include "tests/capture/capture_test_support.h"
+#include "tests/support/capture_test_support.h"
 #include "tests/support/registry_sandbox.h"
 
 using namespace qmtest;

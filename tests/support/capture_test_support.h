@@ -1,7 +1,7 @@
-// Helpers shared by the capture tests: real media samples from the
-// platform's memory allocator, registry access to the settings key
-// (tests/support/stored_settings.h), and clocks that drive the pacing
-// without real waits.
+// Helpers shared by the tests of the settings, the pictures and the pin:
+// real media samples from the platform's memory allocator, registry
+// access to the settings key (tests/support/stored_settings.h), and
+// clocks that drive the pacing without real waits.
 #pragma once
 
 #include <windows.h>

@@ -1,6 +1,6 @@
 // The frame ring's writer in a process of its own, for the tests that
 // read across processes and kill the writer (usage and exit codes in
-// tests/capture/frame_ring_test_support.h). Every frame it commits has
+// tests/ring/frame_ring_test_support.h). Every frame it commits has
 // every byte set to FrameByte of its number.
 #include <windows.h>
 
@@ -11,7 +11,7 @@
 
 #include "ring/frame_ring.h"
 #include "framework/com_util.h"
-#include "tests/capture/frame_ring_test_support.h"
+#include "tests/ring/frame_ring_test_support.h"
 
 using namespace frame_ring;
 using namespace qmtest;
