@@ -35,53 +35,48 @@ bool Find(HMODULE library, const char* name, Function* function) {
     return address != nullptr;
 }
 
-// System32 only: never a library of that name beside a host program.
-HMODULE LoadSystemLibrary(const wchar_t* name, HRESULT* failure) {
+// Loads `name` from System32 (never a library of that name beside a host
+// program) and looks up what findAll asks for into a set of functions
+// whose `loaded` says whether they are all there, or why not. Kept loaded
+// for the process once found: objects made through it may outlive this
+// module.
+template <typename Functions, typename FindAll>
+Functions LoadFunctions(const wchar_t* name, FindAll findAll) {
+    Functions functions;
     const HMODULE library = ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (library == nullptr) {
-        *failure = HResultFromLastError();
+        functions.loaded = HResultFromLastError();
+        return functions;
     }
-    return library;
+    if (!findAll(library, &functions)) {
+        functions = Functions{};
+        functions.loaded = HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+        ::FreeLibrary(library);
+        return functions;
+    }
+    functions.loaded = S_OK;
+    return functions;
 }
 
 RuntimeFunctions LoadRuntimeFunctions() {
-    RuntimeFunctions functions;
-    const HMODULE library = LoadSystemLibrary(L"combase.dll", &functions.loaded);
-    if (library == nullptr) {
-        return functions;
-    }
-    const bool found = Find(library, "RoInitialize", &functions.initialize) &&
-                       Find(library, "RoUninitialize", &functions.uninitialize) &&
-                       Find(library, "RoGetActivationFactory", &functions.getActivationFactory) &&
-                       Find(library, "WindowsCreateStringReference", &functions.createStringReference);
-    if (!found) {
-        functions = RuntimeFunctions{};
-        functions.loaded = HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
-        ::FreeLibrary(library);
-        return functions;
-    }
-    // Kept for the process: objects made through it may outlive this module.
-    functions.loaded = S_OK;
-    return functions;
+    return LoadFunctions<RuntimeFunctions>(L"combase.dll", [](HMODULE library, RuntimeFunctions* f) {
+        return Find(library, "RoInitialize", &f->initialize) && Find(library, "RoUninitialize", &f->uninitialize) &&
+               Find(library, "RoGetActivationFactory", &f->getActivationFactory) &&
+               Find(library, "WindowsCreateStringReference", &f->createStringReference);
+    });
 }
 
 Direct3DFunctions LoadDirect3DFunctions() {
-    Direct3DFunctions functions;
-    const HMODULE library = LoadSystemLibrary(L"d3d11.dll", &functions.loaded);
-    if (library == nullptr) {
-        return functions;
-    }
-    if (!Find(library, "D3D11CreateDevice", &functions.createDevice)) {
-        functions.loaded = HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
-        ::FreeLibrary(library);
-        return functions;
-    }
-    // Optional: its absence makes graphics capture unavailable, not
-    // Direct3D.
-    QM_IGNORE(Find(library, "CreateDirect3D11DeviceFromDXGIDevice", &functions.deviceInterop),
-              "a null function is the answer");
-    functions.loaded = S_OK;
-    return functions;
+    return LoadFunctions<Direct3DFunctions>(L"d3d11.dll", [](HMODULE library, Direct3DFunctions* f) {
+        if (!Find(library, "D3D11CreateDevice", &f->createDevice)) {
+            return false;
+        }
+        // Optional: its absence makes graphics capture unavailable, not
+        // Direct3D.
+        QM_IGNORE(Find(library, "CreateDirect3D11DeviceFromDXGIDevice", &f->deviceInterop),
+                  "a null function is the answer");
+        return true;
+    });
 }
 
 const RuntimeFunctions& Runtime() {

@@ -334,6 +334,16 @@ void CGraphicsCaptureReader::DropDevice() {
     m_availability = GraphicsCaptureAvailability::Unknown;
 }
 
+CGraphicsCaptureReader::Result CGraphicsCaptureReader::GiveUp(const char* what, HWND window, HRESULT error) {
+    diagnostic_log::Write("graphics capture of window %p %s (0x%08lX)", static_cast<void*>(window), what,
+                          static_cast<unsigned long>(error));
+    if (IsDeviceLost(error)) {
+        DropDevice();
+    }
+    Close();
+    return Result::Failed;
+}
+
 void CGraphicsCaptureReader::Shutdown() {
     // The last answer stays for KnownAvailability; the next Availability
     // looks again.
@@ -490,13 +500,7 @@ CGraphicsCaptureReader::Result CGraphicsCaptureReader::Read(HWND window, const R
         Close();
         const HRESULT hr = Open(window, pointer);
         if (FAILED(hr)) {
-            diagnostic_log::Write("graphics capture of window %p cannot start (0x%08lX)", static_cast<void*>(window),
-                                  static_cast<unsigned long>(hr));
-            if (IsDeviceLost(hr)) {
-                DropDevice();
-            }
-            Close();
-            return Result::Failed;
+            return GiveUp("cannot start", window, hr);
         }
     }
     if (pointer != m_capture.pointer) {
@@ -526,13 +530,7 @@ CGraphicsCaptureReader::Result CGraphicsCaptureReader::Read(HWND window, const R
         }
     }
     if (FAILED(hr)) {
-        diagnostic_log::Write("graphics capture of window %p failed (0x%08lX)", static_cast<void*>(window),
-                              static_cast<unsigned long>(hr));
-        if (IsDeviceLost(hr)) {
-            DropDevice();
-        }
-        Close();
-        return Result::Failed;
+        return GiveUp("failed", window, hr);
     }
     if (!newFrame && !m_capture.hadFrame && ::GetTickCount64() - m_capture.startTick >= kNoFrameTimeoutMs) {
         diagnostic_log::Write("graphics capture of window %p gave no frame", static_cast<void*>(window));

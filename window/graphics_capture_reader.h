@@ -173,6 +173,9 @@ private:
     // A device that is lost takes its capture with it; Availability makes
     // a new one.
     void DropDevice();
+    // A capture that could not start (`what`) or read: logged, the device
+    // dropped when it is lost, the capture closed. Result::Failed.
+    Result GiveUp(const char* what, HWND window, HRESULT error);
 
     CThreadChecker m_reader;
     qm_wgc::CreateDirect3D11DeviceFromDxgiFunction m_interopForTesting = nullptr;
