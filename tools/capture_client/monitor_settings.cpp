@@ -1,0 +1,93 @@
+#include "tools/capture_client/monitor_settings.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cwchar>
+
+#include "tools/capture_client/console_output.h"
+
+namespace qmcapture {
+
+namespace {
+
+constexpr wchar_t kColumnGap[] = L"  ";
+
+std::wstring Padded(const std::wstring& text, size_t width) {
+    return text.size() >= width ? text : text + std::wstring(width - text.size(), L' ');
+}
+
+bool AllDigits(const std::wstring& text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+}
+
+}  // namespace
+
+std::wstring FormatMonitorList(const std::vector<MonitorInfo>& monitors) {
+    if (monitors.empty()) {
+        return L"No monitors.\n";
+    }
+    struct Row {
+        std::wstring number, name, position, size, primary;
+    };
+    std::vector<Row> rows;
+    rows.push_back({L"number", L"device", L"position", L"size", std::wstring()});
+    for (size_t i = 0; i < monitors.size(); ++i) {
+        const RECT& rect = monitors[i].rect;
+        rows.push_back({FormatText(L"%u", static_cast<unsigned>(i + 1)), monitors[i].deviceName,
+                        FormatText(L"%ld,%ld", static_cast<long>(rect.left), static_cast<long>(rect.top)),
+                        FormatText(L"%ldx%ld", static_cast<long>(rect.right - rect.left),
+                                   static_cast<long>(rect.bottom - rect.top)),
+                        monitors[i].primary ? std::wstring(L"primary") : std::wstring()});
+    }
+    size_t numberWidth = 0, nameWidth = 0, positionWidth = 0, sizeWidth = 0;
+    for (const Row& row : rows) {
+        numberWidth = std::max(numberWidth, row.number.size());
+        nameWidth = std::max(nameWidth, row.name.size());
+        positionWidth = std::max(positionWidth, row.position.size());
+        sizeWidth = std::max(sizeWidth, row.size.size());
+    }
+    std::wstring text = FormatText(L"Monitors (%u):\n", static_cast<unsigned>(monitors.size()));
+    for (const Row& row : rows) {
+        std::wstring line;
+        for (const std::wstring& cell : {Padded(row.number, numberWidth), Padded(row.name, nameWidth),
+                                         Padded(row.position, positionWidth), Padded(row.size, sizeWidth),
+                                         row.primary}) {
+            line.append(kColumnGap).append(cell);
+        }
+        while (!line.empty() && line.back() == L' ') {
+            line.pop_back();
+        }
+        text += line + L"\n";
+    }
+    return text;
+}
+
+bool ResolveMonitorArgument(const std::wstring& argument, const std::vector<MonitorInfo>& monitors,
+                            std::wstring* deviceName, std::wstring* error) {
+    if (argument.empty()) {
+        deviceName->clear();
+        return true;
+    }
+    const std::wstring listed = FormatText(L" (qmcapture --monitors lists %u)", static_cast<unsigned>(monitors.size()));
+    if (AllDigits(argument)) {
+        // At most a few digits: the parser takes no longer number.
+        const unsigned long number = std::wcstoul(argument.c_str(), nullptr, 10);
+        if (number == 0 || number > monitors.size()) {
+            *error = L"no monitor " + argument + listed;
+            return false;
+        }
+        *deviceName = monitors[number - 1].deviceName;
+        return true;
+    }
+    for (const MonitorInfo& monitor : monitors) {
+        if (::CompareStringOrdinal(monitor.deviceName, -1, argument.c_str(), -1, TRUE) == CSTR_EQUAL) {
+            *deviceName = monitor.deviceName;
+            return true;
+        }
+    }
+    *error = L"no monitor named \"" + argument + L"\" is connected" + listed;
+    return false;
+}
+
+}  // namespace qmcapture
