@@ -139,15 +139,26 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(MonitorListTest, TheClientListsTheMonitorsOfTheWindowLayer) {
     const std::vector<MonitorInfo> monitors = ListMonitors();
     ASSERT_FALSE(monitors.empty());
+    SavedUserSettings saved;
+    ASSERT_TRUE(StoreText(kSourceKindValue, "0"));
     ClientRun run;
     ASSERT_EQ(S_OK, RunCaptureClientProcess({L"--monitors"}, kClientTimeoutMs, &run));
     EXPECT_EQ(0u, run.exitCode) << run.err;
     EXPECT_EQ("", run.err);
     EXPECT_EQ(ToUtf8(FormatMonitorList(monitors)), run.out);
+    EXPECT_EQ(std::string::npos, run.out.find("* ")) << "a window is shown, not a monitor";
+    EXPECT_NE(std::string::npos, run.out.find("\n  1       " + ToUtf8(monitors.front().deviceName))) << run.out;
+
+    // A camera that shows the primary has it starred.
+    ASSERT_TRUE(StoreText(kSourceKindValue, "1"));
+    ASSERT_TRUE(StoreText(kSourceMonitorValue, ""));
+    ASSERT_EQ(S_OK, RunCaptureClientProcess({L"--monitors"}, kClientTimeoutMs, &run));
+    EXPECT_EQ(0u, run.exitCode) << run.err;
+    EXPECT_EQ(ToUtf8(FormatMonitorList(monitors, L"")), run.out);
+    EXPECT_NE(std::string::npos, run.out.find("\n* 1 ")) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("* the camera shows monitor 1, the primary\n")) << run.out;
     EXPECT_EQ(0u, run.out.find(ToUtf8(FormatText(L"Monitors (%u):\n", static_cast<unsigned>(monitors.size())))))
         << run.out;
-    const std::string first = "\n  1       " + ToUtf8(monitors.front().deviceName);
-    EXPECT_NE(std::string::npos, run.out.find(first)) << run.out;
     EXPECT_TRUE(monitors.front().primary);
 }
 
@@ -169,6 +180,19 @@ TEST(MonitorListTest, NumbersFollowTheListAndNamesAreTheSystemsSpelling) {
               L"  2       \\\\.\\DISPLAY2  -1280,-200  1280x720\n",
               FormatMonitorList(monitors));
     EXPECT_EQ(L"No monitors.\n", FormatMonitorList({}));
+    EXPECT_EQ(L"No monitors: the camera sends the standby frame.\n", FormatMonitorList({}, L""));
+
+    // The monitor the camera shows, starred; one that is not connected
+    // gives the primary.
+    const std::wstring second = FormatMonitorList(monitors, L"\\\\.\\display2");
+    EXPECT_NE(std::wstring::npos, second.find(L"\n* 2       \\\\.\\DISPLAY2")) << ToUtf8(second);
+    EXPECT_NE(std::wstring::npos, second.find(L"\n  1       ")) << ToUtf8(second);
+    EXPECT_NE(std::wstring::npos, second.find(L"* the camera shows monitor 2\n")) << ToUtf8(second);
+    const std::wstring gone = FormatMonitorList(monitors, L"\\\\.\\DISPLAY9");
+    EXPECT_NE(std::wstring::npos, gone.find(L"\n* 1       \\\\.\\DISPLAY1")) << ToUtf8(gone);
+    EXPECT_NE(std::wstring::npos,
+              gone.find(L"* the camera shows monitor 1, the primary: \\\\.\\DISPLAY9 is not connected\n"))
+        << ToUtf8(gone);
 
     struct Resolution {
         const wchar_t* argument;

@@ -174,8 +174,11 @@ int ListWindows(const char* keyPath) {
     return kExitSuccess;
 }
 
-int ListMonitorsOfSystem() {
-    WriteStdout(FormatMonitorList(ListMonitors()));
+int ListMonitorsOfSystem(const char* keyPath) {
+    const CCaptureSettings stored(keyPath);
+    const CCaptureSettings::Snapshot settings = stored.GetSnapshot();
+    WriteStdout(FormatMonitorList(ListMonitors(),
+                                  settings.sourceKind == SourceKind::Monitor ? settings.sourceMonitor : nullptr));
     return kExitSuccess;
 }
 
@@ -573,7 +576,7 @@ int RunCaptureClient(const CaptureOptions& given, const std::wstring& commandLin
     case CaptureAction::kListWindows:
         return ListWindows(camera.settings.text);
     case CaptureAction::kListMonitors:
-        return ListMonitorsOfSystem();
+        return ListMonitorsOfSystem(camera.settings.text);
     case CaptureAction::kListDevices:
         return ListDevices();
     case CaptureAction::kListCapabilities:

@@ -23,10 +23,14 @@ bool AllDigits(const std::wstring& text) {
 
 }  // namespace
 
-std::wstring FormatMonitorList(const std::vector<MonitorInfo>& monitors) {
+std::wstring FormatMonitorList(const std::vector<MonitorInfo>& monitors, const wchar_t* shownMonitor) {
     if (monitors.empty()) {
-        return L"No monitors.\n";
+        return shownMonitor != nullptr ? L"No monitors: the camera sends the standby frame.\n" : L"No monitors.\n";
     }
+    // The monitor the device takes for the stored name, as it takes it.
+    const MonitorInfo* shown = shownMonitor != nullptr
+                                   ? ChooseMonitor(monitors.data(), static_cast<int>(monitors.size()), shownMonitor)
+                                   : nullptr;
     struct Row {
         std::wstring number, name, position, size, primary;
     };
@@ -48,17 +52,29 @@ std::wstring FormatMonitorList(const std::vector<MonitorInfo>& monitors) {
         sizeWidth = std::max(sizeWidth, row.size.size());
     }
     std::wstring text = FormatText(L"Monitors (%u):\n", static_cast<unsigned>(monitors.size()));
-    for (const Row& row : rows) {
-        std::wstring line;
-        for (const std::wstring& cell : {Padded(row.number, numberWidth), Padded(row.name, nameWidth),
-                                         Padded(row.position, positionWidth), Padded(row.size, sizeWidth),
-                                         row.primary}) {
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
+        const bool isShown = i > 0 && shown == &monitors[i - 1];
+        std::wstring line = (isShown ? L"* " : L"  ") + Padded(row.number, numberWidth);
+        for (const std::wstring& cell : {Padded(row.name, nameWidth), Padded(row.position, positionWidth),
+                                         Padded(row.size, sizeWidth), row.primary}) {
             line.append(kColumnGap).append(cell);
         }
         while (!line.empty() && line.back() == L' ') {
             line.pop_back();
         }
         text += line + L"\n";
+    }
+    if (shown != nullptr) {
+        const unsigned number = static_cast<unsigned>(shown - monitors.data() + 1);
+        if (shownMonitor[0] == L'\0') {
+            text += FormatText(L"* the camera shows monitor %u, the primary\n", number);
+        } else if (::CompareStringOrdinal(shown->deviceName, -1, shownMonitor, -1, TRUE) == CSTR_EQUAL) {
+            text += FormatText(L"* the camera shows monitor %u\n", number);
+        } else {
+            text += FormatText(L"* the camera shows monitor %u, the primary: %ls is not connected\n", number,
+                               shownMonitor);
+        }
     }
     return text;
 }
@@ -71,7 +87,8 @@ bool ResolveMonitorArgument(const std::wstring& argument, const std::vector<Moni
     }
     const std::wstring listed = FormatText(L" (qmcapture --monitors lists %u)", static_cast<unsigned>(monitors.size()));
     if (AllDigits(argument)) {
-        // At most a few digits: the parser takes no longer number.
+        // A number beyond the list, however long (wcstoul saturates), names
+        // no monitor.
         const unsigned long number = std::wcstoul(argument.c_str(), nullptr, 10);
         if (number == 0 || number > monitors.size()) {
             *error = L"no monitor " + argument + listed;

@@ -11,8 +11,12 @@ namespace qmcapture {
 
 // One line per monitor under a heading: its number (1, the primary, first,
 // in ListMonitors' order), device name, position (virtual-screen pixels,
-// negative left of or above the primary), size and a primary mark.
-std::wstring FormatMonitorList(const std::vector<MonitorInfo>& monitors);
+// negative left of or above the primary), size and a primary mark. When
+// the camera shows a monitor (`shownMonitor`: its stored SourceMonitor;
+// null when it shows a window or a region), the one it shows now is
+// starred, and a last line says so, or that the named one is not
+// connected and the primary is shown instead.
+std::wstring FormatMonitorList(const std::vector<MonitorInfo>& monitors, const wchar_t* shownMonitor = nullptr);
 
 // The device name that --use-monitor's argument stands for among
 // `monitors`: empty for none given (the primary, whichever it is when the
