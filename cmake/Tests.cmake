@@ -146,6 +146,17 @@ foreach(area IN ITEMS scaler picture)
   endif()
 endforeach()
 
+# qmcapture with two monitors, which Wine shows only from an X server with
+# two outputs: the script starts an Xorg of its own (the dummy driver) and
+# a Wine prefix of its own under this build folder, and reports "skipped"
+# (77) where Xorg, the dummy driver or xrandr is missing or Xorg does not
+# start. The 64-bit client, which runs wherever Wine does.
+if(QM_ARCH STREQUAL "x64")
+  add_test(NAME ${QM_ARCH}.two_monitors
+    COMMAND bash ${CMAKE_SOURCE_DIR}/tests/tools/two_monitors_test.sh $<TARGET_FILE:qmcapture> ${CMAKE_BINARY_DIR})
+  set_tests_properties(${QM_ARCH}.two_monitors PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77)
+endif()
+
 # The media source's tests include the Media Foundation declarations of
 # mf/ and read through the platform's source reader.
 if(TARGET mf_tests)

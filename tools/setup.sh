@@ -6,7 +6,8 @@
 # converters (the installer test reads pixels with them too), chattr
 # (e2fsprogs: the installer test makes a folder read-only for root), and a
 # Japanese font (IPA Gothic) so that Wine can draw the settings page's
-# labels.
+# labels, and an Xorg with the dummy driver and xrandr for the test of
+# two monitors (Xvfb gives Wine only one).
 # Idempotent and quiet when all is there.
 #
 # The 32-bit Wine needs the i386 half of many libraries, and a library
@@ -37,6 +38,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine32:i386 wine64 xvfb xauth cmake googletest zip x11-apps netpbm
   fonts-ipafont-gothic nsis e2fsprogs python3
+  xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
 )
 # Wine's 32-bit half is of use only where the kernel can execute 32-bit
 # programs. Where it cannot, the x86 programs are built but their tests

@@ -316,6 +316,71 @@ INSTANTIATE_TEST_SUITE_P(
                     BadValue{L"--format", L"mjpg"}, BadValue{L"--format", L"nv21"}, BadValue{L"--format", L"rgb"},
                     BadValue{L"--format", L"nv12 "}));
 
+INSTANTIATE_TEST_SUITE_P(
+    Sources, CaptureOptionsBadValueTest,
+    testing::Values(BadValue{L"--use-monitor", L"0"}, BadValue{L"--use-monitor", L""},
+                    BadValue{L"--use-monitor", L"\\\\.\\DISPLAY1234567890123456789012345"},
+                    BadValue{L"--use-region", L"1,2,3"}, BadValue{L"--use-region", L"0,0,0,10"},
+                    BadValue{L"--use-region", L"0,0,10,-10"}, BadValue{L"--use-region", L"0,0,16385,10"},
+                    BadValue{L"--use-region", L"40000,0,10,10"}, BadValue{L"--use-region", L"a,b,c,d"},
+                    BadValue{L"--use-region", L"1,2,3,4,5"}, BadValue{L"--use-region", L"1,2,3,\u0664"},
+                    BadValue{L"--use-region", L""}, BadValue{L"--crop", L""}, BadValue{L"--crop", L"None"},
+                    BadValue{L"--crop", L"0,0,x,1"}, BadValue{L"--cursor", L"yes"}, BadValue{L"--cursor", L"On"},
+                    BadValue{L"--cursor", L""}, BadValue{L"--method", L"dxgi"}, BadValue{L"--method", L"3"},
+                    BadValue{L"--method", L"Auto"}, BadValue{L"--method", L""}));
+
+TEST(CaptureOptionsTest, SourceOptionsTakeTheirValuesAndAMonitorMayBeLeftOut) {
+    CaptureOptions options;
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--use-monitor"}, &options));
+    EXPECT_EQ(CaptureAction::kStoreSettings, options.action);
+    EXPECT_EQ(L"", options.useMonitor.value_or(L"<unset>"));
+    // An option after it is not its value.
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--use-monitor", L"--cursor", L"off"}, &options));
+    EXPECT_EQ(L"", options.useMonitor.value_or(L"<unset>"));
+    EXPECT_EQ(CursorChoice::Off, options.cursor.value_or(CursorChoice::Default));
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--use-monitor", L"2", L"--windows"}, &options));
+    EXPECT_EQ(L"2", options.useMonitor.value_or(L"<unset>"));
+    EXPECT_EQ(CaptureAction::kListWindows, options.action);
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--use-monitor=\\\\.\\DISPLAY2"}, &options));
+    EXPECT_EQ(L"\\\\.\\DISPLAY2", options.useMonitor.value_or(L"<unset>"));
+
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--use-region", L"-1280, 0, 1280, 720", L"--crop=none", L"--method",
+                                       L"graphics", L"--cursor", L"default"},
+                                      &options));
+    ASSERT_TRUE(options.useRegion.has_value());
+    EXPECT_EQ((StoredRect{-1280, 0, 1280, 720}), *options.useRegion);
+    ASSERT_TRUE(options.crop.has_value());
+    EXPECT_TRUE(options.crop->Empty());
+    EXPECT_EQ(CaptureMethod::Graphics, options.method.value_or(CaptureMethod::Auto));
+    EXPECT_EQ(CursorChoice::Default, options.cursor.value_or(CursorChoice::On));
+    EXPECT_TRUE(options.StoresSettings());
+
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--crop", L"10,20,300,200", L"--seconds", L"1"}, &options));
+    EXPECT_EQ((StoredRect{10, 20, 300, 200}), options.crop.value_or(StoredRect{}));
+    EXPECT_EQ(CaptureAction::kCapture, options.action);
+
+    ASSERT_EQ(ParseStatus::kOk, Parse({L"--monitors"}, &options));
+    EXPECT_EQ(CaptureAction::kListMonitors, options.action);
+    std::wstring error;
+    EXPECT_EQ(ParseStatus::kUsageError, Parse({L"--monitors", L"--windows"}, &options, &error));
+    EXPECT_NE(std::wstring::npos, error.find(L"exclude")) << error;
+}
+
+TEST(CaptureOptionsTest, AWindowAMonitorAndARegionExcludeEachOther) {
+    for (const std::vector<std::wstring>& args : std::vector<std::vector<std::wstring>>{
+             {L"--use-monitor", L"--use-region", L"0,0,10,10"},
+             {L"--use-class", L"Notepad", L"--use-monitor"},
+             {L"--use-region", L"0,0,10,10", L"--use-program", L"notes.exe"},
+             {L"--use-window", L"T", L"--use-region=0,0,10,10", L"--use-monitor", L"1"}}) {
+        CaptureOptions options;
+        options.deviceName = L"kept";
+        std::wstring error;
+        EXPECT_EQ(ParseStatus::kUsageError, Parse(args, &options, &error)) << args[0];
+        EXPECT_NE(std::wstring::npos, error.find(L"choose what is shown")) << error;
+        EXPECT_EQ(L"kept", options.deviceName);
+    }
+}
+
 TEST(FrameSelectionTest, ListIsParsedSortedAndWithoutRepeats) {
     FrameSelection selection;
     std::wstring error;
@@ -348,7 +413,9 @@ TEST(CaptureOptionsTest, UsageNamesEveryOption) {
                                   L"--seconds", L"--frames", L"--timeout", L"--no-clock", L"--output", L"--prefix",
                                   L"--save", L"--summary", L"--help", L"--version", L"--windows",
                                   L"--use-window", L"--use-class", L"--scale", L"--mirror", L"--standby-image",
-                                  L"--format", L"nv12", L"yuy2", L"i420", L"rgb32"}) {
+                                  L"--format", L"nv12", L"yuy2", L"i420", L"rgb32", L"--monitors",
+                                  L"--use-monitor", L"--use-region", L"--crop", L"--cursor", L"--method",
+                                  L"graphics", L"default"}) {
         EXPECT_NE(std::wstring::npos, usage.find(option)) << option;
     }
 }

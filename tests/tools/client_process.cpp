@@ -230,8 +230,10 @@ ScopedDeviceRegistration::~ScopedDeviceRegistration() {
 namespace {
 
 constexpr wchar_t kUserSettingsKey[] = L"Software\\QMCapture";
-constexpr const wchar_t* kSavedNames[] = {L"WindowName", L"WindowClass", L"WindowProgram",
-                                          L"ScaleMode",  L"Mirror",      L"OutputFormat"};
+constexpr const wchar_t* kSavedNames[] = {L"WindowName",    L"WindowClass",   L"WindowProgram", L"ScaleMode",
+                                          L"Mirror",        L"OutputFormat",  L"StandbyImage",  L"SourceKind",
+                                          L"SourceMonitor", L"SourceRegion",  L"CropRect",      L"ShowCursor",
+                                          L"CaptureMethod"};
 
 }  // namespace
 

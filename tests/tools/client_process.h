@@ -58,10 +58,12 @@ private:
     bool m_registeredHere = false;
 };
 
-// The current user's window and framing settings (WindowName,
-// WindowClass, WindowProgram, ScaleMode, Mirror) as they were when the
-// object was made, put back when it goes: tests whose child processes
-// store settings for the user use it.
+// The current user's settings of what is shown and how (WindowName,
+// WindowClass, WindowProgram, ScaleMode, Mirror, OutputFormat,
+// StandbyImage, SourceKind, SourceMonitor, SourceRegion, CropRect,
+// ShowCursor, CaptureMethod) as they were when the object was made, put
+// back when it goes: tests whose child processes store settings for the
+// user use it.
 class SavedUserSettings {
 public:
     SavedUserSettings();

@@ -71,15 +71,35 @@ TEST(WindowListFormatTest, OneLineEachUnderAHeadingWithTheTitleLast) {
     taken.window = notepad.window;
     taken.rule = WindowMatchRule::ClassAndProgram;
     taken.visible = true;
+    WindowMethods methods;
+    methods.stored = CaptureMethod::Auto;
+    methods.graphics = GraphicsCaptureAvailability::Available;
+    methods.perWindow = {CaptureMethod::Copy, CaptureMethod::Graphics};
     EXPECT_EQ(L"Windows to capture (2):\n"
-              L"  handle      client    program      class                 title\n"
-              L"* 0x0001234A  640x480   notepad.exe  Notepad               Untitled - Notepad\n"
-              L"  0x00020010  1280x720  ?            Quillmere::MainFrame  \u30A6\u30A3\u30F3\u30C9\u30A6\n"
-              L"* the device takes 0x0001234A now, found by its class and program\n",
-              FormatWindowList({notepad, unknown}, taken));
-    EXPECT_EQ(L"No windows to capture are open.\n", FormatWindowList({}, WindowMatch{}));
-    const std::wstring none = FormatWindowList({notepad}, WindowMatch{});
+              L"  handle      client    program      class                 method    title\n"
+              L"* 0x0001234A  640x480   notepad.exe  Notepad               copy      Untitled - Notepad\n"
+              L"  0x00020010  1280x720  ?            Quillmere::MainFrame  graphics  \u30A6\u30A3\u30F3\u30C9\u30A6\n"
+              L"* the device takes 0x0001234A now, found by its class and program\n"
+              L"capture method: auto (stored CaptureMethod 0): a copy; a window whose copy reads back black by "
+              L"graphics capture where available, else by print\n"
+              L"graphics capture: available\n",
+              FormatWindowList({notepad, unknown}, taken, methods));
+
+    // Forced graphics capture where there is none: why, and with what the
+    // windows are read instead.
+    methods.stored = CaptureMethod::Graphics;
+    methods.graphics = GraphicsCaptureAvailability::NoRuntime;
+    methods.graphicsError = REGDB_E_CLASSNOTREG;
+    methods.perWindow.clear();
+    EXPECT_EQ(L"No windows to capture are open.\n"
+              L"capture method: graphics (stored CaptureMethod 3), not available here: windows are read as auto "
+              L"reads them\n"
+              L"graphics capture: not available here: no graphics capture runtime (0x80040154)\n",
+              FormatWindowList({}, WindowMatch{}, methods));
+    const std::wstring none = FormatWindowList({notepad}, WindowMatch{}, methods);
     EXPECT_NE(std::wstring::npos, none.find(L"The device finds no window now")) << ToUtf8(none);
+    // A window without a method found shows a question mark.
+    EXPECT_NE(std::wstring::npos, none.find(L"Notepad  ?       Untitled - Notepad")) << ToUtf8(none);
 }
 
 TEST_F(WindowSettingsTest, TitleAndClassAreStoredAsGiven) {
@@ -91,7 +111,9 @@ TEST_F(WindowSettingsTest, TitleAndClassAreStoredAsGiven) {
         << ToUtf8(error);
     EXPECT_EQ("Some title", StoredText(kWindowNameValue));
     EXPECT_EQ("Some::Class", StoredText(kWindowClassValue));
-    EXPECT_EQ(L"stored: WindowClass \"Some::Class\", WindowName \"Some title\", WindowProgram \"\"\n", report);
+    EXPECT_EQ(L"stored: WindowClass \"Some::Class\", WindowName \"Some title\", WindowProgram \"\"\n"
+              L"stored: SourceKind 0 (window)\n",
+              report);
     EXPECT_EQ("<missing or malformed>", StoredText(kScaleModeValue));
     EXPECT_EQ("<missing or malformed>", StoredText(kMirrorValue));
 }
@@ -211,12 +233,38 @@ TEST_F(WindowSettingsTest, TheListMarksTheWindowTheDeviceTakesNow) {
     EXPECT_EQ(WindowMatchRule::ExactTitle, taken.rule);
     std::vector<ListedWindow> windows;
     ASSERT_EQ(S_OK, ListCaptureWindows(nullptr, &windows));
-    const std::wstring text = FormatWindowList(windows, taken);
+    const std::wstring text = FormatWindowList(windows, taken, FindWindowMethods(windows, CaptureMethod::Auto));
     const std::wstring handle =
         FormatText(L"0x%08llX", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(m_window.hwnd())));
     EXPECT_NE(std::wstring::npos, text.find(L"* " + handle + L"  300x200")) << ToUtf8(text);
     EXPECT_NE(std::wstring::npos, text.find(L"* the device takes " + handle + L" now, found by its class and title"))
         << ToUtf8(text);
+}
+
+// Each window's method as the window layer settles on it: a window with a
+// picture is copied; one that copies back black would be read by graphics
+// capture, which Wine does not have (the reason is given), so by print.
+// Not in a sandbox: the client reads the user's own settings, auto here.
+TEST(WindowSettingsClientTest, TheClientSaysWhichMethodReadsEachWindowAndWhyGraphicsCaptureIsNot) {
+    SavedUserSettings saved;
+    ASSERT_TRUE(StoreText(kCaptureMethodValue, "0"));
+    TestWindow window;
+    ASSERT_EQ(S_OK, window.Create(kTestClass, kTestTitle, 300, 200, SolidPainter(RGB(1, 2, 3)), 700, 0));
+    TestWindow black;
+    ASSERT_EQ(S_OK, black.Create(L"QMClientWindowTest::Black", L"qmcapture black window", 200, 120,
+                                 SolidPainter(RGB(0, 0, 0)), 700, 300));
+    const ClientRun run = RunClient({L"--windows"});
+    EXPECT_EQ(0u, run.exitCode) << run.err;
+    const auto lineOf = [&run](HWND listed) {
+        const std::string handle =
+            ToUtf8(FormatText(L"0x%08llX", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(listed))));
+        const size_t line = run.out.find("  " + handle + "  ");
+        return line == std::string::npos ? std::string() : run.out.substr(line, run.out.find('\n', line) - line);
+    };
+    EXPECT_TRUE(Contains(lineOf(window.hwnd()), "  copy  ")) << run.out;
+    EXPECT_TRUE(Contains(lineOf(black.hwnd()), "  print  ")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "capture method: auto (stored CaptureMethod 0)")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "graphics capture: not available here: no graphics capture runtime")) << run.out;
 }
 
 // Not in a sandbox: the client writes the user's own settings, which the

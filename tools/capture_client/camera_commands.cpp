@@ -11,6 +11,7 @@
 #include "tools/capture_client/capture_client.h"
 #include "tools/capture_client/console_output.h"
 #include "tools/capture_client/elevation.h"
+#include "tools/capture_client/source_description.h"
 
 namespace qmcapture {
 
@@ -181,7 +182,7 @@ std::wstring QuoteArgument(const std::wstring& argument) {
 }
 
 std::wstring FormatCameraList() {
-    std::wstring text = L"camera  name                              class                                   window\n";
+    std::wstring text = L"camera  name                              class                                   shows\n";
     for (int camera = kFirstCamera; camera <= kMaxCameras; ++camera) {
         wchar_t name[kCameraNameCapacity] = {};
         if (CCameraList::GetName(camera, name, kCameraNameCapacity) != S_OK) {
@@ -189,15 +190,11 @@ std::wstring FormatCameraList() {
         }
         const CCaptureSettings settings(SettingsPathOfCamera(camera).text);
         const CCaptureSettings::Snapshot snapshot = settings.GetSnapshot();
-        std::wstring window = std::wstring(L"class \"") + snapshot.windowClass + L"\"";
-        if (snapshot.windowName[0] != L'\0') {
-            window += std::wstring(L", title \"") + snapshot.windowName + L"\"";
-        }
-        if (snapshot.windowProgram[0] != L'\0') {
-            window += std::wstring(L", program ") + snapshot.windowProgram;
-        }
+        // What it shows, then the pointer and the method, on a line of
+        // their own so that the long source stays readable.
         text += FormatText(L"%-7d %-33ls %-39ls ", camera, name, ClassIdText(*CameraClassId(camera)).c_str()) +
-                window + L"\n";
+                DescribeSource(snapshot) + L"\n" + std::wstring(8, L' ') + L"pointer " + DescribePointer(snapshot) +
+                L"; method " + DescribeMethod(snapshot) + L"\n";
     }
     return text;
 }

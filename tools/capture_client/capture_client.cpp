@@ -8,18 +8,22 @@
 #include <algorithm>
 #include <cmath>
 
+#include "settings/capture_settings.h"
 #include "settings/settings_store.h"
 #include "settings/settings_values.h"
 #include "framework/com_util.h"
 #include "framework/diagnostic_log.h"
 #include "framework/memory_dib.h"
+#include "window/monitor_list.h"
 #include "tools/capture_client/camera_commands.h"
 #include "tools/capture_client/capture_graph.h"
 #include "tools/capture_client/capture_summary.h"
 #include "tools/capture_client/console_output.h"
 #include "tools/capture_client/frame_grabber.h"
 #include "tools/capture_client/frame_statistics.h"
+#include "tools/capture_client/monitor_settings.h"
 #include "tools/capture_client/png_file.h"
+#include "tools/capture_client/source_description.h"
 #include "tools/capture_client/stream_format.h"
 #include "tools/capture_client/video_device.h"
 #include "tools/capture_client/window_settings.h"
@@ -165,7 +169,16 @@ int ListWindows(const char* keyPath) {
         PrintError(L"cannot list the windows: " + DescribeHresult(hr));
         return kExitFailure;
     }
-    WriteStdout(FormatWindowList(windows, FindStoredWindow(keyPath)));
+    WriteStdout(FormatWindowList(windows, FindStoredWindow(keyPath),
+                                 FindWindowMethods(windows, FindStoredMethod(keyPath))));
+    return kExitSuccess;
+}
+
+int ListMonitorsOfSystem(const char* keyPath) {
+    const CCaptureSettings stored(keyPath);
+    const CCaptureSettings::Snapshot settings = stored.GetSnapshot();
+    WriteStdout(FormatMonitorList(ListMonitors(),
+                                  settings.sourceKind == SourceKind::Monitor ? settings.sourceMonitor : nullptr));
     return kExitSuccess;
 }
 
@@ -260,7 +273,7 @@ std::wstring ContiguityLine(const FrameStatistics& stats) {
 
 // The capture itself; fills the summary as it goes and returns the exit
 // status, with `error` set on failure.
-int Capture(const CaptureOptions& options, CaptureSummary* summary, std::wstring* error) {
+int Capture(const CaptureOptions& options, const char* keyPath, CaptureSummary* summary, std::wstring* error) {
     summary->Add(L"device", options.deviceName);
     summary->Add(L"requested_size",
                  options.width > 0 ? FormatText(L"%dx%d", options.width, options.height) : std::wstring(L"current"));
@@ -336,6 +349,12 @@ int Capture(const CaptureOptions& options, CaptureSummary* summary, std::wstring
         return kExitFailure;
     }
     WriteStdout(L"device: " + options.deviceName + L"\nformat: " + connectedText + L"\n");
+    // What the camera's settings say it shows, as the device reads them.
+    const CCaptureSettings stored(keyPath);
+    const CCaptureSettings::Snapshot settings = stored.GetSnapshot();
+    WriteStdout(L"shows: " + DescribeSource(settings) + L"\npointer: " + DescribePointer(settings) +
+                L"\nmethod: " + DescribeMethod(settings) + L"\n");
+    summary->AddSource(settings);
     const std::wstring log = DiagnosticLogText();
     WriteStdout(L"diagnostic log: " + log + L"\n");
     summary->Add(L"diagnostic_log", log);
@@ -494,10 +513,10 @@ int Capture(const CaptureOptions& options, CaptureSummary* summary, std::wstring
     return kExitSuccess;
 }
 
-int RunCapture(const CaptureOptions& options) {
+int RunCapture(const CaptureOptions& options, const char* keyPath) {
     CaptureSummary summary;
     std::wstring error;
-    int status = Capture(options, &summary, &error);
+    int status = Capture(options, keyPath, &summary, &error);
     if (status != kExitSuccess) {
         PrintError(error);
     }
@@ -529,6 +548,7 @@ int RunCaptureClient(const CaptureOptions& given, const std::wstring& commandLin
     case CaptureAction::kListCapabilities:
     case CaptureAction::kShowProperties:
     case CaptureAction::kListWindows:
+    case CaptureAction::kListMonitors:
     case CaptureAction::kStoreSettings:
         break;
     }
@@ -555,6 +575,8 @@ int RunCaptureClient(const CaptureOptions& given, const std::wstring& commandLin
         return kExitSuccess;
     case CaptureAction::kListWindows:
         return ListWindows(camera.settings.text);
+    case CaptureAction::kListMonitors:
+        return ListMonitorsOfSystem(camera.settings.text);
     case CaptureAction::kListDevices:
         return ListDevices();
     case CaptureAction::kListCapabilities:
@@ -562,7 +584,7 @@ int RunCaptureClient(const CaptureOptions& given, const std::wstring& commandLin
     case CaptureAction::kShowProperties:
         return ShowProperties(options);
     case CaptureAction::kCapture:
-        return RunCapture(options);
+        return RunCapture(options, camera.settings.text);
     case CaptureAction::kListCameras:
     case CaptureAction::kAddCamera:
     case CaptureAction::kRemoveCamera:

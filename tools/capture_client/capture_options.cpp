@@ -77,6 +77,9 @@ enum class Arity {
     kOne,
     // The value and the argument after it (--rename-camera N NAME).
     kTwo,
+    // A value after '=', or the next argument unless it is an option of
+    // its own (starts with '-'), or none (--use-monitor [N|NAME]).
+    kOptional,
 };
 
 enum class OptionKind {
@@ -98,6 +101,8 @@ struct OptionCall {
     // kTwo only: the argument after the value; null when the value came
     // after '=' or nothing follows it.
     const std::wstring* second;
+    // kOptional only: whether a value was given at all.
+    bool hasValue;
     CaptureOptions* options;
     std::wstring* error;
 
@@ -189,6 +194,70 @@ bool StandbyImage(const OptionCall& call) {
     return true;
 }
 
+bool UseMonitor(const OptionCall& call) {
+    if (!call.hasValue) {
+        call.options->useMonitor = std::wstring();
+        return true;
+    }
+    // A number from the --monitors list, or a device name; which monitor
+    // either names is looked up when it is stored.
+    uint32_t number = 0;
+    const bool isNumber = ParseUnsigned(call.value, &number);
+    if (call.value.empty() || (isNumber && number == 0) || call.value.size() >= kMonitorNameCapacity) {
+        return call.Bad(L"a monitor's number from qmcapture --monitors, or its device name such as \\\\.\\DISPLAY2");
+    }
+    call.options->useMonitor = call.value;
+    return true;
+}
+
+bool UseRegion(const OptionCall& call) {
+    StoredRect region;
+    if (!ParseRectangle(call.value, &region)) {
+        return call.Bad(L"X,Y,W,H in screen pixels, for example 0,0,1280,720");
+    }
+    call.options->useRegion = region;
+    return true;
+}
+
+bool Crop(const OptionCall& call) {
+    StoredRect crop;
+    if (call.value != L"none" && !ParseRectangle(call.value, &crop)) {
+        return call.Bad(L"X,Y,W,H in the window's client pixels, for example 0,0,640,360, or none");
+    }
+    call.options->crop = crop;
+    return true;
+}
+
+bool Cursor(const OptionCall& call) {
+    if (call.value == L"on") {
+        call.options->cursor = CursorChoice::On;
+    } else if (call.value == L"off") {
+        call.options->cursor = CursorChoice::Off;
+    } else if (call.value == L"default") {
+        call.options->cursor = CursorChoice::Default;
+    } else {
+        return call.Bad(L"on, off or default");
+    }
+    return true;
+}
+
+bool Method(const OptionCall& call) {
+    static constexpr struct {
+        const wchar_t* name;
+        CaptureMethod method;
+    } kMethods[] = {{L"auto", CaptureMethod::Auto},
+                    {L"copy", CaptureMethod::Copy},
+                    {L"print", CaptureMethod::Print},
+                    {L"graphics", CaptureMethod::Graphics}};
+    for (const auto& entry : kMethods) {
+        if (call.value == entry.name) {
+            call.options->method = entry.method;
+            return true;
+        }
+    }
+    return call.Bad(L"auto, copy, print or graphics");
+}
+
 bool Size(const OptionCall& call) {
     if (!ParseSize(call.value, &call.options->width, &call.options->height)) {
         return call.Bad(L"WIDTHxHEIGHT, for example 1136x640");
@@ -273,6 +342,12 @@ const OptionRow kOptionRows[] = {
     {nullptr, L"--scale", Arity::kOne, OptionKind::kOther, Scale},
     {nullptr, L"--mirror", Arity::kOne, OptionKind::kOther, Mirror},
     {nullptr, L"--standby-image", Arity::kOne, OptionKind::kOther, StandbyImage},
+    {nullptr, L"--monitors", Arity::kNone, OptionKind::kAction, Act<CaptureAction::kListMonitors>},
+    {nullptr, L"--use-monitor", Arity::kOptional, OptionKind::kOther, UseMonitor},
+    {nullptr, L"--use-region", Arity::kOne, OptionKind::kOther, UseRegion},
+    {nullptr, L"--crop", Arity::kOne, OptionKind::kOther, Crop},
+    {nullptr, L"--cursor", Arity::kOne, OptionKind::kOther, Cursor},
+    {nullptr, L"--method", Arity::kOne, OptionKind::kOther, Method},
     {nullptr, L"--no-clock", Arity::kNone, OptionKind::kCapture,
      [](const OptionCall& call) {
          call.options->noClock = true;
@@ -324,6 +399,26 @@ double CaptureOptions::EffectiveSeconds() const {
         return seconds;
     }
     return frames > 0 ? 0.0 : kDefaultCaptureSeconds;
+}
+
+bool ParseRectangle(const std::wstring& text, StoredRect* rect) {
+    // The settings' own rule, on the text as it would be stored.
+    if (text.empty() || text.size() >= static_cast<size_t>(kSettingsTextCapacity)) {
+        return false;
+    }
+    char narrow[kSettingsTextCapacity] = {};
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'\0' || text[i] > 0x7F) {
+            return false;
+        }
+        narrow[i] = static_cast<char>(text[i]);
+    }
+    const StoredRect parsed = ParseStoredRect(narrow);
+    if (!IsStorableRect(parsed)) {
+        return false;
+    }
+    *rect = parsed;
+    return true;
 }
 
 bool ParseFrameSelection(const std::wstring& text, FrameSelection* selection, std::wstring* error) {
@@ -395,10 +490,16 @@ ParseStatus ParseCaptureOptions(const std::vector<std::wstring>& args, CaptureOp
             return ParseStatus::kUsageError;
         }
         // The value: inline after '=' or the next argument.
+        bool hasValue = hasInlineValue;
         if (row->arity == Arity::kNone) {
             if (hasInlineValue) {
                 *error = L"option " + name + L" takes no value";
                 return ParseStatus::kUsageError;
+            }
+        } else if (row->arity == Arity::kOptional) {
+            if (!hasInlineValue && i + 1 < args.size() && (args[i + 1].empty() || args[i + 1][0] != L'-')) {
+                value = args[++i];
+                hasValue = true;
             }
         } else if (!hasInlineValue) {
             if (i + 1 >= args.size()) {
@@ -417,7 +518,7 @@ ParseStatus ParseCaptureOptions(const std::vector<std::wstring>& args, CaptureOp
         const std::wstring* second = row->arity == Arity::kTwo && !hasInlineValue && i + 1 < args.size()
                                          ? &args[i + 1]
                                          : nullptr;
-        if (!row->handle(OptionCall{name, value, second, &parsed, error})) {
+        if (!row->handle(OptionCall{name, value, second, hasValue, &parsed, error})) {
             return ParseStatus::kUsageError;
         }
         if (second != nullptr) {
@@ -428,7 +529,12 @@ ParseStatus ParseCaptureOptions(const std::vector<std::wstring>& args, CaptureOp
     }
 
     if (actions > 1) {
-        *error = L"--list, --caps, --properties, --windows and the camera actions exclude each other";
+        *error = L"--list, --caps, --properties, --windows, --monitors and the camera actions exclude each other";
+        return ParseStatus::kUsageError;
+    }
+    if ((parsed.ChoosesWindow() ? 1 : 0) + (parsed.useMonitor ? 1 : 0) + (parsed.useRegion ? 1 : 0) > 1) {
+        *error = L"--use-window, --use-class and --use-program (a window), --use-monitor and --use-region choose "
+                 L"what is shown: give one of the three";
         return ParseStatus::kUsageError;
     }
     if (actions == 0 && !captureOptions && parsed.StoresSettings()) {
@@ -452,7 +558,10 @@ Actions (at most one; without one, qmcapture captures):
   -c, --caps             list the device's formats (IAMStreamConfig): index,
                          format, size and frame rate range, one a line; exit
   -p, --properties       open the device's property pages and exit when closed
-      --windows          list the windows the device can capture and exit
+      --windows          list the windows the device can capture, with the
+                         capture method each is read by, and exit
+      --monitors         list the monitors (number, device name, position,
+                         size, primary) and exit
       --cameras          list the cameras (number, name, class, window)
       --add-camera NAME  add a camera named NAME (1 to 63 characters, not
                          only digits) and print its number; up to eight
@@ -498,9 +607,9 @@ Camera:
                          framing the options below store, and which is
                          captured (default: camera 1, "QM Capture Device")
 
-Window, framing and standby picture, stored for the current user (a running device takes
-them over within a second); given alone they are only stored, with an action
-or capture options they are stored first:
+What is shown, framing and standby picture, stored for the current user (a
+running device takes them over within a second); given alone they are only
+stored, with an action or capture options they are stored first:
       --use-window TITLE
                          capture the window with this title (the whole
                          title; without --use-class: the class and program
@@ -510,6 +619,28 @@ or capture options they are stored first:
                          name (alone: any window of the program); with
                          the class, it finds the window again when its
                          title changes
+                         (these three show a window again after a monitor
+                         or a region, and keep a stored crop)
+      --use-monitor [N|NAME]
+                         show a whole monitor: number N of --monitors, or
+                         its device name (\\.\DISPLAY2); without either,
+                         the primary monitor, whichever it is then
+      --use-region X,Y,W,H
+                         show this rectangle of the screen (virtual-screen
+                         pixels; the origin may be negative)
+      --crop X,Y,W,H|none
+                         show only this part of the window's client area
+                         (client pixels); none shows all of it
+      --cursor on|off|default
+                         draw the mouse pointer or not; default: off for
+                         a window, on for a monitor or a region
+      --method auto|copy|print|graphics
+                         how a window is read: auto (copy; a window whose
+                         copy reads back black by graphics capture where
+                         the system has it, else by print), copy (cheap,
+                         black for GPU-drawn windows), print (the window
+                         draws itself, on its own thread) or graphics
+                         (Windows.Graphics.Capture, Windows 10 1903 on)
       --scale MODE       stretch (fill the frame, aspect not kept), fit
                          (whole window, black bars) or fill (crop the centre)
       --mirror on|off    mirror the picture left to right

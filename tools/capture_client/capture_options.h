@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "settings/capture_method.h"
 #include "settings/scale_mode.h"
+#include "settings/source_choice.h"
 #include "tools/capture_client/yuv_frame.h"
 
 namespace qmcapture {
@@ -31,6 +33,8 @@ enum class CaptureAction {
     kShowProperties,
     // The windows the device could capture.
     kListWindows,
+    // The monitors a camera can show.
+    kListMonitors,
     // Only the settings below are stored; nothing is captured.
     kStoreSettings,
     // The machine's cameras: list them, add, remove or rename one
@@ -96,6 +100,16 @@ struct CaptureOptions {
     // The standby picture's file as given (relative paths are made full
     // when stored); empty for none.
     std::optional<std::wstring> standbyImage;
+    // What is shown instead of a window: a monitor (its number in the
+    // --monitors list or its device name; empty: the primary, whichever it
+    // is then) or a region of the screen. The window options, these two
+    // and each other exclude each other.
+    std::optional<std::wstring> useMonitor;
+    std::optional<StoredRect> useRegion;
+    // The part of a window's client area shown; empty: all of it.
+    std::optional<StoredRect> crop;
+    std::optional<CursorChoice> cursor;
+    std::optional<CaptureMethod> method;
 
     // --camera N|NAME: the camera whose settings are stored and which is
     // captured (its name then replaces --device).
@@ -108,7 +122,11 @@ struct CaptureOptions {
     bool elevatedRun = false;
 
     double EffectiveSeconds() const;
-    bool StoresSettings() const { return useWindow || useClass || useProgram || scale || mirror || standbyImage; }
+    bool ChoosesWindow() const { return useWindow || useClass || useProgram; }
+    bool StoresSettings() const {
+        return ChoosesWindow() || scale || mirror || standbyImage || useMonitor || useRegion || crop || cursor ||
+               method;
+    }
 };
 
 enum class ParseStatus {
@@ -125,6 +143,11 @@ enum class ParseStatus {
 // `error` says what was wrong and `options` is left as it was.
 ParseStatus ParseCaptureOptions(const std::vector<std::wstring>& args, CaptureOptions* options,
                                 std::wstring* error);
+
+// Parses "X,Y,W,H" as the settings store rectangles (four decimal
+// integers, the size from 1 to kMaxStoredRectSide, the origin within
+// +-kMaxStoredRectOrigin); false for anything else.
+bool ParseRectangle(const std::wstring& text, StoredRect* rect);
 
 // Parses a --save list such as "first,last,every:30,7,12".
 bool ParseFrameSelection(const std::wstring& text, FrameSelection* selection, std::wstring* error);

@@ -2,6 +2,7 @@
 
 #include "framework/com_util.h"
 #include "tools/capture_client/console_output.h"
+#include "tools/capture_client/source_description.h"
 
 namespace qmcapture {
 
@@ -28,6 +29,18 @@ void CaptureSummary::AddIntervals(const std::wstring& prefix, const IntervalStat
     Add(prefix + L"_p90_ms", stats.p90, 3);
     Add(prefix + L"_p99_ms", stats.p99, 3);
     Add(prefix + L"_max_ms", stats.max, 3);
+}
+
+void CaptureSummary::AddSource(const CCaptureSettings::Values& values) {
+    const wchar_t* kind = values.sourceKind == SourceKind::Monitor  ? L"monitor"
+                          : values.sourceKind == SourceKind::Region ? L"region"
+                                                                    : L"window";
+    Add(L"source_kind", kind);
+    Add(L"source", DescribeSource(values));
+    Add(L"crop", values.sourceKind == SourceKind::Window && !values.cropRect.Empty() ? RectangleText(values.cropRect)
+                                                                                     : std::wstring());
+    Add(L"pointer", ShowsCursor(values.showCursor, values.sourceKind) ? L"on" : L"off");
+    Add(L"capture_method", CaptureMethodName(values.captureMethod));
 }
 
 std::wstring CaptureSummary::Text() const {

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "settings/capture_settings.h"
 #include "tools/capture_client/frame_statistics.h"
 
 namespace qmcapture {
@@ -19,6 +20,10 @@ public:
     void Add(const std::wstring& key, long long value);
     // <prefix>_count, _p50_ms, _p90_ms, _p99_ms, _max_ms.
     void AddIntervals(const std::wstring& prefix, const IntervalStatistics& stats);
+    // What the camera's settings show: source_kind (window, monitor or
+    // region), source (its words), crop (X,Y,W,H or empty), pointer (on or
+    // off, as drawn) and capture_method.
+    void AddSource(const CCaptureSettings::Values& values);
 
     const std::vector<std::pair<std::wstring, std::wstring>>& Entries() const { return m_entries; }
     std::wstring Text() const;

@@ -87,6 +87,7 @@ void RunCommand(HWND dialog, qmcapture::CaptureAction action, const std::wstring
     case qmcapture::CaptureAction::kListCapabilities:
     case qmcapture::CaptureAction::kShowProperties:
     case qmcapture::CaptureAction::kListWindows:
+    case qmcapture::CaptureAction::kListMonitors:
     case qmcapture::CaptureAction::kStoreSettings:
     case qmcapture::CaptureAction::kListCameras:
         return;
