@@ -19,6 +19,9 @@ namespace qmcapture {
 // a star, and a last line says by which rule it is found.
 std::wstring FormatWindowList(const std::vector<ListedWindow>& windows, const WindowMatch& taken);
 
+// How a window was found, in words ("its class and title").
+const wchar_t* WindowMatchRuleName(WindowMatchRule rule);
+
 // The window the device would take now, with the settings stored under
 // keyPath (camera 1's by default).
 WindowMatch FindStoredWindow(const char* keyPath = kSettingsKeyPath);
