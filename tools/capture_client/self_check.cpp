@@ -405,7 +405,8 @@ std::wstring DescribeMethod(HWND window, const CCaptureSettings::Values& values)
     } else if (pictureRead) {
         text += L" (a picture was read)";
     } else {
-        text += FormatText(L" (no picture within %lu ms a read)", static_cast<unsigned long>(CSelfCheck::kWindowReadMs));
+        text += FormatText(L" (no picture in %d reads of %lu ms each)", CSelfCheck::kWindowReads,
+                           static_cast<unsigned long>(CSelfCheck::kWindowReadMs));
     }
     return text;
 }
@@ -691,7 +692,12 @@ int CSelfCheck::CheckStream() {
         ::SetEvent(run->finished.get());
     });
     const auto boundMs = static_cast<DWORD>(kStreamSeconds * 1000.0) + kStreamStartStopMs;
-    if (::WaitForSingleObject(run->finished.get(), boundMs) != WAIT_OBJECT_0) {
+    // This thread is a single-threaded apartment: its messages are pumped
+    // while it waits, so that no program that sends to every window waits
+    // for it.
+    HANDLE finished = run->finished.get();
+    DWORD signalled = 0;
+    if (::CoWaitForMultipleHandles(0, boundMs, 1, &finished, &signalled) != S_OK) {
         // It keeps its own reference to what it writes.
         thread.detach();
         m_leftThreadBehind = true;
