@@ -752,6 +752,9 @@ void CSelfCheck::CheckCameras() {
         const auto values = std::make_unique<CCaptureSettings::Values>(settings.GetSnapshot());
         Line(key + L" source", DescribeSource(*values, monitors));
         if (values->sourceKind != SourceKind::Window) {
+            Line(key + L" window", values->sourceKind == SourceKind::Monitor
+                                       ? L"none looked for (the camera shows a monitor)"
+                                       : L"none looked for (the camera shows a region of the screen)");
             Line(key + L" method", L"copy from the screen");
             continue;
         }
