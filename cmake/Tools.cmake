@@ -2,6 +2,13 @@
 # source window quillmere_demo and the settings program qmsettings, for
 # both architectures.
 
+# qmcamera's single-instance mutex: qmcamera claims it, and qmcapture
+# --check looks whether it is held. A library of its own, so that the
+# capture client need not link qmcamera's Media Foundation imports.
+add_library(qmsingleinstance STATIC ${CMAKE_SOURCE_DIR}/tools/camera_app/single_instance.cpp)
+target_include_directories(qmsingleinstance PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(qmsingleinstance PUBLIC qm_ring advapi32)
+
 # Everything of the capture client but its entry point, so that the tool
 # tests can call its units directly.
 file(GLOB QM_CAPTURE_CLIENT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/capture_client/*.cpp)
@@ -15,7 +22,7 @@ get_property(QM_LAYERS GLOBAL PROPERTY QM_LAYERS)
 foreach(layer IN LISTS QM_LAYERS)
   target_link_libraries(qmcaptureclient PUBLIC qm_${layer})
 endforeach()
-target_link_libraries(qmcaptureclient PUBLIC strmiids uuid ole32 oleaut32 user32)
+target_link_libraries(qmcaptureclient PUBLIC qmsingleinstance strmiids uuid ole32 oleaut32 user32)
 
 add_executable(qmcapture ${CMAKE_SOURCE_DIR}/tools/capture_client/main.cpp)
 target_link_libraries(qmcapture PRIVATE qmcaptureclient)
@@ -62,14 +69,14 @@ endforeach()
 # from mfsensorgroup.dll at run time) and the writer of their frame rings.
 # Everything but its entry point is a library, which the tool tests call.
 file(GLOB QM_CAMERA_APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/camera_app/*.cpp)
-list(FILTER QM_CAMERA_APP_SOURCES EXCLUDE REGEX "/main\\.cpp$")
+list(FILTER QM_CAMERA_APP_SOURCES EXCLUDE REGEX "/(main|single_instance)\\.cpp$")
 add_library(qmcameraapp STATIC ${QM_CAMERA_APP_SOURCES})
 qm_precompile_system_headers(qmcameraapp)
 target_include_directories(qmcameraapp PUBLIC ${CMAKE_SOURCE_DIR})
 foreach(layer IN LISTS QM_LAYERS)
   target_link_libraries(qmcameraapp PUBLIC qm_${layer})
 endforeach()
-target_link_libraries(qmcameraapp PUBLIC mfplat mfuuid uuid ole32 user32 gdi32
+target_link_libraries(qmcameraapp PUBLIC qmsingleinstance mfplat mfuuid uuid ole32 user32 gdi32
   advapi32 winmm dwmapi shell32)
 qm_use_media_foundation(qmcameraapp)
 

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "framework/com_util.h"
+#include "tools/capture_client/camera_commands.h"
 #include "tools/capture_client/capture_options.h"
 #include "tools/capture_client/video_device.h"
 
@@ -222,6 +223,36 @@ ScopedDeviceRegistration::~ScopedDeviceRegistration() {
         const auto unregisterServer = FindServerFunction(m_module, "DllUnregisterServer");
         if (unregisterServer != nullptr) {
             unregisterServer();
+        }
+    }
+    ::FreeLibrary(m_module);
+}
+
+HRESULT ScopedDeviceUnregistration::Unregister() {
+    RETURN_HR_IF(E_UNEXPECTED, m_module != nullptr);
+    if (RegisteredModule(sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY).empty()) {
+        return S_FALSE;
+    }
+    const std::wstring path = TestProgramFolder() + kDeviceModule;
+    m_module = ::LoadLibraryW(path.c_str());
+    if (m_module == nullptr) {
+        return HResultFromWin32(::GetLastError());
+    }
+    const auto unregisterServer = FindServerFunction(m_module, "DllUnregisterServer");
+    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND), unregisterServer == nullptr);
+    RETURN_IF_FAILED(unregisterServer());
+    m_unregisteredHere = true;
+    return S_OK;
+}
+
+ScopedDeviceUnregistration::~ScopedDeviceUnregistration() {
+    if (m_module == nullptr) {
+        return;
+    }
+    if (m_unregisteredHere) {
+        const auto registerServer = FindServerFunction(m_module, "DllRegisterServer");
+        if (registerServer != nullptr) {
+            registerServer();
         }
     }
     ::FreeLibrary(m_module);

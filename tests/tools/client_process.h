@@ -58,6 +58,25 @@ private:
     bool m_registeredHere = false;
 };
 
+// Takes the device's registration away while it lives, through the
+// module's DllUnregisterServer (beside the test program), and registers it
+// again on destruction when it was registered before.
+class ScopedDeviceUnregistration {
+public:
+    ScopedDeviceUnregistration() = default;
+    ~ScopedDeviceUnregistration();
+    ScopedDeviceUnregistration(const ScopedDeviceUnregistration&) = delete;
+    ScopedDeviceUnregistration& operator=(const ScopedDeviceUnregistration&) = delete;
+
+    // S_FALSE when the device was not registered (nothing is undone
+    // later); a failure names the step through its HRESULT.
+    HRESULT Unregister();
+
+private:
+    HMODULE m_module = nullptr;
+    bool m_unregisteredHere = false;
+};
+
 // The current user's settings of what is shown and how (WindowName,
 // WindowClass, WindowProgram, ScaleMode, Mirror, OutputFormat,
 // StandbyImage, SourceKind, SourceMonitor, SourceRegion, CropRect,

@@ -69,4 +69,28 @@ HRESULT CSingleInstance::Claim(const wchar_t* prefix, const frame_ring::OwnerSid
     return S_OK;
 }
 
+HRESULT CSingleInstance::IsRunning(const wchar_t* prefix, const frame_ring::OwnerSid& user) {
+    RETURN_HR_IF_NULL(E_POINTER, prefix);
+    PSID sid = nullptr;
+    RETURN_HR_IF(E_INVALIDARG, ::wmemchr(user.text, L'\0', frame_ring::kMaxSidTextLength) == nullptr ||
+                                   !::ConvertStringSidToSidW(user.text, &sid));
+    const UniqueResource<frame_ring::LocalMemoryTraits> sidOwner(sid);
+
+    const std::wstring name = ObjectName(prefix, user);
+    const UniqueHandle mutex(::OpenMutexW(SYNCHRONIZE | READ_CONTROL, FALSE, name.c_str()));
+    if (!mutex) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            // No object of that name: no qmcamera of the user's holds it.
+            return S_FALSE;
+        }
+        RETURN_HR_IF(E_ACCESSDENIED, error == ERROR_ACCESS_DENIED);
+        return HResultFromWin32(error);
+    }
+    bool owned = false;
+    RETURN_IF_FAILED(IsOwnedBy(mutex.get(), sid, &owned));
+    RETURN_HR_IF(E_ACCESSDENIED, !owned);
+    return S_OK;
+}
+
 }  // namespace qmcamera

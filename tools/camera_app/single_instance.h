@@ -51,6 +51,12 @@ public:
 
     bool Holds() const { return static_cast<bool>(m_mutex); }
 
+    // Whether `user`'s qmcamera runs, looked at without claiming anything
+    // (nothing is created): S_OK it runs, S_FALSE it does not;
+    // E_ACCESSDENIED and the other failures as Claim's, when it cannot be
+    // told.
+    [[nodiscard]] static HRESULT IsRunning(const wchar_t* prefix, const frame_ring::OwnerSid& user);
+
 private:
     UniqueHandle m_mutex;
 };

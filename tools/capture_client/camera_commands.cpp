@@ -88,22 +88,6 @@ std::wstring Regsvr32For(REGSAM view) {
     return std::wstring(windows) + L"\\" + folder + L"\\regsvr32.exe";
 }
 
-// The module that camera 1's class names in one registry view; empty when
-// it is not registered there.
-std::wstring RegisteredModule(REGSAM view) {
-    const std::wstring key = L"Software\\Classes\\CLSID\\" + ClassIdText(CLSID_CaptureDevice) + L"\\InprocServer32";
-    UniqueRegKey opened;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE | view, opened.put()) != ERROR_SUCCESS) {
-        return {};
-    }
-    wchar_t path[MAX_PATH * 2] = {};
-    DWORD bytes = sizeof(path) - sizeof(wchar_t);
-    if (::RegGetValueW(opened.get(), nullptr, nullptr, RRF_RT_REG_SZ, nullptr, path, &bytes) != ERROR_SUCCESS) {
-        return {};
-    }
-    return path;
-}
-
 // Registers the module of each architecture again, so that the video input
 // category of both follows the list.
 void RegisterModulesAgain(const Messages& messages) {
@@ -143,6 +127,20 @@ void RegisterModulesAgain(const Messages& messages) {
 }
 
 }  // namespace
+
+std::wstring RegisteredModule(REGSAM view) {
+    const std::wstring key = L"Software\\Classes\\CLSID\\" + ClassIdText(CLSID_CaptureDevice) + L"\\InprocServer32";
+    UniqueRegKey opened;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE | view, opened.put()) != ERROR_SUCCESS) {
+        return {};
+    }
+    wchar_t path[MAX_PATH * 2] = {};
+    DWORD bytes = sizeof(path) - sizeof(wchar_t);
+    if (::RegGetValueW(opened.get(), nullptr, nullptr, RRF_RT_REG_SZ, nullptr, path, &bytes) != ERROR_SUCCESS) {
+        return {};
+    }
+    return path;
+}
 
 bool ResolveCamera(const CaptureOptions& options, ChosenCamera* camera, std::wstring* error) {
     *camera = ChosenCamera{};

@@ -3,6 +3,8 @@
 // options.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 #include "settings/camera_list.h"
@@ -46,6 +48,11 @@ int RunCameraCommand(const CaptureOptions& options, const std::wstring& commandL
 int ConcludeCameraChange(HRESULT hr, const CaptureOptions& options, const std::wstring& commandLine,
                          const std::wstring& report, const Elevation& elevation, std::wstring* output,
                          std::wstring* error);
+
+// The module that camera 1's class names in one registry view
+// (KEY_WOW64_64KEY or KEY_WOW64_32KEY); empty when it is not registered
+// there.
+std::wstring RegisteredModule(REGSAM view);
 
 // One argument quoted as the C runtime and CommandLineToArgvW split it
 // back: inner quotes escaped, and backslashes doubled where they precede

@@ -23,6 +23,7 @@
 #include "tools/capture_client/frame_statistics.h"
 #include "tools/capture_client/monitor_settings.h"
 #include "tools/capture_client/png_file.h"
+#include "tools/capture_client/self_check.h"
 #include "tools/capture_client/source_description.h"
 #include "tools/capture_client/stream_format.h"
 #include "tools/capture_client/video_device.h"
@@ -53,26 +54,6 @@ std::wstring DiagnosticLogText() {
     char stored[kSettingsTextCapacity] = {};
     const bool on = ReadSetting("0", stored, kDiagnosticLogValue) && ParseSwitch(stored);
     return std::wstring(path) + (on ? L" (on)" : L" (off: DiagnosticLog is not 1)");
-}
-
-std::wstring DescribeHresult(HRESULT hr) {
-    std::wstring text = FormatText(L"0x%08lX", static_cast<unsigned long>(hr));
-    wchar_t* message = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
-    if (length != 0 && message != nullptr) {
-        std::wstring detail(message, length);
-        while (!detail.empty() && (detail.back() == L'\n' || detail.back() == L'\r' || detail.back() == L' ' ||
-                                   detail.back() == L'.')) {
-            detail.pop_back();
-        }
-        if (!detail.empty()) {
-            text += L": " + detail;
-        }
-    }
-    ::LocalFree(message);
-    return text;
 }
 
 // Opens the device by name; a missing device is explained with the names
@@ -536,7 +517,31 @@ int RunCapture(const CaptureOptions& options, const char* keyPath) {
 
 }  // namespace
 
+std::wstring DescribeHresult(HRESULT hr) {
+    std::wstring text = FormatText(L"0x%08lX", static_cast<unsigned long>(hr));
+    wchar_t* message = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+    if (length != 0 && message != nullptr) {
+        std::wstring detail(message, length);
+        while (!detail.empty() && (detail.back() == L'\n' || detail.back() == L'\r' || detail.back() == L' ' ||
+                                   detail.back() == L'.')) {
+            detail.pop_back();
+        }
+        if (!detail.empty()) {
+            text += L": " + detail;
+        }
+    }
+    ::LocalFree(message);
+    return text;
+}
+
 int RunCaptureClient(const CaptureOptions& given, const std::wstring& commandLine) {
+    if (given.action == CaptureAction::kCheck && given.StoresSettings()) {
+        PrintError(L"--check changes no settings: give the options that store them in a run of their own");
+        return kExitUsage;
+    }
     switch (given.action) {
     case CaptureAction::kListCameras:
     case CaptureAction::kAddCamera:
@@ -550,6 +555,7 @@ int RunCaptureClient(const CaptureOptions& given, const std::wstring& commandLin
     case CaptureAction::kListWindows:
     case CaptureAction::kListMonitors:
     case CaptureAction::kStoreSettings:
+    case CaptureAction::kCheck:
         break;
     }
     // --camera: its settings are stored, and it is the device.
@@ -585,6 +591,8 @@ int RunCaptureClient(const CaptureOptions& given, const std::wstring& commandLin
         return ShowProperties(options);
     case CaptureAction::kCapture:
         return RunCapture(options, camera.settings.text);
+    case CaptureAction::kCheck:
+        return RunSelfCheck(options.deviceName);
     case CaptureAction::kListCameras:
     case CaptureAction::kAddCamera:
     case CaptureAction::kRemoveCamera:

@@ -2,6 +2,8 @@
 // action and maps the outcome to the exit status.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -12,6 +14,10 @@ namespace qmcapture {
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
+
+// A failure code in words: "0x80070002: The system cannot find the file
+// specified" (the code alone when the system has no text for it).
+std::wstring DescribeHresult(HRESULT hr);
 
 // The whole program after the program name; COM must not be initialised
 // on the calling thread yet (the run makes it a single-threaded apartment).

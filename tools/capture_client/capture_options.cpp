@@ -321,6 +321,7 @@ const OptionRow kOptionRows[] = {
     {L"-p", L"--properties", Arity::kNone, OptionKind::kAction, Act<CaptureAction::kShowProperties>},
     {nullptr, L"--windows", Arity::kNone, OptionKind::kAction, Act<CaptureAction::kListWindows>},
     {nullptr, L"--cameras", Arity::kNone, OptionKind::kAction, Act<CaptureAction::kListCameras>},
+    {nullptr, L"--check", Arity::kNone, OptionKind::kAction, Act<CaptureAction::kCheck>},
     {nullptr, L"--add-camera", Arity::kOne, OptionKind::kAction, ActOnCamera<CaptureAction::kAddCamera>},
     {nullptr, L"--remove-camera", Arity::kOne, OptionKind::kAction, ActOnCamera<CaptureAction::kRemoveCamera>},
     {nullptr, L"--rename-camera", Arity::kTwo, OptionKind::kAction, RenameCamera},
@@ -529,7 +530,7 @@ ParseStatus ParseCaptureOptions(const std::vector<std::wstring>& args, CaptureOp
     }
 
     if (actions > 1) {
-        *error = L"--list, --caps, --properties, --windows, --monitors and the camera actions exclude each other";
+        *error = L"--list, --caps, --properties, --windows, --monitors, --check and the camera actions exclude each other";
         return ParseStatus::kUsageError;
     }
     if ((parsed.ChoosesWindow() ? 1 : 0) + (parsed.useMonitor ? 1 : 0) + (parsed.useRegion ? 1 : 0) > 1) {
@@ -571,6 +572,10 @@ Actions (at most one; without one, qmcapture captures):
                          give camera N (2 to 8, or its name) a new name
                          The camera actions change the machine's camera
                          list and need administrator rights.
+      --check            check the installation, stream for 2 s and print
+                         a report to paste, one "name: value" a line;
+                         changes no setting. With --camera, streams that
+                         camera (exit status: below)
 
 Device and format:
   -d, --device NAME      device friendly name (default "QM Capture Device")
@@ -659,7 +664,9 @@ sample starts where the previous one ended.
 
 Exit status: 0 success, 1 runtime failure (device not found, capture
 failed, file not written, window not found, setting not stored), 2 usage
-error.
+error. --check also ends with 3: the module is not registered for this
+program's architecture, 4: it is registered but the device cannot be
+created, 5: the device was created but sent no frames.
 )";
     return text;
 }

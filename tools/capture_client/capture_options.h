@@ -43,6 +43,9 @@ enum class CaptureAction {
     kAddCamera,
     kRemoveCamera,
     kRenameCamera,
+    // A read-only check of the installation and a short test stream
+    // (self_check.h).
+    kCheck,
 };
 
 // Which captured frames are written as PNG files.

@@ -59,7 +59,9 @@ bool FindWindowOfTitle(const std::wstring& title, ListedWindow* found) {
     return false;
 }
 
-const wchar_t* RuleName(WindowMatchRule rule) {
+}  // namespace
+
+const wchar_t* WindowMatchRuleName(WindowMatchRule rule) {
     switch (rule) {
     case WindowMatchRule::ExactTitle:
         return L"its class and title";
@@ -76,6 +78,8 @@ const wchar_t* RuleName(WindowMatchRule rule) {
     }
     return L"nothing";
 }
+
+namespace {
 
 // The method auto mode settles on for a window: a copy that reads back a
 // picture stays a copy; one that reads back black moves on.
@@ -205,7 +209,7 @@ std::wstring FormatWindowList(const std::vector<ListedWindow>& windows, const Wi
     if (taken.window != nullptr) {
         text += FormatText(L"* the device takes 0x%08llX now, found by %ls%ls\n",
                            static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(taken.window)),
-                           RuleName(taken.rule), taken.visible ? L"" : L" (hidden: standby until it is shown)");
+                           WindowMatchRuleName(taken.rule), taken.visible ? L"" : L" (hidden: standby until it is shown)");
     } else {
         text += L"The device finds no window now: it sends the standby frame.\n";
     }

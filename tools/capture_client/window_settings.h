@@ -44,6 +44,9 @@ WindowMethods FindWindowMethods(const std::vector<ListedWindow>& windows, Captur
 std::wstring FormatWindowList(const std::vector<ListedWindow>& windows, const WindowMatch& taken,
                               const WindowMethods& methods);
 
+// How a window was found, in words ("its class and title").
+const wchar_t* WindowMatchRuleName(WindowMatchRule rule);
+
 // The window the device would take now, with the settings stored under
 // keyPath (camera 1's by default).
 WindowMatch FindStoredWindow(const char* keyPath = kSettingsKeyPath);

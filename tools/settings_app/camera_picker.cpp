@@ -90,6 +90,7 @@ void RunCommand(HWND dialog, qmcapture::CaptureAction action, const std::wstring
     case qmcapture::CaptureAction::kListMonitors:
     case qmcapture::CaptureAction::kStoreSettings:
     case qmcapture::CaptureAction::kListCameras:
+    case qmcapture::CaptureAction::kCheck:
         return;
     }
     std::wstring output;
