@@ -69,10 +69,9 @@ constexpr const wchar_t* kRectFieldHints[4] = {L"X", L"Y", L"\u5E45", L"\u9AD8\u
 constexpr int kSourceKindButtons[] = {IDC_SOURCE_WINDOW, IDC_SOURCE_MONITOR, IDC_SOURCE_REGION};
 
 // The controls only a window uses (the title box also follows the class
-// only box).
-constexpr int kWindowControls[] = {IDC_WINDOW_LIST, IDC_REFRESH_WINDOWS, IDC_WINDOW_CLASS, IDC_CLASS_ONLY,
-                                   IDC_CROP_X,      IDC_CROP_Y,          IDC_CROP_WIDTH,   IDC_CROP_HEIGHT,
-                                   IDC_CAPTURE_METHOD};
+// only box). The refresh button lists the monitors too: it stays on.
+constexpr int kWindowControls[] = {IDC_WINDOW_LIST, IDC_WINDOW_CLASS, IDC_CLASS_ONLY,  IDC_CROP_X,        IDC_CROP_Y,
+                                   IDC_CROP_WIDTH,  IDC_CROP_HEIGHT,  IDC_CAPTURE_METHOD};
 
 bool IsChecked(HWND dialog, int id) {
     return ::SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;

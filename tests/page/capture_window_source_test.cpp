@@ -57,10 +57,11 @@ constexpr wchar_t kPageTitle[] = L"\u30A6\u30A3\u30F3\u30C9\u30A6";
 const int kCropFields[] = {IDC_CROP_X, IDC_CROP_Y, IDC_CROP_WIDTH, IDC_CROP_HEIGHT};
 const int kRegionFields[] = {IDC_REGION_X, IDC_REGION_Y, IDC_REGION_WIDTH, IDC_REGION_HEIGHT};
 // The controls of each kind; the framing, mirror and pointer apply to all.
-const int kWindowOnly[] = {IDC_WINDOW_LIST, IDC_REFRESH_WINDOWS, IDC_WINDOW_TITLE, IDC_WINDOW_CLASS,
-                           IDC_CLASS_ONLY,  IDC_CROP_X,          IDC_CROP_Y,       IDC_CROP_WIDTH,
-                           IDC_CROP_HEIGHT, IDC_CAPTURE_METHOD};
-const int kForEveryKind[] = {IDC_SCALE_STRETCH, IDC_SCALE_FIT, IDC_SCALE_FILL, IDC_MIRROR, IDC_SHOW_CURSOR};
+const int kWindowOnly[] = {IDC_WINDOW_LIST, IDC_WINDOW_TITLE, IDC_WINDOW_CLASS, IDC_CLASS_ONLY,    IDC_CROP_X,
+                           IDC_CROP_Y,      IDC_CROP_WIDTH,   IDC_CROP_HEIGHT,  IDC_CAPTURE_METHOD};
+// The refresh button lists the monitors as well as the windows.
+const int kForEveryKind[] = {IDC_REFRESH_WINDOWS, IDC_SCALE_STRETCH, IDC_SCALE_FIT,  IDC_SCALE_FILL,
+                             IDC_MIRROR,          IDC_SHOW_CURSOR};
 
 HRESULT TypeRect(HWND dialog, const int (&fields)[4], const wchar_t* const (&texts)[4]) {
     for (int i = 0; i < 4; ++i) {
