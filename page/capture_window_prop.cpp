@@ -92,12 +92,13 @@ void EnableControl(HWND dialog, int id, bool enabled) {
     ::EnableWindow(::GetDlgItem(dialog, id), enabled ? TRUE : FALSE);
 }
 
+// Capacity of one number box's text, terminator included.
+constexpr int kRectTextCapacity = 16;
+
 // Four number boxes as one stored rectangle, by the rule the settings read
 // it with. All four empty is the empty rectangle, which only a crop may
 // be; anything but digits, signs and spaces, a box left empty among
 // filled ones, or numbers out of bounds are refused.
-constexpr int kRectTextCapacity = 16;
-
 bool ParseRectTexts(const wchar_t (&texts)[4][kRectTextCapacity], bool emptyAllowed, StoredRect* rect) {
     *rect = StoredRect{};
     std::string joined;
@@ -601,7 +602,8 @@ void CCaptureWindowProp::ReportInvalidChoice(UINT messageId, int fieldId) const 
     // A page applied after its dialog is gone has no box to point at; the
     // message then stands alone.
     const HWND dialog = m_hwnd != nullptr && ::IsWindow(m_hwnd) ? m_hwnd : nullptr;
-    ::MessageBoxW(dialog, text, caption, MB_OK | MB_ICONWARNING);
+    // Owned by the frame, which it keeps from input while it shows.
+    ::MessageBoxW(dialog != nullptr ? ::GetAncestor(dialog, GA_ROOT) : nullptr, text, caption, MB_OK | MB_ICONWARNING);
     if (dialog != nullptr) {
         const HWND field = ::GetDlgItem(dialog, fieldId);
         ::SetFocus(field);
