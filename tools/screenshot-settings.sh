@@ -144,6 +144,9 @@ if [ $frame_rc -ne 0 ]; then
   cat "$work/qmsettings.log" >&2
   exit 1
 fi
+# The prefix's settings are the defaults again, as tests that run in it
+# expect (a monitor chosen above would show in their captures).
+$wine64 reg delete 'HKCU\Software\QMCapture' /f >/dev/null 2>&1 || true
 cp "$work/frame.png" "$output"
 size=$(pngtopnm "$output" | pnmfile | sed -n 's/.*, \([0-9]*\) by \([0-9]*\).*/\1x\2/p' || true)
 echo "screenshot: \"$title\" ($size pixels) written to $output" >&2

@@ -294,7 +294,9 @@ TEST(SettingsAppTest, TheWindowPageChoosesAKindInTheFrame) {
                            enabled(IDC_REGION_X)};
         };
         if (page != nullptr) {
-            // As a user clicks them, in the program's page.
+            // As a user clicks them, in the program's page (whatever the
+            // prefix's user has stored).
+            ::SendMessageW(::GetDlgItem(page, IDC_SOURCE_WINDOW), BM_CLICK, 0, 0);
             before = look();
             ::SendMessageW(::GetDlgItem(page, IDC_SOURCE_MONITOR), BM_CLICK, 0, 0);
             monitor = look();
@@ -309,8 +311,8 @@ TEST(SettingsAppTest, TheWindowPageChoosesAKindInTheFrame) {
     ASSERT_EQ(S_OK, runResult);
     EXPECT_EQ(0u, run.exitCode) << run.err;
     ASSERT_NE(nullptr, page) << "no window page in the frame; stderr: " << run.err;
-    // A window (what the prefix's user has stored, the default): its list
-    // and method; then a monitor: its list alone; then a region.
+    // A window: its list and method; then a monitor: its list alone; then
+    // a region.
     EXPECT_TRUE(before.list && before.method && !before.monitors && !before.region);
     EXPECT_TRUE(!monitor.list && !monitor.method && monitor.monitors && !monitor.region);
     EXPECT_TRUE(!region.list && !region.method && !region.monitors && region.region);
