@@ -36,6 +36,28 @@
 #define IDC_MIRROR 1109
 #define IDC_THUMBNAIL 1110
 #define IDC_MATCH_RULE 1111
+// What the camera shows: a window, a monitor or a region (one radio group,
+// in this order).
+#define IDC_SOURCE_WINDOW 1112
+#define IDC_SOURCE_MONITOR 1113
+#define IDC_SOURCE_REGION 1114
+// The part of a window shown: X, Y, width, height (all empty: the whole
+// client area).
+#define IDC_CROP_X 1115
+#define IDC_CROP_Y 1116
+#define IDC_CROP_WIDTH 1117
+#define IDC_CROP_HEIGHT 1118
+// The monitor shown.
+#define IDC_MONITOR_LIST 1119
+// The region of the screen shown: X, Y, width, height.
+#define IDC_REGION_X 1120
+#define IDC_REGION_Y 1121
+#define IDC_REGION_WIDTH 1122
+#define IDC_REGION_HEIGHT 1123
+// How a window is read (auto, copy, print, graphics capture), and whether
+// the pointer is drawn.
+#define IDC_CAPTURE_METHOD 1124
+#define IDC_SHOW_CURSOR 1125
 
 // What the window page says of the rule that found the thumbnail's window.
 #define IDS_MATCH_NONE 3
@@ -45,6 +67,10 @@
 #define IDS_MATCH_PROGRAM 7
 #define IDS_MATCH_PROGRAM_ONLY 8
 #define IDS_MATCH_BUILT_IN 9
+
+// What the window page says when Apply meets numbers it cannot store.
+#define IDS_INVALID_REGION 10
+#define IDS_INVALID_CROP 11
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

@@ -204,6 +204,14 @@ bool StoreScaleMode(ScaleMode mode, const char* keyPath) {
     return CSettingsKey(keyPath).WriteNumber(kScaleModeValue, static_cast<int>(mode));
 }
 
+bool StoreCaptureMethod(CaptureMethod method, const char* keyPath) {
+    const int value = static_cast<int>(method);
+    if (value < static_cast<int>(CaptureMethod::Auto) || value > static_cast<int>(CaptureMethod::Graphics)) {
+        return false;
+    }
+    return CSettingsKey(keyPath).WriteNumber(kCaptureMethodValue, value);
+}
+
 bool StoreSourceWindow(const char* keyPath) {
     return CSettingsKey(keyPath).WriteNumber(kSourceKindValue, static_cast<int>(SourceKind::Window));
 }

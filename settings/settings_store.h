@@ -9,6 +9,7 @@
 #include <cstddef>
 
 #include "settings/capture_device_settings.h"
+#include "settings/capture_method.h"
 #include "settings/scale_mode.h"
 #include "settings/source_choice.h"
 
@@ -86,6 +87,9 @@ private:
 [[nodiscard]] bool StoreWindowChoice(const wchar_t* windowName, const wchar_t* windowClass,
                                      const wchar_t* windowProgram, const char* keyPath = kSettingsKeyPath);
 [[nodiscard]] bool StoreScaleMode(ScaleMode mode, const char* keyPath = kSettingsKeyPath);
+// How a window is read: "0" auto to "3" graphics capture. False, and
+// nothing written, for a value outside the four.
+[[nodiscard]] bool StoreCaptureMethod(CaptureMethod method, const char* keyPath = kSettingsKeyPath);
 // What is shown: a window (the stored window choice), a monitor by its
 // device name (empty: the primary), or a region; the monitor's name and the
 // region are stored only with their kind, and a window keeps its stored

@@ -3,26 +3,32 @@
 # the x64 module in the build folder's Wine prefix, opens the standard
 # property frame on the device with qmsettings.exe under Xvfb, and
 # writes the frame window, cut from the screen by its title, as a PNG.
-# The page shows the device's default settings: the script first removes
-# the settings stored in the build's prefix. The demo window runs meanwhile,
+# The page shows the device's default settings (with --monitor, a monitor
+# chosen): the script first removes the settings stored in the build's
+# prefix. The demo window runs meanwhile,
 # so that the window page lists it and shows its thumbnail. The module
 # stays registered there afterwards, as after tools/demo.sh.
 #
-# Usage: tools/screenshot-settings.sh [--page N] [--output FILE]
+# Usage: tools/screenshot-settings.sh [--page N] [--monitor] [--output FILE]
 #   --page N        the page shown: 1 the settings page (default), 2 the
 #                   window page
+#   --monitor       the window page with a monitor chosen (the primary):
+#                   stored before the frame opens; implies --page 2
 #   --output FILE   where the picture goes (default docs/settings-page.png,
-#                   docs/window-page.png for page 2)
+#                   docs/window-page.png for page 2, docs/monitor-page.png
+#                   with --monitor)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${QM_BUILD_DIR:-$root/build}
 
-usage() { sed -n '2,16s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; }
+usage() { sed -n '2,19s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; }
 
 output=
 page=1
+monitor=
 while [ $# -gt 0 ]; do
   case "$1" in
+    --monitor) monitor=1; page=2; shift ;;
     --output) [ $# -ge 2 ] || { echo "screenshot: --output needs a file" >&2; exit 2; }; output=$2; shift 2 ;;
     --output=*) output=${1#*=}; shift ;;
     --page) [ $# -ge 2 ] || { echo "screenshot: --page needs a number" >&2; exit 2; }; page=$2; shift 2 ;;
@@ -33,7 +39,11 @@ while [ $# -gt 0 ]; do
 done
 case "$page" in
   1) output=${output:-$root/docs/settings-page.png} ;;
-  2) output=${output:-$root/docs/window-page.png} ;;
+  2) if [ -n "$monitor" ]; then
+       output=${output:-$root/docs/monitor-page.png}
+     else
+       output=${output:-$root/docs/window-page.png}
+     fi ;;
   *) echo "screenshot: --page is 1 or 2, not '$page'" >&2; exit 2 ;;
 esac
 mkdir -p "$(dirname "$output")"
@@ -43,7 +53,8 @@ if [ -z "${QM_SCREENSHOT_UNDER_WINE:-}" ]; then
   "$root/tools/setup.sh"
   echo "screenshot: building" >&2
   "$root/tools/build.sh" >/dev/null
-  QM_SCREENSHOT_UNDER_WINE=1 exec "$root/tools/with-wine.sh" "${BASH_SOURCE[0]}" --page "$page" --output "$output"
+  QM_SCREENSHOT_UNDER_WINE=1 exec "$root/tools/with-wine.sh" "${BASH_SOURCE[0]}" --page "$page" ${monitor:+--monitor} \
+    --output "$output"
 fi
 
 # From here on: under Xvfb, with the build's Wine prefix and a running wineserver.
@@ -72,6 +83,10 @@ $wine64 reg add "$replacements" /v "MS Gothic" /t REG_SZ /d IPAGothic /f >/dev/n
 $wine64 reg add 'HKCU\Software\Wine\AppDefaults\qmsettings.exe\X11 Driver' /v Decorated /t REG_SZ /d N /f \
   >/dev/null
 $wine64 reg delete 'HKCU\Software\QMCapture' /f >/dev/null 2>&1 || true
+if [ -n "$monitor" ]; then
+  # A monitor without a name: the primary, the page's first monitor item.
+  $wine64 reg add 'HKCU\Software\QMCapture' /v SourceKind /t REG_SZ /d 1 /f >/dev/null
+fi
 
 set +e
 $wine64 regsvr32 /s "$module" >"$work/regsvr32.log" 2>&1
@@ -129,6 +144,9 @@ if [ $frame_rc -ne 0 ]; then
   cat "$work/qmsettings.log" >&2
   exit 1
 fi
+# The prefix's settings are the defaults again, as tests that run in it
+# expect (a monitor chosen above would show in their captures).
+$wine64 reg delete 'HKCU\Software\QMCapture' /f >/dev/null 2>&1 || true
 cp "$work/frame.png" "$output"
 size=$(pngtopnm "$output" | pnmfile | sed -n 's/.*, \([0-9]*\) by \([0-9]*\).*/\1x\2/p' || true)
 echo "screenshot: \"$title\" ($size pixels) written to $output" >&2

@@ -100,7 +100,7 @@ TEST_F(DevicePropertyPageTest, WindowPageIsCreatableThroughCom) {
     HMODULE module = ::GetModuleHandleW(RegisteredModule::ModulePath().c_str());
     ASSERT_NE(nullptr, module) << "the page did not come from the registered module";
     SIZE expected = {};
-    ASSERT_EQ(S_OK, MeasureDialogResource(module, IDD_CAPTURE_WINDOW_PROP, 266, 200, &expected));
+    ASSERT_EQ(S_OK, MeasureDialogResource(module, IDD_CAPTURE_WINDOW_PROP, 266, 248, &expected));
     EXPECT_EQ(expected.cx, info.size.cx);
     EXPECT_EQ(expected.cy, info.size.cy);
 }

@@ -336,6 +336,11 @@ TEST(ResourcesTest, WindowPageDialogHasItsJapaneseLabelsAndTitle) {
         {IDC_SCALE_FIT, L"\u5168\u4F53"},                                            // 全体
         {IDC_SCALE_FILL, L"\u5207\u308A\u53D6\u308A"},                             // 切り取り
         {IDC_MIRROR, L"\u5DE6\u53F3\u53CD\u8EE2"},                                 // 左右反転
+        {IDC_SOURCE_WINDOW, L"\u30A6\u30A3\u30F3\u30C9\u30A6"},                     // ウィンドウ
+        {IDC_SOURCE_MONITOR, L"\u30E2\u30CB\u30BF\u30FC"},                          // モニター
+        {IDC_SOURCE_REGION, L"\u7BC4\u56F2"},                                        // 範囲
+        // マウス ポインターを表示
+        {IDC_SHOW_CURSOR, L"\u30DE\u30A6\u30B9 \u30DD\u30A4\u30F3\u30BF\u30FC\u3092\u8868\u793A"},
     };
     for (const auto& label : labels) {
         EXPECT_EQ(std::wstring(label.text), ControlText(dialog, label.id)) << label.id;
@@ -347,6 +352,14 @@ TEST(ResourcesTest, WindowPageDialogHasItsJapaneseLabelsAndTitle) {
     ASSERT_EQ(S_OK, ClickButton(dialog, IDC_SCALE_FIT));
     ASSERT_EQ(S_OK, ClickButton(dialog, IDC_SCALE_FILL));
     EXPECT_FALSE(IsButtonChecked(dialog, IDC_SCALE_FIT));
+    // So are the three kinds, apart from the framing.
+    ASSERT_EQ(S_OK, ClickButton(dialog, IDC_SOURCE_MONITOR));
+    ASSERT_EQ(S_OK, ClickButton(dialog, IDC_SOURCE_REGION));
+    EXPECT_FALSE(IsButtonChecked(dialog, IDC_SOURCE_MONITOR));
+    EXPECT_TRUE(IsButtonChecked(dialog, IDC_SCALE_FILL));
+    for (const int id : {IDC_CROP_X, IDC_REGION_HEIGHT, IDC_MONITOR_LIST, IDC_CAPTURE_METHOD}) {
+        EXPECT_NE(nullptr, ::GetDlgItem(dialog, id)) << id;
+    }
     ::DestroyWindow(dialog);
 
     wchar_t title[16] = {};
@@ -369,6 +382,43 @@ TEST(ResourcesTest, WindowPageDialogHasItsJapaneseLabelsAndTitle) {
         EXPECT_GT(::LoadStringW(ModuleInstance(), rule.id, text, 64), 0) << rule.id;
         EXPECT_STREQ(rule.text, text) << rule.id;
     }
+}
+
+TEST(ResourcesTest, WindowPageControlsLieInsideTheDialogWithoutOverlapping) {
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES};
+    ASSERT_TRUE(::InitCommonControlsEx(&controls));
+    PageHostWindow host;
+    HWND dialog = ::CreateDialogParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_CAPTURE_WINDOW_PROP), host.get(),
+                                       PlainDialogProc, 0);
+    ASSERT_NE(nullptr, dialog);
+    // The thumbnail as the page sizes it, in pixels.
+    ::SetWindowPos(::GetDlgItem(dialog, IDC_THUMBNAIL), nullptr, 0, 0, 160, 120,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT client = {};
+    ASSERT_TRUE(::GetClientRect(dialog, &client));
+    struct Placed {
+        int id;
+        RECT rect;
+    };
+    std::vector<Placed> placed;
+    for (HWND child = ::GetWindow(dialog, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        RECT rect = {};
+        ::GetWindowRect(child, &rect);
+        ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+        placed.push_back({::GetDlgCtrlID(child), rect});
+    }
+    ASSERT_GE(placed.size(), 30u);
+    for (size_t i = 0; i < placed.size(); ++i) {
+        const RECT& a = placed[i].rect;
+        EXPECT_TRUE(a.left >= 0 && a.top >= 0 && a.right <= client.right && a.bottom <= client.bottom)
+            << "control " << placed[i].id << " leaves the dialog";
+        for (size_t j = i + 1; j < placed.size(); ++j) {
+            RECT overlap = {};
+            EXPECT_FALSE(::IntersectRect(&overlap, &a, &placed[j].rect))
+                << "controls " << placed[i].id << " and " << placed[j].id << " overlap";
+        }
+    }
+    ::DestroyWindow(dialog);
 }
 
 TEST(ResourcesTest, ManifestAsksForCommonControls6) {

@@ -389,6 +389,16 @@ TEST_F(CaptureSettingsTest, CaptureMethodIsLoadedAndMalformedValuesMeanAuto) {
     const DWORD one = 1;
     ASSERT_TRUE(StoreSetting(kCaptureMethodValue, REG_DWORD, &one, sizeof(one)));
     EXPECT_EQ(CaptureMethod::Auto, CCaptureSettings().GetSnapshot().captureMethod);
+    // Stored as the page stores it: each of the four reads back; nothing
+    // outside them is written.
+    for (const CaptureMethod method :
+         {CaptureMethod::Graphics, CaptureMethod::Copy, CaptureMethod::Print, CaptureMethod::Auto}) {
+        ASSERT_TRUE(StoreCaptureMethod(method));
+        EXPECT_EQ(method, CCaptureSettings().GetSnapshot().captureMethod);
+    }
+    EXPECT_FALSE(StoreCaptureMethod(static_cast<CaptureMethod>(4)));
+    EXPECT_FALSE(StoreCaptureMethod(static_cast<CaptureMethod>(-1)));
+    EXPECT_EQ("0", StoredText(kCaptureMethodValue));
 }
 
 // ---- Framing ---------------------------------------------------------------------

@@ -14,6 +14,7 @@
 
 #include "settings/capture_device_ids.h"
 #include "framework/com_util.h"
+#include "resources/resource.h"
 #include "tests/tools/client_process.h"
 
 using namespace qmtest;
@@ -226,14 +227,98 @@ TEST(SettingsAppTest, TheWindowPageCanBeShownFirst) {
     EXPECT_EQ(0u, run.exitCode) << run.err;
     ASSERT_FALSE(title.empty()) << "no ready file; stderr: " << run.err;
     EXPECT_EQ(1, selected);
-    // The window page's "クラスだけで探す" (class only) and "左右反転" (mirror).
+    // The window page's "クラスだけで探す" (class only) and "左右反転" (mirror),
+    // its kinds "モニター" and "範囲", and "マウス ポインターを表示".
     EXPECT_TRUE(Contains(texts, L"\u30AF\u30E9\u30B9\u3060\u3051\u3067\u63A2\u3059"));
     EXPECT_TRUE(Contains(texts, L"\u5DE6\u53F3\u53CD\u8EE2"));
+    EXPECT_TRUE(Contains(texts, L"\u30E2\u30CB\u30BF\u30FC"));
+    EXPECT_TRUE(Contains(texts, L"\u7BC4\u56F2"));
+    EXPECT_TRUE(Contains(texts, L"\u30DE\u30A6\u30B9 \u30DD\u30A4\u30F3\u30BF\u30FC\u3092\u8868\u793A"));
 
     // A page the device does not have.
     ASSERT_EQ(S_OK, RunToolProcess(kProgram, {L"--page", L"3"}, kQuickRunMs, &run));
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_NE(std::string::npos, run.err.find("there is no page 3")) << run.err;
+}
+
+// The window page's dialog in the frame: the window with the region's
+// radio button.
+BOOL CALLBACK FindWindowPage(HWND child, LPARAM found) {
+    if (::GetDlgItem(child, IDC_SOURCE_REGION) == nullptr) {
+        return TRUE;
+    }
+    *reinterpret_cast<HWND*>(found) = child;
+    return FALSE;
+}
+
+// Wine's property frame never calls a page's Apply (nor enables its Apply
+// button when a page reports a change), so what the program stores cannot
+// be seen here; the page's own tests apply it as a frame does. This test
+// drives the page's controls inside the program's real frame.
+TEST(SettingsAppTest, TheWindowPageChoosesAKindInTheFrame) {
+    ScopedDeviceRegistration registration;
+    ASSERT_TRUE(SUCCEEDED(registration.Register()));
+    ScratchFile ready(L"frame.ready");
+    // Closed by the test with Cancel; the close-after is a safety net.
+    const std::vector<std::wstring> args = {L"--page", L"2", L"--close-after", L"30", L"--ready-file", ready.path()};
+    ClientRun run;
+    HRESULT runResult = E_FAIL;
+    std::thread tool([&] { runResult = RunToolProcess(kProgram, args, kFrameRunMs, &run); });
+
+    std::string title;
+    for (DWORD waited = 0; waited < kFrameAppearMs && title.empty(); waited += 100) {
+        ::Sleep(100);
+        title = ReadTextFile(ready.path());
+    }
+    HWND page = nullptr;
+    struct Enabled {
+        bool list = false;
+        bool method = false;
+        bool monitors = false;
+        bool region = false;
+    };
+    Enabled before;
+    Enabled monitor;
+    Enabled region;
+    LRESULT monitorItems = -1;
+    LRESULT methodItems = -1;
+    if (!title.empty()) {
+        while (!title.empty() && (title.back() == '\n' || title.back() == '\r')) {
+            title.pop_back();
+        }
+        const HWND frame = ::FindWindowW(nullptr, std::wstring(title.begin(), title.end()).c_str());
+        ::EnumChildWindows(frame, &FindWindowPage, reinterpret_cast<LPARAM>(&page));
+        const auto enabled = [&page](int id) { return ::IsWindowEnabled(::GetDlgItem(page, id)) != FALSE; };
+        const auto look = [&enabled]() {
+            return Enabled{enabled(IDC_WINDOW_LIST), enabled(IDC_CAPTURE_METHOD), enabled(IDC_MONITOR_LIST),
+                           enabled(IDC_REGION_X)};
+        };
+        if (page != nullptr) {
+            // As a user clicks them, in the program's page (whatever the
+            // prefix's user has stored).
+            ::SendMessageW(::GetDlgItem(page, IDC_SOURCE_WINDOW), BM_CLICK, 0, 0);
+            before = look();
+            ::SendMessageW(::GetDlgItem(page, IDC_SOURCE_MONITOR), BM_CLICK, 0, 0);
+            monitor = look();
+            ::SendMessageW(::GetDlgItem(page, IDC_SOURCE_REGION), BM_CLICK, 0, 0);
+            region = look();
+            monitorItems = ::SendDlgItemMessageW(page, IDC_MONITOR_LIST, CB_GETCOUNT, 0, 0);
+            methodItems = ::SendDlgItemMessageW(page, IDC_CAPTURE_METHOD, CB_GETCOUNT, 0, 0);
+        }
+        ::PostMessageW(frame, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    }
+    tool.join();
+    ASSERT_EQ(S_OK, runResult);
+    EXPECT_EQ(0u, run.exitCode) << run.err;
+    ASSERT_NE(nullptr, page) << "no window page in the frame; stderr: " << run.err;
+    // A window: its list and method; then a monitor: its list alone; then
+    // a region.
+    EXPECT_TRUE(before.list && before.method && !before.monitors && !before.region);
+    EXPECT_TRUE(!monitor.list && !monitor.method && monitor.monitors && !monitor.region);
+    EXPECT_TRUE(!region.list && !region.method && !region.monitors && region.region);
+    // The primary's own item and at least one monitor; the four methods.
+    EXPECT_GE(monitorItems, 2);
+    EXPECT_EQ(4, methodItems);
 }
 
 TEST(SettingsAppTest, StartedWithoutOptionsItListsTheCamerasFirst) {
