@@ -11,10 +11,7 @@ foreach(source IN LISTS QM_BENCH_SOURCES)
   get_filename_component(name ${source} NAME_WE)
   add_executable(${name} ${source})
   target_link_libraries(${name} PRIVATE qmbenchsupport)
-  # One file each: the support library's headers, precompiled with the
-  # same options, serve them all.
-  target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-O1>)
-  target_precompile_headers(${name} REUSE_FROM qmbenchsupport)
+  qm_test_code(${name})
 endforeach()
 # The graphics capture benchmark reads through the tests' stand-in for the
 # capture runtime (cmake/Tests.cmake).

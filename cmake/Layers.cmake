@@ -35,7 +35,45 @@ set(QM_SYSTEM_HEADERS
   <windows.h> <wrl/client.h>
   <algorithm> <atomic> <cstddef> <cstdint> <cstring> <cwchar> <memory> <new> <string> <utility> <vector>)
 function(qm_precompile_system_headers target)
-  target_precompile_headers(${target} PRIVATE ${QM_SYSTEM_HEADERS})
+  set_property(GLOBAL APPEND PROPERTY QM_PRECOMPILED_USERS_system ${target})
+endfunction()
+
+# A precompiled copy of a header list is some 120 MB. Made for every
+# target, they came to several gigabytes per tree, four trees per build,
+# and filled the disk of a small machine. So a target only says which list
+# it takes (qm_precompile_system_headers, or the tests' qm_test_code), and
+# at the end of the configuration qm_share_precompiled_headers compiles
+# each list once, in a target of its own with the same options, and every
+# target of that list reuses it. Media Foundation's targets raise WINVER,
+# which changes what windows.h declares: they share a copy of their own.
+function(qm_share_precompiled_headers)
+  set(stub ${CMAKE_BINARY_DIR}/precompiled/precompiled.cpp)
+  file(CONFIGURE OUTPUT ${stub}
+    CONTENT "// Generated: the translation unit of the shared precompiled headers.\n" @ONLY)
+  foreach(list IN ITEMS system test)
+    get_property(users GLOBAL PROPERTY QM_PRECOMPILED_USERS_${list})
+    foreach(user IN LISTS users)
+      get_target_property(media_foundation ${user} QM_MEDIA_FOUNDATION)
+      set(base qm_precompiled_${list})
+      if(media_foundation)
+        string(APPEND base _media_foundation)
+      endif()
+      if(NOT TARGET ${base})
+        add_library(${base} STATIC ${stub})
+        if(list STREQUAL "system")
+          target_precompile_headers(${base} PRIVATE ${QM_SYSTEM_HEADERS})
+        else()
+          target_precompile_headers(${base} PRIVATE ${QM_TEST_HEADERS})
+          target_compile_options(${base} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-O1>)
+          target_link_libraries(${base} PRIVATE GTest::gtest)
+        endif()
+        if(media_foundation)
+          qm_use_media_foundation(${base})
+        endif()
+      endif()
+      target_precompile_headers(${user} REUSE_FROM ${base})
+    endforeach()
+  endforeach()
 endfunction()
 
 # qm_add_layer(<folder> [MEDIA_FOUNDATION] [DEPENDS <folder>...]
@@ -101,6 +139,7 @@ endfunction()
 # themselves; the options come after the project's definitions on the
 # command line, so the value is replaced rather than defined twice.
 function(qm_use_media_foundation target)
+  set_property(TARGET ${target} PROPERTY QM_MEDIA_FOUNDATION ON)
   target_compile_options(${target} PRIVATE
     $<$<COMPILE_LANGUAGE:CXX>:-UWINVER> $<$<COMPILE_LANGUAGE:CXX>:-DWINVER=0x0A00>)
 endfunction()

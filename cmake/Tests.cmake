@@ -9,13 +9,14 @@ enable_testing()
 # test support and benchmark drivers are compiled at -O1 (the tests' time
 # goes to Wine and to real waits, not to their own code), and the system
 # and GoogleTest headers every test file includes (some 200,000 lines) are
-# precompiled once per program instead of parsed for every file.
+# precompiled once for all of them (qm_share_precompiled_headers) instead
+# of parsed for every file.
 set(QM_TEST_HEADERS
   <windows.h> <dshow.h> <wrl/client.h> <gtest/gtest.h>
   <algorithm> <atomic> <cstdint> <cstdio> <cstdlib> <cstring> <functional> <memory> <string> <thread> <vector>)
 function(qm_test_code target)
   target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-O1>)
-  target_precompile_headers(${target} PRIVATE ${QM_TEST_HEADERS})
+  set_property(GLOBAL APPEND PROPERTY QM_PRECOMPILED_USERS_test ${target})
 endfunction()
 
 file(GLOB QM_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
