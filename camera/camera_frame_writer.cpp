@@ -13,8 +13,6 @@
 #include "ring/frame_ring.h"
 #include "framework/diagnostic_log.h"
 
-using frame_ring::FrameFormat;
-
 namespace {
 
 // How long to wait between looks for a ring while no reader created one.
@@ -25,14 +23,13 @@ bool SameRequest(const frame_ring::FrameRequest& a, const frame_ring::FrameReque
 }
 
 // The ring slot as a frame target: the writer lays frames out as media
-// types do (LayoutOf: NV12's chroma right after its luma, rows unpadded),
-// top-down, as Media Foundation wants them. No planes when the slot is
-// too small.
+// types do (LayoutOf: the planes one after the other, YUV rows unpadded),
+// top-down in every format, RGB's too, as Media Foundation wants them
+// (a positive default stride). No planes when the slot is too small.
 FrameTarget TargetOfSlot(const frame_ring::FrameSlot& slot, const frame_ring::FrameRequest& request) {
-    const PixelFormat format = request.format == FrameFormat::Nv12 ? PixelFormat::Nv12 : PixelFormat::Rgb32;
-    const size_t bytes = LayoutOf(format, request.width, request.height).imageBytes;
+    const size_t bytes = LayoutOf(request.format, request.width, request.height).imageBytes;
     BYTE* block = bytes != 0 && slot.capacity >= bytes ? slot.data : nullptr;
-    return TargetOf(format, request.width, request.height, block, false);
+    return TargetOf(request.format, request.width, request.height, block, false);
 }
 
 // A slot of the ring as the producer's sink for one frame: the slot the
@@ -50,13 +47,11 @@ public:
         if (FAILED(m_writer.BeginFrame(&slot))) {
             return {};
         }
-        m_target = TargetOfSlot(slot, m_request);
-        return m_target;
+        return TargetOfSlot(slot, m_request);
     }
     void FrameDrawn(const FrameTimes& /*times*/) override {
-        const uint32_t stride = static_cast<uint32_t>(m_target.planes[0].stride);
-        m_committed = SUCCEEDED(m_writer.CommitFrame(
-            {m_request.width, m_request.height, m_request.format, stride, PerformanceCounterTime()}));
+        m_committed = SUCCEEDED(
+            m_writer.CommitFrame({m_request.width, m_request.height, m_request.format, PerformanceCounterTime()}));
     }
     // Whether the frame drawn reached the ring.
     bool Committed() const { return m_committed; }
@@ -64,7 +59,6 @@ public:
 private:
     CFrameRingWriter& m_writer;
     const frame_ring::FrameRequest& m_request;
-    FrameTarget m_target;
     bool m_committed = false;
 };
 

@@ -81,20 +81,6 @@ DWORD ImageSizeOf(const BITMAPINFOHEADER& header) {
 
 namespace output_formats {
 
-PixelFormat OfferedFormat(int outputFormat) {
-    return outputFormat >= 0 && outputFormat < kOutputFormatCount ? kOfferedFormats[outputFormat]
-                                                                   : PixelFormat::Rgb24;
-}
-
-int OutputFormatOf(PixelFormat format) {
-    for (int place = 0; place < kOutputFormatCount; ++place) {
-        if (kOfferedFormats[place] == format) {
-            return place;
-        }
-    }
-    return kDefaultOutputFormat;
-}
-
 GUID SubtypeOf(PixelFormat format) {
     BITMAPINFOHEADER header = {};
     header.biSize = sizeof(header);

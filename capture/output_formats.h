@@ -23,20 +23,22 @@
 
 namespace output_formats {
 
-// The formats in the order the pin offers them; the stored "OutputFormat"
-// is a place in this order.
-inline constexpr PixelFormat kOfferedFormats[kOutputFormatCount] = {
-    PixelFormat::Rgb24, PixelFormat::Nv12, PixelFormat::Yuy2, PixelFormat::I420, PixelFormat::Rgb32,
-};
+// The formats in the order the pin offers them: the order of the stored
+// "OutputFormat" (settings/settings_values.h), whose place in it names
+// the format the pin starts with.
+inline constexpr const PixelFormat (&kOfferedFormats)[kOutputFormatCount] = kOutputFormats;
 // Every size in every format: offer i is size i % kFrameSizeTableCount in
 // format i / kFrameSizeTableCount.
 inline constexpr int kOfferCount = kOutputFormatCount * kFrameSizeTableCount;
 
 // The format at a place of kOfferedFormats; RGB24 for a place outside it.
-PixelFormat OfferedFormat(int outputFormat);
+inline PixelFormat OfferedFormat(int outputFormat) {
+    return PixelFormatOfOutputFormat(outputFormat);
+}
 // The place of a format in kOfferedFormats.
-int OutputFormatOf(PixelFormat format);
-// The media subtype of a format.
+using ::OutputFormatOf;
+// The media subtype of a format: DirectShow's mapping of subtypes to
+// formats, with PixelFormatOfHeader and PixelFormatOfType.
 GUID SubtypeOf(PixelFormat format);
 // The format a bitmap header describes, when it is one the pin makes:
 // BI_RGB with 24 or 32 bits, or the FOURCC of NV12, YUY2 or I420 with its

@@ -33,7 +33,7 @@ CZRV_Stream::CZRV_Stream(HRESULT* phr, CZRV_Capture* filter, int camera)
     : CSourceStream(L"QM Capture Stream", phr, filter, kPinName), m_settings(SettingsPathOfCamera(camera).text) {
     const HRESULT hr =
         output_formats::BuildMediaType(&m_mt, m_settings.GetFrameTime(), m_settings.GetSelectPixel(),
-                                       output_formats::OfferedFormat(m_settings.GetOutputFormat()));
+                                       m_settings.GetOutputFormat());
     if (FAILED(hr) && phr != nullptr && SUCCEEDED(*phr)) {
         *phr = hr;
     }
@@ -223,13 +223,9 @@ void CZRV_Stream::ApplyStoredFormat(const StoredFormat& stored) {
     // type that cannot be built, or a canvas that cannot, leaves the pin
     // with the type it has, and the stored value applies when it next
     // changes.
-    std::optional<PixelFormat> pixelFormat;
-    if (stored.outputFormat) {
-        pixelFormat = output_formats::OfferedFormat(*stored.outputFormat);
-    }
     CAutoLock format(&m_formatLock);
     CMediaType type;
-    if (SUCCEEDED(output_formats::BuildVariant(SelectedType(), stored.sizeIndex, pixelFormat,
+    if (SUCCEEDED(output_formats::BuildVariant(SelectedType(), stored.sizeIndex, stored.outputFormat,
                                                m_settings.GetFrameTime(), &type))) {
         QM_IGNORE(ApplySelectedType(type), "the pin keeps the type it has");
     }

@@ -88,10 +88,12 @@ if(MINGW)
 endif()
 # qmmfclient: a Media Foundation client of the camera's media source, made
 # through its registered class and read through a source reader; the tool
-# tests run it as the other process of the whole chain.
+# tests run it as the other process of the whole chain. It converts and
+# saves frames with the capture client's own code (yuv_frame, png_file), so
+# that what the two cameras deliver is compared the same way.
 add_executable(qmmfclient ${CMAKE_SOURCE_DIR}/tools/mf_client/main.cpp)
 target_include_directories(qmmfclient PRIVATE ${CMAKE_SOURCE_DIR})
-target_link_libraries(qmmfclient PRIVATE mfplat mfreadwrite mfuuid ole32)
+target_link_libraries(qmmfclient PRIVATE qmcaptureclient mfplat mfreadwrite mfuuid ole32 windowscodecs)
 qm_use_media_foundation(qmmfclient)
 if(MINGW)
   target_link_options(qmmfclient PRIVATE -municode)

@@ -12,7 +12,6 @@
 #include "framework/diagnostic_log.h"
 
 using Microsoft::WRL::ComPtr;
-using frame_ring::FrameFormat;
 
 void CCameraFrameSource::SetRing(const frame_ring::RingAccess& ring) {
     m_ring = ring;
@@ -58,7 +57,9 @@ void CCameraFrameSource::WriteRequest() {
 
 HRESULT CCameraFrameSource::Begin(const camera_media_types::StreamFormat& format) {
     QM_DCHECK_ON_THREAD(m_thread);
-    RETURN_HR_IF(E_INVALIDARG, format.imageBytes == 0 || format.format == FrameFormat::None);
+    RETURN_HR_IF(E_INVALIDARG,
+                 format.imageBytes == 0 ||
+                     format.imageBytes != LayoutOf(format.format, format.width, format.height).imageBytes);
     m_begun = false;
     if (format.imageBytes != m_bufferBytes) {
         m_frame.reset(new (std::nothrow) BYTE[format.imageBytes]);
@@ -111,8 +112,7 @@ HRESULT CCameraFrameSource::RenderStandby() {
     // The DirectShow device's own standby frame, drawn once per format
     // straight into the stream's buffer (top-down, as Media Foundation
     // wants frames); black in the stream's format when it cannot be drawn.
-    const PixelFormat format = m_format.format == FrameFormat::Nv12 ? PixelFormat::Nv12 : PixelFormat::Rgb32;
-    const FrameTarget target = TargetOf(format, m_format.width, m_format.height, m_standby.get(), false);
+    const FrameTarget target = TargetOf(m_format.format, m_format.width, m_format.height, m_standby.get(), false);
     CFramePicture picture;
     if (SUCCEEDED(picture.Resize(m_format.width, m_format.height)) && picture.RenderStandby(kStandbyText, target)) {
         return S_OK;
@@ -130,7 +130,7 @@ HRESULT CCameraFrameSource::NextSample(IMFSample** sample) {
     bool writerAlive = false;
     if (m_ringOpen) {
         frame_ring::FrameInfo info = {};
-        const HRESULT copied = m_reader.CopyLatest(m_frame.get(), m_bufferBytes, m_format.stride, &info);
+        const HRESULT copied = m_reader.CopyLatest(m_frame.get(), m_bufferBytes, &info);
         if (copied == S_OK) {
             // A frame of another reader's request (the writer serves the
             // newest) is not one of this stream's.

@@ -2,7 +2,8 @@
 // latest frame that qmcamera wrote into the camera's frame ring, or, while
 // no writer writes frames of the stream's format, the standby frame (black
 // with a line of text, drawn once per format). The ring's writer converts
-// to the format the reader asks for, so frames are copied, never
+// to the format the reader asks for and lays frames out as the stream's
+// media type does (LayoutOf, top-down), so frames are copied, never
 // converted, here. Nothing here allocates per frame, nor builds a name:
 // the ring's names come built (frame_ring::RingAccess).
 //

@@ -3,7 +3,7 @@
 // camera that qmcamera created with MFCreateVirtualCamera, and what a
 // process may run itself through MFCreateSourceReaderFromMediaSource.
 //
-// One live video stream (CCameraMediaStream) offering NV12 and RGB32 at the
+// One live video stream (CCameraMediaStream) offering the five formats at the
 // sizes of FrameSizeTable (camera_media_types.h); frames come from the
 // frame ring of the camera's owner (camera_owner.h), written by qmcamera in
 // that user's session. Start checks everything that can fail first, then

@@ -4,47 +4,57 @@
 #include <mferror.h>
 #include <wrl/client.h>
 
+#include "ring/frame_ring.h"
 #include "settings/frame_time.h"
 #include "framework/com_util.h"
 #include "mf/media_foundation.h"
 
 using Microsoft::WRL::ComPtr;
-using frame_ring::FrameFormat;
 
 namespace camera_media_types {
 
 namespace {
 
-constexpr FrameFormat kFormats[kFormatCount] = {FrameFormat::Nv12, FrameFormat::Rgb32};
+struct SubtypeForm {
+    PixelFormat format;
+    const GUID* subtype;
+};
 
-const GUID& SubtypeOf(FrameFormat format) {
-    return format == FrameFormat::Rgb32 ? MFVideoFormat_RGB32 : MFVideoFormat_NV12;
+// Media Foundation's subtype of each offered format. I420 (not IYUV): the
+// FOURCC the DirectShow pin offers for the same planes.
+const SubtypeForm kSubtypes[] = {
+    {PixelFormat::Nv12, &MFVideoFormat_NV12},   {PixelFormat::Yuy2, &MFVideoFormat_YUY2},
+    {PixelFormat::I420, &MFVideoFormat_I420},   {PixelFormat::Rgb32, &MFVideoFormat_RGB32},
+    {PixelFormat::Rgb24, &MFVideoFormat_RGB24},
+};
+static_assert(sizeof(kSubtypes) / sizeof(kSubtypes[0]) == kFormatCount, "a subtype for every offered format");
+
+// The stream's own format of a size: rows top-down at LayoutOf's stride.
+StreamFormat FormatOf(PixelFormat format, int width, int height, int64_t frameTime) {
+    const FrameLayout layout = LayoutOf(format, width, height);
+    return {width, height, format, frameTime, static_cast<uint32_t>(layout.strides[0]),
+            static_cast<uint32_t>(layout.imageBytes)};
 }
 
 }  // namespace
 
-uint32_t StrideOf(FrameFormat format, int width) {
-    if (width <= 0) {
-        return 0;
+const GUID& SubtypeOf(PixelFormat format) {
+    for (const SubtypeForm& form : kSubtypes) {
+        if (form.format == format) {
+            return *form.subtype;
+        }
     }
-    switch (format) {
-        case FrameFormat::Nv12:
-            return static_cast<uint32_t>(width);
-        case FrameFormat::Rgb32:
-            return static_cast<uint32_t>(width) * 4u;
-        case FrameFormat::None:
-            break;
-    }
-    return 0;
+    return GUID_NULL;
 }
 
-uint32_t ImageBytesOf(FrameFormat format, int width, int height) {
-    if (height <= 0) {
-        return 0;
+bool PixelFormatOfSubtype(const GUID& subtype, PixelFormat* format) {
+    for (const SubtypeForm& form : kSubtypes) {
+        if (IsEqualGUID(*form.subtype, subtype)) {
+            *format = form.format;
+            return true;
+        }
     }
-    const uint32_t rows = format == FrameFormat::Nv12 ? static_cast<uint32_t>(height) * 3u / 2u
-                                                      : static_cast<uint32_t>(height);
-    return StrideOf(format, width) * rows;
+    return false;
 }
 
 HRESULT CreateType(int index, IMFMediaType** type) {
@@ -53,21 +63,21 @@ HRESULT CreateType(int index, IMFMediaType** type) {
     RETURN_HR_IF(E_INVALIDARG, index < 0 || index >= kTypeCount);
     const int rate = index % kFrameRateCount;
     const int size = (index / kFrameRateCount) % kFrameSizeTableCount;
-    const FrameFormat format = kFormats[index / (kFrameRateCount * kFrameSizeTableCount)];
+    const PixelFormat pixelFormat = kFormats[index / (kFrameRateCount * kFrameSizeTableCount)];
     const UINT32 width = static_cast<UINT32>(FrameSizeTable[size].width);
     const UINT32 height = static_cast<UINT32>(FrameSizeTable[size].height);
+    const StreamFormat format = FormatOf(pixelFormat, FrameSizeTable[size].width, FrameSizeTable[size].height, 0);
 
     ComPtr<IMFMediaType> created;
     RETURN_IF_FAILED(media_foundation::CreateMediaType(&created));
     RETURN_IF_FAILED(created->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video));
-    RETURN_IF_FAILED(created->SetGUID(MF_MT_SUBTYPE, SubtypeOf(format)));
+    RETURN_IF_FAILED(created->SetGUID(MF_MT_SUBTYPE, SubtypeOf(pixelFormat)));
     RETURN_IF_FAILED(::MFSetAttributeSize(created.Get(), MF_MT_FRAME_SIZE, width, height));
     RETURN_IF_FAILED(::MFSetAttributeRatio(created.Get(), MF_MT_FRAME_RATE, kFrameRates[rate], 1));
     RETURN_IF_FAILED(::MFSetAttributeRatio(created.Get(), MF_MT_PIXEL_ASPECT_RATIO, 1, 1));
-    // Top-down rows: a positive stride.
-    RETURN_IF_FAILED(created->SetUINT32(MF_MT_DEFAULT_STRIDE, StrideOf(format, FrameSizeTable[size].width)));
-    RETURN_IF_FAILED(created->SetUINT32(MF_MT_SAMPLE_SIZE,
-                                        ImageBytesOf(format, FrameSizeTable[size].width, FrameSizeTable[size].height)));
+    // Top-down rows, RGB's too: a positive stride.
+    RETURN_IF_FAILED(created->SetUINT32(MF_MT_DEFAULT_STRIDE, format.stride));
+    RETURN_IF_FAILED(created->SetUINT32(MF_MT_SAMPLE_SIZE, format.imageBytes));
     RETURN_IF_FAILED(created->SetUINT32(MF_MT_FIXED_SIZE_SAMPLES, TRUE));
     RETURN_IF_FAILED(created->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive));
     RETURN_IF_FAILED(created->SetUINT32(MF_MT_ALL_SAMPLES_INDEPENDENT, TRUE));
@@ -75,11 +85,22 @@ HRESULT CreateType(int index, IMFMediaType** type) {
     return S_OK;
 }
 
+int TypeIndexOf(PixelFormat format, int sizeIndex, int rateIndex) {
+    if (sizeIndex < 0 || sizeIndex >= kFrameSizeTableCount || rateIndex < 0 || rateIndex >= kFrameRateCount) {
+        return -1;
+    }
+    for (int place = 0; place < kFormatCount; ++place) {
+        if (kFormats[place] == format) {
+            return (place * kFrameSizeTableCount + sizeIndex) * kFrameRateCount + rateIndex;
+        }
+    }
+    return -1;
+}
+
 int DefaultTypeIndex() {
     for (int size = 0; size < kFrameSizeTableCount; ++size) {
         if (FrameSizeTable[size].width == 1280 && FrameSizeTable[size].height == 720) {
-            // NV12 is the first format and 30 the first rate.
-            return size * kFrameRateCount;
+            return TypeIndexOf(PixelFormat::Nv12, size, 0);
         }
     }
     return 0;
@@ -94,12 +115,8 @@ HRESULT StreamFormatOf(IMFMediaType* type, StreamFormat* format) {
         FAILED(type->GetGUID(MF_MT_SUBTYPE, &subtype))) {
         return MF_E_INVALIDMEDIATYPE;
     }
-    FrameFormat frameFormat = FrameFormat::None;
-    if (subtype == MFVideoFormat_NV12) {
-        frameFormat = FrameFormat::Nv12;
-    } else if (subtype == MFVideoFormat_RGB32) {
-        frameFormat = FrameFormat::Rgb32;
-    } else {
+    PixelFormat pixelFormat = PixelFormat::Nv12;
+    if (!PixelFormatOfSubtype(subtype, &pixelFormat)) {
         return MF_E_INVALIDMEDIATYPE;
     }
     UINT32 width = 0;
@@ -116,17 +133,16 @@ HRESULT StreamFormatOf(IMFMediaType* type, StreamFormat* format) {
     if (frameTime < kMinFrameTime || frameTime > kMaxFrameTime) {
         return MF_E_INVALIDMEDIATYPE;
     }
-    const int w = static_cast<int>(width);
-    const int h = static_cast<int>(height);
+    const StreamFormat own = FormatOf(pixelFormat, static_cast<int>(width), static_cast<int>(height), frameTime);
     // The stream writes top-down rows of exactly its own stride: a type
     // that asks for bottom-up rows (a negative stride) or padded ones asks
     // for what it would not get. Without a stride, the type takes the
     // stream's.
     UINT32 stride = 0;
-    if (SUCCEEDED(type->GetUINT32(MF_MT_DEFAULT_STRIDE, &stride)) && stride != StrideOf(frameFormat, w)) {
+    if (SUCCEEDED(type->GetUINT32(MF_MT_DEFAULT_STRIDE, &stride)) && stride != own.stride) {
         return MF_E_INVALIDMEDIATYPE;
     }
-    *format = {w, h, frameFormat, frameTime, StrideOf(frameFormat, w), ImageBytesOf(frameFormat, w, h)};
+    *format = own;
     return S_OK;
 }
 

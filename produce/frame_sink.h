@@ -17,7 +17,7 @@
 // size.
 struct StoredFormat {
     std::optional<int> sizeIndex;
-    std::optional<int> outputFormat;
+    std::optional<PixelFormat> outputFormat;
 };
 
 class IFrameSink {

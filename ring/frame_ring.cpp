@@ -53,25 +53,6 @@ constexpr uint32_t BeginSequence(uint32_t sequence) {
     return sequence % 2 == 0 ? sequence + 1 : sequence + 2;
 }
 
-// Bytes per row and rows of a frame's data (both planes for NV12); 0 rows
-// for an unknown format.
-void RowsOf(FrameFormat format, int width, int height, uint32_t* rowBytes, uint32_t* rows) {
-    *rowBytes = 0;
-    *rows = 0;
-    switch (format) {
-    case FrameFormat::Nv12:
-        *rowBytes = static_cast<uint32_t>(width);
-        *rows = static_cast<uint32_t>(height + height / 2);
-        break;
-    case FrameFormat::Rgb32:
-        *rowBytes = static_cast<uint32_t>(width) * 4;
-        *rows = static_cast<uint32_t>(height);
-        break;
-    case FrameFormat::None:
-        break;
-    }
-}
-
 bool IsCamera(int camera) {
     return camera >= kMinCamera && camera <= kMaxCamera;
 }
@@ -94,6 +75,9 @@ void WriteIdentity(RingHeader* header) {
 
 struct RequestRead {
     FrameRequest request;
+    // Whether the stored format is a PixelFormat's value; a request
+    // without one (none, or of another build) is no request.
+    bool knownFormat;
     uint32_t serial;
 };
 
@@ -106,7 +90,8 @@ bool ReadRequest(const ReaderEntry& entry, RequestRead* read) {
         }
         read->request.width = static_cast<int>(entry.width.load(std::memory_order_relaxed));
         read->request.height = static_cast<int>(entry.height.load(std::memory_order_relaxed));
-        read->request.format = static_cast<FrameFormat>(entry.format.load(std::memory_order_relaxed));
+        read->knownFormat =
+            PixelFormatFromValue(entry.format.load(std::memory_order_relaxed), &read->request.format);
         read->request.frameTime = entry.frameTime.load(std::memory_order_relaxed);
         read->serial = entry.requestSerial.load(std::memory_order_relaxed);
         std::atomic_thread_fence(std::memory_order_acquire);
@@ -162,24 +147,27 @@ bool frame_ring::IsTableSize(int width, int height) {
     return false;
 }
 
+namespace {
+
+bool IsKnownFormat(PixelFormat format) {
+    PixelFormat known = PixelFormat::Rgb24;
+    return PixelFormatFromValue(static_cast<uint32_t>(format), &known);
+}
+
+}  // namespace
+
 bool frame_ring::IsValidRequest(const FrameRequest& request) {
-    return IsTableSize(request.width, request.height) &&
-           (request.format == FrameFormat::Nv12 || request.format == FrameFormat::Rgb32) &&
+    return IsTableSize(request.width, request.height) && IsKnownFormat(request.format) &&
+           LayoutOf(request.format, request.width, request.height).imageBytes != 0 &&
            request.frameTime >= kMinFrameTime && request.frameTime <= kMaxFrameTime;
 }
 
 bool frame_ring::DataSizeOf(const FrameDescription& frame, uint32_t* dataSize) {
-    if (!IsTableSize(frame.width, frame.height)) {
+    if (!IsTableSize(frame.width, frame.height) || !IsKnownFormat(frame.format)) {
         return false;
     }
-    uint32_t rowBytes = 0;
-    uint32_t rows = 0;
-    RowsOf(frame.format, frame.width, frame.height, &rowBytes, &rows);
-    if (rows == 0 || frame.stride < rowBytes) {
-        return false;
-    }
-    const uint64_t bytes = static_cast<uint64_t>(frame.stride) * rows;
-    if (bytes > kSlotCapacity) {
+    const size_t bytes = LayoutOf(frame.format, frame.width, frame.height).imageBytes;
+    if (bytes == 0 || bytes > kSlotCapacity) {
         return false;
     }
     *dataSize = static_cast<uint32_t>(bytes);
@@ -532,8 +520,7 @@ WaitResult CFrameRingReader::WaitForFrame(DWORD timeoutMs, HANDLE wake) {
     return Wait(m_frameReady.get(), wake, timeoutMs);
 }
 
-HRESULT CFrameRingReader::CopyLatest(BYTE* destination, size_t capacity, uint32_t destinationStride,
-                                     FrameInfo* info) {
+HRESULT CFrameRingReader::CopyLatest(BYTE* destination, size_t capacity, FrameInfo* info) {
     RETURN_HR_IF(E_POINTER, destination == nullptr || info == nullptr);
     RETURN_HR_IF(E_UNEXPECTED, !m_view.IsMapped());
     const RingHeader& header = *m_view.Header();
@@ -555,8 +542,7 @@ HRESULT CFrameRingReader::CopyLatest(BYTE* destination, size_t capacity, uint32_
         FrameDescription frame = {};
         frame.width = static_cast<int>(slot.width.load(std::memory_order_relaxed));
         frame.height = static_cast<int>(slot.height.load(std::memory_order_relaxed));
-        frame.format = static_cast<FrameFormat>(slot.format.load(std::memory_order_relaxed));
-        frame.stride = slot.stride.load(std::memory_order_relaxed);
+        const bool knownFormat = PixelFormatFromValue(slot.format.load(std::memory_order_relaxed), &frame.format);
         frame.time = slot.time.load(std::memory_order_relaxed);
         const uint32_t storedSize = slot.dataSize.load(std::memory_order_relaxed);
         const uint64_t frameNumber = slot.frameNumber.load(std::memory_order_relaxed);
@@ -567,25 +553,10 @@ HRESULT CFrameRingReader::CopyLatest(BYTE* destination, size_t capacity, uint32_
             return S_FALSE;
         }
         uint32_t dataSize = 0;
-        RETURN_HR_IF(kInvalidData, !DataSizeOf(frame, &dataSize) || storedSize != dataSize);
-        *info = {frame.width, frame.height, frame.format, frame.stride, dataSize, frame.time, frameNumber};
-
-        uint32_t rowBytes = 0;
-        uint32_t rows = 0;
-        RowsOf(frame.format, frame.width, frame.height, &rowBytes, &rows);
-        const uint32_t stride = destinationStride != 0 ? destinationStride : frame.stride;
-        RETURN_HR_IF(E_INVALIDARG, stride < rowBytes);
-        const uint64_t needed = static_cast<uint64_t>(stride) * (rows - 1) + rowBytes;
-        RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), needed > capacity);
-        const BYTE* const data = m_view.SlotData(index);
-        if (stride == frame.stride) {
-            std::memcpy(destination, data, static_cast<size_t>(needed));
-        } else {
-            for (uint32_t row = 0; row < rows; ++row) {
-                std::memcpy(destination + static_cast<size_t>(row) * stride,
-                            data + static_cast<size_t>(row) * frame.stride, rowBytes);
-            }
-        }
+        RETURN_HR_IF(kInvalidData, !knownFormat || !DataSizeOf(frame, &dataSize) || storedSize != dataSize);
+        *info = {frame.width, frame.height, frame.format, dataSize, frame.time, frameNumber};
+        RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), dataSize > capacity);
+        std::memcpy(destination, m_view.SlotData(index), dataSize);
         if (!Unchanged(slot, before)) {
             continue;
         }
@@ -719,7 +690,7 @@ HRESULT CFrameRingWriter::Request(FrameRequest* request) {
             continue;
         }
         RequestRead read = {};
-        if (!ReadRequest(entry, &read) || !IsValidRequest(read.request)) {
+        if (!ReadRequest(entry, &read) || !read.knownFormat || !IsValidRequest(read.request)) {
             continue;
         }
         if (!found || static_cast<int32_t>(read.serial - newest) > 0) {
@@ -831,7 +802,7 @@ HRESULT CFrameRingWriter::CommitFrame(const FrameDescription& frame) {
     slot.width.store(static_cast<uint32_t>(frame.width), std::memory_order_relaxed);
     slot.height.store(static_cast<uint32_t>(frame.height), std::memory_order_relaxed);
     slot.format.store(static_cast<uint32_t>(frame.format), std::memory_order_relaxed);
-    slot.stride.store(frame.stride, std::memory_order_relaxed);
+    slot.reserved.store(0, std::memory_order_relaxed);
     slot.dataSize.store(dataSize, std::memory_order_relaxed);
     slot.frameNumber.store(frameNumber, std::memory_order_relaxed);
     slot.time.store(frame.time, std::memory_order_relaxed);

@@ -69,6 +69,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "framework/pixel_format.h"
 #include "settings/frame_sizes.h"
 #include "framework/com_util.h"
 #include "framework/thread_checks.h"
@@ -83,37 +84,35 @@ inline constexpr wchar_t kGlobalPrefix[] = L"Global\\";
 // The longest prefix the rings take.
 constexpr size_t kMaxPrefixLength = 96;
 
-enum class FrameFormat : uint32_t { None = 0, Nv12 = 1, Rgb32 = 2 };
-
 // What a reader asks for: a size of FrameSizeTable, a format, and a frame
-// time in 100-ns units within kMinFrameTime..kMaxFrameTime.
+// time in 100-ns units within kMinFrameTime..kMaxFrameTime. The format is
+// written into the ring as its value (PixelFormat's values are fixed), 0
+// for no frames; a value no PixelFormat has is no request.
 struct FrameRequest {
     int width;
     int height;
-    FrameFormat format;
+    PixelFormat format;
     int64_t frameTime;
 };
 
-// What the writer says of the frame it commits: NV12 is a luma plane of
-// `stride` x height bytes followed by a chroma plane of stride x height / 2;
-// RGB32 is height rows of `stride` bytes. `time` is the frame's capture
-// time on the performance counter in 100-ns units
-// (PerformanceCounterTime).
+// What the writer says of the frame it commits. The frame lies in the slot
+// as LayoutOf(format, width, height) lays it out: top-down rows, unpadded
+// but for RGB24's rows (padded to 4 bytes), the planes one after the
+// other. `time` is the frame's capture time on the performance counter in
+// 100-ns units (PerformanceCounterTime).
 struct FrameDescription {
     int width;
     int height;
-    FrameFormat format;
-    uint32_t stride;
+    PixelFormat format;
     int64_t time;
 };
 
-// What a reader learns of the frame it copied; `stride` is the frame's own
-// (in the ring), `dataSize` the bytes of both planes at that stride.
+// What a reader learns of the frame it copied; `dataSize` the bytes of all
+// its planes (LayoutOf's imageBytes).
 struct FrameInfo {
     int width;
     int height;
-    FrameFormat format;
-    uint32_t stride;
+    PixelFormat format;
     uint32_t dataSize;
     int64_t time;
     uint64_t frameNumber;
@@ -134,7 +133,10 @@ enum class WaitResult { Signalled, Woken, TimedOut, Failed };
 constexpr uint32_t kMagic = 0x52464D51;  // "QMFR"
 // The magic while the creating reader fills in the header.
 constexpr uint32_t kInitialising = 0x494E4954;  // "TINI"
-constexpr uint32_t kLayoutVersion = 2;
+// 3: frames of every PixelFormat, laid out by LayoutOf, formats stored as
+// PixelFormat's values (2 knew NV12 as 1 and RGB32 as 2, at a stride of
+// the writer's).
+constexpr uint32_t kLayoutVersion = 3;
 constexpr uint32_t kSlotCount = 3;
 constexpr uint32_t kMaxReaders = 8;
 // A reader or writer that has not beaten for this long counts as gone.
@@ -143,17 +145,19 @@ constexpr DWORD kStaleAfterMs = 3000;
 constexpr size_t kHeaderBytes = 4096;
 constexpr size_t kSlotHeaderBytes = 64;
 
+// The largest frame of any size of the table in any format.
 constexpr size_t LargestFrameBytes() {
     size_t largest = 0;
-    for (int i = 0; i < kFrameSizeTableCount; ++i) {
-        const size_t bytes = static_cast<size_t>(FrameSizeTable[i].width) * static_cast<size_t>(FrameSizeTable[i].height) * 4;
-        largest = bytes > largest ? bytes : largest;
+    for (const FrameSize& size : FrameSizeTable) {
+        for (const PixelFormat format : kPixelFormats) {
+            const size_t bytes = LayoutOf(format, size.width, size.height).imageBytes;
+            largest = bytes > largest ? bytes : largest;
+        }
     }
     return largest;
 }
 
-// Room for the largest size of the table at 4 bytes a pixel (RGB32; NV12
-// takes 1.5).
+// Room for the largest frame (RGB32 at 1920x1080).
 constexpr size_t kSlotCapacity = LargestFrameBytes();
 // Slots start on pages of their own.
 constexpr size_t kSlotStride = (kSlotHeaderBytes + kSlotCapacity + 4095) / 4096 * 4096;
@@ -177,7 +181,7 @@ struct ReaderEntry {
     SharedU32 requestSerial;  // order of requests over all readers
     SharedU32 width;
     SharedU32 height;
-    SharedU32 format;  // FrameFormat; None: no frames wanted
+    SharedU32 format;  // a PixelFormat's value; 0: no frames wanted
     SharedU32 reserved;
     SharedI64 frameTime;
     BYTE padding[24];
@@ -216,8 +220,8 @@ struct SlotHeader {
     SharedU32 sequence;  // odd while being written
     SharedU32 width;
     SharedU32 height;
-    SharedU32 format;
-    SharedU32 stride;
+    SharedU32 format;  // a PixelFormat's value
+    SharedU32 reserved;
     SharedU32 dataSize;
     SharedU64 frameNumber;
     SharedI64 time;
@@ -238,9 +242,9 @@ bool IsTableSize(int width, int height);
 // Whether a request is one the writer can serve.
 bool IsValidRequest(const FrameRequest& request);
 
-// The bytes of a frame as described (both planes for NV12), when the
-// description is valid: a table size, a known format, a stride that holds
-// a row, and everything within kSlotCapacity. False otherwise.
+// The bytes of a frame as described (LayoutOf's imageBytes), when the
+// description is valid: a table size, a known format, and everything
+// within kSlotCapacity. False otherwise.
 [[nodiscard]] bool DataSizeOf(const FrameDescription& frame, uint32_t* dataSize);
 
 // Whether the identity fields hold this layout's constants.
@@ -385,19 +389,17 @@ public:
     [[nodiscard]] frame_ring::WaitResult WaitForFrame(DWORD timeoutMs, HANDLE wake);
 
     // Copies the latest committed frame, when it is one this reader has
-    // not copied yet, into `destination` at `destinationStride` bytes a
-    // row (0: the frame's own stride; NV12's chroma plane follows the luma
-    // plane at that stride). S_OK: copied, `info` filled. S_FALSE: no new
+    // not copied yet, into `destination`, laid out as in the ring
+    // (LayoutOf). S_OK: copied, `info` filled. S_FALSE: no new
     // frame (none committed since, or the writer kept rewriting the slot).
     // HRESULT_FROM_WIN32(ERROR_INVALID_DATA): the ring's header or slot
     // failed a check, so there is no frame; nothing was copied.
     // HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER): the frame does not fit
-    // (`info` says what it is). E_POINTER, E_INVALIDARG (a stride shorter
-    // than a row), E_UNEXPECTED (not created). The first frame a reader
-    // copies may have been committed before it came (the ring outlives its
-    // readers while the writer holds it): FrameInfo::time tells its age.
-    [[nodiscard]] HRESULT CopyLatest(BYTE* destination, size_t capacity, uint32_t destinationStride,
-                                     frame_ring::FrameInfo* info);
+    // (`info` says what it is). E_POINTER, E_UNEXPECTED (not created).
+    // The first frame a reader copies may have been committed before it
+    // came (the ring outlives its readers while the writer holds it):
+    // FrameInfo::time tells its age.
+    [[nodiscard]] HRESULT CopyLatest(BYTE* destination, size_t capacity, frame_ring::FrameInfo* info);
 
     // Whether a writer holds the ring and has beaten within kStaleAfterMs.
     [[nodiscard]] bool IsWriterAlive() const;

@@ -163,9 +163,9 @@ int CCaptureSettings::GetSelectPixel() const {
     return m_stored.selectPixel;
 }
 
-int CCaptureSettings::GetOutputFormat() const {
+PixelFormat CCaptureSettings::GetOutputFormat() const {
     CAutoLock lock(&m_valueLock);
-    return m_stored.outputFormat;
+    return PixelFormatOfOutputFormat(m_stored.outputFormat);
 }
 
 template <typename Update>

@@ -99,7 +99,8 @@ public:
     int64_t GetFrameTime() const;
     // The stored size index: as loaded, or as last persisted.
     int GetSelectPixel() const;
-    int GetOutputFormat() const;
+    // The format the stored output format names.
+    PixelFormat GetOutputFormat() const;
 
     // Whole frames per second of the frame time; E_POINTER for null.
     HRESULT GetFrameRate(double* rate) const;

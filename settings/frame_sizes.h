@@ -2,6 +2,8 @@
 // of the device will handle.
 #pragma once
 
+#include "framework/pixel_format.h"
+
 struct FrameSize {
     int width;
     int height;
@@ -16,6 +18,6 @@ inline constexpr FrameSize FrameSizeTable[] = {
 };
 inline constexpr int kFrameSizeTableCount = static_cast<int>(sizeof(FrameSizeTable) / sizeof(FrameSizeTable[0]));
 
-// Largest width or height that SetFrameSize accepts: anything beyond is
-// no webcam picture, and its canvas could not be allocated anyway.
-inline constexpr int kMaxFrameDimension = 8192;
+// kMaxFrameDimension (framework/pixel_format.h) is the largest width or
+// height that SetFrameSize accepts: anything beyond is no webcam picture,
+// and its canvas could not be allocated anyway.

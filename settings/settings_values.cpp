@@ -193,6 +193,20 @@ int ParseOutputFormat(const char* text) {
     return static_cast<int>(value);
 }
 
+PixelFormat PixelFormatOfOutputFormat(int outputFormat) {
+    return outputFormat >= 0 && outputFormat < kOutputFormatCount ? kOutputFormats[outputFormat]
+                                                                   : kOutputFormats[kDefaultOutputFormat];
+}
+
+int OutputFormatOf(PixelFormat format) {
+    for (int place = 0; place < kOutputFormatCount; ++place) {
+        if (kOutputFormats[place] == format) {
+            return place;
+        }
+    }
+    return kDefaultOutputFormat;
+}
+
 bool CopySettingText(char* destination, const char* text, UINT codePage) {
     constexpr size_t kMaxLength = kSettingsTextCapacity - 1;
     size_t length = 0;

@@ -8,6 +8,7 @@
 #include <cstddef>
 
 #include "settings/capture_device_settings.h"
+#include "framework/pixel_format.h"
 #include "settings/capture_method.h"
 #include "settings/frame_time.h"
 #include "settings/scale_mode.h"
@@ -28,11 +29,14 @@ inline constexpr wchar_t kDefaultStandbyImage[] = L"";
 inline constexpr char kDefaultTitleText[] = "- QM Capture -";
 inline constexpr wchar_t kDefaultTitleTextW[] = L"- QM Capture -";
 inline constexpr int kDefaultSelectPixel = 0;
-// The output format, as its place in the order the pin offers formats in:
-// 0 RGB24 (the default, and what the device sent before it had others),
-// 1 NV12, 2 YUY2, 3 I420, 4 RGB32.
+// The output format, as its place in kOutputFormats (the order the
+// DirectShow pin offers formats in): 0 RGB24 (the default, and what the
+// device sent before it had others), 1 NV12, 2 YUY2, 3 I420, 4 RGB32.
 inline constexpr int kOutputFormatCount = 5;
 inline constexpr int kDefaultOutputFormat = 0;
+inline constexpr PixelFormat kOutputFormats[kOutputFormatCount] = {
+    PixelFormat::Rgb24, PixelFormat::Nv12, PixelFormat::Yuy2, PixelFormat::I420, PixelFormat::Rgb32,
+};
 inline constexpr CaptureMethod kDefaultCaptureMethod = CaptureMethod::Auto;
 inline constexpr SourceKind kDefaultSourceKind = SourceKind::Window;
 // A monitor's device name as Windows reports it ("\\.\DISPLAY2"): at most
@@ -55,6 +59,11 @@ int64_t ParseFrameTime(const char* text);
 int ParseSelectPixel(const char* text);
 // A stored output format: decimal text below kOutputFormatCount, else 0.
 int ParseOutputFormat(const char* text);
+// The format a stored output format names; RGB24 for a value outside
+// kOutputFormats.
+PixelFormat PixelFormatOfOutputFormat(int outputFormat);
+// The stored value that names a format.
+int OutputFormatOf(PixelFormat format);
 
 // A stored capture method: "0", "1", "2" or "3" as decimal text; anything
 // else is Auto.

@@ -49,7 +49,7 @@ bool WaitForFrameThat(CFrameRingReader& reader, std::vector<BYTE>& frame, int wi
     for (int attempt = 0; attempt < 100; ++attempt) {
         QM_IGNORE(reader.WaitForFrame(1000, nullptr), "the copy below tells");
         frame_ring::FrameInfo info = {};
-        if (reader.CopyLatest(frame.data(), frame.size(), 0, &info) == S_OK && info.width == width && shows()) {
+        if (reader.CopyLatest(frame.data(), frame.size(), &info) == S_OK && info.width == width && shows()) {
             return true;
         }
     }
@@ -67,7 +67,7 @@ TEST(CameraAppTest, TheFrameWriterServesTheReadersRequestAndStopsOnAsk) {
     const std::wstring prefix = L"Local\\QMCameraAppTest." + std::to_wstring(::GetCurrentProcessId()) + L".";
     CFrameRingReader reader;
     ASSERT_EQ(S_OK, reader.Create(2, prefix.c_str()));
-    ASSERT_EQ(S_OK, reader.SetRequest({432, 768, frame_ring::FrameFormat::Rgb32, kDefaultFrameTime}));
+    ASSERT_EQ(S_OK, reader.SetRequest({432, 768, PixelFormat::Rgb32, kDefaultFrameTime}));
 
     qmcamera::CCameraFrameWriter writer(2, prefix.c_str());
     ASSERT_EQ(S_OK, writer.Start());
@@ -76,13 +76,13 @@ TEST(CameraAppTest, TheFrameWriterServesTheReadersRequestAndStopsOnAsk) {
     HRESULT copied = S_FALSE;
     for (int attempt = 0; attempt < 60 && copied != S_OK; ++attempt) {
         QM_IGNORE(reader.WaitForFrame(1000, nullptr), "the copy below tells");
-        copied = reader.CopyLatest(frame.data(), frame.size(), 0, &info);
+        copied = reader.CopyLatest(frame.data(), frame.size(), &info);
     }
     ASSERT_EQ(S_OK, copied);
     EXPECT_EQ(432, info.width);
     EXPECT_EQ(768, info.height);
-    EXPECT_EQ(frame_ring::FrameFormat::Rgb32, info.format);
-    EXPECT_EQ(432u * 4u, info.stride);
+    EXPECT_EQ(PixelFormat::Rgb32, info.format);
+    EXPECT_EQ(432u * 768u * 4u, info.dataSize);
     // Black with opaque alpha in the top left corner.
     EXPECT_EQ(0, frame[0]);
     EXPECT_EQ(0, frame[1]);
@@ -106,7 +106,7 @@ TEST(CameraAppTest, TheFrameWriterSendsTheCamerasWindowScaledToTheRequest) {
     const std::wstring prefix = L"Local\\QMCameraAppTest.W." + std::to_wstring(::GetCurrentProcessId()) + L".";
     CFrameRingReader reader;
     ASSERT_EQ(S_OK, reader.Create(2, prefix.c_str()));
-    ASSERT_EQ(S_OK, reader.SetRequest({568, 320, frame_ring::FrameFormat::Nv12, kDefaultFrameTime}));
+    ASSERT_EQ(S_OK, reader.SetRequest({568, 320, PixelFormat::Nv12, kDefaultFrameTime}));
     qmcamera::CCameraFrameWriter writer(2, prefix.c_str());
     ASSERT_EQ(S_OK, writer.Start());
 
@@ -139,7 +139,7 @@ TEST(CameraAppTest, TheFrameWriterFramesAndMirrorsTheWindowAsTheCameraIsSet) {
     const std::wstring prefix = L"Local\\QMCameraAppTest.F." + std::to_wstring(::GetCurrentProcessId()) + L".";
     CFrameRingReader reader;
     ASSERT_EQ(S_OK, reader.Create(3, prefix.c_str()));
-    ASSERT_EQ(S_OK, reader.SetRequest({568, 320, frame_ring::FrameFormat::Rgb32, kDefaultFrameTime}));
+    ASSERT_EQ(S_OK, reader.SetRequest({568, 320, PixelFormat::Rgb32, kDefaultFrameTime}));
     qmcamera::CCameraFrameWriter writer(3, prefix.c_str());
     ASSERT_EQ(S_OK, writer.Start());
 
@@ -176,7 +176,7 @@ TEST(CameraAppTest, TheFrameWriterTakesAStoredChangeFromTheNextFrame) {
     const std::wstring prefix = L"Local\\QMCameraAppTest.C." + std::to_wstring(::GetCurrentProcessId()) + L".";
     CFrameRingReader reader;
     ASSERT_EQ(S_OK, reader.Create(5, prefix.c_str()));
-    ASSERT_EQ(S_OK, reader.SetRequest({568, 320, frame_ring::FrameFormat::Rgb32, 5000000}));
+    ASSERT_EQ(S_OK, reader.SetRequest({568, 320, PixelFormat::Rgb32, 5000000}));
     qmcamera::CCameraFrameWriter writer(5, prefix.c_str());
     ASSERT_EQ(S_OK, writer.Start());
     std::vector<BYTE> frame(568u * 320u * 4u);
@@ -208,7 +208,7 @@ TEST(CameraAppTest, TheFrameWriterShowsTheCamerasStandbyPicture) {
     const std::wstring prefix = L"Local\\QMCameraAppTest.S." + std::to_wstring(::GetCurrentProcessId()) + L".";
     CFrameRingReader reader;
     ASSERT_EQ(S_OK, reader.Create(4, prefix.c_str()));
-    ASSERT_EQ(S_OK, reader.SetRequest({568, 320, frame_ring::FrameFormat::Rgb32, kDefaultFrameTime}));
+    ASSERT_EQ(S_OK, reader.SetRequest({568, 320, PixelFormat::Rgb32, kDefaultFrameTime}));
     qmcamera::CCameraFrameWriter writer(4, prefix.c_str());
     ASSERT_EQ(S_OK, writer.Start());
     std::vector<BYTE> frame(568u * 320u * 4u);

@@ -17,11 +17,13 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <string>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "framework/performance_counter.h"
 #include "ring/frame_ring.h"
@@ -36,7 +38,6 @@
 #include "module/module.h"
 
 using Microsoft::WRL::ComPtr;
-using frame_ring::FrameFormat;
 
 namespace {
 
@@ -102,9 +103,14 @@ private:
             if (FAILED(writer.BeginFrame(&slot))) {
                 return;
             }
-            const uint32_t stride = camera_media_types::StrideOf(request.format, request.width);
-            if (request.format == FrameFormat::Rgb32) {
+            const uint32_t stride =
+                static_cast<uint32_t>(LayoutOf(request.format, request.width, request.height).strides[0]);
+            if (request.format == PixelFormat::Rgb32) {
                 DrawRgb32(slot.data, request.width, request.height, stride);
+            } else if (request.format != PixelFormat::Nv12) {
+                // Only the two formats these tests read.
+                ::Sleep(1);
+                continue;
             } else {
                 const size_t rowBytes = static_cast<size_t>(request.width) * 3;
                 red.assign(rowBytes * static_cast<size_t>(request.height), 0);
@@ -119,7 +125,7 @@ private:
                     return;
                 }
             }
-            const frame_ring::FrameDescription frame = {request.width, request.height, request.format, stride,
+            const frame_ring::FrameDescription frame = {request.width, request.height, request.format,
                                                         PerformanceCounterTime()};
             if (SUCCEEDED(writer.CommitFrame(frame))) {
                 ++m_committed;
@@ -218,9 +224,22 @@ ComPtr<IMFMediaStream> StreamOf(IMFMediaEvent* event) {
 
 }  // namespace
 
-TEST_F(MediaSourceTest, OffersNv12AndRgb32AtTheTenSizesWithStridesOfItsOwn) {
+TEST_F(MediaSourceTest, OffersTheFiveFormatsNv12FirstAtTheTenSizesWithTopDownStridesOfTheirOwn) {
     ASSERT_EQ(S_OK, ::MFCreateSourceReaderFromMediaSource(m_source.Get(), nullptr, &m_reader));
-    std::set<std::tuple<bool, UINT32, UINT32>> offered;
+    // Each format's subtype, and its bytes a pixel (of the luma plane, and
+    // of the whole frame, in eighths).
+    const struct {
+        GUID subtype;
+        UINT32 strideBytes;
+        UINT32 imageEighths;
+    } formats[] = {
+        {MFVideoFormat_NV12, 1, 12}, {MFVideoFormat_YUY2, 2, 16}, {MFVideoFormat_I420, 1, 12},
+        {MFVideoFormat_RGB32, 4, 32}, {MFVideoFormat_RGB24, 3, 24},
+    };
+    constexpr int kFormats = static_cast<int>(std::size(formats));
+    // The formats in the order they came first.
+    std::vector<int> order;
+    std::set<std::tuple<int, UINT32, UINT32>> offered;
     for (DWORD index = 0;; ++index) {
         ComPtr<IMFMediaType> type;
         const HRESULT hr = m_reader->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, index, &type);
@@ -237,21 +256,31 @@ TEST_F(MediaSourceTest, OffersNv12AndRgb32AtTheTenSizesWithStridesOfItsOwn) {
         ASSERT_EQ(S_OK, ::MFGetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, &width, &height));
         ASSERT_EQ(S_OK, ::MFGetAttributeRatio(type.Get(), MF_MT_FRAME_RATE, &numerator, &denominator));
         EXPECT_LE(numerator, 60u * denominator);
-        const bool rgb = subtype == MFVideoFormat_RGB32;
-        EXPECT_TRUE(rgb || subtype == MFVideoFormat_NV12) << index;
-        EXPECT_EQ(rgb ? width * 4 : width, ::MFGetAttributeUINT32(type.Get(), MF_MT_DEFAULT_STRIDE, 0)) << index;
-        EXPECT_EQ(rgb ? width * height * 4 : width * height * 3 / 2,
+        int format = 0;
+        while (format < kFormats && !IsEqualGUID(formats[format].subtype, subtype)) {
+            ++format;
+        }
+        ASSERT_LT(format, kFormats) << index;
+        if (order.empty() || order.back() != format) {
+            order.push_back(format);
+        }
+        // Positive: top-down rows, RGB's too (every width of the table is a
+        // multiple of 4, so RGB24's rows need no padding).
+        EXPECT_EQ(width * formats[format].strideBytes, ::MFGetAttributeUINT32(type.Get(), MF_MT_DEFAULT_STRIDE, 0))
+            << index;
+        EXPECT_EQ(width * height * formats[format].imageEighths / 8,
                   ::MFGetAttributeUINT32(type.Get(), MF_MT_SAMPLE_SIZE, 0))
             << index;
         EXPECT_EQ(static_cast<UINT32>(MFVideoInterlace_Progressive),
                   ::MFGetAttributeUINT32(type.Get(), MF_MT_INTERLACE_MODE, 0));
         EXPECT_EQ(1u, ::MFGetAttributeUINT32(type.Get(), MF_MT_ALL_SAMPLES_INDEPENDENT, 0));
-        offered.insert({rgb, width, height});
+        offered.insert({format, width, height});
     }
-    std::set<std::tuple<bool, UINT32, UINT32>> expected;
+    EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4}), order) << "NV12, YUY2, I420, RGB32, RGB24, each once";
+    std::set<std::tuple<int, UINT32, UINT32>> expected;
     for (const FrameSize& size : FrameSizeTable) {
-        for (bool rgb : {false, true}) {
-            expected.insert({rgb, static_cast<UINT32>(size.width), static_cast<UINT32>(size.height)});
+        for (int format = 0; format < kFormats; ++format) {
+            expected.insert({format, static_cast<UINT32>(size.width), static_cast<UINT32>(size.height)});
         }
     }
     EXPECT_EQ(expected, offered);
@@ -536,10 +565,10 @@ TEST(CameraMediaTypesTest, ForeignTypesAreRefusedAndOffersDescribeThemselves) {
     camera_media_types::StreamFormat format = {};
     ASSERT_EQ(S_OK, camera_media_types::StreamFormatOf(type.Get(), &format));
     EXPECT_EQ(1280, format.width);
-    EXPECT_EQ(FrameFormat::Nv12, format.format);
+    EXPECT_EQ(PixelFormat::Nv12, format.format);
 
-    // RGB24, a size outside the table, 120 frames per second: refused.
-    ASSERT_EQ(S_OK, type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_RGB24));
+    // UYVY, a size outside the table, 120 frames per second: refused.
+    ASSERT_EQ(S_OK, type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_UYVY));
     EXPECT_EQ(static_cast<HRESULT>(MF_E_INVALIDMEDIATYPE), camera_media_types::StreamFormatOf(type.Get(), &format));
     ASSERT_EQ(S_OK, type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_RGB32));
     ASSERT_EQ(S_OK, ::MFSetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, 1280, 721));
@@ -548,7 +577,7 @@ TEST(CameraMediaTypesTest, ForeignTypesAreRefusedAndOffersDescribeThemselves) {
     ASSERT_EQ(S_OK, ::MFSetAttributeRatio(type.Get(), MF_MT_FRAME_RATE, 120, 1));
     EXPECT_EQ(static_cast<HRESULT>(MF_E_INVALIDMEDIATYPE), camera_media_types::StreamFormatOf(type.Get(), &format));
     EXPECT_EQ(1280, format.width) << "a refused type writes nothing";
-    EXPECT_EQ(FrameFormat::Nv12, format.format);
+    EXPECT_EQ(PixelFormat::Nv12, format.format);
     EXPECT_EQ(E_POINTER, camera_media_types::StreamFormatOf(nullptr, &format));
     EXPECT_EQ(S_OK, ::MFShutdown());
 }
@@ -558,12 +587,10 @@ TEST(CameraMediaTypesTest, BottomUpRowsAreRefused) {
     // for what it cannot deliver.
     ASSERT_EQ(S_OK, ::MFStartup(MF_VERSION, MFSTARTUP_NOSOCKET));
     ComPtr<IMFMediaType> type;
-    ASSERT_EQ(S_OK, camera_media_types::CreateType(camera_media_types::DefaultTypeIndex() +
-                                                       camera_media_types::kTypeCount / 2,
-                                                   &type));
+    ASSERT_EQ(S_OK, camera_media_types::CreateType(camera_media_types::TypeIndexOf(PixelFormat::Rgb32, 8, 0), &type));
     camera_media_types::StreamFormat format = {};
     ASSERT_EQ(S_OK, camera_media_types::StreamFormatOf(type.Get(), &format));
-    ASSERT_EQ(FrameFormat::Rgb32, format.format);
+    ASSERT_EQ(PixelFormat::Rgb32, format.format);
     // Padded rows are not what it writes either; no stride at all takes
     // the stream's.
     ASSERT_EQ(S_OK, type->SetUINT32(MF_MT_DEFAULT_STRIDE, format.stride + 64));
@@ -671,7 +698,7 @@ TEST_F(MediaSourceTest, ATypeChangeWhileRunningIsAnnouncedBeforeItsSamplesAndOne
 
     // RGB32 568x320: announced with the type, then samples of its size.
     ComPtr<IMFMediaType> rgb;
-    ASSERT_EQ(S_OK, camera_media_types::CreateType(camera_media_types::kTypeCount / 2 + 3 * 2, &rgb));
+    ASSERT_EQ(S_OK, camera_media_types::CreateType(camera_media_types::TypeIndexOf(PixelFormat::Rgb32, 3, 0), &rgb));
     ASSERT_EQ(568u * 320u * 4u, ::MFGetAttributeUINT32(rgb.Get(), MF_MT_SAMPLE_SIZE, 0));
     ASSERT_EQ(S_OK, handler->SetCurrentMediaType(rgb.Get()));
     ASSERT_EQ(S_OK, stream->RequestSample(nullptr));

@@ -86,21 +86,23 @@ const FrameSize kSmallest = FrameSizeTable[0];
 const FrameSize kLargest = FrameSizeTable[kFrameSizeTableCount - 1];
 
 FrameRequest Nv12Request(FrameSize size = kSmallest) {
-    return {size.width, size.height, FrameFormat::Nv12, kMinFrameTime};
+    return {size.width, size.height, PixelFormat::Nv12, kMinFrameTime};
 }
 
 BYTE PatternByte(size_t row, size_t column) {
     return static_cast<BYTE>(row * 7 + column * 13 + 1);
 }
 
-// Commits one frame whose bytes follow PatternByte (padding included).
+// Commits one frame whose bytes follow PatternByte, as rows of the width
+// of its first plane.
 HRESULT WritePatternFrame(CFrameRingWriter* writer, const FrameDescription& frame, uint64_t* frameNumber) {
     FrameSlot slot = {};
     RETURN_IF_FAILED(writer->BeginFrame(&slot));
     uint32_t dataSize = 0;
     RETURN_HR_IF(E_INVALIDARG, !DataSizeOf(frame, &dataSize));
+    const size_t stride = static_cast<size_t>(LayoutOf(frame.format, frame.width, frame.height).strides[0]);
     for (size_t i = 0; i < dataSize; ++i) {
-        slot.data[i] = PatternByte(i / frame.stride, i % frame.stride);
+        slot.data[i] = PatternByte(i / stride, i % stride);
     }
     *frameNumber = slot.frameNumber;
     return writer->CommitFrame(frame);
@@ -192,7 +194,7 @@ ReadCount ReadUniformFrames(CFrameRingReader* reader, std::vector<BYTE>* buffer,
     while (!done(count) && ::GetTickCount64() < deadline) {
         QM_IGNORE(reader->WaitForFrame(20, nullptr), "a frame may be waiting from before");
         FrameInfo info = {};
-        while (reader->CopyLatest(buffer->data(), buffer->size(), 0, &info) == S_OK) {
+        while (reader->CopyLatest(buffer->data(), buffer->size(), &info) == S_OK) {
             ++count.frames;
             if (!IsUniform(buffer->data(), info.dataSize, FrameByte(info.frameNumber)) || info.frameNumber <= count.last) {
                 ++count.torn;
@@ -205,76 +207,74 @@ ReadCount ReadUniformFrames(CFrameRingReader* reader, std::vector<BYTE>* buffer,
 
 }  // namespace
 
-TEST(FrameRingTest, TheSectionHoldsTheLargestTableSizeAtFourBytesAPixel) {
-    EXPECT_GE(kSlotCapacity, static_cast<size_t>(kLargest.width) * kLargest.height * 4);
-    for (int i = 0; i < kFrameSizeTableCount; ++i) {
-        uint32_t dataSize = 0;
-        const FrameDescription frame = {FrameSizeTable[i].width, FrameSizeTable[i].height, FrameFormat::Rgb32,
-                                        static_cast<uint32_t>(FrameSizeTable[i].width) * 4, 0};
-        EXPECT_TRUE(DataSizeOf(frame, &dataSize)) << FrameSizeTable[i].width << "x" << FrameSizeTable[i].height;
+TEST(FrameRingTest, TheSectionHoldsTheLargestFrameOfEveryTableSizeInEveryFormat) {
+    static_assert(kSlotCapacity == LayoutOf(PixelFormat::Rgb32, 1920, 1080).imageBytes,
+                  "RGB32 at the largest size is the largest frame");
+    for (const FrameSize& size : FrameSizeTable) {
+        for (const PixelFormat format : kPixelFormats) {
+            uint32_t dataSize = 0;
+            const FrameDescription frame = {size.width, size.height, format, 0};
+            EXPECT_TRUE(DataSizeOf(frame, &dataSize)) << size.width << "x" << size.height << " " << NameOf(format);
+            EXPECT_EQ(LayoutOf(format, size.width, size.height).imageBytes, dataSize);
+        }
     }
     EXPECT_EQ(kHeaderBytes + kSlotCount * kSlotStride, kSectionBytes);
 }
 
-TEST(FrameRingTest, FramesGoFromWriterToReaderWithTheirSizeFormatAndTime) {
+// Each format at the smallest and the largest size of the table.
+class FrameRingFormatTest : public testing::TestWithParam<PixelFormat> {};
+
+TEST_P(FrameRingFormatTest, FramesGoFromWriterToReaderWithTheirSizeFormatAndTime) {
     Ring ring;
     ASSERT_EQ(S_OK, ring.Init());
-    struct Case {
-        FrameSize size;
-        FrameFormat format;
-        uint32_t padding;
-        uint32_t destinationPadding;
-    };
-    const Case cases[] = {
-        {kLargest, FrameFormat::Nv12, 64, 0},  {kLargest, FrameFormat::Rgb32, 0, 0},
-        {kSmallest, FrameFormat::Nv12, 0, 32}, {kSmallest, FrameFormat::Rgb32, 16, 4},
-    };
     std::vector<BYTE> buffer(kSlotCapacity + 4096);
-    for (const Case& c : cases) {
-        const FrameRequest request = {c.size.width, c.size.height, c.format, kMinFrameTime};
-        const FrameDescription frame = FrameFor(request, c.padding);
+    for (const FrameSize& size : {kLargest, kSmallest}) {
+        const FrameRequest request = {size.width, size.height, GetParam(), kMinFrameTime};
+        ASSERT_EQ(S_OK, ring.reader.SetRequest(request));
+        FrameRequest served = {};
+        ASSERT_EQ(S_OK, ring.writer.Request(&served));
+        EXPECT_EQ(GetParam(), served.format);
+        const FrameDescription frame = FrameFor(request);
         uint64_t frameNumber = 0;
         ASSERT_EQ(S_OK, WritePatternFrame(&ring.writer, frame, &frameNumber));
-        const uint32_t rowBytes = frame.stride - c.padding;
-        const uint32_t rows = static_cast<uint32_t>(c.format == FrameFormat::Nv12 ? c.size.height * 3 / 2 : c.size.height);
-        const uint32_t destinationStride = c.destinationPadding == 0 ? 0 : rowBytes + c.destinationPadding;
+        const FrameLayout layout = LayoutOf(GetParam(), size.width, size.height);
         FrameInfo info = {};
-        ASSERT_EQ(S_OK, ring.reader.CopyLatest(buffer.data(), buffer.size(), destinationStride, &info));
-        EXPECT_EQ(c.size.width, info.width);
-        EXPECT_EQ(c.size.height, info.height);
-        EXPECT_EQ(c.format, info.format);
-        EXPECT_EQ(frame.stride, info.stride);
-        EXPECT_EQ(frame.stride * rows, info.dataSize);
+        ASSERT_EQ(S_OK, ring.reader.CopyLatest(buffer.data(), buffer.size(), &info));
+        EXPECT_EQ(size.width, info.width);
+        EXPECT_EQ(size.height, info.height);
+        EXPECT_EQ(GetParam(), info.format);
+        EXPECT_EQ(layout.imageBytes, info.dataSize);
         EXPECT_EQ(frame.time, info.time);
         EXPECT_EQ(frameNumber, info.frameNumber);
-        const uint32_t stride = destinationStride == 0 ? frame.stride : destinationStride;
-        for (uint32_t row = 0; row < rows; ++row) {
-            for (uint32_t column = 0; column < rowBytes; ++column) {
-                ASSERT_EQ(PatternByte(row, column), buffer[static_cast<size_t>(row) * stride + column])
-                    << "row " << row << " column " << column << " of " << c.size.width << "x" << c.size.height;
-            }
+        const size_t stride = static_cast<size_t>(layout.strides[0]);
+        for (size_t i = 0; i < layout.imageBytes; ++i) {
+            ASSERT_EQ(PatternByte(i / stride, i % stride), buffer[i])
+                << "byte " << i << " of " << size.width << "x" << size.height;
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryFormat, FrameRingFormatTest, testing::ValuesIn(kPixelFormats),
+                         [](const testing::TestParamInfo<PixelFormat>& param) { return NameOf(param.param); });
 
 TEST(FrameRingTest, AReaderGetsEachFrameOnceAndNothingBeforeTheFirst) {
     Ring ring;
     ASSERT_EQ(S_OK, ring.Init());
     std::vector<BYTE> buffer(kSlotCapacity);
     FrameInfo info = {};
-    EXPECT_EQ(S_FALSE, ring.reader.CopyLatest(buffer.data(), buffer.size(), 0, &info));
+    EXPECT_EQ(S_FALSE, ring.reader.CopyLatest(buffer.data(), buffer.size(), &info));
     EXPECT_TRUE(ring.reader.IsWriterAlive()) << "an open writer has beaten";
     const FrameDescription frame = FrameFor(Nv12Request());
     for (uint64_t expected = 1; expected <= 7; ++expected) {
         ASSERT_EQ(S_OK, WriteUniformFrame(&ring.writer, frame));
-        ASSERT_EQ(S_OK, ring.reader.CopyLatest(buffer.data(), buffer.size(), 0, &info));
+        ASSERT_EQ(S_OK, ring.reader.CopyLatest(buffer.data(), buffer.size(), &info));
         EXPECT_EQ(expected, info.frameNumber);
         EXPECT_TRUE(IsUniform(buffer.data(), info.dataSize, FrameByte(expected)));
-        EXPECT_EQ(S_FALSE, ring.reader.CopyLatest(buffer.data(), buffer.size(), 0, &info));
+        EXPECT_EQ(S_FALSE, ring.reader.CopyLatest(buffer.data(), buffer.size(), &info));
     }
     // A destination too small for the frame: told so, with what it is.
     EXPECT_EQ(S_OK, WriteUniformFrame(&ring.writer, frame));
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), ring.reader.CopyLatest(buffer.data(), 100, 0, &info));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), ring.reader.CopyLatest(buffer.data(), 100, &info));
     EXPECT_EQ(kSmallest.width, info.width);
 }
 
@@ -285,7 +285,7 @@ TEST(FrameRingTest, TheReadersRequestReachesTheWriter) {
     EXPECT_EQ(S_FALSE, ring.writer.Request(&request)) << "a new reader asks for nothing";
     QM_IGNORE(ring.writer.WaitForReaderChange(0, nullptr), "the reader's arrival");
 
-    const FrameRequest wanted = {kLargest.width, kLargest.height, FrameFormat::Rgb32, kMaxFrameTime};
+    const FrameRequest wanted = {kLargest.width, kLargest.height, PixelFormat::Rgb32, kMaxFrameTime};
     ASSERT_EQ(S_OK, ring.reader.SetRequest(wanted));
     EXPECT_EQ(WaitResult::Signalled, ring.writer.WaitForReaderChange(0, nullptr));
     ASSERT_EQ(S_OK, ring.writer.Request(&request));
@@ -299,10 +299,12 @@ TEST(FrameRingTest, TheReadersRequestReachesTheWriter) {
     EXPECT_EQ(0, request.width);
 
     // Requests the writer could not serve are refused at once.
-    for (const FrameRequest& bad : {FrameRequest{123, 77, FrameFormat::Nv12, kMinFrameTime},
-                                    FrameRequest{kSmallest.width, kSmallest.height, FrameFormat::None, kMinFrameTime},
-                                    FrameRequest{kSmallest.width, kSmallest.height, FrameFormat::Nv12, 0},
-                                    FrameRequest{kSmallest.width, kSmallest.height, FrameFormat::Nv12, kMaxFrameTime + 1}}) {
+    for (const FrameRequest& bad : {FrameRequest{123, 77, PixelFormat::Nv12, kMinFrameTime},
+                                    FrameRequest{kSmallest.width, kSmallest.height, PixelFormat{}, kMinFrameTime},
+                                    FrameRequest{kSmallest.width, kSmallest.height, static_cast<PixelFormat>(9),
+                                                 kMinFrameTime},
+                                    FrameRequest{kSmallest.width, kSmallest.height, PixelFormat::Nv12, 0},
+                                    FrameRequest{kSmallest.width, kSmallest.height, PixelFormat::Nv12, kMaxFrameTime + 1}}) {
         EXPECT_EQ(E_INVALIDARG, ring.reader.SetRequest(bad)) << bad.width << "x" << bad.height;
     }
 }
@@ -321,7 +323,7 @@ TEST(FrameRingTest, TheWriterIgnoresRequestsItCannotServe) {
     entry.width.store(static_cast<uint32_t>(kSmallest.width));
     entry.format.store(9);
     EXPECT_EQ(S_FALSE, ring.writer.Request(&request));
-    entry.format.store(static_cast<uint32_t>(FrameFormat::Nv12));
+    entry.format.store(static_cast<uint32_t>(PixelFormat::Nv12));
     entry.frameTime.store(-1);
     EXPECT_EQ(S_FALSE, ring.writer.Request(&request));
     entry.frameTime.store(kMinFrameTime);
@@ -356,7 +358,7 @@ TEST(FrameRingTest, SeveralReadersEachGetTheFramesAndTheNewestRequestWins) {
     for (CFrameRingReader* reader : {&ring.reader, &second, &third}) {
         EXPECT_EQ(WaitResult::Signalled, reader->WaitForFrame(5000, nullptr)) << "place " << reader->ReaderPlaceForTesting();
         FrameInfo info = {};
-        ASSERT_EQ(S_OK, reader->CopyLatest(buffer.data(), buffer.size(), 0, &info));
+        ASSERT_EQ(S_OK, reader->CopyLatest(buffer.data(), buffer.size(), &info));
         EXPECT_EQ(1u, info.frameNumber);
     }
 
@@ -415,13 +417,9 @@ TEST(FrameRingTest, ACorruptHeaderOrSlotGivesNoFrame) {
         {"width not in the table", [](Ring& r) { r.LatestSlot().width.store(1000); }},
         {"height not in the table", [](Ring& r) { r.LatestSlot().height.store(0xFFFFFFFF); }},
         {"unknown format", [](Ring& r) { r.LatestSlot().format.store(9); }},
-        {"stride shorter than a row", [](Ring& r) { r.LatestSlot().stride.store(static_cast<uint32_t>(kSmallest.width) - 1); }},
-        {"stride x height beyond the capacity",
-         [](Ring& r) {
-             const uint32_t stride = static_cast<uint32_t>(kSlotCapacity / kSmallest.height);
-             r.LatestSlot().stride.store(stride);
-             r.LatestSlot().dataSize.store(static_cast<uint32_t>(uint64_t{stride} * kSmallest.height * 3 / 2));
-         }},
+        {"no format", [](Ring& r) { r.LatestSlot().format.store(0); }},
+        {"another format of the same size",
+         [](Ring& r) { r.LatestSlot().format.store(static_cast<uint32_t>(PixelFormat::Yuy2)); }},
         {"data size beyond the capacity",
          [](Ring& r) { r.LatestSlot().dataSize.store(static_cast<uint32_t>(kSlotCapacity) + 1); }},
         {"data size not that of the frame", [](Ring& r) { r.LatestSlot().dataSize.fetch_sub(1); }},
@@ -435,7 +433,7 @@ TEST(FrameRingTest, ACorruptHeaderOrSlotGivesNoFrame) {
         corruption.apply(ring);
         std::vector<BYTE> buffer(kSlotCapacity, 0xEE);
         FrameInfo info = {};
-        EXPECT_EQ(kInvalidData, ring.reader.CopyLatest(buffer.data(), buffer.size(), 0, &info)) << corruption.what;
+        EXPECT_EQ(kInvalidData, ring.reader.CopyLatest(buffer.data(), buffer.size(), &info)) << corruption.what;
         EXPECT_TRUE(IsUniform(buffer.data(), buffer.size(), 0xEE)) << corruption.what << ": bytes were copied";
         EXPECT_EQ(sequence, slot.sequence.load()) << corruption.what << ": the frame itself stayed committed";
     }
@@ -454,7 +452,7 @@ TEST(FrameRingTest, APublishedSlotLeftOddIsSkipped) {
     ring.LatestSlot().sequence.fetch_add(1);
     std::vector<BYTE> buffer(kSlotCapacity, 0xEE);
     FrameInfo info = {};
-    EXPECT_EQ(S_FALSE, ring.reader.CopyLatest(buffer.data(), buffer.size(), 0, &info));
+    EXPECT_EQ(S_FALSE, ring.reader.CopyLatest(buffer.data(), buffer.size(), &info));
     EXPECT_TRUE(IsUniform(buffer.data(), buffer.size(), 0xEE));
 }
 
@@ -471,23 +469,19 @@ TEST(FrameRingTest, TheWriterCommitsOnlyFramesThatFit) {
     bad.width = 100;
     EXPECT_EQ(E_INVALIDARG, ring.writer.CommitFrame(bad));
     bad = good;
-    bad.stride = static_cast<uint32_t>(good.width) - 2;
+    bad.format = PixelFormat{};
     EXPECT_EQ(E_INVALIDARG, ring.writer.CommitFrame(bad));
-    bad = good;
-    bad.format = FrameFormat::None;
-    EXPECT_EQ(E_INVALIDARG, ring.writer.CommitFrame(bad));
-    bad = good;
-    bad.stride = static_cast<uint32_t>(kSlotCapacity);
+    bad.format = static_cast<PixelFormat>(9);
     EXPECT_EQ(E_INVALIDARG, ring.writer.CommitFrame(bad));
     std::vector<BYTE> buffer(kSlotCapacity);
     FrameInfo info = {};
-    EXPECT_EQ(S_FALSE, ring.reader.CopyLatest(buffer.data(), buffer.size(), 0, &info)) << "nothing published";
+    EXPECT_EQ(S_FALSE, ring.reader.CopyLatest(buffer.data(), buffer.size(), &info)) << "nothing published";
     // The begun frame is still there to commit.
     FrameSlot again = {};
     ASSERT_EQ(S_OK, ring.writer.BeginFrame(&again));
     EXPECT_EQ(slot.data, again.data);
     ASSERT_EQ(S_OK, ring.writer.CommitFrame(good));
-    EXPECT_EQ(S_OK, ring.reader.CopyLatest(buffer.data(), buffer.size(), 0, &info));
+    EXPECT_EQ(S_OK, ring.reader.CopyLatest(buffer.data(), buffer.size(), &info));
 }
 
 TEST(FrameRingTest, AWriterNeedsAReaderAndHasTheRingToItself) {
@@ -616,28 +610,30 @@ const char* StallName(Stall stall) {
     return "?";
 }
 
-// Row r of frame n of a writer is all RowByte(writer, n, r), its padding
-// too; neighbouring rows differ, and the two writers' rows differ in
-// length, so that a frame made of both writers' rows, or of one writer's
+// Row r of frame n of a writer is all RowByte(writer, n, r); neighbouring
+// rows differ, and the two writers' rows differ in length (RGB32 and
+// RGB24), so that a frame made of both writers' rows, or of one writer's
 // description over the other's rows, fails WriterOfFrame.
 constexpr BYTE kStallingWriter = 0x55;
 constexpr BYTE kTakingWriter = 0xAA;
-constexpr uint32_t kStallingPadding = 16;
 
 BYTE RowByte(BYTE writer, uint64_t frameNumber, uint32_t row) {
     return static_cast<BYTE>(writer ^ static_cast<BYTE>(frameNumber * 29) ^ static_cast<BYTE>(row * 7));
 }
 
 FrameDescription WriterFrame(BYTE writer) {
-    return FrameFor({kSmallest.width, kSmallest.height, FrameFormat::Rgb32, kMinFrameTime},
-                    writer == kStallingWriter ? kStallingPadding : 0);
+    return FrameFor({kSmallest.width, kSmallest.height,
+                     writer == kStallingWriter ? PixelFormat::Rgb32 : PixelFormat::Rgb24, kMinFrameTime});
+}
+
+size_t RowBytesOf(PixelFormat format) {
+    return static_cast<size_t>(LayoutOf(format, kSmallest.width, kSmallest.height).strides[0]);
 }
 
 void FillRows(const FrameSlot& slot, BYTE writer, uint32_t firstRow, uint32_t endRow) {
-    const FrameDescription frame = WriterFrame(writer);
+    const size_t rowBytes = RowBytesOf(WriterFrame(writer).format);
     for (uint32_t row = firstRow; row < endRow; ++row) {
-        std::memset(slot.data + static_cast<size_t>(row) * frame.stride, RowByte(writer, slot.frameNumber, row),
-                    frame.stride);
+        std::memset(slot.data + row * rowBytes, RowByte(writer, slot.frameNumber, row), rowBytes);
     }
 }
 
@@ -648,10 +644,12 @@ BYTE WriterOfFrame(const BYTE* data, const FrameInfo& info) {
     if (writer != kStallingWriter && writer != kTakingWriter) {
         return 0;
     }
-    const uint32_t rowBytes = static_cast<uint32_t>(info.width) * 4;
+    if (info.format != WriterFrame(writer).format) {
+        return 0;
+    }
+    const size_t rowBytes = RowBytesOf(info.format);
     for (uint32_t row = 0; row < static_cast<uint32_t>(info.height); ++row) {
-        if (!IsUniform(data + static_cast<size_t>(row) * info.stride, rowBytes,
-                       RowByte(writer, info.frameNumber, row))) {
+        if (!IsUniform(data + row * rowBytes, rowBytes, RowByte(writer, info.frameNumber, row))) {
             return 0;
         }
     }
@@ -667,7 +665,7 @@ protected:
     // taking writer's came.
     void Read(const char* when) {
         FrameInfo info = {};
-        const HRESULT copied = ring.reader.CopyLatest(buffer.data(), buffer.size(), 0, &info);
+        const HRESULT copied = ring.reader.CopyLatest(buffer.data(), buffer.size(), &info);
         ASSERT_TRUE(copied == S_OK || copied == S_FALSE) << when << ": 0x" << std::hex << copied;
         if (copied != S_OK) {
             return;
@@ -774,7 +772,7 @@ TEST(FrameRingProcessTest, AWriterInAnotherProcessDeliversTheRequestedFrames) {
     const std::wstring prefix = UniquePrefix();
     CFrameRingReader reader;
     ASSERT_EQ(S_OK, reader.Create(1, prefix.c_str()));
-    const FrameRequest request = {FrameSizeTable[1].width, FrameSizeTable[1].height, FrameFormat::Rgb32, kMinFrameTime};
+    const FrameRequest request = {FrameSizeTable[1].width, FrameSizeTable[1].height, PixelFormat::Rgb32, kMinFrameTime};
     ASSERT_EQ(S_OK, reader.SetRequest(request));
     WriterProcess writer;
     ASSERT_EQ(S_OK, writer.Start(prefix, "frames 20"));
@@ -784,7 +782,7 @@ TEST(FrameRingProcessTest, AWriterInAnotherProcessDeliversTheRequestedFrames) {
     EXPECT_EQ(20u, count.last);
     EXPECT_EQ(0, count.torn);
     FrameInfo info = {};
-    EXPECT_EQ(S_FALSE, reader.CopyLatest(buffer.data(), buffer.size(), 0, &info));
+    EXPECT_EQ(S_FALSE, reader.CopyLatest(buffer.data(), buffer.size(), &info));
 }
 
 TEST(FrameRingProcessTest, AWriterKilledMidFrameLeavesNoTornFrameAndTheNextWriterGoesOn) {
@@ -813,12 +811,12 @@ TEST(FrameRingProcessTest, AWriterKilledMidFrameLeavesNoTornFrameAndTheNextWrite
     EXPECT_EQ(FrameByte(6), memory.SlotData(halfWritten)[0]);
     std::vector<BYTE> buffer(kSlotCapacity);
     FrameInfo info = {};
-    ASSERT_EQ(S_OK, reader.CopyLatest(buffer.data(), buffer.size(), 0, &info));
+    ASSERT_EQ(S_OK, reader.CopyLatest(buffer.data(), buffer.size(), &info));
     EXPECT_EQ(5u, info.frameNumber);
     EXPECT_TRUE(IsUniform(buffer.data(), info.dataSize, FrameByte(5)));
 
     dying.Kill();
-    EXPECT_EQ(S_FALSE, reader.CopyLatest(buffer.data(), buffer.size(), 0, &info));
+    EXPECT_EQ(S_FALSE, reader.CopyLatest(buffer.data(), buffer.size(), &info));
     EXPECT_EQ(1u, memory.Slot(halfWritten)->sequence.load() % 2) << "left odd for good";
 
     // A new writer takes the ring over from the dead one and goes on.
@@ -859,7 +857,7 @@ TEST(FrameRingProcessTest, AReaderNeverGetsATornFrameFromAStreamingWriterKilledA
         last = count.last;
         // After the kill: the last published frame at most, whole.
         FrameInfo info = {};
-        if (reader.CopyLatest(buffer.data(), buffer.size(), 0, &info) == S_OK) {
+        if (reader.CopyLatest(buffer.data(), buffer.size(), &info) == S_OK) {
             EXPECT_TRUE(IsUniform(buffer.data(), info.dataSize, FrameByte(info.frameNumber)));
             EXPECT_GT(info.frameNumber, last);
             last = info.frameNumber;
@@ -907,7 +905,7 @@ TEST(FrameRingProcessTest, AWriterThatStallsMidFrameInAnotherProcessNeverWritesI
     std::vector<BYTE> buffer(kSlotCapacity);
     FrameInfo info = {};
     const auto readOwnFrame = [&](const char* when) {
-        ASSERT_EQ(S_OK, reader.CopyLatest(buffer.data(), buffer.size(), 0, &info)) << when;
+        ASSERT_EQ(S_OK, reader.CopyLatest(buffer.data(), buffer.size(), &info)) << when;
         EXPECT_TRUE(IsUniform(buffer.data(), info.dataSize, static_cast<BYTE>(~FrameByte(info.frameNumber))))
             << when << ": frame " << info.frameNumber << " is not this process's whole frame";
     };

@@ -58,11 +58,9 @@ inline bool IsUniform(const BYTE* data, size_t size, BYTE value) {
     return true;
 }
 
-// The frame a request asks for, rows `padding` bytes longer than needed.
-inline frame_ring::FrameDescription FrameFor(const frame_ring::FrameRequest& request, uint32_t padding = 0) {
-    const uint32_t rowBytes = static_cast<uint32_t>(request.width) *
-                              (request.format == frame_ring::FrameFormat::Rgb32 ? 4u : 1u);
-    return {request.width, request.height, request.format, rowBytes + padding, PerformanceCounterTime()};
+// The frame a request asks for, stamped now.
+inline frame_ring::FrameDescription FrameFor(const frame_ring::FrameRequest& request) {
+    return {request.width, request.height, request.format, PerformanceCounterTime()};
 }
 
 }  // namespace qmtest

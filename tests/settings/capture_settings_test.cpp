@@ -128,6 +128,25 @@ TEST(CaptureSettingsParsing, SelectPixelOutsideTheTableGivesZero) {
     EXPECT_EQ(0, ParseOutputFormat(""));
 }
 
+TEST_F(CaptureSettingsTest, TheStoredOutputFormatNamesAPixelFormat) {
+    // Places of the order the DirectShow pin offers formats in; anything
+    // else RGB24, as the stored value's parser reads it.
+    const struct {
+        const char* stored;
+        PixelFormat format;
+    } cases[] = {{"0", PixelFormat::Rgb24}, {"1", PixelFormat::Nv12}, {"2", PixelFormat::Yuy2},
+                 {"3", PixelFormat::I420},  {"4", PixelFormat::Rgb32}, {"5", PixelFormat::Rgb24},
+                 {"yuy2", PixelFormat::Rgb24}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(StoreText(kOutputFormatValue, c.stored));
+        const CCaptureSettings settings;
+        EXPECT_EQ(c.format, settings.GetOutputFormat()) << c.stored;
+    }
+    for (int place = 0; place < kOutputFormatCount; ++place) {
+        EXPECT_EQ(place, OutputFormatOf(PixelFormatOfOutputFormat(place)));
+    }
+}
+
 TEST(CaptureSettingsParsing, FrameTimeFromRateClampsAndRefusesNonPositiveRates) {
     REFERENCE_TIME frameTime = 7;
     ASSERT_TRUE(FrameTimeFromRate(30.0, &frameTime));
