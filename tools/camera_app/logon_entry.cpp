@@ -25,8 +25,9 @@ bool SamePath(const std::wstring& a, const std::wstring& b) {
 }
 
 // The value's text, expanded when it is REG_EXPAND_SZ; S_FALSE when the
-// value (or the Run key) is missing. (RegGetValue refuses to read
-// REG_EXPAND_SZ and REG_SZ alike unless told not to expand.)
+// value (or the Run key) is missing. (RegGetValue cannot be used: asked
+// for REG_EXPAND_SZ without RRF_NOEXPAND it fails with
+// ERROR_INVALID_PARAMETER.)
 HRESULT ReadEntry(std::wstring* text) {
     HKEY opened = nullptr;
     const LSTATUS open = ::RegOpenKeyExW(HKEY_CURRENT_USER, CLogonEntry::kRunKeyPath, 0, KEY_QUERY_VALUE, &opened);
