@@ -25,6 +25,13 @@
 #     with an older version number): in its folder, and into another
 #     folder, which removes the older installation.
 #
+# Along the way, qmcamera's logon entry (HKCU\...\CurrentVersion\Run,
+# "QM Capture Camera"): a first silent install adds it only where the
+# prefix's Windows has virtual cameras (build 22000 or later); /AUTOSTART
+# adds it, the quoted installed x64 qmcamera.exe with --tray; an upgrade
+# keeps it; the uninstaller removes it; /NOAUTOSTART removes one that is
+# there.
+#
 # Between 1 and 2, a setup program made by this test from the same script
 # with an x86 module that regsvr32 cannot load exits with 3, and its
 # uninstaller removes what it installed.
@@ -93,6 +100,8 @@ uninstall_root='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 device_clsid_key='HKLM\Software\Classes\CLSID\{94521ABB-B63B-42E2-95AB-796E3C67134A}'
 settings_key='HKCU\Software\QMCapture'
 pending_key='HKLM\System\CurrentControlSet\Control\Session Manager'
+run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+logon_entry='QM Capture Camera'
 binaries=(QMCaptureDevice.ax qmsettings.exe qmcapture.exe qmcamera.exe quillmere_demo.exe)
 # Setup's exit codes as Linux sees them: only the low 8 bits of a Windows
 # exit code survive, so ERROR_SUCCESS_REBOOT_REQUIRED (3010) arrives as 194.
@@ -254,6 +263,23 @@ check_entry_value() {
   [ "$got" = "$want" ] && pass "uninstall entry: $name = $got" || fail "uninstall entry: $name is '$got', want '$want'"
 }
 
+# check_logon_entry WHAT yes|no: qmcamera's logon entry is there, starting
+# the installed x64 qmcamera.exe minimised to its icon, or it is not.
+check_logon_entry() {
+  local what=$1 want=$2 got
+  if got=$(reg_value 64 "$run_key" "$logon_entry"); then
+    if [ "$want" = no ]; then
+      fail "$what: the logon entry is there ('$got')"
+    elif [ "$got" = "\"$install_win\\x64\\qmcamera.exe\" --tray" ]; then
+      pass "$what: the logon entry starts $got"
+    else
+      fail "$what: the logon entry is '$got', want '\"$install_win\\x64\\qmcamera.exe\" --tray'"
+    fi
+  else
+    [ "$want" = no ] && pass "$what: no logon entry" || fail "$what: no logon entry"
+  fi
+}
+
 # The colour of one pixel of a PNG as "R G B".
 pixel() { pngtopnm "$1" 2>/dev/null | pamcut -left "$2" -top "$3" -width 1 -height 1 | pnmtoplainpnm | tail -n 1 | xargs; }
 # near "R G B" R G B: each channel within 60 of the wanted one.
@@ -347,6 +373,14 @@ check_entry_value UninstallString "\"$install_win\\uninstall.exe\""
 check_entry_value QuietUninstallString "\"$install_win\\uninstall.exe\" /S"
 check_entry_value NoModify 0x1
 check_entry_value NoRepair 0x1
+# The logon component is ticked by default only where Windows has the
+# virtual cameras that qmcamera serves.
+windows_build=$(reg_value 64 'HKLM\Software\Microsoft\Windows NT\CurrentVersion' CurrentBuildNumber)
+if [ -n "$windows_build" ] && [ "$windows_build" -ge 22000 ] 2>/dev/null; then
+  check_logon_entry "silent install on Windows build $windows_build" yes
+else
+  check_logon_entry "silent install on Windows build ${windows_build:-unknown} (before Windows 11)" no
+fi
 # EstimatedSize is in KiB: within 10% of what the folder holds.
 size=$(reg_value 64 "$uninstall_key" EstimatedSize)
 folder_kib=$(du -sk "$install_dir" | cut -f1)
@@ -423,11 +457,13 @@ kill $demo_pid 2>/dev/null
 wait $demo_pid 2>/dev/null
 
 # --- 4. the same version again ------------------------------------------------------
-run_setup "$setup" /S
+# With the logon component ticked on the command line.
+run_setup "$setup" /S /AUTOSTART
 rc=$?
-[ $rc = 0 ] && pass "reinstall: exit code 0" || fail "reinstall: setup exits with $rc, want 0"
+[ $rc = 0 ] && pass "reinstall /AUTOSTART: exit code 0" || fail "reinstall /AUTOSTART: setup exits with $rc, want 0"
 check_registered_once "reinstall"
 check_one_uninstall_entry "reinstall"
+check_logon_entry "reinstall /AUTOSTART" yes
 
 # --- 5. upgrade while a capture holds the x64 module --------------------------------
 $wine64 "$install_dir/x64/qmcapture.exe" --seconds 8 --save none </dev/null >"$logs/held.log" 2>&1 &
@@ -453,6 +489,7 @@ else
     || fail "upgrade in use: no pending removal of the old module ('$pending')"
   check_installed_files "upgrade in use"
   check_registered_once "upgrade in use"
+  check_logon_entry "upgrade in use (keeps what the user has)" yes
 fi
 wait $held_pid
 rc=$?
@@ -486,10 +523,16 @@ check_nothing_registered "uninstall"
 got=$(reg_value 64 "$settings_key" TitleText)
 [ "$got" = "kept by the uninstaller" ] && pass "uninstall: the user's settings stay" \
   || fail "uninstall: the user's settings are gone ('$got')"
+check_logon_entry "uninstall" no
 
-run_setup "$setup" /S
+# An entry left from elsewhere goes when the logon component is unticked.
+$wine64 reg add "$run_key" /v "$logon_entry" /t REG_SZ /d '"C:\Elsewhere\qmcamera.exe" --tray' /f \
+  </dev/null >/dev/null 2>&1
+reg_value 64 "$run_key" "$logon_entry" >/dev/null || fail "install again /NOAUTOSTART: could not add the entry to remove"
+run_setup "$setup" /S /NOAUTOSTART
 rc=$?
-[ $rc = 0 ] && pass "install again: exit code 0" || fail "install again: setup exits with $rc"
+[ $rc = 0 ] && pass "install again /NOAUTOSTART: exit code 0" || fail "install again: setup exits with $rc"
+check_logon_entry "install again /NOAUTOSTART" no
 wine_log uninstall.log $wine32 "$install_dir/uninstall.exe" /S /REMOVESETTINGS
 # The uninstaller runs on as a copy of itself after the program started
 # here has exited: its work is done when the folder is gone.

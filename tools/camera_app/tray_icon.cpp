@@ -2,8 +2,11 @@
 
 #include <shellapi.h>
 
+#include <cstdio>
 #include <cwchar>
 #include <string>
+
+#include "tools/camera_app/logon_entry.h"
 
 namespace qmcamera {
 
@@ -12,6 +15,16 @@ namespace {
 constexpr wchar_t kWindowClass[] = L"QMCamera::TrayWindow";
 constexpr UINT kIconMessage = WM_APP + 1;
 constexpr UINT kIconId = 1;
+// "ログオン時に開始" (start at logon).
+constexpr wchar_t kStartAtLogonText[] = L"\u30ED\u30B0\u30AA\u30F3\u6642\u306B\u958B\u59CB";
+
+// Whether the user's logon entry starts this program; no when it cannot
+// be read.
+bool StartsAtLogon() {
+    const CLogonEntry entry(CLogonEntry::RunningProgram());
+    CLogonEntry::State state = CLogonEntry::State::Absent;
+    return SUCCEEDED(entry.Query(&state)) && state == CLogonEntry::State::ThisProgram;
+}
 
 // qmsettings.exe beside the running program.
 std::wstring SettingsProgram() {
@@ -83,14 +96,24 @@ void CTrayIcon::RunUntil(HANDLE quit) {
     }
 }
 
-void CTrayIcon::ShowMenu() {
+HMENU CTrayIcon::MakeMenu() {
     const HMENU menu = ::CreatePopupMenu();
+    if (menu == nullptr) {
+        return nullptr;
+    }
+    ::AppendMenuW(menu, MF_STRING, kCommandSettings, L"QM Capture Settings...");
+    ::AppendMenuW(menu, MF_STRING | (StartsAtLogon() ? MF_CHECKED : MF_UNCHECKED), kCommandStartAtLogon,
+                  kStartAtLogonText);
+    ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuW(menu, MF_STRING, kCommandQuit, L"Remove the cameras and quit");
+    return menu;
+}
+
+void CTrayIcon::ShowMenu() {
+    const HMENU menu = MakeMenu();
     if (menu == nullptr) {
         return;
     }
-    ::AppendMenuW(menu, MF_STRING, kCommandSettings, L"QM Capture Settings...");
-    ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    ::AppendMenuW(menu, MF_STRING, kCommandQuit, L"Remove the cameras and quit");
     POINT at{};
     ::GetCursorPos(&at);
     // The menu closes when the user clicks elsewhere only if the window is
@@ -108,6 +131,27 @@ void CTrayIcon::OpenSettings() {
     }
 }
 
+void CTrayIcon::ToggleStartAtLogon() {
+    const CLogonEntry entry(CLogonEntry::RunningProgram());
+    CLogonEntry::State state = CLogonEntry::State::Absent;
+    HRESULT changed = entry.Query(&state);
+    if (SUCCEEDED(changed)) {
+        changed = state == CLogonEntry::State::ThisProgram ? CLogonEntry::Remove() : entry.Add();
+    }
+    if (FAILED(changed) && m_added) {
+        // A balloon from the icon, not a message box: nothing waits for
+        // the user to close it.
+        NOTIFYICONDATAW data = IconData(m_window);
+        data.uFlags = NIF_INFO;
+        data.dwInfoFlags = NIIF_ERROR;
+        std::wcsncpy(data.szInfoTitle, L"QM Capture Device", ARRAYSIZE(data.szInfoTitle) - 1);
+        std::swprintf(data.szInfo, ARRAYSIZE(data.szInfo),
+                      L"The logon entry \"%ls\" could not be changed (error 0x%08lX).", CLogonEntry::kValueName,
+                      static_cast<unsigned long>(changed));
+        ::Shell_NotifyIconW(NIM_MODIFY, &data);
+    }
+}
+
 LRESULT CALLBACK CTrayIcon::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
@@ -122,6 +166,10 @@ LRESULT CALLBACK CTrayIcon::WindowProc(HWND window, UINT message, WPARAM wParam,
         }
         if (message == WM_COMMAND && LOWORD(wParam) == kCommandSettings) {
             self->OpenSettings();
+            return 0;
+        }
+        if (message == WM_COMMAND && LOWORD(wParam) == kCommandStartAtLogon) {
+            self->ToggleStartAtLogon();
             return 0;
         }
         if (message == WM_COMMAND && LOWORD(wParam) == kCommandQuit) {

@@ -1,7 +1,9 @@
 // qmcamera's icon in the notification area: it says that the cameras are
-// there while the program runs, and its menu opens the settings or ends
-// the program. The window behind it lives on the thread that creates it,
-// which must pump its messages (RunUntil does).
+// there while the program runs, and its menu opens the settings, turns the
+// start at logon on or off (tools/camera_app/logon_entry.h; ticked while
+// the user's logon entry starts this program), or ends the program. The
+// window behind it lives on the thread that creates it, which must pump
+// its messages (RunUntil does).
 #pragma once
 
 #include <windows.h>
@@ -13,6 +15,7 @@ public:
     // Menu commands, also what a test sends to the window.
     static constexpr UINT kCommandSettings = 1;
     static constexpr UINT kCommandQuit = 2;
+    static constexpr UINT kCommandStartAtLogon = 3;
 
     CTrayIcon() = default;
     ~CTrayIcon();
@@ -27,6 +30,11 @@ public:
     // Pumps this thread's messages until `quit` is set.
     void RunUntil(HANDLE quit);
 
+    // The menu as it shows now, its start-at-logon item ticked when the
+    // user's logon entry starts this program; null when no menu can be
+    // made. The caller destroys it.
+    static HMENU MakeMenu();
+
     HWND hwnd() const { return m_window; }
     bool HasIcon() const { return m_added; }
 
@@ -34,6 +42,9 @@ private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void ShowMenu();
     void OpenSettings();
+    // Removes the logon entry when it starts this program, else makes it
+    // start this program; a failure shows in a balloon from the icon.
+    void ToggleStartAtLogon();
 
     HWND m_window = nullptr;
     HANDLE m_quit = nullptr;

@@ -8,6 +8,15 @@
 ; Settings" and "Uninstall QM Capture Device", and the uninstall entry that
 ; Settings > Apps (Add/Remove Programs) lists.
 ;
+; The component "Start the Windows 11 camera when I log on" has the
+; installed qmcamera.exe add the user's logon entry (qmcamera --autostart
+; on: the value "QM Capture Camera" of HKCU\...\CurrentVersion\Run, which
+; starts "qmcamera.exe" --tray). It is ticked by default where Windows has
+; the Media Foundation virtual cameras qmcamera needs (Windows 11, build
+; 22000 or later), and on an upgrade as the entry is now; unticked, the
+; entry is removed. /AUTOSTART and /NOAUTOSTART tick and untick it for a
+; silent install. The uninstaller removes the entry.
+;
 ; Built by the superbuild's "installer" target, which passes:
 ;   VERSION   the project's version, for example 1.0.0
 ;   X86_DIR   folder holding the x86 files
@@ -42,6 +51,7 @@ RequestExecutionLevel admin
 !include x64.nsh
 !include FileFunc.nsh
 !include Sections.nsh
+!include WinVer.nsh
 
 !define PRODUCT "QM Capture Device"
 !define PUBLISHER "QM Capture"
@@ -51,6 +61,11 @@ RequestExecutionLevel admin
 !define START_MENU_FOLDER "$SMPROGRAMS\${PRODUCT}"
 !define SETTINGS_SHORTCUT "QM Capture Settings.lnk"
 !define UNINSTALL_SHORTCUT "Uninstall QM Capture Device.lnk"
+; qmcamera's logon entry (tools/camera_app/logon_entry.h).
+!define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+!define LOGON_ENTRY "QM Capture Camera"
+; The first Windows build with Media Foundation virtual cameras (Windows 11).
+!define VIRTUAL_CAMERA_BUILD 22000
 ; Named like the Windows error codes that installers use for them.
 !define EXIT_REBOOT_REQUIRED 3010
 !define EXIT_NOT_INSTALLED 2
@@ -83,6 +98,7 @@ Var RegistrationFailed
 !define MUI_FINISHPAGE_NOAUTOCLOSE
 !define MUI_UNFINISHPAGE_NOAUTOCLOSE
 !insertmacro MUI_PAGE_WELCOME
+!insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
@@ -218,6 +234,7 @@ Function .onInit
       StrCpy $INSTDIR "$PROGRAMFILES\${PRODUCT}"
     ${EndIf}
   ${EndIf}
+  Call ChooseLogonDefault
   ; Registration writes HKEY_LOCAL_MACHINE.
   UserInfo::GetAccountType
   Pop $0
@@ -317,6 +334,66 @@ Section "${PRODUCT}" SecDevice
   ${EndIf}
 SectionEnd
 
+; After the files: the installed qmcamera writes its own entry, the same
+; way as "qmcamera --autostart on" from a command prompt. It only writes
+; the entry; the camera starts at the next logon (or when the user starts
+; it). A failure is reported in the details and does not fail setup.
+Section "Start the Windows 11 camera when I log on" SecLogon
+  ${If} ${RunningX64}
+    StrCpy $2 "$INSTDIR\x64\qmcamera.exe"
+  ${Else}
+    StrCpy $2 "$INSTDIR\x86\qmcamera.exe"
+  ${EndIf}
+  nsExec::ExecToLog '"$2" --autostart on'
+  Pop $0
+  ${If} $0 == 0
+    DetailPrint "qmcamera starts when you log on ($2 --tray)"
+  ${Else}
+    DetailPrint "qmcamera could not add its logon entry (qmcamera exit code $0)"
+  ${EndIf}
+SectionEnd
+
+; Unticked, the logon component takes away an entry that an earlier
+; installation (or the user, from qmcamera's icon) made.
+Section "-Logon entry off" SecLogonOff
+  ${IfNot} ${SectionIsSelected} ${SecLogon}
+    DeleteRegValue HKCU "${RUN_KEY}" "${LOGON_ENTRY}"
+  ${EndIf}
+SectionEnd
+
+; Ticks or unticks the logon component: /AUTOSTART and /NOAUTOSTART
+; decide; otherwise an upgrade keeps what the user has (the entry there or
+; not), and a first installation starts the camera at logon where Windows
+; has virtual cameras.
+Function ChooseLogonDefault
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/NOAUTOSTART" $1
+  ${IfNot} ${Errors}
+    !insertmacro UnselectSection ${SecLogon}
+    Return
+  ${EndIf}
+  ClearErrors
+  ${GetOptions} $0 "/AUTOSTART" $1
+  ${IfNot} ${Errors}
+    !insertmacro SelectSection ${SecLogon}
+    Return
+  ${EndIf}
+  ${If} $EarlierLocation != ""
+    ClearErrors
+    ReadRegStr $1 HKCU "${RUN_KEY}" "${LOGON_ENTRY}"
+    ${If} ${Errors}
+      !insertmacro UnselectSection ${SecLogon}
+    ${Else}
+      !insertmacro SelectSection ${SecLogon}
+    ${EndIf}
+  ${ElseIf} ${AtLeastBuild} ${VIRTUAL_CAMERA_BUILD}
+    !insertmacro SelectSection ${SecLogon}
+  ${Else}
+    !insertmacro UnselectSection ${SecLogon}
+  ${EndIf}
+FunctionEnd
+
 
 ; Deletes one file of ARCH, or leaves it for Windows to delete at the next
 ; restart when a running application holds it; and what an upgrade moved
@@ -364,6 +441,8 @@ Section "un.${PRODUCT}" UnSecDevice
   Delete "${START_MENU_FOLDER}\${UNINSTALL_SHORTCUT}"
   RMDir "${START_MENU_FOLDER}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  ; qmcamera's logon entry: without its program it could only fail.
+  DeleteRegValue HKCU "${RUN_KEY}" "${LOGON_ENTRY}"
   ; The machine's camera list (64-bit view, which UseNativeView chose): the
   ; modules took every camera out of the video category above. An upgrade
   ; never comes here, so it keeps the list.
@@ -392,6 +471,11 @@ Function un.onInit
     !insertmacro SelectSection ${UnSecSettings}
   ${EndIf}
 FunctionEnd
+
+!insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecDevice} "The camera for DirectShow applications, its settings program and the capture tools."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecLogon} "Starts qmcamera, which shows the cameras to Windows 11 camera applications, each time you log on, with only its icon in the notification area. Needs Windows 11."
+!insertmacro MUI_FUNCTION_DESCRIPTION_END
 
 !insertmacro MUI_UNFUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${UnSecDevice} "Unregisters the camera and removes its files, Start menu entries and uninstall entry."
