@@ -30,6 +30,7 @@
 #include <functional>
 #include <vector>
 
+#include "bench/support/bench_arguments.h"
 #include "bench/support/bench_clock.h"
 #include "bench/support/child_window.h"
 #include "framework/memory_dib.h"
@@ -137,10 +138,7 @@ int main(int argc, char** argv) {
     if (RunChildWindowIfAsked(argc, argv)) {
         return 0;
     }
-    int reads = 120;
-    if (argc > 1) {
-        reads = std::max(10, std::atoi(argv[1]));
-    }
+    const int reads = ReadsArgument(argc, argv, 120);
     std::vector<Size> sizes;
     for (int i = 2; i < argc; ++i) {
         Size size = {};

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "bench/support/bench_arguments.h"
 #include "bench/support/bench_clock.h"
 #include "bench/support/child_window.h"
 #include "source/capture_source.h"
@@ -56,10 +57,7 @@ int main(int argc, char** argv) {
     if (RunChildWindowIfAsked(argc, argv)) {
         return 0;
     }
-    int reads = 120;
-    if (argc > 1) {
-        reads = std::max(10, std::atoi(argv[1]));
-    }
+    const int reads = ReadsArgument(argc, argv, 120);
     if (argc > 2 && std::sscanf(argv[2], "%dx%d", &g_width, &g_height) != 2) {
         std::fprintf(stderr, "usage: source_read_bench [reads] [WIDTHxHEIGHT]\n");
         return 2;

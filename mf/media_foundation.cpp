@@ -3,6 +3,7 @@
 #include <mfapi.h>
 
 #include "framework/com_util.h"
+#include "framework/system_functions.h"
 
 namespace {
 
@@ -21,40 +22,18 @@ struct Functions {
     decltype(&::MFGetSystemTime) getSystemTime = nullptr;
 };
 
-template <typename Function>
-bool Find(HMODULE library, const char* name, Function* function) {
-    const FARPROC address = ::GetProcAddress(library, name);
-    // GetProcAddress returns a generic function pointer; the function's
-    // real type is the declared one.
-    *function = reinterpret_cast<Function>(reinterpret_cast<void*>(address));
-    return address != nullptr;
-}
-
 Functions LoadFunctions() {
-    Functions functions;
-    // System32 only: never a library of that name beside a host program.
-    const HMODULE library = ::LoadLibraryExW(L"mfplat.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (library == nullptr) {
-        functions.loaded = HResultFromLastError();
-        return functions;
-    }
-    const bool found = Find(library, "MFCreateAttributes", &functions.createAttributes) &&
-                       Find(library, "MFCreateEventQueue", &functions.createEventQueue) &&
-                       Find(library, "MFCreateMediaType", &functions.createMediaType) &&
-                       Find(library, "MFCreateMemoryBuffer", &functions.createMemoryBuffer) &&
-                       Find(library, "MFCreatePresentationDescriptor", &functions.createPresentationDescriptor) &&
-                       Find(library, "MFCreateSample", &functions.createSample) &&
-                       Find(library, "MFCreateStreamDescriptor", &functions.createStreamDescriptor) &&
-                       Find(library, "MFGetSystemTime", &functions.getSystemTime);
-    if (!found) {
-        functions = Functions{};
-        functions.loaded = HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
-        ::FreeLibrary(library);
-        return functions;
-    }
-    // Kept for the process: objects made with it may outlive this module.
-    functions.loaded = S_OK;
-    return functions;
+    return system_functions::Load<Functions>(L"mfplat.dll", [](HMODULE library, Functions* f) {
+        using system_functions::Find;
+        return Find(library, "MFCreateAttributes", &f->createAttributes) &&
+               Find(library, "MFCreateEventQueue", &f->createEventQueue) &&
+               Find(library, "MFCreateMediaType", &f->createMediaType) &&
+               Find(library, "MFCreateMemoryBuffer", &f->createMemoryBuffer) &&
+               Find(library, "MFCreatePresentationDescriptor", &f->createPresentationDescriptor) &&
+               Find(library, "MFCreateSample", &f->createSample) &&
+               Find(library, "MFCreateStreamDescriptor", &f->createStreamDescriptor) &&
+               Find(library, "MFGetSystemTime", &f->getSystemTime);
+    });
 }
 
 const Functions& Loaded() {

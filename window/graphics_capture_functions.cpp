@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "framework/com_util.h"
+#include "framework/system_functions.h"
 
 namespace {
 
@@ -26,40 +27,9 @@ struct Direct3DFunctions {
     qm_wgc::CreateDirect3D11DeviceFromDxgiFunction deviceInterop = nullptr;
 };
 
-template <typename Function>
-bool Find(HMODULE library, const char* name, Function* function) {
-    const FARPROC address = ::GetProcAddress(library, name);
-    // GetProcAddress returns a generic function pointer; the function's
-    // real type is the declared one.
-    *function = reinterpret_cast<Function>(reinterpret_cast<void*>(address));
-    return address != nullptr;
-}
-
-// Loads `name` from System32 (never a library of that name beside a host
-// program) and looks up what findAll asks for into a set of functions
-// whose `loaded` says whether they are all there, or why not. Kept loaded
-// for the process once found: objects made through it may outlive this
-// module.
-template <typename Functions, typename FindAll>
-Functions LoadFunctions(const wchar_t* name, FindAll findAll) {
-    Functions functions;
-    const HMODULE library = ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (library == nullptr) {
-        functions.loaded = HResultFromLastError();
-        return functions;
-    }
-    if (!findAll(library, &functions)) {
-        functions = Functions{};
-        functions.loaded = HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
-        ::FreeLibrary(library);
-        return functions;
-    }
-    functions.loaded = S_OK;
-    return functions;
-}
-
 RuntimeFunctions LoadRuntimeFunctions() {
-    return LoadFunctions<RuntimeFunctions>(L"combase.dll", [](HMODULE library, RuntimeFunctions* f) {
+    return system_functions::Load<RuntimeFunctions>(L"combase.dll", [](HMODULE library, RuntimeFunctions* f) {
+        using system_functions::Find;
         return Find(library, "RoInitialize", &f->initialize) && Find(library, "RoUninitialize", &f->uninitialize) &&
                Find(library, "RoGetActivationFactory", &f->getActivationFactory) &&
                Find(library, "WindowsCreateStringReference", &f->createStringReference);
@@ -67,7 +37,8 @@ RuntimeFunctions LoadRuntimeFunctions() {
 }
 
 Direct3DFunctions LoadDirect3DFunctions() {
-    return LoadFunctions<Direct3DFunctions>(L"d3d11.dll", [](HMODULE library, Direct3DFunctions* f) {
+    return system_functions::Load<Direct3DFunctions>(L"d3d11.dll", [](HMODULE library, Direct3DFunctions* f) {
+        using system_functions::Find;
         if (!Find(library, "D3D11CreateDevice", &f->createDevice)) {
             return false;
         }

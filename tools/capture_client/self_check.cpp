@@ -26,6 +26,7 @@
 #include "tools/capture_client/console_output.h"
 #include "tools/capture_client/frame_grabber.h"
 #include "tools/capture_client/frame_statistics.h"
+#include "tools/capture_client/source_description.h"
 #include "tools/capture_client/stream_format.h"
 #include "tools/capture_client/video_device.h"
 #include "tools/capture_client/window_settings.h"
@@ -290,10 +291,6 @@ std::wstring RectText(const RECT& rect) {
                       static_cast<long>(rect.top));
 }
 
-std::wstring StoredRectText(const StoredRect& rect) {
-    return FormatText(L"%d,%d,%d,%d", rect.x, rect.y, rect.width, rect.height);
-}
-
 // What a camera's settings say it shows.
 std::wstring DescribeSource(const CCaptureSettings::Values& values, const std::vector<MonitorInfo>& monitors) {
     std::wstring text;
@@ -329,7 +326,7 @@ std::wstring DescribeSource(const CCaptureSettings::Values& values, const std::v
             RECT common;
             onMonitor = onMonitor || ::IntersectRect(&common, &area, &monitor.rect) != FALSE;
         }
-        text = L"region " + StoredRectText(region) +
+        text = L"region " + RectangleText(region) +
                (onMonitor ? L"" : L" (on no monitor: it reads black)");
         break;
     }
@@ -341,25 +338,11 @@ std::wstring DescribeSource(const CCaptureSettings::Values& values, const std::v
                                                  : L"program " + Quoted(values.windowProgram)) +
                L"; " +
                (values.cropRect.Empty() ? std::wstring(L"the whole client area")
-                                        : L"crop " + StoredRectText(values.cropRect));
+                                        : L"crop " + RectangleText(values.cropRect));
         break;
     }
     text += ShowsCursor(values.showCursor, values.sourceKind) ? L"; pointer on" : L"; pointer off";
     return text;
-}
-
-const wchar_t* MethodName(CaptureMethod method) {
-    switch (method) {
-    case CaptureMethod::Copy:
-        return L"copy";
-    case CaptureMethod::Print:
-        return L"print";
-    case CaptureMethod::Graphics:
-        return L"graphics capture";
-    case CaptureMethod::Auto:
-        break;
-    }
-    return L"auto";
 }
 
 std::wstring AvailabilityText(GraphicsCaptureAvailability availability) {
@@ -374,7 +357,7 @@ std::wstring DescribeMethod(HWND window, const CCaptureSettings::Values& values)
     // deadline and not the check.
     const HRESULT started = capture.Start();
     if (FAILED(started)) {
-        return std::wstring(MethodName(values.captureMethod)) + L", not read: " + DescribeHresult(started);
+        return std::wstring(CaptureMethodName(values.captureMethod)) + L", not read: " + DescribeHresult(started);
     }
     CaptureRequest request;
     request.window = window;
@@ -391,14 +374,14 @@ std::wstring DescribeMethod(HWND window, const CCaptureSettings::Values& values)
     capture.Stop();
     capture.WaitUntilEnded();
 
-    std::wstring text = MethodName(values.captureMethod);
+    std::wstring text = CaptureMethodName(values.captureMethod);
     if (values.captureMethod == CaptureMethod::Auto) {
-        text += std::wstring(L", by ") + MethodName(autoMethod) + L" now";
+        text += std::wstring(L", by ") + CaptureMethodName(autoMethod) + L" now";
     } else if (values.captureMethod == CaptureMethod::Graphics &&
                graphics != GraphicsCaptureAvailability::Available &&
                graphics != GraphicsCaptureAvailability::Unknown) {
         text += L", not available (" + AvailabilityText(graphics) + L"): read as auto, by " +
-                MethodName(autoMethod) + L" now";
+                CaptureMethodName(autoMethod) + L" now";
     }
     if (outcome == CWindowCapture::Outcome::Standby) {
         text += L" (nothing to show: the window is minimised, empty or cropped away)";
