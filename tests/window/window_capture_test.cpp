@@ -449,7 +449,14 @@ TEST_F(WindowCaptureTest, HiddenAndEmptyWindowsGiveStandbyAndMinimisedOnesTheLas
     EXPECT_EQ(CWindowCapture::Outcome::Standby, capture.Read(nullptr, CaptureMethod::Auto, 1000, nullptr));
     m_ui.Run([&]() { ::ShowWindow(window, SW_HIDE); });
     EXPECT_EQ(CWindowCapture::Outcome::Standby, capture.Read(window, CaptureMethod::Auto, 1000, nullptr));
-    m_ui.Run([&]() { ::ShowWindow(window, SW_SHOWNOACTIVATE); });
+    // Painted before the read: a window shown again that has not painted yet
+    // reads back black, and for the new window's grace the read gives what
+    // was sent before (here the standby frame), which a busy machine would
+    // otherwise make this read meet.
+    m_ui.Run([&]() {
+        ::ShowWindow(window, SW_SHOWNOACTIVATE);
+        ::UpdateWindow(window);
+    });
     EXPECT_EQ(CWindowCapture::Outcome::Picture, capture.Read(window, CaptureMethod::Auto, 1000, nullptr));
     m_ui.Run([&]() { ::ShowWindow(window, SW_SHOWMINNOACTIVE); });
     EXPECT_EQ(CWindowCapture::Outcome::KeepPrevious, capture.Read(window, CaptureMethod::Auto, 1000, nullptr));
