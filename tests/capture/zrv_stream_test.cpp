@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <string>
 #include <mutex>
 #include <vector>
@@ -815,12 +816,23 @@ TEST_F(ZrvStreamTest, ATargetThatStopsAnsweringNeitherSlowsTheStreamNorHoldsUpSt
     // 60 frames are due in 2 s; a stream held up by the target would get
     // a handful.
     EXPECT_GE(samples.size(), 40u);
+    // The samples follow one another on the frame grid. A stall of the
+    // machine itself (not of the target, whose reads are left behind) lets
+    // the stream skip to the slot it has reached: whole frames, and rarely.
+    int gaps = 0;
     for (size_t i = 0; i < samples.size(); ++i) {
         EXPECT_EQ(kRed, CentreOf(samples[i], 204, 360)) << "the last picture is repeated";
-        if (i > 0) {
-            EXPECT_EQ(samples[i - 1].end, samples[i].start);
+        if (i > 0 && samples[i].start != samples[i - 1].end) {
+            ++gaps;
+            const REFERENCE_TIME frameTime = samples[i - 1].end - samples[i - 1].start;
+            const REFERENCE_TIME gap = samples[i].start - samples[i - 1].end;
+            const REFERENCE_TIME frames = frameTime > 0 ? (gap + frameTime / 2) / frameTime : 0;
+            // Frame times are rounded to 100 ns: a unit off per frame.
+            EXPECT_TRUE(frames >= 1 && std::llabs(gap - frames * frameTime) <= frames)
+                << "a gap of whole frames: " << samples[i - 1].end << " to " << samples[i].start;
         }
     }
+    EXPECT_LE(gaps, 2) << "the stream kept its pace";
     const ULONGLONG stopping = ::GetTickCount64();
     ASSERT_EQ(S_OK, m_filter->Stop());
     EXPECT_LT(::GetTickCount64() - stopping, 1000u);
